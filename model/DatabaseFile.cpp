@@ -1,0 +1,3 @@
+#include "DatabaseFile.h"
+
+// Implemented in the model work.

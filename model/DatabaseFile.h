@@ -1,0 +1,30 @@
+// The database file: one person per line, values joined by the delimiter.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "AppState.h"
+
+namespace tandrel {
+
+using Column = std::optional<std::size_t>;
+
+// Appends the line's values to the entry; fills name/email from their columns (blanks
+// removed from the e-mail value). Returns the number of values appended (at least 1).
+std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
+                           Column emailCol);
+
+// Replaces all entries by those of the file (requires st.db with at least one field);
+// widens the field list with "New Field N" when lines are wider. Sets lastdb.
+// Throws FileError("Cannot open file ...") and leaves everything unchanged then.
+// Refreshing the windows is the caller's business.
+void LoadDatabase(AppState& st, const std::string& path);
+
+// Writes every entry's values joined by the delimiter. Sets lastdb first.
+// Throws FileError("Cannot create file ...").
+void SaveDatabase(AppState& st, const std::string& path);
+
+} // namespace tandrel

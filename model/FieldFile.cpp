@@ -1,0 +1,3 @@
+#include "FieldFile.h"
+
+// Implemented in the model work.

@@ -1,0 +1,17 @@
+// The field definition file: one field name per line.
+#pragma once
+
+#include <string>
+
+#include "AppState.h"
+
+namespace tandrel {
+
+// Replaces the field list (creating an empty database when there is none); entries
+// and their values stay. Sets lastfields. Throws FileError and changes nothing then.
+void LoadFields(AppState& st, const std::string& path);
+
+// Sets lastfields, then writes the field names. Throws FileError("Cannot create file ...").
+void SaveFields(AppState& st, const std::string& path);
+
+} // namespace tandrel

@@ -1,0 +1,3 @@
+#include "MailFile.h"
+
+// Implemented in the model work.

@@ -1,0 +1,113 @@
+// The mailing data shared by the whole program: fields, people, the recipient
+// selection, attachments and the mail text. Plain data, no Qt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MessageLines.h"
+
+namespace tandrel {
+
+// One field definition; its position in the field list is its column.
+struct VarIdent {
+    std::string name;
+};
+
+// One person. Values are positional: values[k] belongs to field k. The list may be
+// shorter or longer than the field list; nothing trims or pads it.
+//
+// Every entry has an identity of its own (its address, and `id`), so two people
+// with the same name stay two people in every list of the program.
+struct ReceipData {
+    std::uint64_t id = 0;
+    std::string name;
+    std::string email;
+    bool selected = false;
+    std::vector<std::string> values;
+};
+
+using EntryPtr = std::unique_ptr<ReceipData>;
+
+// The database. Whether a database exists at all is held by the owner
+// (AppState::db is null when there is none), so "no database" and "empty database"
+// are different states.
+class DatabaseRoot {
+public:
+    std::vector<EntryPtr> entries; // database order
+    std::vector<VarIdent> fields;  // column order
+
+    // Creates an entry with a fresh id at the end of the entry list.
+    ReceipData& appendEntry();
+    // Removes the given entry (by identity). Returns false when it is not in the list.
+    bool removeEntry(const ReceipData* entry);
+    // Index of the entry in database order, or npos.
+    std::size_t indexOf(const ReceipData* entry) const;
+
+    std::size_t entryCount() const { return entries.size(); }
+    std::size_t fieldCount() const { return fields.size(); }
+    std::size_t selectedCount() const;
+
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+private:
+    std::uint64_t nextId_ = 1;
+};
+
+// The first entry in database order whose name equals `name` exactly, or null.
+// Only for the places that have nothing but a name; lists carry the entry itself.
+ReceipData* FindEntryByName(DatabaseRoot* db, const std::string& name);
+
+// One attached file: the path as entered, and the part after its last "/" or "\".
+struct Attachment {
+    std::string path;
+    std::string fileName;
+};
+
+// The part of a path after its last "/" or "\" (the whole path when it has neither).
+std::string FileNameOfPath(const std::string& path);
+Attachment MakeAttachment(const std::string& path);
+
+// The mail as one text: header block, empty line, body lines; or the body alone.
+struct MailText {
+    std::vector<std::string> lines;
+    bool MailHasHeader = false;
+};
+
+// The texts of the four mail editors, passed in and out of the mail operations so the
+// core never touches a widget.
+struct MailEditors {
+    std::string from;
+    std::string to;
+    std::string subject;
+    std::vector<std::string> body;
+};
+
+// Settings in memory (see Settings.h for the file).
+struct GlobalPrefs {
+    std::string smtp;
+    std::string port;
+    std::string name;
+    std::string fromaddy;
+    std::int32_t fielddelim = 59;
+    char delimchar = ';';
+};
+
+struct CurUserVals {
+    std::string lastmail;
+    std::string lastfields;
+    std::string lastdb;
+};
+
+// One prepared outgoing message.
+struct MailNode {
+    std::string address;
+    MessageLines lines;
+};
+
+using OutgoingList = std::vector<MailNode>;
+
+} // namespace tandrel

@@ -1,0 +1,3 @@
+#include "Settings.h"
+
+// Implemented in the model work.

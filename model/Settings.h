@@ -1,0 +1,62 @@
+// The settings file beside the program: a small private-profile layer of our own and
+// the reading and writing of GlobalPrefs, CurUserVals and the window geometry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Model.h"
+
+namespace tandrel {
+
+// Behaves like the classic private-profile calls: sections and keys are compared
+// without regard to letter case, everything else in the file is kept as it was,
+// lines end CR LF.
+class Profile {
+public:
+    explicit Profile(std::string path);
+    const std::string& path() const { return path_; }
+
+    // At most 1023 characters; `def` when the file, section or key is absent.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // Decimal, or hexadecimal after "0x"/"0X"; `def` for text that does not convert.
+    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+                             std::int32_t def) const;
+    // Creates file, section and key as needed. Returns false when the write fails.
+    bool WriteString(const std::string& section, const std::string& key,
+                     const std::string& value);
+    bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
+
+private:
+    std::string path_;
+};
+
+struct WindowGeometry {
+    int x = 100;
+    int y = 100;
+    int width = 700;
+    int height = 600;
+    int paneHeight = 250;
+};
+
+// Directory of the running program file (from /proc/self/exe), no trailing separator.
+std::string ComputeProgramDir();
+// The computer's name as the operating system reports it, at most 15 characters.
+std::string ComputeLocalComputerName();
+
+// Start-up read, with every default; also sets delimchar from fielddelim.
+void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo);
+// Preferences write: Network keys then Database fielddelim.
+// Throws FileError("Unable to write to <ini path>"); the remaining writes are skipped.
+void WritePrefs(Profile& ini, const GlobalPrefs& prefs);
+// Exit write. `geo` is null when the window is maximized or minimized (the five
+// geometry keys then keep what the file has). Throws like WritePrefs.
+void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& user,
+                   const WindowGeometry* geo);
+
+// Made-up defaults under the reserved .example domain.
+inline constexpr const char* kDefaultSmtp = "mail.provider.example";
+inline constexpr const char* kDefaultFromAddy = "you@provider.example";
+
+} // namespace tandrel

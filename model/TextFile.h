@@ -1,0 +1,23 @@
+// Plain text files as the program reads and writes them: bytes in, bytes out.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandrel {
+
+// Splits text into lines: CR, LF and CR LF end a line; a NUL byte ends the text;
+// a line break at the very end adds no empty line.
+std::vector<std::string> SplitTextLines(std::string_view text);
+
+// Reads a whole file as lines. Throws FileError("Cannot open file <path>").
+std::vector<std::string> ReadTextFile(const std::string& path);
+
+// Writes every line followed by CR LF, replacing the file.
+// Throws FileError("Cannot create file <path>").
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines);
+
+bool FileExists(const std::string& path);
+
+} // namespace tandrel

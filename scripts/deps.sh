@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tandrel needs to build, run and test, when missing.
+# Safe to run again: it only installs what is not there yet.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
+  libgtest-dev googletest
+  python3 python3-aiosmtpd postfix
+  xvfb xauth xdotool imagemagick x11-utils
+  dbus dbus-x11 at-spi2-core python3-pyatspi
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+# Postfix is wanted only for its test sink; keep it from configuring a mail system.
+echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
+echo "postfix postfix/mailname string localhost" | $SUDO debconf-set-selections
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,61 @@
+// The SMTP dialogue of one delivery run, without any window: it drives a TWSocket and
+// reports what a delivery window shows through a listener.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Model.h"
+
+namespace tandrel {
+
+class TWSocket;
+
+class DeliveryListener {
+public:
+    virtual ~DeliveryListener() = default;
+    virtual void memoClear() = 0;
+    virtual void memoAppend(const std::string& line) = 0;
+    virtual void setStatus(const std::string& text) = 0; // the status line
+    virtual void setGauge(int value) = 0;                 // 0..100
+    // The run has ended (EndDelivery). `logSaved` is false when the run log file could
+    // not be written: the window then keeps Cancel enabled and Close disabled.
+    virtual void deliveryEnded(bool logSaved) = 0;
+};
+
+struct DeliveryConfig {
+    std::string smtp;
+    std::string port;
+    std::string fromaddy;
+    std::string localComputerName;
+    std::string runLogPath;
+};
+
+class SmtpDialogue {
+public:
+    SmtpDialogue(DeliveryListener& listener, std::vector<std::string>& runLog,
+                 std::vector<std::string>& sentLog);
+    ~SmtpDialogue();
+    SmtpDialogue(const SmtpDialogue&) = delete;
+    SmtpDialogue& operator=(const SmtpDialogue&) = delete;
+
+    // The show step: gauge 0, "Connecting...", Addr/Port from the config, Connect.
+    // Immediate failures throw (ESocketException, a std::runtime_error) with the
+    // socket's text; nothing is written to the memo or the run log then.
+    void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config);
+    // Cancel: abandon the dialogue where it stands; nothing more is sent.
+    void cancel();
+    // The caller's clean-up after the window has closed: the orderly close.
+    void closeConnection();
+
+    bool ended() const;
+    bool errorsOccurred() const;
+    TWSocket& socket();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace tandrel

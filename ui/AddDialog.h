@@ -1,0 +1,19 @@
+// "Add Receipient": adds one person.
+#pragma once
+
+#include <QDialog>
+
+#include "Forms.h"
+#include "MainHooks.h"
+
+class TaddForm : public QDialog {
+    Q_OBJECT
+public:
+    TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+             QWidget* parent = nullptr);
+
+private:
+    tandrel::AppState& st_;
+    tandrel::MainHooks& main_;
+    tandrel::Forms& forms_;
+};

@@ -1,0 +1,6 @@
+#include "AttachWin.h"
+
+TAttachForm::TAttachForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms, QWidget* parent)
+    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+    setWindowTitle(QStringLiteral("Attachments"));
+}

@@ -1,0 +1,19 @@
+// "Attachments": the attachment list.
+#pragma once
+
+#include <QDialog>
+
+#include "Forms.h"
+#include "MainHooks.h"
+
+class TAttachForm : public QDialog {
+    Q_OBJECT
+public:
+    TAttachForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                QWidget* parent = nullptr);
+
+private:
+    tandrel::AppState& st_;
+    tandrel::MainHooks& main_;
+    tandrel::Forms& forms_;
+};

@@ -1,0 +1,6 @@
+#include "MailWrap.h"
+
+TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms, QWidget* parent)
+    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+    setWindowTitle(QStringLiteral("Preparing Mails"));
+}

@@ -1,0 +1,7 @@
+#include "MailingRun.h"
+
+namespace tandrel {
+
+void RunMailing(MainHooks&, Forms&) {}
+
+} // namespace tandrel

@@ -1,0 +1,6 @@
+#include "PrefForm.h"
+
+TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms, QWidget* parent)
+    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+    setWindowTitle(QStringLiteral("Preferences"));
+}
