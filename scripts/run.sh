@@ -75,7 +75,7 @@ port=$(ini_value Network port || true)
 case "$host" in
 127.0.0.1 | localhost)
     if [[ "$port" =~ ^[0-9]+$ ]] && ! listening 127.0.0.1 "$port"; then
-        mkdir -p "$MAILBOX"
+        mkdir -p "$MAILBOX/new" "$MAILBOX/cur" "$MAILBOX/tmp" # a maildir
         "$PY" -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$MAILBOX" \
             >"$SERVER_LOG" 2>&1 &
         SERVER_PID=$!
