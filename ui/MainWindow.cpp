@@ -712,11 +712,12 @@ void TForm1::FormCloseQuery() {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    FormCloseQuery();
-    // The other windows of the program go with the main window.
+    // The other windows of the program go with the main window, first, while the data
+    // they may still look at on closing is there.
     for (QWidget* w : findChildren<QWidget*>()) {
         if (w->isWindow() && w->isVisible()) w->close();
     }
+    FormCloseQuery();
     e->accept();
 }
 
