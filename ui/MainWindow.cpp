@@ -36,6 +36,7 @@
 
 #include "AboutForm.h"
 #include "AttachWin.h"
+#include "Compose.h"
 #include "DatabaseEditor.h"
 #include "DatabaseFile.h"
 #include "Errors.h"
@@ -43,7 +44,6 @@
 #include "HelpWindow.h"
 #include "MailFile.h"
 #include "MailingRun.h"
-#include "Merge.h"
 #include "PeopleModel.h"
 #include "PrefForm.h"
 #include "Settings.h"
@@ -1033,13 +1033,8 @@ void TForm1::showPreview() {
     previewTemplate_ = editorTexts();
     tandrel::BuildMailText(st_, previewTemplate_);
 
-    std::string text;
-    for (std::size_t i = 0; i < st_.mailText.lines.size(); ++i) {
-        if (i) text += "\r\n";
-        text += st_.mailText.lines[i];
-    }
-    tandrel::MergeEntry(st_.db->fields, *entry, text);
-    std::vector<std::string> lines = tandrel::SplitTextLines(text);
+    std::vector<std::string> lines =
+        tandrel::MergeLines(st_.db->fields, st_.mailText.lines, *entry);
     MailEditors shown;
     // The merged text is only looked at: it must not change what the mail is.
     bool hasHeader = st_.mailText.MailHasHeader;
