@@ -396,7 +396,8 @@ void TForm1::buildStatusBar() {
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         l->setContentsMargins(2, 0, 2, 0);
-        l->setAccessibleName(QString::fromLatin1(accessible[i]));
+        // The text itself is what a screen reader reads, kept up to date as it changes.
+        l->setAccessibleDescription(QString::fromLatin1(accessible[i]));
         StatusBar1->addWidget(l);
         panels_[i] = l;
     }
