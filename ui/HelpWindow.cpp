@@ -202,6 +202,14 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     browser_->setSource(QUrl(QStringLiteral("qrc:/help/index.html")));
 }
 
+void HelpWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
 void HelpWindow::bringUp() {
     show();
     raise();

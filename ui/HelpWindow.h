@@ -36,6 +36,10 @@ public:
     QTabWidget* tabs() const { return tabs_; }
     QStringList keywords() const;
 
+protected:
+    // Escape closes the help.
+    void keyPressEvent(QKeyEvent* e) override;
+
 private:
     void bringUp();
     void open(const QUrl& url);

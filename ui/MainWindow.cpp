@@ -193,6 +193,11 @@ TForm1::TForm1(QWidget* parent, const std::string& programDir) : QMainWindow(par
 }
 
 TForm1::~TForm1() {
+    qApp->removeEventFilter(this);
+    // The other windows go first, while the state they were given still exists.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isWindow()) delete child;
+    help_ = nullptr;
     // The lists must not outlive the entries they point to.
     availModel_->clear();
     recipModel_->clear();

@@ -83,6 +83,9 @@ TEST_F(MainHelpTest, EscapeOpensTheContentsWhateverHasTheFocusAndIndexOpensTheIn
     EXPECT_EQ(w->helpWindow()->currentTitle().toStdString(), "Previewing a mail");
     action("Help1")->trigger();
     EXPECT_EQ(w->helpWindow()->currentTitle().toStdString(), "Welcome to Tandrel");
+    // Escape inside the help closes it again.
+    QTest::keyClick(w->helpWindow()->browser(), Qt::Key_Escape);
+    EXPECT_FALSE(w->helpWindow()->isVisible());
 }
 
 TEST(HelpWindowContent, EveryLinkOfContentsIndexAndContextsReachesAnExistingAnchor) {
