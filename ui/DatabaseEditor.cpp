@@ -266,8 +266,6 @@ void TdBaseEntry::StartNewDatabase() {
     if (forms_.addForm) forms_.addForm->Clear();
     st_.FreeDatabase();
     st_.NewDatabase();
-    // The main window's lists must not outlive the people they show.
-    main_.RefreshLists();
     // A modeless editor that is still open becomes the modal one.
     if (isVisible()) QDialog::setVisible(false);
     exec();
@@ -421,8 +419,6 @@ void TdBaseEntry::Button4Click() {
     }
     FillEntryList();
     ShowCurrentEntry();
-    // The main window's lists must not outlive the people they show.
-    main_.RefreshLists();
 }
 
 void TdBaseEntry::varEditClick() {
