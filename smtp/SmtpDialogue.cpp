@@ -155,15 +155,7 @@ struct SmtpDialogue::Impl {
                 return;
             }
             ErrorsOccurred = true;
-            std::size_t pos = 0;
-            while (pos <= text.size()) {
-                std::size_t eol = text.find('\n', pos);
-                if (eol == std::string::npos) eol = text.size();
-                std::string line = text.substr(pos, eol - pos);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                listener.memoAppend(line);
-                pos = eol + 1;
-            }
+            memoReply(text);
             runLog.push_back(text);
             endDelivery();
         } catch (...) {

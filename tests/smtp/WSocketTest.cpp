@@ -1,4 +1,5 @@
 #include <QTest>
+#include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -217,7 +218,8 @@ TEST(WSocketSend, DataSentFiresOnceAfterTheQueueDrainedNeverInsideSend) {
         SCOPED_TRACE(size);
         const std::string data = Pattern(size);
         FakeSmtpServer server;
-        server.expectBytes(data).expectClose();
+        std::atomic<bool> arrived{false};
+        server.expectBytes(data).call([&] { arrived = true; }).expectClose();
         server.start();
         TWSocket s;
         int sent = 0;
@@ -226,7 +228,9 @@ TEST(WSocketSend, DataSentFiresOnceAfterTheQueueDrainedNeverInsideSend) {
         EXPECT_EQ(s.Send(data.data(), static_cast<int>(data.size())), static_cast<int>(size));
         EXPECT_EQ(sent, 0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return sent > 0; }, 20000));
-        QTest::qWait(50);
+        // Handed to the system is not yet received: closing with linger 0 would drop it.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return arrived.load(); }, 20000));
+        QTest::qWait(20);
         EXPECT_EQ(sent, 1);
         s.CloseConnection();
         EXPECT_TRUE(server.waitDone());
