@@ -46,15 +46,7 @@ ini_value() {
 write_demo() {
     local port=$DEMO_PORT
     if listening 127.0.0.1 "$port"; then port=$(free_port); fi
-    for f in fields people mail; do
-        # The program writes CR LF; the demo files look like its own.
-        sed 's/$/\r/' "scripts/demo/$f.txt" >"$BUILD/demo-$f.txt"
-    done
-    printf '%s\r\n' \
-        "[Network]" "smtp=127.0.0.1" "name=Tandrel Demo" "port=$port" "fromaddy=demo@example.org" \
-        "[Database]" "fielddelim=59" \
-        "[User]" "lastmail=$BUILD/demo-mail.txt" "lastfields=$BUILD/demo-fields.txt" \
-        "lastdb=$BUILD/demo-people.txt" >"$INI"
+    scripts/demo/setup.sh "$BUILD" "$port"
     echo "First start: wrote $INI for a local test mail server on 127.0.0.1:$port,"
     echo "and a demo field list, database and mail in $BUILD/demo-*.txt."
 }

@@ -56,12 +56,11 @@ void TMailWrapForm::showEvent(QShowEvent* event) {
 }
 
 void TMailWrapForm::SetGauge(int value) {
-    value = std::clamp(value, 0, 100);
-    // Preparation holds the event loop, so the window is painted by hand; only when
-    // the bar moves, so a run of many small messages does not paint per message.
-    if (value == Gauge1->value()) return;
-    Gauge1->setValue(value);
-    repaint();
+    // Preparation holds the event loop, so nothing is painted by the loop meanwhile. The
+    // gauge paints itself at once whenever its shown value changes, which is the only
+    // part of the window that changes; a run of many small messages therefore paints
+    // about a hundred times, not once per message.
+    Gauge1->setValue(std::clamp(value, 0, 100));
 }
 
 void TMailWrapForm::Timer1Timer() {

@@ -53,6 +53,9 @@ TsendWin::TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
     Panel1->setGeometry(56, 32, 217, 57);
+    // A stop in the tab order, so a keyboard user reaches the status line; its
+    // description carries the current status for a screen reader.
+    Panel1->setFocusPolicy(Qt::TabFocus);
     Panel1->setAccessibleName(QStringLiteral("Status"));
 
     Label1 = new QLabel(QStringLiteral("Preparing to send..."), Panel1);
@@ -62,6 +65,7 @@ TsendWin::TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     Label1->setFont(big);
     Label1->move(24, 17);
     Label1->resize(217 - 24 - 4, 24);
+    Panel1->setAccessibleDescription(Label1->text());
     // No fixed accessible name: a screen reader reads the current status text.
 
     Gauge1 = new QProgressBar(this);
@@ -167,6 +171,7 @@ void TsendWin::memoAppend(const std::string& line) {
 
 void TsendWin::setStatus(const std::string& text) {
     Label1->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+    Panel1->setAccessibleDescription(Label1->text());
 }
 
 void TsendWin::setGauge(int value) {

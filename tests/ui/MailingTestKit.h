@@ -7,22 +7,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <memory>
+#include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "AppState.h"
@@ -30,6 +26,7 @@
 #include "MailWrap.h"
 #include "MainHooks.h"
 #include "SendWindow.h"
+#include "SmtpServers.h"
 
 namespace tandrel::test {
 
@@ -148,134 +145,83 @@ private:
     bool handled_ = false;
 };
 
-// Waits, running the event loop, until `done` holds or `ms` have passed.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+// The message files of a store directory of the shared aiosmtpd store server
+// (NNNNNN.eml beside NNNNNN.env), in the order they were accepted.
+inline QStringList StoredFiles(const std::string& storeDir) {
+    QDir d(QString::fromStdString(storeDir));
+    QStringList out;
+    for (const QString& f : d.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name))
+        out << d.filePath(f);
+    return out;
 }
 
-// Debian's python3-aiosmtpd on a free loopback port, storing every accepted message
-// as NNNN.eml (the data as received) with NNNN.env (envelope: from, to, helo) in a
-// directory of its own. Addresses in `rejected` are refused at RCPT TO with 550.
-class AioServer {
+// The envelope stored beside a message file: its "MAIL FROM:" or "RCPT TO:" values.
+inline QStringList StoredEnvelope(const QString& emlFile, const QByteArray& key) {
+    QFile f(QString(emlFile).replace(QStringLiteral(".eml"), QStringLiteral(".env")));
+    f.open(QIODevice::ReadOnly);
+    QStringList out;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key)) out << QString::fromLatin1(line.mid(key.size()));
+    return out;
+}
+inline QStringList StoredRecipients(const QString& emlFile) {
+    return StoredEnvelope(emlFile, "RCPT TO:");
+}
+inline QString StoredSender(const QString& emlFile) {
+    return StoredEnvelope(emlFile, "MAIL FROM:").value(0);
+}
+
+// The shared aiosmtpd store server, except that it refuses the given addresses at
+// RCPT TO with 550. Debian's smtp-sink cannot refuse one recipient among others (its
+// "-f RCPT" refuses every one), so this stays a real aiosmtpd too.
+class RefusingAiosmtpdServer {
 public:
-    explicit AioServer(const QStringList& rejected = {}) {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QStringList args{QStringLiteral("-c"), QString::fromUtf8(kScript), dir_->path()};
-        args += rejected;
+    explicit RefusingAiosmtpdServer(const QStringList& refused) {
+        QStringList args{QStringLiteral("-c"), QString::fromUtf8(kScript),
+                         QStringLiteral(TANDREL_SOURCE_DIR "/tests/support"), dir_.path()};
+        args += refused;
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start(QStringLiteral("/usr/bin/python3"), args);
         if (proc_.waitForReadyRead(20000)) port_ = proc_.readLine().trimmed().toUShort();
+        if (port_ == 0) throw std::runtime_error("aiosmtpd did not start");
     }
-    ~AioServer() {
-        proc_.closeWriteChannel(); // the server ends at the end of its input
-        if (!proc_.waitForFinished(5000)) proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    AioServer(const AioServer&) = delete;
-    AioServer& operator=(const AioServer&) = delete;
-
-    bool ok() const { return port_ != 0; }
-    quint16 port() const { return port_; }
-    std::string portText() const { return std::to_string(port_); }
-    // The stored messages, in the order they were accepted.
-    QStringList messageFiles() const {
-        QDir d(dir_->path());
-        QStringList out;
-        for (const QString& f : d.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name))
-            out << d.filePath(f);
-        return out;
-    }
-    QJsonObject envelope(const QString& messageFile) const {
-        QFile f(QString(messageFile).replace(QStringLiteral(".eml"), QStringLiteral(".env")));
-        f.open(QIODevice::ReadOnly);
-        return QJsonDocument::fromJson(f.readAll()).object();
-    }
-
-private:
-    static constexpr const char* kScript = R"PY(
-import asyncio, json, os, sys
-from aiosmtpd.smtp import SMTP
-outdir, rejected = sys.argv[1], set(sys.argv[2:])
-class Store:
-    count = 0
-    async def handle_RCPT(self, server, session, envelope, address, options):
-        if address in rejected:
-            return '550 5.1.1 <%s>: Recipient address rejected' % address
-        envelope.rcpt_tos.append(address)
-        return '250 OK'
-    async def handle_DATA(self, server, session, envelope):
-        Store.count += 1
-        base = os.path.join(outdir, '%04d' % Store.count)
-        with open(base + '.env', 'w') as f:
-            json.dump({'from': envelope.mail_from, 'to': envelope.rcpt_tos,
-                       'helo': session.host_name}, f)
-        with open(base + '.tmp', 'wb') as f:
-            f.write(envelope.original_content)
-        os.rename(base + '.tmp', base + '.eml')
-        return '250 OK'
-loop = asyncio.new_event_loop()
-asyncio.set_event_loop(loop)
-handler = Store()
-server = loop.run_until_complete(loop.create_server(lambda: SMTP(handler), '127.0.0.1', 0))
-print(server.sockets[0].getsockname()[1], flush=True)
-def on_input():
-    if not os.read(sys.stdin.fileno(), 4096):
-        loop.stop()
-loop.add_reader(sys.stdin.fileno(), on_input)
-loop.run_forever()
-)PY";
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    QProcess proc_;
-    quint16 port_ = 0;
-};
-
-// A loopback port that nothing listens on (at the moment of asking).
-inline quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// Postfix's smtp-sink on a free loopback port with the given fault options.
-class SinkServer {
-public:
-    explicit SinkServer(const QStringList& options) {
-        port_ = FreePort();
-        QStringList args;
-        if (::geteuid() == 0) args << QStringLiteral("-u") << QStringLiteral("nobody");
-        args += options;
-        args << QStringLiteral("127.0.0.1:%1").arg(port_) << QStringLiteral("10");
-        proc_.setProcessChannelMode(QProcess::ForwardedChannels);
-        proc_.start(QStringLiteral("/usr/sbin/smtp-sink"), args);
-        ok_ = WaitFor(
-            [this] {
-                QTcpSocket s;
-                s.connectToHost(QHostAddress::LocalHost, port_);
-                return s.waitForConnected(200);
-            },
-            10000);
-    }
-    ~SinkServer() {
+    ~RefusingAiosmtpdServer() {
         proc_.terminate();
         if (!proc_.waitForFinished(3000)) proc_.kill();
         proc_.waitForFinished(2000);
     }
-    SinkServer(const SinkServer&) = delete;
-    SinkServer& operator=(const SinkServer&) = delete;
-    bool ok() const { return ok_; }
+    RefusingAiosmtpdServer(const RefusingAiosmtpdServer&) = delete;
+    RefusingAiosmtpdServer& operator=(const RefusingAiosmtpdServer&) = delete;
+
     std::string portText() const { return std::to_string(port_); }
+    std::string storeDir() const { return dir_.path().toStdString(); }
 
 private:
+    static constexpr const char* kScript = R"PY(
+import asyncio, sys
+sys.path.insert(0, sys.argv[1])
+import smtp_store_server
+from aiosmtpd.smtp import SMTP
+directory, refused = sys.argv[2], set(sys.argv[3:])
+class Refusing(smtp_store_server.Store):
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        if address in refused:
+            return '550 5.1.1 <%s>: Recipient address rejected' % address
+        envelope.rcpt_tos.append(address)
+        return '250 OK'
+async def main():
+    handler = Refusing(directory)
+    server = await asyncio.get_running_loop().create_server(
+        lambda: SMTP(handler, hostname="store.test"), host="127.0.0.1", port=0)
+    print(server.sockets[0].getsockname()[1], flush=True)
+    async with server:
+        await server.serve_forever()
+asyncio.run(main())
+)PY";
+
+    QTemporaryDir dir_;
     QProcess proc_;
     quint16 port_ = 0;
-    bool ok_ = false;
 };
 
 // One received message, as Python's `email` package reads it.
