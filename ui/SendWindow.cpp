@@ -65,8 +65,8 @@ TsendWin::TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     Label1->setFont(big);
     Label1->move(24, 17);
     Label1->resize(217 - 24 - 4, 24);
-    Panel1->setAccessibleDescription(Label1->text());
     // No fixed accessible name: a screen reader reads the current status text.
+    Panel1->setAccessibleDescription(Label1->text());
 
     Gauge1 = new QProgressBar(this);
     Gauge1->setObjectName(QStringLiteral("Gauge1"));
