@@ -35,3 +35,24 @@ TEST(MessageLines, EmptyMessageHasNoLines) {
     MessageLines fromEmpty(std::vector<std::string>{});
     EXPECT_EQ(fromEmpty.size(), 0u);
 }
+
+TEST(MessageLines, CopiesGrowApartFromTheOriginal) {
+    // A message copied (a MailNode put into a list) and then extended must not change
+    // what the other copy reads, whichever of the two is extended.
+    MessageLines original(std::vector<std::string>{"a"});
+    original.append("b");
+    MessageLines copy = original;
+    copy.append("c");
+    original.append("d");
+    MessageLines assigned;
+    assigned = copy;
+    assigned.append("e");
+
+    EXPECT_EQ(original.toVector(), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(copy.toVector(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(assigned.toVector(), (std::vector<std::string>{"a", "b", "c", "e"}));
+    std::vector<std::string> viaCursor;
+    for (auto c = original.cursor(); !c.atEnd();)
+        viaCursor.emplace_back(c.next());
+    EXPECT_EQ(viaCursor, original.toVector());
+}
