@@ -904,6 +904,15 @@ void TForm1::setEditorTexts(const MailEditors& eds) {
 // Lists and status bar
 
 std::vector<ReceipData*> TForm1::recipientRows() const {
+    // While the database editor is open the rows may stand for entries it has removed;
+    // the selected entries of the database are then the recipients, in database order.
+    if (recipModel_->frozen()) {
+        std::vector<ReceipData*> chosen;
+        if (st_.db)
+            for (const auto& e : st_.db->entries)
+                if (e->selected) chosen.push_back(e.get());
+        return chosen;
+    }
     return recipModel_->entries();
 }
 

@@ -365,10 +365,18 @@ TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
     EXPECT_EQ(cell(available(), 1, 2).toStdString(), "*");
     available()->viewport()->repaint();
 
+    // Whoever asks for the recipients meanwhile gets live entries, never removed ones.
+    selectRows(available(), {3});
     w->SetControlsEnabled(true);
+    click("Button2"); // refused until the lists are rebuilt
+    w->state().db->entries.erase(w->state().db->entries.begin()); // "Ann", the recipient
+    EXPECT_TRUE(w->recipientRows().empty());
+    w->state().db->entries[1]->selected = true;
+    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(1)});
+
     w->RefreshLists();
-    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Ann", "Sam", ""}));
-    EXPECT_EQ(status(1), "1 of 3 receipients selected");
+    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Sam", ""}));
+    EXPECT_EQ(status(1), "1 of 2 receipients selected");
     EXPECT_TRUE(find<QPushButton>("Button3")->isEnabled());
 }
 
