@@ -49,9 +49,9 @@ MessageLines& MessageLines::operator=(const MessageLines& other) {
 }
 
 void MessageLines::append(std::string_view line) {
-    // Our growing block is referenced by blocks_ and own_; any further reference is a
-    // copy of this message that must not see the new line.
-    if (own_ && own_.use_count() > 2) own_.reset();
+    // Our last block may grow only while no copy of this message holds it too
+    // (one reference in blocks_, one in own_).
+    if (own_ && own_.use_count() != 2) own_.reset();
     if (!own_) {
         own_ = std::make_shared<LineBlock>();
         firsts_.push_back(count_);

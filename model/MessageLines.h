@@ -36,8 +36,8 @@ public:
     MessageLines() = default;
     // From plain lines (copied into one block of its own).
     explicit MessageLines(const std::vector<std::string>& lines);
-    // A copy shares every block; lines appended afterwards, to the copy or to the
-    // original, go to a block of their own, so neither sees the other's new lines.
+    // A copy shares every block with the original but never grows one of them: its
+    // next append starts a block of its own.
     MessageLines(const MessageLines& other);
     MessageLines& operator=(const MessageLines& other);
     MessageLines(MessageLines&&) noexcept = default;
@@ -57,8 +57,7 @@ public:
     // Visits the lines in order, cheaply (no index search per line).
     template <class F> void forEach(F&& f) const {
         for (const auto& b : blocks_)
-            for (std::size_t i = 0; i < b->size(); ++i)
-                f(b->line(i));
+            for (std::size_t i = 0; i < b->size(); ++i) f(b->line(i));
     }
 
     // Sequential reader for delivery: keeps its place, so reading line after line
