@@ -7,11 +7,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -19,7 +22,8 @@ namespace {
 struct Topic {
     const char* title;
     const char* url;
-    int level; // 0: chapter, 1: section under the chapter before it
+    int level;             // 0: chapter, 1: section under the chapter before it
+    const char* also = ""; // further anchors of the same page that the entry covers
 };
 
 // The table of contents, in reading order.
@@ -28,9 +32,9 @@ const Topic kTopics[] = {
     {"Getting started", "qrc:/help/getting-started.html", 0},
     {"The main window", "qrc:/help/main-window.html", 0},
     {"The mail text", "qrc:/help/main-window.html#mail-text", 1},
-    {"From, To and Subject", "qrc:/help/main-window.html#from", 1},
+    {"From, To and Subject", "qrc:/help/main-window.html#from", 1, "to subject"},
     {"The field list", "qrc:/help/main-window.html#fields", 1},
-    {"Available and Receipients", "qrc:/help/main-window.html#available", 1},
+    {"Available and Receipients", "qrc:/help/main-window.html#available", 1, "receipients"},
     {"The database and field files", "qrc:/help/files.html", 0},
     {"Field definition files", "qrc:/help/files.html#fields-file", 1},
     {"Database files", "qrc:/help/files.html#database-file", 1},
@@ -90,6 +94,7 @@ const char* const kContextAnchors[] = {
 };
 
 constexpr int kUrlRole = Qt::UserRole + 1;
+constexpr int kAlsoRole = Qt::UserRole + 2;
 
 } // namespace
 
@@ -117,6 +122,8 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         }
         item->setText(0, QString::fromUtf8(t.title));
         item->setData(0, kUrlRole, QString::fromUtf8(t.url));
+        item->setData(0, kAlsoRole,
+                      QString::fromUtf8(t.also).split(QLatin1Char(' '), Qt::SkipEmptyParts));
     }
     contents_->expandAll();
     connect(contents_, &QTreeWidget::itemActivated, this, &HelpWindow::openContentsItem);
@@ -199,7 +206,35 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setTabOrder(forward, closeBut);
     setTabOrder(closeBut, browser_);
 
+    // The contents follow the topic on show, however it was reached (link, index, F1).
+    connect(browser_, &QTextBrowser::sourceChanged, this, &HelpWindow::markContentsItem);
     browser_->setSource(QUrl(QStringLiteral("qrc:/help/index.html")));
+}
+
+void HelpWindow::markContentsItem(const QUrl& url) {
+    // The entry of exactly this place, or else the chapter of its page.
+    QTreeWidgetItem* best = nullptr;
+    for (QTreeWidgetItemIterator it(contents_); *it; ++it) {
+        const QUrl entry((*it)->data(0, kUrlRole).toString());
+        const bool samePage =
+            entry.adjusted(QUrl::RemoveFragment) == url.adjusted(QUrl::RemoveFragment);
+        if (entry == url || (samePage && url.hasFragment() &&
+                             (*it)->data(0, kAlsoRole).toStringList().contains(url.fragment()))) {
+            best = *it;
+            break;
+        }
+        if (!best && samePage && !entry.hasFragment()) best = *it;
+    }
+    if (best) {
+        contents_->setCurrentItem(best);
+        contents_->scrollToItem(best);
+    } else {
+        contents_->clearSelection();
+    }
+}
+
+QTreeWidgetItem* HelpWindow::currentContentsItem() const {
+    return contents_->currentItem();
 }
 
 void HelpWindow::keyPressEvent(QKeyEvent* e) {
@@ -211,6 +246,23 @@ void HelpWindow::keyPressEvent(QKeyEvent* e) {
 }
 
 void HelpWindow::bringUp() {
+    if (!placed_) {
+        // The first time, over the middle of the main window, kept on its screen; after
+        // that wherever the user left it.
+        placed_ = true;
+        if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr) {
+            QRect r(QPoint(0, 0), size());
+            r.moveCenter(owner->frameGeometry().center());
+            if (QScreen* screen = owner->screen()) {
+                const QRect area = screen->availableGeometry();
+                r.moveRight(std::min(r.right(), area.right()));
+                r.moveBottom(std::min(r.bottom(), area.bottom()));
+                r.moveLeft(std::max(r.left(), area.left()));
+                r.moveTop(std::max(r.top(), area.top()));
+            }
+            move(r.topLeft());
+        }
+    }
     show();
     raise();
     activateWindow();

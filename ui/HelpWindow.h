@@ -35,6 +35,8 @@ public:
     QTextBrowser* browser() const { return browser_; }
     QTabWidget* tabs() const { return tabs_; }
     QStringList keywords() const;
+    // The entry of the contents that stands for the topic on show.
+    QTreeWidgetItem* currentContentsItem() const;
 
 protected:
     // Escape closes the help.
@@ -46,10 +48,12 @@ private:
     void indexSearchChanged(const QString& text);
     void openIndexItem(QListWidgetItem* item);
     void openContentsItem(QTreeWidgetItem* item);
+    void markContentsItem(const QUrl& url);
 
     QTabWidget* tabs_ = nullptr;
     QTreeWidget* contents_ = nullptr;
     QLineEdit* indexSearch_ = nullptr;
     QListWidget* index_ = nullptr;
     QTextBrowser* browser_ = nullptr;
+    bool placed_ = false;
 };

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "MailFile.h"
+#include "MailingRun.h"
 // The preparation itself; this folder has a MailingRun.h of its own (the Send command).
 #include "../merge/MailingRun.h"
 
@@ -46,6 +47,7 @@ TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, ta
 
 std::optional<std::string> TMailWrapForm::Prepare() {
     error_.reset();
+    tandrel::CentreOnScreen(*this);
     exec();
     return error_;
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <exception>
 #include <optional>
 #include <string>
@@ -40,6 +41,17 @@ void ShowError(QWidget* parent, const std::string& text) {
 }
 
 } // namespace
+
+void CentreOnScreen(QWidget& window) {
+    QWidget* anchor = window.parentWidget() ? window.parentWidget()->window() : &window;
+    QScreen* screen = anchor->screen();
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    // Once the window has been shown, its frame is known; before, its client size stands in.
+    const QSize outer = window.frameGeometry().size();
+    window.move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+}
 
 void RunMailing(MainHooks& main, Forms& forms) {
     AppState& st = main.state();

@@ -4,6 +4,8 @@
 #include "Forms.h"
 #include "MainHooks.h"
 
+class QWidget;
+
 namespace tandrel {
 
 // SendButClick's work. Does nothing without a database or recipient rows. Otherwise
@@ -12,5 +14,9 @@ namespace tandrel {
 // program. Failures (preparation, connecting, writing the sent log) are shown in error
 // boxes after the clean-up; the outgoing messages are always released.
 void RunMailing(MainHooks& main, Forms& forms);
+
+// Places a window of the run in the middle of the screen that shows the main window
+// (its parent), where the user looks, whatever the main window's own place.
+void CentreOnScreen(QWidget& window);
 
 } // namespace tandrel

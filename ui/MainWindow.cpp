@@ -4,7 +4,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -21,11 +24,13 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QSvgRenderer>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -312,9 +317,21 @@ void TForm1::buildMenus() {
     for (QMenu* m : {file, fileNew, fileOpen, fileSave, edit, helpMenu, MailPopupMenu}) {
         connect(m, &QMenu::hovered, this,
                 [this](QAction* a) { panels_[0]->setText(a->statusTip()); });
-        connect(m, &QMenu::aboutToHide, this,
-                [this] { DisplayHint(QString::fromLatin1(kWindowHint)); });
+        // A submenu closing may leave its parent menu open: that one's highlight counts.
+        connect(m, &QMenu::aboutToHide, this, [this] {
+            DisplayHint(QString::fromLatin1(kWindowHint));
+            QTimer::singleShot(0, this, [this] { showMenuHint(); });
+        });
     }
+}
+
+void TForm1::showMenuHint() {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    // With nothing highlighted inside an open menu, the highlighted item is the one
+    // that opened it (in the menu bar or the parent menu).
+    QAction* lit = menu->activeAction() ? menu->activeAction() : menu->menuAction();
+    panels_[0]->setText(lit->statusTip());
 }
 
 void TForm1::buildToolBar() {
@@ -398,7 +415,13 @@ void TForm1::buildStatusBar() {
     for (int i = 0; i < 4; ++i) {
         auto* l = new QLabel(QString::fromLatin1(designed[i]));
         l->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        l->setFixedWidth(widths[i]);
+        // The counters keep their designed width but grow when the font needs more for
+        // their text ("1200 of 10000 receipients selected"), rather than cutting it off.
+        // The hint panel stays put, so the others do not jump while the mouse moves.
+        if (i == 1 || i == 2)
+            l->setMinimumWidth(widths[i]);
+        else
+            l->setFixedWidth(widths[i]);
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         l->setContentsMargins(2, 0, 2, 0);
@@ -463,9 +486,13 @@ void TForm1::buildClientArea() {
         v->setAllColumnsShowFocus(true);
         v->header()->setStretchLastSection(false);
         v->header()->setSectionsMovable(false);
+        v->header()->setMinimumSectionSize(18); // the "*" column is that narrow
         int col = 0;
         for (int w : widths)
             v->header()->resizeSection(col++, w);
+        // The "E-Mail" column takes whatever width the list has beyond its designed
+        // columns, so addresses are not cut off while the list shows empty space.
+        v->header()->setSectionResizeMode(1, QHeaderView::Stretch);
         return v;
     };
 
@@ -784,7 +811,7 @@ bool TForm1::event(QEvent* e) {
     if (e->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
         if (qobject_cast<QMenu*>(QApplication::activePopupWidget()))
-            panels_[0]->setText(tip);
+            showMenuHint();
         else
             DisplayHint(tip.isEmpty() ? QString::fromLatin1(kWindowHint) : tip);
         return true;
@@ -1198,15 +1225,68 @@ QFileDialog& TForm1::fileDialog(Dialog which) {
         d->setFileMode(QFileDialog::ExistingFile);
         d->setNameFilters({QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")});
     }
+    // Wide enough for the size, type and date columns to show their texts in full; the
+    // name column takes the rest.
+    d->resize(760, 460);
+    if (auto* files = d->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* h = files->header();
+        h->setStretchLastSection(false);
+        const int widths[] = {0, 90, 150, 150};
+        for (int col = 1; col < 4 && col < h->count(); ++col)
+            h->resizeSection(col, widths[col]);
+        h->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    if (auto* places = d->findChild<QSplitter*>(QStringLiteral("splitter")))
+        places->setSizes({130, 610});
     dialogs_[i] = d;
     return *d;
 }
 
+// A dialog opens in the folder of the file of its kind that is in use (the last mail,
+// field list or database), or else of any of them: that is where the user's files are,
+// not wherever the program happened to be started from. Saving proposes the file's name.
+void TForm1::prepareFileDialog(Dialog which, QFileDialog& d) const {
+    const std::string* own = nullptr;
+    switch (which) {
+    case Dialog::OpenMail:
+    case Dialog::SaveMail:
+        own = &st_.user.lastmail;
+        break;
+    case Dialog::OpenFields:
+    case Dialog::SaveField:
+        own = &st_.user.lastfields;
+        break;
+    case Dialog::OpenData:
+    case Dialog::SaveData:
+        own = &st_.user.lastdb;
+        break;
+    }
+    for (const std::string* path :
+         {own, &st_.user.lastmail, &st_.user.lastdb, &st_.user.lastfields}) {
+        if (path->empty()) continue;
+        const QFileInfo info(fromBytes(*path));
+        if (!info.absoluteDir().exists()) continue;
+        d.setDirectory(info.absolutePath());
+        if (d.acceptMode() == QFileDialog::AcceptSave)
+            d.selectFile(path == own ? info.fileName() : QString());
+        return;
+    }
+}
+
 QString TForm1::chooseFile(Dialog which) {
     QFileDialog& d = fileDialog(which);
+    prepareFileDialog(which, d);
     if (chooser_) return chooser_(d);
-    if (d.exec() != QDialog::Accepted) return {};
+    const int result = d.exec();
     const QStringList files = d.selectedFiles();
+    // The dialog is kept for next time. Its name completer may still be open, or open
+    // itself once the folder has been read, on top of the main window, where it would
+    // swallow the next click: empty the name and close the completer.
+    if (auto* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        name->clear();
+        if (QCompleter* c = name->completer()) c->popup()->hide();
+    }
+    if (result != QDialog::Accepted) return {};
     return files.isEmpty() ? QString() : files.front();
 }
 

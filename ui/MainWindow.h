@@ -149,9 +149,11 @@ private:
     int selectedRecipientCount() const;
     std::vector<int> selectedRows(QTreeView* view) const;
 
+    void showMenuHint();
     void setMenuPosition(int pos, bool on, bool editMenuToo);
     bool fieldSelected() const;
     QString chooseFile(Dialog which);
+    void prepareFileDialog(Dialog which, QFileDialog& d) const;
     void closeDatabaseEditor();
     void showError(const QString& text);
     void showHelpContext(QWidget* focus);

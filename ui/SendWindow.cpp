@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "MailingRun.h"
+
 namespace {
 
 // Replies and reports may carry their own line ends (a reply normally ends in CR LF);
@@ -118,6 +120,7 @@ TsendWin::~TsendWin() = default;
 
 void TsendWin::Deliver() {
     connectError_ = nullptr;
+    tandrel::CentreOnScreen(*this);
     exec();
     if (connectError_) {
         std::exception_ptr e = connectError_;

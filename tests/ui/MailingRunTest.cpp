@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScreen>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -350,4 +351,27 @@ TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     EXPECT_GE(counter.paints, 10);
     EXPECT_LE(counter.paints, 150);
     EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+}
+
+TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
+    AiosmtpdServer server;
+    Mailing m;
+    m.useServer(server.portText());
+    // A main window in a corner of the screen, which the windows must not follow.
+    m.main.widget.setGeometry(0, 0, 220, 160);
+    m.main.widget.show();
+    const QPoint middle = m.main.widget.screen()->availableGeometry().center();
+    ModalDriver driver;
+    for (int run = 0; run < 2; ++run) { // the second showing too, with its frame known
+        SCOPED_TRACE(run);
+        driver.wrapFrame = driver.sendFrame = QRect();
+        m.send();
+        ASSERT_FALSE(driver.wrapFrame.isNull());
+        ASSERT_FALSE(driver.sendFrame.isNull());
+        for (const QRect& frame : {driver.wrapFrame, driver.sendFrame}) {
+            EXPECT_LE(std::abs(frame.center().x() - middle.x()), 1) << frame.center().x();
+            EXPECT_LE(std::abs(frame.center().y() - middle.y()), 1) << frame.center().y();
+        }
+    }
+    EXPECT_EQ(driver.sendWindowsClosed, 2);
 }

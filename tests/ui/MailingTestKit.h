@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRect>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -91,6 +92,7 @@ public:
     int wrapWindowsSeen = 0;    // showings of the preparation window
     bool hourglassWhilePreparing = false;
     bool timedOut = false;
+    QRect wrapFrame, sendFrame; // where the two windows were seen on the screen
     // Called on every tick while the delivery window is up, until it returns true
     // (it may press "C&ancel" and return true).
     std::function<bool(TsendWin&)> onSendWindow;
@@ -107,6 +109,7 @@ private:
             if (wrap != wrapSeen_) ++wrapWindowsSeen;
             const QCursor* c = QApplication::overrideCursor();
             hourglassWhilePreparing = c && c->shape() == Qt::WaitCursor;
+            wrapFrame = wrap->frameGeometry();
             wrapSeen_ = wrap;
             seen_ = nullptr;
             return;
@@ -117,6 +120,7 @@ private:
             seen_ = nullptr;
             return;
         }
+        sendFrame = sw->frameGeometry();
         if (seen_ != sw) {
             seen_ = sw;
             handled_ = false;

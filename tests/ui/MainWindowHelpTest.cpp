@@ -3,11 +3,14 @@
 #include <QAccessible>
 #include <QFile>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTreeWidgetItem>
+#include <functional>
 
 #include "HelpWindow.h"
 #include "MainWindowFixture.h"
@@ -86,6 +89,49 @@ TEST_F(MainHelpTest, EscapeOpensTheContentsWhateverHasTheFocusAndIndexOpensTheIn
     // Escape inside the help closes it again.
     QTest::keyClick(w->helpWindow()->browser(), Qt::Key_Escape);
     EXPECT_FALSE(w->helpWindow()->isVisible());
+}
+
+TEST_F(MainHelpTest, TheContentsMarkTheTopicOnShowAndTheHelpFirstComesUpOverTheWindow) {
+    w->move(40, 30);
+    QApplication::processEvents();
+    action("Help1")->trigger();
+    HelpWindow* help = w->helpWindow();
+    ASSERT_NE(help, nullptr);
+    const QRect area = w->screen()->availableGeometry();
+    QRect expected(QPoint(0, 0), help->size());
+    expected.moveCenter(w->frameGeometry().center());
+    expected.moveRight(std::min(expected.right(), area.right()));
+    expected.moveBottom(std::min(expected.bottom(), area.bottom()));
+    expected.moveLeft(std::max(expected.left(), area.left()));
+    expected.moveTop(std::max(expected.top(), area.top()));
+    EXPECT_EQ(help->pos(), expected.topLeft());
+
+    struct Case {
+        std::function<void()> go;
+        const char* entry;
+    };
+    const Case cases[] = {
+        {[&] { help->showContext(3); }, "From, To and Subject"},
+        {[&] { help->showContext(7); }, "Available and Receipients"},
+        {[&] { help->showContext(1); }, "The mail text"},
+        {[&] { help->showKeyword(QStringLiteral("Sending")); }, "Sending"},
+        // A place that has no entry of its own: the chapter of its page.
+        {[&] { help->showKeyword(QStringLiteral("Database Editor")); },
+         "The database and field files"},
+        {[&] { help->showKeyword(QStringLiteral("Status bar")); }, "The main window"},
+        {[&] { help->showContents(); }, "Welcome to Tandrel"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        c.go();
+        ASSERT_NE(help->currentContentsItem(), nullptr);
+        EXPECT_EQ(help->currentContentsItem()->text(0).toStdString(), c.entry);
+    }
+    // Where the user put it, it stays.
+    help->move(5, 5);
+    help->close();
+    action("Help2")->trigger();
+    EXPECT_EQ(help->pos(), QPoint(5, 5));
 }
 
 TEST(HelpWindowContent, EveryLinkOfContentsIndexAndContextsReachesAnExistingAnchor) {

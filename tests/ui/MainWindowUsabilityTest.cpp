@@ -1,0 +1,204 @@
+// What the user meets around the main window's commands: where the file dialogs open,
+// that a dialog leaves nothing behind, texts that are not cut off, and the status line
+// while a menu is open.
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QTest>
+
+#include "MainWindowFixture.h"
+
+namespace tandrel::test {
+namespace {
+
+const char* kFields = "name\r\nemail\r\n";
+const char* kLongAddress = "somebody.with.a.rather.long.address@mail.example.org";
+
+class MainUsabilityTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        startWith(kFields, std::string("Ann;") + kLongAddress + "\r\nBob;bob@x\r\n");
+        w->show();
+        QApplication::processEvents();
+    }
+    static QLineEdit* nameEdit(QFileDialog& d) {
+        return d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    }
+};
+
+TEST_F(MainUsabilityTest, FileDialogsOpenWhereTheFilesInUseAreAndSavingProposesTheirNames) {
+    struct Seen {
+        std::string dir;
+        std::string name;
+    };
+    Seen seen;
+    w->setFileChooser([&](QFileDialog& d) {
+        seen = {d.directory().absolutePath().toStdString(), nameEdit(d)->text().toStdString()};
+        return QString::fromStdString(nextPath);
+    });
+    QDir(QString::fromStdString(dir.path())).mkdir(QStringLiteral("letters"));
+    const std::string letters = dir.file("letters");
+    WriteFileBytes(dir.file("letters/spring.txt"),
+                   "From: a\r\nTo: b\r\nSubject: c\r\n\r\nbody\r\n");
+
+    struct Case {
+        const char* what;
+        void (*command)(TForm1&);
+        std::string dir;
+        std::string name; // proposed by the save dialogs only
+    };
+    // No mail in use yet: the mail dialogs take the folder of the database.
+    const Case before[] = {
+        {"open fields", [](TForm1& m) { m.File23Click(); }, dir.path(), ""},
+        {"save fields", [](TForm1& m) { m.File42Click(); }, dir.path(), "fields.txt"},
+        {"open database", [](TForm1& m) { m.File24Click(); }, dir.path(), ""},
+        {"save database", [](TForm1& m) { m.File43Click(); }, dir.path(), "people.txt"},
+        {"open mail", [](TForm1& m) { m.File21Click(); }, dir.path(), ""},
+        {"save mail", [](TForm1& m) { m.File41Click(); }, dir.path(), ""},
+    };
+    nextPath.clear(); // every dialog is cancelled
+    for (const Case& c : before) {
+        SCOPED_TRACE(c.what);
+        c.command(*w);
+        EXPECT_EQ(seen.dir, c.dir);
+        EXPECT_EQ(seen.name, c.name);
+    }
+
+    nextPath = dir.file("letters/spring.txt");
+    w->File21Click();
+    ASSERT_EQ(edit("SubEdit")->text().toStdString(), "c");
+    nextPath.clear();
+    const Case after[] = {
+        {"open mail", [](TForm1& m) { m.File21Click(); }, letters, ""},
+        {"save mail", [](TForm1& m) { m.File41Click(); }, letters, "spring.txt"},
+        {"open fields", [](TForm1& m) { m.File23Click(); }, dir.path(), ""},
+    };
+    for (const Case& c : after) {
+        SCOPED_TRACE(c.what);
+        c.command(*w);
+        EXPECT_EQ(seen.dir, c.dir);
+        EXPECT_EQ(seen.name, c.name);
+    }
+}
+
+TEST_F(MainUsabilityTest, AFileDialogLeavesNoCompleterBehindOverTheMainWindow) {
+    w->setFileChooser(nullptr); // the real dialog
+    WriteFileBytes(dir.file("letter-one.txt"), "From: a\r\nTo: b\r\nSubject: one\r\n\r\nx\r\n");
+    WriteFileBytes(dir.file("letter-two.txt"), "From: a\r\nTo: b\r\nSubject: two\r\n\r\nx\r\n");
+    QCompleter* completer = nullptr;
+    bool popupWasUp = false;
+    bool played = false;
+    BoxCatcher boxes;
+    // Plays the user once the dialog is up; gives up rather than hang.
+    QTimer user;
+    user.setInterval(20);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible()) return;
+        if (played) {
+            d->reject();
+            return;
+        }
+        played = true;
+        QLineEdit* name = nameEdit(*d);
+        completer = name ? name->completer() : nullptr;
+        if (completer) {
+            // The user has typed the file's name and the completer offers it.
+            name->setText(QString::fromStdString(dir.file("letter-two.txt")));
+            completer->setCompletionPrefix(name->text());
+            completer->complete();
+            popupWasUp = QTest::qWaitFor([&] { return completer->popup()->isVisible(); }, 3000);
+        }
+        static_cast<QDialog*>(d)->accept();
+    });
+    user.start();
+    w->File21Click();
+    EXPECT_TRUE(popupWasUp);
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_EQ(edit("SubEdit")->text().toStdString(), "two");
+    // Whatever the folder's reading still reports later must not bring it back.
+    QTest::qWait(300);
+    ASSERT_NE(completer, nullptr);
+    EXPECT_FALSE(completer->popup()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+}
+
+TEST_F(MainUsabilityTest, StatusPanelsAndEmailColumnsShowTheirWholeTexts) {
+    auto whole = [](QLabel* l) {
+        return l->contentsRect().width() >= l->fontMetrics().horizontalAdvance(l->text());
+    };
+    auto* counter = find<QLabel>("StatusPanel1");
+    auto* attachments = find<QLabel>("StatusPanel2");
+    // The designed text before the first count, then large counts.
+    counter->setText(QStringLiteral("xxx of xxx receipients selected"));
+    QApplication::processEvents();
+    EXPECT_TRUE(whole(counter));
+    EXPECT_GE(counter->width(), 170);
+    counter->setText(QStringLiteral("12000 of 100000 receipients selected"));
+    attachments->setText(QStringLiteral("1000 attachments"));
+    // Given room in the window, the counters take what their texts need.
+    w->resize(1000, 600);
+    QTest::qWait(20);
+    EXPECT_TRUE(whole(counter));
+    EXPECT_TRUE(whole(attachments));
+    EXPECT_EQ(find<QLabel>("StatusPanel0")->width(), 300);
+
+    find<QPushButton>("Button3")->click();
+    for (QSize size : {QSize(1000, 600), QSize(675, 450)}) {
+        SCOPED_TRACE(size.width());
+        w->resize(size);
+        QApplication::processEvents();
+        for (QTreeView* list : {available(), receipients()}) {
+            SCOPED_TRACE(list->objectName().toStdString());
+            QHeaderView* h = list->header();
+            // No strip of empty header beside the columns, no scrolling for it.
+            EXPECT_EQ(h->length(), list->viewport()->width());
+            EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+            EXPECT_EQ(h->sectionSize(0), list == available() ? 130 : 150);
+        }
+        EXPECT_EQ(available()->header()->sectionSize(2), 18);
+    }
+    w->resize(1250, 600);
+    QApplication::processEvents();
+    for (QTreeView* list : {available(), receipients()})
+        EXPECT_GE(list->header()->sectionSize(1),
+                  list->fontMetrics().horizontalAdvance(QLatin1String(kLongAddress)))
+            << list->objectName().toStdString();
+}
+
+TEST_F(MainUsabilityTest, AnOpenMenuShowsTheStatusTextOfWhatIsHighlighted) {
+    QApplication::setActiveWindow(w);
+    QMenuBar* bar = w->menuBar();
+    QMenu* file = w->findChild<QMenu*>(QStringLiteral("File1Menu"));
+    ASSERT_NE(file, nullptr);
+    bar->setActiveAction(file->menuAction());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 2000));
+    QApplication::processEvents();
+    // Nothing inside the menu is highlighted: its own entry in the menu bar is.
+    EXPECT_EQ(status(0), "Manage files");
+
+    QMenu* open = w->findChild<QMenu*>(QStringLiteral("File2"));
+    file->setActiveAction(open->menuAction());
+    QApplication::processEvents();
+    EXPECT_EQ(status(0), "Open files");
+    open->popup(file->actionGeometry(open->menuAction()).topRight() + file->pos());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return open->isVisible(); }, 2000));
+    open->setActiveAction(action("File24"));
+    QApplication::processEvents();
+    EXPECT_EQ(status(0), "Open a saved database");
+    // Back from the submenu to its parent: the parent's highlight counts again.
+    open->hide();
+    QTest::qWait(20);
+    ASSERT_TRUE(file->isVisible());
+    EXPECT_EQ(status(0), "Open files");
+    file->hide();
+    QTest::qWait(20);
+    EXPECT_EQ(status(0), "Press F1 for help");
+}
+
+} // namespace
+} // namespace tandrel::test
