@@ -1,3 +1,89 @@
 #include "DatabaseFile.h"
 
-// Implemented in the model work.
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+std::string AsciiLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string WithoutBlanks(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s)
+        if (c != ' ') out += c;
+    return out;
+}
+
+} // namespace
+
+std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
+                           Column emailCol) {
+    std::size_t k = 0;
+    for (;;) {
+        const auto pos = line.find(delim);
+        const std::string_view value = line.substr(0, pos);
+        if (emailCol && k == *emailCol) {
+            entry.values.push_back(WithoutBlanks(value));
+            entry.email = entry.values.back();
+        } else {
+            entry.values.emplace_back(value);
+        }
+        if (nameCol && k == *nameCol) entry.name = entry.values.back();
+        ++k;
+        if (pos == std::string_view::npos) return k;
+        line.remove_prefix(pos + 1);
+    }
+}
+
+void LoadDatabase(AppState& st, const std::string& path) {
+    if (!st.db) return; // callers make sure a database exists
+    const std::vector<std::string> lines = ReadTextFile(path);
+    st.user.lastdb = path;
+
+    DatabaseRoot& db = *st.db;
+    Column nameCol, emailCol;
+    for (std::size_t i = 0; i < db.fields.size(); ++i) {
+        const std::string lower = AsciiLower(db.fields[i].name);
+        if (lower == "name") nameCol = i;
+        if (lower == "email") emailCol = i;
+    }
+
+    db.entries.clear();
+    db.entries.reserve(lines.size());
+    const char delim = st.prefs.delimchar;
+    std::size_t widest = 0;
+    for (const auto& line : lines) {
+        ReceipData& e = db.appendEntry();
+        const std::size_t n = ParseEntryLine(e, line, delim, nameCol, emailCol);
+        if (n > widest) widest = n;
+    }
+
+    for (std::size_t counter = 1; db.fields.size() < widest; ++counter)
+        db.fields.push_back(VarIdent{"New Field " + std::to_string(counter)});
+}
+
+void SaveDatabase(AppState& st, const std::string& path) {
+    st.user.lastdb = path;
+    std::vector<std::string> lines;
+    if (st.db) {
+        lines.reserve(st.db->entries.size());
+        const char delim = st.prefs.delimchar;
+        for (const auto& e : st.db->entries) {
+            std::string line;
+            for (std::size_t i = 0; i < e->values.size(); ++i) {
+                if (i > 0) line += delim;
+                line += e->values[i];
+            }
+            lines.push_back(std::move(line));
+        }
+    }
+    WriteTextFile(path, lines);
+}
+
+} // namespace tandrel

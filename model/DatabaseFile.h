@@ -17,7 +17,7 @@ using Column = std::optional<std::size_t>;
 std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol);
 
-// Replaces all entries by those of the file (requires st.db with at least one field);
+// Replaces all entries by those of the file (does nothing when there is no database);
 // widens the field list with "New Field N" when lines are wider. Sets lastdb.
 // Throws FileError("Cannot open file ...") and leaves everything unchanged then.
 // Refreshing the windows is the caller's business.

@@ -11,7 +11,8 @@ namespace tandrel {
 // and their values stay. Sets lastfields. Throws FileError and changes nothing then.
 void LoadFields(AppState& st, const std::string& path);
 
-// Sets lastfields, then writes the field names. Throws FileError("Cannot create file ...").
+// Does nothing unless a database with at least one field exists. Otherwise sets
+// lastfields, then writes the field names. Throws FileError("Cannot create file ...").
 void SaveFields(AppState& st, const std::string& path);
 
 } // namespace tandrel

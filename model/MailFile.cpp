@@ -1,3 +1,142 @@
 #include "MailFile.h"
 
-// Implemented in the model work.
+#include <cstdio>
+#include <cstdlib>
+
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool StartsWithLower(const std::string& line, std::string_view prefix) {
+    if (line.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = line[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The value after a fixed count of characters, which assumes one blank after the
+// colon; a line too short for the count has an empty value.
+std::string ValueAfter(const std::string& line, std::size_t count) {
+    return line.size() > count ? line.substr(count) : std::string();
+}
+
+} // namespace
+
+std::string Rfc822Date(std::time_t when) {
+    std::tm tm{};
+    if (!::localtime_r(&when, &tm)) return std::string();
+    const long offsetMinutes = tm.tm_gmtoff / 60;
+    const long absMinutes = std::labs(offsetMinutes);
+    const int wday = (tm.tm_wday >= 0 && tm.tm_wday < 7) ? tm.tm_wday : 0;
+    const int mon = (tm.tm_mon >= 0 && tm.tm_mon < 12) ? tm.tm_mon : 0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDayNames[wday],
+                  tm.tm_mday, kMonthNames[mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  offsetMinutes < 0 ? '-' : '+', absMinutes / 60, absMinutes % 60);
+    return buf;
+}
+
+std::string Rfc822Date() {
+    return Rfc822Date(std::time(nullptr));
+}
+
+void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) {
+    auto& l = mail.lines;
+    l.push_back("Date: " + date);
+    l.push_back("From: " + eds.from);
+    l.push_back("To: " + eds.to);
+    l.push_back("Subject: " + eds.subject);
+    l.push_back("MIME-Version: 1.0");
+    l.push_back("Content-type: text/plain");
+    l.push_back(std::string("X-Mailer: ") + kMailer);
+    l.emplace_back();
+}
+
+void BuildMailText(AppState& st, const MailEditors& eds) {
+    MailText& mail = st.mailText;
+    mail.lines.clear();
+    if (mail.MailHasHeader || !eds.from.empty() || !eds.to.empty() || !eds.subject.empty()) {
+        mail.MailHasHeader = true;
+        mail.lines.reserve(8 + eds.body.size());
+        AddHeader(mail, eds, Rfc822Date());
+    } else {
+        mail.lines.reserve(eds.body.size());
+    }
+    mail.lines.insert(mail.lines.end(), eds.body.begin(), eds.body.end());
+}
+
+void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& mailHasHeader) {
+    std::size_t n = 0;
+    while (n < lines.size() && !lines[n].empty())
+        ++n;
+    // No empty line, or one at the very start: there is no header block.
+    const bool hasBlock = n < lines.size() && n >= 1;
+
+    bool from = false, to = false, subject = false;
+    if (hasBlock) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string& line = lines[i];
+            if (StartsWithLower(line, "from:")) {
+                eds.from = ValueAfter(line, 6);
+                from = mailHasHeader = true;
+            } else if (StartsWithLower(line, "to:")) {
+                eds.to = ValueAfter(line, 4);
+                to = mailHasHeader = true;
+            } else if (StartsWithLower(line, "subject:")) {
+                eds.subject = ValueAfter(line, 9);
+                subject = mailHasHeader = true;
+            }
+        }
+    }
+    // A leading empty line is body text even when the mail had a header before.
+    if (mailHasHeader && hasBlock)
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(n + 1));
+
+    if (!from) eds.from.clear();
+    if (!to) eds.to.clear();
+    if (!subject) eds.subject.clear();
+}
+
+std::string DefaultFrom(const GlobalPrefs& prefs) {
+    return "\"" + prefs.name + "\" <" + prefs.fromaddy + ">";
+}
+
+void NewMail(AppState& st, MailEditors& eds) {
+    eds.body.clear();
+    if (!st.prefs.name.empty() && !st.prefs.fromaddy.empty()) eds.from = DefaultFrom(st.prefs);
+    eds.to = kDefaultTo;
+    eds.subject.clear();
+    BuildMailText(st, eds);
+}
+
+bool LoadMail(AppState& st, const std::string& path, MailEditors& eds) {
+    if (!FileExists(path)) return false;
+    st.mailText.MailHasHeader = false;
+    std::vector<std::string> lines = ReadTextFile(path);
+    st.mailText.lines = lines;
+    st.user.lastmail = path;
+
+    ParseMailHeader(lines, eds, st.mailText.MailHasHeader);
+    if (eds.from.empty()) eds.from = DefaultFrom(st.prefs);
+    if (eds.to.empty()) eds.to = kDefaultTo;
+    eds.body = std::move(lines);
+    BuildMailText(st, eds);
+    return true;
+}
+
+void SaveMail(AppState& st, const std::string& path, const MailEditors& eds, bool previewShown) {
+    if (!previewShown) BuildMailText(st, eds);
+    WriteTextFile(path, st.mailText.lines);
+    st.user.lastmail = path;
+}
+
+} // namespace tandrel

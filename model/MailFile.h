@@ -23,8 +23,10 @@ void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date);
 // Rebuilds st.mailText from the editors, stamped with the current time.
 void BuildMailText(AppState& st, const MailEditors& eds);
 
-// Sets the three header editors from the header block of `lines` and removes the block
-// (with its closing empty line) when it was recognised. Does not touch eds.body.
+// Sets the three header editors from the header block of `lines` (the lines before the
+// first empty line, when that is not the first line) and removes the block with its
+// closing empty line when a header line was recognised or mailHasHeader was already
+// set. Editors whose line was not found are emptied. Does not touch eds.body.
 void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& mailHasHeader);
 
 // "\"name\" <fromaddy>"
@@ -35,7 +37,8 @@ std::string DefaultFrom(const GlobalPrefs& prefs);
 void NewMail(AppState& st, MailEditors& eds);
 
 // Returns false (and does nothing) when no file exists at the path. Throws FileError
-// when it cannot be read; editors and MailText then stay as they were.
+// when it cannot be read; editors, MailText and lastmail then stay as they were, but
+// MailHasHeader has been cleared.
 bool LoadMail(AppState& st, const std::string& path, MailEditors& eds);
 
 // Save Mail: BuildMailText unless the preview is shown, write MailText, then lastmail.

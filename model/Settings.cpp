@@ -1,3 +1,337 @@
 #include "Settings.h"
 
-// Implemented in the model work.
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+#include "Errors.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr std::size_t kMaxValueLength = 1023;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+// Unlike the text files of the program, a NUL byte does not end the settings file:
+// whatever the file holds is kept when a key is written.
+std::vector<std::string> SplitIniLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    while (start < n) {
+        std::size_t i = start;
+        while (i < n && text[i] != '\r' && text[i] != '\n')
+            ++i;
+        lines.emplace_back(text.substr(start, i - start));
+        if (i < n && text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    return lines;
+}
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+    struct stat sb {};
+    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+        ::close(fd);
+        return ReadResult::Failed;
+    }
+    std::array<char, 8192> buf{};
+    for (;;) {
+        const ssize_t got = ::read(fd, buf.data(), buf.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return ReadResult::Failed;
+        }
+        if (got == 0) break;
+        out.append(buf.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return ReadResult::Ok;
+}
+
+// A line "[name]" (blanks around it allowed) opens a section.
+bool SectionName(std::string_view line, std::string_view& name) {
+    const std::string_view t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') return false;
+    const auto close = t.find(']');
+    if (close == std::string_view::npos) return false;
+    name = Trim(t.substr(1, close - 1));
+    return true;
+}
+
+// A line "key=value" inside a section; lines starting with ';' are comments.
+bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+    const std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';') return false;
+    const auto eq = t.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file's content without ever leaving it half written: the new content
+// goes to a fresh file in the same directory, which then takes the old one's place.
+// When the directory refuses new files but the settings file itself may be written,
+// it is rewritten in place (the platform's profile calls would succeed there too).
+bool ReplaceFileContent(const std::string& path, const std::string& data) {
+    std::string target = path;
+    std::array<char, PATH_MAX> resolved{};
+    struct stat lsb {};
+    if (::lstat(path.c_str(), &lsb) == 0 && S_ISLNK(lsb.st_mode) &&
+        ::realpath(path.c_str(), resolved.data()))
+        target = resolved.data(); // keep the link, replace what it points at
+
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return false;
+
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string tmp =
+            target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break; // the directory takes no new file: try in place below
+        }
+        bool ok = WriteAll(fd, data);
+        if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        if (ok) ok = ::fsync(fd) == 0;
+        if (::close(fd) != 0) ok = false;
+        if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
+        if (!ok) ::unlink(tmp.c_str());
+        return ok;
+    }
+
+    if (!exists) return false;
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data);
+    if (ok) ok = ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+    if (ok) ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+bool ParseDecimal(std::string_view s, std::int32_t& out) {
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty() || s.front() == '+') return false;
+    std::int32_t v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    if (ec != std::errc() || end != s.data() + s.size()) return false;
+    out = v;
+    return true;
+}
+
+// Hexadecimal fills all 32 bits, so "0xFFFFFFFF" reads as -1.
+bool ParseHex(std::string_view s, std::int32_t& out) {
+    if (s.empty() || s.front() == '-' || s.front() == '+') return false;
+    std::uint32_t v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
+    if (ec != std::errc() || end != s.data() + s.size()) return false;
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+void Put(Profile& ini, const char* section, const char* key, const std::string& value) {
+    if (!ini.WriteString(section, key, value))
+        throw FileError(FormatPathMessage("Unable to write to %s", ini.path()));
+}
+
+void PutInt(Profile& ini, const char* section, const char* key, std::int32_t value) {
+    Put(ini, section, key, std::to_string(value));
+}
+
+void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
+    Put(ini, "Network", "smtp", prefs.smtp);
+    Put(ini, "Network", "name", prefs.name);
+    Put(ini, "Network", "port", prefs.port);
+    Put(ini, "Network", "fromaddy", prefs.fromaddy);
+    PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
+}
+
+} // namespace
+
+Profile::Profile(std::string path) : path_(std::move(path)) {}
+
+std::string Profile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    std::string text;
+    if (ReadWholeFile(path_, text) == ReadResult::Ok) {
+        bool inSection = false;
+        for (const auto& line : SplitIniLines(text)) {
+            std::string_view name, k, v;
+            if (SectionName(line, name)) {
+                inSection = SameName(name, section);
+            } else if (inSection && KeyValue(line, k, v) && SameName(k, key)) {
+                return std::string(v.substr(0, kMaxValueLength));
+            }
+        }
+    }
+    return def.substr(0, kMaxValueLength);
+}
+
+std::int32_t Profile::ReadInteger(const std::string& section, const std::string& key,
+                                  std::int32_t def) const {
+    const std::string text = ReadString(section, key, "");
+    std::int32_t v = def;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ParseHex(std::string_view(text).substr(2), v) ? v : def;
+    return ParseDecimal(text, v) ? v : def;
+}
+
+bool Profile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    std::string text;
+    if (ReadWholeFile(path_, text) == ReadResult::Failed) return false; // never wipe it
+    std::vector<std::string> lines = SplitIniLines(text);
+
+    // The key is replaced where a read would find it; a new key goes to the end of
+    // the first section of that name (after its last non-blank line), a new section
+    // to the end of the file.
+    std::size_t keyLine = std::string::npos;
+    std::size_t insertAt = std::string::npos;
+    bool inSection = false;
+    bool inFirstSection = false;
+    for (std::size_t i = 0; i < lines.size() && keyLine == std::string::npos; ++i) {
+        std::string_view name, k, v;
+        if (SectionName(lines[i], name)) {
+            inSection = SameName(name, section);
+            inFirstSection = inSection && insertAt == std::string::npos;
+            if (inFirstSection) insertAt = i + 1;
+        } else if (inSection && KeyValue(lines[i], k, v) && SameName(k, key)) {
+            keyLine = i;
+            lines[i] = std::string(k) + "=" + value;
+        } else if (inFirstSection && !Trim(lines[i]).empty()) {
+            insertAt = i + 1;
+        }
+    }
+    if (keyLine == std::string::npos) {
+        if (insertAt != std::string::npos) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), key + "=" + value);
+        } else {
+            if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+            lines.push_back("[" + section + "]");
+            lines.push_back(key + "=" + value);
+        }
+    }
+
+    std::string out;
+    out.reserve(text.size() + key.size() + value.size() + section.size() + 16);
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return ReplaceFileContent(path_, out);
+}
+
+bool Profile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+std::string ComputeProgramDir() {
+    std::array<char, PATH_MAX + 1> buf{};
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
+    if (n <= 0) return ".";
+    std::string exe(buf.data(), static_cast<std::size_t>(n));
+    const auto slash = exe.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return exe.substr(0, slash); // "" for a program in "/": its files are "/Tandrel.ini"
+}
+
+std::string ComputeLocalComputerName() {
+    std::array<char, 256> buf{};
+    if (::gethostname(buf.data(), buf.size() - 1) != 0) return "";
+    std::string name(buf.data());
+    if (name.size() > 15) name.resize(15);
+    return name;
+}
+
+void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo) {
+    prefs.smtp = ini.ReadString("Network", "smtp", kDefaultSmtp);
+    prefs.name = ini.ReadString("Network", "name", "Your Name");
+    prefs.port = ini.ReadString("Network", "port", "25");
+    prefs.fromaddy = ini.ReadString("Network", "fromaddy", kDefaultFromAddy);
+    prefs.fielddelim = ini.ReadInteger("Database", "fielddelim", 59);
+    user.lastmail = ini.ReadString("User", "lastmail", "");
+    user.lastfields = ini.ReadString("User", "lastfields", "");
+    user.lastdb = ini.ReadString("User", "lastdb", "");
+    geo.paneHeight = ini.ReadInteger("User", "TPaneHeight", 250);
+    geo.x = ini.ReadInteger("User", "MainWinXPos", 100);
+    geo.y = ini.ReadInteger("User", "MainWinYPos", 100);
+    geo.width = ini.ReadInteger("User", "MainWinWidth", 700);
+    geo.height = ini.ReadInteger("User", "MainWinHeight", 600);
+    prefs.delimchar = DelimCharOf(prefs.fielddelim);
+}
+
+void WritePrefs(Profile& ini, const GlobalPrefs& prefs) {
+    PutPrefs(ini, prefs);
+}
+
+void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& user,
+                   const WindowGeometry* geo) {
+    PutPrefs(ini, prefs);
+    Put(ini, "User", "lastmail", user.lastmail);
+    Put(ini, "User", "lastfields", user.lastfields);
+    Put(ini, "User", "lastdb", user.lastdb);
+    if (!geo) return;
+    PutInt(ini, "User", "MainWinXPos", geo->x);
+    PutInt(ini, "User", "MainWinYPos", geo->y);
+    PutInt(ini, "User", "MainWinWidth", geo->width);
+    PutInt(ini, "User", "MainWinHeight", geo->height);
+    PutInt(ini, "User", "TPaneHeight", geo->paneHeight);
+}
+
+} // namespace tandrel

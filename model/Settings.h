@@ -24,8 +24,7 @@ public:
     std::int32_t ReadInteger(const std::string& section, const std::string& key,
                              std::int32_t def) const;
     // Creates file, section and key as needed. Returns false when the write fails.
-    bool WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
 
 private:
@@ -44,6 +43,11 @@ struct WindowGeometry {
 std::string ComputeProgramDir();
 // The computer's name as the operating system reports it, at most 15 characters.
 std::string ComputeLocalComputerName();
+
+// The delimiter character: the low 8 bits of the stored code (300 gives ',').
+inline char DelimCharOf(std::int32_t fielddelim) {
+    return static_cast<char>(static_cast<unsigned char>(fielddelim & 0xFF));
+}
 
 // Start-up read, with every default; also sets delimchar from fielddelim.
 void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo);

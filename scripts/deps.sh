@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth xdotool imagemagick x11-utils
   dbus dbus-x11 at-spi2-core python3-pyatspi
   fonts-dejavu-core
+  tzdata
 )
 
 missing=()

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "Settings.h"
+#include "TestSupport.h"
+
+using namespace tandrel;
+
+namespace {
+
+struct Loaded {
+    GlobalPrefs prefs;
+    CurUserVals user;
+    WindowGeometry geo;
+};
+
+Loaded ReadAll(const Profile& ini) {
+    Loaded l;
+    l.geo = WindowGeometry{-1, -1, -1, -1, -1};
+    ReadSettings(ini, l.prefs, l.user, l.geo);
+    return l;
+}
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const FileError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(Settings, MissingFileGivesEveryDefaultAndIsNotCreated) {
+    test::TempDir dir;
+    const Profile ini(dir.file("Tandrel.ini"));
+    const Loaded l = ReadAll(ini);
+    EXPECT_EQ(l.prefs.smtp, kDefaultSmtp);
+    EXPECT_EQ(l.prefs.name, "Your Name");
+    EXPECT_EQ(l.prefs.port, "25");
+    EXPECT_EQ(l.prefs.fromaddy, kDefaultFromAddy);
+    EXPECT_EQ(l.prefs.fielddelim, 59);
+    EXPECT_EQ(l.prefs.delimchar, ';');
+    EXPECT_EQ(l.user.lastmail, "");
+    EXPECT_EQ(l.user.lastfields, "");
+    EXPECT_EQ(l.user.lastdb, "");
+    EXPECT_EQ(l.geo.x, 100);
+    EXPECT_EQ(l.geo.y, 100);
+    EXPECT_EQ(l.geo.width, 700);
+    EXPECT_EQ(l.geo.height, 600);
+    EXPECT_EQ(l.geo.paneHeight, 250);
+    EXPECT_FALSE(std::filesystem::exists(ini.path()));
+}
+
+TEST(Settings, FieldDelimiterTextsAndTheirCharacters) {
+    struct Case {
+        std::string text;
+        std::int32_t code;
+        char delim;
+    };
+    const Case cases[] = {
+        {"9", 9, '\t'},         {"44", 44, ','},
+        {"0x2C", 44, ','},      {"0X2c", 44, ','},
+        {"  58  ", 58, ':'},                       // blanks around a value are not part of it
+        {"+46", 46, '.'},       {"300", 300, ','}, // low 8 bits
+        {"-1", -1, '\xff'},     {"0xFFFFFFFF", -1, '\xff'},
+        {"semicolon", 59, ';'}, {"", 59, ';'},
+        {"0x", 59, ';'},        {"0xZZ", 59, ';'},
+        {"0x-1", 59, ';'},      {"0x1FFFFFFFF", 59, ';'},
+        {"12abc", 59, ';'},     {"2147483648", 59, ';'},
+        {"1 2", 59, ';'},       {"--1", 59, ';'},
+    };
+    test::TempDir dir;
+    const std::string path = dir.file("Tandrel.ini");
+    for (const auto& c : cases) {
+        test::WriteFileBytes(path, "[Database]\r\nfielddelim=" + c.text + "\r\n");
+        const Loaded l = ReadAll(Profile(path));
+        EXPECT_EQ(l.prefs.fielddelim, c.code) << c.text;
+        EXPECT_EQ(l.prefs.delimchar, c.delim) << c.text;
+    }
+}
+
+TEST(Settings, OddDelimiterCodeIsWrittenBackUnchangedAtExit) {
+    test::TempDir dir;
+    const std::string path = dir.file("Tandrel.ini");
+    test::WriteFileBytes(path, "[Database]\r\nfielddelim=300\r\n");
+    Profile ini(path);
+    Loaded l = ReadAll(ini);
+    ASSERT_EQ(l.prefs.delimchar, ',');
+    WriteSettings(ini, l.prefs, l.user, &l.geo);
+    EXPECT_EQ(ini.ReadString("Database", "fielddelim", ""), "300");
+}
+
+TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
+    test::TempDir dir;
+    const std::string path = dir.file("p.ini");
+    test::WriteFileBytes(path, "; top comment\n"
+                               "smtp=outside any section\n"
+                               "[ NETWORK ]\n"
+                               "  SMTP  =  relay.example  \n"
+                               ";smtp=commented out\n"
+                               "Port=2525\n"
+                               "empty=\n"
+                               "noequals\n"
+                               "[Other]\n"
+                               "name=other section\n"
+                               "[network]\n"
+                               "name=second copy of the section\n");
+    const Profile ini(path);
+    struct Case {
+        const char* section;
+        const char* key;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"Network", "smtp", "relay.example"},
+        {"network", "PORT", "2525"},
+        {"Network", "empty", ""},
+        {"Network", "noequals", "dflt"},
+        {"Network", "name", "second copy of the section"},
+        {"other", "NAME", "other section"},
+        {"Missing", "smtp", "dflt"},
+        {"Network", "missing", "dflt"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ini.ReadString(c.section, c.key, "dflt"), c.want) << c.section << "/" << c.key;
+}
+
+TEST(Profile, ValuesAndDefaultsAreCutAt1023Characters) {
+    test::TempDir dir;
+    const std::string path = dir.file("p.ini");
+    const std::string longText(1500, 'v');
+    test::WriteFileBytes(path, "[S]\r\nk=" + longText + "\r\n");
+    const Profile ini(path);
+    EXPECT_EQ(ini.ReadString("S", "k", ""), longText.substr(0, 1023));
+    EXPECT_EQ(ini.ReadString("S", "absent", longText), longText.substr(0, 1023));
+}
+
+TEST(Profile, WritingKeepsEverythingElseInTheFile) {
+    test::TempDir dir;
+    const std::string path = dir.file("p.ini");
+    test::WriteFileBytes(path, "; settings written by hand\n"
+                               "[network]\n"
+                               "   SMTP = old.example   ; not a comment here\n"
+                               "weird  spacing =  x y  \n"
+                               "\n"
+                               "[Extra]\r\n"
+                               "keep=me\r\n"
+                               "\r\n"
+                               "# hash line\r\n");
+    Profile ini(path);
+    ASSERT_TRUE(ini.WriteString("Network", "smtp", "new.example"));
+    ASSERT_TRUE(ini.WriteString("NETWORK", "port", "25"));
+    ASSERT_TRUE(ini.WriteString("User", "lastdb", ""));
+    ASSERT_TRUE(ini.WriteInteger("User", "MainWinXPos", -20));
+    EXPECT_EQ(test::ReadFileBytes(path), "; settings written by hand\r\n"
+                                         "[network]\r\n"
+                                         "SMTP=new.example\r\n"
+                                         "weird  spacing =  x y  \r\n"
+                                         "port=25\r\n"
+                                         "\r\n"
+                                         "[Extra]\r\n"
+                                         "keep=me\r\n"
+                                         "\r\n"
+                                         "# hash line\r\n"
+                                         "\r\n"
+                                         "[User]\r\n"
+                                         "lastdb=\r\n"
+                                         "MainWinXPos=-20\r\n");
+    EXPECT_EQ(ini.ReadString("network", "weird  spacing", ""), "x y");
+    EXPECT_EQ(ini.ReadInteger("user", "mainwinxpos", 0), -20);
+}
+
+TEST(Profile, WriteReplacesTheKeyThatAReadFinds) {
+    test::TempDir dir;
+    const std::string path = dir.file("p.ini");
+    test::WriteFileBytes(path, "[A]\r\nx=1\r\n[B]\r\n[a]\r\nk=old\r\n");
+    Profile ini(path);
+    ASSERT_TRUE(ini.WriteString("A", "k", "new"));
+    ASSERT_TRUE(ini.WriteString("a", "y", "2"));
+    EXPECT_EQ(test::ReadFileBytes(path), "[A]\r\nx=1\r\ny=2\r\n[B]\r\n[a]\r\nk=new\r\n");
+    EXPECT_EQ(ini.ReadString("A", "k", ""), "new");
+}
+
+TEST(Profile, RewriteKeepsTheFileModeAndASymlink) {
+    test::TempDir dir;
+    const std::string real = dir.file("real.ini");
+    const std::string link = dir.file("link.ini");
+    test::WriteFileBytes(real, "[S]\r\nk=1\r\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    Profile ini(link);
+    ASSERT_TRUE(ini.WriteString("S", "k", "2"));
+    struct stat sb {};
+    ASSERT_EQ(::lstat(link.c_str(), &sb), 0);
+    EXPECT_TRUE(S_ISLNK(sb.st_mode));
+    ASSERT_EQ(::stat(real.c_str(), &sb), 0);
+    EXPECT_EQ(sb.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::ReadFileBytes(real), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
+    test::TempDir dir;
+    // A regular file where the directory should be: no one, not even root, can
+    // create the settings file below it.
+    test::WriteFileBytes(dir.file("notadir"), "x");
+    const std::string path = dir.file("notadir/Tandrel.ini");
+    Profile ini(path);
+    EXPECT_FALSE(ini.WriteString("Network", "smtp", "x"));
+
+    GlobalPrefs prefs;
+    CurUserVals user;
+    WindowGeometry geo;
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, prefs); }), "Unable to write to " + path);
+    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, &geo); }),
+              "Unable to write to " + path);
+    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, nullptr); }),
+              "Unable to write to " + path);
+}
+
+TEST(Settings, ReadOnlyDirectory) {
+    test::TempDir dir;
+    const std::string sub = dir.file("ro");
+    ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+    const std::string existing = sub + "/existing.ini";
+    test::WriteFileBytes(existing, "; mine\r\n[Network]\r\nsmtp=old\r\n");
+    ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
+    struct Restore {
+        std::string p;
+        ~Restore() { ::chmod(p.c_str(), 0755); }
+    } restore{sub};
+    if (::access(sub.c_str(), W_OK) == 0)
+        GTEST_SKIP() << "running as root: the directory stays writable";
+
+    const std::string fresh = sub + "/Tandrel.ini";
+    Profile ini(fresh);
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, GlobalPrefs{}); }), "Unable to write to " + fresh);
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+
+    // The file itself is writable: it is rewritten in place.
+    Profile old(existing);
+    EXPECT_TRUE(old.WriteString("Network", "smtp", "new"));
+    EXPECT_EQ(test::ReadFileBytes(existing), "; mine\r\n[Network]\r\nsmtp=new\r\n");
+}
+
+TEST(Settings, ExitWriteCreatesAllKeysInOrder) {
+    test::TempDir dir;
+    Profile ini(dir.file("Tandrel.ini"));
+    GlobalPrefs prefs{"relay.example", "2525", "Ann Lee", "ann@relay.example", 9, '\t'};
+    CurUserVals user{"/m/mail.txt", "/m/fields.txt", ""};
+    WindowGeometry geo{-5, 20, 800, 640, 300};
+    WriteSettings(ini, prefs, user, &geo);
+    EXPECT_EQ(test::ReadFileBytes(ini.path()), "[Network]\r\n"
+                                               "smtp=relay.example\r\n"
+                                               "name=Ann Lee\r\n"
+                                               "port=2525\r\n"
+                                               "fromaddy=ann@relay.example\r\n"
+                                               "\r\n"
+                                               "[Database]\r\n"
+                                               "fielddelim=9\r\n"
+                                               "\r\n"
+                                               "[User]\r\n"
+                                               "lastmail=/m/mail.txt\r\n"
+                                               "lastfields=/m/fields.txt\r\n"
+                                               "lastdb=\r\n"
+                                               "MainWinXPos=-5\r\n"
+                                               "MainWinYPos=20\r\n"
+                                               "MainWinWidth=800\r\n"
+                                               "MainWinHeight=640\r\n"
+                                               "TPaneHeight=300\r\n");
+    const Loaded l = ReadAll(ini);
+    EXPECT_EQ(l.prefs.smtp, prefs.smtp);
+    EXPECT_EQ(l.prefs.port, prefs.port);
+    EXPECT_EQ(l.prefs.delimchar, '\t');
+    EXPECT_EQ(l.user.lastfields, user.lastfields);
+    EXPECT_EQ(l.geo.x, -5);
+    EXPECT_EQ(l.geo.paneHeight, 300);
+}
+
+TEST(Settings, GeometryKeysKeptWhenTheWindowIsNotNormal) {
+    test::TempDir dir;
+    const std::string path = dir.file("Tandrel.ini");
+    const std::string user = "[User]\r\n"
+                             "MainWinXPos=1\r\n"
+                             "MainWinYPos=2\r\n"
+                             "MainWinWidth=3\r\n"
+                             "MainWinHeight=4\r\n"
+                             "TPaneHeight=5\r\n";
+    test::WriteFileBytes(path, user);
+    Profile ini(path);
+    WriteSettings(ini, GlobalPrefs{}, CurUserVals{"a", "b", "c"}, nullptr);
+    const std::string bytes = test::ReadFileBytes(path);
+    const std::string head = user + "lastmail=a\r\nlastfields=b\r\nlastdb=c\r\n";
+    EXPECT_EQ(bytes.substr(0, head.size()), head);
+    const Loaded l = ReadAll(ini);
+    EXPECT_EQ(l.geo.x, 1);
+    EXPECT_EQ(l.geo.y, 2);
+    EXPECT_EQ(l.geo.width, 3);
+    EXPECT_EQ(l.geo.height, 4);
+    EXPECT_EQ(l.geo.paneHeight, 5);
+
+    // A fresh file gets no geometry keys at all.
+    Profile fresh(dir.file("fresh.ini"));
+    WriteSettings(fresh, GlobalPrefs{}, CurUserVals{}, nullptr);
+    EXPECT_EQ(test::ReadFileBytes(fresh.path()).find("MainWin"), std::string::npos);
+}
+
+TEST(Settings, PreferencesWriteLeavesTheUserSectionAlone) {
+    test::TempDir dir;
+    const std::string path = dir.file("Tandrel.ini");
+    test::WriteFileBytes(path, "[User]\r\nlastdb=/keep.txt\r\n");
+    Profile ini(path);
+    WritePrefs(ini, GlobalPrefs{"h", "26", "N", "a@h", 44, ','});
+    EXPECT_EQ(test::ReadFileBytes(path), "[User]\r\n"
+                                         "lastdb=/keep.txt\r\n"
+                                         "\r\n"
+                                         "[Network]\r\n"
+                                         "smtp=h\r\n"
+                                         "name=N\r\n"
+                                         "port=26\r\n"
+                                         "fromaddy=a@h\r\n"
+                                         "\r\n"
+                                         "[Database]\r\n"
+                                         "fielddelim=44\r\n");
+}
+
+TEST(Settings, ProgramDirAndComputerName) {
+    const std::string dir = ComputeProgramDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_NE(dir.back(), '/');
+    EXPECT_TRUE(std::filesystem::is_directory(dir));
+    EXPECT_TRUE(std::filesystem::equivalent(
+        dir + "/" + std::filesystem::read_symlink("/proc/self/exe").filename().string(),
+        "/proc/self/exe"));
+    const std::string host = ComputeLocalComputerName();
+    EXPECT_LE(host.size(), 15u);
+    char buf[256] = {};
+    ASSERT_EQ(::gethostname(buf, sizeof buf - 1), 0);
+    EXPECT_EQ(host, std::string(buf).substr(0, 15));
+}
