@@ -5,15 +5,16 @@
 #include <vector>
 
 #include "AppState.h"
+#include "Gauge.h"
 
 namespace tandrel {
 
-// Called with the preparation gauge value (0..100) whenever it changes.
-using GaugeFn = std::function<void(int)>;
-
 // Builds st.outgoing from st.mailText (already built by the caller) for the given
 // recipients, in order, and sets st.RecipientCount. Each message goes to its own
-// entry's e-mail address. Throws ComposeError; st.outgoing is then left empty.
+// entry's e-mail address. The gauge is reported (0..100) whenever its value changes.
+// An attachment whose merged path is the same for several recipients is read and
+// encoded once and shared by their messages. Throws ComposeError; st.outgoing is then
+// left empty and st.RecipientCount 0.
 void PrepareAllMails(AppState& st, const std::vector<ReceipData*>& recipients,
                      const GaugeFn& gauge);
 

@@ -1,1 +1,385 @@
 #include "Mime.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "Merge.h"
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Two base64 characters for every 12-bit value: a group of three bytes is two
+// lookups, with no branch per character.
+constexpr std::array<char, 8192> MakePairTable() {
+    std::array<char, 8192> t{};
+    for (int v = 0; v < 4096; ++v) {
+        t[2 * v] = kAlphabet[v >> 6];
+        t[2 * v + 1] = kAlphabet[v & 63];
+    }
+    return t;
+}
+constexpr std::array<char, 8192> kPairs = MakePairTable();
+
+std::uint16_t PairAt(unsigned v) {
+    std::uint16_t pair;
+    std::memcpy(&pair, &kPairs[2 * v], 2);
+    return pair;
+}
+
+// Encodes whole groups of three bytes. Two groups at a time: one 8-byte load (only
+// while at least 9 bytes remain, so it never reads past the input) and one 8-byte
+// store of four character pairs.
+inline void EncodeGroups(const unsigned char* in, std::size_t groups, char* out) {
+    for (; groups >= 3; groups -= 2, in += 6, out += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, in, 8);
+        if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+        const unsigned a = static_cast<unsigned>(x >> 40);
+        const unsigned b = static_cast<unsigned>(x >> 16) & 0xFFFFFF;
+        std::uint16_t pairs[4] = {PairAt(a >> 12), PairAt(a & 0xFFF), PairAt(b >> 12),
+                                  PairAt(b & 0xFFF)};
+        std::memcpy(out, pairs, 8);
+    }
+    for (; groups > 0; --groups, in += 3, out += 4) {
+        const unsigned v = (unsigned{in[0]} << 16) | (unsigned{in[1]} << 8) | in[2];
+        std::memcpy(out, &kPairs[2 * (v >> 12)], 2);
+        std::memcpy(out + 2, &kPairs[2 * (v & 0xFFF)], 2);
+    }
+}
+
+constexpr std::string_view kMultipartLine = "Content-Type: multipart/mixed; boundary=partbound";
+constexpr std::string_view kTextPlainLine = "Content-type: text/plain";
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// A file opened for reading raw bytes; only regular files count as readable (a
+// device or pipe could block or never end). Opening does not wait for a pipe's writer.
+class InFile {
+public:
+    explicit InFile(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) return;
+        struct stat sb {};
+        if (::fstat(fd_, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        size_ = static_cast<std::uint64_t>(sb.st_size);
+    }
+    ~InFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    std::uint64_t size() const { return size_; }
+    bool failed() const { return failed_; }
+
+    // Fills up to `cap` bytes; fewer only at the end of the file or on a read error.
+    std::size_t fill(unsigned char* buf, std::size_t cap) {
+        std::size_t got = 0;
+        while (got < cap) {
+            const ssize_t n = ::read(fd_, buf + got, cap - got);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                failed_ = true;
+                break;
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        return got;
+    }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    bool failed_ = false;
+};
+
+struct Base64Body {
+    bool header = false;
+    std::uint64_t fileSize = 0;
+    std::uint64_t dataLines = 0;
+};
+
+Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+    Base64Body body;
+    if (!FileExists(path)) return body;
+    body.header = true;
+    block.append("Content-Transfer-Encoding: base64");
+    block.append("");
+    InFile in(path);
+    if (!in.ok()) return body;
+    body.fileSize = in.size();
+    if (gauge) gauge->beginBase64(body.fileSize);
+
+    const std::uint64_t expected = Base64LineCount(body.fileSize);
+    if (expected < (std::uint64_t{1} << 26))
+        block.reserve(block.textBytes() + expected * kBase64LineLength, block.size() + expected);
+
+    constexpr std::size_t kChunkLines = 16384;
+    const std::size_t chunkLines =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(expected + 1, 64, kChunkLines));
+    std::vector<unsigned char> buf(chunkLines * kBase64LineBytes);
+    for (;;) {
+        std::size_t got = in.fill(buf.data(), buf.size());
+        // A read that failed loses the chunk it was in, as chunk-wise reading would.
+        if (in.failed()) got -= got % kBase64LineBytes;
+        AppendBase64Lines(block, buf.data(), got);
+        body.dataLines += Base64LineCount(got);
+        if (gauge) gauge->base64LinesDone(body.dataLines);
+        if (got < buf.size() || in.failed()) break;
+    }
+    return body;
+}
+
+// Reads a text attachment whole; throws ComposeError naming the file.
+std::string ReadTextAttachment(const std::string& path) {
+    if (!FileExists(path)) throw ComposeError("The attachment file " + path + " does not exist");
+    InFile in(path);
+    if (!in.ok()) throw ComposeError("Cannot read the attachment file " + path);
+    std::string data;
+    std::vector<unsigned char> buf(65536);
+    for (;;) {
+        const std::size_t got = in.fill(buf.data(), buf.size());
+        if (in.failed()) throw ComposeError("Cannot read the attachment file " + path);
+        data.append(reinterpret_cast<const char*>(buf.data()), got);
+        if (got < buf.size()) break;
+    }
+    return data;
+}
+
+void AppendTextLines(LineBlock& block, std::string_view text) {
+    // Read as a text file: a NUL byte ends the text; CR, LF and CR LF end a line.
+    const auto nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t i = text.find_first_of("\r\n", start);
+        if (i == std::string_view::npos) i = text.size();
+        block.append(text.substr(start, i - start));
+        if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+}
+
+bool IsBase64Type(std::string_view type) {
+    const auto slash = type.rfind('/');
+    const std::string_view major = slash == std::string_view::npos ? type : type.substr(0, slash);
+    return major == "application" || major == "image";
+}
+
+Base64Body AppendBody(LineBlock& block, const std::string& path, const std::string& type,
+                      PrepGauge* gauge) {
+    if (IsBase64Type(type)) return AppendBase64File(block, path, gauge);
+    const std::string text = ReadTextAttachment(path);
+    block.append("");
+    AppendTextLines(block, text);
+    return {};
+}
+
+Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+    const std::string name = FileNameOfPath(path);
+    const std::string type = ContentTypeOf(name);
+    block.append("--partbound");
+    block.append("Content-type: " + type + "; name=\"" + name + "\"");
+    block.append("Content-Disposition: attachment; filename=\"" + name + "\"");
+    return AppendBody(block, path, type, gauge);
+}
+
+void CopyLines(const LineBlock& block, std::vector<std::string>& lines) {
+    lines.reserve(lines.size() + block.size());
+    for (std::size_t i = 0; i < block.size(); ++i)
+        lines.emplace_back(block.line(i));
+}
+
+} // namespace
+
+std::string ContentTypeOf(std::string_view fileName) {
+    const auto dot = fileName.rfind('.');
+    std::string ext(dot == std::string_view::npos ? fileName : fileName.substr(dot + 1));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (ext == "txt") return "text/plain";
+    if (ext == "eml") return "text/rfc822";
+    if (ext == "htm" || ext == "html" || ext == "dhtml" || ext == "shtml") return "text/html";
+    if (ext == "gif") return "image/gif";
+    if (ext == "bmp") return "image/bmp";
+    if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
+    return "application/octet-stream";
+}
+
+std::size_t EncodeBase64(const unsigned char* bytes, std::size_t count, char* out) {
+    const std::size_t groups = count / 3;
+    EncodeGroups(bytes, groups, out);
+    char* o = out + 4 * groups;
+    const unsigned char* in = bytes + 3 * groups;
+    switch (count % 3) {
+    case 1:
+        *o++ = kAlphabet[in[0] >> 2];
+        *o++ = kAlphabet[(in[0] & 3) << 4];
+        *o++ = '=';
+        *o++ = '=';
+        break;
+    case 2:
+        *o++ = kAlphabet[in[0] >> 2];
+        *o++ = kAlphabet[((in[0] & 3) << 4) | (in[1] >> 4)];
+        *o++ = kAlphabet[(in[1] & 15) << 2];
+        *o++ = '=';
+        break;
+    default:
+        break;
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+std::string EncodeBase64Chunk(const unsigned char* bytes, std::size_t count) {
+    std::string out((count + 2) / 3 * 4, '\0');
+    out.resize(EncodeBase64(bytes, count, out.data()));
+    return out;
+}
+
+void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t count) {
+    char line[kBase64LineLength];
+    while (count >= kBase64LineBytes) {
+        EncodeGroups(bytes, kBase64LineBytes / 3, line);
+        block.append(std::string_view(line, kBase64LineLength));
+        bytes += kBase64LineBytes;
+        count -= kBase64LineBytes;
+    }
+    if (count > 0) block.append(std::string_view(line, EncodeBase64(bytes, count, line)));
+}
+
+void MakeMultipart(std::vector<std::string>& lines) {
+    const auto ct = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return EqualsIgnoreCase(l, kTextPlainLine);
+    });
+    const auto end =
+        std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
+    if (ct == lines.end() || end == lines.end())
+        throw ComposeError("The mail has no header block, so it cannot carry attachments");
+    *ct = kMultipartLine;
+    static const std::string preamble[] = {"This is a multi-part message in MIME format", "",
+                                           "--partbound", std::string(kTextPlainLine), ""};
+    lines.insert(end + 1, std::begin(preamble), std::end(preamble));
+}
+
+std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+                              const ReceipData& entry) {
+    std::string merged = path;
+    if (path.find('[') != std::string::npos && path.find(']') != std::string::npos)
+        MergeEntry(fields, entry, merged);
+    return merged;
+}
+
+void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
+                       PrepGauge* gauge) {
+    AppendBody(block, path, type, gauge);
+}
+
+void AddAttachmentBody(std::vector<std::string>& lines, const std::string& path,
+                       const std::string& type) {
+    LineBlock block;
+    AppendBody(block, path, type, nullptr);
+    CopyLines(block, lines);
+}
+
+void AddBase64Body(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+    AppendBase64File(block, path, gauge);
+}
+
+void AddBase64Body(std::vector<std::string>& lines, const std::string& path) {
+    LineBlock block;
+    AppendBase64File(block, path, nullptr);
+    CopyLines(block, lines);
+}
+
+void AddAttachmentPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+    AppendPart(block, path, gauge);
+}
+
+void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& entry,
+                        const std::vector<Attachment>& attachments, std::vector<std::string>& lines,
+                        PrepGauge* gauge) {
+    // Built aside, so a failing attachment leaves the message as it was.
+    std::vector<std::string> out = lines;
+    MakeMultipart(out);
+    if (gauge) gauge->beginAttachments();
+    for (std::size_t k = 0; k < attachments.size(); ++k) {
+        LineBlock block;
+        AppendPart(block, AttachmentPathFor(attachments[k].path, fields, entry), gauge);
+        CopyLines(block, out);
+        if (gauge) gauge->attachmentDone(k + 1);
+    }
+    out.emplace_back("--partbound--");
+    lines.swap(out);
+}
+
+AttachmentSet::AttachmentSet(const std::vector<VarIdent>& fields,
+                             const std::vector<Attachment>& attachments)
+    : fields_(fields), attachments_(attachments) {
+    auto closing = std::make_shared<LineBlock>();
+    closing->append("--partbound--");
+    closing_ = std::move(closing);
+}
+
+AttachmentSet::Part AttachmentSet::encode(const std::string& path, PrepGauge* gauge) {
+    auto block = std::make_shared<LineBlock>();
+    const Base64Body body = AppendPart(*block, path, gauge);
+    Part part;
+    part.block = std::move(block);
+    part.base64 = body.header;
+    part.fileSize = body.fileSize;
+    part.dataLines = body.dataLines;
+    return part;
+}
+
+MessageLines AttachmentSet::Compose(std::vector<std::string> composed, const ReceipData& entry,
+                                    PrepGauge* gauge) {
+    if (attachments_.empty()) return MessageLines(composed);
+    MakeMultipart(composed);
+    MessageLines msg(composed);
+    if (gauge) gauge->beginAttachments();
+    for (std::size_t k = 0; k < attachments_.size(); ++k) {
+        std::string path = AttachmentPathFor(attachments_[k].path, fields_, entry);
+        auto it = cache_.find(path);
+        if (it == cache_.end()) {
+            Part part = encode(path, gauge);
+            it = cache_.emplace(std::move(path), std::move(part)).first;
+        } else if (gauge && it->second.base64) {
+            // The same steps as encoding the file again would take.
+            gauge->beginBase64(it->second.fileSize);
+            gauge->base64LinesDone(it->second.dataLines);
+        }
+        msg.appendShared(it->second.block);
+        if (gauge) gauge->attachmentDone(k + 1);
+    }
+    msg.appendShared(closing_);
+    return msg;
+}
+
+} // namespace tandrel

@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "Gauge.h"
+#include "MessageLines.h"
 #include "Model.h"
 
 namespace tandrel {
@@ -19,10 +23,93 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The fixed MIME boundary word.
+inline constexpr std::string_view kBoundary = "partbound";
+inline constexpr std::size_t kBase64LineBytes = 57;  // file bytes per base64 line
+inline constexpr std::size_t kBase64LineLength = 76; // characters of a full line
+
 // Content type from the file name's extension ("application/octet-stream" by default).
 std::string ContentTypeOf(std::string_view fileName);
 
 // One base64 line for up to 57 bytes.
 std::string EncodeBase64Chunk(const unsigned char* bytes, std::size_t count);
+
+// Encodes `count` bytes as base64 into `out`, which has room for 4 * ceil(count / 3)
+// characters; returns the number of characters written.
+std::size_t EncodeBase64(const unsigned char* bytes, std::size_t count, char* out);
+
+// Appends `count` bytes as base64 lines of 57 bytes each (76 characters), the last
+// line holding what remains.
+void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t count);
+
+// Number of base64 lines for a file of `bytes` bytes.
+constexpr std::uint64_t Base64LineCount(std::uint64_t bytes) {
+    return (bytes + kBase64LineBytes - 1) / kBase64LineBytes;
+}
+
+// Makes a composed message multipart: its "Content-type: text/plain" header line
+// (letter case ignored) becomes the multipart/mixed line, and the preamble and the
+// first part's header follow the empty line that ends the header block. Throws
+// ComposeError when the message has no such header.
+void MakeMultipart(std::vector<std::string>& lines);
+
+// The attachment path for one recipient: merged with the entry when it holds at least
+// one "[" and one "]".
+std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+                              const ReceipData& entry);
+
+// One attachment's body. Image and application types: AddBase64Body. Text types: an
+// empty line and the file's lines unchanged; throws ComposeError when the file cannot
+// be read.
+void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
+                       PrepGauge* gauge = nullptr);
+void AddAttachmentBody(std::vector<std::string>& lines, const std::string& path,
+                       const std::string& type);
+
+// Base64 body: nothing for a missing file; otherwise the transfer-encoding line, an
+// empty line and one line per 57 bytes. A file that cannot be opened or read keeps
+// the lines encoded before the failure, without an error.
+void AddBase64Body(LineBlock& block, const std::string& path, PrepGauge* gauge = nullptr);
+void AddBase64Body(std::vector<std::string>& lines, const std::string& path);
+
+// The whole part of one attachment (path already merged): the boundary line, the
+// Content-type and Content-Disposition lines and the body.
+void AddAttachmentPart(LineBlock& block, const std::string& path, PrepGauge* gauge = nullptr);
+
+// Makes `lines` multipart and appends every attachment's part, read and encoded for
+// this message alone, and the closing boundary line.
+void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& entry,
+                        const std::vector<Attachment>& attachments, std::vector<std::string>& lines,
+                        PrepGauge* gauge = nullptr);
+
+// The attachment parts of a whole run. Each distinct merged path is read and encoded
+// once; every message that uses it shares the same block of lines. The gauge moves
+// for a shared part exactly as if it had been encoded again.
+class AttachmentSet {
+public:
+    AttachmentSet(const std::vector<VarIdent>& fields, const std::vector<Attachment>& attachments);
+
+    // The complete message from the lines of ComposeMessage: unchanged without
+    // attachments, otherwise multipart with every attachment's part.
+    MessageLines Compose(std::vector<std::string> composed, const ReceipData& entry,
+                         PrepGauge* gauge = nullptr);
+
+    // Distinct parts encoded so far.
+    std::size_t encodedParts() const { return cache_.size(); }
+
+private:
+    struct Part {
+        SharedBlock block;
+        bool base64 = false; // the body has the transfer-encoding header
+        std::uint64_t fileSize = 0;
+        std::uint64_t dataLines = 0;
+    };
+    Part encode(const std::string& path, PrepGauge* gauge);
+
+    const std::vector<VarIdent>& fields_;
+    const std::vector<Attachment>& attachments_;
+    std::unordered_map<std::string, Part> cache_;
+    SharedBlock closing_;
+};
 
 } // namespace tandrel

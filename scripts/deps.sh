@@ -10,7 +10,7 @@ PACKAGES=(
   python3 python3-aiosmtpd postfix
   xvfb xauth xdotool imagemagick x11-utils
   dbus dbus-x11 at-spi2-core python3-pyatspi
-  fonts-dejavu-core
+  fonts-dejavu-core locales
   tzdata
 )
 
@@ -21,16 +21,26 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# A non-English locale lets the tests check that dates stay English.
+ensure_test_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  ensure_test_locale
   exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 # Postfix is wanted only for its test sink; keep it from configuring a mail system.
 echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
 echo "postfix postfix/mailname string localhost" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_test_locale

@@ -13,9 +13,9 @@
 
 namespace tandrel {
 
-AppWindows::AppWindows() {
+AppWindows::AppWindows(const std::string& programDir) {
     // The main window's creation does all loading before any other window exists.
-    main_ = std::make_unique<TForm1>();
+    main_ = std::make_unique<TForm1>(nullptr, programDir);
     forms_.main = main_.get();
     AppState& st = main_->state();
     MainHooks& hooks = *main_;

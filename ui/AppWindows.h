@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "Forms.h"
 
@@ -11,7 +12,9 @@ namespace tandrel {
 
 class AppWindows {
 public:
-    AppWindows();
+    // `programDir` replaces the program's own directory as the home of the settings and
+    // log files (empty: the directory of the program file).
+    explicit AppWindows(const std::string& programDir = {});
     ~AppWindows();
     AppWindows(const AppWindows&) = delete;
     AppWindows& operator=(const AppWindows&) = delete;

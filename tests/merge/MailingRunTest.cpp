@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "Compose.h"
+#include "MailingRun.h"
+#include "Mime.h"
+#include "TestSupport.h"
+
+using namespace tandrel;
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+
+namespace {
+
+struct RunSetup {
+    AppState st;
+    std::vector<ReceipData*> recipients;
+
+    RunSetup() {
+        st.NewDatabase();
+        st.mailText.MailHasHeader = true;
+        st.mailText.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
+                             "From: me@x.example",
+                             "To: \"[name]\" <[email]>",
+                             "Subject: For [name]",
+                             "MIME-Version: 1.0",
+                             "Content-type: text/plain",
+                             "X-Mailer: Tandrel 1.1",
+                             "",
+                             "Dear [name],",
+                             "bye"};
+    }
+    ReceipData& add(const std::string& name, const std::string& email) {
+        ReceipData& e = st.db->appendEntry();
+        e.name = name;
+        e.email = email;
+        e.values = {name, email};
+        recipients.push_back(&e);
+        return e;
+    }
+    std::vector<int> prepare() {
+        std::vector<int> gauge;
+        PrepareAllMails(st, recipients, [&](int v) { gauge.push_back(v); });
+        return gauge;
+    }
+};
+
+// The gauge as the preparation describes it, step by step, on a bar from 0 to 100,
+// keeping only the changes.
+std::vector<int> ExpectedGauge(std::size_t recipients, const std::vector<std::uint64_t>& sizes,
+                               const std::vector<bool>& base64) {
+    std::vector<int> seen;
+    int gauge = 0;
+    auto set = [&](long long v) {
+        v = std::clamp<long long>(v, 0, 100);
+        if (v != gauge) seen.push_back(static_cast<int>(v));
+        gauge = static_cast<int>(v);
+    };
+    const long long rc = static_cast<long long>(recipients);
+    const long long ac = static_cast<long long>(sizes.size());
+    for (long long i = 1; i <= rc; ++i) {
+        const int g = gauge;
+        for (long long k = 1; k <= ac; ++k) {
+            const std::uint64_t size = sizes[static_cast<std::size_t>(k - 1)];
+            const long long u = static_cast<long long>(size / 56);
+            if (base64[static_cast<std::size_t>(k - 1)] && u > 0) {
+                const int h = gauge;
+                for (long long j = 1; j <= static_cast<long long>(Base64LineCount(size)); ++j)
+                    set((j * 100 / u) / (rc * ac) + h);
+            }
+            set((k * 100 / ac) / rc + g);
+        }
+        set(i * 100 / rc);
+    }
+    return seen;
+}
+
+std::string Flatten(const MessageLines& m) {
+    std::string out;
+    m.forEach([&](std::string_view l) {
+        out += l;
+        out += "\r\n";
+    });
+    return out;
+}
+
+} // namespace
+
+TEST(PrepareAllMails, OneMessagePerRecipientInOrder) {
+    RunSetup r;
+    r.add("Ann", "ann@x.example");
+    r.add("Bob", "bob@x.example");
+    r.add("Cy", "cy@x.example");
+    r.st.outgoing.resize(5); // left over: replaced, not extended
+    EXPECT_EQ(r.prepare(), (std::vector<int>{33, 66, 100}));
+    ASSERT_EQ(r.st.outgoing.size(), 3u);
+    EXPECT_EQ(r.st.RecipientCount, 3);
+    const char* names[] = {"Ann", "Bob", "Cy"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& node = r.st.outgoing[i];
+        EXPECT_EQ(node.address, r.recipients[i]->email);
+        EXPECT_EQ(node.lines.toVector(),
+                  ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]));
+        EXPECT_EQ(node.lines.line(8), std::string("Dear ") + names[i] + ",");
+        EXPECT_EQ(node.lines.blocks().size(), 1u); // one compact block per message
+    }
+}
+
+TEST(PrepareAllMails, SameNamesStayDifferentPeople) {
+    RunSetup r;
+    r.add("Ann", "first@x.example");
+    r.add("Ann", "second@x.example");
+    r.prepare();
+    ASSERT_EQ(r.st.outgoing.size(), 2u);
+    EXPECT_EQ(r.st.outgoing[0].address, "first@x.example");
+    EXPECT_EQ(r.st.outgoing[1].address, "second@x.example");
+    EXPECT_EQ(r.st.outgoing[1].lines.line(2), "To: \"Ann\" <second@x.example>");
+}
+
+TEST(PrepareAllMails, NoRecipients) {
+    RunSetup r;
+    r.st.outgoing.resize(2);
+    EXPECT_TRUE(r.prepare().empty());
+    EXPECT_TRUE(r.st.outgoing.empty());
+    EXPECT_EQ(r.st.RecipientCount, 0);
+}
+
+TEST(PrepareAllMails, GaugeWithinMessages) {
+    struct Case {
+        std::size_t recipients;
+        std::vector<std::uint64_t> sizes; // ".bin" files, except where text
+        std::vector<bool> base64;
+    };
+    const Case cases[] = {
+        {1, {10}, {true}}, // shorter than 56 bytes: no per-line steps
+        {3, {10}, {true}},
+        {1, {5600}, {true}}, // one step per line
+        {1, {111}, {true}},  // values jump past 100
+        {2, {1000, 30}, {true, true}},
+        {3, {20000, 200}, {true, false}},
+        {7, {56, 57, 58}, {true, true, true}},
+        {4, {}, {}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        RunSetup r;
+        for (std::size_t i = 0; i < c.recipients; ++i)
+            r.add("P" + std::to_string(i), "p" + std::to_string(i) + "@x.example");
+        for (std::size_t k = 0; k < c.sizes.size(); ++k) {
+            const std::string path =
+                dir.file("a" + std::to_string(k) + (c.base64[k] ? ".bin" : ".txt"));
+            WriteFileBytes(path, std::string(c.sizes[k], 'x'));
+            r.st.attachments.push_back(MakeAttachment(path));
+        }
+        EXPECT_EQ(r.prepare(), ExpectedGauge(c.recipients, c.sizes, c.base64))
+            << c.recipients << " recipients, " << c.sizes.size() << " attachments";
+        EXPECT_EQ(r.st.outgoing.size(), c.recipients);
+    }
+}
+
+TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
+    TempDir dir;
+    WriteFileBytes(dir.file("report.pdf"), [] {
+        std::mt19937 rng(5);
+        std::string s(70000, '\0');
+        for (char& c : s)
+            c = static_cast<char>(rng());
+        return s;
+    }());
+    WriteFileBytes(dir.file("terms.txt"), "Terms\r\nof [name]\r\n");
+    WriteFileBytes(dir.file("Ann.txt"), "Ann's own\r\n");
+    WriteFileBytes(dir.file("Bob.txt"), "Bob's own\r\n");
+    WriteFileBytes(dir.file("Ann.gif"), "GIF-Ann");
+    RunSetup r;
+    r.add("Ann", "ann@x.example");
+    r.add("Bob", "bob@x.example");
+    r.add("Ann", "ann2@x.example");
+    r.add("Cy", "cy@x.example"); // has no own files
+    for (const char* name : {"report.pdf", "terms.txt", "[name].txt", "missing.bmp", "[name].gif"})
+        r.st.attachments.push_back(MakeAttachment(dir.file(name)));
+    r.recipients.pop_back();
+    r.prepare();
+    ASSERT_EQ(r.st.outgoing.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        auto want = ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]);
+        AddAttachmentParts(r.st.db->fields, *r.recipients[i], r.st.attachments, want);
+        EXPECT_EQ(Flatten(r.st.outgoing[i].lines), Flatten(MessageLines(want))) << i;
+    }
+    // The shared report is one block in every message; own files stay their own.
+    const auto& a = r.st.outgoing[0].lines.blocks();
+    const auto& b = r.st.outgoing[1].lines.blocks();
+    const auto& a2 = r.st.outgoing[2].lines.blocks();
+    ASSERT_EQ(a.size(), 7u); // head, five parts, closing line
+    EXPECT_EQ(a[1], b[1]);
+    EXPECT_EQ(a[2], b[2]);
+    EXPECT_NE(a[3], b[3]);
+    EXPECT_EQ(a[3], a2[3]); // same merged path, same file
+    const auto text = r.st.outgoing[1].lines.toVector();
+    EXPECT_NE(std::find(text.begin(), text.end(), "Bob's own"), text.end());
+    EXPECT_EQ(std::find(text.begin(), text.end(), "Ann's own"), text.end());
+
+    // Cy has no "[name].txt": the run fails as a whole.
+    r.recipients.push_back(r.st.db->entries.back().get());
+    try {
+        r.prepare();
+        ADD_FAILURE() << "no error";
+    } catch (const ComposeError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cy.txt"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(r.st.outgoing.empty());
+}
+
+TEST(PrepareAllMails, AttachmentsNeedAHeaderBlock) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a.bin"), "x");
+    RunSetup r;
+    r.add("Ann", "ann@x.example");
+    r.st.mailText.MailHasHeader = false;
+    r.st.mailText.lines = {"Content-type: text/plain", "", "body only"};
+    r.st.attachments.push_back(MakeAttachment(dir.file("a.bin")));
+    std::vector<int> gauge;
+    EXPECT_THROW(PrepareAllMails(r.st, r.recipients, [&](int v) { gauge.push_back(v); }),
+                 ComposeError);
+    EXPECT_TRUE(r.st.outgoing.empty());
+    EXPECT_TRUE(gauge.empty());
+
+    // Without attachments such a mail is sent as its body.
+    r.st.attachments.clear();
+    r.prepare();
+    ASSERT_EQ(r.st.outgoing.size(), 1u);
+    EXPECT_EQ(r.st.outgoing[0].lines.toVector(), r.st.mailText.lines);
+}

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+
+#include "Merge.h"
+
+using namespace tandrel;
+
+namespace {
+
+// The rule taken literally: after every replacement search again from the start;
+// a value holding the placeholder continues after itself instead.
+std::optional<std::string> NaiveReplaceAll(std::string text, std::string_view ph,
+                                           std::string_view value, std::size_t maxSteps) {
+    if (ph.empty()) return text;
+    const bool selfContaining = value.find(ph) != std::string_view::npos;
+    std::size_t from = 0;
+    for (std::size_t steps = 0;; ++steps) {
+        if (steps > maxSteps) return std::nullopt;
+        const std::size_t p = text.find(ph, selfContaining ? from : 0);
+        if (p == std::string::npos) return text;
+        text.replace(p, ph.size(), value);
+        from = p + value.size();
+    }
+}
+
+std::optional<std::string> NaiveMerge(const std::vector<VarIdent>& fields, const ReceipData& e,
+                                      std::string text) {
+    std::vector<std::pair<std::string, std::string>> steps = {{"[name]", e.name},
+                                                              {"[email]", e.email}};
+    for (std::size_t k = 0; k < fields.size() && k < e.values.size(); ++k)
+        steps.emplace_back("[" + fields[k].name + "]", e.values[k]);
+    for (const auto& [ph, value] : steps) {
+        auto r = NaiveReplaceAll(text, ph, value, 10000);
+        if (!r) return std::nullopt;
+        text = *r;
+    }
+    return text;
+}
+
+ReceipData Entry(std::string name, std::string email, std::vector<std::string> values) {
+    ReceipData e;
+    e.name = std::move(name);
+    e.email = std::move(email);
+    e.values = std::move(values);
+    return e;
+}
+
+std::vector<VarIdent> Fields(std::initializer_list<const char*> names) {
+    std::vector<VarIdent> f;
+    for (const char* n : names)
+        f.push_back(VarIdent{n});
+    return f;
+}
+
+} // namespace
+
+TEST(ReplaceAll, Table) {
+    struct Case {
+        const char* text;
+        const char* ph;
+        const char* value;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"Dear [name],", "[name]", "Ann", "Dear Ann,"},
+        {"[email] and [email]", "[email]", "a@b", "a@b and a@b"},
+        {"no brackets at all", "[name]", "Ann", "no brackets at all"},
+        {"[name", "[name]", "Ann", "[name"},
+        {"name]", "[name]", "Ann", "name]"},
+        {"[Name] [ name ] [NAME]", "[name]", "Ann", "[Name] [ name ] [NAME]"},
+        {"x[name]y", "[name]", "", "xy"},
+        // Restarting at the start re-forms placeholders across a removed one.
+        {"[na[name]me]", "[name]", "", ""},
+        {"[na[na[name]me]me]!", "[name]", "", "!"},
+        {"[name]me]me]", "[name]", "[na", "[na"},
+        {"[[name]name]]", "[name]", "[", "[[]"},
+        // A value holding its own placeholder is inserted once.
+        {"Hi [name] and [name]", "[name]", "[name]", "Hi [name] and [name]"},
+        {"[city]", "[city]", "x[city]", "x[city]"},
+        {"[na[name]me]", "[name]", "<[name]>", "[na<[name]>me]"},
+        // Overlapping placeholder shapes.
+        {"aaaa", "aa", "a", "a"},
+        {"ababab", "aba", "", "bab"},
+        {"[]", "[]", "empty", "empty"},
+        {"text", "", "x", "text"},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        ReplaceAll(text, c.ph, c.value);
+        EXPECT_EQ(text, c.want) << c.text << " / " << c.ph << " -> " << c.value;
+    }
+}
+
+TEST(ReplaceAll, MatchesTheRestartingSearchOnRandomInputs) {
+    std::mt19937 rng(20240611);
+    const std::string alphabet = "[]an";
+    const std::vector<std::string> placeholders = {"[a]", "[an]", "[]",    "aa",  "aba", "[a[",
+                                                   "]",   "a",    "[[a]]", "a]a", "[n]a"};
+    auto randomText = [&](std::size_t maxLen) {
+        std::string s(std::uniform_int_distribution<std::size_t>(0, maxLen)(rng), ' ');
+        for (char& c : s)
+            c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    std::size_t compared = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const std::string ph =
+            rng() % 3 == 0 ? randomText(4) : placeholders[rng() % placeholders.size()];
+        const std::string value = randomText(6);
+        const std::string text = randomText(40);
+        const auto want = NaiveReplaceAll(text, ph, value, 2000);
+        if (!want) continue;
+        std::string got = text;
+        ReplaceAll(got, ph, value);
+        ASSERT_EQ(got, *want) << "text '" << text << "' ph '" << ph << "' value '" << value << "'";
+        ++compared;
+    }
+    EXPECT_GT(compared, 190000u);
+}
+
+TEST(ReplaceAll, RunawayCascadesEnd) {
+    // Each replacement of "ab" by "bbaa" forms new occurrences with the text around
+    // it, doubling the work per leading "a"; the merge must still come back.
+    std::string text = std::string(40, 'a') + "b";
+    ReplaceAll(text, "ab", "bbaa");
+    EXPECT_FALSE(text.empty());
+}
+
+TEST(MergeEntry, Table) {
+    const auto fields = Fields({"name", "email", "city", "zip"});
+    struct Case {
+        const char* text;
+        ReceipData entry;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"[name] <[email]> in [city] [zip]",
+         Entry("Ann", "ann@x.example", {"Ann", "ann@x.example", "Oslo", "0150"}),
+         "Ann <ann@x.example> in Oslo 0150"},
+        // Fewer values than fields: the rest keep their placeholders.
+        {"[city] [zip]", Entry("Ann", "a@x", {"Ann", "a@x", "Oslo"}), "Oslo [zip]"},
+        {"[city]", Entry("Ann", "a@x", {}), "[city]"},
+        // Earlier values are searched by later steps, never the other way round.
+        {"[name]", Entry("[email]", "a@x", {}), "a@x"},
+        {"[name]", Entry("[city]", "a@x", {"[city]", "a@x", "Oslo"}), "Oslo"},
+        {"[city]", Entry("Ann", "a@x", {"Ann", "a@x", "[name]"}), "[name]"},
+        {"[na[name]me]", Entry("", "a@x", {}), ""},
+        {"[name] [name]", Entry("[name]", "a@x", {}), "[name] [name]"},
+        {"[city]", Entry("Ann", "a@x", {"Ann", "a@x", "x[city]"}), "x[city]"},
+        {"[Name] [ name ]", Entry("Ann", "a@x", {}), "[Name] [ name ]"},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        MergeEntry(fields, c.entry, text);
+        EXPECT_EQ(text, c.want) << c.text;
+    }
+}
+
+TEST(MergeEntry, FieldNamesAreUsedExactly) {
+    const auto fields = Fields({"", "first name", "a]b", "name"});
+    const ReceipData e = Entry("Ann", "a@x", {"E", "F N", "AB", "ignored: [name] is done first"});
+    std::string text = "[] [first name] [a]b] [name] [extra]";
+    MergeEntry(fields, e, text);
+    EXPECT_EQ(text, "E F N AB Ann [extra]");
+}
+
+TEST(MergeEntry, MatchesTheLiteralStepsOnRandomInputs) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "[]nameciy";
+    auto randomText = [&](std::size_t maxLen) {
+        std::string s(std::uniform_int_distribution<std::size_t>(0, maxLen)(rng), ' ');
+        for (char& c : s)
+            c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    const std::vector<std::string> pieces = {"[name]", "[email]", "[city]", "[na", "me]", "[", "]"};
+    const auto fields = Fields({"name", "email", "city", "ci", ""});
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 8);
+        for (int k = 0; k < n; ++k)
+            text += rng() % 2 ? pieces[rng() % pieces.size()] : randomText(3);
+        std::vector<std::string> values;
+        const std::size_t nv = rng() % 6;
+        for (std::size_t k = 0; k < nv; ++k)
+            values.push_back(rng() % 3 ? randomText(5) : pieces[rng() % pieces.size()]);
+        const ReceipData e = Entry(randomText(5), randomText(5), values);
+        const auto want = NaiveMerge(fields, e, text);
+        if (!want) continue;
+        std::string got = text;
+        MergeEntry(fields, e, got);
+        ASSERT_EQ(got, *want) << text;
+    }
+}

@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Compose.h"
+#include "Mime.h"
+#include "TestSupport.h"
+
+using namespace tandrel;
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+
+namespace {
+
+std::string Bytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng() & 0xFF);
+    return s;
+}
+
+// Independent decoder for round trips.
+std::string DecodeBase64(const std::string& text) {
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned acc = 0;
+    int bits = 0;
+    for (char c : text) {
+        if (c == '=') break;
+        acc = (acc << 6) | static_cast<unsigned>(alphabet.find(c));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((acc >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Base64Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    AddBase64Body(lines, path);
+    return lines;
+}
+
+const std::vector<std::string> kHeader = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
+                                          "From: me@x.example",
+                                          "To: \"Ann\" <ann@x.example>",
+                                          "Subject: Hello",
+                                          "MIME-Version: 1.0",
+                                          "Content-type: text/plain",
+                                          "X-Mailer: Tandrel 1.1",
+                                          ""};
+
+std::vector<std::string> Message(std::vector<std::string> body) {
+    auto lines = kHeader;
+    lines.insert(lines.end(), body.begin(), body.end());
+    return lines;
+}
+
+ReceipData Ann() {
+    ReceipData e;
+    e.name = "Ann";
+    e.email = "ann@x.example";
+    e.values = {"Ann", "ann@x.example"};
+    return e;
+}
+
+const std::vector<VarIdent> kFields = {{"name"}, {"email"}};
+
+} // namespace
+
+TEST(ContentTypeOf, Table) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"letter.txt", "text/plain"},
+        {"txt", "text/plain"},
+        {"LETTER.TXT", "text/plain"},
+        {"mail.eml", "text/rfc822"},
+        {"a.htm", "text/html"},
+        {"a.HTML", "text/html"},
+        {"a.dhtml", "text/html"},
+        {"a.shtml", "text/html"},
+        {"a.gif", "image/gif"},
+        {"a.bmp", "image/bmp"},
+        {"photo.JPG", "image/jpeg"},
+        {"photo.jpeg", "image/jpeg"},
+        {"README", "application/octet-stream"},
+        {"archive.tar.gz", "application/octet-stream"},
+        {"trailing.", "application/octet-stream"},
+        {"", "application/octet-stream"},
+        {"txt.doc", "application/octet-stream"},
+    };
+    for (const auto& [name, want] : cases)
+        EXPECT_EQ(ContentTypeOf(name), want) << name;
+}
+
+TEST(Base64, KnownVectors) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {std::string("\xff\xfe\x00", 3), "//4A"},
+    };
+    for (const auto& [in, want] : cases)
+        EXPECT_EQ(EncodeBase64Chunk(reinterpret_cast<const unsigned char*>(in.data()), in.size()),
+                  want);
+}
+
+TEST(Base64, BodiesBySize) {
+    TempDir dir;
+    auto full = [](std::size_t n, std::size_t last) {
+        std::vector<std::size_t> v(n, 76);
+        if (last) v.push_back(last);
+        return v;
+    };
+    struct Case {
+        std::size_t size;
+        std::vector<std::size_t> lineLengths;
+        std::size_t padding; // "=" at the end of the last line
+    };
+    const Case cases[] = {
+        {0, {}, 0},       {1, {4}, 2},        {55, {76}, 2},           {56, {76}, 1}, {57, {76}, 0},
+        {58, {76, 4}, 2}, {114, {76, 76}, 0}, {1000, full(17, 44), 2}, // 1000 = 17 * 57 + 31
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("f" + std::to_string(c.size) + ".bin");
+        const std::string data = Bytes(c.size, static_cast<unsigned>(c.size));
+        WriteFileBytes(path, data);
+        const auto lines = Base64Lines(path);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "Content-Transfer-Encoding: base64");
+        EXPECT_EQ(lines[1], "");
+        std::vector<std::size_t> lengths;
+        std::string joined;
+        for (std::size_t i = 2; i < lines.size(); ++i) {
+            lengths.push_back(lines[i].size());
+            joined += lines[i];
+        }
+        EXPECT_EQ(lengths, c.lineLengths) << c.size;
+        EXPECT_EQ(static_cast<std::size_t>(std::count(joined.begin(), joined.end(), '=')),
+                  c.padding)
+            << c.size;
+        EXPECT_EQ(DecodeBase64(joined), data) << c.size;
+    }
+}
+
+TEST(Base64, BulkLinesEqualChunkLines) {
+    for (std::size_t n : {0u, 1u, 56u, 57u, 58u, 171u, 5000u, 100003u}) {
+        const std::string data = Bytes(n, static_cast<unsigned>(n) + 1);
+        const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+        LineBlock block;
+        AppendBase64Lines(block, p, n);
+        ASSERT_EQ(block.size(), Base64LineCount(n)) << n;
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            const std::size_t off = i * kBase64LineBytes;
+            ASSERT_EQ(block.line(i), EncodeBase64Chunk(p + off, std::min<std::size_t>(57, n - off)))
+                << n << " line " << i;
+        }
+    }
+}
+
+TEST(Base64, MissingAndUnreadableFiles) {
+    TempDir dir;
+    // Missing: the part ends after its header lines.
+    EXPECT_TRUE(Base64Lines(dir.file("missing.bin")).empty());
+    // A directory is no file either.
+    EXPECT_TRUE(Base64Lines(dir.path()).empty());
+    // Exists but every read fails: the encoding header and the empty line only.
+    const std::string mem = dir.file("mem.bin");
+    ASSERT_EQ(::symlink("/proc/self/mem", mem.c_str()), 0);
+    const std::vector<std::string> headerOnly = {"Content-Transfer-Encoding: base64", ""};
+    EXPECT_EQ(Base64Lines(mem), headerOnly);
+    // A pipe without a writer is no readable file: no waiting for data that never comes.
+    const std::string pipe = dir.file("pipe.bin");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(Base64Lines(pipe), headerOnly);
+}
+
+TEST(MakeMultipart, LayoutAndRefusal) {
+    auto lines = Message({"Body", "", "end"});
+    lines[5] = "CONTENT-TYPE: TEXT/PLAIN";
+    MakeMultipart(lines);
+    const std::vector<std::string> want = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
+                                           "From: me@x.example",
+                                           "To: \"Ann\" <ann@x.example>",
+                                           "Subject: Hello",
+                                           "MIME-Version: 1.0",
+                                           "Content-Type: multipart/mixed; boundary=partbound",
+                                           "X-Mailer: Tandrel 1.1",
+                                           "",
+                                           "This is a multi-part message in MIME format",
+                                           "",
+                                           "--partbound",
+                                           "Content-type: text/plain",
+                                           "",
+                                           "Body",
+                                           "",
+                                           "end"};
+    EXPECT_EQ(lines, want);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"just a body", "", "more"},
+          std::vector<std::string>{"Content-type: text/plain", "no empty line"},
+          std::vector<std::string>{}}) {
+        auto copy = bad;
+        EXPECT_THROW(MakeMultipart(copy), ComposeError);
+        EXPECT_EQ(copy, bad);
+    }
+}
+
+TEST(AddAttachmentParts, WholeMessageLayout) {
+    TempDir dir;
+    WriteFileBytes(dir.file("notes.txt"), "first\r\nsecond\rthird\n" + std::string(1200, 'L'));
+    WriteFileBytes(dir.file("tiny.gif"), "GIF89");
+    const std::vector<Attachment> atts = {
+        MakeAttachment(dir.file("notes.txt")), MakeAttachment(dir.file("tiny.gif")),
+        MakeAttachment(dir.file("gone.pdf")), MakeAttachment("C:\\data\\photo.JPG")};
+    auto lines = Message({"Hi"});
+    AddAttachmentParts(kFields, Ann(), atts, lines);
+    std::vector<std::string> want = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
+                                     "From: me@x.example",
+                                     "To: \"Ann\" <ann@x.example>",
+                                     "Subject: Hello",
+                                     "MIME-Version: 1.0",
+                                     "Content-Type: multipart/mixed; boundary=partbound",
+                                     "X-Mailer: Tandrel 1.1",
+                                     "",
+                                     "This is a multi-part message in MIME format",
+                                     "",
+                                     "--partbound",
+                                     "Content-type: text/plain",
+                                     "",
+                                     "Hi",
+                                     "--partbound",
+                                     "Content-type: text/plain; name=\"notes.txt\"",
+                                     "Content-Disposition: attachment; filename=\"notes.txt\"",
+                                     "",
+                                     "first",
+                                     "second",
+                                     "third",
+                                     std::string(1200, 'L'), // text attachments are never wrapped
+                                     "--partbound",
+                                     "Content-type: image/gif; name=\"tiny.gif\"",
+                                     "Content-Disposition: attachment; filename=\"tiny.gif\"",
+                                     "Content-Transfer-Encoding: base64",
+                                     "",
+                                     "R0lGODk=",
+                                     "--partbound",
+                                     "Content-type: application/octet-stream; name=\"gone.pdf\"",
+                                     "Content-Disposition: attachment; filename=\"gone.pdf\"",
+                                     "--partbound",
+                                     "Content-type: image/jpeg; name=\"photo.JPG\"",
+                                     "Content-Disposition: attachment; filename=\"photo.JPG\"",
+                                     "--partbound--"};
+    EXPECT_EQ(lines, want);
+}
+
+TEST(AddAttachmentParts, PerRecipientPath) {
+    TempDir dir;
+    WriteFileBytes(dir.file("Ann.txt"), "for Ann\r\n");
+    WriteFileBytes(dir.file("Bob.txt"), "for Bob\r\n");
+    const std::vector<Attachment> atts = {MakeAttachment(dir.file("[name].txt"))};
+    for (const char* who : {"Ann", "Bob"}) {
+        ReceipData e;
+        e.name = who;
+        auto lines = Message({"Hi"});
+        AddAttachmentParts(kFields, e, atts, lines);
+        const std::vector<std::string> tail(lines.end() - 6, lines.end());
+        const std::string file = std::string(who) + ".txt";
+        EXPECT_EQ(tail, (std::vector<std::string>{
+                            "--partbound", "Content-type: text/plain; name=\"" + file + "\"",
+                            "Content-Disposition: attachment; filename=\"" + file + "\"", "",
+                            std::string("for ") + who, "--partbound--"}));
+    }
+    // Merged only when the path holds both brackets, in any order.
+    ReceipData e = Ann();
+    EXPECT_EQ(AttachmentPathFor("a]b[name]", kFields, e), "a]bAnn");
+    EXPECT_EQ(AttachmentPathFor("[name", kFields, e), "[name");
+}
+
+TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {
+    TempDir dir;
+    WriteFileBytes(dir.file("ok.bin"), "data");
+    const std::string unreadable = dir.file("mem.txt");
+    ASSERT_EQ(::symlink("/proc/self/mem", unreadable.c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+    struct Case {
+        std::vector<std::string> message;
+        std::string attachment;
+        std::string mentions;
+    };
+    const Case cases[] = {
+        {Message({"Hi"}), dir.file("missing.txt"), "missing.txt"},
+        {Message({"Hi"}), dir.file("letters.htm"), "letters.htm"},
+        {Message({"Hi"}), unreadable, "mem.txt"},
+        {Message({"Hi"}), dir.file("pipe.txt"), "pipe.txt"},
+        {{"body without header", "", "x"}, dir.file("ok.bin"), "header"},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Attachment> atts = {MakeAttachment(dir.file("ok.bin")),
+                                              MakeAttachment(c.attachment)};
+        auto lines = c.message;
+        try {
+            AddAttachmentParts(kFields, Ann(), atts, lines);
+            ADD_FAILURE() << "no error for " << c.attachment;
+        } catch (const ComposeError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(lines, c.message);
+    }
+}

@@ -1,0 +1,196 @@
+// Help (contents, index, F1 by control, Escape), hints in the status bar, and the names
+// and keyboard order that assistive technology reads.
+#include <QAccessible>
+#include <QFile>
+#include <QMenuBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTextDocument>
+
+#include "HelpWindow.h"
+#include "MainWindowFixture.h"
+
+namespace tandrel::test {
+namespace {
+
+class MainHelpTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        startWith("name\r\nemail\r\n", "Ann;ann@x\r\n");
+        w->show();
+        QApplication::setActiveWindow(w);
+        QApplication::processEvents();
+    }
+    void key(QWidget* target, Qt::Key k) {
+        target->setFocus();
+        QTest::keyClick(target, k);
+        QApplication::processEvents();
+    }
+};
+
+TEST_F(MainHelpTest, F1OpensTheTopicOfTheFocusedControlOrItsNearestEnclosingOne) {
+    struct Case {
+        const char* control;
+        const char* fragment;
+    };
+    const Case cases[] = {
+        {"RichEdit1", "mail-text"},  {"FrEdit", "from"},     {"ToEdit", "to"},
+        {"SubEdit", "subject"},      {"ListBox3", "fields"}, {"ListView2", "available"},
+        {"ListView1", "receipients"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        auto* target = find<QWidget>(c.control);
+        // A key sent to an inner part (the list's viewport) still finds its list's topic.
+        QWidget* receiver = target;
+        if (auto* view = qobject_cast<QAbstractScrollArea*>(target)) receiver = view->viewport();
+        target->setFocus();
+        QTest::keyClick(receiver, Qt::Key_F1);
+        ASSERT_NE(w->helpWindow(), nullptr);
+        EXPECT_TRUE(w->helpWindow()->isVisible());
+        EXPECT_EQ(w->helpWindow()->currentUrl().fragment().toStdString(), c.fragment);
+        EXPECT_EQ(w->helpWindow()->currentUrl().path().toStdString(), "/help/main-window.html");
+        w->helpWindow()->close();
+    }
+    // A control without a help context of its own or around it: no help.
+    auto* send = find<QPushButton>("SendBut");
+    key(send, Qt::Key_F1);
+    EXPECT_FALSE(w->helpWindow()->isVisible());
+}
+
+TEST_F(MainHelpTest, EscapeOpensTheContentsWhateverHasTheFocusAndIndexOpensTheIndex) {
+    for (const char* name : {"FrEdit", "RichEdit1", "ListView1", "SendBut"}) {
+        SCOPED_TRACE(name);
+        key(find<QWidget>(name), Qt::Key_Escape);
+        ASSERT_NE(w->helpWindow(), nullptr);
+        EXPECT_TRUE(w->helpWindow()->isVisible());
+        EXPECT_EQ(w->helpWindow()->currentUrl().toString().toStdString(), "qrc:/help/index.html");
+        EXPECT_EQ(w->helpWindow()->tabs()->currentIndex(), 0);
+        w->helpWindow()->close();
+    }
+    // Other keys go on to the control.
+    edit("SubEdit")->clear();
+    key(edit("SubEdit"), Qt::Key_A);
+    EXPECT_EQ(edit("SubEdit")->text().toStdString(), "a");
+
+    action("Help2")->trigger();
+    EXPECT_TRUE(w->helpWindow()->isVisible());
+    EXPECT_EQ(
+        w->helpWindow()->tabs()->tabText(w->helpWindow()->tabs()->currentIndex()).toStdString(),
+        "&Index");
+    EXPECT_TRUE(w->helpWindow()->showKeyword(QStringLiteral("preview")));
+    EXPECT_EQ(w->helpWindow()->currentTitle().toStdString(), "Previewing a mail");
+    action("Help1")->trigger();
+    EXPECT_EQ(w->helpWindow()->currentTitle().toStdString(), "Welcome to Tandrel");
+    // Escape inside the help closes it again.
+    QTest::keyClick(w->helpWindow()->browser(), Qt::Key_Escape);
+    EXPECT_FALSE(w->helpWindow()->isVisible());
+}
+
+TEST(HelpWindowContent, EveryLinkOfContentsIndexAndContextsReachesAnExistingAnchor) {
+    HelpWindow help;
+    std::vector<QUrl> urls;
+    for (int c = 1; c <= 7; ++c)
+        urls.push_back(HelpWindow::contextUrl(c));
+    EXPECT_TRUE(HelpWindow::contextUrl(0).isEmpty());
+    EXPECT_TRUE(HelpWindow::contextUrl(8).isEmpty());
+    for (const QString& k : help.keywords()) {
+        ASSERT_TRUE(help.showKeyword(k));
+        urls.push_back(help.currentUrl());
+    }
+    const QStringList topics = {"getting started", "database", "field", "placeholder", "attachment",
+                                "preview",         "sending",  "log",   "preferences"};
+    QString all;
+    for (const QUrl& u : urls) {
+        SCOPED_TRACE(u.toString().toStdString());
+        QFile f(QLatin1Char(':') + u.path());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        all += html;
+        if (!u.fragment().isEmpty()) {
+            EXPECT_TRUE(html.contains(QStringLiteral("name=\"%1\"").arg(u.fragment())));
+        }
+    }
+    for (const QString& t : topics)
+        EXPECT_TRUE(all.contains(t, Qt::CaseInsensitive)) << t.toStdString();
+}
+
+TEST_F(MainHelpTest, StatusPanelShowsTheStatusPartOfHints) {
+    auto* list = find<QWidget>("ListBox3");
+    EXPECT_TRUE(list->toolTip().isEmpty()); // "|..." hints have no tooltip
+    struct Case {
+        QWidget* target;
+        QString tip;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {list, list->statusTip(), "List of available fields - double click a field to insert it"},
+        {find<QWidget>("SpeedButton2"), find<QWidget>("SpeedButton2")->statusTip(),
+         "Remove the current mail"},
+        {body(), QString(), "Press F1 for help"},
+    };
+    for (const Case& c : cases) {
+        QStatusTipEvent tip(c.tip);
+        QApplication::sendEvent(c.target, &tip);
+        EXPECT_EQ(status(0), c.expected);
+    }
+    EXPECT_EQ(find<QWidget>("SpeedButton9")->toolTip().toStdString(), "Save Database");
+    EXPECT_EQ(find<QWidget>("SpeedButton1")->toolTip().toStdString(), "Preview mail");
+    EXPECT_EQ(action("File21")->statusTip().toStdString(), "Open a saved mail");
+    EXPECT_EQ(action("CutItem")->statusTip().toStdString(),
+              "Remove selection and insert it to the clipboard");
+    // The panels are read by their current text.
+    w->UpdateStatusBar();
+    QAccessibleInterface* panel =
+        QAccessible::queryAccessibleInterface(find<QWidget>("StatusPanel1"));
+    EXPECT_EQ(panel->text(QAccessible::Name).toStdString(), "0 of 1 receipients selected");
+    w->DisplayHint(QStringLiteral("tip|status text"));
+    EXPECT_EQ(status(0), "status text");
+    w->DisplayHint(QStringLiteral("both"));
+    EXPECT_EQ(status(0), "both");
+}
+
+TEST_F(MainHelpTest, EveryVisibleEnabledControlHasAnAccessibleName) {
+    int checked = 0;
+    for (QWidget* c : w->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(w) || !c->isEnabled() || c->window() != w) continue;
+        const bool control = c->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton*>(c);
+        if (!control || qobject_cast<QMenuBar*>(c)) continue;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c);
+        ASSERT_NE(iface, nullptr);
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty())
+            << c->metaObject()->className() << " " << c->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GT(checked, 20);
+    const std::pair<const char*, const char*> names[] = {
+        {"SpeedButton2", "New Mail"}, {"SpeedButton10", "Database Editor"},
+        {"AttachBut", "Attachments"}, {"SpeedButton1", "Preview mail"},
+        {"FrEdit", "From:"},          {"ToEdit", "To:"},
+        {"SubEdit", "Subject:"},      {"ListView2", "Available"},
+        {"ListView1", "Receipients"}, {"RichEdit1", "Mail text"},
+        {"SendBut", "Send"},          {"Button3", "->>"}};
+    for (const auto& [name, expected] : names) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(find<QWidget>(name));
+        EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), expected) << name;
+    }
+}
+
+TEST_F(MainHelpTest, TabOrderFollowsTheReadingOrder) {
+    const char* order[] = {"ListBox3",  "ListView2", "Button2",      "Button3",  "Button4",
+                           "Button1",   "ListView1", "FrEdit",       "ToEdit",   "SubEdit",
+                           "AttachBut", "SendBut",   "SpeedButton1", "RichEdit1"};
+    QWidget* cur = find<QWidget>(order[0]);
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        QWidget* next = cur->nextInFocusChain();
+        while (next && next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(next->objectName().toStdString(), order[i]);
+        cur = find<QWidget>(order[i]);
+    }
+}
+
+} // namespace
+} // namespace tandrel::test

@@ -1,0 +1,352 @@
+// The people lists, the move commands, the status bar, field insertion, the enabling
+// rules of the edit and context menus, and the file commands.
+#include <QTest>
+
+#include "MainWindowFixture.h"
+#include "PeopleModel.h"
+
+namespace tandrel::test {
+namespace {
+
+const char* kFields = "name\r\nemail\r\ntown\r\n";
+// Two people called "Sam", and one without a name.
+const char* kPeople = "Sam;sam1@x;Leeds\r\n"
+                      "Ann;ann@x;York\r\n"
+                      "Sam;sam2@x;Hull\r\n"
+                      ";nobody@x;Bath\r\n";
+
+class MainListsTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        startWith(kFields, kPeople);
+        w->show();
+    }
+    ReceipData* entry(std::size_t i) { return w->state().db->entries[i].get(); }
+    std::vector<ReceipData*> entries() {
+        std::vector<ReceipData*> out;
+        for (auto& e : w->state().db->entries)
+            out.push_back(e.get());
+        return out;
+    }
+    std::vector<bool> flags() {
+        std::vector<bool> out;
+        for (auto& e : w->state().db->entries)
+            out.push_back(e->selected);
+        return out;
+    }
+    void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
+};
+
+TEST_F(MainListsTest, ListsShowTheDatabase) {
+    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Sam", "Ann", "Sam", ""}));
+    EXPECT_EQ(column(available(), 1),
+              (std::vector<std::string>{"sam1@x", "ann@x", "sam2@x", "nobody@x"}));
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"", "", "", ""}));
+    EXPECT_EQ(available()->model()->headerData(2, Qt::Horizontal).toString().toStdString(), "*");
+    EXPECT_EQ(receipients()->model()->columnCount(), 2);
+    EXPECT_EQ(available()->header()->sectionSize(0), 130);
+    EXPECT_EQ(receipients()->header()->sectionSize(0), 150);
+    auto* fields = find<QListWidget>("ListBox3");
+    ASSERT_EQ(fields->count(), 3);
+    EXPECT_EQ(fields->item(2)->text().toStdString(), "town");
+    EXPECT_EQ(status(1), "0 of 4 receipients selected");
+    EXPECT_EQ(status(2), "0 attachments");
+}
+
+TEST_F(MainListsTest, EachRowMovesItsOwnEntryEvenWithTheSameName) {
+    // Only the second "Sam" is chosen: that person, not the first, becomes a recipient.
+    selectRows(available(), {2});
+    click("Button2");
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, true, false}));
+    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(2)});
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"", "", "*", ""}));
+    EXPECT_EQ(column(receipients(), 1), std::vector<std::string>{"sam2@x"});
+    EXPECT_EQ(status(1), "1 of 4 receipients selected");
+
+    // "->" again on a row that is already a recipient changes nothing.
+    click("Button2");
+    EXPECT_EQ(receipients()->model()->rowCount(), 1);
+
+    // "->>" appends the others in database order; every row is its own entry.
+    click("Button3");
+    EXPECT_EQ(w->recipientRows(),
+              (std::vector<ReceipData*>{entry(2), entry(0), entry(1), entry(3)}));
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"*", "*", "*", "*"}));
+    EXPECT_EQ(status(1), "4 of 4 receipients selected");
+
+    // The lists' rebuild puts the recipients in database order.
+    w->RefreshLists();
+    EXPECT_EQ(w->recipientRows(), entries());
+}
+
+TEST_F(MainListsTest, TakingBackRemovesEverySelectedRecipientEmptyNamesIncluded) {
+    click("Button3");
+    ASSERT_EQ(receipients()->model()->rowCount(), 4);
+    // Rows 1 ("Ann") and 3 (no name) and 2 (second "Sam").
+    selectRows(receipients(), {3, 1, 2});
+    click("Button1");
+    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(0)});
+    EXPECT_EQ(flags(), (std::vector<bool>{true, false, false, false}));
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"*", "", "", ""}));
+    EXPECT_EQ(status(1), "1 of 4 receipients selected");
+
+    // Nothing selected: nothing happens.
+    receipients()->clearSelection();
+    click("Button1");
+    EXPECT_EQ(receipients()->model()->rowCount(), 1);
+
+    click("Button4");
+    EXPECT_EQ(receipients()->model()->rowCount(), 0);
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"", "", "", ""}));
+    EXPECT_EQ(status(1), "0 of 4 receipients selected");
+}
+
+TEST_F(MainListsTest, CommandsWithoutTheirPreconditionsDoNothing) {
+    struct Case {
+        const char* button;
+        const char* what;
+    };
+    const Case cases[] = {{"Button2", "-> without a selection"},
+                          {"Button1", "<- without a selection"},
+                          {"Button4", "<<- without recipients"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        available()->clearSelection();
+        click(c.button);
+        EXPECT_EQ(receipients()->model()->rowCount(), 0);
+        EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, false}));
+        EXPECT_EQ(status(1), "0 of 4 receipients selected");
+    }
+}
+
+TEST_F(MainListsTest, StatusBarCountsRowsAndAttachments) {
+    selectRows(available(), {0, 1, 3});
+    click("Button2");
+    EXPECT_EQ(status(1), "3 of 4 receipients selected");
+    w->state().attachments.push_back(MakeAttachment("/tmp/a.txt"));
+    w->UpdateStatusBar();
+    EXPECT_EQ(status(2), "1 attachments");
+    EXPECT_TRUE(status(3).empty());
+}
+
+TEST_F(MainListsTest, InsertFieldPutsThePlaceholderAtTheCaretOnlyWithAFieldSelected) {
+    auto* fields = find<QListWidget>("ListBox3");
+    body()->setPlainText("Hello  there");
+    QTextCursor c = body()->textCursor();
+    c.setPosition(6);
+    body()->setTextCursor(c);
+
+    fields->clearSelection();
+    w->FieldItemClick();
+    EXPECT_EQ(body()->toPlainText().toStdString(), "Hello  there");
+
+    fields->setCurrentRow(2);
+    w->FieldItemClick();
+    EXPECT_EQ(body()->toPlainText().toStdString(), "Hello [town] there");
+
+    // Over a selection the placeholder replaces it.
+    c = body()->textCursor();
+    c.setPosition(0);
+    c.setPosition(5, QTextCursor::KeepAnchor);
+    body()->setTextCursor(c);
+    fields->setCurrentRow(0);
+    action("Edit1")->setEnabled(true);
+    action("Edit1")->trigger();
+    EXPECT_EQ(body()->toPlainText().toStdString(), "[name] [town] there");
+}
+
+TEST_F(MainListsTest, EnablingRulesOfTheEditAndContextMenus) {
+    const char* popup[] = {"FieldItem", "CutItem",    "CopyItem",
+                           "PasteItem", "DeleteItem", "SelectItem"};
+    const char* edit[] = {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5"};
+    auto states = [&](const char* const* names, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += action(names[i])->isEnabled() ? '1' : '0';
+        return s;
+    };
+    // Designed start: insert, cut, copy and delete off; paste and select all on.
+    EXPECT_EQ(states(popup, 6), "000101");
+    EXPECT_EQ(states(edit, 5), "00010");
+    EXPECT_TRUE(action("Edit6")->isEnabled());
+
+    auto* fields = find<QListWidget>("ListBox3");
+    body()->setPlainText("some text");
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        const char* popup;
+        const char* edit;
+    };
+    const Step steps[] = {
+        {"field chosen in the list", [&] { fields->setCurrentRow(1); }, "100101", "10010"},
+        {"body left", [&] { w->RichEdit1Exit(); }, "000000", "00000"},
+        {"body entered with a field chosen", [&] { w->RichEdit1Enter(); }, "100101", "10010"},
+        {"text selected", [&] { body()->selectAll(); }, "111111", "11111"},
+        {"selection gone",
+         [&] {
+             QTextCursor c = body()->textCursor();
+             c.clearSelection();
+             body()->setTextCursor(c);
+         },
+         "100101", "10010"},
+        {"field list emptied of its choice", [&] { fields->clearSelection(); }, "000101", "00010"},
+        {"body left again", [&] { w->RichEdit1Exit(); }, "000000", "00000"},
+        {"right button in the body", [&] { w->RichEdit1MouseDown(Qt::RightButton); }, "000101",
+         "00010"},
+        {"other buttons change nothing",
+         [&] {
+             w->RichEdit1Exit();
+             w->RichEdit1MouseDown(Qt::LeftButton);
+         },
+         "000000", "00000"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.act();
+        EXPECT_EQ(states(popup, 6), s.popup);
+        EXPECT_EQ(states(edit, 5), s.edit);
+        EXPECT_TRUE(action("Edit6")->isEnabled());
+        EXPECT_TRUE(action("Edit7")->isEnabled());
+    }
+}
+
+TEST_F(MainListsTest, FocusChangesDriveTheRules) {
+    w->show();
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    body()->setPlainText("abc");
+    body()->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_TRUE(action("PasteItem")->isEnabled());
+    EXPECT_TRUE(action("SelectItem")->isEnabled());
+    edit("SubEdit")->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_FALSE(action("PasteItem")->isEnabled());
+    EXPECT_FALSE(action("Edit4")->isEnabled());
+    EXPECT_FALSE(action("SelectItem")->isEnabled());
+}
+
+TEST_F(MainListsTest, ClipboardCommandsActOnTheBody) {
+    body()->setPlainText("one two");
+    edit("SubEdit")->setFocus();
+    QTextCursor c = body()->textCursor();
+    c.setPosition(0);
+    c.setPosition(4, QTextCursor::KeepAnchor);
+    body()->setTextCursor(c);
+    w->CutItemClick();
+    EXPECT_EQ(body()->toPlainText().toStdString(), "two");
+    w->PasteItemClick();
+    EXPECT_EQ(body()->toPlainText().toStdString(), "one two");
+    w->SelectItemClick();
+    w->DeleteItemClick();
+    EXPECT_TRUE(body()->toPlainText().isEmpty());
+}
+
+TEST_F(MainListsTest, FileCommandsUseTheirDialogsAndReportErrors) {
+    // Opening a database replaces the people; its dialog is the data dialog.
+    WriteFileBytes(dir.file("more.txt"), "Zed;zed@x;Rome;extra\r\n");
+    nextPath = dir.file("more.txt");
+    w->File24Click();
+    EXPECT_EQ(dialogTitles.back(), "Open Data File");
+    EXPECT_EQ(column(available(), 0), std::vector<std::string>{"Zed"});
+    EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 4); // "New Field 1" added
+    EXPECT_EQ(status(1), "0 of 1 receipients selected");
+
+    // A file that cannot be read: the error box, and nothing changes.
+    BoxCatcher boxes;
+    nextPath = "/proc/self/mem";
+    w->File23Click();
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Cannot open file /proc/self/mem");
+    EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 4);
+
+    // Cancel does nothing.
+    nextPath.clear();
+    w->File43Click();
+    EXPECT_EQ(dialogTitles.back(), "Save Database");
+
+    nextPath = dir.file("saved-fields.txt");
+    w->File42Click();
+    EXPECT_EQ(ReadFileBytes(dir.file("saved-fields.txt")),
+              "name\r\nemail\r\ntown\r\nNew Field 1\r\n");
+    nextPath = dir.file("no-such-dir/x.txt");
+    w->File43Click();
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts[1], "Cannot create file " + dir.file("no-such-dir/x.txt"));
+
+    QFileDialog& save = w->fileDialog(TForm1::Dialog::SaveMail);
+    EXPECT_EQ(save.objectName().toStdString(), "SaveMailDia");
+    EXPECT_EQ(save.defaultSuffix().toStdString(), "txt");
+    EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
+    QFileDialog& open = w->fileDialog(TForm1::Dialog::OpenFields);
+    EXPECT_EQ(open.windowTitle().toStdString(), "Open Field Definitions File");
+    EXPECT_EQ(open.nameFilters().front().toStdString(), "Text files (*.txt)");
+}
+
+TEST_F(MainListsTest, SaveCommandsWithoutDataDoNotAsk) {
+    w->state().db->entries.clear();
+    w->RefreshLists();
+    w->File43Click(); // no entries
+    w->state().db->fields.clear();
+    w->File42Click(); // no fields
+    w->File24Click(); // no fields to read a database with
+    EXPECT_TRUE(dialogTitles.empty());
+}
+
+TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
+    selectRows(available(), {1});
+    click("Button2");
+    selectRows(available(), {0});
+    w->Edit6Click();
+    EXPECT_FALSE(w->controlsEnabled());
+    EXPECT_FALSE(find<QPushButton>("Button3")->isEnabled());
+    EXPECT_FALSE(find<QToolButton>("SpeedButton2")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("SendBut")->isEnabled());
+    EXPECT_TRUE(action("File11")->isEnabled());
+    EXPECT_TRUE(edit("FrEdit")->isEnabled());
+    EXPECT_TRUE(available()->selectionModel()->selectedRows().isEmpty());
+
+    // Another window may remove people meanwhile: the lists keep showing what they had
+    // without touching the entries that are gone.
+    w->state().db->entries.erase(w->state().db->entries.begin());
+    EXPECT_EQ(cell(available(), 0, 0).toStdString(), "Sam");
+    EXPECT_EQ(cell(available(), 1, 2).toStdString(), "*");
+    available()->viewport()->repaint();
+
+    w->SetControlsEnabled(true);
+    w->RefreshLists();
+    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Ann", "Sam", ""}));
+    EXPECT_EQ(status(1), "1 of 3 receipients selected");
+    EXPECT_TRUE(find<QPushButton>("Button3")->isEnabled());
+}
+
+TEST_F(MainWindowTest, AHundredThousandPeopleLoadAndMove) {
+    std::string people;
+    for (int i = 0; i < 100000; ++i)
+        people += "P" + std::to_string(i) + ";p@x\r\n";
+    startWith("name\r\nemail\r\n", people);
+    w->show();
+    QApplication::processEvents();
+    ASSERT_EQ(available()->model()->rowCount(), 100000);
+    QTest::mouseClick(find<QPushButton>("Button3"), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(status(1), "100000 of 100000 receipients selected");
+    // Every other recipient back: scattered rows in one go.
+    QItemSelection sel;
+    for (int r = 0; r < 100000; r += 2)
+        sel.select(receipients()->model()->index(r, 0), receipients()->model()->index(r, 1));
+    receipients()->selectionModel()->select(sel, QItemSelectionModel::Select);
+    QTest::mouseClick(find<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(status(1), "50000 of 100000 receipients selected");
+    EXPECT_EQ(cell(receipients(), 0, 0).toStdString(), "P1");
+    EXPECT_EQ(cell(available(), 0, 2).toStdString(), "");
+    EXPECT_EQ(cell(available(), 1, 2).toStdString(), "*");
+    QTest::mouseClick(find<QPushButton>("Button4"), Qt::LeftButton);
+    EXPECT_EQ(status(1), "0 of 100000 receipients selected");
+}
+
+} // namespace
+} // namespace tandrel::test

@@ -1,0 +1,252 @@
+// Start-up and shut-down of the main window: settings, logs, last files, geometry.
+#include <QStatusBar>
+#include <QTest>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "MainWindowFixture.h"
+#include "Settings.h"
+#include "TextFile.h"
+
+namespace tandrel::test {
+namespace {
+
+std::map<std::string, std::string> ReadIniKeys(const std::string& path) {
+    std::map<std::string, std::string> keys;
+    for (const auto& line : SplitTextLines(ReadFileBytes(path))) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return keys;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, FirstStartWithoutSettingsFileUsesDefaultsAndWritesAllKeysAtExit) {
+    start();
+    EXPECT_EQ(w->windowTitle().toStdString(), " Tandrel 1.1");
+    EXPECT_EQ(edit("FrEdit")->text().toStdString(), "\"Your Name\" <you@provider.example>");
+    EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
+    EXPECT_TRUE(edit("SubEdit")->text().isEmpty());
+    EXPECT_TRUE(body()->toPlainText().isEmpty());
+    EXPECT_TRUE(w->state().mailText.MailHasHeader);
+    EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 0);
+    EXPECT_EQ(available()->model()->rowCount(), 0);
+    EXPECT_FALSE(w->state().db);
+    EXPECT_EQ(status(1), "xxx of xxx receipients selected");
+    EXPECT_EQ(status(2), "xx attachments");
+    EXPECT_EQ(w->pos(), QPoint(100, 100));
+    EXPECT_EQ(w->size(), QSize(700, 600));
+    EXPECT_EQ(w->state().prefs.port, "25");
+    EXPECT_EQ(w->state().prefs.delimchar, ';');
+    EXPECT_EQ(w->state().ProgramDir, dir.path());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Tandrel.ini")));
+
+    w->show();
+    QApplication::processEvents();
+    EXPECT_EQ(w->upperPaneHeight(), (600 - 50) / 2);
+    w->close();
+
+    const auto keys = ReadIniKeys(dir.file("Tandrel.ini"));
+    const char* expected[] = {"smtp",        "name",        "port",         "fromaddy",
+                              "fielddelim",  "lastmail",    "lastfields",   "lastdb",
+                              "MainWinXPos", "MainWinYPos", "MainWinWidth", "MainWinHeight",
+                              "TPaneHeight"};
+    EXPECT_EQ(keys.size(), std::size(expected));
+    for (const char* k : expected)
+        EXPECT_TRUE(keys.count(k)) << k;
+    EXPECT_EQ(keys.at("MainWinXPos"), "100");
+    EXPECT_EQ(keys.at("MainWinWidth"), "700");
+    EXPECT_EQ(keys.at("MainWinHeight"), "600");
+    EXPECT_EQ(keys.at("TPaneHeight"), "275");
+    EXPECT_EQ(keys.at("fielddelim"), "59");
+    EXPECT_FALSE(w->state().db); // released at exit
+}
+
+TEST_F(MainWindowTest, StartUpReloadsLastFilesOnlyUnderTheirConditions) {
+    struct Case {
+        const char* what;
+        bool mailExists;
+        const char* fieldsText; // null: no field file named
+        bool fieldsExist;
+        bool dbNamed;
+        bool expectDb;
+        int expectFields;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"all three files", true, "name\r\nemail\r\n", true, true, true, 2,
+         "0 of 2 receipients selected"},
+        {"no mail file: a new mail", false, "name\r\nemail\r\n", true, true, true, 2,
+         "0 of 2 receipients selected"},
+        {"field file missing: no database", true, "name\r\n", false, true, false, 0,
+         "xxx of xxx receipients selected"},
+        {"field file empty: no database", true, "", true, true, false, 0,
+         "0 of 0 receipients selected"},
+        {"no field file named", true, nullptr, false, true, false, 0,
+         "xxx of xxx receipients selected"},
+        {"fields without a database file", true, "name\r\nemail\r\ntown\r\n", true, false, false, 3,
+         "0 of 0 receipients selected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir d;
+        WriteFileBytes(d.file("mail.txt"), "Date: x\r\nFrom: \"A\" <a@b>\r\nTo: [email]\r\n"
+                                           "Subject: Hello [name]\r\n\r\nLine one\r\nLine two\r\n");
+        if (c.fieldsText && c.fieldsExist) WriteFileBytes(d.file("f.txt"), c.fieldsText);
+        WriteFileBytes(d.file("db.txt"), "Ann;ann@x\r\nBob;bob@x\r\n");
+        std::string ini = "[User]\r\n";
+        ini += "lastmail=" + d.file(c.mailExists ? "mail.txt" : "gone.txt") + "\r\n";
+        if (c.fieldsText) ini += "lastfields=" + d.file("f.txt") + "\r\n";
+        if (c.dbNamed) ini += "lastdb=" + d.file("db.txt") + "\r\n";
+        WriteFileBytes(d.file("Tandrel.ini"), ini);
+
+        AppWindows a(d.path());
+        TForm1& m = a.main();
+        auto* from = m.findChild<QLineEdit*>("FrEdit");
+        auto* sub = m.findChild<QLineEdit*>("SubEdit");
+        auto* text = m.findChild<QPlainTextEdit*>("RichEdit1");
+        if (c.mailExists) {
+            EXPECT_EQ(from->text().toStdString(), "\"A\" <a@b>");
+            EXPECT_EQ(sub->text().toStdString(), "Hello [name]");
+            EXPECT_EQ(text->toPlainText().toStdString(), "Line one\nLine two");
+            EXPECT_EQ(m.state().user.lastmail, d.file("mail.txt"));
+        } else {
+            EXPECT_EQ(from->text().toStdString(), "\"Your Name\" <you@provider.example>");
+            EXPECT_TRUE(text->toPlainText().isEmpty());
+        }
+        auto* fields = m.findChild<QListWidget*>("ListBox3");
+        EXPECT_EQ(fields->count(), c.expectFields);
+        const auto* db = m.state().db.get();
+        EXPECT_EQ(db && !db->entries.empty(), c.expectDb);
+        auto* avail = m.findChild<QTreeView*>("ListView2");
+        EXPECT_EQ(avail->model()->rowCount(), c.expectDb ? 2 : 0);
+        EXPECT_EQ(m.statusPanelText(1).toStdString(), c.status);
+    }
+}
+
+TEST_F(MainWindowTest, StartUpAppliesGeometryLogsAndPreferences) {
+    WriteFileBytes(dir.file("Tandrel.snt"), "Mailing started x\r\nMails sent to:\r\n");
+    WriteFileBytes(dir.file("Tandrel.log"), "220 hello\r\n");
+    writeIni({{"Network", {{"smtp", "relay.example"}, {"name", ""}, {"port", "2525"}}},
+              {"Database", {{"fielddelim", "300"}}},
+              {"User",
+               {{"MainWinXPos", "30"},
+                {"MainWinYPos", "40"},
+                {"MainWinWidth", "900"},
+                {"MainWinHeight", "700"},
+                {"TPaneHeight", "120"}}}});
+    start();
+    EXPECT_EQ(w->state().SentLog.size(), 2u);
+    EXPECT_EQ(w->state().RunLog, std::vector<std::string>{"220 hello"});
+    EXPECT_EQ(w->state().prefs.smtp, "relay.example");
+    EXPECT_EQ(w->state().prefs.delimchar, ',');
+    EXPECT_FALSE(w->state().LocalComputerName.empty());
+    // With an empty sender name the new mail keeps its From line as it was: empty.
+    EXPECT_TRUE(edit("FrEdit")->text().isEmpty());
+    EXPECT_EQ(w->pos(), QPoint(30, 40));
+    EXPECT_EQ(w->size(), QSize(900, 700));
+    w->show();
+    QApplication::processEvents();
+    // The resize at showing lays the pane out by the window's height.
+    EXPECT_EQ(w->upperPaneHeight(), (700 - 50) / 2);
+    w->close();
+    const auto keys = ReadIniKeys(dir.file("Tandrel.ini"));
+    EXPECT_EQ(keys.at("fielddelim"), "300");
+    EXPECT_EQ(keys.at("port"), "2525");
+    EXPECT_EQ(keys.at("MainWinXPos"), "30");
+}
+
+TEST_F(MainWindowTest, AnErrorDuringStartUpIsShownAndSkipsTheRest) {
+    // A file that exists but cannot be read (even by root): the rest is skipped.
+    WriteFileBytes(dir.file("db.txt"), "Ann;ann@x\r\n");
+    writeIni({{"User", {{"lastfields", "/proc/self/mem"}, {"lastdb", dir.file("db.txt")}}}});
+    BoxCatcher boxes;
+    start();
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Cannot open file /proc/self/mem");
+    EXPECT_FALSE(w->state().db);
+    EXPECT_TRUE(w->state().user.lastdb == dir.file("db.txt")); // read, just not loaded
+    // The steps before the failing one were done.
+    EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
+}
+
+TEST_F(MainWindowTest, ExitWriteKeepsGeometryOfAMaximizedWindowAndClosesEvenWhenItFails) {
+    writeIni({{"User", {{"MainWinXPos", "11"}, {"MainWinWidth", "801"}, {"TPaneHeight", "99"}}}});
+    start();
+    w->showMaximized();
+    QApplication::processEvents();
+    w->close();
+    auto keys = ReadIniKeys(dir.file("Tandrel.ini"));
+    EXPECT_EQ(keys.at("MainWinXPos"), "11");
+    EXPECT_EQ(keys.at("MainWinWidth"), "801");
+    EXPECT_EQ(keys.at("TPaneHeight"), "99");
+    EXPECT_EQ(keys.count("MainWinHeight"), 0u);
+    EXPECT_EQ(keys.at("port"), "25");
+    app.reset();
+    w = nullptr;
+
+    // A settings file that cannot be written: the error is shown, the window closes.
+    TempDir d2;
+    std::filesystem::create_directory(d2.file("Tandrel.ini"));
+    AppWindows a(d2.path());
+    a.main().show();
+    BoxCatcher boxes;
+    EXPECT_TRUE(a.main().close());
+    EXPECT_FALSE(a.main().isVisible());
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Unable to write to " + d2.file("Tandrel.ini"));
+}
+
+TEST_F(MainWindowTest, ResizingSnapsToTheMinimumAndSplitsThePanesEvenly) {
+    start();
+    w->show();
+    QApplication::processEvents();
+    auto* panel5 = find<QWidget>("Panel5");
+    auto* panel7 = find<QWidget>("Panel7");
+    struct Case {
+        QSize asked;
+        QSize expected;
+    };
+    const Case cases[] = {{{600, 400}, {675, 450}},
+                          {{900, 700}, {900, 700}},
+                          {{676, 300}, {676, 450}},
+                          {{1001, 801}, {1001, 801}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked.width());
+        w->resize(c.asked);
+        QApplication::processEvents();
+        EXPECT_EQ(w->size(), c.expected);
+        EXPECT_EQ(w->upperPaneHeight(), (c.expected.height() - 50) / 2);
+        EXPECT_EQ(find<QWidget>("Panel4")->height(), w->upperPaneHeight());
+        EXPECT_EQ(panel5->width(), (c.expected.width() - 105 - 64) / 2);
+        EXPECT_LE(std::abs(panel7->width() - panel5->width()), 1);
+        EXPECT_EQ(edit("FrEdit")->width(), 250);
+        EXPECT_GT(body()->height(), 0);
+    }
+}
+
+TEST_F(MainWindowTest, SplitterDragStopsSixtyPixelsFromEitherSide) {
+    start();
+    w->show();
+    w->resize(800, 600);
+    QApplication::processEvents();
+    auto* splitter = find<QWidget>("Splitter1");
+    auto* panel1 = find<QWidget>("Panel1");
+    auto drag = [&](int dy) {
+        QTest::mousePress(splitter, Qt::LeftButton, {}, QPoint(10, 2));
+        QTest::mouseMove(splitter, QPoint(10, 2 + dy));
+        QTest::mouseRelease(splitter, Qt::LeftButton, {}, QPoint(10, 2 + dy));
+        QApplication::processEvents();
+    };
+    const int before = w->upperPaneHeight();
+    drag(-20);
+    EXPECT_EQ(w->upperPaneHeight(), before - 20);
+    drag(-2000);
+    EXPECT_EQ(w->upperPaneHeight(), 60);
+    drag(+5000);
+    EXPECT_EQ(w->upperPaneHeight(), panel1->height() - 5 - 82 - 60);
+    EXPECT_EQ(body()->height(), 60);
+}
+
+} // namespace tandrel::test

@@ -1,0 +1,298 @@
+#include "HelpWindow.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <iterator>
+
+namespace {
+
+struct Topic {
+    const char* title;
+    const char* url;
+    int level; // 0: chapter, 1: section under the chapter before it
+};
+
+// The table of contents, in reading order.
+const Topic kTopics[] = {
+    {"Welcome to Tandrel", "qrc:/help/index.html", 0},
+    {"Getting started", "qrc:/help/getting-started.html", 0},
+    {"The main window", "qrc:/help/main-window.html", 0},
+    {"The mail text", "qrc:/help/main-window.html#mail-text", 1},
+    {"From, To and Subject", "qrc:/help/main-window.html#from", 1},
+    {"The field list", "qrc:/help/main-window.html#fields", 1},
+    {"Available and Receipients", "qrc:/help/main-window.html#available", 1},
+    {"The database and field files", "qrc:/help/files.html", 0},
+    {"Field definition files", "qrc:/help/files.html#fields-file", 1},
+    {"Database files", "qrc:/help/files.html#database-file", 1},
+    {"Mail files", "qrc:/help/files.html#mail-file", 1},
+    {"Placeholders", "qrc:/help/placeholders.html", 0},
+    {"Attachments", "qrc:/help/attachments.html", 0},
+    {"Previewing a mail", "qrc:/help/preview.html", 0},
+    {"Sending", "qrc:/help/sending.html", 0},
+    {"The log files", "qrc:/help/logs.html", 0},
+    {"Preferences", "qrc:/help/preferences.html", 0},
+};
+
+struct Keyword {
+    const char* word;
+    const char* url;
+};
+
+// The keyword index, sorted by keyword.
+const Keyword kKeywords[] = {
+    {"Add (person)", "qrc:/help/files.html#editor"},
+    {"Attachments", "qrc:/help/attachments.html"},
+    {"Available", "qrc:/help/main-window.html#available"},
+    {"Database Editor", "qrc:/help/files.html#editor"},
+    {"Database file", "qrc:/help/files.html#database-file"},
+    {"Delimiter", "qrc:/help/preferences.html#delimiter"},
+    {"E-mail address", "qrc:/help/placeholders.html"},
+    {"Field definition file", "qrc:/help/files.html#fields-file"},
+    {"Field list", "qrc:/help/main-window.html#fields"},
+    {"Fields", "qrc:/help/files.html#fields-file"},
+    {"From line", "qrc:/help/main-window.html#from"},
+    {"Insert field", "qrc:/help/main-window.html#fields"},
+    {"Keyboard", "qrc:/help/main-window.html#keys"},
+    {"Log files", "qrc:/help/logs.html"},
+    {"Mail file", "qrc:/help/files.html#mail-file"},
+    {"Mail text", "qrc:/help/main-window.html#mail-text"},
+    {"Moving people", "qrc:/help/main-window.html#available"},
+    {"New Database", "qrc:/help/getting-started.html#database"},
+    {"New Mail", "qrc:/help/getting-started.html#mail"},
+    {"Placeholders", "qrc:/help/placeholders.html"},
+    {"Port", "qrc:/help/preferences.html"},
+    {"Preferences", "qrc:/help/preferences.html"},
+    {"Preview", "qrc:/help/preview.html"},
+    {"Receipients", "qrc:/help/main-window.html#receipients"},
+    {"Run log (Tandrel.log)", "qrc:/help/logs.html#run-log"},
+    {"Sending", "qrc:/help/sending.html"},
+    {"Sent log (Tandrel.snt)", "qrc:/help/logs.html#sent-log"},
+    {"Settings file (Tandrel.ini)", "qrc:/help/preferences.html#settings-file"},
+    {"SMTP server", "qrc:/help/preferences.html"},
+    {"Status bar", "qrc:/help/main-window.html#status"},
+    {"Subject line", "qrc:/help/main-window.html#subject"},
+    {"Test Files", "qrc:/help/attachments.html#test"},
+    {"To line", "qrc:/help/main-window.html#to"},
+};
+
+const char* const kContextAnchors[] = {
+    "mail-text", "from", "to", "subject", "fields", "available", "receipients",
+};
+
+constexpr int kUrlRole = Qt::UserRole + 1;
+
+} // namespace
+
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Tandrel Help"));
+    resize(760, 520);
+
+    tabs_ = new QTabWidget;
+    tabs_->setObjectName(QStringLiteral("HelpTabs"));
+    tabs_->setAccessibleName(QStringLiteral("Help navigation"));
+
+    contents_ = new QTreeWidget;
+    contents_->setObjectName(QStringLiteral("HelpContents"));
+    contents_->setAccessibleName(QStringLiteral("Contents"));
+    contents_->setHeaderHidden(true);
+    QTreeWidgetItem* chapter = nullptr;
+    for (const Topic& t : kTopics) {
+        QTreeWidgetItem* item;
+        if (t.level == 0 || !chapter) {
+            item = new QTreeWidgetItem(contents_);
+            chapter = item;
+        } else {
+            item = new QTreeWidgetItem(chapter);
+        }
+        item->setText(0, QString::fromUtf8(t.title));
+        item->setData(0, kUrlRole, QString::fromUtf8(t.url));
+    }
+    contents_->expandAll();
+    connect(contents_, &QTreeWidget::itemActivated, this, &HelpWindow::openContentsItem);
+    connect(contents_, &QTreeWidget::itemClicked, this, &HelpWindow::openContentsItem);
+    tabs_->addTab(contents_, QStringLiteral("&Contents"));
+
+    auto* indexPage = new QWidget;
+    auto* indexLayout = new QVBoxLayout(indexPage);
+    auto* searchLabel = new QLabel(QStringLiteral("&Type the first letters of a keyword:"));
+    indexSearch_ = new QLineEdit;
+    indexSearch_->setObjectName(QStringLiteral("HelpIndexSearch"));
+    indexSearch_->setAccessibleName(QStringLiteral("Keyword"));
+    searchLabel->setBuddy(indexSearch_);
+    index_ = new QListWidget;
+    index_->setObjectName(QStringLiteral("HelpIndex"));
+    index_->setAccessibleName(QStringLiteral("Index"));
+    for (const Keyword& k : kKeywords) {
+        auto* item = new QListWidgetItem(QString::fromUtf8(k.word), index_);
+        item->setData(kUrlRole, QString::fromUtf8(k.url));
+    }
+    indexLayout->addWidget(searchLabel);
+    indexLayout->addWidget(indexSearch_);
+    indexLayout->addWidget(index_);
+    auto* showBut = new QPushButton(QStringLiteral("&Display"));
+    showBut->setObjectName(QStringLiteral("HelpDisplay"));
+    showBut->setAccessibleName(QStringLiteral("Display"));
+    indexLayout->addWidget(showBut);
+    connect(indexSearch_, &QLineEdit::textChanged, this, &HelpWindow::indexSearchChanged);
+    connect(indexSearch_, &QLineEdit::returnPressed, this,
+            [this] { openIndexItem(index_->currentItem()); });
+    connect(index_, &QListWidget::itemActivated, this, &HelpWindow::openIndexItem);
+    connect(showBut, &QPushButton::clicked, this, [this] { openIndexItem(index_->currentItem()); });
+    tabs_->addTab(indexPage, QStringLiteral("&Index"));
+
+    auto* right = new QWidget;
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    auto* nav = new QHBoxLayout;
+    auto* back = new QPushButton(QStringLiteral("&Back"));
+    back->setObjectName(QStringLiteral("HelpBack"));
+    back->setAccessibleName(QStringLiteral("Back"));
+    auto* forward = new QPushButton(QStringLiteral("&Forward"));
+    forward->setObjectName(QStringLiteral("HelpForward"));
+    forward->setAccessibleName(QStringLiteral("Forward"));
+    auto* closeBut = new QPushButton(QStringLiteral("C&lose"));
+    closeBut->setObjectName(QStringLiteral("HelpClose"));
+    closeBut->setAccessibleName(QStringLiteral("Close"));
+    nav->addWidget(back);
+    nav->addWidget(forward);
+    nav->addStretch(1);
+    nav->addWidget(closeBut);
+    browser_ = new QTextBrowser;
+    browser_->setObjectName(QStringLiteral("HelpBrowser"));
+    browser_->setAccessibleName(QStringLiteral("Help topic"));
+    browser_->setOpenExternalLinks(false);
+    rightLayout->addLayout(nav);
+    rightLayout->addWidget(browser_);
+    back->setEnabled(false);
+    forward->setEnabled(false);
+    connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    connect(browser_, &QTextBrowser::forwardAvailable, forward, &QPushButton::setEnabled);
+    connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+    connect(forward, &QPushButton::clicked, browser_, &QTextBrowser::forward);
+    connect(closeBut, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->addWidget(tabs_);
+    split->addWidget(right);
+    split->setStretchFactor(1, 1);
+    split->setSizes({230, 530});
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(split);
+
+    setTabOrder(tabs_, contents_);
+    setTabOrder(contents_, indexSearch_);
+    setTabOrder(indexSearch_, index_);
+    setTabOrder(index_, showBut);
+    setTabOrder(showBut, back);
+    setTabOrder(back, forward);
+    setTabOrder(forward, closeBut);
+    setTabOrder(closeBut, browser_);
+
+    browser_->setSource(QUrl(QStringLiteral("qrc:/help/index.html")));
+}
+
+void HelpWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void HelpWindow::bringUp() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void HelpWindow::open(const QUrl& url) {
+    if (url.isEmpty()) return;
+    browser_->setSource(url);
+}
+
+void HelpWindow::showContents() {
+    tabs_->setCurrentWidget(contents_);
+    open(QUrl(QStringLiteral("qrc:/help/index.html")));
+    bringUp();
+    contents_->setFocus();
+}
+
+void HelpWindow::showIndex() {
+    tabs_->setCurrentIndex(1);
+    bringUp();
+    indexSearch_->setFocus();
+    indexSearch_->selectAll();
+}
+
+QUrl HelpWindow::contextUrl(int context) {
+    if (context < 1 || context > static_cast<int>(std::size(kContextAnchors))) return {};
+    QUrl url(QStringLiteral("qrc:/help/main-window.html"));
+    url.setFragment(QString::fromUtf8(kContextAnchors[context - 1]));
+    return url;
+}
+
+bool HelpWindow::showContext(int context) {
+    const QUrl url = contextUrl(context);
+    if (url.isEmpty()) return false;
+    open(url);
+    bringUp();
+    return true;
+}
+
+bool HelpWindow::showKeyword(const QString& keyword) {
+    for (int i = 0; i < index_->count(); ++i) {
+        QListWidgetItem* item = index_->item(i);
+        if (item->text().compare(keyword, Qt::CaseInsensitive) == 0) {
+            index_->setCurrentItem(item);
+            openIndexItem(item);
+            bringUp();
+            return true;
+        }
+    }
+    return false;
+}
+
+QUrl HelpWindow::currentUrl() const {
+    return browser_->source();
+}
+
+QString HelpWindow::currentTitle() const {
+    return browser_->documentTitle();
+}
+
+QStringList HelpWindow::keywords() const {
+    QStringList out;
+    for (int i = 0; i < index_->count(); ++i)
+        out << index_->item(i)->text();
+    return out;
+}
+
+void HelpWindow::indexSearchChanged(const QString& text) {
+    for (int i = 0; i < index_->count(); ++i) {
+        QListWidgetItem* item = index_->item(i);
+        if (item->text().startsWith(text, Qt::CaseInsensitive)) {
+            index_->setCurrentItem(item);
+            index_->scrollToItem(item, QAbstractItemView::PositionAtTop);
+            return;
+        }
+    }
+}
+
+void HelpWindow::openIndexItem(QListWidgetItem* item) {
+    if (item) open(QUrl(item->data(kUrlRole).toString()));
+}
+
+void HelpWindow::openContentsItem(QTreeWidgetItem* item) {
+    if (item) open(QUrl(item->data(0, kUrlRole).toString()));
+}
