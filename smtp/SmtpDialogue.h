@@ -2,6 +2,7 @@
 // reports what a delivery window shows through a listener.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ public:
     virtual void memoClear() = 0;
     virtual void memoAppend(const std::string& line) = 0;
     virtual void setStatus(const std::string& text) = 0; // the status line
-    virtual void setGauge(int value) = 0;                 // 0..100
+    virtual void setGauge(int value) = 0;                // 0..100
     // The run has ended (EndDelivery). `logSaved` is false when the run log file could
     // not be written: the window then keeps Cancel enabled and Close disabled.
     virtual void deliveryEnded(bool logSaved) = 0;
@@ -42,7 +43,10 @@ public:
 
     // The show step: gauge 0, "Connecting...", Addr/Port from the config, Connect.
     // Immediate failures throw (ESocketException, a std::runtime_error) with the
-    // socket's text; nothing is written to the memo or the run log then.
+    // socket's text; nothing is written to the memo or the run log then, and the
+    // dialogue is idle again (the next start() works). The messages are copied (sharing
+    // their line blocks), so the caller may release its list at any time. An empty
+    // runLogPath keeps the run log in memory only.
     void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config);
     // Cancel: abandon the dialogue where it stands; nothing more is sent.
     void cancel();
@@ -52,6 +56,14 @@ public:
     bool ended() const;
     bool errorsOccurred() const;
     TWSocket& socket();
+
+    // True from start() until the run ends, is cancelled or closed.
+    bool running() const;
+    // The position in the dialogue (0 greeting ... 7 QUIT sent).
+    int deliveryState() const;
+    // Messages are handed to the socket in batches of lines of at most this many bytes
+    // (a single longer line goes alone).
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
 
 private:
     struct Impl;

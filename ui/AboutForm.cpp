@@ -1,9 +1,130 @@
 #include "AboutForm.h"
 
-TaboutForm::TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
-    setWindowTitle(QStringLiteral("About Tandrel"));
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* BoldLabel(const QString& objectName, int pixelSize, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    QFont font = label->font();
+    font.setBold(true);
+    font.setPixelSize(pixelSize);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    label->setTextFormat(Qt::PlainText);
+    return label;
 }
 
-QString TaboutForm::CreditText() { return QString(); }
-void TaboutForm::setTexts(const QString&, const QString&) {}
+void DrawEnvelope(QPainter& p, const QRectF& r, const QColor& paper, const QColor& line) {
+    p.setPen(QPen(line, 1.2));
+    p.setBrush(paper);
+    p.drawRoundedRect(r, 1.5, 1.5);
+    QPainterPath flap;
+    flap.moveTo(r.topLeft());
+    flap.lineTo(r.center().x(), r.top() + r.height() * 0.58);
+    flap.lineTo(r.topRight());
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(flap);
+}
+
+} // namespace
+
+TaboutForm::TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                       QWidget* parent)
+    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+    setObjectName(QStringLiteral("TaboutForm"));
+    setWindowTitle(QStringLiteral("About Tandrel"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(298, 207);
+
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFrameShape(QFrame::NoFrame);
+
+    Image1 = new QLabel(panel);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(ProgramIcon(devicePixelRatioF()));
+    Image1->setFixedSize(32, 32);
+    Image1->setAccessibleName(QStringLiteral("Tandrel icon"));
+
+    Label1 = BoldLabel(QStringLiteral("Label1"), 19, panel);
+    Label2 = BoldLabel(QStringLiteral("Label2"), 11, panel);
+    Label2->setWordWrap(false);
+
+    OKButton = new QPushButton(QStringLiteral("OK"), panel);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setAccessibleName(QStringLiteral("OK"));
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* grid = new QGridLayout(panel);
+    grid->addWidget(Image1, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(Label1, 0, 1);
+    grid->addWidget(Label2, 1, 0, 1, 2);
+    grid->addWidget(OKButton, 2, 0, 1, 2, Qt::AlignHCenter);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(panel);
+
+    setTexts(QStringLiteral("Tandrel 1.1"), CreditText());
+}
+
+QString TaboutForm::CreditText() {
+    return QStringLiteral("Written by the Tandrel developers.\n"
+                          "Updates are published in the\n"
+                          "Tandrel project repository.");
+}
+
+void TaboutForm::setTexts(const QString& title, const QString& credits) {
+    Label1->setText(title);
+    Label1->setAccessibleName(title);
+    Label2->setText(credits);
+    Label2->setAccessibleName(QString(credits).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    Label1->adjustSize();
+    Label2->adjustSize();
+}
+
+QPixmap TaboutForm::ProgramIcon(qreal devicePixelRatio) {
+    const int side = qRound(32 * devicePixelRatio);
+    QPixmap pixmap(side, side);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    // One letter many times: a second envelope behind the first, and a merge mark.
+    DrawEnvelope(p, QRectF(8.5, 3.5, 22, 15), QColor(0xd8, 0xe4, 0xf2), QColor(0x3a, 0x5f, 0x8f));
+    DrawEnvelope(p, QRectF(1.5, 11.5, 22, 15), QColor(0xff, 0xfb, 0xee), QColor(0x2b, 0x3f, 0x5c));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xd9, 0x6a, 0x1c));
+    p.drawEllipse(QPointF(24.5, 25.5), 5.5, 5.5);
+    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(21.8, 25.5), QPointF(27.2, 25.5));
+    p.drawLine(QPointF(24.5, 22.8), QPointF(24.5, 28.2));
+    return pixmap;
+}
+
+void TaboutForm::showEvent(QShowEvent* event) {
+    // Centred on the screen rather than over the main window.
+    if (!event->spontaneous()) {
+        if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QDialog::showEvent(event);
+}

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QString>
 
 #include "Forms.h"
 #include "MainHooks.h"
 
 class QLabel;
+class QPushButton;
 
 class TaboutForm : public QDialog {
     Q_OBJECT
@@ -18,11 +20,18 @@ public:
     static QString CreditText();
     // Help3Click sets both labels, then shows the box modally.
     void setTexts(const QString& title, const QString& credits);
+    // The program's 32 by 32 icon, drawn in code: an envelope in front of a second one.
+    static QPixmap ProgramIcon(qreal devicePixelRatio = 1.0);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
+    QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
+    QPushButton* OKButton = nullptr;
 };

@@ -6,14 +6,26 @@
 #include "Forms.h"
 #include "MainHooks.h"
 
+class QListWidget;
+class QPushButton;
+
 class TfileTForm : public QDialog {
     Q_OBJECT
 public:
     TfileTForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                QWidget* parent = nullptr);
 
+    // Rebuilds the test lines from the attachment list and the database.
+    void FormShow();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
+
+    QListWidget* ListBox1 = nullptr;
+    QPushButton* OKBut = nullptr;
 };

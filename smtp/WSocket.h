@@ -1,0 +1,219 @@
+// TWSocket: a non-blocking, event-driven IPv4 TCP client socket living on the GUI
+// thread. Operations return at once; the outcome of a connection attempt, arriving
+// data, a drained send queue and the close of the connection are reported through the
+// On... callbacks, dispatched by the Qt event loop (QSocketNotifier plus queued calls).
+//
+// Error codes are those of the Windows Sockets numbering (10061 "Connection refused",
+// ...): the operating system's errno values are mapped onto them, so the texts the user
+// sees are the same everywhere.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace tandrel {
+
+// Raised for failures an operation meets at once; the message is the text shown.
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+
+// The text of a socket error code ("Connection refused" for 10061, ...), or
+// "Not a WinSock error".
+std::string ErrorDesc(int code);
+// The socket error code for an errno value (ECONNREFUSED gives 10061, ...). Values
+// without a counterpart are returned unchanged.
+int SocketErrorFromErrno(int err);
+
+// A fixed-capacity block of the send queue.
+class TBuffer {
+public:
+    static constexpr int DefaultSize = 1514;
+    // A capacity of zero or less gives DefaultSize.
+    explicit TBuffer(int size = DefaultSize);
+
+    // Copies as many bytes as fit behind the written ones; returns how many (0 when full).
+    int Write(const char* data, int len);
+    // The unread bytes.
+    std::string_view Peek() const;
+    // Marks n bytes read (at most up to the written ones); a fully read block is empty
+    // and reusable again.
+    void Remove(int n);
+    // A new area of n bytes; unread data stays.
+    void Resize(int n);
+
+    int Capacity() const { return static_cast<int>(buf_.size()); }
+    int WrCount() const { return wr_; }
+    int RdCount() const { return rd_; }
+    bool Empty() const { return rd_ == wr_; }
+
+private:
+    std::vector<char> buf_;
+    int wr_ = 0;
+    int rd_ = 0;
+};
+
+// First-in first-out list of TBuffer blocks. Appending fills the last block and adds
+// blocks of `blockSize` bytes until everything is stored; emptied blocks in front are
+// dropped while another follows, and the last block stays for reuse.
+class TSendQueue {
+public:
+    explicit TSendQueue(int blockSize = TBuffer::DefaultSize) : blockSize_(blockSize) {}
+    void Append(const char* data, std::size_t len);
+    void Clear() { blocks_.clear(); }
+    bool HasBlocks() const { return !blocks_.empty(); }
+    // True when no unread byte is queued.
+    bool Empty() const;
+    std::size_t BlockCount() const { return blocks_.size(); }
+    TBuffer& Front() { return *blocks_.front(); }
+    // Drops the first block if it is empty and another one follows; false otherwise.
+    bool DropFrontIfDone();
+    // Unread bytes of each block, front first.
+    std::vector<int> BlockFill() const;
+
+private:
+    int blockSize_;
+    std::deque<std::unique_ptr<TBuffer>> blocks_;
+};
+
+class TWSocket : public QObject {
+    Q_OBJECT
+public:
+    using SessionEvent = std::function<void(TWSocket* sender, int error)>;
+    using ChangeStateEvent =
+        std::function<void(TWSocket* sender, TSocketState oldState, TSocketState newState)>;
+    using ErrorEvent = std::function<void(TWSocket* sender)>;
+    using BgExceptionEvent =
+        std::function<void(TWSocket* sender, const std::exception& e, bool& canClose)>;
+
+    explicit TWSocket(QObject* parent = nullptr);
+    ~TWSocket() override;
+    TWSocket(const TWSocket&) = delete;
+    TWSocket& operator=(const TWSocket&) = delete;
+
+    // --- properties ---
+    const std::string& Addr() const { return addr_; }
+    void setAddr(const std::string& addr);
+    const std::string& Port() const { return port_; }
+    void setPort(const std::string& port);
+    const std::string& Proto() const { return proto_; }
+    void setProto(const std::string& proto);
+    const std::string& LocalPort() const { return localPort_; }
+    void setLocalPort(const std::string& port);
+
+    TSocketState State() const { return state_; }
+    int LastError() const { return lastError_; }
+    // Bytes received since the last close.
+    long long ReadCount() const { return readCount_; }
+    // Bytes waiting in the operating system's receive buffer (-1 when it cannot be read).
+    int RcvdCount() const;
+    // The operating system's handle, -1 when there is none.
+    int Handle() const { return fd_; }
+
+    TSocketLingerOnOff LingerOnOff = wsLingerOn;
+    int LingerTimeout = 0; // seconds
+    int FlushTimeout = 60; // seconds; stored only
+    TSocketSendFlags SendFlags = wsSendNormal;
+    bool MultiThreaded = false;
+
+    // --- operations ---
+    // Starts connecting to Addr:Port; the outcome arrives as OnSessionConnected.
+    // Immediate failures raise ESocketException (or fire OnError).
+    void Connect();
+    // Orderly close: shuts the sending direction down, closes, fires OnSessionClosed once.
+    void CloseConnection();
+    // Discards queued data and closes without shutting down first.
+    void AbortConnection();
+    // Queues the bytes and sends what the network takes. Returns len (0 for len <= 0),
+    // -1 when not connected and OnError handled the failure. OnDataSent is never fired
+    // from inside Send: when everything went out at once it is posted to the event loop.
+    int Send(const void* data, int len);
+    int SendText(std::string_view text);
+    // One read of at most size bytes: the count, 0 when the peer has closed, -1 on error
+    // (LastError then holds the code; 10035 when nothing is waiting).
+    int ReceiveData(void* buffer, int size);
+    // Reads the RcvdCount bytes waiting (empty text when none or on error).
+    std::string ReceiveText();
+
+    // --- events ---
+    SessionEvent OnSessionConnected;
+    SessionEvent OnDataAvailable;
+    SessionEvent OnDataSent;
+    SessionEvent OnSessionClosed;
+    ChangeStateEvent OnChangeState;
+    ErrorEvent OnError;
+    BgExceptionEvent OnBgException;
+
+private:
+    void setState(TSocketState s);
+    // Raises ESocketException, or fires OnError when assigned (then returns normally).
+    void raiseSocketError(const std::string& text);
+    // "Error n in function name" + CR LF + ErrorDesc(n); closes the handle for 10054/10057.
+    void socketError(const std::string& name, int code);
+    void resolveAll();
+    void tryToSend();
+    void internalClose(bool shutdownFirst);
+    void restoreDefaults();
+    void dropHandle();
+    void watchWrite(bool on);
+
+    // Notification handlers; `gen` identifies the connection they were meant for.
+    void onReadActivated(unsigned gen);
+    void onWriteActivated(unsigned gen);
+    void connectComplete(unsigned gen, int error);
+    void writeReady(unsigned gen, int error);
+    void readableLoop(int error);
+    void closedNotification(int error);
+    void postWriteReady();
+    void postConnectComplete(int error);
+    void bgException(const std::exception& e);
+
+    std::string addr_, port_, proto_ = "tcp", localPort_ = "0";
+    bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
+    bool addrResolved_ = false, portResolved_ = false, protoResolved_ = false,
+         localPortResolved_ = false;
+    std::uint32_t sinAddr_ = 0; // network order
+    std::uint16_t sinPort_ = 0; // host order
+    std::uint16_t localPortNum_ = 0;
+    int protoNum_ = 6;
+    bool datagram_ = false;
+
+    int fd_ = -1;
+    unsigned gen_ = 0; // grows with every new or closed handle
+    TSocketState state_ = wsClosed;
+    int lastError_ = 0;
+    long long readCount_ = 0;
+    TSendQueue queue_;
+    bool allSent_ = true;
+    bool closeFired_ = false;
+    bool destroying_ = false;
+    bool inReadLoop_ = false;
+    QSocketNotifier* readNotifier_ = nullptr;
+    QSocketNotifier* writeNotifier_ = nullptr;
+};
+
+} // namespace tandrel

@@ -1,0 +1,210 @@
+#include "SmtpServers.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <filesystem>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+namespace tandrel::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kPython = "/usr/bin/python3";
+const char* const kSmtpSink = "/usr/sbin/smtp-sink";
+
+void StopProcess(QProcess* p) {
+    if (!p || p->state() == QProcess::NotRunning) return;
+    p->terminate();
+    if (!p->waitForFinished(3000)) {
+        p->kill();
+        p->waitForFinished(3000);
+    }
+}
+
+bool CanConnect(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos) eol = text.size();
+        out.push_back(text.substr(pos, eol - pos));
+        pos = eol + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::uint16_t UnusedLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot find a free port");
+    }
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// ---------------------------------------------------------------------------------------
+
+AiosmtpdServer::AiosmtpdServer() : dir_(std::make_unique<TempDir>()) {
+    storeDir_ = dir_->file("store");
+    fs::create_directory(storeDir_);
+    proc_ = std::make_unique<QProcess>();
+    proc_->setProgram(QString::fromLocal8Bit(kPython));
+    proc_->setArguments(
+        {QString::fromLocal8Bit(TANDREL_SOURCE_DIR "/tests/support/smtp_store_server.py"),
+         QString::fromLocal8Bit(storeDir_.c_str())});
+    proc_->start();
+    if (!proc_->waitForStarted(10000)) throw std::runtime_error("cannot start /usr/bin/python3");
+    // The script prints the port once it listens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    QByteArray out;
+    while (!out.contains('\n') && std::chrono::steady_clock::now() < deadline &&
+           proc_->state() != QProcess::NotRunning) {
+        proc_->waitForReadyRead(100);
+        out += proc_->readAllStandardOutput();
+    }
+    bool ok = false;
+    const int port = out.trimmed().toInt(&ok);
+    if (!ok || port <= 0 || port > 65535) {
+        const std::string err = proc_->readAllStandardError().toStdString();
+        StopProcess(proc_.get());
+        throw std::runtime_error("aiosmtpd did not start: " + err);
+    }
+    port_ = static_cast<std::uint16_t>(port);
+}
+
+AiosmtpdServer::~AiosmtpdServer() {
+    StopProcess(proc_.get());
+}
+
+std::vector<StoredMessage> AiosmtpdServer::messages() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(storeDir_, ec))
+        if (e.path().extension() == ".eml") names.push_back(e.path().stem().string());
+    std::sort(names.begin(), names.end());
+    std::vector<StoredMessage> out;
+    for (const auto& n : names) {
+        StoredMessage m;
+        for (const auto& line : Lines(ReadFileBytes(storeDir_ + "/" + n + ".env"))) {
+            if (line.rfind("MAIL FROM:", 0) == 0) m.mailFrom = line.substr(10);
+            if (line.rfind("RCPT TO:", 0) == 0) m.rcptTo.push_back(line.substr(8));
+        }
+        m.data = ReadFileBytes(storeDir_ + "/" + n + ".eml");
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+bool AiosmtpdServer::waitForMessages(std::size_t count, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (messages().size() >= count) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+SmtpSinkServer::SmtpSinkServer(std::vector<std::string> extraArgs, bool dump)
+    : dir_(std::make_unique<TempDir>()) {
+    const bool root = ::geteuid() == 0;
+    QStringList args;
+    if (root)
+        args << "-u"
+             << "nobody";
+    if (dump) {
+        dumpDir_ = dir_->file("dump");
+        fs::create_directory(dumpDir_);
+        // smtp-sink writes as "nobody" when started by root.
+        fs::permissions(dir_->path(), fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+        fs::permissions(dumpDir_, fs::perms::all);
+        args << "-d" << QString::fromLocal8Bit((dumpDir_ + "/%Y%m%d%H%M%S.").c_str());
+    }
+    for (const auto& a : extraArgs)
+        args << QString::fromLocal8Bit(a.c_str());
+
+    std::string lastError;
+    // The port is chosen before smtp-sink binds it; if someone else takes it first,
+    // smtp-sink exits and the next attempt uses another port.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::uint16_t port = UnusedLoopbackPort();
+        proc_ = std::make_unique<QProcess>();
+        proc_->setProgram(QString::fromLocal8Bit(kSmtpSink));
+        proc_->setArguments(QStringList(args)
+                            << QStringLiteral("127.0.0.1:%1").arg(port) << QStringLiteral("64"));
+        proc_->start();
+        if (!proc_->waitForStarted(10000)) throw std::runtime_error("cannot start smtp-sink");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            // Connecting once is the readiness probe; smtp-sink sees it as a short session.
+            if (CanConnect(port)) {
+                port_ = port;
+                return;
+            }
+            if (proc_->waitForFinished(20)) break;
+        }
+        lastError = proc_->readAllStandardError().toStdString();
+        StopProcess(proc_.get());
+    }
+    throw std::runtime_error("smtp-sink did not start: " + lastError);
+}
+
+SmtpSinkServer::~SmtpSinkServer() {
+    StopProcess(proc_.get());
+}
+
+bool SmtpSinkServer::running() const {
+    return proc_ && proc_->state() == QProcess::Running;
+}
+
+std::vector<std::string> SmtpSinkServer::dumpedMessages() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    if (!dumpDir_.empty())
+        for (const auto& e : fs::directory_iterator(dumpDir_, ec))
+            names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> out;
+    for (const auto& n : names)
+        out.push_back(ReadFileBytes(n));
+    return out;
+}
+
+} // namespace tandrel::test

@@ -1,0 +1,53 @@
+// The about box: its texts, every time it is set up, and its own icon.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+
+#include "AboutForm.h"
+#include "AttachTestHooks.h"
+
+namespace {
+
+TEST(AboutForm, ShowsNameVersionAndCreditsEachTime) {
+    tandrel::test::AttachTestHooks main;
+    tandrel::Forms forms;
+    TaboutForm about(main.st, main, forms);
+    EXPECT_EQ(about.windowTitle(), "About Tandrel");
+
+    const QString credits = TaboutForm::CreditText();
+    EXPECT_TRUE(credits.contains("Tandrel developers"));
+    EXPECT_TRUE(credits.contains("repository"));
+    EXPECT_GE(credits.count('\n'), 1); // several lines
+
+    auto* label1 = about.findChild<QLabel*>("Label1");
+    auto* label2 = about.findChild<QLabel*>("Label2");
+    for (int opening = 0; opening < 2; ++opening) {
+        about.setTexts("Tandrel 1.1", credits);
+        about.show();
+        EXPECT_EQ(label1->text(), "Tandrel 1.1");
+        EXPECT_EQ(label2->text(), credits);
+        EXPECT_TRUE(label1->font().bold());
+        EXPECT_EQ(label1->font().pixelSize(), 19);
+        EXPECT_EQ(label2->font().pixelSize(), 11);
+        about.findChild<QPushButton*>("OKButton")->click();
+        EXPECT_FALSE(about.isVisible());
+        EXPECT_EQ(about.result(), QDialog::Accepted);
+        label1->clear(); // as if something had changed it in between
+    }
+}
+
+TEST(AboutForm, IconIsDrawnAt32By32) {
+    const QImage image = TaboutForm::ProgramIcon().toImage();
+    ASSERT_EQ(image.size(), QSize(32, 32));
+    int opaque = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            opaque += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+    EXPECT_GT(opaque, 200);
+    EXPECT_LT(opaque, 32 * 32); // a shape, not a filled square
+    EXPECT_EQ(TaboutForm::ProgramIcon(2.0).toImage().size(), QSize(64, 64));
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// The "Add Receipient" dialog.
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "DatabaseEditorTestHarness.h"
+
+using namespace tandrel;
+using namespace tandrel::test;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(AddDialog, LooksLikeTheDesign) {
+    EditorHarness h;
+    EXPECT_EQ(h.add->windowTitle(), "Add Receipient");
+    EXPECT_EQ(h.add->size(), QSize(333, 185));
+    EXPECT_FALSE(h.add->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_FALSE(h.add->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(Child<QPushButton>(h.add.get(), "Button1")->isDefault());
+    EXPECT_EQ(Child<QPushButton>(h.add.get(), "Button2")->text(), "Cancel");
+    EXPECT_EQ(Child<QLineEdit>(h.add.get(), "Edit1")->accessibleName(), "Name:");
+    EXPECT_EQ(Child<QLineEdit>(h.add.get(), "Edit2")->accessibleName(), "Mail:");
+}
+
+TEST(AddDialog, OkAddsAPersonAndALineThenCloses) {
+    struct Case {
+        const char* what;
+        Strings fields;
+        const char* name;
+        const char* mail;
+        bool added;
+        Strings values;
+    };
+    const Case cases[] = {
+        {"usual", {"name", "email", "city"}, "Ann", "ann@x", true, {"Ann", "ann@x", ""}},
+        {"empty mail", {"name", "email"}, "Ann", "", true, {"Ann", ""}},
+        {"empty name refused", {"name", "email"}, "", "ann@x", false, {}},
+        {"no name or email field", {"a", "b"}, "Ann", "ann@x", true, {"ann@x", ""}},
+        {"no fields", {}, "Ann", "ann@x", true, {}},
+    };
+    for (const auto& c : cases) {
+        EditorHarness h;
+        h.main.st.NewDatabase();
+        h.db().fields.clear();
+        for (const auto& f : c.fields)
+            h.db().fields.push_back(VarIdent{f});
+        h.openModeless();
+        bool openAfter = true;
+        WhileModal(
+            h.add.get(), [&] { h.editor->Button3Click(); },
+            [&] {
+                h.addPerson(c.name, c.mail);
+                openAfter = h.add->isVisible();
+            });
+        EXPECT_EQ(openAfter, !c.added) << c.what;
+        ASSERT_EQ(h.db().entryCount(), c.added ? 1u : 0u) << c.what;
+        if (!c.added) continue;
+        const ReceipData& e = *h.db().entries[0];
+        EXPECT_EQ(e.name, c.name) << c.what;
+        EXPECT_EQ(e.email, c.mail) << c.what;
+        EXPECT_FALSE(e.selected) << c.what;
+        EXPECT_EQ(e.values, c.values) << c.what;
+        EXPECT_EQ(Lines(h.entryList()), Strings{c.name}) << c.what;
+        EXPECT_EQ(h.editor->entryAt(0), &e) << c.what;
+    }
+}
+
+TEST(AddDialog, EditsKeepTheirTextAndCancelChangesNothing) {
+    EditorHarness h;
+    h.main.st.NewDatabase();
+    h.openModeless();
+    h.addPerson("Ann", "ann@x");
+    auto* name = Child<QLineEdit>(h.add.get(), "Edit1");
+    auto* mail = Child<QLineEdit>(h.add.get(), "Edit2");
+    EXPECT_EQ(Text(name), "Ann");
+    EXPECT_EQ(Text(mail), "ann@x");
+
+    WhileModal(
+        h.add.get(), [&] { h.editor->Button3Click(); },
+        [&] {
+            name->setText("Bob");
+            h.add->Button2Click();
+        });
+    EXPECT_FALSE(h.add->isVisible());
+    EXPECT_EQ(h.db().entryCount(), 1u);
+    EXPECT_EQ(Text(name), "Bob");
+
+    // Enter in an edit presses "OK".
+    WhileModal(
+        h.add.get(), [&] { h.editor->Button3Click(); },
+        [&] { QTest::keyClick(mail, Qt::Key_Return); });
+    EXPECT_EQ(Lines(h.entryList()), (Strings{"Ann", "Bob"}));
+}

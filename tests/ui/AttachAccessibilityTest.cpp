@@ -1,0 +1,132 @@
+// Screen readers and keyboard users: every control of the attachments, file test,
+// preferences and about windows has a name, and Tab walks them in reading order.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QTabWidget>
+#include <QTest>
+
+#include "AboutForm.h"
+#include "AttachTestHooks.h"
+#include "AttachWin.h"
+#include "FileTestForm.h"
+#include "PrefForm.h"
+
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+QString AccessibleName(QWidget* w) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+// A widget that hands its focus to another (a tab widget to its tab bar) is reached
+// through that one.
+bool IsControl(QWidget* w, QWidget* window) {
+    return !w->focusProxy() && w->isVisibleTo(window) && w->isEnabled() &&
+           (w->focusPolicy() & Qt::TabFocus);
+}
+
+// The controls that Tab reaches, in focus chain order, by object name; and the
+// accessible name of each.
+std::vector<std::pair<QString, QString>> TabWalk(QWidget* window) {
+    std::vector<std::pair<QString, QString>> walk;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if (IsControl(w, window)) walk.emplace_back(w->objectName(), AccessibleName(w));
+    return walk;
+}
+
+std::vector<QString> Names(const std::vector<std::pair<QString, QString>>& walk) {
+    std::vector<QString> names;
+    for (const auto& [objectName, name] : walk)
+        names.push_back(objectName);
+    return names;
+}
+
+void ExpectAllNamed(QWidget* window) {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!IsControl(w, window)) continue;
+        EXPECT_FALSE(AccessibleName(w).isEmpty())
+            << window->objectName().toStdString() << ": " << w->objectName().toStdString() << " ("
+            << w->metaObject()->className() << ") has no accessible name";
+    }
+}
+
+class AccessibilityTest : public ::testing::Test {
+protected:
+    tandrel::test::AttachTestHooks main;
+    tandrel::Forms forms;
+};
+
+TEST_F(AccessibilityTest, AttachmentsWindow) {
+    TAttachForm form(main.st, main, forms);
+    form.show();
+    ExpectAllNamed(&form);
+    const auto walk = TabWalk(&form);
+    EXPECT_EQ(Names(walk), (std::vector<QString>{"ListView1", "Edit1", "BrowseBut", "AddButt",
+                                                 "Button1", "TestBut", "DoneBut"}));
+    std::vector<QString> spoken;
+    for (const auto& [objectName, name] : walk)
+        spoken.push_back(name);
+    EXPECT_EQ(spoken, (std::vector<QString>{"Attachments", "Attachment path", "Browse...", "Add",
+                                            "Remove", "Test Files...", "Done"}));
+}
+
+TEST_F(AccessibilityTest, FileTestWindow) {
+    TfileTForm form(main.st, main, forms);
+    form.show();
+    ExpectAllNamed(&form);
+    const auto walk = TabWalk(&form);
+    ASSERT_EQ(walk.size(), 2u);
+    EXPECT_EQ(walk[0], std::make_pair(QString("ListBox1"), QString("File test result")));
+    EXPECT_EQ(walk[1], std::make_pair(QString("OKBut"), QString("OK")));
+}
+
+TEST_F(AccessibilityTest, PreferencesBothPages) {
+    TPrefForm form(main.st, main, forms);
+    auto* pages = form.findChild<QTabWidget*>("PageControl1");
+    form.show();
+    pages->setCurrentIndex(0);
+    ExpectAllNamed(&form);
+    const auto first = TabWalk(&form);
+    EXPECT_EQ(Names(first), (std::vector<QString>{"PageControl1Tabs", "smtpEdit", "portEdit",
+                                                  "nameEdit", "emailEdit", "OkBut", "CancBut"}));
+    std::vector<QString> spoken;
+    for (const auto& [objectName, name] : first)
+        spoken.push_back(name);
+    EXPECT_EQ(spoken, (std::vector<QString>{"Internet Settings", "SMTP Server:", "SMTP Port:",
+                                            "Name:", "EMail:", "Ok", "Cancel"}));
+
+    pages->setCurrentIndex(1);
+    main.st.prefs.delimchar = '|'; // both options' inputs: the edit enabled...
+    form.hide();
+    form.show();
+    ExpectAllNamed(&form);
+    EXPECT_EQ(Names(TabWalk(&form)),
+              (std::vector<QString>{"PageControl1Tabs", "RadioButton1", "RadioButton2",
+                                    "fieldDelimEd", "OkBut", "CancBut"}));
+    form.findChild<QWidget*>("RadioButton1")->setFocus();
+    QTest::keyClick(form.findChild<QWidget*>("RadioButton1"), Qt::Key_Space);
+    ExpectAllNamed(&form); // ...and the list enabled
+    EXPECT_EQ(Names(TabWalk(&form)),
+              (std::vector<QString>{"PageControl1Tabs", "RadioButton1", "ComboBox1", "RadioButton2",
+                                    "OkBut", "CancBut"}));
+}
+
+TEST_F(AccessibilityTest, AboutBox) {
+    TaboutForm form(main.st, main, forms);
+    form.setTexts("Tandrel 1.1", TaboutForm::CreditText());
+    form.show();
+    ExpectAllNamed(&form);
+    EXPECT_EQ(AccessibleName(form.findChild<QWidget*>("Label1")), "Tandrel 1.1");
+    EXPECT_FALSE(AccessibleName(form.findChild<QWidget*>("Label2")).isEmpty());
+    EXPECT_EQ(AccessibleName(form.findChild<QWidget*>("Image1")), "Tandrel icon");
+    const auto walk = TabWalk(&form);
+    ASSERT_EQ(walk.size(), 1u);
+    EXPECT_EQ(walk[0].second, "OK");
+}
+
+} // namespace

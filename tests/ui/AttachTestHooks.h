@@ -1,0 +1,23 @@
+// The main window as the attachments, file test, preferences and about windows see it:
+// the program state and a count of status bar refreshes.
+#pragma once
+
+#include "MainHooks.h"
+
+namespace tandrel::test {
+
+class AttachTestHooks : public MainHooks {
+public:
+    AppState st;
+    int statusUpdates = 0;
+    AppState& state() override { return st; }
+    MailEditors editorTexts() const override { return {}; }
+    bool previewShown() const override { return false; }
+    std::vector<ReceipData*> recipientRows() const override { return {}; }
+    void SetControlsEnabled(bool) override {}
+    void RefreshLists() override {}
+    void UpdateStatusBar() override { ++statusUpdates; }
+    QWidget* mainWidget() override { return nullptr; }
+};
+
+} // namespace tandrel::test

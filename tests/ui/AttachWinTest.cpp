@@ -1,0 +1,211 @@
+// The attachments window: adding, removing, browsing, testing and closing.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "AttachTestHooks.h"
+#include "AttachWin.h"
+#include "FileTestForm.h"
+#include "TestSupport.h"
+
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+
+namespace {
+
+class AttachWinTest : public ::testing::Test {
+protected:
+    AttachWinTest() {
+        forms.attachForm = &attach;
+        forms.fileTForm = &fileTest;
+    }
+
+    QTreeWidget* list() { return attach.findChild<QTreeWidget*>("ListView1"); }
+    QLineEdit* edit() { return attach.findChild<QLineEdit*>("Edit1"); }
+    QPushButton* button(const char* name) { return attach.findChild<QPushButton*>(name); }
+
+    void add(const std::string& path) {
+        edit()->setText(QString::fromLocal8Bit(path.c_str()));
+        button("AddButt")->click();
+    }
+    std::vector<std::string> attachmentPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& a : main.st.attachments)
+            paths.push_back(a.path);
+        return paths;
+    }
+    std::vector<std::string> rowPaths() {
+        std::vector<std::string> paths;
+        for (int i = 0; i < list()->topLevelItemCount(); ++i)
+            paths.push_back(TAttachForm::RowPath(list()->topLevelItem(i)));
+        return paths;
+    }
+    void selectRows(std::initializer_list<int> rows) {
+        list()->clearSelection();
+        for (int r : rows)
+            list()->topLevelItem(r)->setSelected(true);
+    }
+
+    TempDir dir;
+    tandrel::test::AttachTestHooks main;
+    tandrel::Forms forms;
+    TAttachForm attach{main.st, main, forms};
+    TfileTForm fileTest{main.st, main, forms};
+};
+
+TEST_F(AttachWinTest, AddFillsTypeAndSizeOnlyForReadableFiles) {
+    WriteFileBytes(dir.file("photo.JPG"), std::string(1024, 'x'));
+    WriteFileBytes(dir.file("empty.txt"), "");
+    struct Case {
+        std::string path;
+        std::string fileName;
+        const char* type;
+        const char* size;
+    };
+    const Case cases[] = {
+        {dir.file("photo.JPG"), "photo.JPG", "image/jpeg", "1.00Kb"},
+        {dir.file("empty.txt"), "empty.txt", "text/plain", "0"},
+        {dir.file("missing.txt"), "missing.txt", "", ""},
+        {dir.file("[name].txt"), "[name].txt", "", ""},
+        {dir.path(), tandrel::FileNameOfPath(dir.path()), "", ""}, // a directory is no file
+        {"  C:\\docs\\a b.doc ", "a b.doc ", "", ""},              // taken untrimmed
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        add(c.path);
+        ASSERT_EQ(main.st.attachments.size(), static_cast<std::size_t>(row + 1)) << c.path;
+        EXPECT_EQ(main.st.attachments.back().path, c.path);
+        EXPECT_EQ(main.st.attachments.back().fileName, c.fileName);
+        QTreeWidgetItem* item = list()->topLevelItem(row);
+        EXPECT_EQ(item->text(0), QString::fromLocal8Bit(c.path.c_str()));
+        EXPECT_EQ(item->text(1), QString::fromLatin1(c.type)) << c.path;
+        EXPECT_EQ(item->text(2), QString::fromLatin1(c.size)) << c.path;
+        // The edit keeps its text for the next add.
+        EXPECT_EQ(edit()->text(), QString::fromLocal8Bit(c.path.c_str()));
+        ++row;
+    }
+
+    // An empty edit adds nothing.
+    edit()->clear();
+    button("AddButt")->click();
+    EXPECT_EQ(list()->topLevelItemCount(), row);
+    EXPECT_EQ(main.st.attachments.size(), static_cast<std::size_t>(row));
+}
+
+TEST_F(AttachWinTest, RemoveKeepsListAndRowsInStep) {
+    const std::string a = dir.file("a.txt"), b = dir.file("b.txt"), c = dir.file("c.txt");
+    struct Case {
+        std::vector<std::string> added;
+        std::initializer_list<int> selected;
+        std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {{a, a}, {1}, {a}},         {{a, b, a}, {2}, {a, b}}, // the later "a" goes, the order stays
+        {{a, b, a}, {0}, {b, a}},   {{a, b, c, a}, {0, 2}, {b, a}},
+        {{a, b}, {}, {a, b}}, // nothing selected: nothing happens
+        {{a, b, c}, {0, 1, 2}, {}},
+    };
+    for (const Case& cs : cases) {
+        list()->clear();
+        main.st.attachments.clear();
+        for (const auto& p : cs.added)
+            add(p);
+        selectRows(cs.selected);
+        button("Button1")->click();
+        EXPECT_EQ(attachmentPaths(), cs.left);
+        EXPECT_EQ(rowPaths(), cs.left);
+    }
+}
+
+TEST_F(AttachWinTest, EnterInThePathEditAdds) {
+    attach.show();
+    edit()->setFocus();
+    edit()->setText(QString::fromLocal8Bit(dir.file("x.txt").c_str()));
+    QTest::keyClick(edit(), Qt::Key_Return);
+    EXPECT_EQ(attachmentPaths(), std::vector<std::string>{dir.file("x.txt")});
+    EXPECT_TRUE(attach.isVisible());
+    attach.hide();
+}
+
+TEST_F(AttachWinTest, BrowsePutsTheChosenPathIntoTheEditOnly) {
+    const std::string file = dir.file("chosen.txt");
+    WriteFileBytes(file, "x");
+    for (bool choose : {true, false}) {
+        edit()->setText("before");
+        QString title;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = attach.findChild<QFileDialog*>("OpenDialog1");
+            ASSERT_NE(dialog, nullptr);
+            title = dialog->windowTitle();
+            if (choose) {
+                dialog->selectFile(QString::fromLocal8Bit(file.c_str()));
+                static_cast<QDialog*>(dialog)->accept();
+            } else {
+                dialog->reject();
+            }
+        });
+        button("BrowseBut")->click();
+        EXPECT_EQ(title, "Add attachment");
+        EXPECT_EQ(edit()->text(), choose ? QString::fromLocal8Bit(file.c_str()) : "before");
+        EXPECT_TRUE(main.st.attachments.empty());
+    }
+}
+
+TEST_F(AttachWinTest, TestFilesOpensTheResultOnlyWithAttachments) {
+    int opened = 0;
+    QStringList lines;
+    auto watch = [&] {
+        QTimer::singleShot(0, [&] {
+            if (QApplication::activeModalWidget() == &fileTest) {
+                ++opened;
+                auto* box = fileTest.findChild<QListWidget*>("ListBox1");
+                for (int i = 0; i < box->count(); ++i)
+                    lines << box->item(i)->text();
+                fileTest.findChild<QPushButton*>("OKBut")->click();
+            }
+        });
+    };
+    watch();
+    button("TestBut")->click();
+    QApplication::processEvents();
+    EXPECT_EQ(opened, 0);
+
+    add(dir.file("nothere.txt"));
+    watch();
+    button("TestBut")->click();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(lines, QStringList{QString::fromLocal8Bit(dir.file("nothere.txt").c_str()) +
+                                 " does not exist"});
+}
+
+TEST_F(AttachWinTest, ClosingByAnyMeansUpdatesTheStatusBar) {
+    QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
+    EXPECT_EQ(attach.exec(), QDialog::Accepted);
+    EXPECT_EQ(main.statusUpdates, 1);
+
+    QTimer::singleShot(0, [&] { QTest::keyClick(list(), Qt::Key_Escape); });
+    EXPECT_EQ(attach.exec(), QDialog::Rejected);
+    EXPECT_EQ(main.statusUpdates, 2);
+
+    QTimer::singleShot(0, [&] { attach.close(); });
+    attach.exec();
+    EXPECT_EQ(main.statusUpdates, 3);
+}
+
+TEST_F(AttachWinTest, RowsSurviveReopening) {
+    add(dir.file("keep.txt"));
+    QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
+    attach.exec();
+    QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
+    attach.exec();
+    EXPECT_EQ(rowPaths(), std::vector<std::string>{dir.file("keep.txt")});
+}
+
+} // namespace

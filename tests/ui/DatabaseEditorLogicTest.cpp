@@ -1,0 +1,193 @@
+// The database edits behind the editor and its dialogs, without widgets.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DatabaseEditing.h"
+
+using namespace tandrel;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+DatabaseRoot MakeDb(const Strings& fieldNames) {
+    DatabaseRoot db;
+    for (const auto& f : fieldNames)
+        db.fields.push_back(VarIdent{f});
+    return db;
+}
+
+} // namespace
+
+TEST(FieldLines, ShowsValuesBareNamesAndExtraValues) {
+    struct Case {
+        const char* what;
+        Strings fields;
+        Strings values;
+        Strings lines;
+    };
+    const Case cases[] = {
+        {"one value per field", {"name", "email"}, {"Ann", "a@x"}, {"name Ann", "email a@x"}},
+        {"empty value keeps the space", {"name", "city"}, {"Ann", ""}, {"name Ann", "city "}},
+        {"short list: bare names",
+         {"name", "email", "A", "B"},
+         {"Ann"},
+         {"name Ann", "email", "A", "B"}},
+        {"no values at all", {"name", "email"}, {}, {"name", "email"}},
+        {"long list: extra lines",
+         {"name"},
+         {"Ann", "x", ""},
+         {"name Ann", "(extra) x", "(extra) "}},
+        {"no fields", {}, {"v"}, {"(extra) v"}},
+    };
+    for (const auto& c : cases) {
+        DatabaseRoot db = MakeDb(c.fields);
+        ReceipData& e = db.appendEntry();
+        e.values = c.values;
+        EXPECT_EQ(FieldLines(db, e), c.lines) << c.what;
+    }
+}
+
+TEST(AddPerson, WritesNameAndMailAtTheirPositions) {
+    struct Case {
+        const char* what;
+        Strings fields;
+        Strings values;
+    };
+    const Case cases[] = {
+        {"usual fields", {"name", "email", "city"}, {"Ann", "a@x", ""}},
+        {"swapped", {"email", "name"}, {"a@x", "Ann"}},
+        {"neither field: both at 0, mail wins", {"first", "last"}, {"a@x", ""}},
+        {"no email field: mail at 0", {"city", "name"}, {"a@x", "Ann"}},
+        {"no name field: name at 0", {"x", "email"}, {"Ann", "a@x"}},
+        {"last occurrence counts", {"name", "email", "name", "email"}, {"", "", "Ann", "a@x"}},
+        {"case matters", {"Name", "EMAIL"}, {"a@x", ""}},
+        {"no fields: no values", {}, {}},
+    };
+    for (const auto& c : cases) {
+        DatabaseRoot db = MakeDb(c.fields);
+        ReceipData& e = AddPerson(db, "Ann", "a@x");
+        EXPECT_EQ(e.values, c.values) << c.what;
+        EXPECT_EQ(e.name, "Ann") << c.what;
+        EXPECT_EQ(e.email, "a@x") << c.what;
+        EXPECT_FALSE(e.selected) << c.what;
+        ASSERT_EQ(db.entryCount(), 1u) << c.what;
+        EXPECT_EQ(db.entries.back().get(), &e) << c.what;
+    }
+}
+
+TEST(AddPerson, EachPersonIsANewEntryAtTheEnd) {
+    DatabaseRoot db = MakeDb({"name", "email"});
+    ReceipData& a = AddPerson(db, "Ann", "1");
+    ReceipData& b = AddPerson(db, "Ann", "2");
+    ASSERT_EQ(db.entryCount(), 2u);
+    EXPECT_EQ(db.entries[0].get(), &a);
+    EXPECT_EQ(db.entries[1].get(), &b);
+    EXPECT_NE(a.id, b.id);
+}
+
+TEST(SetEntryValue, PadsShortListsAndKeepsNameAndMailInStep) {
+    struct Case {
+        const char* what;
+        Strings fields;
+        Strings before;
+        std::size_t k;
+        Strings after;
+        std::string name;
+        std::string email;
+    };
+    const Case cases[] = {
+        {"other field",
+         {"name", "email", "city"},
+         {"Ann", "a@x", "Rome"},
+         2,
+         {"Ann", "a@x", "new"},
+         "Ann",
+         "a@x"},
+        {"name field renames", {"name", "email"}, {"Ann", "a@x"}, 0, {"new", "a@x"}, "new", "a@x"},
+        {"email field", {"name", "email"}, {"Ann", "a@x"}, 1, {"Ann", "new"}, "Ann", "new"},
+        {"beyond the end pads with empties",
+         {"name", "email", "A", "B"},
+         {"Ann"},
+         3,
+         {"Ann", "", "", "new"},
+         "Ann",
+         "a@x"},
+        {"empty list", {"city"}, {}, 0, {"new"}, "Ann", "a@x"},
+        {"longer list keeps its length",
+         {"name"},
+         {"Ann", "x", "y"},
+         0,
+         {"new", "x", "y"},
+         "new",
+         "a@x"},
+        {"name matched exactly", {"Name"}, {"Ann"}, 0, {"new"}, "Ann", "a@x"},
+    };
+    for (const auto& c : cases) {
+        DatabaseRoot db = MakeDb(c.fields);
+        ReceipData& e = db.appendEntry();
+        e.name = "Ann";
+        e.email = "a@x";
+        e.values = c.before;
+        ASSERT_TRUE(SetEntryValue(db, e, c.k, "new")) << c.what;
+        EXPECT_EQ(e.values, c.after) << c.what;
+        EXPECT_EQ(e.name, c.name) << c.what;
+        EXPECT_EQ(e.email, c.email) << c.what;
+    }
+}
+
+TEST(SetEntryValue, RefusesPositionsWithoutAField) {
+    DatabaseRoot db = MakeDb({"name"});
+    ReceipData& e = db.appendEntry();
+    e.values = {"Ann", "extra"};
+    EXPECT_FALSE(SetEntryValue(db, e, 1, "new"));
+    EXPECT_FALSE(SetEntryValue(db, e, 7, "new"));
+    EXPECT_EQ(e.values, (Strings{"Ann", "extra"}));
+}
+
+TEST(FieldEdits, AppendAndRename) {
+    DatabaseRoot db = MakeDb({"name", "email", "city", "city"});
+    ReceipData& e = db.appendEntry();
+    e.values = {"Ann", "a@x", "Rome", "Oslo"};
+
+    EXPECT_FALSE(AppendField(db, ""));
+    EXPECT_TRUE(AppendField(db, " name "));
+    EXPECT_TRUE(AppendField(db, "city"));
+    EXPECT_EQ(db.fieldCount(), 6u);
+    EXPECT_EQ(db.fields[4].name, " name ");
+
+    struct Case {
+        std::size_t k;
+        const char* to;
+        bool ok;
+    };
+    const Case cases[] = {{0, "x", false}, {1, "x", false}, {3, "town", true},
+                          {2, "", true},   {9, "x", false}, {4, "name", true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(RenameField(db, c.k, c.to), c.ok) << c.k;
+    const Strings names = [&] {
+        Strings n;
+        for (const auto& f : db.fields)
+            n.push_back(f.name);
+        return n;
+    }();
+    EXPECT_EQ(names, (Strings{"name", "email", "", "town", "name", "city"}));
+    EXPECT_EQ(e.values, (Strings{"Ann", "a@x", "Rome", "Oslo"}));
+}
+
+TEST(RemoveEntries, RemovesByIdentityNotByName) {
+    DatabaseRoot db = MakeDb({"name"});
+    ReceipData& a = AddPerson(db, "Ann", "1");
+    ReceipData& b = AddPerson(db, "Ann", "2");
+    ReceipData& c = AddPerson(db, "Bob", "3");
+    const ReceipData* gone = &b;
+    EXPECT_EQ(RemoveEntries(db, {gone, gone}), 1u);
+    ASSERT_EQ(db.entryCount(), 2u);
+    EXPECT_EQ(db.entries[0].get(), &a);
+    EXPECT_EQ(db.entries[1].get(), &c);
+    EXPECT_EQ(RemoveEntries(db, {&a, &c}), 2u);
+    EXPECT_EQ(db.entryCount(), 0u);
+    EXPECT_EQ(RemoveEntries(db, {}), 0u);
+}

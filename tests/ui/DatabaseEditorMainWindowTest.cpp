@@ -1,0 +1,123 @@
+// The database editor opened from the main window of the whole program, and the main
+// window's lists after it closes.
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "DatabaseEditorTestHarness.h"
+#include "MainWindowFixture.h"
+
+namespace tandrel::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class EditorFromMainTest : public MainWindowTest {
+protected:
+    TdBaseEntry* editor() { return app->forms().dBaseEntry; }
+    TaddForm* addForm() { return app->forms().addForm; }
+    TForm4* fieldsForm() { return app->forms().fieldsForm; }
+    QListView* entryList() { return Child<QListView>(editor(), "ListBox2"); }
+    QListWidget* fieldList() { return Child<QListWidget>(editor(), "ListBox1"); }
+    QLineEdit* value() { return Child<QLineEdit>(editor(), "Edit2"); }
+
+    void addPerson(const char* name, const char* mail) {
+        WhileModal(
+            addForm(), [&] { editor()->Button3Click(); },
+            [&] {
+                Child<QLineEdit>(addForm(), "Edit1")->setText(name);
+                Child<QLineEdit>(addForm(), "Edit2")->setText(mail);
+                Child<QPushButton>(addForm(), "Button1")->click();
+            });
+    }
+    void pickEntry(int row) {
+        entryList()->selectionModel()->setCurrentIndex(entryList()->model()->index(row, 0),
+                                                       QItemSelectionModel::ClearAndSelect);
+    }
+    void changeValue(int field, const char* text) {
+        fieldList()->setCurrentRow(field);
+        editor()->ListBox1Click();
+        value()->setText(text);
+        QTest::keyClick(value(), Qt::Key_Return);
+    }
+};
+
+TEST_F(EditorFromMainTest, ADatabaseMadeFromNothingReachesTheMainLists) {
+    start();
+    ASSERT_EQ(w->state().db, nullptr);
+    bool modal = false;
+    // Without a database "Edit Database..." starts a new one in the modal editor.
+    WhileModal(
+        editor(), [&] { w->Edit6Click(); },
+        [&] {
+            modal = editor()->isModal();
+            addPerson("Ann", "ann@x");
+            addPerson("Bob", "bob@x");
+            addPerson("Cid", "cid@x");
+            WhileModal(
+                fieldsForm(), [&] { editor()->varEditClick(); },
+                [&] {
+                    Child<QLineEdit>(fieldsForm(), "Edit1")->setText("city");
+                    fieldsForm()->newButClick();
+                    fieldsForm()->DoneClick();
+                });
+            pickEntry(1);
+            changeValue(2, "Rome");
+            changeValue(0, "Bobby");
+            changeValue(1, "bobby@x");
+            editor()->DoneClick();
+        });
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(w->controlsEnabled());
+    EXPECT_EQ(column(available(), 0), (Strings{"Ann", "Bobby", "Cid"}));
+    EXPECT_EQ(column(available(), 1), (Strings{"ann@x", "bobby@x", "cid@x"}));
+    EXPECT_EQ(column(receipients(), 0), Strings{});
+    EXPECT_EQ(status(1), "0 of 3 receipients selected");
+    EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 3);
+    EXPECT_EQ(w->state().db->entries[1]->values, (Strings{"Bobby", "bobby@x", "Rome"}));
+}
+
+TEST_F(EditorFromMainTest, TheModelessEditorRemovesTheChosenOfTwoNamesakes) {
+    startWith("name\r\nemail\r\n", "Ann;first@x\r\nAnn;second@x\r\nBob;bob@x\r\n");
+    w->Button3Click(); // everybody is a recipient
+    w->Edit6Click();
+    ASSERT_TRUE(editor()->isVisible());
+    EXPECT_FALSE(editor()->isModal());
+    EXPECT_FALSE(w->controlsEnabled());
+    EXPECT_EQ(Lines(entryList()), (Strings{"Ann", "Ann", "Bob"}));
+
+    pickEntry(1);
+    editor()->Button4Click();
+    // The main window's lists wait for the editor to close.
+    EXPECT_EQ(column(available(), 1), (Strings{"first@x", "second@x", "bob@x"}));
+
+    Child<QPushButton>(editor(), "Done")->click();
+    EXPECT_FALSE(editor()->isVisible());
+    EXPECT_TRUE(w->controlsEnabled());
+    EXPECT_EQ(column(available(), 1), (Strings{"first@x", "bob@x"}));
+    EXPECT_EQ(column(receipients(), 1), (Strings{"first@x", "bob@x"}));
+    EXPECT_EQ(status(1), "2 of 2 receipients selected");
+}
+
+TEST_F(EditorFromMainTest, NewDatabaseWhileTheEditorIsOpenStartsAfresh) {
+    startWith("name\r\nemail\r\n", "Ann;ann@x\r\n");
+    w->Edit6Click();
+    ASSERT_TRUE(editor()->isVisible());
+    pickEntry(0);
+    bool modal = false;
+    WhileModal(
+        editor(), [&] { w->File12Click(); },
+        [&] {
+            modal = editor()->isModal() && editor()->isVisible();
+            EXPECT_EQ(editor()->entryLineCount(), 0);
+            EXPECT_EQ(fieldList()->count(), 0);
+            addPerson("Zoe", "zoe@x");
+            editor()->close();
+        });
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(w->controlsEnabled());
+    EXPECT_EQ(column(available(), 0), Strings{"Zoe"});
+    EXPECT_EQ(w->state().db->entries[0]->values, (Strings{"Zoe", "zoe@x"}));
+}
+
+} // namespace
+} // namespace tandrel::test

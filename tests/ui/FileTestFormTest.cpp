@@ -1,0 +1,63 @@
+// The file test window builds its lines afresh every time it is shown.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+
+#include "AttachTestHooks.h"
+#include "FileTestForm.h"
+#include "TestSupport.h"
+
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+
+namespace {
+
+QStringList Lines(TfileTForm& form) {
+    form.show();
+    auto* box = form.findChild<QListWidget*>("ListBox1");
+    QStringList lines;
+    for (int i = 0; i < box->count(); ++i)
+        lines << box->item(i)->text();
+    form.findChild<QPushButton*>("OKBut")->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    return lines;
+}
+
+QString Q(const std::string& s) {
+    return QString::fromLocal8Bit(s.c_str());
+}
+
+TEST(FileTestForm, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
+    TempDir dir;
+    tandrel::test::AttachTestHooks main;
+    tandrel::Forms forms;
+    TfileTForm form(main.st, main, forms);
+    EXPECT_EQ(form.windowTitle(), "File test result");
+
+    const std::string templ = dir.file("[name].txt");
+    main.st.attachments.push_back(tandrel::MakeAttachment(templ));
+    // No database yet: the unmerged path.
+    EXPECT_EQ(Lines(form), QStringList{Q(templ) + " does not exist"});
+
+    main.st.NewDatabase();
+    EXPECT_EQ(Lines(form), QStringList{Q(templ) + " does not exist"});
+
+    for (const char* name : {"Ann", "Bob", "Cy"}) {
+        tandrel::ReceipData& e = main.st.db->appendEntry();
+        e.name = name;
+        e.values = {name, ""};
+    }
+    WriteFileBytes(dir.file("Bob.txt"), std::string(2048, 'b'));
+    EXPECT_EQ(Lines(form), (QStringList{Q(dir.file("Ann.txt")) + " does not exist",
+                                        Q(dir.file("Bob.txt")) + " found - size: 2" +
+                                            QLocale().decimalPoint() + "00Kb - type: text/plain",
+                                        Q(dir.file("Cy.txt")) + " does not exist"}));
+
+    // Emptied list: the old lines do not linger.
+    main.st.attachments.clear();
+    EXPECT_TRUE(Lines(form).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,130 @@
+#include "FileInfo.h"
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Merge.h"
+#include "Mime.h"
+
+namespace tandrel {
+
+namespace {
+
+// A path with a NUL byte cannot name a file; passing it to the system would silently
+// test a shorter path instead.
+bool UsablePath(const std::string& path) {
+    return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return UsablePath(path) && ::stat(path.c_str(), &info) == 0;
+}
+
+int DecimalDigits(std::int64_t n) {
+    int digits = 1;
+    while (n >= 10) {
+        n /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+std::int64_t PowerOfTen(int exponent) {
+    std::int64_t p = 1;
+    for (int i = 0; i < exponent; ++i)
+        p *= 10;
+    return p;
+}
+
+// n / unit as text with two decimals, rounded once at whichever comes first: the fourth
+// significant digit or the second decimal. Integer arithmetic keeps the result exact and
+// independent of the C library's locale.
+std::string ScaledText(std::int64_t n, std::int64_t unit, const char* suffix,
+                       const std::string& separator) {
+    const int intDigits = DecimalDigits(n / unit);
+    const int decimals = std::min(4 - intDigits, 2); // kept decimals, negative: tens etc.
+    std::int64_t hundredths = 0;                     // the rounded value times 100
+    if (decimals >= 0) {
+        const std::int64_t scale = PowerOfTen(decimals);
+        const std::int64_t rounded = (n * scale + unit / 2) / unit;
+        hundredths = rounded * PowerOfTen(2 - decimals);
+    } else {
+        const std::int64_t step = unit * PowerOfTen(-decimals);
+        const std::int64_t rounded = (n + step / 2) / step;
+        hundredths = rounded * PowerOfTen(-decimals) * 100;
+    }
+    const std::int64_t whole = hundredths / 100;
+    const std::int64_t frac = hundredths % 100;
+    std::string text = std::to_string(whole);
+    text += separator;
+    if (frac < 10) text += '0';
+    text += std::to_string(frac);
+    text += suffix;
+    return text;
+}
+
+} // namespace
+
+std::string SizeToText(std::int64_t bytes, const std::string& decimalSeparator) {
+    constexpr std::int64_t kKilo = std::int64_t{1} << 10;
+    constexpr std::int64_t kMega = std::int64_t{1} << 20;
+    constexpr std::int64_t kGiga = std::int64_t{1} << 30;
+    if (bytes < 1) return "0";
+    if (bytes < kKilo) return std::to_string(bytes);
+    if (bytes < kMega) return ScaledText(bytes, kKilo, "Kb", decimalSeparator);
+    if (bytes < kGiga) return ScaledText(bytes, kMega, "Mb", decimalSeparator);
+    return ScaledText(bytes, kGiga, "Gb", decimalSeparator);
+}
+
+TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparator) {
+    TFileInfo info;
+    if (!UsablePath(path)) return info;
+    // Non-blocking so that opening a FIFO cannot hang the window; only regular files
+    // can be sent as attachments.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return info;
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool closed = ::close(fd) == 0;
+    if (!sized || !closed) return info;
+    info.Size = static_cast<std::int64_t>(st.st_size);
+    info.SizeText = SizeToText(info.Size, decimalSeparator);
+    info.TypeText = ContentTypeOf(FileNameOfPath(path));
+    return info;
+}
+
+std::string TestFileLine(const std::string& path, const std::string& decimalSeparator) {
+    if (!PathExists(path)) return path + " does not exist";
+    const TFileInfo info = GetFileInfo(path, decimalSeparator);
+    if (info.Size < 0) return path + " found - could not access file";
+    return path + " found - size: " + info.SizeText + " - type: " + info.TypeText;
+}
+
+bool PathHasPlaceholders(const std::string& path) {
+    return path.find('[') != std::string::npos && path.find(']') != std::string::npos;
+}
+
+std::vector<std::string> FileTestLines(const std::vector<Attachment>& attachments,
+                                       const DatabaseRoot* db,
+                                       const std::string& decimalSeparator) {
+    std::vector<std::string> lines;
+    const bool haveEntries = db && !db->entries.empty();
+    for (const Attachment& a : attachments) {
+        if (haveEntries && PathHasPlaceholders(a.path)) {
+            for (const EntryPtr& entry : db->entries) {
+                std::string merged = a.path;
+                MergeEntry(db->fields, *entry, merged);
+                lines.push_back(TestFileLine(merged, decimalSeparator));
+            }
+        } else {
+            lines.push_back(TestFileLine(a.path, decimalSeparator));
+        }
+    }
+    return lines;
+}
+
+} // namespace tandrel

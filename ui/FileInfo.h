@@ -1,0 +1,43 @@
+// Examining attachment files: size and content type for the attachments window, and
+// the lines of the file test. Plain C++, no widgets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Model.h"
+
+namespace tandrel {
+
+// The result of examining one file. Sizes are 64-bit so that files beyond 2 GiB are
+// reported with their real size instead of an overflowed one.
+struct TFileInfo {
+    std::int64_t Size = -1; // -1: the file cannot be opened for reading or sized
+    std::string SizeText;
+    std::string TypeText;
+};
+
+// Opens the file read-only and takes its size. Anything that is not a readable regular
+// file (missing, no read permission, a directory, a device) gives Size -1 and empty texts.
+TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparator);
+
+// "0" below 1 byte, plain bytes up to 1023, otherwise Kb, Mb or Gb with two decimals
+// after rounding to four significant digits (1536 -> "1.50Kb", 150000 -> "146.50Kb").
+std::string SizeToText(std::int64_t bytes, const std::string& decimalSeparator);
+
+// One line of the file test: "<path> does not exist", "<path> found - could not access
+// file" or "<path> found - size: <size> - type: <type>".
+std::string TestFileLine(const std::string& path, const std::string& decimalSeparator);
+
+// True when the path holds at least one "[" and one "]", in any order: it may hold
+// placeholders and is tested once per database entry.
+bool PathHasPlaceholders(const std::string& path);
+
+// The lines of the file test for the whole attachment list: one per attachment, or,
+// for a path with placeholders and a database with entries, one per entry with the
+// path merged for that entry. `db` may be null (no database).
+std::vector<std::string> FileTestLines(const std::vector<Attachment>& attachments,
+                                       const DatabaseRoot* db, const std::string& decimalSeparator);
+
+} // namespace tandrel
