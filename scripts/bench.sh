@@ -26,7 +26,7 @@ scripts/deps.sh
 echo "== building (Release, build/)" >&2
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(tandrel-bench)
-for t in bench_merge bench_base64; do
+for t in bench_merge bench_base64 bench_prepare; do
     if cmake --build build --target help | grep -qw "$t"; then targets+=("$t"); fi
 done
 cmake --build build -j"$(nproc)" --target "${targets[@]}" >/dev/null
@@ -196,7 +196,7 @@ for (scen, tool), r in bad:
     print(f"\nWARNING: {scen} {tool}: {r['accepted']:.0f} of {r['messages']:.0f} accepted")
 EOF
 
-for t in bench_merge bench_base64; do
+for t in bench_merge bench_base64 bench_prepare; do
     if [ -x "build/$t" ]; then
         echo
         echo "$t:"
