@@ -35,7 +35,23 @@ MessageLines::MessageLines(const std::vector<std::string>& lines) {
     }
 }
 
+MessageLines::MessageLines(const MessageLines& other)
+    : blocks_(other.blocks_), firsts_(other.firsts_), count_(other.count_) {}
+
+MessageLines& MessageLines::operator=(const MessageLines& other) {
+    if (this != &other) {
+        blocks_ = other.blocks_;
+        firsts_ = other.firsts_;
+        own_.reset();
+        count_ = other.count_;
+    }
+    return *this;
+}
+
 void MessageLines::append(std::string_view line) {
+    // Our last block may grow only while no copy of this message holds it too
+    // (one reference in blocks_, one in own_).
+    if (own_ && own_.use_count() != 2) own_.reset();
     if (!own_) {
         own_ = std::make_shared<LineBlock>();
         firsts_.push_back(count_);

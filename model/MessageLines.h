@@ -36,6 +36,12 @@ public:
     MessageLines() = default;
     // From plain lines (copied into one block of its own).
     explicit MessageLines(const std::vector<std::string>& lines);
+    // A copy shares every block with the original but never grows one of them: its
+    // next append starts a block of its own.
+    MessageLines(const MessageLines& other);
+    MessageLines& operator=(const MessageLines& other);
+    MessageLines(MessageLines&&) noexcept = default;
+    MessageLines& operator=(MessageLines&&) noexcept = default;
 
     // Appends one line to the message's own last block (a new block when the last
     // one is shared).

@@ -35,3 +35,18 @@ TEST(MessageLines, EmptyMessageHasNoLines) {
     MessageLines fromEmpty(std::vector<std::string>{});
     EXPECT_EQ(fromEmpty.size(), 0u);
 }
+
+TEST(MessageLines, CopiesNeverGrowEachOther) {
+    MessageLines original(std::vector<std::string>{"a", "b"});
+    MessageLines copy = original;
+    copy.append("only in the copy");
+    original.append("only in the original");
+    EXPECT_EQ(original.toVector(), (std::vector<std::string>{"a", "b", "only in the original"}));
+    EXPECT_EQ(copy.toVector(), (std::vector<std::string>{"a", "b", "only in the copy"}));
+
+    MessageLines assigned;
+    assigned = original;
+    assigned.append("x");
+    EXPECT_EQ(original.size(), 3u);
+    EXPECT_EQ(assigned.line(3), "x");
+}
