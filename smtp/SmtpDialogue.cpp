@@ -100,6 +100,7 @@ struct SmtpDialogue::Impl {
     // the logs are gone, and this is released once the handler has returned.
     bool orphaned = false;
     bool releasePosted = false;
+    unsigned stops = 0; // cancel() and closeConnection() calls
 
     // --- reporting (nothing reaches the listener or the logs once orphaned) ---
     void memoAppend(const std::string& line) {
@@ -647,10 +648,23 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
     r.config = config;
     r.hasEnded = false;
     r.deferred.clear();
+    // The listener's calls may run a nested event loop, in which the user may cancel
+    // or the owner may go.
+    const unsigned stops = r.stops;
+    ++r.depth;
     r.gauge = -1;
     r.setGauge(0);
     r.ErrorsOccurred = false;
     r.setStatus("Connecting...");
+    --r.depth;
+    if (r.orphaned) {
+        delete &r;
+        return;
+    }
+    if (r.stops != stops) {
+        r.releaseMessages();
+        return;
+    }
     r.ProgressBase = 0;
     try {
         r.sock.setAddr(config.smtp);
@@ -671,6 +685,7 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
 }
 
 void SmtpDialogue::cancel() {
+    ++d->stops;
     d->isRunning = false;
     d->deferred.clear();
     try {
@@ -681,6 +696,7 @@ void SmtpDialogue::cancel() {
 }
 
 void SmtpDialogue::closeConnection() {
+    ++d->stops;
     d->isRunning = false;
     d->deferred.clear();
     d->sock.CloseConnection();

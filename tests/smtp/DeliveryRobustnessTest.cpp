@@ -355,6 +355,41 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
     }
 }
 
+// The show step's own listener calls may run a nested event loop in which the user
+// cancels or the owner goes: no connection is started then.
+TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
+    struct Listener : RecordingListener {
+        std::function<void()> onConnecting;
+        void setStatus(const std::string& text) override {
+            RecordingListener::setStatus(text);
+            if (text == "Connecting..." && onConnecting) onConnecting();
+        }
+    };
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "cancelled");
+        Listener listener;
+        auto owner = std::make_unique<Owner>();
+        owner->dialogue = std::make_unique<SmtpDialogue>(listener, owner->runLog, owner->sentLog);
+        SmtpDialogue* dialogue = owner->dialogue.get();
+        listener.onConnecting = [&] {
+            QTest::qWait(5);
+            if (destroy)
+                owner.reset();
+            else
+                dialogue->cancel();
+        };
+        dialogue->start({Msg("a@x")}, 1,
+                        {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "x", ""});
+        if (!destroy) {
+            EXPECT_FALSE(dialogue->running());
+            EXPECT_EQ(dialogue->socket().State(), wsClosed);
+        }
+        QTest::qWait(50);
+        EXPECT_TRUE(listener.memo.empty()); // not even a refused connection reported
+        EXPECT_EQ(listener.statuses, std::vector<std::string>{"Connecting..."});
+    }
+}
+
 // Open descriptors stay the same over runs that end in every way.
 TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
     const auto runs = [] {
