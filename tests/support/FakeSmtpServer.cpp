@@ -208,7 +208,14 @@ void FakeSmtpServer::run() {
         case Kind::Send:
         case Kind::Flood: {
             std::size_t off = 0;
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
             while (off < s.text.size() && !stop_) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    fail(where + "the client took only " + std::to_string(off) + " of " +
+                         std::to_string(s.text.size()) + " bytes");
+                    return;
+                }
                 pollfd p{clientFd_, POLLOUT, 0};
                 if (::poll(&p, 1, kSliceMs) == 0) continue;
                 const ssize_t n = ::send(clientFd_, s.text.data() + off, s.text.size() - off,
