@@ -22,7 +22,7 @@ constexpr const char* kCrLf = "\r\n";
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 // Received bytes held at most while a listener call runs a nested event loop.
 constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
-// How much of an over-long reply goes to the run log.
+// How much of an over-long or unfinished reply goes to the run log.
 constexpr std::size_t kLoggedBytes = 1024;
 
 std::string Quoted(const std::string& s) {
@@ -266,7 +266,7 @@ struct SmtpDialogue::Impl {
     void connectionLost() {
         if (!isRunning) return;
         if (!rx.empty()) {
-            log(UpToNul(rx)); // an unfinished reply, kept for the record
+            log(UpToNul(rx.substr(0, kLoggedBytes))); // an unfinished reply, for the record
             rx.clear();
         }
         report("Error, connection closed by server", nullptr, false);

@@ -161,7 +161,8 @@ public:
 
     // --- events ---
     // A handler of OnSessionConnected, OnDataAvailable, OnDataSent, OnSessionClosed or
-    // OnBgException may destroy the socket; nothing of it is touched afterwards.
+    // OnBgException may destroy the socket; nothing of it is touched afterwards. Those of
+    // OnChangeState and OnError must not (the operation that fired them goes on).
     SessionEvent OnSessionConnected;
     SessionEvent OnDataAvailable;
     SessionEvent OnDataSent;
