@@ -225,15 +225,17 @@ TEST(HostileServer, ServerThatNeverReadsIsCancelledAtOnce) {
 namespace {
 
 // A listener that runs a nested event loop (as a message box would) once the gauge
-// has passed a mark, and raises a flag for the server meanwhile.
+// has passed a mark, until the server has sent its early reply and the socket has
+// taken it.
 struct NestingListener : RecordingListener {
-    std::atomic<bool> nested{false};
-    int mark = 40;
+    std::atomic<bool> nested{false}, earlySent{false};
+    TWSocket* socket = nullptr;
     void setGauge(int value) override {
         RecordingListener::setGauge(value);
-        if (value >= mark && !nested) {
+        if (value >= 40 && !nested) {
             nested = true;
-            QTest::qWait(150);
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return earlySent && socket->RcvdCount() == 0; }, 10000));
         }
     }
 };
@@ -248,12 +250,13 @@ TEST(HostileServer, NestedEventLoopInAListenerKeepsTheDialogueInOrder) {
     NestingListener listener;
     std::vector<std::string> runLog, sentLog;
     SmtpDialogue dialogue(listener, runLog, sentLog);
+    listener.socket = &dialogue.socket();
     Greet(server);
     Envelope(server, "a@x");
-    // An early reply while the body is still being sent, timed to arrive during the
-    // nested loop.
+    // An early reply while the body is still being sent, during the nested loop.
     server.expect("data").reply("354 go").call([&] { WaitFor(listener.nested); });
-    server.reply("250 early").expectBytes(Wire(big)).reply("250 queued");
+    server.reply("250 early").call([&] { listener.earlySent = true; });
+    server.expectBytes(Wire(big)).reply("250 queued");
     Quit(server);
     server.start();
     TempDir dir;
