@@ -1,6 +1,77 @@
 #include "MailWrap.h"
 
-TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+#include <QLabel>
+#include <QProgressBar>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "MailFile.h"
+// The preparation itself; this folder has a MailingRun.h of its own (the Send command).
+#include "../merge/MailingRun.h"
+
+TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                             QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), st_(st),
+      main_(main), forms_(forms) {
+    setObjectName(QStringLiteral("MailWrapForm"));
     setWindowTitle(QStringLiteral("Preparing Mails"));
+    setModal(true);
+    setFixedSize(330, 114);
+
+    Label1 = new QLabel(QStringLiteral("Preparing Mails..."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(16, 16);
+
+    Gauge1 = new QProgressBar(this);
+    Gauge1->setObjectName(QStringLiteral("Gauge1"));
+    Gauge1->setGeometry(24, 56, 273, 25);
+    Gauge1->setRange(0, 100);
+    Gauge1->setValue(0);
+    Gauge1->setTextVisible(true);
+    Gauge1->setFormat(QStringLiteral("%p%"));
+    Gauge1->setAlignment(Qt::AlignCenter);
+    QPalette pal = Gauge1->palette();
+    pal.setColor(QPalette::Highlight, Qt::blue);
+    Gauge1->setPalette(pal);
+    Gauge1->setAccessibleName(QStringLiteral("Progress"));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(250);
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, this, &TMailWrapForm::Timer1Timer);
+}
+
+std::optional<std::string> TMailWrapForm::Prepare() {
+    error_.reset();
+    exec();
+    return error_;
+}
+
+void TMailWrapForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) Timer1->start(); // FormShow
+}
+
+void TMailWrapForm::SetGauge(int value) {
+    // Preparation holds the event loop, so nothing is painted by the loop meanwhile. The
+    // gauge paints itself at once whenever its shown value changes, which is the only
+    // part of the window that changes; a run of many small messages therefore paints
+    // about a hundred times, not once per message.
+    Gauge1->setValue(std::clamp(value, 0, 100));
+}
+
+void TMailWrapForm::Timer1Timer() {
+    Timer1->stop();
+    Gauge1->setValue(0);
+    try {
+        if (!main_.previewShown()) tandrel::BuildMailText(st_, main_.editorTexts());
+        tandrel::PrepareAllMails(st_, main_.recipientRows(), [this](int v) { SetGauge(v); });
+    } catch (const std::exception& e) {
+        st_.outgoing.clear();
+        error_ = e.what();
+    }
+    done(1);
 }

@@ -2,18 +2,46 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
+#include <string>
 
 #include "Forms.h"
 #include "MainHooks.h"
 
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+// Shown modally by the Send command. Its one-shot timer lets the window appear before
+// the synchronous preparation of every message starts; then the window closes itself.
 class TMailWrapForm : public QDialog {
     Q_OBJECT
 public:
     TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                   QWidget* parent = nullptr);
 
+    // Shows the window modally until st.outgoing holds one message per recipient row.
+    // Returns the text naming the problem when preparation failed; st.outgoing is
+    // then empty.
+    std::optional<std::string> Prepare();
+
+    QLabel* Label1 = nullptr;
+    QProgressBar* Gauge1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+public slots:
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // No close box and no Escape: the window ends when preparation has ended.
+    void reject() override {}
+
 private:
+    void SetGauge(int value);
+
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
+    std::optional<std::string> error_;
 };

@@ -2,18 +2,68 @@
 #pragma once
 
 #include <QDialog>
+#include <exception>
+#include <memory>
+#include <string>
 
 #include "Forms.h"
 #include "MainHooks.h"
+#include "SmtpDialogue.h"
 
-class TsendWin : public QDialog {
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+// Shows one delivery run: the SMTP dialogue reports through the DeliveryListener
+// interface, the window turns that into its status line, gauge and report memo.
+class TsendWin : public QDialog, public tandrel::DeliveryListener {
     Q_OBJECT
 public:
     TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
              QWidget* parent = nullptr);
+    ~TsendWin() override;
+
+    // Shows the window modally for the messages in st.outgoing and returns when the
+    // user has closed it. A connect error raised at once by the socket ends the run
+    // with the window hidden and is rethrown here (std::runtime_error, socket text).
+    void Deliver();
+
+    // The caller's clean-up after the window has closed: the orderly close.
+    void CloseConnection();
+
+    tandrel::SmtpDialogue& dialogue() { return *dialogue_; }
+
+    // DeliveryListener
+    void memoClear() override;
+    void memoAppend(const std::string& line) override;
+    void setStatus(const std::string& text) override;
+    void setGauge(int value) override;
+    void deliveryEnded(bool logSaved) override;
+
+    QLabel* Label1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QProgressBar* Gauge1 = nullptr;
+    QPushButton* CloseBut = nullptr;
+    QPushButton* cancelBut = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+public slots:
+    void cancelButClick();
+    void CloseButClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // Escape and the window manager's close request: only the two buttons end the run.
+    void reject() override {}
 
 private:
+    void FormShow();
+
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
+    std::unique_ptr<tandrel::SmtpDialogue> dialogue_;
+    std::exception_ptr connectError_;
 };

@@ -1,0 +1,234 @@
+// The whole program as a user drives it: start in a directory of its own, move every
+// person to "Receipients", press "Send", close the delivery window, leave. Real SMTP
+// servers on loopback receive the mail.
+#include <QProcess>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include "MailingTestKit.h"
+#include "MainWindowFixture.h"
+#include "TextFile.h"
+
+using namespace tandrel;
+using namespace tandrel::test;
+
+namespace {
+
+class MailingEndToEnd : public MainWindowTest {
+protected:
+    // Settings pointing at the server, and the field, database and mail files.
+    void prepare(const std::string& smtp, const std::string& port) {
+        writeData("name\r\nemail\r\ntown\r\n", "Ann Archer;ann@example.org;Lisbon\r\n"
+                                               "Bob Baker;bob@example.org;Oslo\r\n"
+                                               "Cleo Carter;cleo@example.net;Porto\r\n");
+        WriteFileBytes(dir.file("mail.txt"), "From: \"Demo Sender\" <demo@example.org>\r\n"
+                                             "To: \"[name]\" <[email]>\r\n"
+                                             "Subject: Greetings to [town]\r\n"
+                                             "\r\n"
+                                             "Dear [name],\r\n"
+                                             ".\r\n"
+                                             "you live in [town].\r\n");
+        writeIni({{"Network",
+                   {{"smtp", smtp},
+                    {"port", port},
+                    {"fromaddy", "demo@example.org"},
+                    {"name", "Demo Sender"}}},
+                  {"User",
+                   {{"lastmail", dir.file("mail.txt")},
+                    {"lastfields", dir.file("fields.txt")},
+                    {"lastdb", dir.file("people.txt")}}}});
+    }
+
+    void moveEverybodyAndSend() {
+        find<QPushButton>("Button3")->click(); // "->>"
+        ASSERT_EQ(w->recipientRows().size(), 3u);
+        find<QPushButton>("SendBut")->click(); // the modal windows run inside
+    }
+
+    TsendWin& sendWin() { return *app->forms().sendWin; }
+    bool memoHas(const QString& line) {
+        return sendWin().Memo1->toPlainText().split(QLatin1Char('\n')).contains(line);
+    }
+    std::vector<std::string> fileLines(const char* name) {
+        return SplitTextLines(ReadFileBytes(dir.file(name)));
+    }
+};
+
+const char* kAddresses[] = {"ann@example.org", "bob@example.org", "cleo@example.net"};
+
+} // namespace
+
+TEST_F(MailingEndToEnd, EveryPersonGetsTheirMergedMailAndTheLogsRecordTheRun) {
+    AiosmtpdServer server;
+    prepare("127.0.0.1", server.portText());
+    WriteFileBytes(dir.file("Tandrel.snt"), "an earlier run\r\n");
+    WriteFileBytes(dir.file("Tandrel.log"), "earlier dialogue\r\n");
+    // Attachments: a text file per person and one image for all.
+    for (const char* n : {"Ann Archer", "Bob Baker", "Cleo Carter"})
+        WriteFileBytes(dir.file(std::string(n) + ".txt"), std::string("About ") + n + "\r\n");
+    const std::string image = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(300, '\x07');
+    WriteFileBytes(dir.file("logo.png"), image);
+    start();
+    w->show();
+    w->state().attachments = {MakeAttachment(dir.file("[name].txt")),
+                              MakeAttachment(dir.file("logo.png"))};
+
+    ModalDriver driver;
+    moveEverybodyAndSend();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_TRUE(driver.boxes.empty());
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    EXPECT_FALSE(sendWin().isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    for (const char* a : kAddresses)
+        EXPECT_TRUE(memoHas(QStringLiteral("Mail was sent to: \"%1\"").arg(a)));
+    EXPECT_TRUE(memoHas("All letters have been sent"));
+
+    const QStringList files = StoredFiles(server.storeDir());
+    ASSERT_EQ(files.size(), 3);
+    const auto msgs = ParseMessages(files);
+    ASSERT_EQ(msgs.size(), 3u);
+    const char* names[] = {"Ann Archer", "Bob Baker", "Cleo Carter"};
+    const char* towns[] = {"Lisbon", "Oslo", "Porto"};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(names[i]);
+        const ParsedMessage& m = msgs[i];
+        EXPECT_EQ(StoredRecipients(files[i]).value(0), kAddresses[i]);
+        EXPECT_EQ(StoredSender(files[i]), "demo@example.org");
+        EXPECT_EQ(m.to, QStringLiteral("\"%1\" <%2>").arg(names[i], kAddresses[i]));
+        EXPECT_EQ(m.subject, QStringLiteral("Greetings to %1").arg(towns[i]));
+        EXPECT_EQ(m.from, "\"Demo Sender\" <demo@example.org>");
+        EXPECT_EQ(m.mime, "1.0");
+        EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(' ').toStdString();
+        ASSERT_EQ(m.parts.size(), 3u);
+        // A line of one full stop survives the dot-stuffing of the wire.
+        EXPECT_EQ(
+            m.body,
+            QStringLiteral("Dear %1,\r\n.\r\nyou live in %2.").arg(names[i], towns[i]).toLatin1());
+        EXPECT_EQ(m.parts[1].fileName, QString::fromLatin1(names[i]) + ".txt");
+        EXPECT_TRUE(m.parts[1].data.startsWith(("About " + std::string(names[i])).c_str()));
+        EXPECT_EQ(m.parts[2].fileName, "logo.png");
+        EXPECT_EQ(m.parts[2].contentType, "application/octet-stream");
+        EXPECT_EQ(m.parts[2].data, QByteArray::fromStdString(image));
+    }
+
+    w->close();
+    const auto snt = fileLines("Tandrel.snt");
+    ASSERT_EQ(snt.size(), 1u + 1 + 4 + 3 + 2);
+    EXPECT_EQ(snt[0], "an earlier run");
+    EXPECT_EQ(snt[1].rfind("Mailing started ", 0), 0u);
+    EXPECT_EQ(std::vector<std::string>(snt.begin() + 2, snt.end()),
+              (std::vector<std::string>{"", "Subject: Greetings to [town]", "", "Mails sent to:",
+                                        kAddresses[0], kAddresses[1], kAddresses[2], "", ""}));
+
+    const auto log = fileLines("Tandrel.log");
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+              (std::vector<std::string>{"earlier dialogue", "", "",
+                                        "Connected to server - session initiated"}));
+    const std::string logText = ReadFileBytes(dir.file("Tandrel.log"));
+    EXPECT_NE(logText.find("helo " + w->state().LocalComputerName + "\r\n"), std::string::npos);
+    for (const char* a : kAddresses) {
+        EXPECT_NE(logText.find(std::string("rcpt to: <") + a + ">\r\n"), std::string::npos);
+        EXPECT_NE(logText.find(std::string("Mail was sent to: \"") + a + "\""), std::string::npos);
+    }
+    EXPECT_NE(logText.find("mail from: <demo@example.org>\r\n"), std::string::npos);
+}
+
+TEST_F(MailingEndToEnd, ARefusedRecipientIsReportedAndLeftOutOfTheSentLog) {
+    RefusingAiosmtpdServer server({"bob@example.org"});
+    prepare("127.0.0.1", server.portText());
+    start();
+    w->show();
+    ModalDriver driver;
+    moveEverybodyAndSend();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_TRUE(memoHas("Error, illegal receipient \"bob@example.org\", resuming:"));
+    EXPECT_TRUE(memoHas("Some errors occurred!"));
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 2);
+    const auto msgs = ParseMessages(StoredFiles(server.storeDir()));
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[1].to, "\"Cleo Carter\" <cleo@example.net>");
+
+    w->close();
+    const auto snt = fileLines("Tandrel.snt");
+    ASSERT_EQ(snt.size(), 1u + 4 + 2 + 2);
+    EXPECT_EQ(std::vector<std::string>(snt.begin() + 4, snt.end()),
+              (std::vector<std::string>{"Mails sent to:", kAddresses[0], kAddresses[2], "", ""}));
+    const std::string logText = ReadFileBytes(dir.file("Tandrel.log"));
+    EXPECT_NE(logText.find("Error, illegal receipient \"bob@example.org\", resuming:\r\n"),
+              std::string::npos);
+    EXPECT_NE(logText.find("<bob@example.org>: Recipient address rejected"), std::string::npos);
+}
+
+TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
+    AiosmtpdServer server;
+    prepare("no-such-host.invalid", server.portText());
+    start();
+    w->show();
+    ModalDriver driver;
+
+    // A text attachment that cannot be read: one box, nothing sent, no sent-log block.
+    w->state().attachments = {MakeAttachment(dir.file("missing.txt"))};
+    moveEverybodyAndSend();
+    ASSERT_EQ(driver.boxes.size(), 1u);
+    EXPECT_TRUE(driver.boxes[0].contains("missing.txt"));
+    EXPECT_EQ(driver.sendWindowsSeen, 0);
+    EXPECT_TRUE(w->state().SentLog.empty());
+
+    // A host that cannot be resolved: the socket's text in one box.
+    w->state().attachments.clear();
+    find<QPushButton>("SendBut")->click();
+    ASSERT_EQ(driver.boxes.size(), 2u);
+    EXPECT_EQ(driver.boxes[1].toStdString(),
+              "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'");
+    EXPECT_FALSE(sendWin().isVisible());
+    EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
+
+    // The main window still works, and Send goes through once the host is right.
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(find<QPushButton>("SendBut")->isEnabled());
+    EXPECT_TRUE(w->state().outgoing.empty());
+    w->state().prefs.smtp = "127.0.0.1";
+    find<QPushButton>("SendBut")->click();
+    EXPECT_EQ(driver.boxes.size(), 2u);
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MailingEndToEnd, TheFirstStartDemoMailsEveryDemoPerson) {
+    AiosmtpdServer server;
+    // The set-up that scripts/run.sh writes beside the program on a first start.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("bash"),
+                                {QStringLiteral(TANDREL_SOURCE_DIR "/scripts/demo/setup.sh"),
+                                 QString::fromStdString(dir.path()),
+                                 QString::fromStdString(server.portText())}),
+              0);
+    start();
+    w->show();
+    ModalDriver driver;
+    find<QPushButton>("Button3")->click();
+    find<QPushButton>("SendBut")->click();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_TRUE(driver.boxes.empty());
+
+    const auto people = SplitTextLines(ReadFileBytes(dir.file("demo-people.txt")));
+    ASSERT_GE(people.size(), 3u);
+    const QStringList files = StoredFiles(server.storeDir());
+    ASSERT_EQ(files.size(), static_cast<qsizetype>(people.size()));
+    const auto msgs = ParseMessages(files);
+    ASSERT_EQ(msgs.size(), people.size());
+    for (std::size_t i = 0; i < people.size(); ++i) {
+        const QStringList v = QString::fromStdString(people[i]).split(QLatin1Char(';'));
+        ASSERT_EQ(v.size(), 3);
+        SCOPED_TRACE(v[0].toStdString());
+        EXPECT_TRUE(v[1].section('@', 1).startsWith("example.")); // reserved for examples
+        EXPECT_EQ(StoredRecipients(files[i]), QStringList{v[1]});
+        EXPECT_EQ(msgs[i].to, QStringLiteral("\"%1\" <%2>").arg(v[0], v[1]));
+        EXPECT_EQ(msgs[i].subject, QStringLiteral("Greetings to %1, %2").arg(v[2], v[0]));
+        EXPECT_EQ(msgs[i].from, "\"Tandrel Demo\" <demo@example.org>");
+        EXPECT_TRUE(msgs[i].body.startsWith(("Dear " + v[0] + ",").toUtf8()));
+        EXPECT_FALSE(msgs[i].body.contains('['));
+    }
+}

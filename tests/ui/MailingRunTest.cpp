@@ -1,0 +1,353 @@
+// The Send command from preparation to the sent log, with the real preparation and
+// delivery windows and real SMTP servers on loopback.
+#include <QEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "MailFile.h"
+#include "MailingRun.h"
+#include "MailingTestKit.h"
+#include "TestSupport.h"
+#include "TextFile.h"
+
+using namespace tandrel;
+using namespace tandrel::test;
+
+namespace {
+
+struct Mailing : RunRig {
+    TempDir dir;
+    Mailing() {
+        AppState& st = main.st;
+        st.ProgramDir = dir.path();
+        st.LocalComputerName = "testhost";
+        st.prefs.smtp = "127.0.0.1";
+        st.prefs.name = "Sender";
+        st.prefs.fromaddy = "sender@example.org";
+        main.rows = {&main.addPerson("Ann", "ann@example.org", "Lisbon"),
+                     &main.addPerson("Bob", "bob@example.org", "Oslo"),
+                     &main.addPerson("Cleo", "cleo@example.org", "Porto")};
+        main.eds = {"\"Sender\" <sender@example.org>",
+                    "\"[name]\" <[email]>",
+                    "Hello [name]",
+                    {"Dear [name],", "you live in [town]."}};
+    }
+    void useServer(const std::string& port) { main.st.prefs.port = port; }
+    void send() { RunMailing(main, forms); }
+    std::vector<std::string> snt() const {
+        return SplitTextLines(ReadFileBytes(main.st.sentLogPath()));
+    }
+    bool memoHas(const QString& line) const {
+        return forms.sendWin->Memo1->toPlainText().split(QLatin1Char('\n')).contains(line);
+    }
+};
+
+// The lines of one sent-log block after its date line.
+std::vector<std::string> BlockAfterDate(const std::string& subject,
+                                        const std::vector<std::string>& addresses) {
+    std::vector<std::string> out{"", "Subject: " + subject, "", "Mails sent to:"};
+    out.insert(out.end(), addresses.begin(), addresses.end());
+    out.push_back("");
+    out.push_back("");
+    return out;
+}
+
+bool IsDateLine(const std::string& line) {
+    static const QRegularExpression re(QStringLiteral(
+        R"(^Mailing started (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4}$)"));
+    return re.match(QString::fromStdString(line)).hasMatch();
+}
+
+// Checks that `lines` from `at` on hold one block; returns the index after it.
+std::size_t ExpectBlock(const std::vector<std::string>& lines, std::size_t at,
+                        const std::string& subject, const std::vector<std::string>& addresses) {
+    const auto rest = BlockAfterDate(subject, addresses);
+    EXPECT_LT(at + rest.size(), lines.size() + 1);
+    if (at + rest.size() >= lines.size() + 1) return lines.size();
+    EXPECT_TRUE(IsDateLine(lines[at])) << lines[at];
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + at + 1, lines.begin() + at + 1 + rest.size()),
+        rest);
+    return at + 1 + rest.size();
+}
+
+const std::vector<std::string> kAll{"ann@example.org", "bob@example.org", "cleo@example.org"};
+
+} // namespace
+
+TEST(MailingRun, DoesNothingWithoutDatabaseOrRecipients) {
+    for (bool withDb : {false, true}) {
+        Mailing m;
+        m.main.rows.clear();
+        if (!withDb) m.main.st.FreeDatabase();
+        ModalDriver driver;
+        m.send();
+        EXPECT_TRUE(driver.boxes.empty());
+        EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
+TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
+    AiosmtpdServer server;
+    Mailing m;
+    m.useServer(server.portText());
+    // A text attachment chosen per person and one binary file for everybody.
+    for (const char* name : {"Ann", "Bob", "Cleo"})
+        WriteFileBytes(m.dir.file(std::string(name) + ".txt"),
+                       std::string("Notes for ") + name + "\r\nline two\r\n");
+    std::string gif = "GIF89a";
+    for (int i = 0; i < 200; ++i)
+        gif.push_back(static_cast<char>(i * 7));
+    WriteFileBytes(m.dir.file("photo.gif"), gif);
+    m.main.st.attachments = {MakeAttachment(m.dir.file("[name].txt")),
+                             MakeAttachment(m.dir.file("photo.gif"))};
+
+    ModalDriver driver;
+    m.send();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_TRUE(driver.boxes.empty());
+    EXPECT_EQ(driver.wrapWindowsSeen, 1);
+    EXPECT_TRUE(driver.hourglassWhilePreparing);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(m.main.st.outgoing.empty());
+    EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+    EXPECT_EQ(m.forms.mailWrapForm->Gauge1->value(), 100);
+
+    const QStringList files = StoredFiles(server.storeDir());
+    ASSERT_EQ(files.size(), 3);
+    const auto msgs = ParseMessages(files);
+    ASSERT_EQ(msgs.size(), 3u);
+    const char* towns[] = {"Lisbon", "Oslo", "Porto"};
+    const char* names[] = {"Ann", "Bob", "Cleo"};
+    for (int i = 0; i < 3; ++i) {
+        const ParsedMessage& msg = msgs[i];
+        const QString name = QString::fromLatin1(names[i]);
+        EXPECT_EQ(StoredRecipients(files[i]).value(0), QString::fromStdString(kAll[i]));
+        EXPECT_EQ(msg.to, QStringLiteral("\"%1\" <%2>").arg(name, QString::fromStdString(kAll[i])));
+        EXPECT_EQ(msg.subject, "Hello " + name);
+        EXPECT_EQ(msg.from, "\"Sender\" <sender@example.org>");
+        EXPECT_EQ(msg.mailer, "Tandrel 1.1");
+        EXPECT_TRUE(msg.defects.isEmpty()) << msg.defects.join(' ').toStdString();
+        ASSERT_TRUE(msg.multipart);
+        ASSERT_EQ(msg.parts.size(), 3u);
+        // The line end before the next part's delimiter belongs to the delimiter.
+        EXPECT_EQ(msg.body, ("Dear " + name + ",\r\nyou live in " + towns[i] + ".").toLatin1());
+        EXPECT_EQ(msg.parts[1].fileName, name + ".txt");
+        EXPECT_EQ(msg.parts[1].contentType, "text/plain");
+        EXPECT_TRUE(
+            msg.parts[1].data.startsWith(("Notes for " + name + "\r\nline two").toLatin1()));
+        EXPECT_EQ(msg.parts[2].fileName, "photo.gif");
+        EXPECT_EQ(msg.parts[2].contentType, "image/gif");
+        EXPECT_EQ(msg.parts[2].data, QByteArray::fromStdString(gif));
+    }
+    const auto lines = m.snt();
+    EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", kAll), lines.size());
+    EXPECT_EQ(lines, m.main.st.SentLog);
+}
+
+TEST(MailingRun, EveryRunAppendsItsBlockToTheSentLog) {
+    RefusingAiosmtpdServer server({"bob@example.org"});
+    Mailing m;
+    m.useServer(server.portText());
+    m.main.st.SentLog = {"from an earlier start", ""}; // as loaded at start-up
+
+    ModalDriver driver;
+    m.send();
+    EXPECT_TRUE(m.memoHas("Error, illegal receipient \"bob@example.org\", resuming:"));
+    m.main.eds.subject = "Second";
+    m.main.rows = {m.main.rows[2], m.main.rows[0]};
+    m.send();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_EQ(driver.sendWindowsClosed, 2);
+
+    const auto lines = m.snt();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "from an earlier start");
+    std::size_t at = ExpectBlock(lines, 2, "Hello [name]", {"ann@example.org", "cleo@example.org"});
+    at = ExpectBlock(lines, at, "Second", {"cleo@example.org", "ann@example.org"});
+    EXPECT_EQ(at, lines.size());
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 4);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
+    SmtpSinkServer sink({"-f", "RCPT", "-B", "550 5.1.1 Recipient address rejected"});
+    Mailing m;
+    m.useServer(sink.portText());
+    ModalDriver driver;
+    m.send();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    for (const std::string& a : kAll)
+        EXPECT_TRUE(m.memoHas(
+            QString::fromStdString("Error, illegal receipient \"" + a + "\", resuming:")));
+    EXPECT_TRUE(m.memoHas("Some errors occurred!"));
+    const auto lines = m.snt();
+    EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", {}), lines.size());
+    EXPECT_EQ(lines.back(), "");
+    EXPECT_EQ(lines[lines.size() - 3], "Mails sent to:");
+}
+
+TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
+    struct Case {
+        const char* what;
+        std::function<void(Mailing&)> spoil;
+        std::string boxMentions;
+    };
+    const Case cases[] = {
+        {"unreadable text attachment",
+         [](Mailing& m) { m.main.st.attachments = {MakeAttachment("/nonexistent-dir/notes.txt")}; },
+         "notes.txt"},
+        {"attachment on a mail without header block",
+         [](Mailing& m) {
+             WriteFileBytes(m.dir.file("a.txt"), "text\r\n");
+             m.main.st.attachments = {MakeAttachment(m.dir.file("a.txt"))};
+             m.main.eds.from = m.main.eds.to = m.main.eds.subject = "";
+             m.main.st.mailText.MailHasHeader = false;
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AiosmtpdServer server;
+        Mailing m;
+        m.useServer(server.portText());
+        c.spoil(m);
+        ModalDriver driver;
+        m.send();
+        ASSERT_EQ(driver.boxes.size(), 1u);
+        EXPECT_TRUE(driver.boxes[0].contains(QString::fromStdString(c.boxMentions)));
+        EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
+        EXPECT_EQ(driver.sendWindowsSeen, 0);
+        EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+        EXPECT_TRUE(m.main.st.outgoing.empty());
+        EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
+
+        m.main.st.attachments.clear();
+        m.send();
+        EXPECT_EQ(driver.boxes.size(), 1u);
+        EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
+    }
+}
+
+TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
+    struct Case {
+        std::string smtp, port, error;
+    };
+    const Case cases[] = {
+        {"", "25", "Connect: No IP Address Specified"},
+        {"no-such-host.invalid", "25",
+         "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'"},
+        {"127.0.0.1", "no-such-service",
+         "connect: WSocketResolvePort: Cannot convert port 'no-such-service'"},
+    };
+    AiosmtpdServer server;
+    Mailing m;
+    ModalDriver driver;
+    std::size_t blocks = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        m.main.st.prefs.smtp = c.smtp;
+        m.main.st.prefs.port = c.port;
+        driver.boxes.clear();
+        m.send();
+        ASSERT_EQ(driver.boxes.size(), 1u);
+        EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
+        EXPECT_FALSE(m.forms.sendWin->isVisible());
+        EXPECT_TRUE(m.main.st.outgoing.empty());
+        EXPECT_TRUE(m.main.st.RunLog.empty());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        // The run started, so its block is written, without any address.
+        const auto lines = m.snt();
+        std::size_t at = 0;
+        for (std::size_t i = 0; i <= blocks; ++i)
+            at = ExpectBlock(lines, at, "Hello [name]", {});
+        EXPECT_EQ(at, lines.size());
+        ++blocks;
+    }
+    m.main.st.prefs.smtp = "127.0.0.1";
+    m.useServer(server.portText());
+    driver.boxes.clear();
+    m.send();
+    EXPECT_TRUE(driver.boxes.empty());
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
+}
+
+TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
+    AiosmtpdServer server;
+    Mailing m;
+    m.useServer(server.portText());
+    std::filesystem::create_directory(m.main.st.sentLogPath()); // a file cannot go there
+    ModalDriver driver;
+    m.send();
+    ASSERT_EQ(driver.boxes.size(), 1u);
+    EXPECT_EQ(driver.boxes[0].toStdString(), "Cannot create file " + m.main.st.sentLogPath());
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
+    EXPECT_TRUE(m.main.st.outgoing.empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
+    for (bool preview : {false, true}) {
+        SCOPED_TRACE(preview);
+        AiosmtpdServer server;
+        Mailing m;
+        m.useServer(server.portText());
+        m.main.rows.resize(1);
+        // The template as it was when the preview began ...
+        MailEditors atPreview = m.main.eds;
+        atPreview.subject = "Template [town]";
+        BuildMailText(m.main.st, atPreview);
+        // ... and the editors now showing the merged text.
+        m.main.eds.subject = "Hello Ann";
+        m.main.preview = preview;
+
+        ModalDriver driver;
+        m.send();
+        const auto msgs = ParseMessages(StoredFiles(server.storeDir()));
+        ASSERT_EQ(msgs.size(), 1u);
+        EXPECT_EQ(msgs[0].subject, preview ? "Template Lisbon" : "Hello Ann");
+        EXPECT_EQ(m.snt().at(2), "Subject: Hello Ann");
+    }
+}
+
+namespace {
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+} // namespace
+
+TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
+    Mailing m;
+    m.main.rows.clear();
+    for (int i = 0; i < 3000; ++i)
+        m.main.rows.push_back(&m.main.addPerson("P" + std::to_string(i),
+                                                "p" + std::to_string(i) + "@example.org", "X"));
+    PaintCounter counter;
+    m.forms.mailWrapForm->Gauge1->installEventFilter(&counter);
+    const auto error = m.forms.mailWrapForm->Prepare();
+    EXPECT_FALSE(error.has_value());
+    ASSERT_EQ(m.main.st.outgoing.size(), 3000u);
+    EXPECT_EQ(m.main.st.outgoing.front().address, "p0@example.org");
+    EXPECT_EQ(m.main.st.outgoing.back().address, "p2999@example.org");
+    EXPECT_EQ(m.main.st.RecipientCount, 3000);
+    EXPECT_EQ(m.forms.mailWrapForm->Gauge1->value(), 100);
+    EXPECT_GE(counter.paints, 10);
+    EXPECT_LE(counter.paints, 150);
+    EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+}

@@ -1,0 +1,297 @@
+// Helpers of the delivery and mailing-run tests: a stand-in for the main window's
+// hooks, a driver for the modal windows of a run, and reading what a real server got.
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "Forms.h"
+#include "MailWrap.h"
+#include "MainHooks.h"
+#include "SendWindow.h"
+#include "SmtpServers.h"
+
+namespace tandrel::test {
+
+// The main window as far as the Send command needs it.
+class TestMain : public MainHooks {
+public:
+    AppState st;
+    MailEditors eds;
+    bool preview = false;
+    std::vector<ReceipData*> rows;
+    QWidget widget;
+
+    AppState& state() override { return st; }
+    MailEditors editorTexts() const override { return eds; }
+    bool previewShown() const override { return preview; }
+    std::vector<ReceipData*> recipientRows() const override { return rows; }
+    void SetControlsEnabled(bool) override {}
+    void RefreshLists() override {}
+    void UpdateStatusBar() override {}
+    QWidget* mainWidget() override { return &widget; }
+
+    ReceipData& addPerson(const std::string& name, const std::string& email,
+                          const std::string& town) {
+        if (!st.db) {
+            st.NewDatabase();
+            st.db->fields.push_back(VarIdent{"town"});
+        }
+        ReceipData& e = st.db->appendEntry();
+        e.name = name;
+        e.email = email;
+        e.values = {name, email, town};
+        return e;
+    }
+};
+
+// The two windows of a run, created the way the program creates them.
+struct RunRig {
+    TestMain main;
+    Forms forms;
+    RunRig() {
+        forms.sendWin = new TsendWin(main.st, main, forms, &main.widget);
+        forms.mailWrapForm = new TMailWrapForm(main.st, main, forms, &main.widget);
+    }
+    TsendWin& send() { return *forms.sendWin; }
+};
+
+// Plays the user during a run's modal windows: answers error boxes (recording their
+// texts) and closes the delivery window once "C&lose" is enabled. After `limitMs` it
+// gives up and presses "C&ancel", so a broken run fails the test instead of hanging.
+class ModalDriver {
+public:
+    explicit ModalDriver(int limitMs = 60000) : limitMs_(limitMs) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+        clock_.start();
+        timer_.start();
+    }
+
+    std::vector<QString> boxes; // texts of the error boxes, in order
+    int sendWindowsSeen = 0;    // showings of the delivery window
+    int sendWindowsClosed = 0;  // of them, runs that reached "C&lose"
+    int wrapWindowsSeen = 0;    // showings of the preparation window
+    bool hourglassWhilePreparing = false;
+    bool timedOut = false;
+    // Called on every tick while the delivery window is up, until it returns true
+    // (it may press "C&ancel" and return true).
+    std::function<bool(TsendWin&)> onSendWindow;
+
+private:
+    void tick() {
+        QWidget* w = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            boxes.push_back(box->text());
+            box->done(QMessageBox::Ok);
+            return;
+        }
+        if (auto* wrap = qobject_cast<TMailWrapForm*>(w)) {
+            if (wrap != wrapSeen_) ++wrapWindowsSeen;
+            const QCursor* c = QApplication::overrideCursor();
+            hourglassWhilePreparing = c && c->shape() == Qt::WaitCursor;
+            wrapSeen_ = wrap;
+            seen_ = nullptr;
+            return;
+        }
+        wrapSeen_ = nullptr;
+        auto* sw = qobject_cast<TsendWin*>(w);
+        if (!sw || !sw->isVisible()) {
+            seen_ = nullptr;
+            return;
+        }
+        if (seen_ != sw) {
+            seen_ = sw;
+            handled_ = false;
+            ++sendWindowsSeen;
+        }
+        if (!handled_ && onSendWindow && onSendWindow(*sw)) {
+            handled_ = true;
+            return;
+        }
+        if (sw->CloseBut->isEnabled()) {
+            ++sendWindowsClosed;
+            seen_ = nullptr;
+            sw->CloseBut->click();
+        } else if (clock_.elapsed() > limitMs_) {
+            timedOut = true;
+            seen_ = nullptr;
+            sw->cancelBut->click();
+        }
+    }
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+    int limitMs_;
+    TsendWin* seen_ = nullptr;
+    TMailWrapForm* wrapSeen_ = nullptr;
+    bool handled_ = false;
+};
+
+// The message files of a store directory of the shared aiosmtpd store server
+// (NNNNNN.eml beside NNNNNN.env), in the order they were accepted.
+inline QStringList StoredFiles(const std::string& storeDir) {
+    QDir d(QString::fromStdString(storeDir));
+    QStringList out;
+    for (const QString& f : d.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name))
+        out << d.filePath(f);
+    return out;
+}
+
+// The envelope stored beside a message file: its "MAIL FROM:" or "RCPT TO:" values.
+inline QStringList StoredEnvelope(const QString& emlFile, const QByteArray& key) {
+    QFile f(QString(emlFile).replace(QStringLiteral(".eml"), QStringLiteral(".env")));
+    f.open(QIODevice::ReadOnly);
+    QStringList out;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key)) out << QString::fromLatin1(line.mid(key.size()));
+    return out;
+}
+inline QStringList StoredRecipients(const QString& emlFile) {
+    return StoredEnvelope(emlFile, "RCPT TO:");
+}
+inline QString StoredSender(const QString& emlFile) {
+    return StoredEnvelope(emlFile, "MAIL FROM:").value(0);
+}
+
+// The shared aiosmtpd store server, except that it refuses the given addresses at
+// RCPT TO with 550. Debian's smtp-sink cannot refuse one recipient among others (its
+// "-f RCPT" refuses every one), so this stays a real aiosmtpd too.
+class RefusingAiosmtpdServer {
+public:
+    explicit RefusingAiosmtpdServer(const QStringList& refused) {
+        QStringList args{QStringLiteral("-c"), QString::fromUtf8(kScript),
+                         QStringLiteral(TANDREL_SOURCE_DIR "/tests/support"), dir_.path()};
+        args += refused;
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proc_.start(QStringLiteral("/usr/bin/python3"), args);
+        if (proc_.waitForReadyRead(20000)) port_ = proc_.readLine().trimmed().toUShort();
+        if (port_ == 0) throw std::runtime_error("aiosmtpd did not start");
+    }
+    ~RefusingAiosmtpdServer() {
+        proc_.terminate();
+        if (!proc_.waitForFinished(3000)) proc_.kill();
+        proc_.waitForFinished(2000);
+    }
+    RefusingAiosmtpdServer(const RefusingAiosmtpdServer&) = delete;
+    RefusingAiosmtpdServer& operator=(const RefusingAiosmtpdServer&) = delete;
+
+    std::string portText() const { return std::to_string(port_); }
+    std::string storeDir() const { return dir_.path().toStdString(); }
+
+private:
+    static constexpr const char* kScript = R"PY(
+import asyncio, sys
+sys.path.insert(0, sys.argv[1])
+import smtp_store_server
+from aiosmtpd.smtp import SMTP
+directory, refused = sys.argv[2], set(sys.argv[3:])
+class Refusing(smtp_store_server.Store):
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        if address in refused:
+            return '550 5.1.1 <%s>: Recipient address rejected' % address
+        envelope.rcpt_tos.append(address)
+        return '250 OK'
+async def main():
+    handler = Refusing(directory)
+    server = await asyncio.get_running_loop().create_server(
+        lambda: SMTP(handler, hostname="store.test"), host="127.0.0.1", port=0)
+    print(server.sockets[0].getsockname()[1], flush=True)
+    async with server:
+        await server.serve_forever()
+asyncio.run(main())
+)PY";
+
+    QTemporaryDir dir_;
+    QProcess proc_;
+    quint16 port_ = 0;
+};
+
+// One received message, as Python's `email` package reads it.
+struct ParsedPart {
+    QString contentType;
+    QString fileName;
+    QByteArray data; // decoded payload
+};
+struct ParsedMessage {
+    QString from, to, subject, date, mailer, mime;
+    QStringList defects;
+    bool multipart = false;
+    QByteArray body; // the whole payload of a plain message, or the first part's
+    std::vector<ParsedPart> parts;
+};
+
+inline const char* kParseScript = R"PY(
+import base64, email, json, sys
+out = []
+for path in sys.argv[1:]:
+    with open(path, 'rb') as f:
+        m = email.message_from_bytes(f.read())
+    rec = {k: m.get(h) for k, h in (('from', 'From'), ('to', 'To'), ('subject', 'Subject'),
+           ('date', 'Date'), ('mailer', 'X-Mailer'), ('mime', 'MIME-Version'))}
+    rec['defects'] = [type(d).__name__ for d in m.defects]
+    rec['multipart'] = m.is_multipart()
+    rec['parts'] = []
+    if m.is_multipart():
+        for p in m.get_payload():
+            rec['defects'] += [type(d).__name__ for d in p.defects]
+            rec['parts'].append({'type': p.get_content_type(), 'name': p.get_filename(),
+                                 'data': base64.b64encode(p.get_payload(decode=True) or b'').decode()})
+        rec['body'] = rec['parts'][0]['data'] if rec['parts'] else ''
+    else:
+        rec['body'] = base64.b64encode(m.get_payload(decode=True) or b'').decode()
+    out.append(rec)
+print(json.dumps(out))
+)PY";
+
+// Parses message files with Debian's Python (the one that has the mail packages).
+inline std::vector<ParsedMessage> ParseMessages(const QStringList& files) {
+    QProcess py;
+    QStringList args{QStringLiteral("-c"), QString::fromUtf8(kParseScript)};
+    args += files;
+    py.start(QStringLiteral("/usr/bin/python3"), args);
+    py.waitForFinished(30000);
+    const QJsonArray arr = QJsonDocument::fromJson(py.readAllStandardOutput()).array();
+    std::vector<ParsedMessage> out;
+    for (const auto& v : arr) {
+        const QJsonObject o = v.toObject();
+        ParsedMessage m;
+        m.from = o[QStringLiteral("from")].toString();
+        m.to = o[QStringLiteral("to")].toString();
+        m.subject = o[QStringLiteral("subject")].toString();
+        m.date = o[QStringLiteral("date")].toString();
+        m.mailer = o[QStringLiteral("mailer")].toString();
+        m.mime = o[QStringLiteral("mime")].toString();
+        for (const auto& d : o[QStringLiteral("defects")].toArray())
+            m.defects << d.toString();
+        m.multipart = o[QStringLiteral("multipart")].toBool();
+        m.body = QByteArray::fromBase64(o[QStringLiteral("body")].toString().toLatin1());
+        for (const auto& p : o[QStringLiteral("parts")].toArray()) {
+            const QJsonObject po = p.toObject();
+            m.parts.push_back(
+                {po[QStringLiteral("type")].toString(), po[QStringLiteral("name")].toString(),
+                 QByteArray::fromBase64(po[QStringLiteral("data")].toString().toLatin1())});
+        }
+        out.push_back(m);
+    }
+    return out;
+}
+
+} // namespace tandrel::test
