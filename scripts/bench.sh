@@ -8,8 +8,9 @@
 # alternate between the three, ROUNDS times (default 3).
 #
 # Scenarios: 1000 people with a 100 KB attachment; 10 000 people without; 100 000
-# people with one shared 1 MB attachment (preparation only: peak memory); 100 000
-# people without attachment (growth against the 10 000 run).
+# people with one shared 1 MB attachment (preparation only: peak memory); loading and
+# preparing 10 000 against 100 000 people, and delivering to 100 000 against the
+# 10 000 run (growth).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -136,12 +137,17 @@ s2_ok=$SCENARIO_OK
 echo "== 100 000 people, shared 1 MB attachment, preparation only" >&2
 run_tandrel s3 "$WORK/d100k" 0 --prepare-only "$WORK/d100k/attach.bin"
 
-echo "== 100 000 people, no attachment" >&2
+for r in $(seq "$ROUNDS"); do
+    echo "== growth: load and prepare 10 000 and 100 000 people, round $r/$ROUNDS" >&2
+    run_tandrel g10k "$WORK/d10k" 0 --prepare-only
+    run_tandrel g100k "$WORK/d100k" 0 --prepare-only
+done
+
+echo "== growth: deliver to 100 000 people" >&2
 if [ "$s2_ok" -eq 1 ]; then
     run_tandrel s4 "$WORK/d100k" 600
 else
-    echo "    (the 10 000 delivery did not finish: preparing only)" >&2
-    run_tandrel s4 "$WORK/d100k" 0 --prepare-only
+    echo "    (skipped: the delivery to 10 000 people did not finish)" >&2
 fi
 
 echo

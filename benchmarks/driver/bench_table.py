@@ -90,33 +90,39 @@ def main(path):
           f"({yes(s3['peak_rss_kb'] < 1024 * 1024)}) |")
     print()
 
-    s4 = runs[("s4", "tandrel")][0]
-    small_runs = runs.get(("s2", "tandrel"), [])
+    def growth_row(title, small_runs, big_runs, stage):
+        wall_key, cpu_key = stage + "_s", stage + "_cpu_s"
+        small_runs = [r for r in small_runs if finished(r)]
+        big_runs = [r for r in big_runs if finished(r)]
+        if not small_runs or not big_runs:
+            print(f"| {title} | not measured | not measured | | | | |")
+            return
+        cells = []
+        for key in (wall_key, cpu_key):
+            small = statistics.median(r[key] for r in small_runs)
+            big = statistics.median(r[key] for r in big_runs)
+            ratio = big / small if small > 0 else float("nan")
+            cells += [f"{small:.3f} s", f"{big:.3f} s", f"{ratio:.1f}"]
+            if key == wall_key:
+                cells[-1] += f" ({yes(ratio <= 12)})"
+        print(f"| {title} | " + " | ".join(cells) + " |")
+
+    g10, g100 = runs.get(("g10k", "tandrel"), []), runs.get(("g100k", "tandrel"), [])
     print("| Growth, no attachment | 10 000 people | 100 000 people | ratio (≤ 12) "
           "| processor time 10 000 | 100 000 | ratio |")
     print("|---|---|---|---|---|---|---|")
-    for stage, title in (("load", "load fields, database, mail"), ("prepare", "prepare"),
-                         ("deliver", "deliver")):
-        wall_key, cpu_key = stage + "_s", stage + "_cpu_s"
-        rs = [r for r in small_runs if stage != "deliver" or finished(r)]
-        big_ok = stage != "deliver" or (finished(s4) and s4.get(wall_key, 0) > 0)
-        if not rs or not big_ok:
-            print(f"| {title} | not measured | not measured | | | | |")
-            continue
-        cells = []
-        for key in (wall_key, cpu_key):
-            small = statistics.median(r[key] for r in rs)
-            big = s4[key]
-            ratio = big / small if small > 0 else float("nan")
-            cells += [f"{small:.3f} s", f"{big:.3f} s", f"{ratio:.1f}"]
-        cells[2] += f" ({yes(s4[wall_key] / statistics.median(r[wall_key] for r in rs) <= 12)})"
-        print(f"| {title} | " + " | ".join(cells) + " |")
-    if small_runs:
-        print(f"| peak RSS | {statistics.median(r['peak_rss_kb'] for r in small_runs) / 1024:.0f}"
-              f" MiB | {s4['peak_rss_kb'] / 1024:.0f} MiB | | | | |")
+    growth_row("load fields, database, mail", g10, g100, "load")
+    growth_row("prepare", g10, g100, "prepare")
+    growth_row("deliver", runs.get(("s2", "tandrel"), []), runs.get(("s4", "tandrel"), []),
+               "deliver")
+    if g10 and g100:
+        print(f"| peak RSS, preparation only "
+              f"| {statistics.median(r['peak_rss_kb'] for r in g10) / 1024:.0f} MiB "
+              f"| {statistics.median(r['peak_rss_kb'] for r in g100) / 1024:.0f} MiB | | | | |")
     print()
     print("Processor time is user plus system time of the driver process; on a shared machine "
-          "it is steadier than the wall clock.")
+          "it is steadier than the wall clock. Load and prepare: medians of the runs with "
+          "--prepare-only; deliver: scenario 2 against one delivery to 100 000 people.")
 
     for (scen, tool), rs in sorted(runs.items()):
         for r in rs:
