@@ -27,10 +27,12 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
 }
 
 std::vector<std::string> ReadTextFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only regular files are text files: a pipe would block the program on opening,
+    // and a device such as /dev/zero would be read without end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw FileError(FormatPathMessage("Cannot open file %s", path));
     struct stat sb {};
-    if (::fstat(fd, &sb) != 0 || S_ISDIR(sb.st_mode)) {
+    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
         ::close(fd);
         throw FileError(FormatPathMessage("Cannot open file %s", path));
     }

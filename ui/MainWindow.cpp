@@ -25,6 +25,7 @@
 #include <QStatusTipEvent>
 #include <QSvgRenderer>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -654,6 +655,7 @@ void TForm1::FormCreate(const std::string& programDir) {
 
         tandrel::WindowGeometry geo;
         tandrel::ReadSettings(*ini_, st_.prefs, st_.user, geo);
+        settingsRead_ = true;
         paneHeight_ = geo.paneHeight;
         layoutPanel1();
         move(geo.x, geo.y);
@@ -695,7 +697,9 @@ void TForm1::FormCreate(const std::string& programDir) {
 }
 
 void TForm1::FormCloseQuery() {
-    if (ini_) {
+    // A start-up that failed before the settings were read (an unreadable sent log) has
+    // only empty values in memory: writing those would wipe the user's settings file.
+    if (ini_ && settingsRead_) {
         const bool normal =
             !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
         tandrel::WindowGeometry geo{x(), y(), width(), height(), paneHeight_};
@@ -706,8 +710,8 @@ void TForm1::FormCloseQuery() {
             // written must never keep the user from closing the window.
             showError(QString::fromLocal8Bit(e.what()));
         }
-        ini_.reset();
     }
+    ini_.reset();
     availModel_->clear();
     recipModel_->clear();
     st_.FreeDatabase();
@@ -804,9 +808,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
         if (watched == RichEdit1) RichEdit1Enter();
         break;
     case QEvent::FocusOut: {
-        // A menu opening or another program taking over is not leaving the control.
+        // A menu opening (by mouse or by keyboard through the menu bar) or another
+        // program taking over is not leaving the control: the Edit menu opened with
+        // Alt+E must still offer Cut, Copy and Paste for the body.
         const auto reason = static_cast<QFocusEvent*>(e)->reason();
-        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) break;
+        if (reason == Qt::PopupFocusReason || reason == Qt::MenuBarFocusReason ||
+            reason == Qt::ActiveWindowFocusReason)
+            break;
         if (watched == RichEdit1) RichEdit1Exit();
         if (watched == ListBox3) ListBox3Click();
         break;
@@ -862,7 +870,15 @@ MailEditors TForm1::editorTexts() const {
     eds.from = toBytes(FrEdit->text());
     eds.to = toBytes(ToEdit->text());
     eds.subject = toBytes(SubEdit->text());
-    const QString body = RichEdit1->toPlainText();
+    // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
+    // and the mail must keep every character as typed or loaded.
+    QString body = RichEdit1->document()->toRawText();
+    for (QChar& c : body) {
+        const char16_t u = c.unicode();
+        if (u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xfdd0 ||
+            u == 0xfdd1)
+            c = QLatin1Char('\n');
+    }
     if (!body.isEmpty()) {
         const QStringList lines = body.split(QLatin1Char('\n'));
         eds.body.reserve(static_cast<std::size_t>(lines.size()));
@@ -888,6 +904,15 @@ void TForm1::setEditorTexts(const MailEditors& eds) {
 // Lists and status bar
 
 std::vector<ReceipData*> TForm1::recipientRows() const {
+    // While the database editor is open the rows may stand for entries it has removed;
+    // the selected entries of the database are then the recipients, in database order.
+    if (recipModel_->frozen()) {
+        std::vector<ReceipData*> chosen;
+        if (st_.db)
+            for (const auto& e : st_.db->entries)
+                if (e->selected) chosen.push_back(e.get());
+        return chosen;
+    }
     return recipModel_->entries();
 }
 
@@ -1329,15 +1354,26 @@ void TForm1::Help3Click() {
     forms_->aboutForm->exec();
 }
 
+// The attachments window tests files and the mailing run writes the sent log. Those
+// windows report their own errors; a file error that still reaches these handlers is
+// shown here, since an exception leaving a click handler would end the program.
 void TForm1::AttachButClick() {
     if (!forms_ || !forms_->attachForm) return;
-    forms_->attachForm->exec();
+    try {
+        forms_->attachForm->exec();
+    } catch (const std::exception& e) {
+        showError(QString::fromLocal8Bit(e.what()));
+    }
     UpdateStatusBar();
 }
 
 void TForm1::SendButClick() {
     if (!forms_) return;
-    tandrel::RunMailing(*this, *forms_);
+    try {
+        tandrel::RunMailing(*this, *forms_);
+    } catch (const std::exception& e) {
+        showError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 HelpWindow& TForm1::help() {

@@ -160,6 +160,8 @@ private:
     tandrel::AppState st_;
     tandrel::Forms* forms_ = nullptr;
     std::unique_ptr<tandrel::Profile> ini_;
+    // Set once the start-up has read the settings; only then are they written at exit.
+    bool settingsRead_ = false;
 
     bool previewShown_ = false;
     tandrel::MailEditors previewTemplate_; // the editors as they were when the preview began

@@ -223,6 +223,13 @@ TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
               "Unable to write to " + path);
     EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, nullptr); }),
               "Unable to write to " + path);
+
+    // A pipe where the file should be: read as absent, refused on writing, never waited on.
+    const std::string pipe = dir.file("pipe.ini");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    Profile piped(pipe);
+    EXPECT_EQ(piped.ReadString("Network", "smtp", "dflt"), "dflt");
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(piped, prefs); }), "Unable to write to " + pipe);
 }
 
 TEST(Settings, ReadOnlyDirectory) {

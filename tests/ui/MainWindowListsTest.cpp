@@ -1,5 +1,6 @@
 // The people lists, the move commands, the status bar, field insertion, the enabling
 // rules of the edit and context menus, and the file commands.
+#include <QMenu>
 #include <QTest>
 
 #include "MainWindowFixture.h"
@@ -228,6 +229,28 @@ TEST_F(MainListsTest, FocusChangesDriveTheRules) {
     EXPECT_FALSE(action("SelectItem")->isEnabled());
 }
 
+TEST_F(MainListsTest, EditMenuOpenedFromTheKeyboardStillOffersTheBodyCommands) {
+    // Alt+E moves the keyboard focus to the menu bar; that is not leaving the body.
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    body()->setPlainText("abc");
+    body()->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    body()->selectAll();
+    bool menuOpen = false;
+    std::string inMenu;
+    QTimer::singleShot(100, [&] {
+        menuOpen = qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr;
+        for (const char* name : {"Edit2", "Edit3", "Edit4", "Edit5"})
+            inMenu += action(name)->isEnabled() ? '1' : '0';
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    });
+    QTest::keyClick(body(), Qt::Key_E, Qt::AltModifier);
+    QTest::qWait(300);
+    EXPECT_TRUE(menuOpen);
+    EXPECT_EQ(inMenu, "1111");
+}
+
 TEST_F(MainListsTest, ClipboardCommandsActOnTheBody) {
     body()->setPlainText("one two");
     edit("SubEdit")->setFocus();
@@ -286,6 +309,32 @@ TEST_F(MainListsTest, FileCommandsUseTheirDialogsAndReportErrors) {
     EXPECT_EQ(open.nameFilters().front().toStdString(), "Text files (*.txt)");
 }
 
+TEST_F(MainListsTest, SavedMailKeepsTheBodyAsTyped) {
+    // A mail read from a file and saved again keeps its bytes, non-breaking spaces
+    // included; a line break typed with Shift+Enter is a line break in the file.
+    const std::string nbsp = "\xC2\xA0";
+    const std::string file = "Date: x\r\nFrom: a\r\nTo: b\r\nSubject: s\r\n\r\n"
+                             "10" +
+                             nbsp + "km" + nbsp + "away\r\n\r\nend\r\n";
+    WriteFileBytes(dir.file("in.txt"), file);
+    nextPath = dir.file("in.txt");
+    w->File21Click();
+    ASSERT_EQ(body()->toPlainText().toStdString(), "10 km away\n\nend"); // shown as blanks
+    EXPECT_EQ(w->editorTexts().body,
+              (std::vector<std::string>{"10" + nbsp + "km" + nbsp + "away", "", "end"}));
+
+    body()->setFocus();
+    body()->moveCursor(QTextCursor::End);
+    QTest::keyClick(body(), Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(body(), "PS");
+    nextPath = dir.file("out.txt");
+    w->File41Click();
+    const std::string out = ReadFileBytes(dir.file("out.txt"));
+    const std::string tail = "\r\n\r\n10" + nbsp + "km" + nbsp + "away\r\n\r\nend\r\nPS\r\n";
+    ASSERT_GE(out.size(), tail.size());
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+}
+
 TEST_F(MainListsTest, SaveCommandsWithoutDataDoNotAsk) {
     w->state().db->entries.clear();
     w->RefreshLists();
@@ -316,10 +365,18 @@ TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
     EXPECT_EQ(cell(available(), 1, 2).toStdString(), "*");
     available()->viewport()->repaint();
 
+    // Whoever asks for the recipients meanwhile gets live entries, never removed ones.
+    selectRows(available(), {3});
     w->SetControlsEnabled(true);
+    click("Button2"); // refused until the lists are rebuilt
+    w->state().db->entries.erase(w->state().db->entries.begin()); // "Ann", the recipient
+    EXPECT_TRUE(w->recipientRows().empty());
+    w->state().db->entries[1]->selected = true;
+    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(1)});
+
     w->RefreshLists();
-    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Ann", "Sam", ""}));
-    EXPECT_EQ(status(1), "1 of 3 receipients selected");
+    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Sam", ""}));
+    EXPECT_EQ(status(1), "1 of 2 receipients selected");
     EXPECT_TRUE(find<QPushButton>("Button3")->isEnabled());
 }
 

@@ -171,6 +171,24 @@ TEST_F(MainWindowTest, AnErrorDuringStartUpIsShownAndSkipsTheRest) {
     EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
 }
 
+TEST_F(MainWindowTest, ASentLogThatCannotBeReadLeavesTheSettingsFileAsItWas) {
+    // The start-up stops before the settings are read; closing must not write the empty
+    // values it has over the user's settings.
+    const std::string ini = "[Network]\r\nsmtp=relay.example\r\nport=2525\r\n"
+                            "[User]\r\nlastmail=/somewhere/mail.txt\r\n";
+    WriteFileBytes(dir.file("Tandrel.ini"), ini);
+    std::filesystem::create_symlink("/proc/self/mem", dir.file("Tandrel.snt"));
+    BoxCatcher boxes;
+    start();
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Cannot open file " + dir.file("Tandrel.snt"));
+    w->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(ReadFileBytes(dir.file("Tandrel.ini")), ini);
+    EXPECT_EQ(boxes.texts.size(), 1u);
+}
+
 TEST_F(MainWindowTest, ExitWriteKeepsGeometryOfAMaximizedWindowAndClosesEvenWhenItFails) {
     writeIni({{"User", {{"MainWinXPos", "11"}, {"MainWinWidth", "801"}, {"TPaneHeight", "99"}}}});
     start();

@@ -64,6 +64,23 @@ def wait_for(condition, timeout=15):
     return False
 
 
+def window_title(display, pid):
+    """The title that the desktop shows for the program's visible window (_NET_WM_NAME),
+    or None when the X tools to read it are missing."""
+    env = dict(os.environ, DISPLAY=display)
+    try:
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                             env=env, capture_output=True, text=True, timeout=10).stdout.split()
+        for wid in ids:
+            out = subprocess.run(["xprop", "-id", wid, "_NET_WM_NAME"], env=env,
+                                 capture_output=True, text=True, timeout=10).stdout
+            if "=" in out:
+                return out.split("=", 1)[1].strip().strip('"')
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    return None
+
+
 def main():
     program = sys.argv[1]
     try:
@@ -108,6 +125,9 @@ def main():
             return None
 
         failures = []
+        title = window_title(display, app_proc.pid)
+        if title is not None and title != " Tandrel 1.1":
+            failures.append("the desktop shows the title %r, expected ' Tandrel 1.1'" % title)
         wanted = [("push button", "->"), ("push button", "->>"), ("push button", "<-"),
                   ("push button", "<<-"), ("push button", "Send"),
                   ("push button", "Attachments"), ("push button", "New Mail"),
