@@ -139,8 +139,8 @@ run_tandrel s3 "$WORK/d100k" 0 --prepare-only "$WORK/d100k/attach.bin"
 
 # Loading takes tens of milliseconds, so one preemption by another process distorts it:
 # the table takes the best of several runs.
-echo "== growth: load 10 000 and 100 000 people, 7 times each" >&2
-for r in $(seq 7); do
+echo "== growth: load 10 000 and 100 000 people, 11 times each" >&2
+for r in $(seq 11); do
     run_tandrel l10k "$WORK/d10k" 0 --load-only
     run_tandrel l100k "$WORK/d100k" 0 --load-only
 done

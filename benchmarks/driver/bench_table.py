@@ -111,7 +111,7 @@ def main(path):
     print("| Growth, no attachment | 10 000 people | 100 000 people | ratio (≤ 12) "
           "| processor time 10 000 | 100 000 | ratio |")
     print("|---|---|---|---|---|---|---|")
-    growth_row("load fields, database, mail (best of 7)", runs.get(("l10k", "tandrel"), []),
+    growth_row("load fields, database, mail (best of 11)", runs.get(("l10k", "tandrel"), []),
                runs.get(("l100k", "tandrel"), []), "load", min)
     growth_row("prepare", g10, g100, "prepare")
     growth_row("deliver", runs.get(("s2", "tandrel"), []), runs.get(("s4", "tandrel"), []),
@@ -122,7 +122,7 @@ def main(path):
               f"| {statistics.median(r['peak_rss_kb'] for r in g100) / 1024:.0f} MiB | | | | |")
     print()
     print("Processor time is user plus system time of the driver process; on a shared machine "
-          "it is steadier than the wall clock. Load: the best of seven runs with --load-only; "
+          "it is steadier than the wall clock. Load: the best of eleven runs with --load-only; "
           "prepare: medians of the runs with --prepare-only; deliver: scenario 2 against one "
           "delivery to 100 000 people.")
 
