@@ -99,20 +99,6 @@ TEST(FileInfo, MissingFilesAndDirectoriesAreReported) {
               true);
 }
 
-// Switches the effective user for the lifetime of the object, when the process may.
-class EffectiveUser {
-public:
-    explicit EffectiveUser(uid_t uid) : old_(::geteuid()) { ok_ = ::seteuid(uid) == 0; }
-    ~EffectiveUser() {
-        if (ok_ && ::seteuid(old_) != 0) std::abort();
-    }
-    bool ok() const { return ok_; }
-
-private:
-    uid_t old_;
-    bool ok_ = false;
-};
-
 TEST(FileInfo, UnreadableFileIsFoundButNotAccessibleWhileReadOnlyIsFine) {
     TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -133,7 +119,7 @@ TEST(FileInfo, UnreadableFileIsFoundButNotAccessibleWhileReadOnlyIsFine) {
         return;
     }
     // Root reads anything: run the check with the rights of user "nobody".
-    EffectiveUser nobody(65534);
+    tandrel::test::EffectiveUser nobody(tandrel::test::kNobodyUid);
     if (!nobody.ok())
         GTEST_SKIP() << "running as root and cannot switch to user nobody: root can read the "
                         "unreadable file, so the test would prove nothing";
