@@ -10,8 +10,10 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tandrel {
@@ -572,6 +574,11 @@ void TWSocket::Connect() {
             return socketError("setsockopt(SO_KEEPALIVE)", SocketErrorFromErrno(errno));
         if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
             return socketError("setsockopt(SO_REUSEADDR)", SocketErrorFromErrno(errno));
+        // The dialogue waits for a reply after every command and after the end-of-data
+        // mark: holding those small writes back for an acknowledgement would add the
+        // peer's delayed-ACK time to every message.
+        if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+            return socketError("setsockopt(TCP_NODELAY)", SocketErrorFromErrno(errno));
     }
 
     const int flags = ::fcntl(fd_, F_GETFL, 0);
@@ -698,40 +705,66 @@ int TWSocket::SendText(std::string_view text) {
 
 bool TWSocket::tryToSend() {
     if (fd_ < 0 || !queue_.HasBlocks()) return true;
+    // Out-of-band data goes a block at a time; otherwise one call hands the operating
+    // system as many queued blocks as it takes, so a large batch costs a few system
+    // calls and full-sized segments instead of one of each per block.
+    const bool urgent = SendFlags == wsSendUrgent;
+    constexpr std::size_t kMaxGather = 64;
     for (;;) {
-        TBuffer& b = queue_.Front();
-        if (!b.Empty()) {
-            const std::string_view v = b.Peek();
-            const int flags = MSG_NOSIGNAL | (SendFlags == wsSendUrgent ? MSG_OOB : 0);
-            const ssize_t n = ::send(fd_, v.data(), v.size(), flags);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int code = SocketErrorFromErrno(errno);
-                if (code == 10022 || code == 10038 || code == 10054 || code == 10057) {
-                    closeFired_ = true;
-                    const std::weak_ptr<char> alive = lifeToken();
-                    if (!internalClose(true)) return false;
-                    fire(OnSessionClosed, code);
-                    return !alive.expired();
-                }
-                if (code == 10035) {
-                    watchWrite(true);
-                    return true;
-                }
-                socketError("TryToSend failed", code);
-                return true;
+        iovec iov[kMaxGather];
+        std::size_t count = 0;
+        std::size_t offered = 0;
+        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather);
+             ++i) {
+            const std::string_view v = queue_.At(i).Peek();
+            if (v.empty()) continue;
+            iov[count].iov_base = const_cast<char*>(v.data());
+            iov[count].iov_len = v.size();
+            offered += v.size();
+            ++count;
+        }
+        if (count == 0) {
+            while (queue_.DropFrontIfDone()) {
             }
-            if (n == 0) {
-                watchWrite(true);
-                return true;
-            }
-            b.Remove(static_cast<int>(n));
-            if (static_cast<std::size_t>(n) < v.size()) {
-                watchWrite(true);
-                return true;
-            }
-        } else if (!queue_.DropFrontIfDone()) {
             allSent_ = true;
+            return true;
+        }
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = count;
+        const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | (urgent ? MSG_OOB : 0));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int code = SocketErrorFromErrno(errno);
+            if (code == 10022 || code == 10038 || code == 10054 || code == 10057) {
+                closeFired_ = true;
+                const std::weak_ptr<char> alive = lifeToken();
+                if (!internalClose(true)) return false;
+                fire(OnSessionClosed, code);
+                return !alive.expired();
+            }
+            if (code == 10035) {
+                watchWrite(true);
+                return true;
+            }
+            socketError("TryToSend failed", code);
+            return true;
+        }
+        if (n == 0) {
+            watchWrite(true);
+            return true;
+        }
+        std::size_t left = static_cast<std::size_t>(n);
+        for (std::size_t i = 0; left > 0 && i < queue_.BlockCount(); ++i) {
+            TBuffer& b = queue_.At(i);
+            const std::size_t take = std::min(left, b.Peek().size());
+            b.Remove(static_cast<int>(take));
+            left -= take;
+        }
+        while (queue_.DropFrontIfDone()) {
+        }
+        if (static_cast<std::size_t>(n) < offered) {
+            watchWrite(true);
             return true;
         }
     }

@@ -90,6 +90,7 @@ public:
     bool Empty() const;
     std::size_t BlockCount() const { return blocks_.size(); }
     TBuffer& Front() { return *blocks_.front(); }
+    TBuffer& At(std::size_t i) { return *blocks_[i]; }
     // Drops the first block if it is empty and another one follows; false otherwise.
     bool DropFrontIfDone();
     // Unread bytes of each block, front first.
