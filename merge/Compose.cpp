@@ -1,6 +1,7 @@
 #include "Compose.h"
 
 #include "Merge.h"
+#include "TextFile.h"
 
 namespace tandrel {
 
@@ -61,19 +62,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t i = text.find_first_of("\r\n", start);
-        if (i == std::string_view::npos) i = n;
-        lines.emplace_back(text.substr(start, i - start));
-        if (i + 1 < n && text[i] == '\r' && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    return lines;
-}
+std::vector<std::string> SplitLines(std::string_view text) { return SplitAtLineEnds(text); }
 
 std::vector<std::string> ComposeMessageFromText(const std::vector<VarIdent>& fields,
                                                 std::string_view joined, const ReceipData& entry) {

@@ -4,8 +4,10 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -120,6 +122,13 @@ private:
     bool failed_ = false;
 };
 
+// The lines of one part live in one block, whose text has a 32-bit length.
+constexpr std::uint64_t kMaxPartBytes = UINT32_MAX;
+
+[[noreturn]] void ThrowTooLarge(const std::string& path) {
+    throw ComposeError("The attachment file " + path + " is too large to be sent");
+}
+
 struct Base64Body {
     bool header = false;
     std::uint64_t fileSize = 0;
@@ -135,9 +144,10 @@ Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge
     InFile in(path);
     if (!in.ok()) return body;
     body.fileSize = in.size();
+    const std::uint64_t expected = Base64LineCount(body.fileSize);
+    if (expected > (kMaxPartBytes - block.textBytes()) / kBase64LineLength) ThrowTooLarge(path);
     if (gauge) gauge->beginBase64(body.fileSize);
 
-    const std::uint64_t expected = Base64LineCount(body.fileSize);
     if (expected < (std::uint64_t{1} << 26))
         block.reserve(block.textBytes() + expected * kBase64LineLength, block.size() + expected);
 
@@ -162,6 +172,7 @@ std::string ReadTextAttachment(const std::string& path) {
     if (!FileExists(path)) throw ComposeError("The attachment file " + path + " does not exist");
     InFile in(path);
     if (!in.ok()) throw ComposeError("Cannot read the attachment file " + path);
+    if (in.size() > kMaxPartBytes) ThrowTooLarge(path);
     std::string data;
     std::vector<unsigned char> buf(65536);
     for (;;) {
@@ -208,7 +219,12 @@ Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gaug
     block.append("--partbound");
     block.append("Content-type: " + type + "; name=\"" + name + "\"");
     block.append("Content-Disposition: attachment; filename=\"" + name + "\"");
-    return AppendBody(block, path, type, gauge);
+    try {
+        return AppendBody(block, path, type, gauge);
+    } catch (const std::length_error&) {
+        // A file that grew past the limit while it was read.
+        ThrowTooLarge(path);
+    }
 }
 
 void CopyLines(const LineBlock& block, std::vector<std::string>& lines) {

@@ -60,7 +60,7 @@ std::string AttachmentPathFor(const std::string& path, const std::vector<VarIden
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
 // empty line and the file's lines unchanged; throws ComposeError when the file cannot
-// be read.
+// be read or is too large for one part.
 void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
                        PrepGauge* gauge = nullptr);
 void AddAttachmentBody(std::vector<std::string>& lines, const std::string& path,
@@ -68,7 +68,8 @@ void AddAttachmentBody(std::vector<std::string>& lines, const std::string& path,
 
 // Base64 body: nothing for a missing file; otherwise the transfer-encoding line, an
 // empty line and one line per 57 bytes. A file that cannot be opened or read keeps
-// the lines encoded before the failure, without an error.
+// the lines encoded before the failure, without an error. A file too large for one
+// part (about 3 GB) throws ComposeError before anything is read.
 void AddBase64Body(LineBlock& block, const std::string& path, PrepGauge* gauge = nullptr);
 void AddBase64Body(std::vector<std::string>& lines, const std::string& path);
 

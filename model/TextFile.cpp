@@ -10,13 +10,12 @@
 
 namespace tandrel {
 
-std::vector<std::string> SplitTextLines(std::string_view text) {
-    const auto nul = text.find('\0');
-    if (nul != std::string_view::npos) text = text.substr(0, nul);
+std::vector<std::string> SplitAtLineEnds(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     const std::size_t n = text.size();
     while (start < n) {
+        // A plain scan: looking for either byte with a search per position costs far more.
         std::size_t i = start;
         while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
         lines.emplace_back(text.substr(start, i - start));
@@ -24,6 +23,12 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
         start = i + 1;
     }
     return lines;
+}
+
+std::vector<std::string> SplitTextLines(std::string_view text) {
+    const auto nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    return SplitAtLineEnds(text);
 }
 
 std::vector<std::string> ReadTextFile(const std::string& path) {

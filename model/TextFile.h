@@ -11,6 +11,9 @@ namespace tandrel {
 // a line break at the very end adds no empty line.
 std::vector<std::string> SplitTextLines(std::string_view text);
 
+// The same without the NUL rule, for text held in memory (a merged message keeps NULs).
+std::vector<std::string> SplitAtLineEnds(std::string_view text);
+
 // Reads a whole file as lines. Throws FileError("Cannot open file <path>").
 std::vector<std::string> ReadTextFile(const std::string& path);
 

@@ -1,7 +1,10 @@
 #include "SmtpDialogue.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <optional>
 #include <string_view>
 
@@ -13,12 +16,23 @@ namespace tandrel {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-// Incomplete reply text kept at most; a server that sends more without a line end gets
-// it taken as one reply.
-constexpr std::size_t kMaxPendingReply = 64 * 1024;
+// The longest reply taken (all its lines together). Replies to our commands are short;
+// a server that sends more without ending its reply is not talking SMTP, and its text
+// is neither taken for replies nor held without limit.
+constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+// Received bytes held at most while a listener call runs a nested event loop.
+constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
+// How much of an over-long or unfinished reply goes to the run log.
+constexpr std::size_t kLoggedBytes = 1024;
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
+}
+
+// A NUL byte ends a text, as it ends a text file read back later: the run log must not
+// carry one.
+std::string UpToNul(const std::string& s) {
+    return s.substr(0, s.find('\0'));
 }
 
 // Length of the first complete reply in `rx` (0 when it has not fully arrived). A reply
@@ -69,18 +83,43 @@ struct SmtpDialogue::Impl {
     bool hasEnded = false;
     int gauge = -1;                           // last value reported
     std::string rx;                           // received bytes not yet taken as a reply
+    bool rxOverflow = false;                  // more arrived than could be held
     MessageLines::Cursor cursor;              // next line of CurrentMessage
     std::optional<std::string_view> heldLine; // read, did not fit the last batch
     std::string batch;
-    int depth = 0;             // handlers of ours on the stack
-    bool closePending = false; // the connection went while a handler ran
 
-    // --- reporting ---
+    // Socket events that arrive while one of our handlers is on the stack: the
+    // connection went during a send of ours, or a listener call runs a nested event
+    // loop. They are handled in their order once the handler has returned, so that the
+    // dialogue never runs inside itself.
+    enum class Deferred { DataSent, Replies, Closed };
+    int depth = 0; // handlers of ours on the stack
+    std::deque<Deferred> deferred;
+
+    // The owner went away while a handler of ours was on the stack: the listener and
+    // the logs are gone, and this is released once the handler has returned.
+    bool orphaned = false;
+    bool releasePosted = false;
+    unsigned stops = 0; // cancel() and closeConnection() calls
+
+    // --- reporting (nothing reaches the listener or the logs once orphaned) ---
+    void memoAppend(const std::string& line) {
+        if (!orphaned) listener.memoAppend(line);
+    }
+    void memoClear() {
+        if (!orphaned) listener.memoClear();
+    }
+    void setStatus(const std::string& text) {
+        if (!orphaned) listener.setStatus(text);
+    }
+    void log(const std::string& item) {
+        if (!orphaned) runLog.push_back(item);
+    }
     void setGauge(long long value) {
         const int v = static_cast<int>(std::clamp<long long>(value, 0, 100));
         if (v == gauge) return;
         gauge = v;
-        listener.setGauge(v);
+        if (!orphaned) listener.setGauge(v);
     }
 
     // A reply shown in the memo: one memo line per reply line, without line ends.
@@ -92,7 +131,7 @@ struct SmtpDialogue::Impl {
             if (eol == std::string::npos) eol = reply.size();
             std::size_t end = eol;
             if (end > pos && reply[end - 1] == '\r') --end;
-            listener.memoAppend(reply.substr(pos, end - pos));
+            memoAppend(reply.substr(pos, end - pos));
             pos = next;
         } while (pos < reply.size());
     }
@@ -101,15 +140,15 @@ struct SmtpDialogue::Impl {
     // and, in the same order, to the run log.
     void report(const std::string& heading, const std::string* reply, bool emptyLine) {
         ErrorsOccurred = true;
-        listener.memoAppend(heading);
-        runLog.push_back(heading);
+        memoAppend(heading);
+        log(heading);
         if (reply) {
             memoReply(*reply);
-            runLog.push_back(*reply);
+            log(*reply);
         }
         if (emptyLine) {
-            listener.memoAppend("");
-            runLog.push_back("");
+            memoAppend("");
+            log("");
         }
     }
 
@@ -119,8 +158,81 @@ struct SmtpDialogue::Impl {
     void send(const std::string& text) { sock.SendText(text); }
 
     // --- socket events ---
+    void onSocketConnected(int error) {
+        guarded([this, error] { onConnected(error); });
+    }
+
+    void onSocketData() {
+        if (!isRunning) {
+            // The run is over but the connection stays until the caller closes it:
+            // whatever still comes is dropped rather than offered again and again.
+            char buf[4096];
+            sock.ReceiveData(buf, sizeof buf);
+            return;
+        }
+        if (depth > 0) {
+            // Read now (the socket would offer the bytes again and again), take later.
+            defer(receive() ? Deferred::Replies : Deferred::Closed);
+            return;
+        }
+        guarded([this] {
+            if (receive())
+                takeReplies();
+            else
+                connectionLost();
+        });
+    }
+
+    void onSocketDataSent() {
+        if (!isRunning) return;
+        if (depth > 0) {
+            defer(Deferred::DataSent);
+            return;
+        }
+        guarded([this] { sendNextCommand(); });
+    }
+
+    void onSocketClosed() {
+        if (!isRunning) return;
+        if (depth > 0) {
+            defer(Deferred::Closed);
+            return;
+        }
+        guarded([this] { connectionLost(); });
+    }
+
+    void defer(Deferred what) {
+        if (what == Deferred::Replies && !deferred.empty() && deferred.back() == what) return;
+        deferred.push_back(what);
+    }
+
+    // Runs a handler of ours, then what was deferred meanwhile.
     template <class F> void guarded(F&& f) {
         if (!isRunning) return;
+        runHandler(f);
+        while (depth == 0 && isRunning && !deferred.empty()) {
+            const Deferred what = deferred.front();
+            deferred.pop_front();
+            runHandler([this, what] {
+                switch (what) {
+                case Deferred::DataSent:
+                    sendNextCommand();
+                    break;
+                case Deferred::Replies:
+                    takeReplies();
+                    break;
+                case Deferred::Closed:
+                    connectionLost();
+                    break;
+                }
+            });
+        }
+        if (depth > 0) return;
+        if (!isRunning) deferred.clear();
+        if (orphaned) releaseLater();
+    }
+
+    template <class F> void runHandler(F&& f) {
         ++depth;
         try {
             f();
@@ -130,18 +242,6 @@ struct SmtpDialogue::Impl {
             handlerFailed("Error, unknown failure");
         }
         --depth;
-        if (depth == 0 && closePending) {
-            closePending = false;
-            if (isRunning) {
-                ++depth;
-                try {
-                    connectionLost();
-                } catch (...) {
-                    isRunning = false;
-                }
-                --depth;
-            }
-        }
     }
 
     // Something failed inside our own handling (for example a send on a connection
@@ -149,33 +249,24 @@ struct SmtpDialogue::Impl {
     void handlerFailed(const std::string& text) {
         if (!isRunning) return;
         try {
-            if (closePending) {
-                closePending = false;
+            if (std::find(deferred.begin(), deferred.end(), Deferred::Closed) != deferred.end()) {
+                deferred.clear();
                 connectionLost();
                 return;
             }
             ErrorsOccurred = true;
             memoReply(text);
-            runLog.push_back(text);
+            log(text);
             endDelivery();
         } catch (...) {
             isRunning = false;
         }
     }
 
-    void onClosed() {
-        if (!isRunning) return;
-        if (depth > 0) {
-            closePending = true;
-            return;
-        }
-        guarded([this] { connectionLost(); });
-    }
-
     void connectionLost() {
         if (!isRunning) return;
         if (!rx.empty()) {
-            runLog.push_back(rx); // an unfinished reply, kept for the record
+            log(UpToNul(rx.substr(0, kLoggedBytes))); // an unfinished reply, for the record
             rx.clear();
         }
         report("Error, connection closed by server", nullptr, false);
@@ -185,9 +276,9 @@ struct SmtpDialogue::Impl {
     void onConnected(int error) {
         if (error != 0) {
             // The TCP connection could not be made: say so and end the run.
-            listener.memoClear();
-            runLog.push_back("");
-            runLog.push_back("");
+            memoClear();
+            log("");
+            log("");
             const std::string desc = ErrorDesc(error);
             report("Error, could not connect to server:", &desc, false);
             endDelivery();
@@ -203,38 +294,57 @@ struct SmtpDialogue::Impl {
         LineIndex = 0;
         heldLine.reset();
         rx.clear();
-        listener.memoClear();
-        runLog.push_back("");
-        runLog.push_back("");
-        runLog.push_back("Connected to server - session initiated");
+        rxOverflow = false;
+        memoClear();
+        log("");
+        log("");
+        log("Connected to server - session initiated");
         if (!isRunning) return;
-        listener.setStatus("Connected to Host");
+        setStatus("Connected to Host");
     }
 
-    void onDataAvailable() {
+    // One read into the received bytes; false when the server has closed the connection.
+    bool receive() {
         char buf[4096];
         const int n = sock.ReceiveData(buf, sizeof buf);
-        if (n < 0) return; // nothing waiting, or a failure the close event reports
-        if (n == 0) {
-            connectionLost();
-            return;
-        }
-        rx.append(buf, static_cast<std::size_t>(n));
+        if (n == 0) return false;
+        if (n < 0) return true; // nothing waiting, or a failure the close event reports
+        if (rx.size() + static_cast<std::size_t>(n) > kMaxHeldBytes)
+            rxOverflow = true;
+        else
+            rx.append(buf, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    // Handles every complete reply received, in order.
+    void takeReplies() {
         while (isRunning) {
-            std::size_t len = CompleteReplyLength(rx);
-            if (len == 0) {
-                if (rx.size() <= kMaxPendingReply) break;
-                len = rx.size();
+            const std::size_t len = CompleteReplyLength(rx);
+            if (len > kMaxReplyBytes || (len == 0 && (rx.size() > kMaxReplyBytes || rxOverflow))) {
+                replyTooLong();
+                return;
             }
+            if (len == 0) return;
             const std::string reply = rx.substr(0, len);
             rx.erase(0, len);
             handleReply(reply);
         }
     }
 
-    void handleReply(const std::string& reply) {
+    void replyTooLong() {
+        log(UpToNul(rx.substr(0, kLoggedBytes))); // the beginning, for the record
+        rx.clear();
+        rxOverflow = false;
+        report("Error, reply from server too long, disconnecting", nullptr, false);
+        if (!isRunning) return;
+        sock.AbortConnection(); // nothing more is taken from it
+        endDelivery();
+    }
+
+    void handleReply(const std::string& received) {
         ReplyReceived = true;
-        runLog.push_back(reply);
+        const std::string reply = UpToNul(received);
+        log(reply);
         const std::string code = reply.substr(0, 3);
         const char first = reply.empty() ? '\0' : reply[0];
         if (first != '2' && first != '3') {
@@ -244,10 +354,10 @@ struct SmtpDialogue::Impl {
         if ((DeliveryState == 1 || DeliveryState == 6) && !ResetReplyPending) {
             const std::string& addr = address(LastSentMessage);
             const std::string line = "Mail was sent to: " + Quoted(addr);
-            runLog.push_back(line);
-            sentLog.push_back(addr);
+            log(line);
+            if (!orphaned) sentLog.push_back(addr);
             ++SentCount;
-            listener.memoAppend(line);
+            memoAppend(line);
             setGauge(static_cast<long long>(SentCount) * 100 / recipientCount);
             ProgressBase = gauge;
             if (!isRunning) return;
@@ -260,7 +370,7 @@ struct SmtpDialogue::Impl {
         switch (DeliveryState) {
         case 0: {
             const std::string cmd = "helo " + config.localComputerName + kCrLf;
-            runLog.push_back(cmd);
+            log(cmd);
             send(cmd);
             ReplyReceived = false;
             DeliveryState = 1;
@@ -273,17 +383,17 @@ struct SmtpDialogue::Impl {
                 return;
             }
             const std::string cmd = "mail from: <" + config.fromaddy + ">" + kCrLf;
-            runLog.push_back(cmd);
+            log(cmd);
             send(cmd);
             ReplyReceived = false;
             DeliveryState = 2;
-            listener.setStatus("Sending " + std::to_string(SentCount + 1) + " of " +
-                               std::to_string(recipientCount));
+            setStatus("Sending " + std::to_string(SentCount + 1) + " of " +
+                      std::to_string(recipientCount));
             break;
         }
         case 2: {
             const std::string cmd = "rcpt to: <" + address(CurrentMessage) + ">" + kCrLf;
-            runLog.push_back(cmd);
+            log(cmd);
             send(cmd);
             ReplyReceived = false;
             DeliveryState = 3;
@@ -462,9 +572,10 @@ struct SmtpDialogue::Impl {
         if (!isRunning) return;
         isRunning = false;
         hasEnded = true;
-        listener.memoAppend("All letters have been sent");
-        listener.setStatus("Disconnected");
-        if (ErrorsOccurred) listener.memoAppend("Some errors occurred!");
+        memoAppend("All letters have been sent");
+        setStatus("Disconnected");
+        if (ErrorsOccurred) memoAppend("Some errors occurred!");
+        if (orphaned) return;
         bool saved = true;
         if (!config.runLogPath.empty()) {
             try {
@@ -473,7 +584,7 @@ struct SmtpDialogue::Impl {
                 saved = false;
             }
         }
-        listener.deliveryEnded(saved);
+        if (!orphaned) listener.deliveryEnded(saved);
     }
 
     void releaseMessages() {
@@ -482,6 +593,32 @@ struct SmtpDialogue::Impl {
         messages.clear();
         CurrentMessage = LastSentMessage = 0;
     }
+
+    // The owner is going away. From inside a listener call (a handler of ours on the
+    // stack) the connection is dropped at once and this is released when the handler
+    // has returned; otherwise at once.
+    void orphan() {
+        orphaned = true;
+        isRunning = false;
+        deferred.clear();
+        if (depth == 0) {
+            delete this;
+            return;
+        }
+        try {
+            if (sock.State() != wsClosed) sock.AbortConnection();
+        } catch (...) {
+        }
+    }
+
+    // Called with no handler of ours on the stack, but maybe from inside the socket's
+    // own dispatch: the release waits for the event loop.
+    void releaseLater() {
+        if (releasePosted) return;
+        releasePosted = true;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { delete this; }, Qt::QueuedConnection);
+    }
 };
 
 SmtpDialogue::SmtpDialogue(DeliveryListener& listener, std::vector<std::string>& runLog,
@@ -489,15 +626,15 @@ SmtpDialogue::SmtpDialogue(DeliveryListener& listener, std::vector<std::string>&
     : d(std::make_unique<Impl>(listener, runLog, sentLog)) {
     Impl* p = d.get();
     p->sock.setPort("25");
-    p->sock.OnSessionConnected = [p](TWSocket*, int error) {
-        p->guarded([p, error] { p->onConnected(error); });
-    };
-    p->sock.OnDataAvailable = [p](TWSocket*, int) { p->guarded([p] { p->onDataAvailable(); }); };
-    p->sock.OnDataSent = [p](TWSocket*, int) { p->guarded([p] { p->sendNextCommand(); }); };
-    p->sock.OnSessionClosed = [p](TWSocket*, int) { p->onClosed(); };
+    p->sock.OnSessionConnected = [p](TWSocket*, int error) { p->onSocketConnected(error); };
+    p->sock.OnDataAvailable = [p](TWSocket*, int) { p->onSocketData(); };
+    p->sock.OnDataSent = [p](TWSocket*, int) { p->onSocketDataSent(); };
+    p->sock.OnSessionClosed = [p](TWSocket*, int) { p->onSocketClosed(); };
 }
 
-SmtpDialogue::~SmtpDialogue() = default;
+SmtpDialogue::~SmtpDialogue() {
+    d.release()->orphan();
+}
 
 void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
                          const DeliveryConfig& config) {
@@ -510,11 +647,24 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));
     r.config = config;
     r.hasEnded = false;
-    r.closePending = false;
+    r.deferred.clear();
+    // The listener's calls may run a nested event loop, in which the user may cancel
+    // or the owner may go.
+    const unsigned stops = r.stops;
+    ++r.depth;
     r.gauge = -1;
     r.setGauge(0);
     r.ErrorsOccurred = false;
-    r.listener.setStatus("Connecting...");
+    r.setStatus("Connecting...");
+    --r.depth;
+    if (r.orphaned) {
+        delete &r;
+        return;
+    }
+    if (r.stops != stops) {
+        r.releaseMessages();
+        return;
+    }
     r.ProgressBase = 0;
     try {
         r.sock.setAddr(config.smtp);
@@ -535,8 +685,9 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
 }
 
 void SmtpDialogue::cancel() {
+    ++d->stops;
     d->isRunning = false;
-    d->closePending = false;
+    d->deferred.clear();
     try {
         if (d->sock.State() != wsClosed) d->sock.AbortConnection();
     } catch (...) {
@@ -545,8 +696,9 @@ void SmtpDialogue::cancel() {
 }
 
 void SmtpDialogue::closeConnection() {
+    ++d->stops;
     d->isRunning = false;
-    d->closePending = false;
+    d->deferred.clear();
     d->sock.CloseConnection();
     d->releaseMessages();
 }

@@ -33,6 +33,9 @@ struct DeliveryConfig {
     std::string runLogPath;
 };
 
+// Listener calls may run nested event loops (socket events that arrive meanwhile are
+// handled after the call returns, in their order), and may destroy the dialogue: it
+// then drops the connection and touches neither the listener nor the logs again.
 class SmtpDialogue {
 public:
     SmtpDialogue(DeliveryListener& listener, std::vector<std::string>& runLog,

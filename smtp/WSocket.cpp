@@ -10,8 +10,10 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tandrel {
@@ -347,9 +349,12 @@ int ResolveProto(const std::string& proto) {
     const std::string name = Trim(proto);
     protoent pe{}, *res = nullptr;
     char buf[1024];
-    if (::getprotobyname_r(name.c_str(), &pe, buf, sizeof buf, &res) != 0 || !res)
-        throw ResolveError(Replace("WSocketResolveProto: Cannot convert protocol '%s'", name));
-    return res->p_proto;
+    if (::getprotobyname_r(name.c_str(), &pe, buf, sizeof buf, &res) == 0 && res)
+        return res->p_proto;
+    // Systems without a protocols database still know these two.
+    if (name == "tcp") return 6;
+    if (name == "udp") return 17;
+    throw ResolveError(Replace("WSocketResolveProto: Cannot convert protocol '%s'", name));
 }
 
 std::string ProtoName(int proto) {
@@ -413,6 +418,11 @@ bool IsConnectOutcome(int err) {
 // ---------------------------------------------------------------------------------------
 // TWSocket
 
+namespace {
+// Handler calls per readable notification before the event loop gets its turn again.
+constexpr int kMaxReadRounds = 64;
+} // namespace
+
 TWSocket::TWSocket(QObject* parent) : QObject(parent) {}
 
 TWSocket::~TWSocket() {
@@ -437,12 +447,12 @@ void TWSocket::setState(TSocketState s) {
     if (s == state_) return;
     const TSocketState old = state_;
     state_ = s;
-    if (OnChangeState) OnChangeState(this, old, s);
+    fire(OnChangeState, old, s);
 }
 
 void TWSocket::raiseSocketError(const std::string& text) {
     if (OnError) {
-        OnError(this);
+        fire(OnError);
         return;
     }
     throw ESocketException(text);
@@ -564,6 +574,11 @@ void TWSocket::Connect() {
             return socketError("setsockopt(SO_KEEPALIVE)", SocketErrorFromErrno(errno));
         if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
             return socketError("setsockopt(SO_REUSEADDR)", SocketErrorFromErrno(errno));
+        // The dialogue waits for a reply after every command and after the end-of-data
+        // mark: holding those small writes back for an acknowledgement would add the
+        // peer's delayed-ACK time to every message.
+        if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+            return socketError("setsockopt(TCP_NODELAY)", SocketErrorFromErrno(errno));
     }
 
     const int flags = ::fcntl(fd_, F_GETFL, 0);
@@ -627,25 +642,28 @@ void TWSocket::dropHandle() {
     ++gen_; // anything still queued for the old handle is stale now
 }
 
-void TWSocket::internalClose(bool shutdownFirst) {
+bool TWSocket::internalClose(bool shutdownFirst) {
     if (fd_ < 0) {
         if (state_ != wsClosed) {
             setState(wsClosed);
             restoreDefaults();
         }
-        return;
+        return true;
     }
-    if (state_ == wsClosed) return;
+    if (state_ == wsClosed) return true;
     if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
     dropHandle();
     const unsigned gen = gen_;
     setState(wsClosed);
     if (!destroying_ && !closeFired_ && OnSessionClosed) {
         closeFired_ = true;
-        OnSessionClosed(this, 0);
+        const std::weak_ptr<char> alive = lifeToken();
+        fire(OnSessionClosed, 0);
+        if (alive.expired()) return false;
     }
     // A handler may already have started the next connection.
     if (gen == gen_ && fd_ < 0) restoreDefaults();
+    return true;
 }
 
 void TWSocket::restoreDefaults() {
@@ -677,8 +695,7 @@ int TWSocket::Send(const void* data, int len) {
     }
     allSent_ = false;
     if (len > 0) queue_.Append(static_cast<const char*>(data), static_cast<std::size_t>(len));
-    tryToSend();
-    if (allSent_) postWriteReady();
+    if (tryToSend() && allSent_) postWriteReady();
     return len > 0 ? len : 0;
 }
 
@@ -686,41 +703,69 @@ int TWSocket::SendText(std::string_view text) {
     return Send(text.data(), static_cast<int>(text.size()));
 }
 
-void TWSocket::tryToSend() {
-    if (fd_ < 0 || !queue_.HasBlocks()) return;
+bool TWSocket::tryToSend() {
+    if (fd_ < 0 || !queue_.HasBlocks()) return true;
+    // Out-of-band data goes a block at a time; otherwise one call hands the operating
+    // system as many queued blocks as it takes, so a large batch costs a few system
+    // calls and full-sized segments instead of one of each per block.
+    const bool urgent = SendFlags == wsSendUrgent;
+    constexpr std::size_t kMaxGather = 64;
     for (;;) {
-        TBuffer& b = queue_.Front();
-        if (!b.Empty()) {
-            const std::string_view v = b.Peek();
-            const int flags = MSG_NOSIGNAL | (SendFlags == wsSendUrgent ? MSG_OOB : 0);
-            const ssize_t n = ::send(fd_, v.data(), v.size(), flags);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int code = SocketErrorFromErrno(errno);
-                if (code == 10022 || code == 10038 || code == 10054 || code == 10057) {
-                    closeFired_ = true;
-                    internalClose(true);
-                    if (OnSessionClosed) OnSessionClosed(this, code);
-                    return;
-                }
-                if (code == 10035) {
-                    watchWrite(true);
-                    return;
-                }
-                return socketError("TryToSend failed", code);
+        iovec iov[kMaxGather];
+        std::size_t count = 0;
+        std::size_t offered = 0;
+        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather);
+             ++i) {
+            const std::string_view v = queue_.At(i).Peek();
+            if (v.empty()) continue;
+            iov[count].iov_base = const_cast<char*>(v.data());
+            iov[count].iov_len = v.size();
+            offered += v.size();
+            ++count;
+        }
+        if (count == 0) {
+            while (queue_.DropFrontIfDone()) {
             }
-            if (n == 0) {
-                watchWrite(true);
-                return;
-            }
-            b.Remove(static_cast<int>(n));
-            if (static_cast<std::size_t>(n) < v.size()) {
-                watchWrite(true);
-                return;
-            }
-        } else if (!queue_.DropFrontIfDone()) {
             allSent_ = true;
-            return;
+            return true;
+        }
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = count;
+        const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | (urgent ? MSG_OOB : 0));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int code = SocketErrorFromErrno(errno);
+            if (code == 10022 || code == 10038 || code == 10054 || code == 10057) {
+                closeFired_ = true;
+                const std::weak_ptr<char> alive = lifeToken();
+                if (!internalClose(true)) return false;
+                fire(OnSessionClosed, code);
+                return !alive.expired();
+            }
+            if (code == 10035) {
+                watchWrite(true);
+                return true;
+            }
+            socketError("TryToSend failed", code);
+            return true;
+        }
+        if (n == 0) {
+            watchWrite(true);
+            return true;
+        }
+        std::size_t left = static_cast<std::size_t>(n);
+        for (std::size_t i = 0; left > 0 && i < queue_.BlockCount(); ++i) {
+            TBuffer& b = queue_.At(i);
+            const std::size_t take = std::min(left, b.Peek().size());
+            b.Remove(static_cast<int>(take));
+            left -= take;
+        }
+        while (queue_.DropFrontIfDone()) {
+        }
+        if (static_cast<std::size_t>(n) < offered) {
+            watchWrite(true);
+            return true;
         }
     }
 }
@@ -769,10 +814,12 @@ void TWSocket::postConnectComplete(int error) {
 void TWSocket::bgException(const std::exception& e) {
     bool canClose = true;
     if (OnBgException) {
+        const std::weak_ptr<char> alive = lifeToken();
         try {
-            OnBgException(this, e, canClose);
+            fire(OnBgException, std::cref(e), std::ref(canClose));
         } catch (...) {
         }
+        if (alive.expired()) return;
     }
     if (canClose) {
         try {
@@ -796,59 +843,69 @@ void TWSocket::onWriteActivated(unsigned gen) {
 
 void TWSocket::connectComplete(unsigned gen, int error) {
     if (gen != gen_ || fd_ < 0 || state_ != wsConnecting) return;
+    const std::weak_ptr<char> alive = lifeToken();
     try {
         watchWrite(false);
         setState(wsConnected);
         if (error == 0 && readNotifier_) readNotifier_->setEnabled(true);
-        if (OnSessionConnected) OnSessionConnected(this, error);
+        fire(OnSessionConnected, error);
+        if (alive.expired()) return;
         if (error != 0 && gen == gen_ && state_ != wsClosed) CloseConnection();
     } catch (const std::exception& e) {
-        bgException(e);
+        if (!alive.expired()) bgException(e);
     } catch (...) {
-        bgException(std::runtime_error("unknown exception"));
+        if (!alive.expired()) bgException(std::runtime_error("unknown exception"));
     }
 }
 
 void TWSocket::writeReady(unsigned gen, int error) {
     if (gen != gen_ || fd_ < 0 || state_ != wsConnected) return;
+    const std::weak_ptr<char> alive = lifeToken();
     try {
-        tryToSend();
+        if (!tryToSend()) return;
         if (gen == gen_ && fd_ >= 0 && allSent_) {
             watchWrite(false);
-            if (OnDataSent) OnDataSent(this, error);
+            fire(OnDataSent, error);
         }
     } catch (const std::exception& e) {
-        bgException(e);
+        if (!alive.expired()) bgException(e);
     } catch (...) {
-        bgException(std::runtime_error("unknown exception"));
+        if (!alive.expired()) bgException(std::runtime_error("unknown exception"));
     }
 }
 
 void TWSocket::onReadActivated(unsigned gen) {
     if (gen != gen_ || fd_ < 0 || inReadLoop_ || state_ != wsConnected) return;
-    if (RcvdCount() > 0) return readableLoop(0);
     char c;
-    const ssize_t r = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (r > 0) return readableLoop(0);
+    const ssize_t r = RcvdCount() > 0 ? 1 : ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (r > 0) {
+        readableLoop(0);
+        return;
+    }
     if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
     closedNotification(r == 0 ? 0 : SocketErrorFromErrno(errno));
 }
 
-void TWSocket::readableLoop(int error) {
+bool TWSocket::readableLoop(int error) {
     const unsigned gen = gen_;
+    const std::weak_ptr<char> alive = lifeToken();
     // A handler may run a nested event loop: the level-triggered notifier must not call
     // back into the loop meanwhile.
     inReadLoop_ = true;
     if (readNotifier_) readNotifier_->setEnabled(false);
-    for (;;) {
+    // A peer that keeps sending could hold the loop for ever: after a number of rounds
+    // the event loop gets its turn, and the notifier brings the rest.
+    for (int round = 0; round < kMaxReadRounds; ++round) {
         lastError_ = 0;
         const long long before = readCount_;
         if (OnDataAvailable) {
             try {
-                OnDataAvailable(this, error);
+                fire(OnDataAvailable, error);
             } catch (...) {
+                if (alive.expired()) return false;
                 break; // ends the loop; the connection stays as it is
             }
+            if (alive.expired()) return false;
         } else {
             char buf[1024];
             const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
@@ -867,23 +924,25 @@ void TWSocket::readableLoop(int error) {
     }
     inReadLoop_ = false;
     if (gen == gen_ && readNotifier_) readNotifier_->setEnabled(true);
+    return true;
 }
 
 void TWSocket::closedNotification(int error) {
     if (state_ == wsConnecting) return;
     const unsigned gen = gen_;
+    const std::weak_ptr<char> alive = lifeToken();
     try {
-        readableLoop(0);
-        if (gen != gen_) return;
+        if (!readableLoop(0) || gen != gen_) return;
         if (OnSessionClosed && !closeFired_) {
             closeFired_ = true;
-            OnSessionClosed(this, error);
+            fire(OnSessionClosed, error);
+            if (alive.expired()) return;
         }
         if (gen == gen_ && state_ != wsClosed) CloseConnection();
     } catch (const std::exception& e) {
-        bgException(e);
+        if (!alive.expired()) bgException(e);
     } catch (...) {
-        bgException(std::runtime_error("unknown exception"));
+        if (!alive.expired()) bgException(std::runtime_error("unknown exception"));
     }
 }
 

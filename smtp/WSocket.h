@@ -90,6 +90,7 @@ public:
     bool Empty() const;
     std::size_t BlockCount() const { return blocks_.size(); }
     TBuffer& Front() { return *blocks_.front(); }
+    TBuffer& At(std::size_t i) { return *blocks_[i]; }
     // Drops the first block if it is empty and another one follows; false otherwise.
     bool DropFrontIfDone();
     // Unread bytes of each block, front first.
@@ -160,6 +161,9 @@ public:
     std::string ReceiveText();
 
     // --- events ---
+    // A handler of OnSessionConnected, OnDataAvailable, OnDataSent, OnSessionClosed or
+    // OnBgException may destroy the socket; nothing of it is touched afterwards. Those of
+    // OnChangeState and OnError must not (the operation that fired them goes on).
     SessionEvent OnSessionConnected;
     SessionEvent OnDataAvailable;
     SessionEvent OnDataSent;
@@ -175,8 +179,10 @@ private:
     // "Error n in function name" + CR LF + ErrorDesc(n); closes the handle for 10054/10057.
     void socketError(const std::string& name, int code);
     void resolveAll();
-    void tryToSend();
-    void internalClose(bool shutdownFirst);
+    // These return false when a handler they fired destroyed the socket.
+    bool tryToSend();
+    bool internalClose(bool shutdownFirst);
+    bool readableLoop(int error);
     void restoreDefaults();
     void dropHandle();
     void watchWrite(bool on);
@@ -186,15 +192,25 @@ private:
     void onWriteActivated(unsigned gen);
     void connectComplete(unsigned gen, int error);
     void writeReady(unsigned gen, int error);
-    void readableLoop(int error);
     void closedNotification(int error);
     void postWriteReady();
     void postConnectComplete(int error);
     void bgException(const std::exception& e);
 
+    // Calls a handler through a copy of the event, so that it may reassign the event or
+    // destroy the socket while it runs.
+    template <class Event, class... Args> void fire(const Event& event, Args... args) {
+        if (!event) return;
+        const Event handler = event;
+        handler(this, args...);
+    }
+    // Expires when the socket is destroyed: checked after every handler that may do so.
+    std::weak_ptr<char> lifeToken() const { return life_; }
+
     std::string addr_, port_, proto_ = "tcp", localPort_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
-    bool addrResolved_ = false, portResolved_ = false, protoResolved_ = false,
+    // "tcp" is protocol 6 without a look-up, as after every close.
+    bool addrResolved_ = false, portResolved_ = false, protoResolved_ = true,
          localPortResolved_ = false;
     std::uint32_t sinAddr_ = 0; // network order
     std::uint16_t sinPort_ = 0; // host order
@@ -214,6 +230,7 @@ private:
     bool inReadLoop_ = false;
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
+    std::shared_ptr<char> life_ = std::make_shared<char>();
 };
 
 } // namespace tandrel

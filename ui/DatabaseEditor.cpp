@@ -218,6 +218,14 @@ TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     auto* outer = new QHBoxLayout(this);
     outer->addWidget(splitter);
 
+    // "Change" is the only button that is ever the default, and only while a value is
+    // edited. Registering it with the dialog (which needs it to be placed in the dialog
+    // already) keeps the dialog from making the first button, "Add", the default when
+    // it is shown, so Enter in the entry list does not open the add dialog; whenever
+    // the dialog falls back to "Change" outside the value edit, "Change" is disabled.
+    Button1->setDefault(true);
+    Button1->setDefault(false);
+
     // Reading order: left part top to bottom, then the right part.
     setTabOrder(ListBox2, Button3);
     setTabOrder(Button3, Button4);

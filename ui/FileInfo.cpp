@@ -19,9 +19,10 @@ bool UsablePath(const std::string& path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
-bool PathExists(const std::string& path) {
+// A directory is no file: the file test reports it as missing, as sending does.
+bool FileExistsAt(const std::string& path) {
     struct stat info {};
-    return UsablePath(path) && ::stat(path.c_str(), &info) == 0;
+    return UsablePath(path) && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 int DecimalDigits(std::int64_t n) {
@@ -98,7 +99,7 @@ TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparat
 }
 
 std::string TestFileLine(const std::string& path, const std::string& decimalSeparator) {
-    if (!PathExists(path)) return path + " does not exist";
+    if (!FileExistsAt(path)) return path + " does not exist";
     const TFileInfo info = GetFileInfo(path, decimalSeparator);
     if (info.Size < 0) return path + " found - could not access file";
     return path + " found - size: " + info.SizeText + " - type: " + info.TypeText;

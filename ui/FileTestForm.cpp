@@ -19,6 +19,7 @@ TfileTForm::TfileTForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel:
     ListBox1 = new QListWidget(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setAccessibleName(QStringLiteral("File test result"));
+    ListBox1->setUniformItemSizes(true);
 
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Panel1"));
@@ -48,6 +49,12 @@ void TfileTForm::showEvent(QShowEvent* event) {
 void TfileTForm::FormShow() {
     ListBox1->clear();
     const std::string separator = QLocale().decimalPoint().toLocal8Bit().toStdString();
-    for (const std::string& line : tandrel::FileTestLines(st_.attachments, st_.db.get(), separator))
-        ListBox1->addItem(QString::fromLocal8Bit(QByteArray::fromStdString(line)));
+    const std::vector<std::string> lines =
+        tandrel::FileTestLines(st_.attachments, st_.db.get(), separator);
+    // One line per person can mean many thousand lines: insert them in one step.
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        items << QString::fromLocal8Bit(QByteArray::fromStdString(line));
+    ListBox1->addItems(items);
 }

@@ -19,6 +19,8 @@
 
 namespace {
 
+constexpr int kPortLength = 5;
+
 QString FromBytes(const std::string& bytes) {
     return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
 }
@@ -97,7 +99,7 @@ TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::F
     nameEdit = LabelledEdit(QStringLiteral("nameEdit"), nameLabel, internet);
     emailEdit = LabelledEdit(QStringLiteral("emailEdit"), emailLabel, internet);
     // Five characters: every TCP port up to 65535 fits.
-    portEdit->setMaxLength(5);
+    portEdit->setMaxLength(kPortLength);
     portEdit->setFixedWidth(portEdit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
                             16);
     auto* grid = new QGridLayout(internet);
@@ -203,7 +205,11 @@ void TPrefForm::showEvent(QShowEvent* event) {
 void TPrefForm::FormShow() {
     const tandrel::GlobalPrefs& prefs = st_.prefs;
     smtpEdit->setText(FromBytes(prefs.smtp));
-    portEdit->setText(FromBytes(prefs.port));
+    // The limit is for typing only: a longer port from the settings file is shown whole,
+    // so an OK that does not touch it cannot shorten it into another port.
+    const QString port = FromBytes(prefs.port);
+    portEdit->setMaxLength(std::max(kPortLength, static_cast<int>(port.size())));
+    portEdit->setText(port);
     nameEdit->setText(FromBytes(prefs.name));
     emailEdit->setText(FromBytes(prefs.fromaddy));
 

@@ -72,6 +72,11 @@ ReceipData Ann() {
 
 const std::vector<VarIdent> kFields = {{"name"}, {"email"}};
 
+std::string WriteEmpty(const std::string& path) {
+    WriteFileBytes(path, "");
+    return path;
+}
+
 } // namespace
 
 TEST(ContentTypeOf, Table) {
@@ -292,6 +297,9 @@ TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {
     const std::string unreadable = dir.file("mem.txt");
     ASSERT_EQ(::symlink("/proc/self/mem", unreadable.c_str()), 0);
     ASSERT_EQ(::mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+    // Sparse files too large for one part: refused before anything is read or encoded.
+    ASSERT_EQ(::truncate(WriteEmpty(dir.file("huge.bin")).c_str(), 3'300'000'000), 0);
+    ASSERT_EQ(::truncate(WriteEmpty(dir.file("huge.txt")).c_str(), 4'300'000'000), 0);
     struct Case {
         std::vector<std::string> message;
         std::string attachment;
@@ -302,6 +310,8 @@ TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {
         {Message({"Hi"}), dir.file("letters.htm"), "letters.htm"},
         {Message({"Hi"}), unreadable, "mem.txt"},
         {Message({"Hi"}), dir.file("pipe.txt"), "pipe.txt"},
+        {Message({"Hi"}), dir.file("huge.bin"), "huge.bin is too large"},
+        {Message({"Hi"}), dir.file("huge.txt"), "huge.txt is too large"},
         {{"body without header", "", "x"}, dir.file("ok.bin"), "header"},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
@@ -234,17 +237,25 @@ TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
 
 TEST(Settings, ReadOnlyDirectory) {
     test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string sub = dir.file("ro");
     ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
     const std::string existing = sub + "/existing.ini";
     test::WriteFileBytes(existing, "; mine\r\n[Network]\r\nsmtp=old\r\n");
+    ASSERT_EQ(::chmod(existing.c_str(), 0666), 0);
     ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
     struct Restore {
         std::string p;
         ~Restore() { ::chmod(p.c_str(), 0755); }
     } restore{sub};
-    if (::access(sub.c_str(), W_OK) == 0)
-        GTEST_SKIP() << "running as root: the directory stays writable";
+    // Root writes into any directory: check with the rights of an ordinary user.
+    auto writable = [&] { return ::faccessat(AT_FDCWD, sub.c_str(), W_OK, AT_EACCESS) == 0; };
+    std::unique_ptr<test::EffectiveUser> user;
+    if (writable()) {
+        user = std::make_unique<test::EffectiveUser>(test::kNobodyUid);
+        if (!user->ok() || writable())
+            GTEST_SKIP() << "the directory stays writable and the user cannot be switched";
+    }
 
     const std::string fresh = sub + "/Tandrel.ini";
     Profile ini(fresh);

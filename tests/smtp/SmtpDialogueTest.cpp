@@ -2,7 +2,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "FakeSmtpServer.h"
+#include "FakeSmtpScripts.h"
 #include "HeadlessDelivery.h"
 #include "SmtpDialogue.h"
 #include "SmtpServers.h"
@@ -10,80 +10,7 @@
 #include "WSocket.h"
 
 using namespace tandrel;
-using tandrel::test::FakeSmtpServer;
-
-namespace {
-
-const char* const kFrom = "sender@example.org";
-const std::vector<std::string> kBody = {"Subject: hello", "", "Hi there,", "bye"};
-
-MailNode Msg(const std::string& address, const std::vector<std::string>& lines = kBody) {
-    MailNode m;
-    m.address = address;
-    m.lines = MessageLines(lines);
-    return m;
-}
-
-// The message as it must appear on the wire after the 354: dot-stuffed lines with
-// CR LF, then "." CR LF.
-std::string Wire(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const auto& l : lines)
-        out += (l.rfind('.', 0) == 0 ? "." : "") + l + "\r\n";
-    return out + ".\r\n";
-}
-
-// Script pieces.
-void Greet(FakeSmtpServer& s) {
-    s.reply("220 fake ready").expect("helo testhost").reply("250 fake");
-}
-void Envelope(FakeSmtpServer& s, const std::string& to) {
-    s.expect(std::string("mail from: <") + kFrom + ">").reply("250 ok");
-    s.expect("rcpt to: <" + to + ">").reply("250 ok");
-}
-void Data(FakeSmtpServer& s, const std::vector<std::string>& lines = kBody) {
-    s.expect("data").reply("354 go on").expectBytes(Wire(lines));
-}
-// A whole accepted message.
-void Accepted(FakeSmtpServer& s, const std::string& to) {
-    Envelope(s, to);
-    Data(s);
-    s.reply("250 queued");
-}
-void Quit(FakeSmtpServer& s) {
-    s.expect("quit").reply("221 bye").expectClose();
-}
-
-struct Delivery {
-    test::TempDir dir;
-    std::vector<std::string> runLog, sentLog;
-    RecordingListener listener;
-    SmtpDialogue dialogue{listener, runLog, sentLog};
-
-    DeliveryConfig config(const FakeSmtpServer& s) {
-        return {"127.0.0.1", s.portText(), kFrom, "testhost", dir.file("Tandrel.log")};
-    }
-    // Runs to the end, then does the caller's clean-up.
-    bool deliver(FakeSmtpServer& s, const OutgoingList& msgs, int timeoutMs = 15000) {
-        s.start();
-        dialogue.start(msgs, static_cast<int>(msgs.size()), config(s));
-        bool over = false;
-        // Stop early when the server has already seen something wrong.
-        for (int waited = 0; !over && waited < timeoutMs && s.failures().empty(); waited += 100)
-            over = WaitForRunEnd(dialogue, listener, 100);
-        dialogue.closeConnection();
-        EXPECT_TRUE(s.waitDone());
-        return over && listener.ended;
-    }
-};
-
-const std::string kAll = "All letters have been sent";
-const std::string kSome = "Some errors occurred!";
-std::string SentTo(const std::string& a) {
-    return "Mail was sent to: \"" + a + "\"";
-}
-
-} // namespace
+using namespace tandrel::test;
 
 // Every reaction to a negative reply, with the memo it leaves and the SentLog lines.
 TEST(SmtpDialogue, NegativeRepliesFollowTheirRules) {

@@ -72,6 +72,10 @@ FakeSmtpServer& FakeSmtpServer::send(std::string bytes) {
     steps_.push_back({Kind::Send, std::move(bytes), 0, {}});
     return *this;
 }
+FakeSmtpServer& FakeSmtpServer::flood(std::string bytes) {
+    steps_.push_back({Kind::Flood, std::move(bytes), 0, {}});
+    return *this;
+}
 FakeSmtpServer& FakeSmtpServer::reply(const std::string& line) {
     return send(line + "\r\n");
 }
@@ -201,12 +205,26 @@ void FakeSmtpServer::run() {
         const Step& s = steps_[i];
         const std::string where = "step " + std::to_string(i + 1) + ": ";
         switch (s.kind) {
-        case Kind::Send: {
+        case Kind::Send:
+        case Kind::Flood: {
             std::size_t off = 0;
-            while (off < s.text.size()) {
-                const ssize_t n =
-                    ::send(clientFd_, s.text.data() + off, s.text.size() - off, MSG_NOSIGNAL);
-                if (n < 0 && errno == EINTR) continue;
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
+            while (off < s.text.size() && !stop_) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    fail(where + "the client took only " + std::to_string(off) + " of " +
+                         std::to_string(s.text.size()) + " bytes");
+                    return;
+                }
+                pollfd p{clientFd_, POLLOUT, 0};
+                if (::poll(&p, 1, kSliceMs) == 0) continue;
+                const ssize_t n = ::send(clientFd_, s.text.data() + off, s.text.size() - off,
+                                         MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+                if (n <= 0 && s.kind == Kind::Flood) {
+                    peerClosed_ = true;
+                    break;
+                }
                 if (n <= 0) {
                     fail(where + "cannot send '" + Visible(s.text) + "'");
                     return;

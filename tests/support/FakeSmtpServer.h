@@ -30,6 +30,9 @@ public:
     // --- script (build it before start()) ---
     // Bytes sent exactly as given.
     FakeSmtpServer& send(std::string bytes);
+    // Bytes sent as far as the client takes them: its close or reset before the end is
+    // not a failure (for hostile servers that stream until the client gives up).
+    FakeSmtpServer& flood(std::string bytes);
     // One reply line: the text followed by CR LF.
     FakeSmtpServer& reply(const std::string& line);
     // One line from the client, compared without its CR LF (which must be there).
@@ -65,7 +68,18 @@ public:
     int connections() const { return connections_.load(); }
 
 private:
-    enum class Kind { Send, Expect, ExpectBytes, Pause, Close, ExpectClose, Drain, Accept, Call };
+    enum class Kind {
+        Send,
+        Flood,
+        Expect,
+        ExpectBytes,
+        Pause,
+        Close,
+        ExpectClose,
+        Drain,
+        Accept,
+        Call
+    };
     struct Step {
         Kind kind;
         std::string text;

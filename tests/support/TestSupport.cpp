@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace tandrel::test {
 
@@ -28,6 +29,14 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+EffectiveUser::EffectiveUser(uid_t uid) : old_(::geteuid()) {
+    ok_ = ::seteuid(uid) == 0;
+}
+
+EffectiveUser::~EffectiveUser() {
+    if (ok_ && ::seteuid(old_) != 0) std::abort();
 }
 
 } // namespace tandrel::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace tandrel::test {
@@ -23,5 +24,22 @@ private:
 // Whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Switches the effective user for the lifetime of the object, when the process may
+// (tests run as root see every file as readable and writable; "nobody" does not).
+class EffectiveUser {
+public:
+    explicit EffectiveUser(uid_t uid);
+    ~EffectiveUser();
+    EffectiveUser(const EffectiveUser&) = delete;
+    EffectiveUser& operator=(const EffectiveUser&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    uid_t old_;
+    bool ok_ = false;
+};
+
+inline constexpr uid_t kNobodyUid = 65534;
 
 } // namespace tandrel::test

@@ -273,6 +273,43 @@ TEST(DatabaseEditor, ClicksAndKeysReachTheHandlers) {
     EXPECT_EQ(Text(h.value()), "");
 }
 
+TEST(DatabaseEditor, EnterPressesChangeOnlyWhileAValueIsEdited) {
+    EditorHarness h;
+    h.main.st.NewDatabase();
+    h.addPerson("Ann", "ann@x");
+    h.openModeless();
+    h.editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.editor.get()));
+    // No button is the default before a value is picked: Enter in the entry list
+    // must not open the add dialog.
+    for (QPushButton* b : h.editor->findChildren<QPushButton*>())
+        EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
+    int addOpened = 0;
+    QTimer::singleShot(0, h.add.get(), [&] {
+        if (h.add->isVisible()) {
+            ++addOpened;
+            h.add->reject();
+        }
+    });
+    h.entryList()->setFocus();
+    QTest::keyClick(h.entryList(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(addOpened, 0);
+    EXPECT_EQ(h.db().entryCount(), 1u);
+
+    // Visiting a button and coming back leaves none of them the default either.
+    Child<QPushButton>(h.editor.get(), "Button3")->setFocus();
+    h.entryList()->setFocus();
+    for (QPushButton* b : h.editor->findChildren<QPushButton*>())
+        EXPECT_FALSE(b->isDefault() && b->isEnabled()) << b->objectName().toStdString();
+
+    h.pickField(1);
+    EXPECT_TRUE(h.change()->isDefault());
+    h.value()->setText("new@x");
+    QTest::keyClick(h.value(), Qt::Key_Return);
+    EXPECT_EQ(h.db().entries[0]->email, "new@x");
+}
+
 TEST(DatabaseEditor, EveryWayOfClosingRefreshesTheMainWindowOnce) {
     struct Case {
         const char* what;

@@ -76,12 +76,20 @@ TEST(FileInfo, MissingFilesAndDirectoriesAreReported) {
     EXPECT_EQ(TestFileLine(missing, "."), missing + " does not exist");
     EXPECT_EQ(TestFileLine("", "."), " does not exist");
 
-    // A directory exists but is no file that could be sent.
+    // A directory is no file that could be sent: sending finds no file there either.
     const TFileInfo info = GetFileInfo(dir.path(), ".");
     EXPECT_EQ(info.Size, -1);
     EXPECT_TRUE(info.SizeText.empty());
     EXPECT_TRUE(info.TypeText.empty());
-    EXPECT_EQ(TestFileLine(dir.path(), "."), dir.path() + " found - could not access file");
+    EXPECT_EQ(TestFileLine(dir.path(), "."), dir.path() + " does not exist");
+    const std::string folder = dir.file("folder.txt");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(TestFileLine(folder, "."), folder + " does not exist");
+
+    // A pipe is found but cannot be read as a file; testing it does not wait for a writer.
+    const std::string pipe = dir.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(TestFileLine(pipe, "."), pipe + " found - could not access file");
 
     // A path with a NUL byte must not be shortened to one that exists.
     const std::string file = dir.file("a.txt");
@@ -90,20 +98,6 @@ TEST(FileInfo, MissingFilesAndDirectoriesAreReported) {
                   std::string::npos,
               true);
 }
-
-// Switches the effective user for the lifetime of the object, when the process may.
-class EffectiveUser {
-public:
-    explicit EffectiveUser(uid_t uid) : old_(::geteuid()) { ok_ = ::seteuid(uid) == 0; }
-    ~EffectiveUser() {
-        if (ok_ && ::seteuid(old_) != 0) std::abort();
-    }
-    bool ok() const { return ok_; }
-
-private:
-    uid_t old_;
-    bool ok_ = false;
-};
 
 TEST(FileInfo, UnreadableFileIsFoundButNotAccessibleWhileReadOnlyIsFine) {
     TempDir dir;
@@ -125,7 +119,7 @@ TEST(FileInfo, UnreadableFileIsFoundButNotAccessibleWhileReadOnlyIsFine) {
         return;
     }
     // Root reads anything: run the check with the rights of user "nobody".
-    EffectiveUser nobody(65534);
+    tandrel::test::EffectiveUser nobody(tandrel::test::kNobodyUid);
     if (!nobody.ok())
         GTEST_SKIP() << "running as root and cannot switch to user nobody: root can read the "
                         "unreadable file, so the test would prove nothing";

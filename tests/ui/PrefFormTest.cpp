@@ -200,10 +200,15 @@ TEST_F(PrefFormTest, PortCheckWhileTyping) {
         form.hide();
     }
 
-    // Text set by the program is not checked.
-    main.st.prefs.port = "smtp";
-    open();
-    EXPECT_EQ(edit("portEdit")->text(), "smtp");
+    // Text set by the program is not checked, nor cut to the typing limit: an OK that
+    // leaves the port alone stores it unchanged.
+    for (const char* stored : {"smtp", "1234567"}) {
+        main.st.prefs.port = stored;
+        open();
+        EXPECT_EQ(edit("portEdit")->text(), stored);
+        button("OkBut")->click();
+        EXPECT_EQ(main.st.prefs.port, stored);
+    }
 }
 
 TEST_F(PrefFormTest, OkStoresTheTextsAsTyped) {

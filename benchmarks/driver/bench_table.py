@@ -1,0 +1,137 @@
+#!/usr/bin/python3
+"""Turns the results file of scripts/bench.sh into Markdown tables of medians and ratios.
+
+Each line of the results file is "SCENARIO TOOL key=value ...", with the key=value pairs
+printed by tandrel-bench and the Python peer (prepare_s, deliver_s, load_s, messages,
+accepted, peak_rss_kb, ...) plus wall_s measured by the script and, for tandrel-bench,
+its exit status and the time-out it was given.
+"""
+
+import statistics
+import sys
+
+
+def load(path):
+    runs = {}
+    with open(path) as f:
+        for line in f:
+            scen, tool, *kv = line.split()
+            rec = {}
+            for pair in kv:
+                key, _, value = pair.partition("=")
+                try:
+                    rec[key] = float(value)
+                except ValueError:
+                    pass
+            runs.setdefault((scen, tool), []).append(rec)
+    return runs
+
+
+def finished(r):
+    return r.get("status", 0) == 0
+
+
+def yes(ok):
+    return "yes" if ok else "**no**"
+
+
+def main(path):
+    runs = load(path)
+
+    def med(scen, tool, f):
+        rs = [r for r in runs.get((scen, tool), []) if finished(r)]
+        return statistics.median(f(r) for r in rs) if rs else None
+
+    def work(r):
+        return r["prepare_s"] + r["deliver_s"]
+
+    def wall(r):
+        return r["wall_s"]
+
+    print("| Scenario | Tandrel prepare + deliver | smtp-source | Python peer "
+          "| Tandrel / smtp-source (≤ 1.5) | Python / Tandrel (≥ 5) |")
+    print("|---|---|---|---|---|---|")
+    for scen, title in (("s1", "1000 people, 2 KB body, 100 KB attachment"),
+                        ("s2", "10 000 people, 2 KB body, no attachment")):
+        t = med(scen, "tandrel", work)
+        s = med(scen, "source", wall)
+        p = med(scen, "python", work)
+        if t is None:
+            u = next(r for r in runs[(scen, "tandrel")] if not finished(r))
+            print(f"| {title} | did not finish: {u['accepted']:.0f} of {u['messages']:.0f} "
+                  f"accepted in {u['timeout_s']:.0f} s | {s:.2f} s | {p:.2f} s "
+                  f"| **no** | **no** |")
+            continue
+        print(f"| {title} | {t:.2f} s | {s:.2f} s | {p:.2f} s "
+              f"| {t / s:.2f} ({yes(t / s <= 1.5)}) | {p / t:.1f} ({yes(p / t >= 5)}) |")
+    print()
+
+    for scen in ("s1", "s2"):
+        if med(scen, "tandrel", work) is None:
+            continue
+
+        def g(key):
+            return med(scen, "tandrel", lambda r: r[key])
+
+        print(f"- Tandrel's stages in {scen} (medians): load {g('load_s'):.3f} s, "
+              f"prepare {g('prepare_s'):.3f} s, deliver {g('deliver_s'):.3f} s; "
+              f"peak RSS {g('peak_rss_kb') / 1024:.0f} MB; "
+              f"{g('message_bytes_avg') / 1024:.1f} KB per message")
+    print()
+
+    s3 = runs[("s3", "tandrel")][0]
+    print("| Memory: 100 000 people, one shared 1 MB attachment, preparation only | |")
+    print("|---|---|")
+    print(f"| prepare | {s3['prepare_s']:.2f} s |")
+    print(f"| messages | {s3['messages']:.0f} ({s3['wire_bytes'] / 2**30:.1f} GiB if sent) |")
+    print(f"| message text held, shared blocks counted once "
+          f"| {s3['held_text_bytes'] / 2**20:.0f} MiB |")
+    print(f"| peak RSS (< 1 GB) | {s3['peak_rss_kb'] / 1024:.0f} MiB "
+          f"({yes(s3['peak_rss_kb'] < 1024 * 1024)}) |")
+    print()
+
+    def growth_row(title, small_runs, big_runs, stage, pick=statistics.median):
+        wall_key, cpu_key = stage + "_s", stage + "_cpu_s"
+        small_runs = [r for r in small_runs if finished(r)]
+        big_runs = [r for r in big_runs if finished(r)]
+        if not small_runs or not big_runs:
+            print(f"| {title} | not measured | not measured | | | | |")
+            return
+        cells = []
+        for key in (wall_key, cpu_key):
+            small = pick([r[key] for r in small_runs])
+            big = pick([r[key] for r in big_runs])
+            ratio = big / small if small > 0 else float("nan")
+            cells += [f"{small:.3f} s", f"{big:.3f} s", f"{ratio:.1f}"]
+            if key == wall_key:
+                cells[-1] += f" ({yes(ratio <= 12)})"
+        print(f"| {title} | " + " | ".join(cells) + " |")
+
+    g10, g100 = runs.get(("g10k", "tandrel"), []), runs.get(("g100k", "tandrel"), [])
+    print("| Growth, no attachment | 10 000 people | 100 000 people | ratio (≤ 12) "
+          "| processor time 10 000 | 100 000 | ratio |")
+    print("|---|---|---|---|---|---|---|")
+    growth_row("load fields, database, mail (best of 11)", runs.get(("l10k", "tandrel"), []),
+               runs.get(("l100k", "tandrel"), []), "load", min)
+    growth_row("prepare", g10, g100, "prepare")
+    growth_row("deliver", runs.get(("s2", "tandrel"), []), runs.get(("s4", "tandrel"), []),
+               "deliver")
+    if g10 and g100:
+        print(f"| peak RSS, preparation only "
+              f"| {statistics.median(r['peak_rss_kb'] for r in g10) / 1024:.0f} MiB "
+              f"| {statistics.median(r['peak_rss_kb'] for r in g100) / 1024:.0f} MiB | | | | |")
+    print()
+    print("Processor time is user plus system time of the driver process; on a shared machine "
+          "it is steadier than the wall clock. Load: the best of eleven runs with --load-only; "
+          "prepare: medians of the runs with --prepare-only; deliver: scenario 2 against one "
+          "delivery to 100 000 people.")
+
+    for (scen, tool), rs in sorted(runs.items()):
+        for r in rs:
+            if finished(r) and r.get("deliver_s") and r.get("accepted") != r.get("messages"):
+                print(f"\nWARNING: {scen} {tool}: {r['accepted']:.0f} of "
+                      f"{r['messages']:.0f} messages accepted")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,303 @@
+// tandrel-bench: runs a mailing run the way the program does, without any window, and
+// prints how long each stage took. Used by scripts/bench.sh against smtp-sink.
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "AppState.h"
+#include "DatabaseFile.h"
+#include "FieldFile.h"
+#include "MailFile.h"
+#include "MailingRun.h"
+#include "Settings.h"
+#include "SmtpDialogue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// Processor time of the whole process so far (user plus system), in seconds. On a busy
+// machine this grows with the work done, where the wall clock also counts waiting.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakRssKb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss; // kilobytes on Linux
+}
+
+const char* const kUsage =
+    "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS]\n"
+    "                     FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
+    "\n"
+    "Loads the field, database and mail files, selects every person, prepares one\n"
+    "message per person (with the given attachments) and delivers them all over one\n"
+    "SMTP connection to HOST:PORT, using the default settings' sender.\n"
+    "\n"
+    "  --load-only     stop after loading the three files (times the load alone,\n"
+    "                  e.g. to compare 10 000 with 100 000 people); HOST and PORT\n"
+    "                  are not used\n"
+    "  --prepare-only  load and prepare, but deliver nothing (memory of a large run);\n"
+    "                  HOST and PORT are not used\n"
+    "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
+    "\n"
+    "The last line is always\n"
+    "  prepare_s=... deliver_s=... messages=... accepted=... peak_rss_kb=...\n"
+    "Exit status: 0 run completed, 1 usage, 2 load or preparation failed,\n"
+    "3 delivery failed to start or timed out.\n";
+
+enum class Mode { Full, LoadOnly, PrepareOnly };
+
+struct Options {
+    Mode mode = Mode::Full;
+    int timeoutSeconds = 900;
+    std::string fields, db, mail, host, port;
+    std::vector<std::string> attachments;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+    std::vector<std::string> pos;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--load-only") {
+            o.mode = Mode::LoadOnly;
+        } else if (a == "--prepare-only") {
+            o.mode = Mode::PrepareOnly;
+        } else if (a == "--timeout") {
+            if (++i >= argc) return false;
+            char* end = nullptr;
+            const long v = std::strtol(argv[i], &end, 10);
+            if (*end != '\0' || v < 0 || v > 86400) return false;
+            o.timeoutSeconds = static_cast<int>(v);
+        } else if (a == "-h" || a == "--help") {
+            return false;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return false;
+        } else {
+            pos.emplace_back(a);
+        }
+    }
+    if (pos.size() < 5) return false;
+    o.fields = pos[0];
+    o.db = pos[1];
+    o.mail = pos[2];
+    o.host = pos[3];
+    o.port = pos[4];
+    o.attachments.assign(pos.begin() + 5, pos.end());
+    return true;
+}
+
+// Collects what the delivery window would show and stops the event loop at the end.
+class BenchListener : public tandrel::DeliveryListener {
+public:
+    void memoClear() override {}
+    void memoAppend(const std::string& line) override {
+        if (line.rfind("Error", 0) == 0 || line.rfind("Warning", 0) == 0) {
+            ++errorReports;
+            if (errorReports <= 5) std::fprintf(stderr, "delivery: %s\n", line.c_str());
+        }
+    }
+    void setStatus(const std::string&) override {}
+    void setGauge(int value) override {
+        if (value != gauge) {
+            gauge = value;
+            ++gaugeChanges;
+        }
+    }
+    void deliveryEnded(bool saved) override {
+        ended = true;
+        logSaved = saved;
+        endedAt = Clock::now();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+    }
+
+    bool ended = false;
+    bool logSaved = false;
+    int gauge = -1;
+    long gaugeChanges = 0;
+    long errorReports = 0;
+    Clock::time_point endedAt;
+};
+
+// Bytes the messages take on the wire (lines plus CR LF), and the bytes of text held in
+// memory when each shared block is counted once.
+struct Sizes {
+    unsigned long long wire = 0;
+    unsigned long long held = 0;
+    std::size_t blocks = 0;
+};
+
+Sizes MeasureMessages(const tandrel::OutgoingList& list) {
+    Sizes s;
+    std::unordered_set<const tandrel::LineBlock*> seen;
+    for (const auto& node : list) {
+        for (const auto& b : node.lines.blocks()) {
+            const unsigned long long bytes = b->textBytes();
+            s.wire += bytes + 2ULL * b->size();
+            if (seen.insert(b.get()).second) s.held += bytes;
+        }
+    }
+    s.blocks = seen.size();
+    return s;
+}
+
+void PrintLastLine(double prepare, double deliver, std::size_t messages, std::size_t accepted) {
+    std::printf("prepare_s=%.3f deliver_s=%.3f messages=%zu accepted=%zu peak_rss_kb=%ld\n",
+                prepare, deliver, messages, accepted, PeakRssKb());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseOptions(argc, argv, opt)) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    // The program keeps its logs beside itself; the driver keeps them out of the way.
+    QTemporaryDir programDir;
+    if (!programDir.isValid()) {
+        std::fprintf(stderr, "tandrel-bench: cannot create a temporary directory\n");
+        return 2;
+    }
+
+    tandrel::AppState st;
+    st.ProgramDir = programDir.path().toStdString();
+    st.LocalComputerName = tandrel::ComputeLocalComputerName();
+    {
+        // No settings file in the fresh directory: every setting is its default.
+        const tandrel::Profile ini(st.iniPath());
+        tandrel::WindowGeometry geo;
+        tandrel::ReadSettings(ini, st.prefs, st.user, geo);
+    }
+
+    tandrel::MailEditors editors;
+    double loadSeconds = 0, loadCpu = 0;
+    try {
+        const auto t0 = Clock::now();
+        const double c0 = CpuSeconds();
+        tandrel::LoadFields(st, opt.fields);
+        tandrel::LoadDatabase(st, opt.db);
+        if (!tandrel::LoadMail(st, opt.mail, editors)) {
+            std::fprintf(stderr, "tandrel-bench: no mail file at %s\n", opt.mail.c_str());
+            return 2;
+        }
+        loadSeconds = SecondsBetween(t0, Clock::now());
+        loadCpu = CpuSeconds() - c0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tandrel-bench: %s\n", e.what());
+        return 2;
+    }
+    std::printf("load_s=%.3f load_cpu_s=%.3f people=%zu fields=%zu\n", loadSeconds, loadCpu,
+                st.db->entryCount(), st.db->fieldCount());
+    if (opt.mode == Mode::LoadOnly) {
+        PrintLastLine(0, 0, 0, 0);
+        return 0;
+    }
+
+    for (const auto& path : opt.attachments)
+        st.attachments.push_back(tandrel::MakeAttachment(path));
+
+    long gaugeChanges = 0;
+    double prepareSeconds = 0, prepareCpu = 0;
+    try {
+        const auto t0 = Clock::now();
+        const double c0 = CpuSeconds();
+        std::vector<tandrel::ReceipData*> recipients;
+        recipients.reserve(st.db->entryCount());
+        for (auto& e : st.db->entries) {
+            e->selected = true;
+            recipients.push_back(e.get());
+        }
+        tandrel::BuildMailText(st, editors);
+        int last = -1;
+        tandrel::PrepareAllMails(st, recipients, [&](int v) {
+            if (v != last) ++gaugeChanges;
+            last = v;
+        });
+        prepareSeconds = SecondsBetween(t0, Clock::now());
+        prepareCpu = CpuSeconds() - c0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tandrel-bench: preparation failed: %s\n", e.what());
+        return 2;
+    }
+    const std::size_t messages = st.outgoing.size();
+    const Sizes sizes = MeasureMessages(st.outgoing);
+    std::printf(
+        "prepare_s=%.3f prepare_cpu_s=%.3f messages=%zu attachments=%zu gauge_changes=%ld\n",
+        prepareSeconds, prepareCpu, messages, st.attachments.size(), gaugeChanges);
+    std::printf("message_bytes_avg=%llu wire_bytes=%llu held_text_bytes=%llu line_blocks=%zu\n",
+                messages ? sizes.wire / messages : 0ULL, sizes.wire, sizes.held, sizes.blocks);
+    if (opt.mode == Mode::PrepareOnly || messages == 0) {
+        PrintLastLine(prepareSeconds, 0, messages, 0);
+        return 0;
+    }
+
+    BenchListener listener;
+    tandrel::SmtpDialogue dialogue(listener, st.RunLog, st.SentLog);
+    tandrel::DeliveryConfig config;
+    config.smtp = opt.host;
+    config.port = opt.port;
+    config.fromaddy = st.prefs.fromaddy;
+    config.localComputerName = st.LocalComputerName;
+    config.runLogPath = st.runLogPath();
+
+    bool timedOut = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        dialogue.cancel();
+        QCoreApplication::quit();
+    });
+
+    const auto t0 = Clock::now();
+    const double c0 = CpuSeconds();
+    try {
+        dialogue.start(st.outgoing, st.RecipientCount, config);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tandrel-bench: cannot start delivery: %s\n", e.what());
+        PrintLastLine(prepareSeconds, 0, messages, 0);
+        return 3;
+    }
+    if (opt.timeoutSeconds > 0) watchdog.start(opt.timeoutSeconds * 1000);
+    if (!listener.ended) QCoreApplication::exec();
+    watchdog.stop();
+    const double deliverSeconds =
+        SecondsBetween(t0, listener.ended ? listener.endedAt : Clock::now());
+    const double deliverCpu = CpuSeconds() - c0;
+    dialogue.closeConnection();
+
+    const std::size_t accepted = st.SentLog.size();
+    std::printf("deliver_s=%.3f deliver_cpu_s=%.3f accepted=%zu error_reports=%ld "
+                "delivery_gauge_changes=%ld run_log_saved=%d\n",
+                deliverSeconds, deliverCpu, accepted, listener.errorReports, listener.gaugeChanges,
+                listener.logSaved ? 1 : 0);
+    if (timedOut) std::fprintf(stderr, "tandrel-bench: delivery timed out\n");
+    PrintLastLine(prepareSeconds, deliverSeconds, messages, accepted);
+    return timedOut || !listener.ended ? 3 : 0;
+}

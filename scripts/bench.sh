@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Measures Tandrel's mailing run against two peers on this machine and prints a table of
+# medians and ratios (Markdown, ready for docs/performance.md):
+#   - tandrel-bench: the program's own loading, preparation and SMTP dialogue, no windows
+#   - smtp-source:   Postfix's load generator, same message count and size, one connection
+#   - the Python mail merge in benchmarks/peers/mailmerge.py, one connection
+# All of them deliver to one smtp-sink on a free loopback port. The runs of one scenario
+# alternate between the three, ROUNDS times (default 3).
+#
+# Scenarios: 1000 people with a 100 KB attachment; 10 000 people without; 100 000
+# people with one shared 1 MB attachment (preparation only: peak memory); loading and
+# preparing 10 000 against 100 000 people, and delivering to 100 000 against the
+# 10 000 run (growth).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+ROUNDS=${ROUNDS:-3}
+PY=/usr/bin/python3
+SINK=/usr/sbin/smtp-sink
+SOURCE=/usr/sbin/smtp-source
+SENDER=you@provider.example
+BENCH=$ROOT/build/tandrel-bench
+
+scripts/deps.sh
+
+echo "== building (Release, build/)" >&2
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+targets=(tandrel-bench)
+for t in bench_merge bench_base64 bench_prepare; do
+    if cmake --build build --target help | grep -qw "$t"; then targets+=("$t"); fi
+done
+cmake --build build -j"$(nproc)" --target "${targets[@]}" >/dev/null
+
+WORK=$(mktemp -d /tmp/tandrel-bench.XXXXXX)
+SINK_PID=""
+cleanup() {
+    if [ -n "$SINK_PID" ]; then
+        kill "$SINK_PID" 2>/dev/null || true
+        wait "$SINK_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+PORT=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sink_args=()
+if [ "$(id -u)" -eq 0 ]; then sink_args+=(-u nobody); fi
+"$SINK" "${sink_args[@]}" "127.0.0.1:$PORT" 1000 &
+SINK_PID=$!
+for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
+    sleep 0.1
+done
+echo "== smtp-sink on 127.0.0.1:$PORT (pid $SINK_PID)" >&2
+
+echo "== generating data in $WORK" >&2
+$PY benchmarks/data/generate.py "$WORK/d1k" --people 1000 --attachment-size 102400
+$PY benchmarks/data/generate.py "$WORK/d10k" --people 10000
+$PY benchmarks/data/generate.py "$WORK/d100k" --people 100000 --attachment-size 1048576
+
+RESULTS=$WORK/results.txt
+: >"$RESULTS"
+
+now() { date +%s.%N; }
+elapsed() { $PY -c "import sys; print(f'{float(sys.argv[2]) - float(sys.argv[1]):.3f}')" "$1" "$2"; }
+# key=value pairs of every line of a program's output, one line
+pairs() { tr ' ' '\n' | grep '=' | tr '\n' ' '; }
+
+# run_tandrel SCENARIO DATADIR TIMEOUT [--prepare-only | --load-only] [ATTACHMENT...]
+# Sets TANDREL_OK to 0 when the delivery did not finish in time.
+run_tandrel() {
+    local scen=$1 dir=$2 timeout=$3 out t0 t1 status=0
+    shift 3
+    local mode=()
+    case "${1:-}" in --prepare-only | --load-only) mode=("$1"); shift ;; esac
+    t0=$(now)
+    out=$("$BENCH" --timeout "$timeout" "${mode[@]}" "$dir/fields.txt" "$dir/db.txt" \
+        "$dir/mail.txt" 127.0.0.1 "$PORT" "$@") || status=$?
+    t1=$(now)
+    echo "$out" | sed 's/^/    /' >&2
+    if [ "$status" -ne 0 ] && [ "$status" -ne 3 ]; then
+        echo "tandrel-bench failed with status $status" >&2
+        exit 1
+    fi
+    echo "$scen tandrel wall_s=$(elapsed "$t0" "$t1") status=$status timeout_s=$timeout" \
+        "$(echo "$out" | pairs)" >>"$RESULTS"
+    LAST_SIZE=$(echo "$out" | sed -n 's/.*message_bytes_avg=\([0-9]*\).*/\1/p')
+    TANDREL_OK=$([ "$status" -eq 0 ] && echo 1 || echo 0)
+}
+
+# run_source SCENARIO COUNT SIZE
+run_source() {
+    local t0 t1
+    t0=$(now)
+    "$SOURCE" -s 1 -d -m "$2" -l "$3" -f "$SENDER" -t "person@bench.example" "127.0.0.1:$PORT"
+    t1=$(now)
+    echo "    smtp-source: $(elapsed "$t0" "$t1") s" >&2
+    echo "$1 source wall_s=$(elapsed "$t0" "$t1")" >>"$RESULTS"
+}
+
+# run_python SCENARIO DATADIR [ATTACHMENT...]
+run_python() {
+    local scen=$1 dir=$2 out t0 t1
+    shift 2
+    t0=$(now)
+    out=$($PY benchmarks/peers/mailmerge.py "$dir/fields.txt" "$dir/db.txt" "$dir/mail.txt" \
+        127.0.0.1 "$PORT" "$@")
+    t1=$(now)
+    echo "$out" | sed 's/^/    /' >&2
+    echo "$scen python wall_s=$(elapsed "$t0" "$t1") $(echo "$out" | pairs)" >>"$RESULTS"
+}
+
+# scenario NAME DATADIR COUNT TIMEOUT [ATTACHMENT]
+# A Tandrel run that does not finish within TIMEOUT seconds is recorded as such and
+# not repeated in the later rounds (the peers still are).
+scenario() {
+    local name=$1 dir=$2 count=$3 timeout=$4 ok=1
+    shift 4
+    for r in $(seq "$ROUNDS"); do
+        echo "== $name, round $r/$ROUNDS" >&2
+        if [ "$ok" -eq 1 ]; then
+            run_tandrel "$name" "$dir" "$timeout" "$@"
+            ok=$TANDREL_OK
+        fi
+        run_source "$name" "$count" "$LAST_SIZE"
+        run_python "$name" "$dir" "$@"
+    done
+    SCENARIO_OK=$ok
+}
+
+scenario s1 "$WORK/d1k" 1000 120 "$WORK/d1k/attach.bin"
+scenario s2 "$WORK/d10k" 10000 60
+s2_ok=$SCENARIO_OK
+
+echo "== 100 000 people, shared 1 MB attachment, preparation only" >&2
+run_tandrel s3 "$WORK/d100k" 0 --prepare-only "$WORK/d100k/attach.bin"
+
+# Loading takes tens of milliseconds, so one preemption by another process distorts it:
+# the table takes the best of several runs.
+echo "== growth: load 10 000 and 100 000 people, 11 times each" >&2
+for r in $(seq 11); do
+    run_tandrel l10k "$WORK/d10k" 0 --load-only
+    run_tandrel l100k "$WORK/d100k" 0 --load-only
+done
+
+for r in $(seq "$ROUNDS"); do
+    echo "== growth: prepare 10 000 and 100 000 people, round $r/$ROUNDS" >&2
+    run_tandrel g10k "$WORK/d10k" 0 --prepare-only
+    run_tandrel g100k "$WORK/d100k" 0 --prepare-only
+done
+
+echo "== growth: deliver to 100 000 people" >&2
+if [ "$s2_ok" -eq 1 ]; then
+    run_tandrel s4 "$WORK/d100k" 600
+else
+    echo "    (skipped: the delivery to 10 000 people did not finish)" >&2
+fi
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory; $ROUNDS rounds."
+echo
+$PY benchmarks/driver/bench_table.py "$RESULTS"
+
+for t in bench_merge bench_base64 bench_prepare; do
+    if [ -x "build/$t" ]; then
+        echo
+        echo "$t:"
+        "build/$t" | sed 's/^/    /'
+    fi
+done

@@ -1,0 +1,72 @@
+// Every window of the program, as the program creates them: no control that a keyboard
+// or screen-reader user can reach is left without a name.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QMenuBar>
+
+#include "AboutForm.h"
+#include "AddDialog.h"
+#include "AppWindows.h"
+#include "AttachWin.h"
+#include "DatabaseEditor.h"
+#include "FieldsDialog.h"
+#include "FileTestForm.h"
+#include "MailWrap.h"
+#include "MainWindow.h"
+#include "PrefForm.h"
+#include "SendWindow.h"
+#include "TestSupport.h"
+
+namespace {
+
+// Controls are what Tab reaches, and every button (an image-only one may not take the
+// focus, but a screen reader still lists it).
+std::vector<QWidget*> UnnamedControls(QWidget* window, int& checked) {
+    std::vector<QWidget*> unnamed;
+    for (QWidget* c : window->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(window) || !c->isEnabled() || c->window() != window) continue;
+        if (c->focusProxy() || qobject_cast<QMenuBar*>(c)) continue;
+        const bool control = (c->focusPolicy() & Qt::TabFocus) || qobject_cast<QAbstractButton*>(c);
+        if (!control) continue;
+        ++checked;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c);
+        if (!iface || iface->text(QAccessible::Name).trimmed().isEmpty()) unnamed.push_back(c);
+    }
+    return unnamed;
+}
+
+TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
+    tandrel::test::TempDir dir;
+    tandrel::AppWindows app(dir.path());
+    tandrel::Forms& f = app.forms();
+    f.main->state().NewDatabase(); // so the editor has something to show
+
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"main window", f.main},        {"database editor", f.dBaseEntry},
+        {"add dialog", f.addForm},      {"fields dialog", f.fieldsForm},
+        {"delivery window", f.sendWin}, {"preferences", f.prefForm},
+        {"about box", f.aboutForm},     {"attachments", f.attachForm},
+        {"file test", f.fileTForm},     {"preparation window", f.mailWrapForm},
+    };
+    for (const auto& [what, window] : windows) {
+        ASSERT_NE(window, nullptr) << what;
+        // Shown without a modal loop; the preparation window's timer must not run a mailing.
+        window->setAttribute(Qt::WA_DontShowOnScreen);
+        window->show();
+        QApplication::processEvents();
+        int checked = 0;
+        for (QWidget* c : UnnamedControls(window, checked)) {
+            ADD_FAILURE() << what << ": " << c->metaObject()->className() << " '"
+                          << c->objectName().toStdString() << "' has no accessible name";
+        }
+        if (window != f.mailWrapForm) {
+            EXPECT_GT(checked, 0) << what;
+        }
+        window->hide();
+    }
+}
+
+} // namespace
