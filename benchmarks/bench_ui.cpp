@@ -54,10 +54,21 @@ Figures Measure(int people) {
             w.File24Click();
             QApplication::processEvents();
         });
+        const auto* db = w.state().db.get();
+        if (!db || db->entryCount() != static_cast<std::size_t>(people)) {
+            std::fprintf(stderr, "the database did not load\n");
+            std::exit(1);
+        }
         f.moveAll = tandrel::bench::BestSeconds(1, [&] {
             w.Button3Click();
             QApplication::processEvents();
         });
+        if (db->selectedCount() != static_cast<std::size_t>(people)) {
+            std::fprintf(stderr, "not everybody was moved\n");
+            std::exit(1);
+        }
+        std::printf("%d people: status bar reads \"%s\"\n", people,
+                    w.statusPanelText(1).toLocal8Bit().constData());
         f.takeAll = tandrel::bench::BestSeconds(1, [&] {
             w.Button4Click();
             QApplication::processEvents();
