@@ -62,7 +62,9 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) { return SplitAtLineEnds(text); }
+std::vector<std::string> SplitLines(std::string_view text) {
+    return SplitAtLineEnds(text);
+}
 
 std::vector<std::string> ComposeMessageFromText(const std::vector<VarIdent>& fields,
                                                 std::string_view joined, const ReceipData& entry) {

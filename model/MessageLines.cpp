@@ -24,9 +24,11 @@ void LineBlock::reserve(std::size_t bytes, std::size_t lines) {
 MessageLines::MessageLines(const std::vector<std::string>& lines) {
     auto block = std::make_shared<LineBlock>();
     std::size_t bytes = 0;
-    for (const auto& l : lines) bytes += l.size();
+    for (const auto& l : lines)
+        bytes += l.size();
     block->reserve(bytes, lines.size());
-    for (const auto& l : lines) block->append(l);
+    for (const auto& l : lines)
+        block->append(l);
     if (!block->empty()) {
         firsts_.push_back(0);
         blocks_.push_back(block);
@@ -83,7 +85,9 @@ std::vector<std::string> MessageLines::toVector() const {
     return out;
 }
 
-bool MessageLines::Cursor::atEnd() const { return !m_ || index_ >= m_->count_; }
+bool MessageLines::Cursor::atEnd() const {
+    return !m_ || index_ >= m_->count_;
+}
 
 std::string_view MessageLines::Cursor::next() {
     while (inBlock_ >= m_->blocks_[block_]->size()) {

@@ -57,7 +57,8 @@ public:
     // Visits the lines in order, cheaply (no index search per line).
     template <class F> void forEach(F&& f) const {
         for (const auto& b : blocks_)
-            for (std::size_t i = 0; i < b->size(); ++i) f(b->line(i));
+            for (std::size_t i = 0; i < b->size(); ++i)
+                f(b->line(i));
     }
 
     // Sequential reader for delivery: keeps its place, so reading line after line

@@ -26,8 +26,8 @@ std::size_t DatabaseRoot::indexOf(const ReceipData* entry) const {
 }
 
 std::size_t DatabaseRoot::selectedCount() const {
-    return static_cast<std::size_t>(std::count_if(
-        entries.begin(), entries.end(), [](const EntryPtr& e) { return e->selected; }));
+    return static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(),
+                                                  [](const EntryPtr& e) { return e->selected; }));
 }
 
 ReceipData* FindEntryByName(DatabaseRoot* db, const std::string& name) {
@@ -42,6 +42,8 @@ std::string FileNameOfPath(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
-Attachment MakeAttachment(const std::string& path) { return Attachment{path, FileNameOfPath(path)}; }
+Attachment MakeAttachment(const std::string& path) {
+    return Attachment{path, FileNameOfPath(path)};
+}
 
 } // namespace tandrel

@@ -17,7 +17,8 @@ std::vector<std::string> SplitAtLineEnds(std::string_view text) {
     while (start < n) {
         // A plain scan: looking for either byte with a search per position costs far more.
         std::size_t i = start;
-        while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
+        while (i < n && text[i] != '\r' && text[i] != '\n')
+            ++i;
         lines.emplace_back(text.substr(start, i - start));
         if (i < n && text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
         start = i + 1;

@@ -27,7 +27,7 @@ scripts/deps.sh
 echo "== building (Release, build/)" >&2
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(tandrel-bench)
-for t in bench_merge bench_base64 bench_prepare; do
+for t in bench_merge bench_base64 bench_prepare bench_ui; do
     if cmake --build build --target help | grep -qw "$t"; then targets+=("$t"); fi
 done
 cmake --build build -j"$(nproc)" --target "${targets[@]}" >/dev/null
@@ -163,7 +163,7 @@ echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo
 $PY benchmarks/driver/bench_table.py "$RESULTS"
 
-for t in bench_merge bench_base64 bench_prepare; do
+for t in bench_merge bench_base64 bench_prepare bench_ui; do
     if [ -x "build/$t" ]; then
         echo
         echo "$t:"

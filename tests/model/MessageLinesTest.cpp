@@ -16,14 +16,16 @@ TEST(MessageLines, OwnAndSharedBlocksReadBackInOrder) {
     m.append("--partbound--");
     m.appendShared(std::make_shared<LineBlock>()); // empty blocks add nothing
 
-    const std::vector<std::string> want = {"Subject: x", "", "body", "QUJD", "", "REVG",
-                                           "--partbound--"};
+    const std::vector<std::string> want = {"Subject: x", "",     "body",         "QUJD",
+                                           "",           "REVG", "--partbound--"};
     ASSERT_EQ(m.size(), want.size());
     EXPECT_EQ(m.toVector(), want);
-    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(m.line(i), want[i]) << i;
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(m.line(i), want[i]) << i;
 
     std::vector<std::string> viaCursor;
-    for (auto c = m.cursor(); !c.atEnd();) viaCursor.emplace_back(c.next());
+    for (auto c = m.cursor(); !c.atEnd();)
+        viaCursor.emplace_back(c.next());
     EXPECT_EQ(viaCursor, want);
     EXPECT_THROW(m.line(want.size()), std::out_of_range);
 }

@@ -26,7 +26,8 @@ TEST(TextFile, SplitsOnEveryLineEnd) {
         {std::string("ab\0cd\r\nef", 9), {"ab"}},
         {"\xe9t\xe9\r\n", {"\xe9t\xe9"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(SplitTextLines(c.text), c.want) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(SplitTextLines(c.text), c.want) << c.text;
 }
 
 TEST(TextFile, WritesCrLfAfterEveryLineAndReadsBack) {
