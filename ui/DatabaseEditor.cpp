@@ -110,6 +110,13 @@ QLineEdit* MakeTextPanel(const char* objectName, const QString& accessibleName) 
     panel->setObjectName(QString::fromLatin1(objectName));
     panel->setReadOnly(true);
     panel->setAccessibleName(accessibleName);
+    // A read-only line edit still looks like an edit, even a disabled one. With the window's
+    // colour behind the text and a plain sunken bevel (dark above and left, light below and
+    // right) it reads as a display panel, apart from the value edit under the field name.
+    panel->setStyleSheet(QStringLiteral(
+        "QLineEdit { background: palette(window); padding: 1px 2px;"
+        " border: 1px solid; border-color: palette(dark) palette(light) palette(light)"
+        " palette(dark); }"));
     return panel;
 }
 
