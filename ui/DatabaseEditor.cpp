@@ -11,9 +11,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -137,6 +139,32 @@ QLabel* MakeBoldLabel(const char* objectName, const QString& caption) {
     return label;
 }
 
+// Outlines the entry list's current line. The current entry is the one shown on the right,
+// but it need not be selected (selected lines are the ones "Remove" takes), and the style's
+// own focus rectangle appears only after keyboard navigation, so without this outline no
+// line would look current when the editor opens.
+class CurrentLineDelegate : public QStyledItemDelegate {
+public:
+    explicit CurrentLineDelegate(QAbstractItemView* view)
+        : QStyledItemDelegate(view), view_(view) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (index != view_->currentIndex() || (option.state & QStyle::State_Selected)) return;
+        painter->save();
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Enabled ? QPalette::Active : QPalette::Disabled;
+        painter->setPen(QPen(option.palette.color(group, QPalette::Highlight), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
+
+private:
+    QAbstractItemView* view_;
+};
+
 void CentreOnScreen(QWidget* w) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -167,6 +195,7 @@ TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     ListBox2->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListBox2->setUniformItemSizes(true);
     ListBox2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListBox2->setItemDelegate(new CurrentLineDelegate(ListBox2));
     leftLayout->addWidget(ListBox2, 1);
     auto* buttons = new QGridLayout;
     Button3 = MakeButton("Button3", QStringLiteral("Add"));
@@ -297,9 +326,11 @@ void TdBaseEntry::FillEntryList() {
     Guard g(updating_);
     entries_->reset(std::move(rows));
     // Like a list box's caret, the first line is current after filling.
-    if (entries_->rowCount() > 0)
+    if (entries_->rowCount() > 0) {
         ListBox2->selectionModel()->setCurrentIndex(entries_->index(0),
                                                     QItemSelectionModel::NoUpdate);
+        ListBox2->scrollTo(ListBox2->currentIndex());
+    }
 }
 
 void TdBaseEntry::ShowCurrentEntry() {
