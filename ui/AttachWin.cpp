@@ -43,15 +43,19 @@ TAttachForm::TAttachForm(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     ListView1->setAccessibleName(QStringLiteral("Attachments"));
     ListView1->setHeaderLabels(
         {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Size")});
-    ListView1->setColumnWidth(FileColumn, 280);
-    ListView1->setColumnWidth(TypeColumn, 70);
+    // The file column takes whatever the type and size leave, so all three fit the list
+    // without a horizontal scroll bar and a long content type is not cut short.
+    QHeaderView* header = ListView1->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(TypeColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(SizeColumn, QHeaderView::ResizeToContents);
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
     ListView1->setUniformRowHeights(true);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->header()->setStretchLastSection(true);
     // The selection stays visible when the list loses the focus.
     QPalette pal = ListView1->palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight,
