@@ -179,6 +179,12 @@ void TAttachForm::TestButClick() {
     forms_.fileTForm->exec();
 }
 
+void TAttachForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The user usually comes here to type or paste a path.
+    Edit1->setFocus();
+}
+
 void TAttachForm::FormClose() {
     main_.UpdateStatusBar();
 }

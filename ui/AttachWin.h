@@ -27,6 +27,9 @@ public slots:
     void Button1Click();
     void TestButClick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormClose();
     std::string decimalSeparator() const;
