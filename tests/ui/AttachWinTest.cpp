@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -206,6 +207,31 @@ TEST_F(AttachWinTest, RowsSurviveReopening) {
     QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
     attach.exec();
     EXPECT_EQ(rowPaths(), std::vector<std::string>{dir.file("keep.txt")});
+}
+
+TEST_F(AttachWinTest, ColumnsFitTheListAndThePathEditHasTheFocusOnOpening) {
+    WriteFileBytes(dir.file("a.bin"), "x");
+    WriteFileBytes(dir.file("b.jpg"), "x");
+    add(dir.file("a.bin"));
+    add(dir.file("b.jpg"));
+    edit()->clear();
+    list()->setFocus();
+    int total = 0;
+    int typeWidth = 0;
+    bool focused = false;
+    QTimer::singleShot(0, [&] {
+        focused = QApplication::focusWidget() == edit();
+        QApplication::processEvents();
+        for (int c = 0; c < 3; ++c)
+            total += list()->columnWidth(c);
+        typeWidth = list()->columnWidth(1);
+        button("DoneBut")->click();
+    });
+    attach.exec();
+    EXPECT_TRUE(focused);
+    EXPECT_LE(total, list()->viewport()->width()) << "no horizontal scroll bar";
+    const QFontMetrics fm(list()->font());
+    EXPECT_GE(typeWidth, fm.horizontalAdvance(QStringLiteral("application/octet-stream")));
 }
 
 } // namespace
