@@ -63,10 +63,14 @@ TaddForm::TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     Edit2 = MakeEdit("Edit2", QStringLiteral("Mail:"));
     nameLabel->setBuddy(Edit1);
     mailLabel->setBuddy(Edit2);
-    grid->addWidget(nameLabel, 0, 0);
-    grid->addWidget(Edit1, 0, 1);
-    grid->addWidget(mailLabel, 1, 0);
-    grid->addWidget(Edit2, 1, 1);
+    // The bevel fills the window above the buttons; the two edits stay together in its
+    // middle rather than drifting apart when the window grows.
+    grid->setRowStretch(0, 1);
+    grid->addWidget(nameLabel, 1, 0);
+    grid->addWidget(Edit1, 1, 1);
+    grid->addWidget(mailLabel, 2, 0);
+    grid->addWidget(Edit2, 2, 1);
+    grid->setRowStretch(3, 1);
 
     Button1 = MakeButton("Button1", QStringLiteral("OK"));
     Button1->setDefault(true);
@@ -77,8 +81,7 @@ TaddForm::TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     buttons->addWidget(Button2);
 
     auto* outer = new QVBoxLayout(this);
-    outer->addWidget(bevel);
-    outer->addStretch(1);
+    outer->addWidget(bevel, 1);
     outer->addLayout(buttons);
 
     setTabOrder(Edit1, Edit2);
