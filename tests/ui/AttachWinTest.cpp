@@ -220,7 +220,7 @@ TEST_F(AttachWinTest, ColumnsFitTheListAndThePathEditHasTheFocusOnOpening) {
     int typeWidth = 0;
     bool focused = false;
     QTimer::singleShot(0, [&] {
-        focused = QApplication::focusWidget() == edit();
+        focused = attach.focusWidget() == edit();
         QApplication::processEvents();
         for (int c = 0; c < 3; ++c)
             total += list()->columnWidth(c);
