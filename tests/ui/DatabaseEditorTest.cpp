@@ -1,6 +1,9 @@
 // The database editor window driven like a user would: lines, clicks, Enter, closing.
 #include <QAccessible>
 #include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -398,4 +401,23 @@ TEST(DatabaseEditor, EveryControlOfTheThreeWindowsIsNamedAndInReadingOrder) {
                       ->text(QAccessible::Name)
                       .toStdString(),
                   expected);
+}
+
+TEST(DatabaseEditor, TheCurrentLineIsOutlinedWithoutBeingSelected) {
+    EditorHarness h;
+    h.main.st.NewDatabase();
+    h.addPerson("Ann", "ann@x");
+    h.addPerson("Bob", "bob@x");
+    h.openModeless();
+    QListView* people = h.entryList();
+    EXPECT_TRUE(people->selectionModel()->selectedRows().isEmpty());
+
+    const QColor outline = people->palette().color(QPalette::Active, QPalette::Highlight);
+    const QImage shot = people->viewport()->grab().toImage();
+    auto edgeIsOutlined = [&](int row) {
+        const QRect r = people->visualRect(people->model()->index(row, 0));
+        return QColor(shot.pixel(r.left(), r.center().y())) == outline;
+    };
+    EXPECT_TRUE(edgeIsOutlined(0));
+    EXPECT_FALSE(edgeIsOutlined(1));
 }
