@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "TextFile.h"
 
 namespace tandrel {
 
@@ -41,51 +42,6 @@ bool SameName(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
-}
-
-// Unlike the text files of the program, a NUL byte does not end the settings file:
-// whatever the file holds is kept when a key is written.
-std::vector<std::string> SplitIniLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t i = start;
-        while (i < n && text[i] != '\r' && text[i] != '\n')
-            ++i;
-        lines.emplace_back(text.substr(start, i - start));
-        if (i < n && text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
-    return lines;
-}
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    // Non-blocking, so a pipe in the settings file's place cannot stop the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
-    struct stat sb {};
-    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    std::array<char, 8192> buf{};
-    for (;;) {
-        const ssize_t got = ::read(fd, buf.data(), buf.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (got == 0) break;
-        out.append(buf.data(), static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return ReadResult::Ok;
 }
 
 // A line "[name]" (blanks around it allowed) opens a section.
@@ -210,9 +166,11 @@ Profile::Profile(std::string path) : path_(std::move(path)) {}
 std::string Profile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
     std::string text;
-    if (ReadWholeFile(path_, text) == ReadResult::Ok) {
+    if (ReadRegularFile(path_, text) == FileReadResult::Ok) {
         bool inSection = false;
-        for (const auto& line : SplitIniLines(text)) {
+        // Unlike the user's text files, a NUL byte does not end the settings file:
+        // whatever the file holds is kept when a key is written.
+        for (const auto& line : SplitAtLineEnds(text)) {
             std::string_view name, k, v;
             if (SectionName(line, name)) {
                 inSection = SameName(name, section);
@@ -236,8 +194,8 @@ std::int32_t Profile::ReadInteger(const std::string& section, const std::string&
 bool Profile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
     std::string text;
-    if (ReadWholeFile(path_, text) == ReadResult::Failed) return false; // never wipe it
-    std::vector<std::string> lines = SplitIniLines(text);
+    if (ReadRegularFile(path_, text) == FileReadResult::Failed) return false; // never wipe it
+    std::vector<std::string> lines = SplitAtLineEnds(text);
 
     // The key is replaced where a read would find it; a new key goes to the end of
     // the first section of that name (after its last non-blank line), a new section

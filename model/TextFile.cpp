@@ -32,30 +32,37 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
     return SplitAtLineEnds(text);
 }
 
-std::vector<std::string> ReadTextFile(const std::string& path) {
-    // Only regular files are text files: a pipe would block the program on opening,
-    // and a device such as /dev/zero would be read without end.
+FileReadResult ReadRegularFile(const std::string& path, std::string& out) {
+    out.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw FileError(FormatPathMessage("Cannot open file %s", path));
+    if (fd < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? FileReadResult::Missing
+                                                     : FileReadResult::Failed;
     struct stat sb {};
     if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
         ::close(fd);
-        throw FileError(FormatPathMessage("Cannot open file %s", path));
+        return FileReadResult::Failed;
     }
-    std::string data;
-    if (sb.st_size > 0) data.reserve(static_cast<std::size_t>(sb.st_size));
+    if (sb.st_size > 0) out.reserve(static_cast<std::size_t>(sb.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buf, sizeof buf);
         if (got < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
-            throw FileError(FormatPathMessage("Cannot open file %s", path));
+            return FileReadResult::Failed;
         }
         if (got == 0) break;
-        data.append(buf, static_cast<std::size_t>(got));
+        out.append(buf, static_cast<std::size_t>(got));
     }
     ::close(fd);
+    return FileReadResult::Ok;
+}
+
+std::vector<std::string> ReadTextFile(const std::string& path) {
+    std::string data;
+    if (ReadRegularFile(path, data) != FileReadResult::Ok)
+        throw FileError(FormatPathMessage("Cannot open file %s", path));
     return SplitTextLines(data);
 }
 

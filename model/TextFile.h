@@ -14,6 +14,11 @@ std::vector<std::string> SplitTextLines(std::string_view text);
 // The same without the NUL rule, for text held in memory (a merged message keeps NULs).
 std::vector<std::string> SplitAtLineEnds(std::string_view text);
 
+enum class FileReadResult { Ok, Missing, Failed };
+// Reads a regular file whole into `out`. Anything else (a pipe would block the program
+// on opening, a device such as /dev/zero would be read without end) is Failed.
+FileReadResult ReadRegularFile(const std::string& path, std::string& out);
+
 // Reads a whole file as lines. Throws FileError("Cannot open file <path>").
 std::vector<std::string> ReadTextFile(const std::string& path);
 

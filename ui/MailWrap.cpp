@@ -9,8 +9,7 @@
 
 #include "MailFile.h"
 #include "MailingRun.h"
-// The preparation itself; this folder has a MailingRun.h of its own (the Send command).
-#include "../merge/MailingRun.h"
+#include "SendCommand.h"
 
 TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                              QWidget* parent)

@@ -49,9 +49,9 @@
 #include "FieldFile.h"
 #include "HelpWindow.h"
 #include "MailFile.h"
-#include "MailingRun.h"
 #include "PeopleModel.h"
 #include "PrefForm.h"
+#include "SendCommand.h"
 #include "Settings.h"
 #include "TextFile.h"
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "MailingRun.h"
+#include "SendCommand.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "MailFile.h"
-#include "MailingRun.h"
 #include "MailingTestKit.h"
+#include "SendCommand.h"
 #include "TestSupport.h"
 #include "TextFile.h"
 

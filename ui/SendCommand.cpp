@@ -1,4 +1,4 @@
-#include "MailingRun.h"
+#include "SendCommand.h"
 
 #include <QApplication>
 #include <QMessageBox>
