@@ -13,34 +13,11 @@
 
 #include "DatabaseEditing.h"
 #include "DatabaseEditor.h"
+#include "WidgetHelpers.h"
 
-namespace {
-
-QLabel* MakeBoldLabel(const char* objectName, const QString& caption) {
-    auto* label = new QLabel(caption);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(caption);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
-}
-
-QLineEdit* MakeEdit(const char* objectName, const QString& accessibleName) {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QString::fromLatin1(objectName));
-    edit->setAccessibleName(accessibleName);
-    return edit;
-}
-
-QPushButton* MakeButton(const char* objectName, const QString& caption) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(QString::fromLatin1(objectName));
-    b->setAccessibleName(caption);
-    return b;
-}
-
-} // namespace
+using tandrel::MakeBoldLabel;
+using tandrel::MakeButton;
+using tandrel::MakeEdit;
 
 TaddForm::TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                    QWidget* parent)

@@ -24,6 +24,7 @@
 #include "AddDialog.h"
 #include "DatabaseEditing.h"
 #include "FieldsDialog.h"
+#include "WidgetHelpers.h"
 
 namespace tandrel {
 
@@ -76,6 +77,9 @@ private:
 
 using tandrel::ReceipData;
 
+using tandrel::MakeBoldLabel;
+using tandrel::MakeButton;
+
 namespace {
 
 QString ToQ(const std::string& s) {
@@ -120,23 +124,6 @@ QLineEdit* MakeTextPanel(const char* objectName, const QString& accessibleName) 
         " border: 1px solid; border-color: palette(dark) palette(light) palette(light)"
         " palette(dark); }"));
     return panel;
-}
-
-QPushButton* MakeButton(const char* objectName, const QString& caption) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(QString::fromLatin1(objectName));
-    b->setAccessibleName(caption);
-    return b;
-}
-
-QLabel* MakeBoldLabel(const char* objectName, const QString& caption) {
-    auto* label = new QLabel(caption);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(caption);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
 }
 
 // Outlines the entry list's current line. The current entry is the one shown on the right,

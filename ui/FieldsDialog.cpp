@@ -10,17 +10,9 @@
 
 #include "DatabaseEditing.h"
 #include "DatabaseEditor.h"
+#include "WidgetHelpers.h"
 
-namespace {
-
-QPushButton* MakeButton(const char* objectName, const QString& caption) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(QString::fromLatin1(objectName));
-    b->setAccessibleName(caption);
-    return b;
-}
-
-} // namespace
+using tandrel::MakeButton;
 
 TForm4::TForm4(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                QWidget* parent)

@@ -1,0 +1,38 @@
+// Small factories for the dialogs' controls: every control gets its object name and the
+// accessible name a screen reader announces.
+#pragma once
+
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+
+namespace tandrel {
+
+// A button announced by its caption without the "&" of its accelerator.
+inline QPushButton* MakeButton(const char* objectName, const QString& caption) {
+    auto* b = new QPushButton(caption);
+    b->setObjectName(QString::fromLatin1(objectName));
+    b->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
+    return b;
+}
+
+inline QLabel* MakeBoldLabel(const char* objectName, const QString& caption) {
+    auto* label = new QLabel(caption);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setAccessibleName(caption);
+    QFont f = label->font();
+    f.setBold(true);
+    label->setFont(f);
+    return label;
+}
+
+inline QLineEdit* MakeEdit(const char* objectName, const QString& accessibleName) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(objectName));
+    edit->setAccessibleName(accessibleName);
+    return edit;
+}
+
+} // namespace tandrel
