@@ -10,6 +10,7 @@
 #include "MailFile.h"
 #include "MailingRun.h"
 #include "SendCommand.h"
+#include "WidgetHelpers.h"
 
 TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
                              QWidget* parent)
@@ -24,18 +25,7 @@ TMailWrapForm::TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, ta
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->move(16, 16);
 
-    Gauge1 = new QProgressBar(this);
-    Gauge1->setObjectName(QStringLiteral("Gauge1"));
-    Gauge1->setGeometry(24, 56, 273, 25);
-    Gauge1->setRange(0, 100);
-    Gauge1->setValue(0);
-    Gauge1->setTextVisible(true);
-    Gauge1->setFormat(QStringLiteral("%p%"));
-    Gauge1->setAlignment(Qt::AlignCenter);
-    QPalette pal = Gauge1->palette();
-    pal.setColor(QPalette::Highlight, Qt::blue);
-    Gauge1->setPalette(pal);
-    Gauge1->setAccessibleName(QStringLiteral("Progress"));
+    Gauge1 = tandrel::MakeGauge(this, QRect(24, 56, 273, 25));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

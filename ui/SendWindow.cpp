@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "SendCommand.h"
+#include "WidgetHelpers.h"
 
 namespace {
 
@@ -70,20 +71,12 @@ TsendWin::TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     // No fixed accessible name: a screen reader reads the current status text.
     Panel1->setAccessibleDescription(Label1->text());
 
-    Gauge1 = new QProgressBar(this);
-    Gauge1->setObjectName(QStringLiteral("Gauge1"));
-    Gauge1->setGeometry(48, 112, 233, 25);
-    Gauge1->setRange(0, 100);
-    Gauge1->setValue(0);
-    Gauge1->setTextVisible(true);
-    Gauge1->setFormat(QStringLiteral("%p%"));
-    Gauge1->setAlignment(Qt::AlignCenter);
+    Gauge1 = tandrel::MakeGauge(this, QRect(48, 112, 233, 25));
+    // Blue on white, as the delivery window's gauge is drawn.
     QPalette pal = Gauge1->palette();
-    pal.setColor(QPalette::Highlight, Qt::blue);
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Window, Qt::white);
     Gauge1->setPalette(pal);
-    Gauge1->setAccessibleName(QStringLiteral("Progress"));
 
     CloseBut = new QPushButton(QStringLiteral("C&lose"), this);
     CloseBut->setObjectName(QStringLiteral("CloseBut"));

@@ -5,7 +5,9 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRect>
 #include <QString>
 
 namespace tandrel {
@@ -33,6 +35,24 @@ inline QLineEdit* MakeEdit(const char* objectName, const QString& accessibleName
     edit->setObjectName(QString::fromLatin1(objectName));
     edit->setAccessibleName(accessibleName);
     return edit;
+}
+
+// The progress gauge of the preparation and delivery windows: 0 to 100, a blue bar,
+// the percentage shown as text, announced as "Progress".
+inline QProgressBar* MakeGauge(QWidget* parent, const QRect& geometry) {
+    auto* g = new QProgressBar(parent);
+    g->setObjectName(QStringLiteral("Gauge1"));
+    g->setGeometry(geometry);
+    g->setRange(0, 100);
+    g->setValue(0);
+    g->setTextVisible(true);
+    g->setFormat(QStringLiteral("%p%"));
+    g->setAlignment(Qt::AlignCenter);
+    QPalette pal = g->palette();
+    pal.setColor(QPalette::Highlight, Qt::blue);
+    g->setPalette(pal);
+    g->setAccessibleName(QStringLiteral("Progress"));
+    return g;
 }
 
 } // namespace tandrel

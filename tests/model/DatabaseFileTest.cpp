@@ -52,12 +52,7 @@ std::vector<Entry> Entries(const AppState& st) {
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const FileError& e) {
-        return e.what();
-    }
-    return "";
+    return test::ErrorText<FileError>(f);
 }
 
 } // namespace

@@ -73,12 +73,7 @@ Lines Concat(Lines a, const Lines& b) {
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const FileError& e) {
-        return e.what();
-    }
-    return "";
+    return test::ErrorText<FileError>(f);
 }
 
 AppState StateWithSender() {

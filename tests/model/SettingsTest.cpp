@@ -30,12 +30,7 @@ Loaded ReadAll(const Profile& ini) {
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const FileError& e) {
-        return e.what();
-    }
-    return "";
+    return test::ErrorText<FileError>(f);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Small helpers shared by the tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,6 +25,16 @@ private:
 // Whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// The text of the exception of type E that f throws ("" when it throws none).
+template <class E> std::string ErrorText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "";
+}
 
 // Switches the effective user for the lifetime of the object, when the process may
 // (tests run as root see every file as readable and writable; "nobody" does not).
