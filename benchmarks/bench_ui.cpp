@@ -41,17 +41,17 @@ Figures Measure(int people) {
     Figures f;
     {
         tandrel::AppWindows app(dir);
-        TForm1& w = app.main();
+        MainWindow& w = app.main();
         w.show();
         QApplication::processEvents();
         QString next;
         w.setFileChooser([&](QFileDialog&) { return next; });
         next = QString::fromStdString(dir + "/fields.txt");
-        w.File23Click();
+        w.openFields();
         QApplication::processEvents();
         next = QString::fromStdString(dir + "/people.txt");
         f.load = tandrel::bench::BestSeconds(1, [&] {
-            w.File24Click();
+            w.openDatabase();
             QApplication::processEvents();
         });
         const auto* db = w.state().db.get();
@@ -60,7 +60,7 @@ Figures Measure(int people) {
             std::exit(1);
         }
         f.moveAll = tandrel::bench::BestSeconds(1, [&] {
-            w.Button3Click();
+            w.moveAllToRecipients();
             QApplication::processEvents();
         });
         if (db->selectedCount() != static_cast<std::size_t>(people)) {
@@ -70,7 +70,7 @@ Figures Measure(int people) {
         std::printf("%d people: status bar reads \"%s\"\n", people,
                     w.statusPanelText(1).toLocal8Bit().constData());
         f.takeAll = tandrel::bench::BestSeconds(1, [&] {
-            w.Button4Click();
+            w.takeBackAllRecipients();
             QApplication::processEvents();
         });
         w.hide();

@@ -6,7 +6,7 @@
 
 #include "Forms.h"
 
-class TForm1;
+class MainWindow;
 
 namespace tandrel {
 
@@ -19,12 +19,12 @@ public:
     AppWindows(const AppWindows&) = delete;
     AppWindows& operator=(const AppWindows&) = delete;
 
-    TForm1& main() { return *forms_.main; }
+    MainWindow& main() { return *forms_.main; }
     Forms& forms() { return forms_; }
 
 private:
     Forms forms_;
-    std::unique_ptr<TForm1> main_;
+    std::unique_ptr<MainWindow> main_;
 };
 
 } // namespace tandrel

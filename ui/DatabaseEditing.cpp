@@ -1,3 +1,4 @@
+// The database edits of the editor and its dialogs, without widgets.
 #include "DatabaseEditing.h"
 
 #include <algorithm>

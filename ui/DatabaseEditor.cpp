@@ -1,3 +1,4 @@
+// The "Database Editor": the entry list, the current entry's values and the commands on them.
 #include "DatabaseEditor.h"
 
 #include <QAbstractListModel>
@@ -21,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "AddDialog.h"
+#include "AddPersonDialog.h"
 #include "DatabaseEditing.h"
 #include "FieldsDialog.h"
 #include "WidgetHelpers.h"
@@ -161,8 +162,8 @@ void CentreOnScreen(QWidget* w) {
 
 } // namespace
 
-TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                         QWidget* parent)
+DatabaseEditor::DatabaseEditor(tandrel::AppState& st, tandrel::MainHooks& main,
+                               tandrel::Forms& forms, QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TdBaseEntry"));
     setWindowTitle(QStringLiteral("Database Editor"));
@@ -175,59 +176,59 @@ TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     entries_ = new tandrel::EntryListModel(this);
-    ListBox2 = new QListView;
-    ListBox2->setObjectName(QStringLiteral("ListBox2"));
-    ListBox2->setAccessibleName(QStringLiteral("Entries"));
-    ListBox2->setModel(entries_);
-    ListBox2->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListBox2->setUniformItemSizes(true);
-    ListBox2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListBox2->setItemDelegate(new CurrentLineDelegate(ListBox2));
-    leftLayout->addWidget(ListBox2, 1);
+    entryList = new QListView;
+    entryList->setObjectName(QStringLiteral("ListBox2"));
+    entryList->setAccessibleName(QStringLiteral("Entries"));
+    entryList->setModel(entries_);
+    entryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    entryList->setUniformItemSizes(true);
+    entryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    entryList->setItemDelegate(new CurrentLineDelegate(entryList));
+    leftLayout->addWidget(entryList, 1);
     auto* buttons = new QGridLayout;
-    Button3 = MakeButton("Button3", QStringLiteral("Add"));
-    Button4 = MakeButton("Button4", QStringLiteral("Remove"));
-    varEdit = MakeButton("varEdit", QStringLiteral("Fields..."));
-    Done = MakeButton("Done", QStringLiteral("Done"));
-    buttons->addWidget(Button3, 0, 0);
-    buttons->addWidget(Button4, 0, 1);
-    buttons->addWidget(varEdit, 1, 0);
-    buttons->addWidget(Done, 1, 1);
+    addButton = MakeButton("Button3", QStringLiteral("Add"));
+    removeButton = MakeButton("Button4", QStringLiteral("Remove"));
+    fieldsButton = MakeButton("varEdit", QStringLiteral("Fields..."));
+    doneButton = MakeButton("Done", QStringLiteral("Done"));
+    buttons->addWidget(addButton, 0, 0);
+    buttons->addWidget(removeButton, 0, 1);
+    buttons->addWidget(fieldsButton, 1, 0);
+    buttons->addWidget(doneButton, 1, 1);
     leftLayout->addLayout(buttons);
 
     // Right part: the current person, a line per field, and the value being edited.
-    Panel1 = new QWidget;
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    auto* rightLayout = new QVBoxLayout(Panel1);
+    entryPanel = new QWidget;
+    entryPanel->setObjectName(QStringLiteral("Panel1"));
+    auto* rightLayout = new QVBoxLayout(entryPanel);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     auto* top = new QGridLayout;
     auto* nameLabel = MakeBoldLabel("Label1", QStringLiteral("Name:"));
     auto* mailLabel = MakeBoldLabel("Label2", QStringLiteral("EMail:"));
-    Panel10 = MakeTextPanel("Panel10", QStringLiteral("Name:"));
-    Panel11 = MakeTextPanel("Panel11", QStringLiteral("EMail:"));
-    nameLabel->setBuddy(Panel10);
-    mailLabel->setBuddy(Panel11);
+    nameDisplay = MakeTextPanel("Panel10", QStringLiteral("Name:"));
+    emailDisplay = MakeTextPanel("Panel11", QStringLiteral("EMail:"));
+    nameLabel->setBuddy(nameDisplay);
+    mailLabel->setBuddy(emailDisplay);
     top->addWidget(nameLabel, 0, 0);
-    top->addWidget(Panel10, 0, 1);
+    top->addWidget(nameDisplay, 0, 1);
     top->addWidget(mailLabel, 1, 0);
-    top->addWidget(Panel11, 1, 1);
+    top->addWidget(emailDisplay, 1, 1);
     rightLayout->addLayout(top);
-    ListBox1 = new QListWidget;
-    ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setAccessibleName(QStringLiteral("Fields"));
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    rightLayout->addWidget(ListBox1, 1);
+    fieldLines = new QListWidget;
+    fieldLines->setObjectName(QStringLiteral("ListBox1"));
+    fieldLines->setAccessibleName(QStringLiteral("Fields"));
+    fieldLines->setSelectionMode(QAbstractItemView::SingleSelection);
+    rightLayout->addWidget(fieldLines, 1);
     auto* bottom = new QGridLayout;
-    Panel9 = MakeTextPanel("Panel9", QStringLiteral("Field"));
-    Edit2 = new QLineEdit;
-    Edit2->setObjectName(QStringLiteral("Edit2"));
-    Edit2->setAccessibleName(QStringLiteral("Value"));
-    Edit2->setEnabled(false);
-    Button1 = MakeButton("Button1", QStringLiteral("Change"));
-    Button1->setEnabled(false);
-    bottom->addWidget(Panel9, 0, 0);
-    bottom->addWidget(Edit2, 1, 0);
-    bottom->addWidget(Button1, 0, 1, 2, 1);
+    fieldDisplay = MakeTextPanel("Panel9", QStringLiteral("Field"));
+    valueEdit = new QLineEdit;
+    valueEdit->setObjectName(QStringLiteral("Edit2"));
+    valueEdit->setAccessibleName(QStringLiteral("Value"));
+    valueEdit->setEnabled(false);
+    changeButton = MakeButton("Button1", QStringLiteral("Change"));
+    changeButton->setEnabled(false);
+    bottom->addWidget(fieldDisplay, 0, 0);
+    bottom->addWidget(valueEdit, 1, 0);
+    bottom->addWidget(changeButton, 0, 1, 2, 1);
     rightLayout->addLayout(bottom);
 
     auto* splitter = new QSplitter(Qt::Horizontal);
@@ -235,7 +236,7 @@ TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     splitter->setHandleWidth(10);
     splitter->setChildrenCollapsible(false);
     splitter->addWidget(left);
-    splitter->addWidget(Panel1);
+    splitter->addWidget(entryPanel);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({185, 591 - 185 - 10});
     auto* outer = new QHBoxLayout(this);
@@ -246,55 +247,55 @@ TdBaseEntry::TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandre
     // already) keeps the dialog from making the first button, "Add", the default when
     // it is shown, so Enter in the entry list does not open the add dialog; whenever
     // the dialog falls back to "Change" outside the value edit, "Change" is disabled.
-    Button1->setDefault(true);
-    Button1->setDefault(false);
+    changeButton->setDefault(true);
+    changeButton->setDefault(false);
 
     // Reading order: left part top to bottom, then the right part.
-    setTabOrder(ListBox2, Button3);
-    setTabOrder(Button3, Button4);
-    setTabOrder(Button4, varEdit);
-    setTabOrder(varEdit, Done);
-    setTabOrder(Done, Panel10);
-    setTabOrder(Panel10, Panel11);
-    setTabOrder(Panel11, ListBox1);
-    setTabOrder(ListBox1, Panel9);
-    setTabOrder(Panel9, Edit2);
-    setTabOrder(Edit2, Button1);
+    setTabOrder(entryList, addButton);
+    setTabOrder(addButton, removeButton);
+    setTabOrder(removeButton, fieldsButton);
+    setTabOrder(fieldsButton, doneButton);
+    setTabOrder(doneButton, nameDisplay);
+    setTabOrder(nameDisplay, emailDisplay);
+    setTabOrder(emailDisplay, fieldLines);
+    setTabOrder(fieldLines, fieldDisplay);
+    setTabOrder(fieldDisplay, valueEdit);
+    setTabOrder(valueEdit, changeButton);
 
-    connect(ListBox2, &QAbstractItemView::clicked, this, [this] { ListBox2Click(); });
-    connect(ListBox2->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
-        if (!updating_) ListBox2Click();
+    connect(entryList, &QAbstractItemView::clicked, this, [this] { onEntryClicked(); });
+    connect(entryList->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (!updating_) onEntryClicked();
     });
-    connect(ListBox1, &QListWidget::itemClicked, this, [this] { ListBox1Click(); });
+    connect(fieldLines, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
     // Moving through the fields with the keyboard picks each one but leaves the focus in
     // the list, so the keys keep working there.
-    connect(ListBox1, &QListWidget::currentRowChanged, this, [this] {
+    connect(fieldLines, &QListWidget::currentRowChanged, this, [this] {
         if (!updating_) pickField(false);
     });
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
-    connect(varEdit, &QPushButton::clicked, this, [this] { varEditClick(); });
-    connect(Done, &QPushButton::clicked, this, [this] { DoneClick(); });
-    Edit2->installEventFilter(this);
+    connect(changeButton, &QPushButton::clicked, this, [this] { changeValue(); });
+    connect(addButton, &QPushButton::clicked, this, [this] { addPerson(); });
+    connect(removeButton, &QPushButton::clicked, this, [this] { removeSelectedEntries(); });
+    connect(fieldsButton, &QPushButton::clicked, this, [this] { editFields(); });
+    connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
+    valueEdit->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget* old, QWidget* now) { onFocusChanged(old, now); });
 }
 
-TdBaseEntry::~TdBaseEntry() {
+DatabaseEditor::~DatabaseEditor() {
     // Children die after this body; keep their focus changes away from a half-gone editor.
     disconnect(qApp, nullptr, this, nullptr);
-    Edit2->removeEventFilter(this);
+    valueEdit->removeEventFilter(this);
 }
 
-void TdBaseEntry::StartNewDatabase() {
+void DatabaseEditor::startNewDatabase() {
     {
         Guard g(updating_);
         entries_->reset({});
         clearDisplay();
     }
-    if (forms_.fieldsForm) forms_.fieldsForm->Clear();
-    if (forms_.addForm) forms_.addForm->Clear();
+    if (forms_.fieldsDialog) forms_.fieldsDialog->clear();
+    if (forms_.addPersonDialog) forms_.addPersonDialog->clear();
     st_.FreeDatabase();
     st_.NewDatabase();
     // A modeless editor that is still open becomes the modal one.
@@ -302,7 +303,7 @@ void TdBaseEntry::StartNewDatabase() {
     exec();
 }
 
-void TdBaseEntry::FillEntryList() {
+void DatabaseEditor::fillEntryList() {
     WaitCursor wait;
     std::vector<ReceipData*> rows;
     if (st_.db) {
@@ -314,133 +315,133 @@ void TdBaseEntry::FillEntryList() {
     entries_->reset(std::move(rows));
     // Like a list box's caret, the first line is current after filling.
     if (entries_->rowCount() > 0) {
-        ListBox2->selectionModel()->setCurrentIndex(entries_->index(0),
-                                                    QItemSelectionModel::NoUpdate);
-        ListBox2->scrollTo(ListBox2->currentIndex());
+        entryList->selectionModel()->setCurrentIndex(entries_->index(0),
+                                                     QItemSelectionModel::NoUpdate);
+        entryList->scrollTo(entryList->currentIndex());
     }
 }
 
-void TdBaseEntry::ShowCurrentEntry() {
+void DatabaseEditor::showCurrentEntry() {
     ReceipData* e = currentEntry();
     if (!st_.db || st_.db->entries.empty() || !e) {
         // Nobody to show: do not keep showing someone who is gone.
         clearDisplay();
         return;
     }
-    Panel10->setText(ToQ(e->name));
-    Panel11->setText(ToQ(e->email));
+    nameDisplay->setText(ToQ(e->name));
+    emailDisplay->setText(ToQ(e->email));
     Guard g(updating_);
-    ListBox1->clear();
+    fieldLines->clear();
     const std::vector<std::string> lines = tandrel::FieldLines(*st_.db, *e);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         auto* item = new QListWidgetItem(ToQ(lines[k]));
         // Values beyond the last field have no field to be edited under.
         if (k >= st_.db->fields.size()) item->setFlags(Qt::NoItemFlags);
-        ListBox1->addItem(item);
+        fieldLines->addItem(item);
     }
 }
 
-void TdBaseEntry::AppendEntryLine(ReceipData* entry) {
+void DatabaseEditor::appendEntryLine(ReceipData* entry) {
     if (!entry) return;
     Guard g(updating_);
     entries_->append(entry);
-    if (!ListBox2->currentIndex().isValid())
-        ListBox2->selectionModel()->setCurrentIndex(entries_->index(entries_->rowCount() - 1),
-                                                    QItemSelectionModel::NoUpdate);
+    if (!entryList->currentIndex().isValid())
+        entryList->selectionModel()->setCurrentIndex(entries_->index(entries_->rowCount() - 1),
+                                                     QItemSelectionModel::NoUpdate);
 }
 
-ReceipData* TdBaseEntry::currentEntry() const {
+ReceipData* DatabaseEditor::currentEntry() const {
     return entryAt(currentLine());
 }
 
-ReceipData* TdBaseEntry::entryAt(int row) const {
+ReceipData* DatabaseEditor::entryAt(int row) const {
     return entries_->at(row);
 }
 
-int TdBaseEntry::entryLineCount() const {
+int DatabaseEditor::entryLineCount() const {
     return entries_->rowCount();
 }
 
-int TdBaseEntry::currentLine() const {
-    const QModelIndex i = ListBox2->currentIndex();
+int DatabaseEditor::currentLine() const {
+    const QModelIndex i = entryList->currentIndex();
     return i.isValid() ? i.row() : -1;
 }
 
-int TdBaseEntry::selectedFieldLine() const {
+int DatabaseEditor::selectedFieldLine() const {
     if (!st_.db) return -1;
-    const QList<QListWidgetItem*> items = ListBox1->selectedItems();
+    const QList<QListWidgetItem*> items = fieldLines->selectedItems();
     if (items.isEmpty()) return -1;
-    const int k = ListBox1->row(items.first());
+    const int k = fieldLines->row(items.first());
     return k >= 0 && static_cast<std::size_t>(k) < st_.db->fields.size() ? k : -1;
 }
 
-void TdBaseEntry::clearDisplay() {
+void DatabaseEditor::clearDisplay() {
     Guard g(updating_);
-    Panel10->clear();
-    Panel11->clear();
-    ListBox1->clear();
-    Panel9->clear();
-    Edit2->clear();
+    nameDisplay->clear();
+    emailDisplay->clear();
+    fieldLines->clear();
+    fieldDisplay->clear();
+    valueEdit->clear();
 }
 
-void TdBaseEntry::ListBox2Click() {
-    ShowCurrentEntry();
-    Panel9->clear();
-    Edit2->clear();
+void DatabaseEditor::onEntryClicked() {
+    showCurrentEntry();
+    fieldDisplay->clear();
+    valueEdit->clear();
 }
 
-void TdBaseEntry::ListBox1Click() {
+void DatabaseEditor::onFieldLineClicked() {
     pickField(true);
 }
 
-void TdBaseEntry::pickField(bool takeFocus) {
+void DatabaseEditor::pickField(bool takeFocus) {
     if (!st_.db || st_.db->fields.empty() || st_.db->entries.empty()) return;
     const int k = selectedFieldLine();
     ReceipData* e = currentEntry();
     if (k < 0 || !e) return;
     const auto pos = static_cast<std::size_t>(k);
-    Panel9->setText(ToQ(st_.db->fields[pos].name));
-    Edit2->setText(pos < e->values.size() ? ToQ(e->values[pos]) : QString());
-    Edit2->setEnabled(true);
+    fieldDisplay->setText(ToQ(st_.db->fields[pos].name));
+    valueEdit->setText(pos < e->values.size() ? ToQ(e->values[pos]) : QString());
+    valueEdit->setEnabled(true);
     if (!takeFocus) return;
-    Edit2->setFocus();
+    valueEdit->setFocus();
     // The focus arrives later when the window is not active; the edit is ready either way.
-    Edit2Enter();
+    onValueEditEntered();
 }
 
-void TdBaseEntry::Edit2Enter() {
-    Button1->setEnabled(true);
-    Button1->setDefault(true);
+void DatabaseEditor::onValueEditEntered() {
+    changeButton->setEnabled(true);
+    changeButton->setDefault(true);
 }
 
-void TdBaseEntry::Panel1Exit() {
-    Button1->setDefault(false);
-    Button1->setEnabled(false);
-    Edit2->setEnabled(false);
+void DatabaseEditor::onEntryPanelLeft() {
+    changeButton->setDefault(false);
+    changeButton->setEnabled(false);
+    valueEdit->setEnabled(false);
 }
 
-void TdBaseEntry::Button1Click() {
+void DatabaseEditor::changeValue() {
     const int i = currentLine();
     const int k = selectedFieldLine();
     ReceipData* e = entryAt(i);
     if (!st_.db || !e || k < 0) return;
-    if (!tandrel::SetEntryValue(*st_.db, *e, static_cast<std::size_t>(k), FromQ(Edit2->text())))
+    if (!tandrel::SetEntryValue(*st_.db, *e, static_cast<std::size_t>(k), FromQ(valueEdit->text())))
         return;
     Guard g(updating_);
     entries_->refreshRow(i);
-    ListBox2->selectionModel()->select(entries_->index(i), QItemSelectionModel::Select);
-    ShowCurrentEntry();
-    ListBox1->setCurrentRow(k);
+    entryList->selectionModel()->select(entries_->index(i), QItemSelectionModel::Select);
+    showCurrentEntry();
+    fieldLines->setCurrentRow(k);
 }
 
-void TdBaseEntry::Button3Click() {
-    if (!st_.db || !forms_.addForm) return;
-    forms_.addForm->exec();
+void DatabaseEditor::addPerson() {
+    if (!st_.db || !forms_.addPersonDialog) return;
+    forms_.addPersonDialog->exec();
 }
 
-void TdBaseEntry::Button4Click() {
+void DatabaseEditor::removeSelectedEntries() {
     if (!st_.db) return;
-    const QModelIndexList picked = ListBox2->selectionModel()->selectedRows();
+    const QModelIndexList picked = entryList->selectionModel()->selectedRows();
     if (picked.isEmpty()) return;
     {
         WaitCursor wait;
@@ -450,46 +451,50 @@ void TdBaseEntry::Button4Click() {
             victims.push_back(entries_->at(i.row()));
         tandrel::RemoveEntries(*st_.db, victims);
     }
-    FillEntryList();
-    ShowCurrentEntry();
+    fillEntryList();
+    showCurrentEntry();
 }
 
-void TdBaseEntry::varEditClick() {
-    if (!st_.db || !forms_.fieldsForm) return;
-    forms_.fieldsForm->FillFieldList();
-    forms_.fieldsForm->exec();
+void DatabaseEditor::editFields() {
+    if (!st_.db || !forms_.fieldsDialog) return;
+    forms_.fieldsDialog->fillFieldList();
+    forms_.fieldsDialog->exec();
 }
 
-void TdBaseEntry::DoneClick() {
+void DatabaseEditor::finishEditing() {
     close();
 }
 
-void TdBaseEntry::done(int r) {
+void DatabaseEditor::done(int r) {
     const bool wasOpen = isVisible();
     QDialog::done(r);
-    if (wasOpen) FormClose();
+    if (wasOpen) onClosed();
 }
 
-void TdBaseEntry::FormClose() {
+void DatabaseEditor::onClosed() {
     // A closed editor holds no entries: the database may be replaced before it opens again.
     {
         Guard g(updating_);
         entries_->reset({});
         clearDisplay();
     }
-    Panel1Exit();
-    main_.SetControlsEnabled(true);
-    main_.RefreshLists();
+    onEntryPanelLeft();
+    main_.setControlsEnabled(true);
+    main_.refreshLists();
 }
 
-bool TdBaseEntry::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Edit2 && event->type() == QEvent::FocusIn) Edit2Enter();
+bool DatabaseEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == valueEdit && event->type() == QEvent::FocusIn) onValueEditEntered();
     return QDialog::eventFilter(watched, event);
 }
 
-void TdBaseEntry::onFocusChanged(QWidget* old, QWidget* now) {
+void DatabaseEditor::onFocusChanged(QWidget* old, QWidget* now) {
     if (!old || !now || now->window() != this) return;
-    if (!Panel1->isAncestorOf(old)) return;
-    if (now == Panel1 || Panel1->isAncestorOf(now)) return;
-    Panel1Exit();
+    if (!entryPanel->isAncestorOf(old)) return;
+    if (now == entryPanel || entryPanel->isAncestorOf(now)) return;
+    onEntryPanelLeft();
+}
+
+tandrel::EntryListHooks* tandrel::EntryListOf(Forms& forms) {
+    return forms.databaseEditor;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "EntryListHooks.h"
 #include "Forms.h"
 #include "MainHooks.h"
 
@@ -17,22 +18,22 @@ namespace tandrel {
 class EntryListModel;
 }
 
-class TdBaseEntry : public QDialog {
+class DatabaseEditor : public QDialog, public tandrel::EntryListHooks {
     Q_OBJECT
 public:
-    TdBaseEntry(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                QWidget* parent = nullptr);
-    ~TdBaseEntry() override;
+    DatabaseEditor(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                   QWidget* parent = nullptr);
+    ~DatabaseEditor() override;
 
     // Releases any database, creates one with "name" and "email", shows the editor modally.
-    void StartNewDatabase();
+    void startNewDatabase();
     // One line per entry, in database order; each line keeps its own entry.
-    void FillEntryList();
+    void fillEntryList();
     // Shows the current line's entry: its name, e-mail and one line per field.
-    void ShowCurrentEntry();
+    void showCurrentEntry() override;
 
     // Adds a line for an entry that was just appended to the database.
-    void AppendEntryLine(tandrel::ReceipData* entry);
+    void appendEntryLine(tandrel::ReceipData* entry) override;
     // The entry of the current line, or null.
     tandrel::ReceipData* currentEntry() const;
     // The entry that line `row` of the entry list stands for, or null.
@@ -40,15 +41,15 @@ public:
     int entryLineCount() const;
 
     // Handlers of the controls, callable directly.
-    void ListBox2Click();
-    void ListBox1Click();
-    void Edit2Enter();
-    void Panel1Exit();
-    void Button1Click();
-    void Button3Click();
-    void Button4Click();
-    void varEditClick();
-    void DoneClick();
+    void onEntryClicked();
+    void onFieldLineClicked();
+    void onValueEditEntered();
+    void onEntryPanelLeft();
+    void changeValue();
+    void addPerson();
+    void removeSelectedEntries();
+    void editFields();
+    void finishEditing();
 
     // Every way of closing the window ends here.
     void done(int r) override;
@@ -57,12 +58,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormClose();
+    void onClosed();
     void pickField(bool takeFocus);
     void onFocusChanged(QWidget* old, QWidget* now);
     void clearDisplay();
     int currentLine() const;
-    // The selected field line of ListBox1 when it stands for a field, or -1.
+    // The selected field line of fieldLines when it stands for a field, or -1.
     int selectedFieldLine() const;
 
     tandrel::AppState& st_;
@@ -70,18 +71,18 @@ private:
     tandrel::Forms& forms_;
 
     tandrel::EntryListModel* entries_ = nullptr;
-    QListView* ListBox2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* varEdit = nullptr;
-    QPushButton* Done = nullptr;
-    QWidget* Panel1 = nullptr;
-    QLineEdit* Panel10 = nullptr;
-    QLineEdit* Panel11 = nullptr;
-    QListWidget* ListBox1 = nullptr;
-    QLineEdit* Panel9 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QPushButton* Button1 = nullptr;
+    QListView* entryList = nullptr;
+    QPushButton* addButton = nullptr;
+    QPushButton* removeButton = nullptr;
+    QPushButton* fieldsButton = nullptr;
+    QPushButton* doneButton = nullptr;
+    QWidget* entryPanel = nullptr;
+    QLineEdit* nameDisplay = nullptr;
+    QLineEdit* emailDisplay = nullptr;
+    QListWidget* fieldLines = nullptr;
+    QLineEdit* fieldDisplay = nullptr;
+    QLineEdit* valueEdit = nullptr;
+    QPushButton* changeButton = nullptr;
     // Set while lists are filled from code, so their change signals are not taken as
     // clicks.
     bool updating_ = false;

@@ -1,3 +1,4 @@
+// The "Fields" dialog: appends fields to the database and renames them.
 #include "FieldsDialog.h"
 
 #include <QGuiApplication>
@@ -9,13 +10,13 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
-#include "DatabaseEditor.h"
+#include "EntryListHooks.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeButton;
 
-TForm4::TForm4(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-               QWidget* parent)
+FieldsDialog::FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                           QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TForm4"));
     setWindowTitle(QStringLiteral("Fields"));
@@ -28,88 +29,88 @@ TForm4::TForm4(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& 
 
     auto* left = new QVBoxLayout;
     left->setSpacing(2);
-    Edit1 = new QLineEdit;
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setAccessibleName(QStringLiteral("Field name"));
-    changeBut = MakeButton("changeBut", QStringLiteral("Change"));
-    newBut = MakeButton("newBut", QStringLiteral("New"));
-    newBut->setDefault(true);
-    Done = MakeButton("Done", QStringLiteral("Done"));
-    left->addWidget(Edit1);
-    left->addWidget(changeBut);
-    left->addWidget(newBut);
-    left->addWidget(Done);
+    nameEdit = new QLineEdit;
+    nameEdit->setObjectName(QStringLiteral("Edit1"));
+    nameEdit->setAccessibleName(QStringLiteral("Field name"));
+    changeButton = MakeButton("changeBut", QStringLiteral("Change"));
+    newButton = MakeButton("newBut", QStringLiteral("New"));
+    newButton->setDefault(true);
+    doneButton = MakeButton("Done", QStringLiteral("Done"));
+    left->addWidget(nameEdit);
+    left->addWidget(changeButton);
+    left->addWidget(newButton);
+    left->addWidget(doneButton);
     left->addStretch(1);
-    ListBox1 = new QListWidget;
-    ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setAccessibleName(QStringLiteral("Fields"));
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    fieldList = new QListWidget;
+    fieldList->setObjectName(QStringLiteral("ListBox1"));
+    fieldList->setAccessibleName(QStringLiteral("Fields"));
+    fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
     outer->addLayout(left);
-    outer->addWidget(ListBox1, 1);
+    outer->addWidget(fieldList, 1);
 
-    setTabOrder(Edit1, changeBut);
-    setTabOrder(changeBut, newBut);
-    setTabOrder(newBut, Done);
-    setTabOrder(Done, ListBox1);
+    setTabOrder(nameEdit, changeButton);
+    setTabOrder(changeButton, newButton);
+    setTabOrder(newButton, doneButton);
+    setTabOrder(doneButton, fieldList);
 
-    connect(ListBox1, &QListWidget::itemClicked, this, [this] { ListBox1Click(); });
+    connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
     // Keyboard moves through the list copy each name but leave the focus in the list.
-    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] { pickLine(false); });
-    connect(changeBut, &QPushButton::clicked, this, [this] { changeButClick(); });
-    connect(newBut, &QPushButton::clicked, this, [this] { newButClick(); });
-    connect(Done, &QPushButton::clicked, this, [this] { DoneClick(); });
+    connect(fieldList, &QListWidget::itemSelectionChanged, this, [this] { pickLine(false); });
+    connect(changeButton, &QPushButton::clicked, this, [this] { renameField(); });
+    connect(newButton, &QPushButton::clicked, this, [this] { appendField(); });
+    connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
 }
 
-void TForm4::FillFieldList() {
-    const QSignalBlocker block(ListBox1);
-    ListBox1->clear();
+void FieldsDialog::fillFieldList() {
+    const QSignalBlocker block(fieldList);
+    fieldList->clear();
     if (!st_.db) return;
     for (const auto& f : st_.db->fields)
-        ListBox1->addItem(QString::fromLocal8Bit(f.name));
+        fieldList->addItem(QString::fromLocal8Bit(f.name));
 }
 
-void TForm4::Clear() {
-    const QSignalBlocker block(ListBox1);
-    ListBox1->clear();
-    Edit1->clear();
+void FieldsDialog::clear() {
+    const QSignalBlocker block(fieldList);
+    fieldList->clear();
+    nameEdit->clear();
 }
 
-void TForm4::ListBox1Click() {
+void FieldsDialog::onFieldLineClicked() {
     pickLine(true);
 }
 
-void TForm4::pickLine(bool takeFocus) {
-    const QList<QListWidgetItem*> items = ListBox1->selectedItems();
+void FieldsDialog::pickLine(bool takeFocus) {
+    const QList<QListWidgetItem*> items = fieldList->selectedItems();
     if (items.isEmpty()) return;
-    Edit1->setText(items.first()->text());
-    if (takeFocus) Edit1->setFocus();
+    nameEdit->setText(items.first()->text());
+    if (takeFocus) nameEdit->setFocus();
 }
 
-void TForm4::newButClick() {
+void FieldsDialog::appendField() {
     if (!st_.db) return;
-    const QString text = Edit1->text();
+    const QString text = nameEdit->text();
     if (!tandrel::AppendField(*st_.db, text.toLocal8Bit().toStdString())) return;
-    ListBox1->addItem(text);
+    fieldList->addItem(text);
 }
 
-void TForm4::changeButClick() {
+void FieldsDialog::renameField() {
     if (!st_.db) return;
-    const QList<QListWidgetItem*> items = ListBox1->selectedItems();
+    const QList<QListWidgetItem*> items = fieldList->selectedItems();
     if (items.isEmpty()) return;
     QListWidgetItem* item = items.first();
     // Line k stands for field k, so with repeated names the chosen one is renamed.
-    const int k = ListBox1->row(item);
+    const int k = fieldList->row(item);
     if (k < 0) return;
-    const QString text = Edit1->text();
+    const QString text = nameEdit->text();
     if (!tandrel::RenameField(*st_.db, static_cast<std::size_t>(k),
                               text.toLocal8Bit().toStdString()))
         return;
     item->setText(text);
 }
 
-void TForm4::DoneClick() {
-    if (forms_.dBaseEntry) forms_.dBaseEntry->ShowCurrentEntry();
+void FieldsDialog::finishEditing() {
+    if (auto* editor = tandrel::EntryListOf(forms_)) editor->showCurrentEntry();
     accept();
 }

@@ -10,22 +10,22 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
-class TForm4 : public QDialog {
+class FieldsDialog : public QDialog {
     Q_OBJECT
 public:
-    TForm4(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-           QWidget* parent = nullptr);
+    FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                 QWidget* parent = nullptr);
 
     // One line per field name, in field order.
-    void FillFieldList();
+    void fillFieldList();
     // Empties the list and the name edit (only a new database does this).
-    void Clear();
+    void clear();
 
     // Handlers of the controls, callable directly.
-    void ListBox1Click();
-    void newButClick();
-    void changeButClick();
-    void DoneClick();
+    void onFieldLineClicked();
+    void appendField();
+    void renameField();
+    void finishEditing();
 
 private:
     void pickLine(bool takeFocus);
@@ -34,9 +34,9 @@ private:
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
 
-    QLineEdit* Edit1 = nullptr;
-    QPushButton* changeBut = nullptr;
-    QPushButton* newBut = nullptr;
-    QPushButton* Done = nullptr;
-    QListWidget* ListBox1 = nullptr;
+    QLineEdit* nameEdit = nullptr;
+    QPushButton* changeButton = nullptr;
+    QPushButton* newButton = nullptr;
+    QPushButton* doneButton = nullptr;
+    QListWidget* fieldList = nullptr;
 };

@@ -1,3 +1,4 @@
+// Examining attachment files: readable or not, size and content type, the file test lines.
 #include "FileInfo.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The bundled user guide: contents, keyword index and the topics of the main window.
 #include "HelpWindow.h"
 
 #include <QHBoxLayout>

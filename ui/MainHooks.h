@@ -19,9 +19,9 @@ public:
     virtual bool previewShown() const = 0;
     // The entries of the "Receipients" rows, in row order (each row its own entry).
     virtual std::vector<ReceipData*> recipientRows() const = 0;
-    virtual void SetControlsEnabled(bool on) = 0;
-    virtual void RefreshLists() = 0;
-    virtual void UpdateStatusBar() = 0;
+    virtual void setControlsEnabled(bool on) = 0;
+    virtual void refreshLists() = 0;
+    virtual void updateStatusBar() = 0;
     virtual QWidget* mainWidget() = 0;
 };
 

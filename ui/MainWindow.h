@@ -35,13 +35,13 @@ namespace tandrel {
 class Profile;
 }
 
-class TForm1 : public QMainWindow, public tandrel::MainHooks {
+class MainWindow : public QMainWindow, public tandrel::MainHooks {
     Q_OBJECT
 public:
     // `programDir` replaces the directory of the program file as the home of the
     // settings and log files (empty: the program's own directory).
-    explicit TForm1(QWidget* parent = nullptr, const std::string& programDir = {});
-    ~TForm1() override;
+    explicit MainWindow(QWidget* parent = nullptr, const std::string& programDir = {});
+    ~MainWindow() override;
     void setForms(tandrel::Forms* forms) { forms_ = forms; }
 
     // MainHooks
@@ -49,9 +49,9 @@ public:
     tandrel::MailEditors editorTexts() const override;
     bool previewShown() const override { return previewShown_; }
     std::vector<tandrel::ReceipData*> recipientRows() const override;
-    void SetControlsEnabled(bool on) override;
-    void RefreshLists() override;
-    void UpdateStatusBar() override;
+    void setControlsEnabled(bool on) override;
+    void refreshLists() override;
+    void updateStatusBar() override;
     QWidget* mainWidget() override { return this; }
 
     // Puts the texts into the four mail editors.
@@ -73,55 +73,45 @@ public:
 
 public slots:
     // Menu commands.
-    void File11Click();
-    void File12Click();
-    void File21Click();
-    void File23Click();
-    void File24Click();
-    void File41Click();
-    void File42Click();
-    void File43Click();
-    void File5Click();
-    void FieldItemClick();
-    void CutItemClick();
-    void CopyItemClick();
-    void PasteItemClick();
-    void DeleteItemClick();
-    void SelectItemClick();
-    void Edit6Click();
-    void Edit7Click();
-    void Help1Click();
-    void Help2Click();
-    void Help3Click();
-    // Toolbar.
-    void SpeedButton2Click() { File11Click(); }
-    void SpeedButton3Click() { File12Click(); }
-    void SpeedButton5Click() { File21Click(); }
-    void SpeedButton6Click() { File23Click(); }
-    void SpeedButton7Click() { File24Click(); }
-    void SpeedButton4Click() { File41Click(); }
-    void SpeedButton8Click() { File42Click(); }
-    void SpeedButton9Click() { File43Click(); }
-    void SpeedButton10Click() { Edit6Click(); }
+    void newMail();
+    void newDatabase();
+    void openMail();
+    void openFields();
+    void openDatabase();
+    void saveMailAs();
+    void saveFieldsAs();
+    void saveDatabaseAs();
+    void exitProgram();
+    void insertField();
+    void cutText();
+    void copyText();
+    void pasteText();
+    void deleteText();
+    void selectAllText();
+    void editDatabase();
+    void editPreferences();
+    void showHelpContents();
+    void showHelpIndex();
+    void showAbout();
     // People lists.
-    void Button2Click();
-    void Button3Click();
-    void Button1Click();
-    void Button4Click();
+    void moveSelectedToRecipients();
+    void moveAllToRecipients();
+    void takeBackSelectedRecipients();
+    void takeBackAllRecipients();
     // The merged preview: shows it when the button is down and exactly one recipient is
     // selected; otherwise puts the button up and gives back the template if a preview
     // is on the screen.
-    void BitBtn1Click();
-    void SendButClick();
-    void AttachButClick();
+    void onPreviewToggled();
+    void sendMailing();
+    void editAttachments();
     // Enabling rules of the insert and clipboard items.
-    void ListBox3Click();
-    void RichEdit1Enter();
-    void RichEdit1Exit();
-    void RichEdit1SelectionChange();
-    void RichEdit1MouseDown(Qt::MouseButton button);
+    void onFieldListClicked();
+    void onBodyEntered();
+    void onBodyLeft();
+    void onBodySelectionChanged();
+    void onBodyMouseDown(Qt::MouseButton button);
     // Status panel 0 shows the status part of a "tooltip|status" hint.
-    void DisplayHint(const QString& hint);
+    void displayHint(const QString& hint);
 
 protected:
     bool event(QEvent* e) override;
@@ -136,11 +126,11 @@ private:
     void buildStatusBar();
     void buildClientArea();
     void setAccessibility();
-    void FormCreate(const std::string& programDir);
-    void FormCloseQuery();
-    bool FormKeyDown(int key, QWidget* focus);
-    void FormResize();
-    void layoutPanel1();
+    void startUp(const std::string& programDir);
+    void shutDown();
+    bool handleWindowKey(int key, QWidget* focus);
+    void adjustToSize();
+    void layoutMailArea();
     void dragSplitter(int startHeight, int dy);
 
     void showPreview();
@@ -174,64 +164,64 @@ private:
     HelpWindow* help_ = nullptr;
 
     // Controls, named as everywhere in the program.
-    QMenuBar* MainMenu1 = nullptr;
-    QAction* File11 = nullptr;
-    QAction* File12 = nullptr;
-    QAction* File21 = nullptr;
-    QAction* File23 = nullptr;
-    QAction* File24 = nullptr;
-    QAction* File41 = nullptr;
-    QAction* File42 = nullptr;
-    QAction* File43 = nullptr;
-    QAction* File5 = nullptr;
-    QAction* Edit1 = nullptr;
-    QAction* Edit2 = nullptr;
-    QAction* Edit3 = nullptr;
-    QAction* Edit4 = nullptr;
-    QAction* Edit5 = nullptr;
-    QAction* Edit6 = nullptr;
-    QAction* Edit7 = nullptr;
-    QAction* Help1 = nullptr;
-    QAction* Help2 = nullptr;
-    QAction* Help3 = nullptr;
-    QMenu* MailPopupMenu = nullptr;
-    QAction* FieldItem = nullptr;
-    QAction* CutItem = nullptr;
-    QAction* CopyItem = nullptr;
-    QAction* PasteItem = nullptr;
-    QAction* DeleteItem = nullptr;
-    QAction* SelectItem = nullptr;
+    QMenuBar* mainMenu = nullptr;
+    QAction* newMailAction = nullptr;
+    QAction* newDatabaseAction = nullptr;
+    QAction* openMailAction = nullptr;
+    QAction* openFieldsAction = nullptr;
+    QAction* openDatabaseAction = nullptr;
+    QAction* saveMailAction = nullptr;
+    QAction* saveFieldsAction = nullptr;
+    QAction* saveDatabaseAction = nullptr;
+    QAction* exitAction = nullptr;
+    QAction* insertFieldAction = nullptr;
+    QAction* cutAction = nullptr;
+    QAction* copyAction = nullptr;
+    QAction* pasteAction = nullptr;
+    QAction* deleteAction = nullptr;
+    QAction* editDatabaseAction = nullptr;
+    QAction* preferencesAction = nullptr;
+    QAction* helpContentsAction = nullptr;
+    QAction* helpIndexAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QMenu* bodyMenu = nullptr;
+    QAction* bodyInsertFieldAction = nullptr;
+    QAction* bodyCutAction = nullptr;
+    QAction* bodyCopyAction = nullptr;
+    QAction* bodyPasteAction = nullptr;
+    QAction* bodyDeleteAction = nullptr;
+    QAction* bodySelectAllAction = nullptr;
 
-    QToolBar* ToolBar1 = nullptr;
-    std::vector<QToolButton*> speedButtons_; // the nine toolbar buttons
+    QToolBar* mainToolBar = nullptr;
+    std::vector<QToolButton*> toolButtons_; // the nine toolbar buttons
     std::vector<QFrame*> toolSeparators_;
-    QStatusBar* StatusBar1 = nullptr;
+    QStatusBar* statusLine = nullptr;
     QLabel* panels_[4] = {};
 
-    QListWidget* ListBox3 = nullptr;
-    QWidget* Panel1 = nullptr;
-    QWidget* Panel4 = nullptr;
-    QWidget* Panel5 = nullptr;
-    QLabel* Panel6 = nullptr;
-    QTreeView* ListView2 = nullptr;
-    QWidget* Panel3 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QWidget* Panel7 = nullptr;
-    QLabel* Panel8 = nullptr;
-    QTreeView* ListView1 = nullptr;
-    QWidget* Splitter1 = nullptr;
-    QWidget* Panel2 = nullptr;
-    QLineEdit* FrEdit = nullptr;
-    QLineEdit* ToEdit = nullptr;
-    QLineEdit* SubEdit = nullptr;
-    QToolButton* AttachBut = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QPushButton* SendBut = nullptr;
-    QToolButton* SpeedButton1 = nullptr;
-    QPlainTextEdit* RichEdit1 = nullptr;
+    QListWidget* fieldList = nullptr;
+    QWidget* mailArea = nullptr;
+    QWidget* peoplePane = nullptr;
+    QWidget* availablePane = nullptr;
+    QLabel* availableTitle = nullptr;
+    QTreeView* availableView = nullptr;
+    QWidget* moveButtonsPane = nullptr;
+    QPushButton* moveSelectedButton = nullptr;
+    QPushButton* moveAllButton = nullptr;
+    QPushButton* takeBackAllButton = nullptr;
+    QPushButton* takeBackSelectedButton = nullptr;
+    QWidget* recipientsPane = nullptr;
+    QLabel* recipientsTitle = nullptr;
+    QTreeView* recipientsView = nullptr;
+    QWidget* paneSplitter = nullptr;
+    QWidget* headerPanel = nullptr;
+    QLineEdit* fromEdit = nullptr;
+    QLineEdit* toEdit = nullptr;
+    QLineEdit* subjectEdit = nullptr;
+    QToolButton* attachButton = nullptr;
+    QGroupBox* sendGroup = nullptr;
+    QPushButton* sendButton = nullptr;
+    QToolButton* previewButton = nullptr;
+    QPlainTextEdit* bodyEdit = nullptr;
 
     PeopleModel* availModel_ = nullptr;
     PeopleModel* recipModel_ = nullptr;

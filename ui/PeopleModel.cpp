@@ -1,3 +1,4 @@
+// The rows of the "Available" and "Receipients" lists, each holding its own entry.
 #include "PeopleModel.h"
 
 #include <algorithm>

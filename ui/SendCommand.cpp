@@ -1,16 +1,16 @@
+// The Send command: preparation, delivery, sent log, and the clean-up whatever happened.
 #include "SendCommand.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QScreen>
 #include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "DeliveryWindow.h"
 #include "MailFile.h"
-#include "MailWrap.h"
-#include "SendWindow.h"
+#include "PreparationWindow.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -42,17 +42,6 @@ void ShowError(QWidget* parent, const std::string& text) {
 
 } // namespace
 
-void CentreOnScreen(QWidget& window) {
-    QWidget* anchor = window.parentWidget() ? window.parentWidget()->window() : &window;
-    QScreen* screen = anchor->screen();
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect area = screen->availableGeometry();
-    // Once the window has been shown, its frame is known; before, its client size stands in.
-    const QSize outer = window.frameGeometry().size();
-    window.move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
-}
-
 void RunMailing(MainHooks& main, Forms& forms) {
     AppState& st = main.state();
     if (!st.db || main.recipientRows().empty()) return;
@@ -61,7 +50,7 @@ void RunMailing(MainHooks& main, Forms& forms) {
     std::vector<std::string> errors; // shown once the run is cleaned up
     bool blockStarted = false;
     try {
-        const std::optional<std::string> prepError = forms.mailWrapForm->Prepare();
+        const std::optional<std::string> prepError = forms.preparationWindow->prepare();
         cursor.restore();
         if (prepError) {
             // Nothing was sent, so the sent log gets no block for this attempt.
@@ -74,7 +63,7 @@ void RunMailing(MainHooks& main, Forms& forms) {
             st.SentLog.push_back("");
             st.SentLog.push_back("Mails sent to:");
             blockStarted = true;
-            forms.sendWin->Deliver();
+            forms.deliveryWindow->deliver();
         }
     } catch (const std::exception& e) {
         errors.push_back(e.what());
@@ -93,7 +82,7 @@ void RunMailing(MainHooks& main, Forms& forms) {
     }
     cursor.restore();
     try {
-        forms.sendWin->CloseConnection();
+        forms.deliveryWindow->closeConnection();
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }

@@ -4,19 +4,13 @@
 #include "Forms.h"
 #include "MainHooks.h"
 
-class QWidget;
-
 namespace tandrel {
 
-// SendButClick's work. Does nothing without a database or recipient rows. Otherwise
+// sendMailing's work. Does nothing without a database or recipient rows. Otherwise
 // prepares one message per row in the preparation window, delivers them in the
 // delivery window, appends this run's block to the sent log and writes it beside the
 // program. Failures (preparation, connecting, writing the sent log) are shown in error
 // boxes after the clean-up; the outgoing messages are always released.
 void RunMailing(MainHooks& main, Forms& forms);
-
-// Places a window of the run in the middle of the screen that shows the main window
-// (its parent), where the user looks, whatever the main window's own place.
-void CentreOnScreen(QWidget& window);
 
 } // namespace tandrel

@@ -7,17 +7,17 @@
 #include <QApplication>
 #include <QMenuBar>
 
-#include "AboutForm.h"
-#include "AddDialog.h"
+#include "AboutBox.h"
+#include "AddPersonDialog.h"
 #include "AppWindows.h"
-#include "AttachWin.h"
+#include "AttachmentsWindow.h"
 #include "DatabaseEditor.h"
+#include "DeliveryWindow.h"
 #include "FieldsDialog.h"
-#include "FileTestForm.h"
-#include "MailWrap.h"
+#include "FileTestWindow.h"
 #include "MainWindow.h"
-#include "PrefForm.h"
-#include "SendWindow.h"
+#include "PreferencesDialog.h"
+#include "PreparationWindow.h"
 #include "TestSupport.h"
 
 namespace {
@@ -45,11 +45,16 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
     f.main->state().NewDatabase(); // so the editor has something to show
 
     const std::pair<const char*, QWidget*> windows[] = {
-        {"main window", f.main},        {"database editor", f.dBaseEntry},
-        {"add dialog", f.addForm},      {"fields dialog", f.fieldsForm},
-        {"delivery window", f.sendWin}, {"preferences", f.prefForm},
-        {"about box", f.aboutForm},     {"attachments", f.attachForm},
-        {"file test", f.fileTForm},     {"preparation window", f.mailWrapForm},
+        {"main window", f.main},
+        {"database editor", f.databaseEditor},
+        {"add dialog", f.addPersonDialog},
+        {"fields dialog", f.fieldsDialog},
+        {"delivery window", f.deliveryWindow},
+        {"preferences", f.preferencesDialog},
+        {"about box", f.aboutBox},
+        {"attachments", f.attachmentsWindow},
+        {"file test", f.fileTestWindow},
+        {"preparation window", f.preparationWindow},
     };
     for (const auto& [what, window] : windows) {
         ASSERT_NE(window, nullptr) << what;
@@ -62,7 +67,7 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
             ADD_FAILURE() << what << ": " << c->metaObject()->className() << " '"
                           << c->objectName().toStdString() << "' has no accessible name";
         }
-        if (window != f.mailWrapForm) {
+        if (window != f.preparationWindow) {
             EXPECT_GT(checked, 0) << what;
         }
         window->hide();

@@ -13,20 +13,20 @@ using Strings = std::vector<std::string>;
 
 class EditorFromMainTest : public MainWindowTest {
 protected:
-    TdBaseEntry* editor() { return app->forms().dBaseEntry; }
-    TaddForm* addForm() { return app->forms().addForm; }
-    TForm4* fieldsForm() { return app->forms().fieldsForm; }
+    DatabaseEditor* editor() { return app->forms().databaseEditor; }
+    AddPersonDialog* addPersonDialog() { return app->forms().addPersonDialog; }
+    FieldsDialog* fieldsDialog() { return app->forms().fieldsDialog; }
     QListView* entryList() { return Child<QListView>(editor(), "ListBox2"); }
     QListWidget* fieldList() { return Child<QListWidget>(editor(), "ListBox1"); }
     QLineEdit* value() { return Child<QLineEdit>(editor(), "Edit2"); }
 
     void addPerson(const char* name, const char* mail) {
         WhileModal(
-            addForm(), [&] { editor()->Button3Click(); },
+            addPersonDialog(), [&] { editor()->addPerson(); },
             [&] {
-                Child<QLineEdit>(addForm(), "Edit1")->setText(name);
-                Child<QLineEdit>(addForm(), "Edit2")->setText(mail);
-                Child<QPushButton>(addForm(), "Button1")->click();
+                Child<QLineEdit>(addPersonDialog(), "Edit1")->setText(name);
+                Child<QLineEdit>(addPersonDialog(), "Edit2")->setText(mail);
+                Child<QPushButton>(addPersonDialog(), "Button1")->click();
             });
     }
     void pickEntry(int row) {
@@ -35,7 +35,7 @@ protected:
     }
     void changeValue(int field, const char* text) {
         fieldList()->setCurrentRow(field);
-        editor()->ListBox1Click();
+        editor()->onFieldLineClicked();
         value()->setText(text);
         QTest::keyClick(value(), Qt::Key_Return);
     }
@@ -47,24 +47,24 @@ TEST_F(EditorFromMainTest, ADatabaseMadeFromNothingReachesTheMainLists) {
     bool modal = false;
     // Without a database "Edit Database..." starts a new one in the modal editor.
     WhileModal(
-        editor(), [&] { w->Edit6Click(); },
+        editor(), [&] { w->editDatabase(); },
         [&] {
             modal = editor()->isModal();
             addPerson("Ann", "ann@x");
             addPerson("Bob", "bob@x");
             addPerson("Cid", "cid@x");
             WhileModal(
-                fieldsForm(), [&] { editor()->varEditClick(); },
+                fieldsDialog(), [&] { editor()->editFields(); },
                 [&] {
-                    Child<QLineEdit>(fieldsForm(), "Edit1")->setText("city");
-                    fieldsForm()->newButClick();
-                    fieldsForm()->DoneClick();
+                    Child<QLineEdit>(fieldsDialog(), "Edit1")->setText("city");
+                    fieldsDialog()->appendField();
+                    fieldsDialog()->finishEditing();
                 });
             pickEntry(1);
             changeValue(2, "Rome");
             changeValue(0, "Bobby");
             changeValue(1, "bobby@x");
-            editor()->DoneClick();
+            editor()->finishEditing();
         });
     EXPECT_TRUE(modal);
     EXPECT_TRUE(w->controlsEnabled());
@@ -78,15 +78,15 @@ TEST_F(EditorFromMainTest, ADatabaseMadeFromNothingReachesTheMainLists) {
 
 TEST_F(EditorFromMainTest, TheModelessEditorRemovesTheChosenOfTwoNamesakes) {
     startWith("name\r\nemail\r\n", "Ann;first@x\r\nAnn;second@x\r\nBob;bob@x\r\n");
-    w->Button3Click(); // everybody is a recipient
-    w->Edit6Click();
+    w->moveAllToRecipients(); // everybody is a recipient
+    w->editDatabase();
     ASSERT_TRUE(editor()->isVisible());
     EXPECT_FALSE(editor()->isModal());
     EXPECT_FALSE(w->controlsEnabled());
     EXPECT_EQ(Lines(entryList()), (Strings{"Ann", "Ann", "Bob"}));
 
     pickEntry(1);
-    editor()->Button4Click();
+    editor()->removeSelectedEntries();
     // The main window's lists wait for the editor to close.
     EXPECT_EQ(column(available(), 1), (Strings{"first@x", "second@x", "bob@x"}));
 
@@ -100,12 +100,12 @@ TEST_F(EditorFromMainTest, TheModelessEditorRemovesTheChosenOfTwoNamesakes) {
 
 TEST_F(EditorFromMainTest, NewDatabaseWhileTheEditorIsOpenStartsAfresh) {
     startWith("name\r\nemail\r\n", "Ann;ann@x\r\n");
-    w->Edit6Click();
+    w->editDatabase();
     ASSERT_TRUE(editor()->isVisible());
     pickEntry(0);
     bool modal = false;
     WhileModal(
-        editor(), [&] { w->File12Click(); },
+        editor(), [&] { w->newDatabase(); },
         [&] {
             modal = editor()->isModal() && editor()->isVisible();
             EXPECT_EQ(editor()->entryLineCount(), 0);

@@ -52,12 +52,12 @@ TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
     h.main.st.NewDatabase();
     h.db().fields.push_back(VarIdent{"city"});
     h.addPerson("Old", "old@x");
-    h.fields->FillFieldList();
+    h.fields->fillFieldList();
     Child<QLineEdit>(h.fields.get(), "Edit1")->setText("typed");
 
     bool wasModal = false;
     WhileModal(
-        h.editor.get(), [&] { h.editor->StartNewDatabase(); },
+        h.editor.get(), [&] { h.editor->startNewDatabase(); },
         [&] {
             wasModal = h.editor->isModal() && h.editor->isVisible();
             EXPECT_EQ(h.editor->entryLineCount(), 0);
@@ -68,7 +68,7 @@ TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
             EXPECT_EQ(Text(Child<QLineEdit>(h.fields.get(), "Edit1")), "");
             EXPECT_EQ(Child<QListWidget>(h.fields.get(), "ListBox1")->count(), 0);
             EXPECT_TRUE(h.fieldList()->count() == 0 && h.panel("Panel10").empty());
-            h.editor->DoneClick();
+            h.editor->finishEditing();
         });
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(h.editor->isVisible());
@@ -84,7 +84,7 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     // Three people through "Add"; the dialog is modal above the editor.
     for (const auto& [name, mail] : {std::pair{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Cid", ""}}) {
         WhileModal(
-            h.add.get(), [&] { h.editor->Button3Click(); },
+            h.add.get(), [&] { h.editor->addPerson(); },
             [&] {
                 EXPECT_TRUE(h.add->isModal());
                 h.addPerson(name, mail);
@@ -97,13 +97,13 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     // A field through "Fields...": "New", then "Done" refreshes the editor.
     h.pickEntry(1);
     WhileModal(
-        h.fields.get(), [&] { h.editor->varEditClick(); },
+        h.fields.get(), [&] { h.editor->editFields(); },
         [&] {
             auto* list = Child<QListWidget>(h.fields.get(), "ListBox1");
             EXPECT_EQ(Lines(list), (Strings{"name", "email"}));
             Child<QLineEdit>(h.fields.get(), "Edit1")->setText("city");
-            h.fields->newButClick();
-            h.fields->DoneClick();
+            h.fields->appendField();
+            h.fields->finishEditing();
         });
     EXPECT_EQ(FieldNames(h.db()), (Strings{"name", "email", "city"}));
     EXPECT_EQ(h.panel("Panel10"), "Bob");
@@ -156,14 +156,14 @@ TEST(DatabaseEditor, ChangingBeyondAShortValueListPadsWithEmptyValues) {
     h.pickField(3);
     EXPECT_EQ(Text(h.value()), "") << "a missing value reads as empty";
     h.value()->setText("bee");
-    h.editor->Button1Click();
+    h.editor->changeValue();
     EXPECT_EQ(h.db().entries[0]->values, (Strings{"Ann", "ann@x", "", "bee"}));
     EXPECT_EQ(Lines(h.fieldList()), (Strings{"name Ann", "email ann@x", "A ", "B bee"}));
 
     // An empty text is stored as it is.
     h.pickField(0);
     h.value()->clear();
-    h.editor->Button1Click();
+    h.editor->changeValue();
     EXPECT_EQ(h.db().entries[0]->name, "");
     EXPECT_EQ(Lines(h.entryList()), (Strings{""}));
 }
@@ -173,14 +173,14 @@ TEST(DatabaseEditor, ChangeNeedsAnEntryAndAField) {
     h.main.st.NewDatabase();
     h.openModeless();
     // Nobody yet: a field click and "Change" do nothing.
-    h.editor->ListBox1Click();
-    h.editor->Button1Click();
+    h.editor->onFieldLineClicked();
+    h.editor->changeValue();
     EXPECT_FALSE(h.value()->isEnabled());
 
     h.addPerson("Ann", "ann@x");
-    h.editor->ListBox2Click();
+    h.editor->onEntryClicked();
     h.value()->setText("x");
-    h.editor->Button1Click(); // no field picked
+    h.editor->changeValue(); // no field picked
     EXPECT_EQ(h.db().entries[0]->values, (Strings{"Ann", "ann@x"}));
 }
 
@@ -193,11 +193,11 @@ TEST(DatabaseEditor, RemoveTakesTheSelectedLinesOwnEntries) {
     h.openModeless();
     ReceipData* first = h.db().entries[0].get();
 
-    h.editor->Button4Click(); // nothing selected
+    h.editor->removeSelectedEntries(); // nothing selected
     EXPECT_EQ(h.db().entryCount(), 3u);
 
     h.pickEntry(1);
-    h.editor->Button4Click();
+    h.editor->removeSelectedEntries();
     ASSERT_EQ(h.db().entryCount(), 2u);
     EXPECT_EQ(h.db().entries[0].get(), first);
     EXPECT_EQ(h.db().entries[0]->email, "first@x");
@@ -209,7 +209,7 @@ TEST(DatabaseEditor, RemoveTakesTheSelectedLinesOwnEntries) {
     auto* sel = h.entryList()->selectionModel();
     sel->select(h.entryList()->model()->index(0, 0), QItemSelectionModel::Select);
     sel->select(h.entryList()->model()->index(1, 0), QItemSelectionModel::Select);
-    h.editor->Button4Click();
+    h.editor->removeSelectedEntries();
     EXPECT_EQ(h.db().entryCount(), 0u);
     EXPECT_EQ(h.editor->entryLineCount(), 0);
     EXPECT_EQ(h.panel("Panel10"), "");
@@ -236,7 +236,7 @@ TEST(DatabaseEditor, ExtraValuesAreShownReadOnly) {
     EXPECT_EQ(list->currentRow(), 1);
     EXPECT_EQ(h.panel("Panel9"), "email");
     h.value()->setText("new@x");
-    h.editor->Button1Click();
+    h.editor->changeValue();
     EXPECT_EQ(h.db().entries[0]->values, (Strings{"Ann", "new@x", "old city", "old zip"}));
 }
 
@@ -316,12 +316,12 @@ TEST(DatabaseEditor, EnterPressesChangeOnlyWhileAValueIsEdited) {
 TEST(DatabaseEditor, EveryWayOfClosingRefreshesTheMainWindowOnce) {
     struct Case {
         const char* what;
-        void (*close)(TdBaseEntry*);
+        void (*close)(DatabaseEditor*);
     };
     const Case cases[] = {
-        {"Done", [](TdBaseEntry* e) { e->DoneClick(); }},
-        {"close box", [](TdBaseEntry* e) { e->close(); }},
-        {"Escape", [](TdBaseEntry* e) { QTest::keyClick(e, Qt::Key_Escape); }},
+        {"Done", [](DatabaseEditor* e) { e->finishEditing(); }},
+        {"close box", [](DatabaseEditor* e) { e->close(); }},
+        {"Escape", [](DatabaseEditor* e) { QTest::keyClick(e, Qt::Key_Escape); }},
     };
     for (const auto& c : cases) {
         EditorHarness h;

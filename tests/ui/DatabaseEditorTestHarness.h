@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "AddDialog.h"
+#include "AddPersonDialog.h"
 #include "AppState.h"
 #include "DatabaseEditor.h"
 #include "FieldsDialog.h"
@@ -36,9 +36,9 @@ public:
     MailEditors editorTexts() const override { return {}; }
     bool previewShown() const override { return false; }
     std::vector<ReceipData*> recipientRows() const override { return {}; }
-    void SetControlsEnabled(bool on) override { enableCalls.push_back(on); }
-    void RefreshLists() override { ++refreshCalls; }
-    void UpdateStatusBar() override {}
+    void setControlsEnabled(bool on) override { enableCalls.push_back(on); }
+    void refreshLists() override { ++refreshCalls; }
+    void updateStatusBar() override {}
     QWidget* mainWidget() override { return nullptr; }
 };
 
@@ -80,17 +80,17 @@ inline void WhileModal(QDialog* dlg, const std::function<void()>& open,
 struct EditorHarness {
     RecordingMain main;
     Forms forms;
-    std::unique_ptr<TdBaseEntry> editor;
-    std::unique_ptr<TaddForm> add;
-    std::unique_ptr<TForm4> fields;
+    std::unique_ptr<DatabaseEditor> editor;
+    std::unique_ptr<AddPersonDialog> add;
+    std::unique_ptr<FieldsDialog> fields;
 
     EditorHarness() {
-        editor = std::make_unique<TdBaseEntry>(main.st, main, forms);
-        add = std::make_unique<TaddForm>(main.st, main, forms);
-        fields = std::make_unique<TForm4>(main.st, main, forms);
-        forms.dBaseEntry = editor.get();
-        forms.addForm = add.get();
-        forms.fieldsForm = fields.get();
+        editor = std::make_unique<DatabaseEditor>(main.st, main, forms);
+        add = std::make_unique<AddPersonDialog>(main.st, main, forms);
+        fields = std::make_unique<FieldsDialog>(main.st, main, forms);
+        forms.databaseEditor = editor.get();
+        forms.addPersonDialog = add.get();
+        forms.fieldsDialog = fields.get();
     }
     ~EditorHarness() {
         fields.reset();
@@ -102,17 +102,17 @@ struct EditorHarness {
 
     // What "Edit Database..." does on an existing database: the editor opens modeless.
     void openModeless() {
-        main.SetControlsEnabled(false);
+        main.setControlsEnabled(false);
         editor->show();
-        editor->FillEntryList();
-        editor->ShowCurrentEntry();
+        editor->fillEntryList();
+        editor->showCurrentEntry();
     }
 
     // Adds a person through the add dialog's edits and "OK".
     void addPerson(const std::string& name, const std::string& mail) {
         Child<QLineEdit>(add.get(), "Edit1")->setText(QString::fromLocal8Bit(name));
         Child<QLineEdit>(add.get(), "Edit2")->setText(QString::fromLocal8Bit(mail));
-        add->Button1Click();
+        add->acceptPerson();
     }
 
     QListView* entryList() { return Child<QListView>(editor.get(), "ListBox2"); }
@@ -131,7 +131,7 @@ struct EditorHarness {
     // The user clicks field line k and types a new value.
     void pickField(int k) {
         fieldList()->setCurrentRow(k);
-        editor->ListBox1Click();
+        editor->onFieldLineClicked();
     }
 };
 

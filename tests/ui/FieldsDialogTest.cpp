@@ -25,7 +25,7 @@ struct FieldsHarness : EditorHarness {
         db().fields.clear();
         for (const auto& f : fieldNames)
             db().fields.push_back(VarIdent{f});
-        fields->FillFieldList();
+        fields->fillFieldList();
     }
     void select(int row) { list()->setCurrentRow(row); }
 };
@@ -53,7 +53,7 @@ TEST(FieldsDialog, NewAppendsTheTextUnchanged) {
     Strings expected{"name", "email"};
     for (const auto& c : cases) {
         h.edit()->setText(c.text);
-        h.fields->newButClick();
+        h.fields->appendField();
         if (c.appended) expected.push_back(c.text);
         EXPECT_EQ(h.names(), expected) << c.text;
         EXPECT_EQ(Lines(h.list()), expected) << c.text;
@@ -96,7 +96,7 @@ TEST(FieldsDialog, ChangeRenamesTheSelectedFieldOnly) {
         const Strings valuesBefore = h.db().entries[0]->values;
         if (c.row >= 0) h.select(c.row);
         h.edit()->setText(c.text);
-        h.fields->changeButClick();
+        h.fields->renameField();
         EXPECT_EQ(h.names(), c.after) << c.what;
         EXPECT_EQ(Lines(h.list()), c.after) << c.what;
         EXPECT_EQ(h.db().entries[0]->values, valuesBefore) << c.what;
@@ -121,19 +121,19 @@ TEST(FieldsDialog, DoneRefreshesTheEditorButTheCloseBoxDoesNot) {
     h.openModeless();
 
     WhileModal(
-        h.fields.get(), [&] { h.editor->varEditClick(); },
+        h.fields.get(), [&] { h.editor->editFields(); },
         [&] {
             h.edit()->setText("city");
-            h.fields->newButClick();
+            h.fields->appendField();
             h.fields->close();
         });
     EXPECT_EQ(Lines(h.fieldList()), (Strings{"name Ann", "email ann@x"}));
 
     WhileModal(
-        h.fields.get(), [&] { h.editor->varEditClick(); },
+        h.fields.get(), [&] { h.editor->editFields(); },
         [&] {
             EXPECT_EQ(Lines(h.list()), (Strings{"name", "email", "city"}));
-            h.fields->DoneClick();
+            h.fields->finishEditing();
         });
     EXPECT_FALSE(h.fields->isVisible());
     EXPECT_EQ(Lines(h.fieldList()), (Strings{"name Ann", "email ann@x", "city"}));

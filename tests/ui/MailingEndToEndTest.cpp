@@ -45,9 +45,9 @@ protected:
         find<QPushButton>("SendBut")->click(); // the modal windows run inside
     }
 
-    TsendWin& sendWin() { return *app->forms().sendWin; }
+    DeliveryWindow& deliveryWindow() { return *app->forms().deliveryWindow; }
     bool memoHas(const QString& line) {
-        return sendWin().Memo1->toPlainText().split(QLatin1Char('\n')).contains(line);
+        return deliveryWindow().reportMemo->toPlainText().split(QLatin1Char('\n')).contains(line);
     }
     std::vector<std::string> fileLines(const char* name) {
         return SplitTextLines(ReadFileBytes(dir.file(name)));
@@ -78,7 +78,7 @@ TEST_F(MailingEndToEnd, EveryPersonGetsTheirMergedMailAndTheLogsRecordTheRun) {
     EXPECT_FALSE(driver.timedOut);
     EXPECT_TRUE(driver.boxes.empty());
     EXPECT_EQ(driver.sendWindowsClosed, 1);
-    EXPECT_FALSE(sendWin().isVisible());
+    EXPECT_FALSE(deliveryWindow().isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     for (const char* a : kAddresses)
         EXPECT_TRUE(memoHas(QStringLiteral("Mail was sent to: \"%1\"").arg(a)));
@@ -182,7 +182,7 @@ TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
     ASSERT_EQ(driver.boxes.size(), 2u);
     EXPECT_EQ(driver.boxes[1].toStdString(),
               "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'");
-    EXPECT_FALSE(sendWin().isVisible());
+    EXPECT_FALSE(deliveryWindow().isVisible());
     EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
 
     // The main window still works, and Send goes through once the host is right.

@@ -43,7 +43,9 @@ struct Mailing : RunRig {
         return SplitTextLines(ReadFileBytes(main.st.sentLogPath()));
     }
     bool memoHas(const QString& line) const {
-        return forms.sendWin->Memo1->toPlainText().split(QLatin1Char('\n')).contains(line);
+        return forms.deliveryWindow->reportMemo->toPlainText()
+            .split(QLatin1Char('\n'))
+            .contains(line);
     }
 };
 
@@ -117,8 +119,8 @@ TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_TRUE(driver.hourglassWhilePreparing);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(m.main.st.outgoing.empty());
-    EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
-    EXPECT_EQ(m.forms.mailWrapForm->Gauge1->value(), 100);
+    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
+    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
 
     const QStringList files = StoredFiles(server.storeDir());
     ASSERT_EQ(files.size(), 3);
@@ -226,7 +228,7 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
         EXPECT_TRUE(driver.boxes[0].contains(QString::fromStdString(c.boxMentions)));
         EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
-        EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+        EXPECT_FALSE(m.forms.preparationWindow->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.SentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
@@ -263,7 +265,7 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         m.send();
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
-        EXPECT_FALSE(m.forms.sendWin->isVisible());
+        EXPECT_FALSE(m.forms.deliveryWindow->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.RunLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -340,17 +342,17 @@ TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
         m.main.rows.push_back(&m.main.addPerson("P" + std::to_string(i),
                                                 "p" + std::to_string(i) + "@example.org", "X"));
     PaintCounter counter;
-    m.forms.mailWrapForm->Gauge1->installEventFilter(&counter);
-    const auto error = m.forms.mailWrapForm->Prepare();
+    m.forms.preparationWindow->gauge->installEventFilter(&counter);
+    const auto error = m.forms.preparationWindow->prepare();
     EXPECT_FALSE(error.has_value());
     ASSERT_EQ(m.main.st.outgoing.size(), 3000u);
     EXPECT_EQ(m.main.st.outgoing.front().address, "p0@example.org");
     EXPECT_EQ(m.main.st.outgoing.back().address, "p2999@example.org");
     EXPECT_EQ(m.main.st.RecipientCount, 3000);
-    EXPECT_EQ(m.forms.mailWrapForm->Gauge1->value(), 100);
+    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
     EXPECT_GE(counter.paints, 10);
     EXPECT_LE(counter.paints, 150);
-    EXPECT_FALSE(m.forms.mailWrapForm->isVisible());
+    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
 }
 
 TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {

@@ -12,8 +12,8 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
-#include <QRect>
 #include <QPushButton>
+#include <QRect>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "AppState.h"
+#include "DeliveryWindow.h"
 #include "Forms.h"
-#include "MailWrap.h"
 #include "MainHooks.h"
-#include "SendWindow.h"
+#include "PreparationWindow.h"
 #include "SmtpServers.h"
 
 namespace tandrel::test {
@@ -44,9 +44,9 @@ public:
     MailEditors editorTexts() const override { return eds; }
     bool previewShown() const override { return preview; }
     std::vector<ReceipData*> recipientRows() const override { return rows; }
-    void SetControlsEnabled(bool) override {}
-    void RefreshLists() override {}
-    void UpdateStatusBar() override {}
+    void setControlsEnabled(bool) override {}
+    void refreshLists() override {}
+    void updateStatusBar() override {}
     QWidget* mainWidget() override { return &widget; }
 
     ReceipData& addPerson(const std::string& name, const std::string& email,
@@ -68,10 +68,10 @@ struct RunRig {
     TestMain main;
     Forms forms;
     RunRig() {
-        forms.sendWin = new TsendWin(main.st, main, forms, &main.widget);
-        forms.mailWrapForm = new TMailWrapForm(main.st, main, forms, &main.widget);
+        forms.deliveryWindow = new DeliveryWindow(main.st, main, forms, &main.widget);
+        forms.preparationWindow = new PreparationWindow(main.st, main, forms, &main.widget);
     }
-    TsendWin& send() { return *forms.sendWin; }
+    DeliveryWindow& send() { return *forms.deliveryWindow; }
 };
 
 // Plays the user during a run's modal windows: answers error boxes (recording their
@@ -95,7 +95,7 @@ public:
     QRect wrapFrame, sendFrame; // where the two windows were seen on the screen
     // Called on every tick while the delivery window is up, until it returns true
     // (it may press "C&ancel" and return true).
-    std::function<bool(TsendWin&)> onSendWindow;
+    std::function<bool(DeliveryWindow&)> onSendWindow;
 
 private:
     void tick() {
@@ -105,7 +105,7 @@ private:
             box->done(QMessageBox::Ok);
             return;
         }
-        if (auto* wrap = qobject_cast<TMailWrapForm*>(w)) {
+        if (auto* wrap = qobject_cast<PreparationWindow*>(w)) {
             if (wrap != wrapSeen_) ++wrapWindowsSeen;
             const QCursor* c = QApplication::overrideCursor();
             hourglassWhilePreparing = c && c->shape() == Qt::WaitCursor;
@@ -115,7 +115,7 @@ private:
             return;
         }
         wrapSeen_ = nullptr;
-        auto* sw = qobject_cast<TsendWin*>(w);
+        auto* sw = qobject_cast<DeliveryWindow*>(w);
         if (!sw || !sw->isVisible()) {
             seen_ = nullptr;
             return;
@@ -130,22 +130,22 @@ private:
             handled_ = true;
             return;
         }
-        if (sw->CloseBut->isEnabled()) {
+        if (sw->closeButton->isEnabled()) {
             ++sendWindowsClosed;
             seen_ = nullptr;
-            sw->CloseBut->click();
+            sw->closeButton->click();
         } else if (clock_.elapsed() > limitMs_) {
             timedOut = true;
             seen_ = nullptr;
-            sw->cancelBut->click();
+            sw->cancelButton->click();
         }
     }
 
     QTimer timer_;
     QElapsedTimer clock_;
     int limitMs_;
-    TsendWin* seen_ = nullptr;
-    TMailWrapForm* wrapSeen_ = nullptr;
+    DeliveryWindow* seen_ = nullptr;
+    PreparationWindow* wrapSeen_ = nullptr;
     bool handled_ = false;
 };
 

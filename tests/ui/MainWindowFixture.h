@@ -47,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::unique_ptr<AppWindows> app;
-    TForm1* w = nullptr;
+    MainWindow* w = nullptr;
     std::string nextPath; // what the next file dialog answers ("" for Cancel)
     std::vector<std::string> dialogTitles;
 

@@ -187,13 +187,13 @@ TEST_F(MainHelpTest, StatusPanelShowsTheStatusPartOfHints) {
     EXPECT_EQ(action("CutItem")->statusTip().toStdString(),
               "Remove selection and insert it to the clipboard");
     // The panels are read by their current text.
-    w->UpdateStatusBar();
+    w->updateStatusBar();
     QAccessibleInterface* panel =
         QAccessible::queryAccessibleInterface(find<QWidget>("StatusPanel1"));
     EXPECT_EQ(panel->text(QAccessible::Name).toStdString(), "0 of 1 receipients selected");
-    w->DisplayHint(QStringLiteral("tip|status text"));
+    w->displayHint(QStringLiteral("tip|status text"));
     EXPECT_EQ(status(0), "status text");
-    w->DisplayHint(QStringLiteral("both"));
+    w->displayHint(QStringLiteral("both"));
     EXPECT_EQ(status(0), "both");
 }
 

@@ -76,7 +76,7 @@ TEST_F(MainListsTest, EachRowMovesItsOwnEntryEvenWithTheSameName) {
     EXPECT_EQ(status(1), "4 of 4 receipients selected");
 
     // The lists' rebuild puts the recipients in database order.
-    w->RefreshLists();
+    w->refreshLists();
     EXPECT_EQ(w->recipientRows(), entries());
 }
 
@@ -126,7 +126,7 @@ TEST_F(MainListsTest, StatusBarCountsRowsAndAttachments) {
     click("Button2");
     EXPECT_EQ(status(1), "3 of 4 receipients selected");
     w->state().attachments.push_back(MakeAttachment("/tmp/a.txt"));
-    w->UpdateStatusBar();
+    w->updateStatusBar();
     EXPECT_EQ(status(2), "1 attachments");
     EXPECT_TRUE(status(3).empty());
 }
@@ -139,11 +139,11 @@ TEST_F(MainListsTest, InsertFieldPutsThePlaceholderAtTheCaretOnlyWithAFieldSelec
     body()->setTextCursor(c);
 
     fields->clearSelection();
-    w->FieldItemClick();
+    w->insertField();
     EXPECT_EQ(body()->toPlainText().toStdString(), "Hello  there");
 
     fields->setCurrentRow(2);
-    w->FieldItemClick();
+    w->insertField();
     EXPECT_EQ(body()->toPlainText().toStdString(), "Hello [town] there");
 
     // Over a selection the placeholder replaces it.
@@ -182,8 +182,8 @@ TEST_F(MainListsTest, EnablingRulesOfTheEditAndContextMenus) {
     };
     const Step steps[] = {
         {"field chosen in the list", [&] { fields->setCurrentRow(1); }, "100101", "10010"},
-        {"body left", [&] { w->RichEdit1Exit(); }, "000000", "00000"},
-        {"body entered with a field chosen", [&] { w->RichEdit1Enter(); }, "100101", "10010"},
+        {"body left", [&] { w->onBodyLeft(); }, "000000", "00000"},
+        {"body entered with a field chosen", [&] { w->onBodyEntered(); }, "100101", "10010"},
         {"text selected", [&] { body()->selectAll(); }, "111111", "11111"},
         {"selection gone",
          [&] {
@@ -193,13 +193,13 @@ TEST_F(MainListsTest, EnablingRulesOfTheEditAndContextMenus) {
          },
          "100101", "10010"},
         {"field list emptied of its choice", [&] { fields->clearSelection(); }, "000101", "00010"},
-        {"body left again", [&] { w->RichEdit1Exit(); }, "000000", "00000"},
-        {"right button in the body", [&] { w->RichEdit1MouseDown(Qt::RightButton); }, "000101",
+        {"body left again", [&] { w->onBodyLeft(); }, "000000", "00000"},
+        {"right button in the body", [&] { w->onBodyMouseDown(Qt::RightButton); }, "000101",
          "00010"},
         {"other buttons change nothing",
          [&] {
-             w->RichEdit1Exit();
-             w->RichEdit1MouseDown(Qt::LeftButton);
+             w->onBodyLeft();
+             w->onBodyMouseDown(Qt::LeftButton);
          },
          "000000", "00000"},
     };
@@ -258,12 +258,12 @@ TEST_F(MainListsTest, ClipboardCommandsActOnTheBody) {
     c.setPosition(0);
     c.setPosition(4, QTextCursor::KeepAnchor);
     body()->setTextCursor(c);
-    w->CutItemClick();
+    w->cutText();
     EXPECT_EQ(body()->toPlainText().toStdString(), "two");
-    w->PasteItemClick();
+    w->pasteText();
     EXPECT_EQ(body()->toPlainText().toStdString(), "one two");
-    w->SelectItemClick();
-    w->DeleteItemClick();
+    w->selectAllText();
+    w->deleteText();
     EXPECT_TRUE(body()->toPlainText().isEmpty());
 }
 
@@ -271,7 +271,7 @@ TEST_F(MainListsTest, FileCommandsUseTheirDialogsAndReportErrors) {
     // Opening a database replaces the people; its dialog is the data dialog.
     WriteFileBytes(dir.file("more.txt"), "Zed;zed@x;Rome;extra\r\n");
     nextPath = dir.file("more.txt");
-    w->File24Click();
+    w->openDatabase();
     EXPECT_EQ(dialogTitles.back(), "Open Data File");
     EXPECT_EQ(column(available(), 0), std::vector<std::string>{"Zed"});
     EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 4); // "New Field 1" added
@@ -280,31 +280,31 @@ TEST_F(MainListsTest, FileCommandsUseTheirDialogsAndReportErrors) {
     // A file that cannot be read: the error box, and nothing changes.
     BoxCatcher boxes;
     nextPath = "/proc/self/mem";
-    w->File23Click();
+    w->openFields();
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0], "Cannot open file /proc/self/mem");
     EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 4);
 
     // Cancel does nothing.
     nextPath.clear();
-    w->File43Click();
+    w->saveDatabaseAs();
     EXPECT_EQ(dialogTitles.back(), "Save Database");
 
     nextPath = dir.file("saved-fields.txt");
-    w->File42Click();
+    w->saveFieldsAs();
     EXPECT_EQ(ReadFileBytes(dir.file("saved-fields.txt")),
               "name\r\nemail\r\ntown\r\nNew Field 1\r\n");
     nextPath = dir.file("no-such-dir/x.txt");
-    w->File43Click();
+    w->saveDatabaseAs();
     ASSERT_EQ(boxes.texts.size(), 2u);
     EXPECT_EQ(boxes.texts[1], "Cannot create file " + dir.file("no-such-dir/x.txt"));
 
-    QFileDialog& save = w->fileDialog(TForm1::Dialog::SaveMail);
+    QFileDialog& save = w->fileDialog(MainWindow::Dialog::SaveMail);
     EXPECT_EQ(save.objectName().toStdString(), "SaveMailDia");
     EXPECT_EQ(save.defaultSuffix().toStdString(), "txt");
     EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
-    QFileDialog& open = w->fileDialog(TForm1::Dialog::OpenFields);
+    QFileDialog& open = w->fileDialog(MainWindow::Dialog::OpenFields);
     EXPECT_EQ(open.windowTitle().toStdString(), "Open Field Definitions File");
     EXPECT_EQ(open.nameFilters().front().toStdString(), "Text files (*.txt)");
 }
@@ -318,7 +318,7 @@ TEST_F(MainListsTest, SavedMailKeepsTheBodyAsTyped) {
                              nbsp + "km" + nbsp + "away\r\n\r\nend\r\n";
     WriteFileBytes(dir.file("in.txt"), file);
     nextPath = dir.file("in.txt");
-    w->File21Click();
+    w->openMail();
     ASSERT_EQ(body()->toPlainText().toStdString(), "10 km away\n\nend"); // shown as blanks
     EXPECT_EQ(w->editorTexts().body,
               (std::vector<std::string>{"10" + nbsp + "km" + nbsp + "away", "", "end"}));
@@ -328,7 +328,7 @@ TEST_F(MainListsTest, SavedMailKeepsTheBodyAsTyped) {
     QTest::keyClick(body(), Qt::Key_Return, Qt::ShiftModifier);
     QTest::keyClicks(body(), "PS");
     nextPath = dir.file("out.txt");
-    w->File41Click();
+    w->saveMailAs();
     const std::string out = ReadFileBytes(dir.file("out.txt"));
     const std::string tail = "\r\n\r\n10" + nbsp + "km" + nbsp + "away\r\n\r\nend\r\nPS\r\n";
     ASSERT_GE(out.size(), tail.size());
@@ -337,11 +337,11 @@ TEST_F(MainListsTest, SavedMailKeepsTheBodyAsTyped) {
 
 TEST_F(MainListsTest, SaveCommandsWithoutDataDoNotAsk) {
     w->state().db->entries.clear();
-    w->RefreshLists();
-    w->File43Click(); // no entries
+    w->refreshLists();
+    w->saveDatabaseAs(); // no entries
     w->state().db->fields.clear();
-    w->File42Click(); // no fields
-    w->File24Click(); // no fields to read a database with
+    w->saveFieldsAs(); // no fields
+    w->openDatabase(); // no fields to read a database with
     EXPECT_TRUE(dialogTitles.empty());
 }
 
@@ -349,7 +349,7 @@ TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
     selectRows(available(), {1});
     click("Button2");
     selectRows(available(), {0});
-    w->Edit6Click();
+    w->editDatabase();
     EXPECT_FALSE(w->controlsEnabled());
     EXPECT_FALSE(find<QPushButton>("Button3")->isEnabled());
     EXPECT_FALSE(find<QToolButton>("SpeedButton2")->isEnabled());
@@ -367,14 +367,14 @@ TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
 
     // Whoever asks for the recipients meanwhile gets live entries, never removed ones.
     selectRows(available(), {3});
-    w->SetControlsEnabled(true);
+    w->setControlsEnabled(true);
     click("Button2"); // refused until the lists are rebuilt
     w->state().db->entries.erase(w->state().db->entries.begin()); // "Ann", the recipient
     EXPECT_TRUE(w->recipientRows().empty());
     w->state().db->entries[1]->selected = true;
     EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(1)});
 
-    w->RefreshLists();
+    w->refreshLists();
     EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Sam", ""}));
     EXPECT_EQ(status(1), "1 of 2 receipients selected");
     EXPECT_TRUE(find<QPushButton>("Button3")->isEnabled());

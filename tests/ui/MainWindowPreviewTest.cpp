@@ -96,7 +96,7 @@ TEST_F(MainPreviewTest, TheMergedTextNeverBecomesTheMail) {
 
     // Save Mail writes the template.
     nextPath = dir.file("saved.txt");
-    w->File41Click();
+    w->saveMailAs();
     const std::string saved = ReadFileBytes(dir.file("saved.txt"));
     EXPECT_NE(saved.find("\r\nSubject: News for [name]\r\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\r\n\r\nHi [name]\r\n"), std::string::npos) << saved;
@@ -106,7 +106,7 @@ TEST_F(MainPreviewTest, TheMergedTextNeverBecomesTheMail) {
     edit("SubEdit")->setText("changed during preview");
     // Field insertion is refused while previewing.
     find<QListWidget>("ListBox3")->setCurrentRow(0);
-    w->FieldItemClick();
+    w->insertField();
     EXPECT_EQ(body()->toPlainText().toStdString(), "Hi Ann");
 
     // A change of selection does not keep the preview from ending.
@@ -121,7 +121,7 @@ TEST_F(MainPreviewTest, RebuildingTheListsEndsAShownPreviewAndKeepsTypedTextOthe
     // No preview: what was typed stays exactly as typed.
     body()->setPlainText("typed after the last build");
     edit("ToEdit")->setText("someone");
-    w->RefreshLists();
+    w->refreshLists();
     EXPECT_EQ(body()->toPlainText().toStdString(), "typed after the last build");
     EXPECT_EQ(edit("ToEdit")->text().toStdString(), "someone");
 
@@ -129,7 +129,7 @@ TEST_F(MainPreviewTest, RebuildingTheListsEndsAShownPreviewAndKeepsTypedTextOthe
     selectRows(receipients(), {0});
     press();
     ASSERT_TRUE(w->previewShown());
-    w->RefreshLists();
+    w->refreshLists();
     EXPECT_FALSE(w->previewShown());
     EXPECT_FALSE(button->isChecked());
     EXPECT_FALSE(body()->isReadOnly());
@@ -141,7 +141,7 @@ TEST_F(MainPreviewTest, OpeningTheDatabaseEditorEndsThePreview) {
     selectRows(receipients(), {1});
     press();
     ASSERT_TRUE(w->previewShown());
-    w->Edit6Click();
+    w->editDatabase();
     EXPECT_FALSE(w->previewShown());
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(shown().body, templateBody);
@@ -155,7 +155,7 @@ TEST_F(MainPreviewTest, NewMailDuringAPreviewStartsFromTheTemplate) {
     selectRows(receipients(), {1});
     press();
     ASSERT_EQ(edit("FrEdit")->text().toStdString(), "\"Bob\" <me@x>");
-    w->File11Click();
+    w->newMail();
     EXPECT_FALSE(w->previewShown());
     EXPECT_EQ(edit("FrEdit")->text().toStdString(), "\"[name]\" <me@x>");
     EXPECT_TRUE(body()->toPlainText().isEmpty());

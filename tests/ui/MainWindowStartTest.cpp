@@ -102,7 +102,7 @@ TEST_F(MainWindowTest, StartUpReloadsLastFilesOnlyUnderTheirConditions) {
         WriteFileBytes(d.file("Tandrel.ini"), ini);
 
         AppWindows a(d.path());
-        TForm1& m = a.main();
+        MainWindow& m = a.main();
         auto* from = m.findChild<QLineEdit*>("FrEdit");
         auto* sub = m.findChild<QLineEdit*>("SubEdit");
         auto* text = m.findChild<QPlainTextEdit*>("RichEdit1");

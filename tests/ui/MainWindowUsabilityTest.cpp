@@ -47,18 +47,18 @@ TEST_F(MainUsabilityTest, FileDialogsOpenWhereTheFilesInUseAreAndSavingProposesT
 
     struct Case {
         const char* what;
-        void (*command)(TForm1&);
+        void (*command)(MainWindow&);
         std::string dir;
         std::string name; // proposed by the save dialogs only
     };
     // No mail in use yet: the mail dialogs take the folder of the database.
     const Case before[] = {
-        {"open fields", [](TForm1& m) { m.File23Click(); }, dir.path(), ""},
-        {"save fields", [](TForm1& m) { m.File42Click(); }, dir.path(), "fields.txt"},
-        {"open database", [](TForm1& m) { m.File24Click(); }, dir.path(), ""},
-        {"save database", [](TForm1& m) { m.File43Click(); }, dir.path(), "people.txt"},
-        {"open mail", [](TForm1& m) { m.File21Click(); }, dir.path(), ""},
-        {"save mail", [](TForm1& m) { m.File41Click(); }, dir.path(), ""},
+        {"open fields", [](MainWindow& m) { m.openFields(); }, dir.path(), ""},
+        {"save fields", [](MainWindow& m) { m.saveFieldsAs(); }, dir.path(), "fields.txt"},
+        {"open database", [](MainWindow& m) { m.openDatabase(); }, dir.path(), ""},
+        {"save database", [](MainWindow& m) { m.saveDatabaseAs(); }, dir.path(), "people.txt"},
+        {"open mail", [](MainWindow& m) { m.openMail(); }, dir.path(), ""},
+        {"save mail", [](MainWindow& m) { m.saveMailAs(); }, dir.path(), ""},
     };
     nextPath.clear(); // every dialog is cancelled
     for (const Case& c : before) {
@@ -69,13 +69,13 @@ TEST_F(MainUsabilityTest, FileDialogsOpenWhereTheFilesInUseAreAndSavingProposesT
     }
 
     nextPath = dir.file("letters/spring.txt");
-    w->File21Click();
+    w->openMail();
     ASSERT_EQ(edit("SubEdit")->text().toStdString(), "c");
     nextPath.clear();
     const Case after[] = {
-        {"open mail", [](TForm1& m) { m.File21Click(); }, letters, ""},
-        {"save mail", [](TForm1& m) { m.File41Click(); }, letters, "spring.txt"},
-        {"open fields", [](TForm1& m) { m.File23Click(); }, dir.path(), ""},
+        {"open mail", [](MainWindow& m) { m.openMail(); }, letters, ""},
+        {"save mail", [](MainWindow& m) { m.saveMailAs(); }, letters, "spring.txt"},
+        {"open fields", [](MainWindow& m) { m.openFields(); }, dir.path(), ""},
     };
     for (const Case& c : after) {
         SCOPED_TRACE(c.what);
@@ -116,7 +116,7 @@ TEST_F(MainUsabilityTest, AFileDialogLeavesNoCompleterBehindOverTheMainWindow) {
         static_cast<QDialog*>(d)->accept();
     });
     user.start();
-    w->File21Click();
+    w->openMail();
     EXPECT_TRUE(popupWasUp);
     EXPECT_TRUE(boxes.texts.empty());
     EXPECT_EQ(edit("SubEdit")->text().toStdString(), "two");

@@ -13,7 +13,7 @@ using Strings = std::vector<std::string>;
 
 } // namespace
 
-TEST(AddDialog, LooksLikeTheDesign) {
+TEST(AddPersonDialog, LooksLikeTheDesign) {
     EditorHarness h;
     EXPECT_EQ(h.add->windowTitle(), "Add Receipient");
     EXPECT_EQ(h.add->size(), QSize(333, 185));
@@ -25,7 +25,7 @@ TEST(AddDialog, LooksLikeTheDesign) {
     EXPECT_EQ(Child<QLineEdit>(h.add.get(), "Edit2")->accessibleName(), "Mail:");
 }
 
-TEST(AddDialog, OkAddsAPersonAndALineThenCloses) {
+TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
     struct Case {
         const char* what;
         Strings fields;
@@ -50,7 +50,7 @@ TEST(AddDialog, OkAddsAPersonAndALineThenCloses) {
         h.openModeless();
         bool openAfter = true;
         WhileModal(
-            h.add.get(), [&] { h.editor->Button3Click(); },
+            h.add.get(), [&] { h.editor->addPerson(); },
             [&] {
                 h.addPerson(c.name, c.mail);
                 openAfter = h.add->isVisible();
@@ -68,7 +68,7 @@ TEST(AddDialog, OkAddsAPersonAndALineThenCloses) {
     }
 }
 
-TEST(AddDialog, EditsKeepTheirTextAndCancelChangesNothing) {
+TEST(AddPersonDialog, EditsKeepTheirTextAndCancelChangesNothing) {
     EditorHarness h;
     h.main.st.NewDatabase();
     h.openModeless();
@@ -79,10 +79,10 @@ TEST(AddDialog, EditsKeepTheirTextAndCancelChangesNothing) {
     EXPECT_EQ(Text(mail), "ann@x");
 
     WhileModal(
-        h.add.get(), [&] { h.editor->Button3Click(); },
+        h.add.get(), [&] { h.editor->addPerson(); },
         [&] {
             name->setText("Bob");
-            h.add->Button2Click();
+            h.add->cancelAdding();
         });
     EXPECT_FALSE(h.add->isVisible());
     EXPECT_EQ(h.db().entryCount(), 1u);
@@ -90,7 +90,7 @@ TEST(AddDialog, EditsKeepTheirTextAndCancelChangesNothing) {
 
     // Enter in an edit presses "OK".
     WhileModal(
-        h.add.get(), [&] { h.editor->Button3Click(); },
+        h.add.get(), [&] { h.editor->addPerson(); },
         [&] { QTest::keyClick(mail, Qt::Key_Return); });
     EXPECT_EQ(Lines(h.entryList()), (Strings{"Ann", "Bob"}));
 }

@@ -11,17 +11,17 @@
 class QLabel;
 class QPushButton;
 
-class TaboutForm : public QDialog {
+class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-               QWidget* parent = nullptr);
+    AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+             QWidget* parent = nullptr);
     // The credit text shown under the program's name.
-    static QString CreditText();
-    // Help3Click sets both labels, then shows the box modally.
+    static QString creditText();
+    // showAbout sets both labels, then shows the box modally.
     void setTexts(const QString& title, const QString& credits);
     // The program's 32 by 32 icon, drawn in code: an envelope in front of a second one.
-    static QPixmap ProgramIcon(qreal devicePixelRatio = 1.0);
+    static QPixmap programIcon(qreal devicePixelRatio = 1.0);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -30,8 +30,8 @@ private:
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPushButton* OKButton = nullptr;
+    QLabel* iconLabel = nullptr;
+    QLabel* titleLabel = nullptr;
+    QLabel* creditsLabel = nullptr;
+    QPushButton* okButton = nullptr;
 };

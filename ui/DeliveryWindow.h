@@ -18,20 +18,20 @@ class QPushButton;
 
 // Shows one delivery run: the SMTP dialogue reports through the DeliveryListener
 // interface, the window turns that into its status line, gauge and report memo.
-class TsendWin : public QDialog, public tandrel::DeliveryListener {
+class DeliveryWindow : public QDialog, public tandrel::DeliveryListener {
     Q_OBJECT
 public:
-    TsendWin(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-             QWidget* parent = nullptr);
-    ~TsendWin() override;
+    DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                   QWidget* parent = nullptr);
+    ~DeliveryWindow() override;
 
     // Shows the window modally for the messages in st.outgoing and returns when the
     // user has closed it. A connect error raised at once by the socket ends the run
     // with the window hidden and is rethrown here (std::runtime_error, socket text).
-    void Deliver();
+    void deliver();
 
     // The caller's clean-up after the window has closed: the orderly close.
-    void CloseConnection();
+    void closeConnection();
 
     tandrel::SmtpDialogue& dialogue() { return *dialogue_; }
 
@@ -42,16 +42,16 @@ public:
     void setGauge(int value) override;
     void deliveryEnded(bool logSaved) override;
 
-    QLabel* Label1 = nullptr;
-    QFrame* Panel1 = nullptr;
-    QProgressBar* Gauge1 = nullptr;
-    QPushButton* CloseBut = nullptr;
-    QPushButton* cancelBut = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    QLabel* statusLabel = nullptr;
+    QFrame* statusPanel = nullptr;
+    QProgressBar* gauge = nullptr;
+    QPushButton* closeButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPlainTextEdit* reportMemo = nullptr;
 
 public slots:
-    void cancelButClick();
-    void CloseButClick();
+    void cancelRun();
+    void closeWindow();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -59,7 +59,7 @@ protected:
     void reject() override {}
 
 private:
-    void FormShow();
+    void startRun();
 
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;

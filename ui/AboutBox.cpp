@@ -1,4 +1,5 @@
-#include "AboutForm.h"
+// The "About Tandrel" box: its layout, the credit text and the program icon drawn in code.
+#include "AboutBox.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -39,8 +40,8 @@ void DrawEnvelope(QPainter& p, const QRectF& r, const QColor& paper, const QColo
 
 } // namespace
 
-TaboutForm::TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                       QWidget* parent)
+AboutBox::AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                   QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TaboutForm"));
     setWindowTitle(QStringLiteral("About Tandrel"));
@@ -52,27 +53,27 @@ TaboutForm::TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel:
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setFrameShape(QFrame::NoFrame);
 
-    Image1 = new QLabel(panel);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(ProgramIcon(devicePixelRatioF()));
-    Image1->setFixedSize(32, 32);
-    Image1->setAccessibleName(QStringLiteral("Tandrel icon"));
+    iconLabel = new QLabel(panel);
+    iconLabel->setObjectName(QStringLiteral("Image1"));
+    iconLabel->setPixmap(programIcon(devicePixelRatioF()));
+    iconLabel->setFixedSize(32, 32);
+    iconLabel->setAccessibleName(QStringLiteral("Tandrel icon"));
 
-    Label1 = BoldLabel(QStringLiteral("Label1"), 19, panel);
-    Label2 = BoldLabel(QStringLiteral("Label2"), 11, panel);
-    Label2->setWordWrap(false);
+    titleLabel = BoldLabel(QStringLiteral("Label1"), 19, panel);
+    creditsLabel = BoldLabel(QStringLiteral("Label2"), 11, panel);
+    creditsLabel->setWordWrap(false);
 
-    OKButton = new QPushButton(QStringLiteral("OK"), panel);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setAccessibleName(QStringLiteral("OK"));
-    OKButton->setDefault(true);
-    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    okButton = new QPushButton(QStringLiteral("OK"), panel);
+    okButton->setObjectName(QStringLiteral("OKButton"));
+    okButton->setAccessibleName(QStringLiteral("OK"));
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout(panel);
-    grid->addWidget(Image1, 0, 0, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(Label1, 0, 1);
-    grid->addWidget(Label2, 1, 0, 1, 2);
-    grid->addWidget(OKButton, 2, 0, 1, 2, Qt::AlignHCenter);
+    grid->addWidget(iconLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(titleLabel, 0, 1);
+    grid->addWidget(creditsLabel, 1, 0, 1, 2);
+    grid->addWidget(okButton, 2, 0, 1, 2, Qt::AlignHCenter);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(1, 1);
 
@@ -80,25 +81,25 @@ TaboutForm::TaboutForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel:
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel);
 
-    setTexts(QStringLiteral("Tandrel 1.1"), CreditText());
+    setTexts(QStringLiteral("Tandrel 1.1"), creditText());
 }
 
-QString TaboutForm::CreditText() {
+QString AboutBox::creditText() {
     return QStringLiteral("Written by the Tandrel developers.\n"
                           "Updates are published in the\n"
                           "Tandrel project repository.");
 }
 
-void TaboutForm::setTexts(const QString& title, const QString& credits) {
-    Label1->setText(title);
-    Label1->setAccessibleName(title);
-    Label2->setText(credits);
-    Label2->setAccessibleName(QString(credits).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    Label1->adjustSize();
-    Label2->adjustSize();
+void AboutBox::setTexts(const QString& title, const QString& credits) {
+    titleLabel->setText(title);
+    titleLabel->setAccessibleName(title);
+    creditsLabel->setText(credits);
+    creditsLabel->setAccessibleName(QString(credits).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    titleLabel->adjustSize();
+    creditsLabel->adjustSize();
 }
 
-QPixmap TaboutForm::ProgramIcon(qreal devicePixelRatio) {
+QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
     const int side = qRound(32 * devicePixelRatio);
     QPixmap pixmap(side, side);
     pixmap.setDevicePixelRatio(devicePixelRatio);
@@ -117,7 +118,7 @@ QPixmap TaboutForm::ProgramIcon(qreal devicePixelRatio) {
     return pixmap;
 }
 
-void TaboutForm::showEvent(QShowEvent* event) {
+void AboutBox::showEvent(QShowEvent* event) {
     // Centred on the screen rather than over the main window.
     if (!event->spontaneous()) {
         if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {

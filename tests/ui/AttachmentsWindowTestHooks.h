@@ -14,9 +14,9 @@ public:
     MailEditors editorTexts() const override { return {}; }
     bool previewShown() const override { return false; }
     std::vector<ReceipData*> recipientRows() const override { return {}; }
-    void SetControlsEnabled(bool) override {}
-    void RefreshLists() override {}
-    void UpdateStatusBar() override { ++statusUpdates; }
+    void setControlsEnabled(bool) override {}
+    void refreshLists() override {}
+    void updateStatusBar() override { ++statusUpdates; }
     QWidget* mainWidget() override { return nullptr; }
 };
 

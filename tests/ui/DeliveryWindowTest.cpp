@@ -21,18 +21,18 @@ using namespace tandrel::test;
 namespace {
 
 // Records what the dialogue reports while still showing it.
-class RecordingSendWin : public TsendWin {
+class RecordingSendWin : public DeliveryWindow {
 public:
-    using TsendWin::TsendWin;
+    using DeliveryWindow::DeliveryWindow;
     std::vector<std::string> statuses;
     std::vector<int> gauges;
     void setStatus(const std::string& text) override {
         statuses.push_back(text);
-        TsendWin::setStatus(text);
+        DeliveryWindow::setStatus(text);
     }
     void setGauge(int value) override {
         gauges.push_back(value);
-        TsendWin::setGauge(value);
+        DeliveryWindow::setGauge(value);
     }
 };
 
@@ -43,7 +43,7 @@ struct SendRig {
     RecordingSendWin* win;
     SendRig() {
         win = new RecordingSendWin(main.st, main, forms, &main.widget);
-        forms.sendWin = win;
+        forms.deliveryWindow = win;
         main.st.ProgramDir = dir.path();
         main.st.LocalComputerName = "testhost";
         main.st.prefs.smtp = "127.0.0.1";
@@ -55,7 +55,7 @@ struct SendRig {
     }
     std::vector<std::string> memoLines() const {
         std::vector<std::string> out;
-        for (const QString& l : win->Memo1->toPlainText().split(QLatin1Char('\n')))
+        for (const QString& l : win->reportMemo->toPlainText().split(QLatin1Char('\n')))
             out.push_back(l.toStdString());
         return out;
     }
@@ -65,8 +65,8 @@ struct SendRig {
     }
     // One run as the Send command does it: show, wait for the end, close the socket.
     void deliver() {
-        win->Deliver();
-        win->CloseConnection();
+        win->deliver();
+        win->closeConnection();
     }
 };
 
@@ -91,9 +91,9 @@ QString AccessibleName(QWidget* w) {
 
 } // namespace
 
-TEST(SendWindow, ShowsItsControlsAsDesigned) {
+TEST(DeliveryWindow, ShowsItsControlsAsDesigned) {
     SendRig rig;
-    TsendWin& w = *rig.win;
+    DeliveryWindow& w = *rig.win;
     EXPECT_EQ(w.windowTitle(), "Sending mails");
     EXPECT_TRUE(w.isModal());
     const Qt::WindowFlags f = w.windowFlags();
@@ -103,56 +103,57 @@ TEST(SendWindow, ShowsItsControlsAsDesigned) {
         EXPECT_FALSE(f.testFlag(button)) << button;
 
     // Controls are found by their names, as a screen reader or test would.
-    ASSERT_EQ(w.findChild<QLabel*>("Label1"), w.Label1);
-    ASSERT_EQ(w.findChild<QProgressBar*>("Gauge1"), w.Gauge1);
-    ASSERT_EQ(w.findChild<QPlainTextEdit*>("Memo1"), w.Memo1);
-    ASSERT_EQ(w.findChild<QPushButton*>("CloseBut"), w.CloseBut);
-    ASSERT_EQ(w.findChild<QPushButton*>("cancelBut"), w.cancelBut);
+    ASSERT_EQ(w.findChild<QLabel*>("Label1"), w.statusLabel);
+    ASSERT_EQ(w.findChild<QProgressBar*>("Gauge1"), w.gauge);
+    ASSERT_EQ(w.findChild<QPlainTextEdit*>("Memo1"), w.reportMemo);
+    ASSERT_EQ(w.findChild<QPushButton*>("CloseBut"), w.closeButton);
+    ASSERT_EQ(w.findChild<QPushButton*>("cancelBut"), w.cancelButton);
     ASSERT_NE(w.findChild<QWidget*>("Panel1"), nullptr);
-    EXPECT_EQ(w.Label1->parentWidget(), w.Panel1);
+    EXPECT_EQ(w.statusLabel->parentWidget(), w.statusPanel);
 
-    EXPECT_EQ(w.Label1->text(), "Preparing to send...");
-    EXPECT_EQ(w.Gauge1->value(), 0);
-    EXPECT_TRUE(w.Memo1->isReadOnly());
-    EXPECT_EQ(w.CloseBut->text(), "C&lose");
-    EXPECT_FALSE(w.CloseBut->isEnabled());
-    EXPECT_EQ(w.cancelBut->text(), "C&ancel");
-    EXPECT_TRUE(w.cancelBut->isEnabled());
+    EXPECT_EQ(w.statusLabel->text(), "Preparing to send...");
+    EXPECT_EQ(w.gauge->value(), 0);
+    EXPECT_TRUE(w.reportMemo->isReadOnly());
+    EXPECT_EQ(w.closeButton->text(), "C&lose");
+    EXPECT_FALSE(w.closeButton->isEnabled());
+    EXPECT_EQ(w.cancelButton->text(), "C&ancel");
+    EXPECT_TRUE(w.cancelButton->isEnabled());
 
     // A screen reader announces the buttons without the accelerator mark, and every
     // control that carries information has a name.
-    EXPECT_EQ(AccessibleName(w.CloseBut), "Close");
-    EXPECT_EQ(AccessibleName(w.cancelBut), "Cancel");
-    EXPECT_FALSE(AccessibleName(w.Gauge1).isEmpty());
-    EXPECT_FALSE(AccessibleName(w.Memo1).isEmpty());
-    EXPECT_EQ(AccessibleName(w.Label1), "Preparing to send...");
+    EXPECT_EQ(AccessibleName(w.closeButton), "Close");
+    EXPECT_EQ(AccessibleName(w.cancelButton), "Cancel");
+    EXPECT_FALSE(AccessibleName(w.gauge).isEmpty());
+    EXPECT_FALSE(AccessibleName(w.reportMemo).isEmpty());
+    EXPECT_EQ(AccessibleName(w.statusLabel), "Preparing to send...");
 
-    // Tab order: cancelBut, Panel1, Memo1, CloseBut, and round again.
+    // Tab order: cancelButton, statusPanel, reportMemo, closeButton, and round again.
     std::vector<QWidget*> chain;
-    QWidget* x = w.cancelBut;
+    QWidget* x = w.cancelButton;
     while (chain.size() < 4) {
         x = x->nextInFocusChain();
         if (x->focusPolicy() & Qt::TabFocus) chain.push_back(x);
     }
-    EXPECT_EQ(chain, (std::vector<QWidget*>{w.Panel1, w.Memo1, w.CloseBut, w.cancelBut}));
+    EXPECT_EQ(chain,
+              (std::vector<QWidget*>{w.statusPanel, w.reportMemo, w.closeButton, w.cancelButton}));
 }
 
-TEST(SendWindow, EscapeAndCloseRequestsDoNotEndARun) {
+TEST(DeliveryWindow, EscapeAndCloseRequestsDoNotEndARun) {
     SendRig rig;
-    TsendWin& w = *rig.win;
+    DeliveryWindow& w = *rig.win;
     w.show();
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_TRUE(w.isVisible());
     w.close();
     EXPECT_TRUE(w.isVisible());
-    w.CloseBut->setEnabled(true);
-    w.CloseBut->click();
+    w.closeButton->setEnabled(true);
+    w.closeButton->click();
     EXPECT_FALSE(w.isVisible());
 }
 
-TEST(SendWindow, ReportsOfTheDialogueReachTheControls) {
+TEST(DeliveryWindow, ReportsOfTheDialogueReachTheControls) {
     SendRig rig;
-    TsendWin& w = *rig.win;
+    DeliveryWindow& w = *rig.win;
 
     struct GaugeCase {
         int given, shown;
@@ -162,13 +163,13 @@ TEST(SendWindow, ReportsOfTheDialogueReachTheControls) {
          {GaugeCase{-4, 0, "0%"}, GaugeCase{0, 0, "0%"}, GaugeCase{57, 57, "57%"},
           GaugeCase{100, 100, "100%"}, GaugeCase{250, 100, "100%"}}) {
         w.setGauge(c.given);
-        EXPECT_EQ(w.Gauge1->value(), c.shown) << c.given;
-        EXPECT_EQ(w.Gauge1->text(), c.text) << c.given;
+        EXPECT_EQ(w.gauge->value(), c.shown) << c.given;
+        EXPECT_EQ(w.gauge->text(), c.text) << c.given;
     }
 
     w.setStatus("Sending 2 of 7");
-    EXPECT_EQ(w.Label1->text(), "Sending 2 of 7");
-    EXPECT_EQ(AccessibleName(w.Label1), "Sending 2 of 7");
+    EXPECT_EQ(w.statusLabel->text(), "Sending 2 of 7");
+    EXPECT_EQ(AccessibleName(w.statusLabel), "Sending 2 of 7");
 
     // Server replies arrive with their line ends; each shows as its own lines.
     struct MemoCase {
@@ -182,22 +183,22 @@ TEST(SendWindow, ReportsOfTheDialogueReachTheControls) {
           MemoCase{"550 5.1.1 rejected\r\n", "550 5.1.1 rejected"}, MemoCase{"", ""},
           MemoCase{"421-first\r\n421 second\r\n", "421-first\n421 second"}}) {
         w.memoAppend(c.appended);
-        EXPECT_TRUE(w.Memo1->toPlainText().endsWith(c.shownAtEnd)) << c.appended;
+        EXPECT_TRUE(w.reportMemo->toPlainText().endsWith(c.shownAtEnd)) << c.appended;
     }
-    EXPECT_EQ(w.Memo1->toPlainText().count(QLatin1Char('\n')), 4);
+    EXPECT_EQ(w.reportMemo->toPlainText().count(QLatin1Char('\n')), 4);
     w.memoClear();
-    EXPECT_TRUE(w.Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(w.reportMemo->toPlainText().isEmpty());
 
     // A run log that could not be saved keeps Cancel as the only way out.
     w.deliveryEnded(false);
-    EXPECT_TRUE(w.cancelBut->isEnabled());
-    EXPECT_FALSE(w.CloseBut->isEnabled());
+    EXPECT_TRUE(w.cancelButton->isEnabled());
+    EXPECT_FALSE(w.closeButton->isEnabled());
     w.deliveryEnded(true);
-    EXPECT_FALSE(w.cancelBut->isEnabled());
-    EXPECT_TRUE(w.CloseBut->isEnabled());
+    EXPECT_FALSE(w.cancelButton->isEnabled());
+    EXPECT_TRUE(w.closeButton->isEnabled());
 }
 
-TEST(SendWindow, DeliversEveryMessageToARealServer) {
+TEST(DeliveryWindow, DeliversEveryMessageToARealServer) {
     AiosmtpdServer server;
     SendRig rig;
     rig.main.st.prefs.port = server.portText();
@@ -205,7 +206,7 @@ TEST(SendWindow, DeliversEveryMessageToARealServer) {
     rig.addMessage("ann@example.org", Message("Ann <ann@example.org>", "One", {"Hello Ann", "."}));
     rig.addMessage("bob@example.org", Message("Bob <bob@example.org>", "Two", {"..", ""}));
     rig.addMessage("cleo@example.org", Message("Cleo <cleo@example.org>", "Three", {"Bye"}));
-    rig.win->Memo1->setPlainText("left over from the last run");
+    rig.win->reportMemo->setPlainText("left over from the last run");
 
     ModalDriver driver;
     rig.deliver();
@@ -216,7 +217,7 @@ TEST(SendWindow, DeliversEveryMessageToARealServer) {
     EXPECT_EQ(rig.win->statuses,
               (std::vector<std::string>{"Connecting...", "Connected to Host", "Sending 1 of 3",
                                         "Sending 2 of 3", "Sending 3 of 3", "Disconnected"}));
-    EXPECT_EQ(rig.win->Gauge1->value(), 100);
+    EXPECT_EQ(rig.win->gauge->value(), 100);
     const auto& g = rig.win->gauges;
     EXPECT_TRUE(std::is_sorted(g.begin(), g.end()));
     for (int step : {33, 66, 100})
@@ -249,7 +250,7 @@ TEST(SendWindow, DeliversEveryMessageToARealServer) {
     EXPECT_NE(log.find("Mail was sent to: \"cleo@example.org\"\r\n"), std::string::npos);
 }
 
-TEST(SendWindow, RefusedRecipientIsReportedAndTheOthersStillGo) {
+TEST(DeliveryWindow, RefusedRecipientIsReportedAndTheOthersStillGo) {
     RefusingAiosmtpdServer server({"bob@example.org"});
     SendRig rig;
     rig.main.st.prefs.port = server.portText();
@@ -274,7 +275,7 @@ TEST(SendWindow, RefusedRecipientIsReportedAndTheOthersStillGo) {
     EXPECT_EQ(StoredRecipients(files[1]), QStringList{"cleo@example.org"});
 }
 
-TEST(SendWindow, CancelAbandonsTheRunAndTheNextRunStartsAfresh) {
+TEST(DeliveryWindow, CancelAbandonsTheRunAndTheNextRunStartsAfresh) {
     // A server that accepts the connection and never greets.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
@@ -283,9 +284,9 @@ TEST(SendWindow, CancelAbandonsTheRunAndTheNextRunStartsAfresh) {
     rig.addMessage("ann@example.org", Message("ann@example.org", "Hi", {"Body"}));
 
     ModalDriver driver;
-    driver.onSendWindow = [](TsendWin& w) {
-        if (w.Label1->text() != "Connected to Host") return false;
-        w.cancelBut->click();
+    driver.onSendWindow = [](DeliveryWindow& w) {
+        if (w.statusLabel->text() != "Connected to Host") return false;
+        w.cancelButton->click();
         return true;
     };
     rig.deliver();
@@ -311,7 +312,7 @@ TEST(SendWindow, CancelAbandonsTheRunAndTheNextRunStartsAfresh) {
     EXPECT_NE(log.find(start, first + 1), std::string::npos);
 }
 
-TEST(SendWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
+TEST(DeliveryWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
     struct Case {
         std::string smtp, port, error;
     };
@@ -329,7 +330,7 @@ TEST(SendWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
     for (const Case& c : cases) {
         rig.main.st.prefs.smtp = c.smtp;
         rig.main.st.prefs.port = c.port;
-        rig.win->Memo1->setPlainText("from before");
+        rig.win->reportMemo->setPlainText("from before");
         std::string error;
         try {
             rig.deliver();
@@ -338,7 +339,7 @@ TEST(SendWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
         }
         EXPECT_EQ(error, c.error);
         EXPECT_FALSE(rig.win->isVisible()) << c.error;
-        EXPECT_EQ(rig.win->Memo1->toPlainText(), "from before") << c.error;
+        EXPECT_EQ(rig.win->reportMemo->toPlainText(), "from before") << c.error;
         EXPECT_TRUE(rig.main.st.RunLog.empty()) << c.error;
     }
     EXPECT_FALSE(driver.timedOut);

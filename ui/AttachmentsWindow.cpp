@@ -1,4 +1,5 @@
-#include "AttachWin.h"
+// The "Attachments" window: adding, removing and testing the files sent with every mail.
+#include "AttachmentsWindow.h"
 
 #include <QFileDialog>
 #include <QGroupBox>
@@ -12,7 +13,7 @@
 #include <algorithm>
 
 #include "FileInfo.h"
-#include "FileTestForm.h"
+#include "FileTestWindow.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ QPushButton* MakeButton(const QString& objectName, const QString& caption, QWidg
 
 } // namespace
 
-TAttachForm::TAttachForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                         QWidget* parent)
+AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, tandrel::MainHooks& main,
+                                     tandrel::Forms& forms, QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TAttachForm"));
     setWindowTitle(QStringLiteral("Attachments"));
@@ -38,105 +39,106 @@ TAttachForm::TAttachForm(tandrel::AppState& st, tandrel::MainHooks& main, tandre
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     resize(419, 247);
 
-    ListView1 = new QTreeWidget(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setAccessibleName(QStringLiteral("Attachments"));
-    ListView1->setHeaderLabels(
+    attachmentList = new QTreeWidget(this);
+    attachmentList->setObjectName(QStringLiteral("ListView1"));
+    attachmentList->setAccessibleName(QStringLiteral("Attachments"));
+    attachmentList->setHeaderLabels(
         {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Size")});
     // The file column takes whatever the type and size leave, so all three fit the list
     // without a horizontal scroll bar and a long content type is not cut short.
-    QHeaderView* header = ListView1->header();
+    QHeaderView* header = attachmentList->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(TypeColumn, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(SizeColumn, QHeaderView::ResizeToContents);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    attachmentList->setRootIsDecorated(false);
+    attachmentList->setItemsExpandable(false);
+    attachmentList->setUniformRowHeights(true);
+    attachmentList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    attachmentList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    attachmentList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The selection stays visible when the list loses the focus.
-    QPalette pal = ListView1->palette();
+    QPalette pal = attachmentList->palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight,
                  pal.color(QPalette::Active, QPalette::Highlight));
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                  pal.color(QPalette::Active, QPalette::HighlightedText));
-    ListView1->setPalette(pal);
+    attachmentList->setPalette(pal);
 
     auto* group = new QGroupBox(this);
     group->setObjectName(QStringLiteral("GroupBox1"));
-    Edit1 = new QLineEdit(group);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setAccessibleName(QStringLiteral("Attachment path"));
-    BrowseBut = MakeButton(QStringLiteral("BrowseBut"), QStringLiteral("Browse..."), group);
-    AddButt = MakeButton(QStringLiteral("AddButt"), QStringLiteral("Add"), group);
-    Button1 = MakeButton(QStringLiteral("Button1"), QStringLiteral("Remove"), group);
-    TestBut = MakeButton(QStringLiteral("TestBut"), QStringLiteral("Test Files..."), group);
-    DoneBut = MakeButton(QStringLiteral("DoneBut"), QStringLiteral("Done"), group);
-    AddButt->setDefault(true);
+    pathEdit = new QLineEdit(group);
+    pathEdit->setObjectName(QStringLiteral("Edit1"));
+    pathEdit->setAccessibleName(QStringLiteral("Attachment path"));
+    browseButton = MakeButton(QStringLiteral("BrowseBut"), QStringLiteral("Browse..."), group);
+    addButton = MakeButton(QStringLiteral("AddButt"), QStringLiteral("Add"), group);
+    removeButton = MakeButton(QStringLiteral("Button1"), QStringLiteral("Remove"), group);
+    testButton = MakeButton(QStringLiteral("TestBut"), QStringLiteral("Test Files..."), group);
+    doneButton = MakeButton(QStringLiteral("DoneBut"), QStringLiteral("Done"), group);
+    addButton->setDefault(true);
 
     auto* pathRow = new QHBoxLayout;
-    pathRow->addWidget(Edit1, 1);
-    pathRow->addWidget(BrowseBut);
-    pathRow->addWidget(AddButt);
+    pathRow->addWidget(pathEdit, 1);
+    pathRow->addWidget(browseButton);
+    pathRow->addWidget(addButton);
     auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(Button1);
-    buttonRow->addWidget(TestBut);
+    buttonRow->addWidget(removeButton);
+    buttonRow->addWidget(testButton);
     buttonRow->addStretch(1);
-    buttonRow->addWidget(DoneBut);
+    buttonRow->addWidget(doneButton);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addLayout(pathRow);
     groupLayout->addLayout(buttonRow);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(ListView1, 1);
+    layout->addWidget(attachmentList, 1);
     layout->addWidget(group);
 
     // Reading order: the list, then the group box row by row.
-    setTabOrder(ListView1, Edit1);
-    setTabOrder(Edit1, BrowseBut);
-    setTabOrder(BrowseBut, AddButt);
-    setTabOrder(AddButt, Button1);
-    setTabOrder(Button1, TestBut);
-    setTabOrder(TestBut, DoneBut);
+    setTabOrder(attachmentList, pathEdit);
+    setTabOrder(pathEdit, browseButton);
+    setTabOrder(browseButton, addButton);
+    setTabOrder(addButton, removeButton);
+    setTabOrder(removeButton, testButton);
+    setTabOrder(testButton, doneButton);
 
-    OpenDialog1 = new QFileDialog(this, QStringLiteral("Add attachment"));
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog = new QFileDialog(this, QStringLiteral("Add attachment"));
+    openDialog->setObjectName(QStringLiteral("OpenDialog1"));
+    openDialog->setFileMode(QFileDialog::ExistingFile);
+    openDialog->setAcceptMode(QFileDialog::AcceptOpen);
 
-    connect(BrowseBut, &QPushButton::clicked, this, &TAttachForm::BrowseButClick);
-    connect(AddButt, &QPushButton::clicked, this, &TAttachForm::AddButtClick);
-    connect(Button1, &QPushButton::clicked, this, &TAttachForm::Button1Click);
-    connect(TestBut, &QPushButton::clicked, this, &TAttachForm::TestButClick);
-    connect(DoneBut, &QPushButton::clicked, this, &QDialog::accept);
+    connect(browseButton, &QPushButton::clicked, this, &AttachmentsWindow::browse);
+    connect(addButton, &QPushButton::clicked, this, &AttachmentsWindow::addAttachment);
+    connect(removeButton, &QPushButton::clicked, this,
+            &AttachmentsWindow::removeSelectedAttachments);
+    connect(testButton, &QPushButton::clicked, this, &AttachmentsWindow::testFiles);
+    connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
     // Every way of closing ends in finished(): Done, Escape and the close box.
-    connect(this, &QDialog::finished, this, [this] { FormClose(); });
+    connect(this, &QDialog::finished, this, [this] { onClosed(); });
 }
 
-std::string TAttachForm::RowPath(const QTreeWidgetItem* row) {
+std::string AttachmentsWindow::rowPath(const QTreeWidgetItem* row) {
     return row->data(FileColumn, kPathRole).toByteArray().toStdString();
 }
 
-std::string TAttachForm::decimalSeparator() const {
+std::string AttachmentsWindow::decimalSeparator() const {
     return QLocale().decimalPoint().toLocal8Bit().toStdString();
 }
 
-void TAttachForm::BrowseButClick() {
-    if (OpenDialog1->exec() != QDialog::Accepted) return;
-    const QStringList files = OpenDialog1->selectedFiles();
+void AttachmentsWindow::browse() {
+    if (openDialog->exec() != QDialog::Accepted) return;
+    const QStringList files = openDialog->selectedFiles();
     if (files.isEmpty()) return;
-    Edit1->setText(files.first());
+    pathEdit->setText(files.first());
 }
 
-void TAttachForm::AddButtClick() {
-    const QByteArray bytes = Edit1->text().toLocal8Bit();
+void AttachmentsWindow::addAttachment() {
+    const QByteArray bytes = pathEdit->text().toLocal8Bit();
     if (bytes.isEmpty()) return;
     const std::string path = bytes.toStdString();
     st_.attachments.push_back(tandrel::MakeAttachment(path));
 
-    auto* row = new QTreeWidgetItem(ListView1);
+    auto* row = new QTreeWidgetItem(attachmentList);
     row->setText(FileColumn, QString::fromLocal8Bit(bytes));
     row->setData(FileColumn, kPathRole, bytes);
     // GetFileInfo gives -1 for missing and unreadable files alike (a path with
@@ -148,17 +150,17 @@ void TAttachForm::AddButtClick() {
     }
 }
 
-void TAttachForm::Button1Click() {
+void AttachmentsWindow::removeSelectedAttachments() {
     if (st_.attachments.empty()) return;
-    QList<QTreeWidgetItem*> rows = ListView1->selectedItems();
+    QList<QTreeWidgetItem*> rows = attachmentList->selectedItems();
     if (rows.isEmpty()) return;
     // Last row first, so the positions of the rows still to come do not move.
     std::sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return ListView1->indexOfTopLevelItem(a) > ListView1->indexOfTopLevelItem(b);
+        return attachmentList->indexOfTopLevelItem(a) > attachmentList->indexOfTopLevelItem(b);
     });
     for (QTreeWidgetItem* row : rows) {
-        const std::string path = RowPath(row);
-        const auto index = static_cast<std::size_t>(ListView1->indexOfTopLevelItem(row));
+        const std::string path = rowPath(row);
+        const auto index = static_cast<std::size_t>(attachmentList->indexOfTopLevelItem(row));
         // Row k shows attachment k, so the attachment at the row's own position goes:
         // with a path listed twice, removing the later row must not reorder the list
         // against the rows. Should the two ever disagree, the first attachment of the
@@ -174,17 +176,17 @@ void TAttachForm::Button1Click() {
     }
 }
 
-void TAttachForm::TestButClick() {
-    if (st_.attachments.empty() || !forms_.fileTForm) return;
-    forms_.fileTForm->exec();
+void AttachmentsWindow::testFiles() {
+    if (st_.attachments.empty() || !forms_.fileTestWindow) return;
+    forms_.fileTestWindow->exec();
 }
 
-void TAttachForm::showEvent(QShowEvent* event) {
+void AttachmentsWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The user usually comes here to type or paste a path.
-    Edit1->setFocus();
+    pathEdit->setFocus();
 }
 
-void TAttachForm::FormClose() {
-    main_.UpdateStatusBar();
+void AttachmentsWindow::onClosed() {
+    main_.updateStatusBar();
 }

@@ -6,11 +6,11 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "AboutForm.h"
-#include "AttachTestHooks.h"
-#include "AttachWin.h"
-#include "FileTestForm.h"
-#include "PrefForm.h"
+#include "AboutBox.h"
+#include "AttachmentsWindow.h"
+#include "AttachmentsWindowTestHooks.h"
+#include "FileTestWindow.h"
+#include "PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
@@ -62,7 +62,7 @@ protected:
 };
 
 TEST_F(AccessibilityTest, AttachmentsWindow) {
-    TAttachForm form(main.st, main, forms);
+    AttachmentsWindow form(main.st, main, forms);
     form.show();
     ExpectAllNamed(&form);
     const auto walk = TabWalk(&form);
@@ -76,7 +76,7 @@ TEST_F(AccessibilityTest, AttachmentsWindow) {
 }
 
 TEST_F(AccessibilityTest, FileTestWindow) {
-    TfileTForm form(main.st, main, forms);
+    FileTestWindow form(main.st, main, forms);
     form.show();
     ExpectAllNamed(&form);
     const auto walk = TabWalk(&form);
@@ -86,7 +86,7 @@ TEST_F(AccessibilityTest, FileTestWindow) {
 }
 
 TEST_F(AccessibilityTest, PreferencesBothPages) {
-    TPrefForm form(main.st, main, forms);
+    PreferencesDialog form(main.st, main, forms);
     auto* pages = form.findChild<QTabWidget*>("PageControl1");
     form.show();
     pages->setCurrentIndex(0);
@@ -117,8 +117,8 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
 }
 
 TEST_F(AccessibilityTest, AboutBox) {
-    TaboutForm form(main.st, main, forms);
-    form.setTexts("Tandrel 1.1", TaboutForm::CreditText());
+    AboutBox form(main.st, main, forms);
+    form.setTexts("Tandrel 1.1", AboutBox::creditText());
     form.show();
     ExpectAllNamed(&form);
     EXPECT_EQ(AccessibleName(form.findChild<QWidget*>("Label1")), "Tandrel 1.1");

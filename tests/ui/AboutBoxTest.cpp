@@ -5,18 +5,18 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "AboutForm.h"
-#include "AttachTestHooks.h"
+#include "AboutBox.h"
+#include "AttachmentsWindowTestHooks.h"
 
 namespace {
 
-TEST(AboutForm, ShowsNameVersionAndCreditsEachTime) {
+TEST(AboutBox, ShowsNameVersionAndCreditsEachTime) {
     tandrel::test::AttachTestHooks main;
     tandrel::Forms forms;
-    TaboutForm about(main.st, main, forms);
+    AboutBox about(main.st, main, forms);
     EXPECT_EQ(about.windowTitle(), "About Tandrel");
 
-    const QString credits = TaboutForm::CreditText();
+    const QString credits = AboutBox::creditText();
     EXPECT_TRUE(credits.contains("Tandrel developers"));
     EXPECT_TRUE(credits.contains("repository"));
     EXPECT_GE(credits.count('\n'), 1); // several lines
@@ -38,8 +38,8 @@ TEST(AboutForm, ShowsNameVersionAndCreditsEachTime) {
     }
 }
 
-TEST(AboutForm, IconIsDrawnAt32By32) {
-    const QImage image = TaboutForm::ProgramIcon().toImage();
+TEST(AboutBox, IconIsDrawnAt32By32) {
+    const QImage image = AboutBox::programIcon().toImage();
     ASSERT_EQ(image.size(), QSize(32, 32));
     int opaque = 0;
     for (int y = 0; y < 32; ++y)
@@ -47,7 +47,7 @@ TEST(AboutForm, IconIsDrawnAt32By32) {
             opaque += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
     EXPECT_GT(opaque, 200);
     EXPECT_LT(opaque, 32 * 32); // a shape, not a filled square
-    EXPECT_EQ(TaboutForm::ProgramIcon(2.0).toImage().size(), QSize(64, 64));
+    EXPECT_EQ(AboutBox::programIcon(2.0).toImage().size(), QSize(64, 64));
 }
 
 } // namespace

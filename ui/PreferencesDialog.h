@@ -13,24 +13,24 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 
-class TPrefForm : public QDialog {
+class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-              QWidget* parent = nullptr);
+    PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                      QWidget* parent = nullptr);
 
-    // The delimiter choices of ComboBox1, in item order.
+    // The delimiter choices of delimiterList, in item order.
     static constexpr char kDelimiters[] = {'\t', ' ', ',', '.', ';', ':'};
 
 public slots:
     // Refills every control from the preferences.
-    void FormShow();
-    void RadioButton1Click();
-    void RadioButton2Click();
+    void loadPreferences();
+    void useListedDelimiter();
+    void useTypedDelimiter();
     // Sets a non-numeric port typed by the user back to the stored port.
-    void portEditChange();
+    void onPortEdited();
     // Stores the controls' values in the preferences and closes with OK.
-    void OkButClick();
+    void acceptPreferences();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -40,19 +40,19 @@ private:
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
 
-    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* pages = nullptr;
     QLineEdit* smtpEdit = nullptr;
     QLineEdit* portEdit = nullptr;
     QLineEdit* nameEdit = nullptr;
     QLineEdit* emailEdit = nullptr;
-    QRadioButton* RadioButton1 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QRadioButton* RadioButton2 = nullptr;
-    QLineEdit* fieldDelimEd = nullptr;
-    QPushButton* OkBut = nullptr;
-    QPushButton* CancBut = nullptr;
+    QRadioButton* listedDelimiterButton = nullptr;
+    QComboBox* delimiterList = nullptr;
+    QRadioButton* typedDelimiterButton = nullptr;
+    QLineEdit* delimiterEdit = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 
-    // The delimiter byte that FormShow put into fieldDelimEd, while the user has not
+    // The delimiter byte that loadPreferences put into delimiterEdit, while the user has not
     // changed it. A byte that the local encoding cannot show on its own must survive an
     // unchanged OK exactly.
     std::optional<char> shownDelimiter_;

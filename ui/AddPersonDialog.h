@@ -9,26 +9,26 @@
 class QLineEdit;
 class QPushButton;
 
-class TaddForm : public QDialog {
+class AddPersonDialog : public QDialog {
     Q_OBJECT
 public:
-    TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-             QWidget* parent = nullptr);
+    AddPersonDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                    QWidget* parent = nullptr);
 
     // Empties both edits (only a new database does this; otherwise they keep their text).
-    void Clear();
+    void clear();
 
     // Handlers of the controls, callable directly.
-    void Button1Click();
-    void Button2Click();
+    void acceptPerson();
+    void cancelAdding();
 
 private:
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
 
-    QLineEdit* Edit1 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
+    QLineEdit* nameEdit = nullptr;
+    QLineEdit* emailEdit = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 };

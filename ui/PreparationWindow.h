@@ -14,23 +14,23 @@ class QTimer;
 
 // Shown modally by the Send command. Its one-shot timer lets the window appear before
 // the synchronous preparation of every message starts; then the window closes itself.
-class TMailWrapForm : public QDialog {
+class PreparationWindow : public QDialog {
     Q_OBJECT
 public:
-    TMailWrapForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                  QWidget* parent = nullptr);
+    PreparationWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                      QWidget* parent = nullptr);
 
     // Shows the window modally until st.outgoing holds one message per recipient row.
     // Returns the text naming the problem when preparation failed; st.outgoing is
     // then empty.
-    std::optional<std::string> Prepare();
+    std::optional<std::string> prepare();
 
-    QLabel* Label1 = nullptr;
-    QProgressBar* Gauge1 = nullptr;
-    QTimer* Timer1 = nullptr;
+    QLabel* statusLabel = nullptr;
+    QProgressBar* gauge = nullptr;
+    QTimer* startTimer = nullptr;
 
 public slots:
-    void Timer1Timer();
+    void prepareAll();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -38,7 +38,7 @@ protected:
     void reject() override {}
 
 private:
-    void SetGauge(int value);
+    void setGauge(int value);
 
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;

@@ -4,8 +4,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "AttachTestHooks.h"
-#include "FileTestForm.h"
+#include "AttachmentsWindowTestHooks.h"
+#include "FileTestWindow.h"
 #include "TestSupport.h"
 
 using tandrel::test::TempDir;
@@ -13,7 +13,7 @@ using tandrel::test::WriteFileBytes;
 
 namespace {
 
-QStringList Lines(TfileTForm& form) {
+QStringList Lines(FileTestWindow& form) {
     form.show();
     auto* box = form.findChild<QListWidget*>("ListBox1");
     QStringList lines;
@@ -29,11 +29,11 @@ QString Q(const std::string& s) {
     return QString::fromLocal8Bit(s.c_str());
 }
 
-TEST(FileTestForm, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
+TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
     TempDir dir;
     tandrel::test::AttachTestHooks main;
     tandrel::Forms forms;
-    TfileTForm form(main.st, main, forms);
+    FileTestWindow form(main.st, main, forms);
     EXPECT_EQ(form.windowTitle(), "File test result");
 
     const std::string templ = dir.file("[name].txt");

@@ -1,4 +1,5 @@
-#include "AddDialog.h"
+// The "Add Receipient" dialog: a name and an e-mail become a new database entry.
+#include "AddPersonDialog.h"
 
 #include <QFont>
 #include <QFrame>
@@ -12,15 +13,15 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
-#include "DatabaseEditor.h"
+#include "EntryListHooks.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeBoldLabel;
 using tandrel::MakeButton;
 using tandrel::MakeEdit;
 
-TaddForm::TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                   QWidget* parent)
+AddPersonDialog::AddPersonDialog(tandrel::AppState& st, tandrel::MainHooks& main,
+                                 tandrel::Forms& forms, QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TaddForm"));
     setWindowTitle(QStringLiteral("Add Receipient"));
@@ -36,53 +37,53 @@ TaddForm::TaddForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     auto* grid = new QGridLayout(bevel);
     auto* nameLabel = MakeBoldLabel("Label1", QStringLiteral("Name:"));
     auto* mailLabel = MakeBoldLabel("Label2", QStringLiteral("Mail:"));
-    Edit1 = MakeEdit("Edit1", QStringLiteral("Name:"));
-    Edit2 = MakeEdit("Edit2", QStringLiteral("Mail:"));
-    nameLabel->setBuddy(Edit1);
-    mailLabel->setBuddy(Edit2);
+    nameEdit = MakeEdit("Edit1", QStringLiteral("Name:"));
+    emailEdit = MakeEdit("Edit2", QStringLiteral("Mail:"));
+    nameLabel->setBuddy(nameEdit);
+    mailLabel->setBuddy(emailEdit);
     // The bevel fills the window above the buttons; the two edits stay together in its
     // middle rather than drifting apart when the window grows.
     grid->setRowStretch(0, 1);
     grid->addWidget(nameLabel, 1, 0);
-    grid->addWidget(Edit1, 1, 1);
+    grid->addWidget(nameEdit, 1, 1);
     grid->addWidget(mailLabel, 2, 0);
-    grid->addWidget(Edit2, 2, 1);
+    grid->addWidget(emailEdit, 2, 1);
     grid->setRowStretch(3, 1);
 
-    Button1 = MakeButton("Button1", QStringLiteral("OK"));
-    Button1->setDefault(true);
-    Button2 = MakeButton("Button2", QStringLiteral("Cancel"));
+    okButton = MakeButton("Button1", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = MakeButton("Button2", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
 
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(bevel, 1);
     outer->addLayout(buttons);
 
-    setTabOrder(Edit1, Edit2);
-    setTabOrder(Edit2, Button1);
-    setTabOrder(Button1, Button2);
+    setTabOrder(nameEdit, emailEdit);
+    setTabOrder(emailEdit, okButton);
+    setTabOrder(okButton, cancelButton);
 
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(okButton, &QPushButton::clicked, this, [this] { acceptPerson(); });
+    connect(cancelButton, &QPushButton::clicked, this, [this] { cancelAdding(); });
 }
 
-void TaddForm::Clear() {
-    Edit1->clear();
-    Edit2->clear();
+void AddPersonDialog::clear() {
+    nameEdit->clear();
+    emailEdit->clear();
 }
 
-void TaddForm::Button1Click() {
-    if (!st_.db || Edit1->text().isEmpty()) return;
+void AddPersonDialog::acceptPerson() {
+    if (!st_.db || nameEdit->text().isEmpty()) return;
     tandrel::ReceipData& entry =
-        tandrel::AddPerson(*st_.db, Edit1->text().toLocal8Bit().toStdString(),
-                           Edit2->text().toLocal8Bit().toStdString());
-    if (forms_.dBaseEntry) forms_.dBaseEntry->AppendEntryLine(&entry);
+        tandrel::AddPerson(*st_.db, nameEdit->text().toLocal8Bit().toStdString(),
+                           emailEdit->text().toLocal8Bit().toStdString());
+    if (auto* editor = tandrel::EntryListOf(forms_)) editor->appendEntryLine(&entry);
     accept();
 }
 
-void TaddForm::Button2Click() {
+void AddPersonDialog::cancelAdding() {
     reject();
 }

@@ -9,14 +9,14 @@
 class QListWidget;
 class QPushButton;
 
-class TfileTForm : public QDialog {
+class FileTestWindow : public QDialog {
     Q_OBJECT
 public:
-    TfileTForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-               QWidget* parent = nullptr);
+    FileTestWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
+                   QWidget* parent = nullptr);
 
     // Rebuilds the test lines from the attachment list and the database.
-    void FormShow();
+    void rebuildLines();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -26,6 +26,6 @@ private:
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
 
-    QListWidget* ListBox1 = nullptr;
-    QPushButton* OKBut = nullptr;
+    QListWidget* resultList = nullptr;
+    QPushButton* okButton = nullptr;
 };

@@ -11,9 +11,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "AttachTestHooks.h"
-#include "AttachWin.h"
-#include "FileTestForm.h"
+#include "AttachmentsWindow.h"
+#include "AttachmentsWindowTestHooks.h"
+#include "FileTestWindow.h"
 #include "TestSupport.h"
 
 using tandrel::test::TempDir;
@@ -21,11 +21,11 @@ using tandrel::test::WriteFileBytes;
 
 namespace {
 
-class AttachWinTest : public ::testing::Test {
+class AttachmentsWindowTest : public ::testing::Test {
 protected:
-    AttachWinTest() {
-        forms.attachForm = &attach;
-        forms.fileTForm = &fileTest;
+    AttachmentsWindowTest() {
+        forms.attachmentsWindow = &attach;
+        forms.fileTestWindow = &fileTest;
     }
 
     QTreeWidget* list() { return attach.findChild<QTreeWidget*>("ListView1"); }
@@ -45,7 +45,7 @@ protected:
     std::vector<std::string> rowPaths() {
         std::vector<std::string> paths;
         for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            paths.push_back(TAttachForm::RowPath(list()->topLevelItem(i)));
+            paths.push_back(AttachmentsWindow::rowPath(list()->topLevelItem(i)));
         return paths;
     }
     void selectRows(std::initializer_list<int> rows) {
@@ -57,11 +57,11 @@ protected:
     TempDir dir;
     tandrel::test::AttachTestHooks main;
     tandrel::Forms forms;
-    TAttachForm attach{main.st, main, forms};
-    TfileTForm fileTest{main.st, main, forms};
+    AttachmentsWindow attach{main.st, main, forms};
+    FileTestWindow fileTest{main.st, main, forms};
 };
 
-TEST_F(AttachWinTest, AddFillsTypeAndSizeOnlyForReadableFiles) {
+TEST_F(AttachmentsWindowTest, AddFillsTypeAndSizeOnlyForReadableFiles) {
     WriteFileBytes(dir.file("photo.JPG"), std::string(1024, 'x'));
     WriteFileBytes(dir.file("empty.txt"), "");
     struct Case {
@@ -100,7 +100,7 @@ TEST_F(AttachWinTest, AddFillsTypeAndSizeOnlyForReadableFiles) {
     EXPECT_EQ(main.st.attachments.size(), static_cast<std::size_t>(row));
 }
 
-TEST_F(AttachWinTest, RemoveKeepsListAndRowsInStep) {
+TEST_F(AttachmentsWindowTest, RemoveKeepsListAndRowsInStep) {
     const std::string a = dir.file("a.txt"), b = dir.file("b.txt"), c = dir.file("c.txt");
     struct Case {
         std::vector<std::string> added;
@@ -125,7 +125,7 @@ TEST_F(AttachWinTest, RemoveKeepsListAndRowsInStep) {
     }
 }
 
-TEST_F(AttachWinTest, EnterInThePathEditAdds) {
+TEST_F(AttachmentsWindowTest, EnterInThePathEditAdds) {
     attach.show();
     edit()->setFocus();
     edit()->setText(QString::fromLocal8Bit(dir.file("x.txt").c_str()));
@@ -135,7 +135,7 @@ TEST_F(AttachWinTest, EnterInThePathEditAdds) {
     attach.hide();
 }
 
-TEST_F(AttachWinTest, BrowsePutsTheChosenPathIntoTheEditOnly) {
+TEST_F(AttachmentsWindowTest, BrowsePutsTheChosenPathIntoTheEditOnly) {
     const std::string file = dir.file("chosen.txt");
     WriteFileBytes(file, "x");
     for (bool choose : {true, false}) {
@@ -159,7 +159,7 @@ TEST_F(AttachWinTest, BrowsePutsTheChosenPathIntoTheEditOnly) {
     }
 }
 
-TEST_F(AttachWinTest, TestFilesOpensTheResultOnlyWithAttachments) {
+TEST_F(AttachmentsWindowTest, TestFilesOpensTheResultOnlyWithAttachments) {
     int opened = 0;
     QStringList lines;
     auto watch = [&] {
@@ -186,7 +186,7 @@ TEST_F(AttachWinTest, TestFilesOpensTheResultOnlyWithAttachments) {
                                  " does not exist"});
 }
 
-TEST_F(AttachWinTest, ClosingByAnyMeansUpdatesTheStatusBar) {
+TEST_F(AttachmentsWindowTest, ClosingByAnyMeansUpdatesTheStatusBar) {
     QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
     EXPECT_EQ(attach.exec(), QDialog::Accepted);
     EXPECT_EQ(main.statusUpdates, 1);
@@ -200,7 +200,7 @@ TEST_F(AttachWinTest, ClosingByAnyMeansUpdatesTheStatusBar) {
     EXPECT_EQ(main.statusUpdates, 3);
 }
 
-TEST_F(AttachWinTest, RowsSurviveReopening) {
+TEST_F(AttachmentsWindowTest, RowsSurviveReopening) {
     add(dir.file("keep.txt"));
     QTimer::singleShot(0, [&] { button("DoneBut")->click(); });
     attach.exec();
@@ -209,7 +209,7 @@ TEST_F(AttachWinTest, RowsSurviveReopening) {
     EXPECT_EQ(rowPaths(), std::vector<std::string>{dir.file("keep.txt")});
 }
 
-TEST_F(AttachWinTest, ColumnsFitTheListAndThePathEditHasTheFocusOnOpening) {
+TEST_F(AttachmentsWindowTest, ColumnsFitTheListAndThePathEditHasTheFocusOnOpening) {
     WriteFileBytes(dir.file("a.bin"), "x");
     WriteFileBytes(dir.file("b.jpg"), "x");
     add(dir.file("a.bin"));

@@ -1,4 +1,5 @@
-#include "PrefForm.h"
+// The "Preferences" dialog: relay, sender and field delimiter, stored on OK.
+#include "PreferencesDialog.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -73,8 +74,8 @@ QLineEdit* LabelledEdit(const QString& objectName, QLabel* label, QWidget* paren
 
 } // namespace
 
-TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                     QWidget* parent)
+PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& main,
+                                     tandrel::Forms& forms, QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TPrefForm"));
     setWindowTitle(QStringLiteral("Preferences"));
@@ -82,10 +83,10 @@ TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::F
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(359, 293);
 
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setAccessibleName(QStringLiteral("Preferences"));
-    PageControl1->tabBar()->setObjectName(QStringLiteral("PageControl1Tabs"));
+    pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("PageControl1"));
+    pages->setAccessibleName(QStringLiteral("Preferences"));
+    pages->tabBar()->setObjectName(QStringLiteral("PageControl1Tabs"));
 
     // Page "Internet Settings".
     auto* internet = new QWidget;
@@ -112,7 +113,7 @@ TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::F
         ++row;
     }
     grid->setRowStretch(row, 1);
-    PageControl1->addTab(internet, QStringLiteral("Internet Settings"));
+    pages->addTab(internet, QStringLiteral("Internet Settings"));
 
     // Page "Data Format".
     auto* format = new QWidget;
@@ -121,88 +122,90 @@ TPrefForm::TPrefForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::F
                                              "in a saved database."),
                               format);
     heading->setObjectName(QStringLiteral("Label5"));
-    RadioButton1 = new QRadioButton(QStringLiteral("Select an option,"), format);
-    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-    RadioButton1->setAccessibleName(RadioButton1->text());
-    ComboBox1 = new QComboBox(format);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setAccessibleName(QStringLiteral("Delimiter option"));
-    ComboBox1->addItems({QStringLiteral("<TAB>"), QStringLiteral("<SPACE>"), QStringLiteral(","),
-                         QStringLiteral("."), QStringLiteral(";"), QStringLiteral(":")});
-    ComboBox1->setCurrentIndex(-1);
-    QFont bold = ComboBox1->font();
+    listedDelimiterButton = new QRadioButton(QStringLiteral("Select an option,"), format);
+    listedDelimiterButton->setObjectName(QStringLiteral("RadioButton1"));
+    listedDelimiterButton->setAccessibleName(listedDelimiterButton->text());
+    delimiterList = new QComboBox(format);
+    delimiterList->setObjectName(QStringLiteral("ComboBox1"));
+    delimiterList->setAccessibleName(QStringLiteral("Delimiter option"));
+    delimiterList->addItems({QStringLiteral("<TAB>"), QStringLiteral("<SPACE>"),
+                             QStringLiteral(","), QStringLiteral("."), QStringLiteral(";"),
+                             QStringLiteral(":")});
+    delimiterList->setCurrentIndex(-1);
+    QFont bold = delimiterList->font();
     bold.setBold(true);
-    ComboBox1->setFont(bold);
-    RadioButton2 = new QRadioButton(QStringLiteral("or type in a single character."), format);
-    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-    RadioButton2->setAccessibleName(RadioButton2->text());
-    fieldDelimEd = new QLineEdit(format);
-    fieldDelimEd->setObjectName(QStringLiteral("fieldDelimEd"));
-    fieldDelimEd->setAccessibleName(QStringLiteral("Delimiter character"));
-    fieldDelimEd->setMaxLength(1);
-    fieldDelimEd->setValidator(new SingleByteValidator(fieldDelimEd));
-    fieldDelimEd->setFixedWidth(
-        fieldDelimEd->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
-    RadioButton1->setChecked(true);
-    fieldDelimEd->setEnabled(false);
+    delimiterList->setFont(bold);
+    typedDelimiterButton =
+        new QRadioButton(QStringLiteral("or type in a single character."), format);
+    typedDelimiterButton->setObjectName(QStringLiteral("RadioButton2"));
+    typedDelimiterButton->setAccessibleName(typedDelimiterButton->text());
+    delimiterEdit = new QLineEdit(format);
+    delimiterEdit->setObjectName(QStringLiteral("fieldDelimEd"));
+    delimiterEdit->setAccessibleName(QStringLiteral("Delimiter character"));
+    delimiterEdit->setMaxLength(1);
+    delimiterEdit->setValidator(new SingleByteValidator(delimiterEdit));
+    delimiterEdit->setFixedWidth(
+        delimiterEdit->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
+    listedDelimiterButton->setChecked(true);
+    delimiterEdit->setEnabled(false);
 
     auto* formatGrid = new QGridLayout(format);
     formatGrid->addWidget(heading, 0, 0, 1, 2);
-    formatGrid->addWidget(RadioButton1, 1, 0);
-    formatGrid->addWidget(ComboBox1, 1, 1, Qt::AlignLeft);
-    formatGrid->addWidget(RadioButton2, 2, 0);
-    formatGrid->addWidget(fieldDelimEd, 2, 1, Qt::AlignLeft);
+    formatGrid->addWidget(listedDelimiterButton, 1, 0);
+    formatGrid->addWidget(delimiterList, 1, 1, Qt::AlignLeft);
+    formatGrid->addWidget(typedDelimiterButton, 2, 0);
+    formatGrid->addWidget(delimiterEdit, 2, 1, Qt::AlignLeft);
     formatGrid->setRowStretch(3, 1);
     formatGrid->setColumnStretch(1, 1);
-    PageControl1->addTab(format, QStringLiteral("Data Format"));
+    pages->addTab(format, QStringLiteral("Data Format"));
 
-    OkBut = new QPushButton(QStringLiteral("Ok"), this);
-    OkBut->setObjectName(QStringLiteral("OkBut"));
-    OkBut->setAccessibleName(QStringLiteral("Ok"));
-    CancBut = new QPushButton(QStringLiteral("Cancel"), this);
-    CancBut->setObjectName(QStringLiteral("CancBut"));
-    CancBut->setAccessibleName(QStringLiteral("Cancel"));
+    okButton = new QPushButton(QStringLiteral("Ok"), this);
+    okButton->setObjectName(QStringLiteral("OkBut"));
+    okButton->setAccessibleName(QStringLiteral("Ok"));
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("CancBut"));
+    cancelButton->setAccessibleName(QStringLiteral("Cancel"));
     // Enter anywhere but on "Ok" itself closes without taking the changes.
-    CancBut->setDefault(true);
+    cancelButton->setDefault(true);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(OkBut);
-    buttons->addWidget(CancBut);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1, 1);
+    layout->addWidget(pages, 1);
     layout->addLayout(buttons);
 
-    setTabOrder(PageControl1, smtpEdit);
+    setTabOrder(pages, smtpEdit);
     setTabOrder(smtpEdit, portEdit);
     setTabOrder(portEdit, nameEdit);
     setTabOrder(nameEdit, emailEdit);
-    setTabOrder(emailEdit, RadioButton1);
-    setTabOrder(RadioButton1, ComboBox1);
-    setTabOrder(ComboBox1, RadioButton2);
-    setTabOrder(RadioButton2, fieldDelimEd);
-    setTabOrder(fieldDelimEd, OkBut);
-    setTabOrder(OkBut, CancBut);
+    setTabOrder(emailEdit, listedDelimiterButton);
+    setTabOrder(listedDelimiterButton, delimiterList);
+    setTabOrder(delimiterList, typedDelimiterButton);
+    setTabOrder(typedDelimiterButton, delimiterEdit);
+    setTabOrder(delimiterEdit, okButton);
+    setTabOrder(okButton, cancelButton);
 
-    connect(RadioButton1, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) RadioButton1Click();
+    connect(listedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) useListedDelimiter();
     });
-    connect(RadioButton2, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) RadioButton2Click();
+    connect(typedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) useTypedDelimiter();
     });
     // textEdited comes from the user only: text set by the program is never checked.
-    connect(portEdit, &QLineEdit::textEdited, this, &TPrefForm::portEditChange);
-    connect(fieldDelimEd, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
-    connect(OkBut, &QPushButton::clicked, this, &TPrefForm::OkButClick);
-    connect(CancBut, &QPushButton::clicked, this, &QDialog::reject);
+    connect(portEdit, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
+    connect(delimiterEdit, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
+    connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TPrefForm::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) FormShow();
+void PreferencesDialog::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) loadPreferences();
     QDialog::showEvent(event);
 }
 
-void TPrefForm::FormShow() {
+void PreferencesDialog::loadPreferences() {
     const tandrel::GlobalPrefs& prefs = st_.prefs;
     smtpEdit->setText(FromBytes(prefs.smtp));
     // The limit is for typing only: a longer port from the settings file is shown whole,
@@ -215,53 +218,53 @@ void TPrefForm::FormShow() {
 
     const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimchar);
     if (found != std::end(kDelimiters)) {
-        ComboBox1->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
-        RadioButton1->setChecked(true);
-        RadioButton1Click();
+        delimiterList->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
+        listedDelimiterButton->setChecked(true);
+        useListedDelimiter();
     } else {
         // The list keeps whatever item it had.
-        fieldDelimEd->setText(FromBytes(std::string(1, prefs.delimchar)));
-        RadioButton2->setChecked(true);
-        RadioButton2Click();
-        ComboBox1->setEnabled(false);
+        delimiterEdit->setText(FromBytes(std::string(1, prefs.delimchar)));
+        typedDelimiterButton->setChecked(true);
+        useTypedDelimiter();
+        delimiterList->setEnabled(false);
         shownDelimiter_ = prefs.delimchar;
     }
 }
 
-void TPrefForm::RadioButton1Click() {
-    fieldDelimEd->setEnabled(false);
-    ComboBox1->setEnabled(true);
-    fieldDelimEd->clear();
+void PreferencesDialog::useListedDelimiter() {
+    delimiterEdit->setEnabled(false);
+    delimiterList->setEnabled(true);
+    delimiterEdit->clear();
     shownDelimiter_.reset();
 }
 
-void TPrefForm::RadioButton2Click() {
-    ComboBox1->setEnabled(false);
-    fieldDelimEd->setEnabled(true);
+void PreferencesDialog::useTypedDelimiter() {
+    delimiterList->setEnabled(false);
+    delimiterEdit->setEnabled(true);
 }
 
-void TPrefForm::portEditChange() {
+void PreferencesDialog::onPortEdited() {
     const std::string text = ToBytes(portEdit->text());
     if (!text.empty() && !IsInteger(text)) portEdit->setText(FromBytes(st_.prefs.port));
 }
 
-void TPrefForm::OkButClick() {
+void PreferencesDialog::acceptPreferences() {
     tandrel::GlobalPrefs& prefs = st_.prefs;
     prefs.smtp = ToBytes(smtpEdit->text());
     prefs.port = ToBytes(portEdit->text());
     prefs.name = ToBytes(nameEdit->text());
     prefs.fromaddy = ToBytes(emailEdit->text());
 
-    if (RadioButton2->isChecked()) {
+    if (typedDelimiterButton->isChecked()) {
         if (shownDelimiter_) {
             prefs.delimchar = *shownDelimiter_;
         } else {
             // An empty edit keeps the delimiter that was set before.
-            const std::string typed = ToBytes(fieldDelimEd->text());
+            const std::string typed = ToBytes(delimiterEdit->text());
             if (!typed.empty()) prefs.delimchar = typed[0];
         }
     } else {
-        const int index = ComboBox1->currentIndex();
+        const int index = delimiterList->currentIndex();
         if (index >= 0 && index < static_cast<int>(std::size(kDelimiters)))
             prefs.delimchar = kDelimiters[index];
     }

@@ -10,8 +10,8 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "AttachTestHooks.h"
-#include "PrefForm.h"
+#include "AttachmentsWindowTestHooks.h"
+#include "PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
@@ -19,16 +19,16 @@ void PrintTo(const QString& s, std::ostream* os) {
 
 namespace {
 
-class PrefFormTest : public ::testing::Test {
+class PreferencesDialogTest : public ::testing::Test {
 protected:
-    PrefFormTest() {
+    PreferencesDialogTest() {
         main.st.prefs.smtp = "mail.example.org";
         main.st.prefs.port = "25";
         main.st.prefs.name = "Ann Example";
         main.st.prefs.fromaddy = "ann@example.org";
         setDelimiter(';');
     }
-    ~PrefFormTest() override { form.hide(); }
+    ~PreferencesDialogTest() override { form.hide(); }
 
     void setDelimiter(char c) {
         main.st.prefs.delimchar = c;
@@ -53,10 +53,10 @@ protected:
 
     tandrel::test::AttachTestHooks main;
     tandrel::Forms forms;
-    TPrefForm form{main.st, main, forms};
+    PreferencesDialog form{main.st, main, forms};
 };
 
-TEST_F(PrefFormTest, ShowingFillsTheControlsFromThePreferences) {
+TEST_F(PreferencesDialogTest, ShowingFillsTheControlsFromThePreferences) {
     open();
     EXPECT_EQ(edit("smtpEdit")->text(), "mail.example.org");
     EXPECT_EQ(edit("portEdit")->text(), "25");
@@ -88,7 +88,7 @@ TEST_F(PrefFormTest, ShowingFillsTheControlsFromThePreferences) {
     }
 }
 
-TEST_F(PrefFormTest, DelimiterRoundTrip) {
+TEST_F(PreferencesDialogTest, DelimiterRoundTrip) {
     struct Case {
         const char* name;
         std::function<void()> choose;
@@ -132,7 +132,7 @@ TEST_F(PrefFormTest, DelimiterRoundTrip) {
     }
 }
 
-TEST_F(PrefFormTest, SecondOptionWithAnEmptyEditKeepsTheDelimiter) {
+TEST_F(PreferencesDialogTest, SecondOptionWithAnEmptyEditKeepsTheDelimiter) {
     main.st.prefs.fielddelim = 300; // from a file: low byte ","
     main.st.prefs.delimchar = ',';
     open();
@@ -143,7 +143,7 @@ TEST_F(PrefFormTest, SecondOptionWithAnEmptyEditKeepsTheDelimiter) {
     EXPECT_EQ(main.st.prefs.fielddelim, 44);
 }
 
-TEST_F(PrefFormTest, SwitchingToTheListEmptiesTheTypedCharacter) {
+TEST_F(PreferencesDialogTest, SwitchingToTheListEmptiesTheTypedCharacter) {
     open();
     radio(2)->click();
     EXPECT_FALSE(combo()->isEnabled());
@@ -156,7 +156,7 @@ TEST_F(PrefFormTest, SwitchingToTheListEmptiesTheTypedCharacter) {
     EXPECT_TRUE(combo()->isEnabled());
 }
 
-TEST_F(PrefFormTest, OnlySingleByteCharactersCanBeTyped) {
+TEST_F(PreferencesDialogTest, OnlySingleByteCharactersCanBeTyped) {
     open();
     radio(2)->click();
     QLineEdit* e = edit("fieldDelimEd");
@@ -169,7 +169,7 @@ TEST_F(PrefFormTest, OnlySingleByteCharactersCanBeTyped) {
     EXPECT_EQ(edit("fieldDelimEd")->text(), "a");
 }
 
-TEST_F(PrefFormTest, AByteTheEditCannotShowSurvivesAnUnchangedOk) {
+TEST_F(PreferencesDialogTest, AByteTheEditCannotShowSurvivesAnUnchangedOk) {
     setDelimiter('\xa7');
     open();
     EXPECT_TRUE(radio(2)->isChecked());
@@ -178,7 +178,7 @@ TEST_F(PrefFormTest, AByteTheEditCannotShowSurvivesAnUnchangedOk) {
     EXPECT_EQ(main.st.prefs.fielddelim, 0xa7);
 }
 
-TEST_F(PrefFormTest, PortCheckWhileTyping) {
+TEST_F(PreferencesDialogTest, PortCheckWhileTyping) {
     struct Case {
         const char* typed; // after clearing the field
         const char* shown;
@@ -211,7 +211,7 @@ TEST_F(PrefFormTest, PortCheckWhileTyping) {
     }
 }
 
-TEST_F(PrefFormTest, OkStoresTheTextsAsTyped) {
+TEST_F(PreferencesDialogTest, OkStoresTheTextsAsTyped) {
     open();
     QLineEdit* port = edit("portEdit");
     port->setFocus();
@@ -228,7 +228,7 @@ TEST_F(PrefFormTest, OkStoresTheTextsAsTyped) {
     EXPECT_EQ(main.st.prefs.fromaddy, "bob@example.net");
 }
 
-TEST_F(PrefFormTest, EnterAndCancelCloseWithoutTakingTheChanges) {
+TEST_F(PreferencesDialogTest, EnterAndCancelCloseWithoutTakingTheChanges) {
     const tandrel::GlobalPrefs before = main.st.prefs;
     for (const char* name : {"smtpEdit", "portEdit", "nameEdit", "emailEdit", "fieldDelimEd"}) {
         open();
@@ -253,7 +253,7 @@ TEST_F(PrefFormTest, EnterAndCancelCloseWithoutTakingTheChanges) {
     EXPECT_EQ(main.st.prefs.fielddelim, before.fielddelim);
 }
 
-TEST_F(PrefFormTest, PagesAndTheLastShownPage) {
+TEST_F(PreferencesDialogTest, PagesAndTheLastShownPage) {
     auto* pages = form.findChild<QTabWidget*>("PageControl1");
     ASSERT_EQ(pages->count(), 2);
     EXPECT_EQ(pages->tabText(0), "Internet Settings");

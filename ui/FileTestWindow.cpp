@@ -1,4 +1,5 @@
-#include "FileTestForm.h"
+// The "File test result" window: one line per attachment file tested.
+#include "FileTestWindow.h"
 
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -9,45 +10,45 @@
 
 #include "FileInfo.h"
 
-TfileTForm::TfileTForm(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                       QWidget* parent)
+FileTestWindow::FileTestWindow(tandrel::AppState& st, tandrel::MainHooks& main,
+                               tandrel::Forms& forms, QWidget* parent)
     : QDialog(parent), st_(st), main_(main), forms_(forms) {
     setObjectName(QStringLiteral("TfileTForm"));
     setWindowTitle(QStringLiteral("File test result"));
     resize(419, 252);
 
-    ListBox1 = new QListWidget(this);
-    ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setAccessibleName(QStringLiteral("File test result"));
-    ListBox1->setUniformItemSizes(true);
+    resultList = new QListWidget(this);
+    resultList->setObjectName(QStringLiteral("ListBox1"));
+    resultList->setAccessibleName(QStringLiteral("File test result"));
+    resultList->setUniformItemSizes(true);
 
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Panel1"));
-    OKBut = new QPushButton(QStringLiteral("OK"), panel);
-    OKBut->setObjectName(QStringLiteral("OKBut"));
-    OKBut->setAccessibleName(QStringLiteral("OK"));
-    OKBut->setDefault(true);
+    okButton = new QPushButton(QStringLiteral("OK"), panel);
+    okButton->setObjectName(QStringLiteral("OKBut"));
+    okButton->setAccessibleName(QStringLiteral("OK"));
+    okButton->setDefault(true);
     auto* panelLayout = new QHBoxLayout(panel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
     panelLayout->addStretch(1);
-    panelLayout->addWidget(OKBut);
+    panelLayout->addWidget(okButton);
     panelLayout->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(ListBox1, 1);
+    layout->addWidget(resultList, 1);
     layout->addWidget(panel);
-    setTabOrder(ListBox1, OKBut);
+    setTabOrder(resultList, okButton);
 
-    connect(OKBut, &QPushButton::clicked, this, &QDialog::accept);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TfileTForm::showEvent(QShowEvent* event) {
-    if (!event->spontaneous()) FormShow();
+void FileTestWindow::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) rebuildLines();
     QDialog::showEvent(event);
 }
 
-void TfileTForm::FormShow() {
-    ListBox1->clear();
+void FileTestWindow::rebuildLines() {
+    resultList->clear();
     const std::string separator = QLocale().decimalPoint().toLocal8Bit().toStdString();
     const std::vector<std::string> lines =
         tandrel::FileTestLines(st_.attachments, st_.db.get(), separator);
@@ -56,5 +57,5 @@ void TfileTForm::FormShow() {
     items.reserve(static_cast<qsizetype>(lines.size()));
     for (const std::string& line : lines)
         items << QString::fromLocal8Bit(QByteArray::fromStdString(line));
-    ListBox1->addItems(items);
+    resultList->addItems(items);
 }

@@ -1,0 +1,184 @@
+// The "Sending mails" window: shows the SMTP dialogue's progress and report of one run.
+#include "DeliveryWindow.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
+#include <stdexcept>
+
+#include "WidgetHelpers.h"
+#include "WindowPlacement.h"
+
+namespace {
+
+// Replies and reports may carry their own line ends (a reply normally ends in CR LF);
+// the memo shows them as lines without an extra empty one at the end.
+QString MemoText(const std::string& line) {
+    std::string s = line;
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return QString::fromLocal8Bit(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+QString StripAmpersand(QString caption) {
+    return caption.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+DeliveryWindow::DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main,
+                               tandrel::Forms& forms, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowStaysOnTopHint),
+      st_(st), main_(main), forms_(forms) {
+    setObjectName(QStringLiteral("sendWin"));
+    setWindowTitle(QStringLiteral("Sending mails"));
+    setModal(true);
+    // 354 x 357 outside, of which the frame takes 8 across and the title bar the rest.
+    setFixedSize(346, 330);
+
+    statusPanel = new QFrame(this);
+    statusPanel->setObjectName(QStringLiteral("Panel1"));
+    statusPanel->setFrameShape(QFrame::Panel);
+    statusPanel->setFrameShadow(QFrame::Raised);
+    statusPanel->setGeometry(56, 32, 217, 57);
+    // A stop in the tab order, so a keyboard user reaches the status line; its
+    // description carries the current status for a screen reader.
+    statusPanel->setFocusPolicy(Qt::TabFocus);
+    statusPanel->setAccessibleName(QStringLiteral("Status"));
+
+    statusLabel = new QLabel(QStringLiteral("Preparing to send..."), statusPanel);
+    statusLabel->setObjectName(QStringLiteral("Label1"));
+    QFont big = statusLabel->font();
+    big.setPixelSize(19);
+    statusLabel->setFont(big);
+    statusLabel->move(24, 17);
+    statusLabel->resize(217 - 24 - 4, 24);
+    // No fixed accessible name: a screen reader reads the current status text.
+    statusPanel->setAccessibleDescription(statusLabel->text());
+
+    gauge = tandrel::MakeGauge(this, QRect(48, 112, 233, 25));
+    // Blue on white, as the delivery window's gauge is drawn.
+    QPalette pal = gauge->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Window, Qt::white);
+    gauge->setPalette(pal);
+
+    closeButton = new QPushButton(QStringLiteral("C&lose"), this);
+    closeButton->setObjectName(QStringLiteral("CloseBut"));
+    closeButton->setGeometry(176, 152, 75, 25);
+    closeButton->setEnabled(false);
+    closeButton->setAccessibleName(StripAmpersand(closeButton->text()));
+
+    cancelButton = new QPushButton(QStringLiteral("C&ancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelBut"));
+    cancelButton->setGeometry(264, 152, 75, 25);
+    cancelButton->setAccessibleName(StripAmpersand(cancelButton->text()));
+
+    reportMemo = new QPlainTextEdit(this);
+    reportMemo->setObjectName(QStringLiteral("Memo1"));
+    reportMemo->setGeometry(0, height() - 146, 346, 146);
+    reportMemo->setReadOnly(true);
+    // Read-only, but a keyboard user can still move through and select the report.
+    reportMemo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    reportMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    reportMemo->setTabChangesFocus(true);
+    reportMemo->setAccessibleName(QStringLiteral("Report"));
+
+    QWidget::setTabOrder(cancelButton, statusPanel);
+    QWidget::setTabOrder(statusPanel, reportMemo);
+    QWidget::setTabOrder(reportMemo, closeButton);
+
+    connect(cancelButton, &QPushButton::clicked, this, &DeliveryWindow::cancelRun);
+    connect(closeButton, &QPushButton::clicked, this, &DeliveryWindow::closeWindow);
+
+    dialogue_ = std::make_unique<tandrel::SmtpDialogue>(*this, st_.RunLog, st_.SentLog);
+}
+
+DeliveryWindow::~DeliveryWindow() = default;
+
+void DeliveryWindow::deliver() {
+    connectError_ = nullptr;
+    tandrel::CentreOnScreen(*this);
+    exec();
+    if (connectError_) {
+        std::exception_ptr e = connectError_;
+        connectError_ = nullptr;
+        std::rethrow_exception(e);
+    }
+}
+
+void DeliveryWindow::closeConnection() {
+    dialogue_->closeConnection();
+}
+
+void DeliveryWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) startRun();
+}
+
+void DeliveryWindow::startRun() {
+    closeButton->setEnabled(false);
+    cancelButton->setEnabled(true);
+    cancelButton->setFocus();
+    gauge->setValue(0);
+    const tandrel::DeliveryConfig config{st_.prefs.smtp, st_.prefs.port, st_.prefs.fromaddy,
+                                         st_.LocalComputerName, st_.runLogPath()};
+    try {
+        dialogue_->start(st_.outgoing, st_.RecipientCount, config);
+    } catch (...) {
+        // The run ends before it began: the window closes again as soon as its modal
+        // loop runs, and deliver() hands the error to the caller.
+        connectError_ = std::current_exception();
+        QTimer::singleShot(0, this, [this] { done(1); });
+    }
+}
+
+void DeliveryWindow::cancelRun() {
+    dialogue_->cancel();
+    done(1);
+}
+
+void DeliveryWindow::closeWindow() {
+    done(1);
+}
+
+void DeliveryWindow::memoClear() {
+    reportMemo->clear();
+}
+
+void DeliveryWindow::memoAppend(const std::string& line) {
+    reportMemo->appendPlainText(MemoText(line));
+}
+
+void DeliveryWindow::setStatus(const std::string& text) {
+    statusLabel->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+    statusPanel->setAccessibleDescription(statusLabel->text());
+}
+
+void DeliveryWindow::setGauge(int value) {
+    gauge->setValue(std::clamp(value, 0, 100));
+}
+
+void DeliveryWindow::deliveryEnded(bool logSaved) {
+    // Without a saved run log the run is not over for the user: Cancel stays the way out.
+    if (!logSaved) return;
+    closeButton->setEnabled(true);
+    cancelButton->setEnabled(false);
+    closeButton->setFocus();
+}

@@ -1,0 +1,194 @@
+// The main window's mail editors: their texts as bytes, the merged preview, field
+// insertion, the clipboard commands and when those are offered.
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+#include <utility>
+
+#include "Compose.h"
+#include "MailFile.h"
+#include "MainWindowParts.h"
+#include "PeopleModel.h"
+
+using namespace tandrel::mainwindow;
+using tandrel::MailEditors;
+using tandrel::ReceipData;
+// ---------------------------------------------------------------------------------------
+// Editors
+
+MailEditors MainWindow::editorTexts() const {
+    MailEditors eds;
+    eds.from = toBytes(fromEdit->text());
+    eds.to = toBytes(toEdit->text());
+    eds.subject = toBytes(subjectEdit->text());
+    // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
+    // and the mail must keep every character as typed or loaded.
+    QString body = bodyEdit->document()->toRawText();
+    for (QChar& c : body) {
+        const char16_t u = c.unicode();
+        if (u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xfdd0 ||
+            u == 0xfdd1)
+            c = QLatin1Char('\n');
+    }
+    if (!body.isEmpty()) {
+        const QStringList lines = body.split(QLatin1Char('\n'));
+        eds.body.reserve(static_cast<std::size_t>(lines.size()));
+        for (const QString& l : lines)
+            eds.body.push_back(toBytes(l));
+    }
+    return eds;
+}
+
+void MainWindow::setEditorTexts(const MailEditors& eds) {
+    fromEdit->setText(fromBytes(eds.from));
+    toEdit->setText(fromBytes(eds.to));
+    subjectEdit->setText(fromBytes(eds.subject));
+    QString body;
+    for (std::size_t i = 0; i < eds.body.size(); ++i) {
+        if (i) body += QLatin1Char('\n');
+        body += fromBytes(eds.body[i]);
+    }
+    bodyEdit->setPlainText(body); // the caret goes to the start
+}
+
+// ---------------------------------------------------------------------------------------
+// Preview
+
+void MainWindow::onPreviewToggled() {
+    if (previewButton->isChecked() && selectedRecipientCount() == 1) {
+        if (!previewShown_) showPreview();
+        return;
+    }
+    previewButton->setChecked(false);
+    if (previewShown_) restoreTemplate();
+}
+
+void MainWindow::endPreview() {
+    previewButton->setChecked(false);
+    onPreviewToggled();
+}
+
+void MainWindow::showPreview() {
+    const std::vector<int> rows = selectedRows(recipientsView);
+    ReceipData* entry = rows.size() == 1 ? recipModel_->entryAt(rows.front()) : nullptr;
+    if (!entry || !st_.db) {
+        previewButton->setChecked(false);
+        return;
+    }
+    WaitCursor wait;
+    bodyEdit->setReadOnly(true);
+    previewTemplate_ = editorTexts();
+    tandrel::BuildMailText(st_, previewTemplate_);
+
+    std::vector<std::string> lines =
+        tandrel::MergeLines(st_.db->fields, st_.mailText.lines, *entry);
+    MailEditors shown;
+    // The merged text is only looked at: it must not change what the mail is.
+    bool hasHeader = st_.mailText.MailHasHeader;
+    tandrel::ParseMailHeader(lines, shown, hasHeader);
+    shown.body = std::move(lines);
+    setEditorTexts(shown);
+
+    QPalette pal = bodyEdit->palette();
+    QColor tint = palette().color(QPalette::Inactive, QPalette::Window).darker(112);
+    pal.setColor(QPalette::Active, QPalette::Base, tint);
+    pal.setColor(QPalette::Inactive, QPalette::Base, tint);
+    bodyEdit->setPalette(pal);
+    previewShown_ = true;
+}
+
+void MainWindow::restoreTemplate() {
+    WaitCursor wait;
+    bodyEdit->setReadOnly(false);
+    // Exactly what the editors held when the preview began; MailText was built from it.
+    setEditorTexts(previewTemplate_);
+    previewTemplate_ = MailEditors{};
+    bodyEdit->setPalette(QPalette());
+    previewShown_ = false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Field insertion, clipboard and the enabling rules
+
+bool MainWindow::fieldSelected() const {
+    return !fieldList->selectedItems().isEmpty();
+}
+
+void MainWindow::insertField() {
+    if (!fieldSelected() || previewButton->isChecked() || previewShown_) return;
+    const QString name = fieldList->selectedItems().front()->text();
+    bodyEdit->insertPlainText(QLatin1Char('[') + name + QLatin1Char(']'));
+}
+
+void MainWindow::cutText() {
+    if (!bodyEdit->isReadOnly()) bodyEdit->cut();
+}
+
+void MainWindow::copyText() {
+    bodyEdit->copy();
+}
+
+void MainWindow::pasteText() {
+    if (!bodyEdit->isReadOnly()) bodyEdit->paste();
+}
+
+void MainWindow::deleteText() {
+    if (bodyEdit->isReadOnly()) return;
+    QTextCursor c = bodyEdit->textCursor();
+    c.removeSelectedText();
+    bodyEdit->setTextCursor(c);
+}
+
+void MainWindow::selectAllText() {
+    bodyEdit->selectAll();
+}
+
+void MainWindow::setMenuPosition(int pos, bool on, bool editMenuToo) {
+    QAction* popup[8] = {
+        bodyInsertFieldAction, nullptr,          bodyCutAction, bodyCopyAction,
+        bodyPasteAction,       bodyDeleteAction, nullptr,       bodySelectAllAction};
+    QAction* edit[6] = {insertFieldAction, nullptr,     cutAction,
+                        copyAction,        pasteAction, deleteAction};
+    if (pos >= 0 && pos < 8 && popup[pos]) popup[pos]->setEnabled(on);
+    if (editMenuToo && pos >= 0 && pos < 6 && edit[pos]) edit[pos]->setEnabled(on);
+}
+
+void MainWindow::onFieldListClicked() {
+    setMenuPosition(0, fieldSelected(), true);
+}
+
+void MainWindow::onBodyEntered() {
+    if (fieldSelected()) setMenuPosition(0, true, true);
+    setMenuPosition(4, true, true);
+    setMenuPosition(7, true, false);
+    onBodySelectionChanged();
+}
+
+void MainWindow::onBodySelectionChanged() {
+    const bool any = bodyEdit->textCursor().hasSelection();
+    for (int pos : {2, 3, 5})
+        setMenuPosition(pos, any, true);
+}
+
+void MainWindow::onBodyLeft() {
+    for (int pos = 0; pos < 8; ++pos)
+        setMenuPosition(pos, false, pos < 6);
+}
+
+void MainWindow::onBodyMouseDown(Qt::MouseButton button) {
+    if (button != Qt::RightButton) return;
+    if (previewButton->isChecked())
+        onBodyLeft();
+    else
+        onBodyEntered();
+}

@@ -1,0 +1,69 @@
+// The "Preparing Mails" window: builds one message per recipient while it is shown.
+#include "PreparationWindow.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "MailFile.h"
+#include "MailingRun.h"
+#include "WidgetHelpers.h"
+#include "WindowPlacement.h"
+
+PreparationWindow::PreparationWindow(tandrel::AppState& st, tandrel::MainHooks& main,
+                                     tandrel::Forms& forms, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), st_(st),
+      main_(main), forms_(forms) {
+    setObjectName(QStringLiteral("MailWrapForm"));
+    setWindowTitle(QStringLiteral("Preparing Mails"));
+    setModal(true);
+    setFixedSize(330, 114);
+
+    statusLabel = new QLabel(QStringLiteral("Preparing Mails..."), this);
+    statusLabel->setObjectName(QStringLiteral("Label1"));
+    statusLabel->move(16, 16);
+
+    gauge = tandrel::MakeGauge(this, QRect(24, 56, 273, 25));
+
+    startTimer = new QTimer(this);
+    startTimer->setObjectName(QStringLiteral("Timer1"));
+    startTimer->setInterval(250);
+    startTimer->setSingleShot(true);
+    connect(startTimer, &QTimer::timeout, this, &PreparationWindow::prepareAll);
+}
+
+std::optional<std::string> PreparationWindow::prepare() {
+    error_.reset();
+    tandrel::CentreOnScreen(*this);
+    exec();
+    return error_;
+}
+
+void PreparationWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) startTimer->start();
+}
+
+void PreparationWindow::setGauge(int value) {
+    // Preparation holds the event loop, so nothing is painted by the loop meanwhile. The
+    // gauge paints itself at once whenever its shown value changes, which is the only
+    // part of the window that changes; a run of many small messages therefore paints
+    // about a hundred times, not once per message.
+    gauge->setValue(std::clamp(value, 0, 100));
+}
+
+void PreparationWindow::prepareAll() {
+    startTimer->stop();
+    gauge->setValue(0);
+    try {
+        if (!main_.previewShown()) tandrel::BuildMailText(st_, main_.editorTexts());
+        tandrel::PrepareAllMails(st_, main_.recipientRows(), [this](int v) { setGauge(v); });
+    } catch (const std::exception& e) {
+        st_.outgoing.clear();
+        error_ = e.what();
+    }
+    done(1);
+}
