@@ -91,7 +91,7 @@ TEST(MimeParser, ReadsOurMultipartMessage) {
                    "defects none\n"
                    "parts 8\n"
                    "part text/plain - - -\n"
-                   "part text/plain letter.txt - same\n"
+                   "part text/plain letter.txt base64 same\n"
                    "part image/jpeg photo.jpg base64 same\n"
                    "part application/octet-stream empty.bin base64 same\n"
                    "part application/octet-stream fifty-six.bin base64 same\n"
