@@ -339,7 +339,8 @@ std::string FileNameParameter(std::string_view param, std::string_view fileName)
             ext += kHex[b & 15];
         }
     }
-    return p + "=" + quoted(fallback) + "; " + ext;
+    // The encoded form first: readers that know it take the first match of the name.
+    return ext + "; " + p + "=" + quoted(fallback);
 }
 
 MessageIdMaker::MessageIdMaker() {
