@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Encoding.h"
 #include "Model.h"
 
 namespace tandrel {
@@ -19,13 +20,39 @@ inline constexpr std::size_t MaxLineLength = 995;
 // after MaxLineLength characters.
 void WrapLongLines(std::vector<std::string>& lines);
 
-// Join MailText with CR LF, merge the entry, split into lines again, wrap.
+// Merges the entry into MailText and wraps long lines. The header lines are merged one
+// by one and a line break in a merged value becomes a blank, so a value can never add
+// a header line; the body is merged as one text, so a value with line breaks becomes
+// several body lines.
 std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, const MailText& mail,
                                         const ReceipData& entry);
 
-// ComposeMessage for a template already joined by JoinLines (a run joins it once).
-std::vector<std::string> ComposeMessageFromText(const std::vector<VarIdent>& fields,
-                                                std::string_view joined, const ReceipData& entry);
+// The messages of one run, from one MailText: merged as ComposeMessage does, then a
+// Message-ID, and for a header or body with non-ASCII bytes a charset, a
+// quoted-printable body and encoded-words in the header.
+class MessageComposer {
+public:
+    // fallbackHost: the Message-ID host when the merged From line has no domain.
+    MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
+                    std::string fallbackHost);
+
+    // ComposeMessage for this entry.
+    std::vector<std::string> plain(const ReceipData& entry) const;
+    // The complete message before attachment parts; `multipart`: attachments follow,
+    // so a body line that looks like the boundary must be encoded.
+    std::vector<std::string> compose(const ReceipData& entry, bool multipart);
+
+private:
+    void merge(const ReceipData& entry, std::vector<std::string>& header,
+               std::vector<std::string>& body) const;
+
+    const std::vector<VarIdent>& fields_;
+    bool hasHeader_;
+    std::vector<std::string> headerTemplate_;
+    std::string joinedBody_;
+    std::string fallbackHost_;
+    MessageIdMaker ids_;
+};
 
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);

@@ -1,3 +1,4 @@
+// The preparation gauge: integer steps per message, attachment and base64 line.
 #include "Gauge.h"
 
 #include <algorithm>
@@ -11,7 +12,9 @@ PrepGauge::PrepGauge(GaugeFn report, std::size_t recipientCount, std::size_t att
 
 void PrepGauge::set(long long v) {
     const int clamped = static_cast<int>(std::clamp<long long>(v, 0, 100));
-    if (clamped == value_) return;
+    // The step formulas round independently and can fall back (14 28 42 28 for small
+    // files); a bar that shrinks looks like lost work, so it only ever grows.
+    if (clamped <= value_) return;
     value_ = clamped;
     if (report_) report_(value_);
 }

@@ -17,7 +17,8 @@ public:
     PrepGauge(GaugeFn report, std::size_t recipientCount, std::size_t attachmentCount);
 
     int value() const { return value_; }
-    // Clamped to 0..100, like the bar itself; reported only when it changes.
+    // Clamped to 0..100, like the bar itself; a value below the current one is ignored,
+    // and a new value is reported.
     void set(long long v);
 
     // After message i (from 1): i * 100 / RecipientCount.

@@ -1,6 +1,10 @@
+// Placeholder substitution: the restarting-search rule, and a single scan that gives
+// the same result when no name or value holds a bracket.
 #include "Merge.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 namespace tandrel {
 
@@ -106,19 +110,107 @@ void ReplaceAll(std::string& text, std::string_view ph, std::string_view value) 
     if (ReplaceInto(text, ph, value, out)) text.swap(out);
 }
 
+namespace {
+
+bool HasBracket(std::string_view s) {
+    return s.find_first_of("[]") != npos;
+}
+
+// The merge as one left-to-right scan. With bracket-free names and values, brackets
+// only ever come from the text, and every replacement removes one "[" with the
+// nearest "]" after it and nothing but bracket-free text between: the output so far
+// is final except for the "[" that no "]" has followed yet (the open stack). A span
+// that holds the value of step s can only be matched by a step s or later, since the
+// earlier steps had finished before that value existed; a name used by several steps
+// is matched by the first of them that may still see the span.
+class SingleScanMerge {
+public:
+    SingleScanMerge(const std::vector<VarIdent>& fields, const ReceipData& entry,
+                    std::size_t pairs) {
+        add("name", entry.name);
+        add("email", entry.email);
+        for (std::size_t k = 0; k < pairs; ++k)
+            add(fields[k].name, entry.values[k]);
+    }
+
+    void run(std::string& text) {
+        std::string out;
+        out.reserve(text.size());
+        for (char c : text) {
+            if (c == '[') {
+                open_.push_back(Open{out.size(), -1});
+                out += c;
+            } else if (c != ']' || open_.empty()) {
+                out += c;
+            } else if (!replace(out)) {
+                out += c;
+                open_.clear(); // a "[" before a kept "]" can never start a placeholder
+            }
+        }
+        text.swap(out);
+    }
+
+private:
+    struct Open {
+        std::size_t pos;
+        int level; // latest step whose value lies after this "["
+    };
+    struct Step {
+        int index;
+        std::string_view value;
+    };
+
+    void add(std::string_view name, std::string_view value) {
+        steps_[name].push_back(Step{next_++, value});
+        longest_ = std::max(longest_, name.size());
+    }
+
+    bool replace(std::string& out) {
+        const Open top = open_.back();
+        const std::size_t len = out.size() - top.pos - 1;
+        if (len > longest_) return false;
+        const auto it = steps_.find(std::string_view(out).substr(top.pos + 1, len));
+        if (it == steps_.end()) return false;
+        for (const Step& s : it->second) {
+            if (s.index < top.level) continue;
+            open_.pop_back();
+            out.resize(top.pos);
+            out += s.value;
+            if (!open_.empty()) open_.back().level = std::max(open_.back().level, s.index);
+            return true;
+        }
+        return false;
+    }
+
+    std::unordered_map<std::string_view, std::vector<Step>> steps_;
+    std::vector<Open> open_;
+    std::size_t longest_ = 0;
+    int next_ = 0;
+};
+
+} // namespace
+
 void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text) {
     // Every placeholder begins with "[", and values only enter the text by replacing
     // a placeholder: without any "[" nothing can change.
     if (text.find('[') == npos) return;
-    // Each step writes into the buffer the previous one left behind, so a merge costs
-    // two buffers however many fields there are.
+    const std::size_t pairs = std::min(fields.size(), entry.values.size());
+    bool plain = !HasBracket(entry.name) && !HasBracket(entry.email);
+    for (std::size_t k = 0; plain && k < pairs; ++k)
+        plain = !HasBracket(fields[k].name) && !HasBracket(entry.values[k]);
+    if (plain) {
+        SingleScanMerge(fields, entry, pairs).run(text);
+        return;
+    }
+    // Names or values with brackets can build placeholders in ways one scan does not
+    // follow; they take the step-by-step rule. Each step writes into the buffer the
+    // previous one left behind, so a merge costs two buffers however many fields.
     std::string scratch;
     auto step = [&](std::string_view ph, std::string_view value) {
         if (ReplaceInto(text, ph, value, scratch)) text.swap(scratch);
     };
     step("[name]", entry.name);
     step("[email]", entry.email);
-    const std::size_t pairs = std::min(fields.size(), entry.values.size());
     std::string placeholder;
     for (std::size_t k = 0; k < pairs; ++k) {
         placeholder.assign(1, '[');

@@ -1,3 +1,4 @@
+// Attachment parts of a multipart message: reading files, base64, part headers.
 #include "Mime.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "Encoding.h"
 #include "Merge.h"
 #include "TextFile.h"
 
@@ -126,7 +128,7 @@ private:
 constexpr std::uint64_t kMaxPartBytes = UINT32_MAX;
 
 [[noreturn]] void ThrowTooLarge(const std::string& path) {
-    throw ComposeError("The attachment file " + path + " is too large to be sent");
+    throw ComposeError("The attachment file " + OneLine(path) + " is too large to be sent");
 }
 
 struct Base64Body {
@@ -137,12 +139,15 @@ struct Base64Body {
 
 Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge* gauge) {
     Base64Body body;
-    if (!FileExists(path)) return body;
+    InFile in(path);
+    if (!in.ok()) {
+        const std::string problem = AttachmentProblem(path);
+        throw ComposeError("The attachment file " + OneLine(path) + " " +
+                           (problem.empty() ? "cannot be read" : problem));
+    }
     body.header = true;
     block.append("Content-Transfer-Encoding: base64");
     block.append("");
-    InFile in(path);
-    if (!in.ok()) return body;
     body.fileSize = in.size();
     const std::uint64_t expected = Base64LineCount(body.fileSize);
     if (expected > (kMaxPartBytes - block.textBytes()) / kBase64LineLength) ThrowTooLarge(path);
@@ -156,38 +161,57 @@ Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge
         static_cast<std::size_t>(std::clamp<std::uint64_t>(expected + 1, 64, kChunkLines));
     std::vector<unsigned char> buf(chunkLines * kBase64LineBytes);
     for (;;) {
-        std::size_t got = in.fill(buf.data(), buf.size());
-        // A read that failed loses the chunk it was in, as chunk-wise reading would.
-        if (in.failed()) got -= got % kBase64LineBytes;
+        const std::size_t got = in.fill(buf.data(), buf.size());
+        // Half a file must not go out as if it were the whole of it.
+        if (in.failed()) throw ComposeError("Cannot read the attachment file " + OneLine(path));
         AppendBase64Lines(block, buf.data(), got);
         body.dataLines += Base64LineCount(got);
         if (gauge) gauge->base64LinesDone(body.dataLines);
-        if (got < buf.size() || in.failed()) break;
+        if (got < buf.size()) break;
     }
     return body;
 }
 
 // Reads a text attachment whole; throws ComposeError naming the file.
 std::string ReadTextAttachment(const std::string& path) {
-    if (!FileExists(path)) throw ComposeError("The attachment file " + path + " does not exist");
     InFile in(path);
-    if (!in.ok()) throw ComposeError("Cannot read the attachment file " + path);
+    if (!in.ok()) {
+        const std::string problem = AttachmentProblem(path);
+        throw ComposeError("The attachment file " + OneLine(path) + " " +
+                           (problem.empty() ? "cannot be read" : problem));
+    }
     if (in.size() > kMaxPartBytes) ThrowTooLarge(path);
     std::string data;
     std::vector<unsigned char> buf(65536);
     for (;;) {
         const std::size_t got = in.fill(buf.data(), buf.size());
-        if (in.failed()) throw ComposeError("Cannot read the attachment file " + path);
+        if (in.failed()) throw ComposeError("Cannot read the attachment file " + OneLine(path));
         data.append(reinterpret_cast<const char*>(buf.data()), got);
         if (got < buf.size()) break;
     }
     return data;
 }
 
+// Lines end at CR LF or LF. Sent as lines only when that gives the recipient the same
+// text back and cannot break the message: no NUL, no bare CR, no line over 998 octets,
+// no line that reads as a boundary of this message.
+bool SendableAsLines(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) return false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t lf = text.find('\n', start);
+        if (lf == std::string_view::npos) lf = text.size();
+        std::string_view line = text.substr(start, lf - start);
+        if (!line.empty() && line.back() == '\r' && lf < text.size()) line.remove_suffix(1);
+        if (line.size() > 998 || line.find('\r') != std::string_view::npos ||
+            line.substr(0, kBoundary.size() + 2) == "--partbound")
+            return false;
+        start = lf + 1;
+    }
+    return true;
+}
+
 void AppendTextLines(LineBlock& block, std::string_view text) {
-    // Read as a text file: a NUL byte ends the text; CR, LF and CR LF end a line.
-    const auto nul = text.find('\0');
-    if (nul != std::string_view::npos) text = text.substr(0, nul);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t i = text.find_first_of("\r\n", start);
@@ -208,17 +232,23 @@ Base64Body AppendBody(LineBlock& block, const std::string& path, const std::stri
                       PrepGauge* gauge) {
     if (IsBase64Type(type)) return AppendBase64File(block, path, gauge);
     const std::string text = ReadTextAttachment(path);
-    block.append("");
-    AppendTextLines(block, text);
+    if (SendableAsLines(text)) {
+        block.append("");
+        AppendTextLines(block, text);
+    } else {
+        block.append("Content-Transfer-Encoding: base64");
+        block.append("");
+        AppendBase64Lines(block, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    }
     return {};
 }
 
 Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
     const std::string name = FileNameOfPath(path);
-    const std::string type = ContentTypeOf(name);
+    const std::string type = ContentTypeOf(OneLine(name));
     block.append("--partbound");
-    block.append("Content-type: " + type + "; name=\"" + name + "\"");
-    block.append("Content-Disposition: attachment; filename=\"" + name + "\"");
+    block.append("Content-type: " + type + "; " + FileNameParameter("name", name));
+    block.append("Content-Disposition: attachment; " + FileNameParameter("filename", name));
     try {
         return AppendBody(block, path, type, gauge);
     } catch (const std::length_error&) {
@@ -234,6 +264,22 @@ void CopyLines(const LineBlock& block, std::vector<std::string>& lines) {
 }
 
 } // namespace
+
+std::string AttachmentProblem(const std::string& path) {
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? "does not exist"
+                   : std::string("cannot be read: ") + std::strerror(errno);
+    if (S_ISDIR(sb.st_mode)) return "is a folder, not a file";
+    if (!S_ISREG(sb.st_mode)) return "is not a regular file";
+    InFile in(path);
+    if (!in.ok()) return std::string("cannot be read: ") + std::strerror(errno);
+    unsigned char probe;
+    in.fill(&probe, 1);
+    if (in.failed()) return "cannot be read";
+    return {};
+}
 
 std::string ContentTypeOf(std::string_view fileName) {
     const auto dot = fileName.rfind('.');
@@ -291,17 +337,34 @@ void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t
 }
 
 void MakeMultipart(std::vector<std::string>& lines) {
-    const auto ct = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
-        return EqualsIgnoreCase(l, kTextPlainLine);
-    });
     const auto end =
         std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
-    if (ct == lines.end() || end == lines.end())
+    // The text/plain line, bare or with the charset a non-ASCII mail carries.
+    const auto ct = std::find_if(lines.begin(), end, [](const std::string& l) {
+        return EqualsIgnoreCase(l, kTextPlainLine) ||
+               (l.size() > kTextPlainLine.size() &&
+                EqualsIgnoreCase(std::string_view(l).substr(0, kTextPlainLine.size() + 1),
+                                 std::string(kTextPlainLine) + ";"));
+    });
+    if (ct == end || end == lines.end())
         throw ComposeError("The mail has no header block, so it cannot carry attachments");
+    std::vector<std::string> partHeader = {
+        EqualsIgnoreCase(*ct, kTextPlainLine) ? std::string(kTextPlainLine) : *ct};
     *ct = kMultipartLine;
-    static const std::string preamble[] = {"This is a multi-part message in MIME format", "",
-                                           "--partbound", std::string(kTextPlainLine), ""};
-    lines.insert(end + 1, std::begin(preamble), std::end(preamble));
+    auto stop = end;
+    const auto cte = ct + 1;
+    if (cte != end && cte->rfind("Content-Transfer-Encoding:", 0) == 0) {
+        // The encoding belongs to the text part; a multipart is never encoded itself.
+        partHeader.push_back(*cte);
+        lines.erase(cte);
+        stop = std::find_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.empty(); });
+    }
+    std::vector<std::string> preamble = {"This is a multi-part message in MIME format", "",
+                                         "--partbound"};
+    preamble.insert(preamble.end(), partHeader.begin(), partHeader.end());
+    preamble.emplace_back();
+    lines.insert(stop + 1, preamble.begin(), preamble.end());
 }
 
 std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,

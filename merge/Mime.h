@@ -28,6 +28,10 @@ inline constexpr std::string_view kBoundary = "partbound";
 inline constexpr std::size_t kBase64LineBytes = 57;  // file bytes per base64 line
 inline constexpr std::size_t kBase64LineLength = 76; // characters of a full line
 
+// Why the file at `path` cannot be attached ("does not exist", "is a folder, not a
+// file", ...), or "" for a regular file that can be read.
+std::string AttachmentProblem(const std::string& path);
+
 // Content type from the file name's extension ("application/octet-stream" by default).
 std::string ContentTypeOf(std::string_view fileName);
 
@@ -59,17 +63,17 @@ std::string AttachmentPathFor(const std::string& path, const std::vector<VarIden
                               const ReceipData& entry);
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
-// empty line and the file's lines unchanged; throws ComposeError when the file cannot
-// be read or is too large for one part.
+// empty line and the file's lines unchanged, or base64 like the other types when the
+// file holds NUL bytes, a bare CR, a line over 998 octets or a boundary line; throws
+// ComposeError when the file cannot be read or is too large for one part.
 void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
                        PrepGauge* gauge = nullptr);
 void AddAttachmentBody(std::vector<std::string>& lines, const std::string& path,
                        const std::string& type);
 
-// Base64 body: nothing for a missing file; otherwise the transfer-encoding line, an
-// empty line and one line per 57 bytes. A file that cannot be opened or read keeps
-// the lines encoded before the failure, without an error. A file too large for one
-// part (about 3 GB) throws ComposeError before anything is read.
+// Base64 body: the transfer-encoding line, an empty line and one line per 57 bytes.
+// Throws ComposeError naming the file when it is missing, no regular file, cannot be
+// read whole, or is too large for one part (about 3 GB; before anything is read).
 void AddBase64Body(LineBlock& block, const std::string& path, PrepGauge* gauge = nullptr);
 void AddBase64Body(std::vector<std::string>& lines, const std::string& path);
 

@@ -23,9 +23,10 @@ bool StartsWithLower(const std::string& line, std::string_view prefix) {
     return true;
 }
 
-// The value after a fixed count of characters, which assumes one blank after the
-// colon; a line too short for the count has an empty value.
+// The value after the colon that ends at `count`, without the one blank that usually
+// follows it; a hand-written "to:bob" keeps all of "bob".
 std::string ValueAfter(const std::string& line, std::size_t count) {
+    if (count < line.size() && line[count] == ' ') ++count;
     return line.size() > count ? line.substr(count) : std::string();
 }
 
@@ -86,13 +87,13 @@ void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& ma
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& line = lines[i];
             if (StartsWithLower(line, "from:")) {
-                eds.from = ValueAfter(line, 6);
+                eds.from = ValueAfter(line, 5);
                 from = mailHasHeader = true;
             } else if (StartsWithLower(line, "to:")) {
-                eds.to = ValueAfter(line, 4);
+                eds.to = ValueAfter(line, 3);
                 to = mailHasHeader = true;
             } else if (StartsWithLower(line, "subject:")) {
-                eds.subject = ValueAfter(line, 9);
+                eds.subject = ValueAfter(line, 8);
                 subject = mailHasHeader = true;
             }
         }

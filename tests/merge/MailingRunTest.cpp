@@ -55,7 +55,8 @@ std::vector<int> ExpectedGauge(std::size_t recipients, const std::vector<std::ui
     int gauge = 0;
     auto set = [&](long long v) {
         v = std::clamp<long long>(v, 0, 100);
-        if (v != gauge) seen.push_back(static_cast<int>(v));
+        if (v <= gauge) return; // the bar never moves back
+        seen.push_back(static_cast<int>(v));
         gauge = static_cast<int>(v);
     };
     const long long rc = static_cast<long long>(recipients);
@@ -75,6 +76,19 @@ std::vector<int> ExpectedGauge(std::size_t recipients, const std::vector<std::ui
         set(i * 100 / rc);
     }
     return seen;
+}
+
+// The message without its Message-ID line, which is the only line a run adds to an
+// ASCII mail; the id goes to `id`.
+std::vector<std::string> WithoutMessageId(const MessageLines& m, std::string* id = nullptr) {
+    std::vector<std::string> lines = m.toVector();
+    const auto it = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Message-ID: ", 0) == 0;
+    });
+    if (it == lines.end()) return lines;
+    if (id) *id = it->substr(12);
+    lines.erase(it);
+    return lines;
 }
 
 std::string Flatten(const MessageLines& m) {
@@ -98,14 +112,26 @@ TEST(PrepareAllMails, OneMessagePerRecipientInOrder) {
     ASSERT_EQ(r.st.outgoing.size(), 3u);
     EXPECT_EQ(r.st.RecipientCount, 3);
     const char* names[] = {"Ann", "Bob", "Cy"};
+    std::vector<std::string> ids;
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& node = r.st.outgoing[i];
         EXPECT_EQ(node.address, r.recipients[i]->email);
-        EXPECT_EQ(node.lines.toVector(),
+        std::string id;
+        EXPECT_EQ(WithoutMessageId(node.lines, &id),
                   ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]));
-        EXPECT_EQ(node.lines.line(8), std::string("Dear ") + names[i] + ",");
+        EXPECT_EQ(node.lines.line(7), "Message-ID: " + id); // last in the header block
+        EXPECT_TRUE(id.front() == '<' && id.ends_with("@x.example>")) << id;
+        ids.push_back(id);
+        EXPECT_EQ(node.lines.line(9), std::string("Dear ") + names[i] + ",");
         EXPECT_EQ(node.lines.blocks().size(), 1u); // one compact block per message
     }
+    // Unique within the run and across runs.
+    r.prepare();
+    std::string again;
+    WithoutMessageId(r.st.outgoing[0].lines, &again);
+    ids.push_back(again);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
 }
 
 TEST(PrepareAllMails, SameNamesStayDifferentPeople) {
@@ -178,7 +204,8 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
     r.add("Bob", "bob@x.example");
     r.add("Ann", "ann2@x.example");
     r.add("Cy", "cy@x.example"); // has no own files
-    for (const char* name : {"report.pdf", "terms.txt", "[name].txt", "missing.bmp", "[name].gif"})
+    WriteFileBytes(dir.file("Bob.gif"), "GIF-Bob");
+    for (const char* name : {"report.pdf", "terms.txt", "[name].txt", "Ann.gif", "[name].gif"})
         r.st.attachments.push_back(MakeAttachment(dir.file(name)));
     r.recipients.pop_back();
     r.prepare();
@@ -186,7 +213,9 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
     for (std::size_t i = 0; i < 3; ++i) {
         auto want = ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]);
         AddAttachmentParts(r.st.db->fields, *r.recipients[i], r.st.attachments, want);
-        EXPECT_EQ(Flatten(r.st.outgoing[i].lines), Flatten(MessageLines(want))) << i;
+        EXPECT_EQ(Flatten(MessageLines(WithoutMessageId(r.st.outgoing[i].lines))),
+                  Flatten(MessageLines(want)))
+            << i;
     }
     // The shared report is one block in every message; own files stay their own.
     const auto& a = r.st.outgoing[0].lines.blocks();
@@ -201,14 +230,20 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
     EXPECT_NE(std::find(text.begin(), text.end(), "Bob's own"), text.end());
     EXPECT_EQ(std::find(text.begin(), text.end(), "Ann's own"), text.end());
 
-    // Cy has no "[name].txt": the run fails as a whole.
+    // Cy has neither "[name].txt" nor "[name].gif": the run fails as a whole, before
+    // anything is encoded, naming the person and every missing file.
     r.recipients.push_back(r.st.db->entries.back().get());
+    std::vector<int> gauge;
     try {
-        r.prepare();
+        PrepareAllMails(r.st, r.recipients, [&](int v) { gauge.push_back(v); });
         ADD_FAILURE() << "no error";
     } catch (const ComposeError& e) {
-        EXPECT_NE(std::string(e.what()).find("Cy.txt"), std::string::npos) << e.what();
+        const std::string what = e.what();
+        for (const std::string& want :
+             {"Cy: " + dir.file("Cy.txt") + " (does not exist)", "Cy: " + dir.file("Cy.gif")})
+            EXPECT_NE(what.find(want), std::string::npos) << what;
     }
+    EXPECT_TRUE(gauge.empty());
     EXPECT_TRUE(r.st.outgoing.empty());
 }
 

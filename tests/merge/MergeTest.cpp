@@ -186,7 +186,14 @@ TEST(MergeEntry, MatchesTheLiteralStepsOnRandomInputs) {
         const std::size_t nv = rng() % 6;
         for (std::size_t k = 0; k < nv; ++k)
             values.push_back(rng() % 3 ? randomText(5) : pieces[rng() % pieces.size()]);
-        const ReceipData e = Entry(randomText(5), randomText(5), values);
+        // Every third entry has no brackets in its values: the single-scan merge.
+        auto strip = [&](std::string v) {
+            if (i % 3 == 0) std::erase_if(v, [](char c) { return c == '[' || c == ']'; });
+            return v;
+        };
+        for (auto& v : values)
+            v = strip(v);
+        const ReceipData e = Entry(strip(randomText(5)), strip(randomText(5)), values);
         const auto want = NaiveMerge(fields, e, text);
         if (!want) continue;
         std::string got = text;

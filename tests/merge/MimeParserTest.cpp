@@ -1,11 +1,13 @@
-// A composed message read back by a MIME parser written elsewhere: Python's standard
-// email package, from the system's own Python.
+// Composed messages and whole runs read back by a MIME parser written elsewhere:
+// Python's standard email package, from the system's own Python. What a reader shows
+// must be exactly what the user wrote and attached.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 
 #include "Compose.h"
+#include "MailingRun.h"
 #include "Mime.h"
 #include "TestSupport.h"
 
@@ -91,11 +93,171 @@ TEST(MimeParser, ReadsOurMultipartMessage) {
                    "defects none\n"
                    "parts 8\n"
                    "part text/plain - - -\n"
-                   "part text/plain letter.txt - same\n"
+                   "part text/plain letter.txt base64 same\n"
                    "part image/jpeg photo.jpg base64 same\n"
                    "part application/octet-stream empty.bin base64 same\n"
                    "part application/octet-stream fifty-six.bin base64 same\n"
                    "part image/gif fifty-seven.gif base64 same\n"
                    "part image/bmp fifty-eight.bmp base64 same\n"
                    "part text/html page.html - same\n");
+}
+
+namespace {
+
+std::string Latin1ToUtf8(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+struct Case {
+    const char* what;
+    std::string from, to, subject;
+    std::vector<std::string> body;
+    std::string name; // the recipient; email is always ann@x.example
+    std::vector<std::pair<std::string, std::string>> files; // name, bytes
+    bool latin1;                                            // the texts are Windows-1252
+    std::vector<std::string> want;                          // lines the reader must show, in order
+};
+
+} // namespace
+
+TEST(MessageReader, RunsDecodeToWhatWasWritten) {
+    const char* python = "/usr/bin/python3";
+    if (::access(python, X_OK) != 0) GTEST_SKIP() << "no system python";
+    const std::string longLine(1200, 'w');
+    const std::string utf16("\xff\xfeH\0i\0\r\0\n\0", 10);
+    const std::string eml = "Subject: inner\r\n\r\n--partbound\r\nnot a boundary here\r\n"
+                            "--partbound--\r\n";
+    const std::string longBody =
+        "Ein sehr langer Absatz \xc3\xbc" + std::string(150, 'x') + " mit Ende.  ";
+    const Case cases[] = {
+        {"UTF-8 header and body, attachments that cannot go as lines",
+         "\"Zo\xc3\xab M\xc3\xbcller\" <zoe@sender.example>",
+         "\"[name]\" <[email]>",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e an [name] \xe2\x80\x93 caf\xc3\xa9 = 100%",
+         {"Liebe [name],", ".punkt", "--partbound", longBody, "Tsch\xc3\xbc\xc3\x9f"},
+         "J\xc3\xbcrgen Gro\xc3\x9f",
+         {{"long.txt", longLine + "\r\nend\r\n"},
+          {"utf16.txt", utf16},
+          {"inner.eml", eml},
+          {"plain.txt", "just\r\ntext\r\n"},
+          {"\xc3\x9c"
+           "bersicht.htm",
+           "<p>x</p>\r\n"},
+          {"we\"ird\r\n.\r\nMAIL FROM:<x@evil>.txt", "hi\r\n"}},
+         false,
+         {"defects: none", "8bit: no",
+          "subject: Gr\xc3\xbc\xc3\x9f"
+          "e an J\xc3\xbcrgen Gro\xc3\x9f \xe2\x80\x93 caf\xc3\xa9 = 100%",
+          "from: Zo\xc3\xab M\xc3\xbcller | zoe@sender.example",
+          "to: J\xc3\xbcrgen Gro\xc3\x9f | ann@x.example", "message-id: <*@sender.example>",
+          "body: Liebe J\xc3\xbcrgen Gro\xc3\x9f,\\n.punkt\\n--partbound\\n" + longBody +
+              "\\nTsch\xc3\xbc\xc3\x9f",
+          "attachment: text/plain long.txt same", "attachment: text/plain utf16.txt same",
+          "attachment: text/rfc822 inner.eml same", "attachment: text/plain plain.txt same",
+          "attachment: text/html \xc3\x9c"
+          "bersicht.htm same",
+          "attachment: text/plain we\"ird.MAIL FROM:<x@evil>.txt -"}},
+        {"Windows-1252 texts",
+         "Caf\xe9 <cafe@sender.example>",
+         "[name] <[email]>",
+         "Caf\xe9 f\xfcr [name]",
+         {"Gr\xfc\xdf"
+          "e, [name]!",
+          "\xb5 5"},
+         "Ren\xe9",
+         {},
+         true,
+         {"defects: none", "8bit: no", "subject: Caf\xe9 f\xfcr Ren\xe9",
+          "from: Caf\xe9 | cafe@sender.example", "to: Ren\xe9 | ann@x.example",
+          "message-id: <*@sender.example>",
+          "body: Gr\xfc\xdf"
+          "e, Ren\xe9!\\n\xb5 5"}},
+        {"line breaks in header values become blanks",
+         "me@sender.example",
+         "\"[name]\" <[email]>",
+         "For [name]",
+         {"Hi [name]"},
+         "Ann\r\nBcc: victim@x.example\r\n",
+         {},
+         false,
+         {"defects: none", "8bit: no", "subject: For Ann Bcc: victim@x.example ",
+          "from:  | me@sender.example", "to: Ann Bcc: victim@x.example  | ann@x.example",
+          "message-id: <*@sender.example>", "body: Hi Ann\\nBcc: victim@x.example\\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        AppState st;
+        st.NewDatabase();
+        st.mailText.MailHasHeader = true;
+        st.mailText.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
+                             "From: " + c.from,
+                             "To: " + c.to,
+                             "Subject: " + c.subject,
+                             "MIME-Version: 1.0",
+                             "Content-type: text/plain",
+                             "X-Mailer: Tandrel 1.1",
+                             ""};
+        st.mailText.lines.insert(st.mailText.lines.end(), c.body.begin(), c.body.end());
+        std::string args;
+        for (const auto& [name, bytes] : c.files) {
+            const std::string path = dir.file(name);
+            WriteFileBytes(path, bytes);
+            st.attachments.push_back(MakeAttachment(path));
+            args += " '" + name + "=" + path + "'";
+        }
+        ReceipData& e = st.db->appendEntry();
+        e.name = c.name;
+        e.email = "ann@x.example";
+        e.values = {c.name, e.email};
+        PrepareAllMails(st, {&e, &e}, nullptr);
+        ASSERT_EQ(st.outgoing.size(), 2u);
+
+        std::vector<std::string> ids;
+        for (const MailNode& node : st.outgoing) {
+            std::string bytes;
+            node.lines.forEach([&](std::string_view l) {
+                EXPECT_EQ(l.find_first_of("\r\n"), std::string_view::npos);
+                EXPECT_LE(l.size(), 998u);
+                bytes += l;
+                bytes += "\r\n";
+            });
+            const std::string msg = dir.file("message.eml");
+            WriteFileBytes(msg, bytes);
+            const std::string out = RunCommand(
+                std::string(python) + " " TANDREL_SOURCE_DIR "/tests/merge/message_check.py '" +
+                msg + "'" + args);
+            std::vector<std::string> got;
+            for (std::size_t s = 0, n; s < out.size(); s = n + 1) {
+                n = out.find('\n', s);
+                if (n == std::string::npos) n = out.size();
+                got.push_back(out.substr(s, n - s));
+            }
+            ASSERT_EQ(got.size(), c.want.size()) << out;
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                const std::string want = c.latin1 ? Latin1ToUtf8(c.want[i]) : c.want[i];
+                if (want.starts_with("message-id: <*")) {
+                    EXPECT_TRUE(got[i].starts_with("message-id: <") &&
+                                got[i].ends_with(want.substr(14)))
+                        << got[i];
+                    ids.push_back(got[i]);
+                } else {
+                    EXPECT_EQ(got[i], want);
+                }
+            }
+        }
+        ASSERT_EQ(ids.size(), 2u);
+        EXPECT_NE(ids[0], ids[1]);
+    }
 }

@@ -172,21 +172,32 @@ TEST(Base64, BulkLinesEqualChunkLines) {
     }
 }
 
-TEST(Base64, MissingAndUnreadableFiles) {
+TEST(Base64, MissingAndUnreadableFilesAreErrors) {
     TempDir dir;
-    // Missing: the part ends after its header lines.
-    EXPECT_TRUE(Base64Lines(dir.file("missing.bin")).empty());
-    // A directory is no file either.
-    EXPECT_TRUE(Base64Lines(dir.path()).empty());
-    // Exists but every read fails: the encoding header and the empty line only.
-    const std::string mem = dir.file("mem.bin");
+    const std::string mem = dir.file("mem.bin"); // exists, but every read fails
     ASSERT_EQ(::symlink("/proc/self/mem", mem.c_str()), 0);
-    const std::vector<std::string> headerOnly = {"Content-Transfer-Encoding: base64", ""};
-    EXPECT_EQ(Base64Lines(mem), headerOnly);
-    // A pipe without a writer is no readable file: no waiting for data that never comes.
-    const std::string pipe = dir.file("pipe.bin");
+    const std::string pipe = dir.file("pipe.bin"); // no waiting for a writer that never comes
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_EQ(Base64Lines(pipe), headerOnly);
+    const struct {
+        std::string path;
+        const char* problem;
+    } cases[] = {
+        {dir.file("missing.bin"), "does not exist"},
+        {dir.path(), "is a folder"},
+        {mem, "cannot be read"},
+        {pipe, "is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NE(AttachmentProblem(c.path).find(c.problem), std::string::npos) << c.path;
+        try {
+            Base64Lines(c.path);
+            ADD_FAILURE() << "no error for " << c.path;
+        } catch (const ComposeError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
+        }
+    }
+    WriteFileBytes(dir.file("ok.bin"), "");
+    EXPECT_EQ(AttachmentProblem(dir.file("ok.bin")), "");
 }
 
 TEST(MakeMultipart, LayoutAndRefusal) {
@@ -225,46 +236,35 @@ TEST(AddAttachmentParts, WholeMessageLayout) {
     TempDir dir;
     WriteFileBytes(dir.file("notes.txt"), "first\r\nsecond\rthird\n" + std::string(1200, 'L'));
     WriteFileBytes(dir.file("tiny.gif"), "GIF89");
-    const std::vector<Attachment> atts = {
-        MakeAttachment(dir.file("notes.txt")), MakeAttachment(dir.file("tiny.gif")),
-        MakeAttachment(dir.file("gone.pdf")), MakeAttachment("C:\\data\\photo.JPG")};
+    const std::vector<Attachment> atts = {MakeAttachment(dir.file("notes.txt")),
+                                          MakeAttachment(dir.file("tiny.gif")),
+                                          MakeAttachment(dir.file("plain.htm"))};
+    WriteFileBytes(dir.file("plain.htm"), "<p>\r\n" + std::string(998, 'L') + "\n");
     auto lines = Message({"Hi"});
     AddAttachmentParts(kFields, Ann(), atts, lines);
-    std::vector<std::string> want = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
-                                     "From: me@x.example",
-                                     "To: \"Ann\" <ann@x.example>",
-                                     "Subject: Hello",
-                                     "MIME-Version: 1.0",
-                                     "Content-Type: multipart/mixed; boundary=partbound",
-                                     "X-Mailer: Tandrel 1.1",
-                                     "",
-                                     "This is a multi-part message in MIME format",
-                                     "",
-                                     "--partbound",
-                                     "Content-type: text/plain",
-                                     "",
-                                     "Hi",
-                                     "--partbound",
-                                     "Content-type: text/plain; name=\"notes.txt\"",
-                                     "Content-Disposition: attachment; filename=\"notes.txt\"",
-                                     "",
-                                     "first",
-                                     "second",
-                                     "third",
-                                     std::string(1200, 'L'), // text attachments are never wrapped
-                                     "--partbound",
-                                     "Content-type: image/gif; name=\"tiny.gif\"",
-                                     "Content-Disposition: attachment; filename=\"tiny.gif\"",
-                                     "Content-Transfer-Encoding: base64",
-                                     "",
-                                     "R0lGODk=",
-                                     "--partbound",
-                                     "Content-type: application/octet-stream; name=\"gone.pdf\"",
-                                     "Content-Disposition: attachment; filename=\"gone.pdf\"",
-                                     "--partbound",
-                                     "Content-type: image/jpeg; name=\"photo.JPG\"",
-                                     "Content-Disposition: attachment; filename=\"photo.JPG\"",
-                                     "--partbound--"};
+    std::vector<std::string> want = {
+        "Date: Tue, 05 Jan 1999 09:07:03 +0100", "From: me@x.example",
+        "To: \"Ann\" <ann@x.example>", "Subject: Hello", "MIME-Version: 1.0",
+        "Content-Type: multipart/mixed; boundary=partbound", "X-Mailer: Tandrel 1.1", "",
+        "This is a multi-part message in MIME format", "", "--partbound",
+        "Content-type: text/plain", "", "Hi", "--partbound",
+        "Content-type: text/plain; name=\"notes.txt\"",
+        "Content-Disposition: attachment; filename=\"notes.txt\"",
+        // a bare CR and a 1200-octet line: not as lines
+        "Content-Transfer-Encoding: base64", "", "--partbound",
+        "Content-type: image/gif; name=\"tiny.gif\"",
+        "Content-Disposition: attachment; filename=\"tiny.gif\"",
+        "Content-Transfer-Encoding: base64", "", "R0lGODk=", "--partbound",
+        "Content-type: text/html; name=\"plain.htm\"",
+        "Content-Disposition: attachment; filename=\"plain.htm\"", "", "<p>",
+        std::string(998, 'L'), // text lines are never wrapped
+        "--partbound--"};
+    const std::string notes = "first\r\nsecond\rthird\n" + std::string(1200, 'L');
+    LineBlock encoded;
+    AppendBase64Lines(encoded, reinterpret_cast<const unsigned char*>(notes.data()), notes.size());
+    for (std::size_t i = 0; i < encoded.size(); ++i)
+        want.insert(want.begin() + 19 + static_cast<std::ptrdiff_t>(i),
+                    std::string(encoded.line(i)));
     EXPECT_EQ(lines, want);
 }
 
@@ -297,6 +297,7 @@ TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {
     const std::string unreadable = dir.file("mem.txt");
     ASSERT_EQ(::symlink("/proc/self/mem", unreadable.c_str()), 0);
     ASSERT_EQ(::mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.file("folder.jpg").c_str(), 0700), 0);
     // Sparse files too large for one part: refused before anything is read or encoded.
     ASSERT_EQ(::truncate(WriteEmpty(dir.file("huge.bin")).c_str(), 3'300'000'000), 0);
     ASSERT_EQ(::truncate(WriteEmpty(dir.file("huge.txt")).c_str(), 4'300'000'000), 0);
@@ -307,6 +308,8 @@ TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {
     };
     const Case cases[] = {
         {Message({"Hi"}), dir.file("missing.txt"), "missing.txt"},
+        {Message({"Hi"}), dir.file("gone.pdf"), "gone.pdf does not exist"},
+        {Message({"Hi"}), dir.file("folder.jpg"), "folder.jpg is a folder"},
         {Message({"Hi"}), dir.file("letters.htm"), "letters.htm"},
         {Message({"Hi"}), unreadable, "mem.txt"},
         {Message({"Hi"}), dir.file("pipe.txt"), "pipe.txt"},

@@ -26,7 +26,7 @@ def main():
         if name in files:
             with open(files[name], "rb") as f:
                 want = f.read()
-            if part.get_content_maintype() == "text":
+            if part.get_content_maintype() == "text" and "Content-Transfer-Encoding" not in part:
                 # Text parts carry the file's lines; the line break before the next
                 # boundary belongs to the boundary.
                 data += b"\r\n"

@@ -1,0 +1,392 @@
+// Charset choice, quoted-printable, RFC 2047 header words, RFC 2231 file-name
+// parameters and Message-IDs for composed messages.
+#include "Encoding.h"
+
+#include <chrono>
+#include <cstdio>
+#include <netdb.h>
+#include <random>
+#include <unistd.h>
+
+namespace tandrel {
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void AppendHexByte(std::string& out, unsigned char b) {
+    out += '=';
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+}
+
+bool IsHostChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
+bool IsHostName(std::string_view s) {
+    if (s.empty() || s.front() == '.' || s.back() == '.') return false;
+    for (char c : s)
+        if (!IsHostChar(c)) return false;
+    return true;
+}
+
+// Bytes that begin one character: a UTF-8 sequence stays whole inside one encoded-word.
+std::size_t CharLength(std::string_view text, std::size_t i, bool utf8) {
+    if (!utf8) return 1;
+    std::size_t n = 1;
+    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80)
+        ++n;
+    return n;
+}
+
+// RFC 2047 "Q" text safe in every header position, phrases included.
+void AppendQ(std::string& out, std::string_view bytes) {
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b == ' ')
+            out += '_';
+        else if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                 b == '!' || b == '*' || b == '+' || b == '-' || b == '/')
+            out += ch;
+        else
+            AppendHexByte(out, b);
+    }
+}
+
+std::size_t QLength(std::string_view bytes) {
+    std::string s;
+    AppendQ(s, bytes);
+    return s.size();
+}
+
+// Encoded-words of at most 75 characters for `text`, separated by blanks.
+std::string EncodedWords(std::string_view text, std::string_view charset) {
+    const bool utf8 = charset == "utf-8";
+    const std::string open = "=?" + std::string(charset) + "?Q?";
+    const std::size_t room = 75 - open.size() - 2;
+    std::string out;
+    std::string word;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = CharLength(text, i, utf8);
+        const std::string_view ch = text.substr(i, n);
+        if (!word.empty() && word.size() + QLength(ch) > room) {
+            out += open + word + "?= ";
+            word.clear();
+        }
+        AppendQ(word, ch);
+        i += n;
+    }
+    out += open + word + "?=";
+    return out;
+}
+
+std::string Unquote(std::string_view quoted) {
+    std::string s;
+    for (std::size_t i = 1; i < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 1 < quoted.size())
+            s += quoted[++i];
+        else if (quoted[i] != '"' || i + 1 != quoted.size())
+            s += quoted[i];
+    }
+    return s;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+struct Token {
+    enum Kind { Blank, Word, Quoted, Angle, Special } kind;
+    std::string_view text;
+};
+
+std::vector<Token> Tokenize(std::string_view v, bool addressHeader) {
+    std::vector<Token> out;
+    std::size_t i = 0;
+    while (i < v.size()) {
+        const std::size_t start = i;
+        const char c = v[i];
+        Token::Kind kind = Token::Word;
+        if (c == ' ' || c == '\t') {
+            kind = Token::Blank;
+            while (i < v.size() && (v[i] == ' ' || v[i] == '\t'))
+                ++i;
+        } else if (addressHeader && c == '"') {
+            kind = Token::Quoted;
+            for (++i; i < v.size() && v[i] != '"'; ++i)
+                if (v[i] == '\\') ++i;
+            i = std::min(i + 1, v.size());
+        } else if (addressHeader && c == '<') {
+            kind = Token::Angle;
+            const std::size_t close = v.find('>', i);
+            i = close == std::string_view::npos ? v.size() : close + 1;
+        } else if (addressHeader && c == ',') {
+            kind = Token::Special;
+            ++i;
+        } else {
+            while (i < v.size() && v[i] != ' ' && v[i] != '\t' &&
+                   !(addressHeader && (v[i] == '"' || v[i] == '<' || v[i] == ',')))
+                ++i;
+        }
+        out.push_back(Token{kind, v.substr(start, i - start)});
+    }
+    return out;
+}
+
+// Folds at blanks outside quoted strings so that lines stay near 76 characters.
+std::vector<std::string> Fold(const std::string& line) {
+    constexpr std::size_t kWidth = 76;
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    std::size_t lastBreak = std::string::npos;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"' && (i == 0 || line[i - 1] != '\\')) quoted = !quoted;
+        if (c == ' ' && !quoted && i > start) lastBreak = i;
+        if (i - start >= kWidth && lastBreak != std::string::npos && lastBreak > start) {
+            out.push_back(line.substr(start, lastBreak - start));
+            start = lastBreak;
+            lastBreak = std::string::npos;
+        }
+    }
+    out.push_back(line.substr(start));
+    return out;
+}
+
+} // namespace
+
+bool IsAscii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t n;
+        std::uint32_t cp;
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 1;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 2;
+            cp = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 3;
+            cp = b & 0x07;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+std::string OneLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += ' ';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> QuotedPrintableLines(const std::vector<std::string>& lines) {
+    constexpr std::size_t kWidth = 76;
+    std::vector<std::string> out;
+    out.reserve(lines.size());
+    std::string token;
+    for (const std::string& line : lines) {
+        std::string cur;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const auto b = static_cast<unsigned char>(line[i]);
+            const bool last = i + 1 == line.size();
+            token.clear();
+            const bool blank = b == ' ' || b == '\t';
+            if ((b >= 33 && b <= 126 && b != '=') || (blank && !last))
+                token += static_cast<char>(b);
+            else
+                AppendHexByte(token, b);
+            // A soft break needs one column for its "=", except before the line's end.
+            const std::size_t limit = last ? kWidth : kWidth - 1;
+            if (cur.size() + token.size() > limit) {
+                out.push_back(cur + "=");
+                cur.clear();
+            }
+            // Nothing at a line start may look like a boundary or the end of data.
+            if (cur.empty() && (token == "-" || token == ".")) {
+                token.clear();
+                AppendHexByte(token, b);
+            }
+            cur += token;
+        }
+        out.push_back(std::move(cur));
+    }
+    return out;
+}
+
+std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset) {
+    if (IsAscii(line)) return {std::string(line)};
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return {std::string(line)};
+    std::size_t valueStart = colon + 1;
+    if (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
+    const std::string_view name = line.substr(0, colon);
+    const bool address = StartsWithNoCase(name, "from") || StartsWithNoCase(name, "to") ||
+                         StartsWithNoCase(name, "cc") || StartsWithNoCase(name, "reply-to");
+    const std::vector<Token> tokens = Tokenize(line.substr(valueStart), address);
+
+    std::string result(line.substr(0, valueStart));
+    // Adjacent words to encode, with the blanks between them, become one run: blanks
+    // between two encoded-words would vanish on decoding.
+    std::string run;
+    std::string pendingBlank;
+    auto flush = [&] {
+        if (run.empty()) return;
+        result += EncodedWords(run, charset);
+        run.clear();
+    };
+    for (const Token& t : tokens) {
+        const bool encode = (t.kind == Token::Word || t.kind == Token::Quoted) && !IsAscii(t.text);
+        if (t.kind == Token::Blank) {
+            pendingBlank += t.text;
+            continue;
+        }
+        if (encode) {
+            if (!run.empty())
+                run += pendingBlank;
+            else
+                result += pendingBlank;
+            run += t.kind == Token::Quoted ? Unquote(t.text) : std::string(t.text);
+        } else {
+            flush();
+            result += pendingBlank;
+            result += t.text;
+        }
+        pendingBlank.clear();
+    }
+    flush();
+    result += pendingBlank;
+    return Fold(result);
+}
+
+std::string FileNameParameter(std::string_view param, std::string_view fileName) {
+    std::string clean;
+    for (char c : fileName) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) clean += c;
+    }
+    auto quoted = [](std::string_view s) {
+        std::string q = "\"";
+        for (char c : s) {
+            if (c == '"' || c == '\\') q += '\\';
+            q += c;
+        }
+        return q + "\"";
+    };
+    const std::string p(param);
+    if (IsAscii(clean)) return p + "=" + quoted(clean);
+
+    const bool utf8 = IsValidUtf8(clean);
+    std::string fallback;
+    for (std::size_t i = 0; i < clean.size();) {
+        const std::size_t n =
+            static_cast<unsigned char>(clean[i]) < 0x80 ? 1 : CharLength(clean, i, utf8);
+        fallback += n == 1 && static_cast<unsigned char>(clean[i]) < 0x80 ? clean[i] : '_';
+        i += n;
+    }
+    std::string ext = p + "*=" + (utf8 ? "utf-8" : "windows-1252") + "''";
+    for (char c : clean) {
+        const auto b = static_cast<unsigned char>(c);
+        const bool attrChar = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') ||
+                              (b >= '0' && b <= '9') ||
+                              std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+        if (attrChar) {
+            ext += c;
+        } else {
+            ext += '%';
+            ext += kHex[b >> 4];
+            ext += kHex[b & 15];
+        }
+    }
+    // The encoded form first: readers that know it take the first match of the name.
+    return ext + "; " + p + "=" + quoted(fallback);
+}
+
+MessageIdMaker::MessageIdMaker() {
+    std::random_device rd;
+    const std::uint64_t random = (std::uint64_t{rd()} << 32) ^ rd();
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%llx.%016llx", static_cast<unsigned long long>(now),
+                  static_cast<unsigned long long>(random));
+    runPart_ = buf;
+}
+
+std::string MessageIdMaker::next(std::string_view host) {
+    return "<" + runPart_ + "." + std::to_string(++counter_) + "@" + std::string(host) + ">";
+}
+
+std::string DomainOfAddress(std::string_view value) {
+    const std::size_t open = value.find('<');
+    if (open != std::string_view::npos) {
+        const std::size_t close = value.find('>', open);
+        value = value.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);
+    }
+    const std::size_t at = value.rfind('@');
+    if (at == std::string_view::npos) return {};
+    std::string_view domain = value.substr(at + 1);
+    const std::size_t end = domain.find_first_of(" \t,>\"");
+    if (end != std::string_view::npos) domain = domain.substr(0, end);
+    return IsHostName(domain) ? std::string(domain) : std::string();
+}
+
+std::string FullyQualifiedHostName(const std::string& fallback) {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return fallback;
+    std::string host = name;
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* info = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &info) == 0 && info) {
+        if (info->ai_canonname && IsHostName(info->ai_canonname) &&
+            std::string_view(info->ai_canonname).find('.') != std::string_view::npos)
+            host = info->ai_canonname;
+        ::freeaddrinfo(info);
+    }
+    return IsHostName(host) ? host : fallback;
+}
+
+} // namespace tandrel

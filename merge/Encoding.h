@@ -1,0 +1,50 @@
+// Encodings that keep a message valid on any server and readable in any reader:
+// charset choice, quoted-printable, header encoded-words, file-name parameters, Message-ID.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandrel {
+
+bool IsAscii(std::string_view text);
+bool IsValidUtf8(std::string_view text);
+
+// Every CR, LF or CR LF becomes one blank, so a merged value cannot start a new line.
+std::string OneLine(std::string_view text);
+
+// The body lines as quoted-printable lines of at most 76 characters, each input line
+// ending in a hard line break. A line that would start with "--" or "." is protected.
+std::vector<std::string> QuotedPrintableLines(const std::vector<std::string>& lines);
+
+// A header line ("Name: value") with its non-ASCII words as RFC 2047 encoded-words in
+// `charset`, folded onto continuation lines. Quoted display names become encoded-words
+// as a whole; addresses in angle brackets stay as typed. An ASCII line is returned alone.
+std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset);
+
+// `; name="..."` style parameter text for a file name: control characters removed,
+// `"` and `\` escaped; a non-ASCII name gets an ASCII fallback plus an RFC 2231
+// `name*=charset''...` form. Returns the parameter(s) without the leading "; ".
+std::string FileNameParameter(std::string_view param, std::string_view fileName);
+
+// Message-IDs for one run: unique per message and per run, without global state.
+class MessageIdMaker {
+public:
+    MessageIdMaker();
+    std::string next(std::string_view host); // "<...@host>"
+
+private:
+    std::string runPart_;
+    std::uint64_t counter_ = 0;
+};
+
+// The domain of the first address in an address header value ("Ann <a@b.example>"),
+// or "" when it has none that could serve as a Message-ID host.
+std::string DomainOfAddress(std::string_view value);
+
+// The machine's fully qualified name, or `fallback` when it cannot be found.
+std::string FullyQualifiedHostName(const std::string& fallback);
+
+} // namespace tandrel
