@@ -257,3 +257,33 @@ tls.recv(100)
     c.s.CloseConnection();
     py.waitForFinished(5000);
 }
+
+// The login server the dialogue is tested against: only the given password is accepted,
+// mail needs a login, and the stored envelope names who logged in.
+TEST(TlsSocket, LoginServerAcceptsOnlyItsPasswordAndRecordsTheUser) {
+    TestCertificates certs;
+    ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    AiosmtpdOptions o;
+    o.tls = AiosmtpdOptions::Tls::Implicit;
+    o.identity = certs.trusted();
+    o.user = "anna";
+    o.password = "s3cret";
+    o.authRequired = true;
+    AiosmtpdServer server(o);
+    Client c;
+    c.connect("localhost", server.portText(), true);
+    ASSERT_TRUE(c.waitForEvent("connected 0"));
+    c.reply();
+    EXPECT_NE(c.command("EHLO client.test").find("AUTH LOGIN PLAIN"), std::string::npos);
+    EXPECT_EQ(c.command("MAIL FROM:<a@example.org>").substr(0, 3), "530");
+    // "\0anna\0wrong" and "\0anna\0s3cret" in base64.
+    EXPECT_EQ(c.command("AUTH PLAIN AGFubmEAd3Jvbmc=").substr(0, 3), "535");
+    EXPECT_EQ(c.command("AUTH PLAIN AGFubmEAczNjcmV0").substr(0, 3), "235");
+    EXPECT_EQ(c.command("MAIL FROM:<a@example.org>").substr(0, 3), "250");
+    EXPECT_EQ(c.command("RCPT TO:<b@example.org>").substr(0, 3), "250");
+    EXPECT_EQ(c.command("DATA").substr(0, 3), "354");
+    EXPECT_EQ(c.command("Subject: x\r\n\r\nhi\r\n.").substr(0, 3), "250");
+    ASSERT_TRUE(server.waitForMessages(1));
+    EXPECT_EQ(server.messages()[0].login, "anna");
+    EXPECT_TRUE(server.messages()[0].encrypted);
+}

@@ -66,7 +66,7 @@ class Authenticator:
     def __call__(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
               and auth_data.password == self.password)
-        return AuthResult(success=ok, handled=False)
+        return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
 
 async def main(args):
