@@ -1,3 +1,5 @@
+// TWSocket: connection set-up and close, the send queue, reading, and the notifications
+// that drive them.
 #include "WSocket.h"
 
 #include <QMetaObject>
@@ -16,225 +18,14 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "TlsChannel.h"
+#include "WSocketResolve.h"
+
 namespace tandrel {
 
-// ---------------------------------------------------------------------------------------
-// Error codes and texts
-
-std::string ErrorDesc(int code) {
-    switch (code) {
-    case 0:
-        return "No Error";
-    case 10004:
-        return "Interrupted system call";
-    case 10009:
-        return "Bad file number";
-    case 10013:
-        return "Permission denied";
-    case 10014:
-        return "Bad address";
-    case 10022:
-        return "Invalid argument";
-    case 10024:
-        return "Too many open files";
-    case 10035:
-        return "Operation would block";
-    case 10036:
-        return "Operation now in progress";
-    case 10037:
-        return "Operation already in progress";
-    case 10038:
-        return "Socket operation on non-socket";
-    case 10039:
-        return "Destination address required";
-    case 10040:
-        return "Message too long";
-    case 10041:
-        return "Protocol wrong type for socket";
-    case 10042:
-        return "Protocol not available";
-    case 10043:
-        return "Protocol not supported";
-    case 10044:
-        return "Socket type not supported";
-    case 10045:
-        return "Operation not supported on socket";
-    case 10046:
-        return "Protocol family not supported";
-    case 10047:
-        return "Address family not supported by protocol family";
-    case 10048:
-        return "Address already in use";
-    case 10049:
-        return "Address not available";
-    case 10050:
-        return "Network is down";
-    case 10051:
-        return "Network is unreachable";
-    case 10052:
-        return "Network dropped connection on reset";
-    case 10053:
-        return "Connection aborted";
-    case 10054:
-        return "Connection reset by peer";
-    case 10055:
-        return "No buffer space available";
-    case 10056:
-        return "Socket is already connected";
-    case 10057:
-        return "Socket is not connected";
-    case 10058:
-        return "Can't send after socket shutdown";
-    case 10059:
-        return "Too many references: can't splice";
-    case 10060:
-        return "Connection timed out";
-    case 10061:
-        return "Connection refused";
-    case 10062:
-        return "Too many levels of symbolic links";
-    case 10063:
-        return "File name too long";
-    case 10064:
-        return "Host is down";
-    case 10065:
-        return "No route to host";
-    case 10066:
-        return "Directory not empty";
-    case 10067:
-        return "Too many processes";
-    case 10068:
-        return "Too many users";
-    case 10069:
-        return "Disc quota exceeded";
-    case 10070:
-        return "Stale NFS file handle";
-    case 10071:
-        return "Too many levels of remote in path";
-    case 10091:
-        return "Network sub-system is unusable";
-    case 10092:
-        return "WinSock DLL cannot support this application";
-    case 10093:
-        return "WinSock not initialized";
-    case 11001:
-        return "Host not found";
-    case 11002:
-        return "Non-authoritative host not found";
-    case 11003:
-        return "Non-recoverable error";
-    case 11004:
-        return "No Data";
-    default:
-        return "Not a WinSock error";
-    }
-}
-
-int SocketErrorFromErrno(int err) {
-    switch (err) {
-    case 0:
-        return 0;
-    case EINTR:
-        return 10004;
-    case EBADF:
-        return 10009;
-    case EACCES:
-        return 10013;
-    case EPERM:
-        return 10013;
-    case EFAULT:
-        return 10014;
-    case EINVAL:
-        return 10022;
-    case EMFILE:
-        return 10024;
-    case ENFILE:
-        return 10024;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-        return 10035;
-#endif
-    case EAGAIN:
-        return 10035;
-    case EINPROGRESS:
-        return 10036;
-    case EALREADY:
-        return 10037;
-    case ENOTSOCK:
-        return 10038;
-    case EDESTADDRREQ:
-        return 10039;
-    case EMSGSIZE:
-        return 10040;
-    case EPROTOTYPE:
-        return 10041;
-    case ENOPROTOOPT:
-        return 10042;
-    case EPROTONOSUPPORT:
-        return 10043;
-    case ESOCKTNOSUPPORT:
-        return 10044;
-    case EOPNOTSUPP:
-        return 10045;
-    case EPFNOSUPPORT:
-        return 10046;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ENETRESET:
-        return 10052;
-    case ECONNABORTED:
-        return 10053;
-    case ECONNRESET:
-        return 10054;
-    // Writing to a connection the peer has already torn down.
-    case EPIPE:
-        return 10054;
-    case ENOBUFS:
-        return 10055;
-    case ENOMEM:
-        return 10055;
-    case EISCONN:
-        return 10056;
-    case ENOTCONN:
-        return 10057;
-    case ESHUTDOWN:
-        return 10058;
-    case ETOOMANYREFS:
-        return 10059;
-    case ETIMEDOUT:
-        return 10060;
-    case ECONNREFUSED:
-        return 10061;
-    case ELOOP:
-        return 10062;
-    case ENAMETOOLONG:
-        return 10063;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    case ENOTEMPTY:
-        return 10066;
-    case EUSERS:
-        return 10068;
-    case EDQUOT:
-        return 10069;
-    case ESTALE:
-        return 10070;
-    case EREMOTE:
-        return 10071;
-    default:
-        return err;
-    }
-}
+using detail::IsConnectOutcome;
+using detail::ResolveError;
+using detail::Trim;
 
 // ---------------------------------------------------------------------------------------
 // Send buffers
@@ -297,125 +88,6 @@ std::vector<int> TSendQueue::BlockFill() const {
 }
 
 // ---------------------------------------------------------------------------------------
-// Resolution
-
-namespace {
-
-// A resolution failure; Connect raises it again with "connect: " in front.
-struct ResolveError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
-bool StartsWithDigit(const std::string& s) {
-    return !s.empty() && std::isdigit(static_cast<unsigned char>(s[0]));
-}
-
-// The run of digits after any leading blanks, in decimal; -1 when it does not fit.
-long LeadingNumber(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size() && s[i] == ' ')
-        ++i;
-    long v = 0;
-    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
-        v = v * 10 + (s[i] - '0');
-        if (v > 65535) return -1;
-    }
-    return v;
-}
-
-std::string Replace(std::string pattern, const std::string& value) {
-    const auto pos = pattern.find("%s");
-    if (pos != std::string::npos) pattern.replace(pos, 2, value);
-    return pattern;
-}
-
-int ResolveProto(const std::string& proto) {
-    if (proto.empty() || proto.size() >= 32)
-        throw ResolveError("WSocketResolveProto: Invalid Protocol.");
-    if (StartsWithDigit(proto)) {
-        const long v = LeadingNumber(proto);
-        if (v < 0 || v > 255) throw ResolveError("WSocketResolveProto: Invalid Protocol.");
-        return static_cast<int>(v);
-    }
-    const std::string name = Trim(proto);
-    protoent pe{}, *res = nullptr;
-    char buf[1024];
-    if (::getprotobyname_r(name.c_str(), &pe, buf, sizeof buf, &res) == 0 && res)
-        return res->p_proto;
-    // Systems without a protocols database still know these two.
-    if (name == "tcp") return 6;
-    if (name == "udp") return 17;
-    throw ResolveError(Replace("WSocketResolveProto: Cannot convert protocol '%s'", name));
-}
-
-std::string ProtoName(int proto) {
-    protoent pe{}, *res = nullptr;
-    char buf[1024];
-    if (::getprotobynumber_r(proto, &pe, buf, sizeof buf, &res) == 0 && res && res->p_name)
-        return res->p_name;
-    return proto == 17 ? "udp" : "tcp";
-}
-
-std::uint16_t ResolvePort(const std::string& port, int proto) {
-    if (port.empty() || port.size() >= 32) throw ResolveError("WSocketResolvePort: Invalid Port.");
-    if (StartsWithDigit(port)) {
-        const long v = LeadingNumber(port);
-        if (v < 0) throw ResolveError("WSocketResolvePort: Invalid Port.");
-        return static_cast<std::uint16_t>(v);
-    }
-    const std::string name = Trim(port);
-    servent se{}, *res = nullptr;
-    char buf[1024];
-    if (::getservbyname_r(name.c_str(), ProtoName(proto).c_str(), &se, buf, sizeof buf, &res) !=
-            0 ||
-        !res)
-        throw ResolveError(Replace("WSocketResolvePort: Cannot convert port '%s'", name));
-    return ntohs(static_cast<std::uint16_t>(res->s_port));
-}
-
-// Network-order IPv4 address. The name lookup blocks the calling thread.
-std::uint32_t ResolveHost(const std::string& addr) {
-    if (addr.empty() || addr.size() > 256)
-        throw ResolveError("WSocketResolveHost: '" + addr + "' Invalid Hostname.");
-    const std::string text = Trim(addr);
-    if (StartsWithDigit(text)) {
-        in_addr a{};
-        if (::inet_aton(text.c_str(), &a) == 0 && text != "255.255.255.255")
-            throw ResolveError("WSocketResolveHost: '" + addr + "' Invalid IP address.");
-        return text == "255.255.255.255" ? INADDR_NONE : a.s_addr;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(text.c_str(), nullptr, &hints, &res) != 0 || !res) {
-        if (res) ::freeaddrinfo(res);
-        throw ResolveError(Replace("WSocketResolveHost: Cannot convert host address '%s'", text));
-    }
-    const std::uint32_t a = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(res);
-    return a;
-}
-
-// Connection outcomes the operating system may report at once although they belong
-// to the asynchronous connection result (refused, unreachable, timed out).
-bool IsConnectOutcome(int err) {
-    return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH ||
-           err == ECONNRESET;
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------------------
 // TWSocket
 
 namespace {
@@ -435,6 +107,7 @@ TWSocket::~TWSocket() {
     OnChangeState = nullptr;
     OnError = nullptr;
     OnBgException = nullptr;
+    OnTlsDone = nullptr;
     if (fd_ >= 0) {
         try {
             internalClose(true);
@@ -504,6 +177,7 @@ void TWSocket::setLocalPort(const std::string& port) {
 
 int TWSocket::RcvdCount() const {
     if (fd_ < 0) return 0;
+    if (tls_) return static_cast<int>(std::min<std::size_t>(plainAvailable(), 1u << 30));
     int n = 0;
     if (::ioctl(fd_, FIONREAD, &n) < 0) return -1;
     return n;
@@ -511,20 +185,20 @@ int TWSocket::RcvdCount() const {
 
 void TWSocket::resolveAll() {
     if (!protoResolved_) {
-        protoNum_ = ResolveProto(proto_);
+        protoNum_ = detail::ResolveProto(proto_);
         datagram_ = protoNum_ == 17;
         protoResolved_ = true;
     }
     if (!portResolved_) {
-        sinPort_ = ResolvePort(port_, protoNum_);
+        sinPort_ = detail::ResolvePort(port_, protoNum_);
         portResolved_ = true;
     }
     if (!localPortResolved_) {
-        localPortNum_ = ResolvePort(localPort_, protoNum_);
+        localPortNum_ = detail::ResolvePort(localPort_, protoNum_);
         localPortResolved_ = true;
     }
     if (!addrResolved_) {
-        sinAddr_ = ResolveHost(addr_);
+        sinAddr_ = detail::ResolveHost(addr_);
         addrResolved_ = true;
     }
 }
@@ -540,6 +214,8 @@ void TWSocket::Connect() {
         return raiseSocketError(std::string("connect: ") + e.what());
     }
     queue_.Clear();
+    tlsError_.clear();
+    tlsHost_ = addr_;
 
     const int fd =
         ::socket(AF_INET, (datagram_ ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, protoNum_);
@@ -640,6 +316,7 @@ void TWSocket::dropHandle() {
     ::close(fd_);
     fd_ = -1;
     ++gen_; // anything still queued for the old handle is stale now
+    dropTls();
 }
 
 bool TWSocket::internalClose(bool shutdownFirst) {
@@ -651,7 +328,10 @@ bool TWSocket::internalClose(bool shutdownFirst) {
         return true;
     }
     if (state_ == wsClosed) return true;
-    if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
+    if (shutdownFirst) {
+        sendCloseNotify();
+        ::shutdown(fd_, SHUT_WR);
+    }
     dropHandle();
     const unsigned gen = gen_;
     setState(wsClosed);
@@ -689,18 +369,27 @@ void TWSocket::watchWrite(bool on) {
 }
 
 int TWSocket::Send(const void* data, int len) {
+    return static_cast<int>(
+        sendBytes(static_cast<const char*>(data), len > 0 ? static_cast<std::size_t>(len) : 0));
+}
+
+long long TWSocket::SendText(std::string_view text) {
+    return sendBytes(text.data(), text.size());
+}
+
+long long TWSocket::sendBytes(const char* data, std::size_t len) {
     if (state_ != wsConnected) {
         socketError("Send", 10057);
         return -1;
     }
     allSent_ = false;
-    if (len > 0) queue_.Append(static_cast<const char*>(data), static_cast<std::size_t>(len));
+    if (tls_ && !tls_->Established()) {
+        plainOut_.append(data, len); // goes out when the handshake has succeeded
+        return static_cast<long long>(len);
+    }
+    queueBytes(data, len);
     if (tryToSend() && allSent_) postWriteReady();
-    return len > 0 ? len : 0;
-}
-
-int TWSocket::SendText(std::string_view text) {
-    return Send(text.data(), static_cast<int>(text.size()));
+    return static_cast<long long>(len);
 }
 
 bool TWSocket::tryToSend() {
@@ -714,8 +403,7 @@ bool TWSocket::tryToSend() {
         iovec iov[kMaxGather];
         std::size_t count = 0;
         std::size_t offered = 0;
-        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather);
-             ++i) {
+        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather); ++i) {
             const std::string_view v = queue_.At(i).Peek();
             if (v.empty()) continue;
             iov[count].iov_base = const_cast<char*>(v.data());
@@ -776,6 +464,22 @@ int TWSocket::ReceiveData(void* buffer, int size) {
         return -1;
     }
     if (size <= 0) return 0;
+    if (tls_) {
+        const std::size_t n = std::min(plainAvailable(), static_cast<std::size_t>(size));
+        if (n == 0) {
+            if (tlsEnded_) return 0;
+            lastError_ = 10035;
+            return -1;
+        }
+        std::memcpy(buffer, plainIn_.data() + plainPos_, n);
+        plainPos_ += n;
+        if (plainPos_ == plainIn_.size()) {
+            plainIn_.clear();
+            plainPos_ = 0;
+        }
+        readCount_ += static_cast<long long>(n);
+        return static_cast<int>(n);
+    }
     ssize_t n;
     do {
         n = ::recv(fd_, buffer, static_cast<std::size_t>(size), 0);
@@ -848,6 +552,11 @@ void TWSocket::connectComplete(unsigned gen, int error) {
         watchWrite(false);
         setState(wsConnected);
         if (error == 0 && readNotifier_) readNotifier_->setEnabled(true);
+        if (error == 0 && ImplicitTls && gen == gen_ && state_ == wsConnected) {
+            beginTls();
+            implicitPending_ = true;
+            return;
+        }
         fire(OnSessionConnected, error);
         if (alive.expired()) return;
         if (error != 0 && gen == gen_ && state_ != wsClosed) CloseConnection();
@@ -863,6 +572,11 @@ void TWSocket::writeReady(unsigned gen, int error) {
     const std::weak_ptr<char> alive = lifeToken();
     try {
         if (!tryToSend()) return;
+        // The handshake's own records are no data of the caller's.
+        if (tls_ && !tls_->Established()) {
+            if (allSent_) watchWrite(false);
+            return;
+        }
         if (gen == gen_ && fd_ >= 0 && allSent_) {
             watchWrite(false);
             fire(OnDataSent, error);
@@ -876,6 +590,10 @@ void TWSocket::writeReady(unsigned gen, int error) {
 
 void TWSocket::onReadActivated(unsigned gen) {
     if (gen != gen_ || fd_ < 0 || inReadLoop_ || state_ != wsConnected) return;
+    if (tls_) {
+        guarded([this, gen] { tlsReadable(gen); });
+        return;
+    }
     char c;
     const ssize_t r = RcvdCount() > 0 ? 1 : ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (r > 0) {
@@ -906,6 +624,10 @@ bool TWSocket::readableLoop(int error) {
                 break; // ends the loop; the connection stays as it is
             }
             if (alive.expired()) return false;
+        } else if (tls_) {
+            plainIn_.clear(); // nobody takes it
+            plainPos_ = 0;
+            break;
         } else {
             char buf[1024];
             const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
@@ -923,7 +645,9 @@ bool TWSocket::readableLoop(int error) {
         if (readCount_ == before) break;
     }
     inReadLoop_ = false;
-    if (gen == gen_ && readNotifier_) readNotifier_->setEnabled(true);
+    // After the end of an encrypted stream the handle stays readable; what is left is
+    // delivered from the decrypted bytes.
+    if (gen == gen_ && readNotifier_ && !(tls_ && tlsEnded_)) readNotifier_->setEnabled(true);
     return true;
 }
 

@@ -6,6 +6,12 @@
 // Error codes are those of the Windows Sockets numbering (10061 "Connection refused",
 // ...): the operating system's errno values are mapped onto them, so the texts the user
 // sees are the same everywhere.
+//
+// The connection may be encrypted with TLS, either from the start (ImplicitTls) or from
+// a point the caller chooses on an open connection (StartTls). Either way the events,
+// Send, ReceiveData and RcvdCount keep their meaning, applied to the plain text; the
+// certificate is verified and any failure closes the connection with a text in
+// TlsError(): there is never a fall back to unencrypted transfer.
 #pragma once
 
 #include <QObject>
@@ -22,6 +28,8 @@
 class QSocketNotifier;
 
 namespace tandrel {
+
+class TlsChannel;
 
 // Raised for failures an operation meets at once; the message is the text shown.
 class ESocketException : public std::runtime_error {
@@ -48,6 +56,10 @@ std::string ErrorDesc(int code);
 // The socket error code for an errno value (ECONNREFUSED gives 10061, ...). Values
 // without a counterpart are returned unchanged.
 int SocketErrorFromErrno(int err);
+
+// The error code of a TLS failure (handshake, certificate or a damaged record); the
+// text for the user is TWSocket::TlsError().
+inline constexpr int wsTlsError = 20001;
 
 // A fixed-capacity block of the send queue.
 class TBuffer {
@@ -128,9 +140,10 @@ public:
 
     TSocketState State() const { return state_; }
     int LastError() const { return lastError_; }
-    // Bytes received since the last close.
+    // Bytes received since the last close (plain text when encrypted).
     long long ReadCount() const { return readCount_; }
-    // Bytes waiting in the operating system's receive buffer (-1 when it cannot be read).
+    // Bytes that ReceiveData can take at once: those waiting in the operating system's
+    // receive buffer (-1 when it cannot be read), or the decrypted ones when encrypted.
     int RcvdCount() const;
     // The operating system's handle, -1 when there is none.
     int Handle() const { return fd_; }
@@ -140,6 +153,11 @@ public:
     int FlushTimeout = 60; // seconds; stored only
     TSocketSendFlags SendFlags = wsSendNormal;
     bool MultiThreaded = false;
+    // Connect does the TLS handshake right after the TCP connection is made; the session
+    // counts as connected (OnSessionConnected) only once it has succeeded. Not reset by a
+    // close, so a caller who asked for encryption never gets a plain connection by
+    // forgetting to ask again.
+    bool ImplicitTls = false;
 
     // --- operations ---
     // Starts connecting to Addr:Port; the outcome arrives as OnSessionConnected.
@@ -152,22 +170,44 @@ public:
     // Queues the bytes and sends what the network takes. Returns len (0 for len <= 0),
     // -1 when not connected and OnError handled the failure. OnDataSent is never fired
     // from inside Send: when everything went out at once it is posted to the event loop.
+    // While a TLS handshake runs, the bytes wait and go out encrypted once it succeeds
+    // (they are dropped if it fails).
     int Send(const void* data, int len);
-    int SendText(std::string_view text);
+    // As Send, for texts of any length.
+    long long SendText(std::string_view text);
     // One read of at most size bytes: the count, 0 when the peer has closed, -1 on error
     // (LastError then holds the code; 10035 when nothing is waiting).
     int ReceiveData(void* buffer, int size);
     // Reads the RcvdCount bytes waiting (empty text when none or on error).
     std::string ReceiveText();
 
+    // Begins TLS on an open plain connection, for the STARTTLS command: call it when the
+    // server's positive reply to STARTTLS has been read, before sending anything else.
+    // Plain bytes the server sent after that reply are discarded unread (they could only
+    // be an attacker's injection); a caller holding received bytes of its own must drop
+    // them too. The handshake then runs from the event loop and ends with OnTlsDone.
+    // Raises ESocketException (or fires OnError) when not connected or already encrypted.
+    void StartTls();
+    // True once the handshake has succeeded and until the connection closes.
+    bool TlsActive() const;
+    // The text of the last TLS failure ("Error, the server's certificate is not trusted:
+    // ..."), kept after the close until the next Connect; empty when there was none.
+    const std::string& TlsError() const { return tlsError_; }
+
     // --- events ---
     // A handler of OnSessionConnected, OnDataAvailable, OnDataSent, OnSessionClosed or
     // OnBgException may destroy the socket; nothing of it is touched afterwards. Those of
     // OnChangeState and OnError must not (the operation that fired them goes on).
+    //
+    // OnTlsDone ends every handshake, with error 0 or wsTlsError. With ImplicitTls it is
+    // followed by OnSessionConnected with the same error. After a failure, OnSessionClosed
+    // follows with wsTlsError; nothing was sent after the handshake. A TLS failure later
+    // on (a damaged record) closes the connection the same way, without OnTlsDone.
     SessionEvent OnSessionConnected;
     SessionEvent OnDataAvailable;
     SessionEvent OnDataSent;
     SessionEvent OnSessionClosed;
+    SessionEvent OnTlsDone;
     ChangeStateEvent OnChangeState;
     ErrorEvent OnError;
     BgExceptionEvent OnBgException;
@@ -197,12 +237,39 @@ private:
     void postConnectComplete(int error);
     void bgException(const std::exception& e);
 
+    // TLS (WSocketTls.cpp). These return false when a handler they fired destroyed the
+    // socket or the connection is gone.
+    void beginTls();
+    bool tlsReadable(unsigned gen);
+    bool tlsProgress(unsigned gen);
+    bool tlsDeliver(unsigned gen);
+    bool tlsFailed(unsigned gen, const std::string& text, bool inHandshake);
+    bool flushTls();
+    void postTlsDeliver();
+    void sendCloseNotify();
+    void dropTls();
+    std::size_t plainAvailable() const { return plainIn_.size() - plainPos_; }
+    void queueBytes(const char* data, std::size_t len);
+    long long sendBytes(const char* data, std::size_t len);
+
     // Calls a handler through a copy of the event, so that it may reassign the event or
     // destroy the socket while it runs.
     template <class Event, class... Args> void fire(const Event& event, Args... args) {
         if (!event) return;
         const Event handler = event;
         handler(this, args...);
+    }
+    // Runs f; an exception escaping it goes to OnBgException (then the connection is
+    // aborted unless the handler says otherwise).
+    template <class F> void guarded(F&& f) {
+        const std::weak_ptr<char> alive = lifeToken();
+        try {
+            f();
+        } catch (const std::exception& e) {
+            if (!alive.expired()) bgException(e);
+        } catch (...) {
+            if (!alive.expired()) bgException(std::runtime_error("unknown exception"));
+        }
     }
     // Expires when the socket is destroyed: checked after every handler that may do so.
     std::weak_ptr<char> lifeToken() const { return life_; }
@@ -231,6 +298,16 @@ private:
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
     std::shared_ptr<char> life_ = std::make_shared<char>();
+
+    std::unique_ptr<TlsChannel> tls_;
+    bool implicitPending_ = false; // OnSessionConnected waits for the handshake
+    bool tlsEnded_ = false;        // close_notify or end of stream seen
+    int tlsEndError_ = 0;
+    std::string tlsHost_;
+    std::string tlsError_;
+    std::string plainIn_; // decrypted, not yet taken from plainPos_ on
+    std::size_t plainPos_ = 0;
+    std::string plainOut_; // sent during the handshake
 };
 
 } // namespace tandrel

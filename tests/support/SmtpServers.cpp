@@ -76,14 +76,105 @@ std::uint16_t UnusedLoopbackPort() {
 
 // ---------------------------------------------------------------------------------------
 
-AiosmtpdServer::AiosmtpdServer() : dir_(std::make_unique<TempDir>()) {
+namespace {
+
+// Runs the openssl tool in `dir`; throws with its messages when it fails.
+void OpenSsl(const std::string& dir, const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(dir));
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("openssl"), args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        throw std::runtime_error("openssl " + args.join(' ').toStdString() +
+                                 " failed: " + p.readAll().toStdString());
+}
+
+// A fixed configuration, so that nothing depends on the system's openssl.cnf.
+const char* const kOpenSslConfig = R"(
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = placeholder
+[ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[local]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost, IP:127.0.0.1
+[wrong]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:wrong.test
+)";
+
+} // namespace
+
+TestCertificates::TestCertificates() : dir_(std::make_unique<TempDir>()) {
+    const std::string& d = dir_->path();
+    WriteFileBytes(dir_->file("openssl.cnf"), kOpenSslConfig);
+    const QStringList ec{"-newkey", "ec",      "-pkeyopt",   "ec_paramgen_curve:prime256v1",
+                         "-nodes",  "-config", "openssl.cnf"};
+    // Self-signed: the authority, and an identity nobody trusts.
+    const auto selfSigned = [&](const QString& name, const QString& cn, const QString& ext) {
+        OpenSsl(d, QStringList{"req", "-x509", "-days", "2", "-subj", "/CN=" + cn, "-extensions",
+                               ext, "-keyout", name + ".key", "-out", name + ".pem"} +
+                       ec);
+    };
+    selfSigned("ca", "Tandrel test authority", "ca");
+    selfSigned("self", "localhost", "local");
+    const auto signedByCa = [&](const QString& name, const QString& cn, const QString& ext) {
+        OpenSsl(d, QStringList{"req", "-new", "-subj", "/CN=" + cn, "-keyout", name + ".key",
+                               "-out", name + ".csr"} +
+                       ec);
+        OpenSsl(d, {"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                    "-CAcreateserial", "-days", "2", "-extfile", "openssl.cnf", "-extensions", ext,
+                    "-out", name + ".pem"});
+    };
+    signedByCa("server", "localhost", "local");
+    signedByCa("wrong", "wrong.test", "wrong");
+    caFile_ = dir_->file("ca.pem");
+    trusted_ = {dir_->file("server.pem"), dir_->file("server.key")};
+    wrongName_ = {dir_->file("wrong.pem"), dir_->file("wrong.key")};
+    selfSigned_ = {dir_->file("self.pem"), dir_->file("self.key")};
+}
+
+TestCertificates::~TestCertificates() = default;
+
+// ---------------------------------------------------------------------------------------
+
+AiosmtpdServer::AiosmtpdServer() : AiosmtpdServer(AiosmtpdOptions{}) {}
+
+AiosmtpdServer::AiosmtpdServer(const AiosmtpdOptions& o) : dir_(std::make_unique<TempDir>()) {
     storeDir_ = dir_->file("store");
     fs::create_directory(storeDir_);
+    QStringList args{
+        QString::fromLocal8Bit(TANDREL_SOURCE_DIR "/tests/support/smtp_store_server.py"),
+        QString::fromLocal8Bit(storeDir_.c_str())};
+    const auto add = [&args](const char* option, const std::string& value) {
+        args << QString::fromLatin1(option) << QString::fromStdString(value);
+    };
+    if (o.tls != AiosmtpdOptions::Tls::None) {
+        add("--cert", o.identity.certFile);
+        add("--key", o.identity.keyFile);
+        args << (o.tls == AiosmtpdOptions::Tls::Implicit ? "--tls" : "--starttls");
+    }
+    if (o.requireStartTls) args << "--require-starttls";
+    if (!o.user.empty()) {
+        add("--user", o.user);
+        add("--password", o.password);
+        if (o.authRequired) args << "--auth-required";
+        if (o.authWithoutTls) args << "--auth-plaintext";
+    }
+    for (const auto& r : o.refused)
+        add("--refuse", r);
     proc_ = std::make_unique<QProcess>();
     proc_->setProgram(QString::fromLocal8Bit(kPython));
-    proc_->setArguments(
-        {QString::fromLocal8Bit(TANDREL_SOURCE_DIR "/tests/support/smtp_store_server.py"),
-         QString::fromLocal8Bit(storeDir_.c_str())});
+    proc_->setArguments(args);
     proc_->start();
     if (!proc_->waitForStarted(10000)) throw std::runtime_error("cannot start /usr/bin/python3");
     // The script prints the port once it listens.
@@ -120,6 +211,8 @@ std::vector<StoredMessage> AiosmtpdServer::messages() const {
         for (const auto& line : Lines(ReadFileBytes(storeDir_ + "/" + n + ".env"))) {
             if (line.rfind("MAIL FROM:", 0) == 0) m.mailFrom = line.substr(10);
             if (line.rfind("RCPT TO:", 0) == 0) m.rcptTo.push_back(line.substr(8));
+            if (line == "TLS:yes") m.encrypted = true;
+            if (line.rfind("AUTH:", 0) == 0) m.login = line.substr(5);
         }
         m.data = ReadFileBytes(storeDir_ + "/" + n + ".eml");
         out.push_back(std::move(m));

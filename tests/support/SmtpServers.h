@@ -2,8 +2,9 @@
 // lifetime of the object and stopped (and their files removed) when it is destroyed.
 //
 //  - AiosmtpdServer: Debian's python3-aiosmtpd (run by /usr/bin/python3) through our
-//    small script tests/support/smtp_store_server.py; it accepts everything and stores
-//    every message byte for byte as received after dot-unstuffing.
+//    small script tests/support/smtp_store_server.py; it stores every message byte for
+//    byte as received after dot-unstuffing. Options add STARTTLS or implicit TLS with
+//    certificates from TestCertificates, and AUTH PLAIN/LOGIN for one user.
 //  - SmtpSinkServer: Postfix's smtp-sink with extra arguments for fault injection
 //    ("-f RCPT", "-r DATA", "-q .", "-Q MAIL", ...); it throws mail away unless asked
 //    to dump it.
@@ -27,11 +28,61 @@ struct StoredMessage {
     std::string mailFrom;            // the MAIL FROM address, without angle brackets
     std::vector<std::string> rcptTo; // the RCPT TO addresses, in order
     std::string data;                // the message bytes (CR LF line ends), unstuffed
+    bool encrypted = false;          // the session was under TLS when it came
+    std::string login;               // the user who had logged in ("" when none)
+};
+
+// Certificates made with the `openssl` tool for one test: a throw-away certificate
+// authority and, as PEM files (certificate then key), server identities it signs or not.
+// Point SSL_CERT_FILE at caFile() (see ScopedEnv) so that only this authority is trusted.
+class TestCertificates {
+public:
+    struct Identity {
+        std::string certFile;
+        std::string keyFile;
+    };
+    // Throws std::runtime_error when the tool fails.
+    TestCertificates();
+    ~TestCertificates();
+    TestCertificates(const TestCertificates&) = delete;
+    TestCertificates& operator=(const TestCertificates&) = delete;
+
+    const std::string& caFile() const { return caFile_; }
+    // Signed by the authority, for localhost and 127.0.0.1.
+    const Identity& trusted() const { return trusted_; }
+    // Signed by the authority, for "wrong.test" only.
+    const Identity& wrongName() const { return wrongName_; }
+    // For localhost and 127.0.0.1, but signed by itself.
+    const Identity& selfSigned() const { return selfSigned_; }
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::string caFile_;
+    Identity trusted_, wrongName_, selfSigned_;
+};
+
+struct AiosmtpdOptions {
+    enum class Tls {
+        None,     // plain SMTP only
+        StartTls, // offers STARTTLS
+        Implicit  // TLS from the first byte
+    };
+    Tls tls = Tls::None;
+    TestCertificates::Identity identity; // required unless tls is None
+    bool requireStartTls = false;        // refuses mail transactions before STARTTLS
+    // With a user, AUTH PLAIN and LOGIN are offered and accept only this user and password.
+    std::string user, password;
+    bool authRequired = false;
+    // Allows AUTH on a plain connection (aiosmtpd refuses it there by default).
+    bool authWithoutTls = false;
+    // Refused with 550 at RCPT TO.
+    std::vector<std::string> refused;
 };
 
 class AiosmtpdServer {
 public:
     AiosmtpdServer();
+    explicit AiosmtpdServer(const AiosmtpdOptions& options);
     ~AiosmtpdServer();
     AiosmtpdServer(const AiosmtpdServer&) = delete;
     AiosmtpdServer& operator=(const AiosmtpdServer&) = delete;

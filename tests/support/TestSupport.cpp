@@ -39,4 +39,19 @@ EffectiveUser::~EffectiveUser() {
     if (ok_ && ::seteuid(old_) != 0) std::abort();
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        ::setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
 } // namespace tandrel::test

@@ -53,4 +53,18 @@ private:
 
 inline constexpr uid_t kNobodyUid = 65534;
 
+// Sets an environment variable for the lifetime of the object, then restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
+
 } // namespace tandrel::test

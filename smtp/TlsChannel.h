@@ -1,0 +1,71 @@
+// TlsChannel: the client side of one TLS session, worked entirely on bytes in memory so
+// that the socket's own event loop drives it (no blocking, no file descriptor inside).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct ssl_st;
+struct ssl_ctx_st;
+struct bio_st;
+struct x509_store_ctx_st;
+
+namespace tandrel {
+
+class TlsChannel {
+public:
+    enum class Result {
+        Done,    // the step is complete
+        Pending, // more bytes from the peer are needed
+        Closed,  // the peer ended the session (close_notify)
+        Failed   // see ErrorText()
+    };
+
+    // Verifies the peer against the system's trusted certificates (SSL_CERT_FILE and
+    // SSL_CERT_DIR are honoured) and against `host`, which is a DNS name (also sent as
+    // server name indication) or an IP address. Throws std::runtime_error when the
+    // library cannot be set up.
+    explicit TlsChannel(const std::string& host);
+    ~TlsChannel();
+    TlsChannel(const TlsChannel&) = delete;
+    TlsChannel& operator=(const TlsChannel&) = delete;
+
+    // Bytes received from the network.
+    void PutCiphertext(const char* data, std::size_t len);
+    // Appends the bytes to be sent to the network; false when there are none.
+    bool TakeCiphertext(std::string& out);
+
+    // Advances the handshake as far as the received bytes allow.
+    Result Handshake();
+    bool Established() const { return established_; }
+
+    // Appends whatever can be decrypted to `out`: Pending when more bytes are needed,
+    // Closed or Failed. Decrypted bytes are appended in every case.
+    Result ReadPlain(std::string& out);
+    // Encrypts everything; the records wait in TakeCiphertext. False on failure.
+    bool WritePlain(const char* data, std::size_t len);
+    // Queues close_notify (best effort; nothing when the session is not established).
+    void Shutdown();
+
+    // The text for the user after Failed, beginning with "Error, ".
+    const std::string& ErrorText() const { return error_; }
+
+private:
+    Result fail(int sslResult, bool handshake);
+    std::string handshakeFailure() const;
+
+    ssl_ctx_st* ctx_ = nullptr;
+    ssl_st* ssl_ = nullptr;
+    bio_st* in_ = nullptr;  // network -> library
+    bio_st* out_ = nullptr; // library -> network
+    bool established_ = false;
+    bool failed_ = false;
+    std::string host_;
+    std::string error_;
+    // The names the server's certificate was issued for, noted while it is verified.
+    std::string peerNames_;
+
+    static int verifyCallback(int ok, x509_store_ctx_st* store);
+};
+
+} // namespace tandrel

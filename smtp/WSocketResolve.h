@@ -1,0 +1,29 @@
+// Resolution of the host, port and protocol texts a TWSocket is given (internal to the
+// socket's sources).
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace tandrel::detail {
+
+// A resolution failure; Connect raises it again with "connect: " in front.
+struct ResolveError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Without leading and trailing blanks and control characters.
+std::string Trim(const std::string& s);
+
+int ResolveProto(const std::string& proto);
+// Host order.
+std::uint16_t ResolvePort(const std::string& port, int proto);
+// Network-order IPv4 address. The name lookup blocks the calling thread.
+std::uint32_t ResolveHost(const std::string& addr);
+
+// Connection outcomes the operating system may report at once although they belong to
+// the asynchronous connection result (refused, unreachable, timed out).
+bool IsConnectOutcome(int err);
+
+} // namespace tandrel::detail
