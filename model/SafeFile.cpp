@@ -47,9 +47,12 @@ std::string ResolvedTarget(const std::string& path) {
     return path;
 }
 
+// A hidden name beside the target, short enough for any file name the target may have.
 std::string TempNameFor(const std::string& target, std::mt19937_64& rng) {
     static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string name = target + ".tmp-";
+    const auto slash = target.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = target.substr(0, base) + "." + target.substr(base, 200) + ".tmp-";
     for (int i = 0; i < 10; ++i)
         name += kDigits[rng() % (sizeof kDigits - 1)];
     return name;

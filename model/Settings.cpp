@@ -170,8 +170,14 @@ bool Profile::WriteString(const std::string& section, const std::string& key,
     case FileReadResult::Missing:
         text.clear();
         break;
-    case FileReadResult::Failed:                  // never wipe a file that could not be read
-        lastError_ = errno != 0 ? errno : EINVAL; // no errno: not a regular file
+    case FileReadResult::Failed: // never wipe a file that could not be read
+        if (errno != 0) {
+            lastError_ = errno;
+        } else { // opened, but not a regular file
+            struct stat sb {};
+            const bool dir = ::stat(path_.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+            lastError_ = dir ? EISDIR : EINVAL;
+        }
         return false;
     }
     std::vector<std::string> lines = SplitAtLineEnds(text);
