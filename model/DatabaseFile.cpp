@@ -1,3 +1,4 @@
+// Reading and writing the database file, and filling entries from their values.
 #include "DatabaseFile.h"
 
 #include "TextFile.h"
@@ -5,12 +6,6 @@
 namespace tandrel {
 
 namespace {
-
-std::string AsciiLower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::string WithoutBlanks(std::string_view s) {
     std::string out;
@@ -21,6 +16,27 @@ std::string WithoutBlanks(std::string_view s) {
 }
 
 } // namespace
+
+std::string AsciiLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCol,
+               Column emailCol) {
+    entry.values = std::move(values);
+    if (emailCol && *emailCol < entry.values.size()) {
+        entry.values[*emailCol] = WithoutBlanks(entry.values[*emailCol]);
+        entry.email = entry.values[*emailCol];
+    }
+    if (nameCol && *nameCol < entry.values.size()) entry.name = entry.values[*nameCol];
+}
+
+void WidenFields(DatabaseRoot& db, std::size_t widest) {
+    for (std::size_t counter = 1; db.fields.size() < widest; ++counter)
+        db.fields.push_back(VarIdent{"New Field " + std::to_string(counter)});
+}
 
 std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol) {
@@ -43,7 +59,7 @@ std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim,
 
 void LoadDatabase(AppState& st, const std::string& path) {
     if (!st.db) return; // callers make sure a database exists
-    const std::vector<std::string> lines = ReadTextFile(path);
+    const std::vector<std::string> lines = SplitAtLineEnds(ReadUserTextFile(path));
     st.user.lastdb = path;
 
     DatabaseRoot& db = *st.db;
@@ -64,12 +80,10 @@ void LoadDatabase(AppState& st, const std::string& path) {
         if (n > widest) widest = n;
     }
 
-    for (std::size_t counter = 1; db.fields.size() < widest; ++counter)
-        db.fields.push_back(VarIdent{"New Field " + std::to_string(counter)});
+    WidenFields(db, widest);
 }
 
 void SaveDatabase(AppState& st, const std::string& path) {
-    st.user.lastdb = path;
     std::vector<std::string> lines;
     if (st.db) {
         lines.reserve(st.db->entries.size());
@@ -84,6 +98,7 @@ void SaveDatabase(AppState& st, const std::string& path) {
         }
     }
     WriteTextFile(path, lines);
+    st.user.lastdb = path;
 }
 
 } // namespace tandrel

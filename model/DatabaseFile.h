@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "AppState.h"
 
@@ -17,14 +18,25 @@ using Column = std::optional<std::size_t>;
 std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol);
 
+// ASCII letters to lower case; other bytes stay.
+std::string AsciiLower(std::string s);
+
+// Sets the entry's values and fills name/email from their columns (blanks removed from
+// the e-mail value), as a line of the database file does.
+void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCol, Column emailCol);
+
+// Appends "New Field 1", "New Field 2", ... until there are `widest` fields.
+void WidenFields(DatabaseRoot& db, std::size_t widest);
+
 // Replaces all entries by those of the file (does nothing when there is no database);
 // widens the field list with "New Field N" when lines are wider. Sets lastdb.
-// Throws FileError("Cannot open file ...") and leaves everything unchanged then.
+// Throws FileError("Cannot open file ...", or "... is not a text file: it contains
+// NUL bytes") and leaves everything unchanged then.
 // Refreshing the windows is the caller's business.
 void LoadDatabase(AppState& st, const std::string& path);
 
-// Writes every entry's values joined by the delimiter. Sets lastdb first.
-// Throws FileError("Cannot create file ...").
+// Writes every entry's values joined by the delimiter, then sets lastdb.
+// Throws FileError("Cannot create file ...: <reason>"); lastdb and the old file stay.
 void SaveDatabase(AppState& st, const std::string& path);
 
 } // namespace tandrel

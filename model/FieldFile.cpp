@@ -1,3 +1,4 @@
+// Loading and saving the field definition file.
 #include "FieldFile.h"
 
 #include <memory>
@@ -7,7 +8,7 @@
 namespace tandrel {
 
 void LoadFields(AppState& st, const std::string& path) {
-    std::vector<std::string> lines = ReadTextFile(path);
+    std::vector<std::string> lines = SplitAtLineEnds(ReadUserTextFile(path));
     st.user.lastfields = path;
     if (!st.db) st.db = std::make_unique<DatabaseRoot>();
     auto& fields = st.db->fields;
@@ -19,12 +20,12 @@ void LoadFields(AppState& st, const std::string& path) {
 
 void SaveFields(AppState& st, const std::string& path) {
     if (!st.db || st.db->fields.empty()) return;
-    st.user.lastfields = path;
     std::vector<std::string> names;
     names.reserve(st.db->fields.size());
     for (const auto& f : st.db->fields)
         names.push_back(f.name);
     WriteTextFile(path, names);
+    st.user.lastfields = path;
 }
 
 } // namespace tandrel

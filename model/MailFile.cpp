@@ -1,3 +1,4 @@
+// Building, loading and saving the mail text and its header block.
 #include "MailFile.h"
 
 #include <cstdio>
@@ -116,14 +117,17 @@ void NewMail(AppState& st, MailEditors& eds) {
     if (!st.prefs.name.empty() && !st.prefs.fromaddy.empty()) eds.from = DefaultFrom(st.prefs);
     eds.to = kDefaultTo;
     eds.subject.clear();
+    st.mailText.encoding = TextEncoding::Utf8;
     BuildMailText(st, eds);
 }
 
 bool LoadMail(AppState& st, const std::string& path, MailEditors& eds) {
     if (!FileExists(path)) return false;
     st.mailText.MailHasHeader = false;
-    std::vector<std::string> lines = ReadTextFile(path);
+    const std::string bytes = ReadUserTextFile(path);
+    std::vector<std::string> lines = SplitAtLineEnds(bytes);
     st.mailText.lines = lines;
+    st.mailText.encoding = DetectTextEncoding(bytes);
     st.user.lastmail = path;
 
     ParseMailHeader(lines, eds, st.mailText.MailHasHeader);

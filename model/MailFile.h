@@ -37,8 +37,8 @@ std::string DefaultFrom(const GlobalPrefs& prefs);
 void NewMail(AppState& st, MailEditors& eds);
 
 // Returns false (and does nothing) when no file exists at the path. Throws FileError
-// when it cannot be read; editors, MailText and lastmail then stay as they were, but
-// MailHasHeader has been cleared.
+// when it cannot be read or holds NUL bytes; editors, MailText and lastmail then stay
+// as they were, but MailHasHeader has been cleared. Sets MailText's encoding.
 bool LoadMail(AppState& st, const std::string& path, MailEditors& eds);
 
 // Save Mail: BuildMailText unless the preview is shown, write MailText, then lastmail.

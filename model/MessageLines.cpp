@@ -1,3 +1,4 @@
+// The block storage behind MessageLines.
 #include "MessageLines.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The database's entry list and the small helpers on entries and attachments.
 #include "Model.h"
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MessageLines.h"
+#include "TextEncoding.h"
 
 namespace tandrel {
 
@@ -72,9 +73,12 @@ std::string FileNameOfPath(const std::string& path);
 Attachment MakeAttachment(const std::string& path);
 
 // The mail as one text: header block, empty line, body lines; or the body alone.
+// `encoding` is the loaded file's (new mails are UTF-8): the editors show the text
+// through it and a save writes the same bytes back.
 struct MailText {
     std::vector<std::string> lines;
     bool MailHasHeader = false;
+    TextEncoding encoding = TextEncoding::Utf8;
 };
 
 // The texts of the four mail editors, passed in and out of the mail operations so the

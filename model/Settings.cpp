@@ -1,11 +1,12 @@
+// The private-profile reader and writer, and the settings kept in it.
 #include "Settings.h"
 
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdio>
-#include <fcntl.h>
+#include <cstring>
+#include <netdb.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "SafeFile.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -65,63 +67,6 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
     return true;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file's content without ever leaving it half written: the new content
-// goes to a fresh file in the same directory, which then takes the old one's place.
-// When the directory refuses new files but the settings file itself may be written,
-// it is rewritten in place (the platform's profile calls would succeed there too).
-bool ReplaceFileContent(const std::string& path, const std::string& data) {
-    std::string target = path;
-    std::array<char, PATH_MAX> resolved{};
-    struct stat lsb {};
-    if (::lstat(path.c_str(), &lsb) == 0 && S_ISLNK(lsb.st_mode) &&
-        ::realpath(path.c_str(), resolved.data()))
-        target = resolved.data(); // keep the link, replace what it points at
-
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) return false;
-
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string tmp =
-            target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            break; // the directory takes no new file: try in place below
-        }
-        bool ok = WriteAll(fd, data);
-        if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok) ok = ::fsync(fd) == 0;
-        if (::close(fd) != 0) ok = false;
-        if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
-        if (!ok) ::unlink(tmp.c_str());
-        return ok;
-    }
-
-    if (!exists) return false;
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data);
-    if (ok) ok = ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
 bool ParseDecimal(std::string_view s, std::int32_t& out) {
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty() || s.front() == '+') return false;
@@ -144,7 +89,15 @@ bool ParseHex(std::string_view s, std::int32_t& out) {
 
 void Put(Profile& ini, const char* section, const char* key, const std::string& value) {
     if (!ini.WriteString(section, key, value))
-        throw FileError(FormatPathMessage("Unable to write to %s", ini.path()));
+        throw FileError(FormatPathMessage("Unable to write to %s", ini.path()) + ": " +
+                        SystemReason(ini.lastError()));
+}
+
+// One pair of double quotes around a value is not part of it, as with the platform's
+// profile calls ("a b" reads as a b, ""x"" as "x").
+std::string_view Unquoted(std::string_view v) {
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+    return v;
 }
 
 void PutInt(Profile& ini, const char* section, const char* key, std::int32_t value) {
@@ -157,6 +110,17 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     Put(ini, "Network", "port", prefs.port);
     Put(ini, "Network", "fromaddy", prefs.fromaddy);
     PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
+}
+
+// Letters, digits, '-' and '.' only: the name goes into the dialogue with the server.
+bool IsHostName(std::string_view s) {
+    if (s.empty() || s.size() > 253) return false;
+    for (const char c : s) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -175,7 +139,7 @@ std::string Profile::ReadString(const std::string& section, const std::string& k
             if (SectionName(line, name)) {
                 inSection = SameName(name, section);
             } else if (inSection && KeyValue(line, k, v) && SameName(k, key)) {
-                return std::string(v.substr(0, kMaxValueLength));
+                return std::string(Unquoted(v).substr(0, kMaxValueLength));
             }
         }
     }
@@ -192,9 +156,30 @@ std::int32_t Profile::ReadInteger(const std::string& section, const std::string&
 }
 
 bool Profile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+                          const std::string& rawValue) {
+    // A line break in a value (a file name may hold one) would start a line of its own,
+    // which the next read takes for a key or a section: such a value is not kept.
+    const std::string value =
+        rawValue.find_first_of("\r\n") == std::string::npos ? rawValue : std::string();
     std::string text;
-    if (ReadRegularFile(path_, text) == FileReadResult::Failed) return false; // never wipe it
+    lastError_ = 0;
+    errno = 0;
+    switch (ReadRegularFile(path_, text)) {
+    case FileReadResult::Ok:
+        break;
+    case FileReadResult::Missing:
+        text.clear();
+        break;
+    case FileReadResult::Failed: // never wipe a file that could not be read
+        if (errno != 0) {
+            lastError_ = errno;
+        } else { // opened, but not a regular file
+            struct stat sb {};
+            const bool dir = ::stat(path_.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+            lastError_ = dir ? EISDIR : EINVAL;
+        }
+        return false;
+    }
     std::vector<std::string> lines = SplitAtLineEnds(text);
 
     // The key is replaced where a read would find it; a new key goes to the end of
@@ -233,7 +218,8 @@ bool Profile::WriteString(const std::string& section, const std::string& key,
         out += l;
         out += "\r\n";
     }
-    return ReplaceFileContent(path_, out);
+    lastError_ = ReplaceFileContent(path_, out);
+    return lastError_ == 0;
 }
 
 bool Profile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
@@ -254,7 +240,19 @@ std::string ComputeLocalComputerName() {
     std::array<char, 256> buf{};
     if (::gethostname(buf.data(), buf.size() - 1) != 0) return "";
     std::string name(buf.data());
-    if (name.size() > 15) name.resize(15);
+    if (!IsHostName(name)) return "";
+    if (name.find('.') != std::string::npos) return name;
+    // A name without a dot is asked for its canonical name, which is usually the
+    // fully qualified one (from /etc/hosts or the resolver).
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
+        const char* canon = found->ai_canonname;
+        if (canon && std::strchr(canon, '.') && IsHostName(canon)) name = canon;
+        ::freeaddrinfo(found);
+    }
     return name;
 }
 

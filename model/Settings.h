@@ -17,18 +17,23 @@ public:
     explicit Profile(std::string path);
     const std::string& path() const { return path_; }
 
-    // At most 1023 characters; `def` when the file, section or key is absent.
+    // At most 1023 characters, without one pair of surrounding double quotes; `def`
+    // when the file, section or key is absent.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
     // Decimal, or hexadecimal after "0x"/"0X"; `def` for text that does not convert.
     std::int32_t ReadInteger(const std::string& section, const std::string& key,
                              std::int32_t def) const;
-    // Creates file, section and key as needed. Returns false when the write fails.
+    // Creates file, section and key as needed; a value holding CR or LF is written
+    // empty. Returns false when the write fails (the file then keeps its old bytes).
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
+    // The errno value of the last failed write (0 after a successful one).
+    int lastError() const { return lastError_; }
 
 private:
     std::string path_;
+    int lastError_ = 0;
 };
 
 struct WindowGeometry {
@@ -41,7 +46,8 @@ struct WindowGeometry {
 
 // Directory of the running program file (from /proc/self/exe), no trailing separator.
 std::string ComputeProgramDir();
-// The computer's name as the operating system reports it, at most 15 characters.
+// The computer's fully qualified host name; the plain name when none with a dot is
+// known (the dialogue then uses an address literal); "" when it is unusable.
 std::string ComputeLocalComputerName();
 
 // The delimiter character: the low 8 bits of the stored code (300 gives ',').
@@ -52,7 +58,8 @@ inline char DelimCharOf(std::int32_t fielddelim) {
 // Start-up read, with every default; also sets delimchar from fielddelim.
 void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo);
 // Preferences write: Network keys then Database fielddelim.
-// Throws FileError("Unable to write to <ini path>"); the remaining writes are skipped.
+// Throws FileError("Unable to write to <ini path>: <reason>"); the remaining writes are
+// skipped.
 void WritePrefs(Profile& ini, const GlobalPrefs& prefs);
 // Exit write. `geo` is null when the window is maximized or minimized (the five
 // geometry keys then keep what the file has). Throws like WritePrefs.

@@ -1,12 +1,13 @@
+// Reading and writing the plain text files: lines split at every line end, CR LF written.
 #include "TextFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Errors.h"
+#include "SafeFile.h"
 
 namespace tandrel {
 
@@ -66,17 +67,40 @@ std::vector<std::string> ReadTextFile(const std::string& path) {
     return SplitTextLines(data);
 }
 
-void WriteTextFile(const std::string& path, const std::vector<std::string>& lines) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) throw FileError(FormatPathMessage("Cannot create file %s", path));
-    bool ok = true;
+std::string ReadUserTextFile(const std::string& path) {
+    std::string data;
+    if (ReadRegularFile(path, data) != FileReadResult::Ok)
+        throw FileError(FormatPathMessage("Cannot open file %s", path));
+    if (data.find('\0') != std::string::npos)
+        throw FileError(path + " is not a text file: it contains NUL bytes");
+    return data;
+}
+
+std::string JoinCrLf(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const auto& l : lines)
+        size += l.size() + 2;
+    std::string out;
+    out.reserve(size);
     for (const auto& l : lines) {
-        if (!l.empty() && std::fwrite(l.data(), 1, l.size(), f) != l.size()) ok = false;
-        if (std::fwrite("\r\n", 1, 2, f) != 2) ok = false;
-        if (!ok) break;
+        out += l;
+        out += "\r\n";
     }
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok) throw FileError(FormatPathMessage("Cannot create file %s", path));
+    return out;
+}
+
+std::string CannotCreateMessage(const std::string& path, int err) {
+    return FormatPathMessage("Cannot create file %s", path) + ": " + SystemReason(err);
+}
+
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines) {
+    if (const int err = ReplaceFileContent(path, JoinCrLf(lines)))
+        throw FileError(CannotCreateMessage(path, err));
+}
+
+void AppendTextFile(const std::string& path, const std::vector<std::string>& lines) {
+    if (const int err = AppendFileContent(path, JoinCrLf(lines)))
+        throw FileError(CannotCreateMessage(path, err));
 }
 
 bool FileExists(const std::string& path) {

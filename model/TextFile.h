@@ -19,12 +19,28 @@ enum class FileReadResult { Ok, Missing, Failed };
 // on opening, a device such as /dev/zero would be read without end) is Failed.
 FileReadResult ReadRegularFile(const std::string& path, std::string& out);
 
+// Every line followed by CR LF, as one text.
+std::string JoinCrLf(const std::vector<std::string>& lines);
+
 // Reads a whole file as lines. Throws FileError("Cannot open file <path>").
 std::vector<std::string> ReadTextFile(const std::string& path);
 
-// Writes every line followed by CR LF, replacing the file.
-// Throws FileError("Cannot create file <path>").
+// Reads a file the user opens as text (database, fields, mail) whole, as bytes.
+// Throws FileError("Cannot open file <path>"), or FileError("<path> is not a text
+// file: it contains NUL bytes"): a NUL would otherwise end the text silently, and a
+// later save would make that loss permanent.
+std::string ReadUserTextFile(const std::string& path);
+
+// Writes every line followed by CR LF, replacing the file safely (see SafeFile.h).
+// Throws FileError("Cannot create file <path>: <reason>"); the old file is unchanged.
 void WriteTextFile(const std::string& path, const std::vector<std::string>& lines);
+
+// Appends every line followed by CR LF (creating the file). Throws like WriteTextFile;
+// a failed append leaves the earlier content as it was.
+void AppendTextFile(const std::string& path, const std::vector<std::string>& lines);
+
+// "Cannot create file <path>: <the system's reason for err>".
+std::string CannotCreateMessage(const std::string& path, int err);
 
 bool FileExists(const std::string& path);
 

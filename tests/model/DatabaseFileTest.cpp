@@ -3,9 +3,11 @@
 #include <functional>
 #include <set>
 
+#include "CsvFile.h"
 #include "DatabaseFile.h"
 #include "Errors.h"
 #include "FieldFile.h"
+#include "MailFile.h"
 #include "TestSupport.h"
 #include "TextFile.h"
 
@@ -132,11 +134,6 @@ TEST(LoadDatabase, ColumnsAndWidening) {
           {"a", "b", {"a", "b", ""}},
           {"last", "", {"last"}}},
          {"name", "email", "New Field 1"}},
-        {"NUL ends the text",
-         {"name"},
-         std::string("x\r\ny\0z\r\nw\r\n", 11),
-         {{"x", "", {"x"}}, {"y", "", {"y"}}},
-         {"name"}},
         {"empty file", {"name", "email"}, "", {}, {"name", "email"}},
         {"blank lines are entries",
          {"name"},
@@ -238,13 +235,15 @@ TEST(SaveDatabase, DelimiterInsideAValueShiftsTheColumnsOnReload) {
     EXPECT_EQ(Entries(st), (std::vector<Entry>{{"Ann", "Lee", {"Ann", "Lee", "a@x", "Rome"}}}));
 }
 
-TEST(SaveDatabase, FailedCreateStillSetsTheNewPath) {
+TEST(SaveDatabase, FailedCreateKeepsTheOldPath) {
     test::TempDir dir;
     AppState st = StateWithFields({"name"});
     st.db->appendEntry().values = {"x"};
+    st.user.lastdb = "/before.txt";
     const std::string bad = dir.file("no/such/dir/db.txt");
-    EXPECT_EQ(ErrorOf([&] { SaveDatabase(st, bad); }), "Cannot create file " + bad);
-    EXPECT_EQ(st.user.lastdb, bad);
+    EXPECT_EQ(ErrorOf([&] { SaveDatabase(st, bad); }),
+              "Cannot create file " + bad + ": No such file or directory");
+    EXPECT_EQ(st.user.lastdb, "/before.txt");
 }
 
 TEST(FieldFile, LoadTakesEveryLineAsAField) {
@@ -258,7 +257,6 @@ TEST(FieldFile, LoadTakesEveryLineAsAField) {
         {" name \nname\rname", {" name ", "name", "name"}},
         {"[x]\r\n", {"[x]"}},
         {"", {}},
-        {std::string("a\0b\r\nc", 6), {"a"}},
     };
     test::TempDir dir;
     const std::string path = dir.file("f.txt");
@@ -307,12 +305,50 @@ TEST(FieldFile, FailuresAndPaths) {
 
     st.db->fields = {VarIdent{"name"}, VarIdent{""}, VarIdent{"e mail"}};
     const std::string bad = dir.file("no/dir/f.txt");
-    EXPECT_EQ(ErrorOf([&] { SaveFields(st, bad); }), "Cannot create file " + bad);
-    EXPECT_EQ(st.user.lastfields, bad);
+    EXPECT_EQ(ErrorOf([&] { SaveFields(st, bad); }),
+              "Cannot create file " + bad + ": No such file or directory");
+    EXPECT_EQ(st.user.lastfields, "/before.txt");
 
     SaveFields(st, dir.file("f.txt"));
     EXPECT_EQ(test::ReadFileBytes(dir.file("f.txt")), "name\r\n\r\ne mail\r\n");
     AppState back;
     LoadFields(back, dir.file("f.txt"));
     EXPECT_EQ(FieldNames(back), FieldNames(st));
+}
+
+TEST(UserTextFiles, NulBytesAreRefusedAndNothingIsLoaded) {
+    using Load = std::function<void(AppState&, MailEditors&, const std::string&)>;
+    const std::pair<const char*, Load> loaders[] = {
+        {"database", [](AppState& st, MailEditors&, const std::string& p) { LoadDatabase(st, p); }},
+        {"csv", [](AppState& st, MailEditors&, const std::string& p) { LoadCsvDatabase(st, p); }},
+        {"fields", [](AppState& st, MailEditors&, const std::string& p) { LoadFields(st, p); }},
+        {"mail",
+         [](AppState& st, MailEditors& eds, const std::string& p) { LoadMail(st, p, eds); }},
+    };
+    const std::string files[] = {
+        std::string("x\r\ny\0z\r\nw\r\n", 11),
+        std::string(1, '\0'),
+        std::string("name,email\r\nAnn,a@x\0", 20),
+    };
+    test::TempDir dir;
+    const std::string path = dir.file("nul.txt");
+    for (const auto& [what, load] : loaders) {
+        for (const auto& file : files) {
+            SCOPED_TRACE(what);
+            test::WriteFileBytes(path, file);
+            AppState st = StateWithFields({"name", "email"});
+            FillEntry(st.db->appendEntry(), {"Old", "old@x"}, 0, 1);
+            st.user = CurUserVals{"/m.txt", "/f.txt", "/d.txt"};
+            st.mailText.lines = {"kept"};
+            MailEditors eds{"F", "T", "S", {"body"}};
+            EXPECT_EQ(ErrorOf([&] { load(st, eds, path); }),
+                      path + " is not a text file: it contains NUL bytes");
+            EXPECT_EQ(Entries(st), (std::vector<Entry>{{"Old", "old@x", {"Old", "old@x"}}}));
+            EXPECT_EQ(FieldNames(st), (Lines{"name", "email"}));
+            EXPECT_EQ(st.user.lastmail + st.user.lastfields + st.user.lastdb, "/m.txt/f.txt/d.txt");
+            EXPECT_EQ(st.mailText.lines, Lines{"kept"});
+            EXPECT_EQ(eds.from + eds.to + eds.subject, "FTS");
+            EXPECT_EQ(eds.body, Lines{"body"});
+        }
+    }
 }

@@ -465,6 +465,7 @@ TEST(SaveMail, PreviewShownWritesTheTemplateAndFailureKeepsThePath) {
     EXPECT_EQ(st.user.lastmail, dir.file("p.txt"));
 
     const std::string bad = dir.file("no/dir/m.txt");
-    EXPECT_EQ(ErrorOf([&] { SaveMail(st, bad, merged, false); }), "Cannot create file " + bad);
+    EXPECT_EQ(ErrorOf([&] { SaveMail(st, bad, merged, false); }),
+              "Cannot create file " + bad + ": No such file or directory");
     EXPECT_EQ(st.user.lastmail, dir.file("p.txt"));
 }

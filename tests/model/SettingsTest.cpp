@@ -105,6 +105,10 @@ TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
                                ";smtp=commented out\n"
                                "Port=2525\n"
                                "empty=\n"
+                               "quoted= \"  two blanks  \" \n"
+                               "twice=\"\"x\"\"\n"
+                               "half=\"open\n"
+                               "lone=\"\n"
                                "noequals\n"
                                "[Other]\n"
                                "name=other section\n"
@@ -120,6 +124,11 @@ TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
         {"Network", "smtp", "relay.example"},
         {"network", "PORT", "2525"},
         {"Network", "empty", ""},
+        // One pair of surrounding quotes goes, the blanks inside them stay.
+        {"Network", "quoted", "  two blanks  "},
+        {"Network", "twice", "\"x\""},
+        {"Network", "half", "\"open"},
+        {"Network", "lone", "\""},
         {"Network", "noequals", "dflt"},
         {"Network", "name", "second copy of the section"},
         {"other", "NAME", "other section"},
@@ -184,6 +193,13 @@ TEST(Profile, WriteReplacesTheKeyThatAReadFinds) {
     ASSERT_TRUE(ini.WriteString("a", "y", "2"));
     EXPECT_EQ(test::ReadFileBytes(path), "[A]\r\nx=1\r\ny=2\r\n[B]\r\n[a]\r\nk=new\r\n");
     EXPECT_EQ(ini.ReadString("A", "k", ""), "new");
+
+    // A value with a line break (a file name may hold one) must not add a section or key.
+    for (const char* brk : {"\r\n", "\n", "\r"}) {
+        ASSERT_TRUE(ini.WriteString("B", "k", std::string("/x") + brk + "[A]" + brk + "x=evil"));
+        EXPECT_EQ(ini.ReadString("B", "k", "dflt"), "");
+        EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
+    }
 }
 
 TEST(Profile, RewriteKeepsTheFileModeAndASymlink) {
@@ -216,18 +232,18 @@ TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
     GlobalPrefs prefs;
     CurUserVals user;
     WindowGeometry geo;
-    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, prefs); }), "Unable to write to " + path);
-    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, &geo); }),
-              "Unable to write to " + path);
-    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, nullptr); }),
-              "Unable to write to " + path);
+    const std::string notDir = "Unable to write to " + path + ": Not a directory";
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, prefs); }), notDir);
+    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, &geo); }), notDir);
+    EXPECT_EQ(ErrorOf([&] { WriteSettings(ini, prefs, user, nullptr); }), notDir);
 
     // A pipe where the file should be: read as absent, refused on writing, never waited on.
     const std::string pipe = dir.file("pipe.ini");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     Profile piped(pipe);
     EXPECT_EQ(piped.ReadString("Network", "smtp", "dflt"), "dflt");
-    EXPECT_EQ(ErrorOf([&] { WritePrefs(piped, prefs); }), "Unable to write to " + pipe);
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(piped, prefs); }),
+              "Unable to write to " + pipe + ": Invalid argument");
 }
 
 TEST(Settings, ReadOnlyDirectory) {
@@ -254,7 +270,8 @@ TEST(Settings, ReadOnlyDirectory) {
 
     const std::string fresh = sub + "/Tandrel.ini";
     Profile ini(fresh);
-    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, GlobalPrefs{}); }), "Unable to write to " + fresh);
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, GlobalPrefs{}); }),
+              "Unable to write to " + fresh + ": Permission denied");
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
     // The file itself is writable: it is rewritten in place.
@@ -352,9 +369,19 @@ TEST(Settings, ProgramDirAndComputerName) {
     EXPECT_TRUE(std::filesystem::equivalent(
         dir + "/" + std::filesystem::read_symlink("/proc/self/exe").filename().string(),
         "/proc/self/exe"));
+    // The whole name, never cut: the plain one, or a fully qualified one that starts
+    // with it, made only of what a HELO may carry.
     const std::string host = ComputeLocalComputerName();
-    EXPECT_LE(host.size(), 15u);
     char buf[256] = {};
     ASSERT_EQ(::gethostname(buf, sizeof buf - 1), 0);
-    EXPECT_EQ(host, std::string(buf).substr(0, 15));
+    const std::string plain(buf);
+    if (plain.find('.') != std::string::npos || host == plain) {
+        EXPECT_EQ(host, plain);
+    } else {
+        EXPECT_EQ(host.substr(0, plain.size() + 1), plain + ".") << host;
+        EXPECT_EQ(host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789-."),
+                  std::string::npos)
+            << host;
+    }
 }

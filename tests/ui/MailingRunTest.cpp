@@ -294,7 +294,8 @@ TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
     ModalDriver driver;
     m.send();
     ASSERT_EQ(driver.boxes.size(), 1u);
-    EXPECT_EQ(driver.boxes[0].toStdString(), "Cannot create file " + m.main.st.sentLogPath());
+    EXPECT_EQ(driver.boxes[0].toStdString(),
+              "Cannot create file " + m.main.st.sentLogPath() + ": Is a directory");
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
     EXPECT_TRUE(m.main.st.outgoing.empty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -297,7 +297,8 @@ TEST_F(MainListsTest, FileCommandsUseTheirDialogsAndReportErrors) {
     nextPath = dir.file("no-such-dir/x.txt");
     w->saveDatabaseAs();
     ASSERT_EQ(boxes.texts.size(), 2u);
-    EXPECT_EQ(boxes.texts[1], "Cannot create file " + dir.file("no-such-dir/x.txt"));
+    EXPECT_EQ(boxes.texts[1], "Cannot create file " + dir.file("no-such-dir/x.txt") +
+                                  ": No such file or directory");
 
     QFileDialog& save = w->fileDialog(MainWindow::Dialog::SaveMail);
     EXPECT_EQ(save.objectName().toStdString(), "SaveMailDia");

@@ -213,7 +213,7 @@ TEST_F(MainWindowTest, ExitWriteKeepsGeometryOfAMaximizedWindowAndClosesEvenWhen
     EXPECT_TRUE(a.main().close());
     EXPECT_FALSE(a.main().isVisible());
     ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0], "Unable to write to " + d2.file("Tandrel.ini"));
+    EXPECT_EQ(boxes.texts[0], "Unable to write to " + d2.file("Tandrel.ini") + ": Is a directory");
 }
 
 TEST_F(MainWindowTest, ResizingSnapsToTheMinimumAndSplitsThePanesEvenly) {

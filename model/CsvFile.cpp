@@ -1,0 +1,179 @@
+// Reading and writing databases as comma-separated values.
+#include "CsvFile.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "DatabaseFile.h"
+#include "Errors.h"
+#include "SafeFile.h"
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+char DetectSeparator(std::string_view text) {
+    std::size_t commas = 0, semicolons = 0;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (c == '\r' || c == '\n') break;
+        if (c == ',') ++commas;
+        if (c == ';') ++semicolons;
+    }
+    return semicolons > commas ? ';' : ',';
+}
+
+bool NeedsQuotes(std::string_view v, char sep) {
+    if (v.empty()) return false;
+    return v.find_first_of(std::string{sep, '"', '\r', '\n'}) != std::string_view::npos ||
+           v.front() == ' ' || v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
+}
+
+} // namespace
+
+bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows) {
+    rows.clear();
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    const char sep = DetectSeparator(text);
+
+    CsvRow row;
+    std::string value;
+    bool rowHasContent = false; // an empty line is no row
+    const auto endRow = [&] {
+        if (rowHasContent) {
+            row.push_back(std::move(value));
+            rows.push_back(std::move(row));
+        }
+        row.clear();
+        value.clear();
+        rowHasContent = false;
+    };
+
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const char c = text[i];
+        if (c == '"' && value.empty()) {
+            // A quoted value (or a quoted part of one) runs to the next lone quote.
+            rowHasContent = true;
+            ++i;
+            for (;;) {
+                if (i >= n) return false;
+                if (text[i] == '"') {
+                    if (i + 1 < n && text[i + 1] == '"') {
+                        value += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+        } else if (c == sep) {
+            rowHasContent = true;
+            row.push_back(std::move(value));
+            value.clear();
+            ++i;
+        } else if (c == '\r' || c == '\n') {
+            endRow();
+            i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+        } else {
+            // Text after a closing quote, or a quote inside an unquoted value, is kept
+            // as it stands rather than refused.
+            rowHasContent = true;
+            value += c;
+            ++i;
+        }
+    }
+    endRow();
+    return true;
+}
+
+std::string FormatCsvRow(const CsvRow& values, char sep) {
+    std::string out;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (k > 0) out += sep;
+        const std::string& v = values[k];
+        if (!NeedsQuotes(v, sep)) {
+            out += v;
+            continue;
+        }
+        out += '"';
+        for (const char c : v) {
+            if (c == '"') out += '"';
+            out += c;
+        }
+        out += '"';
+    }
+    return out;
+}
+
+bool IsCsvPath(const std::string& path) {
+    return path.size() >= 4 && AsciiLower(path.substr(path.size() - 4)) == ".csv";
+}
+
+void LoadCsvDatabase(AppState& st, const std::string& path) {
+    std::vector<CsvRow> rows;
+    if (!ParseCsv(ReadUserTextFile(path), rows))
+        throw FileError(path + " is not a valid CSV file: a quoted value is not closed");
+
+    auto db = std::make_unique<DatabaseRoot>();
+    Column nameCol, emailCol;
+    if (!rows.empty()) {
+        for (std::size_t k = 0; k < rows[0].size(); ++k) {
+            std::string field = rows[0][k];
+            const std::string lower = AsciiLower(field);
+            if (lower == "name" && !nameCol) {
+                nameCol = k;
+                field = lower;
+            } else if (lower == "email" && !emailCol) {
+                emailCol = k;
+                field = lower;
+            }
+            db->fields.push_back(VarIdent{std::move(field)});
+        }
+    }
+    if (!nameCol || !emailCol) {
+        const std::string missing = !nameCol && !emailCol ? "no \"name\" and no \"email\" column"
+                                    : !nameCol            ? "no \"name\" column"
+                                                          : "no \"email\" column";
+        throw FileError(path + " has " + missing + " in its header row");
+    }
+
+    std::size_t widest = 0;
+    db->entries.reserve(rows.size() - 1);
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        widest = std::max(widest, rows[r].size());
+        FillEntry(db->appendEntry(), std::move(rows[r]), nameCol, emailCol);
+    }
+    WidenFields(*db, widest);
+
+    st.db = std::move(db);
+    st.user.lastdb = path;
+}
+
+void SaveCsvDatabase(AppState& st, const std::string& path) {
+    std::string out;
+    if (st.db) {
+        CsvRow header;
+        for (const auto& f : st.db->fields)
+            header.push_back(f.name);
+        out += FormatCsvRow(header, ',') + "\r\n";
+        for (const auto& e : st.db->entries) {
+            CsvRow values = e->values;
+            if (values.size() < header.size()) values.resize(header.size());
+            out += FormatCsvRow(values, ',') + "\r\n";
+        }
+    }
+    if (const int err = ReplaceFileContent(path, out))
+        throw FileError(CannotCreateMessage(path, err));
+    st.user.lastdb = path;
+}
+
+} // namespace tandrel
