@@ -69,19 +69,19 @@ TEST(HostileServer, CloseAtEveryStepEndsTheRun) {
         std::vector<std::string> body;
     } rows[] = {
         {"before the greeting", [](FakeSmtpServer& s) { s.close(); }, kBody},
-        {"after HELO", [](FakeSmtpServer& s) { s.reply("220 hi").expect("helo testhost").close(); },
-         kBody},
+        {"after HELO",
+         [](FakeSmtpServer& s) { s.reply("220 hi").expect("helo [127.0.0.1]").close(); }, kBody},
         {"after MAIL FROM",
          [](FakeSmtpServer& s) {
              Greet(s);
-             s.expect(std::string("mail from: <") + kFrom + ">").close();
+             s.expect(std::string("MAIL FROM:<") + kFrom + ">").close();
          },
          kBody},
         {"after RCPT TO",
          [](FakeSmtpServer& s) {
              Greet(s);
-             s.expect(std::string("mail from: <") + kFrom + ">").reply("250 ok");
-             s.expect("rcpt to: <a@x>").close();
+             s.expect(std::string("MAIL FROM:<") + kFrom + ">").reply("250 ok");
+             s.expect("RCPT TO:<a@x>").close();
          },
          kBody},
         {"after DATA",
@@ -139,12 +139,12 @@ TEST(HostileServer, OverlongRepliesEndTheRun) {
         SCOPED_TRACE(r.name);
         FakeSmtpServer server;
         server.allowTrailingBytes();
-        server.reply("220 hi").expect("helo testhost").flood(r.flood).expectClose();
+        server.reply("220 hi").expect("helo [127.0.0.1]").flood(r.flood).expectClose();
         Delivery run;
         EXPECT_TRUE(run.deliver(server, {Msg("a@x")}));
         EXPECT_EQ(run.listener.memo, (std::vector<std::string>{kTooLong, kAll, kSome}));
         EXPECT_TRUE(run.sentLog.empty());
-        EXPECT_FALSE(Has(run.runLog, std::string("mail from: <") + kFrom + ">\r\n"));
+        EXPECT_FALSE(Has(run.runLog, std::string("MAIL FROM:<") + kFrom + ">\r\n"));
         // What was kept of the text for the record is short.
         for (const auto& item : run.runLog)
             EXPECT_LE(item.size(), 1024u);
@@ -155,7 +155,7 @@ TEST(HostileServer, OverlongRepliesEndTheRun) {
 // next start must not lose everything behind it.
 TEST(HostileServer, NulBytesEndTheReplyText) {
     FakeSmtpServer server;
-    server.send(std::string("220 hi\0hidden\r\n", 15)).expect("helo testhost");
+    server.send(std::string("220 hi\0hidden\r\n", 15)).expect("helo [127.0.0.1]");
     server.send(std::string("250\0", 4) + " ok\r\n");
     Accepted(server, "a@x");
     Quit(server);
@@ -338,8 +338,8 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
         {"reporting a refused recipient", false, "Error, illegal receipient \"a@x\", resuming:",
          [](FakeSmtpServer& s) {
              Greet(s);
-             s.expect(std::string("mail from: <") + kFrom + ">").reply("250 ok");
-             s.expect("rcpt to: <a@x>").reply("550 no").expectClose();
+             s.expect(std::string("MAIL FROM:<") + kFrom + ">").reply("250 ok");
+             s.expect("RCPT TO:<a@x>").reply("550 no").expectClose();
          }},
         {"reporting the lost connection", false, kClosed,
          [](FakeSmtpServer& s) {
