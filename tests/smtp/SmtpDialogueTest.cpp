@@ -308,8 +308,8 @@ TEST(SmtpDialogue, RepliesAreAssembledFromTheBytesReceived) {
     EXPECT_TRUE(has("250 fine\r\n"));
     // Only its first 4096 bytes go to the run log.
     ASSERT_GT(longReply.size(), 4096u);
-    EXPECT_TRUE(has(longReply.substr(0, 4096) + "... (" +
-                    std::to_string(longReply.size() - 4096) + " more bytes)"));
+    EXPECT_TRUE(has(longReply.substr(0, 4096) + "... (" + std::to_string(longReply.size() - 4096) +
+                    " more bytes)"));
 }
 
 TEST(SmtpDialogue, LinesAreDotStuffedAndEndedWithoutAnExtraEmptyLine) {
@@ -358,11 +358,7 @@ TEST(SmtpDialogue, LargeMessagesGoInBatchesWithTheGaugeMoving) {
     int dataSent = 0;
     server.start();
     run.dialogue.start(msgs, 2, run.config(server));
-    auto inner = run.dialogue.socket().OnDataSent;
-    run.dialogue.socket().OnDataSent = [&](TWSocket* s, int e) {
-        ++dataSent;
-        inner(s, e);
-    };
+    CountDataSent(run.dialogue, dataSent);
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 60000));
     run.dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());

@@ -9,6 +9,7 @@
 #include "HeadlessDelivery.h"
 #include "SmtpDialogue.h"
 #include "TestSupport.h"
+#include "WSocket.h"
 
 namespace tandrel::test {
 
@@ -60,6 +61,15 @@ inline void Accepted(FakeSmtpServer& s, const std::string& to) {
 }
 inline void Quit(FakeSmtpServer& s) {
     s.expect("quit").reply("221 bye").expectClose();
+}
+
+// Counts the socket's OnDataSent events of the dialogue (one per hand-over drained).
+inline void CountDataSent(SmtpDialogue& dialogue, int& counter) {
+    auto inner = dialogue.socket().OnDataSent;
+    dialogue.socket().OnDataSent = [inner, &counter](TWSocket* s, int e) {
+        ++counter;
+        inner(s, e);
+    };
 }
 
 // One dialogue with a recording listener, its logs and a directory for the run log.
