@@ -4,17 +4,15 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <deque>
-#include <netinet/in.h>
 #include <stdexcept>
 #include <string_view>
-#include <sys/socket.h>
 
 #include "SmtpReply.h"
 #include "TextFile.h"
 #include "WSocket.h"
+#include "WireRules.h"
 
 namespace tandrel {
 
@@ -34,43 +32,6 @@ constexpr int kRetries = 6;
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
-}
-
-bool HasLineBreak(std::string_view s) {
-    return s.find_first_of("\r\n") != std::string_view::npos;
-}
-
-bool IsPlainAscii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// An address as the memo shows it: control characters would split or garble the line.
-std::string Shown(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return Quoted(out);
-}
-
-// A name HELO may carry as it is: a domain with a dot, nothing else.
-bool IsDomainName(std::string_view s) {
-    return s.find('.') != std::string_view::npos && s.front() != '.' && s.back() != '.' &&
-           std::all_of(s.begin(), s.end(), [](char c) {
-               return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
-           });
-}
-
-// "[a.b.c.d]", the local end of the connection, or empty when it cannot be read.
-std::string LocalAddressLiteral(int fd) {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
-        sa.sin_family != AF_INET)
-        return {};
-    char buf[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf)) return {};
-    return "[" + std::string(buf) + "]";
 }
 
 bool Positive(int code) {
@@ -137,6 +98,7 @@ struct SmtpDialogue::Impl {
     std::string checkResult;
 
     bool isRunning = false;
+    bool connected = false; // the TCP connection of this run was made
     bool hasEnded = false;
     int gauge = -1;          // last value reported
     std::string rx;          // received bytes not yet taken as a reply
@@ -388,6 +350,11 @@ struct SmtpDialogue::Impl {
 
     void timedOut() {
         if (!isRunning) return;
+        if (!connected) { // reported like a connection that could not be made
+            memoClear();
+            log("");
+            log("");
+        }
         if (!allDealtWith())
             report("Error, server did not answer in time, disconnecting", nullptr, false);
         if (!isRunning) return;
@@ -406,6 +373,7 @@ struct SmtpDialogue::Impl {
             endDelivery();
             return;
         }
+        connected = true;
         DeliveryState = 0;
         SentCount = 0;
         CurrentMessage = 0;
@@ -631,36 +599,15 @@ struct SmtpDialogue::Impl {
     }
 
     void sendHelo() {
-        const std::string& name = config.localComputerName;
-        std::string arg = IsDomainName(name) ? name : LocalAddressLiteral(sock.Handle());
-        if (arg.empty()) arg = "[127.0.0.1]";
         DeliveryState = 1;
-        command("helo " + arg, Cmd::Helo, true);
+        command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo, true);
     }
 
-    // Why the message cannot go out as it is (empty when it can): checked before its
-    // MAIL FROM, so that a refused message puts nothing on the wire.
     const std::string& messageProblem(std::size_t i) {
-        if (checkedMessage == i) return checkResult;
-        checkedMessage = i;
-        checkResult.clear();
-        const MailNode& m = messages[i];
-        for (const std::string* a :
-             std::initializer_list<const std::string*>{&config.fromaddy, &m.address}) {
-            if (HasLineBreak(*a)) {
-                checkResult = "Error, address " + Shown(*a) + " holds a line break";
-                return checkResult;
-            }
-            if (!IsPlainAscii(*a)) {
-                checkResult = "Error, address " + Shown(*a) + " is not plain ASCII";
-                return checkResult;
-            }
+        if (checkedMessage != i) {
+            checkedMessage = i;
+            checkResult = MessageProblem(config.fromaddy, messages[i]);
         }
-        bool broken = false;
-        m.lines.forEach([&](std::string_view l) { broken = broken || HasLineBreak(l); });
-        if (broken)
-            checkResult = "Error, mail to: " + Quoted(m.address) +
-                          " not sent: a line of it holds a line break";
         return checkResult;
     }
 
@@ -927,6 +874,7 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
         r.sock.setPort(config.port);
         r.isRunning = true;
         r.SentCount = 0;
+        r.connected = false;
         r.timer.start(r.timeoutMs(Impl::Cmd::Greeting));
         r.sock.Connect();
     } catch (...) {

@@ -714,8 +714,7 @@ bool TWSocket::tryToSend() {
         iovec iov[kMaxGather];
         std::size_t count = 0;
         std::size_t offered = 0;
-        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather);
-             ++i) {
+        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather); ++i) {
             const std::string_view v = queue_.At(i).Peek();
             if (v.empty()) continue;
             iov[count].iov_base = const_cast<char*>(v.data());
