@@ -66,6 +66,7 @@ HeadlessResult RunHeadlessDelivery(const OutgoingList& messages, int recipientCo
     r.ended = listener.ended;
     r.logSaved = listener.logSaved;
     r.errorsOccurred = dialogue.errorsOccurred();
+    r.accepted = dialogue.acceptedCount();
     return r;
 }
 

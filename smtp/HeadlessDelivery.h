@@ -37,6 +37,7 @@ struct HeadlessResult {
     bool logSaved = false; // and the run log file was written
     bool timedOut = false; // the time ran out first (the run was cancelled then)
     bool errorsOccurred = false;
+    int accepted = 0;       // messages the server accepted
     std::string startError; // the text start() threw, if it did
 };
 

@@ -2,14 +2,17 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <deque>
-#include <optional>
+#include <stdexcept>
 #include <string_view>
 
+#include "SmtpReply.h"
 #include "TextFile.h"
 #include "WSocket.h"
+#include "WireRules.h"
 
 namespace tandrel {
 
@@ -22,77 +25,91 @@ constexpr const char* kCrLf = "\r\n";
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 // Received bytes held at most while a listener call runs a nested event loop.
 constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
-// How much of an over-long or unfinished reply goes to the run log.
-constexpr std::size_t kLoggedBytes = 1024;
+// How much of a reply goes to the run log and the memo.
+constexpr std::size_t kLoggedBytes = 4096;
+// Before a command is given up after refusals that may be passing.
+constexpr int kRetries = 6;
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// A NUL byte ends a text, as it ends a text file read back later: the run log must not
-// carry one.
-std::string UpToNul(const std::string& s) {
-    return s.substr(0, s.find('\0'));
+bool Positive(int code) {
+    return code / 100 == 2;
 }
-
-// Length of the first complete reply in `rx` (0 when it has not fully arrived). A reply
-// is a run of lines ending in LF (normally CR LF); lines "ddd-..." continue it, any other
-// line ends it.
-std::size_t CompleteReplyLength(const std::string& rx) {
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t eol = rx.find('\n', pos);
-        if (eol == std::string::npos) return 0;
-        const bool continues =
-            eol - pos >= 4 && std::isdigit(static_cast<unsigned char>(rx[pos])) &&
-            std::isdigit(static_cast<unsigned char>(rx[pos + 1])) &&
-            std::isdigit(static_cast<unsigned char>(rx[pos + 2])) && rx[pos + 3] == '-';
-        pos = eol + 1;
-        if (!continues) return pos;
-    }
+bool Temporary(int code) {
+    return code / 100 == 4;
+}
+// Refusals that may come from a confused session: answered by starting the message
+// again after RSET.
+bool CommandError(int code) {
+    return code == 500 || code == 501 || code == 503;
+}
+// Only a success that is not a greeting or a farewell accepts a message.
+bool AcceptsMessage(int code) {
+    return Positive(code) && code != 220 && code != 221;
 }
 
 } // namespace
 
 struct SmtpDialogue::Impl {
     Impl(DeliveryListener& l, std::vector<std::string>& rl, std::vector<std::string>& sl)
-        : listener(l), runLog(rl), sentLog(sl) {}
+        : listener(l), runLog(rl), sentLog(sl) {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [this] { onTimer(); });
+    }
 
     DeliveryListener& listener;
     std::vector<std::string>& runLog;
     std::vector<std::string>& sentLog;
     TWSocket sock;
+    QTimer timer; // the time-out of what is awaited now
 
     OutgoingList messages;
     DeliveryConfig config;
     int recipientCount = 1;
 
+    // What the server still has to answer, in the order it was sent: each reply is
+    // matched to the front entry.
+    enum class Cmd { Greeting, Helo, Mail, Rcpt, Data, EndOfData, Rset, Quit };
+    struct Outstanding {
+        Cmd cmd;
+        std::size_t message; // index into messages
+    };
+    std::deque<Outstanding> outstanding;
+
     // Run variables.
     int DeliveryState = 0;
-    bool ReplyReceived = false;
-    bool ResetReplyPending = true;
     int RetryCount = 0;
     int SentCount = 0;
-    std::size_t LineIndex = 0;
-    std::size_t CurrentMessage = 0;  // index into messages; messages.size() = none left
-    std::size_t LastSentMessage = 0; // index into messages
+    std::size_t CurrentMessage = 0; // index into messages; messages.size() = none left
     bool ErrorsOccurred = false;
     int ProgressBase = 0;
 
+    // The body of CurrentMessage on its way out.
+    bool sendingData = false; // from the 354 until the end-of-data mark has gone
+    bool linesDone = false;   // every line is with the socket; the mark is next
+    std::size_t LineIndex = 0;
+    MessageLines::Cursor cursor;
+    bool lineOpen = false; // `rest` is the unsent part of line LineIndex
+    bool restDot = false;  // it still needs its stuffing dot
+    std::string_view rest; // followed by CR LF
+    std::size_t checkedMessage = static_cast<std::size_t>(-1);
+    std::string checkResult;
+
     bool isRunning = false;
+    bool connected = false; // the TCP connection of this run was made
     bool hasEnded = false;
-    int gauge = -1;                           // last value reported
-    std::string rx;                           // received bytes not yet taken as a reply
-    bool rxOverflow = false;                  // more arrived than could be held
-    MessageLines::Cursor cursor;              // next line of CurrentMessage
-    std::optional<std::string_view> heldLine; // read, did not fit the last batch
+    int gauge = -1;          // last value reported
+    std::string rx;          // received bytes not yet taken as a reply
+    bool rxOverflow = false; // more arrived than could be held
     std::string batch;
 
-    // Socket events that arrive while one of our handlers is on the stack: the
-    // connection went during a send of ours, or a listener call runs a nested event
+    // Socket and timer events that arrive while one of our handlers is on the stack:
+    // the connection went during a send of ours, or a listener call runs a nested event
     // loop. They are handled in their order once the handler has returned, so that the
     // dialogue never runs inside itself.
-    enum class Deferred { DataSent, Replies, Closed };
+    enum class Deferred { DataSent, Replies, Closed, TimedOut };
     int depth = 0; // handlers of ours on the stack
     std::deque<Deferred> deferred;
 
@@ -143,8 +160,9 @@ struct SmtpDialogue::Impl {
         memoAppend(heading);
         log(heading);
         if (reply) {
-            memoReply(*reply);
-            log(*reply);
+            const std::string shown = Shortened(*reply, kLoggedBytes);
+            memoReply(shown);
+            log(shown);
         }
         if (emptyLine) {
             memoAppend("");
@@ -155,9 +173,51 @@ struct SmtpDialogue::Impl {
     const std::string& address(std::size_t i) const { return messages[i].address; }
     bool messageLeft() const { return CurrentMessage < messages.size(); }
 
-    void send(const std::string& text) { sock.SendText(text); }
+    // Every message has had its outcome; at most the QUIT is unanswered.
+    bool allDealtWith() const {
+        return !messageLeft() && !sendingData &&
+               std::all_of(outstanding.begin(), outstanding.end(),
+                           [](const Outstanding& o) { return o.cmd == Cmd::Quit; });
+    }
 
-    // --- socket events ---
+    int timeoutMs(Cmd cmd) const {
+        if (config.timeoutSeconds > 0) return config.timeoutSeconds * 1000;
+        constexpr int minute = 60 * 1000;
+        switch (cmd) {
+        case Cmd::Data:
+        case Cmd::Quit:
+            return 2 * minute;
+        case Cmd::EndOfData:
+            return 10 * minute;
+        default:
+            return 5 * minute;
+        }
+    }
+    int dataBlockTimeoutMs() const {
+        return config.timeoutSeconds > 0 ? config.timeoutSeconds * 1000 : 3 * 60 * 1000;
+    }
+    // Times what is awaited now: the front reply, or the data block in flight.
+    void armTimer() {
+        if (!outstanding.empty())
+            timer.start(timeoutMs(outstanding.front().cmd));
+        else if (sendingData)
+            timer.start(dataBlockTimeoutMs());
+        else
+            timer.stop();
+    }
+
+    // A command line: never sent when a byte taken from data would split it.
+    void command(const std::string& line, Cmd cmd, bool logged) {
+        if (HasLineBreak(line))
+            throw std::runtime_error("Error, a command would hold a line break; not sent");
+        const std::string text = line + kCrLf;
+        if (logged) log(text);
+        outstanding.push_back({cmd, CurrentMessage});
+        armTimer();
+        sock.SendText(text);
+    }
+
+    // --- socket and timer events ---
     void onSocketConnected(int error) {
         guarded([this, error] { onConnected(error); });
     }
@@ -189,7 +249,7 @@ struct SmtpDialogue::Impl {
             defer(Deferred::DataSent);
             return;
         }
-        guarded([this] { sendNextCommand(); });
+        guarded([this] { sendMoreData(); });
     }
 
     void onSocketClosed() {
@@ -199,6 +259,15 @@ struct SmtpDialogue::Impl {
             return;
         }
         guarded([this] { connectionLost(); });
+    }
+
+    void onTimer() {
+        if (!isRunning) return;
+        if (depth > 0) {
+            defer(Deferred::TimedOut);
+            return;
+        }
+        guarded([this] { timedOut(); });
     }
 
     void defer(Deferred what) {
@@ -216,13 +285,16 @@ struct SmtpDialogue::Impl {
             runHandler([this, what] {
                 switch (what) {
                 case Deferred::DataSent:
-                    sendNextCommand();
+                    sendMoreData();
                     break;
                 case Deferred::Replies:
                     takeReplies();
                     break;
                 case Deferred::Closed:
                     connectionLost();
+                    break;
+                case Deferred::TimedOut:
+                    timedOut();
                     break;
                 }
             });
@@ -254,9 +326,11 @@ struct SmtpDialogue::Impl {
                 connectionLost();
                 return;
             }
-            ErrorsOccurred = true;
-            memoReply(text);
-            log(text);
+            if (!allDealtWith()) {
+                ErrorsOccurred = true;
+                memoReply(text);
+                log(text);
+            }
             endDelivery();
         } catch (...) {
             isRunning = false;
@@ -266,10 +340,25 @@ struct SmtpDialogue::Impl {
     void connectionLost() {
         if (!isRunning) return;
         if (!rx.empty()) {
-            log(UpToNul(rx.substr(0, kLoggedBytes))); // an unfinished reply, for the record
+            log(Shortened(UpToNul(rx), kLoggedBytes)); // an unfinished reply, for the record
             rx.clear();
         }
-        report("Error, connection closed by server", nullptr, false);
+        // Gone after the last message had its answer: nothing was lost.
+        if (!allDealtWith()) report("Error, connection closed by server", nullptr, false);
+        endDelivery();
+    }
+
+    void timedOut() {
+        if (!isRunning) return;
+        if (!connected) { // reported like a connection that could not be made
+            memoClear();
+            log("");
+            log("");
+        }
+        if (!allDealtWith())
+            report("Error, server did not answer in time, disconnecting", nullptr, false);
+        if (!isRunning) return;
+        if (sock.State() != wsClosed) sock.AbortConnection();
         endDelivery();
     }
 
@@ -284,15 +373,15 @@ struct SmtpDialogue::Impl {
             endDelivery();
             return;
         }
+        connected = true;
         DeliveryState = 0;
         SentCount = 0;
         CurrentMessage = 0;
-        LastSentMessage = 0;
-        ResetReplyPending = true;
         RetryCount = 0;
-        ReplyReceived = false;
-        LineIndex = 0;
-        heldLine.reset();
+        resetLines();
+        outstanding.clear();
+        outstanding.push_back({Cmd::Greeting, 0});
+        armTimer();
         rx.clear();
         rxOverflow = false;
         memoClear();
@@ -332,7 +421,7 @@ struct SmtpDialogue::Impl {
     }
 
     void replyTooLong() {
-        log(UpToNul(rx.substr(0, kLoggedBytes))); // the beginning, for the record
+        log(Shortened(UpToNul(rx), kLoggedBytes)); // the beginning, for the record
         rx.clear();
         rxOverflow = false;
         report("Error, reply from server too long, disconnecting", nullptr, false);
@@ -342,17 +431,148 @@ struct SmtpDialogue::Impl {
     }
 
     void handleReply(const std::string& received) {
-        ReplyReceived = true;
         const std::string reply = UpToNul(received);
-        log(reply);
-        const std::string code = reply.substr(0, 3);
-        const char first = reply.empty() ? '\0' : reply[0];
-        if (first != '2' && first != '3') {
-            handleErrorReply(code, reply);
+        log(Shortened(reply, kLoggedBytes));
+        const int code = ReplyCode(reply);
+        if (outstanding.empty()) {
+            // Nothing was asked: the server is not answering what we sent, so no later
+            // reply could be trusted to mean what it says.
+            report("Error, unexpected reply from server", &reply, false);
+            if (!isRunning) return;
+            sock.AbortConnection();
+            endDelivery();
             return;
         }
-        if ((DeliveryState == 1 || DeliveryState == 6) && !ResetReplyPending) {
-            const std::string& addr = address(LastSentMessage);
+        const Outstanding o = outstanding.front();
+        // A greeting spread over several "220 " replies: the extra ones precede the
+        // answer to HELO.
+        if (o.cmd == Cmd::Helo && code == 220) return;
+        outstanding.pop_front();
+        armTimer();
+        switch (o.cmd) {
+        case Cmd::Greeting:
+            onGreeting(code, reply);
+            break;
+        case Cmd::Helo:
+            onHelo(code, reply);
+            break;
+        case Cmd::Mail:
+            onMailOrRcpt(code, reply, false);
+            break;
+        case Cmd::Rcpt:
+            onMailOrRcpt(code, reply, true);
+            break;
+        case Cmd::Data:
+            onData(code, reply);
+            break;
+        case Cmd::EndOfData:
+            onEndOfData(code, reply, o.message);
+            break;
+        case Cmd::Rset:
+            if (code == 421) {
+                connectionRefusedForNow(reply);
+                break;
+            }
+            startMessage();
+            break;
+        case Cmd::Quit:
+            endDelivery();
+            break;
+        }
+    }
+
+    void connectionRefusedForNow(const std::string& reply) {
+        report("Error, server temporarily refused the connection, try again later:", &reply, false);
+        endDelivery();
+    }
+
+    void messageRefusedForNow(std::size_t message, const std::string& reply) {
+        report("Error, mail to: " + Quoted(address(message)) +
+                   " temporarily refused, try again later:",
+               &reply, true);
+    }
+
+    void onGreeting(int code, const std::string& reply) {
+        if (Positive(code)) {
+            sendHelo();
+        } else if (Temporary(code)) {
+            connectionRefusedForNow(reply);
+        } else {
+            report("Error, could not connect to server:", &reply, false);
+            endDelivery();
+        }
+    }
+
+    void onHelo(int code, const std::string& reply) {
+        if (Positive(code)) {
+            startMessage();
+        } else if (code == 421) {
+            connectionRefusedForNow(reply);
+        } else if (CommandError(code) && messageLeft()) {
+            retryOrGiveUp(reply);
+        } else {
+            report(code / 100 == 5
+                       ? "Warning, server did not recognize helo command, attempting to resume:"
+                       : "Error, unknown response sending helo command, attempting to resume:",
+                   &reply, true);
+            if (isRunning) startMessage();
+        }
+    }
+
+    void onMailOrRcpt(int code, const std::string& reply, bool rcpt) {
+        if (Positive(code)) {
+            if (rcpt) {
+                DeliveryState = 4;
+                command("data", Cmd::Data, false);
+            } else {
+                sendRcpt();
+            }
+        } else if (Temporary(code)) {
+            messageRefusedForNow(CurrentMessage, reply);
+            if (!isRunning) return;
+            if (code == 421)
+                endDelivery();
+            else
+                skipCurrent();
+        } else if (CommandError(code)) {
+            retryOrGiveUp(reply);
+        } else if (rcpt) {
+            report("Error, illegal receipient " + Quoted(address(CurrentMessage)) + ", resuming:",
+                   &reply, true);
+            if (isRunning) skipCurrent();
+        } else {
+            report("Error, server could not process sender's address, disconnecting:", &reply,
+                   true);
+            endDelivery();
+        }
+    }
+
+    void onData(int code, const std::string& reply) {
+        if (code / 100 == 3) {
+            resetLines();
+            sendingData = true;
+            sendLines();
+        } else if (Temporary(code)) {
+            messageRefusedForNow(CurrentMessage, reply);
+            if (!isRunning) return;
+            if (code == 421)
+                endDelivery();
+            else
+                skipCurrent();
+        } else if (CommandError(code)) {
+            retryOrGiveUp(reply);
+        } else if (RetryCount < kRetries) {
+            // DATA refused: ask again, a bounded number of times.
+            ++RetryCount;
+            command("data", Cmd::Data, false);
+        } else {
+            giveUpCurrent(reply);
+        }
+    }
+
+    void onEndOfData(int code, const std::string& reply, std::size_t message) {
+        if (AcceptsMessage(code)) {
+            const std::string& addr = address(message);
             const std::string line = "Mail was sent to: " + Quoted(addr);
             log(line);
             if (!orphaned) sentLog.push_back(addr);
@@ -361,218 +581,198 @@ struct SmtpDialogue::Impl {
             setGauge(static_cast<long long>(SentCount) * 100 / recipientCount);
             ProgressBase = gauge;
             if (!isRunning) return;
+            startMessage();
+            return;
         }
-        sendNextCommand();
-    }
-
-    void sendNextCommand() {
-        if (!ReplyReceived || !isRunning) return;
-        switch (DeliveryState) {
-        case 0: {
-            const std::string cmd = "helo " + config.localComputerName + kCrLf;
-            log(cmd);
-            send(cmd);
-            ReplyReceived = false;
-            DeliveryState = 1;
-            break;
-        }
-        case 1: {
-            if (!messageLeft()) { // nothing left to start: finish instead
-                DeliveryState = 6;
-                sendNextCommand();
-                return;
-            }
-            const std::string cmd = "mail from: <" + config.fromaddy + ">" + kCrLf;
-            log(cmd);
-            send(cmd);
-            ReplyReceived = false;
-            DeliveryState = 2;
-            setStatus("Sending " + std::to_string(SentCount + 1) + " of " +
-                      std::to_string(recipientCount));
-            break;
-        }
-        case 2: {
-            const std::string cmd = "rcpt to: <" + address(CurrentMessage) + ">" + kCrLf;
-            log(cmd);
-            send(cmd);
-            ReplyReceived = false;
-            DeliveryState = 3;
-            break;
-        }
-        case 3:
-            send(std::string("data") + kCrLf);
-            ReplyReceived = false;
-            DeliveryState = 4;
-            break;
-        case 4:
-            sendLines();
-            break;
-        case 5:
-            ResetReplyPending = false;
-            // The last line already ended in CR LF: the mark is "." CR LF alone, so the
-            // message arrives exactly as composed.
-            send(std::string(".") + kCrLf);
-            RetryCount = 0;
-            ReplyReceived = false;
-            DeliveryState = messageLeft() ? 1 : 6;
-            break;
-        case 6:
-            send(std::string("quit") + kCrLf);
-            ReplyReceived = false;
-            DeliveryState = 7;
-            break;
-        case 7:
+        if (Temporary(code))
+            messageRefusedForNow(message, reply);
+        else
+            report("Error, mail to: " + Quoted(address(message)) + " could not be sent:", &reply,
+                   true);
+        if (!isRunning) return;
+        if (code == 421)
             endDelivery();
-            break;
+        else if (messageLeft())
+            sendRset();
+        else
+            sendQuit();
+    }
+
+    void sendHelo() {
+        DeliveryState = 1;
+        command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo, true);
+    }
+
+    const std::string& messageProblem(std::size_t i) {
+        if (checkedMessage != i) {
+            checkedMessage = i;
+            checkResult = MessageProblem(config.fromaddy, messages[i]);
+        }
+        return checkResult;
+    }
+
+    // MAIL FROM for the next message that can go out, or QUIT when none is left.
+    void startMessage() {
+        while (messageLeft()) {
+            const std::string problem = messageProblem(CurrentMessage);
+            if (problem.empty()) break;
+            report(problem, nullptr, true);
+            if (!isRunning) return;
+            ++CurrentMessage;
+            RetryCount = 0;
+        }
+        if (!messageLeft()) {
+            sendQuit();
+            return;
+        }
+        DeliveryState = 2;
+        command("MAIL FROM:<" + config.fromaddy + ">", Cmd::Mail, true);
+        setStatus("Sending " + std::to_string(SentCount + 1) + " of " +
+                  std::to_string(recipientCount));
+    }
+
+    void sendRcpt() {
+        DeliveryState = 3;
+        command("RCPT TO:<" + address(CurrentMessage) + ">", Cmd::Rcpt, true);
+    }
+
+    void sendQuit() {
+        DeliveryState = 7;
+        command("quit", Cmd::Quit, false);
+    }
+
+    // Starts CurrentMessage again from MAIL FROM after the RSET is answered.
+    void sendRset() {
+        resetLines();
+        DeliveryState = 1;
+        command("rset", Cmd::Rset, false);
+    }
+
+    void retryOrGiveUp(const std::string& reply) {
+        if (RetryCount < kRetries) {
+            ++RetryCount;
+            sendRset();
+        } else {
+            giveUpCurrent(reply);
         }
     }
 
-    // The next lines of CurrentMessage, dot-stuffed, each with CR LF, as many as fit in
-    // one batch. The gauge moves per line; the next batch goes out on the next
-    // OnDataSent, so each batch waits for the earlier data to reach the network.
+    void skipCurrent() {
+        ++CurrentMessage;
+        RetryCount = 0;
+        resetLines();
+        if (messageLeft())
+            sendRset();
+        else
+            sendQuit();
+    }
+
+    void giveUpCurrent(const std::string& reply) {
+        report("Error, unknown problem with " + Quoted(address(CurrentMessage)) + ", resuming:",
+               &reply, true);
+        if (isRunning) skipCurrent();
+    }
+
+    void resetLines() {
+        sendingData = false;
+        linesDone = false;
+        LineIndex = 0;
+        lineOpen = false;
+        restDot = false;
+        rest = {};
+    }
+
+    void sendMoreData() {
+        if (!sendingData) return;
+        if (linesDone)
+            sendEndOfData();
+        else
+            sendLines();
+    }
+
+    // The last line already ended in CR LF: the mark is "." CR LF alone, so the message
+    // arrives exactly as composed.
+    void sendEndOfData() {
+        sendingData = false;
+        linesDone = false;
+        const std::size_t message = CurrentMessage;
+        ++CurrentMessage;
+        RetryCount = 0;
+        DeliveryState = messageLeft() ? 1 : 6;
+        outstanding.push_back({Cmd::EndOfData, message});
+        armTimer();
+        sock.SendText(std::string(".") + kCrLf);
+    }
+
+    // The next part of CurrentMessage, dot-stuffed, each line with CR LF: whole lines
+    // while they fit in one batch, a longer line in pieces over several batches. The
+    // gauge moves per line; the next batch goes out on the next OnDataSent, so each
+    // batch waits for the earlier data to reach the network.
     void sendLines() {
         const MailNode& m = messages[CurrentMessage];
         const std::size_t n = m.lines.size();
-        if (LineIndex == 0) {
-            cursor = m.lines.cursor();
-            heldLine.reset();
-        }
+        if (LineIndex == 0 && !lineOpen) cursor = m.lines.cursor();
         batch.clear();
-        while (LineIndex < n) {
-            const std::string_view line = heldLine ? *heldLine : cursor.next();
-            heldLine.reset();
-            const bool stuff = !line.empty() && line[0] == '.';
-            const std::size_t need = line.size() + 2 + (stuff ? 1 : 0);
-            if (!batch.empty() && batch.size() + need > kBatchBytes) {
-                heldLine = line;
-                break;
+        for (;;) {
+            if (!lineOpen) {
+                if (LineIndex >= n) break;
+                rest = cursor.next();
+                restDot = !rest.empty() && rest[0] == '.';
+                lineOpen = true;
             }
-            if (stuff) batch += '.';
-            batch.append(line);
+            const std::size_t room = kBatchBytes - batch.size();
+            const std::size_t whole = (restDot ? 1 : 0) + rest.size() + 2;
+            if (whole > room) {
+                // A line that does not fit starts the next batch, unless it could never
+                // fit one: then it fills this one and goes on in the next.
+                const bool fitsABatch = whole <= kBatchBytes;
+                if (fitsABatch && !batch.empty()) break;
+                if (!fitsABatch) {
+                    if (restDot) {
+                        batch += '.';
+                        restDot = false;
+                    }
+                    const std::size_t take = std::min(rest.size(), kBatchBytes - batch.size());
+                    batch.append(rest.substr(0, take));
+                    rest.remove_prefix(take);
+                    if (batch.size() + 2 > kBatchBytes) break;
+                    continue; // only the line end is left of it
+                }
+            }
+            if (restDot) batch += '.';
+            batch.append(rest);
             batch += kCrLf;
+            lineOpen = false;
             setGauge(static_cast<long long>(LineIndex) * 100 / static_cast<long long>(n) /
                          recipientCount +
                      ProgressBase);
             if (!isRunning) return;
             ++LineIndex;
         }
-        if (LineIndex >= n) {
+        if (LineIndex >= n && !lineOpen) {
             DeliveryState = 5;
-            LastSentMessage = CurrentMessage;
-            ++CurrentMessage;
-            LineIndex = 0;
-            heldLine.reset();
+            linesDone = true;
         }
-        sock.Send(batch.data(), static_cast<int>(batch.size()));
-    }
-
-    // Starts CurrentMessage again from MAIL FROM after an RSET.
-    void sendReset() {
-        LineIndex = 0;
-        heldLine.reset();
-        DeliveryState = 1;
-        ReplyReceived = false;
-        ResetReplyPending = true;
-        send(std::string("rset") + kCrLf);
-    }
-
-    void skipCurrent() {
-        ++CurrentMessage;
-        LineIndex = 0;
-        heldLine.reset();
-        if (messageLeft()) {
-            sendReset();
-        } else {
-            DeliveryState = 6;
-            sendNextCommand();
-        }
-    }
-
-    void giveUpCurrent(const std::string& reply) {
-        report("Error, unknown problem with " + Quoted(address(CurrentMessage)) + ", resuming:",
-               &reply, true);
-        RetryCount = 0;
-        skipCurrent();
-    }
-
-    void reportNotSent(const std::string& reply) {
-        report("Error, mail to: " + Quoted(address(LastSentMessage)) + " could not be sent:",
-               &reply, true);
-    }
-
-    void handleErrorReply(const std::string& code, const std::string& reply) {
-        const bool commandError = code == "503" || code == "500" || code == "501";
-        const bool answersEndOfData =
-            (DeliveryState == 1 && !ResetReplyPending) || DeliveryState == 6;
-        // A rejected end of data concerns LastSentMessage, and with no message left there
-        // is nothing to start again: those go by the table below.
-        if (commandError && messageLeft() && !answersEndOfData) {
-            if (RetryCount < 6) {
-                ++RetryCount;
-                sendReset();
-            } else {
-                giveUpCurrent(reply);
-            }
+        if (batch.empty()) {
+            sendEndOfData();
             return;
         }
-        switch (DeliveryState) {
-        case 0:
-            report("Error, could not connect to server:", &reply, false);
-            endDelivery();
-            break;
-        case 1:
-            if (ResetReplyPending) {
-                report(!reply.empty() && reply[0] == '5'
-                           ? "Warning, server did not recognize helo command, attempting to resume:"
-                           : "Error, unknown response sending helo command, attempting to resume:",
-                       &reply, true);
-                if (isRunning) sendNextCommand();
-            } else {
-                reportNotSent(reply);
-                if (isRunning) sendReset();
-            }
-            break;
-        case 2:
-            report("Error, server could not process sender's address, disconnecting:", &reply,
-                   true);
-            endDelivery();
-            break;
-        case 3:
-            report("Error, illegal receipient " + Quoted(address(CurrentMessage)) + ", resuming:",
-                   &reply, true);
-            if (isRunning) skipCurrent();
-            break;
-        case 4:
-            // DATA refused: ask again, a bounded number of times.
-            if (RetryCount < 6) {
-                ++RetryCount;
-                LineIndex = 0;
-                heldLine.reset();
-                DeliveryState = 3;
-                sendNextCommand();
-            } else {
-                giveUpCurrent(reply);
-            }
-            break;
-        case 6:
-            reportNotSent(reply);
-            if (isRunning) sendNextCommand();
-            break;
-        case 7:
-            // QUIT refused: every message has been dealt with, so the run is over all
-            // the same (waiting here would only leave the user to cancel).
-            endDelivery();
-            break;
-        default: // 5: nothing awaited
-            break;
-        }
+        timer.start(dataBlockTimeoutMs());
+        sock.Send(batch.data(), static_cast<int>(batch.size()));
     }
 
     void endDelivery() {
         if (!isRunning) return;
         isRunning = false;
         hasEnded = true;
-        memoAppend("All letters have been sent");
+        timer.stop();
+        sendingData = false;
+        outstanding.clear();
+        if (static_cast<std::size_t>(SentCount) >= messages.size())
+            memoAppend("All letters have been sent");
+        else
+            memoAppend(std::to_string(SentCount) + " of " + std::to_string(messages.size()) +
+                       " letters have been sent");
         setStatus("Disconnected");
         if (ErrorsOccurred) memoAppend("Some errors occurred!");
         if (orphaned) return;
@@ -588,10 +788,13 @@ struct SmtpDialogue::Impl {
     }
 
     void releaseMessages() {
-        heldLine.reset();
+        timer.stop();
+        outstanding.clear();
+        resetLines();
         cursor = MessageLines::Cursor();
         messages.clear();
-        CurrentMessage = LastSentMessage = 0;
+        checkedMessage = static_cast<std::size_t>(-1);
+        CurrentMessage = 0;
     }
 
     // The owner is going away. From inside a listener call (a handler of ours on the
@@ -670,6 +873,9 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
         r.sock.setAddr(config.smtp);
         r.sock.setPort(config.port);
         r.isRunning = true;
+        r.SentCount = 0;
+        r.connected = false;
+        r.timer.start(r.timeoutMs(Impl::Cmd::Greeting));
         r.sock.Connect();
     } catch (...) {
         r.isRunning = false;
@@ -717,6 +923,9 @@ bool SmtpDialogue::running() const {
 }
 int SmtpDialogue::deliveryState() const {
     return d->DeliveryState;
+}
+int SmtpDialogue::acceptedCount() const {
+    return d->SentCount;
 }
 
 } // namespace tandrel

@@ -29,8 +29,12 @@ struct DeliveryConfig {
     std::string smtp;
     std::string port;
     std::string fromaddy;
-    std::string localComputerName;
+    std::string localComputerName; // HELO names it when it holds a dot
     std::string runLogPath;
+    // Seconds to wait for any one reply or data block; 0 keeps the usual limits of a
+    // mail client (5 minutes for the greeting, MAIL and RCPT, 2 for DATA and QUIT, 3 per
+    // data block, 10 for the end of data).
+    int timeoutSeconds = 0;
 };
 
 // Listener calls may run nested event loops (socket events that arrive meanwhile are
@@ -64,8 +68,10 @@ public:
     bool running() const;
     // The position in the dialogue (0 greeting ... 7 QUIT sent).
     int deliveryState() const;
-    // Messages are handed to the socket in batches of lines of at most this many bytes
-    // (a single longer line goes alone).
+    // Messages whose end of data the server accepted in this run.
+    int acceptedCount() const;
+    // Messages are handed to the socket in batches of at most this many bytes: whole
+    // lines while they fit, a longer line in pieces.
     static constexpr std::size_t kBatchBytes = 64 * 1024;
 
 private:

@@ -9,6 +9,7 @@
 #include "HeadlessDelivery.h"
 #include "SmtpDialogue.h"
 #include "TestSupport.h"
+#include "WSocket.h"
 
 namespace tandrel::test {
 
@@ -16,6 +17,11 @@ inline const char* const kFrom = "sender@example.org";
 inline const std::vector<std::string> kBody = {"Subject: hello", "", "Hi there,", "bye"};
 inline const std::string kAll = "All letters have been sent";
 inline const std::string kSome = "Some errors occurred!";
+
+// The memo's summary when not every letter was accepted.
+inline std::string Letters(int accepted, int total) {
+    return std::to_string(accepted) + " of " + std::to_string(total) + " letters have been sent";
+}
 
 inline std::string SentTo(const std::string& a) {
     return "Mail was sent to: \"" + a + "\"";
@@ -38,11 +44,11 @@ inline std::string Wire(const std::vector<std::string>& lines) {
 }
 
 inline void Greet(FakeSmtpServer& s) {
-    s.reply("220 fake ready").expect("helo testhost").reply("250 fake");
+    s.reply("220 fake ready").expect("helo [127.0.0.1]").reply("250 fake");
 }
 inline void Envelope(FakeSmtpServer& s, const std::string& to) {
-    s.expect(std::string("mail from: <") + kFrom + ">").reply("250 ok");
-    s.expect("rcpt to: <" + to + ">").reply("250 ok");
+    s.expect(std::string("MAIL FROM:<") + kFrom + ">").reply("250 ok");
+    s.expect("RCPT TO:<" + to + ">").reply("250 ok");
 }
 inline void Data(FakeSmtpServer& s, const std::vector<std::string>& lines = kBody) {
     s.expect("data").reply("354 go on").expectBytes(Wire(lines));
@@ -55,6 +61,15 @@ inline void Accepted(FakeSmtpServer& s, const std::string& to) {
 }
 inline void Quit(FakeSmtpServer& s) {
     s.expect("quit").reply("221 bye").expectClose();
+}
+
+// Counts the socket's OnDataSent events of the dialogue (one per hand-over drained).
+inline void CountDataSent(SmtpDialogue& dialogue, int& counter) {
+    auto inner = dialogue.socket().OnDataSent;
+    dialogue.socket().OnDataSent = [inner, &counter](TWSocket* s, int e) {
+        ++counter;
+        inner(s, e);
+    };
 }
 
 // One dialogue with a recording listener, its logs and a directory for the run log.
