@@ -10,6 +10,8 @@
 namespace tandrel {
 
 bool IsAscii(std::string_view text);
+// Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF); defined once, in
+// the model, which reads files by the same rule.
 bool IsValidUtf8(std::string_view text);
 
 // Every CR, LF or CR LF becomes one blank, so a merged value cannot start a new line.
