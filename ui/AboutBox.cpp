@@ -47,7 +47,7 @@ AboutBox::AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     setWindowTitle(QStringLiteral("About Tandrel"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(298, 207);
+    setFixedSize(298, 237);
 
     auto* panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("Panel1"));
@@ -63,6 +63,14 @@ AboutBox::AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     creditsLabel = BoldLabel(QStringLiteral("Label2"), 11, panel);
     creditsLabel->setWordWrap(false);
 
+    // Where Tandrel.ini and the logs are: beside the program, or the per-user folder of
+    // an installed one. A long path is shortened in the middle; the tooltip has it whole.
+    folderLabel = new QLabel(panel);
+    folderLabel->setObjectName(QStringLiteral("FolderLabel"));
+    folderLabel->setAlignment(Qt::AlignCenter);
+    folderLabel->setTextFormat(Qt::PlainText);
+    folderLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     okButton = new QPushButton(QStringLiteral("OK"), panel);
     okButton->setObjectName(QStringLiteral("OKButton"));
     okButton->setAccessibleName(QStringLiteral("OK"));
@@ -73,7 +81,8 @@ AboutBox::AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::For
     grid->addWidget(iconLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     grid->addWidget(titleLabel, 0, 1);
     grid->addWidget(creditsLabel, 1, 0, 1, 2);
-    grid->addWidget(okButton, 2, 0, 1, 2, Qt::AlignHCenter);
+    grid->addWidget(folderLabel, 2, 0, 1, 2);
+    grid->addWidget(okButton, 3, 0, 1, 2, Qt::AlignHCenter);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(1, 1);
 
@@ -88,6 +97,10 @@ QString AboutBox::creditText() {
     return QStringLiteral("Written by the Tandrel developers.\n"
                           "Updates are published in the\n"
                           "Tandrel project repository.");
+}
+
+QString AboutBox::folderText(const QString& folder) {
+    return QStringLiteral("Settings and logs are kept in\n") + folder;
 }
 
 void AboutBox::setTexts(const QString& title, const QString& credits) {
@@ -121,6 +134,13 @@ QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
 void AboutBox::showEvent(QShowEvent* event) {
     // Centred on the screen rather than over the main window.
     if (!event->spontaneous()) {
+        const QString folder = QString::fromLocal8Bit(
+            st_.ProgramDir.data(), static_cast<qsizetype>(st_.ProgramDir.size()));
+        const QString shown = folderLabel->fontMetrics().elidedText(folder, Qt::ElideMiddle, 270);
+        folderLabel->setText(folderText(shown));
+        folderLabel->setToolTip(folder);
+        folderLabel->setAccessibleName(
+            folderText(folder).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
             QRect frame = frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());

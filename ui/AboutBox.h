@@ -22,6 +22,8 @@ public:
     void setTexts(const QString& title, const QString& credits);
     // The program's 32 by 32 icon, drawn in code: an envelope in front of a second one.
     static QPixmap programIcon(qreal devicePixelRatio = 1.0);
+    // The line that names the folder holding the settings and logs.
+    static QString folderText(const QString& folder);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -33,5 +35,6 @@ private:
     QLabel* iconLabel = nullptr;
     QLabel* titleLabel = nullptr;
     QLabel* creditsLabel = nullptr;
+    QLabel* folderLabel = nullptr;
     QPushButton* okButton = nullptr;
 };

@@ -13,6 +13,7 @@ namespace {
 TEST(AboutBox, ShowsNameVersionAndCreditsEachTime) {
     tandrel::test::AttachTestHooks main;
     tandrel::Forms forms;
+    main.st.ProgramDir = "/home/ann/.config/tandrel";
     AboutBox about(main.st, main, forms);
     EXPECT_EQ(about.windowTitle(), "About Tandrel");
 
@@ -31,6 +32,8 @@ TEST(AboutBox, ShowsNameVersionAndCreditsEachTime) {
         EXPECT_TRUE(label1->font().bold());
         EXPECT_EQ(label1->font().pixelSize(), 19);
         EXPECT_EQ(label2->font().pixelSize(), 11);
+        EXPECT_EQ(about.findChild<QLabel*>("FolderLabel")->text(),
+                  AboutBox::folderText("/home/ann/.config/tandrel"));
         about.findChild<QPushButton*>("OKButton")->click();
         EXPECT_FALSE(about.isVisible());
         EXPECT_EQ(about.result(), QDialog::Accepted);

@@ -1,0 +1,32 @@
+// `tandrel send`: one mailing run without any window.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "AppState.h"
+#include "CommandLine.h"
+#include "SmtpDialogue.h"
+
+namespace tandrel {
+
+// The relay login, when Tandrel.ini names a user.
+struct RelayLogin {
+    std::string user;
+    std::string password;
+};
+
+// Settings to what the dialogue needs for one run; the one place that maps them.
+DeliveryConfig DeliveryConfigFromSettings(const AppState& st, const RelayLogin& login);
+
+// The check before sending, on the loaded database, mail and attachments: prints the
+// problems it finds to `err` and returns false when the run must stop there (problems
+// found and `force` not given).
+bool CheckBeforeSendingOnCommandLine(const AppState& st, bool force, std::ostream& err);
+
+// Loads, checks, prepares, then writes the messages (dry run) or delivers them; the
+// settings and logs live in `dataDir`. Returns the exit status.
+int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::ostream& out,
+                   std::ostream& err);
+
+} // namespace tandrel

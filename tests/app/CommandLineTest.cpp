@@ -1,0 +1,274 @@
+// `tandrel send` as scripts run it: the real program as a child process with no display,
+// its messages read back by Python's e-mail parser and a real SMTP server.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "SmtpServers.h"
+#include "TestSupport.h"
+
+namespace {
+
+using tandrel::test::ReadFileBytes;
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// A copy of the program in a folder of its own, which therefore holds its settings and logs.
+class Program {
+public:
+    Program() {
+        fs::copy_file(TANDREL_PROGRAM, dir.file("tandrel"));
+        fs::permissions(dir.file("tandrel"), fs::perms::owner_all);
+    }
+    std::string file(const std::string& name) const { return dir.file(name); }
+    const std::string& folder() const { return dir.path(); }
+    void settings(const std::string& port) {
+        WriteFileBytes(file("Tandrel.ini"), "[Network]\r\nsmtp=127.0.0.1\r\nport=" + port +
+                                                "\r\nname=Club\r\nfromaddy=club@sender.test\r\n");
+    }
+    Outcome run(const QStringList& args) const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("HOME", QString::fromStdString(dir.path()));
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(dir.file("config")));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QString::fromStdString(dir.path()));
+        p.start(QString::fromStdString(file("tandrel")), args);
+        Outcome o;
+        if (!p.waitForFinished(120000)) return o;
+        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        o.out = p.readAllStandardOutput().toStdString();
+        o.err = p.readAllStandardError().toStdString();
+        return o;
+    }
+
+private:
+    TempDir dir;
+};
+
+const char* const kPeopleCsv =
+    "\xEF\xBB\xBFName;EMail;City\r\n"
+    "\"Smith, Anna\";anna@example.test;\"Main St 1\r\nSpringfield\"\r\n"
+    "Bob Builder;bob@example.test;\"The \"\"Yard\"\", Z\xC3\xBCrich\"\r\n"
+    "Chlo\xC3\xA9 Martin;chloe+news@example.test;K\xC3\xB8"
+    "benhavn, DK\r\n";
+
+const char* const kMail = "From: \"Club\" <club@sender.test>\r\n"
+                          "To: \"[name]\" <[email]>\r\n"
+                          "Subject: News for [name]\r\n"
+                          "\r\n"
+                          "Dear [name],\r\n"
+                          "you live in [City].\r\n"
+                          ".a line that needs dot-stuffing\r\n";
+
+struct Expected {
+    std::string file, name, address, city;
+};
+const std::vector<Expected> kExpected = {
+    {"00001-anna@example.test.eml", "Smith, Anna", "anna@example.test", "Main St 1\\nSpringfield"},
+    {"00002-bob@example.test.eml", "Bob Builder", "bob@example.test",
+     "The \"Yard\", Z\xC3\xBCrich"},
+    {"00003-chloe+news@example.test.eml", "Chlo\xC3\xA9 Martin", "chloe+news@example.test",
+     "K\xC3\xB8"
+     "benhavn, DK"},
+};
+
+std::string PythonReading(const std::string& message) {
+    QProcess p;
+    p.start("/usr/bin/python3", {QString(TANDREL_SOURCE_DIR "/tests/merge/message_check.py"),
+                                 QString::fromStdString(message)});
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
+}
+
+// The message without the two lines that differ from one run to the next.
+std::string WithoutDateAndId(const std::string& message) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < message.size()) {
+        std::size_t end = message.find("\r\n", pos);
+        end = end == std::string::npos ? message.size() : end + 2;
+        const std::string line = message.substr(pos, end - pos);
+        if (!line.starts_with("Date: ") && !line.starts_with("Message-ID: ")) out += line;
+        pos = end;
+    }
+    return out;
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no system python";
+        WriteFileBytes(program.file("people.csv"), kPeopleCsv);
+        WriteFileBytes(program.file("mail.txt"), kMail);
+    }
+    Program program;
+};
+
+TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
+    program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
+    const Outcome o =
+        program.run({"send", "--db", "people.csv", "--mail", "mail.txt", "--dry-run", "out/run 1"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("3 messages written"), std::string::npos) << o.out;
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(program.file("out/run 1")))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), kExpected.size());
+    for (std::size_t i = 0; i < kExpected.size(); ++i) {
+        const Expected& e = kExpected[i];
+        SCOPED_TRACE(e.address);
+        EXPECT_EQ(names[i], e.file);
+        const std::string path = program.file("out/run 1/" + e.file);
+        const std::string bytes = ReadFileBytes(path);
+        // Wire form: CR LF after every line, no bare line feed, not yet dot-stuffed.
+        EXPECT_TRUE(bytes.ends_with("\r\n"));
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
+                  std::count(bytes.begin(), bytes.end(), '\r'));
+        if (bytes.find("quoted-printable") == std::string::npos) {
+            EXPECT_NE(bytes.find("\r\n.a line that needs"), std::string::npos);
+        }
+
+        const std::string read = PythonReading(path);
+        EXPECT_NE(read.find("defects: none"), std::string::npos) << read;
+        EXPECT_NE(read.find("subject: News for " + e.name + "\n"), std::string::npos) << read;
+        EXPECT_NE(read.find("to: " + e.name + " | " + e.address + "\n"), std::string::npos) << read;
+        EXPECT_NE(read.find("body: Dear " + e.name + ",\\nyou live in " + e.city + ".\\n"),
+                  std::string::npos)
+            << read;
+    }
+    // Nothing was sent, so there is nothing to log.
+    EXPECT_FALSE(fs::exists(program.file("Tandrel.snt")));
+    EXPECT_FALSE(fs::exists(program.file("Tandrel.log")));
+}
+
+TEST_F(CommandLine, RefusedPersonFailsTheRunButTheOthersGetTheDryRunBytes) {
+    tandrel::test::AiosmtpdOptions options;
+    options.refused = {"bob@example.test"};
+    tandrel::test::AiosmtpdServer server(options);
+    program.settings(server.portText());
+    WriteFileBytes(program.file("Tandrel.snt"), "earlier run\r\n");
+
+    const Outcome sent = program.run({"send", "--db", "people.csv", "--mail", "mail.txt"});
+    EXPECT_EQ(sent.status, 1) << sent.err;
+    EXPECT_NE(sent.out.find("2 of 3 messages accepted"), std::string::npos) << sent.out;
+    EXPECT_NE(sent.err.find("bob@example.test"), std::string::npos) << sent.err;
+
+    const Outcome dry =
+        program.run({"send", "--db=people.csv", "--mail=mail.txt", "--dry-run=out"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    const std::vector<tandrel::test::StoredMessage> got = server.messages();
+    ASSERT_EQ(got.size(), 2u);
+    for (const auto& [message, expected] :
+         {std::pair{got[0], kExpected[0]}, {got[1], kExpected[2]}}) {
+        EXPECT_EQ(message.rcptTo, std::vector<std::string>{expected.address});
+        EXPECT_EQ(message.mailFrom, "club@sender.test");
+        EXPECT_EQ(WithoutDateAndId(message.data),
+                  WithoutDateAndId(ReadFileBytes(program.file("out/" + expected.file))));
+    }
+
+    // This run's lines are added to both logs; what they held before stays.
+    const std::string sentLog = ReadFileBytes(program.file("Tandrel.snt"));
+    EXPECT_TRUE(sentLog.starts_with("earlier run\r\nMailing started ")) << sentLog;
+    EXPECT_NE(sentLog.find("Subject: News for [name]\r\n"), std::string::npos);
+    EXPECT_NE(sentLog.find("Mails sent to:\r\nanna@example.test\r\nchloe+news@example.test\r\n"),
+              std::string::npos)
+        << sentLog;
+    EXPECT_EQ(sentLog.find("bob@"), std::string::npos);
+    const std::string runLog = ReadFileBytes(program.file("Tandrel.log"));
+    EXPECT_NE(runLog.find("bob@example.test"), std::string::npos) << runLog;
+}
+
+TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
+    tandrel::test::AiosmtpdServer server;
+    program.settings(server.portText());
+    WriteFileBytes(program.file("people.dat"), "Ann;ann@example.test\r\n");
+    WriteFileBytes(program.file("unclosed.csv"), "name,email\r\n\"Ann,ann@example.test\r\n");
+    const struct {
+        QStringList args;
+        std::string says;
+    } cases[] = {
+        {{"send"}, "the database is missing"},
+        {{"send", "--db", "people.csv"}, "the mail is missing"},
+        {{"send", "--db", "people.csv", "--mail"}, "--mail needs a value"},
+        {{"send", "--db", "people.csv", "--db", "x.csv", "--mail", "mail.txt"}, "given twice"},
+        {{"send", "--db", "people.csv", "--mail", "mail.txt", "--bcc", "x"},
+         "unknown option --bcc"},
+        {{"send", "--db", "people.dat", "--mail", "mail.txt"}, "needs --fields"},
+        {{"send", "--db", "missing.csv", "--mail", "mail.txt"}, "missing.csv"},
+        {{"send", "--db", "unclosed.csv", "--mail", "mail.txt"}, "unclosed.csv"},
+        {{"send", "--db", "people.csv", "--mail", "missing.txt"}, "missing.txt"},
+        {{"send", "--db", "people.csv", "--mail", "mail.txt", "--attach", "[City].pdf", "--force"},
+         "could not be prepared"},
+        {{"sned"}, "unknown command 'sned'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome o = program.run(c.args);
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    }
+    EXPECT_TRUE(server.messages().empty());
+    EXPECT_FALSE(fs::exists(program.file("Tandrel.snt")));
+
+    const Outcome help = program.run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("tandrel send --db FILE --mail FILE"), std::string::npos);
+    EXPECT_NE(help.out.find(program.folder()), std::string::npos) << "names the data folder";
+    const Outcome sendHelp = program.run({"send", "--help"});
+    EXPECT_EQ(sendHelp.status, 0);
+    for (const char* option : {"--db", "--fields", "--mail", "--attach", "--dry-run", "--force"})
+        EXPECT_NE(sendHelp.out.find(option), std::string::npos) << option;
+}
+
+TEST(Install, PutsProgramDesktopEntryIconAndMetadataUnderThePrefix) {
+    TempDir prefix;
+    QProcess p;
+    p.start("cmake",
+            {"--install", TANDREL_BINARY_DIR, "--prefix", QString::fromStdString(prefix.path())});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(::access(prefix.file("bin/tandrel").c_str(), X_OK), 0);
+    const std::string desktop = ReadFileBytes(prefix.file("share/applications/tandrel.desktop"));
+    EXPECT_NE(desktop.find("MimeType=text/csv;"), std::string::npos) << desktop;
+    EXPECT_NE(desktop.find("Exec=tandrel"), std::string::npos);
+    EXPECT_NE(
+        ReadFileBytes(prefix.file("share/icons/hicolor/scalable/apps/tandrel.svg")).find("<svg"),
+        std::string::npos);
+    const std::string metainfo = prefix.file("share/metainfo/tandrel.metainfo.xml");
+    ASSERT_TRUE(fs::exists(metainfo));
+    for (const auto& [tool, args] :
+         {std::pair{"/usr/bin/desktop-file-validate",
+                    QStringList{
+                        QString::fromStdString(prefix.file("share/applications/tandrel.desktop"))}},
+          std::pair{"/usr/bin/appstreamcli",
+                    QStringList{"validate", "--no-net", QString::fromStdString(metainfo)}}}) {
+        if (::access(tool, X_OK) != 0) continue;
+        QProcess check;
+        check.start(tool, args);
+        ASSERT_TRUE(check.waitForFinished(60000));
+        // Errors only: the validator also warns that the id is not a reversed domain name.
+        const std::string report = check.readAllStandardOutput().toStdString() +
+                                   check.readAllStandardError().toStdString();
+        EXPECT_EQ(report.find("E: "), std::string::npos) << tool << ": " << report;
+        EXPECT_EQ(report.find("error:"), std::string::npos) << tool << ": " << report;
+    }
+}
+
+} // namespace
