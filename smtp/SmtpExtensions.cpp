@@ -45,7 +45,7 @@ EhloOffer ParseEhloOffer(std::string_view reply) {
                 offer.maxSize = n;
         }
         if (has("AUTH") || words.rfind("AUTH=", 0) == 0) {
-            const std::string list = " " + words.substr(5) + " ";
+            const std::string list = " " + (words.size() > 5 ? words.substr(5) : "") + " ";
             if (list.find(" PLAIN ") != std::string::npos) offer.authPlain = true;
             if (list.find(" LOGIN ") != std::string::npos) offer.authLogin = true;
         }

@@ -236,3 +236,32 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
                   2);
     }
 }
+
+// What servers announce, in the spellings found in the wild, including keywords with no
+// parameter where one is usual.
+TEST(SecureDelivery, EhloOffersAreRead) {
+    const struct {
+        const char* reply;
+        bool startTls, pipelining, plain, login;
+        std::uint64_t size;
+    } rows[] = {
+        {"250-mx hello\r\n250-PIPELINING\r\n250-SIZE 10240000\r\n250-STARTTLS\r\n250 AUTH PLAIN "
+         "LOGIN\r\n",
+         true, true, true, true, 10240000},
+        {"250-mx\r\n250-auth=login\r\n250-size\r\n250 starttls\r\n", true, false, false, true, 0},
+        {"250-mx\r\n250-AUTH\r\n250 AUTH CRAM-MD5 PLAINTEXT\r\n", false, false, false, false, 0},
+        {"250 PIPELINING STARTTLS\r\n", false, false, false, false, 0}, // a greeting line only
+        {"250-mx\n250-SIZE x\n250 PIPELINING\n", false, true, false, false, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.reply);
+        const EhloOffer o = ParseEhloOffer(r.reply);
+        EXPECT_EQ(o.startTls, r.startTls);
+        EXPECT_EQ(o.pipelining, r.pipelining);
+        EXPECT_EQ(o.authPlain, r.plain);
+        EXPECT_EQ(o.authLogin, r.login);
+        EXPECT_EQ(o.maxSize, r.size);
+    }
+    EXPECT_EQ(PlainLoginToken("u", "p"), "AHUAcA==");
+    EXPECT_EQ(Base64Encode("ab"), "YWI=");
+}
