@@ -19,6 +19,9 @@ void RecordingListener::setStatus(const std::string& text) {
 void RecordingListener::setGauge(int value) {
     gauges.push_back(value);
 }
+void RecordingListener::messageOutcome(std::size_t message, MessageOutcome outcome) {
+    outcomes.emplace_back(message, outcome);
+}
 void RecordingListener::deliveryEnded(bool saved) {
     ended = true;
     logSaved = saved;
@@ -63,6 +66,7 @@ HeadlessResult RunHeadlessDelivery(const OutgoingList& messages, int recipientCo
     r.memo = listener.memo;
     r.statuses = listener.statuses;
     r.gauges = listener.gauges;
+    r.outcomes = listener.outcomes;
     r.ended = listener.ended;
     r.logSaved = listener.logSaved;
     r.errorsOccurred = dialogue.errorsOccurred();

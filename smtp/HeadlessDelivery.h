@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SmtpDialogue.h"
@@ -14,9 +15,10 @@ namespace tandrel {
 
 class RecordingListener : public DeliveryListener {
 public:
-    std::vector<std::string> memo;     // the memo's lines now
-    std::vector<std::string> statuses; // every status line set, in order
-    std::vector<int> gauges;           // every gauge value set, in order
+    std::vector<std::string> memo;                                // the memo's lines now
+    std::vector<std::string> statuses;                            // every status line set, in order
+    std::vector<int> gauges;                                      // every gauge value set, in order
+    std::vector<std::pair<std::size_t, MessageOutcome>> outcomes; // in the order told
     int memoClears = 0;
     bool ended = false;
     bool logSaved = false;
@@ -27,12 +29,14 @@ public:
     void setStatus(const std::string& text) override;
     void setGauge(int value) override;
     void deliveryEnded(bool saved) override;
+    void messageOutcome(std::size_t message, MessageOutcome outcome) override;
 };
 
 struct HeadlessResult {
     std::vector<std::string> memo;
     std::vector<std::string> statuses;
     std::vector<int> gauges;
+    std::vector<std::pair<std::size_t, MessageOutcome>> outcomes;
     bool ended = false;    // the run reached its end
     bool logSaved = false; // and the run log file was written
     bool timedOut = false; // the time ran out first (the run was cancelled then)

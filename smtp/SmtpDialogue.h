@@ -13,6 +13,14 @@ namespace tandrel {
 
 class TWSocket;
 
+// What became of one message of a run.
+enum class MessageOutcome {
+    Accepted,           // the server accepted its end of data
+    Refused,            // refused for good (recipient, content, size)
+    TemporarilyRefused, // refused for now (4xx): worth sending again later
+    NotAttempted        // not sent: cancelled, connection lost, time-out, run ended
+};
+
 class DeliveryListener {
 public:
     virtual ~DeliveryListener() = default;
@@ -23,6 +31,19 @@ public:
     // The run has ended (EndDelivery). `logSaved` is false when the run log file could
     // not be written: the window then keeps Cancel enabled and Close disabled.
     virtual void deliveryEnded(bool logSaved) = 0;
+    // Each message's outcome, once, as soon as it is known; `message` is its index in
+    // the list given to start(). Those without one when the run ends (or is cancelled)
+    // get NotAttempted, before deliveryEnded.
+    virtual void messageOutcome(std::size_t message, MessageOutcome outcome) {
+        (void)message;
+        (void)outcome;
+    }
+};
+
+enum class Security {
+    None,     // plain SMTP
+    StartTls, // plain connection, encrypted with STARTTLS before anything else
+    Tls       // encrypted from the first byte
 };
 
 struct DeliveryConfig {
@@ -35,6 +56,14 @@ struct DeliveryConfig {
     // mail client (5 minutes for the greeting, MAIL and RCPT, 2 for DATA and QUIT, 3 per
     // data block, 10 for the end of data).
     int timeoutSeconds = 0;
+    // With Security::None, no user and no `extensions`, the session opens with HELO;
+    // otherwise with EHLO, which brings PIPELINING and SIZE when the server offers them.
+    Security security = Security::None;
+    std::string user{}; // login name; empty: no login
+    std::string password{};
+    bool extensions = false;
+    int perConnection = 0; // messages per connection, then a new one; 0: no limit
+    int ratePerMinute = 0; // messages per minute, evenly spaced; 0: no limit
 };
 
 // Listener calls may run nested event loops (socket events that arrive meanwhile are
@@ -53,7 +82,8 @@ public:
     // socket's text; nothing is written to the memo or the run log then, and the
     // dialogue is idle again (the next start() works). The messages are copied (sharing
     // their line blocks), so the caller may release its list at any time. An empty
-    // runLogPath keeps the run log in memory only.
+    // runLogPath keeps the run log in memory only; otherwise the lines this run adds to
+    // the run log are appended to that file when it ends.
     void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config);
     // Cancel: abandon the dialogue where it stands; nothing more is sent.
     void cancel();

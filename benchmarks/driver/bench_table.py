@@ -52,7 +52,8 @@ def main(path):
           "| Tandrel / smtp-source (≤ 1.5) | Python / Tandrel (≥ 5) |")
     print("|---|---|---|---|---|---|")
     for scen, title in (("s1", "1000 people, 2 KB body, 100 KB attachment"),
-                        ("s2", "10 000 people, 2 KB body, no attachment")):
+                        ("s2", "10 000 people, 2 KB body, no attachment"),
+                        ("s2p", "10 000 people, 2 KB body, EHLO and PIPELINING")):
         t = med(scen, "tandrel", work)
         s = med(scen, "source", wall)
         p = med(scen, "python", work)

@@ -48,7 +48,7 @@ long PeakRssKb() {
 }
 
 const char* const kUsage =
-    "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS]\n"
+    "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS] [--ehlo]\n"
     "                     FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
     "\n"
     "Loads the field, database and mail files, selects every person, prepares one\n"
@@ -61,6 +61,7 @@ const char* const kUsage =
     "  --prepare-only  load and prepare, but deliver nothing (memory of a large run);\n"
     "                  HOST and PORT are not used\n"
     "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
+    "  --ehlo          open with EHLO and use PIPELINING when the server offers it\n"
     "\n"
     "The last line is always\n"
     "  prepare_s=... deliver_s=... messages=... accepted=... peak_rss_kb=...\n"
@@ -72,6 +73,7 @@ enum class Mode { Full, LoadOnly, PrepareOnly };
 struct Options {
     Mode mode = Mode::Full;
     int timeoutSeconds = 900;
+    bool ehlo = false;
     std::string fields, db, mail, host, port;
     std::vector<std::string> attachments;
 };
@@ -84,6 +86,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.mode = Mode::LoadOnly;
         } else if (a == "--prepare-only") {
             o.mode = Mode::PrepareOnly;
+        } else if (a == "--ehlo") {
+            o.ehlo = true;
         } else if (a == "--timeout") {
             if (++i >= argc) return false;
             char* end = nullptr;
@@ -265,6 +269,7 @@ int main(int argc, char** argv) {
     config.fromaddy = st.prefs.fromaddy;
     config.localComputerName = st.LocalComputerName;
     config.runLogPath = st.runLogPath();
+    config.extensions = opt.ehlo;
 
     bool timedOut = false;
     QTimer watchdog;

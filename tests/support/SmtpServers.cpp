@@ -172,6 +172,7 @@ AiosmtpdServer::AiosmtpdServer(const AiosmtpdOptions& o) : dir_(std::make_unique
     }
     for (const auto& r : o.refused)
         add("--refuse", r);
+    if (o.sizeLimit > 0) add("--size-limit", std::to_string(o.sizeLimit));
     proc_ = std::make_unique<QProcess>();
     proc_->setProgram(QString::fromLocal8Bit(kPython));
     proc_->setArguments(args);
@@ -213,6 +214,7 @@ std::vector<StoredMessage> AiosmtpdServer::messages() const {
             if (line.rfind("RCPT TO:", 0) == 0) m.rcptTo.push_back(line.substr(8));
             if (line == "TLS:yes") m.encrypted = true;
             if (line.rfind("AUTH:", 0) == 0) m.login = line.substr(5);
+            if (line.rfind("CONN:", 0) == 0) m.connection = std::stoi(line.substr(5));
         }
         m.data = ReadFileBytes(storeDir_ + "/" + n + ".eml");
         out.push_back(std::move(m));

@@ -30,6 +30,7 @@ struct StoredMessage {
     std::string data;                // the message bytes (CR LF line ends), unstuffed
     bool encrypted = false;          // the session was under TLS when it came
     std::string login;               // the user who had logged in ("" when none)
+    int connection = 0;              // which connection it came over, from 1
 };
 
 // Certificates made with the `openssl` tool for one test: a throw-away certificate
@@ -77,6 +78,8 @@ struct AiosmtpdOptions {
     bool authWithoutTls = false;
     // Refused with 550 at RCPT TO.
     std::vector<std::string> refused;
+    // The SIZE limit announced and enforced; 0 keeps aiosmtpd's own.
+    std::size_t sizeLimit = 0;
 };
 
 class AiosmtpdServer {

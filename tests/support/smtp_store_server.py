@@ -5,7 +5,8 @@ directory given as the first argument, byte for byte as received after dot-unstu
 
   NNNNNN.env  the envelope: "MAIL FROM:<address>", one "RCPT TO:<address>" per line,
               "TLS:yes" or "TLS:no" (was the session encrypted when the message came),
-              and "AUTH:<login>" when the client had logged in
+              "AUTH:<login>" when the client had logged in, and "CONN:<n>", the
+              number of the connection it came over (1 for the first)
   NNNNNN.eml  the message data
 
 The .env file is written first and each file appears complete (written, then renamed),
@@ -15,7 +16,7 @@ Options: --cert FILE --key FILE (the server's certificate chain and key), --tls
 (encrypted from the first byte) or --starttls (offers STARTTLS), --require-starttls,
 --user NAME --password WORD (AUTH PLAIN and LOGIN accept only these), --auth-required,
 --auth-plaintext (allow AUTH without encryption), --refuse ADDRESS (550 at RCPT TO; may
-be repeated).
+be repeated), --size-limit BYTES (announced with SIZE; larger messages are refused).
 """
 import argparse
 import asyncio
@@ -37,6 +38,8 @@ class Store:
         self.directory = directory
         self.count = 0
         self.refused = set(refused)
+        # Each connection's session, kept so that its id is never reused.
+        self.sessions = {}
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refused:
@@ -53,6 +56,8 @@ class Store:
         env += "TLS:%s\n" % ("yes" if encrypted else "no")
         if session.authenticated and isinstance(session.auth_data, LoginPassword):
             env += "AUTH:%s\n" % session.auth_data.login.decode("utf-8", "surrogateescape")
+        number = self.sessions.setdefault(id(session), (len(self.sessions) + 1, session))[0]
+        env += "CONN:%d\n" % number
         write_whole(base + ".env", env.encode("utf-8", "surrogateescape"))
         write_whole(base + ".eml", envelope.original_content)
         return "250 OK stored as %06d" % self.count
@@ -75,6 +80,8 @@ async def main(args):
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)
     options = dict(hostname="store.test")
+    if args.size_limit:
+        options.update(data_size_limit=args.size_limit)
     if args.starttls:
         options.update(tls_context=context, require_starttls=args.require_starttls)
     if args.user is not None:
@@ -106,4 +113,5 @@ if __name__ == "__main__":
     parser.add_argument("--auth-required", action="store_true")
     parser.add_argument("--auth-plaintext", action="store_true")
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--size-limit", type=int, default=0)
     asyncio.run(main(parser.parse_args()))

@@ -1,0 +1,117 @@
+// The message data of a delivery run: dot-stuffed lines in batches, the end-of-data mark,
+// and the size a message has on the wire.
+#include "DialogueImpl.h"
+
+namespace tandrel {
+
+void SmtpDialogue::Impl::resetLines() {
+    sendingData = false;
+    linesDone = false;
+    LineIndex = 0;
+    lineOpen = false;
+    restDot = false;
+    rest = {};
+}
+
+void SmtpDialogue::Impl::sendMoreData() {
+    if (!sendingData) return;
+    if (linesDone)
+        sendEndOfData();
+    else
+        sendLines();
+}
+
+// The last line already ended in CR LF: the mark is "." CR LF alone, so the message
+// arrives exactly as composed.
+void SmtpDialogue::Impl::sendEndOfData() {
+    markEndOfData();
+    sock.SendText(std::string(".") + kCrLf);
+}
+
+// The mark is on its way: its reply is awaited from now on.
+void SmtpDialogue::Impl::markEndOfData() {
+    sendingData = false;
+    linesDone = false;
+    const std::size_t message = CurrentMessage;
+    ++CurrentMessage;
+    RetryCount = 0;
+    DeliveryState = messageLeft() ? 1 : 6;
+    outstanding.push_back({Cmd::EndOfData, message, rxTotal});
+    armTimer();
+}
+
+// The next part of CurrentMessage, dot-stuffed, each line with CR LF: whole lines
+// while they fit in one batch, a longer line in pieces over several batches. The
+// gauge moves per line; the next batch goes out on the next OnDataSent, so each
+// batch waits for the earlier data to reach the network.
+void SmtpDialogue::Impl::sendLines() {
+    const MailNode& m = messages[CurrentMessage];
+    const std::size_t n = m.lines.size();
+    if (LineIndex == 0 && !lineOpen) cursor = m.lines.cursor();
+    batch.clear();
+    for (;;) {
+        if (!lineOpen) {
+            if (LineIndex >= n) break;
+            rest = cursor.next();
+            restDot = !rest.empty() && rest[0] == '.';
+            lineOpen = true;
+        }
+        const std::size_t room = kBatchBytes - batch.size();
+        const std::size_t whole = (restDot ? 1 : 0) + rest.size() + 2;
+        if (whole > room) {
+            // A line that does not fit starts the next batch, unless it could never
+            // fit one: then it fills this one and goes on in the next.
+            const bool fitsABatch = whole <= kBatchBytes;
+            if (fitsABatch && !batch.empty()) break;
+            if (!fitsABatch) {
+                if (restDot) {
+                    batch += '.';
+                    restDot = false;
+                }
+                const std::size_t take = std::min(rest.size(), kBatchBytes - batch.size());
+                batch.append(rest.substr(0, take));
+                rest.remove_prefix(take);
+                if (batch.size() + 2 > kBatchBytes) break;
+                continue; // only the line end is left of it
+            }
+        }
+        if (restDot) batch += '.';
+        batch.append(rest);
+        batch += kCrLf;
+        lineOpen = false;
+        setGauge(static_cast<long long>(LineIndex) * 100 / static_cast<long long>(n) /
+                     recipientCount +
+                 ProgressBase);
+        if (!isRunning) return;
+        ++LineIndex;
+    }
+    if (LineIndex >= n && !lineOpen) {
+        DeliveryState = 5;
+        linesDone = true;
+        // The mark goes with the last lines: one write and one round trip less.
+        if (batch.size() + 3 <= kBatchBytes) {
+            batch += '.';
+            batch += kCrLf;
+            markEndOfData();
+            sock.Send(batch.data(), static_cast<int>(batch.size()));
+            return;
+        }
+    }
+    if (batch.empty()) {
+        sendEndOfData();
+        return;
+    }
+    timer.start(dataBlockTimeoutMs());
+    sock.Send(batch.data(), static_cast<int>(batch.size()));
+}
+// Bytes of the message between DATA and its end-of-data mark, dot-stuffing included:
+// what a server compares with its SIZE limit.
+std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) const {
+    std::uint64_t bytes = 0;
+    messages[message].lines.forEach([&bytes](std::string_view line) {
+        bytes += line.size() + 2 + (!line.empty() && line[0] == '.' ? 1 : 0);
+    });
+    return bytes;
+}
+
+} // namespace tandrel

@@ -1,0 +1,282 @@
+// The state and steps of SmtpDialogue, shared by the files that implement it: the
+// dialogue itself, the opening of a session (greeting, login, encryption) and the data.
+#pragma once
+
+#include <QTimer>
+#include <chrono>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SmtpDialogue.h"
+#include "SmtpExtensions.h"
+#include "SmtpReply.h"
+#include "TextFile.h"
+#include "WSocket.h"
+#include "WireRules.h"
+
+namespace tandrel {
+
+inline constexpr const char* kCrLf = "\r\n";
+// The longest reply taken (all its lines together). Replies to our commands are short;
+// a server that sends more without ending its reply is not talking SMTP, and its text
+// is neither taken for replies nor held without limit.
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+// Received bytes held at most while a listener call runs a nested event loop.
+inline constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
+// How much of a reply goes to the run log and the memo.
+inline constexpr std::size_t kLoggedBytes = 4096;
+// Before a command is given up after refusals that may be passing.
+inline constexpr int kRetries = 6;
+
+inline std::string Quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+inline bool Positive(int code) {
+    return code / 100 == 2;
+}
+inline bool Temporary(int code) {
+    return code / 100 == 4;
+}
+// Refusals that may come from a confused session: answered by starting the message
+// again after RSET.
+inline bool CommandError(int code) {
+    return code == 500 || code == 501 || code == 503;
+}
+// Only a success that is not a greeting or a farewell accepts a message.
+inline bool AcceptsMessage(int code) {
+    return Positive(code) && code != 220 && code != 221;
+}
+
+struct SmtpDialogue::Impl {
+    Impl(DeliveryListener& l, std::vector<std::string>& rl, std::vector<std::string>& sl)
+        : listener(l), runLog(rl), sentLog(sl) {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [this] { onTimer(); });
+        pause.setSingleShot(true);
+        QObject::connect(&pause, &QTimer::timeout, [this] { guarded([this] { pauseOver(); }); });
+    }
+
+    DeliveryListener& listener;
+    std::vector<std::string>& runLog;
+    std::vector<std::string>& sentLog;
+    TWSocket sock;
+    QTimer timer; // the time-out of what is awaited now
+    QTimer pause; // the wait before a reconnection or the next message under a rate
+
+    OutgoingList messages;
+    DeliveryConfig config;
+    int recipientCount = 1;
+
+    // What the server still has to answer, in the order it was sent: each reply is
+    // matched to the front entry.
+    enum class Cmd {
+        Greeting,
+        Helo,
+        Ehlo,
+        StartTls,
+        Auth,
+        AuthUser,
+        AuthPassword,
+        Mail,
+        Rcpt,
+        Data,
+        EndOfData,
+        Rset,
+        Quit,
+        Discarded // the end of data sent only to close a failed pipelined transaction
+    };
+    struct Outstanding {
+        Cmd cmd;
+        std::size_t message; // index into messages
+        std::uint64_t after; // rxTotal when it was sent: earlier bytes cannot answer it
+    };
+    std::deque<Outstanding> outstanding;
+
+    // The session's extensions (EHLO), and the state of a pipelined transaction: MAIL,
+    // RCPT and DATA sent together. After one of them failed, the replies still due for
+    // the others are taken without effect, and the commands the failure calls for wait
+    // in `held` until then, so that none of them can land inside message data.
+    bool extended = false; // EHLO was answered
+    EhloOffer offer;
+    bool loggedIn = false;
+    int pipelinedDue = 0;
+    bool pipelineFailed = false;
+    bool transactionPipelined = false;
+    struct Held {
+        std::string line;
+        Cmd cmd;
+        bool logged;
+        std::string logText;
+    };
+    std::vector<Held> held;
+
+    // Relay limits.
+    int connectionMessages = 0; // transactions begun on this connection
+    bool reconnecting = false;  // QUIT sent to open a new connection
+    bool waitingForRate = false;
+    std::chrono::steady_clock::time_point lastMessageStart{};
+    bool rateStarted = false;
+    // Whether each message's outcome went to the listener.
+    std::vector<char> outcomeGiven;
+    std::size_t runLogStart = 0; // the first run log line of this run
+
+    // Run variables.
+    int DeliveryState = 0;
+    int RetryCount = 0;
+    int SentCount = 0;
+    std::size_t CurrentMessage = 0; // index into messages; messages.size() = none left
+    bool ErrorsOccurred = false;
+    int ProgressBase = 0;
+
+    // The body of CurrentMessage on its way out.
+    bool sendingData = false; // from the 354 until the end-of-data mark has gone
+    bool linesDone = false;   // every line is with the socket; the mark is next
+    std::size_t LineIndex = 0;
+    MessageLines::Cursor cursor;
+    bool lineOpen = false; // `rest` is the unsent part of line LineIndex
+    bool restDot = false;  // it still needs its stuffing dot
+    std::string_view rest; // followed by CR LF
+    std::size_t checkedMessage = static_cast<std::size_t>(-1);
+    std::string checkResult;
+
+    bool isRunning = false;
+    bool connected = false; // the TCP connection of this run was made
+    bool hasEnded = false;
+    int gauge = -1;            // last value reported
+    std::string rx;            // received bytes not yet taken as a reply
+    std::uint64_t rxTotal = 0; // bytes received on this connection, held or not
+    bool rxOverflow = false;   // more arrived than could be held
+    std::string batch;
+
+    // Socket and timer events that arrive while one of our handlers is on the stack:
+    // the connection went during a send of ours, or a listener call runs a nested event
+    // loop. They are handled in their order once the handler has returned, so that the
+    // dialogue never runs inside itself.
+    enum class Deferred { DataSent, Replies, Closed, TimedOut };
+    int depth = 0; // handlers of ours on the stack
+    std::deque<Deferred> deferred;
+
+    // The owner went away while a handler of ours was on the stack: the listener and
+    // the logs are gone, and this is released once the handler has returned.
+    bool orphaned = false;
+    bool releasePosted = false;
+    unsigned stops = 0; // cancel() and closeConnection() calls
+
+    void memoAppend(const std::string& line);
+    void memoClear();
+    void setStatus(const std::string& text);
+    void log(const std::string& item);
+    void setGauge(long long value);
+    void memoReply(const std::string& reply);
+    void report(const std::string& heading, const std::string* reply, bool emptyLine);
+    const std::string& address(std::size_t i) const { return messages[i].address; }
+    bool messageLeft() const { return CurrentMessage < messages.size(); }
+
+    bool allDealtWith() const;
+    int timeoutMs(Cmd cmd) const;
+    int dataBlockTimeoutMs() const;
+    void armTimer();
+    void command(const std::string& line, Cmd cmd, bool logged, const std::string& logText = {});
+    void sendHeld();
+    bool useEhlo() const;
+    void sendEhlo();
+    void onEhlo(int code, const std::string& reply);
+    void onStartTlsReply(int code, const std::string& reply);
+    void onTlsDone(int error);
+    void sendLogin();
+    void onAuth(Cmd cmd, int code, const std::string& reply);
+    void loginRefused(const std::string& reply);
+    void sessionReady();
+    void fatal(const std::string& text);
+    void outcome(std::size_t message, MessageOutcome result);
+    bool pausedBeforeMessage();
+    void pauseOver();
+    void reconnect();
+    std::uint64_t wireSize(std::size_t message) const;
+    void onSocketConnected(int error);
+    void onSocketData();
+    void onSocketDataSent();
+    void onSocketClosed();
+    void onTimer();
+    void defer(Deferred what);
+
+    // Runs a handler of ours, then what was deferred meanwhile.
+    template <class F> void guarded(F&& f) {
+        if (!isRunning) return;
+        runHandler(f);
+        while (depth == 0 && isRunning && !deferred.empty()) {
+            const Deferred what = deferred.front();
+            deferred.pop_front();
+            runHandler([this, what] {
+                switch (what) {
+                case Deferred::DataSent:
+                    sendMoreData();
+                    break;
+                case Deferred::Replies:
+                    takeReplies();
+                    break;
+                case Deferred::Closed:
+                    connectionLost();
+                    break;
+                case Deferred::TimedOut:
+                    timedOut();
+                    break;
+                }
+            });
+        }
+        if (depth > 0) return;
+        if (!isRunning) deferred.clear();
+        if (orphaned) releaseLater();
+    }
+
+    template <class F> void runHandler(F&& f) {
+        ++depth;
+        try {
+            f();
+        } catch (const std::exception& e) {
+            handlerFailed(e.what());
+        } catch (...) {
+            handlerFailed("Error, unknown failure");
+        }
+        --depth;
+    }
+
+    void handlerFailed(const std::string& text);
+    void connectionLost();
+    void timedOut();
+    void onConnected(int error);
+    bool receive();
+    void takeReplies();
+    void replyTooLong();
+    void handleReply(const std::string& received);
+    void connectionRefusedForNow(const std::string& reply);
+    void messageRefusedForNow(std::size_t message, const std::string& reply);
+    void onGreeting(int code, const std::string& reply);
+    void onHelo(int code, const std::string& reply);
+    void onMailOrRcpt(int code, const std::string& reply, bool rcpt);
+    void onData(int code, const std::string& reply);
+    void onEndOfData(int code, const std::string& reply, std::size_t message);
+    void sendHelo();
+    const std::string& messageProblem(std::size_t i);
+    void startMessage();
+    void sendRcpt();
+    void sendQuit();
+    void sendRset();
+    void retryOrGiveUp(const std::string& reply);
+    void skipCurrent();
+    void giveUpCurrent(const std::string& reply);
+    void resetLines();
+    void sendMoreData();
+    void sendEndOfData();
+    void markEndOfData();
+    void sendLines();
+    void endDelivery();
+    void releaseMessages();
+    void orphan();
+    void releaseLater();
+};
+
+} // namespace tandrel

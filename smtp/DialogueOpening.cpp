@@ -1,0 +1,218 @@
+// The opening of an SMTP session: greeting, HELO or EHLO, STARTTLS and the login, and
+// the reconnection after a number of messages.
+#include "DialogueImpl.h"
+
+namespace tandrel {
+
+void SmtpDialogue::Impl::onGreeting(int code, const std::string& reply) {
+    if (Positive(code)) {
+        if (useEhlo())
+            sendEhlo();
+        else
+            sendHelo();
+    } else if (Temporary(code)) {
+        connectionRefusedForNow(reply);
+    } else {
+        report("Error, could not connect to server:", &reply, false);
+        endDelivery();
+    }
+}
+
+void SmtpDialogue::Impl::onHelo(int code, const std::string& reply) {
+    if (Positive(code)) {
+        startMessage();
+    } else if (code == 421) {
+        connectionRefusedForNow(reply);
+    } else if (CommandError(code) && messageLeft()) {
+        retryOrGiveUp(reply);
+    } else {
+        report(code / 100 == 5
+                   ? "Warning, server did not recognize helo command, attempting to resume:"
+                   : "Error, unknown response sending helo command, attempting to resume:",
+               &reply, true);
+        if (isRunning) startMessage();
+    }
+}
+
+void SmtpDialogue::Impl::sendHelo() {
+    DeliveryState = 1;
+    command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo, true);
+}
+bool SmtpDialogue::Impl::useEhlo() const {
+    return config.security != Security::None || !config.user.empty() || config.extensions;
+}
+
+void SmtpDialogue::Impl::sendEhlo() {
+    DeliveryState = 1;
+    extended = false;
+    offer = EhloOffer();
+    command("EHLO " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Ehlo, true);
+}
+
+// An error that ends the run before any message went out.
+void SmtpDialogue::Impl::fatal(const std::string& text) {
+    report(text, nullptr, false);
+    if (!isRunning) return;
+    if (sock.State() != wsClosed) sock.AbortConnection();
+    endDelivery();
+}
+
+void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
+    if (code == 421) {
+        connectionRefusedForNow(reply);
+        return;
+    }
+    if (!Positive(code)) {
+        // Without encryption or login still to come, the old greeting will do.
+        if (config.security != Security::StartTls && config.user.empty()) {
+            sendHelo();
+            return;
+        }
+        report("Error, server refused the EHLO command:", &reply, false);
+        if (isRunning) endDelivery();
+        return;
+    }
+    extended = true;
+    offer = ParseEhloOffer(reply);
+    if (config.security == Security::StartTls && !sock.TlsActive()) {
+        if (!offer.startTls) {
+            fatal("Error, the server offers no STARTTLS encryption");
+            return;
+        }
+        command("STARTTLS", Cmd::StartTls, true);
+        return;
+    }
+    if (!config.user.empty() && !loggedIn) {
+        sendLogin();
+        return;
+    }
+    sessionReady();
+}
+
+void SmtpDialogue::Impl::onStartTlsReply(int code, const std::string& reply) {
+    if (code != 220) {
+        report("Error, the server refused STARTTLS:", &reply, false);
+        if (!isRunning) return;
+        sock.AbortConnection();
+        endDelivery();
+        return;
+    }
+    // Whatever came after the reply was sent in plain text and is not taken.
+    rx.clear();
+    offer = EhloOffer();
+    timer.start(timeoutMs(Cmd::Greeting)); // for the handshake
+    sock.StartTls();
+}
+
+void SmtpDialogue::Impl::onTlsDone(int error) {
+    if (error != 0) {
+        fatal(sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
+        return;
+    }
+    log("Connection encrypted");
+    sendEhlo();
+}
+
+// AUTH PLAIN, or AUTH LOGIN when only that is offered; only ever encrypted.
+void SmtpDialogue::Impl::sendLogin() {
+    if (!sock.TlsActive()) {
+        fatal("Error, the server offers no encrypted login");
+        return;
+    }
+    if (offer.authPlain) {
+        command("AUTH PLAIN " + PlainLoginToken(config.user, config.password), Cmd::Auth, true,
+                "AUTH PLAIN ****");
+    } else if (offer.authLogin) {
+        command("AUTH LOGIN", Cmd::AuthUser, true);
+    } else {
+        fatal("Error, the server offers no login method (AUTH PLAIN or LOGIN)");
+    }
+}
+
+void SmtpDialogue::Impl::onAuth(Cmd cmd, int code, const std::string& reply) {
+    if (code == 334 && cmd == Cmd::AuthUser) {
+        command(Base64Encode(config.user), Cmd::AuthPassword, true, "****");
+        return;
+    }
+    if (code == 334 && cmd == Cmd::AuthPassword) {
+        command(Base64Encode(config.password), Cmd::Auth, true, "****");
+        return;
+    }
+    if (cmd == Cmd::Auth && Positive(code)) {
+        loggedIn = true;
+        sessionReady();
+        return;
+    }
+    loginRefused(reply);
+}
+
+void SmtpDialogue::Impl::loginRefused(const std::string& reply) {
+    std::string text = Shortened(reply, kLoggedBytes);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    fatal("Error, login refused by server: " + text);
+}
+
+// The session is open (greeted, encrypted and logged in as configured).
+void SmtpDialogue::Impl::sessionReady() {
+    startMessage();
+}
+
+// Before the next MAIL FROM: a new connection when this one has carried its share, or
+// a wait so that messages go out no faster than the configured rate.
+bool SmtpDialogue::Impl::pausedBeforeMessage() {
+    if (config.perConnection > 0 && connectionMessages >= config.perConnection) {
+        memoAppend("Reconnecting after " + std::to_string(config.perConnection) + " messages");
+        if (!isRunning) return true;
+        reconnecting = true;
+        DeliveryState = 7;
+        command("quit", Cmd::Quit, false);
+        return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (config.ratePerMinute > 0 && rateStarted) {
+        const auto spacing = std::chrono::milliseconds(60000 / config.ratePerMinute);
+        const auto due = lastMessageStart + spacing;
+        if (now < due) {
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+            waitingForRate = true;
+            pause.start(static_cast<int>(wait));
+            setStatus("Waiting " + std::to_string((wait + 999) / 1000) + "s (rate limit)");
+            return true;
+        }
+    }
+    lastMessageStart = now;
+    rateStarted = true;
+    ++connectionMessages;
+    return false;
+}
+
+void SmtpDialogue::Impl::pauseOver() {
+    if (reconnecting) {
+        reconnect();
+    } else if (waitingForRate) {
+        waitingForRate = false;
+        lastMessageStart = std::chrono::steady_clock::now() - std::chrono::hours(1);
+        startMessage();
+    }
+}
+
+// The old connection closes first; its close event brings us back here.
+void SmtpDialogue::Impl::reconnect() {
+    if (sock.State() != wsClosed) {
+        sock.CloseConnection();
+        pause.start(0);
+        return;
+    }
+    reconnecting = false;
+    sock.setAddr(config.smtp);
+    sock.setPort(config.port);
+    sock.ImplicitTls = config.security == Security::Tls;
+    timer.start(timeoutMs(Cmd::Greeting));
+    sock.Connect();
+}
+
+} // namespace tandrel

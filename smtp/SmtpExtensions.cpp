@@ -1,0 +1,90 @@
+// Reading a reply to EHLO and encoding login data.
+#include "SmtpExtensions.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace tandrel {
+
+namespace {
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+EhloOffer ParseEhloOffer(std::string_view reply) {
+    EhloOffer offer;
+    bool first = true;
+    while (!reply.empty()) {
+        std::size_t eol = reply.find('\n');
+        std::string_view line = reply.substr(0, eol);
+        reply = eol == std::string_view::npos ? std::string_view() : reply.substr(eol + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // The first line greets; the keywords follow the code and its separator.
+        if (first || line.size() < 4) {
+            first = false;
+            continue;
+        }
+        const std::string words = Upper(line.substr(4));
+        const auto has = [&](std::string_view w) {
+            return words == w || words.rfind(std::string(w) + " ", 0) == 0;
+        };
+        if (has("STARTTLS")) offer.startTls = true;
+        if (has("PIPELINING")) offer.pipelining = true;
+        if (has("SIZE")) {
+            std::uint64_t n = 0;
+            const char* p = words.data() + 4;
+            while (*p == ' ')
+                ++p;
+            if (std::from_chars(p, words.data() + words.size(), n).ec == std::errc())
+                offer.maxSize = n;
+        }
+        if (has("AUTH") || words.rfind("AUTH=", 0) == 0) {
+            const std::string list = " " + (words.size() > 5 ? words.substr(5) : "") + " ";
+            if (list.find(" PLAIN ") != std::string::npos) offer.authPlain = true;
+            if (list.find(" LOGIN ") != std::string::npos) offer.authLogin = true;
+        }
+    }
+    return offer;
+}
+
+std::string Base64Encode(std::string_view bytes) {
+    static const char* const alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
+                           static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        for (int s = 18; s >= 0; s -= 6)
+            out += alphabet[(v >> s) & 63];
+    }
+    const std::size_t left = bytes.size() - i;
+    if (left > 0) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (left == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += left == 2 ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::string PlainLoginToken(const std::string& user, const std::string& password) {
+    std::string raw;
+    raw += '\0';
+    raw += user;
+    raw += '\0';
+    raw += password;
+    return Base64Encode(raw);
+}
+
+} // namespace tandrel
