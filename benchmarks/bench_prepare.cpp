@@ -1,9 +1,11 @@
-// Preparing a whole run in memory: many recipients sharing one attachment, with the
-// time and the peak memory of the process.
+// Preparing a whole run in memory: many recipients sharing one attachment, or each
+// with a file of their own read as the message is sent, with the time and the peak
+// memory. Each case runs in a process of its own, so each peak is its own.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "BenchUtil.h"
@@ -14,6 +16,21 @@ using namespace tandrel::bench;
 
 namespace {
 
+std::string RandomFile(const std::string& path, std::size_t bytes, unsigned seed) {
+    std::string data(bytes, '\0');
+    std::mt19937 rng(seed);
+    for (char& c : data)
+        c = static_cast<char>(rng());
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+// `attachment` with "[name]" in it: every person has a file of their own. After the
+// preparation every message is read line by line as the delivery reads it and then
+// released, as the delivery releases an accepted message.
 void Prepare(std::size_t people, const std::string& attachment) {
     AppState st;
     st.NewDatabase();
@@ -34,7 +51,7 @@ void Prepare(std::size_t people, const std::string& attachment) {
     recipients.reserve(people);
     for (std::size_t i = 0; i < people; ++i) {
         ReceipData& e = st.db->appendEntry();
-        e.name = "Person " + std::to_string(i);
+        e.name = "person" + std::to_string(i);
         e.email = "person" + std::to_string(i) + "@mail.example";
         e.values = {e.name, e.email, "Springfield"};
         recipients.push_back(&e);
@@ -43,34 +60,62 @@ void Prepare(std::size_t people, const std::string& attachment) {
     int repaints = 0;
     const double s =
         BestSeconds(1, [&] { PrepareAllMails(st, recipients, [&](int) { ++repaints; }); });
-    std::size_t bytes = 0;
-    for (const auto& m : st.outgoing)
-        m.lines.forEach([&](std::string_view l) { bytes += l.size() + 2; });
-    std::printf("prepare: %6zu recipients%s: %8.1f ms, %7.1f MB of messages, %d gauge changes, "
-                "peak_rss %ld MB\n",
-                people, attachment.empty() ? ", no attachment        " : ", one shared 1 MB file",
-                s * 1e3, static_cast<double>(bytes) / 1e6, repaints, PeakRssKb() / 1024);
+    const long preparedKb = PeakRssKb();
+    std::uint64_t bytes = 0;
+    std::size_t failed = 0;
+    const double sendS = BestSeconds(1, [&] {
+        for (auto& m : st.outgoing) {
+            if (m.lines.checkDeferred()) ++failed;
+            auto c = m.lines.cursor();
+            while (!c.atEnd())
+                bytes += c.next().size() + 2;
+            if (c.failure()) ++failed;
+            m.lines = MessageLines();
+        }
+    });
+    const bool own = attachment.find("[name]") != std::string::npos;
+    std::printf("prepare: %6zu recipients%s: %8.1f ms, %d gauge changes, peak_rss %ld MB; "
+                "read and released: %8.1f ms, %7.1f MB of messages, %zu failed, peak_rss %ld MB\n",
+                people,
+                attachment.empty() ? ", no attachment          "
+                : own              ? ", own 100 KB file each   "
+                                   : ", one shared 1 MB file   ",
+                s * 1e3, repaints, preparedKb / 1024, sendS * 1e3, static_cast<double>(bytes) / 1e6,
+                failed, PeakRssKb() / 1024);
+    std::fflush(stdout);
+}
+
+// Runs one case in a child process.
+template <class F> void Isolated(F&& f) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        f();
+        std::_Exit(0);
+    }
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
 }
 
 } // namespace
 
 int main() {
-    char path[] = "/tmp/tandrel-bench-prepare-XXXXXX";
-    const int fd = ::mkstemp(path);
-    std::string data(1 << 20, '\0');
-    std::mt19937 rng(1);
-    for (char& c : data)
-        c = static_cast<char>(rng());
-    if (fd < 0 || ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size()))
-        return 1;
-    ::close(fd);
-    const std::string pdf = std::string(path) + ".pdf";
-    ::rename(path, pdf.c_str());
+    char dir[] = "/tmp/tandrel-bench-prepare-XXXXXX";
+    if (!::mkdtemp(dir)) return 1;
+    const std::string base = dir;
+    const std::string pdf = RandomFile(base + "/shared.pdf", 1 << 20, 1);
+    constexpr std::size_t kOwnPeople = 5000;
+    for (std::size_t i = 0; i < kOwnPeople; ++i)
+        RandomFile(base + "/person" + std::to_string(i) + ".pdf", 100 * 1024,
+                   static_cast<unsigned>(i));
 
-    Prepare(1000, "");
-    Prepare(10000, "");
-    Prepare(1000, pdf);
-    Prepare(100000, pdf);
+    Isolated([] { Prepare(1000, ""); });
+    Isolated([] { Prepare(10000, ""); });
+    Isolated([&] { Prepare(1000, pdf); });
+    Isolated([&] { Prepare(100000, pdf); });
+    Isolated([&] { Prepare(kOwnPeople, base + "/[name].pdf"); });
+    for (std::size_t i = 0; i < kOwnPeople; ++i)
+        ::unlink((base + "/person" + std::to_string(i) + ".pdf").c_str());
     ::unlink(pdf.c_str());
+    ::rmdir(dir);
     return 0;
 }

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -131,6 +134,12 @@ constexpr std::uint64_t kMaxPartBytes = UINT32_MAX;
     throw ComposeError("The attachment file " + OneLine(path) + " is too large to be sent");
 }
 
+[[noreturn]] void ThrowUnreadable(const std::string& path) {
+    const std::string problem = AttachmentProblem(path);
+    throw ComposeError("The attachment file " + OneLine(path) + " " +
+                       (problem.empty() ? "cannot be read" : problem));
+}
+
 struct Base64Body {
     bool header = false;
     std::uint64_t fileSize = 0;
@@ -140,11 +149,7 @@ struct Base64Body {
 Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge* gauge) {
     Base64Body body;
     InFile in(path);
-    if (!in.ok()) {
-        const std::string problem = AttachmentProblem(path);
-        throw ComposeError("The attachment file " + OneLine(path) + " " +
-                           (problem.empty() ? "cannot be read" : problem));
-    }
+    if (!in.ok()) ThrowUnreadable(path);
     body.header = true;
     block.append("Content-Transfer-Encoding: base64");
     block.append("");
@@ -175,11 +180,7 @@ Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge
 // Reads a text attachment whole; throws ComposeError naming the file.
 std::string ReadTextAttachment(const std::string& path) {
     InFile in(path);
-    if (!in.ok()) {
-        const std::string problem = AttachmentProblem(path);
-        throw ComposeError("The attachment file " + OneLine(path) + " " +
-                           (problem.empty() ? "cannot be read" : problem));
-    }
+    if (!in.ok()) ThrowUnreadable(path);
     if (in.size() > kMaxPartBytes) ThrowTooLarge(path);
     std::string data;
     std::vector<unsigned char> buf(65536);
@@ -243,18 +244,165 @@ Base64Body AppendBody(LineBlock& block, const std::string& path, const std::stri
     return {};
 }
 
-Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+// The boundary, Content-type and Content-Disposition lines of a part; returns the type.
+std::string AppendPartHeader(LineBlock& block, const std::string& path) {
     const std::string name = FileNameOfPath(path);
-    const std::string type = ContentTypeOf(OneLine(name));
+    std::string type = ContentTypeOf(OneLine(name));
     block.append("--partbound");
     block.append("Content-type: " + type + "; " + FileNameParameter("name", name));
     block.append("Content-Disposition: attachment; " + FileNameParameter("filename", name));
+    return type;
+}
+
+Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
+    const std::string type = AppendPartHeader(block, path);
     try {
         return AppendBody(block, path, type, gauge);
     } catch (const std::length_error&) {
         // A file that grew past the limit while it was read.
         ThrowTooLarge(path);
     }
+}
+
+std::string ChangedText(const std::string& path) {
+    return "The attachment file " + OneLine(path) + " changed since the mails were prepared";
+}
+
+// Bytes of the base64 lines of a file of `bytes` bytes.
+constexpr std::uint64_t Base64TextBytes(std::uint64_t bytes) {
+    return bytes / kBase64LineBytes * kBase64LineLength + (bytes % kBase64LineBytes + 2) / 3 * 4;
+}
+
+// One person's attachment part, read and encoded only while its message is sent. The
+// file must still be a readable regular file of the size it had when counted.
+class DeferredPart : public DeferredLines {
+public:
+    DeferredPart(std::string path, std::uint64_t fileSize, std::size_t lines, std::uint64_t bytes)
+        : DeferredLines(lines, bytes), path_(std::move(path)), fileSize_(fileSize) {}
+
+    std::optional<std::string> problem() const override {
+        const std::string why = AttachmentProblem(path_);
+        if (!why.empty()) return "The attachment file " + OneLine(path_) + " " + why;
+        struct stat sb {};
+        if (::stat(path_.c_str(), &sb) != 0 || static_cast<std::uint64_t>(sb.st_size) != fileSize_)
+            return ChangedText(path_);
+        return std::nullopt;
+    }
+
+protected:
+    std::string path_;
+    std::uint64_t fileSize_;
+};
+
+// A base64 part: its header lines, then the file in blocks of a few hundred kilobytes,
+// read as they are needed.
+class DeferredBase64Part final : public DeferredPart {
+public:
+    using DeferredPart::DeferredPart;
+
+    std::unique_ptr<Reader> open() const override {
+        return std::make_unique<PartReader>(path_, fileSize_);
+    }
+
+private:
+    class PartReader final : public Reader {
+    public:
+        PartReader(const std::string& path, std::uint64_t fileSize)
+            : path_(path), left_(fileSize), in_(path) {
+            if (!in_.ok()) ThrowUnreadable(path_);
+            if (in_.size() != fileSize) throw ComposeError(ChangedText(path_));
+        }
+        SharedBlock next() override {
+            auto block = std::make_shared<LineBlock>();
+            if (!headerDone_) {
+                headerDone_ = true;
+                AppendPartHeader(*block, path_);
+                block->append("Content-Transfer-Encoding: base64");
+                block->append("");
+                return block;
+            }
+            if (left_ == 0) return nullptr;
+            constexpr std::size_t kChunkLines = 4096;
+            const std::size_t want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(left_, kChunkLines * kBase64LineBytes));
+            buf_.resize(want);
+            const std::size_t got = in_.fill(buf_.data(), want);
+            if (in_.failed())
+                throw ComposeError("Cannot read the attachment file " + OneLine(path_));
+            left_ -= got;
+            // Shorter or longer than counted: the message would not be what was checked.
+            unsigned char probe;
+            if (got < want || (left_ == 0 && in_.fill(&probe, 1) != 0))
+                throw ComposeError(ChangedText(path_));
+            block->reserve(Base64TextBytes(got), Base64LineCount(got));
+            AppendBase64Lines(*block, buf_.data(), got);
+            return block;
+        }
+
+    private:
+        std::string path_;
+        std::uint64_t left_;
+        InFile in_;
+        std::vector<unsigned char> buf_;
+        bool headerDone_ = false;
+    };
+};
+
+// A text part (lines or base64, decided by the file's content): built whole when it
+// is needed, as it was when counted.
+class DeferredTextPart final : public DeferredPart {
+public:
+    using DeferredPart::DeferredPart;
+
+    std::unique_ptr<Reader> open() const override {
+        auto block = std::make_shared<LineBlock>();
+        AppendPart(*block, path_, nullptr);
+        return std::make_unique<OneBlock>(std::move(block));
+    }
+
+private:
+    class OneBlock final : public Reader {
+    public:
+        explicit OneBlock(SharedBlock block) : block_(std::move(block)) {}
+        SharedBlock next() override { return std::exchange(block_, nullptr); }
+
+    private:
+        SharedBlock block_;
+    };
+};
+
+// Counts one person's part without keeping it: a base64 part from the file's size, a
+// text part by building it once. Moves the gauge as encoding it would.
+std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge* gauge) {
+    LineBlock block;
+    const std::string type = AppendPartHeader(block, path);
+    if (!IsBase64Type(type)) {
+        try {
+            AppendBody(block, path, type, gauge);
+        } catch (const std::length_error&) {
+            ThrowTooLarge(path);
+        }
+        struct stat sb {};
+        if (::stat(path.c_str(), &sb) != 0) ThrowUnreadable(path);
+        return {std::make_shared<DeferredTextPart>(path, static_cast<std::uint64_t>(sb.st_size),
+                                                   block.size(), block.textBytes()),
+                Base64Body{}};
+    }
+    InFile in(path);
+    if (!in.ok()) ThrowUnreadable(path);
+    block.append("Content-Transfer-Encoding: base64");
+    block.append("");
+    Base64Body body{true, in.size(), Base64LineCount(in.size())};
+    if (body.dataLines > (kMaxPartBytes - block.textBytes()) / kBase64LineLength)
+        ThrowTooLarge(path);
+    if (gauge) {
+        gauge->beginBase64(body.fileSize);
+        gauge->base64LinesDone(body.dataLines);
+    }
+    auto part = std::make_shared<DeferredBase64Part>(
+        path, body.fileSize, block.size() + static_cast<std::size_t>(body.dataLines),
+        block.textBytes() + Base64TextBytes(body.fileSize));
+    return {std::move(part), body};
 }
 
 void CopyLines(const LineBlock& block, std::vector<std::string>& lines) {
@@ -426,11 +574,16 @@ AttachmentSet::AttachmentSet(const std::vector<VarIdent>& fields,
     closing_ = std::move(closing);
 }
 
-AttachmentSet::Part AttachmentSet::encode(const std::string& path, PrepGauge* gauge) {
-    auto block = std::make_shared<LineBlock>();
-    const Base64Body body = AppendPart(*block, path, gauge);
+AttachmentSet::Part AttachmentSet::prepare(const std::string& path, bool own, PrepGauge* gauge) {
     Part part;
-    part.block = std::move(block);
+    Base64Body body;
+    if (own) {
+        std::tie(part.deferred, body) = CountPart(path, gauge);
+    } else {
+        auto block = std::make_shared<LineBlock>();
+        body = AppendPart(*block, path, gauge);
+        part.block = std::move(block);
+    }
     part.base64 = body.header;
     part.fileSize = body.fileSize;
     part.dataLines = body.dataLines;
@@ -444,17 +597,24 @@ MessageLines AttachmentSet::Compose(std::vector<std::string> composed, const Rec
     MessageLines msg(composed);
     if (gauge) gauge->beginAttachments();
     for (std::size_t k = 0; k < attachments_.size(); ++k) {
-        std::string path = AttachmentPathFor(attachments_[k].path, fields_, entry);
+        const std::string& pattern = attachments_[k].path;
+        std::string path = AttachmentPathFor(pattern, fields_, entry);
         auto it = cache_.find(path);
         if (it == cache_.end()) {
-            Part part = encode(path, gauge);
+            // One person's own file would be held for the whole run if encoded now.
+            const bool own =
+                pattern.find('[') != std::string::npos && pattern.find(']') != std::string::npos;
+            Part part = prepare(path, own, gauge);
             it = cache_.emplace(std::move(path), std::move(part)).first;
         } else if (gauge && it->second.base64) {
             // The same steps as encoding the file again would take.
             gauge->beginBase64(it->second.fileSize);
             gauge->base64LinesDone(it->second.dataLines);
         }
-        msg.appendShared(it->second.block);
+        if (it->second.deferred)
+            msg.appendDeferred(it->second.deferred);
+        else
+            msg.appendShared(it->second.block);
         if (gauge) gauge->attachmentDone(k + 1);
     }
     msg.appendShared(closing_);

@@ -88,8 +88,10 @@ void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& e
                         PrepGauge* gauge = nullptr);
 
 // The attachment parts of a whole run. Each distinct merged path is read and encoded
-// once; every message that uses it shares the same block of lines. The gauge moves
-// for a shared part exactly as if it had been encoded again.
+// once; every message that uses it shares the same block of lines. A path with a
+// placeholder (each person's own file) is only counted: its part is a deferred one,
+// read and encoded while the message is read for sending, giving the same lines. The
+// gauge moves for a shared or deferred part exactly as if it had been encoded.
 class AttachmentSet {
 public:
     AttachmentSet(const std::vector<VarIdent>& fields, const std::vector<Attachment>& attachments);
@@ -99,17 +101,19 @@ public:
     MessageLines Compose(std::vector<std::string> composed, const ReceipData& entry,
                          PrepGauge* gauge = nullptr);
 
-    // Distinct parts encoded so far.
+    // Distinct parts encoded or counted so far.
     std::size_t encodedParts() const { return cache_.size(); }
 
 private:
     struct Part {
         SharedBlock block;
-        bool base64 = false; // the body has the transfer-encoding header
+        DeferredPtr deferred; // instead of block: read and encoded as it is sent
+        bool base64 = false;  // the body has the transfer-encoding header
         std::uint64_t fileSize = 0;
         std::uint64_t dataLines = 0;
     };
-    Part encode(const std::string& path, PrepGauge* gauge);
+    // Encoded now, or for `own` (a person's own file) only counted.
+    Part prepare(const std::string& path, bool own, PrepGauge* gauge);
 
     const std::vector<VarIdent>& fields_;
     const std::vector<Attachment>& attachments_;

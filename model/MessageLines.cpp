@@ -31,52 +31,83 @@ MessageLines::MessageLines(const std::vector<std::string>& lines) {
     for (const auto& l : lines)
         block->append(l);
     if (!block->empty()) {
-        firsts_.push_back(0);
-        blocks_.push_back(block);
+        addPiece({block, nullptr});
         own_ = block;
-        count_ = block->size();
     }
 }
 
 MessageLines::MessageLines(const MessageLines& other)
-    : blocks_(other.blocks_), firsts_(other.firsts_), count_(other.count_) {}
+    : pieces_(other.pieces_), blocks_(other.blocks_), count_(other.count_), bytes_(other.bytes_),
+      deferred_(other.deferred_) {}
 
 MessageLines& MessageLines::operator=(const MessageLines& other) {
     if (this != &other) {
+        pieces_ = other.pieces_;
         blocks_ = other.blocks_;
-        firsts_ = other.firsts_;
         own_.reset();
         count_ = other.count_;
+        bytes_ = other.bytes_;
+        deferred_ = other.deferred_;
+        produced_.reset();
     }
     return *this;
 }
 
+void MessageLines::addPiece(Piece piece) {
+    piece.first = count_;
+    count_ += piece.size();
+    if (piece.block) {
+        bytes_ += piece.block->textBytes();
+        blocks_.push_back(piece.block);
+    } else {
+        bytes_ += piece.deferred->textBytes();
+        ++deferred_;
+    }
+    pieces_.push_back(std::move(piece));
+    own_.reset();
+}
+
 void MessageLines::append(std::string_view line) {
     // Our last block may grow only while no copy of this message holds it too
-    // (one reference in blocks_, one in own_).
-    if (own_ && own_.use_count() != 2) own_.reset();
+    // (one reference in pieces_, one in blocks_, one in own_).
+    if (own_ && own_.use_count() != 3) own_.reset();
     if (!own_) {
-        own_ = std::make_shared<LineBlock>();
-        firsts_.push_back(count_);
-        blocks_.push_back(own_);
+        auto block = std::make_shared<LineBlock>();
+        addPiece({block, nullptr});
+        own_ = std::move(block);
     }
     own_->append(line);
     ++count_;
+    bytes_ += line.size();
 }
 
 void MessageLines::appendShared(SharedBlock block) {
     if (!block || block->empty()) return;
-    firsts_.push_back(count_);
-    count_ += block->size();
-    blocks_.push_back(std::move(block));
-    own_.reset();
+    addPiece({std::move(block), nullptr});
+}
+
+void MessageLines::appendDeferred(DeferredPtr lines) {
+    if (!lines || lines->size() == 0) return;
+    addPiece({nullptr, std::move(lines)});
 }
 
 std::string_view MessageLines::line(std::size_t i) const {
     if (i >= count_) throw std::out_of_range("message line index");
-    auto it = std::upper_bound(firsts_.begin(), firsts_.end(), i);
-    const std::size_t b = static_cast<std::size_t>(it - firsts_.begin()) - 1;
-    return blocks_[b]->line(i - firsts_[b]);
+    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), i,
+                               [](std::size_t v, const Piece& p) { return v < p.first; });
+    const std::size_t k = static_cast<std::size_t>(it - pieces_.begin()) - 1;
+    const Piece& p = pieces_[k];
+    if (p.block) return p.block->line(i - p.first);
+    if (!produced_ || producedPiece_ != k) {
+        produced_.reset();
+        auto whole = std::make_shared<LineBlock>();
+        MessageLines single;
+        single.appendDeferred(p.deferred);
+        single.forEach([&](std::string_view l) { whole->append(l); });
+        produced_ = std::move(whole);
+        producedPiece_ = k;
+    }
+    return produced_->line(i - p.first);
 }
 
 std::vector<std::string> MessageLines::toVector() const {
@@ -86,17 +117,79 @@ std::vector<std::string> MessageLines::toVector() const {
     return out;
 }
 
+std::optional<std::string> MessageLines::checkDeferred() const {
+    if (deferred_ == 0) return std::nullopt;
+    for (const Piece& p : pieces_)
+        if (p.deferred)
+            if (auto problem = p.deferred->problem()) return problem;
+    return std::nullopt;
+}
+
 bool MessageLines::Cursor::atEnd() const {
     return !m_ || index_ >= m_->count_;
 }
 
 std::string_view MessageLines::Cursor::next() {
-    while (inBlock_ >= m_->blocks_[block_]->size()) {
-        ++block_;
-        inBlock_ = 0;
-    }
+    while (!current_ || inBlock_ >= current_->size())
+        advance();
     ++index_;
-    return m_->blocks_[block_]->line(inBlock_++);
+    return current_->line(inBlock_++);
+}
+
+void MessageLines::Cursor::fail(std::string why) {
+    if (!failure_) failure_ = std::move(why);
+    reader_.reset();
+    // The rest of the part as empty lines, so the count the caller relies on holds.
+    auto blanks = std::make_shared<LineBlock>();
+    blanks->reserve(0, deferredLeft_);
+    for (std::size_t i = 0; i < deferredLeft_; ++i)
+        blanks->append({});
+    deferredLeft_ = 0;
+    current_ = std::move(blanks);
+    inBlock_ = 0;
+}
+
+void MessageLines::Cursor::advance() {
+    inBlock_ = 0;
+    if (reader_) {
+        SharedBlock block;
+        try {
+            block = reader_->next();
+        } catch (const std::exception& e) {
+            fail(e.what());
+            return;
+        }
+        const std::size_t lines = block ? block->size() : 0;
+        if (lines == 0 || lines > deferredLeft_) {
+            fail("An attachment file changed while it was being sent");
+            return;
+        }
+        deferredLeft_ -= lines;
+        deferredBytes_ += block->textBytes();
+        current_ = std::move(block);
+        if (deferredLeft_ == 0) {
+            reader_.reset();
+            if (deferredBytes_ != deferredPart_->textBytes() && !failure_)
+                failure_ = "An attachment file changed while it was being sent";
+        }
+        return;
+    }
+    current_.reset();
+    const Piece& p = m_->pieces_.at(piece_++);
+    if (p.block) {
+        current_ = p.block;
+        return;
+    }
+    deferredPart_ = p.deferred;
+    deferredLeft_ = p.deferred->size();
+    deferredBytes_ = 0;
+    try {
+        reader_ = p.deferred->open();
+    } catch (const std::exception& e) {
+        fail(e.what());
+        return;
+    }
+    if (!reader_) fail("An attachment file cannot be read");
 }
 
 } // namespace tandrel

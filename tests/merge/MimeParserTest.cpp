@@ -3,7 +3,9 @@
 // must be exactly what the user wrote and attached.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <random>
 
 #include "Compose.h"
@@ -259,5 +261,107 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
         }
         ASSERT_EQ(ids.size(), 2u);
         EXPECT_NE(ids[0], ids[1]);
+    }
+}
+
+namespace {
+
+// The message as the delivery reads it: line by line through a cursor, each line
+// consumed before the next is asked for.
+std::string WireText(const MessageLines& m, std::optional<std::string>* failure = nullptr) {
+    std::string out;
+    auto c = m.cursor();
+    while (!c.atEnd()) {
+        out += c.next();
+        out += "\r\n";
+    }
+    if (failure) *failure = c.failure();
+    return out;
+}
+
+} // namespace
+
+// Each person's own files are only counted while the run is prepared and are read and
+// encoded as the message is read for sending; what goes out must be byte for byte the
+// message encoded at once, and a reader must find each person's own files in it.
+TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
+    const char* python = "/usr/bin/python3";
+    if (::access(python, X_OK) != 0) GTEST_SKIP() << "no system python";
+    struct Person {
+        const char* name;
+        std::size_t binBytes;
+        std::string text;
+    };
+    const std::size_t big = 4096 * 57 * 2 + 58; // read in several blocks
+    const Person people[] = {
+        {"Ann", 0, "\r\n"},
+        {"Bob", 56, "one line\r\n"},
+        {"Cy", 57, "two\r\n\r\nlines\r\n"},
+        {"Di", 58, std::string("NUL\0inside", 10)}, // text sent as base64
+        {"Ed", big, "--partbound\r\nlooks like our boundary\r\n"},
+        {"Flo", 57 * 4096, std::string(2000, 'w') + "\r\n"}, // exactly one block; long line
+    };
+    TempDir dir;
+    WriteFileBytes(dir.file("common.jpg"), RandomBytes(3000, 9));
+    MailText mail;
+    mail.MailHasHeader = true;
+    mail.lines = {"From: me@x.example", "To: \"[name]\" <[email]>", "Subject: Yours, [name]",
+                  "MIME-Version: 1.0",  "Content-type: text/plain", "",
+                  "Hello [name]."};
+    AppState st;
+    st.NewDatabase();
+    st.mailText = mail;
+    for (const char* f : {"[name].bin", "common.jpg", "[name].txt"})
+        st.attachments.push_back(MakeAttachment(dir.file(f)));
+    std::vector<ReceipData*> recipients;
+    for (std::size_t i = 0; i < std::size(people); ++i) {
+        const Person& p = people[i];
+        WriteFileBytes(dir.file(std::string(p.name) + ".bin"), RandomBytes(p.binBytes, 20 + i));
+        WriteFileBytes(dir.file(std::string(p.name) + ".txt"), p.text);
+        ReceipData& e = st.db->appendEntry();
+        e.name = p.name;
+        e.email = std::string(p.name) + "@x.example";
+        e.values = {e.name, e.email};
+        recipients.push_back(&e);
+    }
+    PrepareAllMails(st, recipients, {});
+    ASSERT_EQ(st.outgoing.size(), std::size(people));
+
+    for (std::size_t i = 0; i < std::size(people); ++i) {
+        const std::string name = people[i].name;
+        const MessageLines& m = st.outgoing[i].lines;
+        EXPECT_EQ(m.deferredParts(), 2u) << name;
+        EXPECT_EQ(m.checkDeferred(), std::nullopt) << name;
+        const std::size_t lines = m.size();
+        const std::uint64_t bytes = m.textBytes();
+
+        std::optional<std::string> failure;
+        const std::string wire = WireText(m, &failure);
+        EXPECT_EQ(failure, std::nullopt) << name;
+        EXPECT_EQ(wire.size(), bytes + 2 * lines) << name << ": size counted beforehand";
+
+        // The same message with every part encoded at once.
+        std::vector<std::string> want = SplitLines(wire.substr(0, wire.find("\r\n\r\n")));
+        const auto id = std::find_if(want.begin(), want.end(), [](const std::string& l) {
+            return l.rfind("Message-ID: ", 0) == 0;
+        });
+        ASSERT_NE(id, want.end());
+        std::vector<std::string> eager = ComposeMessage(st.db->fields, mail, *recipients[i]);
+        eager.insert(eager.begin() + (id - want.begin()), *id);
+        AddAttachmentParts(st.db->fields, *recipients[i], st.attachments, eager);
+        EXPECT_TRUE(JoinLines(eager) == wire) << name << ": differs from encoding at once";
+
+        const std::string msgPath = dir.file(name + ".eml");
+        WriteFileBytes(msgPath, wire);
+        const std::string out = RunCommand(
+            std::string(python) + " " TANDREL_SOURCE_DIR "/tests/merge/mime_check.py '" + msgPath +
+            "' '" + name + ".bin=" + dir.file(name + ".bin") + "' '" + name +
+            ".txt=" + dir.file(name + ".txt") + "' 'common.jpg=" + dir.file("common.jpg") + "'");
+        EXPECT_EQ(out.find("differs"), std::string::npos) << name << "\n" << out;
+        EXPECT_NE(out.find("defects none\nparts 4\n"), std::string::npos) << name << "\n" << out;
+        EXPECT_NE(out.find("application/octet-stream " + name + ".bin base64 same"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("text/plain " + name + ".txt"), std::string::npos) << out;
     }
 }

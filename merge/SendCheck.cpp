@@ -1,0 +1,260 @@
+// Finds what would go wrong in a mailing before it is prepared.
+#include "SendCheck.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+
+#include "Encoding.h"
+#include "Mime.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr std::size_t kShown = 20; // per kind, about a screenful
+
+// Collects one kind of problem, keeping the first few and counting the rest.
+class Kind {
+public:
+    Kind(CheckSeverity severity, std::string moreText)
+        : severity_(severity), moreText_(std::move(moreText)) {}
+    void add(std::string text) {
+        if (++count_ <= kShown) texts_.push_back(std::move(text));
+    }
+    void flushInto(std::vector<SendProblem>& out) const {
+        for (const std::string& t : texts_)
+            out.push_back({severity_, t});
+        if (count_ > kShown)
+            out.push_back(
+                {severity_, "... and " + std::to_string(count_ - kShown) + " more " + moreText_});
+    }
+
+private:
+    CheckSeverity severity_;
+    std::string moreText_;
+    std::vector<std::string> texts_;
+    std::size_t count_ = 0;
+};
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+bool StartsWithLower(std::string_view line, std::string_view prefix) {
+    return line.size() >= prefix.size() && Lower(line.substr(0, prefix.size())) == prefix;
+}
+
+std::string Who(const ReceipData& e, std::size_t position) {
+    return e.name.empty() ? "The person at place " + std::to_string(position + 1) : OneLine(e.name);
+}
+
+bool IsNumber(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Where each unknown placeholder occurs, in order of first appearance.
+class Placeholders {
+public:
+    explicit Placeholders(const std::vector<VarIdent>& fields) {
+        known_.insert("name");
+        known_.insert("email");
+        for (const VarIdent& f : fields)
+            known_.insert(f.name);
+    }
+
+    void scan(std::string_view text, const std::string& where) {
+        for (std::size_t open = text.find('['); open != std::string_view::npos;
+             open = text.find('[', open + 1)) {
+            const std::size_t close = text.find_first_of("[]\r\n", open + 1);
+            if (close == std::string_view::npos || text[close] != ']') continue;
+            const std::string_view word = text.substr(open + 1, close - open - 1);
+            // Longer bracketed text is prose and "[1]" a footnote, not a mistyped field.
+            if (word.empty() || word.size() > 40 || IsNumber(word) ||
+                known_.count(std::string(word)))
+                continue;
+            auto [it, fresh] = where_.try_emplace(std::string(word));
+            if (fresh) order_.push_back(it->first);
+            if (std::find(it->second.begin(), it->second.end(), where) == it->second.end())
+                it->second.push_back(where);
+        }
+    }
+
+    void report(Kind& kind) const {
+        for (const std::string& word : order_) {
+            std::string places;
+            for (const std::string& w : where_.at(word))
+                places += (places.empty() ? "" : ", ") + w;
+            std::string text = "[" + OneLine(word) + "] in the " + places + " names no field";
+            for (const std::string& k : known_)
+                if (Lower(k) == Lower(word)) text += " (did you mean [" + OneLine(k) + "]?)";
+            kind.add(std::move(text));
+        }
+    }
+
+private:
+    std::set<std::string> known_;
+    std::map<std::string, std::vector<std::string>> where_;
+    std::vector<std::string> order_;
+};
+
+void ScanMail(const MailText& mail, Placeholders& ph) {
+    std::size_t i = 0;
+    if (mail.MailHasHeader) {
+        for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i) {
+            const std::string& l = mail.lines[i];
+            const char* where = StartsWithLower(l, "from:")      ? "From"
+                                : StartsWithLower(l, "to:")      ? "To"
+                                : StartsWithLower(l, "subject:") ? "Subject"
+                                                                 : "header";
+            ph.scan(l, where);
+        }
+        ++i;
+    }
+    for (; i < mail.lines.size(); ++i)
+        ph.scan(mail.lines[i], "body");
+}
+
+bool IsAtext(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(c)) !=
+               std::string_view::npos;
+}
+
+bool IsDotAtom(std::string_view s) {
+    if (s.empty() || s.front() == '.' || s.back() == '.' || s.find("..") != std::string_view::npos)
+        return false;
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return c == '.' || IsAtext(static_cast<unsigned char>(c)); });
+}
+
+bool IsQuotedLocal(std::string_view s) {
+    if (s.size() < 2 || s.front() != '"' || s.back() != '"') return false;
+    for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '\\') {
+            if (++i + 1 >= s.size()) return false;
+            continue;
+        }
+        if (c < 32 || c == 127 || c == '"') return false;
+    }
+    return true;
+}
+
+bool IsDomain(std::string_view d) {
+    if (d.size() >= 2 && d.front() == '[' && d.back() == ']') {
+        const std::string_view ip = d.substr(1, d.size() - 2);
+        int dots = 0;
+        std::size_t digits = 0;
+        for (char c : ip) {
+            if (c == '.') {
+                if (digits == 0) return false;
+                ++dots;
+                digits = 0;
+            } else if (c >= '0' && c <= '9' && ++digits <= 3) {
+                continue;
+            } else {
+                return false;
+            }
+        }
+        return dots == 3 && digits > 0;
+    }
+    if (d.empty() || d.size() > 255) return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = std::min(d.find('.', start), d.size());
+        const std::string_view label = d.substr(start, dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+            return false;
+        for (char c : label)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-'))
+                return false;
+        if (dot == d.size()) return true;
+        start = dot + 1;
+    }
+}
+
+} // namespace
+
+bool IsValidAddress(const std::string& address) {
+    const std::size_t at = address.rfind('@');
+    if (at == std::string::npos || at == 0 || at > 64) return false;
+    const std::string_view local = std::string_view(address).substr(0, at);
+    return (IsDotAtom(local) || IsQuotedLocal(local)) && IsDomain(address.substr(at + 1));
+}
+
+std::vector<SendProblem> CheckBeforeSending(const AppState& st,
+                                            const std::vector<ReceipData*>& recipients) {
+    static const std::vector<VarIdent> noFields;
+    const std::vector<VarIdent>& fields = st.db ? st.db->fields : noFields;
+
+    Kind unknownFields(CheckSeverity::Warning, "placeholders that name no field");
+    Placeholders ph(fields);
+    ScanMail(st.mailText, ph);
+    for (const Attachment& a : st.attachments)
+        ph.scan(a.path, "attachment " + OneLine(a.fileName));
+    ph.report(unknownFields);
+
+    Kind noAddress(CheckSeverity::Warning, "people without a valid e-mail address");
+    Kind repeated(CheckSeverity::Warning, "addresses used more than once");
+    Kind files(CheckSeverity::Blocking, "attachment files that cannot be read");
+    std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
+    std::vector<std::string> addressOrder;
+    std::unordered_map<std::string, std::string> fileProblems;
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        const ReceipData* e = recipients[i];
+        if (!e) continue;
+        if (e->email.empty()) {
+            noAddress.add(Who(*e, i) + " has no e-mail address");
+        } else if (!IsValidAddress(e->email)) {
+            noAddress.add(Who(*e, i) + " has the e-mail address \"" + OneLine(e->email) +
+                          "\", which is not valid");
+        } else {
+            auto [it, fresh] = byAddress.try_emplace(Lower(e->email));
+            if (fresh) addressOrder.push_back(it->first);
+            it->second.push_back(i);
+        }
+        for (const Attachment& a : st.attachments) {
+            const std::string path = AttachmentPathFor(a.path, fields, *e);
+            auto it = fileProblems.find(path);
+            if (it == fileProblems.end()) {
+                it = fileProblems.emplace(path, AttachmentProblem(path)).first;
+                // A shared file is reported once, not once per person.
+                if (!it->second.empty() && path == a.path)
+                    files.add("The attachment file " + OneLine(path) + " " + it->second);
+            }
+            if (!it->second.empty() && path != a.path)
+                files.add(Who(*e, i) + ": the attachment file " + OneLine(path) + " " + it->second);
+        }
+    }
+    for (const std::string& address : addressOrder) {
+        const std::vector<std::size_t>& who = byAddress[address];
+        if (who.size() < 2) continue;
+        std::string names;
+        for (std::size_t k = 0; k < who.size() && k < 5; ++k)
+            names += (k ? ", " : "") + Who(*recipients[who[k]], who[k]);
+        if (who.size() > 5) names += ", ...";
+        repeated.add("The address " + OneLine(recipients[who[0]]->email) + " is used by " +
+                     std::to_string(who.size()) + " people: " + names);
+    }
+
+    std::vector<SendProblem> out;
+    files.flushInto(out);
+    unknownFields.flushInto(out);
+    noAddress.flushInto(out);
+    repeated.flushInto(out);
+    return out;
+}
+
+bool HasBlockingProblem(const std::vector<SendProblem>& problems) {
+    return std::any_of(problems.begin(), problems.end(),
+                       [](const SendProblem& p) { return p.severity == CheckSeverity::Blocking; });
+}
+
+} // namespace tandrel

@@ -1,0 +1,36 @@
+// The check before sending: what in a mailing would go wrong or surprise, found before
+// anything is prepared, for the window and the command line alike.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+
+namespace tandrel {
+
+enum class CheckSeverity {
+    Warning,  // the user may send anyway
+    Blocking, // the run cannot be prepared as it is
+};
+
+struct SendProblem {
+    CheckSeverity severity;
+    std::string text; // one line, naming the person, field or file
+};
+
+// Problems of sending st.mailText with st.attachments to `recipients` (fields from
+// st.db): placeholders that name no field, people without a valid e-mail address, an
+// address used more than once (warnings); attachment files that cannot be read
+// (blocking). Each kind lists at most a screenful and then says how many more.
+// Empty: nothing to report. st.mailText must already hold the editors' text.
+std::vector<SendProblem> CheckBeforeSending(const AppState& st,
+                                            const std::vector<ReceipData*>& recipients);
+
+bool HasBlockingProblem(const std::vector<SendProblem>& problems);
+
+// An address the relay can take as a recipient: local@domain in plain ASCII, a
+// dot-atom or quoted local part, a domain name or an address literal in brackets.
+bool IsValidAddress(const std::string& address);
+
+} // namespace tandrel
