@@ -21,6 +21,10 @@ namespace {
 // The shortest time between two refreshes of the window while reports stream in.
 constexpr int kFlushIntervalMs = 50;
 
+// The way back to the people a run did not reach, told at the end of such a run.
+constexpr const char* kNotReachedHint =
+    "To send to the people not reached, use Edit, Recipients Not Reached.";
+
 // Replies and reports may carry their own line ends (a reply normally ends in CR LF);
 // the memo shows them as lines without an extra empty one at the end.
 QString MemoText(const std::string& line) {
@@ -232,6 +236,7 @@ void DeliveryWindow::setGauge(int value) {
 }
 
 void DeliveryWindow::deliveryEnded(bool logSaved) {
+    if (dialogue_->acceptedCount() < st_.RecipientCount) memoAppend(kNotReachedHint);
     flushUpdates();
     // Without a saved run log the run is not over for the user: Cancel stays the way out.
     if (!logSaved) return;

@@ -475,6 +475,7 @@ TEST(MailingRun, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     EXPECT_EQ(driver.sendWindowsClosed, 1);
     const std::vector<ReceipData*> bob{m.main.rows[1]};
     EXPECT_EQ(RecipientsNotReached(m.main.st), bob);
+    EXPECT_TRUE(m.memoHas("To send to the people not reached, use Edit, Recipients Not Reached."));
 
     const auto results = ReadRunResults(m.main.st.runResultsPath());
     ASSERT_EQ(results.size(), 4u);
