@@ -4,22 +4,27 @@
 //   bench_send_ui [MESSAGES] [RUNS]     (default 5000 messages, best of 3 runs)
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <arpa/inet.h>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 #include "AppState.h"
 #include "BenchUtil.h"
 #include "DeliveryWindow.h"
 #include "Forms.h"
+#include "MailFile.h"
 #include "MailingRun.h"
 #include "MainHooks.h"
 #include "PreparationWindow.h"
@@ -64,6 +69,32 @@ void Fill(BenchMain& m, const std::string& dir, const std::string& port, int peo
         e.values = {e.name, e.email};
         m.rows.push_back(&e);
     }
+}
+
+// A loopback port nobody listens on (0 when none was found), or whether one is answered.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool Answers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
 }
 
 class QuietListener : public tandrel::DeliveryListener {
@@ -145,24 +176,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const std::string port = std::to_string(probe.serverPort());
-    probe.close();
+    const int portNumber = FreePort();
+    const std::string port = std::to_string(portNumber);
+    QStringList args;
+    if (::geteuid() == 0) args << QStringLiteral("-u") << QStringLiteral("nobody"); // not as root
+    args << QStringLiteral("127.0.0.1:") + QString::fromStdString(port) << QStringLiteral("256");
     QProcess sink;
-    sink.start(
-        QStringLiteral("/usr/sbin/smtp-sink"),
-        {QStringLiteral("127.0.0.1:") + QString::fromStdString(port), QStringLiteral("256")});
-    if (!sink.waitForStarted(10000)) {
+    sink.start(QStringLiteral("/usr/sbin/smtp-sink"), args);
+    if (portNumber == 0 || !sink.waitForStarted(10000)) {
         std::fprintf(stderr, "cannot start /usr/sbin/smtp-sink\n");
         return 3;
     }
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket s;
-        s.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(std::stoi(port)));
-        if (s.waitForConnected(100)) break;
+    for (int i = 0; i < 100 && !Answers(portNumber); ++i)
         QThread::msleep(50);
-    }
 
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString();
