@@ -3,12 +3,25 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Model.h"
 
 namespace tandrel {
+
+// Keeps a remembered login password between runs of the program outside every file of
+// ours (the desktop keyring); tests put a stand-in here.
+class PasswordKeeper {
+public:
+    virtual ~PasswordKeeper() = default;
+    // The stored password, or nothing when none is stored or no keyring answers.
+    virtual std::optional<std::string> load(const std::string& account) = 0;
+    // False when no keyring took it.
+    virtual bool store(const std::string& account, const std::string& password) = 0;
+    virtual void forget(const std::string& account) = 0;
+};
 
 struct AppState {
     std::unique_ptr<DatabaseRoot> db; // null: no database at all
@@ -21,6 +34,13 @@ struct AppState {
     std::string LocalComputerName;
     std::string ProgramDir; // no trailing separator
 
+    // The login password of this session, kept in memory only and never written to a
+    // file; it belongs to the login named by passwordAccount.
+    std::string password;
+    std::string passwordAccount;
+    // The keyring; null until it is first needed (the windows then use the desktop's).
+    std::unique_ptr<PasswordKeeper> keyring;
+
     // The messages of the run in progress (empty outside a run).
     OutgoingList outgoing;
     int RecipientCount = 0;
@@ -28,6 +48,7 @@ struct AppState {
     std::string iniPath() const { return ProgramDir + "/Tandrel.ini"; }
     std::string runLogPath() const { return ProgramDir + "/Tandrel.log"; }
     std::string sentLogPath() const { return ProgramDir + "/Tandrel.snt"; }
+    std::string runResultsPath() const { return ProgramDir + "/Tandrel.run"; }
 
     // Releases every entry, field and the root: afterwards there is no database.
     void FreeDatabase() { db.reset(); }

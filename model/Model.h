@@ -98,6 +98,12 @@ struct GlobalPrefs {
     std::string fromaddy;
     std::int32_t fielddelim = 59;
     char delimchar = ';';
+    // "none" (plain HELO dialogue), "starttls" or "tls".
+    std::string security = "none";
+    std::string user;       // login name; empty: no login
+    int timeoutSeconds = 0; // 0: the standard time-out of each command
+    int perConnection = 0;  // messages per connection; 0: unlimited
+    int ratePerMinute = 0;  // 0: as fast as the server takes them
 };
 
 struct CurUserVals {

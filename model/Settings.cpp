@@ -104,12 +104,37 @@ void PutInt(Profile& ini, const char* section, const char* key, std::int32_t val
     Put(ini, section, key, std::to_string(value));
 }
 
+// Keys added after the first releases are written only when they hold something other
+// than their default or are in the file already, so a file that never used them stays
+// byte for byte as it was, and going back to a default is still stored.
+void PutOptional(Profile& ini, const char* key, const std::string& value, const std::string& def) {
+    // No stored value can hold a line feed, so this default means "absent".
+    const bool present = ini.ReadString("Network", key, "\n") != "\n";
+    if (present || value != def) Put(ini, "Network", key, value);
+}
+
 void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     Put(ini, "Network", "smtp", prefs.smtp);
     Put(ini, "Network", "name", prefs.name);
     Put(ini, "Network", "port", prefs.port);
     Put(ini, "Network", "fromaddy", prefs.fromaddy);
+    PutOptional(ini, "security", prefs.security, "none");
+    PutOptional(ini, "user", prefs.user, "");
+    PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
+    PutOptional(ini, "perconnection", std::to_string(prefs.perConnection), "0");
+    PutOptional(ini, "rate", std::to_string(prefs.ratePerMinute), "0");
     PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
+}
+
+// Anything but a known mode (compared without regard to case) is the plain dialogue.
+std::string SecurityMode(std::string_view text) {
+    for (const char* mode : {"none", "starttls", "tls"})
+        if (SameName(text, mode)) return mode;
+    return "none";
+}
+
+int NonNegative(std::int32_t v) {
+    return v < 0 ? 0 : v;
 }
 
 // Letters, digits, '-' and '.' only: the name goes into the dialogue with the server.
@@ -261,6 +286,11 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.name = ini.ReadString("Network", "name", "Your Name");
     prefs.port = ini.ReadString("Network", "port", "25");
     prefs.fromaddy = ini.ReadString("Network", "fromaddy", kDefaultFromAddy);
+    prefs.security = SecurityMode(ini.ReadString("Network", "security", "none"));
+    prefs.user = ini.ReadString("Network", "user", "");
+    prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
+    prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
+    prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
     prefs.fielddelim = ini.ReadInteger("Database", "fielddelim", 59);
     user.lastmail = ini.ReadString("User", "lastmail", "");
     user.lastfields = ini.ReadString("User", "lastfields", "");

@@ -10,11 +10,20 @@
 #include <QTimer>
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
+#include "SendCommand.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
 
 namespace {
+
+// The shortest time between two refreshes of the window while reports stream in.
+constexpr int kFlushIntervalMs = 50;
+
+// The way back to the people a run did not reach, told at the end of such a run.
+constexpr const char* kNotReachedHint =
+    "To send to the people not reached, use Edit, Recipients Not Reached.";
 
 // Replies and reports may carry their own line ends (a reply normally ends in CR LF);
 // the memo shows them as lines without an extra empty one at the end.
@@ -107,13 +116,18 @@ DeliveryWindow::DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main,
     connect(cancelButton, &QPushButton::clicked, this, &DeliveryWindow::cancelRun);
     connect(closeButton, &QPushButton::clicked, this, &DeliveryWindow::closeWindow);
 
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    connect(flushTimer_, &QTimer::timeout, this, &DeliveryWindow::flushUpdates);
+
     dialogue_ = std::make_unique<tandrel::SmtpDialogue>(*this, st_.RunLog, st_.SentLog);
 }
 
 DeliveryWindow::~DeliveryWindow() = default;
 
-void DeliveryWindow::deliver() {
+void DeliveryWindow::deliver(std::function<void()> started) {
     connectError_ = nullptr;
+    started_ = std::move(started);
     tandrel::CentreOnScreen(*this);
     exec();
     if (connectError_) {
@@ -125,6 +139,7 @@ void DeliveryWindow::deliver() {
 
 void DeliveryWindow::closeConnection() {
     dialogue_->closeConnection();
+    flushUpdates();
 }
 
 void DeliveryWindow::showEvent(QShowEvent* event) {
@@ -137,10 +152,16 @@ void DeliveryWindow::startRun() {
     cancelButton->setEnabled(true);
     cancelButton->setFocus();
     gauge->setValue(0);
-    const tandrel::DeliveryConfig config{st_.prefs.smtp, st_.prefs.port, st_.prefs.fromaddy,
-                                         st_.LocalComputerName, st_.runLogPath()};
+    pendingLines_.clear();
+    pendingStatus_.reset();
+    pendingGauge_.reset();
+    lastLine_.clear();
+    sinceFlush_.invalidate();
+    const std::string password = st_.prefs.user.empty() ? std::string() : st_.password;
     try {
-        dialogue_->start(st_.outgoing, st_.RecipientCount, config);
+        dialogue_->start(st_.outgoing, st_.RecipientCount,
+                         tandrel::DeliveryConfigFor(st_, password));
+        if (started_) std::exchange(started_, nullptr)();
     } catch (...) {
         // The run ends before it began: the window closes again as soon as its modal
         // loop runs, and deliver() hands the error to the caller.
@@ -151,31 +172,72 @@ void DeliveryWindow::startRun() {
 
 void DeliveryWindow::cancelRun() {
     dialogue_->cancel();
+    flushUpdates();
     done(1);
 }
 
 void DeliveryWindow::closeWindow() {
+    flushUpdates();
     done(1);
 }
 
+void DeliveryWindow::scheduleFlush() {
+    if (!sinceFlush_.isValid() || sinceFlush_.elapsed() >= kFlushIntervalMs) {
+        flushUpdates();
+    } else if (!flushTimer_->isActive()) {
+        flushTimer_->start(kFlushIntervalMs - static_cast<int>(sinceFlush_.elapsed()));
+    }
+}
+
+void DeliveryWindow::flushUpdates() {
+    flushTimer_->stop();
+    sinceFlush_.start();
+    if (!pendingLines_.isEmpty()) {
+        // One block of lines: the memo lays out and scrolls once.
+        reportMemo->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
+        pendingLines_.clear();
+    }
+    if (pendingStatus_) {
+        statusLabel->setText(*pendingStatus_);
+        statusPanel->setAccessibleDescription(*pendingStatus_);
+        pendingStatus_.reset();
+    }
+    if (pendingGauge_) {
+        gauge->setValue(*pendingGauge_);
+        pendingGauge_.reset();
+    }
+}
+
 void DeliveryWindow::memoClear() {
+    pendingLines_.clear();
+    lastLine_.clear();
     reportMemo->clear();
 }
 
 void DeliveryWindow::memoAppend(const std::string& line) {
-    reportMemo->appendPlainText(MemoText(line));
+    pendingLines_ << MemoText(line);
+    // The socket's words for a refused connection get a plain sentence after them.
+    if (lastLine_ == "Error, could not connect to server:" &&
+        MemoText(line) == QStringLiteral("Connection refused"))
+        pendingLines_ << QString::fromLocal8Bit(
+            QByteArray::fromStdString(tandrel::RefusedConnectionText(st_.prefs)));
+    lastLine_ = line;
+    scheduleFlush();
 }
 
 void DeliveryWindow::setStatus(const std::string& text) {
-    statusLabel->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
-    statusPanel->setAccessibleDescription(statusLabel->text());
+    pendingStatus_ = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    scheduleFlush();
 }
 
 void DeliveryWindow::setGauge(int value) {
-    gauge->setValue(std::clamp(value, 0, 100));
+    pendingGauge_ = std::clamp(value, 0, 100);
+    scheduleFlush();
 }
 
 void DeliveryWindow::deliveryEnded(bool logSaved) {
+    if (dialogue_->acceptedCount() < st_.RecipientCount) memoAppend(kNotReachedHint);
+    flushUpdates();
     // Without a saved run log the run is not over for the user: Cancel stays the way out.
     if (!logSaved) return;
     closeButton->setEnabled(true);

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QStringList>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Forms.h"
@@ -15,9 +19,12 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 // Shows one delivery run: the SMTP dialogue reports through the DeliveryListener
-// interface, the window turns that into its status line, gauge and report memo.
+// interface, the window turns that into its status line, gauge and report memo. Reports
+// are gathered and shown at most about 20 times a second and at the end of the run, so
+// a big run is not slowed down by painting.
 class DeliveryWindow : public QDialog, public tandrel::DeliveryListener {
     Q_OBJECT
 public:
@@ -28,7 +35,8 @@ public:
     // Shows the window modally for the messages in st.outgoing and returns when the
     // user has closed it. A connect error raised at once by the socket ends the run
     // with the window hidden and is rethrown here (std::runtime_error, socket text).
-    void deliver();
+    // `started` runs once the dialogue has taken its copy of the messages.
+    void deliver(std::function<void()> started = {});
 
     // The caller's clean-up after the window has closed: the orderly close.
     void closeConnection();
@@ -41,6 +49,9 @@ public:
     void setStatus(const std::string& text) override;
     void setGauge(int value) override;
     void deliveryEnded(bool logSaved) override;
+
+    // Shows what was reported and not shown yet.
+    void flushUpdates();
 
     QLabel* statusLabel = nullptr;
     QFrame* statusPanel = nullptr;
@@ -60,10 +71,20 @@ protected:
 
 private:
     void startRun();
+    void scheduleFlush();
 
     tandrel::AppState& st_;
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
     std::unique_ptr<tandrel::SmtpDialogue> dialogue_;
     std::exception_ptr connectError_;
+    std::function<void()> started_;
+
+    QTimer* flushTimer_ = nullptr;
+    QElapsedTimer sinceFlush_;
+    QStringList pendingLines_;
+    std::optional<QString> pendingStatus_;
+    std::optional<int> pendingGauge_;
+    // The previous memo line, to recognise the socket's text of a refused connection.
+    std::string lastLine_;
 };

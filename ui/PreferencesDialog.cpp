@@ -1,6 +1,7 @@
-// The "Preferences" dialog: relay, sender and field delimiter, stored on OK.
+// The "Preferences" dialog: relay, sender, login, limits and field delimiter, stored on OK.
 #include "PreferencesDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -18,9 +20,38 @@
 #include <cstdint>
 #include <iterator>
 
+#include "Keyring.h"
+
 namespace {
 
 constexpr int kPortLength = 5;
+
+// The items of securityList, in order, with the port each mode usually uses.
+struct SecurityMode {
+    const char* key;
+    const char* caption;
+    const char* port;
+};
+constexpr SecurityMode kSecurityModes[] = {
+    {"none", "None", "25"}, {"starttls", "STARTTLS", "587"}, {"tls", "SSL/TLS", "465"}};
+
+int SecurityIndex(const std::string& key) {
+    for (int i = 0; i < static_cast<int>(std::size(kSecurityModes)); ++i)
+        if (key == kSecurityModes[i].key) return i;
+    return 0;
+}
+
+// A count where 0 means "no limit" (or the standard time-outs), shown as such.
+QSpinBox* CountEdit(const QString& objectName, QLabel* label, const QString& zeroText, int maximum,
+                    QWidget* parent) {
+    auto* edit = new QSpinBox(parent);
+    edit->setObjectName(objectName);
+    edit->setAccessibleName(label->text());
+    edit->setRange(0, maximum);
+    edit->setSpecialValueText(zeroText);
+    label->setBuddy(edit);
+    return edit;
+}
 
 QString FromBytes(const std::string& bytes) {
     return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
@@ -81,7 +112,7 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     setWindowTitle(QStringLiteral("Preferences"));
     // A fixed dialog without border icons: it closes only through its buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(359, 293);
+    setFixedSize(359, 353);
 
     pages = new QTabWidget(this);
     pages->setObjectName(QStringLiteral("PageControl1"));
@@ -103,17 +134,65 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     portEdit->setMaxLength(kPortLength);
     portEdit->setFixedWidth(portEdit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
                             16);
+    auto* timeoutLabel = BoldLabel(QStringLiteral("Time-out (s):"), internet);
+    auto* perConnectionLabel = BoldLabel(QStringLiteral("Messages per connection:"), internet);
+    auto* rateLabel = BoldLabel(QStringLiteral("Messages per minute:"), internet);
+    timeoutEdit = CountEdit(QStringLiteral("timeoutEdit"), timeoutLabel, QStringLiteral("Standard"),
+                            86400, internet);
+    perConnectionEdit = CountEdit(QStringLiteral("perConnectionEdit"), perConnectionLabel,
+                                  QStringLiteral("Unlimited"), 1000000, internet);
+    rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
+                         internet);
     auto* grid = new QGridLayout(internet);
+    grid->setVerticalSpacing(2);
     int row = 0;
-    for (auto [label, edit] : {std::pair{smtpLabel, smtpEdit}, std::pair{portLabel, portEdit},
-                               std::pair{nameLabel, nameEdit}, std::pair{emailLabel, emailEdit}}) {
+    for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
+             {smtpLabel, smtpEdit},
+             {portLabel, portEdit},
+             {nameLabel, nameEdit},
+             {emailLabel, emailEdit},
+             {timeoutLabel, timeoutEdit},
+             {perConnectionLabel, perConnectionEdit},
+             {rateLabel, rateEdit}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(label, row, 0);
-        grid->addWidget(edit, row, 1, edit == portEdit ? Qt::AlignLeft : Qt::Alignment());
+        const bool narrow = edit == portEdit || qobject_cast<QSpinBox*>(edit);
+        grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
         ++row;
     }
     grid->setRowStretch(row, 1);
     pages->addTab(internet, QStringLiteral("Internet Settings"));
+
+    // Page "Security": encryption and login.
+    auto* security = new QWidget;
+    security->setObjectName(QStringLiteral("TabSheet3"));
+    auto* securityLabel = BoldLabel(QStringLiteral("Encryption:"), security);
+    auto* userLabel = BoldLabel(QStringLiteral("User name:"), security);
+    auto* passwordLabel = BoldLabel(QStringLiteral("Password:"), security);
+    securityList = new QComboBox(security);
+    securityList->setObjectName(QStringLiteral("securityList"));
+    securityList->setAccessibleName(securityLabel->text());
+    for (const SecurityMode& m : kSecurityModes)
+        securityList->addItem(QString::fromLatin1(m.caption));
+    securityLabel->setBuddy(securityList);
+    userEdit = LabelledEdit(QStringLiteral("userEdit"), userLabel, security);
+    passwordEdit = LabelledEdit(QStringLiteral("passwordEdit"), passwordLabel, security);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    rememberCheck = new QCheckBox(QStringLiteral("Remember password"), security);
+    rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
+    rememberCheck->setAccessibleName(rememberCheck->text());
+    auto* securityGrid = new QGridLayout(security);
+    row = 0;
+    for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
+             {securityLabel, securityList}, {userLabel, userEdit}, {passwordLabel, passwordEdit}}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        securityGrid->addWidget(label, row, 0);
+        securityGrid->addWidget(edit, row, 1,
+                                edit == securityList ? Qt::AlignLeft : Qt::Alignment());
+        ++row;
+    }
+    securityGrid->addWidget(rememberCheck, row++, 1);
+    securityGrid->setRowStretch(row, 1);
 
     // Page "Data Format".
     auto* format = new QWidget;
@@ -158,6 +237,7 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     formatGrid->setRowStretch(3, 1);
     formatGrid->setColumnStretch(1, 1);
     pages->addTab(format, QStringLiteral("Data Format"));
+    pages->addTab(security, QStringLiteral("Security"));
 
     okButton = new QPushButton(QStringLiteral("Ok"), this);
     okButton->setObjectName(QStringLiteral("OkBut"));
@@ -165,8 +245,8 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("CancBut"));
     cancelButton->setAccessibleName(QStringLiteral("Cancel"));
-    // Enter anywhere but on "Ok" itself closes without taking the changes.
-    cancelButton->setDefault(true);
+    // Enter takes the changes; Escape and "Cancel" discard them.
+    okButton->setDefault(true);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -180,11 +260,18 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     setTabOrder(smtpEdit, portEdit);
     setTabOrder(portEdit, nameEdit);
     setTabOrder(nameEdit, emailEdit);
-    setTabOrder(emailEdit, listedDelimiterButton);
+    setTabOrder(emailEdit, timeoutEdit);
+    setTabOrder(timeoutEdit, perConnectionEdit);
+    setTabOrder(perConnectionEdit, rateEdit);
+    setTabOrder(rateEdit, listedDelimiterButton);
     setTabOrder(listedDelimiterButton, delimiterList);
     setTabOrder(delimiterList, typedDelimiterButton);
     setTabOrder(typedDelimiterButton, delimiterEdit);
-    setTabOrder(delimiterEdit, okButton);
+    setTabOrder(delimiterEdit, securityList);
+    setTabOrder(securityList, userEdit);
+    setTabOrder(userEdit, passwordEdit);
+    setTabOrder(passwordEdit, rememberCheck);
+    setTabOrder(rememberCheck, okButton);
     setTabOrder(okButton, cancelButton);
 
     connect(listedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
@@ -196,6 +283,9 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& 
     // textEdited comes from the user only: text set by the program is never checked.
     connect(portEdit, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
     connect(delimiterEdit, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
+    connect(securityList, &QComboBox::activated, this, &PreferencesDialog::onSecurityChosen);
+    connect(passwordEdit, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
+    connect(rememberCheck, &QCheckBox::clicked, this, [this] { passwordTouched_ = true; });
     connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -215,6 +305,16 @@ void PreferencesDialog::loadPreferences() {
     portEdit->setText(port);
     nameEdit->setText(FromBytes(prefs.name));
     emailEdit->setText(FromBytes(prefs.fromaddy));
+    timeoutEdit->setValue(prefs.timeoutSeconds);
+    perConnectionEdit->setValue(prefs.perConnection);
+    rateEdit->setValue(prefs.ratePerMinute);
+    shownSecurity_ = SecurityIndex(prefs.security);
+    securityList->setCurrentIndex(shownSecurity_);
+    userEdit->setText(FromBytes(prefs.user));
+    const bool sameLogin = st_.passwordAccount == tandrel::KeyringAccount(prefs);
+    passwordEdit->setText(sameLogin ? QString::fromUtf8(QByteArray::fromStdString(st_.password))
+                                    : QString());
+    passwordTouched_ = false;
 
     const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimchar);
     if (found != std::end(kDelimiters)) {
@@ -248,12 +348,40 @@ void PreferencesDialog::onPortEdited() {
     if (!text.empty() && !IsInteger(text)) portEdit->setText(FromBytes(st_.prefs.port));
 }
 
+void PreferencesDialog::onSecurityChosen(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kSecurityModes))) return;
+    if (ToBytes(portEdit->text()) == kSecurityModes[shownSecurity_].port)
+        portEdit->setText(QString::fromLatin1(kSecurityModes[index].port));
+    shownSecurity_ = index;
+}
+
 void PreferencesDialog::acceptPreferences() {
     tandrel::GlobalPrefs& prefs = st_.prefs;
     prefs.smtp = ToBytes(smtpEdit->text());
     prefs.port = ToBytes(portEdit->text());
     prefs.name = ToBytes(nameEdit->text());
     prefs.fromaddy = ToBytes(emailEdit->text());
+    prefs.timeoutSeconds = timeoutEdit->value();
+    prefs.perConnection = perConnectionEdit->value();
+    prefs.ratePerMinute = rateEdit->value();
+    const int security = securityList->currentIndex();
+    if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
+        prefs.security = kSecurityModes[security].key;
+    // A line break in the name would become part of the login command.
+    const std::string user = ToBytes(userEdit->text());
+    if (user.find_first_of("\r\n") == std::string::npos) prefs.user = user;
+
+    // The password lives in memory and, when asked for, in the keyring; never in a file.
+    const std::string account = tandrel::KeyringAccount(prefs);
+    if (passwordTouched_ && !prefs.user.empty()) {
+        st_.password = passwordEdit->text().toUtf8().toStdString();
+        st_.passwordAccount = account;
+        tandrel::PasswordKeeper& keyring = tandrel::KeyringOf(st_);
+        if (rememberCheck->isChecked() && !st_.password.empty())
+            keyring.store(account, st_.password);
+        else
+            keyring.forget(account);
+    }
 
     if (typedDelimiterButton->isChecked()) {
         if (shownDelimiter_) {

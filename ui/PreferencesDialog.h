@@ -1,4 +1,4 @@
-// "Preferences": relay, sender and delimiter.
+// "Preferences": relay, sender, encryption and login, relay limits and delimiter.
 #pragma once
 
 #include <QDialog>
@@ -7,8 +7,10 @@
 #include "Forms.h"
 #include "MainHooks.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QSpinBox;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -29,6 +31,9 @@ public slots:
     void useTypedDelimiter();
     // Sets a non-numeric port typed by the user back to the stored port.
     void onPortEdited();
+    // Offers the usual port of the chosen encryption while the port is still the usual
+    // one of the encryption chosen before.
+    void onSecurityChosen(int index);
     // Stores the controls' values in the preferences and closes with OK.
     void acceptPreferences();
 
@@ -45,6 +50,13 @@ private:
     QLineEdit* portEdit = nullptr;
     QLineEdit* nameEdit = nullptr;
     QLineEdit* emailEdit = nullptr;
+    QSpinBox* timeoutEdit = nullptr;
+    QSpinBox* perConnectionEdit = nullptr;
+    QSpinBox* rateEdit = nullptr;
+    QComboBox* securityList = nullptr;
+    QLineEdit* userEdit = nullptr;
+    QLineEdit* passwordEdit = nullptr;
+    QCheckBox* rememberCheck = nullptr;
     QRadioButton* listedDelimiterButton = nullptr;
     QComboBox* delimiterList = nullptr;
     QRadioButton* typedDelimiterButton = nullptr;
@@ -56,4 +68,7 @@ private:
     // changed it. A byte that the local encoding cannot show on its own must survive an
     // unchanged OK exactly.
     std::optional<char> shownDelimiter_;
+    int shownSecurity_ = 0;
+    // The keyring is touched only when the user changed the password or the check box.
+    bool passwordTouched_ = false;
 };

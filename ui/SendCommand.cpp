@@ -1,16 +1,20 @@
-// The Send command: preparation, delivery, sent log, and the clean-up whatever happened.
+// The Send command: password, preparation, delivery, sent log, results, and the clean-up
+// whatever happened.
 #include "SendCommand.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "DeliveryWindow.h"
 #include "MailFile.h"
+#include "PasswordPrompt.h"
 #include "PreparationWindow.h"
+#include "RunResults.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -42,13 +46,57 @@ void ShowError(QWidget* parent, const std::string& text) {
 
 } // namespace
 
+DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password) {
+    (void)password; // the dialogue logs in once its configuration carries the login
+    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromaddy, st.LocalComputerName,
+                          st.runLogPath()};
+    config.timeoutSeconds = st.prefs.timeoutSeconds;
+    return config;
+}
+
+std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText) {
+    if (socketText.find("WSocketResolveHost:") == std::string::npos) return socketText;
+    return "Cannot find the server \"" + prefs.smtp +
+           "\". Check the server name in Preferences.\n\n" + socketText;
+}
+
+std::string RefusedConnectionText(const GlobalPrefs& prefs) {
+    return "The server " + prefs.smtp + " did not accept a connection on port " + prefs.port + ".";
+}
+
+std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
+    if (!st.db) return {};
+    return RecipientsNotReached(*st.db, st.runResultsPath());
+}
+
+namespace {
+
+// Until each message reports its own outcome, the accepted ones are the addresses the
+// dialogue put into the sent log, in the order the messages went out.
+void RecordAccepted(RunResultsWriter& results, const std::vector<std::string>& addresses,
+                    const std::vector<std::string>& accepted) {
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < addresses.size() && next < accepted.size(); ++i)
+        if (addresses[i] == accepted[next]) {
+            results.record(i, Outcome::Accepted);
+            ++next;
+        }
+}
+
+} // namespace
+
 void RunMailing(MainHooks& main, Forms& forms) {
     AppState& st = main.state();
     if (!st.db || main.recipientRows().empty()) return;
+    // Asked before anything is prepared, so Cancel leaves everything as it was.
+    if (!PasswordForSend(st, main.mainWidget())) return;
 
     WaitCursor cursor;
     std::vector<std::string> errors; // shown once the run is cleaned up
+    const std::size_t blockStart = st.SentLog.size();
     bool blockStarted = false;
+    std::unique_ptr<RunResultsWriter> results;
+    std::vector<std::string> addresses;
     try {
         const std::optional<std::string> prepError = forms.preparationWindow->prepare();
         cursor.restore();
@@ -57,29 +105,45 @@ void RunMailing(MainHooks& main, Forms& forms) {
             errors.push_back("The mails could not be prepared: " + *prepError +
                              "\n\nNo mail has been sent.");
         } else {
+            for (const MailNode& m : st.outgoing)
+                addresses.push_back(m.address);
+            try {
+                results = std::make_unique<RunResultsWriter>(
+                    st.runResultsPath(), IdentifyPeople(*st.db, main.recipientRows()));
+            } catch (const std::exception& e) {
+                errors.push_back(e.what()); // the run goes on without its results file
+            }
             st.SentLog.push_back("Mailing started " + Rfc822Date());
             st.SentLog.push_back("");
             st.SentLog.push_back("Subject: " + main.editorTexts().subject);
             st.SentLog.push_back("");
             st.SentLog.push_back("Mails sent to:");
             blockStarted = true;
-            forms.deliveryWindow->deliver();
+            // The dialogue keeps its own copy: a big run does not hold the messages twice.
+            forms.deliveryWindow->deliver([&st] { OutgoingList().swap(st.outgoing); });
         }
     } catch (const std::exception& e) {
-        errors.push_back(e.what());
+        errors.push_back(ConnectErrorText(st.prefs, e.what()));
     }
 
     // Clean-up, whatever happened above.
     OutgoingList().swap(st.outgoing);
     if (blockStarted) {
+        if (results)
+            RecordAccepted(
+                *results, addresses,
+                std::vector<std::string>(st.SentLog.begin() + blockStart + 5, st.SentLog.end()));
         st.SentLog.push_back("");
         st.SentLog.push_back("");
         try {
-            WriteTextFile(st.sentLogPath(), st.SentLog);
+            AppendTextFile(
+                st.sentLogPath(),
+                std::vector<std::string>(st.SentLog.begin() + blockStart, st.SentLog.end()));
         } catch (const std::exception& e) {
             errors.push_back(e.what());
         }
     }
+    results.reset();
     cursor.restore();
     try {
         forms.deliveryWindow->closeConnection();

@@ -1,16 +1,36 @@
-// The Send command: prepare, deliver, write the sent log.
+// The Send command: ask for the password, prepare, deliver, append the sent log, keep
+// the results of the run.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "Forms.h"
 #include "MainHooks.h"
+#include "SmtpDialogue.h"
 
 namespace tandrel {
 
-// sendMailing's work. Does nothing without a database or recipient rows. Otherwise
-// prepares one message per row in the preparation window, delivers them in the
-// delivery window, appends this run's block to the sent log and writes it beside the
-// program. Failures (preparation, connecting, writing the sent log) are shown in error
-// boxes after the clean-up; the outgoing messages are always released.
+// sendMailing's work. Does nothing without a database or recipient rows, or when the
+// user cancels the password question. Otherwise prepares one message per row in the
+// preparation window, delivers them in the delivery window, appends this run's block
+// to the sent log file and records each person's outcome in the results file.
+// Failures (preparation, connecting, writing the logs) are shown in error boxes after
+// the clean-up; the outgoing messages are always released.
 void RunMailing(MainHooks& main, Forms& forms);
+
+// The connection settings of a run: relay, sender, HELO name, run log and time-out from
+// the state, with the login password of this session.
+DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password);
+
+// The text of an error box for a connect error raised at once: the socket's own text,
+// with a plain sentence before it where the user can act on it.
+std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText);
+// The plain sentence for a connection the server refused.
+std::string RefusedConnectionText(const GlobalPrefs& prefs);
+
+// The entries of the loaded database that the last run (also of an earlier session)
+// did not reach, in database order; empty without a database or when all were reached.
+std::vector<ReceipData*> RecipientsNotReached(const AppState& st);
 
 } // namespace tandrel

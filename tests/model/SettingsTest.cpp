@@ -385,3 +385,49 @@ TEST(Settings, ProgramDirAndComputerName) {
             << host;
     }
 }
+
+// The connection keys: what a hand-edited file reads as, that a changed value survives a
+// Preferences write and a new read, and that going back to the default is stored too.
+TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
+    struct Keys {
+        std::string security, user;
+        int timeout, perConnection, rate;
+        bool operator==(const Keys&) const = default;
+    };
+    const auto keysOf = [](const GlobalPrefs& p) {
+        return Keys{p.security, p.user, p.timeoutSeconds, p.perConnection, p.ratePerMinute};
+    };
+    struct Case {
+        std::string lines; // [Network] lines as a user may have typed them
+        Keys read;
+    };
+    const Case cases[] = {
+        {"", {"none", "", 0, 0, 0}},
+        {"security=STARTTLS\r\nuser=ann@x.example\r\ntimeout=30\r\n",
+         {"starttls", "ann@x.example", 30, 0, 0}},
+        {"security=tls\r\nperconnection=2\r\nrate=60\r\n", {"tls", "", 0, 2, 60}},
+        // Unknown modes are the plain dialogue; negative numbers and words are unset.
+        {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n", {"none", "", 0, 0, 0}},
+        {"user=\"a b\"\r\ntimeout=0x10\r\n", {"none", "a b", 16, 0, 0}},
+    };
+    test::TempDir dir;
+    const std::string path = dir.file("Tandrel.ini");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        test::WriteFileBytes(path, "[Network]\r\n" + c.lines);
+        Profile ini(path);
+        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == c.read);
+
+        GlobalPrefs changed = ReadAll(ini).prefs;
+        changed.security = "tls";
+        changed.user = "bob";
+        changed.timeoutSeconds = 7;
+        changed.perConnection = 50;
+        changed.ratePerMinute = 30;
+        WritePrefs(ini, changed);
+        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == (Keys{"tls", "bob", 7, 50, 30}));
+
+        WritePrefs(ini, GlobalPrefs{});
+        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == (Keys{"none", "", 0, 0, 0}));
+    }
+}

@@ -92,13 +92,22 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
     pages->setCurrentIndex(0);
     ExpectAllNamed(&form);
     const auto first = TabWalk(&form);
-    EXPECT_EQ(Names(first), (std::vector<QString>{"PageControl1Tabs", "smtpEdit", "portEdit",
-                                                  "nameEdit", "emailEdit", "OkBut", "CancBut"}));
+    EXPECT_EQ(
+        Names(first),
+        (std::vector<QString>{"PageControl1Tabs", "smtpEdit", "portEdit", "nameEdit", "emailEdit",
+                              "timeoutEdit", "perConnectionEdit", "rateEdit", "OkBut", "CancBut"}));
     std::vector<QString> spoken;
     for (const auto& [objectName, name] : first)
         spoken.push_back(name);
-    EXPECT_EQ(spoken, (std::vector<QString>{"Internet Settings", "SMTP Server:", "SMTP Port:",
-                                            "Name:", "EMail:", "Ok", "Cancel"}));
+    EXPECT_EQ(spoken,
+              (std::vector<QString>{"Internet Settings", "SMTP Server:", "SMTP Port:", "Name:",
+                                    "EMail:", "Time-out (s):", "Messages per connection:",
+                                    "Messages per minute:", "Ok", "Cancel"}));
+    pages->setCurrentIndex(2);
+    ExpectAllNamed(&form);
+    EXPECT_EQ(Names(TabWalk(&form)),
+              (std::vector<QString>{"PageControl1Tabs", "securityList", "userEdit", "passwordEdit",
+                                    "rememberCheck", "OkBut", "CancBut"}));
 
     pages->setCurrentIndex(1);
     main.st.prefs.delimchar = '|'; // both options' inputs: the edit enabled...

@@ -34,6 +34,15 @@ public:
         gauges.push_back(value);
         DeliveryWindow::setGauge(value);
     }
+    std::vector<std::string> memo; // as reported since the last memoClear
+    void memoClear() override {
+        memo.clear();
+        DeliveryWindow::memoClear();
+    }
+    void memoAppend(const std::string& line) override {
+        memo.push_back(line);
+        DeliveryWindow::memoAppend(line);
+    }
 };
 
 struct SendRig {
@@ -163,11 +172,13 @@ TEST(DeliveryWindow, ReportsOfTheDialogueReachTheControls) {
          {GaugeCase{-4, 0, "0%"}, GaugeCase{0, 0, "0%"}, GaugeCase{57, 57, "57%"},
           GaugeCase{100, 100, "100%"}, GaugeCase{250, 100, "100%"}}) {
         w.setGauge(c.given);
+        w.flushUpdates();
         EXPECT_EQ(w.gauge->value(), c.shown) << c.given;
         EXPECT_EQ(w.gauge->text(), c.text) << c.given;
     }
 
     w.setStatus("Sending 2 of 7");
+    w.flushUpdates();
     EXPECT_EQ(w.statusLabel->text(), "Sending 2 of 7");
     EXPECT_EQ(AccessibleName(w.statusLabel), "Sending 2 of 7");
 
@@ -183,6 +194,7 @@ TEST(DeliveryWindow, ReportsOfTheDialogueReachTheControls) {
           MemoCase{"550 5.1.1 rejected\r\n", "550 5.1.1 rejected"}, MemoCase{"", ""},
           MemoCase{"421-first\r\n421 second\r\n", "421-first\n421 second"}}) {
         w.memoAppend(c.appended);
+        w.flushUpdates();
         EXPECT_TRUE(w.reportMemo->toPlainText().endsWith(c.shownAtEnd)) << c.appended;
     }
     EXPECT_EQ(w.reportMemo->toPlainText().count(QLatin1Char('\n')), 4);
@@ -352,4 +364,32 @@ TEST(DeliveryWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
     rig.deliver();
     EXPECT_EQ(driver.sendWindowsClosed, 1);
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 1);
+}
+
+// A big run shows exactly what was reported (every memo line, the last status and gauge)
+// while painting a small fraction of the times a window updated per report would.
+TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
+    SmtpSinkServer sink;
+    SendRig rig;
+    rig.main.st.prefs.port = sink.portText();
+    constexpr int kMessages = 600;
+    for (int i = 0; i < kMessages; ++i) {
+        const std::string to = "p" + std::to_string(i) + "@example.org";
+        rig.addMessage(to, Message(to, "Hi", {"Body"}));
+    }
+    PaintCounter counter;
+    for (QWidget* w : std::initializer_list<QWidget*>{rig.win->gauge, rig.win->statusLabel,
+                                                      rig.win->reportMemo->viewport()})
+        w->installEventFilter(&counter);
+    ModalDriver driver;
+    rig.deliver();
+    EXPECT_FALSE(driver.timedOut);
+    EXPECT_EQ(rig.win->dialogue().acceptedCount(), kMessages);
+
+    EXPECT_EQ(rig.memoLines(), rig.win->memo);
+    EXPECT_EQ(rig.win->statusLabel->text().toStdString(), rig.win->statuses.back());
+    EXPECT_EQ(rig.win->gauge->value(), 100);
+    // Per report the window would paint several times per message.
+    EXPECT_GE(rig.win->memo.size() + rig.win->statuses.size(), std::size_t{2 * kMessages});
+    EXPECT_LT(counter.paints, kMessages / 4) << counter.paints;
 }

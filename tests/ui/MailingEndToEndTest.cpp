@@ -183,6 +183,8 @@ TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
     find<QPushButton>("SendBut")->click();
     ASSERT_EQ(driver.boxes.size(), 2u);
     EXPECT_EQ(driver.boxes[1].toStdString(),
+              "Cannot find the server \"no-such-host.invalid\". Check the server name in "
+              "Preferences.\n\n"
               "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'");
     EXPECT_FALSE(deliveryWindow().isVisible());
     EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());

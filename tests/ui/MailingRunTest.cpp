@@ -1,16 +1,22 @@
 // The Send command from preparation to the sent log, with the real preparation and
 // delivery windows and real SMTP servers on loopback.
+#include <QCheckBox>
 #include <QEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTcpServer>
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "FakeKeyring.h"
 #include "MailFile.h"
 #include "MailingTestKit.h"
+#include "PasswordPrompt.h"
+#include "RunResults.h"
 #include "SendCommand.h"
 #include "TestSupport.h"
 #include "TextFile.h"
@@ -158,7 +164,10 @@ TEST(MailingRun, EveryRunAppendsItsBlockToTheSentLog) {
     RefusingAiosmtpdServer server({"bob@example.org"});
     Mailing m;
     m.useServer(server.portText());
-    m.main.st.SentLog = {"from an earlier start", ""}; // as loaded at start-up
+    // The file of an earlier session is kept; what this session holds in memory from
+    // before is not written again.
+    WriteFileBytes(m.main.st.sentLogPath(), "from an earlier start\r\n\r\n");
+    m.main.st.SentLog = {"an earlier run of this session", ""};
 
     ModalDriver driver;
     m.send();
@@ -249,6 +258,8 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
     const Case cases[] = {
         {"", "25", "Connect: No IP Address Specified"},
         {"no-such-host.invalid", "25",
+         "Cannot find the server \"no-such-host.invalid\". Check the server name in "
+         "Preferences.\n\n"
          "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'"},
         {"127.0.0.1", "no-such-service",
          "connect: WSocketResolvePort: Cannot convert port 'no-such-service'"},
@@ -325,17 +336,6 @@ TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     }
 }
 
-namespace {
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-} // namespace
-
 TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     Mailing m;
     m.main.rows.clear();
@@ -377,4 +377,134 @@ TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) 
         }
     }
     EXPECT_EQ(driver.sendWindowsClosed, 2);
+}
+
+namespace {
+
+// Answers the password question when it comes up: with a password, or with Cancel.
+class PromptAnswer {
+public:
+    PromptAnswer(QString password, bool remember) : password_(std::move(password)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this, remember] {
+            auto* p = qobject_cast<PasswordPrompt*>(QApplication::activeModalWidget());
+            if (!p) return;
+            ++asked;
+            question = p->findChild<QLabel*>("PasswordLabel")->text();
+            if (password_.isNull()) {
+                p->reject();
+                return;
+            }
+            p->passwordEdit->setText(password_);
+            p->rememberCheck->setChecked(remember);
+            p->accept();
+        });
+        timer_.start();
+    }
+    int asked = 0;
+    QString question;
+
+private:
+    QString password_;
+    QTimer timer_;
+};
+
+} // namespace
+
+// A login name makes Send ask for the password before anything is prepared: Cancel
+// abandons the Send; OK sends, keeps the password for the session and, when asked to,
+// in the keyring, and no file of the program ever holds it.
+TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
+    AiosmtpdServer server;
+    Mailing m;
+    m.useServer(server.portText());
+    std::map<std::string, std::string> keyring;
+    m.main.st.keyring = std::make_unique<FakeKeyring>(keyring);
+    m.main.st.prefs.user = "ann";
+    ModalDriver driver;
+    {
+        PromptAnswer cancel(QString(), false);
+        m.send();
+        EXPECT_EQ(cancel.asked, 1);
+        EXPECT_EQ(cancel.question, "Password for ann at 127.0.0.1");
+    }
+    EXPECT_EQ(driver.wrapWindowsSeen, 0);
+    EXPECT_EQ(driver.sendWindowsSeen, 0);
+    EXPECT_TRUE(m.main.st.SentLog.empty());
+    EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
+    EXPECT_TRUE(m.main.st.password.empty());
+
+    const std::string secret = "Pa55-w\xc3\xb6rd";
+    {
+        PromptAnswer ok(QString::fromUtf8(secret.c_str()), true);
+        m.send();
+        m.send();
+        EXPECT_EQ(ok.asked, 1);
+    }
+    EXPECT_EQ(driver.sendWindowsClosed, 2);
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 6);
+    EXPECT_EQ(m.main.st.password, secret);
+    EXPECT_EQ(keyring, (std::map<std::string, std::string>{{"ann@127.0.0.1", secret}}));
+    ASSERT_TRUE(FileExists(m.main.st.runResultsPath()));
+    for (const auto& f : std::filesystem::recursive_directory_iterator(m.dir.path()))
+        if (f.is_regular_file())
+            EXPECT_EQ(ReadFileBytes(f.path().string()).find("Pa55"), std::string::npos) << f.path();
+
+    // A new session finds it in the keyring without asking.
+    m.main.st.password.clear();
+    m.main.st.passwordAccount.clear();
+    PromptAnswer never(QString(), false);
+    m.send();
+    EXPECT_EQ(never.asked, 0);
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 9);
+    EXPECT_FALSE(driver.timedOut);
+}
+
+// The results file names exactly the people a run did not reach, keeps two entries with
+// the same name and address apart, and survives the end of the session; a refused
+// connection says so in plain words and reaches nobody.
+TEST(MailingRun, TheRecipientsNotReachedAreKeptBesideTheSettings) {
+    RefusingAiosmtpdServer server({"bob@example.org"});
+    Mailing m;
+    m.useServer(server.portText());
+    ReceipData& ann2 = m.main.addPerson("Ann", "ann@example.org", "Faro");
+    m.main.addPerson("Dan", "dan@example.org", "Braga"); // not in the run
+    m.main.rows.push_back(&ann2);
+    ModalDriver driver;
+    m.send();
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    const std::vector<ReceipData*> bob{m.main.rows[1]};
+    EXPECT_EQ(RecipientsNotReached(m.main.st), bob);
+    EXPECT_TRUE(m.memoHas("To send to the people not reached, use Edit, Recipients Not Reached."));
+
+    const auto results = ReadRunResults(m.main.st.runResultsPath());
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results[0].person, (PersonId{"Ann", "ann@example.org", 0}));
+    EXPECT_EQ(results[3].person, (PersonId{"Ann", "ann@example.org", 1}));
+    EXPECT_EQ(results[3].outcome, Outcome::Accepted);
+
+    // Only the second Ann is sent to, to a port where nobody listens.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const std::string port = std::to_string(closed.serverPort());
+    closed.close();
+    m.useServer(port);
+    m.main.rows = {&ann2};
+    m.send();
+    EXPECT_TRUE(m.memoHas(QString::fromStdString("The server 127.0.0.1 did not accept a "
+                                                 "connection on port " +
+                                                 port + ".")));
+    EXPECT_TRUE(m.memoHas("Connection refused"));
+    // The same database loaded again in a new session: found by name, address and place.
+    AppState later;
+    later.ProgramDir = m.main.st.ProgramDir;
+    later.NewDatabase();
+    for (const auto& e : m.main.st.db->entries) {
+        ReceipData& copy = later.db->appendEntry();
+        copy.name = e->name;
+        copy.email = e->email;
+    }
+    const std::vector<ReceipData*> secondAnn{later.db->entries[3].get()};
+    EXPECT_EQ(RecipientsNotReached(later), secondAnn);
+    EXPECT_FALSE(driver.timedOut);
 }

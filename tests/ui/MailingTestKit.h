@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -147,6 +148,16 @@ private:
     DeliveryWindow* seen_ = nullptr;
     PreparationWindow* wrapSeen_ = nullptr;
     bool handled_ = false;
+};
+
+// Counts the paint events of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
 };
 
 // The message files of a store directory of the shared aiosmtpd store server

@@ -2,15 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 
 #include "AttachmentsWindowTestHooks.h"
+#include "FakeKeyring.h"
 #include "PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
@@ -228,22 +231,31 @@ TEST_F(PreferencesDialogTest, OkStoresTheTextsAsTyped) {
     EXPECT_EQ(main.st.prefs.fromaddy, "bob@example.net");
 }
 
-TEST_F(PreferencesDialogTest, EnterAndCancelCloseWithoutTakingTheChanges) {
-    const tandrel::GlobalPrefs before = main.st.prefs;
-    for (const char* name : {"smtpEdit", "portEdit", "nameEdit", "emailEdit", "fieldDelimEd"}) {
+TEST_F(PreferencesDialogTest, EnterTakesTheChangesEscapeAndCancelDiscardThem) {
+    for (const char* name : {"smtpEdit", "portEdit", "nameEdit", "emailEdit"}) {
         open();
-        // Visiting "Ok" first must not leave it as the button that Enter presses.
-        button("OkBut")->setFocus();
-        radio(2)->click();
         QLineEdit* e = edit(name);
         e->setFocus();
-        e->setText("9");
+        e->selectAll();
+        QTest::keyClicks(e, "2526");
         QTest::keyClick(e, Qt::Key_Return);
         EXPECT_FALSE(form.isVisible()) << name;
-        EXPECT_EQ(form.result(), QDialog::Rejected) << name;
+        EXPECT_EQ(form.result(), QDialog::Accepted) << name;
     }
+    EXPECT_EQ(main.st.prefs.smtp, "2526");
+    EXPECT_EQ(main.st.prefs.port, "2526");
+    EXPECT_EQ(main.st.prefs.fromaddy, "2526");
+
+    const tandrel::GlobalPrefs before = main.st.prefs;
+    open();
+    edit("portEdit")->setText("9");
+    QTest::keyClick(edit("portEdit"), Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Rejected);
     open();
     edit("smtpEdit")->setText("other");
+    radio(2)->click();
+    edit("fieldDelimEd")->setText("9");
     button("CancBut")->click();
     EXPECT_EQ(form.result(), QDialog::Rejected);
 
@@ -253,18 +265,84 @@ TEST_F(PreferencesDialogTest, EnterAndCancelCloseWithoutTakingTheChanges) {
     EXPECT_EQ(main.st.prefs.fielddelim, before.fielddelim);
 }
 
+// Encryption, login and limits: the port offered with each encryption, what OK stores,
+// and that the password goes to memory and the keyring, never into the preferences.
+TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
+    std::map<std::string, std::string> stored;
+    main.st.keyring = std::make_unique<tandrel::test::FakeKeyring>(stored);
+    auto* security = form.findChild<QComboBox*>("securityList");
+    auto* remember = form.findChild<QCheckBox*>("rememberCheck");
+    struct Step {
+        const char* shown; // the encryption of the preferences
+        const char* port;
+        int chosen;
+        const char* offered;
+    };
+    const Step steps[] = {
+        {"none", "25", 2, "465"},     {"tls", "465", 1, "587"},
+        {"starttls", "587", 0, "25"}, {"none", "2525", 2, "2525"}, // a port of the user's own stays
+        {"none", "465", 1, "465"}, // not the usual port of the encryption shown
+    };
+    for (const Step& s : steps) {
+        main.st.prefs.security = s.shown;
+        open();
+        edit("portEdit")->setText(s.port);
+        security->setCurrentIndex(s.chosen);
+        emit security->activated(s.chosen);
+        EXPECT_EQ(edit("portEdit")->text(), s.offered) << s.shown << " " << s.chosen;
+        form.hide();
+    }
+    main.st.prefs.security = "none";
+
+    open();
+    security->setCurrentIndex(1);
+    edit("userEdit")->setText("ann");
+    EXPECT_EQ(edit("passwordEdit")->echoMode(), QLineEdit::Password);
+    typeInto(edit("passwordEdit"), "s3cret");
+    remember->click();
+    auto* timeout = form.findChild<QSpinBox*>("timeoutEdit");
+    timeout->setValue(30);
+    form.findChild<QSpinBox*>("perConnectionEdit")->setValue(2);
+    form.findChild<QSpinBox*>("rateEdit")->setValue(60);
+    QTest::keyClick(edit("smtpEdit"), Qt::Key_Return);
+    ASSERT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(main.st.prefs.security, "starttls");
+    EXPECT_EQ(main.st.prefs.user, "ann");
+    EXPECT_EQ(main.st.prefs.timeoutSeconds, 30);
+    EXPECT_EQ(main.st.prefs.perConnection, 2);
+    EXPECT_EQ(main.st.prefs.ratePerMinute, 60);
+    EXPECT_EQ(main.st.password, "s3cret");
+    EXPECT_EQ(stored, (std::map<std::string, std::string>{{"ann@mail.example.org", "s3cret"}}));
+
+    // Shown again for the same login; unticking "Remember password" takes it out of the
+    // keyring but keeps it for this session.
+    open();
+    EXPECT_EQ(edit("passwordEdit")->text(), "s3cret");
+    EXPECT_EQ(timeout->text(), "30");
+    remember->setChecked(true);
+    remember->click();
+    button("OkBut")->click();
+    EXPECT_TRUE(stored.empty());
+    EXPECT_EQ(main.st.password, "s3cret");
+
+    open();
+    timeout->setValue(0);
+    EXPECT_EQ(timeout->text(), "Standard");
+}
+
 TEST_F(PreferencesDialogTest, PagesAndTheLastShownPage) {
     auto* pages = form.findChild<QTabWidget*>("PageControl1");
-    ASSERT_EQ(pages->count(), 2);
+    ASSERT_EQ(pages->count(), 3);
     EXPECT_EQ(pages->tabText(0), "Internet Settings");
     EXPECT_EQ(pages->tabText(1), "Data Format");
+    EXPECT_EQ(pages->tabText(2), "Security");
     open();
     EXPECT_EQ(pages->currentIndex(), 0);
     pages->setCurrentIndex(1);
     form.hide();
     open();
     EXPECT_EQ(pages->currentIndex(), 1);
-    EXPECT_TRUE(button("CancBut")->isDefault());
+    EXPECT_TRUE(button("OkBut")->isDefault());
     EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
 }
 

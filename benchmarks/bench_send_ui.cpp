@@ -1,0 +1,205 @@
+// A Send through the real preparation and delivery windows (offscreen) beside the same
+// run without windows, both against one smtp-sink: prints both times and their ratio.
+//
+//   bench_send_ui [MESSAGES] [RUNS]     (default 5000 messages, best of 3 runs)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "AppState.h"
+#include "BenchUtil.h"
+#include "DeliveryWindow.h"
+#include "Forms.h"
+#include "MailFile.h"
+#include "MailingRun.h"
+#include "MainHooks.h"
+#include "PreparationWindow.h"
+#include "SendCommand.h"
+#include "SmtpDialogue.h"
+
+namespace {
+
+class BenchMain : public tandrel::MainHooks {
+public:
+    tandrel::AppState st;
+    std::vector<tandrel::ReceipData*> rows;
+    QWidget widget;
+    tandrel::AppState& state() override { return st; }
+    tandrel::MailEditors editorTexts() const override {
+        return {"\"Sender\" <sender@example.org>",
+                "\"[name]\" <[email]>",
+                "Hello [name]",
+                {"Dear [name],", "", "a short note for you.", "", "Regards"}};
+    }
+    bool previewShown() const override { return false; }
+    std::vector<tandrel::ReceipData*> recipientRows() const override { return rows; }
+    void setControlsEnabled(bool) override {}
+    void refreshLists() override {}
+    void updateStatusBar() override {}
+    QWidget* mainWidget() override { return &widget; }
+};
+
+void Fill(BenchMain& m, const std::string& dir, const std::string& port, int people) {
+    tandrel::AppState& st = m.st;
+    st.ProgramDir = dir;
+    st.LocalComputerName = "bench.example.org";
+    st.prefs.smtp = "127.0.0.1";
+    st.prefs.port = port;
+    st.prefs.name = "Sender";
+    st.prefs.fromaddy = "sender@example.org";
+    st.NewDatabase();
+    for (int i = 0; i < people; ++i) {
+        tandrel::ReceipData& e = st.db->appendEntry();
+        e.name = "Person " + std::to_string(i);
+        e.email = "p" + std::to_string(i) + "@example.org";
+        e.values = {e.name, e.email};
+        m.rows.push_back(&e);
+    }
+}
+
+// A loopback port nobody listens on (0 when none was found), or whether one is answered.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool Answers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+class QuietListener : public tandrel::DeliveryListener {
+public:
+    bool ended = false;
+    void memoClear() override {}
+    void memoAppend(const std::string&) override {}
+    void setStatus(const std::string&) override {}
+    void setGauge(int) override {}
+    void deliveryEnded(bool) override { ended = true; }
+};
+
+// Preparation and delivery without any window, as the headless driver does them.
+double Headless(const std::string& dir, const std::string& port, int people) {
+    BenchMain m;
+    Fill(m, dir, port, people);
+    QElapsedTimer clock;
+    clock.start();
+    tandrel::BuildMailText(m.st, m.editorTexts());
+    tandrel::PrepareAllMails(m.st, m.rows, [](int) {});
+    QuietListener listener;
+    tandrel::SmtpDialogue dialogue(listener, m.st.RunLog, m.st.SentLog);
+    dialogue.start(m.st.outgoing, m.st.RecipientCount, tandrel::DeliveryConfigFor(m.st, ""));
+    while (!listener.ended)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double s = clock.nsecsElapsed() / 1e9;
+    dialogue.closeConnection();
+    if (dialogue.acceptedCount() != people) {
+        std::fprintf(stderr, "headless: %d of %d accepted\n", dialogue.acceptedCount(), people);
+        std::exit(2);
+    }
+    return s;
+}
+
+// The Send command itself, through both windows; the clock stops when "Close" is enabled.
+double ThroughWindows(const std::string& dir, const std::string& port, int people) {
+    BenchMain m;
+    Fill(m, dir, port, people);
+    tandrel::Forms forms;
+    forms.deliveryWindow = new DeliveryWindow(m.st, m, forms, &m.widget);
+    forms.preparationWindow = new PreparationWindow(m.st, m, forms, &m.widget);
+    // The preparation window waits a moment before it starts so that it is seen; that
+    // pause is the same for every run size and not part of the work.
+    forms.preparationWindow->startTimer->setInterval(0);
+    QElapsedTimer clock;
+    double seconds = 0;
+    QTimer closer;
+    closer.setInterval(1);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        DeliveryWindow* w = forms.deliveryWindow;
+        if (w->isVisible() && w->closeButton->isEnabled()) {
+            seconds = clock.nsecsElapsed() / 1e9;
+            w->closeButton->click();
+        }
+    });
+    closer.start();
+    clock.start();
+    tandrel::RunMailing(m, forms);
+    closer.stop();
+    const std::string summary =
+        forms.deliveryWindow->reportMemo->toPlainText().split('\n').last().toStdString();
+    if (forms.deliveryWindow->dialogue().acceptedCount() != people) {
+        std::fprintf(stderr, "windows: %d of %d accepted (%s)\n",
+                     forms.deliveryWindow->dialogue().acceptedCount(), people, summary.c_str());
+        std::exit(2);
+    }
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int people = argc > 1 ? std::atoi(argv[1]) : 5000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    if (people <= 0 || runs <= 0) {
+        std::fprintf(stderr, "usage: bench_send_ui [MESSAGES] [RUNS]\n");
+        return 1;
+    }
+
+    const int portNumber = FreePort();
+    const std::string port = std::to_string(portNumber);
+    QStringList args;
+    if (::geteuid() == 0) args << QStringLiteral("-u") << QStringLiteral("nobody"); // not as root
+    args << QStringLiteral("127.0.0.1:") + QString::fromStdString(port) << QStringLiteral("256");
+    QProcess sink;
+    sink.start(QStringLiteral("/usr/sbin/smtp-sink"), args);
+    if (portNumber == 0 || !sink.waitForStarted(10000)) {
+        std::fprintf(stderr, "cannot start /usr/sbin/smtp-sink\n");
+        return 3;
+    }
+    for (int i = 0; i < 100 && !Answers(portNumber); ++i)
+        QThread::msleep(50);
+
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString();
+    double headless = 1e300, windows = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        headless = std::min(headless, Headless(path, port, people));
+        windows = std::min(windows, ThroughWindows(path, port, people));
+    }
+    sink.terminate();
+    sink.waitForFinished(3000);
+    std::printf("messages=%d headless_s=%.3f windows_s=%.3f ratio=%.2f peak_rss_kb=%ld\n", people,
+                headless, windows, windows / headless, tandrel::bench::PeakRssKb());
+    return 0;
+}

@@ -1,0 +1,184 @@
+// The results file: a header, one line per person, then one line per outcome.
+#include "RunResults.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <map>
+#include <string_view>
+#include <tuple>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "SafeFile.h"
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr std::string_view kHeader = "Tandrel run results 1";
+
+// Tabs, line ends and '%' in names and addresses are written as %XX.
+std::string Escaped(const std::string& s) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == '%' || u == 0x7F) {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string Unescaped(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> Split(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        out.push_back(line.substr(start, tab - start));
+        if (tab == std::string_view::npos) return out;
+        start = tab + 1;
+    }
+}
+
+bool ParseIndex(std::string_view s, std::size_t& out) {
+    if (s.empty() || s.size() > 12) return false;
+    std::size_t v = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<std::size_t>(c - '0');
+    }
+    out = v;
+    return true;
+}
+
+bool ParseOutcome(std::string_view s, Outcome& out) {
+    if (s.size() != 1) return false;
+    for (const Outcome o :
+         {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused, Outcome::TemporarilyRefused})
+        if (s[0] == static_cast<char>(o)) {
+            out = o;
+            return true;
+        }
+    return false;
+}
+
+using Key = std::tuple<std::string, std::string, int>;
+
+} // namespace
+
+std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows) {
+    std::map<const ReceipData*, int> occurrence;
+    std::map<std::pair<std::string, std::string>, int> seen;
+    for (const EntryPtr& e : db.entries)
+        occurrence[e.get()] = seen[{e->name, e->email}]++;
+    std::vector<PersonId> out;
+    out.reserve(rows.size());
+    for (const ReceipData* r : rows) {
+        const auto it = occurrence.find(r);
+        out.push_back({r->name, r->email, it == occurrence.end() ? 0 : it->second});
+    }
+    return out;
+}
+
+RunResultsWriter::RunResultsWriter(std::string path, const std::vector<PersonId>& people)
+    : path_(std::move(path)), count_(people.size()) {
+    std::string text(kHeader);
+    text += '\n';
+    for (const PersonId& p : people)
+        text += "P\t" + std::to_string(p.occurrence) + '\t' + Escaped(p.name) + '\t' +
+                Escaped(p.email) + '\n';
+    if (const int err = ReplaceFileContent(path_, text))
+        throw FileError(FormatPathMessage("Cannot create file %s", path_) + ": " +
+                        SystemReason(err));
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+}
+
+RunResultsWriter::~RunResultsWriter() {
+    if (fd_ < 0) return;
+    (void)::fsync(fd_);
+    ::close(fd_);
+}
+
+bool RunResultsWriter::record(std::size_t index, Outcome outcome) {
+    if (fd_ < 0 || index >= count_) return false;
+    // One write of a short line: appends of that size are never split by a kill.
+    const std::string line =
+        "O\t" + std::to_string(index) + '\t' + static_cast<char>(outcome) + '\n';
+    ssize_t n;
+    do {
+        n = ::write(fd_, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(line.size());
+}
+
+std::vector<PersonResult> ReadRunResults(const std::string& path) {
+    std::string text;
+    if (ReadRegularFile(path, text) != FileReadResult::Ok) return {};
+    std::vector<PersonResult> out;
+    bool first = true;
+    for (const std::string& line : SplitAtLineEnds(text)) {
+        if (first) {
+            if (line != kHeader) return {};
+            first = false;
+            continue;
+        }
+        const auto parts = Split(line);
+        std::size_t n = 0;
+        Outcome o{};
+        if (parts.size() == 4 && parts[0] == "P" && ParseIndex(parts[1], n) &&
+            n <= static_cast<std::size_t>(INT32_MAX)) {
+            out.push_back({{Unescaped(parts[2]), Unescaped(parts[3]), static_cast<int>(n)},
+                           Outcome::NotAttempted});
+        } else if (parts.size() == 3 && parts[0] == "O" && ParseIndex(parts[1], n) &&
+                   n < out.size() && ParseOutcome(parts[2], o)) {
+            out[n].outcome = o;
+        }
+        // Anything else (a line cut by a full disk) is skipped.
+    }
+    return out;
+}
+
+std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std::string& path) {
+    std::map<Key, Outcome> results;
+    for (const PersonResult& r : ReadRunResults(path))
+        results[{r.person.name, r.person.email, r.person.occurrence}] = r.outcome;
+    if (results.empty()) return {};
+    std::map<std::pair<std::string, std::string>, int> seen;
+    std::vector<ReceipData*> out;
+    for (const EntryPtr& e : db.entries) {
+        const int occurrence = seen[{e->name, e->email}]++;
+        const auto it = results.find({e->name, e->email, occurrence});
+        if (it != results.end() && it->second != Outcome::Accepted) out.push_back(e.get());
+    }
+    return out;
+}
+
+} // namespace tandrel

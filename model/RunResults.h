@@ -1,0 +1,65 @@
+// What became of each person of the last run, kept in a small file beside the settings
+// so the people not reached can be picked again, also after a restart.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "Model.h"
+
+namespace tandrel {
+
+enum class Outcome : char {
+    NotAttempted = '-', // cancelled, connection lost, time-out, or not reached yet
+    Accepted = 'A',
+    Refused = 'R',            // a 5xx answer
+    TemporarilyRefused = 'T', // a 4xx answer
+};
+
+// A person as the file names them. `occurrence` counts the earlier entries of the
+// database with the same name and address, so two such entries stay apart.
+struct PersonId {
+    std::string name;
+    std::string email;
+    int occurrence = 0;
+    bool operator==(const PersonId&) const = default;
+};
+
+// The ids of `rows` (entries of `db`), in the order of `rows`.
+std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows);
+
+// Writes the results of one run as it goes. The file starts with every person not
+// attempted; each outcome is then one appended line, written at once, so a crash or
+// kill of the program loses nothing (it is flushed to the disk when the run ends).
+class RunResultsWriter {
+public:
+    // Replaces the file safely. Throws FileError when it cannot be written.
+    RunResultsWriter(std::string path, const std::vector<PersonId>& people);
+    ~RunResultsWriter();
+    RunResultsWriter(const RunResultsWriter&) = delete;
+    RunResultsWriter& operator=(const RunResultsWriter&) = delete;
+
+    // The outcome of the message to people[index]. False when it could not be written
+    // (the run goes on; the person then counts as not attempted).
+    bool record(std::size_t index, Outcome outcome);
+
+private:
+    std::string path_;
+    std::size_t count_;
+    int fd_ = -1;
+};
+
+struct PersonResult {
+    PersonId person;
+    Outcome outcome = Outcome::NotAttempted;
+};
+
+// The last outcome of each person of the file; empty when it is missing or unreadable.
+std::vector<PersonResult> ReadRunResults(const std::string& path);
+
+// The entries of `db`, in database order, that were in the last run and whose message
+// was not accepted. Empty when there is nothing to pick again.
+std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std::string& path);
+
+} // namespace tandrel
