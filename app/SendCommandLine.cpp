@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@
 #include "MailFile.h"
 #include "MailingRun.h"
 #include "Mime.h"
+#include "RunResults.h"
+#include "SendCheck.h"
 #include "Settings.h"
 #include "TextFile.h"
 
@@ -64,6 +67,11 @@ public:
         RecordingListener::setGauge(value);
         progress_.show("Sending  ", value);
     }
+    void messageOutcome(std::size_t message, MessageOutcome outcome) override {
+        if (results) results->record(message, RunResultOf(outcome));
+    }
+
+    std::unique_ptr<RunResultsWriter> results; // null: the run has no results file
 
 private:
     ProgressLine& progress_;
@@ -91,9 +99,9 @@ std::string AskPasswordOnTerminal(const std::string& user) {
     return password;
 }
 
-RelayLogin ObtainLogin(const Profile& ini) {
+RelayLogin ObtainLogin(const GlobalPrefs& prefs) {
     RelayLogin login;
-    login.user = ini.ReadString("Network", "user", "");
+    login.user = prefs.user;
     if (login.user.empty()) return login;
     if (const char* env = std::getenv("TANDREL_PASSWORD"))
         login.password = env;
@@ -152,17 +160,24 @@ int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
     return ExitAllAccepted;
 }
 
-int Deliver(AppState& st, const RelayLogin& login, const std::string& subject, std::ostream& out,
+int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const RelayLogin& login,
+            const std::string& subject, std::ostream& out,
             std::ostream& err, ProgressLine& progress) {
     std::vector<std::string> sentLog = {"Mailing started " + Rfc822Date(), "",
                                         "Subject: " + subject, "", "Mails sent to:"};
     std::vector<std::string> runLog;
-    DeliveryConfig config = DeliveryConfigFromSettings(st, login);
+    DeliveryConfig config = DeliveryConfigFor(st, login.password);
     // The dialogue would rewrite the whole log file from memory; this run's lines are
     // appended below instead, so a long log is neither read nor rewritten.
     config.runLogPath.clear();
 
     CommandLineListener listener(progress);
+    try {
+        listener.results = std::make_unique<RunResultsWriter>(st.runResultsPath(),
+                                                              IdentifyPeople(*st.db, recipients));
+    } catch (const std::exception& e) {
+        err << "tandrel: " << e.what() << '\n'; // the run goes on without its results file
+    }
     SmtpDialogue dialogue(listener, runLog, sentLog);
     std::string startError;
     try {
@@ -202,26 +217,22 @@ int Deliver(AppState& st, const RelayLogin& login, const std::string& subject, s
 
 } // namespace
 
-DeliveryConfig DeliveryConfigFromSettings(const AppState& st, const RelayLogin& login) {
-    DeliveryConfig config;
-    config.smtp = st.prefs.smtp;
-    config.port = st.prefs.port;
-    config.fromaddy = st.prefs.fromaddy;
-    config.localComputerName = st.LocalComputerName;
-    config.runLogPath = st.runLogPath();
-    // The login, security, time-out and rate keys are mapped here once the dialogue
-    // takes them.
-    (void)login;
-    return config;
-}
-
-bool CheckBeforeSendingOnCommandLine(const AppState& st, bool force, std::ostream& err) {
-    // The check of placeholders, addresses, duplicates and attachment files plugs in
-    // here; until then there is nothing to report.
-    (void)st;
-    (void)force;
-    (void)err;
-    return true;
+bool CheckBeforeSendingOnCommandLine(const AppState& st,
+                                     const std::vector<ReceipData*>& recipients, bool force,
+                                     std::ostream& err) {
+    const std::vector<SendProblem> problems = CheckBeforeSending(st, recipients);
+    if (problems.empty()) return true;
+    err << "Check before sending:\n";
+    for (const SendProblem& problem : problems)
+        err << (problem.severity == CheckSeverity::Blocking ? "  error:   " : "  warning: ")
+            << problem.text << '\n';
+    // A file that cannot be read would only fail the preparation a moment later.
+    if (HasBlockingProblem(problems)) {
+        err << "tandrel: nothing was sent.\n";
+        return false;
+    }
+    if (!force) err << "tandrel: nothing was sent; --force sends anyway.\n";
+    return force;
 }
 
 int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::ostream& out,
@@ -241,23 +252,21 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         for (const std::string& path : options.attachments)
             st.attachments.push_back(MakeAttachment(path));
 
-        if (!CheckBeforeSendingOnCommandLine(st, options.force, err)) {
-            err << "tandrel: nothing was sent; --force sends anyway.\n";
-            return ExitUsageOrFile;
-        }
-
         std::vector<ReceipData*> recipients;
         if (st.db)
             for (const EntryPtr& entry : st.db->entries)
                 recipients.push_back(entry.get());
         if (recipients.empty()) throw Stop{"the database " + options.db + " holds nobody"};
 
-        const RelayLogin login = options.dryRunDir ? RelayLogin{} : ObtainLogin(ini);
+        if (!CheckBeforeSendingOnCommandLine(st, recipients, options.force, err))
+            return ExitUsageOrFile;
+
+        const RelayLogin login = options.dryRunDir ? RelayLogin{} : ObtainLogin(st.prefs);
         PrepareAllMails(st, recipients, [&](int v) { progress.show("Preparing", v); });
         progress.finish();
 
         if (options.dryRunDir) return WriteDryRun(st, *options.dryRunDir, out, progress);
-        return Deliver(st, login, eds.subject, out, err, progress);
+        return Deliver(st, recipients, login, eds.subject, out, err, progress);
     } catch (const ComposeError& e) {
         progress.finish();
         err << "tandrel: the mails could not be prepared: " << e.what()

@@ -3,10 +3,11 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "AppState.h"
 #include "CommandLine.h"
-#include "SmtpDialogue.h"
+#include "DeliverySettings.h"
 
 namespace tandrel {
 
@@ -16,13 +17,12 @@ struct RelayLogin {
     std::string password;
 };
 
-// Settings to what the dialogue needs for one run; the one place that maps them.
-DeliveryConfig DeliveryConfigFromSettings(const AppState& st, const RelayLogin& login);
-
 // The check before sending, on the loaded database, mail and attachments: prints the
 // problems it finds to `err` and returns false when the run must stop there (problems
 // found and `force` not given).
-bool CheckBeforeSendingOnCommandLine(const AppState& st, bool force, std::ostream& err);
+bool CheckBeforeSendingOnCommandLine(const AppState& st,
+                                     const std::vector<ReceipData*>& recipients, bool force,
+                                     std::ostream& err);
 
 // Loads, checks, prepares, then writes the messages (dry run) or delivers them; the
 // settings and logs live in `dataDir`. Returns the exit status.

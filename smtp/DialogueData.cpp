@@ -86,6 +86,10 @@ void SmtpDialogue::Impl::sendLines() {
         ++LineIndex;
     }
     if (LineIndex >= n && !lineOpen) {
+        if (cursor.failure()) {
+            abandonMessage(*cursor.failure());
+            return;
+        }
         DeliveryState = 5;
         linesDone = true;
         // The mark goes with the last lines: one write and one round trip less.
@@ -112,6 +116,19 @@ std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) const {
         bytes += line.size() + 2 + (!line.empty() && line[0] == '.' ? 1 : 0);
     });
     return bytes;
+}
+
+// A person's file changed after it was counted, so the lines just read are not the
+// message that was built. Without its end-of-data mark the server discards what it got
+// once the connection drops; the people after this one are left for another run.
+void SmtpDialogue::Impl::abandonMessage(const std::string& why) {
+    const std::size_t message = CurrentMessage;
+    sock.AbortConnection();
+    report("Error, mail to: " + Quoted(address(message)) + " not sent: " + why, nullptr, true);
+    if (!isRunning) return;
+    outcome(message, MessageOutcome::Refused);
+    if (!isRunning) return;
+    endDelivery();
 }
 
 } // namespace tandrel

@@ -273,6 +273,7 @@ struct SmtpDialogue::Impl {
     void sendEndOfData();
     void markEndOfData();
     void sendLines();
+    void abandonMessage(const std::string& why);
     void endDelivery();
     void releaseMessages();
     void orphan();

@@ -62,8 +62,15 @@ std::string MessageProblem(const std::string& from, const MailNode& message) {
         if (HasLineBreak(*a)) return "Error, address " + Shown(*a) + " holds a line break";
         if (!IsPlainAscii(*a)) return "Error, address " + Shown(*a) + " is not plain ASCII";
     }
+    if (const auto gone = message.lines.checkDeferred())
+        return "Error, mail to: \"" + message.address + "\" not sent: " + *gone;
+    // Lines produced at sending time come from attachments split into lines or encoded
+    // in base64, which never hold a line break, so only the stored blocks are looked at
+    // and no person's file is read twice.
     bool broken = false;
-    message.lines.forEach([&](std::string_view l) { broken = broken || HasLineBreak(l); });
+    for (const SharedBlock& block : message.lines.blocks())
+        for (std::size_t i = 0; i < block->size() && !broken; ++i)
+            broken = HasLineBreak(block->line(i));
     if (broken)
         return "Error, mail to: \"" + message.address +
                "\" not sent: a line of it holds a line break";

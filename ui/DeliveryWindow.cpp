@@ -235,6 +235,10 @@ void DeliveryWindow::setGauge(int value) {
     scheduleFlush();
 }
 
+void DeliveryWindow::messageOutcome(std::size_t message, tandrel::MessageOutcome outcome) {
+    if (onOutcome) onOutcome(message, outcome);
+}
+
 void DeliveryWindow::deliveryEnded(bool logSaved) {
     if (dialogue_->acceptedCount() < st_.RecipientCount) memoAppend(kNotReachedHint);
     flushUpdates();

@@ -49,6 +49,11 @@ public:
     void setStatus(const std::string& text) override;
     void setGauge(int value) override;
     void deliveryEnded(bool logSaved) override;
+    void messageOutcome(std::size_t message, tandrel::MessageOutcome outcome) override;
+
+    // Called with each message's outcome (its index in the run) as the dialogue reports
+    // it; set before deliver() and kept until it is replaced.
+    std::function<void(std::size_t, tandrel::MessageOutcome)> onOutcome;
 
     // Shows what was reported and not shown yet.
     void flushUpdates();

@@ -46,14 +46,6 @@ void ShowError(QWidget* parent, const std::string& text) {
 
 } // namespace
 
-DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password) {
-    (void)password; // the dialogue logs in once its configuration carries the login
-    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromaddy, st.LocalComputerName,
-                          st.runLogPath()};
-    config.timeoutSeconds = st.prefs.timeoutSeconds;
-    return config;
-}
-
 std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText) {
     if (socketText.find("WSocketResolveHost:") == std::string::npos) return socketText;
     return "Cannot find the server \"" + prefs.smtp +
@@ -71,17 +63,6 @@ std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
 
 namespace {
 
-// Until each message reports its own outcome, the accepted ones are the addresses the
-// dialogue put into the sent log, in the order the messages went out.
-void RecordAccepted(RunResultsWriter& results, const std::vector<std::string>& addresses,
-                    const std::vector<std::string>& accepted) {
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < addresses.size() && next < accepted.size(); ++i)
-        if (addresses[i] == accepted[next]) {
-            results.record(i, Outcome::Accepted);
-            ++next;
-        }
-}
 
 } // namespace
 
@@ -96,7 +77,6 @@ void RunMailing(MainHooks& main, Forms& forms) {
     const std::size_t blockStart = st.SentLog.size();
     bool blockStarted = false;
     std::unique_ptr<RunResultsWriter> results;
-    std::vector<std::string> addresses;
     try {
         const std::optional<std::string> prepError = forms.preparationWindow->prepare();
         cursor.restore();
@@ -105,8 +85,6 @@ void RunMailing(MainHooks& main, Forms& forms) {
             errors.push_back("The mails could not be prepared: " + *prepError +
                              "\n\nNo mail has been sent.");
         } else {
-            for (const MailNode& m : st.outgoing)
-                addresses.push_back(m.address);
             try {
                 results = std::make_unique<RunResultsWriter>(
                     st.runResultsPath(), IdentifyPeople(*st.db, main.recipientRows()));
@@ -119,6 +97,10 @@ void RunMailing(MainHooks& main, Forms& forms) {
             st.SentLog.push_back("");
             st.SentLog.push_back("Mails sent to:");
             blockStarted = true;
+            // Written as each message is answered, so a crash loses no outcome.
+            forms.deliveryWindow->onOutcome = [&results](std::size_t i, MessageOutcome o) {
+                if (results) results->record(i, RunResultOf(o));
+            };
             // The dialogue keeps its own copy: a big run does not hold the messages twice.
             forms.deliveryWindow->deliver([&st] { OutgoingList().swap(st.outgoing); });
         }
@@ -129,10 +111,6 @@ void RunMailing(MainHooks& main, Forms& forms) {
     // Clean-up, whatever happened above.
     OutgoingList().swap(st.outgoing);
     if (blockStarted) {
-        if (results)
-            RecordAccepted(
-                *results, addresses,
-                std::vector<std::string>(st.SentLog.begin() + blockStart + 5, st.SentLog.end()));
         st.SentLog.push_back("");
         st.SentLog.push_back("");
         try {
@@ -143,6 +121,7 @@ void RunMailing(MainHooks& main, Forms& forms) {
             errors.push_back(e.what());
         }
     }
+    forms.deliveryWindow->onOutcome = nullptr;
     results.reset();
     cursor.restore();
     try {

@@ -7,7 +7,7 @@
 
 #include "Forms.h"
 #include "MainHooks.h"
-#include "SmtpDialogue.h"
+#include "DeliverySettings.h"
 
 namespace tandrel {
 
@@ -18,10 +18,6 @@ namespace tandrel {
 // Failures (preparation, connecting, writing the logs) are shown in error boxes after
 // the clean-up; the outgoing messages are always released.
 void RunMailing(MainHooks& main, Forms& forms);
-
-// The connection settings of a run: relay, sender, HELO name, run log and time-out from
-// the state, with the login password of this session.
-DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password);
 
 // The text of an error box for a connect error raised at once: the socket's own text,
 // with a plain sentence before it where the user can act on it.
