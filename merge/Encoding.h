@@ -7,10 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "TextEncoding.h" // IsValidUtf8
+
 namespace tandrel {
 
 bool IsAscii(std::string_view text);
-bool IsValidUtf8(std::string_view text);
 
 // Every CR, LF or CR LF becomes one blank, so a merged value cannot start a new line.
 std::string OneLine(std::string_view text);
