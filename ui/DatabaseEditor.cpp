@@ -436,7 +436,16 @@ void DatabaseEditor::changeValue() {
 
 void DatabaseEditor::addPerson() {
     if (!st_.db || !forms_.addPersonDialog) return;
+    forms_.addPersonDialog->clear(); // a new person starts from nothing
     forms_.addPersonDialog->exec();
+    takeFocusBack();
+}
+
+// The dialogs belong to the main window; after one closes, the user goes on here.
+void DatabaseEditor::takeFocusBack() {
+    if (!isVisible()) return;
+    activateWindow();
+    entryList->setFocus(Qt::OtherFocusReason);
 }
 
 void DatabaseEditor::removeSelectedEntries() {
@@ -459,6 +468,7 @@ void DatabaseEditor::editFields() {
     if (!st_.db || !forms_.fieldsDialog) return;
     forms_.fieldsDialog->fillFieldList();
     forms_.fieldsDialog->exec();
+    takeFocusBack();
 }
 
 void DatabaseEditor::finishEditing() {

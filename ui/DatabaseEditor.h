@@ -59,6 +59,7 @@ protected:
 
 private:
     void onClosed();
+    void takeFocusBack();
     void pickField(bool takeFocus);
     void onFocusChanged(QWidget* old, QWidget* now);
     void clearDisplay();

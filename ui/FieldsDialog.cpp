@@ -57,7 +57,13 @@ FieldsDialog::FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tand
 
     connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
     // Keyboard moves through the list copy each name but leave the focus in the list.
-    connect(fieldList, &QListWidget::itemSelectionChanged, this, [this] { pickLine(false); });
+    connect(fieldList, &QListWidget::itemSelectionChanged, this, [this] {
+        pickLine(false);
+        // Enter renames the selected field, or adds one when none is selected.
+        const bool picked = !fieldList->selectedItems().isEmpty();
+        changeButton->setDefault(picked);
+        newButton->setDefault(!picked);
+    });
     connect(changeButton, &QPushButton::clicked, this, [this] { renameField(); });
     connect(newButton, &QPushButton::clicked, this, [this] { appendField(); });
     connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });

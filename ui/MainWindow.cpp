@@ -19,11 +19,14 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSvgRenderer>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "MainWindowParts.h"
 #include "PeopleModel.h"
@@ -192,6 +195,9 @@ void MainWindow::buildMenus() {
                             QStringLiteral("Open a saved field list"), &MainWindow::openFields);
     openDatabaseAction = item(fileOpen, "File24", QStringLiteral("DB &Entries..."),
                               QStringLiteral("Open a saved database"), &MainWindow::openDatabase);
+    saveAllAction = item(file, "FileSave", QStringLiteral("&Save"),
+                         QStringLiteral("Save every changed file"), &MainWindow::saveAll);
+    saveAllAction->setShortcut(QKeySequence::Save);
     QMenu* fileSave =
         submenu(file, "File4", QStringLiteral("Save &As"), QStringLiteral("Save files"));
     saveMailAction = item(fileSave, "File41", QStringLiteral("Save &Mail As..."),
@@ -439,8 +445,10 @@ void MainWindow::buildClientArea() {
         for (int w : widths)
             v->header()->resizeSection(col++, w);
         // The "E-Mail" column takes whatever width the list has beyond its designed
-        // columns, so addresses are not cut off while the list shows empty space.
+        // columns, so addresses are not cut off while the list shows empty space. Long
+        // values lose their middle, not their end, and show whole in their tooltip.
         v->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+        v->setTextElideMode(Qt::ElideMiddle);
         return v;
     };
 
@@ -557,7 +565,12 @@ void MainWindow::buildClientArea() {
         previewButton->setIcon(icon);
         previewButton->setIconSize(sz);
     }
-    connect(previewButton, &QToolButton::clicked, this, &MainWindow::onPreviewToggled);
+    // The checked state, not the click: assistive technology flips it without clicking.
+    connect(previewButton, &QToolButton::toggled, this, [this](bool on) {
+        if (on && selectedRecipientCount() != 1)
+            displayHint(QStringLiteral("Select exactly one receipient to preview the mail"));
+        onPreviewToggled();
+    });
 
     bodyEdit = new QPlainTextEdit(mailArea);
     bodyEdit->setObjectName(QStringLiteral("RichEdit1"));
@@ -565,8 +578,29 @@ void MainWindow::buildClientArea() {
     bodyEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bodyEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bodyEdit->setContextMenuPolicy(Qt::CustomContextMenu);
+    bodyEdit->setTabChangesFocus(true); // Ctrl+Tab inserts a tab (see eventFilter)
     bodyEdit->setProperty(kHelpContext, 1);
     connect(bodyEdit, &QPlainTextEdit::selectionChanged, this, &MainWindow::onBodySelectionChanged);
+    connect(bodyEdit->document(), &QTextDocument::contentsChange, this,
+            [this](int pos, int, int added) {
+                if (settingTexts_) return;
+                if (added > 0) {
+                    QTextCursor c(bodyEdit->document());
+                    const int end =
+                        std::min(pos + added, bodyEdit->document()->characterCount() - 1);
+                    c.setPosition(std::min(pos, end));
+                    c.setPosition(end, QTextCursor::KeepAnchor);
+                    QString text = c.selectedText();
+                    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+                    guardMailEncoding(text);
+                }
+                updateTitle();
+            });
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+        connect(e, &QLineEdit::textEdited, this, [this](const QString& text) {
+            guardMailEncoding(text);
+            updateTitle();
+        });
     connect(bodyEdit, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { bodyMenu->popup(bodyEdit->viewport()->mapToGlobal(pos)); });
 
@@ -585,6 +619,9 @@ void MainWindow::buildClientArea() {
     setTabOrder(attachButton, sendButton);
     setTabOrder(sendButton, previewButton);
     setTabOrder(previewButton, bodyEdit);
+
+    connect(recipientsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::onRecipientSelectionChanged);
 
     layoutMailArea();
 }

@@ -16,6 +16,7 @@
 class HelpWindow;
 class PeopleModel;
 class QAction;
+class QRect;
 class QFileDialog;
 class QFrame;
 class QGroupBox;
@@ -33,7 +34,8 @@ class QTreeView;
 
 namespace tandrel {
 class Profile;
-}
+struct WindowGeometry;
+} // namespace tandrel
 
 class MainWindow : public QMainWindow, public tandrel::MainHooks {
     Q_OBJECT
@@ -64,6 +66,15 @@ public:
     enum class Dialog { OpenMail, OpenFields, OpenData, SaveMail, SaveField, SaveData };
     QFileDialog& fileDialog(Dialog which);
 
+    // The unsaved-work questions go through this, so a test can answer them. It gets the
+    // question and returns QMessageBox::Save, Discard or Cancel.
+    using QuestionAnswerer = std::function<int(const QString&)>;
+    void setQuestionAnswerer(QuestionAnswerer answerer) { questionAnswerer_ = std::move(answerer); }
+    // Whether the mail (as the template, never a preview) or the database with its fields
+    // differ from what was last loaded or saved.
+    bool mailChanged() const;
+    bool databaseChanged() const;
+
     HelpWindow* helpWindow() const { return help_; }
     QString statusPanelText(int panel) const;
     int upperPaneHeight() const { return paneHeight_; }
@@ -81,6 +92,8 @@ public slots:
     void saveMailAs();
     void saveFieldsAs();
     void saveDatabaseAs();
+    // Saves every changed file to its own file, asking for a name only where there is none.
+    void saveAll();
     void exitProgram();
     void insertField();
     void cutText();
@@ -102,6 +115,8 @@ public slots:
     // selected; otherwise puts the button up and gives back the template if a preview
     // is on the screen.
     void onPreviewToggled();
+    // While the preview is on, it follows the one selected recipient.
+    void onRecipientSelectionChanged();
     void sendMailing();
     void editAttachments();
     // Enabling rules of the insert and clipboard items.
@@ -127,6 +142,7 @@ private:
     void buildClientArea();
     void setAccessibility();
     void startUp(const std::string& programDir);
+    QRect screenArea(const tandrel::WindowGeometry& g) const;
     void shutDown();
     bool handleWindowKey(int key, QWidget* focus);
     void adjustToSize();
@@ -145,6 +161,26 @@ private:
     QString chooseFile(Dialog which);
     void prepareFileDialog(Dialog which, QFileDialog& d) const;
     void closeDatabaseEditor();
+
+    struct DatabaseSnapshot {
+        bool exists = false;
+        std::vector<std::string> fields;
+        std::vector<std::vector<std::string>> entries;
+        bool operator==(const DatabaseSnapshot&) const = default;
+    };
+    DatabaseSnapshot databaseSnapshot() const;
+    tandrel::MailEditors mailTemplate() const;
+    void markMailSaved();
+    void markDatabaseSaved();
+    void updateTitle();
+    void guardMailEncoding(const QString& added);
+    int ask(const QString& question);
+    // Ask before changed work is dropped; false when the user cancels or the save fails.
+    bool keepChanged(bool changed, const QString& question, bool (MainWindow::*save)());
+    bool keepChangedMail();
+    bool keepChangedDatabase();
+    bool saveMail();
+    bool saveDatabase();
     void showError(const QString& text);
     void showHelpContext(QWidget* focus);
     HelpWindow& help();
@@ -160,6 +196,13 @@ private:
     bool controlsEnabled_ = true;
     int paneHeight_ = 230;
     FileChooser chooser_;
+    QuestionAnswerer questionAnswerer_;
+    tandrel::MailEditors savedMail_;
+    DatabaseSnapshot savedDatabase_;
+    bool settingTexts_ = false;
+    // A new mail or database has no file of its own yet: Save asks for a name.
+    bool mailUntitled_ = true;
+    bool databaseUntitled_ = true;
     QFileDialog* dialogs_[6] = {};
     HelpWindow* help_ = nullptr;
 
@@ -173,6 +216,7 @@ private:
     QAction* saveMailAction = nullptr;
     QAction* saveFieldsAction = nullptr;
     QAction* saveDatabaseAction = nullptr;
+    QAction* saveAllAction = nullptr;
     QAction* exitAction = nullptr;
     QAction* insertFieldAction = nullptr;
     QAction* cutAction = nullptr;

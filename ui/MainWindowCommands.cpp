@@ -23,6 +23,7 @@
 
 #include "AboutBox.h"
 #include "AttachmentsWindow.h"
+#include "CsvFile.h"
 #include "DatabaseEditor.h"
 #include "DatabaseFile.h"
 #include "FieldFile.h"
@@ -149,15 +150,25 @@ void MainWindow::closeDatabaseEditor() {
 }
 
 void MainWindow::newMail() {
+    if (!keepChangedMail()) return;
     endPreview(); // a new mail starts from the template, never from a merged text
     MailEditors eds = editorTexts();
     tandrel::NewMail(st_, eds);
     setEditorTexts(eds);
+    mailUntitled_ = true;
+    markMailSaved();
 }
 
 void MainWindow::newDatabase() {
+    if (!keepChangedDatabase()) {
+        if (!controlsEnabled_) setControlsEnabled(true);
+        return;
+    }
     closeDatabaseEditor();
     if (!forms_ || !forms_->databaseEditor) return;
+    // What the editor starts from: the two special fields and nobody.
+    savedDatabase_ = DatabaseSnapshot{true, {"name", "email"}, {}};
+    databaseUntitled_ = true;
     // The editor releases the database the lists point into.
     availModel_->freeze();
     recipModel_->freeze();
@@ -166,19 +177,25 @@ void MainWindow::newDatabase() {
 }
 
 void MainWindow::openMail() {
+    if (!keepChangedMail()) return;
     const QString path = chooseFile(Dialog::OpenMail);
     if (path.isEmpty()) return;
     endPreview();
     MailEditors eds = editorTexts();
     try {
         WaitCursor wait;
-        if (tandrel::LoadMail(st_, toBytes(path), eds)) setEditorTexts(eds);
+        if (tandrel::LoadMail(st_, toBytes(path), eds)) {
+            setEditorTexts(eds);
+            mailUntitled_ = false;
+            markMailSaved();
+        }
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }
 }
 
 void MainWindow::openFields() {
+    if (!keepChangedDatabase()) return;
     const QString path = chooseFile(Dialog::OpenFields);
     if (path.isEmpty()) return;
     closeDatabaseEditor();
@@ -189,22 +206,40 @@ void MainWindow::openFields() {
         showError(QString::fromLocal8Bit(e.what()));
         return;
     }
+    markDatabaseSaved();
     refreshLists();
 }
 
 void MainWindow::openDatabase() {
-    if (!st_.db || st_.db->fields.empty()) return;
+    if (!keepChangedDatabase()) return;
     const QString path = chooseFile(Dialog::OpenData);
     if (path.isEmpty()) return;
-    closeDatabaseEditor();
-    if (!st_.db || st_.db->fields.empty()) return;
-    try {
-        WaitCursor wait;
-        tandrel::LoadDatabase(st_, toBytes(path));
-    } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+    const std::string file = toBytes(path);
+    // A CSV file brings its own fields; the other kind needs a field list first.
+    const bool csv = tandrel::IsCsvPath(file);
+    if (!csv && (!st_.db || st_.db->fields.empty())) {
+        displayHint(QStringLiteral("Open a field list before the database"));
         return;
     }
+    closeDatabaseEditor();
+    if (!csv && (!st_.db || st_.db->fields.empty())) return;
+    try {
+        WaitCursor wait;
+        // A CSV load replaces the database object the lists point into.
+        if (csv) {
+            availModel_->freeze();
+            recipModel_->freeze();
+            tandrel::LoadCsvDatabase(st_, file);
+        } else {
+            tandrel::LoadDatabase(st_, file);
+        }
+    } catch (const std::exception& e) {
+        showError(QString::fromLocal8Bit(e.what()));
+        refreshLists();
+        return;
+    }
+    databaseUntitled_ = false;
+    markDatabaseSaved();
     refreshLists();
 }
 
@@ -212,10 +247,13 @@ void MainWindow::saveMailAs() {
     const QString path = chooseFile(Dialog::SaveMail);
     if (path.isEmpty()) return;
     try {
-        tandrel::SaveMail(st_, toBytes(path), editorTexts(), previewShown_);
+        tandrel::SaveMail(st_, toBytes(path), mailTemplate(), previewShown_);
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
+        return;
     }
+    mailUntitled_ = false;
+    markMailSaved();
 }
 
 void MainWindow::saveFieldsAs() {
@@ -226,7 +264,10 @@ void MainWindow::saveFieldsAs() {
         tandrel::SaveFields(st_, toBytes(path));
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
+        return;
     }
+    savedDatabase_.fields = databaseSnapshot().fields;
+    updateTitle();
 }
 
 void MainWindow::saveDatabaseAs() {
@@ -234,10 +275,21 @@ void MainWindow::saveDatabaseAs() {
     const QString path = chooseFile(Dialog::SaveData);
     if (path.isEmpty()) return;
     try {
-        tandrel::SaveDatabase(st_, toBytes(path));
+        const std::string file = toBytes(path);
+        if (tandrel::IsCsvPath(file))
+            tandrel::SaveCsvDatabase(st_, file);
+        else
+            tandrel::SaveDatabase(st_, file);
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
+        return;
     }
+    DatabaseSnapshot now = databaseSnapshot();
+    // A CSV file holds the field names too; the other kind only the people.
+    if (!tandrel::IsCsvPath(toBytes(path))) now.fields = savedDatabase_.fields;
+    savedDatabase_ = std::move(now);
+    databaseUntitled_ = false;
+    updateTitle();
 }
 
 void MainWindow::exitProgram() {
@@ -293,6 +345,10 @@ void MainWindow::editAttachments() {
 
 void MainWindow::sendMailing() {
     if (!forms_) return;
+    if (!st_.db || recipModel_->rowCount() == 0) {
+        displayHint(QStringLiteral("No receipients: move people to the receipients list first"));
+        return;
+    }
     try {
         tandrel::RunMailing(*this, *forms_);
     } catch (const std::exception& e) {

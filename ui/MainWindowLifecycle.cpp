@@ -16,12 +16,14 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusTipEvent>
 #include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
 #include <exception>
 
+#include "CsvFile.h"
 #include "DatabaseFile.h"
 #include "Errors.h"
 #include "FieldFile.h"
@@ -49,9 +51,10 @@ void MainWindow::startUp(const std::string& programDir) {
         if (tandrel::FileExists(st_.sentLogPath()))
             st_.SentLog = tandrel::ReadTextFile(st_.sentLogPath());
 
-        tandrel::WindowGeometry geo;
-        tandrel::ReadSettings(*ini_, st_.prefs, st_.user, geo);
+        tandrel::WindowGeometry stored;
+        tandrel::ReadSettings(*ini_, st_.prefs, st_.user, stored);
         settingsRead_ = true;
+        const tandrel::WindowGeometry geo = FitWindow(stored, screenArea(stored));
         paneHeight_ = geo.paneHeight;
         layoutMailArea();
         move(geo.x, geo.y);
@@ -70,19 +73,31 @@ void MainWindow::startUp(const std::string& programDir) {
         }
         if (!loaded) tandrel::NewMail(st_, eds);
         setEditorTexts(eds);
+        mailUntitled_ = !loaded;
+        markMailSaved();
 
-        if (!st_.user.lastfields.empty() && tandrel::FileExists(st_.user.lastfields)) {
+        const std::string& lastdb = st_.user.lastdb;
+        if (!lastdb.empty() && tandrel::IsCsvPath(lastdb) && tandrel::FileExists(lastdb)) {
+            // A CSV database names its fields in its header row.
+            {
+                WaitCursor wait;
+                tandrel::LoadCsvDatabase(st_, lastdb);
+            }
+            databaseUntitled_ = false;
+            refreshLists();
+        } else if (!st_.user.lastfields.empty() && tandrel::FileExists(st_.user.lastfields)) {
             {
                 WaitCursor wait;
                 tandrel::LoadFields(st_, st_.user.lastfields);
             }
             refreshLists();
-            if (!st_.user.lastdb.empty() && tandrel::FileExists(st_.user.lastdb) && st_.db &&
+            if (!lastdb.empty() && tandrel::FileExists(lastdb) && st_.db &&
                 !st_.db->fields.empty()) {
                 {
                     WaitCursor wait;
-                    tandrel::LoadDatabase(st_, st_.user.lastdb);
+                    tandrel::LoadDatabase(st_, lastdb);
                 }
+                databaseUntitled_ = false;
                 refreshLists();
             }
         }
@@ -90,6 +105,16 @@ void MainWindow::startUp(const std::string& programDir) {
         // The rest of the start-up is skipped; the program goes on with what it has.
         showError(QString::fromLocal8Bit(e.what()));
     }
+    // Whatever the start-up brought in is what the files hold.
+    markMailSaved();
+    markDatabaseSaved();
+}
+
+// The available area of the screen the stored window's corner lies on, else the primary.
+QRect MainWindow::screenArea(const tandrel::WindowGeometry& g) const {
+    QScreen* screen = QGuiApplication::screenAt(QPoint(g.x, g.y));
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
 void MainWindow::shutDown() {
@@ -118,6 +143,10 @@ void MainWindow::shutDown() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (!keepChangedDatabase() || !keepChangedMail()) {
+        e->ignore();
+        return;
+    }
     // The other windows of the program go with the main window, first, while the data
     // they may still look at on closing is there.
     for (QWidget* w : findChildren<QWidget*>()) {
@@ -164,12 +193,12 @@ void MainWindow::layoutMailArea() {
 }
 
 void MainWindow::dragSplitter(int startHeight, int dy) {
-    // Neither the upper pane nor the body editor below may get smaller than 60.
+    // The body editor keeps at least 60; the upper pane keeps its move buttons in view.
     const int maxPane =
         mailArea->height() - kSplitterHeight - kHeaderPanelHeight - kSplitterMinSize;
     int pane = startHeight + dy;
     pane = std::min(pane, maxPane);
-    pane = std::max(pane, kSplitterMinSize);
+    pane = std::max(pane, kUpperPaneMinHeight);
     paneHeight_ = pane;
     layoutMailArea();
 }
@@ -192,6 +221,12 @@ bool MainWindow::event(QEvent* e) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
     case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (watched == bodyEdit && key->key() == Qt::Key_Tab &&
+            key->modifiers() == Qt::ControlModifier) {
+            if (!bodyEdit->isReadOnly()) bodyEdit->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this)
             if (handleWindowKey(static_cast<QKeyEvent*>(e)->key(), QApplication::focusWidget()))

@@ -28,9 +28,10 @@ using tandrel::ReceipData;
 
 MailEditors MainWindow::editorTexts() const {
     MailEditors eds;
-    eds.from = toBytes(fromEdit->text());
-    eds.to = toBytes(toEdit->text());
-    eds.subject = toBytes(subjectEdit->text());
+    const tandrel::TextEncoding enc = st_.mailText.encoding;
+    eds.from = toMailBytes(fromEdit->text(), enc);
+    eds.to = toMailBytes(toEdit->text(), enc);
+    eds.subject = toMailBytes(subjectEdit->text(), enc);
     // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
     // and the mail must keep every character as typed or loaded.
     QString body = bodyEdit->document()->toRawText();
@@ -44,21 +45,35 @@ MailEditors MainWindow::editorTexts() const {
         const QStringList lines = body.split(QLatin1Char('\n'));
         eds.body.reserve(static_cast<std::size_t>(lines.size()));
         for (const QString& l : lines)
-            eds.body.push_back(toBytes(l));
+            eds.body.push_back(toMailBytes(l, enc));
     }
     return eds;
 }
 
 void MainWindow::setEditorTexts(const MailEditors& eds) {
-    fromEdit->setText(fromBytes(eds.from));
-    toEdit->setText(fromBytes(eds.to));
-    subjectEdit->setText(fromBytes(eds.subject));
+    settingTexts_ = true;
+    const tandrel::TextEncoding enc = st_.mailText.encoding;
+    fromEdit->setText(fromMailBytes(eds.from, enc));
+    toEdit->setText(fromMailBytes(eds.to, enc));
+    subjectEdit->setText(fromMailBytes(eds.subject, enc));
     QString body;
     for (std::size_t i = 0; i < eds.body.size(); ++i) {
         if (i) body += QLatin1Char('\n');
-        body += fromBytes(eds.body[i]);
+        body += fromMailBytes(eds.body[i], enc);
     }
     bodyEdit->setPlainText(body); // the caret goes to the start
+    settingTexts_ = false;
+    updateTitle();
+}
+
+// A Windows-1252 mail stays Windows-1252 until the user types or pastes a character it
+// cannot hold; from then on the whole mail is UTF-8. Only the new text is looked at.
+void MainWindow::guardMailEncoding(const QString& added) {
+    if (st_.mailText.encoding == tandrel::TextEncoding::Utf8 || added.isEmpty()) return;
+    const QByteArray u = added.toUtf8();
+    if (!tandrel::EncodeText(std::string_view(u.constData(), static_cast<std::size_t>(u.size())),
+                             st_.mailText.encoding))
+        st_.mailText.encoding = tandrel::TextEncoding::Utf8;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -71,6 +86,13 @@ void MainWindow::onPreviewToggled() {
     }
     previewButton->setChecked(false);
     if (previewShown_) restoreTemplate();
+}
+
+// Passing through no or several selected rows (as a new click does) keeps the preview.
+void MainWindow::onRecipientSelectionChanged() {
+    if (!previewShown_ || selectedRecipientCount() != 1) return;
+    restoreTemplate();
+    showPreview();
 }
 
 void MainWindow::endPreview() {
@@ -86,6 +108,9 @@ void MainWindow::showPreview() {
         return;
     }
     WaitCursor wait;
+    // Nothing typed into a preview could be kept: it ends with the template put back.
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+        e->setReadOnly(true);
     bodyEdit->setReadOnly(true);
     previewTemplate_ = editorTexts();
     tandrel::BuildMailText(st_, previewTemplate_);
@@ -109,6 +134,8 @@ void MainWindow::showPreview() {
 
 void MainWindow::restoreTemplate() {
     WaitCursor wait;
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+        e->setReadOnly(false);
     bodyEdit->setReadOnly(false);
     // Exactly what the editors held when the preview began; MailText was built from it.
     setEditorTexts(previewTemplate_);
@@ -125,7 +152,11 @@ bool MainWindow::fieldSelected() const {
 }
 
 void MainWindow::insertField() {
-    if (!fieldSelected() || previewButton->isChecked() || previewShown_) return;
+    if (previewButton->isChecked() || previewShown_) {
+        displayHint(QStringLiteral("Fields cannot be inserted while the preview is shown"));
+        return;
+    }
+    if (!fieldSelected()) return;
     const QString name = fieldList->selectedItems().front()->text();
     bodyEdit->insertPlainText(QLatin1Char('[') + name + QLatin1Char(']'));
 }

@@ -5,8 +5,15 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QRect>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "Settings.h"
+#include "TextEncoding.h"
 
 namespace tandrel::mainwindow {
 
@@ -17,6 +24,8 @@ inline constexpr int kMoveButtonsWidth = 64;
 inline constexpr int kSplitterHeight = 5;
 inline constexpr int kHeaderPanelHeight = 82;
 inline constexpr int kSplitterMinSize = 60;
+// The upper pane never hides its move buttons, however far the splitter is dragged.
+inline constexpr int kUpperPaneMinHeight = 190;
 inline constexpr int kGroupBoxWidth = 139;
 inline constexpr const char* kWindowHint = "|Press F1 for help";
 // The property that holds a control's help context number.
@@ -29,6 +38,43 @@ inline QString fromBytes(const std::string& s) {
 inline std::string toBytes(const QString& s) {
     const QByteArray b = s.toLocal8Bit();
     return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+// The mail editors show the mail's bytes through its encoding and give back exactly
+// those bytes. A text the encoding cannot hold comes back as UTF-8; the window switches
+// the mail to UTF-8 before that can happen (see guardMailEncoding).
+inline QString fromMailBytes(const std::string& s, TextEncoding enc) {
+    const std::string u = DecodeText(s, enc);
+    return QString::fromUtf8(u.data(), static_cast<qsizetype>(u.size()));
+}
+
+inline std::string toMailBytes(const QString& s, TextEncoding enc) {
+    const QByteArray u = s.toUtf8();
+    const std::string_view v(u.constData(), static_cast<std::size_t>(u.size()));
+    if (auto bytes = EncodeText(v, enc)) return std::move(*bytes);
+    return std::string(v);
+}
+
+// Settings may hold any numbers. The window gets a size between 200x150 (or the
+// window's own minimum where the screen has room for it) and the available area, lies
+// fully inside that area, and the upper pane fits the window. Sums are taken in 64 bits.
+inline WindowGeometry FitWindow(const WindowGeometry& g, const QRect& avail) {
+    auto fit = [](std::int64_t v, std::int64_t lo, std::int64_t hi) {
+        return static_cast<int>(std::clamp(v, lo, std::max(lo, hi)));
+    };
+    const std::int64_t aw = std::max(avail.width(), 200);
+    const std::int64_t ah = std::max(avail.height(), 150);
+    WindowGeometry out;
+    out.width =
+        fit(g.width, std::min<std::int64_t>(kMinWidth, std::max<std::int64_t>(aw, 200)), aw);
+    out.height =
+        fit(g.height, std::min<std::int64_t>(kMinHeight, std::max<std::int64_t>(ah, 150)), ah);
+    out.x = fit(g.x, avail.left(), std::int64_t{avail.left()} + aw - out.width);
+    out.y = fit(g.y, avail.top(), std::int64_t{avail.top()} + ah - out.height);
+    const std::int64_t room =
+        std::int64_t{out.height} - kSplitterHeight - kHeaderPanelHeight - 2 * kSplitterMinSize;
+    out.paneHeight = fit(g.paneHeight, std::min<std::int64_t>(kUpperPaneMinHeight, room), room);
+    return out;
 }
 
 // "tooltip|status": the part after the first "|", or the whole hint without one.

@@ -39,7 +39,10 @@ std::vector<ReceipData*> MainWindow::recipientRows() const {
 }
 
 void MainWindow::refreshLists() {
-    if (!st_.db) return;
+    if (!st_.db) {
+        updateTitle();
+        return;
+    }
     fieldList->clear();
     for (const auto& f : st_.db->fields)
         fieldList->addItem(fromBytes(f.name));
@@ -55,6 +58,7 @@ void MainWindow::refreshLists() {
     recipModel_->setEntries(std::move(chosen));
     endPreview();
     updateStatusBar();
+    updateTitle();
 }
 
 void MainWindow::updateStatusBar() {

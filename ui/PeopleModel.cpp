@@ -17,7 +17,10 @@ int PeopleModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PeopleModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole) return {};
+    // The tooltip shows a value in full where the column cuts it.
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
     const auto row = static_cast<std::size_t>(index.row());
     const std::string* name;
     const std::string* email;

@@ -50,6 +50,9 @@ protected:
     MainWindow* w = nullptr;
     std::string nextPath; // what the next file dialog answers ("" for Cancel)
     std::vector<std::string> dialogTitles;
+    // The unsaved-work questions asked, and what the next ones answer.
+    std::vector<std::string> questions;
+    int answer = QMessageBox::Discard;
 
     void TearDown() override {
         if (w && w->isVisible()) w->close();
@@ -62,6 +65,10 @@ protected:
         w->setFileChooser([this](QFileDialog& d) {
             dialogTitles.push_back(d.windowTitle().toStdString());
             return QString::fromStdString(nextPath);
+        });
+        w->setQuestionAnswerer([this](const QString& q) {
+            questions.push_back(q.toStdString());
+            return answer;
         });
     }
 

@@ -1,10 +1,13 @@
 // Start-up and shut-down of the main window: settings, logs, last files, geometry.
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 
 #include "MainWindowFixture.h"
+#include "MainWindowParts.h"
 #include "Settings.h"
 #include "TextFile.h"
 
@@ -133,8 +136,8 @@ TEST_F(MainWindowTest, StartUpAppliesGeometryLogsAndPreferences) {
               {"User",
                {{"MainWinXPos", "30"},
                 {"MainWinYPos", "40"},
-                {"MainWinWidth", "900"},
-                {"MainWinHeight", "700"},
+                {"MainWinWidth", "700"},
+                {"MainWinHeight", "520"},
                 {"TPaneHeight", "120"}}}});
     start();
     EXPECT_EQ(w->state().SentLog.size(), 2u);
@@ -145,16 +148,64 @@ TEST_F(MainWindowTest, StartUpAppliesGeometryLogsAndPreferences) {
     // With an empty sender name the new mail keeps its From line as it was: empty.
     EXPECT_TRUE(edit("FrEdit")->text().isEmpty());
     EXPECT_EQ(w->pos(), QPoint(30, 40));
-    EXPECT_EQ(w->size(), QSize(900, 700));
+    EXPECT_EQ(w->size(), QSize(700, 520));
     w->show();
     QApplication::processEvents();
     // The resize at showing lays the pane out by the window's height.
-    EXPECT_EQ(w->upperPaneHeight(), (700 - 50) / 2);
+    EXPECT_EQ(w->upperPaneHeight(), (520 - 50) / 2);
     w->close();
     const auto keys = ReadIniKeys(dir.file("Tandrel.ini"));
     EXPECT_EQ(keys.at("fielddelim"), "300");
     EXPECT_EQ(keys.at("port"), "2525");
     EXPECT_EQ(keys.at("MainWinXPos"), "30");
+}
+
+TEST(WindowFit, AnyStoredGeometryGivesAWindowFullyOnTheScreen) {
+    using tandrel::mainwindow::FitWindow;
+    const QRect screen(0, 0, 1280, 800);
+    const int big = std::numeric_limits<int>::max();
+    const int small = std::numeric_limits<int>::min();
+    struct Case {
+        WindowGeometry stored;
+        WindowGeometry expected; // x, y, width, height, pane
+    };
+    const Case cases[] = {
+        {{100, 100, 700, 600, 250}, {100, 100, 700, 600, 250}},
+        {{100, 100, big, big, big}, {0, 0, 1280, 800, 800 - 5 - 82 - 120}},
+        {{big, big, 700, 600, 250}, {580, 200, 700, 600, 250}},
+        {{small, small, small, small, small}, {0, 0, 675, 450, 190}},
+        {{-50, 700, 30000, 30000, 10}, {0, 0, 1280, 800, 190}},
+        {{1000, 10, 800, 500, -1}, {480, 10, 800, 500, 190}},
+    };
+    for (const Case& c : cases) {
+        const WindowGeometry got = FitWindow(c.stored, screen);
+        SCOPED_TRACE(c.stored.x);
+        EXPECT_EQ((std::vector<int>{got.x, got.y, got.width, got.height, got.paneHeight}),
+                  (std::vector<int>{c.expected.x, c.expected.y, c.expected.width, c.expected.height,
+                                    c.expected.paneHeight}));
+    }
+    // A screen smaller than the window's own minimum still gets a window inside it.
+    const WindowGeometry tiny = FitWindow({0, 0, 700, 600, 250}, QRect(10, 20, 320, 240));
+    EXPECT_EQ((std::vector<int>{tiny.x, tiny.y, tiny.width, tiny.height}),
+              (std::vector<int>{10, 20, 320, 240}));
+}
+
+TEST_F(MainWindowTest, AbsurdGeometryInTheSettingsStartsAWindowOnTheScreen) {
+    writeIni({{"User",
+               {{"MainWinXPos", "-2147483648"},
+                {"MainWinYPos", "2147483647"},
+                {"MainWinWidth", "2147483647"},
+                {"MainWinHeight", "2147483647"},
+                {"TPaneHeight", "2147483647"}}}});
+    start();
+    w->show();
+    QApplication::processEvents();
+    const QRect avail = w->screen()->availableGeometry();
+    const QRect g = w->geometry();
+    // The frame is the window system's; the client area fits the screen and is on it.
+    EXPECT_TRUE(g.width() <= avail.width() && g.height() <= avail.height() &&
+                avail.contains(g.topLeft()));
+    EXPECT_LE(w->upperPaneHeight(), w->height());
 }
 
 TEST_F(MainWindowTest, AnErrorDuringStartUpIsShownAndSkipsTheRest) {
@@ -244,7 +295,7 @@ TEST_F(MainWindowTest, ResizingSnapsToTheMinimumAndSplitsThePanesEvenly) {
     }
 }
 
-TEST_F(MainWindowTest, SplitterDragStopsSixtyPixelsFromEitherSide) {
+TEST_F(MainWindowTest, SplitterDragKeepsTheMoveButtonsAndSixtyPixelsOfBody) {
     start();
     w->show();
     w->resize(800, 600);
@@ -261,7 +312,10 @@ TEST_F(MainWindowTest, SplitterDragStopsSixtyPixelsFromEitherSide) {
     drag(-20);
     EXPECT_EQ(w->upperPaneHeight(), before - 20);
     drag(-2000);
-    EXPECT_EQ(w->upperPaneHeight(), 60);
+    EXPECT_EQ(w->upperPaneHeight(), 190);
+    const auto* lastMove = find<QWidget>("Button1");
+    EXPECT_LE(lastMove->mapTo(w, QPoint(0, lastMove->height())).y(),
+              find<QWidget>("Splitter1")->mapTo(w, QPoint(0, 0)).y());
     drag(+5000);
     EXPECT_EQ(w->upperPaneHeight(), panel1->height() - 5 - 82 - 60);
     EXPECT_EQ(body()->height(), 60);
