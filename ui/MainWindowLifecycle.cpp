@@ -47,9 +47,9 @@ void MainWindow::startUp(const std::string& programDir) {
         st_.ProgramDir = programDir.empty() ? tandrel::ComputeProgramDir() : programDir;
         st_.mailText = tandrel::MailText{};
         ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
+        // The run log and the sent log are only ever appended to; they may have grown
+        // large over the years, so they are not read here: memory holds this session's.
         st_.SentLog.clear();
-        if (tandrel::FileExists(st_.sentLogPath()))
-            st_.SentLog = tandrel::ReadTextFile(st_.sentLogPath());
 
         tandrel::WindowGeometry stored;
         tandrel::ReadSettings(*ini_, st_.prefs, st_.user, stored);
@@ -61,8 +61,6 @@ void MainWindow::startUp(const std::string& programDir) {
         resize(geo.width, geo.height);
 
         st_.RunLog.clear();
-        if (tandrel::FileExists(st_.runLogPath()))
-            st_.RunLog = tandrel::ReadTextFile(st_.runLogPath());
         st_.attachments.clear();
 
         MailEditors eds = editorTexts();
