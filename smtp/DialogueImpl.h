@@ -121,7 +121,7 @@ struct SmtpDialogue::Impl {
     bool rateStarted = false;
     // Whether each message's outcome went to the listener.
     std::vector<char> outcomeGiven;
-    std::size_t runLogStart = 0; // the first run log line of this run
+    std::size_t runLogSaved = 0; // run log lines already appended to the file
 
     // Run variables.
     int DeliveryState = 0;

@@ -647,11 +647,13 @@ void SmtpDialogue::Impl::endDelivery() {
     bool saved = true;
     if (!config.runLogPath.empty()) {
         try {
-            // Earlier runs of this session are in the file already.
-            const std::size_t from = std::min(runLogStart, runLog.size());
+            // Lines an earlier run saved are in the file already; those of a cancelled
+            // run, which saved nothing, go with this one.
+            const std::size_t from = std::min(runLogSaved, runLog.size());
             AppendTextFile(
                 config.runLogPath,
                 std::vector<std::string>(runLog.begin() + static_cast<long>(from), runLog.end()));
+            runLogSaved = runLog.size();
         } catch (const std::exception&) {
             saved = false;
         }
@@ -730,7 +732,6 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
     r.releaseMessages();
     r.messages = messages;
     r.outcomeGiven.assign(messages.size(), 0);
-    r.runLogStart = r.runLog.size();
     r.offer = EhloOffer();
     r.recipientCount =
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));

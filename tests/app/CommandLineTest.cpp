@@ -214,8 +214,9 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         {{"send", "--db", "missing.csv", "--mail", "mail.txt"}, "missing.csv"},
         {{"send", "--db", "unclosed.csv", "--mail", "mail.txt"}, "unclosed.csv"},
         {{"send", "--db", "people.csv", "--mail", "missing.txt"}, "missing.txt"},
+        // A missing file stops the run even with --force: it could not be prepared.
         {{"send", "--db", "people.csv", "--mail", "mail.txt", "--attach", "[City].pdf", "--force"},
-         "could not be prepared"},
+         "does not exist"},
         {{"sned"}, "unknown command 'sned'"},
     };
     for (const auto& c : cases) {

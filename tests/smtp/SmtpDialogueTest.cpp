@@ -276,10 +276,11 @@ TEST(SmtpDialogue, AllAcceptedRunLogsStatusAndGauge) {
     ASSERT_GE(run.runLog.size(), head.size());
     EXPECT_EQ(std::vector<std::string>(run.runLog.begin(), run.runLog.begin() + head.size()), head);
     EXPECT_EQ(run.runLog.back(), "221 bye\r\n");
-    // The file gets this run's lines appended: earlier runs put theirs there already.
+    // The file gets every line no run has saved yet (here the one left in memory by an
+    // abandoned run, then this run's), each once.
     std::string file;
-    for (std::size_t i = 1; i < run.runLog.size(); ++i)
-        file += run.runLog[i] + "\r\n";
+    for (const std::string& line : run.runLog)
+        file += line + "\r\n";
     EXPECT_EQ(test::ReadFileBytes(run.dir.file("Tandrel.log")), file);
 }
 

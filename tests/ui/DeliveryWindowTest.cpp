@@ -214,7 +214,8 @@ TEST(DeliveryWindow, DeliversEveryMessageToARealServer) {
     AiosmtpdServer server;
     SendRig rig;
     rig.main.st.prefs.port = server.portText();
-    rig.main.st.RunLog = {"an earlier run"};
+    // Earlier runs are in the file, never in memory: this run's lines are appended.
+    WriteFileBytes(rig.main.st.runLogPath(), "an earlier run\r\n");
     rig.addMessage("ann@example.org", Message("Ann <ann@example.org>", "One", {"Hello Ann", "."}));
     rig.addMessage("bob@example.org", Message("Bob <bob@example.org>", "Two", {"..", ""}));
     rig.addMessage("cleo@example.org", Message("Cleo <cleo@example.org>", "Three", {"Bye"}));

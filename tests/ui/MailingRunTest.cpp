@@ -415,11 +415,22 @@ private:
 // abandons the Send; OK sends, keeps the password for the session and, when asked to,
 // in the keyring, and no file of the program ever holds it.
 TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
-    AiosmtpdServer server;
+    const std::string secret = "Pa55-w\xc3\xb6rd";
+    TestCertificates certs;
+    ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    AiosmtpdOptions options;
+    options.tls = AiosmtpdOptions::Tls::StartTls;
+    options.identity = certs.trusted();
+    options.requireStartTls = true;
+    options.user = "ann";
+    options.password = secret;
+    options.authRequired = true;
+    AiosmtpdServer server(options);
     Mailing m;
     m.useServer(server.portText());
     std::map<std::string, std::string> keyring;
     m.main.st.keyring = std::make_unique<FakeKeyring>(keyring);
+    m.main.st.prefs.security = "starttls";
     m.main.st.prefs.user = "ann";
     ModalDriver driver;
     {
@@ -434,7 +445,6 @@ TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
     EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
     EXPECT_TRUE(m.main.st.password.empty());
 
-    const std::string secret = "Pa55-w\xc3\xb6rd";
     {
         PromptAnswer ok(QString::fromUtf8(secret.c_str()), true);
         m.send();
@@ -443,6 +453,10 @@ TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
     }
     EXPECT_EQ(driver.sendWindowsClosed, 2);
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 6);
+    for (const StoredMessage& stored : server.messages()) {
+        EXPECT_TRUE(stored.encrypted);
+        EXPECT_EQ(stored.login, "ann");
+    }
     EXPECT_EQ(m.main.st.password, secret);
     EXPECT_EQ(keyring, (std::map<std::string, std::string>{{"ann@127.0.0.1", secret}}));
     ASSERT_TRUE(FileExists(m.main.st.runResultsPath()));
