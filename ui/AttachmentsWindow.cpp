@@ -48,8 +48,7 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, tandrel::MainHooks& 
     // Every column can be dragged; a long path loses its middle and shows whole in its
     // tooltip.
     tandrel::MakeColumnsResizable(*attachmentList);
-    attachmentList->setColumnWidth(FileColumn, 280);
-    attachmentList->setColumnWidth(TypeColumn, 70);
+    tandrel::KeepColumnsFitted(*attachmentList);
     attachmentList->setRootIsDecorated(false);
     attachmentList->setItemsExpandable(false);
     attachmentList->setUniformRowHeights(true);
@@ -154,7 +153,6 @@ void AttachmentsWindow::addAttachment() {
         row->setText(TypeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.TypeText)));
         row->setText(SizeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.SizeText)));
     }
-    tandrel::FitColumnsToContents(*attachmentList);
 }
 
 void AttachmentsWindow::removeSelectedAttachments() {

@@ -10,8 +10,14 @@ namespace tandrel {
 void MakeColumnsResizable(QTreeView& view);
 
 // Sizes every column but the last to its header and contents, each bounded so that one
-// very long value cannot take the whole list. Large lists are sampled, not read whole.
+// very long value cannot take the whole list. When the columns together are wider than
+// the list, the widest give way until all are in view (each keeps its tooltip and the
+// user can widen it). Large lists are sampled, not read whole.
 void FitColumnsToContents(QTreeView& view);
+
+// Fits the columns now and whenever the list changes size or rows arrive, until the user
+// drags a column; a reset of the model, or rows arriving in an empty list, fit them again.
+void KeepColumnsFitted(QTreeView& view);
 
 // The widest a column is made by FitColumnsToContents.
 int MaxFittedColumnWidth(const QTreeView& view);

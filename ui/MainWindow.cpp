@@ -441,15 +441,9 @@ void MainWindow::buildClientArea() {
         v->setAllColumnsShowFocus(true);
         // Long values lose their middle, not their end, and show whole in their tooltip.
         tandrel::MakeColumnsResizable(*v);
-        // Columns fit what a newly loaded list shows, and the first people moved into an
-        // empty list; after that the widths are the user's.
-        QObject::connect(model, &QAbstractItemModel::modelReset, v,
-                         [v] { tandrel::FitColumnsToContents(*v); });
-        QObject::connect(model, &QAbstractItemModel::rowsInserted, v,
-                         [v](const QModelIndex&, int first, int) {
-                             if (first == 0) tandrel::FitColumnsToContents(*v);
-                         });
-        tandrel::FitColumnsToContents(*v);
+        // Columns fit what the list shows as it is loaded and resized, until the user
+        // drags one.
+        tandrel::KeepColumnsFitted(*v);
         return v;
     };
 
