@@ -27,6 +27,8 @@ FileTestWindow::FileTestWindow(tandrel::AppState& st, tandrel::MainHooks& main,
     resultList->setObjectName(QStringLiteral("ListBox1"));
     resultList->setAccessibleName(QStringLiteral("File test result"));
     resultList->setUniformItemSizes(true);
+    const int small = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    resultList->setIconSize(QSize(small, small));
 
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Panel1"));
@@ -62,8 +64,10 @@ void FileTestWindow::rebuildLines() {
     auto text = [](const std::string& bytes) {
         return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
     };
-    // A file that cannot be sent stands out by colour and icon, not only by its wording.
+    // A file that cannot be sent stands out by colour and icon, not only by its wording;
+    // the others carry an icon too, so that all the paths start in one column.
     const QIcon problemIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const QIcon foundIcon = style()->standardIcon(QStyle::SP_DialogApplyButton);
     const QColor problemColour(Qt::red);
     int problems = 0;
     // One line per person can mean many thousand lines: no layout until all are in.
@@ -72,10 +76,10 @@ void FileTestWindow::rebuildLines() {
         const QString line = row.person.empty()
                                  ? text(row.line)
                                  : text(row.person) + QStringLiteral(": ") + text(row.line);
-        auto* item = new QListWidgetItem(line);
+        auto* item = new QListWidgetItem(row.usable ? foundIcon : problemIcon, line);
+        item->setToolTip(line);
         if (!row.usable) {
             ++problems;
-            item->setIcon(problemIcon);
             item->setForeground(problemColour);
         }
         resultList->addItem(item);

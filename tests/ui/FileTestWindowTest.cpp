@@ -60,7 +60,8 @@ TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
     auto* box = form.findChild<QListWidget*>("ListBox1");
     for (int i = 0; i < box->count(); ++i) {
         const bool missing = i != 1;
-        EXPECT_EQ(!box->item(i)->icon().isNull(), missing) << i;
+        EXPECT_FALSE(box->item(i)->icon().isNull()) << i;
+        EXPECT_EQ(box->item(i)->icon().cacheKey() == box->item(0)->icon().cacheKey(), i != 1) << i;
         EXPECT_EQ(box->item(i)->foreground().color() == QColor(Qt::red), missing) << i;
     }
     EXPECT_EQ(form.findChild<QLabel*>("SummaryLabel")->text(),
