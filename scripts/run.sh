@@ -3,7 +3,7 @@
 #
 # On the first run (no build/Tandrel.ini yet) it also sets up a demo that can send for
 # real: a settings file pointing at a local test mail server on 127.0.0.1, and a demo
-# field list, database and mail next to the program. Whenever the settings point at a
+# field list, database and mail in build/demo/, where the program's file dialogs open. Whenever the settings point at a
 # server on this machine that is not running, the test server is started for the
 # length of the session; delivered mails are kept under build/mailbox/.
 # An existing Tandrel.ini is never changed.
@@ -48,7 +48,7 @@ write_demo() {
     if listening 127.0.0.1 "$port"; then port=$(free_port); fi
     scripts/demo/setup.sh "$BUILD" "$port"
     echo "First start: wrote $INI for a local test mail server on 127.0.0.1:$port,"
-    echo "and a demo field list, database and mail in $BUILD/demo-*.txt."
+    echo "and a demo field list, database and mail in $BUILD/demo/."
 }
 
 [ -e "$INI" ] || write_demo

@@ -2,9 +2,9 @@
 #include "AttachmentsWindow.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -14,6 +14,7 @@
 
 #include "FileInfo.h"
 #include "FileTestWindow.h"
+#include "ListColumns.h"
 
 namespace {
 
@@ -44,13 +45,10 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, tandrel::MainHooks& 
     attachmentList->setAccessibleName(QStringLiteral("Attachments"));
     attachmentList->setHeaderLabels(
         {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Size")});
-    // The file column takes whatever the type and size leave, so all three fit the list
-    // without a horizontal scroll bar and a long content type is not cut short.
-    QHeaderView* header = attachmentList->header();
-    header->setStretchLastSection(false);
-    header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(TypeColumn, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(SizeColumn, QHeaderView::ResizeToContents);
+    // Every column can be dragged; a long path loses its middle and shows whole in its
+    // tooltip.
+    tandrel::MakeColumnsResizable(*attachmentList);
+    tandrel::KeepColumnsFitted(*attachmentList);
     attachmentList->setRootIsDecorated(false);
     attachmentList->setItemsExpandable(false);
     attachmentList->setUniformRowHeights(true);
@@ -126,6 +124,12 @@ std::string AttachmentsWindow::decimalSeparator() const {
 }
 
 void AttachmentsWindow::browse() {
+    // Until the user has browsed somewhere, the dialog opens beside the mail in use (the
+    // user's documents are rather there than wherever the program was started from).
+    const QFileInfo mail(QString::fromLocal8Bit(QByteArray::fromStdString(st_.user.lastmail)));
+    if (!browsed_ && !st_.user.lastmail.empty() && mail.absoluteDir().exists())
+        openDialog->setDirectory(mail.absolutePath());
+    browsed_ = true;
     if (openDialog->exec() != QDialog::Accepted) return;
     const QStringList files = openDialog->selectedFiles();
     if (files.isEmpty()) return;
@@ -140,6 +144,7 @@ void AttachmentsWindow::addAttachment() {
 
     auto* row = new QTreeWidgetItem(attachmentList);
     row->setText(FileColumn, QString::fromLocal8Bit(bytes));
+    row->setToolTip(FileColumn, row->text(FileColumn));
     row->setData(FileColumn, kPathRole, bytes);
     // GetFileInfo gives -1 for missing and unreadable files alike (a path with
     // placeholders included): the row then keeps both columns empty.

@@ -46,4 +46,5 @@ private:
     QPushButton* testButton = nullptr;
     QPushButton* doneButton = nullptr;
     QFileDialog* openDialog = nullptr;
+    bool browsed_ = false;
 };

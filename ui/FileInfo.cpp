@@ -2,6 +2,7 @@
 #include "FileInfo.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,33 +100,60 @@ TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparat
     return info;
 }
 
-std::string TestFileLine(const std::string& path, const std::string& decimalSeparator) {
-    if (!FileExistsAt(path)) return path + " does not exist";
+namespace {
+
+FileTestRow TestFile(const std::string& path, const std::string& decimalSeparator) {
+    FileTestRow row;
+    if (!FileExistsAt(path)) {
+        row.line = path + " does not exist";
+        return row;
+    }
     const TFileInfo info = GetFileInfo(path, decimalSeparator);
-    if (info.Size < 0) return path + " found - could not access file";
-    return path + " found - size: " + info.SizeText + " - type: " + info.TypeText;
+    if (info.Size < 0) {
+        row.line = path + " found - could not access file";
+        return row;
+    }
+    row.line = path + " found - size: " + info.SizeText + " - type: " + info.TypeText;
+    row.usable = true;
+    return row;
+}
+
+} // namespace
+
+std::string TestFileLine(const std::string& path, const std::string& decimalSeparator) {
+    return TestFile(path, decimalSeparator).line;
 }
 
 bool PathHasPlaceholders(const std::string& path) {
     return path.find('[') != std::string::npos && path.find(']') != std::string::npos;
 }
 
+std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments,
+                                      const DatabaseRoot* db, const std::string& decimalSeparator) {
+    std::vector<FileTestRow> rows;
+    const bool haveEntries = db && !db->entries.empty();
+    for (const Attachment& a : attachments) {
+        if (!haveEntries || !PathHasPlaceholders(a.path)) {
+            rows.push_back(TestFile(a.path, decimalSeparator));
+            continue;
+        }
+        for (const EntryPtr& entry : db->entries) {
+            std::string merged = a.path;
+            MergeEntry(db->fields, *entry, merged);
+            FileTestRow row = TestFile(merged, decimalSeparator);
+            row.person = entry->name.empty() ? entry->email : entry->name;
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
 std::vector<std::string> FileTestLines(const std::vector<Attachment>& attachments,
                                        const DatabaseRoot* db,
                                        const std::string& decimalSeparator) {
     std::vector<std::string> lines;
-    const bool haveEntries = db && !db->entries.empty();
-    for (const Attachment& a : attachments) {
-        if (haveEntries && PathHasPlaceholders(a.path)) {
-            for (const EntryPtr& entry : db->entries) {
-                std::string merged = a.path;
-                MergeEntry(db->fields, *entry, merged);
-                lines.push_back(TestFileLine(merged, decimalSeparator));
-            }
-        } else {
-            lines.push_back(TestFileLine(a.path, decimalSeparator));
-        }
-    }
+    for (FileTestRow& row : FileTestRows(attachments, db, decimalSeparator))
+        lines.push_back(std::move(row.line));
     return lines;
 }
 

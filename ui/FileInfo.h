@@ -34,6 +34,19 @@ std::string TestFileLine(const std::string& path, const std::string& decimalSepa
 // placeholders and is tested once per database entry.
 bool PathHasPlaceholders(const std::string& path);
 
+// One line of the file test and whom it is for.
+struct FileTestRow {
+    std::string person;  // the entry's name (or e-mail) for a merged path; empty otherwise
+    std::string line;    // as TestFileLine words it
+    bool usable = false; // the file exists and can be read
+};
+
+// The file test for the whole attachment list: one row per attachment, or, for a path
+// with placeholders and a database with entries, one per entry with the path merged for
+// that entry. `db` may be null (no database).
+std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments,
+                                      const DatabaseRoot* db, const std::string& decimalSeparator);
+
 // The lines of the file test for the whole attachment list: one per attachment, or,
 // for a path with placeholders and a database with entries, one per entry with the
 // path merged for that entry. `db` may be null (no database).

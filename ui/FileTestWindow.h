@@ -6,6 +6,7 @@
 #include "Forms.h"
 #include "MainHooks.h"
 
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -26,6 +27,7 @@ private:
     tandrel::MainHooks& main_;
     tandrel::Forms& forms_;
 
+    QLabel* summaryLabel = nullptr;
     QListWidget* resultList = nullptr;
     QPushButton* okButton = nullptr;
 };

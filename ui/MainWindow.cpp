@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ListColumns.h"
 #include "MainWindowParts.h"
 #include "PeopleModel.h"
 #include "Settings.h"
@@ -427,7 +428,7 @@ void MainWindow::buildClientArea() {
         l->setFont(scaledFont(font(), 18, true));
         return l;
     };
-    auto makeList = [](const char* name, PeopleModel* model, std::initializer_list<int> widths) {
+    auto makeList = [](const char* name, PeopleModel* model) {
         auto* v = new QTreeView;
         v->setObjectName(QString::fromLatin1(name));
         v->setModel(model);
@@ -438,17 +439,11 @@ void MainWindow::buildClientArea() {
         v->setSelectionBehavior(QAbstractItemView::SelectRows);
         v->setEditTriggers(QAbstractItemView::NoEditTriggers);
         v->setAllColumnsShowFocus(true);
-        v->header()->setStretchLastSection(false);
-        v->header()->setSectionsMovable(false);
-        v->header()->setMinimumSectionSize(18); // the "*" column is that narrow
-        int col = 0;
-        for (int w : widths)
-            v->header()->resizeSection(col++, w);
-        // The "E-Mail" column takes whatever width the list has beyond its designed
-        // columns, so addresses are not cut off while the list shows empty space. Long
-        // values lose their middle, not their end, and show whole in their tooltip.
-        v->header()->setSectionResizeMode(1, QHeaderView::Stretch);
-        v->setTextElideMode(Qt::ElideMiddle);
+        // Long values lose their middle, not their end, and show whole in their tooltip.
+        tandrel::MakeColumnsResizable(*v);
+        // Columns fit what the list shows as it is loaded and resized, until the user
+        // drags one.
+        tandrel::KeepColumnsFitted(*v);
         return v;
     };
 
@@ -459,7 +454,7 @@ void MainWindow::buildClientArea() {
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
     availableTitle = makeTitle("Panel6", QStringLiteral("Available"));
-    availableView = makeList("ListView2", availModel_, {130, 100, 18});
+    availableView = makeList("ListView2", availModel_);
     setHint(availableView, QStringLiteral("|List of available people"));
     availableView->setProperty(kHelpContext, 6);
     left->addWidget(availableTitle);
@@ -495,7 +490,7 @@ void MainWindow::buildClientArea() {
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
     recipientsTitle = makeTitle("Panel8", QStringLiteral("Receipients"));
-    recipientsView = makeList("ListView1", recipModel_, {150, 100});
+    recipientsView = makeList("ListView1", recipModel_);
     setHint(recipientsView, QStringLiteral("|List of receipients"));
     recipientsView->setProperty(kHelpContext, 7);
     right->addWidget(recipientsTitle);

@@ -61,15 +61,25 @@ QFileDialog& MainWindow::fileDialog(Dialog which) {
     d->setObjectName(QString::fromLatin1(s.name));
     d->setOption(QFileDialog::DontUseNativeDialog, true);
     d->setDefaultSuffix(QStringLiteral("txt"));
+    const bool database = which == Dialog::OpenData || which == Dialog::SaveData;
+    QStringList filters =
+        s.save ? QStringList{QStringLiteral("Text (*.txt)"), QStringLiteral("All Files (*)")}
+               : QStringList{QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")};
+    // A database may also be a spreadsheet's CSV file.
+    if (database) filters.insert(1, QStringLiteral("CSV files (*.csv)"));
     if (s.save) {
         d->setAcceptMode(QFileDialog::AcceptSave);
         d->setFileMode(QFileDialog::AnyFile);
-        d->setNameFilters({QStringLiteral("Text (*.txt)"), QStringLiteral("All Files (*)")});
     } else {
         d->setAcceptMode(QFileDialog::AcceptOpen);
         d->setFileMode(QFileDialog::ExistingFile);
-        d->setNameFilters({QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")});
     }
+    d->setNameFilters(filters);
+    // A name typed without an extension gets the one of the chosen kind of file.
+    connect(d, &QFileDialog::filterSelected, d, [d](const QString& filter) {
+        d->setDefaultSuffix(filter.contains(QLatin1String("*.csv")) ? QStringLiteral("csv")
+                                                                    : QStringLiteral("txt"));
+    });
     // Wide enough for the size, type and date columns to show their texts in full; the
     // name column takes the rest.
     d->resize(760, 460);
@@ -114,6 +124,18 @@ void MainWindow::prepareFileDialog(Dialog which, QFileDialog& d) const {
         d.setDirectory(info.absolutePath());
         if (d.acceptMode() == QFileDialog::AcceptSave)
             d.selectFile(path == own ? info.fileName() : QString());
+        // The database in use decides which kind of file the dialog offers first.
+        if (path == own && (which == Dialog::OpenData || which == Dialog::SaveData)) {
+            const QStringList filters = d.nameFilters();
+            const bool csv = tandrel::IsCsvPath(*own);
+            for (const QString& f : filters)
+                if (f.contains(QLatin1String("*.csv")) == csv &&
+                    !f.contains(QLatin1String("(*)"))) {
+                    d.selectNameFilter(f);
+                    d.setDefaultSuffix(csv ? QStringLiteral("csv") : QStringLiteral("txt"));
+                    break;
+                }
+        }
         return;
     }
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include "AttachmentsWindow.h"
 #include "AttachmentsWindowTestHooks.h"
 #include "FileTestWindow.h"
+#include "ListColumns.h"
 #include "TestSupport.h"
 
 using tandrel::test::TempDir;
@@ -209,29 +211,46 @@ TEST_F(AttachmentsWindowTest, RowsSurviveReopening) {
     EXPECT_EQ(rowPaths(), std::vector<std::string>{dir.file("keep.txt")});
 }
 
-TEST_F(AttachmentsWindowTest, ColumnsFitTheListAndThePathEditHasTheFocusOnOpening) {
+TEST_F(AttachmentsWindowTest, ColumnsFitTheirContentsAndThePathEditHasTheFocusOnOpening) {
     WriteFileBytes(dir.file("a.bin"), "x");
-    WriteFileBytes(dir.file("b.jpg"), "x");
+    const std::string longPath =
+        dir.file(std::string(60, 'd') + "/" + std::string(60, 'e') + "/letter.pdf");
     add(dir.file("a.bin"));
-    add(dir.file("b.jpg"));
+    add(longPath);
     edit()->clear();
     list()->setFocus();
-    int total = 0;
+    int fileWidth = 0;
     int typeWidth = 0;
+    int bound = 0;
+    int length = 0;
+    int room = 0;
     bool focused = false;
     QTimer::singleShot(0, [&] {
         focused = attach.focusWidget() == edit();
         QApplication::processEvents();
-        for (int c = 0; c < 3; ++c)
-            total += list()->columnWidth(c);
+        fileWidth = list()->columnWidth(0);
         typeWidth = list()->columnWidth(1);
+        bound = tandrel::MaxFittedColumnWidth(*list());
+        length = list()->header()->length();
+        room = list()->viewport()->width();
         button("DoneBut")->click();
     });
     attach.exec();
     EXPECT_TRUE(focused);
-    EXPECT_LE(total, list()->viewport()->width()) << "no horizontal scroll bar";
+    // A long path gives way so that every column is in view; it loses its middle and
+    // shows whole in its tooltip. The type is shown in full. Every column can be dragged
+    // and the last takes the rest.
     const QFontMetrics fm(list()->font());
+    EXPECT_LE(fileWidth, bound);
+    EXPECT_GT(fileWidth, fm.horizontalAdvance(QStringLiteral("letter.pdf")));
+    EXPECT_EQ(length, room) << "no horizontal scroll bar";
+    EXPECT_EQ(list()->textElideMode(), Qt::ElideMiddle);
+    EXPECT_EQ(list()->topLevelItem(1)->toolTip(0).toStdString(), longPath);
     EXPECT_GE(typeWidth, fm.horizontalAdvance(QStringLiteral("application/octet-stream")));
+    QHeaderView* h = list()->header();
+    for (int c = 0; c < h->count(); ++c)
+        EXPECT_EQ(h->sectionResizeMode(c), QHeaderView::Interactive) << c;
+    EXPECT_TRUE(h->stretchLastSection());
 }
 
 } // namespace

@@ -151,6 +151,23 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
         dir.file("plain.txt") + " found - size: 0 - type: text/plain",
     };
     EXPECT_EQ(lines, expected);
+    // The same test row by row: whose file it is and whether it can be sent. A person
+    // known only by address is named by it.
+    db.entries[2]->name.clear();
+    db.entries[2]->values[0].clear();
+    std::vector<std::string> lines2 = expected;
+    lines2[2] = dir.file(".txt") + " does not exist";
+    const std::vector<FileTestRow> rows = FileTestRows(attachments, &db, ".");
+    ASSERT_EQ(rows.size(), 4u);
+    const struct {
+        const char* person;
+        bool usable;
+    } who[] = {{"Ann", true}, {"Bob", false}, {"Cy@example.org", false}, {"", true}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].person, who[i].person) << i;
+        EXPECT_EQ(rows[i].usable, who[i].usable) << i;
+        EXPECT_EQ(rows[i].line, lines2[i]) << i;
+    }
 
     // Every entry counts, recipient or not; the template itself is never changed.
     EXPECT_EQ(attachments[0].path, templ);

@@ -1,6 +1,7 @@
 // The file test window builds its lines afresh every time it is shown.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -50,10 +51,22 @@ TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
         e.values = {name, ""};
     }
     WriteFileBytes(dir.file("Bob.txt"), std::string(2048, 'b'));
-    EXPECT_EQ(Lines(form), (QStringList{Q(dir.file("Ann.txt")) + " does not exist",
-                                        Q(dir.file("Bob.txt")) + " found - size: 2" +
+    // Each merged line names its person; the files that cannot be sent stand out.
+    EXPECT_EQ(Lines(form), (QStringList{"Ann: " + Q(dir.file("Ann.txt")) + " does not exist",
+                                        "Bob: " + Q(dir.file("Bob.txt")) + " found - size: 2" +
                                             QLocale().decimalPoint() + "00Kb - type: text/plain",
-                                        Q(dir.file("Cy.txt")) + " does not exist"}));
+                                        "Cy: " + Q(dir.file("Cy.txt")) + " does not exist"}));
+    form.show();
+    auto* box = form.findChild<QListWidget*>("ListBox1");
+    for (int i = 0; i < box->count(); ++i) {
+        const bool missing = i != 1;
+        EXPECT_FALSE(box->item(i)->icon().isNull()) << i;
+        EXPECT_EQ(box->item(i)->icon().cacheKey() == box->item(0)->icon().cacheKey(), i != 1) << i;
+        EXPECT_EQ(box->item(i)->foreground().color() == QColor(Qt::red), missing) << i;
+    }
+    EXPECT_EQ(form.findChild<QLabel*>("SummaryLabel")->text(),
+              "2 of 3 files are missing or cannot be read.");
+    form.close();
 
     // Emptied list: the old lines do not linger.
     main.st.attachments.clear();

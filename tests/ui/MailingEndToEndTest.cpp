@@ -217,7 +217,7 @@ TEST_F(MailingEndToEnd, TheFirstStartDemoMailsEveryDemoPerson) {
     EXPECT_FALSE(driver.timedOut);
     EXPECT_TRUE(driver.boxes.empty());
 
-    const auto people = SplitTextLines(ReadFileBytes(dir.file("demo-people.txt")));
+    const auto people = SplitTextLines(ReadFileBytes(dir.file("demo/people.txt")));
     ASSERT_GE(people.size(), 3u);
     const QStringList files = StoredFiles(server.storeDir());
     ASSERT_EQ(files.size(), static_cast<qsizetype>(people.size()));

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "ListColumns.h"
 #include "MainWindowFixture.h"
 
 namespace tandrel::test {
@@ -83,6 +84,36 @@ TEST_F(MainUsabilityTest, FileDialogsOpenWhereTheFilesInUseAreAndSavingProposesT
         EXPECT_EQ(seen.dir, c.dir);
         EXPECT_EQ(seen.name, c.name);
     }
+
+    // The database dialogs offer CSV files too, first when the database in use is one,
+    // and a name typed without an extension gets the offered kind's.
+    QStringList filters;
+    QString offered;
+    QString suffix;
+    w->setFileChooser([&](QFileDialog& d) {
+        filters = d.nameFilters();
+        offered = d.selectedNameFilter();
+        suffix = d.defaultSuffix();
+        return QString::fromStdString(nextPath);
+    });
+    const QString csvFilter = QStringLiteral("CSV files (*.csv)");
+    for (const bool csv : {false, true}) {
+        SCOPED_TRACE(csv);
+        nextPath.clear();
+        for (void (*command)(MainWindow&) : {+[](MainWindow& m) { m.openDatabase(); },
+                                             +[](MainWindow& m) { m.saveDatabaseAs(); }}) {
+            command(*w);
+            EXPECT_TRUE(filters.contains(csvFilter)) << filters.join('|').toStdString();
+            EXPECT_EQ(offered == csvFilter, csv);
+            EXPECT_EQ(suffix, csv ? "csv" : "txt");
+        }
+        nextPath = dir.file("people.csv");
+        w->saveDatabaseAs();
+        ASSERT_EQ(w->state().user.lastdb, nextPath);
+    }
+    nextPath.clear();
+    w->openMail();
+    EXPECT_FALSE(filters.contains(csvFilter)) << "a mail is no database";
 }
 
 TEST_F(MainUsabilityTest, AFileDialogLeavesNoCompleterBehindOverTheMainWindow) {
@@ -148,6 +179,7 @@ TEST_F(MainUsabilityTest, StatusPanelsAndEmailColumnsShowTheirWholeTexts) {
     EXPECT_EQ(find<QLabel>("StatusPanel0")->width(), 300);
 
     find<QPushButton>("Button3")->click();
+    const int dragged = 77;
     for (QSize size : {QSize(1000, 600), QSize(675, 450)}) {
         SCOPED_TRACE(size.width());
         w->resize(size);
@@ -155,19 +187,33 @@ TEST_F(MainUsabilityTest, StatusPanelsAndEmailColumnsShowTheirWholeTexts) {
         for (QTreeView* list : {available(), receipients()}) {
             SCOPED_TRACE(list->objectName().toStdString());
             QHeaderView* h = list->header();
-            // No strip of empty header beside the columns, no scrolling for it.
-            EXPECT_EQ(h->length(), list->viewport()->width());
-            EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
-            EXPECT_EQ(h->sectionSize(0), list == available() ? 130 : 150);
+            // Every column can be dragged; the last takes what is left, so no strip of
+            // empty header stays beside the columns.
+            for (int c = 0; c < h->count(); ++c)
+                EXPECT_EQ(h->sectionResizeMode(c), QHeaderView::Interactive) << c;
+            EXPECT_TRUE(h->stretchLastSection());
+            EXPECT_GE(h->length(), list->viewport()->width());
+            EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle);
+            // A width the user chose stays when the window changes size.
+            if (size.width() == 1000) h->resizeSection(0, dragged);
+            EXPECT_EQ(h->sectionSize(0), dragged);
         }
-        EXPECT_EQ(available()->header()->sectionSize(2), 18);
     }
+    // A newly loaded list fits its contents and the list: the short names whole, the long
+    // address giving way so that every column is in view, never wider than the bound.
+    w->refreshLists();
+    QApplication::processEvents();
+    QTreeView* list = available();
+    QHeaderView* h = list->header();
+    const int address = list->sizeHintForIndex(list->model()->index(0, 1)).width();
+    EXPECT_GE(h->sectionSize(0), list->sizeHintForIndex(list->model()->index(0, 0)).width());
+    EXPECT_LT(h->sectionSize(1), address);
+    EXPECT_LE(h->sectionSize(1), tandrel::MaxFittedColumnWidth(*list));
+    EXPECT_EQ(h->length(), list->viewport()->width());
     w->resize(1250, 600);
     QApplication::processEvents();
-    for (QTreeView* list : {available(), receipients()})
-        EXPECT_GE(list->header()->sectionSize(1),
-                  list->fontMetrics().horizontalAdvance(QLatin1String(kLongAddress)))
-            << list->objectName().toStdString();
+    EXPECT_GE(receipients()->header()->sectionSize(1),
+              receipients()->fontMetrics().horizontalAdvance(QLatin1String(kLongAddress)));
 }
 
 TEST_F(MainUsabilityTest, AnOpenMenuShowsTheStatusTextOfWhatIsHighlighted) {
