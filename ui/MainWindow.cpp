@@ -30,6 +30,7 @@
 
 #include "ListColumns.h"
 #include "MainWindowParts.h"
+#include "PeopleFilter.h"
 #include "PeopleModel.h"
 #include "Settings.h"
 
@@ -129,6 +130,8 @@ MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWi
 
     availModel_ = new PeopleModel(PeopleModel::Kind::Available, this);
     recipModel_ = new PeopleModel(PeopleModel::Kind::Receipients, this);
+    availFilter_ = new PeopleFilter(availModel_, this);
+    recipFilter_ = new PeopleFilter(recipModel_, this);
 
     buildMenus();
     buildToolBar();
@@ -229,6 +232,23 @@ void MainWindow::buildMenus() {
     preferencesAction =
         item(edit, "Edit7", QStringLiteral("Preferences..."),
              QStringLiteral("Change the settings of Tandrel"), &MainWindow::editPreferences);
+    separator(edit, "N6");
+    sendTestAction = item(edit, "EditTestMail", QStringLiteral("Send &Test to Me"),
+                          QStringLiteral("Send the mail for the selected receipient to yourself"),
+                          &MainWindow::sendTestMail);
+    notReachedAction =
+        item(edit, "EditNotReached", QStringLiteral("Recipients &Not Reached"),
+             QStringLiteral("Make the people the last mailing did not reach the receipients"),
+             &MainWindow::selectRecipientsNotReached);
+    notReachedAction->setEnabled(false);
+    previewPreviousAction = item(edit, "EditPreviewPrevious", QStringLiteral("Pre&vious"),
+                                 QStringLiteral("Preview the mail for the previous receipient"),
+                                 &MainWindow::previewPrevious);
+    previewPreviousAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
+    previewNextAction =
+        item(edit, "EditPreviewNext", QStringLiteral("Ne&xt"),
+             QStringLiteral("Preview the mail for the next receipient"), &MainWindow::previewNext);
+    previewNextAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
     insertFieldAction->setEnabled(false);
     cutAction->setEnabled(false);
     copyAction->setEnabled(false);
@@ -428,7 +448,7 @@ void MainWindow::buildClientArea() {
         l->setFont(scaledFont(font(), 18, true));
         return l;
     };
-    auto makeList = [](const char* name, PeopleModel* model) {
+    auto makeList = [](const char* name, QAbstractItemModel* model) {
         auto* v = new QTreeView;
         v->setObjectName(QString::fromLatin1(name));
         v->setModel(model);
@@ -447,6 +467,18 @@ void MainWindow::buildClientArea() {
         return v;
     };
 
+    auto makeSearch = [this](const char* name, PeopleFilter* filter) {
+        auto* e = new QLineEdit;
+        e->setObjectName(QString::fromLatin1(name));
+        e->setPlaceholderText(QStringLiteral("Search"));
+        e->setClearButtonEnabled(true);
+        setHint(e, QStringLiteral("|Show only the people whose name or e-mail contains this text"));
+        e->setProperty(kHelpContext, 6);
+        connect(e, &QLineEdit::textChanged, this,
+                [this, filter](const QString& text) { filterList(filter, text); });
+        return e;
+    };
+
     availablePane = new QWidget;
     availablePane->setObjectName(QStringLiteral("Panel5"));
     availablePane->setFixedWidth(267);
@@ -454,10 +486,12 @@ void MainWindow::buildClientArea() {
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
     availableTitle = makeTitle("Panel6", QStringLiteral("Available"));
-    availableView = makeList("ListView2", availModel_);
+    availableView = makeList("ListView2", availFilter_);
     setHint(availableView, QStringLiteral("|List of available people"));
     availableView->setProperty(kHelpContext, 6);
+    availableSearch = makeSearch("SearchAvailable", availFilter_);
     left->addWidget(availableTitle);
+    left->addWidget(availableSearch);
     left->addWidget(availableView, 1);
     upper->addWidget(availablePane);
 
@@ -490,10 +524,12 @@ void MainWindow::buildClientArea() {
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
     recipientsTitle = makeTitle("Panel8", QStringLiteral("Receipients"));
-    recipientsView = makeList("ListView1", recipModel_);
+    recipientsView = makeList("ListView1", recipFilter_);
     setHint(recipientsView, QStringLiteral("|List of receipients"));
     recipientsView->setProperty(kHelpContext, 7);
+    recipientsSearch = makeSearch("SearchReceipients", recipFilter_);
     right->addWidget(recipientsTitle);
+    right->addWidget(recipientsSearch);
     right->addWidget(recipientsView, 1);
     upper->addWidget(recipientsPane, 1);
 
@@ -601,12 +637,14 @@ void MainWindow::buildClientArea() {
 
     // Reading order for the keyboard: fields, the people lists with their buttons, the
     // header lines, attachments, Send, preview, then the mail text.
-    setTabOrder(fieldList, availableView);
+    setTabOrder(fieldList, availableSearch);
+    setTabOrder(availableSearch, availableView);
     setTabOrder(availableView, moveSelectedButton);
     setTabOrder(moveSelectedButton, moveAllButton);
     setTabOrder(moveAllButton, takeBackAllButton);
     setTabOrder(takeBackAllButton, takeBackSelectedButton);
-    setTabOrder(takeBackSelectedButton, recipientsView);
+    setTabOrder(takeBackSelectedButton, recipientsSearch);
+    setTabOrder(recipientsSearch, recipientsView);
     setTabOrder(recipientsView, fromEdit);
     setTabOrder(fromEdit, toEdit);
     setTabOrder(toEdit, subjectEdit);
@@ -625,6 +663,8 @@ void MainWindow::setAccessibility() {
     fieldList->setAccessibleName(QStringLiteral("Fields"));
     availableView->setAccessibleName(QStringLiteral("Available"));
     recipientsView->setAccessibleName(QStringLiteral("Receipients"));
+    availableSearch->setAccessibleName(QStringLiteral("Search available people"));
+    recipientsSearch->setAccessibleName(QStringLiteral("Search receipients"));
     for (QPushButton* b :
          {moveSelectedButton, moveAllButton, takeBackAllButton, takeBackSelectedButton})
         b->setAccessibleName(b->text());

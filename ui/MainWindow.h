@@ -27,6 +27,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
+class PeopleFilter;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
@@ -103,6 +104,13 @@ public slots:
     void selectAllText();
     void editDatabase();
     void editPreferences();
+    // The mail merged for the selected receipient (or the first), sent to the sender.
+    void sendTestMail();
+    // Makes the people the last run did not reach the receipients, and only them.
+    void selectRecipientsNotReached();
+    // Step the preview to the previous or next receipient shown, starting it if needed.
+    void previewPrevious();
+    void previewNext();
     void showHelpContents();
     void showHelpIndex();
     void showAbout();
@@ -150,7 +158,11 @@ private:
     void dragSplitter(int startHeight, int dy);
 
     void showPreview();
+    void stepPreview(int delta);
     void restoreTemplate();
+    void updateNotReachedCommand();
+    // Shows only the people whose name or address contains the text of the list's field.
+    void filterList(PeopleFilter* filter, const QString& text);
     void endPreview();
     int selectedRecipientCount() const;
     std::vector<int> selectedRows(QTreeView* view) const;
@@ -225,6 +237,10 @@ private:
     QAction* deleteAction = nullptr;
     QAction* editDatabaseAction = nullptr;
     QAction* preferencesAction = nullptr;
+    QAction* sendTestAction = nullptr;
+    QAction* notReachedAction = nullptr;
+    QAction* previewPreviousAction = nullptr;
+    QAction* previewNextAction = nullptr;
     QAction* helpContentsAction = nullptr;
     QAction* helpIndexAction = nullptr;
     QAction* aboutAction = nullptr;
@@ -247,6 +263,7 @@ private:
     QWidget* peoplePane = nullptr;
     QWidget* availablePane = nullptr;
     QLabel* availableTitle = nullptr;
+    QLineEdit* availableSearch = nullptr;
     QTreeView* availableView = nullptr;
     QWidget* moveButtonsPane = nullptr;
     QPushButton* moveSelectedButton = nullptr;
@@ -255,6 +272,7 @@ private:
     QPushButton* takeBackSelectedButton = nullptr;
     QWidget* recipientsPane = nullptr;
     QLabel* recipientsTitle = nullptr;
+    QLineEdit* recipientsSearch = nullptr;
     QTreeView* recipientsView = nullptr;
     QWidget* paneSplitter = nullptr;
     QWidget* headerPanel = nullptr;
@@ -269,4 +287,6 @@ private:
 
     PeopleModel* availModel_ = nullptr;
     PeopleModel* recipModel_ = nullptr;
+    PeopleFilter* availFilter_ = nullptr;
+    PeopleFilter* recipFilter_ = nullptr;
 };

@@ -376,4 +376,20 @@ void MainWindow::sendMailing() {
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }
+    updateNotReachedCommand();
+}
+
+void MainWindow::sendTestMail() {
+    if (!forms_ || !controlsEnabled_) return;
+    const std::vector<int> rows = selectedRows(recipientsView);
+    ReceipData* person = recipModel_->entryAt(rows.empty() ? 0 : rows.front());
+    if (!st_.db || !person) {
+        displayHint(QStringLiteral("No receipients: move people to the receipients list first"));
+        return;
+    }
+    try {
+        tandrel::RunTestMail(*this, *forms_, *person);
+    } catch (const std::exception& e) {
+        showError(QString::fromLocal8Bit(e.what()));
+    }
 }

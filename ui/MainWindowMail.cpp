@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
+#include <algorithm>
 #include <utility>
 
 #include "Compose.h"
@@ -93,6 +94,31 @@ void MainWindow::onRecipientSelectionChanged() {
     if (!previewShown_ || selectedRecipientCount() != 1) return;
     restoreTemplate();
     showPreview();
+}
+
+void MainWindow::previewPrevious() {
+    stepPreview(-1);
+}
+
+void MainWindow::previewNext() {
+    stepPreview(1);
+}
+
+// Steps through the rows as the list shows them (sorted or searched), not as stored.
+void MainWindow::stepPreview(int delta) {
+    if (!controlsEnabled_) return;
+    QAbstractItemModel* shown = recipientsView->model();
+    const int count = shown->rowCount();
+    if (count == 0) return;
+    const QModelIndexList sel = recipientsView->selectionModel()->selectedRows();
+    int row = 0;
+    if (sel.size() == 1) row = std::clamp(sel.front().row() + delta, 0, count - 1);
+    const QModelIndex target = shown->index(row, 0);
+    recipientsView->setCurrentIndex(target);
+    recipientsView->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
+    recipientsView->scrollTo(target);
+    if (!previewButton->isChecked()) previewButton->setChecked(true);
 }
 
 void MainWindow::endPreview() {

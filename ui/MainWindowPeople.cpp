@@ -17,7 +17,9 @@
 #include <utility>
 
 #include "MainWindowParts.h"
+#include "PeopleFilter.h"
 #include "PeopleModel.h"
+#include "SendCommand.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
@@ -59,6 +61,7 @@ void MainWindow::refreshLists() {
     endPreview();
     updateStatusBar();
     updateTitle();
+    updateNotReachedCommand();
 }
 
 void MainWindow::updateStatusBar() {
@@ -86,13 +89,18 @@ void MainWindow::setControlsEnabled(bool on) {
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
              takeBackSelectedButton, moveSelectedButton, moveAllButton, takeBackAllButton,
-             fieldList, recipientsView, availableView, previewButton, sendButton})
+             fieldList, recipientsView, availableView, previewButton, sendButton, availableSearch,
+             recipientsSearch})
         w->setEnabled(on);
+    sendTestAction->setEnabled(on);
+    updateNotReachedCommand();
 }
 
+// Rows of the list's model underneath the search filter.
 std::vector<int> MainWindow::selectedRows(QTreeView* view) const {
     std::vector<int> rows;
-    const QItemSelection sel = view->selectionModel()->selection();
+    const auto* filter = static_cast<const PeopleFilter*>(view->model());
+    const QItemSelection sel = filter->mapSelectionToSource(view->selectionModel()->selection());
     for (const QItemSelectionRange& r : sel)
         for (int row = r.top(); row <= r.bottom(); ++row)
             rows.push_back(row);
@@ -122,14 +130,32 @@ void MainWindow::moveSelectedToRecipients() {
     updateStatusBar();
 }
 
+// The rows a search leaves shown, as rows of the model underneath.
+static std::vector<int> shownRows(const PeopleFilter& filter) {
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(filter.rowCount()));
+    for (int r = 0; r < filter.rowCount(); ++r)
+        rows.push_back(filter.mapToSource(filter.index(r, 0)).row());
+    return rows;
+}
+
 void MainWindow::moveAllToRecipients() {
     if (!st_.db || st_.db->entries.empty() || availModel_->frozen()) return;
     WaitCursor wait;
     std::vector<ReceipData*> moved;
-    for (const auto& e : st_.db->entries) {
-        if (e->selected) continue;
-        e->selected = true;
-        moved.push_back(e.get());
+    if (availableSearch->text().isEmpty()) {
+        for (const auto& e : st_.db->entries) {
+            if (e->selected) continue;
+            e->selected = true;
+            moved.push_back(e.get());
+        }
+    } else {
+        for (int row : shownRows(*availFilter_)) {
+            ReceipData* e = availModel_->entryAt(row);
+            if (!e || e->selected) continue;
+            e->selected = true;
+            moved.push_back(e);
+        }
     }
     recipModel_->appendEntries(moved);
     availModel_->selectionMarksChanged();
@@ -152,6 +178,15 @@ void MainWindow::takeBackSelectedRecipients() {
 void MainWindow::takeBackAllRecipients() {
     if (recipModel_->rowCount() == 0 || recipModel_->frozen()) return;
     WaitCursor wait;
+    if (!recipientsSearch->text().isEmpty()) {
+        const std::vector<int> rows = shownRows(*recipFilter_);
+        for (int row : rows)
+            if (ReceipData* e = recipModel_->entryAt(row)) e->selected = false;
+        recipModel_->removeRowsAt(rows);
+        availModel_->selectionMarksChanged();
+        updateStatusBar();
+        return;
+    }
     if (st_.db)
         for (const auto& e : st_.db->entries)
             e->selected = false;
@@ -159,5 +194,31 @@ void MainWindow::takeBackAllRecipients() {
         e->selected = false;
     recipModel_->clear();
     availModel_->selectionMarksChanged();
+    updateStatusBar();
+}
+
+void MainWindow::filterList(PeopleFilter* filter, const QString& text) {
+    filter->setSearchText(text);
+}
+
+void MainWindow::updateNotReachedCommand() {
+    notReachedAction->setEnabled(controlsEnabled_ && !tandrel::RecipientsNotReached(st_).empty());
+}
+
+void MainWindow::selectRecipientsNotReached() {
+    if (!st_.db || recipModel_->frozen()) return;
+    const std::vector<ReceipData*> missed = tandrel::RecipientsNotReached(st_);
+    if (missed.empty()) return;
+    WaitCursor wait;
+    for (const auto& e : st_.db->entries)
+        e->selected = false;
+    for (ReceipData* e : missed)
+        e->selected = true;
+    // Nobody is hidden by an old search: the user should see whom the command chose.
+    availableSearch->clear();
+    recipientsSearch->clear();
+    recipModel_->setEntries(missed);
+    availModel_->selectionMarksChanged();
+    endPreview();
     updateStatusBar();
 }

@@ -12,9 +12,12 @@
 
 #include "DeliveryWindow.h"
 #include "MailFile.h"
+#include "MailingRun.h"
 #include "PasswordPrompt.h"
 #include "PreparationWindow.h"
 #include "RunResults.h"
+#include "SendCheck.h"
+#include "SendCheckDialog.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -44,6 +47,17 @@ void ShowError(QWidget* parent, const std::string& text) {
                           QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+// The last step of every run: the connection closed, then the errors collected shown.
+void CloseAndReport(MainHooks& main, Forms& forms, std::vector<std::string>& errors) {
+    try {
+        forms.deliveryWindow->closeConnection();
+    } catch (const std::exception& e) {
+        errors.push_back(e.what());
+    }
+    for (const std::string& text : errors)
+        ShowError(main.mainWidget(), text);
+}
+
 } // namespace
 
 std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText) {
@@ -61,14 +75,13 @@ std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
     return RecipientsNotReached(*st.db, st.runResultsPath());
 }
 
-namespace {
-
-
-} // namespace
-
 void RunMailing(MainHooks& main, Forms& forms) {
     AppState& st = main.state();
     if (!st.db || main.recipientRows().empty()) return;
+    // The check reads the mail as it will be prepared, so it is built from the editors
+    // here (a shown preview already did, and the editors then hold merged text).
+    if (!main.previewShown()) BuildMailText(st, main.editorTexts());
+    if (!ConfirmSendCheck(CheckBeforeSending(st, main.recipientRows()), main.mainWidget())) return;
     // Asked before anything is prepared, so Cancel leaves everything as it was.
     if (!PasswordForSend(st, main.mainWidget())) return;
 
@@ -124,14 +137,62 @@ void RunMailing(MainHooks& main, Forms& forms) {
     forms.deliveryWindow->onOutcome = nullptr;
     results.reset();
     cursor.restore();
-    try {
-        forms.deliveryWindow->closeConnection();
-    } catch (const std::exception& e) {
-        errors.push_back(e.what());
-    }
+    CloseAndReport(main, forms, errors);
+}
 
-    for (const std::string& text : errors)
-        ShowError(main.mainWidget(), text);
+namespace {
+
+// The mail's template as editors, whether the editors hold it or a preview.
+MailEditors TemplateEditors(MainHooks& main) {
+    if (!main.previewShown()) return main.editorTexts();
+    MailEditors eds;
+    std::vector<std::string> lines = main.state().mailText.lines;
+    bool hasHeader = main.state().mailText.MailHasHeader;
+    ParseMailHeader(lines, eds, hasHeader);
+    eds.body = std::move(lines);
+    return eds;
+}
+
+} // namespace
+
+void RunTestMail(MainHooks& main, Forms& forms, const ReceipData& person) {
+    AppState& st = main.state();
+    if (!st.db) return;
+    if (!IsValidAddress(st.prefs.fromaddy)) {
+        ShowError(main.mainWidget(), "A test mail goes to your own address: please enter a "
+                                     "valid e-mail address in Preferences first.");
+        return;
+    }
+    if (!PasswordForSend(st, main.mainWidget())) return;
+
+    // Merged for the person, but delivered only to the sender: the envelope takes the
+    // address, the header keeps what the person would see.
+    ReceipData stand = person;
+    stand.email = st.prefs.fromaddy;
+    MailEditors eds = TemplateEditors(main);
+    eds.subject = "[Test] " + eds.subject;
+    const MailText kept = st.mailText; // a shown preview relies on the template
+    const std::size_t sentLogSize = st.SentLog.size();
+    std::vector<std::string> errors;
+    try {
+        try {
+            BuildMailText(st, eds);
+            PrepareAllMails(st, {&stand}, {});
+        } catch (...) {
+            st.mailText = kept;
+            throw;
+        }
+        st.mailText = kept;
+        // No results file and no sent-log block: the last real run stays resumable.
+        forms.deliveryWindow->onOutcome = nullptr;
+        forms.deliveryWindow->deliver([&st] { OutgoingList().swap(st.outgoing); });
+    } catch (const std::exception& e) {
+        errors.push_back(ConnectErrorText(st.prefs, e.what()));
+    }
+    OutgoingList().swap(st.outgoing);
+    // The delivery notes each accepted address for the sent log; a test mail is no mailing.
+    st.SentLog.resize(sentLogSize);
+    CloseAndReport(main, forms, errors);
 }
 
 } // namespace tandrel

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "DeliverySettings.h"
 #include "Forms.h"
 #include "MainHooks.h"
-#include "DeliverySettings.h"
 
 namespace tandrel {
 
@@ -18,6 +18,11 @@ namespace tandrel {
 // Failures (preparation, connecting, writing the logs) are shown in error boxes after
 // the clean-up; the outgoing messages are always released.
 void RunMailing(MainHooks& main, Forms& forms);
+
+// Edit, "Send Test to Me": the mail merged for `person`, its subject prefixed
+// "[Test] ", delivered through the delivery window to the sender's own address only.
+// Neither the sent log nor the results of the last run are touched.
+void RunTestMail(MainHooks& main, Forms& forms, const ReceipData& person);
 
 // The text of an error box for a connect error raised at once: the socket's own text,
 // with a plain sentence before it where the user can act on it.

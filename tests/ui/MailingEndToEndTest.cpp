@@ -236,3 +236,127 @@ TEST_F(MailingEndToEnd, TheFirstStartDemoMailsEveryDemoPerson) {
         EXPECT_FALSE(msgs[i].body.contains('['));
     }
 }
+
+TEST_F(MailingEndToEnd, TheCheckBeforeSendingStopsOrLetsThroughTheRun) {
+    AiosmtpdServer server;
+    prepare("127.0.0.1", server.portText());
+    start();
+    w->show();
+    w->setEditorTexts({"\"Demo Sender\" <demo@example.org>",
+                       "\"[name]\" <[email]>",
+                       "Hello from [cty]",
+                       {"Dear [name],", "greetings to [cty]."}});
+
+    // Cancel: no preparation, no delivery, no sent-log block, no results of a run.
+    ModalDriver driver;
+    driver.cancelChecks = true;
+    moveEverybodyAndSend();
+    ASSERT_EQ(driver.checkWindowsSeen, 1);
+    EXPECT_TRUE(driver.sendAnywayOffered);
+    EXPECT_TRUE(driver.boxes.back().contains("[cty]"));
+    EXPECT_EQ(driver.wrapWindowsSeen + driver.sendWindowsSeen, 0);
+    EXPECT_TRUE(w->state().SentLog.empty());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(w->state().runResultsPath())));
+    EXPECT_FALSE(server.waitForMessages(1, 500));
+
+    // Send Anyway: every person gets the mail, the unknown placeholder left as written.
+    driver.cancelChecks = false;
+    find<QPushButton>("SendBut")->click();
+    EXPECT_EQ(driver.checkWindowsSeen, 2);
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    ASSERT_TRUE(server.waitForMessages(3));
+    const auto msgs = ParseMessages(StoredFiles(server.storeDir()));
+    ASSERT_EQ(msgs.size(), 3u);
+    EXPECT_EQ(msgs[0].subject, "Hello from [cty]");
+
+    // A per-person file missing for one person blocks: only Cancel is offered.
+    WriteFileBytes(dir.file("Ann Archer.txt"), "for Ann\r\n");
+    WriteFileBytes(dir.file("Bob Baker.txt"), "for Bob\r\n");
+    w->state().attachments = {MakeAttachment(dir.file("[name].txt"))};
+    find<QPushButton>("SendBut")->click();
+    EXPECT_EQ(driver.checkWindowsSeen, 3);
+    EXPECT_FALSE(driver.sendAnywayOffered);
+    EXPECT_TRUE(driver.boxes.back().contains("Cleo Carter.txt"));
+    EXPECT_EQ(driver.sendWindowsSeen, 1);
+    EXPECT_FALSE(server.waitForMessages(4, 500));
+}
+
+TEST_F(MailingEndToEnd, RecipientsNotReachedSurviveARestartAndATestMail) {
+    RefusingAiosmtpdServer server({"bob@example.org", "cleo@example.net=451"});
+    prepare("127.0.0.1", server.portText());
+    start();
+    w->show();
+    QAction* notReached = action("EditNotReached");
+    EXPECT_FALSE(notReached->isEnabled());
+    ModalDriver driver;
+    moveEverybodyAndSend();
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 1);
+    EXPECT_TRUE(notReached->isEnabled());
+
+    // A test mail for Bob goes to the sender alone and leaves the run's results alone.
+    selectRows(receipients(), {1});
+    action("EditTestMail")->trigger();
+    EXPECT_EQ(driver.sendWindowsClosed, 2);
+    const QStringList files = StoredFiles(server.storeDir());
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(StoredRecipients(files[1]), QStringList{"demo@example.org"});
+    const auto test = ParseMessages({files[1]});
+    ASSERT_EQ(test.size(), 1u);
+    EXPECT_EQ(test[0].subject, "[Test] Greetings to Oslo");
+    EXPECT_EQ(test[0].to, "\"Bob Baker\" <demo@example.org>");
+    EXPECT_EQ(w->state().SentLog.size(), 5u + 1 + 2); // the real run's block only
+
+    w->close();
+    app.reset();
+    start();
+    w->show();
+    notReached = action("EditNotReached");
+    ASSERT_TRUE(notReached->isEnabled());
+    notReached->trigger();
+    EXPECT_EQ(column(receipients(), 0), (std::vector<std::string>{"Bob Baker", "Cleo Carter"}));
+    EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"", "*", "*"}));
+}
+
+TEST_F(MailingEndToEnd, SearchNarrowsWhatTheMoveCommandsAndThePreviewStepsActOn) {
+    AiosmtpdServer server;
+    prepare("127.0.0.1", server.portText());
+    start();
+    w->show();
+    QLineEdit* searchAvailable = edit("SearchAvailable");
+    QLineEdit* searchReceipients = edit("SearchReceipients");
+
+    searchAvailable->setText("EXAMPLE.NET"); // by address, any case
+    EXPECT_EQ(column(available(), 0), std::vector<std::string>{"Cleo Carter"});
+    find<QPushButton>("Button3")->click(); // "->>" moves only who is shown
+    searchAvailable->setText("bob");
+    selectRows(available(), {0}); // Bob, the second entry underneath
+    find<QPushButton>("Button2")->click();
+    EXPECT_EQ(column(receipients(), 0), (std::vector<std::string>{"Cleo Carter", "Bob Baker"}));
+    searchReceipients->setText("cleo");
+    find<QPushButton>("Button4")->click(); // "<<-" takes back only who is shown
+    searchReceipients->clear();
+    EXPECT_EQ(column(receipients(), 0), std::vector<std::string>{"Bob Baker"});
+    searchAvailable->setText("*"); // the recipient mark is no name
+    EXPECT_TRUE(column(available(), 0).empty());
+    searchAvailable->clear();
+    find<QPushButton>("Button3")->click();
+    EXPECT_EQ(column(receipients(), 0),
+              (std::vector<std::string>{"Bob Baker", "Ann Archer", "Cleo Carter"}));
+
+    // Next and Previous start the preview and step it through the rows as shown.
+    QAction* next = action("EditPreviewNext");
+    QAction* previous = action("EditPreviewPrevious");
+    EXPECT_EQ(next->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Right));
+    EXPECT_EQ(previous->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Left));
+    next->trigger();
+    EXPECT_EQ(edit("SubEdit")->text(), "Greetings to Oslo");
+    next->trigger();
+    next->trigger();
+    next->trigger();
+    EXPECT_EQ(edit("SubEdit")->text(), "Greetings to Porto");
+    previous->trigger();
+    EXPECT_EQ(edit("SubEdit")->text(), "Greetings to Lisbon");
+    find<QToolButton>("SpeedButton1")->setChecked(false);
+    EXPECT_EQ(edit("SubEdit")->text(), "Greetings to [town]");
+}

@@ -211,11 +211,12 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
         const char* what;
         std::function<void(Mailing&)> spoil;
         std::string boxMentions;
+        bool caughtByCheck = false; // stopped by the check before sending, not by preparation
     };
     const Case cases[] = {
         {"unreadable text attachment",
          [](Mailing& m) { m.main.st.attachments = {MakeAttachment("/nonexistent-dir/notes.txt")}; },
-         "notes.txt"},
+         "notes.txt", true},
         {"attachment on a mail without header block",
          [](Mailing& m) {
              WriteFileBytes(m.dir.file("a.txt"), "text\r\n");
@@ -235,7 +236,11 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
         m.send();
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_TRUE(driver.boxes[0].contains(QString::fromStdString(c.boxMentions)));
-        EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
+        EXPECT_EQ(driver.checkWindowsSeen, c.caughtByCheck ? 1 : 0);
+        if (c.caughtByCheck)
+            EXPECT_FALSE(driver.sendAnywayOffered);
+        else
+            EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
         EXPECT_FALSE(m.forms.preparationWindow->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRect>
@@ -28,6 +29,7 @@
 #include "Forms.h"
 #include "MainHooks.h"
 #include "PreparationWindow.h"
+#include "SendCheckDialog.h"
 #include "SmtpServers.h"
 
 namespace tandrel::test {
@@ -87,10 +89,15 @@ public:
         timer_.start();
     }
 
-    std::vector<QString> boxes; // texts of the error boxes, in order
-    int sendWindowsSeen = 0;    // showings of the delivery window
-    int sendWindowsClosed = 0;  // of them, runs that reached "C&lose"
-    int wrapWindowsSeen = 0;    // showings of the preparation window
+    // Texts of the error boxes and of the "Check before sending" windows, in order.
+    std::vector<QString> boxes;
+    // The check window is answered "Send Anyway" where offered, unless this is set.
+    bool cancelChecks = false;
+    int checkWindowsSeen = 0;
+    bool sendAnywayOffered = false; // by the last check window
+    int sendWindowsSeen = 0;        // showings of the delivery window
+    int sendWindowsClosed = 0;      // of them, runs that reached "C&lose"
+    int wrapWindowsSeen = 0;        // showings of the preparation window
     bool hourglassWhilePreparing = false;
     bool timedOut = false;
     QRect wrapFrame, sendFrame; // where the two windows were seen on the screen
@@ -104,6 +111,16 @@ private:
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             boxes.push_back(box->text());
             box->done(QMessageBox::Ok);
+            return;
+        }
+        if (auto* check = qobject_cast<SendCheckDialog*>(w)) {
+            ++checkWindowsSeen;
+            boxes.push_back(check->problemList->toPlainText());
+            sendAnywayOffered = check->sendAnywayButton != nullptr;
+            if (sendAnywayOffered && !cancelChecks)
+                check->sendAnywayButton->click();
+            else
+                check->cancelButton->click();
             return;
         }
         if (auto* wrap = qobject_cast<PreparationWindow*>(w)) {
@@ -187,7 +204,8 @@ inline QString StoredSender(const QString& emlFile) {
 }
 
 // The shared aiosmtpd store server, except that it refuses the given addresses at
-// RCPT TO with 550. Debian's smtp-sink cannot refuse one recipient among others (its
+// RCPT TO with 550, or with the code after an "=" ("bob@example.org=451"). Debian's smtp-sink
+// cannot refuse one recipient among others (its
 // "-f RCPT" refuses every one), so this stays a real aiosmtpd too.
 class RefusingAiosmtpdServer {
 public:
@@ -217,11 +235,13 @@ import asyncio, sys
 sys.path.insert(0, sys.argv[1])
 import smtp_store_server
 from aiosmtpd.smtp import SMTP
-directory, refused = sys.argv[2], set(sys.argv[3:])
+directory = sys.argv[2]
+refused = dict((a.split('=') + ['550'])[:2] for a in sys.argv[3:])
 class Refusing(smtp_store_server.Store):
     async def handle_RCPT(self, server, session, envelope, address, options):
         if address in refused:
-            return '550 5.1.1 <%s>: Recipient address rejected' % address
+            code = refused[address]
+            return '%s %s.1.1 <%s>: Recipient address rejected' % (code, code[0], address)
         envelope.rcpt_tos.append(address)
         return '250 OK'
 async def main():

@@ -224,9 +224,10 @@ TEST_F(MainHelpTest, EveryVisibleEnabledControlHasAnAccessibleName) {
 }
 
 TEST_F(MainHelpTest, TabOrderFollowsTheReadingOrder) {
-    const char* order[] = {"ListBox3",  "ListView2", "Button2",      "Button3",  "Button4",
-                           "Button1",   "ListView1", "FrEdit",       "ToEdit",   "SubEdit",
-                           "AttachBut", "SendBut",   "SpeedButton1", "RichEdit1"};
+    const char* order[] = {"ListBox3",  "SearchAvailable", "ListView2",    "Button2",
+                           "Button3",   "Button4",         "Button1",      "SearchReceipients",
+                           "ListView1", "FrEdit",          "ToEdit",       "SubEdit",
+                           "AttachBut", "SendBut",         "SpeedButton1", "RichEdit1"};
     QWidget* cur = find<QWidget>(order[0]);
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget* next = cur->nextInFocusChain();

@@ -1,0 +1,67 @@
+// "Check before sending": lists the problems of a mailing, blocking ones first.
+#include "SendCheckDialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "WidgetHelpers.h"
+
+SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& problems, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("SendCheckForm"));
+    setWindowTitle(QStringLiteral("Check before sending"));
+    setAccessibleName(windowTitle());
+    setModal(true);
+    const bool blocked = tandrel::HasBlockingProblem(problems);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* intro = new QLabel(blocked ? QStringLiteral("The mails cannot be sent as they are:")
+                                     : QStringLiteral("Please look at these before sending:"));
+    intro->setObjectName(QStringLiteral("SendCheckLabel"));
+    intro->setAccessibleName(intro->text());
+    layout->addWidget(intro);
+
+    problemList = new QPlainTextEdit;
+    problemList->setObjectName(QStringLiteral("SendCheckMemo"));
+    problemList->setAccessibleName(QStringLiteral("Problems"));
+    problemList->setReadOnly(true);
+    problemList->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    QString text;
+    for (auto severity : {tandrel::CheckSeverity::Blocking, tandrel::CheckSeverity::Warning})
+        for (const tandrel::SendProblem& p : problems) {
+            if (p.severity != severity) continue;
+            if (!text.isEmpty()) text += QLatin1Char('\n');
+            text += QString::fromLocal8Bit(p.text.data(), static_cast<qsizetype>(p.text.size()));
+        }
+    problemList->setPlainText(text);
+    layout->addWidget(problemList, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    if (!blocked) {
+        sendAnywayButton = tandrel::MakeButton("SendAnywayBut", QStringLiteral("Send Anyway"));
+        sendAnywayButton->setAutoDefault(false);
+        connect(sendAnywayButton, &QPushButton::clicked, this, &QDialog::accept);
+        buttons->addWidget(sendAnywayButton);
+    }
+    cancelButton = tandrel::MakeButton("CancelBut", QStringLiteral("Cancel"));
+    // Enter must not send by accident: the safe answer is the default.
+    cancelButton->setDefault(true);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    buttons->addWidget(cancelButton);
+    layout->addLayout(buttons);
+    resize(460, 280);
+}
+
+namespace tandrel {
+
+bool ConfirmSendCheck(const std::vector<SendProblem>& problems, QWidget* parent) {
+    if (problems.empty()) return true;
+    SendCheckDialog dialog(problems, parent);
+    return dialog.exec() == QDialog::Accepted && !HasBlockingProblem(problems);
+}
+
+} // namespace tandrel
