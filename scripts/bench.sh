@@ -78,7 +78,7 @@ import os, random, sys
 out = os.path.join(sys.argv[1], "own")
 os.makedirs(out)
 rng = random.Random(5000)
-for i in range(5000):
+for i in range(1, 5001):  # generate.py numbers people from 1
     with open(os.path.join(out, f"C{100000 + i}.bin"), "wb") as f:
         f.write(rng.randbytes(102400))
 ' "$WORK/d5k"
