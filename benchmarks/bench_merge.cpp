@@ -96,7 +96,7 @@ int main() {
     const double s = BestSeconds(5, [&] {
         lines = 0;
         for (const auto& p : people)
-            lines += ComposeMessageFromText(kFields, joined, p).size();
+            lines += ComposeMessage(kFields, mail, p).size();
     });
     std::printf("compose: 1000 recipients x %zu-byte mail: %.3f ms (%.2f us per message, %zu "
                 "lines)\n",

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Measures Tandrel's mailing run against two peers on this machine and prints a table of
-# medians and ratios (Markdown, ready for docs/performance.md):
+# medians and ratios (Markdown, ready for docs/performance.md). The headline comes first:
+#   - bench_send_ui: a real Send through the preparation and delivery windows (offscreen)
+#     beside the same run without windows, UI_MESSAGES messages (default 5000), best of
+#     UI_RUNS (default 3); the ratio windows / headless is what users feel
+# then the comparisons with the peers:
 #   - tandrel-bench: the program's own loading, preparation and SMTP dialogue, no windows
 #   - smtp-source:   Postfix's load generator, same message count and size, one connection
 #   - the Python mail merge in benchmarks/peers/mailmerge.py, one connection
 # All of them deliver to one smtp-sink on a free loopback port. The runs of one scenario
 # alternate between the three, ROUNDS times (default 3).
 #
-# Scenarios: 1000 people with a 100 KB attachment; 10 000 people without; 100 000
-# people with one shared 1 MB attachment (preparation only: peak memory); loading and
-# preparing 10 000 against 100 000 people, and delivering to 100 000 against the
-# 10 000 run (growth).
+# Scenarios: 1000 people with a 100 KB attachment; 10 000 people without, with HELO and
+# with EHLO and PIPELINING; 5000 people each with a 100 KB file of their own, delivered
+# (peak memory); 100 000 people with one shared 1 MB attachment (preparation, then
+# S3_DELIVER_S seconds of delivery, default 60: peak memory); loading and preparing
+# 10 000 against 100 000 people, and delivering to 100 000 against the 10 000 run
+# (growth). The machine's load average is printed at the start and the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -20,18 +26,23 @@ PY=/usr/bin/python3
 SINK=/usr/sbin/smtp-sink
 SOURCE=/usr/sbin/smtp-source
 SENDER=you@provider.example
-BENCH=$ROOT/build/tandrel-bench
+BUILD=$ROOT/build/rel
+BENCH=$BUILD/tandrel-bench
+UI_MESSAGES=${UI_MESSAGES:-5000}
+UI_RUNS=${UI_RUNS:-3}
+S3_DELIVER_S=${S3_DELIVER_S:-60}
 EXTRA="" # further options of tandrel-bench for one scenario (EXTRA=--ehlo scenario ...)
 
 scripts/deps.sh
 
-echo "== building (Release, build/)" >&2
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=(tandrel-bench)
-for t in bench_merge bench_base64 bench_prepare bench_ui; do
-    if cmake --build build --target help | grep -qw "$t"; then targets+=("$t"); fi
-done
-cmake --build build -j"$(nproc)" --target "${targets[@]}" >/dev/null
+echo "== building (Release, $BUILD)" >&2
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTANDREL_BENCHMARKS=ON -DTANDREL_TESTS=OFF \
+    "${launcher[@]}" >/dev/null
+cmake --build "$BUILD" -j"${JOBS:-$(nproc)}" --target tandrel-bench bench_send_ui bench_merge \
+    bench_base64 bench_prepare bench_ui >/dev/null
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 
 WORK=$(mktemp -d /tmp/tandrel-bench.XXXXXX)
 SINK_PID=""
@@ -60,6 +71,17 @@ echo "== generating data in $WORK" >&2
 $PY benchmarks/data/generate.py "$WORK/d1k" --people 1000 --attachment-size 102400
 $PY benchmarks/data/generate.py "$WORK/d10k" --people 10000
 $PY benchmarks/data/generate.py "$WORK/d100k" --people 100000 --attachment-size 1048576
+$PY benchmarks/data/generate.py "$WORK/d5k" --people 5000
+# Each person's own 100 KB file, named by the person's customer number (the sixth field).
+$PY -c '
+import os, random, sys
+out = os.path.join(sys.argv[1], "own")
+os.makedirs(out)
+rng = random.Random(5000)
+for i in range(1, 5001):  # generate.py numbers people from 1
+    with open(os.path.join(out, f"C{100000 + i}.bin"), "wb") as f:
+        f.write(rng.randbytes(102400))
+' "$WORK/d5k"
 
 RESULTS=$WORK/results.txt
 : >"$RESULTS"
@@ -131,14 +153,25 @@ scenario() {
     SCENARIO_OK=$ok
 }
 
+# The headline first, while the sink has seen nothing yet.
+echo "== $UI_MESSAGES messages through the windows and headless, best of $UI_RUNS" >&2
+ui_out=$("$BUILD/bench_send_ui" "$UI_MESSAGES" "$UI_RUNS")
+echo "$ui_out" | sed 's/^/    /' >&2
+echo "ui windows $(echo "$ui_out" | pairs)" >>"$RESULTS"
+
 scenario s1 "$WORK/d1k" 1000 120 "$WORK/d1k/attach.bin"
 scenario s2 "$WORK/d10k" 10000 60
 s2_ok=$SCENARIO_OK
 # The same 10 000 messages with EHLO and PIPELINING (smtp-sink offers it).
 EXTRA=--ehlo scenario s2p "$WORK/d10k" 10000 60
 
+echo "== 5000 people, each with an own 100 KB file, delivered" >&2
+run_tandrel s5 "$WORK/d5k" 300 "$WORK/d5k/own/[customer].bin"
+
 echo "== 100 000 people, shared 1 MB attachment, preparation only" >&2
 run_tandrel s3 "$WORK/d100k" 0 --prepare-only "$WORK/d100k/attach.bin"
+echo "== 100 000 people, shared 1 MB attachment, preparation and ${S3_DELIVER_S} s of delivery" >&2
+run_tandrel s3d "$WORK/d100k" "$S3_DELIVER_S" "$WORK/d100k/attach.bin"
 
 # Loading takes tens of milliseconds, so one preemption by another process distorts it:
 # the table takes the best of several runs.
@@ -163,13 +196,14 @@ fi
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory; $ROUNDS rounds."
+echo "Load average (1, 5, 15 min): $LOAD_START at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end."
 echo
 $PY benchmarks/driver/bench_table.py "$RESULTS"
 
 for t in bench_merge bench_base64 bench_prepare bench_ui; do
-    if [ -x "build/$t" ]; then
+    if [ -x "$BUILD/$t" ]; then
         echo
         echo "$t:"
-        "build/$t" | sed 's/^/    /'
+        "$BUILD/$t" | sed 's/^/    /'
     fi
 done

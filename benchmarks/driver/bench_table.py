@@ -35,8 +35,53 @@ def yes(ok):
     return "yes" if ok else "**no**"
 
 
+def headline(runs):
+    ui = runs.get(("ui", "windows"))
+    if not ui:
+        return
+    u = ui[0]
+    print(f"| {u['messages']:.0f} messages, Send through the windows (offscreen) "
+          f"| headless driver | windows / headless (goal ≤ 1.3, must ≤ 1.5) "
+          f"| peak RSS of both runs |")
+    print("|---|---|---|---|")
+    print(f"| {u['windows_s']:.3f} s | {u['headless_s']:.3f} s "
+          f"| {u['ratio']:.2f} (goal {yes(u['ratio'] <= 1.3)}, must {yes(u['ratio'] <= 1.5)}) "
+          f"| {u['peak_rss_kb'] / 1024:.0f} MiB |")
+    print()
+
+
+def memory(runs):
+    s5 = runs.get(("s5", "tandrel"))
+    if s5:
+        r = s5[0]
+        print("| Memory: 5000 people, each with an own 100 KB file, delivered | |")
+        print("|---|---|")
+        print(f"| prepare | {r['prepare_s']:.2f} s |")
+        print(f"| deliver | {r['deliver_s']:.2f} s |")
+        print(f"| accepted | {r['accepted']:.0f} of {r['messages']:.0f} "
+              f"({r['wire_bytes'] / 2**20:.0f} MiB on the wire) |")
+        print(f"| message text held after preparation | {r['held_text_bytes'] / 2**20:.1f} MiB |")
+        print(f"| peak RSS (< 200 MB) | {r['peak_rss_kb'] / 1024:.0f} MiB "
+              f"({yes(r['peak_rss_kb'] < 200 * 1000)}) |")
+        print()
+    s3d = runs.get(("s3d", "tandrel"))
+    if s3d:
+        r = s3d[0]
+        done = "whole run" if finished(r) else f"stopped after {r['timeout_s']:.0f} s"
+        print("| Memory: 100 000 people, one shared 1 MB attachment, prepared and delivered "
+              "| |")
+        print("|---|---|")
+        print(f"| prepare | {r['prepare_s']:.2f} s |")
+        print(f"| delivery | {r['deliver_s']:.1f} s ({done}) |")
+        print(f"| accepted | {r['accepted']:.0f} of {r['messages']:.0f} |")
+        print(f"| peak RSS (< 1 GB) | {r['peak_rss_kb'] / 1024:.0f} MiB "
+              f"({yes(r['peak_rss_kb'] < 1000 * 1000)}) |")
+        print()
+
+
 def main(path):
     runs = load(path)
+    headline(runs)
 
     def med(scen, tool, f):
         rs = [r for r in runs.get((scen, tool), []) if finished(r)]
@@ -66,6 +111,11 @@ def main(path):
         print(f"| {title} | {t:.2f} s | {s:.2f} s | {p:.2f} s "
               f"| {t / s:.2f} ({yes(t / s <= 1.5)}) | {p / t:.1f} ({yes(p / t >= 5)}) |")
     print()
+    t, s = med("s2p", "tandrel", work), med("s2p", "source", wall)
+    if t is not None and s:
+        print(f"- Pipelining: 10 000 small messages in {t:.2f} s against smtp-source's "
+              f"{s:.2f} s in the same rounds: {t / s:.2f} (at least as fast: {yes(t <= s)})")
+        print()
 
     for scen in ("s1", "s2"):
         if med(scen, "tandrel", work) is None:
@@ -80,6 +130,7 @@ def main(path):
               f"{g('message_bytes_avg') / 1024:.1f} KB per message")
     print()
 
+    memory(runs)
     s3 = runs[("s3", "tandrel")][0]
     print("| Memory: 100 000 people, one shared 1 MB attachment, preparation only | |")
     print("|---|---|")

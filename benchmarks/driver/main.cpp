@@ -144,8 +144,9 @@ public:
     Clock::time_point endedAt;
 };
 
-// Bytes the messages take on the wire (lines plus CR LF), and the bytes of text held in
-// memory when each shared block is counted once.
+// Bytes the messages take on the wire (lines plus CR LF, a person's own attachment
+// included), and the bytes of text held in memory when each shared block is counted once
+// (a person's own attachment is not held: it is encoded while the message is sent).
 struct Sizes {
     unsigned long long wire = 0;
     unsigned long long held = 0;
@@ -156,11 +157,9 @@ Sizes MeasureMessages(const tandrel::OutgoingList& list) {
     Sizes s;
     std::unordered_set<const tandrel::LineBlock*> seen;
     for (const auto& node : list) {
-        for (const auto& b : node.lines.blocks()) {
-            const unsigned long long bytes = b->textBytes();
-            s.wire += bytes + 2ULL * b->size();
-            if (seen.insert(b.get()).second) s.held += bytes;
-        }
+        s.wire += node.lines.textBytes() + 2ULL * node.lines.size();
+        for (const auto& b : node.lines.blocks())
+            if (seen.insert(b.get()).second) s.held += b->textBytes();
     }
     s.blocks = seen.size();
     return s;
