@@ -144,6 +144,7 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
+    void moveRowsToRecipients(const std::vector<int>& rows);
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();

@@ -118,9 +118,14 @@ void MainWindow::moveSelectedToRecipients() {
     const std::vector<int> rows = selectedRows(availableView);
     if (rows.empty()) return;
     WaitCursor wait;
+    moveRowsToRecipients(rows);
+}
+
+// Each row stands for its own entry, so two people of the same name both move.
+void MainWindow::moveRowsToRecipients(const std::vector<int>& rows) {
     std::vector<ReceipData*> moved;
     for (int row : rows) {
-        ReceipData* e = availModel_->entryAt(row); // the row's own entry
+        ReceipData* e = availModel_->entryAt(row);
         if (!e || e->selected) continue;
         e->selected = true;
         moved.push_back(e);
@@ -142,20 +147,15 @@ static std::vector<int> shownRows(const PeopleFilter& filter) {
 void MainWindow::moveAllToRecipients() {
     if (!st_.db || st_.db->entries.empty() || availModel_->frozen()) return;
     WaitCursor wait;
+    if (!availableSearch->text().isEmpty()) {
+        moveRowsToRecipients(shownRows(*availFilter_));
+        return;
+    }
     std::vector<ReceipData*> moved;
-    if (availableSearch->text().isEmpty()) {
-        for (const auto& e : st_.db->entries) {
-            if (e->selected) continue;
-            e->selected = true;
-            moved.push_back(e.get());
-        }
-    } else {
-        for (int row : shownRows(*availFilter_)) {
-            ReceipData* e = availModel_->entryAt(row);
-            if (!e || e->selected) continue;
-            e->selected = true;
-            moved.push_back(e);
-        }
+    for (const auto& e : st_.db->entries) {
+        if (e->selected) continue;
+        e->selected = true;
+        moved.push_back(e.get());
     }
     recipModel_->appendEntries(moved);
     availModel_->selectionMarksChanged();
