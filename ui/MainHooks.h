@@ -1,6 +1,7 @@
 // What the other windows need from the main window.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "AppState.h"
@@ -23,6 +24,8 @@ public:
     virtual void refreshLists() = 0;
     virtual void updateStatusBar() = 0;
     virtual QWidget* mainWidget() = 0;
+    // Says for a few seconds in the status bar why a command did nothing.
+    virtual void explain(const std::string& reason) { (void)reason; }
 };
 
 } // namespace tandrel

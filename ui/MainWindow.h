@@ -56,6 +56,9 @@ public:
     void refreshLists() override;
     void updateStatusBar() override;
     QWidget* mainWidget() override { return this; }
+    void explain(const std::string& reason) override {
+        displayHint(QString::fromUtf8(reason.data(), static_cast<qsizetype>(reason.size())));
+    }
 
     // Puts the texts into the four mail editors.
     void setEditorTexts(const tandrel::MailEditors& eds);

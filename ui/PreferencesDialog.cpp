@@ -389,7 +389,10 @@ void PreferencesDialog::acceptPreferences() {
         } else {
             // An empty edit keeps the delimiter that was set before.
             const std::string typed = ToBytes(delimiterEdit->text());
-            if (!typed.empty()) prefs.delimchar = typed[0];
+            if (!typed.empty())
+                prefs.delimchar = typed[0];
+            else
+                main_.explain("No delimiter typed: the field delimiter stays as it was");
         }
     } else {
         const int index = delimiterList->currentIndex();

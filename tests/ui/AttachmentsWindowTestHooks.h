@@ -18,6 +18,8 @@ public:
     void refreshLists() override {}
     void updateStatusBar() override { ++statusUpdates; }
     QWidget* mainWidget() override { return nullptr; }
+    void explain(const std::string& reason) override { explained.push_back(reason); }
+    std::vector<std::string> explained;
 };
 
 } // namespace tandrel::test

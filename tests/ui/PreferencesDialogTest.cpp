@@ -144,6 +144,9 @@ TEST_F(PreferencesDialogTest, SecondOptionWithAnEmptyEditKeepsTheDelimiter) {
     button("OkBut")->click();
     EXPECT_EQ(main.st.prefs.delimchar, ',');
     EXPECT_EQ(main.st.prefs.fielddelim, 44);
+    // The user is told why the typed-nothing choice changed nothing.
+    ASSERT_EQ(main.explained.size(), 1u);
+    EXPECT_NE(main.explained[0].find("delimiter stays"), std::string::npos);
 }
 
 TEST_F(PreferencesDialogTest, SwitchingToTheListEmptiesTheTypedCharacter) {
