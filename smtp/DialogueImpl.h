@@ -198,6 +198,7 @@ struct SmtpDialogue::Impl {
     std::uint64_t wireSize(std::size_t message) const;
     void onSocketConnected(int error);
     void onSocketData();
+    template <class F> void handleOrDefer(Deferred what, F&& handle);
     void onSocketDataSent();
     void onSocketClosed();
     void onTimer();

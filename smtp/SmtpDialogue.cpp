@@ -175,30 +175,26 @@ void SmtpDialogue::Impl::onSocketData() {
 }
 
 void SmtpDialogue::Impl::onSocketDataSent() {
-    if (!isRunning) return;
-    if (depth > 0) {
-        defer(Deferred::DataSent);
-        return;
-    }
-    guarded([this] { sendMoreData(); });
+    handleOrDefer(Deferred::DataSent, [this] { sendMoreData(); });
 }
 
 void SmtpDialogue::Impl::onSocketClosed() {
-    if (!isRunning) return;
-    if (depth > 0) {
-        defer(Deferred::Closed);
-        return;
-    }
-    guarded([this] { connectionLost(); });
+    handleOrDefer(Deferred::Closed, [this] { connectionLost(); });
 }
 
 void SmtpDialogue::Impl::onTimer() {
+    handleOrDefer(Deferred::TimedOut, [this] { timedOut(); });
+}
+
+// An event of a running dialogue is handled at once, or, while a listener call is
+// still under way, kept for when it returns.
+template <class F> void SmtpDialogue::Impl::handleOrDefer(Deferred what, F&& handle) {
     if (!isRunning) return;
     if (depth > 0) {
-        defer(Deferred::TimedOut);
+        defer(what);
         return;
     }
-    guarded([this] { timedOut(); });
+    guarded(std::forward<F>(handle));
 }
 
 void SmtpDialogue::Impl::defer(Deferred what) {
