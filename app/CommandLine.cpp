@@ -13,8 +13,11 @@ CommandKind ClassifyCommand(const std::vector<std::string>& args) {
     if (first == "send") return CommandKind::Send;
     if (first == "--help" || first == "-h" || first == "help") return CommandKind::ProgramHelp;
     if (first == "--version") return CommandKind::Version;
-    // Qt's own options (-platform, -style, ...) and a file handed over by the desktop.
-    if (first.starts_with('-') || FileExists(first)) return CommandKind::Window;
+    // Qt's own options (-platform, -style, ...) and a file handed over by the desktop or
+    // named in the shell; one that is gone is reported by the window like any other.
+    if (first.starts_with('-') || FileExists(first) ||
+        first.find_first_of("./") != std::string::npos)
+        return CommandKind::Window;
     return CommandKind::Unknown;
 }
 
@@ -79,12 +82,13 @@ std::optional<std::string> ParseSendOptions(const std::vector<std::string>& args
 }
 
 std::string ProgramHelpText(const std::string& dataDir) {
-    return "Usage: tandrel\n"
+    return "Usage: tandrel [FILE]...\n"
            "       tandrel send --db FILE --mail FILE [OPTION]...\n"
            "       tandrel --help | --version\n"
            "\n"
            "Without a command, Tandrel opens its window: a mail with placeholders such\n"
            "as [name] is merged with each chosen person of a database and sent to each.\n"
+           "A .csv FILE given there is opened as the database, any other as the mail.\n"
            "\n"
            "Commands:\n"
            "  send    merge a mail with every person of a database and send it, or\n"
@@ -118,7 +122,9 @@ std::string SendHelpText() {
            "  -h, --help      show this text\n"
            "\n"
            "When Tandrel.ini names a user for the relay, the password is taken from the\n"
-           "environment variable TANDREL_PASSWORD or asked for on the terminal.\n"
+           "environment variable TANDREL_PASSWORD, else from the desktop keyring (where\n"
+           "the window keeps it when \"Remember password\" is ticked), else asked for on\n"
+           "the terminal.\n"
            "\n"
            "Exit status: 0 every message accepted (or written); 1 some refused or not\n"
            "reached; 2 a usage, file or preparation error.\n"

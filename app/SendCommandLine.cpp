@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "DatabaseFile.h"
 #include "FieldFile.h"
 #include "HeadlessDelivery.h"
+#include "Keyring.h"
 #include "MailFile.h"
 #include "MailingRun.h"
 #include "Mime.h"
@@ -79,7 +81,9 @@ private:
 
 std::string AskPasswordOnTerminal(const std::string& user) {
     FILE* tty = std::fopen("/dev/tty", "r+");
-    if (!tty) throw Stop{"a password is needed for " + user + ": set TANDREL_PASSWORD"};
+    if (!tty)
+        throw Stop{"a password is needed for " + user +
+                   ": remember it in the window's password prompt, or set TANDREL_PASSWORD"};
     std::fprintf(tty, "Password for %s: ", user.c_str());
     std::fflush(tty);
     termios saved{};
@@ -99,14 +103,19 @@ std::string AskPasswordOnTerminal(const std::string& user) {
     return password;
 }
 
-RelayLogin ObtainLogin(const GlobalPrefs& prefs) {
+// The variable first: a script that sets it means this run. Then the password the window
+// remembered in the keyring for the same login and server; then the terminal.
+RelayLogin ObtainLogin(const GlobalPrefs& prefs, PasswordKeeper* keyring) {
     RelayLogin login;
     login.user = prefs.user;
     if (login.user.empty()) return login;
+    std::optional<std::string> stored;
     if (const char* env = std::getenv("TANDREL_PASSWORD"))
         login.password = env;
+    else if (keyring && (stored = keyring->load(KeyringAccount(prefs))))
+        login.password = *stored;
     else
-        login.password = AskPasswordOnTerminal(login.user);
+        login.password = AskPasswordOnTerminal(login.user + " at " + prefs.smtp);
     // The password goes into a protocol command; a line break would end that command.
     if (login.password.find_first_of("\r\n") != std::string::npos)
         throw Stop{"the password holds a line break"};
@@ -236,7 +245,7 @@ bool CheckBeforeSendingOnCommandLine(const AppState& st,
 }
 
 int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, PasswordKeeper* keyring) {
     AppState st;
     ProgressLine progress(err);
     try {
@@ -261,7 +270,7 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         if (!CheckBeforeSendingOnCommandLine(st, recipients, options.force, err))
             return ExitUsageOrFile;
 
-        const RelayLogin login = options.dryRunDir ? RelayLogin{} : ObtainLogin(st.prefs);
+        const RelayLogin login = options.dryRunDir ? RelayLogin{} : ObtainLogin(st.prefs, keyring);
         PrepareAllMails(st, recipients, [&](int v) { progress.show("Preparing", v); });
         progress.finish();
 

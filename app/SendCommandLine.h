@@ -25,8 +25,9 @@ bool CheckBeforeSendingOnCommandLine(const AppState& st,
                                      std::ostream& err);
 
 // Loads, checks, prepares, then writes the messages (dry run) or delivers them; the
-// settings and logs live in `dataDir`. Returns the exit status.
+// settings and logs live in `dataDir`. The relay password is looked up in `keyring` (none:
+// not looked up) unless TANDREL_PASSWORD gives it. Returns the exit status.
 int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err, PasswordKeeper* keyring = nullptr);
 
 } // namespace tandrel

@@ -1,13 +1,16 @@
 // Tandrel: the command line when given a command, otherwise the windows and the event loop.
 #include <QApplication>
 #include <QCoreApplication>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AppWindows.h"
 #include "CommandLine.h"
 #include "DataDirectory.h"
+#include "Keyring.h"
 #include "MainWindow.h"
 #include "SendCommandLine.h"
 #include "Settings.h"
@@ -15,6 +18,7 @@
 namespace {
 
 int RunWindows(int argc, char** argv, const std::string& dataDir) {
+    // Qt takes its own options (-platform, -style ...) out of argc and argv.
     QApplication app(argc, argv);
     // The program's title, for the taskbar and the window class. No display name is set:
     // the desktop would append it to every window title (" Tandrel 1.1 — Tandrel").
@@ -22,6 +26,17 @@ int RunWindows(int argc, char** argv, const std::string& dataDir) {
 
     tandrel::AppWindows windows(dataDir);
     windows.main().show();
+    // What is left once Qt has taken its own options: the files the desktop entry or the
+    // shell passed on, as bytes, since a file name need not be valid UTF-8. They are made
+    // absolute because they become the last files, opened again from any folder.
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-') continue;
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(argv[i], ec);
+        files.push_back(ec ? std::string(argv[i]) : absolute.lexically_normal().string());
+    }
+    if (!files.empty()) windows.main().openFiles(files);
     return app.exec();
 }
 
@@ -48,7 +63,8 @@ int RunCommand(int argc, char** argv, const std::vector<std::string>& args,
             return ExitAllAccepted;
         }
         QCoreApplication app(argc, argv);
-        return RunSendCommand(options, dataDir, std::cout, std::cerr);
+        const std::unique_ptr<PasswordKeeper> keyring = MakeDesktopKeyring();
+        return RunSendCommand(options, dataDir, std::cout, std::cerr, keyring.get());
     }
     default:
         std::cerr << "tandrel: unknown command '" << args.front() << "'\nTry 'tandrel --help'.\n";

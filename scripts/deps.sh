@@ -10,7 +10,8 @@ PACKAGES=(
   libssl-dev openssl qtkeychain-qt6-dev
   python3 python3-aiosmtpd postfix
   xvfb xauth xdotool imagemagick x11-utils
-  dbus dbus-x11 at-spi2-core python3-pyatspi
+  dbus dbus-x11 at-spi2-core python3-pyatspi gnome-keyring
+  desktop-file-utils appstream
   fonts-dejavu-core locales
   tzdata
 )

@@ -79,6 +79,10 @@ public:
     bool mailChanged() const;
     bool databaseChanged() const;
 
+    // The files given when the program was started: a .csv file becomes the database,
+    // any other the mail, as Open Database and Open Mail would load them.
+    void openFiles(const std::vector<std::string>& paths);
+
     HelpWindow* helpWindow() const { return help_; }
     QString statusPanelText(int panel) const;
     int upperPaneHeight() const { return paneHeight_; }
@@ -177,6 +181,8 @@ private:
     QString chooseFile(Dialog which);
     void prepareFileDialog(Dialog which, QFileDialog& d) const;
     void closeDatabaseEditor();
+    void openMailFile(const std::string& path);
+    void openDatabaseFile(const std::string& path);
 
     struct DatabaseSnapshot {
         bool exists = false;

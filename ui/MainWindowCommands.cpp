@@ -33,6 +33,7 @@
 #include "PreferencesDialog.h"
 #include "SendCommand.h"
 #include "Settings.h"
+#include "TextFile.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
@@ -202,11 +203,15 @@ void MainWindow::openMail() {
     if (!keepChangedMail()) return;
     const QString path = chooseFile(Dialog::OpenMail);
     if (path.isEmpty()) return;
+    openMailFile(toBytes(path));
+}
+
+void MainWindow::openMailFile(const std::string& path) {
     endPreview();
     MailEditors eds = editorTexts();
     try {
         WaitCursor wait;
-        if (tandrel::LoadMail(st_, toBytes(path), eds)) {
+        if (tandrel::LoadMail(st_, path, eds)) {
             setEditorTexts(eds);
             mailUntitled_ = false;
             markMailSaved();
@@ -236,7 +241,10 @@ void MainWindow::openDatabase() {
     if (!keepChangedDatabase()) return;
     const QString path = chooseFile(Dialog::OpenData);
     if (path.isEmpty()) return;
-    const std::string file = toBytes(path);
+    openDatabaseFile(toBytes(path));
+}
+
+void MainWindow::openDatabaseFile(const std::string& file) {
     // A CSV file brings its own fields; the other kind needs a field list first.
     const bool csv = tandrel::IsCsvPath(file);
     if (!csv && (!st_.db || st_.db->fields.empty())) {
@@ -263,6 +271,21 @@ void MainWindow::openDatabase() {
     databaseUntitled_ = false;
     markDatabaseSaved();
     refreshLists();
+}
+
+void MainWindow::openFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        // A name the desktop or the shell passed on may be gone by now, or be a folder.
+        if (!tandrel::FileExists(path)) {
+            showError(QString::fromLocal8Bit(("Cannot open file " + path).c_str()));
+            continue;
+        }
+        if (tandrel::IsCsvPath(path)) {
+            if (keepChangedDatabase()) openDatabaseFile(path);
+        } else if (keepChangedMail()) {
+            openMailFile(path);
+        }
+    }
 }
 
 void MainWindow::saveMailAs() {

@@ -4,12 +4,15 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "Keyring.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
 
@@ -236,6 +239,95 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
     EXPECT_EQ(sendHelp.status, 0);
     for (const char* option : {"--db", "--fields", "--mail", "--attach", "--dry-run", "--force"})
         EXPECT_NE(sendHelp.out.find(option), std::string::npos) << option;
+}
+
+// A session bus of the test's own with an unlocked keyring daemon on it, made current for
+// this process and the programs it starts. Nothing of the user's desktop is touched.
+class PrivateKeyring {
+public:
+    PrivateKeyring() {
+        for (const char* tool : {"/usr/bin/dbus-daemon", "/usr/bin/gnome-keyring-daemon"})
+            if (::access(tool, X_OK) != 0) {
+                missing_ = tool;
+                return;
+            }
+        fs::create_directories(dir_.file("run"));
+        fs::permissions(dir_.file("run"), fs::perms::owner_all);
+        bus_.start("/usr/bin/dbus-daemon",
+                   {"--session", "--nofork", "--print-address=1",
+                    QString::fromStdString("--address=unix:dir=" + dir_.path())});
+        if (!bus_.waitForReadyRead(10000)) return;
+        const std::string address = bus_.readLine().trimmed().toStdString();
+        busEnv_ = std::make_unique<tandrel::test::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address);
+        runtimeEnv_ = std::make_unique<tandrel::test::ScopedEnv>("XDG_RUNTIME_DIR", dir_.file("run"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", QString::fromStdString(dir_.path()));
+        env.insert("XDG_DATA_HOME", QString::fromStdString(dir_.file("data")));
+        daemon_.setProcessEnvironment(env);
+        // --unlock creates the login keyring with the password read from stdin; an empty
+        // one creates none.
+        daemon_.start("/usr/bin/gnome-keyring-daemon",
+                      {"--foreground", "--unlock", "--components=secrets"});
+        if (!daemon_.waitForStarted(10000)) return;
+        daemon_.write("keyring-of-the-test");
+        daemon_.closeWriteChannel();
+        started_ = true;
+    }
+    ~PrivateKeyring() {
+        for (QProcess* p : {&daemon_, &bus_}) {
+            p->terminate();
+            if (!p->waitForFinished(5000)) p->kill();
+        }
+    }
+    // Empty when the keyring is running.
+    std::string missing() const { return started_ ? "" : missing_.empty() ? "no bus" : missing_; }
+    // Stores as the window's password prompt does, waiting for the daemon to take requests.
+    bool store(const std::string& account, const std::string& password) {
+        const auto keyring = tandrel::MakeDesktopKeyring();
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (keyring->store(account, password)) return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
+
+private:
+    TempDir dir_;
+    std::string missing_;
+    bool started_ = false;
+    QProcess bus_, daemon_;
+    std::unique_ptr<tandrel::test::ScopedEnv> busEnv_, runtimeEnv_;
+};
+
+TEST_F(CommandLine, LogsInWithThePasswordTheWindowRememberedUnlessTheVariableGivesOne) {
+    PrivateKeyring keyring;
+    if (!keyring.missing().empty()) GTEST_SKIP() << "no keyring to test with: " << keyring.missing();
+    tandrel::test::TestCertificates certs;
+    tandrel::test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    tandrel::test::AiosmtpdOptions options;
+    options.tls = tandrel::test::AiosmtpdOptions::Tls::StartTls;
+    options.identity = certs.trusted();
+    options.user = "club";
+    options.password = "s3cret \xC3\xA9 pass";
+    options.authRequired = true;
+    tandrel::test::AiosmtpdServer server(options);
+    program.settings(server.portText());
+    WriteFileBytes(program.file("Tandrel.ini"), ReadFileBytes(program.file("Tandrel.ini")) +
+                                                    "security=starttls\r\nuser=club\r\n");
+    ASSERT_TRUE(keyring.store("club@127.0.0.1", options.password));
+    ::unsetenv("TANDREL_PASSWORD");
+
+    const QStringList send = {"send", "--db", "people.csv", "--mail", "mail.txt"};
+    const Outcome remembered = program.run(send);
+    EXPECT_EQ(remembered.status, 0) << remembered.err;
+    EXPECT_EQ(server.messages().size(), 3u);
+
+    // A script that sets the variable means it, even when the keyring knows better.
+    tandrel::test::ScopedEnv wrong("TANDREL_PASSWORD", "guess");
+    const Outcome refused = program.run(send);
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("login refused"), std::string::npos) << refused.err;
+    EXPECT_EQ(server.messages().size(), 3u);
 }
 
 TEST(Install, PutsProgramDesktopEntryIconAndMetadataUnderThePrefix) {

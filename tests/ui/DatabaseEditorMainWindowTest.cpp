@@ -119,5 +119,55 @@ TEST_F(EditorFromMainTest, NewDatabaseWhileTheEditorIsOpenStartsAfresh) {
     EXPECT_EQ(w->state().db->entries[0]->values, (Strings{"Zoe", "zoe@x"}));
 }
 
+TEST_F(EditorFromMainTest, KeyboardWorkGoesOnInTheEditorAfterItsDialogs) {
+    startWith("name\r\nemail\r\ncity\r\n", "Ann;ann@x;Oslo\r\n");
+    w->show();
+    w->editDatabase();
+    ASSERT_TRUE(editor()->isVisible());
+    auto focusIsInEditor = [&] {
+        QApplication::processEvents();
+        return QApplication::activeWindow() == editor() &&
+               QApplication::focusWidget() == entryList();
+    };
+
+    addPerson("Bob", "bob@x");
+    EXPECT_TRUE(focusIsInEditor()) << "after OK in the add dialog";
+    std::string startText = "?";
+    WhileModal(
+        addPersonDialog(), [&] { editor()->addPerson(); },
+        [&] { startText = Child<QLineEdit>(addPersonDialog(), "Edit1")->text().toStdString(); });
+    EXPECT_EQ(startText, "") << "the add dialog opens empty";
+    EXPECT_TRUE(focusIsInEditor()) << "after Cancel in the add dialog";
+
+    // Enter in the field name renames the selected field and adds one when none is.
+    WhileModal(
+        fieldsDialog(), [&] { editor()->editFields(); },
+        [&] {
+            auto* list = Child<QListWidget>(fieldsDialog(), "ListBox1");
+            auto* name = Child<QLineEdit>(fieldsDialog(), "Edit1");
+            list->setCurrentRow(2);
+            name->setText("town");
+            QTest::keyClick(name, Qt::Key_Return);
+            list->clearSelection();
+            name->setText("zip");
+            QTest::keyClick(name, Qt::Key_Return);
+            Child<QPushButton>(fieldsDialog(), "Done")->click();
+        });
+    Strings fields;
+    for (const VarIdent& field : w->state().db->fields)
+        fields.push_back(field.name);
+    EXPECT_EQ(fields, (Strings{"name", "email", "town", "zip"}));
+    EXPECT_TRUE(focusIsInEditor()) << "after Done in the fields dialog";
+    editor()->finishEditing();
+
+    // Tab leaves the mail text as the help says; Ctrl+Tab writes a tab into it.
+    body()->setFocus();
+    QTest::keyClick(body(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(body()->toPlainText(), QStringLiteral("\t"));
+    QTest::keyClick(body(), Qt::Key_Tab);
+    EXPECT_EQ(body()->toPlainText(), QStringLiteral("\t"));
+    EXPECT_NE(QApplication::focusWidget(), body());
+}
+
 } // namespace
 } // namespace tandrel::test

@@ -223,6 +223,38 @@ TEST_F(MainWindowTest, AnErrorDuringStartUpIsShownAndSkipsTheRest) {
     EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
 }
 
+TEST_F(MainWindowTest, FilesGivenAtStartOpenLikeTheOpenCommandsAndAskBeforeDroppingWork) {
+    // The last files of the settings load first; the given ones then take their place.
+    startWith("name\r\nemail\r\n", "Old;old@x\r\n");
+    WriteFileBytes(dir.file("club.csv"),
+                   "\xEF\xBB\xBFName;EMail;City\r\n\"Lee, Ann\";ann@x;\"K\xC3\xB6ln\"\r\n"
+                   "Bo;bo@x;\"two\r\nlines\"\r\n");
+    WriteFileBytes(dir.file("note.txt"), "Subject: Hi [name]\r\n\r\nDear [name]\r\n\xE9t\xE9\r\n");
+    BoxCatcher boxes;
+    w->openFiles({dir.file("club.csv"), dir.file("note.txt"), dir.file("gone.csv")});
+
+    EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Lee, Ann", "Bo"}));
+    EXPECT_EQ(w->state().db->fields.size(), 3u);
+    EXPECT_EQ(edit("SubEdit")->text().toStdString(), "Hi [name]");
+    // Not UTF-8: shown as Windows-1252, kept as the same bytes.
+    EXPECT_EQ(w->editorTexts().body, (std::vector<std::string>{"Dear [name]", "\xE9t\xE9"}));
+    EXPECT_EQ(w->state().user.lastdb, dir.file("club.csv"));
+    EXPECT_EQ(w->state().user.lastmail, dir.file("note.txt"));
+    EXPECT_FALSE(w->mailChanged());
+    EXPECT_FALSE(w->databaseChanged());
+    EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Cannot open file " + dir.file("gone.csv")}));
+    EXPECT_TRUE(questions.empty());
+
+    // Changed work is not dropped without asking; Cancel keeps it.
+    edit("SubEdit")->setText(QStringLiteral("Edited"));
+    WriteFileBytes(dir.file("other.txt"), "Other body\r\n");
+    answer = QMessageBox::Cancel;
+    w->openFiles({dir.file("other.txt")});
+    EXPECT_EQ(questions.size(), 1u);
+    EXPECT_EQ(edit("SubEdit")->text().toStdString(), "Edited");
+    EXPECT_EQ(w->state().user.lastmail, dir.file("note.txt"));
+}
+
 TEST_F(MainWindowTest, LogsThatCannotBeReadDoNotHinderTheStartUpAndStayUntouched) {
     // Reading /proc/self/mem fails at once; the start-up must not even try.
     WriteFileBytes(dir.file("Tandrel.ini"), "[Network]\r\nsmtp=relay.example\r\nport=2525\r\n");
