@@ -246,16 +246,24 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
 class PrivateKeyring {
 public:
     PrivateKeyring() {
-        for (const char* tool : {"/usr/bin/dbus-daemon", "/usr/bin/gnome-keyring-daemon"})
+        for (const char* tool :
+             {"/usr/bin/dbus-daemon", "/usr/bin/dbus-send", "/usr/bin/gnome-keyring-daemon"})
             if (::access(tool, X_OK) != 0) {
                 missing_ = tool;
                 return;
             }
         fs::create_directories(dir_.file("run"));
         fs::permissions(dir_.file("run"), fs::perms::owner_all);
+        // No service directories: the standard session bus would start a locked keyring
+        // daemon of its own on the first request, before ours had taken the name.
+        WriteFileBytes(dir_.file("bus.conf"),
+                       "<busconfig><type>session</type><listen>unix:dir=" + dir_.path() +
+                           "</listen><policy context=\"default\">"
+                           "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         bus_.start("/usr/bin/dbus-daemon",
-                   {"--session", "--nofork", "--print-address=1",
-                    QString::fromStdString("--address=unix:dir=" + dir_.path())});
+                   {"--nofork", "--print-address=1",
+                    QString::fromStdString("--config-file=" + dir_.file("bus.conf"))});
         if (!bus_.waitForReadyRead(10000)) return;
         const std::string address = bus_.readLine().trimmed().toStdString();
         busEnv_ = std::make_unique<tandrel::test::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address);
@@ -271,6 +279,8 @@ public:
         if (!daemon_.waitForStarted(10000)) return;
         daemon_.write("keyring-of-the-test");
         daemon_.closeWriteChannel();
+        // QProcess writes only from the event loop, which the waits below do not run.
+        daemon_.waitForBytesWritten(10000);
         started_ = true;
     }
     ~PrivateKeyring() {
@@ -281,14 +291,22 @@ public:
     }
     // Empty when the keyring is running.
     std::string missing() const { return started_ ? "" : missing_.empty() ? "no bus" : missing_; }
-    // Stores as the window's password prompt does, waiting for the daemon to take requests.
+    // Stores as the window's password prompt does, once the daemon has made its login
+    // keyring the default: asked earlier, it would wait for a prompt nobody can answer.
     bool store(const std::string& account, const std::string& password) {
-        const auto keyring = tandrel::MakeDesktopKeyring();
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            if (keyring->store(account, password)) return true;
+        if (!started_) return false;
+        for (int attempt = 0;; ++attempt) {
+            QProcess probe;
+            probe.start("/usr/bin/dbus-send",
+                        {"--session", "--print-reply", "--reply-timeout=2000",
+                         "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets/aliases/default",
+                         "org.freedesktop.DBus.Properties.Get",
+                         "string:org.freedesktop.Secret.Collection", "string:Label"});
+            if (probe.waitForFinished(5000) && probe.exitCode() == 0) break;
+            if (attempt == 100) return false;
             QThread::msleep(100);
         }
-        return false;
+        return tandrel::MakeDesktopKeyring()->store(account, password);
     }
 
 private:
