@@ -194,10 +194,11 @@ std::string ReadTextAttachment(const std::string& path) {
 }
 
 // Lines end at CR LF or LF. Sent as lines only when that gives the recipient the same
-// text back and cannot break the message: no NUL, no bare CR, no line over 998 octets,
-// no line that reads as a boundary of this message.
+// text back and cannot break the message: ASCII only (8-bit text needs an extension the
+// relay was never asked for), no NUL, no bare CR, no line over 998 octets, no line
+// that reads as a boundary of this message.
 bool SendableAsLines(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) return false;
+    if (text.find('\0') != std::string_view::npos || !IsAscii(text)) return false;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text.find('\n', start);
@@ -229,10 +230,7 @@ bool IsBase64Type(std::string_view type) {
     return major == "application" || major == "image";
 }
 
-Base64Body AppendBody(LineBlock& block, const std::string& path, const std::string& type,
-                      PrepGauge* gauge) {
-    if (IsBase64Type(type)) return AppendBase64File(block, path, gauge);
-    const std::string text = ReadTextAttachment(path);
+void AppendTextBody(LineBlock& block, const std::string& text) {
     if (SendableAsLines(text)) {
         block.append("");
         AppendTextLines(block, text);
@@ -241,25 +239,59 @@ Base64Body AppendBody(LineBlock& block, const std::string& path, const std::stri
         block.append("");
         AppendBase64Lines(block, reinterpret_cast<const unsigned char*>(text.data()), text.size());
     }
+}
+
+Base64Body AppendBody(LineBlock& block, const std::string& path, const std::string& type,
+                      PrepGauge* gauge) {
+    if (IsBase64Type(type)) return AppendBase64File(block, path, gauge);
+    AppendTextBody(block, ReadTextAttachment(path));
     return {};
 }
 
-// The boundary, Content-type and Content-Disposition lines of a part; returns the type.
-std::string AppendPartHeader(LineBlock& block, const std::string& path) {
+std::string PartTypeOf(const std::string& path) {
+    return ContentTypeOf(OneLine(FileNameOfPath(path)));
+}
+
+// The boundary, Content-type and Content-Disposition lines of a part; a text part with
+// 8-bit bytes names its charset, so a reader shows the characters the file holds.
+void AppendPartHeader(LineBlock& block, const std::string& path, const std::string& type,
+                      std::string_view charset = {}) {
     const std::string name = FileNameOfPath(path);
-    std::string type = ContentTypeOf(OneLine(name));
     block.append("--partbound");
-    block.append("Content-type: " + type + "; " + FileNameParameter("name", name));
+    block.append("Content-type: " + type + (charset.empty() ? "" : "; charset=") +
+                 std::string(charset) + "; " + FileNameParameter("name", name));
     block.append("Content-Disposition: attachment; " + FileNameParameter("filename", name));
-    return type;
+}
+
+// UTF-8 when the text is valid UTF-8, else the Windows code page the editors also
+// assume; none for ASCII, or for text with NUL bytes, which is no 8-bit text at all.
+std::string_view TextCharset(std::string_view text) {
+    if (IsAscii(text) || text.find('\0') != std::string_view::npos) return {};
+    return IsValidUtf8(text) ? "utf-8" : "windows-1252";
+}
+
+// A text part from one reading of the file: its charset decides the header.
+void AppendTextPart(LineBlock& block, const std::string& path, const std::string& type) {
+    try {
+        const std::string text = ReadTextAttachment(path);
+        AppendPartHeader(block, path, type, TextCharset(text));
+        AppendTextBody(block, text);
+    } catch (const std::length_error&) {
+        // A file that grew past the limit while it was read.
+        ThrowTooLarge(path);
+    }
 }
 
 Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gauge) {
-    const std::string type = AppendPartHeader(block, path);
+    const std::string type = PartTypeOf(path);
+    if (!IsBase64Type(type)) {
+        AppendTextPart(block, path, type);
+        return {};
+    }
+    AppendPartHeader(block, path, type);
     try {
-        return AppendBody(block, path, type, gauge);
+        return AppendBase64File(block, path, gauge);
     } catch (const std::length_error&) {
-        // A file that grew past the limit while it was read.
         ThrowTooLarge(path);
     }
 }
@@ -316,7 +348,7 @@ private:
             auto block = std::make_shared<LineBlock>();
             if (!headerDone_) {
                 headerDone_ = true;
-                AppendPartHeader(*block, path_);
+                AppendPartHeader(*block, path_, PartTypeOf(path_));
                 block->append("Content-Transfer-Encoding: base64");
                 block->append("");
                 return block;
@@ -375,13 +407,9 @@ private:
 // text part by building it once. Moves the gauge as encoding it would.
 std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge* gauge) {
     LineBlock block;
-    const std::string type = AppendPartHeader(block, path);
+    const std::string type = PartTypeOf(path);
     if (!IsBase64Type(type)) {
-        try {
-            AppendBody(block, path, type, gauge);
-        } catch (const std::length_error&) {
-            ThrowTooLarge(path);
-        }
+        AppendTextPart(block, path, type);
         struct stat sb {};
         if (::stat(path.c_str(), &sb) != 0) ThrowUnreadable(path);
         return {std::make_shared<DeferredTextPart>(path, static_cast<std::uint64_t>(sb.st_size),
@@ -390,6 +418,7 @@ std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge*
     }
     InFile in(path);
     if (!in.ok()) ThrowUnreadable(path);
+    AppendPartHeader(block, path, type);
     block.append("Content-Transfer-Encoding: base64");
     block.append("");
     Base64Body body{true, in.size(), Base64LineCount(in.size())};

@@ -64,7 +64,8 @@ std::string AttachmentPathFor(const std::string& path, const std::vector<VarIden
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
 // empty line and the file's lines unchanged, or base64 like the other types when the
-// file holds NUL bytes, a bare CR, a line over 998 octets or a boundary line; throws
+// file holds non-ASCII or NUL bytes, a bare CR, a line over 998 octets or a boundary
+// line (the part's header then names the charset); throws
 // ComposeError when the file cannot be read or is too large for one part.
 void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
                        PrepGauge* gauge = nullptr);

@@ -36,7 +36,16 @@ bool NeedsQuotes(std::string_view v, char sep) {
 
 } // namespace
 
-bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows) {
+// 1 + the line breaks (CR LF, CR or LF) before `pos`.
+std::size_t LineNumberAt(std::string_view text, std::size_t pos) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < pos; ++i)
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')))
+            ++line;
+    return line;
+}
+
+bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::size_t* unclosedLine) {
     rows.clear();
     if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
     const char sep = DetectSeparator(text);
@@ -61,9 +70,12 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows) {
         if (c == '"' && value.empty()) {
             // A quoted value (or a quoted part of one) runs to the next lone quote.
             rowHasContent = true;
-            ++i;
+            const std::size_t opening = i++;
             for (;;) {
-                if (i >= n) return false;
+                if (i >= n) {
+                    if (unclosedLine) *unclosedLine = LineNumberAt(text, opening);
+                    return false;
+                }
                 if (text[i] == '"') {
                     if (i + 1 < n && text[i + 1] == '"') {
                         value += '"';
@@ -120,14 +132,22 @@ bool IsCsvPath(const std::string& path) {
 
 void LoadCsvDatabase(AppState& st, const std::string& path) {
     std::vector<CsvRow> rows;
-    if (!ParseCsv(ReadUserTextFile(path), rows))
-        throw FileError(path + " is not a valid CSV file: a quoted value is not closed");
+    std::size_t unclosedLine = 0;
+    if (!ParseCsv(ReadUserTextFile(path), rows, &unclosedLine))
+        throw FileError(path + " is not a valid CSV file: the quoted value that starts on line " +
+                        std::to_string(unclosedLine) + " is not closed");
 
     auto db = std::make_unique<DatabaseRoot>();
     Column nameCol, emailCol;
     if (!rows.empty()) {
         for (std::size_t k = 0; k < rows[0].size(); ++k) {
-            std::string field = rows[0][k];
+            // "name, email, town" as typed by hand: the blanks after the commas are no
+            // part of the names, or [town] would find nothing.
+            std::string& field = rows[0][k];
+            const std::size_t first = field.find_first_not_of(" \t");
+            field = first == std::string::npos
+                        ? std::string()
+                        : field.substr(first, field.find_last_not_of(" \t") - first + 1);
             const std::string lower = AsciiLower(field);
             if (lower == "name" && !nameCol) {
                 nameCol = k;
@@ -136,7 +156,7 @@ void LoadCsvDatabase(AppState& st, const std::string& path) {
                 emailCol = k;
                 field = lower;
             }
-            db->fields.push_back(VarIdent{std::move(field)});
+            db->fields.push_back(VarIdent{field});
         }
     }
     if (!nameCol || !emailCol) {
@@ -149,6 +169,9 @@ void LoadCsvDatabase(AppState& st, const std::string& path) {
     std::size_t widest = 0;
     db->entries.reserve(rows.size() - 1);
     for (std::size_t r = 1; r < rows.size(); ++r) {
+        // Spreadsheets leave out empty cells at the end of a row; they are empty values,
+        // not missing ones, so their placeholders merge as nothing.
+        if (rows[r].size() < rows[0].size()) rows[r].resize(rows[0].size());
         widest = std::max(widest, rows[r].size());
         FillEntry(db->appendEntry(), std::move(rows[r]), nameCol, emailCol);
     }

@@ -2,6 +2,7 @@
 // them: a header row naming the fields, then one row per person.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +17,9 @@ using CsvRow = std::vector<std::string>;
 // holds more of outside quotes (',' when neither). Double-quoted values may hold
 // doubled quotes, separators and line breaks, which are kept as they are. A UTF-8
 // byte order mark at the start and empty lines are skipped. Returns false when a
-// quoted value is not closed.
-bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows);
+// quoted value is not closed, with the line it starts on in `unclosedLine`.
+bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows,
+              std::size_t* unclosedLine = nullptr);
 
 // One row: values joined by `sep`, a value quoted when it holds the separator, a
 // double quote, CR or LF, or starts or ends with a blank; no line end.
@@ -27,8 +29,9 @@ std::string FormatCsvRow(const CsvRow& values, char sep);
 bool IsCsvPath(const std::string& path);
 
 // Replaces the whole database (creating it when there is none) by the file's: the
-// header row gives the fields, every further row a person. The columns named "name"
-// and "email" in any letter case become the special fields of those names. Sets
+// header row gives the fields (blanks around the names dropped), every further row a
+// person, a short row padded with empty values. The columns named "name" and "email"
+// in any letter case become the special fields of those names. Sets
 // lastdb. Throws FileError when the file cannot be read, holds NUL bytes, has an
 // unclosed quote, or lacks a "name" or an "email" column; nothing changes then.
 void LoadCsvDatabase(AppState& st, const std::string& path);

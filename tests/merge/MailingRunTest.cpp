@@ -333,8 +333,9 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
         }
         EXPECT_EQ(lines, m.size()) << c.what;
         EXPECT_EQ(cursor.failure().has_value(), c.readFails) << c.what;
-        if (!c.readFails)
+        if (!c.readFails) {
             EXPECT_NE(Flatten(m).find(c.what[0] == 's' ? "eXl5" : "eHh4"), std::string::npos)
                 << c.what << ": the file as it is now";
+        }
     }
 }

@@ -31,8 +31,10 @@ def main():
                 # boundary belongs to the boundary.
                 data += b"\r\n"
             verdict = "same" if data == want else "differs (%d vs %d bytes)" % (len(data), len(want))
+        charset = part.get_content_charset()
         print("part", part.get_content_type(), name or "-",
-              part.get("Content-Transfer-Encoding", "-"), verdict)
+              part.get("Content-Transfer-Encoding", "-"), verdict,
+              *([charset] if charset else []))
 
 
 main()

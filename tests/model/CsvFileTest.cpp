@@ -65,7 +65,7 @@ TEST(Csv, ParsesWhatSpreadsheetsWrite) {
 
 TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     const std::string file = "\xEF\xBB\xBF"
-                             "Town;E-Mail;EMAIL;NAME;Note\r\n"
+                             "Town; E-Mail ;EMAIL;\tNAME;Note\r\n"
                              "Rome;x;ann @ex ample.org;\"Lee; Ann\";\"a \"\"b\"\"\nc\"\r\n"
                              "Z\xC3\xBCrich;;bob@x;Bob\r\n"
                              "far;;cy@x;Cy;n;extra\r\n";
@@ -79,7 +79,7 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     const Rows want = {
         {"Town", "E-Mail", "email", "name", "Note", "New Field 1"},
         {"Rome", "x", "ann@example.org", "Lee; Ann", "a \"b\"\nc"},
-        {"Z\xC3\xBCrich", "", "bob@x", "Bob"},
+        {"Z\xC3\xBCrich", "", "bob@x", "Bob", ""}, // a short row has empty values
         {"far", "", "cy@x", "Cy", "n", "extra"},
     };
     ASSERT_EQ(DatabaseRows(st), want);
@@ -114,7 +114,8 @@ TEST(Csv, UnusableFilesChangeNothing) {
         {"Name,Town\r\nAnn,Rome\r\n", " has no \"email\" column in its header row"},
         {"mail,Email\r\n", " has no \"name\" column in its header row"},
         {"", " has no \"name\" and no \"email\" column in its header row"},
-        {"name,email\r\n\"Ann,a@x\r\n", " is not a valid CSV file: a quoted value is not closed"},
+        {"name,email\r\n\"Ann\",\"a\r\nb\"\r\nBo,\"b@x\r\n",
+         " is not a valid CSV file: the quoted value that starts on line 4 is not closed"},
     };
     test::TempDir dir;
     const std::string path = dir.file("bad.csv");
