@@ -180,7 +180,7 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
             waitingForRate = true;
             pause.start(static_cast<int>(wait));
-            setStatus("Waiting " + std::to_string((wait + 999) / 1000) + "s (rate limit)");
+            setStatus("Rate limit: " + std::to_string((wait + 999) / 1000) + "s");
             return true;
         }
     }
