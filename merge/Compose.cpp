@@ -74,33 +74,234 @@ std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, con
     return MessageComposer(fields, mail, std::string()).plain(entry);
 }
 
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+// The non-ASCII text a piece holds. A file or value that is not UTF-8 is Windows-1252.
+enum TextKind : unsigned { kAsciiOnly = 0, kUtf8 = 1, kWindows1252 = 2, kBothKinds = 3 };
+
+unsigned KindOf(std::string_view text) {
+    if (IsAscii(text)) return kAsciiOnly;
+    return IsValidUtf8(text) ? kUtf8 : kWindows1252;
+}
+
+// A template is one file, in one encoding: one non-UTF-8 piece makes it Windows-1252.
+unsigned TemplateKind(const std::vector<std::string_view>& texts) {
+    unsigned kinds = kAsciiOnly;
+    for (std::string_view t : texts)
+        kinds |= KindOf(t);
+    return kinds & kWindows1252 ? kWindows1252 : kinds;
+}
+
+// The values in the order of the merge, as slots: name, email, then field k as 2 + k
+// for the fields that have a value.
+std::size_t SlotCount(const std::vector<VarIdent>& fields, const ReceipData& e) {
+    return 2 + std::min(fields.size(), e.values.size());
+}
+
+const std::string& SlotValue(const ReceipData& e, std::size_t slot) {
+    return slot == 0 ? e.name : slot == 1 ? e.email : e.values[slot - 2];
+}
+
+std::string_view SlotName(const std::vector<VarIdent>& fields, std::size_t slot) {
+    return slot == 0 ? "name" : slot == 1 ? "email" : std::string_view(fields[slot - 2].name);
+}
+
+// The slot a placeholder name stands for ("[name]" is the entry's name whatever the
+// fields are called; of fields with one name, the first); npos for none.
+std::size_t SlotNamed(const std::vector<VarIdent>& fields, std::string_view name) {
+    for (std::size_t s = 0; s < 2 + fields.size(); ++s)
+        if (SlotName(fields, s) == name) return s;
+    return npos;
+}
+
+// A "[" before another "[" with no "]" between: merging what lies between may leave a
+// placeholder that the text did not hold.
+bool NestsBrackets(std::string_view text) {
+    bool open = false;
+    for (char c : text) {
+        if (c == '[' && open) return true;
+        if (c == '[' || c == ']') open = c == '[';
+    }
+    return false;
+}
+
+// By slot: whether the value may reach the merged texts, as its placeholder is in one.
+std::vector<bool> PlaceholdersIn(const std::vector<VarIdent>& fields,
+                                 const std::vector<std::string_view>& texts) {
+    std::vector<bool> used(2 + fields.size());
+    if (std::any_of(texts.begin(), texts.end(), NestsBrackets)) {
+        used.flip();
+        return used;
+    }
+    std::string ph;
+    for (std::size_t s = 0; s < used.size(); ++s) {
+        ph.assign(1, '[');
+        ph += SlotName(fields, s);
+        ph += ']';
+        used[s] = std::any_of(texts.begin(), texts.end(),
+                              [&](std::string_view t) { return t.find(ph) != npos; });
+    }
+    return used;
+}
+
+// Whether the template and the values that reach the message hold both kinds of
+// non-ASCII text. A value with a bracket may carry any other placeholder in with it,
+// and then every value counts.
+bool MixesCharsets(unsigned templateKind, const std::vector<bool>& used,
+                   const std::vector<VarIdent>& fields, const ReceipData& e) {
+    const std::size_t slots = SlotCount(fields, e);
+    unsigned kinds = templateKind;
+    bool brackets = false;
+    for (std::size_t s = 0; s < slots && kinds != kBothKinds; ++s) {
+        const std::string& v = SlotValue(e, s);
+        brackets = brackets || v.find_first_of("[]") != npos;
+        if (used[s]) kinds |= KindOf(v);
+    }
+    for (std::size_t s = 0; brackets && s < slots && kinds != kBothKinds; ++s)
+        kinds |= KindOf(SlotValue(e, s));
+    return kinds == kBothKinds;
+}
+
+void ToUtf8(std::string& text) {
+    if (KindOf(text) == kWindows1252) text = Windows1252ToUtf8(text);
+}
+
+ReceipData ValuesAsUtf8(const ReceipData& e) {
+    ReceipData u = e;
+    ToUtf8(u.name);
+    ToUtf8(u.email);
+    for (std::string& v : u.values)
+        ToUtf8(v);
+    return u;
+}
+
+// The places of a From or To line where a value needs quoting once it holds certain
+// characters: in a quoted string, or outside quotes and angle brackets before the "<"
+// of its address (an address ends at a comma outside both). Values inside angle
+// brackets or forming a bare address stay as they are.
+std::vector<AddressPlace> FindAddressPlaces(std::string_view line,
+                                            const std::vector<VarIdent>& fields) {
+    std::vector<AddressPlace> places;
+    if (!HeaderNameIs(line, "from") && !HeaderNameIs(line, "to")) return places;
+    std::vector<AddressPlace> beforeAngle; // in this address, no "<" seen after them yet
+    bool quoted = false;
+    bool angle = false;
+    for (std::size_t i = line.find(':') + 1; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '[' && !angle) {
+            const std::size_t close = line.find_first_of("[]", i + 1);
+            const std::size_t slot = close != npos && line[close] == ']'
+                                         ? SlotNamed(fields, line.substr(i + 1, close - i - 1))
+                                         : npos;
+            if (slot != npos) {
+                (quoted ? places : beforeAngle).push_back(AddressPlace{i, close + 1, slot, quoted});
+                i = close;
+                continue;
+            }
+        }
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (angle) {
+            angle = c != '>';
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '<') {
+            angle = true;
+            places.insert(places.end(), beforeAngle.begin(), beforeAngle.end());
+            beforeAngle.clear();
+        } else if (c == ',') {
+            beforeAngle.clear();
+        }
+    }
+    std::sort(places.begin(), places.end(),
+              [](const AddressPlace& a, const AddressPlace& b) { return a.begin < b.begin; });
+    return places;
+}
+
+MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string body,
+                          const std::vector<VarIdent>& fields) {
+    MailTemplate t;
+    for (const std::string& line : header)
+        t.header.push_back(HeaderTemplateLine{line, FindAddressPlaces(line, fields)});
+    t.body = std::move(body);
+    return t;
+}
+
+// The merged header line. Where a value must be escaped or quoted, it is inserted so
+// and the text around it merged on its own; otherwise the line merges as any text.
+std::string MergeHeaderLine(const HeaderTemplateLine& h, const std::vector<VarIdent>& fields,
+                            const ReceipData& e) {
+    std::string line;
+    std::size_t from = 0;
+    const std::size_t slots = SlotCount(fields, e);
+    for (const AddressPlace& p : h.places) {
+        if (p.slot >= slots) continue;
+        const std::string& v = SlotValue(e, p.slot);
+        if (v.find_first_of(p.quoted ? "\"\\" : ",;:@<>()[]\"\\") == npos) continue;
+        std::string before = h.text.substr(from, p.begin - from);
+        MergeEntry(fields, e, before);
+        line += before;
+        line += p.quoted ? EscapeQuoted(v) : "\"" + EscapeQuoted(v) + "\"";
+        from = p.end;
+    }
+    std::string rest = h.text.substr(from);
+    MergeEntry(fields, e, rest);
+    if (from == 0) return rest;
+    return line + rest;
+}
+
+} // namespace
+
 MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
                                  std::string fallbackHost)
     : fields_(fields), hasHeader_(mail.MailHasHeader), fallbackHost_(std::move(fallbackHost)) {
     const auto& lines = mail.lines;
     auto bodyStart = lines.begin();
+    std::vector<std::string> header;
     if (hasHeader_) {
         const auto end = std::find(lines.begin(), lines.end(), std::string());
         if (end == lines.end()) {
             hasHeader_ = false; // no empty line: nothing can be told apart as header
         } else {
-            headerTemplate_.assign(lines.begin(), end);
+            header.assign(lines.begin(), end);
             bodyStart = end + 1;
         }
     }
-    joinedBody_ = JoinLines(std::vector<std::string>(bodyStart, lines.end()));
+    std::string body = JoinLines(std::vector<std::string>(bodyStart, lines.end()));
+    std::vector<std::string_view> texts(header.begin(), header.end());
+    texts.push_back(body);
+    templateKind_ = TemplateKind(texts);
+    used_ = PlaceholdersIn(fields, texts);
+    if (templateKind_ == kWindows1252) {
+        std::vector<std::string> utf8Header;
+        for (const std::string& l : header)
+            utf8Header.push_back(Windows1252ToUtf8(l));
+        utf8Template_ = MakeTemplate(utf8Header, Windows1252ToUtf8(body), fields);
+    }
+    template_ = MakeTemplate(header, std::move(body), fields);
 }
 
 void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& header,
                             std::vector<std::string>& body) const {
-    header.clear();
-    for (const std::string& t : headerTemplate_) {
-        std::string line = t;
-        MergeEntry(fields_, entry, line);
-        header.push_back(OneLine(line));
+    // Only a message that mixes the two kinds pays for a converted copy of its values.
+    ReceipData converted;
+    const ReceipData* e = &entry;
+    const MailTemplate* t = &template_;
+    if (MixesCharsets(templateKind_, used_, fields_, entry)) {
+        converted = ValuesAsUtf8(entry);
+        e = &converted;
+        if (templateKind_ == kWindows1252) t = &utf8Template_;
     }
-    std::string text = joinedBody_;
-    MergeEntry(fields_, entry, text);
+    header.clear();
+    for (const HeaderTemplateLine& h : t->header)
+        header.push_back(OneLine(MergeHeaderLine(h, fields_, *e)));
+    std::string text = t->body;
+    MergeEntry(fields_, *e, text);
     body = SplitLines(text);
 }
 
@@ -117,14 +318,7 @@ std::vector<std::string> MessageComposer::plain(const ReceipData& entry) const {
 namespace {
 
 bool IsPlainTextTypeLine(std::string_view line) {
-    constexpr std::string_view kLine = "content-type: text/plain";
-    if (line.size() != kLine.size()) return false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != kLine[i]) return false;
-    }
-    return true;
+    return EqualsNoCase(line, "content-type: text/plain");
 }
 
 bool StartsWithBoundary(const std::string& line) {
@@ -145,13 +339,17 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
             ascii = ascii && IsAscii(l);
             all += l;
         }
+    // Quoted-printable keeps a long line whole where wrapping would change the text,
+    // but only a header with the type line can say that the body is encoded.
+    const bool longLine = std::any_of(
+        body.begin(), body.end(), [](const std::string& l) { return l.size() > MaxLineLength; });
     const bool encode =
-        !ascii || (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
+        !ascii || (longLine && std::any_of(header.begin(), header.end(), IsPlainTextTypeLine)) ||
+        (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
 
     std::string host;
     for (const std::string& l : header)
-        if (l.size() >= 5 && (l[0] == 'F' || l[0] == 'f') && l.compare(1, 4, "rom:") == 0 &&
-            host.empty())
+        if (HeaderNameIs(l, "from") && host.empty())
             host = DomainOfAddress(std::string_view(l).substr(5));
     if (host.empty()) {
         if (fallbackHost_.empty()) fallbackHost_ = FullyQualifiedHostName("localhost");
@@ -160,8 +358,17 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
     const std::string messageId = "Message-ID: " + ids_.next(host);
 
     std::vector<std::string> lines;
+    lines.reserve(header.size() + body.size() + 3);
     if (!encode) {
-        lines = std::move(header);
+        // An over-long header line is folded (its charset only serves over-long words).
+        for (std::string& l : header) {
+            if (l.size() <= MaxLineLength) {
+                lines.push_back(std::move(l));
+                continue;
+            }
+            for (std::string& piece : EncodeHeaderLine(l, "utf-8"))
+                lines.push_back(std::move(piece));
+        }
         lines.push_back(messageId);
         lines.emplace_back();
         lines.insert(lines.end(), std::make_move_iterator(body.begin()),
@@ -190,7 +397,13 @@ std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,
                                     const std::vector<std::string>& lines,
                                     const ReceipData& entry) {
     std::string text = JoinLines(lines);
-    MergeEntry(fields, entry, text);
+    const unsigned kind = KindOf(text);
+    if (MixesCharsets(kind, PlaceholdersIn(fields, {text}), fields, entry)) {
+        ToUtf8(text);
+        MergeEntry(fields, ValuesAsUtf8(entry), text);
+    } else {
+        MergeEntry(fields, entry, text);
+    }
     return SplitLines(text);
 }
 

@@ -11,8 +11,6 @@
 
 namespace tandrel {
 
-inline constexpr std::size_t MaxLineLength = 995;
-
 // Splits lines longer than MaxLineLength; every line ends up at most that long.
 // A line is cut at the last blank among its first MaxLineLength characters, the blank
 // starting the continuation line; without such a blank it is cut after
@@ -23,13 +21,36 @@ void WrapLongLines(std::vector<std::string>& lines);
 // Merges the entry into MailText and wraps long lines. The header lines are merged one
 // by one and a line break in a merged value becomes a blank, so a value can never add
 // a header line; the body is merged as one text, so a value with line breaks becomes
-// several body lines.
+// several body lines. Values are quoted and charsets made one as MessageComposer says.
 std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, const MailText& mail,
                                         const ReceipData& entry);
 
+// The mail template as MessageComposer keeps it. A place in a From or To line where a
+// value may need quoting: inside a quoted string, or where a display name stands
+// (before the "<" of its address).
+struct AddressPlace {
+    std::size_t begin, end; // the placeholder in the template line
+    std::size_t slot;       // the value: 0 name, 1 email, 2 + k field k
+    bool quoted;            // inside a quoted string of the template
+};
+
+struct HeaderTemplateLine {
+    std::string text;
+    std::vector<AddressPlace> places;
+};
+
+struct MailTemplate {
+    std::vector<HeaderTemplateLine> header;
+    std::string body; // the body lines joined with CR LF
+};
+
 // The messages of one run, from one MailText: merged as ComposeMessage does, then a
-// Message-ID, and for a header or body with non-ASCII bytes a charset, a
-// quoted-printable body and encoded-words in the header.
+// Message-ID, and for a header or body with non-ASCII bytes, or a body line longer than
+// MaxLineLength, a charset, a quoted-printable body and encoded-words in the header.
+// A message whose template and values mix UTF-8 with other non-ASCII text is built
+// and sent as UTF-8, the other text taken for Windows-1252. In From and To lines a
+// value is escaped inside a quoted string, and quoted where it stands as a display
+// name and holds a character that would end one.
 class MessageComposer {
 public:
     // fallbackHost: the Message-ID host when the merged From line has no domain.
@@ -48,8 +69,10 @@ private:
 
     const std::vector<VarIdent>& fields_;
     bool hasHeader_;
-    std::vector<std::string> headerTemplate_;
-    std::string joinedBody_;
+    MailTemplate template_;
+    MailTemplate utf8Template_; // a Windows-1252 template as UTF-8, for mixed messages
+    unsigned templateKind_ = 0; // the non-ASCII text the template holds
+    std::vector<bool> used_;    // by slot: the template holds the value's placeholder
     std::string fallbackHost_;
     MessageIdMaker ids_;
 };
@@ -62,7 +85,7 @@ std::string JoinLines(const std::vector<std::string>& lines);
 std::vector<std::string> SplitLines(std::string_view text);
 
 // Join with CR LF, merge the entry, split again (no wrapping): the merged text of a
-// list of lines, as the preview shows it.
+// list of lines, as the preview shows it. Mixed texts become UTF-8 as in a message.
 std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,
                                     const std::vector<std::string>& lines, const ReceipData& entry);
 

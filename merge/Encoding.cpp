@@ -93,16 +93,6 @@ std::string Unquote(std::string_view quoted) {
     return s;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
 struct Token {
     enum Kind { Blank, Word, Quoted, Angle, Special } kind;
     std::string_view text;
@@ -141,8 +131,10 @@ std::vector<Token> Tokenize(std::string_view v, bool addressHeader) {
     return out;
 }
 
-// Folds at blanks outside quoted strings so that lines stay near 76 characters.
-std::vector<std::string> Fold(const std::string& line) {
+// Folds at blanks so that lines stay near 76 characters; in an address header never
+// inside a quoted string (elsewhere a quote mark is just a character). Not before
+// `valueStart`: a break after the colon would give the value a leading blank.
+std::vector<std::string> Fold(const std::string& line, bool address, std::size_t valueStart) {
     constexpr std::size_t kWidth = 76;
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -150,8 +142,12 @@ std::vector<std::string> Fold(const std::string& line) {
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        if (c == '"' && (i == 0 || line[i - 1] != '\\')) quoted = !quoted;
-        if (c == ' ' && !quoted && i > start) lastBreak = i;
+        if (quoted && c == '\\') {
+            ++i; // the escaped character neither ends the string nor breaks the line
+            continue;
+        }
+        if (address && c == '"') quoted = !quoted;
+        if (c == ' ' && !quoted && i > start && i >= valueStart) lastBreak = i;
         if (i - start >= kWidth && lastBreak != std::string::npos && lastBreak > start) {
             out.push_back(line.substr(start, lastBreak - start));
             start = lastBreak;
@@ -161,6 +157,10 @@ std::vector<std::string> Fold(const std::string& line) {
     out.push_back(line.substr(start));
     return out;
 }
+
+// Longer words could not be folded onto a line the wire takes, with a header name before
+// them; they are sent as encoded-words, which may be folded anywhere.
+constexpr std::size_t kLongestWord = 900;
 
 } // namespace
 
@@ -218,15 +218,40 @@ std::vector<std::string> QuotedPrintableLines(const std::vector<std::string>& li
     return out;
 }
 
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+bool HeaderNameIs(std::string_view line, std::string_view lowerName) {
+    return line.size() > lowerName.size() && line[lowerName.size()] == ':' &&
+           EqualsNoCase(line.substr(0, lowerName.size()), lowerName);
+}
+
+std::string EscapeQuoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset) {
-    if (IsAscii(line)) return {std::string(line)};
+    if (line.size() <= MaxLineLength && IsAscii(line)) return {std::string(line)};
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return {std::string(line)};
     std::size_t valueStart = colon + 1;
     if (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
-    const std::string_view name = line.substr(0, colon);
-    const bool address = StartsWithNoCase(name, "from") || StartsWithNoCase(name, "to") ||
-                         StartsWithNoCase(name, "cc") || StartsWithNoCase(name, "reply-to");
+    bool address = false;
+    for (std::string_view name : {"from", "to", "cc", "reply-to"})
+        address = address || HeaderNameIs(line, name);
     const std::vector<Token> tokens = Tokenize(line.substr(valueStart), address);
 
     std::string result(line.substr(0, valueStart));
@@ -240,7 +265,12 @@ std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_vie
         run.clear();
     };
     for (const Token& t : tokens) {
-        const bool encode = (t.kind == Token::Word || t.kind == Token::Quoted) && !IsAscii(t.text);
+        // A long word in an address header may be the address itself, which must stay.
+        const bool tooLong =
+            t.text.size() > kLongestWord &&
+            (t.kind == Token::Quoted || !(address && t.text.find('@') != std::string_view::npos));
+        const bool encode =
+            (t.kind == Token::Word || t.kind == Token::Quoted) && (tooLong || !IsAscii(t.text));
         if (t.kind == Token::Blank) {
             pendingBlank += t.text;
             continue;
@@ -260,7 +290,7 @@ std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_vie
     }
     flush();
     result += pendingBlank;
-    return Fold(result);
+    return Fold(result, address, valueStart);
 }
 
 std::string FileNameParameter(std::string_view param, std::string_view fileName) {
@@ -269,14 +299,7 @@ std::string FileNameParameter(std::string_view param, std::string_view fileName)
         const auto b = static_cast<unsigned char>(c);
         if (b >= 0x20 && b != 0x7F) clean += c;
     }
-    auto quoted = [](std::string_view s) {
-        std::string q = "\"";
-        for (char c : s) {
-            if (c == '"' || c == '\\') q += '\\';
-            q += c;
-        }
-        return q + "\"";
-    };
+    auto quoted = [](std::string_view s) { return "\"" + EscapeQuoted(s) + "\""; };
     const std::string p(param);
     if (IsAscii(clean)) return p + "=" + quoted(clean);
 
@@ -323,7 +346,16 @@ std::string MessageIdMaker::next(std::string_view host) {
 }
 
 std::string DomainOfAddress(std::string_view value) {
-    const std::size_t open = value.find('<');
+    std::size_t open = std::string_view::npos;
+    bool quoted = false;
+    for (std::size_t i = 0; i < value.size() && open == std::string_view::npos; ++i) {
+        if (quoted && value[i] == '\\')
+            ++i;
+        else if (value[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && value[i] == '<')
+            open = i;
+    }
     if (open != std::string_view::npos) {
         const std::size_t close = value.find('>', open);
         value = value.substr(open + 1, close == std::string_view::npos ? close : close - open - 1);

@@ -2,6 +2,7 @@
 // charset choice, quoted-printable, header encoded-words, file-name parameters, Message-ID.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,9 @@
 #include "TextEncoding.h" // IsValidUtf8
 
 namespace tandrel {
+
+// The longest line a message holds (the wire allows 998 octets before CR LF).
+inline constexpr std::size_t MaxLineLength = 995;
 
 bool IsAscii(std::string_view text);
 
@@ -20,9 +24,20 @@ std::string OneLine(std::string_view text);
 // ending in a hard line break. A line that would start with "--" or "." is protected.
 std::vector<std::string> QuotedPrintableLines(const std::vector<std::string>& lines);
 
+// `text` is `lower` with any of its ASCII letters in either case.
+bool EqualsNoCase(std::string_view text, std::string_view lower);
+
+// True when the header line's name, before its colon, is `lowerName` in any case.
+bool HeaderNameIs(std::string_view line, std::string_view lowerName);
+
+// `text` with a backslash before every `"` and `\`: the inside of a quoted string.
+std::string EscapeQuoted(std::string_view text);
+
 // A header line ("Name: value") with its non-ASCII words as RFC 2047 encoded-words in
 // `charset`, folded onto continuation lines. Quoted display names become encoded-words
-// as a whole; addresses in angle brackets stay as typed. An ASCII line is returned alone.
+// as a whole; addresses in angle brackets stay as typed. A word too long for any line
+// becomes encoded-words too, except in addresses. An ASCII line of at most
+// MaxLineLength characters is returned alone; a longer one is folded.
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset);
 
 // `; name="..."` style parameter text for a file name: control characters removed,
@@ -41,7 +56,8 @@ private:
     std::uint64_t counter_ = 0;
 };
 
-// The domain of the first address in an address header value ("Ann <a@b.example>"),
+// The domain of the first address in an address header value ("Ann <a@b.example>";
+// a "<" inside a quoted display name does not count),
 // or "" when it has none that could serve as a Message-ID host.
 std::string DomainOfAddress(std::string_view value);
 

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
+#include <unistd.h>
 
 #include "Compose.h"
+#include "TestSupport.h"
 
 using namespace tandrel;
+using tandrel::test::ReadFileBytes;
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
 
 namespace {
 
@@ -147,9 +153,169 @@ TEST(ComposeMessage, MergesHeaderAndBodyThenWraps) {
     EXPECT_TRUE(ComposeMessage(fields, MailText{}, e).empty());
 }
 
-TEST(MergeLines, KeepsLongLines) {
-    ReceipData e;
-    e.name = "Bo";
-    const std::vector<std::string> lines = {"[name]", std::string(2000, 'w')};
-    EXPECT_EQ(MergeLines({}, lines, e), (std::vector<std::string>{"Bo", std::string(2000, 'w')}));
+TEST(MergeLines, KeepsLongLinesAndGivesMixedTextsAsUtf8) {
+    const std::vector<VarIdent> fields = {{"note"}};
+    const std::string hiUtf8 = "H\xc3\xa9", hi1252 = "H\xe9"; // "Hé"
+    const std::string cleoUtf8 = "Cl\xc3\xa9o", cleo1252 = "Cl\xe9o";
+    struct Case {
+        std::vector<std::string> lines;
+        std::string name, note;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {{"[name]", std::string(2000, 'w')}, "Bo", "", {"Bo", std::string(2000, 'w')}},
+        {{hi1252 + " [name]"}, cleoUtf8, "", {hiUtf8 + " " + cleoUtf8}},
+        {{hiUtf8 + " [name]"}, cleo1252, "", {hiUtf8 + " " + cleoUtf8}},
+        // One kind only, even with a value of the other kind that the text does not use.
+        {{hi1252 + " [name]"}, cleo1252, hiUtf8, {hi1252 + " " + cleo1252}},
+    };
+    for (const Case& c : cases) {
+        ReceipData e;
+        e.name = c.name;
+        e.values = {c.note};
+        EXPECT_EQ(MergeLines(fields, c.lines, e), c.want) << c.lines[0];
+    }
+}
+
+// Composed messages read back by Python's email package: what a reader shows must be
+// the characters of the mail and the values, whatever their charsets, the people and
+// addresses that were meant, and every line of the text, on lines the wire takes.
+TEST(MessageComposer, ReadersShowTheIntendedText) {
+    const char* python = "/usr/bin/python3";
+    if (::access(python, X_OK) != 0) GTEST_SKIP() << "no system python";
+    const std::string greetUtf8 = "Gr\xc3\xbc\xc3\x9f"
+                                  "e",
+                      greet1252 = "Gr\xfc\xdf"
+                                  "e";
+    const std::string cleoUtf8 = "Cl\xc3\xa9o", cleo1252 = "Cl\xe9o";
+    const std::string zoe = "Zo\xc3\xab \"Z\" M\xc3\xbcller, Jr.";
+    std::string words;
+    for (int i = 0; i < 239; ++i)
+        words += "word ";
+    words += "last"; // 1199 characters
+    const std::string longLine = std::string(1500, 'z') + " " + std::string(1500, 'y');
+    struct Case {
+        const char* what;
+        std::string from, to, subject;
+        std::vector<std::string> body;
+        std::string name, note;        // the person; the address is always bob@x.example
+        std::vector<std::string> want; // what the reader shows, but for the Message-ID
+        std::string wireLine;          // a line the message must hold
+    };
+    // One letter from each mix of charsets: readers must show the same text every time.
+    auto letter = [&](const char* what, const std::string& greet, const std::string& name,
+                      const std::string& unused, const std::string& charset) {
+        return Case{what,
+                    "me@x.example",
+                    "\"[name]\" <[email]>",
+                    greet + " [name]",
+                    {greet + ", [name]!"},
+                    name,
+                    unused,
+                    {"subject: " + greetUtf8 + " " + cleoUtf8, "from:  | me@x.example",
+                     "to: " + cleoUtf8 + " | bob@x.example",
+                     "body: " + greetUtf8 + ", " + cleoUtf8 + "!"},
+                    "Content-type: text/plain; charset=" + charset};
+    };
+    const Case cases[] = {
+        letter("Windows-1252 mail, UTF-8 value", greet1252, cleoUtf8, "", "utf-8"),
+        letter("UTF-8 mail, Windows-1252 value", greetUtf8, cleo1252, "", "utf-8"),
+        letter("Windows-1252 mail and value, an unused UTF-8 value", greet1252, cleo1252,
+               "Zo\xc3\xab", "windows-1252"),
+        {"a comma in a display name, quoted or not; specials in the sender's name",
+         "[note] <me@x.example>",
+         "[name] <[email]>, \"[name]\" <copy@x.example>",
+         "Hi",
+         {"Hi"},
+         "Baker, Bob",
+         "Sales: East (2)",
+         {"subject: Hi", "from: Sales: East (2) | me@x.example", "to: Baker, Bob | bob@x.example",
+          "to: Baker, Bob | copy@x.example", "body: Hi"},
+         "To: \"Baker, Bob\" <bob@x.example>, \"Baker, Bob\" <copy@x.example>"},
+        {"quote and backslash in a quoted name; a bare address stays",
+         "me@x.example",
+         "\"[name]\" <[email]>, [note]",
+         "Hi",
+         {"Hi"},
+         "Quote \"q\" back\\slash",
+         "carol@x.example",
+         {"subject: Hi", "from:  | me@x.example", "to: Quote \"q\" back\\slash | bob@x.example",
+          "to:  | carol@x.example", "body: Hi"},
+         "To: \"Quote \\\"q\\\" back\\\\slash\" <bob@x.example>, carol@x.example"},
+        {"non-ASCII names with quote and comma become encoded-words",
+         "me@x.example",
+         "[name] <[email]>, \"[name]\" <copy@x.example>",
+         "Hi",
+         {"Hi"},
+         zoe,
+         "",
+         {"subject: Hi", "from:  | me@x.example", "to: " + zoe + " | bob@x.example",
+          "to: " + zoe + " | copy@x.example", "body: Hi"},
+         ""},
+        {"a 3000-character line is kept whole",
+         "me@x.example",
+         "[email]",
+         "Hi",
+         {"Dear [name],", longLine},
+         "Bob",
+         "",
+         {"subject: Hi", "from:  | me@x.example", "to:  | bob@x.example",
+          "body: Dear Bob,\\n" + longLine},
+         "Content-Transfer-Encoding: quoted-printable"},
+        {"a long subject of words is folded",
+         "me@x.example",
+         "[email]",
+         words,
+         {"Hi"},
+         "Bob",
+         "",
+         {"subject: " + words, "from:  | me@x.example", "to:  | bob@x.example", "body: Hi"},
+         "Content-type: text/plain"},
+        {"a long subject without a blank",
+         "me@x.example",
+         "[email]",
+         std::string(1200, 'x'),
+         {greetUtf8},
+         "Bob",
+         "",
+         {"subject: " + std::string(1200, 'x'), "from:  | me@x.example", "to:  | bob@x.example",
+          "body: " + greetUtf8},
+         ""},
+    };
+    const std::vector<VarIdent> fields = {{"name"}, {"email"}, {"note"}};
+    TempDir dir;
+    const std::string msg = dir.file("message.eml"), out = dir.file("read.txt");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MailText mail;
+        mail.MailHasHeader = true;
+        mail.lines = {"From: " + c.from,          "To: " + c.to,
+                      "Subject: " + c.subject,    "MIME-Version: 1.0",
+                      "Content-type: text/plain", ""};
+        mail.lines.insert(mail.lines.end(), c.body.begin(), c.body.end());
+        ReceipData e;
+        e.name = c.name;
+        e.email = "bob@x.example";
+        e.values = {c.name, e.email, c.note};
+        const std::vector<std::string> lines =
+            MessageComposer(fields, mail, "x.example").compose(e, false);
+        for (const std::string& l : lines) {
+            EXPECT_LE(l.size(), 998u);
+            EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos);
+        }
+        if (!c.wireLine.empty())
+            EXPECT_NE(std::find(lines.begin(), lines.end(), c.wireLine), lines.end());
+
+        WriteFileBytes(msg, JoinLines(lines));
+        const std::string cmd = std::string(python) +
+                                " " TANDREL_SOURCE_DIR "/tests/merge/message_check.py '" + msg +
+                                "' > '" + out + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        std::vector<std::string> got;
+        for (std::string& l : SplitLines(ReadFileBytes(out)))
+            if (!l.starts_with("message-id: ")) got.push_back(std::move(l));
+        std::vector<std::string> want = {"defects: none", "8bit: no"};
+        want.insert(want.end(), c.want.begin(), c.want.end());
+        EXPECT_EQ(got, want);
+    }
 }
