@@ -181,6 +181,7 @@ private:
     QString chooseFile(Dialog which);
     void prepareFileDialog(Dialog which, QFileDialog& d) const;
     void closeDatabaseEditor();
+    void showEditorTexts(const tandrel::MailEditors& eds, tandrel::TextEncoding enc);
     void openMailFile(const std::string& path);
     void openDatabaseFile(const std::string& path);
 

@@ -52,8 +52,11 @@ MailEditors MainWindow::editorTexts() const {
 }
 
 void MainWindow::setEditorTexts(const MailEditors& eds) {
+    showEditorTexts(eds, st_.mailText.encoding);
+}
+
+void MainWindow::showEditorTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
     settingTexts_ = true;
-    const tandrel::TextEncoding enc = st_.mailText.encoding;
     fromEdit->setText(fromMailBytes(eds.from, enc));
     toEdit->setText(fromMailBytes(eds.to, enc));
     subjectEdit->setText(fromMailBytes(eds.subject, enc));
@@ -148,7 +151,12 @@ void MainWindow::showPreview() {
     bool hasHeader = st_.mailText.MailHasHeader;
     tandrel::ParseMailHeader(lines, shown, hasHeader);
     shown.body = std::move(lines);
-    setEditorTexts(shown);
+    // Values may bring UTF-8 into a Windows-1252 mail or the other way round; the merge
+    // then made the whole text UTF-8, so it is shown by what it holds, not by the mail.
+    std::string merged = shown.from + shown.to + shown.subject;
+    for (const std::string& line : shown.body)
+        merged += line;
+    showEditorTexts(shown, tandrel::DetectTextEncoding(merged));
 
     QPalette pal = bodyEdit->palette();
     QColor tint = palette().color(QPalette::Inactive, QPalette::Window).darker(112);

@@ -64,6 +64,42 @@ TEST_F(MainPreviewTest, ShowsTheMergedMailAndGivesBackTheTemplate) {
     EXPECT_EQ(bodyBase(), normal);
 }
 
+// A mail and values in different encodings: the preview shows the characters both hold,
+// and the mail keeps its own bytes.
+TEST_F(MainWindowTest, PreviewShowsMixedEncodingsAsTheirCharacters) {
+    const struct {
+        const char* what;
+        std::string subject, name; // bytes
+        const char16_t* shown;
+    } cases[] = {
+        {"Windows-1252 mail, UTF-8 value", "Gr\xFC\xDF" "e [name]", "Zo\xC3\xAB",
+         u"Gr\u00FC\u00DFe Zo\u00EB"},
+        {"UTF-8 mail, Windows-1252 value", "Gr\xC3\xBC\xC3\x9F" "e [name]", "Zo\xEB",
+         u"Gr\u00FC\u00DFe Zo\u00EB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(dir.file("mail.txt"), "To: [email]\r\nSubject: " + c.subject + "\r\n\r\nx\r\n");
+        writeData("name\r\nemail\r\n", c.name + ";z@x\r\n");
+        writeIni({{"User",
+                   {{"lastmail", dir.file("mail.txt")},
+                    {"lastfields", dir.file("fields.txt")},
+                    {"lastdb", dir.file("people.txt")}}}});
+        start();
+        w->moveAllToRecipients();
+        selectRows(receipients(), {0});
+        w->previewNext();
+        ASSERT_TRUE(w->previewShown());
+        EXPECT_EQ(edit("SubEdit")->text(), QString::fromStdU16String(c.shown));
+        w->previewNext(); // only one person: the preview stays
+        find<QToolButton>("SpeedButton1")->click();
+        EXPECT_FALSE(w->previewShown());
+        EXPECT_EQ(w->editorTexts().subject, c.subject);
+        app.reset();
+        w = nullptr;
+    }
+}
+
 TEST_F(MainPreviewTest, RefusedWithoutExactlyOneSelectedRecipient) {
     struct Case {
         const char* what;
