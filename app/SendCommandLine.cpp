@@ -2,11 +2,19 @@
 // message, and writing them out or delivering them, with progress on stderr.
 #include "SendCommandLine.h"
 
+#include <QObject>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <termios.h>
@@ -62,6 +70,39 @@ private:
     int last_ = -1;
 };
 
+// The memo of a delivery holds the reports of problems (a heading such as "Error, ..."
+// and the server's reply, a line each) and, besides them, the acceptances, reconnections
+// and closing count, which the summary on stdout gives instead.
+bool ReportsProblem(const std::string& memoLine) {
+    if (memoLine.empty()) return false;
+    for (const char* routine : {"Mail was sent to: ", "Reconnecting after ",
+                                "All letters have been sent", "Some errors occurred!"})
+        if (memoLine.starts_with(routine)) return false;
+    return !(memoLine.front() >= '0' && memoLine.front() <= '9' &&
+             memoLine.ends_with(" letters have been sent"));
+}
+
+// A line as the terminal shows it: a control byte the server sent (a lone CR, an escape
+// sequence) is written out as \r or \xNN instead of acting on the terminal.
+std::string Printable(const std::string& line) {
+    std::string out;
+    for (const char ch : line) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+            out += hex;
+        } else {
+            out.push_back(ch);
+        }
+    }
+    return out;
+}
+
 class CommandLineListener : public RecordingListener {
 public:
     explicit CommandLineListener(ProgressLine& progress) : progress_(progress) {}
@@ -69,15 +110,101 @@ public:
         RecordingListener::setGauge(value);
         progress_.show("Sending  ", value);
     }
+    // Only the problems are kept: a long run would otherwise hold a line per message.
+    void memoAppend(const std::string& line) override {
+        if (ReportsProblem(line)) problems.push_back(Printable(line));
+    }
+    void setStatus(const std::string&) override {}
     void messageOutcome(std::size_t message, MessageOutcome outcome) override {
         if (results) results->record(message, RunResultOf(outcome));
     }
 
     std::unique_ptr<RunResultsWriter> results; // null: the run has no results file
+    std::vector<std::string> problems;         // for stderr; the run log has them in full
 
 private:
     ProgressLine& progress_;
 };
+
+// The write end of the pipe that carries a stop signal to the event loop. A signal
+// handler can reach nothing but a global, so this is the one: set only while a delivery
+// runs, and only ever written to by the handler.
+volatile std::sig_atomic_t stopSignalPipe = -1;
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+
+// Does only what is safe in a handler: one write, and the default action back so that
+// a second signal ends the program at once.
+void OnStopSignal(int signal) {
+    const int savedErrno = errno;
+    for (const int s : kStopSignals) {
+        struct sigaction now {};
+        if (::sigaction(s, nullptr, &now) == 0 && now.sa_handler == OnStopSignal) {
+            now.sa_handler = SIG_DFL;
+            ::sigaction(s, &now, nullptr);
+        }
+    }
+    const auto byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(stopSignalPipe, &byte, 1);
+    errno = savedErrno;
+}
+
+// While it lives, the first SIGINT or SIGTERM calls `onStop` from the event loop, where
+// the dialogue may be touched. A signal the program was started with ignored (a job a
+// script put in the background) stays ignored.
+class StopSignals {
+public:
+    explicit StopSignals(std::function<void(int)> onStop) : onStop_(std::move(onStop)) {
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return; // the signals act as before
+        stopSignalPipe = pipe_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take(); });
+        struct sigaction handler {};
+        handler.sa_handler = OnStopSignal;
+        sigemptyset(&handler.sa_mask);
+        handler.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            installed_[i] = ::sigaction(kStopSignals[i], nullptr, &saved_[i]) == 0 &&
+                            saved_[i].sa_handler != SIG_IGN &&
+                            ::sigaction(kStopSignals[i], &handler, nullptr) == 0;
+        }
+    }
+    ~StopSignals() {
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+            if (installed_[i]) ::sigaction(kStopSignals[i], &saved_[i], nullptr);
+        if (pipe_[0] < 0) return;
+        stopSignalPipe = -1;
+        notifier_.reset();
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // The signal that stopped the run; 0 when none did.
+    int received() const { return received_; }
+
+private:
+    void take() {
+        unsigned char byte = 0;
+        while (::read(pipe_[0], &byte, 1) == 1) {
+            if (received_ != 0) continue;
+            received_ = byte;
+            onStop_(received_);
+        }
+    }
+
+    std::function<void(int)> onStop_;
+    int pipe_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    struct sigaction saved_[std::size(kStopSignals)]{};
+    bool installed_[std::size(kStopSignals)] = {};
+    int received_ = 0;
+};
+
+std::string SignalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : std::to_string(signal);
+}
 
 std::string AskPasswordOnTerminal(const std::string& user) {
     FILE* tty = std::fopen("/dev/tty", "r+");
@@ -146,10 +273,40 @@ std::string FileNameSafe(const std::string& address) {
     return out.empty() ? "no-address" : out;
 }
 
-std::string MessageFileName(std::size_t index, const std::string& address) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%05zu", index + 1);
-    return std::string(number) + "-" + FileNameSafe(address) + ".eml";
+// The number is padded to the width of the count (five digits at least), so that the
+// files sort in the order of the people.
+std::string MessageFileName(std::size_t index, std::size_t total, const std::string& address) {
+    std::string number = std::to_string(index + 1);
+    const std::size_t width = std::max<std::size_t>(5, std::to_string(total).size());
+    number.insert(0, width - std::min(width, number.size()), '0');
+    return number + "-" + FileNameSafe(address) + ".eml";
+}
+
+// A file of an earlier dry run: digits, a dash, anything, ".eml".
+bool IsMessageFileName(const std::string& name) {
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string::npos) return false;
+    if (!std::all_of(name.begin(), name.begin() + static_cast<long>(dash),
+                     [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    return name.size() >= dash + 1 + 4 && name.ends_with(".eml");
+}
+
+// An earlier run into the same folder would leave its people mixed with these; anything
+// else in the folder is none of ours and stays.
+void RemoveEarlierDryRun(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> earlier;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (IsMessageFileName(it->path().filename().string()) && !it->is_directory(typeError))
+            earlier.push_back(it->path());
+    }
+    if (ec) throw Stop{"Cannot read folder " + dir + ": " + ec.message()};
+    for (const fs::path& path : earlier)
+        if (!fs::remove(path, ec) && ec)
+            throw Stop{"Cannot remove " + path.string() + ": " + ec.message()};
 }
 
 int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
@@ -157,10 +314,11 @@ int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw Stop{"Cannot create folder " + dir + ": " + ec.message()};
+    RemoveEarlierDryRun(dir);
     const std::size_t total = st.outgoing.size();
     for (std::size_t i = 0; i < total; ++i) {
         const MailNode& node = st.outgoing[i];
-        WriteTextFile(dir + "/" + MessageFileName(i, node.address), node.lines.toVector());
+        WriteTextFile(dir + "/" + MessageFileName(i, total, node.address), node.lines.toVector());
         progress.show("Writing  ", static_cast<int>((i + 1) * 100 / total));
     }
     progress.finish();
@@ -188,6 +346,11 @@ int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const Rela
         err << "tandrel: " << e.what() << '\n'; // the run goes on without its results file
     }
     SmtpDialogue dialogue(listener, runLog, sentLog);
+    // Stopped as the window's Cancel stops it: nothing more goes out, and what did is
+    // logged below like at the end of any run. Kept until the logs are written.
+    StopSignals stopSignals([&dialogue](int) {
+        if (dialogue.running()) dialogue.cancel();
+    });
     std::string startError;
     try {
         dialogue.start(st.outgoing, st.RecipientCount, config);
@@ -197,6 +360,8 @@ int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const Rela
     }
     dialogue.closeConnection();
     progress.finish();
+    const std::string stoppedBy = stopSignals.received() ? SignalName(stopSignals.received()) : "";
+    if (!stoppedBy.empty()) runLog.push_back("Stopped by " + stoppedBy + ", nothing more sent");
     const int accepted = dialogue.acceptedCount();
     const bool failed = dialogue.errorsOccurred() || !startError.empty() ||
                         accepted < static_cast<int>(st.outgoing.size());
@@ -216,9 +381,11 @@ int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const Rela
     }
 
     if (!startError.empty()) err << "tandrel: " << startError << '\n';
-    // The errors as the run log keeps them; the accepted addresses are in the sent log.
-    for (const std::string& line : runLog)
-        if (!line.starts_with("Mail was sent to: ")) err << line << '\n';
+    // The problems only; the whole dialogue is in the run log, the accepted addresses
+    // are in the sent log.
+    for (const std::string& line : listener.problems)
+        err << line << '\n';
+    if (!stoppedBy.empty()) err << "tandrel: stopped by " << stoppedBy << ".\n";
     out << accepted << " of " << st.RecipientCount << " messages accepted by " << config.smtp
         << ".\n";
     return failed ? ExitSomeFailed : ExitAllAccepted;

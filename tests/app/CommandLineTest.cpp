@@ -2,17 +2,21 @@
 // its messages read back by Python's e-mail parser and a real SMTP server.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "Keyring.h"
+#include "RunResults.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
 
@@ -41,7 +45,9 @@ public:
         WriteFileBytes(file("Tandrel.ini"), "[Network]\r\nsmtp=127.0.0.1\r\nport=" + port +
                                                 "\r\nname=Club\r\nfromaddy=club@sender.test\r\n");
     }
-    Outcome run(const QStringList& args) const {
+    // `whileRunning`, when given, is called once the program has started.
+    Outcome run(const QStringList& args,
+                const std::function<void(QProcess&)>& whileRunning = {}) const {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -51,6 +57,7 @@ public:
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(QString::fromStdString(dir.path()));
         p.start(QString::fromStdString(file("tandrel")), args);
+        if (whileRunning && p.waitForStarted(30000)) whileRunning(p);
         Outcome o;
         if (!p.waitForFinished(120000)) return o;
         o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
@@ -124,6 +131,17 @@ protected:
 
 TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
     program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
+    // An earlier dry run into the same folder, and files that are not one of its messages.
+    const std::vector<std::string> earlier = {"00001-anna@example.test.eml", "00004-dan@x.test.eml",
+                                              "1-short.eml", "000123-.eml"};
+    const std::vector<std::string> others = {"notes.txt", "draft.eml", "00005-dan.txt",
+                                             "x00006-eve.eml", "00007.eml"};
+    fs::create_directories(program.file("out/run 1/00008-folder.eml"));
+    for (const std::string& name : earlier)
+        WriteFileBytes(program.file("out/run 1/" + name), "old");
+    for (const std::string& name : others)
+        WriteFileBytes(program.file("out/run 1/" + name), "keep");
+
     const Outcome o =
         program.run({"send", "--db", "people.csv", "--mail", "mail.txt", "--dry-run", "out/run 1"});
     ASSERT_EQ(o.status, 0) << o.err;
@@ -132,12 +150,18 @@ TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(program.file("out/run 1")))
         names.push_back(entry.path().filename().string());
+    std::vector<std::string> expectedNames = others;
+    expectedNames.push_back("00008-folder.eml");
+    for (const Expected& e : kExpected)
+        expectedNames.push_back(e.file);
     std::sort(names.begin(), names.end());
-    ASSERT_EQ(names.size(), kExpected.size());
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(names, expectedNames);
+    for (const std::string& name : others)
+        EXPECT_EQ(ReadFileBytes(program.file("out/run 1/" + name)), "keep") << name;
     for (std::size_t i = 0; i < kExpected.size(); ++i) {
         const Expected& e = kExpected[i];
         SCOPED_TRACE(e.address);
-        EXPECT_EQ(names[i], e.file);
         const std::string path = program.file("out/run 1/" + e.file);
         const std::string bytes = ReadFileBytes(path);
         // Wire form: CR LF after every line, no bare line feed, not yet dot-stuffed.
@@ -171,7 +195,10 @@ TEST_F(CommandLine, RefusedPersonFailsTheRunButTheOthersGetTheDryRunBytes) {
     const Outcome sent = program.run({"send", "--db", "people.csv", "--mail", "mail.txt"});
     EXPECT_EQ(sent.status, 1) << sent.err;
     EXPECT_NE(sent.out.find("2 of 3 messages accepted"), std::string::npos) << sent.out;
-    EXPECT_NE(sent.err.find("bob@example.test"), std::string::npos) << sent.err;
+    // The refusal and the server's reason, as lines of their own; none of the dialogue
+    // around them, which stays in the run log.
+    EXPECT_EQ(sent.err, "Error, illegal receipient \"bob@example.test\", resuming:\n"
+                        "550 5.1.1 <bob@example.test>: Recipient address rejected\n");
 
     const Outcome dry =
         program.run({"send", "--db=people.csv", "--mail=mail.txt", "--dry-run=out"});
@@ -196,6 +223,62 @@ TEST_F(CommandLine, RefusedPersonFailsTheRunButTheOthersGetTheDryRunBytes) {
     EXPECT_EQ(sentLog.find("bob@"), std::string::npos);
     const std::string runLog = ReadFileBytes(program.file("Tandrel.log"));
     EXPECT_NE(runLog.find("bob@example.test"), std::string::npos) << runLog;
+    EXPECT_NE(runLog.find("MAIL FROM:<club@sender.test>"), std::string::npos) << runLog;
+}
+
+// Ctrl-C, or a scheduler's SIGTERM, in the middle of a slow run: what was accepted is in
+// the sent log and the run log as after any run, and the rest is left for another.
+TEST_F(CommandLine, StopSignalEndsTheRunAndStillWritesItsLogs) {
+    std::string people = "name,email,City\r\n";
+    for (int i = 1; i <= 20; ++i)
+        people += "P" + std::to_string(i) + ",p" + std::to_string(i) + "@example.test,X\r\n";
+    WriteFileBytes(program.file("many.csv"), people);
+    for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}}) {
+        SCOPED_TRACE(name);
+        for (const char* log : {"Tandrel.snt", "Tandrel.log", "Tandrel.run"})
+            fs::remove(program.file(log));
+        tandrel::test::AiosmtpdServer server;
+        program.settings(server.portText());
+        // One message every ten seconds: the signal comes in the wait after the first.
+        WriteFileBytes(program.file("Tandrel.ini"),
+                       ReadFileBytes(program.file("Tandrel.ini")) + "rate=6\r\n");
+        auto acceptedSoFar = [&] {
+            const auto results = tandrel::ReadRunResults(program.file("Tandrel.run"));
+            return std::count_if(results.begin(), results.end(), [](const auto& r) {
+                return r.outcome == tandrel::Outcome::Accepted;
+            });
+        };
+        const Outcome o =
+            program.run({"send", "--db", "many.csv", "--mail", "mail.txt"}, [&](QProcess& p) {
+                // Accepted as the program knows it: its results file has the outcome.
+                const QDeadlineTimer patience(60000);
+                while (acceptedSoFar() == 0 && !p.waitForFinished(50) && !patience.hasExpired()) {
+                }
+                ::kill(static_cast<pid_t>(p.processId()), signal);
+            });
+        EXPECT_EQ(o.status, 1) << o.err;
+        const std::vector<tandrel::test::StoredMessage> got = server.messages();
+        ASSERT_FALSE(got.empty());
+        ASSERT_LT(got.size(), 20u);
+        EXPECT_EQ(acceptedSoFar(), static_cast<std::ptrdiff_t>(got.size()));
+        EXPECT_NE(o.out.find(std::to_string(got.size()) + " of 20 messages accepted"),
+                  std::string::npos)
+            << o.out;
+        EXPECT_EQ(o.err, "tandrel: stopped by " + std::string(name) + ".\n");
+
+        std::string sentTo = "Mails sent to:\r\n";
+        for (const auto& message : got) {
+            ASSERT_EQ(message.rcptTo.size(), 1u);
+            sentTo += message.rcptTo.front() + "\r\n";
+        }
+        const std::string sentLog = ReadFileBytes(program.file("Tandrel.snt"));
+        EXPECT_TRUE(sentLog.starts_with("Mailing started ")) << sentLog;
+        EXPECT_TRUE(sentLog.ends_with(sentTo + "\r\n\r\n")) << sentLog;
+        const std::string runLog = ReadFileBytes(program.file("Tandrel.log"));
+        EXPECT_NE(runLog.find("Mail was sent to: \"p1@example.test\""), std::string::npos)
+            << runLog;
+        EXPECT_NE(runLog.find("Stopped by " + std::string(name)), std::string::npos) << runLog;
+    }
 }
 
 TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
