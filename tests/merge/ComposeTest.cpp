@@ -303,8 +303,9 @@ TEST(MessageComposer, ReadersShowTheIntendedText) {
             EXPECT_LE(l.size(), 998u);
             EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos);
         }
-        if (!c.wireLine.empty())
+        if (!c.wireLine.empty()) {
             EXPECT_NE(std::find(lines.begin(), lines.end(), c.wireLine), lines.end());
+        }
 
         WriteFileBytes(msg, JoinLines(lines));
         const std::string cmd = std::string(python) +

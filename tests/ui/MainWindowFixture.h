@@ -88,6 +88,18 @@ protected:
         WriteFileBytes(dir.file("people.txt"), people);
     }
 
+    // Mail, field and database files in the test directory, named as the last files.
+    void startWithAll(const std::string& mail, const std::string& fields,
+                      const std::string& people) {
+        WriteFileBytes(dir.file("mail.txt"), mail);
+        writeData(fields, people);
+        writeIni({{"User",
+                   {{"lastmail", dir.file("mail.txt")},
+                    {"lastfields", dir.file("fields.txt")},
+                    {"lastdb", dir.file("people.txt")}}}});
+        start();
+    }
+
     void startWith(const std::string& fields, const std::string& people) {
         writeData(fields, people);
         writeIni({{"User",

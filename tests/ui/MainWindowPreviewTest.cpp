@@ -18,13 +18,7 @@ const char* kMail = "Date: x\r\n"
 class MainPreviewTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        WriteFileBytes(dir.file("mail.txt"), kMail);
-        writeData("name\r\nemail\r\ntown\r\n", "Ann;ann@x;Leeds\r\nBob;bob@x;York\r\n");
-        writeIni({{"User",
-                   {{"lastmail", dir.file("mail.txt")},
-                    {"lastfields", dir.file("fields.txt")},
-                    {"lastdb", dir.file("people.txt")}}}});
-        start();
+        startWithAll(kMail, "name\r\nemail\r\ntown\r\n", "Ann;ann@x;Leeds\r\nBob;bob@x;York\r\n");
         w->show();
         QTest::mouseClick(find<QPushButton>("Button3"), Qt::LeftButton);
         button = find<QToolButton>("SpeedButton1");
@@ -79,13 +73,8 @@ TEST_F(MainWindowTest, PreviewShowsMixedEncodingsAsTheirCharacters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        WriteFileBytes(dir.file("mail.txt"), "To: [email]\r\nSubject: " + c.subject + "\r\n\r\nx\r\n");
-        writeData("name\r\nemail\r\n", c.name + ";z@x\r\n");
-        writeIni({{"User",
-                   {{"lastmail", dir.file("mail.txt")},
-                    {"lastfields", dir.file("fields.txt")},
-                    {"lastdb", dir.file("people.txt")}}}});
-        start();
+        startWithAll("To: [email]\r\nSubject: " + c.subject + "\r\n\r\nx\r\n", "name\r\nemail\r\n",
+                     c.name + ";z@x\r\n");
         w->moveAllToRecipients();
         selectRows(receipients(), {0});
         w->previewNext();

@@ -18,13 +18,7 @@ const char* const kMail = "From: \"A\" <a@b>\r\nTo: [email]\r\nSubject: Hi\r\n\r
 class UnsavedWorkTest : public MainWindowTest {
 protected:
     void startAll() {
-        writeData("name\r\nemail\r\n", "Ann;ann@x\r\nBob;bob@x\r\n");
-        WriteFileBytes(dir.file("mail.txt"), kMail);
-        writeIni({{"User",
-                   {{"lastfields", dir.file("fields.txt")},
-                    {"lastdb", dir.file("people.txt")},
-                    {"lastmail", dir.file("mail.txt")}}}});
-        start();
+        startWithAll(kMail, "name\r\nemail\r\n", "Ann;ann@x\r\nBob;bob@x\r\n");
         w->show();
     }
     // A new person through the database editor and its add dialog, and a new subject
