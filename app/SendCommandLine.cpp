@@ -282,31 +282,38 @@ std::string MessageFileName(std::size_t index, std::size_t total, const std::str
     return number + "-" + FileNameSafe(address) + ".eml";
 }
 
-// A file of an earlier dry run: digits, a dash, anything, ".eml".
+// The list of the files a dry run wrote, kept in its folder: only those are ever removed.
+constexpr const char* kDryRunList = ".tandrel-dry-run";
+
+// A name as MessageFileName makes them: five digits or more, a dash, ".eml"; no folder.
 bool IsMessageFileName(const std::string& name) {
     const std::size_t dash = name.find('-');
-    if (dash == 0 || dash == std::string::npos) return false;
+    if (dash < 5 || dash == std::string::npos || name.find('/') != std::string::npos)
+        return false;
     if (!std::all_of(name.begin(), name.begin() + static_cast<long>(dash),
                      [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     return name.size() >= dash + 1 + 4 && name.ends_with(".eml");
 }
 
-// An earlier run into the same folder would leave its people mixed with these; anything
-// else in the folder is none of ours and stays.
-void RemoveEarlierDryRun(const std::string& dir) {
+// An earlier run into the same folder would leave its people mixed with these. Only the
+// files its list names are removed, so a user's own files there stay, whatever their
+// names. Returns how many were removed.
+std::size_t RemoveEarlierDryRun(const std::string& dir) {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    std::vector<fs::path> earlier;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (IsMessageFileName(it->path().filename().string()) && !it->is_directory(typeError))
-            earlier.push_back(it->path());
-    }
-    if (ec) throw Stop{"Cannot read folder " + dir + ": " + ec.message()};
-    for (const fs::path& path : earlier)
+    const std::string list = dir + "/" + kDryRunList;
+    if (!FileExists(list)) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : SplitAtLineEnds(ReadUserTextFile(list))) {
+        if (!IsMessageFileName(name)) continue;
+        std::error_code ec;
+        const fs::path path = fs::path(dir) / name;
+        if (!fs::is_regular_file(fs::symlink_status(path, ec))) continue;
         if (!fs::remove(path, ec) && ec)
             throw Stop{"Cannot remove " + path.string() + ": " + ec.message()};
+        ++removed;
+    }
+    return removed;
 }
 
 int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
@@ -314,16 +321,22 @@ int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw Stop{"Cannot create folder " + dir + ": " + ec.message()};
-    RemoveEarlierDryRun(dir);
+    const std::size_t removed = RemoveEarlierDryRun(dir);
     const std::size_t total = st.outgoing.size();
+    std::vector<std::string> names;
+    names.reserve(total);
+    for (std::size_t i = 0; i < total; ++i)
+        names.push_back(MessageFileName(i, total, st.outgoing[i].address));
+    // Listed before they are written, so that an interrupted run is cleared up as well.
+    WriteTextFile(dir + "/" + kDryRunList, names);
     for (std::size_t i = 0; i < total; ++i) {
-        const MailNode& node = st.outgoing[i];
-        WriteTextFile(dir + "/" + MessageFileName(i, total, node.address), node.lines.toVector());
+        WriteTextFile(dir + "/" + names[i], st.outgoing[i].lines.toVector());
         progress.show("Writing  ", static_cast<int>((i + 1) * 100 / total));
     }
     progress.finish();
-    out << total << (total == 1 ? " message" : " messages") << " written to " << dir
-        << "; nothing was sent.\n";
+    out << total << (total == 1 ? " message" : " messages") << " written to " << dir;
+    if (removed > 0) out << ", replacing the " << removed << " of the earlier dry run";
+    out << "; nothing was sent.\n";
     return ExitAllAccepted;
 }
 

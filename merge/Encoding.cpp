@@ -2,6 +2,7 @@
 // parameters and Message-IDs for composed messages.
 #include "Encoding.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <netdb.h>
@@ -243,10 +244,63 @@ std::string EscapeQuoted(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// A list of addresses with no blank in it can only be folded after its commas; a blank
+// there changes nothing for a reader. Not inside quotes, angle brackets or comments.
+std::string BlankAfterCommas(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + value.size() / 16);
+    bool quoted = false;
+    int angle = 0, comment = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        out += c;
+        if (quoted && c == '\\' && i + 1 < value.size()) {
+            out += value[++i];
+            continue;
+        }
+        if (c == '"' && comment == 0) quoted = !quoted;
+        if (quoted) continue;
+        if (c == '<') ++angle;
+        if (c == '>' && angle > 0) --angle;
+        if (c == '(') ++comment;
+        if (c == ')' && comment > 0) --comment;
+        if (c == ',' && angle == 0 && comment == 0 && i + 1 < value.size() && value[i + 1] != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
+// The last guard of the header: a piece folding could not shorten (one word longer than
+// a line) is cut, and every cut-off part starts with a blank, so it continues the field
+// instead of starting a new one.
+std::vector<std::string> CutOverlongPieces(std::vector<std::string> pieces) {
+    std::vector<std::string> out;
+    out.reserve(pieces.size());
+    for (std::string& piece : pieces) {
+        if (piece.size() <= MaxLineLength) {
+            out.push_back(std::move(piece));
+            continue;
+        }
+        std::string_view rest = piece;
+        out.emplace_back(rest.substr(0, MaxLineLength));
+        rest.remove_prefix(MaxLineLength);
+        while (!rest.empty()) {
+            const std::size_t take = std::min(rest.size(), MaxLineLength - 1);
+            out.push_back(" " + std::string(rest.substr(0, take)));
+            rest.remove_prefix(take);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset) {
     if (line.size() <= MaxLineLength && IsAscii(line)) return {std::string(line)};
     const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return {std::string(line)};
+    if (colon == std::string_view::npos) return CutOverlongPieces({std::string(line)});
     std::size_t valueStart = colon + 1;
     if (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
     bool address = false;
@@ -290,7 +344,9 @@ std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_vie
     }
     flush();
     result += pendingBlank;
-    return Fold(result, address, valueStart);
+    if (address && result.size() > MaxLineLength)
+        result = result.substr(0, valueStart) + BlankAfterCommas(result.substr(valueStart));
+    return CutOverlongPieces(Fold(result, address, valueStart));
 }
 
 std::string FileNameParameter(std::string_view param, std::string_view fileName) {

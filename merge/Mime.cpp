@@ -263,18 +263,20 @@ void AppendPartHeader(LineBlock& block, const std::string& path, const std::stri
     block.append("Content-Disposition: attachment; " + FileNameParameter("filename", name));
 }
 
-// UTF-8 when the text is valid UTF-8, else the Windows code page the editors also
-// assume; none for ASCII, or for text with NUL bytes, which is no 8-bit text at all.
-std::string_view TextCharset(std::string_view text) {
+// UTF-8 when the text is valid UTF-8, else for plain text the Windows code page the
+// editors also assume; none for ASCII, for text with NUL bytes (no 8-bit text at all),
+// or for other text types, such as HTML, which may name their charset themselves.
+std::string_view TextCharset(std::string_view text, std::string_view type) {
     if (IsAscii(text) || text.find('\0') != std::string_view::npos) return {};
-    return IsValidUtf8(text) ? "utf-8" : "windows-1252";
+    if (IsValidUtf8(text)) return "utf-8";
+    return type == "text/plain" ? "windows-1252" : "";
 }
 
 // A text part from one reading of the file: its charset decides the header.
 void AppendTextPart(LineBlock& block, const std::string& path, const std::string& type) {
     try {
         const std::string text = ReadTextAttachment(path);
-        AppendPartHeader(block, path, type, TextCharset(text));
+        AppendPartHeader(block, path, type, TextCharset(text, type));
         AppendTextBody(block, text);
     } catch (const std::length_error&) {
         // A file that grew past the limit while it was read.

@@ -131,34 +131,52 @@ protected:
 
 TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
     program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
-    // An earlier dry run into the same folder, and files that are not one of its messages.
-    const std::vector<std::string> earlier = {"00001-anna@example.test.eml", "00004-dan@x.test.eml",
-                                              "1-short.eml", "000123-.eml"};
-    const std::vector<std::string> others = {"notes.txt", "draft.eml", "00005-dan.txt",
-                                             "x00006-eve.eml", "00007.eml"};
+    // Files of the user's own in the folder, some named much like the messages.
+    const std::vector<std::string> others = {"notes.txt",        "draft.eml",
+                                             "00005-dan.txt",    "x00006-eve.eml",
+                                             "00007.eml",        "2024-invoice.eml",
+                                             "00004-dan@x.eml"};
     fs::create_directories(program.file("out/run 1/00008-folder.eml"));
-    for (const std::string& name : earlier)
-        WriteFileBytes(program.file("out/run 1/" + name), "old");
     for (const std::string& name : others)
         WriteFileBytes(program.file("out/run 1/" + name), "keep");
+    auto namesIn = [&](const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(program.file(folder)))
+            if (entry.path().filename() != ".tandrel-dry-run")
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    auto expectedNames = [&](std::size_t messages) {
+        std::vector<std::string> names = others;
+        names.push_back("00008-folder.eml");
+        for (std::size_t i = 0; i < messages; ++i)
+            names.push_back(kExpected[i].file);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    // A second run with fewer people replaces the first run's files and nothing else.
+    WriteFileBytes(program.file("one.csv"),
+                   std::string(kPeopleCsv).substr(0, std::string(kPeopleCsv).find("Bob")));
+    const Outcome first =
+        program.run({"send", "--db", "people.csv", "--mail", "mail.txt", "--dry-run", "out/run 1"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(namesIn("out/run 1"), expectedNames(3));
+    const Outcome second =
+        program.run({"send", "--db", "one.csv", "--mail", "mail.txt", "--dry-run", "out/run 1"});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("1 message written to out/run 1, replacing the 3 of the earlier"),
+              std::string::npos)
+        << second.out;
+    EXPECT_EQ(namesIn("out/run 1"), expectedNames(1));
+    for (const std::string& name : others)
+        EXPECT_EQ(ReadFileBytes(program.file("out/run 1/" + name)), "keep") << name;
 
     const Outcome o =
         program.run({"send", "--db", "people.csv", "--mail", "mail.txt", "--dry-run", "out/run 1"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find("3 messages written"), std::string::npos) << o.out;
-
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(program.file("out/run 1")))
-        names.push_back(entry.path().filename().string());
-    std::vector<std::string> expectedNames = others;
-    expectedNames.push_back("00008-folder.eml");
-    for (const Expected& e : kExpected)
-        expectedNames.push_back(e.file);
-    std::sort(names.begin(), names.end());
-    std::sort(expectedNames.begin(), expectedNames.end());
-    EXPECT_EQ(names, expectedNames);
-    for (const std::string& name : others)
-        EXPECT_EQ(ReadFileBytes(program.file("out/run 1/" + name)), "keep") << name;
     for (std::size_t i = 0; i < kExpected.size(); ++i) {
         const Expected& e = kExpected[i];
         SCOPED_TRACE(e.address);
