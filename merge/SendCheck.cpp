@@ -46,10 +46,6 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-bool StartsWithLower(std::string_view line, std::string_view prefix) {
-    return line.size() >= prefix.size() && Lower(line.substr(0, prefix.size())) == prefix;
-}
-
 std::string Who(const ReceipData& e, std::size_t position) {
     return e.name.empty() ? "The person at place " + std::to_string(position + 1) : OneLine(e.name);
 }
@@ -108,9 +104,9 @@ void ScanMail(const MailText& mail, Placeholders& ph) {
     if (mail.MailHasHeader) {
         for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i) {
             const std::string& l = mail.lines[i];
-            const char* where = StartsWithLower(l, "from:")      ? "From"
-                                : StartsWithLower(l, "to:")      ? "To"
-                                : StartsWithLower(l, "subject:") ? "Subject"
+            const char* where = HeaderNameIs(l, "from")      ? "From"
+                                : HeaderNameIs(l, "to")      ? "To"
+                                : HeaderNameIs(l, "subject") ? "Subject"
                                                                  : "header";
             ph.scan(l, where);
         }
