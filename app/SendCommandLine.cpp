@@ -288,8 +288,7 @@ constexpr const char* kDryRunList = ".tandrel-dry-run";
 // A name as MessageFileName makes them: five digits or more, a dash, ".eml"; no folder.
 bool IsMessageFileName(const std::string& name) {
     const std::size_t dash = name.find('-');
-    if (dash < 5 || dash == std::string::npos || name.find('/') != std::string::npos)
-        return false;
+    if (dash < 5 || dash == std::string::npos || name.find('/') != std::string::npos) return false;
     if (!std::all_of(name.begin(), name.begin() + static_cast<long>(dash),
                      [](char c) { return c >= '0' && c <= '9'; }))
         return false;
@@ -341,8 +340,8 @@ int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
 }
 
 int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const RelayLogin& login,
-            const std::string& subject, std::ostream& out,
-            std::ostream& err, ProgressLine& progress) {
+            const std::string& subject, std::ostream& out, std::ostream& err,
+            ProgressLine& progress) {
     std::vector<std::string> sentLog = {"Mailing started " + Rfc822Date(), "",
                                         "Subject: " + subject, "", "Mails sent to:"};
     std::vector<std::string> runLog;
@@ -406,9 +405,8 @@ int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const Rela
 
 } // namespace
 
-bool CheckBeforeSendingOnCommandLine(const AppState& st,
-                                     const std::vector<ReceipData*>& recipients, bool force,
-                                     std::ostream& err) {
+bool CheckBeforeSendingOnCommandLine(const AppState& st, const std::vector<ReceipData*>& recipients,
+                                     bool force, std::ostream& err) {
     const std::vector<SendProblem> problems = CheckBeforeSending(st, recipients);
     if (problems.empty()) return true;
     err << "Check before sending:\n";

@@ -20,9 +20,8 @@ struct RelayLogin {
 // The check before sending, on the loaded database, mail and attachments: prints the
 // problems it finds to `err` and returns false when the run must stop there (problems
 // found and `force` not given).
-bool CheckBeforeSendingOnCommandLine(const AppState& st,
-                                     const std::vector<ReceipData*>& recipients, bool force,
-                                     std::ostream& err);
+bool CheckBeforeSendingOnCommandLine(const AppState& st, const std::vector<ReceipData*>& recipients,
+                                     bool force, std::ostream& err);
 
 // Loads, checks, prepares, then writes the messages (dry run) or delivers them; the
 // settings and logs live in `dataDir`. The relay password is looked up in `keyring` (none:

@@ -107,7 +107,7 @@ void ScanMail(const MailText& mail, Placeholders& ph) {
             const char* where = HeaderNameIs(l, "from")      ? "From"
                                 : HeaderNameIs(l, "to")      ? "To"
                                 : HeaderNameIs(l, "subject") ? "Subject"
-                                                                 : "header";
+                                                             : "header";
             ph.scan(l, where);
         }
         ++i;

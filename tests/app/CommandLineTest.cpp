@@ -132,9 +132,8 @@ protected:
 TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
     program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
     // Files of the user's own in the folder, some named much like the messages.
-    const std::vector<std::string> others = {"notes.txt",        "draft.eml",
-                                             "00005-dan.txt",    "x00006-eve.eml",
-                                             "00007.eml",        "2024-invoice.eml",
+    const std::vector<std::string> others = {"notes.txt",      "draft.eml", "00005-dan.txt",
+                                             "x00006-eve.eml", "00007.eml", "2024-invoice.eml",
                                              "00004-dan@x.eml"};
     fs::create_directories(program.file("out/run 1/00008-folder.eml"));
     for (const std::string& name : others)
@@ -368,7 +367,8 @@ public:
         if (!bus_.waitForReadyRead(10000)) return;
         const std::string address = bus_.readLine().trimmed().toStdString();
         busEnv_ = std::make_unique<tandrel::test::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address);
-        runtimeEnv_ = std::make_unique<tandrel::test::ScopedEnv>("XDG_RUNTIME_DIR", dir_.file("run"));
+        runtimeEnv_ =
+            std::make_unique<tandrel::test::ScopedEnv>("XDG_RUNTIME_DIR", dir_.file("run"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", QString::fromStdString(dir_.path()));
         env.insert("XDG_DATA_HOME", QString::fromStdString(dir_.file("data")));
@@ -400,7 +400,8 @@ public:
             QProcess probe;
             probe.start("/usr/bin/dbus-send",
                         {"--session", "--print-reply", "--reply-timeout=2000",
-                         "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets/aliases/default",
+                         "--dest=org.freedesktop.secrets",
+                         "/org/freedesktop/secrets/aliases/default",
                          "org.freedesktop.DBus.Properties.Get",
                          "string:org.freedesktop.Secret.Collection", "string:Label"});
             if (probe.waitForFinished(5000) && probe.exitCode() == 0) break;
@@ -420,7 +421,8 @@ private:
 
 TEST_F(CommandLine, LogsInWithThePasswordTheWindowRememberedUnlessTheVariableGivesOne) {
     PrivateKeyring keyring;
-    if (!keyring.missing().empty()) GTEST_SKIP() << "no keyring to test with: " << keyring.missing();
+    if (!keyring.missing().empty())
+        GTEST_SKIP() << "no keyring to test with: " << keyring.missing();
     tandrel::test::TestCertificates certs;
     tandrel::test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
     tandrel::test::AiosmtpdOptions options;

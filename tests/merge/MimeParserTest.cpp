@@ -302,8 +302,14 @@ TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
         {"Ed", big, "--partbound\r\nlooks like our boundary\r\n"},
         {"Flo", 57 * 4096, std::string(2000, 'w') + "\r\n"}, // exactly one block; long line
         // 8-bit text goes as base64 (the relay was never asked for 8-bit) with its charset.
-        {"Gus", 1, "Gr\xC3\xBC\xC3\x9F" "e\r\n", "utf-8"},
-        {"Hal", 2, "Gr\xFC\xDF" "e aus K\xF6ln\r\n", "windows-1252"},
+        {"Gus", 1,
+         "Gr\xC3\xBC\xC3\x9F"
+         "e\r\n",
+         "utf-8"},
+        {"Hal", 2,
+         "Gr\xFC\xDF"
+         "e aus K\xF6ln\r\n",
+         "windows-1252"},
     };
     TempDir dir;
     WriteFileBytes(dir.file("common.jpg"), RandomBytes(3000, 9));

@@ -232,8 +232,7 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
         EXPECT_EQ(sentLog.size(), 3u);
         EXPECT_GE(ms, 1900);
         EXPECT_LT(ms, 6000);
-        EXPECT_EQ(std::count(res.statuses.begin(), res.statuses.end(), "Rate limit: 1s"),
-                  2);
+        EXPECT_EQ(std::count(res.statuses.begin(), res.statuses.end(), "Rate limit: 1s"), 2);
     }
 }
 

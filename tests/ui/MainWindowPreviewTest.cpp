@@ -66,10 +66,14 @@ TEST_F(MainWindowTest, PreviewShowsMixedEncodingsAsTheirCharacters) {
         std::string subject, name; // bytes
         const char16_t* shown;
     } cases[] = {
-        {"Windows-1252 mail, UTF-8 value", "Gr\xFC\xDF" "e [name]", "Zo\xC3\xAB",
-         u"Gr\u00FC\u00DFe Zo\u00EB"},
-        {"UTF-8 mail, Windows-1252 value", "Gr\xC3\xBC\xC3\x9F" "e [name]", "Zo\xEB",
-         u"Gr\u00FC\u00DFe Zo\u00EB"},
+        {"Windows-1252 mail, UTF-8 value",
+         "Gr\xFC\xDF"
+         "e [name]",
+         "Zo\xC3\xAB", u"Gr\u00FC\u00DFe Zo\u00EB"},
+        {"UTF-8 mail, Windows-1252 value",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e [name]",
+         "Zo\xEB", u"Gr\u00FC\u00DFe Zo\u00EB"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
