@@ -29,6 +29,17 @@ void MakeDirectories(const std::string& dir) {
     }
 }
 
+// The program's folder is the bin folder of an installation prefix when its desktop
+// entry lies where `cmake --install` puts it under the same prefix.
+bool IsInstalledUnderPrefix(const std::string& programDir) {
+    const std::string bin = "/" TANDREL_BIN_IN_PREFIX;
+    if (!programDir.ends_with(bin)) return false;
+    const std::string entry =
+        programDir.substr(0, programDir.size() - bin.size()) + "/" TANDREL_ENTRY_IN_PREFIX;
+    struct stat info {};
+    return ::stat(entry.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 } // namespace
 
 std::string UserConfigDirectory() {
@@ -41,7 +52,9 @@ std::string UserConfigDirectory() {
 }
 
 std::string ChooseDataDirectory(const std::string& programDir) {
-    if (IsWritableDirectory(programDir)) return programDir;
+    // A prefix's bin folder (~/.local/bin, say) is shared by many programs and may well be
+    // writable: the settings and logs of one of them do not belong there.
+    if (!IsInstalledUnderPrefix(programDir) && IsWritableDirectory(programDir)) return programDir;
     const std::string dir = UserConfigDirectory();
     MakeDirectories(dir);
     return dir;

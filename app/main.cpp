@@ -1,6 +1,9 @@
 // Tandrel: the command line when given a command, otherwise the windows and the event loop.
 #include <QApplication>
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,12 +20,47 @@
 
 namespace {
 
+constexpr const char* kNoDisplay =
+    "tandrel: no display: use `tandrel send` to run a mailing without windows\n";
+
+// True when nothing tells Qt where to show windows: no X or Wayland display and no
+// platform chosen (offscreen, say) by variable or option.
+bool DisplayMissing(int argc, char** argv) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value) return false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
+            return false;
+    return true;
+}
+
+// A display that is named but cannot be opened makes Qt give up with a fatal message
+// and an abort while the application starts. That is a usage problem, not a crash: Qt's
+// warnings before it give the reason, the fatal text's advice to reinstall is wrong here.
+void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n",
+                     qFormatLogMessage(type, context, text).toLocal8Bit().constData());
+        return;
+    }
+    std::fputs(kNoDisplay, stderr);
+    std::_Exit(tandrel::ExitUsageOrFile);
+}
+
 int RunWindows(int argc, char** argv, const std::string& dataDir) {
+    if (DisplayMissing(argc, argv)) {
+        std::cerr << kNoDisplay;
+        return tandrel::ExitUsageOrFile;
+    }
+    qInstallMessageHandler(StartupMessages);
     // Qt takes its own options (-platform, -style ...) out of argc and argv.
     QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
     // The program's title, for the taskbar and the window class. No display name is set:
     // the desktop would append it to every window title (" Tandrel 1.1 — Tandrel").
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
+    // Lets a Wayland desktop match the windows to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TANDREL_APP_ID));
 
     tandrel::AppWindows windows(dataDir);
     windows.main().show();

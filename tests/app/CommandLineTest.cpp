@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Keyring.h"
 #include "RunResults.h"
 #include "SmtpServers.h"
@@ -22,15 +23,11 @@
 
 namespace {
 
+using tandrel::test::Outcome;
 using tandrel::test::ReadFileBytes;
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
 
 // A copy of the program in a folder of its own, which therefore holds its settings and logs.
 class Program {
@@ -48,22 +45,13 @@ public:
     // `whileRunning`, when given, is called once the program has started.
     Outcome run(const QStringList& args,
                 const std::function<void(QProcess&)>& whileRunning = {}) const {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
         env.insert("HOME", QString::fromStdString(dir.path()));
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(dir.file("config")));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(QString::fromStdString(dir.path()));
-        p.start(QString::fromStdString(file("tandrel")), args);
-        if (whileRunning && p.waitForStarted(30000)) whileRunning(p);
-        Outcome o;
-        if (!p.waitForFinished(120000)) return o;
-        o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        o.out = p.readAllStandardOutput().toStdString();
-        o.err = p.readAllStandardError().toStdString();
-        return o;
+        return tandrel::test::RunChild(QString::fromStdString(file("tandrel")), args, env,
+                                       QString::fromStdString(dir.path()), whileRunning);
     }
 
 private:
@@ -449,40 +437,6 @@ TEST_F(CommandLine, LogsInWithThePasswordTheWindowRememberedUnlessTheVariableGiv
     EXPECT_EQ(refused.status, 1) << refused.err;
     EXPECT_NE(refused.err.find("login refused"), std::string::npos) << refused.err;
     EXPECT_EQ(server.messages().size(), 3u);
-}
-
-TEST(Install, PutsProgramDesktopEntryIconAndMetadataUnderThePrefix) {
-    TempDir prefix;
-    QProcess p;
-    p.start("cmake",
-            {"--install", TANDREL_BINARY_DIR, "--prefix", QString::fromStdString(prefix.path())});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    EXPECT_EQ(::access(prefix.file("bin/tandrel").c_str(), X_OK), 0);
-    const std::string desktop = ReadFileBytes(prefix.file("share/applications/tandrel.desktop"));
-    EXPECT_NE(desktop.find("MimeType=text/csv;"), std::string::npos) << desktop;
-    EXPECT_NE(desktop.find("Exec=tandrel"), std::string::npos);
-    EXPECT_NE(
-        ReadFileBytes(prefix.file("share/icons/hicolor/scalable/apps/tandrel.svg")).find("<svg"),
-        std::string::npos);
-    const std::string metainfo = prefix.file("share/metainfo/tandrel.metainfo.xml");
-    ASSERT_TRUE(fs::exists(metainfo));
-    for (const auto& [tool, args] :
-         {std::pair{"/usr/bin/desktop-file-validate",
-                    QStringList{
-                        QString::fromStdString(prefix.file("share/applications/tandrel.desktop"))}},
-          std::pair{"/usr/bin/appstreamcli",
-                    QStringList{"validate", "--no-net", QString::fromStdString(metainfo)}}}) {
-        if (::access(tool, X_OK) != 0) continue;
-        QProcess check;
-        check.start(tool, args);
-        ASSERT_TRUE(check.waitForFinished(60000));
-        // Errors only: the validator also warns that the id is not a reversed domain name.
-        const std::string report = check.readAllStandardOutput().toStdString() +
-                                   check.readAllStandardError().toStdString();
-        EXPECT_EQ(report.find("E: "), std::string::npos) << tool << ": " << report;
-        EXPECT_EQ(report.find("error:"), std::string::npos) << tool << ": " << report;
-    }
 }
 
 } // namespace
