@@ -151,7 +151,8 @@ class OAuthStore(Store):
         words = [mechanism.encode()]
         if fields is None:
             self.log(words + [b"token=malformed", why.encode()])
-            return AuthResult(success=False, message="501 5.5.2 Malformed " + mechanism)
+            return AuthResult(success=False, handled=False,
+                              message="501 5.5.2 Malformed " + mechanism)
         words += [b"user=" + fields["user"]]
         words += [k.encode() + b"=" + fields[k] for k in ("host", "port") if k in fields]
         ok = fields["token"] in self.valid_tokens() and \
@@ -164,7 +165,8 @@ class OAuthStore(Store):
         self.log(words + [b"token=invalid", b"answer=" + shown])
         if answer is MISSING:
             return AuthResult(success=False, handled=True)
-        return AuthResult(success=False, message="535 5.7.8 Authentication credentials invalid")
+        return AuthResult(success=False, handled=False,
+                          message="535 5.7.8 Authentication credentials invalid")
 
     async def auth_XOAUTH2(self, server, args):
         return await self.bearer_login(server, args, "XOAUTH2", parse_xoauth2, {
