@@ -41,6 +41,8 @@ OAuthEndpoints OAuthEndpointsFor(const GlobalPrefs& prefs) {
 }
 
 std::string OAuthSetupProblem(const GlobalPrefs& prefs) {
+    // The token is bound to an account; the login names it.
+    if (prefs.user.empty()) return "OAuth 2.0 needs the login name (the user)";
     if (!prefs.oauthCommand.empty()) return "";
     if (prefs.oauthClientId.empty())
         return "OAuth 2.0 needs the client ID registered with the identity provider";

@@ -23,8 +23,8 @@ inline bool UsesOAuth(const GlobalPrefs& prefs) {
 // empty one meaning "common"), or the custom keys as they are.
 OAuthEndpoints OAuthEndpointsFor(const GlobalPrefs& prefs);
 
-// Why the sign-in in the browser cannot start with these settings, as a sentence for the
-// user; "" when it can (or when the token command is used instead).
+// Why no token can be had with these settings, as words for the user; "" when one can.
+// With a token command only the login name is needed.
 std::string OAuthSetupProblem(const GlobalPrefs& prefs);
 
 // The keyring entry of the refresh token: one per login name, identity provider and

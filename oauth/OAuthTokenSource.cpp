@@ -84,6 +84,8 @@ void OAuthTokenSource::requestToken(const GlobalPrefs& prefs, bool remember,
 }
 
 void OAuthTokenSource::obtain(const GlobalPrefs& prefs, bool remember) {
+    if (const std::string problem = OAuthSetupProblem(prefs); !problem.empty())
+        return deliver({"", problem});
     if (!prefs.oauthCommand.empty()) {
         command_ = new TokenCommand(this);
         command_->start(prefs.oauthCommand, options_.commandLimit,
@@ -97,8 +99,6 @@ void OAuthTokenSource::obtain(const GlobalPrefs& prefs, bool remember) {
                         });
         return;
     }
-    if (const std::string problem = OAuthSetupProblem(prefs); !problem.empty())
-        return deliver({"", problem});
     Login& login = loginFor(prefs);
     if (login.refreshToken.empty() && options_.keyring) {
         if (auto stored = options_.keyring->load(OAuthKeyringAccount(prefs))) {

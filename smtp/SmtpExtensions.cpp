@@ -123,4 +123,17 @@ std::string OAuthBearerInitialResponse(const std::string& user, const std::strin
                         std::to_string(port) + sep + "auth=Bearer " + accessToken + sep + sep);
 }
 
+BearerLogin ChooseBearerLogin(const EhloOffer& offer, const std::string& user,
+                              const std::string& host, int port, const std::string& accessToken) {
+    BearerLogin login;
+    if (offer.authXOAuth2) {
+        login = {"XOAUTH2", XOAuth2InitialResponse(user, accessToken), ""};
+    } else if (offer.authOAuthBearer) {
+        login = {"OAUTHBEARER", OAuthBearerInitialResponse(user, host, port, accessToken),
+                 Base64Encode("\x01")};
+    }
+    if (login.initialResponse.empty()) login.mechanism.clear();
+    return login;
+}
+
 } // namespace tandrel

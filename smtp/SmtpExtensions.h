@@ -35,4 +35,17 @@ std::string XOAuth2InitialResponse(const std::string& user, const std::string& a
 std::string OAuthBearerInitialResponse(const std::string& user, const std::string& host, int port,
                                        const std::string& accessToken);
 
+// How to log in with a bearer token at a server that made `offer`: XOAUTH2 where offered
+// (the mechanism most servers know), else OAUTHBEARER. `mechanism` is "" when the server
+// offers neither or the response cannot be encoded. A server that refuses the token sends
+// a challenge with its error first; `errorAnswer` is the line that answers it, after
+// which the server gives its refusal.
+struct BearerLogin {
+    std::string mechanism;
+    std::string initialResponse; // base64
+    std::string errorAnswer;     // "" for XOAUTH2, "AQ==" (^A) for OAUTHBEARER
+};
+BearerLogin ChooseBearerLogin(const EhloOffer& offer, const std::string& user,
+                              const std::string& host, int port, const std::string& accessToken);
+
 } // namespace tandrel

@@ -176,6 +176,7 @@ TEST(SignIn, FailuresNameTheirCause) {
     const Case cases[] = {
         {"user says no", [](GlobalPrefs&) {}, "access_denied"},
         {"no client ID", [](GlobalPrefs& p) { p.oauthClientId.clear(); }, "client ID"},
+        {"no login name", [](GlobalPrefs& p) { p.user.clear(); }, "login name"},
         {"token address in the clear",
          [](GlobalPrefs& p) { p.oauthTokenUrl = "http://id.example/token"; }, "https://"},
         {"wrong client", [](GlobalPrefs& p) { p.oauthClientId = "someone-else"; },

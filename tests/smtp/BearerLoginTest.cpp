@@ -66,36 +66,37 @@ TEST(BearerLogin, ServerTakesApartWhatWeEncode) {
     options.oauthOnly = true;
     test::AiosmtpdServer server(options);
 
+    // Each login as ChooseBearerLogin makes it for a server offering only that mechanism.
     struct Case {
-        std::string mechanism, user, token;
-        std::string answer;  // to the error challenge of a refused token
+        EhloOffer offer;
+        std::string user, token;
         std::string codes;   // the server's reply codes
         std::string logLine; // what the server read
     };
+    EhloOffer xoauth2, oauthBearer;
+    xoauth2.authXOAuth2 = true;
+    oauthBearer.authOAuthBearer = true;
     const std::string plainUser = "ann@relay.example";
     const std::string hostileUser = "o'neil,sales=eu@relay.example"; // GS2 escapes
     const std::string utf8User = "j\xC3\xB6rg@relay.example";
+    const std::string where = " host=relay.example port=587";
     const Case cases[] = {
-        {"XOAUTH2", plainUser, valid, "", "235", "XOAUTH2 user=" + plainUser + " token=valid"},
-        {"XOAUTH2", utf8User, valid, "", "235", "XOAUTH2 user=" + utf8User + " token=valid"},
-        {"OAUTHBEARER", plainUser, valid, "", "235",
-         "OAUTHBEARER user=" + plainUser + " host=relay.example port=587 token=valid"},
-        {"OAUTHBEARER", hostileUser, valid, "", "235",
-         "OAUTHBEARER user=" + hostileUser + " host=relay.example port=587 token=valid"},
+        {xoauth2, plainUser, valid, "235", "XOAUTH2 user=" + plainUser + " token=valid"},
+        {xoauth2, utf8User, valid, "235", "XOAUTH2 user=" + utf8User + " token=valid"},
+        {oauthBearer, plainUser, valid, "235",
+         "OAUTHBEARER user=" + plainUser + where + " token=valid"},
+        {oauthBearer, hostileUser, valid, "235",
+         "OAUTHBEARER user=" + hostileUser + where + " token=valid"},
         // A refused token: the error challenge comes, the client's answer ends it.
-        {"XOAUTH2", plainUser, "expired-token", "", "334,535",
-         "XOAUTH2 user=" + plainUser + " token=invalid answer="},
-        {"OAUTHBEARER", plainUser, "expired-token", "AQ==", "334,535",
-         "OAUTHBEARER user=" + plainUser +
-             " host=relay.example port=587 token=invalid answer=AQ=="},
+        {xoauth2, plainUser, "expired-token", "334,535",
+         "XOAUTH2 user=" + plainUser + " token=invalid answer=ok"},
+        {oauthBearer, plainUser, "expired-token", "334,535",
+         "OAUTHBEARER user=" + plainUser + where + " token=invalid answer=ok"},
     };
     std::string input;
     for (const auto& c : cases) {
-        const std::string initial =
-            c.mechanism == "XOAUTH2"
-                ? XOAuth2InitialResponse(c.user, c.token)
-                : OAuthBearerInitialResponse(c.user, "relay.example", 587, c.token);
-        input += c.mechanism + "\t" + initial + "\t" + c.answer + "\n";
+        const BearerLogin login = ChooseBearerLogin(c.offer, c.user, "relay.example", 587, c.token);
+        input += login.mechanism + "\t" + login.initialResponse + "\t" + login.errorAnswer + "\n";
     }
     const std::vector<std::string> out = RunClient(server, certs.caFile(), input);
     ASSERT_EQ(out.size(), std::size(cases) + 1);
@@ -104,6 +105,9 @@ TEST(BearerLogin, ServerTakesApartWhatWeEncode) {
     const EhloOffer offer = ParseEhloOffer(ehlo);
     EXPECT_TRUE(offer.authXOAuth2 && offer.authOAuthBearer) << out[0];
     EXPECT_FALSE(offer.authPlain || offer.authLogin) << out[0];
+    EXPECT_EQ(ChooseBearerLogin(offer, plainUser, "relay.example", 587, valid).mechanism,
+              "XOAUTH2");
+    EXPECT_EQ(ChooseBearerLogin(EhloOffer{}, plainUser, "relay.example", 587, valid).mechanism, "");
 
     const std::vector<std::string> log = server.authLog();
     ASSERT_EQ(log.size(), std::size(cases));

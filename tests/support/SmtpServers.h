@@ -106,7 +106,9 @@ public:
     std::vector<StoredMessage> messages() const;
     // One line per AUTH with a bearer token: the mechanism, "user=...", for OAUTHBEARER
     // "host=..." and "port=...", then "token=valid", "token=malformed <why>" or
-    // "token=invalid answer=<the client's answer to the error challenge, base64>".
+    // "token=invalid answer=ok|wrong|cancelled" (the client's answer to the error
+    // challenge: an empty line for XOAUTH2, ^A for OAUTHBEARER, is right; then the server
+    // answers 535, else 501).
     std::vector<std::string> authLog() const;
     // Processes Qt events until at least `count` messages are stored or the time runs out.
     bool waitForMessages(std::size_t count, int timeoutMs = 15000) const;

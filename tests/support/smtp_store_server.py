@@ -23,10 +23,11 @@ unless --auth-plaintext); a token is accepted while it is a line of FILE (read a
 AUTH), and the login name must be --user when that is given. --oauth-only withdraws
 PLAIN and LOGIN, --no-oauthbearer withdraws OAUTHBEARER. A refused token gets the
 mechanism's error challenge (334 and a JSON status in base64); the client's answer to
-it (an empty line for XOAUTH2, ^A for OAUTHBEARER) is awaited before 535. Every attempt
-adds a line to auth.log in the directory: the mechanism, then "user=", "host=", "port="
-as the client sent them (OAUTHBEARER), "token=valid|invalid|malformed" and, after a
-refusal, "answer=" with the client's answer in base64 (never the token itself).
+it must be an empty response for XOAUTH2 and ^A for OAUTHBEARER: then 535 follows,
+otherwise 501. Every attempt adds a line to auth.log in the directory: the mechanism,
+then "user=", "host=", "port=" as the client sent them (OAUTHBEARER),
+"token=valid|invalid|malformed" and, after a refusal, "answer=ok|wrong|cancelled"
+(never the token itself).
 """
 import argparse
 import asyncio
@@ -136,7 +137,8 @@ class OAuthStore(Store):
         with open(self.tokens_file, "rb") as f:
             return {line.strip() for line in f if line.strip()}
 
-    async def bearer_login(self, server, args, mechanism, parse, error_status):
+    async def bearer_login(self, server, args, mechanism, parse, error_status,
+                           expected_answer):
         if len(args) == 2:
             try:
                 data = base64.b64decode(args[1], validate=True)
@@ -161,20 +163,22 @@ class OAuthStore(Store):
             self.log(words + [b"token=valid"])
             return AuthResult(success=True, auth_data=LoginPassword(fields["user"], b""))
         answer = await server.challenge_auth(json.dumps(error_status))
-        shown = b"*" if answer is MISSING else base64.b64encode(answer)
-        self.log(words + [b"token=invalid", b"answer=" + shown])
         if answer is MISSING:
+            self.log(words + [b"token=invalid", b"answer=cancelled"])
             return AuthResult(success=False, handled=True)
-        return AuthResult(success=False, handled=False,
-                          message="535 5.7.8 Authentication credentials invalid")
+        right = answer == expected_answer
+        self.log(words + [b"token=invalid", b"answer=" + (b"ok" if right else b"wrong")])
+        return AuthResult(success=False, handled=False, message=(
+            "535 5.7.8 Authentication credentials invalid" if right
+            else "501 5.5.2 Unexpected answer to the error challenge"))
 
     async def auth_XOAUTH2(self, server, args):
         return await self.bearer_login(server, args, "XOAUTH2", parse_xoauth2, {
-            "status": "401", "schemes": "bearer", "scope": "smtp"})
+            "status": "401", "schemes": "bearer", "scope": "smtp"}, b"")
 
     async def auth_OAUTHBEARER(self, server, args):
         return await self.bearer_login(server, args, "OAUTHBEARER", parse_oauthbearer, {
-            "status": "invalid_token", "scope": "smtp"})
+            "status": "invalid_token", "scope": "smtp"}, b"\x01")
 
 
 async def main(args):
