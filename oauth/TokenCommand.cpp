@@ -60,6 +60,21 @@ void TokenCommand::start(const std::string& commandLine, std::chrono::millisecon
             finish({"", "the token command could not be started: " +
                             process_->errorString().toStdString()});
     });
+    // A token is a line; a command that pours out output without end must not fill the
+    // memory until the time-out.
+    const auto checkSize = [this] {
+        constexpr qint64 kMaxOutput = 1024 * 1024;
+        if (process_->bytesAvailable() <= kMaxOutput) return;
+        process_->disconnect(this);
+        killGroup();
+        finish({"", "the token command printed more than 1 MiB"});
+    };
+    connect(process_.get(), &QProcess::readyReadStandardOutput, this, checkSize);
+    connect(process_.get(), &QProcess::readyReadStandardError, this, [this, checkSize] {
+        process_->setReadChannel(QProcess::StandardError);
+        checkSize();
+        if (process_) process_->setReadChannel(QProcess::StandardOutput);
+    });
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, [this] {

@@ -211,6 +211,8 @@ TEST(TokenCommand, OutcomesAndMessages) {
         {"echo", "", {"printed no token"}},
         {"echo 'two words'", "", {"no usable token"}},
         {"kill -SEGV $$", "", {"crashed"}},
+        {"yes", "", {"more than 1 MiB"}},
+        {"yes >&2", "", {"more than 1 MiB"}},
         // A pipeline: the whole process group goes at the time-out, not the shell alone.
         {"echo waiting >&2; sleep 30 | cat", "", {"did not finish within 2 seconds", "waiting"}},
     };
