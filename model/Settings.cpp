@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <netdb.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -123,14 +124,28 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
     PutOptional(ini, "perconnection", std::to_string(prefs.perConnection), "0");
     PutOptional(ini, "rate", std::to_string(prefs.ratePerMinute), "0");
+    PutOptional(ini, "auth", prefs.auth, "password");
+    PutOptional(ini, "oauthcommand", prefs.oauthCommand, "");
+    PutOptional(ini, "oauthprovider", prefs.oauthProvider, "microsoft");
+    PutOptional(ini, "oauthclientid", prefs.oauthClientId, "");
+    PutOptional(ini, "oauthclientsecret", prefs.oauthClientSecret, "");
+    PutOptional(ini, "oauthtenant", prefs.oauthTenant, "common");
+    PutOptional(ini, "oauthauthurl", prefs.oauthAuthUrl, "");
+    PutOptional(ini, "oauthtokenurl", prefs.oauthTokenUrl, "");
+    PutOptional(ini, "oauthscope", prefs.oauthScope, "");
     PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
 }
 
-// Anything but a known mode (compared without regard to case) is the plain dialogue.
+// One of `known` (compared without regard to case, the first is the default).
+std::string KnownWord(std::string_view text, std::initializer_list<const char*> known) {
+    for (const char* word : known)
+        if (SameName(text, word)) return word;
+    return *known.begin();
+}
+
+// Anything but a known mode is the plain dialogue.
 std::string SecurityMode(std::string_view text) {
-    for (const char* mode : {"none", "starttls", "tls"})
-        if (SameName(text, mode)) return mode;
-    return "none";
+    return KnownWord(text, {"none", "starttls", "tls"});
 }
 
 int NonNegative(std::int32_t v) {
@@ -291,6 +306,16 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
     prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
     prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
+    prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), {"password", "oauth2"});
+    prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
+    prefs.oauthProvider = KnownWord(ini.ReadString("Network", "oauthprovider", "microsoft"),
+                                    {"microsoft", "google", "custom"});
+    prefs.oauthClientId = ini.ReadString("Network", "oauthclientid", "");
+    prefs.oauthClientSecret = ini.ReadString("Network", "oauthclientsecret", "");
+    prefs.oauthTenant = ini.ReadString("Network", "oauthtenant", "common");
+    prefs.oauthAuthUrl = ini.ReadString("Network", "oauthauthurl", "");
+    prefs.oauthTokenUrl = ini.ReadString("Network", "oauthtokenurl", "");
+    prefs.oauthScope = ini.ReadString("Network", "oauthscope", "");
     prefs.fielddelim = ini.ReadInteger("Database", "fielddelim", 59);
     user.lastmail = ini.ReadString("User", "lastmail", "");
     user.lastfields = ini.ReadString("User", "lastfields", "");

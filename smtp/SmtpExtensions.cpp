@@ -15,6 +15,26 @@ std::string Upper(std::string_view s) {
     return out;
 }
 
+bool HasControlByte(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// A name inside the GS2 header: ',' ends the field and '=' starts an escape.
+std::string GS2Name(std::string_view name) {
+    std::string out;
+    for (const char c : name) {
+        if (c == ',')
+            out += "=2C";
+        else if (c == '=')
+            out += "=3D";
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace
 
 EhloOffer ParseEhloOffer(std::string_view reply) {
@@ -48,6 +68,8 @@ EhloOffer ParseEhloOffer(std::string_view reply) {
             const std::string list = " " + (words.size() > 5 ? words.substr(5) : "") + " ";
             if (list.find(" PLAIN ") != std::string::npos) offer.authPlain = true;
             if (list.find(" LOGIN ") != std::string::npos) offer.authLogin = true;
+            if (list.find(" XOAUTH2 ") != std::string::npos) offer.authXOAuth2 = true;
+            if (list.find(" OAUTHBEARER ") != std::string::npos) offer.authOAuthBearer = true;
         }
     }
     return offer;
@@ -85,6 +107,33 @@ std::string PlainLoginToken(const std::string& user, const std::string& password
     raw += '\0';
     raw += password;
     return Base64Encode(raw);
+}
+
+std::string XOAuth2InitialResponse(const std::string& user, const std::string& accessToken) {
+    if (HasControlByte(user) || HasControlByte(accessToken)) return "";
+    const char sep = '\x01';
+    return Base64Encode("user=" + user + sep + "auth=Bearer " + accessToken + sep + sep);
+}
+
+std::string OAuthBearerInitialResponse(const std::string& user, const std::string& host, int port,
+                                       const std::string& accessToken) {
+    if (HasControlByte(user) || HasControlByte(host) || HasControlByte(accessToken)) return "";
+    const char sep = '\x01';
+    return Base64Encode("n,a=" + GS2Name(user) + "," + sep + "host=" + host + sep + "port=" +
+                        std::to_string(port) + sep + "auth=Bearer " + accessToken + sep + sep);
+}
+
+BearerLogin ChooseBearerLogin(const EhloOffer& offer, const std::string& user,
+                              const std::string& host, int port, const std::string& accessToken) {
+    BearerLogin login;
+    if (offer.authXOAuth2) {
+        login = {"XOAUTH2", XOAuth2InitialResponse(user, accessToken), ""};
+    } else if (offer.authOAuthBearer) {
+        login = {"OAUTHBEARER", OAuthBearerInitialResponse(user, host, port, accessToken),
+                 Base64Encode("\x01")};
+    }
+    if (login.initialResponse.empty()) login.mechanism.clear();
+    return login;
 }
 
 } // namespace tandrel

@@ -386,29 +386,38 @@ TEST(Settings, ProgramDirAndComputerName) {
     }
 }
 
-// The connection keys: what a hand-edited file reads as, that a changed value survives a
-// Preferences write and a new read, and that going back to the default is stored too.
+// The connection and login keys: what a hand-edited file reads as, that a changed value
+// survives a Preferences write and a new read, and that going back to the default is
+// stored too.
 TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
     struct Keys {
         std::string security, user;
         int timeout, perConnection, rate;
+        std::string auth, provider, tenant;
         bool operator==(const Keys&) const = default;
     };
     const auto keysOf = [](const GlobalPrefs& p) {
-        return Keys{p.security, p.user, p.timeoutSeconds, p.perConnection, p.ratePerMinute};
+        return Keys{p.security,      p.user, p.timeoutSeconds, p.perConnection,
+                    p.ratePerMinute, p.auth, p.oauthProvider,  p.oauthTenant};
     };
+    const Keys defaults{"none", "", 0, 0, 0, "password", "microsoft", "common"};
     struct Case {
         std::string lines; // [Network] lines as a user may have typed them
         Keys read;
     };
     const Case cases[] = {
-        {"", {"none", "", 0, 0, 0}},
+        {"", defaults},
         {"security=STARTTLS\r\nuser=ann@x.example\r\ntimeout=30\r\n",
-         {"starttls", "ann@x.example", 30, 0, 0}},
-        {"security=tls\r\nperconnection=2\r\nrate=60\r\n", {"tls", "", 0, 2, 60}},
-        // Unknown modes are the plain dialogue; negative numbers and words are unset.
-        {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n", {"none", "", 0, 0, 0}},
-        {"user=\"a b\"\r\ntimeout=0x10\r\n", {"none", "a b", 16, 0, 0}},
+         {"starttls", "ann@x.example", 30, 0, 0, "password", "microsoft", "common"}},
+        {"security=tls\r\nperconnection=2\r\nrate=60\r\n",
+         {"tls", "", 0, 2, 60, "password", "microsoft", "common"}},
+        // Unknown modes and words are the defaults; negative numbers and words are unset.
+        {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n"
+         "auth=kerberos\r\noauthprovider=yahoo\r\n",
+         defaults},
+        {"user=\"a b\"\r\ntimeout=0x10\r\nauth=OAuth2\r\noauthprovider=Google\r\n"
+         "oauthtenant=contoso.example\r\n",
+         {"none", "a b", 16, 0, 0, "oauth2", "google", "contoso.example"}},
     };
     test::TempDir dir;
     const std::string path = dir.file("Tandrel.ini");
@@ -424,10 +433,26 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         changed.timeoutSeconds = 7;
         changed.perConnection = 50;
         changed.ratePerMinute = 30;
+        changed.auth = "oauth2";
+        changed.oauthProvider = "custom";
+        changed.oauthTenant = "organizations";
+        changed.oauthCommand = "pass show mail/token | head -1";
+        changed.oauthClientId = "0b3c-client";
+        changed.oauthClientSecret = "desktop-secret";
+        changed.oauthAuthUrl = "https://id.example/authorize?x=1";
+        changed.oauthTokenUrl = "https://id.example/token";
+        changed.oauthScope = "smtp offline_access";
         WritePrefs(ini, changed);
-        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == (Keys{"tls", "bob", 7, 50, 30}));
+        const GlobalPrefs back = ReadAll(ini).prefs;
+        EXPECT_TRUE(keysOf(back) ==
+                    (Keys{"tls", "bob", 7, 50, 30, "oauth2", "custom", "organizations"}));
+        EXPECT_EQ(std::tie(back.oauthCommand, back.oauthClientId, back.oauthClientSecret,
+                           back.oauthAuthUrl, back.oauthTokenUrl, back.oauthScope),
+                  std::tie(changed.oauthCommand, changed.oauthClientId, changed.oauthClientSecret,
+                           changed.oauthAuthUrl, changed.oauthTokenUrl, changed.oauthScope));
 
         WritePrefs(ini, GlobalPrefs{});
-        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == (Keys{"none", "", 0, 0, 0}));
+        EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == defaults);
+        EXPECT_EQ(ReadAll(ini).prefs.oauthCommand, "");
     }
 }

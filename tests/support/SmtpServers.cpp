@@ -58,6 +58,34 @@ std::vector<std::string> Lines(const std::string& text) {
 
 } // namespace
 
+std::uint16_t StartPythonServer(QProcess& proc, const QStringList& scriptAndArguments) {
+    proc.setProgram(QString::fromLocal8Bit(kPython));
+    proc.setArguments(scriptAndArguments);
+    proc.start();
+    if (!proc.waitForStarted(10000)) throw std::runtime_error("cannot start /usr/bin/python3");
+    // The script prints the port once it listens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    QByteArray out;
+    while (!out.contains('\n') && std::chrono::steady_clock::now() < deadline &&
+           proc.state() != QProcess::NotRunning) {
+        proc.waitForReadyRead(100);
+        out += proc.readAllStandardOutput();
+    }
+    bool ok = false;
+    const int port = out.trimmed().toInt(&ok);
+    if (!ok || port <= 0 || port > 65535) {
+        const std::string err = proc.readAllStandardError().toStdString();
+        StopProcess(&proc);
+        throw std::runtime_error(scriptAndArguments.value(0).toStdString() +
+                                 " did not start: " + err);
+    }
+    return static_cast<std::uint16_t>(port);
+}
+
+void StopServerProcess(QProcess* proc) {
+    StopProcess(proc);
+}
+
 std::uint16_t UnusedLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
@@ -173,27 +201,13 @@ AiosmtpdServer::AiosmtpdServer(const AiosmtpdOptions& o) : dir_(std::make_unique
     for (const auto& r : o.refused)
         add("--refuse", r);
     if (o.sizeLimit > 0) add("--size-limit", std::to_string(o.sizeLimit));
+    if (!o.oauthTokensFile.empty()) {
+        add("--oauth-tokens", o.oauthTokensFile);
+        if (o.oauthOnly) args << "--oauth-only";
+        if (o.withoutOAuthBearer) args << "--no-oauthbearer";
+    }
     proc_ = std::make_unique<QProcess>();
-    proc_->setProgram(QString::fromLocal8Bit(kPython));
-    proc_->setArguments(args);
-    proc_->start();
-    if (!proc_->waitForStarted(10000)) throw std::runtime_error("cannot start /usr/bin/python3");
-    // The script prints the port once it listens.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    QByteArray out;
-    while (!out.contains('\n') && std::chrono::steady_clock::now() < deadline &&
-           proc_->state() != QProcess::NotRunning) {
-        proc_->waitForReadyRead(100);
-        out += proc_->readAllStandardOutput();
-    }
-    bool ok = false;
-    const int port = out.trimmed().toInt(&ok);
-    if (!ok || port <= 0 || port > 65535) {
-        const std::string err = proc_->readAllStandardError().toStdString();
-        StopProcess(proc_.get());
-        throw std::runtime_error("aiosmtpd did not start: " + err);
-    }
-    port_ = static_cast<std::uint16_t>(port);
+    port_ = StartPythonServer(*proc_, args);
 }
 
 AiosmtpdServer::~AiosmtpdServer() {
@@ -220,6 +234,10 @@ std::vector<StoredMessage> AiosmtpdServer::messages() const {
         out.push_back(std::move(m));
     }
     return out;
+}
+
+std::vector<std::string> AiosmtpdServer::authLog() const {
+    return Lines(ReadFileBytes(storeDir_ + "/auth.log"));
 }
 
 bool AiosmtpdServer::waitForMessages(std::size_t count, int timeoutMs) const {

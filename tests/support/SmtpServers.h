@@ -5,6 +5,7 @@
 //    small script tests/support/smtp_store_server.py; it stores every message byte for
 //    byte as received after dot-unstuffing. Options add STARTTLS or implicit TLS with
 //    certificates from TestCertificates, and AUTH PLAIN/LOGIN for one user.
+//    With a file of valid bearer tokens it also offers XOAUTH2 and OAUTHBEARER.
 //  - SmtpSinkServer: Postfix's smtp-sink with extra arguments for fault injection
 //    ("-f RCPT", "-r DATA", "-q .", "-Q MAIL", ...); it throws mail away unless asked
 //    to dump it.
@@ -12,6 +13,7 @@
 // Both constructors throw std::runtime_error when the server cannot be started.
 #pragma once
 
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -80,6 +82,12 @@ struct AiosmtpdOptions {
     std::vector<std::string> refused;
     // The SIZE limit announced and enforced; 0 keeps aiosmtpd's own.
     std::size_t sizeLimit = 0;
+    // With a file of bearer tokens (one a line, read at each AUTH; IdentityProvider's
+    // tokensFile() fits), XOAUTH2 and OAUTHBEARER are offered and accept those tokens
+    // (for `user` only, when one is given).
+    std::string oauthTokensFile;
+    bool oauthOnly = false;          // PLAIN and LOGIN are not offered
+    bool withoutOAuthBearer = false; // only XOAUTH2
 };
 
 class AiosmtpdServer {
@@ -96,6 +104,12 @@ public:
 
     // The messages stored so far, in the order they were accepted.
     std::vector<StoredMessage> messages() const;
+    // One line per AUTH with a bearer token: the mechanism, "user=...", for OAUTHBEARER
+    // "host=..." and "port=...", then "token=valid", "token=malformed <why>" or
+    // "token=invalid answer=ok|wrong|cancelled" (the client's answer to the error
+    // challenge: an empty line for XOAUTH2, ^A for OAUTHBEARER, is right; then the server
+    // answers 535, else 501).
+    std::vector<std::string> authLog() const;
     // Processes Qt events until at least `count` messages are stored or the time runs out.
     bool waitForMessages(std::size_t count, int timeoutMs = 15000) const;
 
@@ -129,6 +143,13 @@ private:
     std::unique_ptr<QProcess> proc_;
     std::uint16_t port_ = 0;
 };
+
+// Runs /usr/bin/python3 with a script of ours that prints its port on the first line of
+// its output once it listens; returns that port. Throws std::runtime_error (with the
+// script's messages) when it does not start.
+std::uint16_t StartPythonServer(QProcess& proc, const QStringList& scriptAndArguments);
+// Terminates, then kills when needed.
+void StopServerProcess(QProcess* proc);
 
 // A 127.0.0.1 port that was free a moment ago (nothing listens on it).
 std::uint16_t UnusedLoopbackPort();

@@ -17,13 +17,28 @@ Options: --cert FILE --key FILE (the server's certificate chain and key), --tls
 --user NAME --password WORD (AUTH PLAIN and LOGIN accept only these), --auth-required,
 --auth-plaintext (allow AUTH without encryption), --refuse ADDRESS (550 at RCPT TO; may
 be repeated), --size-limit BYTES (announced with SIZE; larger messages are refused).
+
+Bearer-token logins: --oauth-tokens FILE offers XOAUTH2 and OAUTHBEARER (only under TLS
+unless --auth-plaintext); a token is accepted while it is a line of FILE (read at each
+AUTH), and the login name must be --user when that is given. --oauth-only withdraws
+PLAIN and LOGIN, --no-oauthbearer withdraws OAUTHBEARER. A refused token gets the
+mechanism's error challenge (334 and a JSON status in base64); the client's answer to
+it must be an empty response for XOAUTH2 and ^A for OAUTHBEARER: then 535 follows,
+otherwise 501. Every attempt adds a line to auth.log in the directory: the mechanism,
+then "user=", "host=", "port=" as the client sent them (OAUTHBEARER),
+"token=valid|invalid|malformed" and, after a refusal, "answer=ok|wrong|cancelled"
+(never the token itself).
 """
 import argparse
 import asyncio
+import base64
+import binascii
+import json
 import os
+import re
 import ssl
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 def write_whole(path, data):
@@ -74,6 +89,98 @@ class Authenticator:
         return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
 
+def parse_xoauth2(data):
+    """user=USER ^A auth=Bearer TOKEN ^A ^A -> (fields, None) or (None, why)."""
+    if not data.endswith(b"\x01\x01"):
+        return None, "no closing ^A^A"
+    parts = data[:-2].split(b"\x01")
+    if len(parts) != 2 or not parts[0].startswith(b"user=") \
+            or not parts[1].startswith(b"auth=Bearer "):
+        return None, "fields"
+    return dict(user=parts[0][5:], token=parts[1][12:]), None
+
+
+def parse_oauthbearer(data):
+    """RFC 7628: gs2-header ^A *(key=value ^A) ^A -> (fields, None) or (None, why)."""
+    if not data.endswith(b"\x01\x01"):
+        return None, "no closing ^A^A"
+    parts = data[:-2].split(b"\x01")
+    header = re.fullmatch(rb"n,(?:a=((?:[^,=]|=2C|=3D)*))?,", parts[0])
+    if not header:
+        return None, "gs2 header"
+    user = (header.group(1) or b"").replace(b"=2C", b",").replace(b"=3D", b"=")
+    fields = dict(user=user)
+    for pair in parts[1:]:
+        key, sep, value = pair.partition(b"=")
+        if not sep or not re.fullmatch(rb"[A-Za-z]+", key):
+            return None, "pair"
+        fields[key.decode()] = value
+    if not fields.get("auth", b"").startswith(b"Bearer "):
+        return None, "auth"
+    fields["token"] = fields.pop("auth")[7:]
+    return fields, None
+
+
+class OAuthStore(Store):
+    """Store that also offers the bearer-token mechanisms."""
+
+    def __init__(self, directory, refused, tokens_file, user):
+        super().__init__(directory, refused)
+        self.tokens_file = tokens_file
+        self.user = user.encode("utf-8", "surrogateescape") if user is not None else None
+
+    def log(self, words):
+        with open(os.path.join(self.directory, "auth.log"), "ab") as f:
+            f.write(b" ".join(words) + b"\n")
+
+    def valid_tokens(self):
+        with open(self.tokens_file, "rb") as f:
+            return {line.strip() for line in f if line.strip()}
+
+    async def bearer_login(self, server, args, mechanism, parse, error_status,
+                           expected_answer):
+        if len(args) == 2:
+            try:
+                data = base64.b64decode(args[1], validate=True)
+            except binascii.Error:
+                await server.push("501 5.5.2 Can't decode base64")
+                return AuthResult(success=False, handled=True)
+        else:
+            data = await server.challenge_auth("")
+            if data is MISSING:
+                return AuthResult(success=False, handled=True)
+        fields, why = parse(data)
+        words = [mechanism.encode()]
+        if fields is None:
+            self.log(words + [b"token=malformed", why.encode()])
+            return AuthResult(success=False, handled=False,
+                              message="501 5.5.2 Malformed " + mechanism)
+        words += [b"user=" + fields["user"]]
+        words += [k.encode() + b"=" + fields[k] for k in ("host", "port") if k in fields]
+        ok = fields["token"] in self.valid_tokens() and \
+            (self.user is None or fields["user"] == self.user)
+        if ok:
+            self.log(words + [b"token=valid"])
+            return AuthResult(success=True, auth_data=LoginPassword(fields["user"], b""))
+        answer = await server.challenge_auth(json.dumps(error_status))
+        if answer is MISSING:
+            self.log(words + [b"token=invalid", b"answer=cancelled"])
+            return AuthResult(success=False, handled=True)
+        right = answer == expected_answer
+        self.log(words + [b"token=invalid", b"answer=" + (b"ok" if right else b"wrong")])
+        return AuthResult(success=False, handled=False, message=(
+            "535 5.7.8 Authentication credentials invalid" if right
+            else "501 5.5.2 Unexpected answer to the error challenge"))
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.bearer_login(server, args, "XOAUTH2", parse_xoauth2, {
+            "status": "401", "schemes": "bearer", "scope": "smtp"}, b"")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.bearer_login(server, args, "OAUTHBEARER", parse_oauthbearer, {
+            "status": "invalid_token", "scope": "smtp"}, b"\x01")
+
+
 async def main(args):
     context = None
     if args.cert:
@@ -84,12 +191,19 @@ async def main(args):
         options.update(data_size_limit=args.size_limit)
     if args.starttls:
         options.update(tls_context=context, require_starttls=args.require_starttls)
-    if args.user is not None:
-        options.update(authenticator=Authenticator(args.user, args.password or ""),
-                       auth_required=args.auth_required,
+    if args.user is not None or args.oauth_tokens:
+        options.update(auth_required=args.auth_required,
                        # An implicitly encrypted session is already protected.
                        auth_require_tls=not (args.auth_plaintext or args.tls))
-    handler = Store(args.directory, args.refuse)
+    if args.user is not None:
+        options.update(authenticator=Authenticator(args.user, args.password or ""))
+    if args.oauth_tokens:
+        handler = OAuthStore(args.directory, args.refuse, args.oauth_tokens, args.user)
+        excluded = (["PLAIN", "LOGIN"] if args.oauth_only else []) + \
+            (["OAUTHBEARER"] if args.no_oauthbearer else [])
+        options.update(auth_exclude_mechanism=excluded)
+    else:
+        handler = Store(args.directory, args.refuse)
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
         lambda: SMTP(handler, **options), host="127.0.0.1", port=0,
@@ -114,4 +228,7 @@ if __name__ == "__main__":
     parser.add_argument("--auth-plaintext", action="store_true")
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--size-limit", type=int, default=0)
+    parser.add_argument("--oauth-tokens")
+    parser.add_argument("--oauth-only", action="store_true")
+    parser.add_argument("--no-oauthbearer", action="store_true")
     asyncio.run(main(parser.parse_args()))

@@ -1,0 +1,36 @@
+#include "BrowserLauncher.h"
+
+#include <QProcess>
+#include <QStringList>
+
+namespace tandrel {
+
+namespace {
+
+// The address is always one argument of its own, never text for a shell.
+bool StartDetached(const QString& commandLine, const QString& address) {
+    QStringList words = QProcess::splitCommand(commandLine);
+    if (words.isEmpty()) return false;
+    bool placed = false;
+    for (QString& word : words) {
+        if (word.contains(QLatin1String("%s"))) {
+            word.replace(QLatin1String("%s"), address);
+            placed = true;
+        }
+    }
+    if (!placed) words << address;
+    const QString program = words.takeFirst();
+    return QProcess::startDetached(program, words);
+}
+
+} // namespace
+
+bool OpenUrlInBrowser(const QUrl& address) {
+    const QString text = address.toString(QUrl::FullyEncoded);
+    const QString browsers = qEnvironmentVariable("BROWSER");
+    for (const QString& command : browsers.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (StartDetached(command, text)) return true;
+    return StartDetached(QStringLiteral("xdg-open"), text);
+}
+
+} // namespace tandrel
