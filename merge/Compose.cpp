@@ -97,11 +97,11 @@ unsigned TemplateKind(const std::vector<std::string_view>& texts) {
 // The values in the order of the merge, as slots: name, email, then field k as 2 + k
 // for the fields that have a value.
 std::size_t SlotCount(const std::vector<VarIdent>& fields, const ReceipData& e) {
-    return 2 + std::min(fields.size(), e.values.size());
+    return 2 + PairedFields(fields.size(), e);
 }
 
 const std::string& SlotValue(const ReceipData& e, std::size_t slot) {
-    return slot == 0 ? e.name : slot == 1 ? e.email : e.values[slot - 2];
+    return slot == 0 ? e.name : slot == 1 ? e.email : ValueOf(e, slot - 2);
 }
 
 std::string_view SlotName(const std::vector<VarIdent>& fields, std::size_t slot) {
@@ -298,10 +298,16 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
         if (templateKind_ == kWindows1252) t = &utf8Template_;
     }
     header.clear();
-    for (const HeaderTemplateLine& h : t->header)
+    std::size_t merged = 0;
+    for (const HeaderTemplateLine& h : t->header) {
         header.push_back(OneLine(MergeHeaderLine(h, fields_, *e)));
+        merged += header.back().size();
+    }
     std::string text = t->body;
     MergeEntry(fields_, *e, text);
+    // Each piece is bounded on its own; the message as a whole is too.
+    if (merged + text.size() > kMaxMergedBytes)
+        throw ComposeError(MergedTooLargeText(fields_, entry));
     body = SplitLines(text);
 }
 
@@ -339,13 +345,10 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
             ascii = ascii && IsAscii(l);
             all += l;
         }
-    // Quoted-printable keeps a long line whole where wrapping would change the text,
-    // but only a header with the type line can say that the body is encoded.
-    const bool longLine = std::any_of(
-        body.begin(), body.end(), [](const std::string& l) { return l.size() > MaxLineLength; });
+    // Plain ASCII keeps the mail's own form, long lines wrapped like every line of it;
+    // a body line that reads as the boundary would end the text part, so it is encoded.
     const bool encode =
-        !ascii || (longLine && std::any_of(header.begin(), header.end(), IsPlainTextTypeLine)) ||
-        (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
+        !ascii || (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
 
     std::string host;
     for (const std::string& l : header)

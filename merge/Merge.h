@@ -1,6 +1,8 @@
 // Placeholder substitution: "[name]", "[email]" and "[" + field name + "]".
 #pragma once
 
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +10,23 @@
 #include "Model.h"
 
 namespace tandrel {
+
+// A message that cannot be composed (a text attachment that cannot be read,
+// attachments on a mail without a header block, values that make it grow without
+// end). The text names the person, file or problem.
+class ComposeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The most the merged text of one message may hold. Values that name each other's
+// placeholders can double the text at every step; past this it is an error for that
+// person, long before memory runs out.
+inline constexpr std::size_t kMaxMergedBytes = std::size_t{64} << 20;
+
+// "The merged mail for <person> grows beyond 64 MB", naming the values' references to
+// each other when they hold brackets.
+std::string MergedTooLargeText(const std::vector<VarIdent>& fields, const ReceipData& entry);
 
 // Replaces every occurrence of `placeholder` in `text` by `value`.
 //
@@ -24,7 +43,15 @@ void ReplaceAll(std::string& text, std::string_view placeholder, std::string_vie
 
 // Replaces the entry's placeholders in `text`, using the field list for the columns:
 // "[name]", then "[email]", then "[field]" for every field that has a value (values
-// pair with fields by position; surplus fields keep their placeholders).
+// pair with fields by position; surplus fields keep their placeholders, unless the
+// entry's missing values read as empty). Throws ComposeError (MergedTooLargeText) when
+// the text would grow beyond kMaxMergedBytes; `text` is then unspecified.
 void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text);
+
+// MergedTooLargeText when merging `text` for the entry would grow beyond
+// kMaxMergedBytes, else "". Merges only when a value holds a bracket or the values
+// are large enough for plain replacements to get there.
+std::string MergeGrowthProblem(const std::vector<VarIdent>& fields, const ReceipData& entry,
+                               std::string_view text);
 
 } // namespace tandrel
