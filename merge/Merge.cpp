@@ -45,7 +45,8 @@ bool CanFormAtEdges(std::string_view value, std::string_view ph) {
     const std::size_t L = ph.size();
     if (value.size() < L && ph.find(value) != npos) return true;
     for (std::size_t j = 1; j < L && j <= value.size(); ++j)
-        if (value.substr(0, j) == ph.substr(L - j) || value.substr(value.size() - j) == ph.substr(0, j))
+        if (value.substr(0, j) == ph.substr(L - j) ||
+            value.substr(value.size() - j) == ph.substr(0, j))
             return true;
     return false;
 }
@@ -164,8 +165,8 @@ bool HasBracket(std::string_view s) {
 // is matched by the first of them that may still see the span.
 class SingleScanMerge {
 public:
-    SingleScanMerge(const std::vector<VarIdent>& fields, const ReceipData& entry,
-                    std::size_t pairs, std::size_t limit)
+    SingleScanMerge(const std::vector<VarIdent>& fields, const ReceipData& entry, std::size_t pairs,
+                    std::size_t limit)
         : limit_(limit) {
         add("name", entry.name);
         add("email", entry.email);

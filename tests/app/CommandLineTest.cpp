@@ -380,12 +380,12 @@ TEST_F(CommandLine, LongAsciiLinesAreWrappedAndFilesWithoutASizeAreSentWhole) {
                                              "Subject: Hello\r\n"
                                              "\r\n" +
                                                  words + "\r\n");
-    WriteFileBytes(program.file("files.csv"), "name,email,file\r\nAnn,ann@example.test," +
-                                                  source + "\r\n");
+    WriteFileBytes(program.file("files.csv"),
+                   "name,email,file\r\nAnn,ann@example.test," + source + "\r\n");
     tandrel::test::AiosmtpdServer server;
     program.settings(server.portText());
-    const Outcome o = program.run(
-        {"send", "--db", "files.csv", "--mail", "long.txt", "--attach", "[file]"});
+    const Outcome o =
+        program.run({"send", "--db", "files.csv", "--mail", "long.txt", "--attach", "[file]"});
     ASSERT_EQ(o.status, 0) << o.err;
     const auto got = server.messages();
     ASSERT_EQ(got.size(), 1u);

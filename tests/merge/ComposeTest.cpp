@@ -268,8 +268,8 @@ TEST(MessageComposer, ReadersShowTheIntendedText) {
          "Bob",
          "",
          {"subject: Hi", "from:  | me@x.example", "to:  | bob@x.example",
-          "body: Dear Bob,\\n" + std::string(994, 'z') + "\\n" + std::string(506, 'z') +
-              "\\n " + std::string(994, 'y') + "\\n" + std::string(506, 'y')},
+          "body: Dear Bob,\\n" + std::string(994, 'z') + "\\n" + std::string(506, 'z') + "\\n " +
+              std::string(994, 'y') + "\\n" + std::string(506, 'y')},
          "Content-type: text/plain"},
         {"a non-ASCII 3000-character line is kept whole",
          "me@x.example",

@@ -229,8 +229,8 @@ TEST(MergeEntry, ValuesReferringToEachOtherStopAtTheLimit) {
     const ReceipData fine = Entry("Bob", "bob@x", {"Bob", "bob@x", "plain"});
     MailText mail;
     mail.MailHasHeader = true;
-    mail.lines = {"From: me@x", "To: [email]", "Subject: Hi", "Content-type: text/plain", "",
-                  "Dear [name],", "[f1]"};
+    mail.lines = {"From: me@x", "To: [email]",  "Subject: Hi", "Content-type: text/plain",
+                  "",           "Dear [name],", "[f1]"};
     const std::string want =
         "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other";
     EXPECT_EQ(MergeGrowthProblem(fields, hostile, "Dear [name]"), want);
