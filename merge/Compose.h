@@ -71,6 +71,7 @@ private:
                std::vector<std::string>& body) const;
 
     const std::vector<VarIdent>& fields_;
+    FieldIndex index_;
     bool hasHeader_;
     MailTemplate template_;
     MailTemplate utf8Template_; // a Windows-1252 template as UTF-8, for mixed messages

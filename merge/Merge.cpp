@@ -165,21 +165,16 @@ bool HasBracket(std::string_view s) {
 // is matched by the first of them that may still see the span.
 class SingleScanMerge {
 public:
-    SingleScanMerge(const std::vector<VarIdent>& fields, const ReceipData& entry, std::size_t pairs,
+    SingleScanMerge(const FieldIndex& index, const ReceipData& entry, std::size_t pairs,
                     std::size_t limit)
-        : limit_(limit) {
-        add("name", entry.name);
-        add("email", entry.email);
-        for (std::size_t k = 0; k < pairs; ++k)
-            add(fields[k].name, ValueOf(entry, k));
-    }
+        : index_(index), entry_(entry), steps_(2 + pairs), limit_(limit) {}
 
     void run(std::string& text) {
         std::string out;
         out.reserve(text.size());
         for (char c : text) {
             if (c == '[') {
-                open_.push_back(Open{out.size(), -1});
+                open_.push_back(Open{out.size(), 0, false});
                 out += c;
             } else if (c != ']' || open_.empty()) {
                 out += c;
@@ -194,59 +189,64 @@ public:
 private:
     struct Open {
         std::size_t pos;
-        int level; // latest step whose value lies after this "["
-    };
-    struct Step {
-        int index;
-        std::string_view value;
+        std::size_t level; // latest step whose value lies after this "[" (when `after`)
+        bool after;
     };
 
-    void add(std::string_view name, std::string_view value) {
-        steps_[name].push_back(Step{next_++, value});
-        longest_ = std::max(longest_, name.size());
+    const std::string& valueOf(std::size_t step) const {
+        return step == 0 ? entry_.name : step == 1 ? entry_.email : ValueOf(entry_, step - 2);
     }
 
     bool replace(std::string& out) {
         const Open top = open_.back();
         const std::size_t len = out.size() - top.pos - 1;
-        if (len > longest_) return false;
-        const auto it = steps_.find(std::string_view(out).substr(top.pos + 1, len));
-        if (it == steps_.end()) return false;
-        for (const Step& s : it->second) {
-            if (s.index < top.level) continue;
+        if (len > index_.longestName()) return false;
+        const auto* steps = index_.stepsOf(std::string_view(out).substr(top.pos + 1, len));
+        if (!steps) return false;
+        for (const std::size_t s : *steps) {
+            if (s >= steps_) break; // a field without a value for this entry
+            if (top.after && s < top.level) continue;
+            const std::string& value = valueOf(s);
             open_.pop_back();
             out.resize(top.pos);
-            CheckGrowth(out.size() + s.value.size(), limit_);
-            out += s.value;
-            if (!open_.empty()) open_.back().level = std::max(open_.back().level, s.index);
+            CheckGrowth(out.size() + value.size(), limit_);
+            out += value;
+            if (!open_.empty()) {
+                Open& below = open_.back();
+                below.level = below.after ? std::max(below.level, s) : s;
+                below.after = true;
+            }
             return true;
         }
         return false;
     }
 
-    std::unordered_map<std::string_view, std::vector<Step>> steps_;
+    const FieldIndex& index_;
+    const ReceipData& entry_;
+    std::size_t steps_; // steps for this entry: name, email and the paired fields
     std::vector<Open> open_;
-    std::size_t longest_ = 0;
-    int next_ = 0;
     std::size_t limit_;
 };
 
-bool ValuesHoldBrackets(const std::vector<VarIdent>& fields, const ReceipData& entry,
-                        std::size_t pairs) {
-    bool brackets = HasBracket(entry.name) || HasBracket(entry.email);
-    for (std::size_t k = 0; !brackets && k < pairs; ++k)
-        brackets = HasBracket(fields[k].name) || HasBracket(ValueOf(entry, k));
-    return brackets;
+bool ValuesHoldBrackets(const FieldIndex& index, const ReceipData& entry, std::size_t pairs) {
+    if (HasBracket(entry.name) || HasBracket(entry.email) || index.namesHoldBrackets(pairs))
+        return true;
+    // Values a short row leaves out are empty.
+    const std::size_t stored = std::min(pairs, entry.values.size());
+    for (std::size_t k = 0; k < stored; ++k)
+        if (HasBracket(entry.values[k])) return true;
+    return false;
 }
 
-void MergeWithin(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text,
+void MergeWithin(const FieldIndex& index, const ReceipData& entry, std::string& text,
                  std::size_t limit) {
     // Every placeholder begins with "[", and values only enter the text by replacing
     // a placeholder: without any "[" nothing can change.
     if (text.find('[') == npos) return;
+    const std::vector<VarIdent>& fields = index.fields();
     const std::size_t pairs = PairedFields(fields.size(), entry);
-    if (!ValuesHoldBrackets(fields, entry, pairs)) {
-        SingleScanMerge(fields, entry, pairs, limit).run(text);
+    if (!ValuesHoldBrackets(index, entry, pairs)) {
+        SingleScanMerge(index, entry, pairs, limit).run(text);
         return;
     }
     // Names or values with brackets can build placeholders in ways one scan does not
@@ -267,35 +267,64 @@ void MergeWithin(const std::vector<VarIdent>& fields, const ReceipData& entry, s
     }
 }
 
-} // namespace
-
-std::string MergedTooLargeText(const std::vector<VarIdent>& fields, const ReceipData& entry) {
+std::string TooLargeText(const FieldIndex& index, const ReceipData& entry) {
     const std::string& who = entry.name.empty() ? entry.email : entry.name;
     std::string text = "The merged mail for " + OneLine(who) + " grows beyond " +
                        std::to_string(kMaxMergedBytes >> 20) + " MB";
     // Without brackets in the values it is only their size and number.
-    if (ValuesHoldBrackets(fields, entry, PairedFields(fields.size(), entry)))
+    if (ValuesHoldBrackets(index, entry, PairedFields(index.fields().size(), entry)))
         text += "; its values refer to each other";
     return text;
 }
 
-void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text) {
-    try {
-        MergeWithin(fields, entry, text, kMaxMergedBytes);
-    } catch (const GrowthLimitReached&) {
-        throw ComposeError(MergedTooLargeText(fields, entry));
+} // namespace
+
+FieldIndex::FieldIndex(const std::vector<VarIdent>& fields)
+    : fields_(fields), firstBracketName_(fields.size()) {
+    const auto add = [this](std::string_view name, std::size_t step) {
+        steps_[name].push_back(step);
+        longest_ = std::max(longest_, name.size());
+    };
+    add("name", 0);
+    add("email", 1);
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        add(fields[k].name, 2 + k);
+        if (firstBracketName_ == fields.size() && HasBracket(fields[k].name)) firstBracketName_ = k;
     }
 }
 
-std::string MergeGrowthProblem(const std::vector<VarIdent>& fields, const ReceipData& entry,
+const std::vector<std::size_t>* FieldIndex::stepsOf(std::string_view name) const {
+    const auto it = steps_.find(name);
+    return it == steps_.end() ? nullptr : &it->second;
+}
+
+std::string MergedTooLargeText(const FieldIndex& index, const ReceipData& entry) {
+    return TooLargeText(index, entry);
+}
+
+void MergeEntry(const FieldIndex& index, const ReceipData& entry, std::string& text) {
+    try {
+        MergeWithin(index, entry, text, kMaxMergedBytes);
+    } catch (const GrowthLimitReached&) {
+        throw ComposeError(TooLargeText(index, entry));
+    }
+}
+
+void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text) {
+    // Nothing to look up in a text without a "[".
+    if (text.find('[') == npos) return;
+    MergeEntry(FieldIndex(fields), entry, text);
+}
+
+std::string MergeGrowthProblem(const FieldIndex& index, const ReceipData& entry,
                                std::string_view text) {
-    const std::size_t pairs = PairedFields(fields.size(), entry);
-    if (!ValuesHoldBrackets(fields, entry, pairs)) {
+    const std::size_t pairs = PairedFields(index.fields().size(), entry);
+    if (!ValuesHoldBrackets(index, entry, pairs)) {
         // Without brackets in the values every replacement takes one "[" of the text,
         // so the longest value times their number bounds the growth.
         std::size_t longest = std::max(entry.name.size(), entry.email.size());
-        for (std::size_t k = 0; k < pairs; ++k)
-            longest = std::max(longest, ValueOf(entry, k).size());
+        for (std::size_t k = 0; k < std::min(pairs, entry.values.size()); ++k)
+            longest = std::max(longest, entry.values[k].size());
         const std::size_t room = kMaxMergedBytes - std::min(text.size(), kMaxMergedBytes);
         // Counting the brackets is only needed when the text's size alone does not do.
         if (longest == 0 || text.size() <= room / longest ||
@@ -304,9 +333,9 @@ std::string MergeGrowthProblem(const std::vector<VarIdent>& fields, const Receip
     }
     std::string merged(text);
     try {
-        MergeWithin(fields, entry, merged, kMaxMergedBytes);
+        MergeWithin(index, entry, merged, kMaxMergedBytes);
     } catch (const GrowthLimitReached&) {
-        return MergedTooLargeText(fields, entry);
+        return TooLargeText(index, entry);
     }
     return {};
 }

@@ -444,32 +444,41 @@ bool LeavesFolder(std::string_view value) {
 
 // The first value reaching `pattern` that would lead it out of the folder written
 // before its first placeholder; "" when there is none or the pattern names no folder
-// there. A value holding a bracket may bring any other placeholder in with it, and then
-// every value counts.
-std::string ValueLeavingFolder(const std::string& pattern, const std::vector<VarIdent>& fields,
+// there. A value holding a bracket may bring any other placeholder in with it, as may
+// brackets nested in the pattern ("[[name]x]" holds no "[x]" until [name] is merged),
+// and then every value counts.
+std::string ValueLeavingFolder(const std::string& pattern, const FieldIndex& index,
                                const ReceipData& entry) {
     const std::string_view fixed = std::string_view(pattern).substr(0, pattern.find('['));
     if (fixed.find_first_of("/\\") == std::string_view::npos) return {};
-    const std::size_t slots = 2 + PairedFields(fields.size(), entry);
+    const std::size_t slots = 2 + PairedFields(index.fields().size(), entry);
     const auto value = [&](std::size_t s) -> const std::string& {
         return s == 0 ? entry.name : s == 1 ? entry.email : ValueOf(entry, s - 2);
     };
-    std::vector<bool> used(slots);
-    // "[[name]x]" holds no "[x]" until [name] is merged: nested brackets count every value.
-    bool brackets = false;
-    for (std::size_t open = pattern.find('['); open != std::string::npos && !brackets;) {
-        const std::size_t next = pattern.find_first_of("[]", open + 1);
-        brackets = next != std::string::npos && pattern[next] == '[';
-        open = next == std::string::npos ? next : pattern.find('[', next);
+    std::vector<std::size_t> used;
+    bool everyValue = false;
+    for (std::size_t open = pattern.find('['); open != std::string::npos && !everyValue;) {
+        const std::size_t close = pattern.find_first_of("[]", open + 1);
+        if (close == std::string::npos) break;
+        if (pattern[close] == '[') {
+            everyValue = true;
+            break;
+        }
+        if (const auto* steps =
+                index.stepsOf(std::string_view(pattern).substr(open + 1, close - open - 1)))
+            for (const std::size_t s : *steps)
+                if (s < slots) used.push_back(s);
+        open = pattern.find('[', close);
     }
-    std::string placeholder;
-    for (std::size_t s = 0; s < slots; ++s) {
-        placeholder = s == 0 ? "[name]" : s == 1 ? "[email]" : "[" + fields[s - 2].name + "]";
-        used[s] = pattern.find(placeholder) != std::string::npos;
-        brackets = brackets || (used[s] && value(s).find_first_of("[]") != std::string::npos);
+    for (const std::size_t s : used) {
+        if (LeavesFolder(value(s))) return value(s);
+        everyValue = everyValue || value(s).find_first_of("[]") != std::string::npos;
     }
-    for (std::size_t s = 0; s < slots; ++s)
-        if ((used[s] || brackets) && LeavesFolder(value(s))) return value(s);
+    if (!everyValue) return {};
+    // Values a short row leaves out are empty and lead nowhere.
+    const std::size_t stored = std::min(slots, 2 + entry.values.size());
+    for (std::size_t s = 0; s < stored; ++s)
+        if (LeavesFolder(value(s))) return value(s);
     return {};
 }
 
@@ -584,7 +593,7 @@ void MakeMultipart(std::vector<std::string>& lines) {
     lines.insert(stop + 1, preamble.begin(), preamble.end());
 }
 
-PersonalPath AttachmentPathOf(const std::string& path, const std::vector<VarIdent>& fields,
+PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
     PersonalPath out{path, {}};
     if (path.find('[') == std::string::npos || path.find(']') == std::string::npos) return out;
@@ -597,7 +606,7 @@ PersonalPath AttachmentPathOf(const std::string& path, const std::vector<VarIden
     return out;
 }
 
-std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
     PersonalPath p = AttachmentPathOf(path, fields, entry);
     if (!p.problem.empty())
@@ -639,9 +648,10 @@ void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& e
     std::vector<std::string> out = lines;
     MakeMultipart(out);
     if (gauge) gauge->beginAttachments();
+    const FieldIndex index(fields);
     for (std::size_t k = 0; k < attachments.size(); ++k) {
         LineBlock block;
-        AppendPart(block, AttachmentPathFor(attachments[k].path, fields, entry), gauge);
+        AppendPart(block, AttachmentPathFor(attachments[k].path, index, entry), gauge);
         CopyLines(block, out);
         if (gauge) gauge->attachmentDone(k + 1);
     }

@@ -62,12 +62,12 @@ struct PersonalPath {
     std::string path;
     std::string problem;
 };
-PersonalPath AttachmentPathOf(const std::string& path, const std::vector<VarIdent>& fields,
+PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry);
 
 // AttachmentPathOf's path; throws ComposeError naming the person and the value instead
 // of a path that would lead out of its folder.
-std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry);
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
@@ -124,7 +124,7 @@ private:
     // Encoded now, or for `own` (a person's own file) only counted.
     Part prepare(const std::string& path, bool own, PrepGauge* gauge);
 
-    const std::vector<VarIdent>& fields_;
+    FieldIndex fields_;
     const std::vector<Attachment>& attachments_;
     std::unordered_map<std::string, Part> cache_;
     SharedBlock closing_;

@@ -204,6 +204,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     Kind outOfFolder(CheckSeverity::Blocking, "values that lead out of an attachment folder");
     Kind tooLarge(CheckSeverity::Blocking, "people whose merged mail grows too large");
     const std::string mailText = JoinLines(st.mailText.lines);
+    const FieldIndex index(fields);
     std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
     std::vector<std::string> addressOrder;
     std::unordered_map<std::string, std::string> fileProblems;
@@ -220,14 +221,14 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             if (fresh) addressOrder.push_back(it->first);
             it->second.push_back(i);
         }
-        if (std::string why = MergeGrowthProblem(fields, *e, mailText); !why.empty()) {
+        if (std::string why = MergeGrowthProblem(index, *e, mailText); !why.empty()) {
             tooLarge.add(std::move(why));
             continue; // its attachment paths would grow the same way
         }
         for (const Attachment& a : st.attachments) {
             PersonalPath personal;
             try {
-                personal = AttachmentPathOf(a.path, fields, *e);
+                personal = AttachmentPathOf(a.path, index, *e);
             } catch (const ComposeError& error) {
                 tooLarge.add(error.what());
                 continue;

@@ -137,10 +137,11 @@ std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments
             rows.push_back(TestFile(a.path, decimalSeparator));
             continue;
         }
+        const FieldIndex index(db->fields);
         for (const EntryPtr& entry : db->entries) {
             FileTestRow row;
             try {
-                const PersonalPath merged = AttachmentPathOf(a.path, db->fields, *entry);
+                const PersonalPath merged = AttachmentPathOf(a.path, index, *entry);
                 if (merged.problem.empty())
                     row = TestFile(merged.path, decimalSeparator);
                 else

@@ -233,8 +233,8 @@ TEST(MergeEntry, ValuesReferringToEachOtherStopAtTheLimit) {
                   "",           "Dear [name],", "[f1]"};
     const std::string want =
         "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other";
-    EXPECT_EQ(MergeGrowthProblem(fields, hostile, "Dear [name]"), want);
-    EXPECT_EQ(MergeGrowthProblem(fields, fine, "Dear [name] [f1]"), "");
+    EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), hostile, "Dear [name]"), want);
+    EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), fine, "Dear [name] [f1]"), "");
     const std::function<void(const ReceipData&)> ways[] = {
         [&](const ReceipData& e) {
             std::string text = "[name]";
@@ -242,7 +242,7 @@ TEST(MergeEntry, ValuesReferringToEachOtherStopAtTheLimit) {
         },
         [&](const ReceipData& e) { MessageComposer(fields, mail, "x").compose(e, false); },
         [&](const ReceipData& e) { MergeLines(fields, mail.lines, e); },
-        [&](const ReceipData& e) { AttachmentPathOf("files/[f1].pdf", fields, e); },
+        [&](const ReceipData& e) { AttachmentPathOf("files/[f1].pdf", FieldIndex(fields), e); },
     };
     for (const auto& way : ways) {
         EXPECT_EQ(test::ErrorText<ComposeError>([&] { way(hostile); }), want);
