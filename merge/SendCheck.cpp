@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "Compose.h"
 #include "Encoding.h"
 #include "Mime.h"
 
@@ -200,6 +201,10 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     Kind noAddress(CheckSeverity::Warning, "people without a valid e-mail address");
     Kind repeated(CheckSeverity::Warning, "addresses used more than once");
     Kind files(CheckSeverity::Blocking, "attachment files that cannot be read");
+    Kind outOfFolder(CheckSeverity::Blocking, "values that lead out of an attachment folder");
+    Kind tooLarge(CheckSeverity::Blocking, "people whose merged mail grows too large");
+    const std::string mailText = JoinLines(st.mailText.lines);
+    const FieldIndex index(fields);
     std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
     std::vector<std::string> addressOrder;
     std::unordered_map<std::string, std::string> fileProblems;
@@ -216,8 +221,23 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             if (fresh) addressOrder.push_back(it->first);
             it->second.push_back(i);
         }
+        if (std::string why = MergeGrowthProblem(index, *e, mailText); !why.empty()) {
+            tooLarge.add(std::move(why));
+            continue; // its attachment paths would grow the same way
+        }
         for (const Attachment& a : st.attachments) {
-            const std::string path = AttachmentPathFor(a.path, fields, *e);
+            PersonalPath personal;
+            try {
+                personal = AttachmentPathOf(a.path, index, *e);
+            } catch (const ComposeError& error) {
+                tooLarge.add(error.what());
+                continue;
+            }
+            if (!personal.problem.empty()) {
+                outOfFolder.add(Who(*e, i) + ": " + personal.problem);
+                continue;
+            }
+            const std::string& path = personal.path;
             auto it = fileProblems.find(path);
             if (it == fileProblems.end()) {
                 it = fileProblems.emplace(path, AttachmentProblem(path)).first;
@@ -241,6 +261,8 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     }
 
     std::vector<SendProblem> out;
+    tooLarge.flushInto(out);
+    outOfFolder.flushInto(out);
     files.flushInto(out);
     unknownFields.flushInto(out);
     noAddress.flushInto(out);
