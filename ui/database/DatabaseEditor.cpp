@@ -162,9 +162,8 @@ void CentreOnScreen(QWidget* w) {
 
 } // namespace
 
-DatabaseEditor::DatabaseEditor(tandrel::AppState& st, tandrel::MainHooks& main,
-                               tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TdBaseEntry"));
     setWindowTitle(QStringLiteral("Database Editor"));
     resize(591, 321);
@@ -278,6 +277,11 @@ DatabaseEditor::DatabaseEditor(tandrel::AppState& st, tandrel::MainHooks& main,
     connect(fieldsButton, &QPushButton::clicked, this, [this] { editFields(); });
     connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
     valueEdit->installEventFilter(this);
+
+    addDialog_ = new AddPersonDialog(database_, parent);
+    fieldsDialog_ = new FieldsDialog(database_, parent);
+    connect(addDialog_, &AddPersonDialog::personAdded, this, &DatabaseEditor::appendEntryLine);
+    connect(fieldsDialog_, &FieldsDialog::editingDone, this, &DatabaseEditor::showCurrentEntry);
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget* old, QWidget* now) { onFocusChanged(old, now); });
 }
@@ -286,6 +290,11 @@ DatabaseEditor::~DatabaseEditor() {
     // Children die after this body; keep their focus changes away from a half-gone editor.
     disconnect(qApp, nullptr, this, nullptr);
     valueEdit->removeEventFilter(this);
+    // Without a window to belong to, the dialogs are the editor's to release.
+    if (!parent()) {
+        delete addDialog_;
+        delete fieldsDialog_;
+    }
 }
 
 void DatabaseEditor::startNewDatabase() {
@@ -294,10 +303,9 @@ void DatabaseEditor::startNewDatabase() {
         entries_->reset({});
         clearDisplay();
     }
-    if (forms_.fieldsDialog) forms_.fieldsDialog->clear();
-    if (forms_.addPersonDialog) forms_.addPersonDialog->clear();
-    st_.FreeDatabase();
-    st_.NewDatabase();
+    fieldsDialog_->clear();
+    addDialog_->clear();
+    database_.startNew();
     // A modeless editor that is still open becomes the modal one.
     if (isVisible()) QDialog::setVisible(false);
     exec();
@@ -306,9 +314,9 @@ void DatabaseEditor::startNewDatabase() {
 void DatabaseEditor::fillEntryList() {
     WaitCursor wait;
     std::vector<ReceipData*> rows;
-    if (st_.db) {
-        rows.reserve(st_.db->entries.size());
-        for (const auto& e : st_.db->entries)
+    if (db()) {
+        rows.reserve(db()->entries.size());
+        for (const auto& e : db()->entries)
             rows.push_back(e.get());
     }
     Guard g(updating_);
@@ -323,7 +331,7 @@ void DatabaseEditor::fillEntryList() {
 
 void DatabaseEditor::showCurrentEntry() {
     ReceipData* e = currentEntry();
-    if (!st_.db || st_.db->entries.empty() || !e) {
+    if (!db() || db()->entries.empty() || !e) {
         // Nobody to show: do not keep showing someone who is gone.
         clearDisplay();
         return;
@@ -332,11 +340,11 @@ void DatabaseEditor::showCurrentEntry() {
     emailDisplay->setText(ToQ(e->email));
     Guard g(updating_);
     fieldLines->clear();
-    const std::vector<std::string> lines = tandrel::FieldLines(*st_.db, *e);
+    const std::vector<std::string> lines = tandrel::FieldLines(*db(), *e);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         auto* item = new QListWidgetItem(ToQ(lines[k]));
         // Values beyond the last field have no field to be edited under.
-        if (k >= st_.db->fields.size()) item->setFlags(Qt::NoItemFlags);
+        if (k >= db()->fields.size()) item->setFlags(Qt::NoItemFlags);
         fieldLines->addItem(item);
     }
 }
@@ -368,11 +376,11 @@ int DatabaseEditor::currentLine() const {
 }
 
 int DatabaseEditor::selectedFieldLine() const {
-    if (!st_.db) return -1;
+    if (!db()) return -1;
     const QList<QListWidgetItem*> items = fieldLines->selectedItems();
     if (items.isEmpty()) return -1;
     const int k = fieldLines->row(items.first());
-    return k >= 0 && static_cast<std::size_t>(k) < st_.db->fields.size() ? k : -1;
+    return k >= 0 && static_cast<std::size_t>(k) < db()->fields.size() ? k : -1;
 }
 
 void DatabaseEditor::clearDisplay() {
@@ -395,12 +403,12 @@ void DatabaseEditor::onFieldLineClicked() {
 }
 
 void DatabaseEditor::pickField(bool takeFocus) {
-    if (!st_.db || st_.db->fields.empty() || st_.db->entries.empty()) return;
+    if (!db() || db()->fields.empty() || db()->entries.empty()) return;
     const int k = selectedFieldLine();
     ReceipData* e = currentEntry();
     if (k < 0 || !e) return;
     const auto pos = static_cast<std::size_t>(k);
-    fieldDisplay->setText(ToQ(st_.db->fields[pos].name));
+    fieldDisplay->setText(ToQ(db()->fields[pos].name));
     valueEdit->setText(pos < e->values.size() ? ToQ(e->values[pos]) : QString());
     valueEdit->setEnabled(true);
     if (!takeFocus) return;
@@ -424,8 +432,8 @@ void DatabaseEditor::changeValue() {
     const int i = currentLine();
     const int k = selectedFieldLine();
     ReceipData* e = entryAt(i);
-    if (!st_.db || !e || k < 0) return;
-    if (!tandrel::SetEntryValue(*st_.db, *e, static_cast<std::size_t>(k), FromQ(valueEdit->text())))
+    if (!db() || !e || k < 0) return;
+    if (!tandrel::SetEntryValue(*db(), *e, static_cast<std::size_t>(k), FromQ(valueEdit->text())))
         return;
     Guard g(updating_);
     entries_->refreshRow(i);
@@ -435,9 +443,9 @@ void DatabaseEditor::changeValue() {
 }
 
 void DatabaseEditor::addPerson() {
-    if (!st_.db || !forms_.addPersonDialog) return;
-    forms_.addPersonDialog->clear(); // a new person starts from nothing
-    forms_.addPersonDialog->exec();
+    if (!db()) return;
+    addDialog_->clear(); // a new person starts from nothing
+    addDialog_->exec();
     takeFocusBack();
 }
 
@@ -449,7 +457,7 @@ void DatabaseEditor::takeFocusBack() {
 }
 
 void DatabaseEditor::removeSelectedEntries() {
-    if (!st_.db) return;
+    if (!db()) return;
     const QModelIndexList picked = entryList->selectionModel()->selectedRows();
     if (picked.isEmpty()) return;
     {
@@ -458,16 +466,16 @@ void DatabaseEditor::removeSelectedEntries() {
         victims.reserve(static_cast<std::size_t>(picked.size()));
         for (const QModelIndex& i : picked)
             victims.push_back(entries_->at(i.row()));
-        tandrel::RemoveEntries(*st_.db, victims);
+        tandrel::RemoveEntries(*db(), victims);
     }
     fillEntryList();
     showCurrentEntry();
 }
 
 void DatabaseEditor::editFields() {
-    if (!st_.db || !forms_.fieldsDialog) return;
-    forms_.fieldsDialog->fillFieldList();
-    forms_.fieldsDialog->exec();
+    if (!db()) return;
+    fieldsDialog_->fillFieldList();
+    fieldsDialog_->exec();
     takeFocusBack();
 }
 
@@ -489,8 +497,7 @@ void DatabaseEditor::onClosed() {
         clearDisplay();
     }
     onEntryPanelLeft();
-    main_.setControlsEnabled(true);
-    main_.refreshLists();
+    emit closed();
 }
 
 bool DatabaseEditor::eventFilter(QObject* watched, QEvent* event) {
@@ -503,8 +510,4 @@ void DatabaseEditor::onFocusChanged(QWidget* old, QWidget* now) {
     if (!entryPanel->isAncestorOf(old)) return;
     if (now == entryPanel || entryPanel->isAncestorOf(now)) return;
     onEntryPanelLeft();
-}
-
-tandrel::EntryListHooks* tandrel::EntryListOf(Forms& forms) {
-    return forms.databaseEditor;
 }

@@ -4,9 +4,10 @@
 #include <memory>
 #include <string>
 
-#include "Forms.h"
-
+class DeliveryWindow;
 class MainWindow;
+class PreparationWindow;
+class SendLink;
 
 namespace tandrel {
 
@@ -19,12 +20,13 @@ public:
     AppWindows(const AppWindows&) = delete;
     AppWindows& operator=(const AppWindows&) = delete;
 
-    MainWindow& main() { return *forms_.main; }
-    Forms& forms() { return forms_; }
+    MainWindow& main() { return *main_; }
+    DeliveryWindow* deliveryWindow() const;
+    PreparationWindow* preparationWindow() const;
 
 private:
-    Forms forms_;
     std::unique_ptr<MainWindow> main_;
+    std::unique_ptr<SendLink> send_;
 };
 
 } // namespace tandrel

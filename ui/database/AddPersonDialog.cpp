@@ -13,16 +13,14 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
-#include "EntryListHooks.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeBoldLabel;
 using tandrel::MakeButton;
 using tandrel::MakeEdit;
 
-AddPersonDialog::AddPersonDialog(tandrel::AppState& st, tandrel::MainHooks& main,
-                                 tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TaddForm"));
     setWindowTitle(QStringLiteral("Add Receipient"));
     // No system menu, so no close box: the dialog ends through its buttons.
@@ -76,11 +74,12 @@ void AddPersonDialog::clear() {
 }
 
 void AddPersonDialog::acceptPerson() {
-    if (!st_.db || nameEdit->text().isEmpty()) return;
+    tandrel::DatabaseRoot* db = database_.database();
+    if (!db || nameEdit->text().isEmpty()) return;
     tandrel::ReceipData& entry =
-        tandrel::AddPerson(*st_.db, nameEdit->text().toLocal8Bit().toStdString(),
+        tandrel::AddPerson(*db, nameEdit->text().toLocal8Bit().toStdString(),
                            emailEdit->text().toLocal8Bit().toStdString());
-    if (auto* editor = tandrel::EntryListOf(forms_)) editor->appendEntryLine(&entry);
+    emit personAdded(&entry);
     accept();
 }
 

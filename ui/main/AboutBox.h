@@ -4,9 +4,7 @@
 #include <QDialog>
 #include <QPixmap>
 #include <QString>
-
-#include "Forms.h"
-#include "MainHooks.h"
+#include <string>
 
 class QLabel;
 class QPushButton;
@@ -14,8 +12,8 @@ class QPushButton;
 class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-             QWidget* parent = nullptr);
+    // `programDir` names the folder of the settings and logs; it is read when shown.
+    explicit AboutBox(const std::string& programDir, QWidget* parent = nullptr);
     // The credit text shown under the program's name.
     static QString creditText();
     // showAbout sets both labels, then shows the box modally.
@@ -29,9 +27,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    const std::string& programDir_;
     QLabel* iconLabel = nullptr;
     QLabel* titleLabel = nullptr;
     QLabel* creditsLabel = nullptr;

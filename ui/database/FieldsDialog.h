@@ -3,8 +3,7 @@
 
 #include <QDialog>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "DatabaseDocument.h"
 
 class QLineEdit;
 class QListWidget;
@@ -13,8 +12,7 @@ class QPushButton;
 class FieldsDialog : public QDialog {
     Q_OBJECT
 public:
-    FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                 QWidget* parent = nullptr);
+    explicit FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
 
     // One line per field name, in field order.
     void fillFieldList();
@@ -27,12 +25,14 @@ public:
     void renameField();
     void finishEditing();
 
+signals:
+    // "Done": the fields as they are now should be shown (the close box only closes).
+    void editingDone();
+
 private:
     void pickLine(bool takeFocus);
 
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    tandrel::DatabaseDocument& database_;
 
     QLineEdit* nameEdit = nullptr;
     QPushButton* changeButton = nullptr;

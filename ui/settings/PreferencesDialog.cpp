@@ -105,9 +105,8 @@ QLineEdit* LabelledEdit(const QString& objectName, QLabel* label, QWidget* paren
 
 } // namespace
 
-PreferencesDialog::PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& main,
-                                     tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
+    : QDialog(parent), st_(st) {
     setObjectName(QStringLiteral("TPrefForm"));
     setWindowTitle(QStringLiteral("Preferences"));
     // A fixed dialog without border icons: it closes only through its buttons.
@@ -392,7 +391,8 @@ void PreferencesDialog::acceptPreferences() {
             if (!typed.empty())
                 prefs.delimchar = typed[0];
             else
-                main_.explain("No delimiter typed: the field delimiter stays as it was");
+                emit explained(
+                    QStringLiteral("No delimiter typed: the field delimiter stays as it was"));
         }
     } else {
         const int index = delimiterList->currentIndex();

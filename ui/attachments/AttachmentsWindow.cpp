@@ -30,9 +30,9 @@ QPushButton* MakeButton(const QString& objectName, const QString& caption, QWidg
 
 } // namespace
 
-AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, tandrel::MainHooks& main,
-                                     tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
+    : QDialog(parent), st_(st) {
+    fileTest_ = new FileTestWindow(st, parent);
     setObjectName(QStringLiteral("TAttachForm"));
     setWindowTitle(QStringLiteral("Attachments"));
     // Sizeable, but with the system menu as its only border icon.
@@ -119,6 +119,10 @@ std::string AttachmentsWindow::rowPath(const QTreeWidgetItem* row) {
     return row->data(FileColumn, kPathRole).toByteArray().toStdString();
 }
 
+AttachmentsWindow::~AttachmentsWindow() {
+    if (!parent()) delete fileTest_;
+}
+
 std::string AttachmentsWindow::decimalSeparator() const {
     return QLocale().decimalPoint().toLocal8Bit().toStdString();
 }
@@ -182,8 +186,8 @@ void AttachmentsWindow::removeSelectedAttachments() {
 }
 
 void AttachmentsWindow::testFiles() {
-    if (st_.attachments.empty() || !forms_.fileTestWindow) return;
-    forms_.fileTestWindow->exec();
+    if (st_.attachments.empty()) return;
+    fileTest_->exec();
 }
 
 void AttachmentsWindow::showEvent(QShowEvent* event) {
@@ -193,5 +197,5 @@ void AttachmentsWindow::showEvent(QShowEvent* event) {
 }
 
 void AttachmentsWindow::onClosed() {
-    main_.updateStatusBar();
+    emit closed();
 }

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 
-#include "EntryListHooks.h"
-#include "Forms.h"
-#include "MainHooks.h"
+#include "DatabaseDocument.h"
+
+class AddPersonDialog;
+class FieldsDialog;
 
 class QLineEdit;
 class QListView;
@@ -18,22 +19,26 @@ namespace tandrel {
 class EntryListModel;
 }
 
-class DatabaseEditor : public QDialog, public tandrel::EntryListHooks {
+class DatabaseEditor : public QDialog {
     Q_OBJECT
 public:
-    DatabaseEditor(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                   QWidget* parent = nullptr);
+    // The add and fields dialogs are made here, windows of `parent` like the editor (or
+    // released with the editor when it has no parent).
+    explicit DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
     ~DatabaseEditor() override;
+
+    AddPersonDialog* addPersonDialog() const { return addDialog_; }
+    FieldsDialog* fieldsDialog() const { return fieldsDialog_; }
 
     // Releases any database, creates one with "name" and "email", shows the editor modally.
     void startNewDatabase();
     // One line per entry, in database order; each line keeps its own entry.
     void fillEntryList();
     // Shows the current line's entry: its name, e-mail and one line per field.
-    void showCurrentEntry() override;
+    void showCurrentEntry();
 
     // Adds a line for an entry that was just appended to the database.
-    void appendEntryLine(tandrel::ReceipData* entry) override;
+    void appendEntryLine(tandrel::ReceipData* entry);
     // The entry of the current line, or null.
     tandrel::ReceipData* currentEntry() const;
     // The entry that line `row` of the entry list stands for, or null.
@@ -54,6 +59,10 @@ public:
     // Every way of closing the window ends here.
     void done(int r) override;
 
+signals:
+    // The editor was closed: the lists of the database may be shown again.
+    void closed();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -67,9 +76,11 @@ private:
     // The selected field line of fieldLines when it stands for a field, or -1.
     int selectedFieldLine() const;
 
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    tandrel::DatabaseRoot* db() const { return database_.database(); }
+
+    tandrel::DatabaseDocument& database_;
+    AddPersonDialog* addDialog_ = nullptr;
+    FieldsDialog* fieldsDialog_ = nullptr;
 
     tandrel::EntryListModel* entries_ = nullptr;
     QListView* entryList = nullptr;

@@ -3,8 +3,7 @@
 
 #include <QDialog>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "DatabaseDocument.h"
 
 class QLineEdit;
 class QPushButton;
@@ -12,8 +11,7 @@ class QPushButton;
 class AddPersonDialog : public QDialog {
     Q_OBJECT
 public:
-    AddPersonDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                    QWidget* parent = nullptr);
+    explicit AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
 
     // Empties both edits (only a new database does this; otherwise they keep their text).
     void clear();
@@ -22,10 +20,12 @@ public:
     void acceptPerson();
     void cancelAdding();
 
+signals:
+    // A person was appended to the database.
+    void personAdded(tandrel::ReceipData* entry);
+
 private:
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    tandrel::DatabaseDocument& database_;
 
     QLineEdit* nameEdit = nullptr;
     QLineEdit* emailEdit = nullptr;

@@ -4,8 +4,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "AppState.h"
 
 class QCheckBox;
 class QComboBox;
@@ -18,8 +17,8 @@ class QTabWidget;
 class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    PreferencesDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                      QWidget* parent = nullptr);
+    // Edits the settings in `st.prefs` and the session's login password.
+    explicit PreferencesDialog(tandrel::AppState& st, QWidget* parent = nullptr);
 
     // The delimiter choices of delimiterList, in item order.
     static constexpr char kDelimiters[] = {'\t', ' ', ',', '.', ';', ':'};
@@ -37,13 +36,15 @@ public slots:
     // Stores the controls' values in the preferences and closes with OK.
     void acceptPreferences();
 
+signals:
+    // Why an OK did not take a value, for the status bar.
+    void explained(const QString& reason);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
 
     QTabWidget* pages = nullptr;
     QLineEdit* smtpEdit = nullptr;

@@ -3,8 +3,7 @@
 
 #include <QDialog>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "AppState.h"
 
 class QLabel;
 class QListWidget;
@@ -13,8 +12,8 @@ class QPushButton;
 class FileTestWindow : public QDialog {
     Q_OBJECT
 public:
-    FileTestWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                   QWidget* parent = nullptr);
+    // Tests the attachments of `st` against its database each time it is shown.
+    explicit FileTestWindow(const tandrel::AppState& st, QWidget* parent = nullptr);
 
     // Rebuilds the test lines from the attachment list and the database.
     void rebuildLines();
@@ -23,9 +22,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    const tandrel::AppState& st_;
 
     QLabel* summaryLabel = nullptr;
     QListWidget* resultList = nullptr;

@@ -40,9 +40,8 @@ void DrawEnvelope(QPainter& p, const QRectF& r, const QColor& paper, const QColo
 
 } // namespace
 
-AboutBox::AboutBox(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                   QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
+    : QDialog(parent), programDir_(programDir) {
     setObjectName(QStringLiteral("TaboutForm"));
     setWindowTitle(QStringLiteral("About Tandrel"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -134,8 +133,8 @@ QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
 void AboutBox::showEvent(QShowEvent* event) {
     // Centred on the screen rather than over the main window.
     if (!event->spontaneous()) {
-        const QString folder = QString::fromLocal8Bit(
-            st_.ProgramDir.data(), static_cast<qsizetype>(st_.ProgramDir.size()));
+        const QString folder =
+            QString::fromLocal8Bit(programDir_.data(), static_cast<qsizetype>(programDir_.size()));
         const QString shown = folderLabel->fontMetrics().elidedText(folder, Qt::ElideMiddle, 270);
         folderLabel->setText(folderText(shown));
         folderLabel->setToolTip(folder);

@@ -12,9 +12,8 @@
 
 #include "FileInfo.h"
 
-FileTestWindow::FileTestWindow(tandrel::AppState& st, tandrel::MainHooks& main,
-                               tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
+    : QDialog(parent), st_(st) {
     setObjectName(QStringLiteral("TfileTForm"));
     setWindowTitle(QStringLiteral("File test result"));
     resize(419, 252);

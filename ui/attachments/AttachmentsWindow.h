@@ -4,8 +4,9 @@
 #include <QDialog>
 #include <string>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "AppState.h"
+
+class FileTestWindow;
 
 class QFileDialog;
 class QLineEdit;
@@ -15,8 +16,12 @@ class QTreeWidget;
 class AttachmentsWindow : public QDialog {
     Q_OBJECT
 public:
-    AttachmentsWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                      QWidget* parent = nullptr);
+    // Edits the attachment list of `st`; its file test window is made here, a window of
+    // `parent` like this one (or released with this one when it has no parent).
+    explicit AttachmentsWindow(tandrel::AppState& st, QWidget* parent = nullptr);
+    ~AttachmentsWindow() override;
+
+    FileTestWindow* fileTestWindow() const { return fileTest_; }
 
     // The path as a row of the list holds it, byte for byte.
     static std::string rowPath(const class QTreeWidgetItem* row);
@@ -27,6 +32,10 @@ public slots:
     void removeSelectedAttachments();
     void testFiles();
 
+signals:
+    // The window was closed: the attachment count may have changed.
+    void closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -35,8 +44,7 @@ private:
     std::string decimalSeparator() const;
 
     tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    FileTestWindow* fileTest_ = nullptr;
 
     QTreeWidget* attachmentList = nullptr;
     QLineEdit* pathEdit = nullptr;

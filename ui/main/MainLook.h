@@ -1,12 +1,18 @@
-// What the source files of the main window share: its measures, the byte conversions at
-// its editors, the status part of a hint, and the wait cursor. Only the main window's own
-// source files include this.
+// What the main window and its parts share: its measures, the byte conversions at its
+// editors, hints and help contexts, icons drawn from the resources, and the wait cursor.
+// Only the files of ui/main include this.
 #pragma once
 
 #include <QApplication>
 #include <QByteArray>
+#include <QFont>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
+#include <QSvgRenderer>
+#include <QWidget>
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -81,6 +87,41 @@ inline WindowGeometry FitWindow(const WindowGeometry& g, const QRect& avail) {
 inline QString statusPart(const QString& hint) {
     const auto bar = hint.indexOf(QLatin1Char('|'));
     return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+inline QString tooltipPart(const QString& hint) {
+    const auto bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.left(bar);
+}
+
+inline void setHint(QWidget* w, const QString& hint) {
+    w->setToolTip(tooltipPart(hint));
+    w->setStatusTip(statusPart(hint));
+}
+
+inline QPixmap renderSvg(const QString& path, QSize size, qreal dpr) {
+    QSvgRenderer renderer(path);
+    QPixmap pm(size * dpr);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    renderer.render(&p);
+    p.end();
+    pm.setDevicePixelRatio(dpr);
+    return pm;
+}
+
+inline QIcon svgIcon(const QString& path, QSize size) {
+    QIcon icon;
+    icon.addPixmap(renderSvg(path, size, 1.0));
+    icon.addPixmap(renderSvg(path, size, 2.0));
+    return icon;
+}
+
+inline QFont scaledFont(const QFont& base, int points, bool bold) {
+    QFont f = base;
+    f.setPointSize(points);
+    f.setBold(bold);
+    return f;
 }
 
 // Shows the hourglass for the lifetime of the object, and puts back what was there.

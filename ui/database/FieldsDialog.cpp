@@ -10,14 +10,12 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
-#include "EntryListHooks.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeButton;
 
-FieldsDialog::FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                           QWidget* parent)
-    : QDialog(parent), st_(st), main_(main), forms_(forms) {
+FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TForm4"));
     setWindowTitle(QStringLiteral("Fields"));
     // A fixed dialog whose only border icon is the system menu with its close box.
@@ -72,8 +70,8 @@ FieldsDialog::FieldsDialog(tandrel::AppState& st, tandrel::MainHooks& main, tand
 void FieldsDialog::fillFieldList() {
     const QSignalBlocker block(fieldList);
     fieldList->clear();
-    if (!st_.db) return;
-    for (const auto& f : st_.db->fields)
+    if (!database_.database()) return;
+    for (const auto& f : database_.database()->fields)
         fieldList->addItem(QString::fromLocal8Bit(f.name));
 }
 
@@ -95,14 +93,14 @@ void FieldsDialog::pickLine(bool takeFocus) {
 }
 
 void FieldsDialog::appendField() {
-    if (!st_.db) return;
+    if (!database_.database()) return;
     const QString text = nameEdit->text();
-    if (!tandrel::AppendField(*st_.db, text.toLocal8Bit().toStdString())) return;
+    if (!tandrel::AppendField(*database_.database(), text.toLocal8Bit().toStdString())) return;
     fieldList->addItem(text);
 }
 
 void FieldsDialog::renameField() {
-    if (!st_.db) return;
+    if (!database_.database()) return;
     const QList<QListWidgetItem*> items = fieldList->selectedItems();
     if (items.isEmpty()) return;
     QListWidgetItem* item = items.first();
@@ -110,13 +108,13 @@ void FieldsDialog::renameField() {
     const int k = fieldList->row(item);
     if (k < 0) return;
     const QString text = nameEdit->text();
-    if (!tandrel::RenameField(*st_.db, static_cast<std::size_t>(k),
+    if (!tandrel::RenameField(*database_.database(), static_cast<std::size_t>(k),
                               text.toLocal8Bit().toStdString()))
         return;
     item->setText(text);
 }
 
 void FieldsDialog::finishEditing() {
-    if (auto* editor = tandrel::EntryListOf(forms_)) editor->showCurrentEntry();
+    emit editingDone();
     accept();
 }
