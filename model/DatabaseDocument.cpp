@@ -2,21 +2,53 @@
 #include "DatabaseDocument.h"
 
 #include "CsvFile.h"
+#include "DatabaseEditing.h"
 #include "DatabaseFile.h"
 #include "FieldFile.h"
 #include "TextFile.h"
 
 namespace tandrel {
 
+namespace {
+
+// The first row of CSV text: up to the first line end outside double quotes.
+std::string_view FirstCsvRow(std::string_view text) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        if (!quoted && (text[i] == '\r' || text[i] == '\n')) return text.substr(0, i);
+    }
+    return text;
+}
+
+} // namespace
+
+DatabaseFormat DatabaseFormatOf(const std::string& path) {
+    if (!IsCsvPath(path)) return DatabaseFormat::Program;
+    std::string text;
+    // A file that cannot be read is the CSV reader's to report.
+    if (ReadRegularFile(path, text) != FileReadResult::Ok) return DatabaseFormat::Csv;
+    std::vector<CsvRow> rows;
+    if (!ParseCsv(FirstCsvRow(text), rows) || rows.empty()) return DatabaseFormat::Csv;
+    for (const std::string& name : rows.front()) {
+        const std::size_t first = name.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        const std::size_t last = name.find_last_not_of(" \t");
+        if (AsciiLower(name.substr(first, last - first + 1)) == "email") return DatabaseFormat::Csv;
+    }
+    return DatabaseFormat::Program;
+}
+
 DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
                                const std::string& fieldsPath) {
-    if (IsCsvPath(databasePath)) {
+    if (DatabaseFormatOf(databasePath) == DatabaseFormat::Csv) {
         LoadCsvDatabase(st, databasePath);
-        return DatabaseLoad::Loaded;
+    } else {
+        if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
+        if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
+        LoadDatabase(st, databasePath);
     }
-    if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
-    if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
-    LoadDatabase(st, databasePath);
+    st.db->encoding = DetectDatabaseEncoding(*st.db);
     return DatabaseLoad::Loaded;
 }
 
@@ -28,19 +60,22 @@ void DatabaseDocument::startNew() {
 }
 
 DatabaseLoad DatabaseDocument::open(const std::string& path) {
+    const DatabaseFormat format = DatabaseFormatOf(path);
     if (LoadDatabaseFiles(st_, path, std::string()) == DatabaseLoad::NeedsFieldList)
         return DatabaseLoad::NeedsFieldList;
+    format_ = format;
     untitled_ = false;
     markSaved();
     return DatabaseLoad::Loaded;
 }
 
 bool DatabaseDocument::lacksFieldListFor(const std::string& path) const {
-    return !IsCsvPath(path) && (!st_.db || st_.db->fields.empty());
+    return DatabaseFormatOf(path) == DatabaseFormat::Program && (!st_.db || st_.db->fields.empty());
 }
 
 void DatabaseDocument::openFields(const std::string& path) {
     LoadFields(st_, path);
+    st_.db->encoding = DetectDatabaseEncoding(*st_.db);
     markSaved();
 }
 
@@ -48,26 +83,38 @@ void DatabaseDocument::restoreLast() {
     const std::string db = st_.user.lastdb;
     const std::string fields = st_.user.lastfields;
     const bool dbThere = !db.empty() && FileExists(db);
-    if (dbThere && IsCsvPath(db)) {
+    const DatabaseFormat format = dbThere ? DatabaseFormatOf(db) : DatabaseFormat::Program;
+    if (dbThere && format == DatabaseFormat::Csv) {
         LoadDatabaseFiles(st_, db, std::string());
         untitled_ = false;
     } else if (!fields.empty() && FileExists(fields)) {
-        if (!dbThere)
+        if (!dbThere) {
             LoadFields(st_, fields);
-        else if (LoadDatabaseFiles(st_, db, fields) == DatabaseLoad::Loaded)
+            st_.db->encoding = DetectDatabaseEncoding(*st_.db);
+        } else if (LoadDatabaseFiles(st_, db, fields) == DatabaseLoad::Loaded) {
             untitled_ = false;
+        }
     }
+    format_ = format;
     markSaved();
 }
 
+DatabaseFormat DatabaseDocument::formatFor(const std::string& path) const {
+    if (!untitled_ && path == st_.user.lastdb) return format_;
+    return IsCsvPath(path) ? DatabaseFormat::Csv : DatabaseFormat::Program;
+}
+
 void DatabaseDocument::saveAs(const std::string& path) {
-    if (IsCsvPath(path)) {
+    const DatabaseFormat format = formatFor(path);
+    if (format == DatabaseFormat::Csv) {
         SaveCsvDatabase(st_, path);
+        format_ = format;
         untitled_ = false;
         markSaved();
         return;
     }
     SaveDatabase(st_, path);
+    format_ = format;
     // The people's file holds no field names: the field list keeps its own state.
     std::vector<std::string> savedFields = std::move(saved_.fields);
     saved_ = snapshot();
@@ -81,18 +128,29 @@ void DatabaseDocument::saveFieldsAs(const std::string& path) {
 }
 
 void DatabaseDocument::save(const std::string& path, const std::string& fieldsPath) {
-    if (IsCsvPath(path)) {
+    const DatabaseFormat format = formatFor(path);
+    if (format == DatabaseFormat::Csv) {
         SaveCsvDatabase(st_, path);
     } else {
         if (st_.db && !st_.db->fields.empty()) SaveFields(st_, fieldsPath);
         SaveDatabase(st_, path);
     }
+    format_ = format;
     untitled_ = false;
     markSaved();
 }
 
-bool DatabaseDocument::needsFieldFile(const std::string& path) {
-    return !IsCsvPath(path);
+bool DatabaseDocument::needsFieldFile(const std::string& path) const {
+    return formatFor(path) == DatabaseFormat::Program;
+}
+
+std::string DatabaseDocument::bytesFor(std::string_view utf8) {
+    if (!st_.db || st_.db->encoding == TextEncoding::Utf8) return std::string(utf8);
+    if (std::optional<std::string> bytes = EncodeText(utf8, st_.db->encoding))
+        return std::move(*bytes);
+    ConvertDatabaseToUtf8(*st_.db);
+    if (onSwitchedToUtf8) onSwitchedToUtf8();
+    return std::string(utf8);
 }
 
 DatabaseDocument::Snapshot DatabaseDocument::snapshot() const {

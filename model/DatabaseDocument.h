@@ -3,7 +3,9 @@
 // edit the entries; this object decides what is loaded, written and remembered.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AppState.h"
@@ -11,12 +13,17 @@
 namespace tandrel {
 
 // The one rule for loading a database with its field list, for the window and the
-// command line alike: a .csv file names its fields in its header row; any other file
-// needs the field list first, and is read through it with the delimiter of the settings.
+// command line alike: a .csv file whose first row names an "email" column (in any letter
+// case) names its fields there; any other file, .csv or not, is in the program's own
+// format and is read through the field list with the delimiter of the settings.
+enum class DatabaseFormat { Program, Csv };
+DatabaseFormat DatabaseFormatOf(const std::string& path);
+
 enum class DatabaseLoad { Loaded, NeedsFieldList };
 // Loads `fieldsPath` (when given) and then `databasePath` into `st`. NeedsFieldList,
 // with nothing loaded, for a database in the program's format when there is no field
-// list, or one without fields. Throws FileError when a file cannot be read.
+// list, or one without fields. Throws FileError when a file cannot be read. The text
+// encoding of what was read becomes the database's.
 DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
                                const std::string& fieldsPath);
 
@@ -46,10 +53,16 @@ public:
     void saveAs(const std::string& path);
     void saveFieldsAs(const std::string& path);
     // Save: the database to `path` and, unless that file names its own fields (CSV), the
-    // field list to `fieldsPath`. Throws FileError.
+    // field list to `fieldsPath`. Its own file keeps the format it was read in; another
+    // file gets the format its name says. Throws FileError.
     void save(const std::string& path, const std::string& fieldsPath);
     // Whether saving to `path` also needs a field list file.
-    static bool needsFieldFile(const std::string& path);
+    bool needsFieldFile(const std::string& path) const;
+
+    // Text typed for the database as bytes in its encoding. A character that encoding
+    // lacks first turns the whole database into UTF-8 and calls onSwitchedToUtf8.
+    std::string bytesFor(std::string_view utf8);
+    std::function<void()> onSwitchedToUtf8;
 
     // Whatever was last loaded or saved counts as unchanged.
     void markSaved();
@@ -68,10 +81,12 @@ private:
         std::vector<std::vector<std::string>> entries;
     };
     Snapshot snapshot() const;
+    DatabaseFormat formatFor(const std::string& path) const;
 
     AppState& st_;
     Snapshot saved_;
     bool untitled_ = true;
+    DatabaseFormat format_ = DatabaseFormat::Program; // of its own file
 };
 
 } // namespace tandrel

@@ -64,6 +64,29 @@ bool RenameField(DatabaseRoot& db, std::size_t k, const std::string& newName) {
     return true;
 }
 
+TextEncoding DetectDatabaseEncoding(const DatabaseRoot& db) {
+    for (const VarIdent& f : db.fields)
+        if (!IsValidUtf8(f.name)) return TextEncoding::Windows1252;
+    for (const EntryPtr& e : db.entries)
+        for (const std::string& v : e->values)
+            if (!IsValidUtf8(v)) return TextEncoding::Windows1252;
+    return TextEncoding::Utf8;
+}
+
+void ConvertDatabaseToUtf8(DatabaseRoot& db) {
+    if (db.encoding == TextEncoding::Utf8) return;
+    auto convert = [&db](std::string& s) { s = DecodeText(s, db.encoding); };
+    for (VarIdent& f : db.fields)
+        convert(f.name);
+    for (EntryPtr& e : db.entries) {
+        convert(e->name);
+        convert(e->email);
+        for (std::string& v : e->values)
+            convert(v);
+    }
+    db.encoding = TextEncoding::Utf8;
+}
+
 std::size_t RemoveEntries(DatabaseRoot& db, const std::vector<const ReceipData*>& victims) {
     const std::unordered_set<const ReceipData*> doomed(victims.begin(), victims.end());
     const std::size_t before = db.entries.size();

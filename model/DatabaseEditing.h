@@ -39,6 +39,14 @@ bool AppendField(DatabaseRoot& db, const std::string& name);
 // must be a field. Values stay where they are.
 bool RenameField(DatabaseRoot& db, std::size_t k, const std::string& newName);
 
+// Valid UTF-8 in every field name and value (as in the file they came from: the
+// separators are ASCII) is UTF-8; anything else is Windows-1252.
+TextEncoding DetectDatabaseEncoding(const DatabaseRoot& db);
+
+// Rewrites every field name and value (and the entries' names and e-mails) from the
+// database's encoding into UTF-8, and makes UTF-8 its encoding.
+void ConvertDatabaseToUtf8(DatabaseRoot& db);
+
 // Removes each of the given entries (by identity); entries no longer in the database are
 // skipped. Returns the number removed.
 std::size_t RemoveEntries(DatabaseRoot& db, const std::vector<const ReceipData*>& victims);

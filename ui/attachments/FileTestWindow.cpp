@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "DatabaseText.h"
 #include "FileInfo.h"
 
 FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
@@ -74,7 +75,8 @@ void FileTestWindow::rebuildLines() {
     for (const tandrel::FileTestRow& row : rows) {
         const QString line = row.person.empty()
                                  ? text(row.line)
-                                 : text(row.person) + QStringLiteral(": ") + text(row.line);
+                                 : tandrel::DatabaseString(st_.db.get(), row.person) +
+                                       QStringLiteral(": ") + text(row.line);
         auto* item = new QListWidgetItem(row.usable ? foundIcon : problemIcon, line);
         item->setToolTip(line);
         if (!row.usable) {

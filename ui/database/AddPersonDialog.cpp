@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
+#include "DatabaseText.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeBoldLabel;
@@ -76,9 +77,9 @@ void AddPersonDialog::clear() {
 void AddPersonDialog::acceptPerson() {
     tandrel::DatabaseRoot* db = database_.database();
     if (!db || nameEdit->text().isEmpty()) return;
-    tandrel::ReceipData& entry =
-        tandrel::AddPerson(*db, nameEdit->text().toLocal8Bit().toStdString(),
-                           emailEdit->text().toLocal8Bit().toStdString());
+    const std::string name = tandrel::DatabaseBytes(database_, nameEdit->text());
+    const std::string email = tandrel::DatabaseBytes(database_, emailEdit->text());
+    tandrel::ReceipData& entry = tandrel::AddPerson(*db, name, email);
     emit personAdded(&entry);
     accept();
 }

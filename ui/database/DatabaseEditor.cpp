@@ -24,6 +24,7 @@
 
 #include "AddPersonDialog.h"
 #include "DatabaseEditing.h"
+#include "DatabaseText.h"
 #include "FieldsDialog.h"
 #include "WidgetHelpers.h"
 
@@ -34,7 +35,8 @@ namespace tandrel {
 // to fill: the view asks only for the rows it shows.
 class EntryListModel : public QAbstractListModel {
 public:
-    using QAbstractListModel::QAbstractListModel;
+    EntryListModel(const DatabaseDocument& database, QObject* parent)
+        : QAbstractListModel(parent), database_(database) {}
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override {
         return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -44,7 +46,7 @@ public:
         ReceipData* e = at(index.row());
         if (!index.isValid() || !e) return {};
         if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-            return QString::fromLocal8Bit(e->name);
+            return DatabaseString(database_.database(), e->name);
         return {};
     }
 
@@ -70,7 +72,13 @@ public:
         emit dataChanged(i, i);
     }
 
+    // Every line again, after the database changed its encoding.
+    void refreshAll() {
+        if (rowCount() > 0) emit dataChanged(index(0), index(rowCount() - 1));
+    }
+
 private:
+    const DatabaseDocument& database_;
     std::vector<ReceipData*> rows_;
 };
 
@@ -82,13 +90,6 @@ using tandrel::MakeBoldLabel;
 using tandrel::MakeButton;
 
 namespace {
-
-QString ToQ(const std::string& s) {
-    return QString::fromLocal8Bit(s);
-}
-std::string FromQ(const QString& s) {
-    return s.toLocal8Bit().toStdString();
-}
 
 // Shows the hourglass for the lifetime of the object, restoring the cursor however the
 // scope is left.
@@ -174,7 +175,7 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     left->setObjectName(QStringLiteral("LeftPanel"));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    entries_ = new tandrel::EntryListModel(this);
+    entries_ = new tandrel::EntryListModel(database_, this);
     entryList = new QListView;
     entryList->setObjectName(QStringLiteral("ListBox2"));
     entryList->setAccessibleName(QStringLiteral("Entries"));
@@ -336,13 +337,13 @@ void DatabaseEditor::showCurrentEntry() {
         clearDisplay();
         return;
     }
-    nameDisplay->setText(ToQ(e->name));
-    emailDisplay->setText(ToQ(e->email));
+    nameDisplay->setText(shown(e->name));
+    emailDisplay->setText(shown(e->email));
     Guard g(updating_);
     fieldLines->clear();
     const std::vector<std::string> lines = tandrel::FieldLines(*db(), *e);
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        auto* item = new QListWidgetItem(ToQ(lines[k]));
+        auto* item = new QListWidgetItem(shown(lines[k]));
         // Values beyond the last field have no field to be edited under.
         if (k >= db()->fields.size()) item->setFlags(Qt::NoItemFlags);
         fieldLines->addItem(item);
@@ -352,6 +353,8 @@ void DatabaseEditor::showCurrentEntry() {
 void DatabaseEditor::appendEntryLine(ReceipData* entry) {
     if (!entry) return;
     Guard g(updating_);
+    // Adding someone may have turned every line's text into UTF-8.
+    entries_->refreshAll();
     entries_->append(entry);
     if (!entryList->currentIndex().isValid())
         entryList->selectionModel()->setCurrentIndex(entries_->index(entries_->rowCount() - 1),
@@ -364,6 +367,10 @@ ReceipData* DatabaseEditor::currentEntry() const {
 
 ReceipData* DatabaseEditor::entryAt(int row) const {
     return entries_->at(row);
+}
+
+QString DatabaseEditor::shown(const std::string& bytes) const {
+    return tandrel::DatabaseString(db(), bytes);
 }
 
 int DatabaseEditor::entryLineCount() const {
@@ -408,8 +415,8 @@ void DatabaseEditor::pickField(bool takeFocus) {
     ReceipData* e = currentEntry();
     if (k < 0 || !e) return;
     const auto pos = static_cast<std::size_t>(k);
-    fieldDisplay->setText(ToQ(db()->fields[pos].name));
-    valueEdit->setText(pos < e->values.size() ? ToQ(e->values[pos]) : QString());
+    fieldDisplay->setText(shown(db()->fields[pos].name));
+    valueEdit->setText(pos < e->values.size() ? shown(e->values[pos]) : QString());
     valueEdit->setEnabled(true);
     if (!takeFocus) return;
     valueEdit->setFocus();
@@ -433,9 +440,11 @@ void DatabaseEditor::changeValue() {
     const int k = selectedFieldLine();
     ReceipData* e = entryAt(i);
     if (!db() || !e || k < 0) return;
-    if (!tandrel::SetEntryValue(*db(), *e, static_cast<std::size_t>(k), FromQ(valueEdit->text())))
-        return;
+    const tandrel::TextEncoding before = db()->encoding;
+    const std::string value = tandrel::DatabaseBytes(database_, valueEdit->text());
+    if (!tandrel::SetEntryValue(*db(), *e, static_cast<std::size_t>(k), value)) return;
     Guard g(updating_);
+    if (db()->encoding != before) entries_->refreshAll();
     entries_->refreshRow(i);
     entryList->selectionModel()->select(entries_->index(i), QItemSelectionModel::Select);
     showCurrentEntry();

@@ -77,6 +77,8 @@ private:
     int selectedFieldLine() const;
 
     tandrel::DatabaseRoot* db() const { return database_.database(); }
+    // Bytes of the database as the user reads them.
+    QString shown(const std::string& bytes) const;
 
     tandrel::DatabaseDocument& database_;
     AddPersonDialog* addDialog_ = nullptr;

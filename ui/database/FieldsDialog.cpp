@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "DatabaseEditing.h"
+#include "DatabaseText.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeButton;
@@ -70,9 +71,10 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
 void FieldsDialog::fillFieldList() {
     const QSignalBlocker block(fieldList);
     fieldList->clear();
-    if (!database_.database()) return;
-    for (const auto& f : database_.database()->fields)
-        fieldList->addItem(QString::fromLocal8Bit(f.name));
+    const tandrel::DatabaseRoot* db = database_.database();
+    if (!db) return;
+    for (const auto& f : db->fields)
+        fieldList->addItem(tandrel::DatabaseString(db, f.name));
 }
 
 void FieldsDialog::clear() {
@@ -95,7 +97,8 @@ void FieldsDialog::pickLine(bool takeFocus) {
 void FieldsDialog::appendField() {
     if (!database_.database()) return;
     const QString text = nameEdit->text();
-    if (!tandrel::AppendField(*database_.database(), text.toLocal8Bit().toStdString())) return;
+    const std::string name = tandrel::DatabaseBytes(database_, text);
+    if (!tandrel::AppendField(*database_.database(), name)) return;
     fieldList->addItem(text);
 }
 
@@ -109,7 +112,7 @@ void FieldsDialog::renameField() {
     if (k < 0) return;
     const QString text = nameEdit->text();
     if (!tandrel::RenameField(*database_.database(), static_cast<std::size_t>(k),
-                              text.toLocal8Bit().toStdString()))
+                              tandrel::DatabaseBytes(database_, text)))
         return;
     item->setText(text);
 }

@@ -59,6 +59,10 @@ MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWi
     // Every key reaches the window before the focused control.
     qApp->installEventFilter(this);
 
+    database_.onSwitchedToUtf8 = [this] {
+        displayHint(QStringLiteral("The database now holds a character Windows-1252 lacks: "
+                                   "it will be saved as UTF-8"));
+    };
     startUp(programDir);
     // The other windows come once all loading is done, in the program's order.
     buildDialogs();

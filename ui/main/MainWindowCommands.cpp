@@ -16,6 +16,7 @@
 #include "AboutBox.h"
 #include "AttachmentsWindow.h"
 #include "DatabaseEditor.h"
+#include "DatabaseText.h"
 #include "MailPanel.h"
 #include "MainLook.h"
 #include "MainMenus.h"
@@ -254,7 +255,7 @@ void MainWindow::refreshLists() {
     }
     fieldList->clear();
     for (const auto& f : st_.db->fields)
-        fieldList->addItem(fromBytes(f.name));
+        fieldList->addItem(tandrel::DatabaseString(st_.db.get(), f.name));
     people_->showDatabase();
     endPreview();
     updateStatusBar();

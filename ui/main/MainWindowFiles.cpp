@@ -313,7 +313,7 @@ bool MainWindow::saveDatabase() {
     if (path.empty()) path = toBytes(dialogs_.choose(Dialog::SaveData));
     if (path.empty()) return false;
     std::string fieldsPath = database_.fieldsPath();
-    const bool needsFields = tandrel::DatabaseDocument::needsFieldFile(path);
+    const bool needsFields = database_.needsFieldFile(path);
     if (needsFields && fieldsPath.empty()) fieldsPath = toBytes(dialogs_.choose(Dialog::SaveField));
     if (needsFields && fieldsPath.empty()) return false;
     if (!tryFile([&] { database_.save(path, fieldsPath); })) return false;

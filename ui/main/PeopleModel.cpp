@@ -38,14 +38,19 @@ QVariant PeopleModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
     case 0:
-        return QString::fromLocal8Bit(name->data(), static_cast<qsizetype>(name->size()));
+        return shown(*name);
     case 1:
-        return QString::fromLocal8Bit(email->data(), static_cast<qsizetype>(email->size()));
+        return shown(*email);
     case 2:
         return selected ? QStringLiteral("*") : QString();
     default:
         return {};
     }
+}
+
+QString PeopleModel::shown(const std::string& bytes) const {
+    const std::string utf8 = tandrel::DecodeText(bytes, encoding_);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 QVariant PeopleModel::headerData(int section, Qt::Orientation orientation, int role) const {

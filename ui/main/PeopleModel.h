@@ -33,6 +33,9 @@ public:
     tandrel::ReceipData* entryAt(int row) const;
     const std::vector<tandrel::ReceipData*>& entries() const { return rows_; }
 
+    // The encoding the names and addresses are read through (UTF-8 until set).
+    void setEncoding(tandrel::TextEncoding encoding) { encoding_ = encoding; }
+
     // The "*" column follows each entry's `selected` flag; call after changing flags.
     void selectionMarksChanged();
 
@@ -49,7 +52,10 @@ private:
         bool selected = false;
     };
 
+    QString shown(const std::string& bytes) const;
+
     Kind kind_;
+    tandrel::TextEncoding encoding_ = tandrel::TextEncoding::Utf8;
     std::vector<tandrel::ReceipData*> rows_;
     bool frozen_ = false;
     std::vector<Shown> snapshot_;

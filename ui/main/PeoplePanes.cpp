@@ -166,6 +166,8 @@ void PeoplePanes::showDatabase() {
         all.push_back(e.get());
         if (e->selected) chosen.push_back(e.get());
     }
+    availModel_->setEncoding(db->encoding);
+    recipModel_->setEncoding(db->encoding);
     availModel_->setEntries(std::move(all));
     recipModel_->setEntries(std::move(chosen));
 }
