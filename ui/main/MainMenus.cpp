@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QFrame>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -10,12 +11,12 @@
 #include <QToolButton>
 
 #include "MainLook.h"
-#include "MainWindow.h"
 
 using namespace tandrel::mainwindow;
 
-MainMenus::MainMenus(MainWindow& window, std::function<void(const QString&)> showStatus)
-    : QObject(&window), showStatus_(std::move(showStatus)) {
+MainMenus::MainMenus(QMainWindow& window, MenuCommands& commands,
+                     std::function<void(const QString&)> showStatus)
+    : QObject(&window), commands_(commands), showStatus_(std::move(showStatus)) {
     buildMenus(window);
     buildToolBar(window);
     mainMenu->setAccessibleName(QStringLiteral("Menu bar"));
@@ -57,17 +58,17 @@ void MainMenus::offer(int pos, bool on, bool editMenuToo) {
     if (editMenuToo && pos >= 0 && pos < 6 && edit[pos]) edit[pos]->setEnabled(on);
 }
 
-void MainMenus::buildMenus(MainWindow& w) {
+void MainMenus::buildMenus(QMainWindow& w) {
     mainMenu = new QMenuBar(&w);
     mainMenu->setObjectName(QStringLiteral("MainMenu1"));
     w.setMenuBar(mainMenu);
 
-    auto item = [&w](QMenu* menu, const char* name, const QString& text, const QString& status,
-                     void (MainWindow::*slot)()) {
+    auto item = [this](QMenu* menu, const char* name, const QString& text, const QString& status,
+                       Command slot) {
         QAction* a = menu->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         a->setStatusTip(status);
-        connect(a, &QAction::triggered, &w, slot);
+        connect(a, &QAction::triggered, this, [this, slot] { run(slot); });
         return a;
     };
     auto separator = [](QMenu* menu, const char* name) {
@@ -88,67 +89,68 @@ void MainMenus::buildMenus(MainWindow& w) {
     QMenu* fileNew =
         submenu(file, "File1", QStringLiteral("&New"), QStringLiteral("Create new files"));
     newMailAction = item(fileNew, "File11", QStringLiteral("&Mail"),
-                         QStringLiteral("Remove the current mail"), &MainWindow::newMail);
-    newDatabaseAction = item(fileNew, "File12", QStringLiteral("&Database"),
-                             QStringLiteral("Create an empty database"), &MainWindow::newDatabase);
+                         QStringLiteral("Remove the current mail"), &MenuCommands::newMail);
+    newDatabaseAction =
+        item(fileNew, "File12", QStringLiteral("&Database"),
+             QStringLiteral("Create an empty database"), &MenuCommands::newDatabase);
     QMenu* fileOpen = submenu(file, "File2", QStringLiteral("&Open"), QStringLiteral("Open files"));
     openMailAction = item(fileOpen, "File21", QStringLiteral("&Mail..."),
-                          QStringLiteral("Open a saved mail"), &MainWindow::openMail);
+                          QStringLiteral("Open a saved mail"), &MenuCommands::openMail);
     // The one menu hint that also has a tooltip part.
     openMailAction->setToolTip(QStringLiteral("Open a saved mail"));
     openFieldsAction = item(fileOpen, "File23", QStringLiteral("&Fields..."),
-                            QStringLiteral("Open a saved field list"), &MainWindow::openFields);
+                            QStringLiteral("Open a saved field list"), &MenuCommands::openFields);
     openDatabaseAction = item(fileOpen, "File24", QStringLiteral("DB &Entries..."),
-                              QStringLiteral("Open a saved database"), &MainWindow::openDatabase);
+                              QStringLiteral("Open a saved database"), &MenuCommands::openDatabase);
     saveAllAction = item(file, "FileSave", QStringLiteral("&Save"),
-                         QStringLiteral("Save every changed file"), &MainWindow::saveAll);
+                         QStringLiteral("Save every changed file"), &MenuCommands::saveAll);
     saveAllAction->setShortcut(QKeySequence::Save);
     QMenu* fileSave =
         submenu(file, "File4", QStringLiteral("Save &As"), QStringLiteral("Save files"));
     saveMailAction = item(fileSave, "File41", QStringLiteral("Save &Mail As..."),
-                          QStringLiteral("Save the current mail"), &MainWindow::saveMailAs);
+                          QStringLiteral("Save the current mail"), &MenuCommands::saveMailAs);
     saveFieldsAction =
         item(fileSave, "File42", QStringLiteral("Save &Fields As..."),
-             QStringLiteral("Save the list of fields to a file"), &MainWindow::saveFieldsAs);
+             QStringLiteral("Save the list of fields to a file"), &MenuCommands::saveFieldsAs);
     saveDatabaseAction =
         item(fileSave, "File43", QStringLiteral("Save &Database As..."),
-             QStringLiteral("Save the database to a file"), &MainWindow::saveDatabaseAs);
+             QStringLiteral("Save the database to a file"), &MenuCommands::saveDatabaseAs);
     exitAction = item(file, "File5", QStringLiteral("&Exit"), QStringLiteral("Exit Tandrel"),
-                      &MainWindow::exitProgram);
+                      &MenuCommands::exitProgram);
 
     QMenu* edit = mainMenu->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("EditMenu"));
     insertFieldAction =
-        item(edit, "Edit1", QStringLiteral("Insert Field"), QString(), &MainWindow::insertField);
+        item(edit, "Edit1", QStringLiteral("Insert Field"), QString(), &MenuCommands::insertField);
     separator(edit, "N5");
-    cutAction = item(edit, "Edit2", QStringLiteral("Cut"), QString(), &MainWindow::cutText);
-    copyAction = item(edit, "Edit3", QStringLiteral("Copy"), QString(), &MainWindow::copyText);
-    pasteAction = item(edit, "Edit4", QStringLiteral("Paste"), QString(), &MainWindow::pasteText);
+    cutAction = item(edit, "Edit2", QStringLiteral("Cut"), QString(), &MenuCommands::cutText);
+    copyAction = item(edit, "Edit3", QStringLiteral("Copy"), QString(), &MenuCommands::copyText);
+    pasteAction = item(edit, "Edit4", QStringLiteral("Paste"), QString(), &MenuCommands::pasteText);
     deleteAction =
-        item(edit, "Edit5", QStringLiteral("Delete"), QString(), &MainWindow::deleteText);
+        item(edit, "Edit5", QStringLiteral("Delete"), QString(), &MenuCommands::deleteText);
     separator(edit, "N4");
     editDatabaseAction =
         item(edit, "Edit6", QStringLiteral("Edit &Database..."),
-             QStringLiteral("Open the database editor"), &MainWindow::editDatabase);
+             QStringLiteral("Open the database editor"), &MenuCommands::editDatabase);
     preferencesAction =
         item(edit, "Edit7", QStringLiteral("Preferences..."),
-             QStringLiteral("Change the settings of Tandrel"), &MainWindow::editPreferences);
+             QStringLiteral("Change the settings of Tandrel"), &MenuCommands::editPreferences);
     separator(edit, "N6");
     sendTestAction = item(edit, "EditTestMail", QStringLiteral("Send &Test to Me"),
                           QStringLiteral("Send the mail for the selected receipient to yourself"),
-                          &MainWindow::sendTestMail);
+                          &MenuCommands::sendTestMail);
     notReachedAction =
         item(edit, "EditNotReached", QStringLiteral("Recipients &Not Reached"),
              QStringLiteral("Make the people the last mailing did not reach the receipients"),
-             &MainWindow::selectRecipientsNotReached);
+             &MenuCommands::selectRecipientsNotReached);
     notReachedAction->setEnabled(false);
     previewPreviousAction = item(edit, "EditPreviewPrevious", QStringLiteral("Pre&vious"),
                                  QStringLiteral("Preview the mail for the previous receipient"),
-                                 &MainWindow::previewPrevious);
+                                 &MenuCommands::previewPrevious);
     previewPreviousAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
-    previewNextAction =
-        item(edit, "EditPreviewNext", QStringLiteral("Ne&xt"),
-             QStringLiteral("Preview the mail for the next receipient"), &MainWindow::previewNext);
+    previewNextAction = item(edit, "EditPreviewNext", QStringLiteral("Ne&xt"),
+                             QStringLiteral("Preview the mail for the next receipient"),
+                             &MenuCommands::previewNext);
     previewNextAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
     insertFieldAction->setEnabled(false);
     cutAction->setEnabled(false);
@@ -159,32 +161,32 @@ void MainMenus::buildMenus(MainWindow& w) {
     helpMenu->setObjectName(QStringLiteral("HelpMenu"));
     helpMenu->menuAction()->setStatusTip(QStringLiteral("Get help"));
     helpContentsAction = item(helpMenu, "Help1", QStringLiteral("&Contents"), QString(),
-                              &MainWindow::showHelpContents);
+                              &MenuCommands::showHelpContents);
     helpIndexAction =
-        item(helpMenu, "Help2", QStringLiteral("&Index"), QString(), &MainWindow::showHelpIndex);
+        item(helpMenu, "Help2", QStringLiteral("&Index"), QString(), &MenuCommands::showHelpIndex);
     separator(helpMenu, "N1");
     aboutAction =
-        item(helpMenu, "Help3", QStringLiteral("&About"), QString(), &MainWindow::showAbout);
+        item(helpMenu, "Help3", QStringLiteral("&About"), QString(), &MenuCommands::showAbout);
 
     bodyMenu = new QMenu(&w);
     bodyMenu->setObjectName(QStringLiteral("MailPopupMenu"));
     bodyInsertFieldAction =
         item(bodyMenu, "FieldItem", QStringLiteral("Insert field"),
-             QStringLiteral("Insert the selected field at the cursor"), &MainWindow::insertField);
+             QStringLiteral("Insert the selected field at the cursor"), &MenuCommands::insertField);
     separator(bodyMenu, "N3");
     bodyCutAction = item(bodyMenu, "CutItem", QStringLiteral("Cut"),
                          QStringLiteral("Remove selection and insert it to the clipboard"),
-                         &MainWindow::cutText);
+                         &MenuCommands::cutText);
     bodyCopyAction = item(bodyMenu, "CopyItem", QStringLiteral("Copy"),
-                          QStringLiteral("Copy selection to clipboard"), &MainWindow::copyText);
+                          QStringLiteral("Copy selection to clipboard"), &MenuCommands::copyText);
     bodyPasteAction = item(bodyMenu, "PasteItem", QStringLiteral("Paste"),
                            QStringLiteral("Replace selection with contents of clipboard"),
-                           &MainWindow::pasteText);
+                           &MenuCommands::pasteText);
     bodyDeleteAction = item(bodyMenu, "DeleteItem", QStringLiteral("Delete"),
-                            QStringLiteral("Delete the selection"), &MainWindow::deleteText);
+                            QStringLiteral("Delete the selection"), &MenuCommands::deleteText);
     separator(bodyMenu, "N2");
     bodySelectAllAction = item(bodyMenu, "SelectItem", QStringLiteral("Select all"),
-                               QStringLiteral("Select all text"), &MainWindow::selectAllText);
+                               QStringLiteral("Select all text"), &MenuCommands::selectAllText);
     bodyInsertFieldAction->setEnabled(false);
     bodyCutAction->setEnabled(false);
     bodyCopyAction->setEnabled(false);
@@ -210,7 +212,7 @@ void MainMenus::showOpenMenuHint() {
     showStatus_(lit->statusTip());
 }
 
-void MainMenus::buildToolBar(MainWindow& w) {
+void MainMenus::buildToolBar(QMainWindow& w) {
     mainToolBar = new QToolBar(&w);
     mainToolBar->setObjectName(QStringLiteral("ToolBar1"));
     mainToolBar->setMovable(false);
@@ -226,28 +228,28 @@ void MainMenus::buildToolBar(MainWindow& w) {
         const char* icon;
         const char* tooltip;
         const char* status;
-        void (MainWindow::*slot)();
+        Command slot;
     };
     const Button buttons[] = {
-        {"SpeedButton2", "new-mail", "New Mail", "Remove the current mail", &MainWindow::newMail},
+        {"SpeedButton2", "new-mail", "New Mail", "Remove the current mail", &MenuCommands::newMail},
         {"SpeedButton3", "new-database", "New Database", "Create an empty database",
-         &MainWindow::newDatabase},
+         &MenuCommands::newDatabase},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
-        {"SpeedButton5", "open-mail", "Open Mail", "Open a saved mail", &MainWindow::openMail},
+        {"SpeedButton5", "open-mail", "Open Mail", "Open a saved mail", &MenuCommands::openMail},
         {"SpeedButton6", "open-fields", "Open Fields", "Open a saved field list",
-         &MainWindow::openFields},
+         &MenuCommands::openFields},
         {"SpeedButton7", "open-database", "Open Database", "Open a saved database",
-         &MainWindow::openDatabase},
+         &MenuCommands::openDatabase},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
         {"SpeedButton4", "save-mail", "Save Mail", "Save the current mail",
-         &MainWindow::saveMailAs},
+         &MenuCommands::saveMailAs},
         {"SpeedButton8", "save-fields", "Save Fields", "Save the list of fields to a file",
-         &MainWindow::saveFieldsAs},
+         &MenuCommands::saveFieldsAs},
         {"SpeedButton9", "save-database", "Save Database", "Save the database to a file",
-         &MainWindow::saveDatabaseAs},
+         &MenuCommands::saveDatabaseAs},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
         {"SpeedButton10", "database-editor", "Database Editor", "Open the database editor",
-         &MainWindow::editDatabase},
+         &MenuCommands::editDatabase},
     };
     int separators = 0;
     for (const Button& b : buttons) {
@@ -272,7 +274,7 @@ void MainMenus::buildToolBar(MainWindow& w) {
         tb->setToolTip(QString::fromLatin1(b.tooltip));
         tb->setStatusTip(QString::fromLatin1(b.status));
         tb->setAccessibleName(QString::fromLatin1(b.tooltip));
-        connect(tb, &QToolButton::clicked, &w, b.slot);
+        connect(tb, &QToolButton::clicked, this, [this, slot = b.slot] { run(slot); });
         mainToolBar->addWidget(tb);
         toolButtons_.push_back(tb);
     }

@@ -6,21 +6,55 @@
 #include <functional>
 #include <vector>
 
-class MainWindow;
 class QAction;
 class QFrame;
 class QMenu;
+class QMainWindow;
 class QMenuBar;
 class QString;
 class QToolBar;
 class QToolButton;
+
+// The commands the menu items and toolbar buttons start.
+class MenuCommands {
+public:
+    virtual void newMail() = 0;
+    virtual void newDatabase() = 0;
+    virtual void openMail() = 0;
+    virtual void openFields() = 0;
+    virtual void openDatabase() = 0;
+    virtual void saveAll() = 0;
+    virtual void saveMailAs() = 0;
+    virtual void saveFieldsAs() = 0;
+    virtual void saveDatabaseAs() = 0;
+    virtual void exitProgram() = 0;
+    virtual void insertField() = 0;
+    virtual void cutText() = 0;
+    virtual void copyText() = 0;
+    virtual void pasteText() = 0;
+    virtual void deleteText() = 0;
+    virtual void selectAllText() = 0;
+    virtual void editDatabase() = 0;
+    virtual void editPreferences() = 0;
+    virtual void sendTestMail() = 0;
+    virtual void selectRecipientsNotReached() = 0;
+    virtual void previewPrevious() = 0;
+    virtual void previewNext() = 0;
+    virtual void showHelpContents() = 0;
+    virtual void showHelpIndex() = 0;
+    virtual void showAbout() = 0;
+
+protected:
+    ~MenuCommands() = default;
+};
 
 class MainMenus : public QObject {
     Q_OBJECT
 public:
     // Builds every menu and the toolbar into `window`, each item connected to its
     // command. `showStatus` puts a highlighted item's status text into the status bar.
-    MainMenus(MainWindow& window, std::function<void(const QString&)> showStatus);
+    MainMenus(QMainWindow& window, MenuCommands& commands,
+              std::function<void(const QString&)> showStatus);
 
     // The toolbar follows the main window's controls.
     void setToolBarEnabled(bool on);
@@ -72,8 +106,12 @@ public:
     QToolBar* mainToolBar = nullptr;
 
 private:
-    void buildMenus(MainWindow& w);
-    void buildToolBar(MainWindow& w);
+    using Command = void (MenuCommands::*)();
+    void buildMenus(QMainWindow& w);
+    void buildToolBar(QMainWindow& w);
+    void run(Command command) { (commands_.*command)(); }
+
+    MenuCommands& commands_;
 
     std::function<void(const QString&)> showStatus_;
     std::vector<QToolButton*> toolButtons_; // the nine toolbar buttons

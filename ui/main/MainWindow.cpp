@@ -52,7 +52,8 @@ MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWi
     setMinimumSize(kMinWidth, kMinHeight);
     resize(700, 600);
 
-    menus_ = new MainMenus(*this, [this](const QString& text) { panels_[0]->setText(text); });
+    menus_ =
+        new MainMenus(*this, *this, [this](const QString& text) { panels_[0]->setText(text); });
     buildStatusBar();
     buildClientArea();
 

@@ -14,13 +14,13 @@
 #include "DatabaseDocument.h"
 #include "FileDialogs.h"
 #include "MailDocument.h"
+#include "MainMenus.h"
 
 class AboutBox;
 class AttachmentsWindow;
 class DatabaseEditor;
 class HelpWindow;
 class MailPanel;
-class MainMenus;
 class PeopleModel;
 class PeoplePanes;
 class PreferencesDialog;
@@ -41,7 +41,7 @@ public:
     virtual void sendTestMail(const tandrel::ReceipData& person) = 0;
 };
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public MenuCommands {
     Q_OBJECT
 public:
     // `programDir` replaces the directory of the program file as the home of the
@@ -99,35 +99,35 @@ public:
 
 public slots:
     // Menu commands.
-    void newMail();
-    void newDatabase();
-    void openMail();
-    void openFields();
-    void openDatabase();
-    void saveMailAs();
-    void saveFieldsAs();
-    void saveDatabaseAs();
+    void newMail() override;
+    void newDatabase() override;
+    void openMail() override;
+    void openFields() override;
+    void openDatabase() override;
+    void saveMailAs() override;
+    void saveFieldsAs() override;
+    void saveDatabaseAs() override;
     // Saves every changed file to its own file, asking for a name only where there is none.
-    void saveAll();
-    void exitProgram();
-    void insertField();
-    void cutText();
-    void copyText();
-    void pasteText();
-    void deleteText();
-    void selectAllText();
-    void editDatabase();
-    void editPreferences();
+    void saveAll() override;
+    void exitProgram() override;
+    void insertField() override;
+    void cutText() override;
+    void copyText() override;
+    void pasteText() override;
+    void deleteText() override;
+    void selectAllText() override;
+    void editDatabase() override;
+    void editPreferences() override;
     // The mail merged for the selected receipient (or the first), sent to the sender.
-    void sendTestMail();
+    void sendTestMail() override;
     // Makes the people the last run did not reach the receipients, and only them.
-    void selectRecipientsNotReached();
+    void selectRecipientsNotReached() override;
     // Step the preview to the previous or next receipient shown, starting it if needed.
-    void previewPrevious();
-    void previewNext();
-    void showHelpContents();
-    void showHelpIndex();
-    void showAbout();
+    void previewPrevious() override;
+    void previewNext() override;
+    void showHelpContents() override;
+    void showHelpIndex() override;
+    void showAbout() override;
     // People lists.
     void moveAllToRecipients();
     // The merged preview: shows it when the button is down and exactly one recipient is
