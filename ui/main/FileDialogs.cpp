@@ -17,12 +17,12 @@ using namespace tandrel::mainwindow;
 QFileDialog& FileDialogs::dialog(Kind which) {
     const int i = static_cast<int>(which);
     if (dialogs_[i]) return *dialogs_[i];
-    struct Spec {
+    struct Setup {
         const char* name;
         const char* title;
         bool save;
     };
-    const Spec specs[6] = {
+    const Setup setups[6] = {
         {"OpenMailDia", "Open Mail File", false},
         {"OpenFieldsDia", "Open Field Definitions File", false},
         {"OpenDataDia", "Open Data File", false},
@@ -30,7 +30,7 @@ QFileDialog& FileDialogs::dialog(Kind which) {
         {"SaveFieldDia", "Save Field Definitions", true},
         {"SaveDataDia", "Save Database", true},
     };
-    const Spec& s = specs[i];
+    const Setup& s = setups[i];
     auto* d = new QFileDialog(owner_, QString::fromLatin1(s.title));
     d->setObjectName(QString::fromLatin1(s.name));
     d->setOption(QFileDialog::DontUseNativeDialog, true);

@@ -14,7 +14,6 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolButton>
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include "MailPanel.h"
 #include "MainLook.h"
 #include "MainMenus.h"
+#include "MainStatusBar.h"
 #include "PaneSplitter.h"
 #include "PeopleModel.h"
 #include "PeoplePanes.h"
@@ -53,8 +53,9 @@ MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWi
     resize(700, 600);
 
     menus_ =
-        new MainMenus(*this, *this, [this](const QString& text) { panels_[0]->setText(text); });
-    buildStatusBar();
+        new MainMenus(*this, *this, [this](const QString& text) { statusLine->setText(0, text); });
+    statusLine = new MainStatusBar(this);
+    setStatusBar(statusLine);
     buildClientArea();
 
     // Every key reaches the window before the focused control.
@@ -91,36 +92,6 @@ void MainWindow::buildDialogs() {
     about_ = new AboutBox(st_.ProgramDir, this);
     attachments_ = new AttachmentsWindow(st_, this);
     connect(attachments_, &AttachmentsWindow::closed, this, &MainWindow::updateStatusBar);
-}
-
-void MainWindow::buildStatusBar() {
-    statusLine = new QStatusBar(this);
-    statusLine->setObjectName(QStringLiteral("StatusBar1"));
-    statusLine->setFixedHeight(19);
-    statusLine->setSizeGripEnabled(true);
-    statusLine->setAccessibleName(QStringLiteral("Status bar"));
-    setStatusBar(statusLine);
-    const int widths[4] = {300, 170, 100, 50};
-    const char* const designed[4] = {"", "xxx of xxx receipients selected", "xx attachments", ""};
-    const char* const accessible[4] = {"Hint", "Receipients selected", "Attachments", "Status"};
-    for (int i = 0; i < 4; ++i) {
-        auto* l = new QLabel(QString::fromLatin1(designed[i]));
-        l->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        // The counters keep their designed width but grow when the font needs more for
-        // their text ("1200 of 10000 receipients selected"), rather than cutting it off.
-        // The hint panel stays put, so the others do not jump while the mouse moves.
-        if (i == 1 || i == 2)
-            l->setMinimumWidth(widths[i]);
-        else
-            l->setFixedWidth(widths[i]);
-        l->setFrameShape(QFrame::Panel);
-        l->setFrameShadow(QFrame::Sunken);
-        l->setContentsMargins(2, 0, 2, 0);
-        // The text itself is what a screen reader reads, kept up to date as it changes.
-        l->setAccessibleDescription(QString::fromLatin1(accessible[i]));
-        statusLine->addWidget(l);
-        panels_[i] = l;
-    }
 }
 
 void MainWindow::buildClientArea() {
@@ -312,12 +283,11 @@ void MainWindow::showHelpContext(QWidget* focus) {
 }
 
 void MainWindow::displayHint(const QString& hint) {
-    panels_[0]->setText(statusPart(hint));
+    statusLine->setText(0, statusPart(hint));
 }
 
 QString MainWindow::statusPanelText(int panel) const {
-    if (panel < 0 || panel > 3) return {};
-    return panels_[panel]->text();
+    return statusLine->text(panel);
 }
 
 HelpWindow& MainWindow::help() {

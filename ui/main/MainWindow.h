@@ -21,12 +21,11 @@ class AttachmentsWindow;
 class DatabaseEditor;
 class HelpWindow;
 class MailPanel;
+class MainStatusBar;
 class PeopleModel;
 class PeoplePanes;
 class PreferencesDialog;
-class QLabel;
 class QListWidget;
-class QStatusBar;
 
 namespace tandrel {
 class Profile;
@@ -155,7 +154,6 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
-    void buildStatusBar();
     void buildClientArea();
     void buildDialogs();
     void startUp(const std::string& programDir);
@@ -214,8 +212,7 @@ private:
     AttachmentsWindow* attachments_ = nullptr;
 
     // Controls, named as everywhere in the program.
-    QStatusBar* statusLine = nullptr;
-    QLabel* panels_[4] = {};
+    MainStatusBar* statusLine = nullptr;
     QListWidget* fieldList = nullptr;
     QWidget* mailArea = nullptr;
     QWidget* paneSplitter = nullptr;

@@ -20,6 +20,7 @@
 #include "MailPanel.h"
 #include "MainLook.h"
 #include "MainMenus.h"
+#include "MainStatusBar.h"
 #include "PeopleModel.h"
 #include "PeoplePanes.h"
 #include "PreferencesDialog.h"
@@ -264,10 +265,10 @@ void MainWindow::refreshLists() {
 }
 
 void MainWindow::updateStatusBar() {
-    panels_[2]->setText(QStringLiteral("%1 attachments").arg(st_.attachments.size()));
-    panels_[1]->setText(QStringLiteral("%1 of %2 receipients selected")
-                            .arg(people_->recipientCount())
-                            .arg(people_->availableCount()));
+    statusLine->setText(2, QStringLiteral("%1 attachments").arg(st_.attachments.size()));
+    statusLine->setText(1, QStringLiteral("%1 of %2 receipients selected")
+                               .arg(people_->recipientCount())
+                               .arg(people_->availableCount()));
 }
 
 void MainWindow::setControlsEnabled(bool on) {
