@@ -1,6 +1,9 @@
 // Loading, saving and the unsaved-change rule of the database and its field list.
 #include "DatabaseDocument.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "CsvFile.h"
 #include "DatabaseEditing.h"
 #include "DatabaseFile.h"
@@ -11,25 +14,43 @@ namespace tandrel {
 
 namespace {
 
-// The first row of CSV text: up to the first line end outside double quotes.
-std::string_view FirstCsvRow(std::string_view text) {
+// The first row of a CSV file: up to the first line end outside double quotes. Only that
+// much is read, so a big file is not read twice; a file that is no regular file gives
+// nothing (reading a pipe could block).
+std::string FirstCsvRow(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::string row;
     bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') quoted = !quoted;
-        if (!quoted && (text[i] == '\r' || text[i] == '\n')) return text.substr(0, i);
+    for (char c; in.get(c);) {
+        if (c == '"') quoted = !quoted;
+        if (!quoted && (c == '\r' || c == '\n')) break;
+        row += c;
     }
-    return text;
+    return row;
+}
+
+DatabaseLoad LoadAs(AppState& st, const std::string& databasePath, const std::string& fieldsPath,
+                    DatabaseFormat format) {
+    if (format == DatabaseFormat::Csv) {
+        LoadCsvDatabase(st, databasePath);
+    } else {
+        if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
+        if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
+        LoadDatabase(st, databasePath);
+    }
+    st.db->encoding = DetectDatabaseEncoding(*st.db);
+    return DatabaseLoad::Loaded;
 }
 
 } // namespace
 
 DatabaseFormat DatabaseFormatOf(const std::string& path) {
     if (!IsCsvPath(path)) return DatabaseFormat::Program;
-    std::string text;
     // A file that cannot be read is the CSV reader's to report.
-    if (ReadRegularFile(path, text) != FileReadResult::Ok) return DatabaseFormat::Csv;
     std::vector<CsvRow> rows;
-    if (!ParseCsv(FirstCsvRow(text), rows) || rows.empty()) return DatabaseFormat::Csv;
+    if (!ParseCsv(FirstCsvRow(path), rows) || rows.empty()) return DatabaseFormat::Csv;
     for (const std::string& name : rows.front()) {
         const std::size_t first = name.find_first_not_of(" \t");
         if (first == std::string::npos) continue;
@@ -41,15 +62,7 @@ DatabaseFormat DatabaseFormatOf(const std::string& path) {
 
 DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
                                const std::string& fieldsPath) {
-    if (DatabaseFormatOf(databasePath) == DatabaseFormat::Csv) {
-        LoadCsvDatabase(st, databasePath);
-    } else {
-        if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
-        if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
-        LoadDatabase(st, databasePath);
-    }
-    st.db->encoding = DetectDatabaseEncoding(*st.db);
-    return DatabaseLoad::Loaded;
+    return LoadAs(st, databasePath, fieldsPath, DatabaseFormatOf(databasePath));
 }
 
 void DatabaseDocument::startNew() {
@@ -61,7 +74,7 @@ void DatabaseDocument::startNew() {
 
 DatabaseLoad DatabaseDocument::open(const std::string& path) {
     const DatabaseFormat format = DatabaseFormatOf(path);
-    if (LoadDatabaseFiles(st_, path, std::string()) == DatabaseLoad::NeedsFieldList)
+    if (LoadAs(st_, path, std::string(), format) == DatabaseLoad::NeedsFieldList)
         return DatabaseLoad::NeedsFieldList;
     format_ = format;
     untitled_ = false;
@@ -85,13 +98,13 @@ void DatabaseDocument::restoreLast() {
     const bool dbThere = !db.empty() && FileExists(db);
     const DatabaseFormat format = dbThere ? DatabaseFormatOf(db) : DatabaseFormat::Program;
     if (dbThere && format == DatabaseFormat::Csv) {
-        LoadDatabaseFiles(st_, db, std::string());
+        LoadAs(st_, db, std::string(), format);
         untitled_ = false;
     } else if (!fields.empty() && FileExists(fields)) {
         if (!dbThere) {
             LoadFields(st_, fields);
             st_.db->encoding = DetectDatabaseEncoding(*st_.db);
-        } else if (LoadDatabaseFiles(st_, db, fields) == DatabaseLoad::Loaded) {
+        } else if (LoadAs(st_, db, fields, format) == DatabaseLoad::Loaded) {
             untitled_ = false;
         }
     }
