@@ -8,6 +8,10 @@
 #include "DatabaseEditorTestHarness.h"
 #include "MainWindowFixture.h"
 
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
 namespace tandrel::test {
 namespace {
 
