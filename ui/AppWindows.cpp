@@ -25,12 +25,12 @@ AppWindows::AppWindows(const std::string& programDir) {
     forms_.databaseEditor = new DatabaseEditor(st, hooks, forms_, top);
     forms_.addPersonDialog = new AddPersonDialog(st, hooks, forms_, top);
     forms_.fieldsDialog = new FieldsDialog(st, hooks, forms_, top);
-    forms_.deliveryWindow = new DeliveryWindow(st, hooks, forms_, top);
+    forms_.deliveryWindow = new DeliveryWindow(top);
     forms_.preferencesDialog = new PreferencesDialog(st, hooks, forms_, top);
     forms_.aboutBox = new AboutBox(st, hooks, forms_, top);
     forms_.attachmentsWindow = new AttachmentsWindow(st, hooks, forms_, top);
     forms_.fileTestWindow = new FileTestWindow(st, hooks, forms_, top);
-    forms_.preparationWindow = new PreparationWindow(st, hooks, forms_, top);
+    forms_.preparationWindow = new PreparationWindow(top);
     main_->setForms(&forms_);
 }
 

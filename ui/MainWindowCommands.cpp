@@ -395,7 +395,8 @@ void MainWindow::sendMailing() {
         return;
     }
     try {
-        tandrel::RunMailing(*this, *forms_);
+        tandrel::RunMailing({this, forms_->preparationWindow, forms_->deliveryWindow}, st_,
+                            recipientRows(), editorTexts(), previewShown());
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }
@@ -411,7 +412,8 @@ void MainWindow::sendTestMail() {
         return;
     }
     try {
-        tandrel::RunTestMail(*this, *forms_, *person);
+        tandrel::RunTestMail({this, forms_->preparationWindow, forms_->deliveryWindow}, st_,
+                             editorTexts(), previewShown(), *person);
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }

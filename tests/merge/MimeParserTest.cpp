@@ -9,7 +9,7 @@
 #include <random>
 
 #include "Compose.h"
-#include "MailingRun.h"
+#include "Preparation.h"
 #include "Mime.h"
 #include "TestSupport.h"
 

@@ -14,6 +14,7 @@
 
 #include "FakeKeyring.h"
 #include "MailFile.h"
+#include "MailingRun.h"
 #include "MailingTestKit.h"
 #include "PasswordPrompt.h"
 #include "RunResults.h"
@@ -44,12 +45,11 @@ struct Mailing : RunRig {
                     {"Dear [name],", "you live in [town]."}};
     }
     void useServer(const std::string& port) { main.st.prefs.port = port; }
-    void send() { RunMailing(main, forms); }
     std::vector<std::string> snt() const {
         return SplitTextLines(ReadFileBytes(main.st.sentLogPath()));
     }
     bool memoHas(const QString& line) const {
-        return forms.deliveryWindow->reportMemo->toPlainText()
+        return delivery->reportMemo->toPlainText()
             .split(QLatin1Char('\n'))
             .contains(line);
     }
@@ -125,8 +125,8 @@ TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_TRUE(driver.hourglassWhilePreparing);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(m.main.st.outgoing.empty());
-    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
-    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
+    EXPECT_FALSE(m.preparation->isVisible());
+    EXPECT_EQ(m.preparation->gauge->value(), 100);
 
     const QStringList files = StoredFiles(server.storeDir());
     ASSERT_EQ(files.size(), 3);
@@ -242,7 +242,7 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
         else
             EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
-        EXPECT_FALSE(m.forms.preparationWindow->isVisible());
+        EXPECT_FALSE(m.preparation->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.SentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
@@ -281,7 +281,7 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         m.send();
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
-        EXPECT_FALSE(m.forms.deliveryWindow->isVisible());
+        EXPECT_FALSE(m.delivery->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.RunLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -348,17 +348,19 @@ TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
         m.main.rows.push_back(&m.main.addPerson("P" + std::to_string(i),
                                                 "p" + std::to_string(i) + "@example.org", "X"));
     PaintCounter counter;
-    m.forms.preparationWindow->gauge->installEventFilter(&counter);
-    const auto error = m.forms.preparationWindow->prepare();
+    m.preparation->gauge->installEventFilter(&counter);
+    BuildMailText(m.main.st, m.main.eds);
+    MailingRun run(m.main.st, m.main.rows, m.main.eds.subject);
+    const auto error = m.preparation->prepare(run);
     EXPECT_FALSE(error.has_value());
     ASSERT_EQ(m.main.st.outgoing.size(), 3000u);
     EXPECT_EQ(m.main.st.outgoing.front().address, "p0@example.org");
     EXPECT_EQ(m.main.st.outgoing.back().address, "p2999@example.org");
     EXPECT_EQ(m.main.st.RecipientCount, 3000);
-    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
+    EXPECT_EQ(m.preparation->gauge->value(), 100);
     EXPECT_GE(counter.paints, 10);
     EXPECT_LE(counter.paints, 150);
-    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
+    EXPECT_FALSE(m.preparation->isVisible());
 }
 
 TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
