@@ -2,8 +2,6 @@
 // delivery window would show, and a driver that runs one DeliveryRun to its end.
 #pragma once
 
-#include <QEventLoop>
-#include <QTimer>
 #include <exception>
 #include <string>
 #include <utility>
@@ -20,6 +18,7 @@ public:
     std::vector<int> gauges;                                      // every gauge value, in order
     std::vector<std::pair<std::size_t, MessageOutcome>> outcomes; // in the order told
     std::vector<DeliveryEvent> events;                            // the typed events, in order
+    std::vector<ServerReply> outcomeReplies; // the refusal of each outcome (empty if none)
     int memoClears = 0;
     bool ended = false;
     bool logSaved = false;
@@ -33,8 +32,9 @@ public:
     void deliveryProgress(int value) override { gauges.push_back(value); }
     void deliveryEvent(const DeliveryEvent& event) override { events.push_back(event); }
     void messageOutcome(std::size_t message, MessageOutcome outcome,
-                        const ServerReply*) override {
+                        const ServerReply* reply) override {
         outcomes.emplace_back(message, outcome);
+        outcomeReplies.push_back(reply ? *reply : ServerReply{});
     }
     void deliveryEnded(const DeliverySummary& summary) override {
         ended = true;

@@ -88,7 +88,7 @@ const std::vector<std::string> kAll{"ann@example.org", "bob@example.org", "cleo@
 
 } // namespace
 
-TEST(MailingRun, DoesNothingWithoutDatabaseOrRecipients) {
+TEST(SendCommand, DoesNothingWithoutDatabaseOrRecipients) {
     for (bool withDb : {false, true}) {
         Mailing m;
         m.main.rows.clear();
@@ -102,7 +102,7 @@ TEST(MailingRun, DoesNothingWithoutDatabaseOrRecipients) {
     }
 }
 
-TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
+TEST(SendCommand, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -160,53 +160,7 @@ TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_EQ(lines, m.main.st.SentLog);
 }
 
-TEST(MailingRun, EveryRunAppendsItsBlockToTheSentLog) {
-    RefusingAiosmtpdServer server({"bob@example.org"});
-    Mailing m;
-    m.useServer(server.portText());
-    // The file of an earlier session is kept; what this session holds in memory from
-    // before is not written again.
-    WriteFileBytes(m.main.st.sentLogPath(), "from an earlier start\r\n\r\n");
-    m.main.st.SentLog = {"an earlier run of this session", ""};
-
-    ModalDriver driver;
-    m.send();
-    EXPECT_TRUE(m.memoHas("Error, illegal receipient \"bob@example.org\", resuming:"));
-    m.main.eds.subject = "Second";
-    m.main.rows = {m.main.rows[2], m.main.rows[0]};
-    m.send();
-    EXPECT_FALSE(driver.timedOut);
-    EXPECT_EQ(driver.sendWindowsClosed, 2);
-
-    const auto lines = m.snt();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "from an earlier start");
-    std::size_t at = ExpectBlock(lines, 2, "Hello [name]", {"ann@example.org", "cleo@example.org"});
-    at = ExpectBlock(lines, at, "Second", {"cleo@example.org", "ann@example.org"});
-    EXPECT_EQ(at, lines.size());
-    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 4);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
-    SmtpSinkServer sink({"-f", "RCPT", "-B", "550 5.1.1 Recipient address rejected"});
-    Mailing m;
-    m.useServer(sink.portText());
-    ModalDriver driver;
-    m.send();
-    EXPECT_FALSE(driver.timedOut);
-    EXPECT_EQ(driver.sendWindowsClosed, 1);
-    for (const std::string& a : kAll)
-        EXPECT_TRUE(m.memoHas(
-            QString::fromStdString("Error, illegal receipient \"" + a + "\", resuming:")));
-    EXPECT_TRUE(m.memoHas("Some errors occurred!"));
-    const auto lines = m.snt();
-    EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", {}), lines.size());
-    EXPECT_EQ(lines.back(), "");
-    EXPECT_EQ(lines[lines.size() - 3], "Mails sent to:");
-}
-
-TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
+TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
     struct Case {
         const char* what;
         std::function<void(Mailing&)> spoil;
@@ -256,7 +210,7 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
     }
 }
 
-TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
+TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
     struct Case {
         std::string smtp, port, error;
     };
@@ -302,7 +256,7 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
 }
 
-TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
+TEST(SendCommand, ASentLogThatCannotBeWrittenIsReported) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -317,7 +271,7 @@ TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
+TEST(SendCommand, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     for (bool preview : {false, true}) {
         SCOPED_TRACE(preview);
         AiosmtpdServer server;
@@ -341,7 +295,7 @@ TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     }
 }
 
-TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
+TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     Mailing m;
     m.main.rows.clear();
     for (int i = 0; i < 3000; ++i)
@@ -363,7 +317,7 @@ TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     EXPECT_FALSE(m.preparation->isVisible());
 }
 
-TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
+TEST(SendCommand, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -421,7 +375,7 @@ private:
 // A login name makes Send ask for the password before anything is prepared: Cancel
 // abandons the Send; OK sends, keeps the password for the session and, when asked to,
 // in the keyring, and no file of the program ever holds it.
-TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
+TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     const std::string secret = "Pa55-w\xc3\xb6rd";
     TestCertificates certs;
     ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
@@ -484,7 +438,7 @@ TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
 // The results file names exactly the people a run did not reach, keeps two entries with
 // the same name and address apart, and survives the end of the session; a refused
 // connection says so in plain words and reaches nobody.
-TEST(MailingRun, TheRecipientsNotReachedAreKeptBesideTheSettings) {
+TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     RefusingAiosmtpdServer server({"bob@example.org"});
     Mailing m;
     m.useServer(server.portText());
