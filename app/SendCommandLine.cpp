@@ -257,7 +257,8 @@ int WriteDryRun(MailingRun& run, const std::string& dir, std::ostream& out,
     progress.finish();
     const std::size_t total = result.written;
     out << total << (total == 1 ? " message" : " messages") << " written to " << dir;
-    if (result.removed > 0) out << ", replacing the " << result.removed << " of the earlier dry run";
+    if (result.removed > 0)
+        out << ", replacing the " << result.removed << " of the earlier dry run";
     out << "; nothing was sent.\n";
     return ExitAllAccepted;
 }

@@ -13,7 +13,8 @@ CredentialRequest LoginRequest(const GlobalPrefs& prefs) {
     return {KeyringAccount(prefs), prefs.user, prefs.smtp, "password"};
 }
 
-std::optional<Credentials> EnvironmentCredentials::credentialsFor(const CredentialRequest& request) {
+std::optional<Credentials>
+EnvironmentCredentials::credentialsFor(const CredentialRequest& request) {
     const char* env = std::getenv("TANDREL_PASSWORD");
     if (!env) return std::nullopt;
     return Credentials{request.user, env};

@@ -28,10 +28,14 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
 
 Outcome RunResultOf(MessageOutcome outcome) {
     switch (outcome) {
-    case MessageOutcome::Accepted: return Outcome::Accepted;
-    case MessageOutcome::Refused: return Outcome::Refused;
-    case MessageOutcome::TemporarilyRefused: return Outcome::TemporarilyRefused;
-    case MessageOutcome::NotAttempted: break;
+    case MessageOutcome::Accepted:
+        return Outcome::Accepted;
+    case MessageOutcome::Refused:
+        return Outcome::Refused;
+    case MessageOutcome::TemporarilyRefused:
+        return Outcome::TemporarilyRefused;
+    case MessageOutcome::NotAttempted:
+        break;
     }
     return Outcome::NotAttempted;
 }

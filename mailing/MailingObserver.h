@@ -13,10 +13,10 @@
 namespace tandrel {
 
 struct DeliverySummary {
-    int accepted = 0;          // messages the server accepted
-    std::size_t messages = 0;  // messages of the run
+    int accepted = 0;         // messages the server accepted
+    std::size_t messages = 0; // messages of the run
     bool errorsOccurred = false;
-    bool runLogSaved = true;   // false: the run log file could not be written
+    bool runLogSaved = true; // false: the run log file could not be written
 };
 
 class MailingObserver {

@@ -37,8 +37,8 @@ enum class MailingKind {
 };
 
 struct MailingSummary {
-    int accepted = 0;   // messages the server accepted
-    int recipients = 0; // messages prepared
+    int accepted = 0;            // messages the server accepted
+    int recipients = 0;          // messages prepared
     bool started = false;        // the delivery began
     bool errorsOccurred = false; // the dialogue reported a problem
     std::string startError;      // the text of a connect error raised at once
@@ -49,9 +49,7 @@ struct MailingSummary {
     std::string runLogError;
 
     // Not every message was accepted, or something went wrong.
-    bool failed() const {
-        return errorsOccurred || !startError.empty() || accepted < recipients;
-    }
+    bool failed() const { return errorsOccurred || !startError.empty() || accepted < recipients; }
 };
 
 class MailingRun {

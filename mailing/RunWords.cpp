@@ -72,7 +72,8 @@ ProblemWords WordsOfProblem(const DeliveryEvent& e) {
     case DeliveryProblem::LoginRefused:
         return {"Error, login refused by server: " + OneLineReply(e.reply.text)};
     case DeliveryProblem::HeloNotRecognised:
-        return {"Warning, server did not recognize helo command, attempting to resume:", true, true};
+        return {"Warning, server did not recognize helo command, attempting to resume:", true,
+                true};
     case DeliveryProblem::HeloUnknownResponse:
         return {"Error, unknown response sending helo command, attempting to resume:", true, true};
     case DeliveryProblem::SenderRefused:

@@ -11,10 +11,10 @@
 namespace tandrel {
 
 struct EventWords {
-    bool clearsReport = false;          // the report starts afresh before `report`
-    std::vector<std::string> report;    // lines for the report
-    std::vector<std::string> runLog;    // items for the run log, in order
-    std::optional<std::string> status;  // the new status line
+    bool clearsReport = false;         // the report starts afresh before `report`
+    std::vector<std::string> report;   // lines for the report
+    std::vector<std::string> runLog;   // items for the run log, in order
+    std::optional<std::string> status; // the new status line
 };
 
 EventWords WordsFor(const DeliveryEvent& event);

@@ -20,8 +20,8 @@ void SentLogBlock::finish(const std::string& path) {
     finished_ = true;
     lines_.push_back("");
     lines_.push_back("");
-    AppendTextFile(path, std::vector<std::string>(lines_.begin() + static_cast<long>(start_),
-                                                  lines_.end()));
+    AppendTextFile(
+        path, std::vector<std::string>(lines_.begin() + static_cast<long>(start_), lines_.end()));
 }
 
 } // namespace tandrel

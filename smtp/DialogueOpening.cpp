@@ -103,7 +103,8 @@ void SmtpDialogue::Impl::onStartTlsReply(int code, const std::string& reply) {
 
 void SmtpDialogue::Impl::onTlsDone(int error) {
     if (error != 0) {
-        fatal(DeliveryProblem::TlsFailed, sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
+        fatal(DeliveryProblem::TlsFailed,
+              sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
         return;
     }
     tell(DeliveryEvent::Kind::Encrypted);

@@ -221,8 +221,8 @@ void DeliveryWindow::deliveryEvent(const tandrel::DeliveryEvent& event) {
         event.socketError != tandrel::SocketErrorFromErrno(ECONNREFUSED) || !run_)
         return;
     const tandrel::GlobalPrefs& prefs = run_->session().prefs;
-    pendingLines_ << FromBytes("The server " + prefs.smtp + " did not accept a connection on port " +
-                               prefs.port + ".");
+    pendingLines_ << FromBytes("The server " + prefs.smtp +
+                               " did not accept a connection on port " + prefs.port + ".");
     scheduleFlush();
 }
 

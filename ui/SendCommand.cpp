@@ -85,8 +85,9 @@ std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
     return RecipientsNotReached(*st.db, st.runResultsPath());
 }
 
-void RunMailing(const SendWindows& windows, AppState& st, const std::vector<ReceipData*>& recipients,
-                const MailEditors& editors, bool previewShown) {
+void RunMailing(const SendWindows& windows, AppState& st,
+                const std::vector<ReceipData*>& recipients, const MailEditors& editors,
+                bool previewShown) {
     if (!st.db || recipients.empty()) return;
     // The check reads the mail as it will be prepared, so it is built from the editors
     // here (a shown preview already did, and the editors then hold merged text).

@@ -26,8 +26,9 @@ struct SendWindows {
 // block to the sent log and records each person's outcome in the results file. Failures
 // (preparation, connecting, writing the files) are shown in error boxes after the
 // clean-up; the outgoing messages are always released.
-void RunMailing(const SendWindows& windows, AppState& st, const std::vector<ReceipData*>& recipients,
-                const MailEditors& editors, bool previewShown);
+void RunMailing(const SendWindows& windows, AppState& st,
+                const std::vector<ReceipData*>& recipients, const MailEditors& editors,
+                bool previewShown);
 
 // Edit, "Send Test to Me": the mail merged for `person`, its subject prefixed
 // "[Test] ", delivered through the delivery window to the sender's own address only.

@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
     tandrel::AppState st;
     st.ProgramDir = programDir.path().toStdString();
     st.LocalComputerName = tandrel::ComputeLocalComputerName();
-    if (!opt.ini.empty() && !QFile::copy(QString::fromStdString(opt.ini),
-                                         QString::fromStdString(st.iniPath()))) {
+    if (!opt.ini.empty() &&
+        !QFile::copy(QString::fromStdString(opt.ini), QString::fromStdString(st.iniPath()))) {
         std::fprintf(stderr, "tandrel-bench: cannot read %s\n", opt.ini.c_str());
         return 2;
     }

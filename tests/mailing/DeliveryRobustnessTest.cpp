@@ -255,8 +255,8 @@ TEST(HostileServer, NestedEventLoopInAListenerKeepsTheDialogueInOrder) {
     Quit(server);
     server.start();
     TempDir dir;
-    dialogue.start({Msg("a@x", big)}, 1,
-                   {"127.0.0.1", server.portText(), kFrom, "testhost"}, dir.file("Tandrel.log"));
+    dialogue.start({Msg("a@x", big)}, 1, {"127.0.0.1", server.portText(), kFrom, "testhost"},
+                   dir.file("Tandrel.log"));
     EXPECT_TRUE(WaitForRunEnd(dialogue, listener, 20000));
     dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());
@@ -409,16 +409,14 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
             }
             {
                 Delivery run;
-                run.start(
-                    {Msg("a@x")}, 1,
-                    {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "testhost"});
+                run.start({Msg("a@x")}, 1,
+                          {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "testhost"});
                 EXPECT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
                 run.dialogue.closeConnection();
             }
             {
                 Delivery run;
-                EXPECT_THROW(run.start({Msg("a@x")}, 1,
-                                                {"127.0.0.1", "nosuchservice", kFrom, "x"}),
+                EXPECT_THROW(run.start({Msg("a@x")}, 1, {"127.0.0.1", "nosuchservice", kFrom, "x"}),
                              ESocketException);
             }
             {
@@ -449,8 +447,9 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
                 server.start();
                 Delivery run;
                 run.start({Msg("a@x")}, 1, run.config(server));
-                EXPECT_TRUE(
-                    QTest::qWaitFor([&] { return run.dialogue.dialogue().state() == SessionState::Transaction; }, 5000));
+                EXPECT_TRUE(QTest::qWaitFor(
+                    [&] { return run.dialogue.dialogue().state() == SessionState::Transaction; },
+                    5000));
                 run.dialogue.cancel();
                 EXPECT_TRUE(server.waitDone());
             }

@@ -75,8 +75,9 @@ std::size_t ExpectBlock(const std::vector<std::string>& lines, std::size_t at,
         return lines.size();
     }
     EXPECT_TRUE(lines[at].starts_with("Mailing started ")) << lines[at];
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + at + 1, lines.begin() + at + 1 + rest.size()),
-              rest);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + at + 1, lines.begin() + at + 1 + rest.size()),
+        rest);
     return at + 1 + rest.size();
 }
 
@@ -120,7 +121,8 @@ TEST(MailingRun, EachOutcomeReachesTheResultsTheSentLogAndTheRunLog) {
     std::vector<std::string> envelopes;
     for (const StoredMessage& m : server.messages())
         envelopes.push_back(m.rcptTo.at(0));
-    EXPECT_EQ(envelopes, (std::vector<std::string>{kPeople[0], kPeople[2], kPeople[2], kPeople[0]}));
+    EXPECT_EQ(envelopes,
+              (std::vector<std::string>{kPeople[0], kPeople[2], kPeople[2], kPeople[0]}));
 
     const auto sent = s.lines(s.st.sentLogPath());
     ASSERT_GE(sent.size(), 2u);
@@ -148,7 +150,10 @@ TEST(MailingRun, CancelStopsAtOnceAndKeepsWhatTheRunDid) {
     RecordingListener observer;
     const MailingSummary summary = s.send(s.people, observer, [&observer](MailingRun& run) {
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return !observer.statuses.empty() && observer.statuses.back() == "Connected to Host"; },
+            [&] {
+                return !observer.statuses.empty() &&
+                       observer.statuses.back() == "Connected to Host";
+            },
             5000));
         run.cancel();
     });

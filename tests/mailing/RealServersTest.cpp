@@ -165,9 +165,8 @@ TEST(RealServers, SmtpSinkFaultsAreReportedAndTheRunEnds) {
         a.address = "a@x";
         b.address = "b@x";
         a.lines = b.lines = MessageLines({"Subject: sink", "", "body", "."});
-        const DeliveryResult res =
-            RunDelivery({a, b}, 2, Config(sink.portText()), runLog, sentLog, 30000,
-                        dir.file("Tandrel.log"));
+        const DeliveryResult res = RunDelivery({a, b}, 2, Config(sink.portText()), runLog, sentLog,
+                                               30000, dir.file("Tandrel.log"));
         EXPECT_TRUE(res.ended);
         EXPECT_FALSE(res.timedOut);
         EXPECT_EQ(res.memo, r.memo);

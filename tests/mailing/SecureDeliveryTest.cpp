@@ -223,8 +223,7 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
         std::vector<std::string> runLog, sentLog;
         QElapsedTimer clock;
         clock.start();
-        const DeliveryResult res =
-            RunDelivery(Messages(3), 3, config, runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery(Messages(3), 3, config, runLog, sentLog, 30000);
         const qint64 ms = clock.elapsed();
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_EQ(sentLog.size(), 3u);

@@ -2,8 +2,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "FakeSmtpScripts.h"
 #include "DeliveryHarness.h"
+#include "FakeSmtpScripts.h"
 #include "SmtpDialogue.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "Compose.h"
-#include "Preparation.h"
 #include "Mime.h"
+#include "Preparation.h"
 #include "TestSupport.h"
 
 using namespace tandrel;

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "Compose.h"
-#include "Preparation.h"
 #include "Mime.h"
+#include "Preparation.h"
 #include "TestSupport.h"
 
 using namespace tandrel;

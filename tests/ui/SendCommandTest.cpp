@@ -49,9 +49,7 @@ struct Mailing : RunRig {
         return SplitTextLines(ReadFileBytes(main.st.sentLogPath()));
     }
     bool memoHas(const QString& line) const {
-        return delivery->reportMemo->toPlainText()
-            .split(QLatin1Char('\n'))
-            .contains(line);
+        return delivery->reportMemo->toPlainText().split(QLatin1Char('\n')).contains(line);
     }
 };
 
