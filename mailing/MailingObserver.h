@@ -33,7 +33,7 @@ public:
     // Each event of the delivery except the dialogue's transcript (commands and replies,
     // which go to the run log only), after its words above.
     virtual void deliveryEvent(const DeliveryEvent& event) { (void)event; }
-    // Once per message: what became of it, with the refusal that decided it, if any.
+    // Once per message: what became of it, with the server's answer that decided it.
     virtual void messageOutcome(std::size_t message, MessageOutcome outcome,
                                 const ServerReply* reply) {
         (void)message;

@@ -90,7 +90,8 @@ public:
     virtual void deliveryEvent(const DeliveryEvent& event) = 0;
     virtual void progress(int percent) = 0; // 0..100
     // Each message's outcome, once, as soon as it is known; `message` is its index in
-    // the list given to start(); `reply` is the refusal that decided it, if one did.
+    // the list given to start(); `reply` is the server's answer that decided it (none
+    // for a message that was not attempted or that the dialogue itself refused).
     // Those without one when the run ends (or is cancelled) get NotAttempted.
     virtual void messageOutcome(std::size_t message, MessageOutcome outcome,
                                 const ServerReply* reply) = 0;

@@ -497,7 +497,7 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
         setGauge(static_cast<long long>(SentCount) * 100 / recipientCount);
         ProgressBase = gauge;
         if (!isRunning) return;
-        outcome(message, MessageOutcome::Accepted);
+        outcome(message, MessageOutcome::Accepted, &reply);
         if (!isRunning) return;
         startMessage();
         return;

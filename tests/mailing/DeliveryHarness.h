@@ -18,7 +18,7 @@ public:
     std::vector<int> gauges;                                      // every gauge value, in order
     std::vector<std::pair<std::size_t, MessageOutcome>> outcomes; // in the order told
     std::vector<DeliveryEvent> events;                            // the typed events, in order
-    std::vector<ServerReply> outcomeReplies; // the refusal of each outcome (empty if none)
+    std::vector<ServerReply> outcomeReplies; // the answer that decided each outcome
     int memoClears = 0;
     bool ended = false;
     bool logSaved = false;

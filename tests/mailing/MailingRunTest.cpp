@@ -107,6 +107,7 @@ TEST(MailingRun, EachOutcomeReachesTheResultsTheSentLogAndTheRunLog) {
     using O = MessageOutcome;
     EXPECT_EQ(first.outcomes, (std::vector<std::pair<std::size_t, O>>{
                                   {0, O::Accepted}, {1, O::Refused}, {2, O::Accepted}}));
+    EXPECT_EQ(first.outcomeReplies[0].code, 250);
     EXPECT_EQ(first.outcomeReplies[1].code, 550);
     EXPECT_EQ(first.outcomeReplies[1].enhancedStatus, "5.1.1");
     const auto results = ReadRunResults(s.st.runResultsPath());
