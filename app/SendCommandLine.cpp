@@ -4,15 +4,12 @@
 
 #include <QObject>
 #include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <memory>

@@ -92,8 +92,9 @@ void MailingRun::startDelivery() {
     std::vector<std::string>* accepted = &acceptedScratch_;
     if (kind_ == MailingKind::Mailing) {
         try {
-            results_ = std::make_unique<RunResultsWriter>(st_.runResultsPath(),
-                                                          IdentifyPeople(*st_.db, recipients_));
+            static const DatabaseRoot noDatabase;
+            results_ = std::make_unique<RunResultsWriter>(
+                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, recipients_));
         } catch (const std::exception& e) {
             summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
         }
