@@ -2,14 +2,14 @@
 #include "AppWindows.h"
 
 #include "MainWindow.h"
-#include "SendLink.h"
+#include "SendLauncher.h"
 
 namespace tandrel {
 
 AppWindows::AppWindows(const std::string& programDir) {
     // The main window's creation does all loading before any other window exists.
     main_ = std::make_unique<MainWindow>(nullptr, programDir);
-    send_ = std::make_unique<SendLink>(*main_);
+    send_ = std::make_unique<SendLauncher>(*main_);
 }
 
 AppWindows::~AppWindows() {

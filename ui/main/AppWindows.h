@@ -7,7 +7,7 @@
 class DeliveryWindow;
 class MainWindow;
 class PreparationWindow;
-class SendLink;
+class SendLauncher;
 
 namespace tandrel {
 
@@ -26,7 +26,7 @@ public:
 
 private:
     std::unique_ptr<MainWindow> main_;
-    std::unique_ptr<SendLink> send_;
+    std::unique_ptr<SendLauncher> send_;
 };
 
 } // namespace tandrel

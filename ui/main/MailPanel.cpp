@@ -161,11 +161,13 @@ void MailPanel::showTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
 
 void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& entry) {
     WaitCursor wait;
-    setPreviewLook(true);
-    template_ = texts();
-    tandrel::BuildMailText(st, template_);
-
+    MailEditors templ = texts();
+    tandrel::BuildMailText(st, templ);
+    // Merged before the editors turn into a preview: a merge that fails (values that
+    // refer to each other without end) leaves them as they were.
     std::vector<std::string> lines = tandrel::MergeLines(st.db->fields, st.mailText.lines, entry);
+    setPreviewLook(true);
+    template_ = std::move(templ);
     MailEditors shown;
     // The merged text is only looked at: it must not change what the mail is.
     bool hasHeader = st.mailText.MailHasHeader;

@@ -21,6 +21,7 @@
 #include "MainLook.h"
 #include "MainMenus.h"
 #include "MainStatusBar.h"
+#include "Merge.h"
 #include "PeopleModel.h"
 #include "PeoplePanes.h"
 #include "PreferencesDialog.h"
@@ -160,7 +161,13 @@ void MainWindow::showPreview() {
         editors_->previewButton->setChecked(false);
         return;
     }
-    editors_->showPreview(st_, *entry);
+    try {
+        editors_->showPreview(st_, *entry);
+    } catch (const tandrel::ComposeError& e) {
+        editors_->previewButton->setChecked(false);
+        showError(QString::fromStdString(e.what()));
+        return;
+    }
     updateTitle();
 }
 

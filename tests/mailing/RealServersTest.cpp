@@ -3,21 +3,15 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "HeadlessDelivery.h"
+#include "FakeSmtpScripts.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
 #include "WSocket.h"
 
 using namespace tandrel;
+using namespace tandrel::test;
 
 namespace {
-
-const char* const kFrom = "sender@example.org";
-const std::string kAll = "All letters have been sent";
-const std::string kSome = "Some errors occurred!";
-std::string SentTo(const std::string& a) {
-    return "Mail was sent to: \"" + a + "\"";
-}
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string out;
@@ -57,8 +51,8 @@ SharedBlock Base64Block(std::size_t bytes) {
     return block;
 }
 
-DeliveryConfig Config(const std::string& port, const test::TempDir& dir) {
-    return {"127.0.0.1", port, kFrom, "testhost", dir.file("Tandrel.log")};
+DeliveryConfig Config(const std::string& port) {
+    return {"127.0.0.1", port, kFrom, "testhost"};
 }
 
 } // namespace
@@ -71,8 +65,8 @@ TEST(RealServers, AiosmtpdReceivesEveryMessageAsComposed) {
                                Composed("bob@example.org", attachment),
                                Composed("cid@example.org", attachment)};
     std::vector<std::string> runLog, sentLog;
-    const HeadlessResult r =
-        RunHeadlessDelivery(msgs, 3, Config(server.portText(), dir), runLog, sentLog, 30000);
+    const DeliveryResult r =
+        RunDelivery(msgs, 3, Config(server.portText()), runLog, sentLog, 30000);
     ASSERT_TRUE(r.ended) << r.startError;
     EXPECT_EQ(r.memo,
               (std::vector<std::string>{SentTo("ann@example.org"), SentTo("bob@example.org"),
@@ -101,14 +95,10 @@ TEST(RealServers, AiosmtpdTakesATenMegabyteAttachmentInBatches) {
     const OutgoingList msgs = {Composed("big@example.org", Base64Block(10u << 20))};
     std::vector<std::string> runLog, sentLog;
     RecordingListener listener;
-    SmtpDialogue dialogue(listener, runLog, sentLog);
-    dialogue.start(msgs, 1, Config(server.portText(), dir));
+    DeliveryRun dialogue(listener, runLog, sentLog);
+    dialogue.start(msgs, 1, Config(server.portText()), dir.file("Tandrel.log"));
     int dataSent = 0;
-    auto inner = dialogue.socket().OnDataSent;
-    dialogue.socket().OnDataSent = [&](TWSocket* s, int e) {
-        ++dataSent;
-        inner(s, e);
-    };
+    CountDataSent(dialogue, dataSent);
     ASSERT_TRUE(WaitForRunEnd(dialogue, listener, 120000));
     dialogue.closeConnection();
     EXPECT_EQ(sentLog, std::vector<std::string>{"big@example.org"});
@@ -175,8 +165,8 @@ TEST(RealServers, SmtpSinkFaultsAreReportedAndTheRunEnds) {
         a.address = "a@x";
         b.address = "b@x";
         a.lines = b.lines = MessageLines({"Subject: sink", "", "body", "."});
-        const HeadlessResult res =
-            RunHeadlessDelivery({a, b}, 2, Config(sink.portText(), dir), runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery({a, b}, 2, Config(sink.portText()), runLog, sentLog,
+                                               30000, dir.file("Tandrel.log"));
         EXPECT_TRUE(res.ended);
         EXPECT_FALSE(res.timedOut);
         EXPECT_EQ(res.memo, r.memo);

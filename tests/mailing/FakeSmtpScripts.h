@@ -1,12 +1,11 @@
 // Pieces of FakeSmtpServer scripts for delivery tests, and a delivery run against one.
-// Header only: the including test links the SMTP library.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "DeliveryHarness.h"
 #include "FakeSmtpServer.h"
-#include "HeadlessDelivery.h"
 #include "SmtpDialogue.h"
 #include "TestSupport.h"
 #include "WSocket.h"
@@ -64,7 +63,8 @@ inline void Quit(FakeSmtpServer& s) {
 }
 
 // Counts the socket's OnDataSent events of the dialogue (one per hand-over drained).
-inline void CountDataSent(SmtpDialogue& dialogue, int& counter) {
+inline void CountDataSent(DeliveryRun& run, int& counter) {
+    SmtpDialogue& dialogue = run.dialogue();
     auto inner = dialogue.socket().OnDataSent;
     dialogue.socket().OnDataSent = [inner, &counter](TWSocket* s, int e) {
         ++counter;
@@ -72,20 +72,24 @@ inline void CountDataSent(SmtpDialogue& dialogue, int& counter) {
     };
 }
 
-// One dialogue with a recording listener, its logs and a directory for the run log.
+// One delivery with a recording listener, its logs and a directory for the run log.
 struct Delivery {
     TempDir dir;
+    std::string logPath = dir.file("Tandrel.log");
     std::vector<std::string> runLog, sentLog;
     RecordingListener listener;
-    SmtpDialogue dialogue{listener, runLog, sentLog};
+    DeliveryRun dialogue{listener, runLog, sentLog};
 
     DeliveryConfig config(const FakeSmtpServer& s) {
-        return {"127.0.0.1", s.portText(), kFrom, "testhost", dir.file("Tandrel.log")};
+        return {"127.0.0.1", s.portText(), kFrom, "testhost"};
+    }
+    void start(const OutgoingList& msgs, int count, const DeliveryConfig& c) {
+        dialogue.start(msgs, count, c, logPath);
     }
     // Runs to the end, then does the caller's clean-up.
     bool deliver(FakeSmtpServer& s, const OutgoingList& msgs, int timeoutMs = 15000) {
         s.start();
-        dialogue.start(msgs, static_cast<int>(msgs.size()), config(s));
+        start(msgs, static_cast<int>(msgs.size()), config(s));
         bool over = false;
         // Stop early when the server has already seen something wrong.
         for (int waited = 0; !over && waited < timeoutMs && s.failures().empty(); waited += 100)

@@ -1,5 +1,5 @@
 // Preparation of a mailing run: every message built in memory before any is sent.
-#include "MailingRun.h"
+#include "Preparation.h"
 
 #include <unordered_map>
 

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "Compose.h"
-#include "MailingRun.h"
 #include "Mime.h"
+#include "Preparation.h"
 #include "TestSupport.h"
 
 using namespace tandrel;

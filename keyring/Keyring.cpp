@@ -62,8 +62,4 @@ PasswordKeeper& KeyringOf(AppState& st) {
     return *st.keyring;
 }
 
-std::string KeyringAccount(const GlobalPrefs& prefs) {
-    return prefs.user + "@" + prefs.smtp;
-}
-
 } // namespace tandrel

@@ -2,8 +2,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "DeliveryHarness.h"
 #include "FakeSmtpScripts.h"
-#include "HeadlessDelivery.h"
 #include "SmtpDialogue.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
@@ -359,7 +359,7 @@ TEST(SmtpDialogue, LargeMessagesGoInBatchesWithTheGaugeMoving) {
     Delivery run;
     int dataSent = 0;
     server.start();
-    run.dialogue.start(msgs, 2, run.config(server));
+    run.start(msgs, 2, run.config(server));
     CountDataSent(run.dialogue, dataSent);
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 60000));
     run.dialogue.closeConnection();
@@ -377,9 +377,8 @@ TEST(SmtpDialogue, LargeMessagesGoInBatchesWithTheGaugeMoving) {
 
 TEST(SmtpDialogue, FailedConnectionEndsTheRunWithItsReason) {
     Delivery run;
-    run.dialogue.start({Msg("a@x")}, 1,
-                       {"127.0.0.1", std::to_string(test::UnusedLoopbackPort()), kFrom, "testhost",
-                        run.dir.file("Tandrel.log")});
+    run.start({Msg("a@x")}, 1,
+              {"127.0.0.1", std::to_string(test::UnusedLoopbackPort()), kFrom, "testhost"});
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
     EXPECT_TRUE(run.dialogue.ended());
     EXPECT_EQ(run.listener.memo,
@@ -415,13 +414,13 @@ TEST(SmtpDialogue, ImmediateConnectFailuresThrowAndLeaveTheDialogueReusable) {
         c.smtp = r.smtp;
         c.port = r.port;
         try {
-            run.dialogue.start({Msg("a@x")}, 1, c);
+            run.start({Msg("a@x")}, 1, c);
             ADD_FAILURE() << "no error for " << r.want;
         } catch (const ESocketException& e) {
             EXPECT_EQ(std::string(e.what()), r.want);
         }
         EXPECT_FALSE(run.dialogue.running());
-        EXPECT_EQ(run.dialogue.socket().State(), wsClosed);
+        EXPECT_EQ(run.dialogue.dialogue().socket().State(), wsClosed);
     }
     EXPECT_EQ(run.listener.memo, std::vector<std::string>{"previous run"});
     EXPECT_TRUE(run.runLog.empty());
@@ -447,7 +446,7 @@ TEST(SmtpDialogue, CancelStopsAtOnceAndTheNextRunStartsFromTheFirstLine) {
 
     Delivery run;
     // Batches the server does not read yet: cancel while the body is under way.
-    run.dialogue.start({Msg("a@x", lines)}, 1, run.config(server));
+    run.start({Msg("a@x", lines)}, 1, run.config(server));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !run.listener.gauges.empty() && run.listener.gauges.back() > 0; }, 10000));
     run.dialogue.cancel();
@@ -458,7 +457,7 @@ TEST(SmtpDialogue, CancelStopsAtOnceAndTheNextRunStartsFromTheFirstLine) {
     QTest::qWait(50);
     EXPECT_EQ(run.runLog.size(), logged); // nothing more happens for the cancelled run
 
-    run.dialogue.start({Msg("a@x", lines)}, 1, run.config(server));
+    run.start({Msg("a@x", lines)}, 1, run.config(server));
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 30000));
     run.dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());
@@ -472,9 +471,8 @@ TEST(SmtpDialogue, UnwritableRunLogLeavesTheRunEndedButUnsaved) {
     Quit(server);
     Delivery run;
     server.start();
-    DeliveryConfig c = run.config(server);
-    c.runLogPath = run.dir.file("missing-dir/Tandrel.log");
-    run.dialogue.start({Msg("a@x")}, 1, c);
+    run.logPath = run.dir.file("missing-dir/Tandrel.log");
+    run.start({Msg("a@x")}, 1, run.config(server));
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
     run.dialogue.closeConnection();
     EXPECT_TRUE(run.listener.ended);

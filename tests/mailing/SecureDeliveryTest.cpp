@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "HeadlessDelivery.h"
+#include "DeliveryHarness.h"
 #include "SmtpExtensions.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
 
 using namespace tandrel;
+using namespace tandrel::test;
 
 namespace {
 
@@ -102,14 +103,14 @@ TEST(SecureDelivery, EncryptionAndLoginAsConfigured) {
         SCOPED_TRACE(r.name);
         test::AiosmtpdServer server(r.server);
         test::TempDir dir;
-        DeliveryConfig config{"localhost", server.portText(), kFrom, "client.example.org",
-                              dir.file("Tandrel.log")};
+        DeliveryConfig config{"localhost", server.portText(), kFrom, "client.example.org"};
         config.security = r.security;
         config.user = kUser;
         config.password = r.password;
         const OutgoingList msgs = Messages(2);
         std::vector<std::string> runLog, sentLog;
-        const HeadlessResult res = RunHeadlessDelivery(msgs, 2, config, runLog, sentLog, 30000);
+        const DeliveryResult res =
+            RunDelivery(msgs, 2, config, runLog, sentLog, 30000, dir.file("Tandrel.log"));
         ASSERT_TRUE(res.ended) << res.startError;
         ASSERT_FALSE(res.memo.empty());
         EXPECT_EQ(res.memo[0].rfind(r.firstMemo, 0), 0u) << res.memo[0];
@@ -146,12 +147,11 @@ TEST(SecureDelivery, PipeliningOnAndOffDeliverTheSameBytes) {
         if (!pipelining) args.push_back("-p");
         test::SmtpSinkServer sink(args, true);
         test::TempDir dir;
-        DeliveryConfig config{"127.0.0.1", sink.portText(), kFrom, "client.example.org",
-                              dir.file("Tandrel.log")};
+        DeliveryConfig config{"127.0.0.1", sink.portText(), kFrom, "client.example.org"};
         config.extensions = true;
         const OutgoingList msgs = Messages(3);
         std::vector<std::string> runLog, sentLog;
-        const HeadlessResult res = RunHeadlessDelivery(msgs, 3, config, runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery(msgs, 3, config, runLog, sentLog, 30000);
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_FALSE(res.errorsOccurred);
         EXPECT_EQ(res.outcomes, All(3, MessageOutcome::Accepted));
@@ -188,14 +188,13 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
         o.sizeLimit = 300;
         test::AiosmtpdServer server(o);
         test::TempDir dir;
-        DeliveryConfig config{"127.0.0.1", server.portText(), kFrom, "client.example.org",
-                              dir.file("Tandrel.log")};
+        DeliveryConfig config{"127.0.0.1", server.portText(), kFrom, "client.example.org"};
         config.extensions = true;
         config.perConnection = 2;
         OutgoingList msgs = Messages(5);
         msgs[1].lines.append(std::string(400, 'x'));
         std::vector<std::string> runLog, sentLog;
-        const HeadlessResult res = RunHeadlessDelivery(msgs, 5, config, runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery(msgs, 5, config, runLog, sentLog, 30000);
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_EQ(
             res.memo,
@@ -220,14 +219,12 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
     {
         test::AiosmtpdServer server;
         test::TempDir dir;
-        DeliveryConfig config{"127.0.0.1", server.portText(), kFrom, "client.example.org",
-                              dir.file("Tandrel.log")};
+        DeliveryConfig config{"127.0.0.1", server.portText(), kFrom, "client.example.org"};
         config.ratePerMinute = 60;
         std::vector<std::string> runLog, sentLog;
         QElapsedTimer clock;
         clock.start();
-        const HeadlessResult res =
-            RunHeadlessDelivery(Messages(3), 3, config, runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery(Messages(3), 3, config, runLog, sentLog, 30000);
         const qint64 ms = clock.elapsed();
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_EQ(sentLog.size(), 3u);
@@ -307,12 +304,11 @@ except OSError:
         ASSERT_TRUE(py.waitForReadyRead(20000));
         const std::string port = py.readLine().trimmed().toStdString();
         test::TempDir dir;
-        DeliveryConfig config{"127.0.0.1", port, kFrom, "client.example.org",
-                              dir.file("Tandrel.log")};
+        DeliveryConfig config{"127.0.0.1", port, kFrom, "client.example.org"};
         config.security = Security::Tls;
         std::vector<std::string> runLog, sentLog;
-        const HeadlessResult res =
-            RunHeadlessDelivery(Messages(1), 1, config, runLog, sentLog, 30000);
+        const DeliveryResult res = RunDelivery(Messages(1), 1, config, runLog, sentLog, 30000,
+                                               dir.file("Tandrel.log"));
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_NE(std::find(res.memo.begin(), res.memo.end(), r.reason), res.memo.end())
             << ::testing::PrintToString(res.memo);

@@ -178,18 +178,18 @@ TEST(HostileServer, BytesAfterTheEndAreDrained) {
     server.call([&] { WaitFor(counted); }).expectClose();
     Delivery run;
     server.start();
-    run.dialogue.start({Msg("a@x")}, 1, run.config(server));
+    run.start({Msg("a@x")}, 1, run.config(server));
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
     int events = 0;
-    auto inner = run.dialogue.socket().OnDataAvailable;
-    run.dialogue.socket().OnDataAvailable = [&](TWSocket* s, int e) {
+    auto inner = run.dialogue.dialogue().socket().OnDataAvailable;
+    run.dialogue.dialogue().socket().OnDataAvailable = [&](TWSocket* s, int e) {
         ++events;
         inner(s, e);
     };
     QTest::qWait(200);
     counted = true;
     EXPECT_LE(events, 3);
-    EXPECT_EQ(run.dialogue.socket().State(), wsConnected);
+    EXPECT_EQ(run.dialogue.dialogue().socket().State(), wsConnected);
     run.dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());
     EXPECT_EQ(run.listener.memo, (std::vector<std::string>{SentTo("a@x"), kAll}));
@@ -207,7 +207,7 @@ TEST(HostileServer, ServerThatNeverReadsIsCancelledAtOnce) {
     server.expect("data").reply("354 go").call([&] { WaitFor(cancelled); }).drainUntilClose();
     server.start();
     Delivery run;
-    run.dialogue.start({Msg("a@x", big)}, 1, run.config(server));
+    run.start({Msg("a@x", big)}, 1, run.config(server));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !run.listener.gauges.empty() && run.listener.gauges.back() > 0; }, 10000));
     QTest::qWait(300);
@@ -229,8 +229,8 @@ namespace {
 // has passed a mark, long enough for the socket to report sent data meanwhile.
 struct NestingListener : RecordingListener {
     bool nested = false;
-    void setGauge(int value) override {
-        RecordingListener::setGauge(value);
+    void deliveryProgress(int value) override {
+        RecordingListener::deliveryProgress(value);
         if (value >= 40 && !nested) {
             nested = true;
             QTest::qWait(300);
@@ -247,7 +247,7 @@ TEST(HostileServer, NestedEventLoopInAListenerKeepsTheDialogueInOrder) {
     FakeSmtpServer server;
     NestingListener listener;
     std::vector<std::string> runLog, sentLog;
-    SmtpDialogue dialogue(listener, runLog, sentLog);
+    DeliveryRun dialogue(listener, runLog, sentLog);
     Greet(server);
     Envelope(server, "a@x");
     Data(server, big);
@@ -255,8 +255,8 @@ TEST(HostileServer, NestedEventLoopInAListenerKeepsTheDialogueInOrder) {
     Quit(server);
     server.start();
     TempDir dir;
-    dialogue.start({Msg("a@x", big)}, 1,
-                   {"127.0.0.1", server.portText(), kFrom, "testhost", dir.file("Tandrel.log")});
+    dialogue.start({Msg("a@x", big)}, 1, {"127.0.0.1", server.portText(), kFrom, "testhost"},
+                   dir.file("Tandrel.log"));
     EXPECT_TRUE(WaitForRunEnd(dialogue, listener, 20000));
     dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());
@@ -271,7 +271,7 @@ namespace {
 // inside any of its calls.
 struct Owner {
     std::vector<std::string> runLog, sentLog;
-    std::unique_ptr<SmtpDialogue> dialogue;
+    std::unique_ptr<DeliveryRun> dialogue;
 };
 
 struct DestroyingListener : RecordingListener {
@@ -285,12 +285,12 @@ struct DestroyingListener : RecordingListener {
         destroyed = true;
         owner->reset();
     }
-    void memoAppend(const std::string& line) override {
-        RecordingListener::memoAppend(line);
+    void reportLine(const std::string& line) override {
+        RecordingListener::reportLine(line);
         if (destroyOnMemo && destroyOnMemo(line)) destroy();
     }
-    void deliveryEnded(bool saved) override {
-        RecordingListener::deliveryEnded(saved);
+    void deliveryEnded(const DeliverySummary& summary) override {
+        RecordingListener::deliveryEnded(summary);
         if (destroyOnEnd) destroy();
     }
 };
@@ -344,9 +344,9 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
             const std::string line = r.memoLine;
             listener.destroyOnMemo = [line](const std::string& l) { return l == line; };
         }
-        owner->dialogue = std::make_unique<SmtpDialogue>(listener, owner->runLog, owner->sentLog);
+        owner->dialogue = std::make_unique<DeliveryRun>(listener, owner->runLog, owner->sentLog);
         owner->dialogue->start({Msg("a@x"), Msg("b@x")}, 2,
-                               {"127.0.0.1", server.portText(), kFrom, "testhost", ""});
+                               {"127.0.0.1", server.portText(), kFrom, "testhost"});
         EXPECT_TRUE(QTest::qWaitFor([&] { return listener.destroyed; }, 10000));
         EXPECT_TRUE(server.waitDone());
         QTest::qWait(20); // lets a deferred release run
@@ -359,8 +359,8 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
 TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
     struct Listener : RecordingListener {
         std::function<void()> onConnecting;
-        void setStatus(const std::string& text) override {
-            RecordingListener::setStatus(text);
+        void statusChanged(const std::string& text) override {
+            RecordingListener::statusChanged(text);
             if (text == "Connecting..." && onConnecting) onConnecting();
         }
     };
@@ -368,8 +368,8 @@ TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
         SCOPED_TRACE(destroy ? "destroyed" : "cancelled");
         Listener listener;
         auto owner = std::make_unique<Owner>();
-        owner->dialogue = std::make_unique<SmtpDialogue>(listener, owner->runLog, owner->sentLog);
-        SmtpDialogue* dialogue = owner->dialogue.get();
+        owner->dialogue = std::make_unique<DeliveryRun>(listener, owner->runLog, owner->sentLog);
+        DeliveryRun* dialogue = owner->dialogue.get();
         listener.onConnecting = [&] {
             QTest::qWait(5);
             if (destroy)
@@ -378,10 +378,10 @@ TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
                 dialogue->cancel();
         };
         dialogue->start({Msg("a@x")}, 1,
-                        {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "x", ""});
+                        {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "x"});
         if (!destroy) {
             EXPECT_FALSE(dialogue->running());
-            EXPECT_EQ(dialogue->socket().State(), wsClosed);
+            EXPECT_EQ(dialogue->dialogue().socket().State(), wsClosed);
         }
         QTest::qWait(50);
         EXPECT_TRUE(listener.memo.empty()); // not even a refused connection reported
@@ -409,16 +409,14 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
             }
             {
                 Delivery run;
-                run.dialogue.start(
-                    {Msg("a@x")}, 1,
-                    {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "testhost", ""});
+                run.start({Msg("a@x")}, 1,
+                          {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "testhost"});
                 EXPECT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
                 run.dialogue.closeConnection();
             }
             {
                 Delivery run;
-                EXPECT_THROW(run.dialogue.start({Msg("a@x")}, 1,
-                                                {"127.0.0.1", "nosuchservice", kFrom, "x", ""}),
+                EXPECT_THROW(run.start({Msg("a@x")}, 1, {"127.0.0.1", "nosuchservice", kFrom, "x"}),
                              ESocketException);
             }
             {
@@ -448,9 +446,10 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
                 server.drainUntilClose();
                 server.start();
                 Delivery run;
-                run.dialogue.start({Msg("a@x")}, 1, run.config(server));
-                EXPECT_TRUE(
-                    QTest::qWaitFor([&] { return run.dialogue.deliveryState() == 2; }, 5000));
+                run.start({Msg("a@x")}, 1, run.config(server));
+                EXPECT_TRUE(QTest::qWaitFor(
+                    [&] { return run.dialogue.dialogue().state() == SessionState::Transaction; },
+                    5000));
                 run.dialogue.cancel();
                 EXPECT_TRUE(server.waitDone());
             }

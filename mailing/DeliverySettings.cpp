@@ -16,8 +16,7 @@ Security SecurityFromSetting(const std::string& setting) {
 }
 
 DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password) {
-    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromaddy, st.LocalComputerName,
-                          st.runLogPath()};
+    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromaddy, st.LocalComputerName};
     config.timeoutSeconds = st.prefs.timeoutSeconds;
     config.security = SecurityFromSetting(st.prefs.security);
     config.user = st.prefs.user;
@@ -29,10 +28,14 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
 
 Outcome RunResultOf(MessageOutcome outcome) {
     switch (outcome) {
-    case MessageOutcome::Accepted: return Outcome::Accepted;
-    case MessageOutcome::Refused: return Outcome::Refused;
-    case MessageOutcome::TemporarilyRefused: return Outcome::TemporarilyRefused;
-    case MessageOutcome::NotAttempted: break;
+    case MessageOutcome::Accepted:
+        return Outcome::Accepted;
+    case MessageOutcome::Refused:
+        return Outcome::Refused;
+    case MessageOutcome::TemporarilyRefused:
+        return Outcome::TemporarilyRefused;
+    case MessageOutcome::NotAttempted:
+        break;
     }
     return Outcome::NotAttempted;
 }

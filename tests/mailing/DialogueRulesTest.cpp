@@ -35,7 +35,7 @@ void RunRows(const std::vector<Row>& rows, int timeoutSeconds = 0, int maxMs = 1
         config.timeoutSeconds = timeoutSeconds;
         QElapsedTimer clock;
         clock.start();
-        run.dialogue.start(r.messages, static_cast<int>(r.messages.size()), config);
+        run.start(r.messages, static_cast<int>(r.messages.size()), config);
         EXPECT_TRUE(WaitForRunEnd(run.dialogue, run.listener, maxMs));
         EXPECT_LT(clock.elapsed(), maxMs);
         run.dialogue.closeConnection();
@@ -280,7 +280,7 @@ TEST(DialogueRules, LinesLongerThanABatchArriveWhole) {
     Quit(server);
     Delivery run;
     server.start();
-    run.dialogue.start({Msg("a@x", lines)}, 1, run.config(server));
+    run.start({Msg("a@x", lines)}, 1, run.config(server));
     int dataSent = 0;
     CountDataSent(run.dialogue, dataSent);
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 30000));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AppState.h"
+#include "Credentials.h"
 
 namespace tandrel {
 
@@ -14,8 +15,5 @@ std::unique_ptr<PasswordKeeper> MakeDesktopKeyring();
 
 // The keeper of `st`; the desktop keyring when none was set.
 PasswordKeeper& KeyringOf(AppState& st);
-
-// "user@host": one password per login name and server.
-std::string KeyringAccount(const GlobalPrefs& prefs);
 
 } // namespace tandrel

@@ -1,6 +1,5 @@
 // How the relay settings kept in Tandrel.ini become the settings of one delivery run,
-// and how a message's outcome is kept in the results file; the window and the command
-// line both run their deliveries through these.
+// and how a message's outcome is kept in the results file.
 #pragma once
 
 #include <string>

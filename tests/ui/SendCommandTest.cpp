@@ -14,6 +14,7 @@
 
 #include "FakeKeyring.h"
 #include "MailFile.h"
+#include "MailingRun.h"
 #include "MailingTestKit.h"
 #include "PasswordPrompt.h"
 #include "RunResults.h"
@@ -44,14 +45,11 @@ struct Mailing : RunRig {
                     {"Dear [name],", "you live in [town]."}};
     }
     void useServer(const std::string& port) { main.st.prefs.port = port; }
-    void send() { RunMailing(main, forms); }
     std::vector<std::string> snt() const {
         return SplitTextLines(ReadFileBytes(main.st.sentLogPath()));
     }
     bool memoHas(const QString& line) const {
-        return forms.deliveryWindow->reportMemo->toPlainText()
-            .split(QLatin1Char('\n'))
-            .contains(line);
+        return delivery->reportMemo->toPlainText().split(QLatin1Char('\n')).contains(line);
     }
 };
 
@@ -88,7 +86,7 @@ const std::vector<std::string> kAll{"ann@example.org", "bob@example.org", "cleo@
 
 } // namespace
 
-TEST(MailingRun, DoesNothingWithoutDatabaseOrRecipients) {
+TEST(SendCommand, DoesNothingWithoutDatabaseOrRecipients) {
     for (bool withDb : {false, true}) {
         Mailing m;
         m.main.rows.clear();
@@ -102,7 +100,7 @@ TEST(MailingRun, DoesNothingWithoutDatabaseOrRecipients) {
     }
 }
 
-TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
+TEST(SendCommand, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -125,8 +123,8 @@ TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_TRUE(driver.hourglassWhilePreparing);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(m.main.st.outgoing.empty());
-    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
-    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
+    EXPECT_FALSE(m.preparation->isVisible());
+    EXPECT_EQ(m.preparation->gauge->value(), 100);
 
     const QStringList files = StoredFiles(server.storeDir());
     ASSERT_EQ(files.size(), 3);
@@ -160,53 +158,7 @@ TEST(MailingRun, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_EQ(lines, m.main.st.SentLog);
 }
 
-TEST(MailingRun, EveryRunAppendsItsBlockToTheSentLog) {
-    RefusingAiosmtpdServer server({"bob@example.org"});
-    Mailing m;
-    m.useServer(server.portText());
-    // The file of an earlier session is kept; what this session holds in memory from
-    // before is not written again.
-    WriteFileBytes(m.main.st.sentLogPath(), "from an earlier start\r\n\r\n");
-    m.main.st.SentLog = {"an earlier run of this session", ""};
-
-    ModalDriver driver;
-    m.send();
-    EXPECT_TRUE(m.memoHas("Error, illegal receipient \"bob@example.org\", resuming:"));
-    m.main.eds.subject = "Second";
-    m.main.rows = {m.main.rows[2], m.main.rows[0]};
-    m.send();
-    EXPECT_FALSE(driver.timedOut);
-    EXPECT_EQ(driver.sendWindowsClosed, 2);
-
-    const auto lines = m.snt();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "from an earlier start");
-    std::size_t at = ExpectBlock(lines, 2, "Hello [name]", {"ann@example.org", "cleo@example.org"});
-    at = ExpectBlock(lines, at, "Second", {"cleo@example.org", "ann@example.org"});
-    EXPECT_EQ(at, lines.size());
-    EXPECT_EQ(StoredFiles(server.storeDir()).size(), 4);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
-    SmtpSinkServer sink({"-f", "RCPT", "-B", "550 5.1.1 Recipient address rejected"});
-    Mailing m;
-    m.useServer(sink.portText());
-    ModalDriver driver;
-    m.send();
-    EXPECT_FALSE(driver.timedOut);
-    EXPECT_EQ(driver.sendWindowsClosed, 1);
-    for (const std::string& a : kAll)
-        EXPECT_TRUE(m.memoHas(
-            QString::fromStdString("Error, illegal receipient \"" + a + "\", resuming:")));
-    EXPECT_TRUE(m.memoHas("Some errors occurred!"));
-    const auto lines = m.snt();
-    EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", {}), lines.size());
-    EXPECT_EQ(lines.back(), "");
-    EXPECT_EQ(lines[lines.size() - 3], "Mails sent to:");
-}
-
-TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
+TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
     struct Case {
         const char* what;
         std::function<void(Mailing&)> spoil;
@@ -242,7 +194,7 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
         else
             EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
-        EXPECT_FALSE(m.forms.preparationWindow->isVisible());
+        EXPECT_FALSE(m.preparation->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.SentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
@@ -256,7 +208,7 @@ TEST(MailingRun, APreparationFailureSendsNothingAndTheNextSendWorks) {
     }
 }
 
-TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
+TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
     struct Case {
         std::string smtp, port, error;
     };
@@ -281,7 +233,7 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         m.send();
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
-        EXPECT_FALSE(m.forms.deliveryWindow->isVisible());
+        EXPECT_FALSE(m.delivery->isVisible());
         EXPECT_TRUE(m.main.st.outgoing.empty());
         EXPECT_TRUE(m.main.st.RunLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -302,7 +254,7 @@ TEST(MailingRun, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
 }
 
-TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
+TEST(SendCommand, ASentLogThatCannotBeWrittenIsReported) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -317,7 +269,7 @@ TEST(MailingRun, ASentLogThatCannotBeWrittenIsReported) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
+TEST(SendCommand, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     for (bool preview : {false, true}) {
         SCOPED_TRACE(preview);
         AiosmtpdServer server;
@@ -341,27 +293,29 @@ TEST(MailingRun, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     }
 }
 
-TEST(MailingRun, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
+TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     Mailing m;
     m.main.rows.clear();
     for (int i = 0; i < 3000; ++i)
         m.main.rows.push_back(&m.main.addPerson("P" + std::to_string(i),
                                                 "p" + std::to_string(i) + "@example.org", "X"));
     PaintCounter counter;
-    m.forms.preparationWindow->gauge->installEventFilter(&counter);
-    const auto error = m.forms.preparationWindow->prepare();
+    m.preparation->gauge->installEventFilter(&counter);
+    BuildMailText(m.main.st, m.main.eds);
+    MailingRun run(m.main.st, m.main.rows, m.main.eds.subject);
+    const auto error = m.preparation->prepare(run);
     EXPECT_FALSE(error.has_value());
     ASSERT_EQ(m.main.st.outgoing.size(), 3000u);
     EXPECT_EQ(m.main.st.outgoing.front().address, "p0@example.org");
     EXPECT_EQ(m.main.st.outgoing.back().address, "p2999@example.org");
     EXPECT_EQ(m.main.st.RecipientCount, 3000);
-    EXPECT_EQ(m.forms.preparationWindow->gauge->value(), 100);
+    EXPECT_EQ(m.preparation->gauge->value(), 100);
     EXPECT_GE(counter.paints, 10);
     EXPECT_LE(counter.paints, 150);
-    EXPECT_FALSE(m.forms.preparationWindow->isVisible());
+    EXPECT_FALSE(m.preparation->isVisible());
 }
 
-TEST(MailingRun, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
+TEST(SendCommand, ItsWindowsComeUpInTheMiddleOfTheScreenWhereverTheMainWindowIs) {
     AiosmtpdServer server;
     Mailing m;
     m.useServer(server.portText());
@@ -419,7 +373,7 @@ private:
 // A login name makes Send ask for the password before anything is prepared: Cancel
 // abandons the Send; OK sends, keeps the password for the session and, when asked to,
 // in the keyring, and no file of the program ever holds it.
-TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
+TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     const std::string secret = "Pa55-w\xc3\xb6rd";
     TestCertificates certs;
     ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
@@ -482,7 +436,7 @@ TEST(MailingRun, ThePasswordIsAskedOnceAndNeverWritten) {
 // The results file names exactly the people a run did not reach, keeps two entries with
 // the same name and address apart, and survives the end of the session; a refused
 // connection says so in plain words and reaches nobody.
-TEST(MailingRun, TheRecipientsNotReachedAreKeptBesideTheSettings) {
+TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     RefusingAiosmtpdServer server({"bob@example.org"});
     Mailing m;
     m.useServer(server.portText());
