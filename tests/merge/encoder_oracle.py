@@ -15,7 +15,9 @@ Prints one line per case: "ok", or "bad: <why>".
 import email
 import email.header
 import email.policy
+import email.quoprimime
 import email.utils
+import re
 import sys
 
 PY_CHARSET = {"utf-8": "utf-8", "windows-1252": "cp1252"}
@@ -44,10 +46,21 @@ def check_qp(charset, original, encoded):
     return None if got == original else "decoded %r" % got
 
 
+ENCODED_WORD = re.compile(rb"=\?([^?]+)\?[Qq]\?([^?]*)\?=")
+
+
 def header_message(encoded):
     for line in encoded.split(b"\r\n"):
         if len(line) > 998 or any(b > 0x7F for b in line):
             return None, "line too long or not ASCII: %r" % line[:80]
+    # Many readers decode every encoded-word on its own: each must hold whole characters.
+    for charset, text in ENCODED_WORD.findall(encoded):
+        try:
+            email.quoprimime.header_decode(text.decode()).encode("latin-1").decode(
+                PY_CHARSET.get(charset.decode().lower(), "ascii"),
+                "strict" if charset.lower() == b"utf-8" else "replace")
+        except UnicodeDecodeError:
+            return None, "an encoded-word holds part of a character: %r" % text
     raw = encoded + b"\r\n\r\n"
     return email.message_from_bytes(raw, policy=email.policy.default), None
 

@@ -43,14 +43,19 @@ public:
         return out;
     }
 
-    // One character: mostly the syntax of some format, else any byte or code point.
+    // One character: mostly the syntax of some format or what reads as an escape in one
+    // (%41, =3D, =?, \", ""), else any byte or code point.
     std::string character(HostileCharset cs) {
         static constexpr std::string_view kSyntax = ",;:.\t \"'%=[]<>\\\r\n-_?@#*|";
-        switch (pick(4)) {
+        static constexpr std::string_view kEscapes[] = {"%41", "%25", "%0A", "=3D", "=?",
+                                                        "?=",  "\\\"", "\"\"", "\r\n", "--"};
+        switch (pick(5)) {
         case 0:
             return std::string(1, kSyntax[pick(kSyntax.size())]);
         case 1:
             return std::string(1, static_cast<char>('a' + pick(26)));
+        case 2:
+            return std::string(kEscapes[pick(std::size(kEscapes))]);
         default:
             break;
         }
