@@ -31,6 +31,21 @@ std::string ValueAfter(const std::string& line, std::size_t count) {
     return line.size() > count ? line.substr(count) : std::string();
 }
 
+// An editor's text on its header line: a line break (CR LF, CR or LF) would end the line
+// in the file, and what follows would be lost or read as a header of its own on the next
+// load; it becomes one blank, as in a composed message.
+std::string OnOneLine(const std::string& text) {
+    if (text.find_first_of("\r\n") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool lineEnd = text[i] == '\r' || text[i] == '\n';
+        if (lineEnd && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += lineEnd ? ' ' : text[i];
+    }
+    return out;
+}
+
 } // namespace
 
 std::string Rfc822Date(std::time_t when) {
@@ -54,9 +69,9 @@ std::string Rfc822Date() {
 void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) {
     auto& l = mail.lines;
     l.push_back("Date: " + date);
-    l.push_back("From: " + eds.from);
-    l.push_back("To: " + eds.to);
-    l.push_back("Subject: " + eds.subject);
+    l.push_back("From: " + OnOneLine(eds.from));
+    l.push_back("To: " + OnOneLine(eds.to));
+    l.push_back("Subject: " + OnOneLine(eds.subject));
     l.push_back("MIME-Version: 1.0");
     l.push_back("Content-type: text/plain");
     l.push_back(std::string("X-Mailer: ") + kMailer);

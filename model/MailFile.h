@@ -17,7 +17,8 @@ inline constexpr const char* kDefaultTo = "\"[name]\" <[email]>";
 std::string Rfc822Date(std::time_t when);
 std::string Rfc822Date();
 
-// Appends the eight header lines (the eighth empty).
+// Appends the eight header lines (the eighth empty). A line break in an editor's text
+// becomes one blank.
 void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date);
 
 // Rebuilds st.mailText from the editors, stamped with the current time.
