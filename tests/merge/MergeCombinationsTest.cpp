@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "Compose.h"
-#include "MailingRun.h"
+#include "Preparation.h"
 #include "Mime.h"
 #include "TestSupport.h"
 
