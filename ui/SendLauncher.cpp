@@ -2,7 +2,11 @@
 #include "SendLauncher.h"
 
 #include "DeliveryWindow.h"
+#include "Keyring.h"
+#include "OAuthSettings.h"
+#include "OAuthTokenSource.h"
 #include "PreparationWindow.h"
+#include "TokenLogin.h"
 
 SendLauncher::SendLauncher(MainWindow& main) : main_(main) {
     windows_.parent = &main;
@@ -15,12 +19,23 @@ SendLauncher::~SendLauncher() {
     main_.setMailingLauncher(nullptr);
 }
 
+void SendLauncher::prepareTokens() {
+    if (tokens_ || !tandrel::UsesOAuth(main_.state().prefs)) return;
+    tandrel::OAuthTokenSource::Options options;
+    options.openUrl = tandrel::OpenUrlOnDesktop;
+    options.keyring = &tandrel::KeyringOf(main_.state());
+    tokens_ = std::make_unique<tandrel::OAuthTokenSource>(std::move(options));
+    windows_.tokens = tokens_.get();
+}
+
 void SendLauncher::sendMailing() {
+    prepareTokens();
     tandrel::RunMailing(windows_, main_.state(), main_.recipientRows(), main_.editorTexts(),
                         main_.previewShown());
 }
 
 void SendLauncher::sendTestMail(const tandrel::ReceipData& person) {
+    prepareTokens();
     tandrel::RunTestMail(windows_, main_.state(), main_.editorTexts(), main_.previewShown(),
                          person);
 }
