@@ -1,6 +1,8 @@
 // The main window's Send and Send Test, run by the send commands.
 #include "SendLauncher.h"
 
+#include <QScopedValueRollback>
+
 #include "DeliveryWindow.h"
 #include "Keyring.h"
 #include "OAuthSettings.h"
@@ -29,12 +31,18 @@ void SendLauncher::prepareTokens() {
 }
 
 void SendLauncher::sendMailing() {
+    // A sign-in in the browser waits in an event loop with the main window usable: a
+    // second Send then must not start a run inside the first.
+    if (running_) return;
+    const QScopedValueRollback<bool> running(running_, true);
     prepareTokens();
     tandrel::RunMailing(windows_, main_.state(), main_.recipientRows(), main_.editorTexts(),
                         main_.previewShown());
 }
 
 void SendLauncher::sendTestMail(const tandrel::ReceipData& person) {
+    if (running_) return;
+    const QScopedValueRollback<bool> running(running_, true);
     prepareTokens();
     tandrel::RunTestMail(windows_, main_.state(), main_.editorTexts(), main_.previewShown(),
                          person);

@@ -28,4 +28,5 @@ private:
     MainWindow& main_;
     tandrel::SendWindows windows_;
     std::unique_ptr<tandrel::OAuthTokenSource> tokens_;
+    bool running_ = false; // a run (or its sign-in) is under way
 };

@@ -368,7 +368,8 @@ TEST_F(MailingEndToEnd, SearchNarrowsWhatTheMoveCommandsAndThePreviewStepsActOn)
 }
 
 // The built-in sign-in from the main window's Send: the browser (the redirect-following
-// script, as $BROWSER) is opened once; the same session's second run logs in without it.
+// script, as $BROWSER) is opened once; the same session's second run logs in without it,
+// refreshing the token once when the server refuses the one it had.
 // No access or refresh token reaches a file of the program, of HOME or of TMPDIR.
 TEST_F(MailingEndToEnd, SignInOnceInTheBrowserDeliversEveryRunOfTheSession) {
     IdentityProvider provider;
@@ -411,10 +412,19 @@ TEST_F(MailingEndToEnd, SignInOnceInTheBrowserDeliversEveryRunOfTheSession) {
         EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3 * run);
         EXPECT_EQ(SplitTextLines(ReadFileBytes(browserLog)).size(), 1u);
         find<QPushButton>("Button4")->click(); // "<<-": the lists as they were
+        // The server stops taking the token of the first run (as when it runs out early):
+        // the second run's first login is refused, and a refreshed token logs in.
+        WriteFileBytes(provider.tokensFile(), "");
     }
-    for (const std::string& line : server.authLog())
+    const std::vector<std::string> logins = server.authLog();
+    ASSERT_EQ(logins.size(), 3u);
+    for (const std::string& line : logins)
         EXPECT_EQ(line.rfind("XOAUTH2 user=demo@example.org", 0), 0u) << line;
+    EXPECT_NE(logins[0].find("token=valid"), std::string::npos) << logins[0];
+    EXPECT_NE(logins[1].find("token=invalid answer=ok"), std::string::npos) << logins[1];
+    EXPECT_NE(logins[2].find("token=valid"), std::string::npos) << logins[2];
     EXPECT_EQ(provider.stats().codeGrants, 1);
+    EXPECT_EQ(provider.stats().refreshGrants, 1);
     const std::string logText = ReadFileBytes(dir.file("Tandrel.log"));
     EXPECT_NE(logText.find("AUTH XOAUTH2 ****\r\n"), std::string::npos);
 
