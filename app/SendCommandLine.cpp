@@ -23,8 +23,12 @@
 #include "DatabaseFile.h"
 #include "FieldFile.h"
 #include "MailFile.h"
+#include "BrowserLauncher.h"
 #include "MailingRun.h"
 #include "Mime.h"
+#include "OAuthCredentials.h"
+#include "OAuthSettings.h"
+#include "OAuthTokenSource.h"
 #include "RunWords.h"
 #include "SendCheck.h"
 #include "Settings.h"
@@ -236,6 +240,30 @@ private:
     FirstCredentialsOf sources_{{&environment_, &kept_, &terminal_}};
 };
 
+// The bearer-token login without a window: the browser named by $BROWSER (or xdg-open)
+// for a sign-in; where none starts, the address is shown and the sign-in waits for
+// someone to open it. A refresh token the window remembered is taken from the keyring;
+// one that comes new is kept in memory only.
+class CommandLineTokens {
+public:
+    CommandLineTokens(PasswordKeeper* keyring, const GlobalPrefs& prefs, std::ostream& err)
+        : tokens_(OAuthTokenSource::Options{[&err](const QUrl& address) {
+                                                if (OpenUrlInBrowser(address)) return true;
+                                                err << "tandrel: open this address in a "
+                                                       "browser to sign in:\n  "
+                                                    << address.toString().toStdString()
+                                                    << std::endl;
+                                                return false;
+                                            },
+                                            keyring}),
+          credentials_(tokens_, prefs, false) {}
+    CredentialSource& credentials() { return credentials_; }
+
+private:
+    OAuthTokenSource tokens_;
+    OAuthCredentials credentials_;
+};
+
 void LoadPeople(AppState& st, const SendOptions& o) {
     if (!FileExists(o.db)) throw Stop{"Cannot open file " + o.db};
     if (LoadDatabaseFiles(st, o.db, o.fields) == DatabaseLoad::Loaded) return;
@@ -337,7 +365,10 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
                 recipients.push_back(entry.get());
         if (recipients.empty()) throw Stop{"the database " + options.db + " holds nobody"};
 
-        CommandLineCredentials credentials(keyring);
+        CommandLineCredentials passwords(keyring);
+        std::optional<CommandLineTokens> tokens;
+        if (UsesOAuth(st.prefs)) tokens.emplace(keyring, st.prefs, err);
+        CredentialSource& credentials = tokens ? tokens->credentials() : passwords;
         MailingRun run(st, recipients, eds.subject);
         CommandLineObserver observer(progress);
         run.setObserver(&observer);

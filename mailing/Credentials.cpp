@@ -10,7 +10,8 @@ std::string KeyringAccount(const GlobalPrefs& prefs) {
 }
 
 CredentialRequest LoginRequest(const GlobalPrefs& prefs) {
-    return {KeyringAccount(prefs), prefs.user, prefs.smtp, "password"};
+    return {KeyringAccount(prefs), prefs.user, prefs.smtp,
+            prefs.auth == kTokenMechanism ? kTokenMechanism : "password"};
 }
 
 std::optional<Credentials>

@@ -16,8 +16,11 @@ struct CredentialRequest {
     std::string account;   // "user@host": what a keyring keeps the secret under
     std::string user;      // the login name of the relay settings
     std::string host;      // the relay
-    std::string mechanism; // "password" (AUTH PLAIN or LOGIN); a token source may add its own
+    std::string mechanism; // "password" (AUTH PLAIN or LOGIN) or kTokenMechanism
 };
+
+// The mechanism of a login with an OAuth 2.0 bearer token ([Network] auth=oauth2).
+inline constexpr const char* kTokenMechanism = "oauth2";
 
 struct Credentials {
     std::string user;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Credentials.h"
+
 namespace tandrel {
 
 Security SecurityFromSetting(const std::string& setting) {
@@ -21,6 +23,7 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
     config.security = SecurityFromSetting(st.prefs.security);
     config.user = st.prefs.user;
     if (!config.user.empty()) config.password = password;
+    config.bearerToken = LoginRequest(st.prefs).mechanism == kTokenMechanism;
     config.perConnection = st.prefs.perConnection;
     config.ratePerMinute = st.prefs.ratePerMinute;
     return config;

@@ -106,6 +106,7 @@ void MailingRun::startDelivery() {
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
     config.extensions = greetWithEhlo_;
+    if (config.bearerToken && credentialSource_) config.renewToken = [this] { return renewedSecret(); };
     try {
         delivery_->start(st_.outgoing, st_.RecipientCount, config, st_.runLogPath());
         summary_.started = true;
@@ -116,6 +117,17 @@ void MailingRun::startDelivery() {
     }
     // The dialogue keeps its own copy: a big run does not hold the messages twice.
     OutgoingList().swap(st_.outgoing);
+}
+
+std::string MailingRun::renewedSecret() {
+    const CredentialRequest request = LoginRequest(st_.prefs);
+    credentialSource_->credentialsRefused(request);
+    try {
+        credentials_ = credentialSource_->credentialsFor(request);
+    } catch (const std::exception&) {
+        credentials_.reset(); // the refusal stands as the answer
+    }
+    return credentials_ ? credentials_->secret : std::string();
 }
 
 bool MailingRun::running() const {

@@ -96,6 +96,8 @@ public:
 
 private:
     class Relay;
+    // After the server refused a token: the source told, and asked once more.
+    std::string renewedSecret();
 
     AppState& st_;
     std::vector<ReceipData*> recipients_;

@@ -69,6 +69,8 @@ ProblemWords WordsOfProblem(const DeliveryEvent& e) {
         return {"Error, the server offers no encrypted login"};
     case DeliveryProblem::NoLoginMethod:
         return {"Error, the server offers no login method (AUTH PLAIN or LOGIN)"};
+    case DeliveryProblem::NoTokenLogin:
+        return {"Error, the server offers no login with a token (XOAUTH2 or OAUTHBEARER)"};
     case DeliveryProblem::LoginRefused:
         return {"Error, login refused by server: " + OneLineReply(e.reply.text)};
     case DeliveryProblem::HeloNotRecognised:

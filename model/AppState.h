@@ -39,6 +39,9 @@ struct AppState {
     // file; it belongs to the login named by passwordAccount.
     std::string password;
     std::string passwordAccount;
+    // "Remember password" was ticked for an OAuth 2.0 login: a refresh token that a
+    // sign-in brings goes to the keyring (one taken from there is followed anyway).
+    bool rememberTokenLogin = false;
     // The keyring; null until it is first needed (the windows then use the desktop's).
     std::unique_ptr<PasswordKeeper> keyring;
 

@@ -38,6 +38,7 @@ enum class DeliveryProblem {
     NoEncryptedLogin,        // a login asked for on a connection without TLS
     NoLoginMethod,           // neither AUTH PLAIN nor AUTH LOGIN offered
     LoginRefused,            // reply
+    NoTokenLogin,            // neither AUTH XOAUTH2 nor OAUTHBEARER offered
     HeloNotRecognised,       // reply (5xx); the dialogue goes on
     HeloUnknownResponse,     // reply (other codes); the dialogue goes on
     SenderRefused,           // reply; the run ends

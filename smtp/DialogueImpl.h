@@ -73,6 +73,10 @@ struct SmtpDialogue::Impl {
     bool extended = false; // EHLO was answered
     EhloOffer offer;
     bool loggedIn = false;
+    // The bearer-token login under way: which reply is awaited, and what answers it.
+    enum class BearerStep { None, Prompt, Token, ErrorAnswered };
+    BearerStep bearerStep = BearerStep::None;
+    BearerLogin bearer;
     bool transactionPipelined = false;
 
     // Relay limits.
@@ -149,6 +153,9 @@ struct SmtpDialogue::Impl {
     void sendLogin();
     void onAuth(Cmd cmd, int code, const std::string& reply);
     void loginRefused(const std::string& reply);
+    void sendBearerLogin();
+    void onBearerAuth(int code, const std::string& reply);
+    void tokenRefused(const std::string& reply);
     void sessionReady();
     void fatal(DeliveryProblem problem, const std::string& detail = {});
     void outcome(std::size_t message, MessageOutcome result, const std::string* reply = nullptr);

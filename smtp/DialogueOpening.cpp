@@ -2,6 +2,9 @@
 // the reconnection after a number of messages.
 #include "DialogueImpl.h"
 
+#include <cstdlib>
+#include <utility>
+
 namespace tandrel {
 
 void SmtpDialogue::Impl::onGreeting(int code, const std::string& reply) {
@@ -118,6 +121,10 @@ void SmtpDialogue::Impl::sendLogin() {
         fatal(DeliveryProblem::NoEncryptedLogin);
         return;
     }
+    if (config.bearerToken) {
+        sendBearerLogin();
+        return;
+    }
     if (offer.authPlain) {
         command("AUTH PLAIN " + PlainLoginToken(config.user, config.password), Cmd::Auth, true,
                 "AUTH PLAIN ****");
@@ -129,6 +136,10 @@ void SmtpDialogue::Impl::sendLogin() {
 }
 
 void SmtpDialogue::Impl::onAuth(Cmd cmd, int code, const std::string& reply) {
+    if (bearerStep != BearerStep::None) {
+        onBearerAuth(code, reply);
+        return;
+    }
     if (code == 334 && cmd == Cmd::AuthUser) {
         command(Base64Encode(config.user), Cmd::AuthPassword, true, "****");
         return;
@@ -141,6 +152,70 @@ void SmtpDialogue::Impl::onAuth(Cmd cmd, int code, const std::string& reply) {
         loggedIn = true;
         sessionReady();
         return;
+    }
+    loginRefused(reply);
+}
+
+// The longest command line a server must take (text and CR LF). A longer initial
+// response goes after the server's empty challenge instead, where lines may be longer.
+constexpr std::size_t kMaxCommandLine = 512;
+
+// AUTH XOAUTH2 where offered, else OAUTHBEARER; the token never reaches the run log.
+void SmtpDialogue::Impl::sendBearerLogin() {
+    const int port = static_cast<int>(std::strtol(config.port.c_str(), nullptr, 10));
+    bearer = ChooseBearerLogin(offer, config.user, config.smtp, port, config.password);
+    if (bearer.mechanism.empty()) {
+        if (!offer.authXOAuth2 && !offer.authOAuthBearer)
+            fatal(DeliveryProblem::NoTokenLogin);
+        else
+            fatal(DeliveryProblem::InternalFailure,
+                  "Error, the login name or the token holds a control character; not sent");
+        return;
+    }
+    const std::string head = "AUTH " + bearer.mechanism;
+    if (head.size() + 1 + bearer.initialResponse.size() + 2 > kMaxCommandLine) {
+        bearerStep = BearerStep::Prompt;
+        command(head, Cmd::Auth, true);
+    } else {
+        bearerStep = BearerStep::Token;
+        command(head + " " + bearer.initialResponse, Cmd::Auth, true, head + " ****");
+    }
+}
+
+void SmtpDialogue::Impl::onBearerAuth(int code, const std::string& reply) {
+    const BearerStep step = std::exchange(bearerStep, BearerStep::None);
+    if (step == BearerStep::Prompt && code == 334) {
+        bearerStep = BearerStep::Token;
+        command(bearer.initialResponse, Cmd::Auth, true, "****");
+        return;
+    }
+    if (step == BearerStep::Token && Positive(code)) {
+        loggedIn = true;
+        sessionReady();
+        return;
+    }
+    if (step == BearerStep::Token && code == 334) {
+        // The refusal comes as a challenge with the server's error; the answer makes the
+        // server end the exchange with its final refusal.
+        bearerStep = BearerStep::ErrorAnswered;
+        command(bearer.errorAnswer, Cmd::Auth, true);
+        return;
+    }
+    tokenRefused(reply);
+}
+
+// A refused token may only have run out: the caller is asked once for a fresh one, and
+// the login is tried again on this connection.
+void SmtpDialogue::Impl::tokenRefused(const std::string& reply) {
+    if (config.renewToken) {
+        const auto renew = std::exchange(config.renewToken, nullptr);
+        const std::string fresh = renew();
+        if (!isRunning) return;
+        if (!fresh.empty() && fresh != config.password) {
+            config.password = fresh;
+            sendBearerLogin();
+            return;
+        }
     }
     loginRefused(reply);
 }

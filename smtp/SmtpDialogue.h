@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ struct DeliveryConfig {
     Security security = Security::None;
     std::string user{}; // login name; empty: no login
     std::string password{};
+    // The login proves itself with an OAuth 2.0 bearer token, held in `password`
+    // (AUTH XOAUTH2 or OAUTHBEARER), instead of a password.
+    bool bearerToken = false;
+    // Called at most once per run when the server refuses the token: a fresh one, or ""
+    // when there is none worth trying. It may run a nested event loop.
+    std::function<std::string()> renewToken{};
     bool extensions = false;
     int perConnection = 0; // messages per connection, then a new one; 0: no limit
     int ratePerMinute = 0; // messages per minute, evenly spaced; 0: no limit

@@ -18,6 +18,7 @@
 #include "RunResults.h"
 #include "SendCheck.h"
 #include "SendCheckDialog.h"
+#include "TokenLogin.h"
 
 namespace tandrel {
 
@@ -39,6 +40,23 @@ public:
 
 private:
     bool active_ = true;
+};
+
+// The login of a run: the password question, or the session's bearer tokens.
+class WindowLogin {
+public:
+    WindowLogin(const SendWindows& windows, AppState& st) : passwords_(st, windows.parent) {
+        if (windows.tokens && st.prefs.auth == kTokenMechanism)
+            tokens_.emplace(*windows.tokens, st, windows.parent);
+    }
+    CredentialSource& source() {
+        if (tokens_) return *tokens_;
+        return passwords_;
+    }
+
+private:
+    WindowCredentials passwords_;
+    std::optional<WindowTokenCredentials> tokens_;
 };
 
 void ShowError(QWidget* parent, const std::string& text) {
@@ -95,8 +113,8 @@ void RunMailing(const SendWindows& windows, AppState& st,
     MailingRun run(st, recipients, editors.subject);
     if (!ConfirmSendCheck(run.check(), windows.parent)) return;
     // Asked before anything is prepared, so Cancel leaves everything as it was.
-    WindowCredentials credentials(st, windows.parent);
-    if (!run.obtainCredentials(credentials)) return;
+    WindowLogin login(windows, st);
+    if (!run.obtainCredentials(login.source())) return;
 
     WaitCursor cursor;
     std::vector<std::string> errors; // shown once the run is cleaned up
@@ -142,8 +160,8 @@ void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& ed
     MailEditors eds = TemplateEditors(st, editors, previewShown);
     eds.subject = "[Test] " + eds.subject;
     MailingRun run(st, {&stand}, eds.subject, MailingKind::TestMail);
-    WindowCredentials credentials(st, windows.parent);
-    if (!run.obtainCredentials(credentials)) return;
+    WindowLogin login(windows, st);
+    if (!run.obtainCredentials(login.source())) return;
 
     const MailText kept = st.mailText; // a shown preview relies on the template
     std::vector<std::string> errors;

@@ -7,6 +7,9 @@
 #include "AppState.h"
 
 class DeliveryWindow;
+namespace tandrel {
+class OAuthTokenSource;
+}
 class PreparationWindow;
 class QWidget;
 
@@ -17,6 +20,8 @@ struct SendWindows {
     QWidget* parent = nullptr;
     PreparationWindow* preparation = nullptr;
     DeliveryWindow* delivery = nullptr;
+    // The session's bearer tokens, for a login with auth=oauth2; null otherwise.
+    OAuthTokenSource* tokens = nullptr;
 };
 
 // sendMailing's work, for the mail in the editors and `recipients` (the recipient rows,

@@ -1,8 +1,14 @@
 // The main window's Send and Send Test, run by the send commands.
 #include "SendLauncher.h"
 
+#include <QScopedValueRollback>
+
 #include "DeliveryWindow.h"
+#include "Keyring.h"
+#include "OAuthSettings.h"
+#include "OAuthTokenSource.h"
 #include "PreparationWindow.h"
+#include "TokenLogin.h"
 
 SendLauncher::SendLauncher(MainWindow& main) : main_(main) {
     windows_.parent = &main;
@@ -15,12 +21,29 @@ SendLauncher::~SendLauncher() {
     main_.setMailingLauncher(nullptr);
 }
 
+void SendLauncher::prepareTokens() {
+    if (tokens_ || !tandrel::UsesOAuth(main_.state().prefs)) return;
+    tandrel::OAuthTokenSource::Options options;
+    options.openUrl = tandrel::OpenUrlOnDesktop;
+    options.keyring = &tandrel::KeyringOf(main_.state());
+    tokens_ = std::make_unique<tandrel::OAuthTokenSource>(std::move(options));
+    windows_.tokens = tokens_.get();
+}
+
 void SendLauncher::sendMailing() {
+    // A sign-in in the browser waits in an event loop with the main window usable: a
+    // second Send then must not start a run inside the first.
+    if (running_) return;
+    const QScopedValueRollback<bool> running(running_, true);
+    prepareTokens();
     tandrel::RunMailing(windows_, main_.state(), main_.recipientRows(), main_.editorTexts(),
                         main_.previewShown());
 }
 
 void SendLauncher::sendTestMail(const tandrel::ReceipData& person) {
+    if (running_) return;
+    const QScopedValueRollback<bool> running(running_, true);
+    prepareTokens();
     tandrel::RunTestMail(windows_, main_.state(), main_.editorTexts(), main_.previewShown(),
                          person);
 }

@@ -1,6 +1,8 @@
 // Connects the main window's Send and Send Test to the mailing run with its two windows.
 #pragma once
 
+#include <memory>
+
 #include "MainWindow.h"
 #include "SendCommand.h"
 
@@ -20,6 +22,11 @@ public:
     void sendTestMail(const tandrel::ReceipData& person) override;
 
 private:
+    // The session's token source, made with the first run that logs in with a token.
+    void prepareTokens();
+
     MainWindow& main_;
     tandrel::SendWindows windows_;
+    std::unique_ptr<tandrel::OAuthTokenSource> tokens_;
+    bool running_ = false; // a run (or its sign-in) is under way
 };

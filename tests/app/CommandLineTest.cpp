@@ -505,4 +505,58 @@ TEST_F(CommandLine, LogsInWithThePasswordTheWindowRememberedUnlessTheVariableGiv
     EXPECT_EQ(server.messages().size(), 3u);
 }
 
+// The token command's token logs in with AUTH XOAUTH2 after STARTTLS. The valid token is
+// long enough that it goes after the server's empty challenge instead of on the AUTH
+// line. A wrong token is refused after the error challenge was answered: nothing is sent.
+// Neither token is written to any file of the program or of HOME.
+TEST_F(CommandLine, TokenCommandLogsInAndAWrongTokenSendsNothing) {
+    TempDir tokens;
+    const std::string valid = "tok" + std::string(599, '0') + "7"; // as printf writes it
+    WriteFileBytes(tokens.file("valid"), valid + "\n");
+    tandrel::test::TestCertificates certs;
+    tandrel::test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    tandrel::test::ScopedEnv tmp("TMPDIR", program.folder());
+    tandrel::test::AiosmtpdOptions options;
+    options.tls = tandrel::test::AiosmtpdOptions::Tls::StartTls;
+    options.identity = certs.trusted();
+    options.user = "club";
+    options.oauthTokensFile = tokens.file("valid");
+    options.oauthOnly = true;
+    options.withoutOAuthBearer = true;
+    tandrel::test::AiosmtpdServer server(options);
+    program.settings(server.portText());
+    const std::string ini = ReadFileBytes(program.file("Tandrel.ini")) +
+                            "security=starttls\r\nuser=club\r\nauth=oauth2\r\n";
+    const QStringList send = {"send", "--db", "people.csv", "--mail", "mail.txt"};
+
+    // The settings hold the command, not the token it prints.
+    WriteFileBytes(program.file("Tandrel.ini"), ini + "oauthcommand=printf 'tok%0600d\\n' 7\r\n");
+    const Outcome sent = program.run(send);
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(server.messages().size(), 3u);
+
+    const std::string wrong = "tok-" + std::string(40, 'w');
+    WriteFileBytes(program.file("Tandrel.ini"), ini + "oauthcommand=printf 'tok-%040d' 0 | tr 0 w\r\n");
+    const Outcome refused = program.run(send);
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("Error, login refused by server: "), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(server.messages().size(), 3u);
+
+    const std::vector<std::string> logins = server.authLog();
+    ASSERT_GE(logins.size(), 2u);
+    EXPECT_NE(logins.front().find("token=valid"), std::string::npos) << logins.front();
+    for (std::size_t i = 1; i < logins.size(); ++i)
+        EXPECT_NE(logins[i].find("token=invalid answer=ok"), std::string::npos) << logins[i];
+    const std::string runLog = ReadFileBytes(program.file("Tandrel.log"));
+    EXPECT_NE(runLog.find("AUTH XOAUTH2\r\n"), std::string::npos);
+    EXPECT_NE(runLog.find("AUTH XOAUTH2 ****\r\n"), std::string::npos);
+    for (const auto& entry : fs::recursive_directory_iterator(program.folder())) {
+        if (!entry.is_regular_file()) continue;
+        const std::string bytes = ReadFileBytes(entry.path().string());
+        EXPECT_EQ(bytes.find(valid), std::string::npos) << entry.path();
+        EXPECT_EQ(bytes.find(wrong), std::string::npos) << entry.path();
+    }
+}
+
 } // namespace

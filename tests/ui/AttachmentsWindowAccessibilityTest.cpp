@@ -105,8 +105,8 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
     pages->setCurrentIndex(2);
     ExpectAllNamed(&form);
     EXPECT_EQ(Names(TabWalk(&form)),
-              (std::vector<QString>{"PageControl1Tabs", "securityList", "userEdit", "passwordEdit",
-                                    "rememberCheck", "OkBut", "CancBut"}));
+              (std::vector<QString>{"PageControl1Tabs", "securityList", "userEdit", "loginList",
+                                    "passwordEdit", "rememberCheck", "OkBut", "CancBut"}));
 
     pages->setCurrentIndex(1);
     main.st.prefs.delimchar = '|'; // both options' inputs: the edit enabled...

@@ -3,8 +3,12 @@
 // servers on loopback receive the mail.
 #include <QProcess>
 #include <QPushButton>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 
+#include "FakeKeyring.h"
+#include "IdentityProvider.h"
 #include "MailingTestKit.h"
 #include "MainWindowFixture.h"
 #include "TextFile.h"
@@ -17,7 +21,8 @@ namespace {
 class MailingEndToEnd : public MainWindowTest {
 protected:
     // Settings pointing at the server, and the field, database and mail files.
-    void prepare(const std::string& smtp, const std::string& port) {
+    void prepare(const std::string& smtp, const std::string& port,
+                 const std::map<std::string, std::string>& moreNetwork = {}) {
         writeData("name\r\nemail\r\ntown\r\n", "Ann Archer;ann@example.org;Lisbon\r\n"
                                                "Bob Baker;bob@example.org;Oslo\r\n"
                                                "Cleo Carter;cleo@example.net;Porto\r\n");
@@ -28,11 +33,12 @@ protected:
                                              "Dear [name],\r\n"
                                              ".\r\n"
                                              "you live in [town].\r\n");
-        writeIni({{"Network",
-                   {{"smtp", smtp},
-                    {"port", port},
-                    {"fromaddy", "demo@example.org"},
-                    {"name", "Demo Sender"}}},
+        std::map<std::string, std::string> network = moreNetwork;
+        network.insert({{"smtp", smtp},
+                        {"port", port},
+                        {"fromaddy", "demo@example.org"},
+                        {"name", "Demo Sender"}});
+        writeIni({{"Network", network},
                   {"User",
                    {{"lastmail", dir.file("mail.txt")},
                     {"lastfields", dir.file("fields.txt")},
@@ -359,4 +365,79 @@ TEST_F(MailingEndToEnd, SearchNarrowsWhatTheMoveCommandsAndThePreviewStepsActOn)
     EXPECT_EQ(edit("SubEdit")->text(), "Greetings to Lisbon");
     find<QToolButton>("SpeedButton1")->setChecked(false);
     EXPECT_EQ(edit("SubEdit")->text(), "Greetings to [town]");
+}
+
+// The built-in sign-in from the main window's Send: the browser (the redirect-following
+// script, as $BROWSER) is opened once; the same session's second run logs in without it,
+// refreshing the token once when the server refuses the one it had.
+// No access or refresh token reaches a file of the program, of HOME or of TMPDIR.
+TEST_F(MailingEndToEnd, SignInOnceInTheBrowserDeliversEveryRunOfTheSession) {
+    IdentityProvider provider;
+    TempDir home;
+    const std::string browserLog = home.file("browser.log");
+    ScopedEnv homeVar("HOME", home.path()), tmp("TMPDIR", home.path());
+    ScopedEnv browser("BROWSER", "/usr/bin/python3 \"" + IdentityProvider::browserScript() + "\"");
+    ScopedEnv logVar("TANDREL_BROWSER_LOG", browserLog);
+    TestCertificates certs;
+    ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    AiosmtpdOptions options;
+    options.tls = AiosmtpdOptions::Tls::StartTls;
+    options.identity = certs.trusted();
+    options.user = "demo@example.org";
+    options.oauthTokensFile = provider.tokensFile();
+    options.oauthOnly = true;
+    options.withoutOAuthBearer = true;
+    AiosmtpdServer server(options);
+    prepare("127.0.0.1", server.portText(),
+            {{"security", "starttls"},
+             {"user", "demo@example.org"},
+             {"auth", "oauth2"},
+             {"oauthprovider", "custom"},
+             {"oauthclientid", "tandrel-test"},
+             {"oauthauthurl", provider.authorizeUrl()},
+             {"oauthtokenurl", provider.tokenUrl()},
+             {"oauthscope", "smtp offline_access"}});
+    start();
+    std::map<std::string, std::string> keyringEntries;
+    w->state().keyring = std::make_unique<FakeKeyring>(keyringEntries);
+    w->state().rememberTokenLogin = true;
+    w->show();
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        ModalDriver driver;
+        moveEverybodyAndSend();
+        EXPECT_FALSE(driver.timedOut);
+        EXPECT_TRUE(driver.boxes.empty()) << driver.boxes.front().toStdString();
+        EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3 * run);
+        EXPECT_EQ(SplitTextLines(ReadFileBytes(browserLog)).size(), 1u);
+        find<QPushButton>("Button4")->click(); // "<<-": the lists as they were
+        // The server stops taking the token of the first run (as when it runs out early):
+        // the second run's first login is refused, and a refreshed token logs in.
+        WriteFileBytes(provider.tokensFile(), "");
+    }
+    const std::vector<std::string> logins = server.authLog();
+    ASSERT_EQ(logins.size(), 3u);
+    for (const std::string& line : logins)
+        EXPECT_EQ(line.rfind("XOAUTH2 user=demo@example.org", 0), 0u) << line;
+    EXPECT_NE(logins[0].find("token=valid"), std::string::npos) << logins[0];
+    EXPECT_NE(logins[1].find("token=invalid answer=ok"), std::string::npos) << logins[1];
+    EXPECT_NE(logins[2].find("token=valid"), std::string::npos) << logins[2];
+    EXPECT_EQ(provider.stats().codeGrants, 1);
+    EXPECT_EQ(provider.stats().refreshGrants, 1);
+    const std::string logText = ReadFileBytes(dir.file("Tandrel.log"));
+    EXPECT_NE(logText.find("AUTH XOAUTH2 ****\r\n"), std::string::npos);
+
+    w->close();
+    std::vector<std::string> secrets = provider.validAccessTokens();
+    ASSERT_EQ(keyringEntries.size(), 1u); // the refresh token, remembered as asked
+    secrets.push_back(keyringEntries.begin()->second);
+    std::string written;
+    for (const std::string& folder : {dir.path(), home.path()})
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            if (entry.is_regular_file()) written += ReadFileBytes(entry.path().string());
+    for (const std::string& secret : secrets) {
+        ASSERT_GE(secret.size(), 16u);
+        EXPECT_EQ(written.find(secret), std::string::npos) << secret;
+    }
 }

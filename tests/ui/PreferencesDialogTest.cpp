@@ -14,6 +14,7 @@
 
 #include "AttachmentsWindowTestHooks.h"
 #include "FakeKeyring.h"
+#include "OAuthSettings.h"
 #include "PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
@@ -333,6 +334,39 @@ TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
     open();
     timeout->setValue(0);
     EXPECT_EQ(timeout->text(), "Standard");
+    form.hide();
+
+    // The token login: the provider's fields take the password's place, OK stores them,
+    // and "Remember password" decides whether the sign-in's refresh token is kept.
+    open();
+    auto* login = form.findChild<QComboBox*>("loginList");
+    auto* provider = form.findChild<QComboBox*>("providerList");
+    EXPECT_FALSE(provider->isEnabled());
+    login->setCurrentIndex(login->findText("OAuth 2.0"));
+    EXPECT_FALSE(edit("passwordEdit")->isEnabled());
+    EXPECT_TRUE(provider->isEnabled() && edit("clientIdEdit")->isEnabled());
+    provider->setCurrentIndex(provider->findText("Google"));
+    edit("clientIdEdit")->setText(" 1234-abc.apps.example ");
+    edit("tenantEdit")->setText("contoso.example");
+    remember->setChecked(false);
+    remember->click();
+    button("OkBut")->click();
+    EXPECT_EQ(main.st.prefs.auth, "oauth2");
+    EXPECT_EQ(main.st.prefs.oauthProvider, "google");
+    EXPECT_EQ(main.st.prefs.oauthClientId, "1234-abc.apps.example");
+    EXPECT_EQ(main.st.prefs.oauthTenant, "contoso.example");
+    EXPECT_TRUE(main.st.rememberTokenLogin);
+    EXPECT_EQ(main.st.password, "s3cret"); // the password login's, untouched
+
+    stored[tandrel::OAuthKeyringAccount(main.st.prefs)] = "a refresh token";
+    open();
+    EXPECT_EQ(login->currentText(), "OAuth 2.0");
+    EXPECT_EQ(edit("clientIdEdit")->text(), "1234-abc.apps.example");
+    remember->setChecked(true);
+    remember->click();
+    button("OkBut")->click();
+    EXPECT_FALSE(main.st.rememberTokenLogin);
+    EXPECT_TRUE(stored.empty());
 }
 
 TEST_F(PreferencesDialogTest, PagesAndTheLastShownPage) {

@@ -21,6 +21,7 @@
 #include <iterator>
 
 #include "Keyring.h"
+#include "OAuthSettings.h"
 
 namespace {
 
@@ -39,6 +40,21 @@ int SecurityIndex(const std::string& key) {
     for (int i = 0; i < static_cast<int>(std::size(kSecurityModes)); ++i)
         if (key == kSecurityModes[i].key) return i;
     return 0;
+}
+
+// The items of loginList and providerList, in order, with their [Network] keys.
+struct Choice {
+    const char* key;
+    const char* caption;
+};
+constexpr Choice kLogins[] = {{"password", "Password"}, {"oauth2", "OAuth 2.0"}};
+constexpr Choice kProviders[] = {
+    {"microsoft", "Microsoft"}, {"google", "Google"}, {"custom", "Custom"}};
+
+template <std::size_t N> int ChoiceIndex(const Choice (&choices)[N], const std::string& key) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (key == choices[i].key) return static_cast<int>(i);
+    return -1;
 }
 
 // A count where 0 means "no limit" (or the standard time-outs), shown as such.
@@ -101,6 +117,23 @@ QLineEdit* LabelledEdit(const QString& objectName, QLabel* label, QWidget* paren
     edit->setAccessibleName(label->text());
     label->setBuddy(edit);
     return edit;
+}
+
+QComboBox* LabelledList(const QString& objectName, QLabel* label, const QStringList& captions,
+                        QWidget* parent) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(objectName);
+    list->setAccessibleName(label->text());
+    list->addItems(captions);
+    label->setBuddy(list);
+    return list;
+}
+
+template <std::size_t N> QStringList Captions(const Choice (&choices)[N]) {
+    QStringList captions;
+    for (const Choice& c : choices)
+        captions << QString::fromLatin1(c.caption);
+    return captions;
 }
 
 } // namespace
@@ -168,29 +201,44 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     auto* securityLabel = BoldLabel(QStringLiteral("Encryption:"), security);
     auto* userLabel = BoldLabel(QStringLiteral("User name:"), security);
     auto* passwordLabel = BoldLabel(QStringLiteral("Password:"), security);
-    securityList = new QComboBox(security);
-    securityList->setObjectName(QStringLiteral("securityList"));
-    securityList->setAccessibleName(securityLabel->text());
+    QStringList securityCaptions;
     for (const SecurityMode& m : kSecurityModes)
-        securityList->addItem(QString::fromLatin1(m.caption));
-    securityLabel->setBuddy(securityList);
+        securityCaptions << QString::fromLatin1(m.caption);
+    securityList =
+        LabelledList(QStringLiteral("securityList"), securityLabel, securityCaptions, security);
     userEdit = LabelledEdit(QStringLiteral("userEdit"), userLabel, security);
     passwordEdit = LabelledEdit(QStringLiteral("passwordEdit"), passwordLabel, security);
     passwordEdit->setEchoMode(QLineEdit::Password);
     rememberCheck = new QCheckBox(QStringLiteral("Remember password"), security);
     rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
     rememberCheck->setAccessibleName(rememberCheck->text());
+    auto* loginLabel = BoldLabel(QStringLiteral("Login:"), security);
+    auto* providerLabel = BoldLabel(QStringLiteral("Provider:"), security);
+    auto* clientIdLabel = BoldLabel(QStringLiteral("Client ID:"), security);
+    auto* tenantLabel = BoldLabel(QStringLiteral("Tenant:"), security);
+    loginList = LabelledList(QStringLiteral("loginList"), loginLabel, Captions(kLogins), security);
+    providerList =
+        LabelledList(QStringLiteral("providerList"), providerLabel, Captions(kProviders), security);
+    clientIdEdit = LabelledEdit(QStringLiteral("clientIdEdit"), clientIdLabel, security);
+    tenantEdit = LabelledEdit(QStringLiteral("tenantEdit"), tenantLabel, security);
     auto* securityGrid = new QGridLayout(security);
+    securityGrid->setVerticalSpacing(2);
     row = 0;
     for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-             {securityLabel, securityList}, {userLabel, userEdit}, {passwordLabel, passwordEdit}}) {
+             {securityLabel, securityList},
+             {userLabel, userEdit},
+             {loginLabel, loginList},
+             {passwordLabel, passwordEdit},
+             {providerLabel, providerList},
+             {clientIdLabel, clientIdEdit},
+             {tenantLabel, tenantEdit}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         securityGrid->addWidget(label, row, 0);
         securityGrid->addWidget(edit, row, 1,
-                                edit == securityList ? Qt::AlignLeft : Qt::Alignment());
+                                qobject_cast<QComboBox*>(edit) ? Qt::AlignLeft : Qt::Alignment());
         ++row;
+        if (edit == passwordEdit) securityGrid->addWidget(rememberCheck, row++, 1);
     }
-    securityGrid->addWidget(rememberCheck, row++, 1);
     securityGrid->setRowStretch(row, 1);
 
     // Page "Data Format".
@@ -268,9 +316,13 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     setTabOrder(typedDelimiterButton, delimiterEdit);
     setTabOrder(delimiterEdit, securityList);
     setTabOrder(securityList, userEdit);
-    setTabOrder(userEdit, passwordEdit);
+    setTabOrder(userEdit, loginList);
+    setTabOrder(loginList, passwordEdit);
     setTabOrder(passwordEdit, rememberCheck);
-    setTabOrder(rememberCheck, okButton);
+    setTabOrder(rememberCheck, providerList);
+    setTabOrder(providerList, clientIdEdit);
+    setTabOrder(clientIdEdit, tenantEdit);
+    setTabOrder(tenantEdit, okButton);
     setTabOrder(okButton, cancelButton);
 
     connect(listedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
@@ -283,6 +335,7 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     connect(portEdit, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
     connect(delimiterEdit, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
     connect(securityList, &QComboBox::activated, this, &PreferencesDialog::onSecurityChosen);
+    connect(loginList, &QComboBox::currentIndexChanged, this, &PreferencesDialog::onLoginChosen);
     connect(passwordEdit, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
     connect(rememberCheck, &QCheckBox::clicked, this, [this] { passwordTouched_ = true; });
     connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
@@ -314,6 +367,11 @@ void PreferencesDialog::loadPreferences() {
     passwordEdit->setText(sameLogin ? QString::fromUtf8(QByteArray::fromStdString(st_.password))
                                     : QString());
     passwordTouched_ = false;
+    loginList->setCurrentIndex(std::max(0, ChoiceIndex(kLogins, prefs.auth)));
+    providerList->setCurrentIndex(std::max(0, ChoiceIndex(kProviders, prefs.oauthProvider)));
+    clientIdEdit->setText(FromBytes(prefs.oauthClientId));
+    tenantEdit->setText(FromBytes(prefs.oauthTenant));
+    onLoginChosen();
 
     const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimchar);
     if (found != std::end(kDelimiters)) {
@@ -354,6 +412,14 @@ void PreferencesDialog::onSecurityChosen(int index) {
     shownSecurity_ = index;
 }
 
+void PreferencesDialog::onLoginChosen() {
+    const bool token = loginList->currentIndex() == ChoiceIndex(kLogins, "oauth2");
+    passwordEdit->setEnabled(!token);
+    for (QWidget* field : {static_cast<QWidget*>(providerList), static_cast<QWidget*>(clientIdEdit),
+                           static_cast<QWidget*>(tenantEdit)})
+        field->setEnabled(token);
+}
+
 void PreferencesDialog::acceptPreferences() {
     tandrel::GlobalPrefs& prefs = st_.prefs;
     prefs.smtp = ToBytes(smtpEdit->text());
@@ -370,9 +436,25 @@ void PreferencesDialog::acceptPreferences() {
     const std::string user = ToBytes(userEdit->text());
     if (user.find_first_of("\r\n") == std::string::npos) prefs.user = user;
 
-    // The password lives in memory and, when asked for, in the keyring; never in a file.
-    const std::string account = tandrel::KeyringAccount(prefs);
-    if (passwordTouched_ && !prefs.user.empty()) {
+    if (const int login = loginList->currentIndex(); login >= 0) prefs.auth = kLogins[login].key;
+    if (const int provider = providerList->currentIndex(); provider >= 0)
+        prefs.oauthProvider = kProviders[provider].key;
+    // Both go into addresses: a line break would reach no server anyway.
+    for (auto [edit, key] : {std::pair{clientIdEdit, &prefs.oauthClientId},
+                             std::pair{tenantEdit, &prefs.oauthTenant}}) {
+        const std::string value = ToBytes(edit->text().trimmed());
+        if (value.find_first_of("\r\n") == std::string::npos) *key = value;
+    }
+    if (tandrel::UsesOAuth(prefs)) {
+        // The refresh token goes to the keyring only while the box is ticked.
+        if (passwordTouched_) {
+            st_.rememberTokenLogin = rememberCheck->isChecked();
+            if (!st_.rememberTokenLogin)
+                tandrel::KeyringOf(st_).forget(tandrel::OAuthKeyringAccount(prefs));
+        }
+    } else if (passwordTouched_ && !prefs.user.empty()) {
+        // The password lives in memory and, when asked for, in the keyring; never in a file.
+        const std::string account = tandrel::KeyringAccount(prefs);
         st_.password = passwordEdit->text().toUtf8().toStdString();
         st_.passwordAccount = account;
         tandrel::PasswordKeeper& keyring = tandrel::KeyringOf(st_);

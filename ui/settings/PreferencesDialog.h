@@ -33,6 +33,8 @@ public slots:
     // Offers the usual port of the chosen encryption while the port is still the usual
     // one of the encryption chosen before.
     void onSecurityChosen(int index);
+    // Enables the fields of the login chosen in loginList.
+    void onLoginChosen();
     // Stores the controls' values in the preferences and closes with OK.
     void acceptPreferences();
 
@@ -58,6 +60,10 @@ private:
     QLineEdit* userEdit = nullptr;
     QLineEdit* passwordEdit = nullptr;
     QCheckBox* rememberCheck = nullptr;
+    QComboBox* loginList = nullptr;
+    QComboBox* providerList = nullptr;
+    QLineEdit* clientIdEdit = nullptr;
+    QLineEdit* tenantEdit = nullptr;
     QRadioButton* listedDelimiterButton = nullptr;
     QComboBox* delimiterList = nullptr;
     QRadioButton* typedDelimiterButton = nullptr;

@@ -1,0 +1,35 @@
+// The bearer-token login as a credential source of the mailing run: the session's token
+// source asked for an access token, which the run logs in with. A refused token is told
+// to the source, so that the run's one more question gets a fresh token when one is
+// worth trying, and nothing when the refusal is the answer.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Credentials.h"
+#include "Model.h"
+
+namespace tandrel {
+
+class OAuthTokenSource;
+
+class OAuthCredentials : public CredentialSource {
+public:
+    // With `remember`, a refresh token the sign-in brings goes to the keyring.
+    OAuthCredentials(OAuthTokenSource& tokens, const GlobalPrefs& prefs, bool remember)
+        : tokens_(tokens), prefs_(prefs), remember_(remember) {}
+
+    // Throws std::runtime_error saying why no token could be had.
+    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
+    void credentialsRefused(const CredentialRequest& request) override;
+
+private:
+    OAuthTokenSource& tokens_;
+    GlobalPrefs prefs_;
+    bool remember_;
+    std::string lastToken_;
+    bool refusalIsTheAnswer_ = false;
+};
+
+} // namespace tandrel
