@@ -41,10 +41,12 @@ public:
                         const ServerReply* reply) override {
         // Written as each message is answered, so a crash loses no outcome.
         if (run_.results_) run_.results_->record(message, RunResultOf(outcome));
-        if (outcome == MessageOutcome::MaybeDelivered && message < run_.recipients_.size())
-            run_.summary_.maybeDelivered.push_back(run_.kind_ == MailingKind::TestMail
-                                                       ? run_.st_.prefs.fromaddy
-                                                       : run_.recipients_[message]->email);
+        if (outcome == MessageOutcome::MaybeDelivered) {
+            if (run_.kind_ == MailingKind::TestMail)
+                run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromaddy);
+            else if (message < run_.recipients_.size())
+                run_.summary_.maybeDelivered.push_back(run_.recipients_[message]->email);
+        }
         if (run_.observer_) run_.observer_->messageOutcome(message, outcome, reply);
     }
     void deliveryEnded(const DeliverySummary& summary) override {

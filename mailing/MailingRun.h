@@ -103,6 +103,8 @@ public:
 
     const AppState& session() const { return st_; }
     const std::vector<ReceipData*>& recipients() const { return recipients_; }
+    // The addresses of the messages so far whose end of data went out unanswered.
+    const std::vector<std::string>& maybeDelivered() const { return summary_.maybeDelivered; }
     // What went wrong so far with the files, taken (for a front end that reports at once).
     std::vector<std::string> takeFileErrors();
 

@@ -156,7 +156,6 @@ void DeliveryWindow::startRun() {
     pendingLines_.clear();
     pendingStatus_.reset();
     pendingGauge_.reset();
-    maybeDelivered_.clear();
     sinceFlush_.invalidate();
     try {
         if (run_) run_->startDelivery();
@@ -238,18 +237,13 @@ void DeliveryWindow::deliveryProgress(int value) {
     scheduleFlush();
 }
 
-void DeliveryWindow::messageOutcome(std::size_t message, tandrel::MessageOutcome outcome,
-                                    const tandrel::ServerReply* reply) {
-    (void)reply;
-    if (outcome == tandrel::MessageOutcome::MaybeDelivered && run_ &&
-        message < run_->recipients().size())
-        maybeDelivered_.push_back(run_->recipients()[message]->email);
-}
-
 void DeliveryWindow::deliveryEnded(const tandrel::DeliverySummary& summary) {
-    if (!maybeDelivered_.empty()) reportLine(tandrel::MaybeDeliveredLine(maybeDelivered_));
+    const std::vector<std::string> maybeDelivered =
+        run_ ? run_->maybeDelivered() : std::vector<std::string>();
+    if (!maybeDelivered.empty()) reportLine(tandrel::MaybeDeliveredLine(maybeDelivered));
     // Those that may have arrived are not offered again.
-    if (static_cast<std::size_t>(summary.accepted) + maybeDelivered_.size() < summary.messages) reportLine(kNotReachedHint);
+    if (static_cast<std::size_t>(summary.accepted) + maybeDelivered.size() < summary.messages)
+        reportLine(kNotReachedHint);
     flushUpdates();
     // Without a saved run log the run is not over for the user: Cancel stays the way out.
     if (!summary.runLogSaved) return;

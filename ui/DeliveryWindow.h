@@ -7,7 +7,6 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "MailingObserver.h"
 
@@ -44,8 +43,6 @@ public:
     void deliveryProgress(int percent) override;
     void deliveryEvent(const tandrel::DeliveryEvent& event) override;
     void deliveryEnded(const tandrel::DeliverySummary& summary) override;
-    void messageOutcome(std::size_t message, tandrel::MessageOutcome outcome,
-                        const tandrel::ServerReply* reply) override;
 
     // Shows what was reported and not shown yet.
     void flushUpdates();
@@ -78,5 +75,4 @@ private:
     QStringList pendingLines_;
     std::optional<QString> pendingStatus_;
     std::optional<int> pendingGauge_;
-    std::vector<std::string> maybeDelivered_; // addresses whose end of data went unanswered
 };
