@@ -335,10 +335,7 @@ TEST_F(CommandLine, StopSignalEndsTheRunAndStillWritesItsLogs) {
 // stored it, so the run counts it as unknown, says so, and does not offer it again.
 TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {
     tandrel::test::FakeSmtpServer server;
-    server.reply("220 fake ready").expect("helo [127.0.0.1]").reply("250 fake");
-    server.expect("MAIL FROM:<club@sender.test>").reply("250 ok");
-    server.expect("RCPT TO:<anna@example.test>").reply("250 ok");
-    server.expect("data").reply("354 go on").drainUntilClose();
+    tandrel::test::ScriptUnansweredMessage(server, "club@sender.test", "anna@example.test");
     server.start();
     program.settings(server.portText());
     WriteFileBytes(program.file("Tandrel.ini"),

@@ -303,10 +303,7 @@ TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
 // have been delivered and does not point to Recipients Not Reached for it.
 TEST(DeliveryWindow, AnUnansweredEndOfDataIsReportedAsMaybeDelivered) {
     tandrel::test::FakeSmtpServer server;
-    server.reply("220 fake ready").expect("helo [127.0.0.1]").reply("250 fake");
-    server.expect("MAIL FROM:<sender@example.org>").reply("250 ok");
-    server.expect("RCPT TO:<ann@example.org>").reply("250 ok");
-    server.expect("data").reply("354 go on").drainUntilClose();
+    tandrel::test::ScriptUnansweredMessage(server, "sender@example.org", "ann@example.org");
     server.start();
     SendRig rig;
     rig.main.st.prefs.port = server.portText();
