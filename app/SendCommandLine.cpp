@@ -51,14 +51,22 @@ public:
     void show(const std::string& what, int percent) {
         if (!shown_ || percent == last_) return;
         last_ = percent;
+        what_ = what;
         constexpr int width = 30;
         const int filled = percent * width / 100;
-        err_ << '\r' << what << " [" << std::string(filled, '#') << std::string(width - filled, ' ')
-             << "] " << percent << "%" << std::flush;
+        std::string line = '\r' + what + " [" + std::string(filled, '#') +
+                           std::string(width - filled, ' ') + "] " + std::to_string(percent) + "%";
+        length_ = line.size() - 1;
+        err_ << line << std::flush;
         open_ = true;
     }
+    // The stage is over: its line reaches 100% and is then wiped, so what follows (the
+    // next stage, the summary, a problem) starts on a clean line.
     void finish() {
-        if (open_) err_ << '\n' << std::flush;
+        if (open_) {
+            show(what_, 100);
+            err_ << '\r' << std::string(length_, ' ') << '\r' << std::flush;
+        }
         open_ = false;
         last_ = -1;
     }
@@ -68,6 +76,8 @@ private:
     bool shown_;
     bool open_ = false;
     int last_ = -1;
+    std::string what_;
+    std::size_t length_ = 0;
 };
 
 // A line as the terminal shows it: a control byte the server sent (a lone CR, an escape
@@ -321,6 +331,9 @@ int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, 
     if (!stoppedBy.empty()) err << "tandrel: stopped by " << stoppedBy << ".\n";
     out << summary.accepted << " of " << summary.recipients << " messages accepted by "
         << st.prefs.smtp << ".\n";
+    // Not picked again by Recipients Not Reached: the server may have stored them.
+    if (!summary.maybeDelivered.empty())
+        out << MaybeDeliveredLine(summary.maybeDelivered) << ".\n";
     return summary.failed() ? ExitSomeFailed : ExitAllAccepted;
 }
 
@@ -372,7 +385,9 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         MailingRun run(st, recipients, eds.subject);
         CommandLineObserver observer(progress);
         run.setObserver(&observer);
-        if (!CheckBeforeSendingOnCommandLine(run.check(), options.force, err))
+        // A dry run is the look before sending: warnings are printed, not obeyed.
+        if (!CheckBeforeSendingOnCommandLine(run.check(), options.force || options.dryRunDir,
+                                             err))
             return ExitUsageOrFile;
 
         if (!options.dryRunDir) run.obtainCredentials(credentials);

@@ -37,6 +37,8 @@ Outcome RunResultOf(MessageOutcome outcome) {
         return Outcome::Refused;
     case MessageOutcome::TemporarilyRefused:
         return Outcome::TemporarilyRefused;
+    case MessageOutcome::MaybeDelivered:
+        return Outcome::MaybeDelivered;
     case MessageOutcome::NotAttempted:
         break;
     }

@@ -2,8 +2,14 @@
 #include "DryRun.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "TextFile.h"
 
@@ -65,6 +71,42 @@ std::size_t RemoveEarlierDryRun(const std::string& dir) {
     return removed;
 }
 
+std::runtime_error CannotWrite(const std::string& path, int err) {
+    return std::runtime_error("Cannot write " + path + ": " + std::strerror(err));
+}
+
+// Writes dir/name through a new file renamed over the name: a symbolic link planted
+// under that name is replaced, never followed, so its target stays untouched; a folder,
+// pipe or device there stops the run, naming it.
+void WriteOwnFile(const std::string& dir, const std::string& name, const std::string& data) {
+    const std::string path = dir + "/" + name;
+    struct stat there {};
+    if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode))
+        throw std::runtime_error("Cannot write " + path + ": it is not a regular file");
+    // A new file only (O_EXCL), with the mode the umask gives an ordinary new file.
+    std::string temp;
+    int fd = -1;
+    std::random_device random;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = dir + "/.tandrel-writing-" + std::to_string(random());
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) throw CannotWrite(path, errno);
+    }
+    if (fd < 0) throw CannotWrite(path, EEXIST);
+    int err = 0;
+    for (std::size_t done = 0; done < data.size() && err == 0;) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno != EINTR) err = errno;
+        if (n > 0) done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        throw CannotWrite(path, err);
+    }
+}
+
 } // namespace
 
 DryRunResult WriteDryRun(const OutgoingList& messages, const std::string& dir,
@@ -80,9 +122,9 @@ DryRunResult WriteDryRun(const OutgoingList& messages, const std::string& dir,
     for (std::size_t i = 0; i < total; ++i)
         names.push_back(MessageFileName(i, total, messages[i].address));
     // Listed before they are written, so that an interrupted run is cleared up as well.
-    WriteTextFile(dir + "/" + kDryRunList, names);
+    WriteOwnFile(dir, kDryRunList, JoinCrLf(names));
     for (std::size_t i = 0; i < total; ++i) {
-        WriteTextFile(dir + "/" + names[i], messages[i].lines.toVector());
+        WriteOwnFile(dir, names[i], JoinCrLf(messages[i].lines.toVector()));
         if (progress) progress(static_cast<int>((i + 1) * 100 / total));
     }
     result.written = total;

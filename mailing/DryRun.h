@@ -17,8 +17,10 @@ struct DryRunResult {
 
 // Writes "NNNNN-address.eml" per message (numbered in order, padded to the width of
 // the count) and the list of them; the files an earlier dry run listed there are removed
-// first, and nothing else. `progress` gets 0..100. Throws std::runtime_error naming the
-// folder or file that could not be made or removed, FileError for a file not written.
+// first, and nothing else. A symbolic link under one of those names is replaced by the
+// new file, its target untouched. `progress` gets 0..100. Throws std::runtime_error
+// naming the folder or file that could not be made, removed or written (a folder or
+// other non-regular file under a message's name).
 DryRunResult WriteDryRun(const OutgoingList& messages, const std::string& dir,
                          const std::function<void(int)>& progress);
 

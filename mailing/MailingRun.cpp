@@ -2,12 +2,14 @@
 #include "MailingRun.h"
 
 #include <exception>
+#include <iterator>
 
 #include "DeliveryRun.h"
 #include "DeliverySettings.h"
 #include "Preparation.h"
 #include "RunResults.h"
 #include "SentLog.h"
+#include "Settings.h"
 
 namespace tandrel {
 
@@ -39,6 +41,12 @@ public:
                         const ServerReply* reply) override {
         // Written as each message is answered, so a crash loses no outcome.
         if (run_.results_) run_.results_->record(message, RunResultOf(outcome));
+        if (outcome == MessageOutcome::MaybeDelivered) {
+            if (run_.kind_ == MailingKind::TestMail)
+                run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromaddy);
+            else if (message < run_.recipients_.size())
+                run_.summary_.maybeDelivered.push_back(run_.recipients_[message]->email);
+        }
         if (run_.observer_) run_.observer_->messageOutcome(message, outcome, reply);
     }
     void deliveryEnded(const DeliverySummary& summary) override {
@@ -61,8 +69,18 @@ MailingRun::~MailingRun() {
 }
 
 std::vector<SendProblem> MailingRun::check() const {
-    if (kind_ == MailingKind::TestMail) return {};
-    return CheckBeforeSending(st_, recipients_);
+    // Settings the run cannot honour come first: they stop every run, a test mail too,
+    // before any password is asked for.
+    std::vector<SendProblem> problems;
+    for (std::string& text : UnknownSettingValues(st_.prefs))
+        problems.push_back({CheckSeverity::Blocking, std::move(text)});
+    if (LoginWithoutEncryption(st_.prefs))
+        problems.push_back({CheckSeverity::Blocking, kLoginNeedsEncryption});
+    if (kind_ == MailingKind::TestMail) return problems;
+    std::vector<SendProblem> more = CheckBeforeSending(st_, recipients_);
+    problems.insert(problems.end(), std::make_move_iterator(more.begin()),
+                    std::make_move_iterator(more.end()));
+    return problems;
 }
 
 bool MailingRun::obtainCredentials(CredentialSource& source) {
@@ -78,6 +96,11 @@ void MailingRun::prepare() {
         if (observer_) observer_->preparationProgress(percent);
     });
     summary_.recipients = st_.RecipientCount;
+    // A test mail is merged with the person's own values, To line included, and goes to
+    // the sender alone: only the envelope names the sender.
+    if (kind_ == MailingKind::TestMail)
+        for (MailNode& message : st_.outgoing)
+            message.address = st_.prefs.fromaddy;
 }
 
 DryRunResult MailingRun::writeDryRun(const std::string& dir) {

@@ -33,7 +33,8 @@ class SentLogBlock;
 
 enum class MailingKind {
     Mailing, // a run to the recipients: results file and sent-log block
-    TestMail // a message to the sender only: neither the results nor the sent log change
+    TestMail // the person's message, delivered to the sender only: neither the results
+             // nor the sent log change
 };
 
 struct MailingSummary {
@@ -41,6 +42,9 @@ struct MailingSummary {
     int recipients = 0;          // messages prepared
     bool started = false;        // the delivery began
     bool errorsOccurred = false; // the dialogue reported a problem
+    // The addresses of the messages whose end of data went out but was never answered:
+    // the server may have stored them.
+    std::vector<std::string> maybeDelivered;
     std::string startError;      // the text of a connect error raised at once
     std::string stoppedBy;       // the signal that stopped the run, if one did
     // Files that could not be written: the results file (the run went on without it)
@@ -51,6 +55,11 @@ struct MailingSummary {
     // Not every message was accepted, or something went wrong.
     bool failed() const { return errorsOccurred || !startError.empty() || accepted < recipients; }
 };
+
+// Why a run with a user name and Security "none" cannot log in.
+inline constexpr const char* kLoginNeedsEncryption =
+    "A login needs encryption: with a user name set, choose STARTTLS or TLS as Security "
+    "in Preferences (security=starttls or tls in Tandrel.ini)";
 
 class MailingRun {
 public:
@@ -69,6 +78,9 @@ public:
     // and SIZE are used where the server offers them.
     void greetWithEhlo(bool on) { greetWithEhlo_ = on; }
 
+    // The settings first (an unknown value of an enumerated key, a login without
+    // encryption: errors for every kind of run), then, for a mailing, the check before
+    // sending.
     std::vector<SendProblem> check() const;
     // Asks `source` when the relay settings name a user; false when it gave nothing (the
     // user declined). What the source throws passes on. The source must outlive the run:
@@ -91,6 +103,8 @@ public:
 
     const AppState& session() const { return st_; }
     const std::vector<ReceipData*>& recipients() const { return recipients_; }
+    // The addresses of the messages so far whose end of data went out unanswered.
+    const std::vector<std::string>& maybeDelivered() const { return summary_.maybeDelivered; }
     // What went wrong so far with the files, taken (for a front end that reports at once).
     std::vector<std::string> takeFileErrors();
 

@@ -189,6 +189,16 @@ EventWords WordsFor(const DeliveryEvent& e) {
     return w;
 }
 
+std::string MaybeDeliveredLine(const std::vector<std::string>& addresses) {
+    if (addresses.empty()) return {};
+    std::string line = std::to_string(addresses.size()) +
+                       (addresses.size() == 1 ? " message" : " messages") +
+                       " may have been delivered: ";
+    for (std::size_t i = 0; i < addresses.size(); ++i)
+        line += (i ? ", " : "") + addresses[i];
+    return line;
+}
+
 std::string StoppedBySignalLine(const std::string& signalName) {
     return "Stopped by " + signalName + ", nothing more sent";
 }

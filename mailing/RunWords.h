@@ -19,6 +19,10 @@ struct EventWords {
 
 EventWords WordsFor(const DeliveryEvent& event);
 
+// The summary's line for the messages whose end of data went out without an answer
+// ("1 message may have been delivered: a@example.org"); empty for none.
+std::string MaybeDeliveredLine(const std::vector<std::string>& addresses);
+
 // The run log's note of a run stopped by a signal ("SIGINT").
 std::string StoppedBySignalLine(const std::string& signalName);
 

@@ -82,7 +82,8 @@ bool ParseIndex(std::string_view s, std::size_t& out) {
 bool ParseOutcome(std::string_view s, Outcome& out) {
     if (s.size() != 1) return false;
     for (const Outcome o :
-         {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused, Outcome::TemporarilyRefused})
+         {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused, Outcome::TemporarilyRefused,
+          Outcome::MaybeDelivered})
         if (s[0] == static_cast<char>(o)) {
             out = o;
             return true;
@@ -176,7 +177,10 @@ std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std:
     for (const EntryPtr& e : db.entries) {
         const int occurrence = seen[{e->name, e->email}]++;
         const auto it = results.find({e->name, e->email, occurrence});
-        if (it != results.end() && it->second != Outcome::Accepted) out.push_back(e.get());
+        // A message that may have been stored is left out: sending it again could duplicate it.
+        if (it != results.end() && it->second != Outcome::Accepted &&
+            it->second != Outcome::MaybeDelivered)
+            out.push_back(e.get());
     }
     return out;
 }

@@ -15,6 +15,7 @@ enum class Outcome : char {
     Accepted = 'A',
     Refused = 'R',            // a 5xx answer
     TemporarilyRefused = 'T', // a 4xx answer
+    MaybeDelivered = 'U', // its end of data went out but no answer came: unknown
 };
 
 // A person as the file names them. `occurrence` counts the earlier entries of the
@@ -59,7 +60,8 @@ struct PersonResult {
 std::vector<PersonResult> ReadRunResults(const std::string& path);
 
 // The entries of `db`, in database order, that were in the last run and whose message
-// was not accepted. Empty when there is nothing to pick again.
+// was not accepted and may not have been stored (an unanswered end of data is left out).
+// Empty when there is nothing to pick again.
 std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std::string& path);
 
 } // namespace tandrel

@@ -144,16 +144,41 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
 }
 
-// One of `known` (compared without regard to case, the first is the default).
-std::string KnownWord(std::string_view text, std::initializer_list<const char*> known) {
-    for (const char* word : known)
+// The keys of [Network] that take one of a few words, the first being the default.
+struct EnumeratedKey {
+    const char* key;
+    std::vector<const char*> words;
+};
+const EnumeratedKey kSecurityKey{"security", {"none", "starttls", "tls"}};
+const EnumeratedKey kAuthKey{"auth", {"password", "oauth2"}};
+const EnumeratedKey kOAuthProviderKey{"oauthprovider", {"microsoft", "google", "custom"}};
+
+// The word as the program spells it (compared without regard to case); empty text is
+// the default. Any other text is kept as written, so that it is never taken for a
+// known word (an unknown security value must not mean plain text) and survives a
+// write of the settings; the check before sending names it.
+std::string KnownWord(const std::string& text, const EnumeratedKey& key) {
+    if (text.empty()) return key.words.front();
+    for (const char* word : key.words)
         if (SameName(text, word)) return word;
-    return *known.begin();
+    return text;
 }
 
-// Anything but a known mode is the plain dialogue.
-std::string SecurityMode(std::string_view text) {
-    return KnownWord(text, {"none", "starttls", "tls"});
+// "none, starttls or tls"
+std::string WordList(const EnumeratedKey& key) {
+    std::string out;
+    for (std::size_t i = 0; i < key.words.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == key.words.size() ? " or " : ", ") +
+               std::string(key.words[i]);
+    return out;
+}
+
+void CheckKnown(const std::string& value, const EnumeratedKey& key,
+                std::vector<std::string>& problems) {
+    for (const char* word : key.words)
+        if (value == word) return;
+    problems.push_back("Tandrel.ini: " + std::string(key.key) + "=" + value +
+                       " is not a known value; use " + WordList(key));
 }
 
 int NonNegative(std::int32_t v) {
@@ -309,15 +334,15 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.name = ini.ReadString("Network", "name", "Your Name");
     prefs.port = ini.ReadString("Network", "port", "25");
     prefs.fromaddy = ini.ReadString("Network", "fromaddy", kDefaultFromAddy);
-    prefs.security = SecurityMode(ini.ReadString("Network", "security", "none"));
+    prefs.security = KnownWord(ini.ReadString("Network", "security", "none"), kSecurityKey);
     prefs.user = ini.ReadString("Network", "user", "");
     prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
     prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
     prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
-    prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), {"password", "oauth2"});
+    prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), kAuthKey);
     prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
-    prefs.oauthProvider = KnownWord(ini.ReadString("Network", "oauthprovider", "microsoft"),
-                                    {"microsoft", "google", "custom"});
+    prefs.oauthProvider =
+        KnownWord(ini.ReadString("Network", "oauthprovider", "microsoft"), kOAuthProviderKey);
     prefs.oauthClientId = ini.ReadString("Network", "oauthclientid", "");
     prefs.oauthClientSecret = ini.ReadString("Network", "oauthclientsecret", "");
     prefs.oauthTenant = ini.ReadString("Network", "oauthtenant", "common");
@@ -352,6 +377,18 @@ void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& us
     PutInt(ini, "User", "MainWinWidth", geo->width);
     PutInt(ini, "User", "MainWinHeight", geo->height);
     PutInt(ini, "User", "TPaneHeight", geo->paneHeight);
+}
+
+std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs) {
+    std::vector<std::string> problems;
+    CheckKnown(prefs.security, kSecurityKey, problems);
+    CheckKnown(prefs.auth, kAuthKey, problems);
+    CheckKnown(prefs.oauthProvider, kOAuthProviderKey, problems);
+    return problems;
+}
+
+bool LoginWithoutEncryption(const GlobalPrefs& prefs) {
+    return !prefs.user.empty() && prefs.security == "none";
 }
 
 } // namespace tandrel

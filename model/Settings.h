@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Model.h"
 
@@ -66,6 +67,13 @@ void WritePrefs(Profile& ini, const GlobalPrefs& prefs);
 // geometry keys then keep what the file has). Throws like WritePrefs.
 void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& user,
                    const WindowGeometry* geo);
+
+// A problem for each enumerated key whose value the program does not know, naming the
+// key and the values it takes: nothing may be sent with such settings.
+std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs);
+// A user name is set but Security is "none": the login would have to go unencrypted,
+// which the dialogue refuses.
+bool LoginWithoutEncryption(const GlobalPrefs& prefs);
 
 // Made-up defaults under the reserved .example domain.
 inline constexpr const char* kDefaultSmtp = "mail.provider.example";

@@ -20,7 +20,10 @@ enum class MessageOutcome {
     Accepted,           // the server accepted its end of data
     Refused,            // refused for good (recipient, content, size)
     TemporarilyRefused, // refused for now (4xx): worth sending again later
-    NotAttempted        // not sent: cancelled, connection lost, time-out, run ended
+    NotAttempted,       // not sent: cancelled, connection lost, time-out, run ended
+    // Its end-of-data mark went out but no reply came (stop, time-out, lost
+    // connection): the server may have stored it, so sending it again could duplicate it.
+    MaybeDelivered
 };
 
 // Something the dialogue found wrong; each ends the run or the message it names.
@@ -93,7 +96,8 @@ public:
     // Each message's outcome, once, as soon as it is known; `message` is its index in
     // the list given to start(); `reply` is the server's answer that decided it (none
     // for a message that was not attempted or that the dialogue itself refused).
-    // Those without one when the run ends (or is cancelled) get NotAttempted.
+    // Those without one when the run ends (or is cancelled) get NotAttempted, or
+    // MaybeDelivered when their end-of-data mark had gone out.
     virtual void messageOutcome(std::size_t message, MessageOutcome outcome,
                                 const ServerReply* reply) = 0;
     // The run has ended (after the RunEnded event and the last outcomes).

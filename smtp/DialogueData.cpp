@@ -36,6 +36,7 @@ void SmtpDialogue::Impl::markEndOfData() {
     ++CurrentMessage;
     RetryCount = 0;
     pending.expect(Cmd::EndOfData, message, rxTotal);
+    if (message < endMarkSent.size()) endMarkSent[message] = 1;
     armTimer();
 }
 

@@ -86,6 +86,8 @@ struct SmtpDialogue::Impl {
     bool rateStarted = false;
     // Whether each message's outcome went to the listener.
     std::vector<char> outcomeGiven;
+    // Whether each message's end-of-data mark went out (its reply may still be due).
+    std::vector<char> endMarkSent;
 
     // Run variables.
     int RetryCount = 0;

@@ -130,6 +130,10 @@ void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
                                  const std::string* reply) {
     if (message >= outcomeGiven.size() || outcomeGiven[message]) return;
     outcomeGiven[message] = 1;
+    // Without an answer to its end of data, nobody can tell whether it was stored.
+    if (result == MessageOutcome::NotAttempted && message < endMarkSent.size() &&
+        endMarkSent[message])
+        result = MessageOutcome::MaybeDelivered;
     if (result != MessageOutcome::NotAttempted) messages[message].lines = MessageLines();
     if (orphaned) return;
     if (reply) {
@@ -648,6 +652,7 @@ void SmtpDialogue::Impl::releaseMessages() {
     rateStarted = false;
     pending.clear();
     outcomeGiven.clear();
+    endMarkSent.clear();
     resetLines();
     cursor = MessageLines::Cursor();
     messages.clear();
@@ -706,6 +711,7 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
     r.releaseMessages();
     r.messages = messages;
     r.outcomeGiven.assign(messages.size(), 0);
+    r.endMarkSent.assign(messages.size(), 0);
     r.offer = EhloOffer();
     r.recipientCount =
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));

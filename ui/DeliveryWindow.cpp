@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "MailingRun.h"
+#include "RunWords.h"
 #include "WSocket.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
@@ -237,7 +238,12 @@ void DeliveryWindow::deliveryProgress(int value) {
 }
 
 void DeliveryWindow::deliveryEnded(const tandrel::DeliverySummary& summary) {
-    if (summary.accepted < static_cast<int>(summary.messages)) reportLine(kNotReachedHint);
+    const std::vector<std::string> maybeDelivered =
+        run_ ? run_->maybeDelivered() : std::vector<std::string>();
+    if (!maybeDelivered.empty()) reportLine(tandrel::MaybeDeliveredLine(maybeDelivered));
+    // Those that may have arrived are not offered again.
+    if (static_cast<std::size_t>(summary.accepted) + maybeDelivered.size() < summary.messages)
+        reportLine(kNotReachedHint);
     flushUpdates();
     // Without a saved run log the run is not over for the user: Cancel stays the way out.
     if (!summary.runLogSaved) return;

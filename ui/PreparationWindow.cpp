@@ -14,7 +14,7 @@
 
 PreparationWindow::PreparationWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setObjectName(QStringLiteral("MailWrapForm"));
+    setObjectName(QStringLiteral("TMailWrapForm"));
     setWindowTitle(QStringLiteral("Preparing Mails"));
     setModal(true);
     setFixedSize(330, 114);

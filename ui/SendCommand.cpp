@@ -153,13 +153,12 @@ void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& ed
                                   "valid e-mail address in Preferences first.");
         return;
     }
-    // Merged for the person, but delivered only to the sender: the envelope takes the
-    // address, the header keeps what the person would see.
+    // Merged with the person's own values; the run delivers it to the sender alone.
     ReceipData stand = person;
-    stand.email = st.prefs.fromaddy;
     MailEditors eds = TemplateEditors(st, editors, previewShown);
     eds.subject = "[Test] " + eds.subject;
     MailingRun run(st, {&stand}, eds.subject, MailingKind::TestMail);
+    if (!ConfirmSendCheck(run.check(), windows.parent)) return;
     WindowLogin login(windows, st);
     if (!run.obtainCredentials(login.source())) return;
 

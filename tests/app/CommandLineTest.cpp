@@ -15,7 +15,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "AppState.h"
 #include "ChildProcess.h"
+#include "FakeSmtpServer.h"
 #include "Keyring.h"
 #include "RunResults.h"
 #include "SmtpServers.h"
@@ -192,6 +194,47 @@ TEST_F(CommandLine, DryRunWritesEveryMergedMessageAsParseableFiles) {
     EXPECT_FALSE(fs::exists(program.file("Tandrel.log")));
 }
 
+// A dry run with warnings only (an address used twice) still writes its files, and
+// never writes through links planted under its files' names: the links' targets stay.
+TEST_F(CommandLine, DryRunWritesDespiteWarningsAndNeverThroughLinks) {
+    program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
+    WriteFileBytes(program.file("twice.csv"), "name,email,City\r\nAnn,ann@example.test,X\r\n"
+                                              "Ann,ann@example.test,Y\r\n");
+    fs::create_directories(program.file("out"));
+    WriteFileBytes(program.file("precious"), "keep me");
+    for (const char* name : {"00001-ann@example.test.eml", ".tandrel-dry-run"})
+        fs::create_symlink(program.file("precious"), program.file(std::string("out/") + name));
+    fs::create_symlink(program.file("precious"), program.file("out/00002-ann@example.test.eml"));
+
+    const Outcome o =
+        program.run({"send", "--db", "twice.csv", "--mail", "mail.txt", "--dry-run", "out"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("warning:"), std::string::npos) << o.err;
+    EXPECT_NE(o.out.find("2 messages written"), std::string::npos) << o.out;
+    EXPECT_EQ(ReadFileBytes(program.file("precious")), "keep me");
+    for (const char* name : {"00001-ann@example.test.eml", "00002-ann@example.test.eml"}) {
+        const fs::path path = program.file(std::string("out/") + name);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << name;
+        EXPECT_NE(PythonReading(path.string()).find("defects: none"), std::string::npos) << name;
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(program.file("out/.tandrel-dry-run"))));
+
+    // A folder under a message's name stops the run, naming it; the send itself still
+    // refuses the warnings without --force.
+    fs::remove(program.file("out/.tandrel-dry-run"));
+    fs::remove(program.file("out/00001-ann@example.test.eml"));
+    fs::create_directories(program.file("out/00001-ann@example.test.eml"));
+    const Outcome blocked =
+        program.run({"send", "--db", "twice.csv", "--mail", "mail.txt", "--dry-run", "out"});
+    EXPECT_EQ(blocked.status, 2);
+    EXPECT_NE(blocked.err.find("00001-ann@example.test.eml: it is not a regular file"),
+              std::string::npos)
+        << blocked.err;
+    const Outcome send = program.run({"send", "--db", "twice.csv", "--mail", "mail.txt"});
+    EXPECT_EQ(send.status, 2) << send.err;
+    EXPECT_NE(send.err.find("--force sends anyway"), std::string::npos) << send.err;
+}
+
 TEST_F(CommandLine, RefusedPersonFailsTheRunButTheOthersGetTheDryRunBytes) {
     tandrel::test::AiosmtpdOptions options;
     options.refused = {"bob@example.test"};
@@ -288,6 +331,42 @@ TEST_F(CommandLine, StopSignalEndsTheRunAndStillWritesItsLogs) {
     }
 }
 
+// The server takes Anna's whole message and never answers its end of data: it may have
+// stored it, so the run counts it as unknown, says so, and does not offer it again.
+TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {
+    tandrel::test::FakeSmtpServer server;
+    tandrel::test::ScriptUnansweredMessage(server, "club@sender.test", "anna@example.test");
+    server.start();
+    program.settings(server.portText());
+    WriteFileBytes(program.file("Tandrel.ini"),
+                   ReadFileBytes(program.file("Tandrel.ini")) + "timeout=1\r\n");
+
+    const Outcome o = program.run({"send", "--db", "people.csv", "--mail", "mail.txt"});
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_TRUE(server.received().ends_with("\r\n.\r\n")) << "the mark went out";
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find("0 of 3 messages accepted"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("1 message may have been delivered: anna@example.test"),
+              std::string::npos)
+        << o.out;
+
+    const auto results = tandrel::ReadRunResults(program.file("Tandrel.run"));
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].outcome, tandrel::Outcome::MaybeDelivered);
+    EXPECT_EQ(results[1].outcome, tandrel::Outcome::NotAttempted);
+    EXPECT_EQ(results[2].outcome, tandrel::Outcome::NotAttempted);
+    tandrel::AppState later;
+    later.NewDatabase();
+    for (const auto& r : results) {
+        tandrel::ReceipData& entry = later.db->appendEntry();
+        entry.name = r.person.name;
+        entry.email = r.person.email;
+    }
+    const std::vector<tandrel::ReceipData*> notReached{later.db->entries[1].get(),
+                                                      later.db->entries[2].get()};
+    EXPECT_EQ(tandrel::RecipientsNotReached(*later.db, program.file("Tandrel.run")), notReached);
+}
+
 TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
     tandrel::test::AiosmtpdServer server;
     program.settings(server.portText());
@@ -340,6 +419,24 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         EXPECT_EQ(o.status, 2) << o.err;
         EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
     }
+    // Settings the run cannot honour stop it before any password is asked for.
+    const std::string settings = ReadFileBytes(program.file("Tandrel.ini"));
+    const std::pair<std::string, std::string> badSettings[] = {
+        {"security=ssl", "security=ssl is not a known value; use none, starttls or tls"},
+        {"auth=kerberos", "auth=kerberos is not a known value; use password or oauth2"},
+        {"oauthprovider=yahoo", "oauthprovider=yahoo is not a known value"},
+        {"user=ann", "A login needs encryption"},
+    };
+    for (const auto& [line, says] : badSettings) {
+        SCOPED_TRACE(line);
+        WriteFileBytes(program.file("Tandrel.ini"), settings + line + "\r\n");
+        const Outcome o =
+            program.run({"send", "--db", "people.csv", "--mail", "mail.txt", "--force"});
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_NE(o.err.find(says), std::string::npos) << o.err;
+        EXPECT_EQ(o.err.find("Password for"), std::string::npos) << o.err;
+    }
+    WriteFileBytes(program.file("Tandrel.ini"), settings);
     EXPECT_TRUE(server.messages().empty());
     EXPECT_FALSE(fs::exists(program.file("Tandrel.snt")));
 

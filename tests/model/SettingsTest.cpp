@@ -413,10 +413,11 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
          {"starttls", "ann@x.example", 30, 0, 0, "password", "microsoft", "common"}},
         {"security=tls\r\nperconnection=2\r\nrate=60\r\n",
          {"tls", "", 0, 2, 60, "password", "microsoft", "common"}},
-        // Unknown modes and words are the defaults; negative numbers and words are unset.
+        // Unknown words are kept as written (never taken for a known one, and the check
+        // before sending names them); negative numbers and words are unset.
         {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n"
          "auth=kerberos\r\noauthprovider=yahoo\r\n",
-         defaults},
+         {"ssl", "", 0, 0, 0, "kerberos", "yahoo", "common"}},
         {"user=\"a b\"\r\ntimeout=0x10\r\nauth=OAuth2\r\noauthprovider=Google\r\n"
          "oauthtenant=contoso.example\r\n",
          {"none", "a b", 16, 0, 0, "oauth2", "google", "contoso.example"}},

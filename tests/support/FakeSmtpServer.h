@@ -110,4 +110,14 @@ private:
     std::string received_;
 };
 
+// A session whose one message is taken whole but whose end of data is never answered:
+// the server reads on until the client gives up and closes.
+inline void ScriptUnansweredMessage(FakeSmtpServer& server, const std::string& from,
+                                    const std::string& to) {
+    server.reply("220 fake ready").expect("helo [127.0.0.1]").reply("250 fake");
+    server.expect("MAIL FROM:<" + from + ">").reply("250 ok");
+    server.expect("RCPT TO:<" + to + ">").reply("250 ok");
+    server.expect("data").reply("354 go on").drainUntilClose();
+}
+
 } // namespace tandrel::test

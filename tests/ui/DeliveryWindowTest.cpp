@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
+#include "FakeSmtpServer.h"
 #include "MailingRun.h"
 #include "MailingTestKit.h"
 #include "TestSupport.h"
@@ -296,4 +297,22 @@ TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
     // Per report the window would paint several times per message.
     EXPECT_GE(rig.win->memo.size() + rig.win->statuses.size(), std::size_t{2 * kMessages});
     EXPECT_LT(counter.paints, kMessages / 4) << counter.paints;
+}
+
+// The whole message reached the server, whose answer never came: the memo says it may
+// have been delivered and does not point to Recipients Not Reached for it.
+TEST(DeliveryWindow, AnUnansweredEndOfDataIsReportedAsMaybeDelivered) {
+    tandrel::test::FakeSmtpServer server;
+    tandrel::test::ScriptUnansweredMessage(server, "sender@example.org", "ann@example.org");
+    server.start();
+    SendRig rig;
+    rig.main.st.prefs.port = server.portText();
+    rig.main.st.prefs.timeoutSeconds = 1;
+    rig.addMessage("ann@example.org", Message("ann@example.org", "Hi", {"Body"}));
+    ModalDriver driver;
+    rig.deliver();
+    EXPECT_TRUE(server.waitDone());
+    EXPECT_EQ(driver.sendWindowsClosed, 1);
+    EXPECT_TRUE(rig.memoHas("1 message may have been delivered: sender@example.org"));
+    EXPECT_FALSE(rig.memoHas("To send to the people not reached, use Edit, Recipients Not Reached."));
 }

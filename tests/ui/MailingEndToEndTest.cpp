@@ -310,7 +310,10 @@ TEST_F(MailingEndToEnd, RecipientsNotReachedSurviveARestartAndATestMail) {
     const auto test = ParseMessages({files[1]});
     ASSERT_EQ(test.size(), 1u);
     EXPECT_EQ(test[0].subject, "[Test] Greetings to Oslo");
-    EXPECT_EQ(test[0].to, "\"Bob Baker\" <demo@example.org>");
+    // The person's own message, To line included; only the envelope names the sender.
+    EXPECT_EQ(test[0].to, "\"Bob Baker\" <bob@example.org>");
+    EXPECT_TRUE(test[0].body.startsWith("Dear Bob Baker,")) << test[0].body.toStdString();
+    EXPECT_TRUE(test[0].body.contains("you live in Oslo.")) << test[0].body.toStdString();
     EXPECT_EQ(w->state().SentLog.size(), 5u + 1 + 2); // the real run's block only
 
     w->close();

@@ -6,11 +6,13 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "AttachmentsWindowTestHooks.h"
 #include "FakeKeyring.h"
@@ -330,6 +332,22 @@ TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
     button("OkBut")->click();
     EXPECT_TRUE(stored.empty());
     EXPECT_EQ(main.st.password, "s3cret");
+
+    // A login without encryption is caught at OK, with STARTTLS offered.
+    open();
+    security->setCurrentIndex(0);
+    emit security->activated(0);
+    bool asked = false;
+    QTimer::singleShot(0, [&asked] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        asked = true;
+        box->findChild<QPushButton*>("UseStartTlsBut")->click();
+    });
+    button("OkBut")->click();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(main.st.prefs.security, "starttls");
+    EXPECT_EQ(main.st.prefs.port, "587");
 
     open();
     timeout->setValue(0);

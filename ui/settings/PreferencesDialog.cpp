@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -420,7 +421,34 @@ void PreferencesDialog::onLoginChosen() {
         field->setEnabled(token);
 }
 
+// A user name with Security "None": the login could only go unencrypted, which Send
+// refuses. Offers STARTTLS; false when the user chose to go back to the dialog.
+bool PreferencesDialog::confirmLoginEncryption() {
+    if (userEdit->text().isEmpty() || securityList->currentIndex() != 0) return true;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Preferences"),
+                    QStringLiteral("A login needs encryption: with a user name set, choose "
+                                   "STARTTLS or SSL/TLS as Security. Tandrel sends no password "
+                                   "unencrypted, so Send would stop."),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("LoginEncryptionBox"));
+    QPushButton* useStartTls =
+        box.addButton(QStringLiteral("Use STARTTLS"), QMessageBox::AcceptRole);
+    useStartTls->setObjectName(QStringLiteral("UseStartTlsBut"));
+    QPushButton* keep = box.addButton(QStringLiteral("Keep None"), QMessageBox::DestructiveRole);
+    keep->setObjectName(QStringLiteral("KeepNoneBut"));
+    box.addButton(QMessageBox::Cancel)->setObjectName(QStringLiteral("BackBut"));
+    box.setDefaultButton(useStartTls);
+    box.exec();
+    if (box.clickedButton() == useStartTls) {
+        securityList->setCurrentIndex(1);
+        onSecurityChosen(1);
+        return true;
+    }
+    return box.clickedButton() == keep;
+}
+
 void PreferencesDialog::acceptPreferences() {
+    if (!confirmLoginEncryption()) return;
     tandrel::GlobalPrefs& prefs = st_.prefs;
     prefs.smtp = ToBytes(smtpEdit->text());
     prefs.port = ToBytes(portEdit->text());

@@ -37,6 +37,9 @@ public slots:
     void onLoginChosen();
     // Stores the controls' values in the preferences and closes with OK.
     void acceptPreferences();
+    // A user name with Security "None": says a login needs encryption and offers
+    // STARTTLS. False: back to the dialog.
+    bool confirmLoginEncryption();
 
 signals:
     // Why an OK did not take a value, for the status bar.
