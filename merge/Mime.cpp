@@ -17,7 +17,8 @@
 #include <utility>
 
 #include "Encoding.h"
-#include "Merge.h"
+#include "Fallback.h"
+#include "Formatted.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -518,9 +519,10 @@ void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t
 void MakeMultipart(std::vector<std::string>& lines) {
     const auto end =
         std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
-    // The text/plain line, bare or with the charset a non-ASCII mail carries.
+    // The text/plain line, bare or with the charset a non-ASCII mail carries, or the
+    // type line of formatted mail.
     const auto ct = std::find_if(lines.begin(), end, [](const std::string& l) {
-        return EqualsIgnoreCase(l, kTextPlainLine) ||
+        return EqualsIgnoreCase(l, kTextPlainLine) || l == FormattedBodyBuilder::TypeLine() ||
                (l.size() > kTextPlainLine.size() &&
                 EqualsIgnoreCase(std::string_view(l).substr(0, kTextPlainLine.size() + 1),
                                  std::string(kTextPlainLine) + ";"));
@@ -550,7 +552,7 @@ std::string AttachmentPathFor(const std::string& path, const std::vector<VarIden
                               const ReceipData& entry) {
     std::string merged = path;
     if (path.find('[') != std::string::npos && path.find(']') != std::string::npos)
-        MergeEntry(fields, entry, merged);
+        MergePlaceholders(fields, entry, merged);
     return merged;
 }
 

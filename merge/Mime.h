@@ -52,13 +52,13 @@ constexpr std::uint64_t Base64LineCount(std::uint64_t bytes) {
 }
 
 // Makes a composed message multipart: its "Content-type: text/plain" header line
-// (letter case ignored) becomes the multipart/mixed line, and the preamble and the
+// (letter case ignored), or the multipart/alternative line of formatted mail, becomes the multipart/mixed line, and the preamble and the
 // first part's header follow the empty line that ends the header block. Throws
 // ComposeError when the message has no such header.
 void MakeMultipart(std::vector<std::string>& lines);
 
-// The attachment path for one recipient: merged with the entry when it holds at least
-// one "[" and one "]".
+// The attachment path for one recipient: merged with the entry (fallbacks included)
+// when it holds at least one "[" and one "]".
 std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
                               const ReceipData& entry);
 
