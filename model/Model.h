@@ -141,10 +141,10 @@ struct CurUserVals {
 // One prepared outgoing message.
 struct MailNode {
     std::string address;
+    MessageLines lines;
     // The merged Cc and Bcc addresses: more envelope recipients of the same message
     // (valid addresses only, each once, never the To address itself).
-    std::vector<std::string> copyRecipients;
-    MessageLines lines;
+    std::vector<std::string> copyRecipients{};
 };
 
 using OutgoingList = std::vector<MailNode>;
