@@ -101,11 +101,11 @@ unsigned TemplateKind(const std::vector<std::string_view>& texts) {
 // The values in the order of the merge, as slots: name, email, then field k as 2 + k
 // for the fields that have a value.
 std::size_t SlotCount(const std::vector<VarIdent>& fields, const ReceipData& e) {
-    return 2 + std::min(fields.size(), e.values.size());
+    return 2 + PairedFields(fields.size(), e);
 }
 
 const std::string& SlotValue(const ReceipData& e, std::size_t slot) {
-    return slot == 0 ? e.name : slot == 1 ? e.email : e.values[slot - 2];
+    return slot == 0 ? e.name : slot == 1 ? e.email : ValueOf(e, slot - 2);
 }
 
 std::string_view SlotName(const std::vector<VarIdent>& fields, std::size_t slot) {
@@ -157,7 +157,8 @@ std::vector<bool> PlaceholdersIn(const std::vector<VarIdent>& fields,
 // and then every value counts.
 bool MixesCharsets(unsigned templateKind, const std::vector<bool>& used,
                    const std::vector<VarIdent>& fields, const ReceipData& e) {
-    const std::size_t slots = SlotCount(fields, e);
+    // Values a short row leaves out are empty: plain ASCII without brackets.
+    const std::size_t slots = std::min(SlotCount(fields, e), 2 + e.values.size());
     unsigned kinds = templateKind;
     bool brackets = false;
     for (std::size_t s = 0; s < slots && kinds != kBothKinds; ++s) {
@@ -255,11 +256,11 @@ MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string bo
 
 // The merged header line. Where a value must be escaped or quoted, it is inserted so
 // and the text around it merged on its own; otherwise the line merges as any text.
-std::string MergeHeaderLine(const HeaderTemplateLine& h, const std::vector<VarIdent>& fields,
+std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index,
                             const ReceipData& e) {
     std::string line;
     std::size_t from = 0;
-    const std::size_t slots = SlotCount(fields, e);
+    const std::size_t slots = SlotCount(index.fields(), e);
     static const std::string noValue;
     for (const AddressPlace& p : h.places) {
         if (p.slot >= slots && !p.fallback) continue;
@@ -267,13 +268,13 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const std::vector<VarId
         const std::string& v = p.fallback && IsBlankValue(given) ? *p.fallback : given;
         if (v.find_first_of(p.quoted ? "\"\\" : ",;:@<>()[]\"\\") == npos) continue;
         std::string before = h.text.substr(from, p.begin - from);
-        MergePlaceholders(fields, e, before);
+        MergePlaceholders(index, e, before);
         line += before;
         line += p.quoted ? EscapeQuoted(v) : "\"" + EscapeQuoted(v) + "\"";
         from = p.end;
     }
     std::string rest = h.text.substr(from);
-    MergePlaceholders(fields, e, rest);
+    MergePlaceholders(index, e, rest);
     if (from == 0) return rest;
     return line + rest;
 }
@@ -282,7 +283,8 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const std::vector<VarId
 
 MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
                                  std::string fallbackHost, std::string imageFolder)
-    : fields_(fields), hasHeader_(mail.MailHasHeader), fallbackHost_(std::move(fallbackHost)) {
+    : fields_(fields), index_(fields), hasHeader_(mail.MailHasHeader),
+      fallbackHost_(std::move(fallbackHost)) {
     const auto& lines = mail.lines;
     auto bodyStart = lines.begin();
     std::vector<std::string> header;
@@ -333,10 +335,16 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
     const ReceipData* e = nullptr;
     const MailTemplate* t = &templateFor(entry, converted, e);
     header.clear();
-    for (const HeaderTemplateLine& h : t->header)
-        header.push_back(OneLine(MergeHeaderLine(h, fields_, *e)));
+    std::size_t merged = 0;
+    for (const HeaderTemplateLine& h : t->header) {
+        header.push_back(OneLine(MergeHeaderLine(h, index_, *e)));
+        merged += header.back().size();
+    }
     std::string text = t->body;
-    MergePlaceholders(fields_, *e, text);
+    MergePlaceholders(index_, *e, text);
+    // Each piece is bounded on its own; the message as a whole is too.
+    if (merged + text.size() > kMaxMergedBytes)
+        throw ComposeError(MergedTooLargeText(index_, entry));
     body = SplitLines(text);
 }
 
@@ -426,7 +434,7 @@ MessageComposer::composeFormatted(const ReceipData& entry, std::vector<std::stri
     }
     lines.push_back("Message-ID: " + messageId);
     lines.emplace_back();
-    std::vector<std::string> body = formatted_->build(plainBody, fields_, t.body, *e, messageId);
+    std::vector<std::string> body = formatted_->build(plainBody, index_, t.body, *e, messageId);
     lines.insert(lines.end(), std::make_move_iterator(body.begin()),
                  std::make_move_iterator(body.end()));
     return lines;
@@ -447,13 +455,10 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
             ascii = ascii && IsAscii(l);
             all += l;
         }
-    // Quoted-printable keeps a long line whole where wrapping would change the text,
-    // but only a header with the type line can say that the body is encoded.
-    const bool longLine = std::any_of(
-        body.begin(), body.end(), [](const std::string& l) { return l.size() > MaxLineLength; });
+    // Plain ASCII keeps the mail's own form, long lines wrapped like every line of it;
+    // a body line that reads as the boundary would end the text part, so it is encoded.
     const bool encode =
-        !ascii || (longLine && std::any_of(header.begin(), header.end(), IsPlainTextTypeLine)) ||
-        (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
+        !ascii || (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
 
     const std::string messageId = "Message-ID: " + nextMessageId(header);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Encoding.h"
+#include "Merge.h"
 #include "Model.h"
 
 namespace tandrel {
@@ -50,8 +51,10 @@ struct MailTemplate {
 class FormattedBodyBuilder;
 
 // The messages of one run, from one MailText: merged as ComposeMessage does, then a
-// Message-ID, and for a header or body with non-ASCII bytes, or a body line longer than
-// MaxLineLength, a charset, a quoted-printable body and encoded-words in the header.
+// Message-ID, and for a header or body with non-ASCII bytes a charset, a
+// quoted-printable body (long lines kept whole) and encoded-words in the header; plain
+// ASCII has its long lines wrapped as WrapLongLines does. Throws ComposeError when the
+// merged text grows beyond kMaxMergedBytes.
 // A message whose template and values mix UTF-8 with other non-ASCII text is built
 // and sent as UTF-8, the other text taken for Windows-1252. In From and To lines a
 // value is escaped inside a quoted string, and quoted where it stands as a display
@@ -88,6 +91,7 @@ private:
                                               const std::vector<std::string>& plainBody);
 
     const std::vector<VarIdent>& fields_;
+    FieldIndex index_;
     bool hasHeader_;
     MailTemplate template_;
     MailTemplate utf8Template_; // a Windows-1252 template as UTF-8, for mixed messages

@@ -108,16 +108,16 @@ private:
 };
 
 // The Markdown merged with stand-ins for the values, rendered.
-std::string RenderWithStandIns(const std::vector<VarIdent>& fields, std::string markdown,
+std::string RenderWithStandIns(const FieldIndex& index, std::string markdown,
                                const ReceipData& entry, StandIns& standIns) {
     ReceipData between;
     between.name = standIns.add(entry.name);
     between.email = standIns.add(entry.email);
-    const std::size_t pairs = std::min(fields.size(), entry.values.size());
+    const std::size_t pairs = PairedFields(index.fields().size(), entry);
     for (std::size_t k = 0; k < pairs; ++k)
-        between.values.push_back(standIns.add(entry.values[k]));
+        between.values.push_back(standIns.add(ValueOf(entry, k)));
     MergePlaceholders(
-        fields, entry, between, markdown,
+        index, entry, between, markdown,
         [&](std::string& out, const std::string& value) { out += standIns.add(value); });
     return RenderMarkdown(markdown);
 }
@@ -240,7 +240,7 @@ void AppendQuotedPrintablePart(std::vector<std::string>& lines, std::string_view
 std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
                              const ReceipData& entry) {
     StandIns standIns(markdown);
-    return standIns.replace(RenderWithStandIns(fields, markdown, entry, standIns));
+    return standIns.replace(RenderWithStandIns(FieldIndex(fields), markdown, entry, standIns));
 }
 
 std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const MailText& mail,
@@ -312,7 +312,7 @@ const FormattedBodyBuilder::Image& FormattedBodyBuilder::image(const std::string
 }
 
 std::vector<std::string> FormattedBodyBuilder::build(const std::vector<std::string>& plainText,
-                                                     const std::vector<VarIdent>& fields,
+                                                     const FieldIndex& fields,
                                                      const std::string& markdown,
                                                      const ReceipData& entry,
                                                      std::string_view messageId) {

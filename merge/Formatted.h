@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Merge.h"
 #include "Model.h"
 
 namespace tandrel {
@@ -51,7 +52,7 @@ public:
     // inline parts. `messageId` ("<...>") makes the Content-IDs unique. Throws
     // ComposeError when an image file cannot be read.
     std::vector<std::string> build(const std::vector<std::string>& plainText,
-                                   const std::vector<VarIdent>& fields, const std::string& markdown,
+                                   const FieldIndex& fields, const std::string& markdown,
                                    const ReceipData& entry, std::string_view messageId);
 
 private:

@@ -19,10 +19,11 @@ void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Att
     std::unordered_map<std::string, std::string> seen;
     std::vector<std::string> problems;
     std::size_t total = 0;
+    const FieldIndex index(fields);
     for (const ReceipData* entry : recipients) {
         if (!entry) continue;
         for (const Attachment& a : atts) {
-            const std::string path = AttachmentPathFor(a.path, fields, *entry);
+            const std::string path = AttachmentPathFor(a.path, index, *entry);
             auto it = seen.find(path);
             if (it == seen.end()) it = seen.emplace(path, AttachmentProblem(path)).first;
             if (it->second.empty()) continue;

@@ -437,6 +437,53 @@ std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge*
     return {std::move(part), body};
 }
 
+// A value that may not go into a path with a fixed folder: it would name another
+// folder, or climb out of this one.
+bool LeavesFolder(std::string_view value) {
+    return value.find_first_of("/\\") != std::string_view::npos || value == "." || value == "..";
+}
+
+// The first value reaching `pattern` that would lead it out of the folder written
+// before its first placeholder; "" when there is none or the pattern names no folder
+// there. A value holding a bracket may bring any other placeholder in with it, as may
+// brackets nested in the pattern ("[[name]x]" holds no "[x]" until [name] is merged),
+// and then every value counts.
+std::string ValueLeavingFolder(const std::string& pattern, const FieldIndex& index,
+                               const ReceipData& entry) {
+    const std::string_view fixed = std::string_view(pattern).substr(0, pattern.find('['));
+    if (fixed.find_first_of("/\\") == std::string_view::npos) return {};
+    const std::size_t slots = 2 + PairedFields(index.fields().size(), entry);
+    const auto value = [&](std::size_t s) -> const std::string& {
+        return s == 0 ? entry.name : s == 1 ? entry.email : ValueOf(entry, s - 2);
+    };
+    std::vector<std::size_t> used;
+    bool everyValue = false;
+    for (std::size_t open = pattern.find('['); open != std::string::npos && !everyValue;) {
+        const std::size_t close = pattern.find_first_of("[]", open + 1);
+        if (close == std::string::npos) break;
+        if (pattern[close] == '[') {
+            everyValue = true;
+            break;
+        }
+        // "[field|text]" reaches the path through its field too.
+        const std::string_view name = std::string_view(pattern).substr(open + 1, close - open - 1);
+        if (const auto* steps = index.stepsOf(name.substr(0, name.find('|'))))
+            for (const std::size_t s : *steps)
+                if (s < slots) used.push_back(s);
+        open = pattern.find('[', close);
+    }
+    for (const std::size_t s : used) {
+        if (LeavesFolder(value(s))) return value(s);
+        everyValue = everyValue || value(s).find_first_of("[]") != std::string::npos;
+    }
+    if (!everyValue) return {};
+    // Values a short row leaves out are empty and lead nowhere.
+    const std::size_t stored = std::min(slots, 2 + entry.values.size());
+    for (std::size_t s = 0; s < stored; ++s)
+        if (LeavesFolder(value(s))) return value(s);
+    return {};
+}
+
 void CopyLines(const LineBlock& block, std::vector<std::string>& lines) {
     lines.reserve(lines.size() + block.size());
     for (std::size_t i = 0; i < block.size(); ++i)
@@ -509,11 +556,12 @@ void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t
     char line[kBase64LineLength];
     while (count >= kBase64LineBytes) {
         EncodeGroups(bytes, kBase64LineBytes / 3, line);
-        block.append(std::string_view(line, kBase64LineLength));
+        block.appendWithoutBreaks(std::string_view(line, kBase64LineLength));
         bytes += kBase64LineBytes;
         count -= kBase64LineBytes;
     }
-    if (count > 0) block.append(std::string_view(line, EncodeBase64(bytes, count, line)));
+    if (count > 0)
+        block.appendWithoutBreaks(std::string_view(line, EncodeBase64(bytes, count, line)));
 }
 
 void MakeMultipart(std::vector<std::string>& lines) {
@@ -548,12 +596,26 @@ void MakeMultipart(std::vector<std::string>& lines) {
     lines.insert(stop + 1, preamble.begin(), preamble.end());
 }
 
-std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
-    std::string merged = path;
-    if (path.find('[') != std::string::npos && path.find(']') != std::string::npos)
-        MergePlaceholders(fields, entry, merged);
-    return merged;
+    PersonalPath out{path, {}};
+    if (path.find('[') == std::string::npos || path.find(']') == std::string::npos) return out;
+    MergePlaceholders(fields, entry, out.path);
+    if (const std::string value = ValueLeavingFolder(path, fields, entry); !value.empty()) {
+        out.problem = "the value \"" + OneLine(value) + "\" would lead the attachment path " +
+                      OneLine(path) + " out of its folder";
+        out.path.clear();
+    }
+    return out;
+}
+
+std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
+                              const ReceipData& entry) {
+    PersonalPath p = AttachmentPathOf(path, fields, entry);
+    if (!p.problem.empty())
+        throw ComposeError(OneLine(entry.name.empty() ? entry.email : entry.name) + ": " +
+                           p.problem);
+    return std::move(p.path);
 }
 
 void AddAttachmentBody(LineBlock& block, const std::string& path, const std::string& type,
@@ -589,9 +651,10 @@ void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& e
     std::vector<std::string> out = lines;
     MakeMultipart(out);
     if (gauge) gauge->beginAttachments();
+    const FieldIndex index(fields);
     for (std::size_t k = 0; k < attachments.size(); ++k) {
         LineBlock block;
-        AppendPart(block, AttachmentPathFor(attachments[k].path, fields, entry), gauge);
+        AppendPart(block, AttachmentPathFor(attachments[k].path, index, entry), gauge);
         CopyLines(block, out);
         if (gauge) gauge->attachmentDone(k + 1);
     }
@@ -610,7 +673,10 @@ AttachmentSet::AttachmentSet(const std::vector<VarIdent>& fields,
 AttachmentSet::Part AttachmentSet::prepare(const std::string& path, bool own, PrepGauge* gauge) {
     Part part;
     Base64Body body;
-    if (own) {
+    // A file that reports no size (those under /proc) can only be known by reading it to
+    // its end, as a shared file is; it is encoded now.
+    struct stat sb {};
+    if (own && ::stat(path.c_str(), &sb) == 0 && sb.st_size > 0) {
         std::tie(part.deferred, body) = CountPart(path, gauge);
     } else {
         auto block = std::make_shared<LineBlock>();

@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "Gauge.h"
+#include "Merge.h"
 #include "MessageLines.h"
 #include "Model.h"
 
 namespace tandrel {
-
-// A message that cannot be composed (a text attachment that cannot be read,
-// attachments on a mail without a header block). The text names the file or problem.
-class ComposeError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The fixed MIME boundary word.
 inline constexpr std::string_view kBoundary = "partbound";
@@ -52,14 +46,29 @@ constexpr std::uint64_t Base64LineCount(std::uint64_t bytes) {
 }
 
 // Makes a composed message multipart: its "Content-type: text/plain" header line
-// (letter case ignored), or the multipart/alternative line of formatted mail, becomes the multipart/mixed line, and the preamble and the
-// first part's header follow the empty line that ends the header block. Throws
-// ComposeError when the message has no such header.
+// (letter case ignored), or the multipart/alternative line of formatted mail, becomes the
+// multipart/mixed line, and the preamble and the first part's header follow the empty line that
+// ends the header block. Throws ComposeError when the message has no such header.
 void MakeMultipart(std::vector<std::string>& lines);
 
 // The attachment path for one recipient: merged with the entry (fallbacks included)
-// when it holds at least one "[" and one "]".
-std::string AttachmentPathFor(const std::string& path, const std::vector<VarIdent>& fields,
+// when it holds at least one "[" and one "]". When the path names a folder before its first
+// placeholder
+// ("invoices/[invoice].pdf"), a value that reaches the path may not lead out of it: one
+// holding "/" or "\\", or being "." or "..", leaves `path` empty and says so in
+// `problem` (naming the value; the caller names the person). A path that begins with
+// its placeholder ("[file]") takes whole paths. Throws ComposeError when the merge
+// grows beyond its limit.
+struct PersonalPath {
+    std::string path;
+    std::string problem;
+};
+PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
+                              const ReceipData& entry);
+
+// AttachmentPathOf's path; throws ComposeError naming the person and the value instead
+// of a path that would lead out of its folder.
+std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry);
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
@@ -116,7 +125,7 @@ private:
     // Encoded now, or for `own` (a person's own file) only counted.
     Part prepare(const std::string& path, bool own, PrepGauge* gauge);
 
-    const std::vector<VarIdent>& fields_;
+    FieldIndex fields_;
     const std::vector<Attachment>& attachments_;
     std::unordered_map<std::string, Part> cache_;
     SharedBlock closing_;

@@ -240,12 +240,16 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     Kind noAddress(CheckSeverity::Warning, "people without a valid e-mail address");
     Kind repeated(CheckSeverity::Warning, "addresses used more than once");
     Kind files(CheckSeverity::Blocking, "attachment files that cannot be read");
+    Kind outOfFolder(CheckSeverity::Blocking, "values that lead out of an attachment folder");
+    Kind tooLarge(CheckSeverity::Blocking, "people whose merged mail grows too large");
+    const std::string mailText = JoinLines(st.mailText.lines);
+    const FieldIndex index(fields);
     Kind copyAddresses(CheckSeverity::Warning, "Cc, Bcc or Reply-To addresses that are not valid");
     const std::vector<std::string> copyLines = CopyAndReplyLines(st.mailText);
     // A line the values can change is checked for each person, any other once.
     auto checkCopyLine = [&](const std::string& line, const ReceipData* e, std::size_t i) {
         std::string value = line.substr(line.find(':') + 1);
-        if (e) MergePlaceholders(fields, *e, value);
+        if (e) MergePlaceholders(index, *e, value);
         for (const std::string& address : AddressesOf(OneLine(value)))
             if (!IsValidAddress(address))
                 copyAddresses.add((e ? Who(*e, i) + ": the " : std::string("The ")) +
@@ -271,10 +275,25 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             if (fresh) addressOrder.push_back(it->first);
             it->second.push_back(i);
         }
+        if (std::string why = MergeGrowthProblem(index, *e, mailText); !why.empty()) {
+            tooLarge.add(std::move(why));
+            continue; // its attachment paths would grow the same way
+        }
         for (const std::string& line : copyLines)
             if (line.find('[') != std::string::npos) checkCopyLine(line, e, i);
         for (const Attachment& a : st.attachments) {
-            const std::string path = AttachmentPathFor(a.path, fields, *e);
+            PersonalPath personal;
+            try {
+                personal = AttachmentPathOf(a.path, index, *e);
+            } catch (const ComposeError& error) {
+                tooLarge.add(error.what());
+                continue;
+            }
+            if (!personal.problem.empty()) {
+                outOfFolder.add(Who(*e, i) + ": " + personal.problem);
+                continue;
+            }
+            const std::string& path = personal.path;
             auto it = fileProblems.find(path);
             if (it == fileProblems.end()) {
                 it = fileProblems.emplace(path, AttachmentProblem(path)).first;
@@ -298,6 +317,8 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     }
 
     std::vector<SendProblem> out;
+    tooLarge.flushInto(out);
+    outOfFolder.flushInto(out);
     files.flushInto(out);
     unknownFields.flushInto(out);
     noAddress.flushInto(out);

@@ -170,11 +170,14 @@ void LoadCsvDatabase(AppState& st, const std::string& path) {
     db->entries.reserve(rows.size() - 1);
     for (std::size_t r = 1; r < rows.size(); ++r) {
         // Spreadsheets leave out empty cells at the end of a row; they are empty values,
-        // not missing ones, so their placeholders merge as nothing.
-        if (rows[r].size() < rows[0].size()) rows[r].resize(rows[0].size());
+        // not missing ones, so their placeholders merge as nothing. They are not stored:
+        // a wide sheet of short rows would otherwise hold every empty cell.
         widest = std::max(widest, rows[r].size());
-        FillEntry(db->appendEntry(), std::move(rows[r]), nameCol, emailCol);
+        ReceipData& entry = db->appendEntry();
+        entry.missingValuesEmpty = true;
+        FillEntry(entry, std::move(rows[r]), nameCol, emailCol);
     }
+    rows.clear();
     WidenFields(*db, widest);
 
     st.db = std::move(db);
@@ -189,9 +192,11 @@ void SaveCsvDatabase(AppState& st, const std::string& path) {
             header.push_back(f.name);
         out += FormatCsvRow(header, ',') + "\r\n";
         for (const auto& e : st.db->entries) {
-            CsvRow values = e->values;
-            if (values.size() < header.size()) values.resize(header.size());
-            out += FormatCsvRow(values, ',') + "\r\n";
+            out += FormatCsvRow(e->values, ',');
+            // The row's empty cells up to the last column, as spreadsheets expect them.
+            if (e->values.size() < header.size())
+                out.append(header.size() - std::max<std::size_t>(e->values.size(), 1), ',');
+            out += "\r\n";
         }
     }
     if (const int err = ReplaceFileContent(path, out))

@@ -30,7 +30,7 @@ bool IsCsvPath(const std::string& path);
 
 // Replaces the whole database (creating it when there is none) by the file's: the
 // header row gives the fields (blanks around the names dropped), every further row a
-// person, a short row padded with empty values. The columns named "name" and "email"
+// person; the values a short row leaves out read as empty. The columns named "name" and "email"
 // in any letter case become the special fields of those names. Sets
 // lastdb. Throws FileError when the file cannot be read, holds NUL bytes, has an
 // unclosed quote, or lacks a "name" or an "email" column; nothing changes then.

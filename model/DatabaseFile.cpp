@@ -1,6 +1,8 @@
 // Reading and writing the database file, and filling entries from their values.
 #include "DatabaseFile.h"
 
+#include <algorithm>
+
 #include "TextFile.h"
 
 namespace tandrel {
@@ -94,6 +96,10 @@ void SaveDatabase(AppState& st, const std::string& path) {
                 if (i > 0) line += delim;
                 line += e->values[i];
             }
+            // Values a short CSV row left out are empty ones, written as such.
+            if (e->missingValuesEmpty && e->values.size() < st.db->fields.size())
+                line.append(st.db->fields.size() - std::max<std::size_t>(e->values.size(), 1),
+                            delim);
             lines.push_back(std::move(line));
         }
     }

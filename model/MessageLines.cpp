@@ -6,7 +6,31 @@
 
 namespace tandrel {
 
+bool HoldsLineBreak(std::string_view text) {
+    // The bytes are combined without a branch per byte, so the compiler can test many
+    // at once; the loop leaves early only between chunks.
+    constexpr std::size_t kChunk = 64;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i + kChunk <= n; i += kChunk) {
+        unsigned found = 0;
+        for (std::size_t j = 0; j < kChunk; ++j)
+            found |= static_cast<unsigned>(p[i + j] == '\r') | (p[i + j] == '\n');
+        if (found) return true;
+    }
+    unsigned found = 0;
+    for (; i < n; ++i)
+        found |= static_cast<unsigned>(p[i] == '\r') | (p[i] == '\n');
+    return found != 0;
+}
+
 void LineBlock::append(std::string_view line) {
+    if (!lineBreak_ && HoldsLineBreak(line)) lineBreak_ = true;
+    appendWithoutBreaks(line);
+}
+
+void LineBlock::appendWithoutBreaks(std::string_view line) {
     text_.append(line);
     if (text_.size() > UINT32_MAX) throw std::length_error("line block too large");
     ends_.push_back(static_cast<std::uint32_t>(text_.size()));
@@ -162,6 +186,10 @@ void MessageLines::Cursor::advance() {
         const std::size_t lines = block ? block->size() : 0;
         if (lines == 0 || lines > deferredLeft_) {
             fail("An attachment file changed while it was being sent");
+            return;
+        }
+        if (block->holdsLineBreak()) {
+            fail("A line of an attachment holds a line break");
             return;
         }
         deferredLeft_ -= lines;

@@ -15,11 +15,20 @@
 
 namespace tandrel {
 
-// Lines stored back to back in one buffer, without terminators.
+// Whether the text holds a CR or an LF, in one pass over its bytes.
+bool HoldsLineBreak(std::string_view text);
+
+// Lines stored back to back in one buffer, without terminators. Each line is looked at
+// once as it is stored, so whether any of them holds a CR or an LF (which must never
+// reach the wire inside a line) is known without reading the block again.
 class LineBlock {
 public:
     LineBlock() { ends_.reserve(16); }
     void append(std::string_view line);
+    // For lines made only of characters that cannot be line breaks (base64 text):
+    // stored without looking at them.
+    void appendWithoutBreaks(std::string_view line);
+    bool holdsLineBreak() const { return lineBreak_; }
     std::size_t size() const { return ends_.size(); }
     bool empty() const { return ends_.empty(); }
     std::string_view line(std::size_t i) const;
@@ -30,6 +39,7 @@ public:
 private:
     std::string text_;
     std::vector<std::uint32_t> ends_; // end offset of each line in text_
+    bool lineBreak_ = false;          // some line holds a CR or an LF
 };
 
 using SharedBlock = std::shared_ptr<const LineBlock>;

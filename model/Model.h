@@ -29,7 +29,22 @@ struct ReceipData {
     std::string email;
     bool selected = false;
     std::vector<std::string> values;
+    // A row a spreadsheet cut short: the values it leaves out, up to the field count,
+    // read as empty (their placeholders merge as nothing) without being stored.
+    bool missingValuesEmpty = false;
 };
+
+// Value k of the entry as the merge reads it ("" for one a short row left out).
+inline const std::string& ValueOf(const ReceipData& entry, std::size_t k) {
+    static const std::string kEmpty;
+    return k < entry.values.size() ? entry.values[k] : kEmpty;
+}
+
+// How many fields pair with a value of the entry.
+inline std::size_t PairedFields(std::size_t fieldCount, const ReceipData& entry) {
+    return entry.missingValuesEmpty || entry.values.size() >= fieldCount ? fieldCount
+                                                                         : entry.values.size();
+}
 
 using EntryPtr = std::unique_ptr<ReceipData>;
 

@@ -235,7 +235,10 @@ void SmtpDialogue::Impl::connectionLost() {
         rx.clear();
     }
     // Gone after the last message had its answer: nothing was lost.
-    if (!allDealtWith()) report("Error, connection closed by server", nullptr, false);
+    // A failure of TLS (plain text injected, a record cut off) ended it: say which.
+    if (!allDealtWith())
+        report(sock.TlsError().empty() ? "Error, connection closed by server" : sock.TlsError(),
+               nullptr, false);
     endDelivery();
 }
 

@@ -30,7 +30,8 @@ std::string LibraryReason() {
     return reason ? reason : "error " + std::to_string(ERR_GET_REASON(e));
 }
 
-// The DNS names and IP addresses of a certificate, or its common name when it has none.
+// The DNS names and IP addresses of a certificate; when it has none, its subject's
+// common name, marked as such (it is never taken for a server name).
 std::string CertificateNames(X509* cert) {
     std::string names;
     const auto add = [&names](const std::string& n) {
@@ -60,7 +61,7 @@ std::string CertificateNames(X509* cert) {
         char cn[256] = "";
         if (X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, cn, sizeof cn) >
             0)
-            names = cn;
+            names = std::string("no server names, only the subject ") + cn;
     }
     // The names come from the peer and end up in texts shown and logged.
     for (char& c : names)
@@ -107,6 +108,10 @@ TlsChannel::TlsChannel(const std::string& host) : host_(host) {
     SSL_set_connect_state(ssl_);
     if (!host.empty()) {
         // SSL_set1_host takes a name or an address; server name indication is for names.
+        // "f*.example.test" is no name for "foo.example.test", and a certificate without
+        // names for the server is not one for it, whatever its subject says.
+        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                    X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         SSL_set1_host(ssl_, host.c_str());
         if (!IsIpAddress(host)) SSL_set_tlsext_host_name(ssl_, host.c_str());
     }
@@ -184,6 +189,19 @@ void TlsChannel::Shutdown() {
     if (!established_ || failed_) return;
     ERR_clear_error();
     SSL_shutdown(ssl_);
+}
+
+bool TlsChannel::EndedInsideRecord() {
+    if (failed_ || !established_) return false;
+    if (!SSL_has_pending(ssl_) && BIO_ctrl_pending(in_) == 0) return false;
+    // The library names a cut-off record once it is told that no more bytes come.
+    BIO_set_mem_eof_return(in_, 0);
+    std::string ignored;
+    if (ReadPlain(ignored) != Result::Failed) {
+        failed_ = true;
+        error_ = "Error, the encrypted connection failed: the server's last record was cut off";
+    }
+    return true;
 }
 
 TlsChannel::Result TlsChannel::fail(int sslResult, bool handshake) {

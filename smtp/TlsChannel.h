@@ -23,8 +23,9 @@ public:
 
     // Verifies the peer against the system's trusted certificates (SSL_CERT_FILE and
     // SSL_CERT_DIR are honoured) and against `host`, which is a DNS name (also sent as
-    // server name indication) or an IP address. Throws std::runtime_error when the
-    // library cannot be set up.
+    // server name indication) or an IP address. Only the certificate's subject
+    // alternative names count, and a wildcard only as a whole label ("*.example.test").
+    // Throws std::runtime_error when the library cannot be set up.
     explicit TlsChannel(const std::string& host);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
@@ -46,6 +47,10 @@ public:
     bool WritePlain(const char* data, std::size_t len);
     // Queues close_notify (best effort; nothing when the session is not established).
     void Shutdown();
+    // After the peer closed the connection and everything received has been read:
+    // true when its bytes ended inside a record (a cut-off record, not an end between
+    // records); ErrorText() then gives the library's reason.
+    bool EndedInsideRecord();
 
     // The text for the user after Failed, beginning with "Error, ".
     const std::string& ErrorText() const { return error_; }

@@ -135,6 +135,8 @@ bool TWSocket::tlsDeliver(unsigned gen) {
         }
     }
     if (tlsEnded_) {
+        // A record cut off by the close is a failure of TLS, not an ordinary close.
+        if (tls_->EndedInsideRecord()) return tlsFailed(gen, tls_->ErrorText(), false);
         closedNotification(tlsEndError_);
         return false;
     }

@@ -48,7 +48,7 @@ std::string LocalAddressLiteral(int fd) {
 } // namespace
 
 bool HasLineBreak(std::string_view s) {
-    return s.find_first_of("\r\n") != std::string_view::npos;
+    return HoldsLineBreak(s);
 }
 
 std::string HeloArgument(const std::string& localName, int fd) {
@@ -64,14 +64,12 @@ std::string MessageProblem(const std::string& from, const MailNode& message) {
     }
     if (const auto gone = message.lines.checkDeferred())
         return "Error, mail to: \"" + message.address + "\" not sent: " + *gone;
-    // Lines produced at sending time come from attachments split into lines or encoded
-    // in base64, which never hold a line break, so only the stored blocks are looked at
-    // and no person's file is read twice.
-    bool broken = false;
-    for (const SharedBlock& block : message.lines.blocks())
-        for (std::size_t i = 0; i < block->size() && !broken; ++i)
-            broken = HasLineBreak(block->line(i));
-    if (broken)
+    // Every block noted while its lines were stored whether one holds a line break, so
+    // a block shared by the whole run is not read again for each message. Lines
+    // produced at sending time are refused by the reader that produces them.
+    const auto& blocks = message.lines.blocks();
+    if (std::any_of(blocks.begin(), blocks.end(),
+                    [](const SharedBlock& block) { return block->holdsLineBreak(); }))
         return "Error, mail to: \"" + message.address +
                "\" not sent: a line of it holds a line break";
     return {};

@@ -137,10 +137,18 @@ std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments
             rows.push_back(TestFile(a.path, decimalSeparator));
             continue;
         }
+        const FieldIndex index(db->fields);
         for (const EntryPtr& entry : db->entries) {
-            std::string merged = a.path;
-            MergeEntry(db->fields, *entry, merged);
-            FileTestRow row = TestFile(merged, decimalSeparator);
+            FileTestRow row;
+            try {
+                const PersonalPath merged = AttachmentPathOf(a.path, index, *entry);
+                if (merged.problem.empty())
+                    row = TestFile(merged.path, decimalSeparator);
+                else
+                    row.line = merged.problem;
+            } catch (const ComposeError& e) {
+                row.line = e.what(); // values that grow without end
+            }
             row.person = entry->name.empty() ? entry->email : entry->name;
             rows.push_back(std::move(row));
         }

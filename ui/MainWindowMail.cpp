@@ -144,8 +144,17 @@ void MainWindow::showPreview() {
     previewTemplate_ = editorTexts();
     tandrel::BuildMailText(st_, previewTemplate_);
 
-    std::vector<std::string> lines =
-        tandrel::MergeLines(st_.db->fields, st_.mailText.lines, *entry);
+    std::vector<std::string> lines;
+    try {
+        lines = tandrel::MergeLines(st_.db->fields, st_.mailText.lines, *entry);
+    } catch (const tandrel::ComposeError& e) {
+        for (QLineEdit* edit : {fromEdit, toEdit, subjectEdit})
+            edit->setReadOnly(false);
+        bodyEdit->setReadOnly(false);
+        previewButton->setChecked(false);
+        showError(QString::fromStdString(e.what()));
+        return;
+    }
     MailEditors shown;
     // The merged text is only looked at: it must not change what the mail is.
     bool hasHeader = st_.mailText.MailHasHeader;

@@ -85,10 +85,12 @@ const std::vector<Expected> kExpected = {
      "benhavn, DK"},
 };
 
-std::string PythonReading(const std::string& message) {
+// `files`: "NAME=PATH" for attachments whose bytes must equal the file's.
+std::string PythonReading(const std::string& message, const QStringList& files = {}) {
     QProcess p;
-    p.start("/usr/bin/python3", {QString(TANDREL_SOURCE_DIR "/tests/merge/message_check.py"),
-                                 QString::fromStdString(message)});
+    p.start("/usr/bin/python3", QStringList{TANDREL_SOURCE_DIR "/tests/merge/message_check.py",
+                                            QString::fromStdString(message)} +
+                                    files);
     p.waitForFinished(30000);
     return p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
 }
@@ -291,6 +293,19 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
     program.settings(server.portText());
     WriteFileBytes(program.file("people.dat"), "Ann;ann@example.test\r\n");
     WriteFileBytes(program.file("unclosed.csv"), "name,email\r\n\"Ann,ann@example.test\r\n");
+    // A value that would take an invoice path to another folder, where a file waits.
+    WriteFileBytes(program.file("invoices.csv"),
+                   "name,email,invoice\r\nAnn,ann@example.test,../secret/passport\r\n");
+    fs::create_directories(program.file("invoices"));
+    fs::create_directories(program.file("secret"));
+    WriteFileBytes(program.file("secret/passport.pdf"), "%PDF private");
+    // Values naming each other's placeholders, doubling the mail at each of 40 levels.
+    std::string header = "name,email", row = "[f1][f1],ann@example.test";
+    for (int level = 1; level <= 40; ++level) {
+        header += ",f" + std::to_string(level);
+        row += ",[f" + std::to_string(level + 1) + "][f" + std::to_string(level + 1) + "]";
+    }
+    WriteFileBytes(program.file("growing.csv"), header + "\r\n" + row + "\r\n");
     const struct {
         QStringList args;
         std::string says;
@@ -308,6 +323,15 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         // A missing file stops the run even with --force: it could not be prepared.
         {{"send", "--db", "people.csv", "--mail", "mail.txt", "--attach", "[City].pdf", "--force"},
          "does not exist"},
+        {{"send", "--db", "invoices.csv", "--mail", "mail.txt", "--attach",
+          "invoices/[invoice].pdf"},
+         "Ann: the value \"../secret/passport\" would lead the attachment path "
+         "invoices/[invoice].pdf out of its folder"},
+        {{"send", "--db", "invoices.csv", "--mail", "mail.txt", "--attach",
+          "invoices/[invoice].pdf", "--force"},
+         "../secret/passport"},
+        {{"send", "--db", "growing.csv", "--mail", "mail.txt", "--force"},
+         "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other"},
         {{"sned"}, "unknown command 'sned'"},
     };
     for (const auto& c : cases) {
@@ -327,6 +351,48 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
     EXPECT_EQ(sendHelp.status, 0);
     for (const char* option : {"--db", "--fields", "--mail", "--attach", "--dry-run", "--force"})
         EXPECT_NE(sendHelp.out.find(option), std::string::npos) << option;
+}
+
+// A plain-ASCII mail keeps its form on the wire: a long line is wrapped at a blank, not
+// encoded; and a person's own file that reports no size (as those under /proc do) is
+// read to its end. The server's copy is read back by Python's e-mail parser.
+TEST_F(CommandLine, LongAsciiLinesAreWrappedAndFilesWithoutASizeAreSentWhole) {
+    const std::string source = "/proc/sys/kernel/ostype";
+    if (::access(source.c_str(), R_OK) != 0) GTEST_SKIP() << "no " << source;
+    std::string words;
+    for (int i = 0; i < 239; ++i)
+        words += "word ";
+    words += "last"; // 1,199 characters with a blank at every fifth
+    WriteFileBytes(program.file("long.txt"), "From: \"Club\" <club@sender.test>\r\n"
+                                             "To: \"[name]\" <[email]>\r\n"
+                                             "Subject: Hello\r\n"
+                                             "\r\n" +
+                                                 words + "\r\n");
+    WriteFileBytes(program.file("files.csv"),
+                   "name,email,file\r\nAnn,ann@example.test," + source + "\r\n");
+    tandrel::test::AiosmtpdServer server;
+    program.settings(server.portText());
+    const Outcome o =
+        program.run({"send", "--db", "files.csv", "--mail", "long.txt", "--attach", "[file]"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto got = server.messages();
+    ASSERT_EQ(got.size(), 1u);
+    const std::string& data = got[0].data;
+    // Cut before the blank at position 995, which begins the next line.
+    EXPECT_NE(data.find("\r\n" + words.substr(0, 994) + "\r\n" + words.substr(994) + "\r\n"),
+              std::string::npos)
+        << data.substr(0, 2000);
+    EXPECT_EQ(data.find("quoted-printable"), std::string::npos);
+    EXPECT_EQ(data.find("charset"), std::string::npos);
+    const std::string stored = program.file("stored.eml");
+    WriteFileBytes(stored, data);
+    const std::string read = PythonReading(stored, {QString::fromStdString("ostype=" + source)});
+    EXPECT_NE(read.find("defects: none"), std::string::npos) << read;
+    EXPECT_NE(read.find("body: " + words.substr(0, 994) + "\\n" + words.substr(994)),
+              std::string::npos)
+        << read;
+    EXPECT_NE(read.find("attachment: application/octet-stream ostype same"), std::string::npos)
+        << read;
 }
 
 // A session bus of the test's own with an unlocked keyring daemon on it, made current for

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <random>
 
+#include "Compose.h"
 #include "Merge.h"
+#include "Mime.h"
+#include "TestSupport.h"
 
 using namespace tandrel;
 
@@ -39,11 +43,13 @@ std::optional<std::string> NaiveMerge(const std::vector<VarIdent>& fields, const
     return text;
 }
 
-ReceipData Entry(std::string name, std::string email, std::vector<std::string> values) {
+ReceipData Entry(std::string name, std::string email, std::vector<std::string> values,
+                 bool missingValuesEmpty = false) {
     ReceipData e;
     e.name = std::move(name);
     e.email = std::move(email);
     e.values = std::move(values);
+    e.missingValuesEmpty = missingValuesEmpty;
     return e;
 }
 
@@ -142,6 +148,9 @@ TEST(MergeEntry, Table) {
         // Fewer values than fields: the rest keep their placeholders.
         {"[city] [zip]", Entry("Ann", "a@x", {"Ann", "a@x", "Oslo"}), "Oslo [zip]"},
         {"[city]", Entry("Ann", "a@x", {}), "[city]"},
+        // A short CSV row: what it leaves out is empty.
+        {"[city]|[zip]|", Entry("Ann", "a@x", {"Ann", "a@x", "Oslo"}, true), "Oslo||"},
+        {"[zip][name]", Entry("[zip]", "a@x", {}, true), ""},
         // Earlier values are searched by later steps, never the other way round.
         {"[name]", Entry("[email]", "a@x", {}), "a@x"},
         {"[name]", Entry("[city]", "a@x", {"[city]", "a@x", "Oslo"}), "Oslo"},
@@ -199,5 +208,44 @@ TEST(MergeEntry, MatchesTheLiteralStepsOnRandomInputs) {
         std::string got = text;
         MergeEntry(fields, e, got);
         ASSERT_EQ(got, *want) << text;
+    }
+}
+
+// Values that name each other's placeholders double the text at every level. Every way
+// into the merge stops with the same error for that person, however far the
+// references go; a person without such values merges as usual.
+TEST(MergeEntry, ValuesReferringToEachOtherStopAtTheLimit) {
+    std::vector<std::string> names = {"name", "email"};
+    std::vector<std::string> values = {"[f1][f1]", "ann@x"};
+    for (int level = 1; level <= 40; ++level) {
+        names.push_back("f" + std::to_string(level));
+        values.push_back("[f" + std::to_string(level + 1) + "][f" + std::to_string(level + 1) +
+                         "]");
+    }
+    std::vector<VarIdent> fields;
+    for (const std::string& n : names)
+        fields.push_back(VarIdent{n});
+    const ReceipData hostile = Entry(values[0], "ann@x", values);
+    const ReceipData fine = Entry("Bob", "bob@x", {"Bob", "bob@x", "plain"});
+    MailText mail;
+    mail.MailHasHeader = true;
+    mail.lines = {"From: me@x", "To: [email]",  "Subject: Hi", "Content-type: text/plain",
+                  "",           "Dear [name],", "[f1]"};
+    const std::string want =
+        "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other";
+    EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), hostile, "Dear [name]"), want);
+    EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), fine, "Dear [name] [f1]"), "");
+    const std::function<void(const ReceipData&)> ways[] = {
+        [&](const ReceipData& e) {
+            std::string text = "[name]";
+            MergeEntry(fields, e, text);
+        },
+        [&](const ReceipData& e) { MessageComposer(fields, mail, "x").compose(e, false); },
+        [&](const ReceipData& e) { MergeLines(fields, mail.lines, e); },
+        [&](const ReceipData& e) { AttachmentPathOf("files/[f1].pdf", FieldIndex(fields), e); },
+    };
+    for (const auto& way : ways) {
+        EXPECT_EQ(test::ErrorText<ComposeError>([&] { way(hostile); }), want);
+        EXPECT_NO_THROW(way(fine));
     }
 }

@@ -340,7 +340,8 @@ TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
     for (std::size_t i = 0; i < std::size(people); ++i) {
         const std::string name = people[i].name;
         const MessageLines& m = st.outgoing[i].lines;
-        EXPECT_EQ(m.deferredParts(), 2u) << name;
+        // A file that reports no size is read at once, to its end.
+        EXPECT_EQ(m.deferredParts(), people[i].binBytes > 0 ? 2u : 1u) << name;
         EXPECT_EQ(m.checkDeferred(), std::nullopt) << name;
         const std::size_t lines = m.size();
         const std::uint64_t bytes = m.textBytes();

@@ -287,8 +287,8 @@ TEST(AddAttachmentParts, PerRecipientPath) {
     }
     // Merged only when the path holds both brackets, in any order.
     ReceipData e = Ann();
-    EXPECT_EQ(AttachmentPathFor("a]b[name]", kFields, e), "a]bAnn");
-    EXPECT_EQ(AttachmentPathFor("[name", kFields, e), "[name");
+    EXPECT_EQ(AttachmentPathFor("a]b[name]", FieldIndex(kFields), e), "a]bAnn");
+    EXPECT_EQ(AttachmentPathFor("[name", FieldIndex(kFields), e), "[name");
 }
 
 TEST(AddAttachmentParts, FailuresNameTheProblemAndChangeNothing) {

@@ -234,7 +234,9 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
     AppState st;
     st.user.lastmail = dir.file("mail.txt");
     st.db = std::make_unique<DatabaseRoot>();
-    st.db->fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"manager"}};
+    st.db->fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"manager"}, VarIdent{"doc"}};
+    WriteFileBytes(dir.file("terms.txt"), "terms");
+    st.attachments.push_back(MakeAttachment(dir.path() + "/[doc|terms].txt"));
     MailEditors eds;
     eds.from = "<sender@example.org>";
     eds.to = "<[email]>";
@@ -247,20 +249,23 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
                 "[managr] [1]"};
     BuildMailText(st, eds);
 
-    auto add = [&](const char* name, const char* email, const char* manager) {
+    auto add = [&](const char* name, const char* email, const char* manager, const char* doc) {
         ReceipData& e = st.db->appendEntry();
         e.name = name;
         e.email = email;
-        e.values = {name, email, manager};
+        e.values = {name, email, manager, doc};
         return &e;
     };
-    const std::vector<ReceipData*> people = {add("Ann", "ann@example.org", ""),
-                                             add("Bob", "bob@example.org", "not-an-address")};
+    const std::vector<ReceipData*> people = {
+        add("Ann", "ann@example.org", "", ""),
+        add("Bob", "bob@example.org", "not-an-address", "../../secret")};
     std::vector<std::string> texts;
     for (const SendProblem& p : CheckBeforeSending(st, people))
         texts.push_back((p.severity == CheckSeverity::Blocking ? "blocking: " : "warning: ") +
                         p.text);
     const std::vector<std::string> want = {
+        "blocking: Bob: the value \"../../secret\" would lead the attachment path " + dir.path() +
+            "/[doc|terms].txt out of its folder",
         "blocking: The image file " + dir.file("logo.png") + " does not exist",
         "warning: [Name|nobody] in the header names no field (did you mean [name]?)",
         "warning: [managr] in the body names no field",
@@ -272,5 +277,6 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
     // Once the image is there, and the manager's address right, nothing blocks.
     WriteFileBytes(dir.file("logo.png"), kLogoBytes);
     people[1]->values[2] = "bob.boss@example.org";
+    people[1]->values[3] = "  ";
     EXPECT_FALSE(HasBlockingProblem(CheckBeforeSending(st, people)));
 }

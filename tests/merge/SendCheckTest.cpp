@@ -75,6 +75,26 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
          "BLOCK The attachment file DIR/gone.txt does not exist\n"
          "BLOCK The attachment file DIR/ is a folder, not a file\n"
          "BLOCK Cy: the attachment file DIR/Cy.pdf does not exist\n"},
+        {"values leading out of an attachment folder block",
+         good,
+         {"DIR/[city]"},
+         {{"Ann", "ann@x.example", "Ann.pdf"},
+          {"Bob", "bob@x.example", "../Bob.pdf"},
+          {"Cy", "cy@x.example", ".."},
+          {"Di", "di@x.example", "sub\\Di.pdf"},
+          {"Ed", "ed@x.example", "DIR/Ann.pdf"}},
+         "BLOCK Bob: the value \"../Bob.pdf\" would lead the attachment path DIR/[city] out of "
+         "its folder\n"
+         "BLOCK Cy: the value \"..\" would lead the attachment path DIR/[city] out of its folder\n"
+         "BLOCK Di: the value \"sub\\Di.pdf\" would lead the attachment path DIR/[city] out of "
+         "its folder\n"
+         "BLOCK Ed: the value \"DIR/Ann.pdf\" would lead the attachment path DIR/[city] out of "
+         "its folder\n"},
+        {"a path that is a placeholder alone takes whole paths",
+         good,
+         {"[city]"},
+         {{"Ann", "ann@x.example", "DIR/Bob.pdf"}},
+         ""},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -98,7 +118,7 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
             ReceipData& e = st.db->appendEntry();
             e.name = p.name;
             e.email = p.email;
-            e.values = {p.name, p.email, p.city};
+            e.values = {p.name, p.email, inDir(p.city)};
             recipients.push_back(&e);
         }
         const auto problems = CheckBeforeSending(st, recipients);

@@ -21,8 +21,12 @@ Rows DatabaseRows(const AppState& st) {
     for (const auto& f : st.db->fields)
         header.push_back(f.name);
     rows.push_back(header);
-    for (const auto& e : st.db->entries)
-        rows.push_back(e->values);
+    // As the program reads them: a short row's missing values are empty ones.
+    for (const auto& e : st.db->entries) {
+        CsvRow values = e->values;
+        if (e->missingValuesEmpty && values.size() < header.size()) values.resize(header.size());
+        rows.push_back(values);
+    }
     return rows;
 }
 
@@ -78,8 +82,8 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     EXPECT_EQ(st.user.lastdb, path);
     const Rows want = {
         {"Town", "E-Mail", "email", "name", "Note", "New Field 1"},
-        {"Rome", "x", "ann@example.org", "Lee; Ann", "a \"b\"\nc"},
-        {"Z\xC3\xBCrich", "", "bob@x", "Bob", ""}, // a short row has empty values
+        {"Rome", "x", "ann@example.org", "Lee; Ann", "a \"b\"\nc", ""},
+        {"Z\xC3\xBCrich", "", "bob@x", "Bob", "", ""}, // a short row has empty values
         {"far", "", "cy@x", "Cy", "n", "extra"},
     };
     ASSERT_EQ(DatabaseRows(st), want);
@@ -98,11 +102,7 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     back.NewDatabase();
     back.db->appendEntry().name = "replaced";
     LoadCsvDatabase(back, out);
-    EXPECT_EQ(DatabaseRows(back),
-              (Rows{want[0],
-                    {"Rome", "x", "ann@example.org", "Lee; Ann", "a \"b\"\nc", ""},
-                    {"Z\xC3\xBCrich", "", "bob@x", "Bob", "", ""},
-                    want[3]}));
+    EXPECT_EQ(DatabaseRows(back), want);
 }
 
 TEST(Csv, UnusableFilesChangeNothing) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <utility>
+
 #include "MessageLines.h"
 
 using namespace tandrel;
@@ -51,4 +54,51 @@ TEST(MessageLines, CopiesNeverGrowEachOther) {
     assigned.append("x");
     EXPECT_EQ(original.size(), 3u);
     EXPECT_EQ(assigned.line(3), "x");
+}
+
+// Whether a block holds a line break is noted as its lines are stored; the one-pass scan
+// must agree with a plain search wherever the break sits, in any line of the block.
+TEST(MessageLines, BlocksKnowWhetherALineHoldsALineBreak) {
+    std::mt19937 rng(26);
+    for (int round = 0; round < 3000; ++round) {
+        std::string line(rng() % 300, 'x');
+        for (char& c : line)
+            c = static_cast<char>(' ' + rng() % 90);
+        if (!line.empty() && rng() % 2) line[rng() % line.size()] = rng() % 2 ? '\r' : '\n';
+        const bool expected = line.find_first_of("\r\n") != std::string::npos;
+        ASSERT_EQ(HoldsLineBreak(line), expected) << line.size();
+        LineBlock block;
+        block.append("clean");
+        block.append(line);
+        block.append("clean again");
+        ASSERT_EQ(block.holdsLineBreak(), expected);
+    }
+}
+
+// Lines produced only while the message is read are refused the same way: the reader
+// reports the failure, so the message is never completed.
+TEST(MessageLines, ProducedLinesWithALineBreakFailTheRead) {
+    struct Produced final : DeferredLines {
+        Produced() : DeferredLines(2, 9) {}
+        std::optional<std::string> problem() const override { return std::nullopt; }
+        std::unique_ptr<Reader> open() const override {
+            struct OneBlock final : Reader {
+                bool done = false;
+                SharedBlock next() override {
+                    if (std::exchange(done, true)) return nullptr;
+                    auto b = std::make_shared<LineBlock>();
+                    b->append("QUJD");
+                    b->append(".\r\nRSET");
+                    return b;
+                }
+            };
+            return std::make_unique<OneBlock>();
+        }
+    };
+    MessageLines m(std::vector<std::string>{"Subject: x", ""});
+    m.appendDeferred(std::make_shared<Produced>());
+    std::vector<std::string> read;
+    const auto failure = m.forEach([&](std::string_view l) { read.emplace_back(l); });
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(read, (std::vector<std::string>{"Subject: x", "", "", ""}));
 }

@@ -1,6 +1,7 @@
 // Delivery through servers that want encryption, a login and the ESMTP extensions, and
 // under relay limits: aiosmtpd with certificates made for the test, and smtp-sink.
 #include <QElapsedTimer>
+#include <QProcess>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -233,6 +234,92 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
         EXPECT_GE(ms, 1900);
         EXPECT_LT(ms, 6000);
         EXPECT_EQ(std::count(res.statuses.begin(), res.statuses.end(), "Rate limit: 1s"), 2);
+    }
+}
+
+// A session that TLS ends (plain text slipped in after the handshake, the connection cut
+// in the middle of a record) tells the user why, in the memo and the run log, rather
+// than only that the connection closed.
+TEST(SecureDelivery, TlsFailuresInTheDialogueGiveTheirReason) {
+    test::TestCertificates certs;
+    test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    // Implicit TLS held in memory, so that the bytes on the wire can be chosen.
+    static const char* const kServer = R"PY(
+import socket, ssl, sys
+cert, key, fault = sys.argv[1:4]
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+print(listener.getsockname()[1], flush=True)
+conn, _ = listener.accept()
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(cert, key)
+incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+def receive():
+    data = conn.recv(65536)
+    if not data:
+        sys.exit(0)
+    incoming.write(data)
+while True:
+    try:
+        tls.do_handshake()
+        break
+    except ssl.SSLWantReadError:
+        conn.sendall(outgoing.read())
+        receive()
+tls.write(b"220 ready\r\n")
+conn.sendall(outgoing.read())
+line = b""
+while not line.endswith(b"\r\n"):
+    try:
+        line += tls.read(1024)
+    except ssl.SSLWantReadError:
+        receive()
+if fault == "plain":
+    conn.sendall(b"250 slipped in without encryption\r\n")
+else:
+    tls.write(b"250 cut off in the middle\r\n")
+    record = outgoing.read()
+    conn.sendall(record[: len(record) // 2])
+    conn.shutdown(socket.SHUT_WR)
+conn.settimeout(10)
+try:
+    while conn.recv(4096):
+        pass
+except OSError:
+    pass
+)PY";
+    const struct {
+        const char* fault;
+        const char* reason;
+    } rows[] = {
+        {"plain", "Error, the encrypted connection failed: wrong version number"},
+        {"cut", "Error, the encrypted connection failed: unexpected eof while reading"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.fault);
+        QProcess py;
+        py.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        py.start("/usr/bin/python3",
+                 {"-c", kServer, QString::fromStdString(certs.trusted().certFile),
+                  QString::fromStdString(certs.trusted().keyFile), r.fault});
+        ASSERT_TRUE(py.waitForReadyRead(20000));
+        const std::string port = py.readLine().trimmed().toStdString();
+        test::TempDir dir;
+        DeliveryConfig config{"127.0.0.1", port, kFrom, "client.example.org",
+                              dir.file("Tandrel.log")};
+        config.security = Security::Tls;
+        std::vector<std::string> runLog, sentLog;
+        const HeadlessResult res =
+            RunHeadlessDelivery(Messages(1), 1, config, runLog, sentLog, 30000);
+        ASSERT_TRUE(res.ended) << res.startError;
+        EXPECT_NE(std::find(res.memo.begin(), res.memo.end(), r.reason), res.memo.end())
+            << ::testing::PrintToString(res.memo);
+        EXPECT_TRUE(LogHolds(runLog, r.reason));
+        EXPECT_FALSE(LogHolds(runLog, "connection closed by server"));
+        EXPECT_EQ(res.outcomes, All(1, MessageOutcome::NotAttempted));
+        py.waitForFinished(15000);
     }
 }
 

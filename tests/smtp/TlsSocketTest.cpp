@@ -5,8 +5,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
+
 #include "SmtpServers.h"
 #include "TestSupport.h"
+#include "TlsChannel.h"
 #include "WSocket.h"
 
 using namespace tandrel;
@@ -286,4 +289,83 @@ TEST(TlsSocket, LoginServerAcceptsOnlyItsPasswordAndRecordsTheUser) {
     ASSERT_TRUE(server.waitForMessages(1));
     EXPECT_EQ(server.messages()[0].login, "anna");
     EXPECT_TRUE(server.messages()[0].encrypted);
+}
+
+namespace {
+
+// A server end of TLS in memory, with one identity, for host names that do not resolve.
+class MemoryServer {
+public:
+    explicit MemoryServer(const TestCertificates::Identity& id)
+        : ctx_(SSL_CTX_new(TLS_server_method())) {
+        SSL_CTX_use_certificate_chain_file(ctx_, id.certFile.c_str());
+        SSL_CTX_use_PrivateKey_file(ctx_, id.keyFile.c_str(), SSL_FILETYPE_PEM);
+        ssl_ = SSL_new(ctx_);
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_accept_state(ssl_);
+    }
+    ~MemoryServer() {
+        SSL_free(ssl_);
+        SSL_CTX_free(ctx_);
+    }
+    MemoryServer(const MemoryServer&) = delete;
+    MemoryServer& operator=(const MemoryServer&) = delete;
+
+    // Runs the client's handshake against this server to its end.
+    TlsChannel::Result handshake(TlsChannel& client) {
+        for (int round = 0; round < 20; ++round) {
+            const TlsChannel::Result r = client.Handshake();
+            if (r != TlsChannel::Result::Pending) return r;
+            std::string bytes;
+            client.TakeCiphertext(bytes);
+            BIO_write(in_, bytes.data(), static_cast<int>(bytes.size()));
+            SSL_do_handshake(ssl_);
+            char buf[16384];
+            for (int n; (n = BIO_read(out_, buf, sizeof buf)) > 0;)
+                client.PutCiphertext(buf, static_cast<std::size_t>(n));
+        }
+        return TlsChannel::Result::Pending;
+    }
+
+private:
+    SSL_CTX* ctx_;
+    SSL* ssl_;
+    BIO* in_;
+    BIO* out_;
+};
+
+} // namespace
+
+// A certificate names its server by subject alternative names, and a wildcard stands
+// for one whole label: "f*.example.test" is no name for foo.example.test, and a subject
+// common name without alternative names is none at all.
+TEST(TlsSocket, CertificateNamesMatchOnlyWholeLabelsAndNeverTheSubject) {
+    TestCertificates certs;
+    ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    const struct {
+        const char* name;
+        const char* commonName;
+        const char* altNames;
+        std::string error; // "" when the server is taken
+    } cases[] = {
+        {"exact", "x", "DNS:foo.example.test", ""},
+        {"whole-label wildcard", "x", "DNS:*.example.test", ""},
+        {"partial wildcard", "foo.example.test", "DNS:f*.example.test",
+         "Error, the server's certificate was issued for another name: f*.example.test (not "
+         "foo.example.test)"},
+        {"subject only", "foo.example.test", "",
+         "Error, the server's certificate was issued for another name: no server names, only "
+         "the subject foo.example.test (not foo.example.test)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryServer server(
+            certs.issue("id" + std::to_string(&c - cases), c.commonName, c.altNames));
+        TlsChannel client("foo.example.test");
+        const TlsChannel::Result r = server.handshake(client);
+        EXPECT_EQ(r, c.error.empty() ? TlsChannel::Result::Done : TlsChannel::Result::Failed);
+        EXPECT_EQ(client.ErrorText(), c.error);
+    }
 }

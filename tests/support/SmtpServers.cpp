@@ -140,13 +140,18 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:wrong.test
 )";
 
+// A fresh P-256 key, with the fixed configuration.
+QStringList NewKeyArguments() {
+    return {"-newkey", "ec",      "-pkeyopt",   "ec_paramgen_curve:prime256v1",
+            "-nodes",  "-config", "openssl.cnf"};
+}
+
 } // namespace
 
 TestCertificates::TestCertificates() : dir_(std::make_unique<TempDir>()) {
     const std::string& d = dir_->path();
     WriteFileBytes(dir_->file("openssl.cnf"), kOpenSslConfig);
-    const QStringList ec{"-newkey", "ec",      "-pkeyopt",   "ec_paramgen_curve:prime256v1",
-                         "-nodes",  "-config", "openssl.cnf"};
+    const QStringList ec = NewKeyArguments();
     // Self-signed: the authority, and an identity nobody trusts.
     const auto selfSigned = [&](const QString& name, const QString& cn, const QString& ext) {
         OpenSsl(d, QStringList{"req", "-x509", "-days", "2", "-subj", "/CN=" + cn, "-extensions",
@@ -155,16 +160,8 @@ TestCertificates::TestCertificates() : dir_(std::make_unique<TempDir>()) {
     };
     selfSigned("ca", "Tandrel test authority", "ca");
     selfSigned("self", "localhost", "local");
-    const auto signedByCa = [&](const QString& name, const QString& cn, const QString& ext) {
-        OpenSsl(d, QStringList{"req", "-new", "-subj", "/CN=" + cn, "-keyout", name + ".key",
-                               "-out", name + ".csr"} +
-                       ec);
-        OpenSsl(d, {"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                    "-CAcreateserial", "-days", "2", "-extfile", "openssl.cnf", "-extensions", ext,
-                    "-out", name + ".pem"});
-    };
-    signedByCa("server", "localhost", "local");
-    signedByCa("wrong", "wrong.test", "wrong");
+    signedByCa("server", "localhost", "openssl.cnf", "local");
+    signedByCa("wrong", "wrong.test", "openssl.cnf", "wrong");
     caFile_ = dir_->file("ca.pem");
     trusted_ = {dir_->file("server.pem"), dir_->file("server.key")};
     wrongName_ = {dir_->file("wrong.pem"), dir_->file("wrong.key")};
@@ -172,6 +169,31 @@ TestCertificates::TestCertificates() : dir_(std::make_unique<TempDir>()) {
 }
 
 TestCertificates::~TestCertificates() = default;
+
+void TestCertificates::signedByCa(const std::string& name, const std::string& commonName,
+                                  const std::string& extFile, const std::string& section) {
+    const QString n = QString::fromStdString(name);
+    OpenSsl(dir_->path(),
+            QStringList{"req", "-new", "-subj", QString::fromStdString("/CN=" + commonName),
+                        "-keyout", n + ".key", "-out", n + ".csr"} +
+                NewKeyArguments());
+    OpenSsl(dir_->path(),
+            {"x509", "-req", "-in", n + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+             "-CAcreateserial", "-days", "2", "-extfile", QString::fromStdString(extFile),
+             "-extensions", QString::fromStdString(section), "-out", n + ".pem"});
+}
+
+TestCertificates::Identity TestCertificates::issue(const std::string& name,
+                                                   const std::string& commonName,
+                                                   const std::string& altNames) {
+    std::string ext = "[ext]\nbasicConstraints = CA:FALSE\n"
+                      "keyUsage = critical, digitalSignature, keyEncipherment\n"
+                      "extendedKeyUsage = serverAuth\n";
+    if (!altNames.empty()) ext += "subjectAltName = " + altNames + "\n";
+    WriteFileBytes(dir_->file(name + ".cnf"), ext);
+    signedByCa(name, commonName, name + ".cnf", "ext");
+    return {dir_->file(name + ".pem"), dir_->file(name + ".key")};
+}
 
 // ---------------------------------------------------------------------------------------
 

@@ -57,8 +57,16 @@ public:
     const Identity& wrongName() const { return wrongName_; }
     // For localhost and 127.0.0.1, but signed by itself.
     const Identity& selfSigned() const { return selfSigned_; }
+    // Signed by the authority, with this subject common name and these subject
+    // alternative names ("DNS:a.test, IP:127.0.0.1"; "": none at all). `name` names
+    // the files.
+    Identity issue(const std::string& name, const std::string& commonName,
+                   const std::string& altNames);
 
 private:
+    void signedByCa(const std::string& name, const std::string& commonName,
+                    const std::string& extFile, const std::string& section);
+
     std::unique_ptr<TempDir> dir_;
     std::string caFile_;
     Identity trusted_, wrongName_, selfSigned_;

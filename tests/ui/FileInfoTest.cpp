@@ -1,6 +1,7 @@
 // Sizes, types and the lines of the file test, on real files in a temporary directory.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +182,33 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
         EXPECT_EQ(one[0], templ + " does not exist");
     }
     EXPECT_TRUE(FileTestLines({}, &db, ".").empty());
+}
+
+// A value that would lead a path out of its folder is that person's error, even when
+// the file it leads to exists; a path that is a placeholder alone takes whole paths.
+TEST(FileTestLines, ValuesLeavingTheFolderAreErrorsOfTheirPerson) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("inv"));
+    WriteFileBytes(dir.file("secret.pdf"), "%PDF");
+    WriteFileBytes(dir.file("inv/Ann.pdf"), "%PDF");
+    DatabaseRoot db;
+    db.fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"file"}};
+    for (const char* file : {"Ann", "../secret"}) {
+        ReceipData& e = db.appendEntry();
+        e.name = std::string("P ") + file;
+        e.email = "p@example.org";
+        e.values = {e.name, e.email, file};
+    }
+    const std::vector<FileTestRow> rows =
+        FileTestRows({MakeAttachment(dir.file("inv/[file].pdf")), MakeAttachment("[email]")}, &db,
+                     ".");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_TRUE(rows[0].usable);
+    EXPECT_FALSE(rows[1].usable);
+    EXPECT_EQ(rows[1].person, "P ../secret");
+    EXPECT_EQ(rows[1].line, "the value \"../secret\" would lead the attachment path " +
+                                dir.file("inv/[file].pdf") + " out of its folder");
+    EXPECT_EQ(rows[2].line, "p@example.org does not exist");
 }
 
 TEST(FileTestLines, BracketsInAnyOrderMakeAPathAPlaceholderPath) {

@@ -191,5 +191,29 @@ TEST_F(MainPreviewTest, NewMailDuringAPreviewStartsFromTheTemplate) {
     EXPECT_FALSE(body()->isReadOnly());
 }
 
+// Values that name each other's placeholders would grow the preview without end: it
+// says so and the editors keep the template, open for typing.
+TEST_F(MainWindowTest, PreviewOfValuesThatGrowWithoutEndSaysSoAndKeepsTheTemplate) {
+    std::string fields = "name\r\nemail\r\n", person = "[f1][f1];ann@x";
+    for (int level = 1; level <= 30; ++level) {
+        fields += "f" + std::to_string(level) + "\r\n";
+        person += ";[f" + std::to_string(level + 1) + "][f" + std::to_string(level + 1) + "]";
+    }
+    startWithAll(kMail, fields, person + "\r\n");
+    w->show();
+    QTest::mouseClick(find<QPushButton>("Button3"), Qt::LeftButton);
+    selectRows(receipients(), {0});
+    BoxCatcher boxes;
+    auto* button = find<QToolButton>("SpeedButton1");
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(boxes.texts, (std::vector<std::string>{"The merged mail for [f1][f1] grows beyond "
+                                                     "64 MB; its values refer to each other"}));
+    EXPECT_FALSE(button->isChecked());
+    EXPECT_FALSE(w->previewShown());
+    EXPECT_FALSE(body()->isReadOnly());
+    EXPECT_EQ(w->editorTexts().body,
+              (std::vector<std::string>{"Dear [name],", "greetings to [town]."}));
+}
+
 } // namespace
 } // namespace tandrel::test
