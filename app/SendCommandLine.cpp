@@ -1,18 +1,15 @@
-// `tandrel send`: loading the files like the window does, preparing every person's
-// message, and writing them out or delivering them, with progress on stderr.
+// `tandrel send`: loading the files like the window does, then the mailing run: check,
+// login, preparation, and the messages written out or delivered, with progress on stderr.
 #include "SendCommandLine.h"
 
 #include <QObject>
 #include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -22,14 +19,13 @@
 
 #include "Compose.h"
 #include "CsvFile.h"
+#include "DatabaseDocument.h"
 #include "DatabaseFile.h"
 #include "FieldFile.h"
-#include "HeadlessDelivery.h"
-#include "Keyring.h"
 #include "MailFile.h"
 #include "MailingRun.h"
 #include "Mime.h"
-#include "RunResults.h"
+#include "RunWords.h"
 #include "SendCheck.h"
 #include "Settings.h"
 #include "TextFile.h"
@@ -70,18 +66,6 @@ private:
     int last_ = -1;
 };
 
-// The memo of a delivery holds the reports of problems (a heading such as "Error, ..."
-// and the server's reply, a line each) and, besides them, the acceptances, reconnections
-// and closing count, which the summary on stdout gives instead.
-bool ReportsProblem(const std::string& memoLine) {
-    if (memoLine.empty()) return false;
-    for (const char* routine : {"Mail was sent to: ", "Reconnecting after ",
-                                "All letters have been sent", "Some errors occurred!"})
-        if (memoLine.starts_with(routine)) return false;
-    return !(memoLine.front() >= '0' && memoLine.front() <= '9' &&
-             memoLine.ends_with(" letters have been sent"));
-}
-
 // A line as the terminal shows it: a control byte the server sent (a lone CR, an escape
 // sequence) is written out as \r or \xNN instead of acting on the terminal.
 std::string Printable(const std::string& line) {
@@ -103,24 +87,21 @@ std::string Printable(const std::string& line) {
     return out;
 }
 
-class CommandLineListener : public RecordingListener {
+// Shows the gauge and keeps the reports of problems for stderr: a long run would
+// otherwise print a line per message. The whole dialogue is in the run log.
+class CommandLineObserver : public MailingObserver {
 public:
-    explicit CommandLineListener(ProgressLine& progress) : progress_(progress) {}
-    void setGauge(int value) override {
-        RecordingListener::setGauge(value);
-        progress_.show("Sending  ", value);
-    }
-    // Only the problems are kept: a long run would otherwise hold a line per message.
-    void memoAppend(const std::string& line) override {
-        if (ReportsProblem(line)) problems.push_back(Printable(line));
-    }
-    void setStatus(const std::string&) override {}
-    void messageOutcome(std::size_t message, MessageOutcome outcome) override {
-        if (results) results->record(message, RunResultOf(outcome));
+    explicit CommandLineObserver(ProgressLine& progress) : progress_(progress) {}
+    void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
+    void deliveryProgress(int percent) override { progress_.show(stage, percent); }
+    void deliveryEvent(const DeliveryEvent& event) override {
+        if (event.kind != DeliveryEvent::Kind::Problem) return;
+        for (const std::string& line : WordsFor(event).report)
+            if (!line.empty()) problems.push_back(Printable(line));
     }
 
-    std::unique_ptr<RunResultsWriter> results; // null: the run has no results file
-    std::vector<std::string> problems;         // for stderr; the run log has them in full
+    std::string stage = "Sending  ";
+    std::vector<std::string> problems;
 
 private:
     ProgressLine& progress_;
@@ -206,208 +187,119 @@ std::string SignalName(int signal) {
     return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : std::to_string(signal);
 }
 
-std::string AskPasswordOnTerminal(const std::string& user) {
-    FILE* tty = std::fopen("/dev/tty", "r+");
-    if (!tty)
-        throw Stop{"a password is needed for " + user +
-                   ": remember it in the window's password prompt, or set TANDREL_PASSWORD"};
-    std::fprintf(tty, "Password for %s: ", user.c_str());
-    std::fflush(tty);
-    termios saved{};
-    const bool canHide = ::tcgetattr(fileno(tty), &saved) == 0;
-    if (canHide) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
+// The last of the sources: asks on the terminal, or says how else to give a password.
+class TerminalCredentials : public CredentialSource {
+public:
+    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override {
+        const std::string who = request.user + " at " + request.host;
+        FILE* tty = std::fopen("/dev/tty", "r+");
+        if (!tty)
+            throw Stop{"a password is needed for " + who +
+                       ": remember it in the window's password prompt, or set TANDREL_PASSWORD"};
+        std::fprintf(tty, "Password for %s: ", who.c_str());
+        std::fflush(tty);
+        termios saved{};
+        const bool canHide = ::tcgetattr(fileno(tty), &saved) == 0;
+        if (canHide) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
+        }
+        std::string password;
+        for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
+            password.push_back(static_cast<char>(c));
+        if (canHide) ::tcsetattr(fileno(tty), TCSAFLUSH, &saved);
+        std::fputc('\n', tty);
+        std::fclose(tty);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        return Credentials{request.user, password};
     }
-    std::string password;
-    for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
-        password.push_back(static_cast<char>(c));
-    if (canHide) ::tcsetattr(fileno(tty), TCSAFLUSH, &saved);
-    std::fputc('\n', tty);
-    std::fclose(tty);
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    return password;
-}
+};
 
 // The variable first: a script that sets it means this run. Then the password the window
 // remembered in the keyring for the same login and server; then the terminal.
-RelayLogin ObtainLogin(const GlobalPrefs& prefs, PasswordKeeper* keyring) {
-    RelayLogin login;
-    login.user = prefs.user;
-    if (login.user.empty()) return login;
-    std::optional<std::string> stored;
-    if (const char* env = std::getenv("TANDREL_PASSWORD"))
-        login.password = env;
-    else if (keyring && (stored = keyring->load(KeyringAccount(prefs))))
-        login.password = *stored;
-    else
-        login.password = AskPasswordOnTerminal(login.user + " at " + prefs.smtp);
-    // The password goes into a protocol command; a line break would end that command.
-    if (login.password.find_first_of("\r\n") != std::string::npos)
-        throw Stop{"the password holds a line break"};
-    return login;
-}
+class CommandLineCredentials : public CredentialSource {
+public:
+    explicit CommandLineCredentials(PasswordKeeper* keyring) : kept_(keyring) {}
+    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override {
+        std::optional<Credentials> found = sources_.credentialsFor(request);
+        // The password goes into a protocol command; a line break would end that command.
+        if (found && found->secret.find_first_of("\r\n") != std::string::npos)
+            throw Stop{"the password holds a line break"};
+        return found;
+    }
+
+private:
+    EnvironmentCredentials environment_;
+    KeptCredentials kept_;
+    TerminalCredentials terminal_;
+    FirstCredentialsOf sources_{{&environment_, &kept_, &terminal_}};
+};
 
 void LoadPeople(AppState& st, const SendOptions& o) {
-    if (IsCsvPath(o.db)) {
-        LoadCsvDatabase(st, o.db);
-        return;
-    }
-    if (o.fields.empty())
-        throw Stop{"the database " + o.db + " is not a .csv file, so it needs --fields FILE"};
-    LoadFields(st, o.fields);
     if (!FileExists(o.db)) throw Stop{"Cannot open file " + o.db};
-    LoadDatabase(st, o.db);
+    if (LoadDatabaseFiles(st, o.db, o.fields) == DatabaseLoad::Loaded) return;
+    // A .csv file whose first row names no email column is a database in the program's
+    // own format, which takes its fields from a field list like any other.
+    throw Stop{"the database " + o.db +
+               (IsCsvPath(o.db) ? " has no header row naming an email column"
+                                : " is not a .csv file") +
+               ", so it needs --fields FILE"};
 }
 
-// Letters, digits and the harmless punctuation of addresses; the rest becomes '_'.
-std::string FileNameSafe(const std::string& address) {
-    std::string out;
-    for (const char c : address.substr(0, 100)) {
-        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '@' || c == '.' || c == '-' || c == '_' ||
-                          c == '+';
-        out.push_back(keep ? c : '_');
-    }
-    return out.empty() ? "no-address" : out;
-}
-
-// The number is padded to the width of the count (five digits at least), so that the
-// files sort in the order of the people.
-std::string MessageFileName(std::size_t index, std::size_t total, const std::string& address) {
-    std::string number = std::to_string(index + 1);
-    const std::size_t width = std::max<std::size_t>(5, std::to_string(total).size());
-    number.insert(0, width - std::min(width, number.size()), '0');
-    return number + "-" + FileNameSafe(address) + ".eml";
-}
-
-// The list of the files a dry run wrote, kept in its folder: only those are ever removed.
-constexpr const char* kDryRunList = ".tandrel-dry-run";
-
-// A name as MessageFileName makes them: five digits or more, a dash, ".eml"; no folder.
-bool IsMessageFileName(const std::string& name) {
-    const std::size_t dash = name.find('-');
-    if (dash < 5 || dash == std::string::npos || name.find('/') != std::string::npos) return false;
-    if (!std::all_of(name.begin(), name.begin() + static_cast<long>(dash),
-                     [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    return name.size() >= dash + 1 + 4 && name.ends_with(".eml");
-}
-
-// An earlier run into the same folder would leave its people mixed with these. Only the
-// files its list names are removed, so a user's own files there stay, whatever their
-// names. Returns how many were removed.
-std::size_t RemoveEarlierDryRun(const std::string& dir) {
-    namespace fs = std::filesystem;
-    const std::string list = dir + "/" + kDryRunList;
-    if (!FileExists(list)) return 0;
-    std::size_t removed = 0;
-    for (const std::string& name : SplitAtLineEnds(ReadUserTextFile(list))) {
-        if (!IsMessageFileName(name)) continue;
-        std::error_code ec;
-        const fs::path path = fs::path(dir) / name;
-        if (!fs::is_regular_file(fs::symlink_status(path, ec))) continue;
-        if (!fs::remove(path, ec) && ec)
-            throw Stop{"Cannot remove " + path.string() + ": " + ec.message()};
-        ++removed;
-    }
-    return removed;
-}
-
-int WriteDryRun(const AppState& st, const std::string& dir, std::ostream& out,
-                ProgressLine& progress) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw Stop{"Cannot create folder " + dir + ": " + ec.message()};
-    const std::size_t removed = RemoveEarlierDryRun(dir);
-    const std::size_t total = st.outgoing.size();
-    std::vector<std::string> names;
-    names.reserve(total);
-    for (std::size_t i = 0; i < total; ++i)
-        names.push_back(MessageFileName(i, total, st.outgoing[i].address));
-    // Listed before they are written, so that an interrupted run is cleared up as well.
-    WriteTextFile(dir + "/" + kDryRunList, names);
-    for (std::size_t i = 0; i < total; ++i) {
-        WriteTextFile(dir + "/" + names[i], st.outgoing[i].lines.toVector());
-        progress.show("Writing  ", static_cast<int>((i + 1) * 100 / total));
-    }
+int WriteDryRun(MailingRun& run, const std::string& dir, std::ostream& out,
+                CommandLineObserver& observer, ProgressLine& progress) {
+    observer.stage = "Writing  ";
+    const DryRunResult result = run.writeDryRun(dir);
     progress.finish();
+    const std::size_t total = result.written;
     out << total << (total == 1 ? " message" : " messages") << " written to " << dir;
-    if (removed > 0) out << ", replacing the " << removed << " of the earlier dry run";
+    if (result.removed > 0)
+        out << ", replacing the " << result.removed << " of the earlier dry run";
     out << "; nothing was sent.\n";
     return ExitAllAccepted;
 }
 
-int Deliver(AppState& st, const std::vector<ReceipData*>& recipients, const RelayLogin& login,
-            const std::string& subject, std::ostream& out, std::ostream& err,
-            ProgressLine& progress) {
-    std::vector<std::string> sentLog = {"Mailing started " + Rfc822Date(), "",
-                                        "Subject: " + subject, "", "Mails sent to:"};
-    std::vector<std::string> runLog;
-    DeliveryConfig config = DeliveryConfigFor(st, login.password);
-    // The dialogue would rewrite the whole log file from memory; this run's lines are
-    // appended below instead, so a long log is neither read nor rewritten.
-    config.runLogPath.clear();
-
-    CommandLineListener listener(progress);
-    try {
-        listener.results = std::make_unique<RunResultsWriter>(st.runResultsPath(),
-                                                              IdentifyPeople(*st.db, recipients));
-    } catch (const std::exception& e) {
-        err << "tandrel: " << e.what() << '\n'; // the run goes on without its results file
-    }
-    SmtpDialogue dialogue(listener, runLog, sentLog);
+int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, std::ostream& out,
+            std::ostream& err, ProgressLine& progress) {
     // Stopped as the window's Cancel stops it: nothing more goes out, and what did is
-    // logged below like at the end of any run. Kept until the logs are written.
-    StopSignals stopSignals([&dialogue](int) {
-        if (dialogue.running()) dialogue.cancel();
+    // logged like at the end of any run.
+    StopSignals stopSignals([&run](int signal) {
+        if (run.running()) run.cancel(SignalName(signal));
     });
     std::string startError;
     try {
-        dialogue.start(st.outgoing, st.RecipientCount, config);
-        WaitForRunEnd(dialogue, listener, INT_MAX);
+        run.startDelivery();
     } catch (const std::exception& e) {
         startError = e.what();
     }
-    dialogue.closeConnection();
+    for (const std::string& problem : run.takeFileErrors())
+        err << "tandrel: " << problem << '\n'; // the run goes on without its results file
+    if (startError.empty()) run.waitForEnd();
     progress.finish();
+    const MailingSummary summary = run.finish();
     const std::string stoppedBy = stopSignals.received() ? SignalName(stopSignals.received()) : "";
-    if (!stoppedBy.empty()) runLog.push_back("Stopped by " + stoppedBy + ", nothing more sent");
-    const int accepted = dialogue.acceptedCount();
-    const bool failed = dialogue.errorsOccurred() || !startError.empty() ||
-                        accepted < static_cast<int>(st.outgoing.size());
-    OutgoingList().swap(st.outgoing);
 
-    sentLog.push_back("");
-    sentLog.push_back("");
-    for (const auto& [path, lines] :
-         {std::pair{st.runLogPath(), &runLog}, std::pair{st.sentLogPath(), &sentLog}}) {
-        try {
-            if (!lines->empty()) AppendTextFile(path, *lines);
-        } catch (const std::exception& e) {
-            // Reported, but the status still tells what the server did: a script that
-            // retries on failure must not send every accepted message a second time.
-            err << "tandrel: " << e.what() << '\n';
-        }
-    }
-
+    // Reported, but the status still tells what the server did: a script that retries
+    // on failure must not send every accepted message a second time.
+    if (!summary.runLogError.empty()) err << "tandrel: " << summary.runLogError << '\n';
+    for (const std::string& problem : summary.fileErrors)
+        err << "tandrel: " << problem << '\n';
     if (!startError.empty()) err << "tandrel: " << startError << '\n';
     // The problems only; the whole dialogue is in the run log, the accepted addresses
     // are in the sent log.
-    for (const std::string& line : listener.problems)
+    for (const std::string& line : observer.problems)
         err << line << '\n';
     if (!stoppedBy.empty()) err << "tandrel: stopped by " << stoppedBy << ".\n";
-    out << accepted << " of " << st.RecipientCount << " messages accepted by " << config.smtp
-        << ".\n";
-    return failed ? ExitSomeFailed : ExitAllAccepted;
+    out << summary.accepted << " of " << summary.recipients << " messages accepted by "
+        << st.prefs.smtp << ".\n";
+    return summary.failed() ? ExitSomeFailed : ExitAllAccepted;
 }
 
 } // namespace
 
-bool CheckBeforeSendingOnCommandLine(const AppState& st, const std::vector<ReceipData*>& recipients,
-                                     bool force, std::ostream& err) {
-    const std::vector<SendProblem> problems = CheckBeforeSending(st, recipients);
+bool CheckBeforeSendingOnCommandLine(const std::vector<SendProblem>& problems, bool force,
+                                     std::ostream& err) {
     if (problems.empty()) return true;
     err << "Check before sending:\n";
     for (const SendProblem& problem : problems)
@@ -445,15 +337,19 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
                 recipients.push_back(entry.get());
         if (recipients.empty()) throw Stop{"the database " + options.db + " holds nobody"};
 
-        if (!CheckBeforeSendingOnCommandLine(st, recipients, options.force, err))
+        CommandLineCredentials credentials(keyring);
+        MailingRun run(st, recipients, eds.subject);
+        CommandLineObserver observer(progress);
+        run.setObserver(&observer);
+        if (!CheckBeforeSendingOnCommandLine(run.check(), options.force, err))
             return ExitUsageOrFile;
 
-        const RelayLogin login = options.dryRunDir ? RelayLogin{} : ObtainLogin(st.prefs, keyring);
-        PrepareAllMails(st, recipients, [&](int v) { progress.show("Preparing", v); });
+        if (!options.dryRunDir) run.obtainCredentials(credentials);
+        run.prepare();
         progress.finish();
 
-        if (options.dryRunDir) return WriteDryRun(st, *options.dryRunDir, out, progress);
-        return Deliver(st, recipients, login, eds.subject, out, err, progress);
+        if (options.dryRunDir) return WriteDryRun(run, *options.dryRunDir, out, observer, progress);
+        return Deliver(run, st, observer, out, err, progress);
     } catch (const ComposeError& e) {
         progress.finish();
         err << "tandrel: the mails could not be prepared: " << e.what()

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "BenchUtil.h"
-#include "MailingRun.h"
+#include "Preparation.h"
 
 using namespace tandrel;
 using namespace tandrel::bench;

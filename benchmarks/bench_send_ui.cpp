@@ -4,7 +4,6 @@
 //   bench_send_ui [MESSAGES] [RUNS]     (default 5000 messages, best of 3 runs)
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -23,34 +22,23 @@
 #include "AppState.h"
 #include "BenchUtil.h"
 #include "DeliveryWindow.h"
-#include "Forms.h"
 #include "MailFile.h"
 #include "MailingRun.h"
-#include "MainHooks.h"
 #include "PreparationWindow.h"
 #include "SendCommand.h"
-#include "SmtpDialogue.h"
 
 namespace {
 
-class BenchMain : public tandrel::MainHooks {
-public:
+struct BenchMain {
     tandrel::AppState st;
     std::vector<tandrel::ReceipData*> rows;
     QWidget widget;
-    tandrel::AppState& state() override { return st; }
-    tandrel::MailEditors editorTexts() const override {
+    tandrel::MailEditors editorTexts() const {
         return {"\"Sender\" <sender@example.org>",
                 "\"[name]\" <[email]>",
                 "Hello [name]",
                 {"Dear [name],", "", "a short note for you.", "", "Regards"}};
     }
-    bool previewShown() const override { return false; }
-    std::vector<tandrel::ReceipData*> recipientRows() const override { return rows; }
-    void setControlsEnabled(bool) override {}
-    void refreshLists() override {}
-    void updateStatusBar() override {}
-    QWidget* mainWidget() override { return &widget; }
 };
 
 void Fill(BenchMain& m, const std::string& dir, const std::string& port, int people) {
@@ -97,68 +85,62 @@ bool Answers(int port) {
     return ok;
 }
 
-class QuietListener : public tandrel::DeliveryListener {
-public:
-    bool ended = false;
-    void memoClear() override {}
-    void memoAppend(const std::string&) override {}
-    void setStatus(const std::string&) override {}
-    void setGauge(int) override {}
-    void deliveryEnded(bool) override { ended = true; }
-};
-
-// Preparation and delivery without any window, as the headless driver does them.
+// The same mailing run without any window: what the command line does.
 double Headless(const std::string& dir, const std::string& port, int people) {
     BenchMain m;
     Fill(m, dir, port, people);
     QElapsedTimer clock;
     clock.start();
     tandrel::BuildMailText(m.st, m.editorTexts());
-    tandrel::PrepareAllMails(m.st, m.rows, [](int) {});
-    QuietListener listener;
-    tandrel::SmtpDialogue dialogue(listener, m.st.RunLog, m.st.SentLog);
-    dialogue.start(m.st.outgoing, m.st.RecipientCount, tandrel::DeliveryConfigFor(m.st, ""));
-    while (!listener.ended)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    tandrel::MailingRun run(m.st, m.rows, m.editorTexts().subject);
+    run.prepare();
+    run.startDelivery();
+    run.waitForEnd();
     const double s = clock.nsecsElapsed() / 1e9;
-    dialogue.closeConnection();
-    if (dialogue.acceptedCount() != people) {
-        std::fprintf(stderr, "headless: %d of %d accepted\n", dialogue.acceptedCount(), people);
+    const tandrel::MailingSummary summary = run.finish();
+    if (summary.accepted != people) {
+        std::fprintf(stderr, "headless: %d of %d accepted\n", summary.accepted, people);
         std::exit(2);
     }
     return s;
 }
 
+// The delivery window, noting how many messages the run it showed delivered.
+class CountingDeliveryWindow : public DeliveryWindow {
+public:
+    using DeliveryWindow::DeliveryWindow;
+    int accepted = 0;
+    void deliveryEnded(const tandrel::DeliverySummary& summary) override {
+        accepted = summary.accepted;
+        DeliveryWindow::deliveryEnded(summary);
+    }
+};
+
 // The Send command itself, through both windows; the clock stops when "Close" is enabled.
 double ThroughWindows(const std::string& dir, const std::string& port, int people) {
     BenchMain m;
     Fill(m, dir, port, people);
-    tandrel::Forms forms;
-    forms.deliveryWindow = new DeliveryWindow(m.st, m, forms, &m.widget);
-    forms.preparationWindow = new PreparationWindow(m.st, m, forms, &m.widget);
+    auto* delivery = new CountingDeliveryWindow(&m.widget);
+    auto* preparation = new PreparationWindow(&m.widget);
     // The preparation window waits a moment before it starts so that it is seen; that
     // pause is the same for every run size and not part of the work.
-    forms.preparationWindow->startTimer->setInterval(0);
+    preparation->startTimer->setInterval(0);
     QElapsedTimer clock;
     double seconds = 0;
     QTimer closer;
     closer.setInterval(1);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        DeliveryWindow* w = forms.deliveryWindow;
-        if (w->isVisible() && w->closeButton->isEnabled()) {
+        if (delivery->isVisible() && delivery->closeButton->isEnabled()) {
             seconds = clock.nsecsElapsed() / 1e9;
-            w->closeButton->click();
+            delivery->closeButton->click();
         }
     });
     closer.start();
     clock.start();
-    tandrel::RunMailing(m, forms);
+    tandrel::RunMailing({&m.widget, preparation, delivery}, m.st, m.rows, m.editorTexts(), false);
     closer.stop();
-    const std::string summary =
-        forms.deliveryWindow->reportMemo->toPlainText().split('\n').last().toStdString();
-    if (forms.deliveryWindow->dialogue().acceptedCount() != people) {
-        std::fprintf(stderr, "windows: %d of %d accepted (%s)\n",
-                     forms.deliveryWindow->dialogue().acceptedCount(), people, summary.c_str());
+    if (delivery->accepted != people) {
+        std::fprintf(stderr, "windows: %d of %d accepted\n", delivery->accepted, people);
         std::exit(2);
     }
     return seconds;

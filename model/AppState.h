@@ -31,6 +31,7 @@ struct AppState {
     CurUserVals user;
     std::vector<std::string> SentLog;
     std::vector<std::string> RunLog;
+    std::size_t RunLogSaved = 0; // lines of RunLog already in the run log file
     std::string LocalComputerName;
     std::string ProgramDir; // no trailing separator
 

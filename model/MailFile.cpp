@@ -32,6 +32,21 @@ std::string ValueAfter(const std::string& line, std::size_t count) {
     return line.size() > count ? line.substr(count) : std::string();
 }
 
+// An editor's text on its header line: a line break (CR LF, CR or LF) would end the line
+// in the file, and what follows would be lost or read as a header of its own on the next
+// load; it becomes one blank, as in a composed message.
+std::string OnOneLine(const std::string& text) {
+    if (text.find_first_of("\r\n") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool lineEnd = text[i] == '\r' || text[i] == '\n';
+        if (lineEnd && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += lineEnd ? ' ' : text[i];
+    }
+    return out;
+}
+
 } // namespace
 
 std::string Rfc822Date(std::time_t when) {
@@ -76,18 +91,6 @@ bool SameName(std::string_view a, std::string_view b) {
     return StartsWithLower(a, lower);
 }
 
-// A value typed into a one-line editor may still hold a pasted line break; in the file
-// it would end the header line and start another.
-std::string OneHeaderLine(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') continue;
-        out += value[i] == '\r' || value[i] == '\n' ? ' ' : value[i];
-    }
-    return out;
-}
-
 bool IsMarkdownType(std::string_view value) {
     std::size_t i = 0;
     while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
@@ -130,12 +133,12 @@ MailFormat FormatOfMail(const MailText& mail) {
 void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) {
     auto& l = mail.lines;
     l.push_back("Date: " + date);
-    l.push_back("From: " + eds.from);
-    l.push_back("To: " + eds.to);
-    l.push_back("Subject: " + eds.subject);
+    l.push_back("From: " + OnOneLine(eds.from));
+    l.push_back("To: " + OnOneLine(eds.to));
+    l.push_back("Subject: " + OnOneLine(eds.subject));
     for (const HeaderLine& h : eds.headerLines)
         if (IsHeaderName(h.name) && !IsOwnHeaderName(h.name))
-            l.push_back(h.name + ": " + OneHeaderLine(h.value));
+            l.push_back(h.name + ": " + OnOneLine(h.value));
     l.push_back("MIME-Version: 1.0");
     l.push_back(eds.format == MailFormat::Markdown ? "Content-type: text/markdown"
                                                    : "Content-type: text/plain");

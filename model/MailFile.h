@@ -20,8 +20,9 @@ std::string Rfc822Date();
 
 // Appends the header lines: Date, From, To, Subject, the other header lines in their
 // order, MIME-Version, the type line ("text/markdown" for a Markdown mail), X-Mailer
-// and the empty line. A line break in a header value becomes a blank; a header line
-// whose name is not one (see IsHeaderName) or that the program writes itself is left out.
+// and the empty line. A line break in an editor's text or a header value becomes one
+// blank; a header line whose name is not one (see IsHeaderName) or that the program
+// writes itself is left out.
 void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date);
 
 // A header name as a file may hold one: printable ASCII without blanks or a colon.

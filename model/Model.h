@@ -55,6 +55,9 @@ class DatabaseRoot {
 public:
     std::vector<EntryPtr> entries; // database order
     std::vector<VarIdent> fields;  // column order
+    // The encoding of the file the names and values came from (new databases are UTF-8):
+    // the windows show them through it and a save writes the same bytes back.
+    TextEncoding encoding = TextEncoding::Utf8;
 
     // Creates an entry with a fresh id at the end of the entry list.
     ReceipData& appendEntry();
@@ -102,6 +105,7 @@ struct MailText {
 struct HeaderLine {
     std::string name;
     std::string value;
+    bool operator==(const HeaderLine&) const = default;
 };
 
 // How the body is written: plain text, or Markdown sent as formatted mail.

@@ -25,9 +25,9 @@ struct Failure {
     bool ok() const { return err == 0; }
 };
 
-bool WriteAll(int fd, std::string_view data, Failure& f) {
+bool WriteAll(FileCalls& calls, int fd, std::string_view data, Failure& f) {
     while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
+        const ssize_t n = calls.write(fd, data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             return f.set(errno);
@@ -74,9 +74,9 @@ bool ReadWhole(int fd, std::string& out, Failure& f) {
 
 // Rewrites the file in place. The old bytes are read first; when writing the new ones
 // fails they are put back, which needs no more room than the file already had.
-int RewriteInPlace(const std::string& target, std::string_view data) {
+int RewriteInPlace(FileCalls& calls, const std::string& target, std::string_view data) {
     Failure f;
-    const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    const int fd = calls.open(target.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) return errno;
     struct stat sb {};
     std::string old;
@@ -85,24 +85,60 @@ int RewriteInPlace(const std::string& target, std::string_view data) {
     } else if (!S_ISREG(sb.st_mode)) {
         f.set(EINVAL);
     } else if (ReadWhole(fd, old, f)) {
-        const bool written = ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, data, f) &&
+        const bool written = ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(calls, fd, data, f) &&
                              ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
-                             ::fsync(fd) == 0;
+                             calls.fsync(fd) == 0;
         if (!written) {
             f.set(errno);
             Failure ignored;
-            if (::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, old, ignored))
+            if (::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(calls, fd, old, ignored))
                 (void)::ftruncate(fd, static_cast<off_t>(old.size()));
-            (void)::fsync(fd);
+            (void)calls.fsync(fd);
         }
     }
-    if (::close(fd) != 0) f.set(errno);
+    if (calls.close(fd) != 0) f.set(errno);
     return f.err;
+}
+
+// After a rename the new name lives in the folder; flushing the folder keeps the rename
+// through a power cut. A folder that cannot be flushed changes nothing for the caller.
+void FlushFolderOf(FileCalls& calls, const std::string& target) {
+    const auto slash = target.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const int fd = calls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return;
+    (void)calls.fsync(fd);
+    (void)calls.close(fd);
 }
 
 } // namespace
 
+int FileCalls::open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+ssize_t FileCalls::write(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+int FileCalls::fsync(int fd) {
+    return ::fsync(fd);
+}
+int FileCalls::close(int fd) {
+    return ::close(fd);
+}
+int FileCalls::rename(const char* from, const char* to) {
+    return ::rename(from, to);
+}
+int FileCalls::unlink(const char* path) {
+    return ::unlink(path);
+}
+
 int ReplaceFileContent(const std::string& path, std::string_view data) {
+    FileCalls system;
+    return ReplaceFileContent(path, data, system);
+}
+
+int ReplaceFileContent(const std::string& path, std::string_view data, FileCalls& calls) {
     if (path.empty()) return ENOENT;
     const std::string target = ResolvedTarget(path);
 
@@ -116,24 +152,29 @@ int ReplaceFileContent(const std::string& path, std::string_view data) {
     std::mt19937_64 rng(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string tmp = TempNameFor(target, rng);
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = calls.open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             const int err = errno;
-            if (exists && (err == EACCES || err == EPERM)) return RewriteInPlace(target, data);
+            if (exists && (err == EACCES || err == EPERM))
+                return RewriteInPlace(calls, target, data);
             return err;
         }
         Failure f;
-        if (WriteAll(fd, data, f) && exists) {
+        if (WriteAll(calls, fd, data, f) && exists) {
             if (::fchmod(fd, old.st_mode & 07777) != 0) f.set(errno);
             // Only root may give the file back to its owner; for anyone else it is theirs.
             if (f.ok() && ::geteuid() == 0) (void)::fchown(fd, old.st_uid, old.st_gid);
         }
-        if (f.ok() && ::fsync(fd) != 0) f.set(errno);
-        if (::close(fd) != 0) f.set(errno);
-        if (f.ok() && ::rename(tmp.c_str(), target.c_str()) != 0) f.set(errno);
-        if (!f.ok()) ::unlink(tmp.c_str());
-        return f.err;
+        if (f.ok() && calls.fsync(fd) != 0) f.set(errno);
+        if (calls.close(fd) != 0) f.set(errno);
+        if (f.ok() && calls.rename(tmp.c_str(), target.c_str()) != 0) f.set(errno);
+        if (!f.ok()) {
+            calls.unlink(tmp.c_str());
+            return f.err;
+        }
+        FlushFolderOf(calls, target);
+        return 0;
     }
     return EEXIST;
 }
@@ -148,7 +189,7 @@ int AppendFileContent(const std::string& path, std::string_view data) {
         f.set(errno);
     } else if (!S_ISREG(sb.st_mode)) {
         f.set(S_ISDIR(sb.st_mode) ? EISDIR : EINVAL);
-    } else if (!WriteAll(fd, data, f) || ::fsync(fd) != 0) {
+    } else if (FileCalls system; !WriteAll(system, fd, data, f) || ::fsync(fd) != 0) {
         f.set(errno);
         (void)::ftruncate(fd, sb.st_size);
         (void)::fsync(fd);

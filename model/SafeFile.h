@@ -4,8 +4,23 @@
 
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace tandrel {
+
+// The system calls a whole-file replacement is made of. The plain object makes the real
+// calls; a test derives from it to record their order or to make one of them fail.
+// Each returns what the system call returns and leaves errno set on failure.
+class FileCalls {
+public:
+    virtual ~FileCalls() = default;
+    virtual int open(const char* path, int flags, mode_t mode);
+    virtual ssize_t write(int fd, const void* data, std::size_t size);
+    virtual int fsync(int fd);
+    virtual int close(int fd);
+    virtual int rename(const char* from, const char* to);
+    virtual int unlink(const char* path);
+};
 
 // Replaces the content of the file at `path` (following a symbolic link to the file it
 // names) by `data`: written to a new file in the same folder, flushed to the disk and
@@ -13,7 +28,11 @@ namespace tandrel {
 // file but the file itself may be written, it is rewritten in place and restored on
 // failure. Returns 0, or the errno value saying why it failed; the old file then still
 // holds its old bytes and no temporary file is left.
+// The data reaches the disk before the rename, and the rename before the function
+// returns (the folder is flushed too), so a crash at any moment leaves the old or the
+// new content, never a mix.
 int ReplaceFileContent(const std::string& path, std::string_view data);
+int ReplaceFileContent(const std::string& path, std::string_view data, FileCalls& calls);
 
 // Appends `data` to the file (creating it), flushed to the disk. On failure the file is
 // cut back to its earlier length. Returns 0 or the errno value.

@@ -101,6 +101,14 @@ std::string_view Unquoted(std::string_view v) {
     return v;
 }
 
+// The text written after "key=": the value itself, or the value in one pair of double
+// quotes when a read would otherwise change it (blanks at its ends are trimmed, a pair
+// of quotes around it removed). Plain values stay as they always were in the file.
+std::string StoredForm(const std::string& value) {
+    const bool changedByRead = Trim(value).size() != value.size() || Unquoted(value) != value;
+    return changedByRead ? "\"" + value + "\"" : value;
+}
+
 void PutInt(Profile& ini, const char* section, const char* key, std::int32_t value) {
     Put(ini, section, key, std::to_string(value));
 }
@@ -200,7 +208,7 @@ bool Profile::WriteString(const std::string& section, const std::string& key,
     // A line break in a value (a file name may hold one) would start a line of its own,
     // which the next read takes for a key or a section: such a value is not kept.
     const std::string value =
-        rawValue.find_first_of("\r\n") == std::string::npos ? rawValue : std::string();
+        rawValue.find_first_of("\r\n") == std::string::npos ? StoredForm(rawValue) : std::string();
     std::string text;
     lastError_ = 0;
     errno = 0;

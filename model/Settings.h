@@ -25,7 +25,8 @@ public:
     std::int32_t ReadInteger(const std::string& section, const std::string& key,
                              std::int32_t def) const;
     // Creates file, section and key as needed; a value holding CR or LF is written
-    // empty. Returns false when the write fails (the file then keeps its old bytes).
+    // empty, one with blanks at its ends or quotes around it is written in quotes, so
+    // that ReadString gives it back. Returns false when the write fails (the file then keeps its old bytes).
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     // The errno value of the last failed write (0 after a successful one).

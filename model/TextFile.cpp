@@ -71,6 +71,10 @@ std::string ReadUserTextFile(const std::string& path) {
     std::string data;
     if (ReadRegularFile(path, data) != FileReadResult::Ok)
         throw FileError(FormatPathMessage("Cannot open file %s", path));
+    // A text saved as UTF-16 has a NUL beside every ASCII letter; its byte order mark
+    // says what it is, so the user learns what to do about it.
+    if (data.starts_with("\xFF\xFE") || data.starts_with("\xFE\xFF"))
+        throw FileError(path + " is a UTF-16 text file: save it as UTF-8");
     if (data.find('\0') != std::string::npos)
         throw FileError(path + " is not a text file: it contains NUL bytes");
     return data;

@@ -26,9 +26,10 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 std::vector<std::string> ReadTextFile(const std::string& path);
 
 // Reads a file the user opens as text (database, fields, mail) whole, as bytes.
-// Throws FileError("Cannot open file <path>"), or FileError("<path> is not a text
-// file: it contains NUL bytes"): a NUL would otherwise end the text silently, and a
-// later save would make that loss permanent.
+// Throws FileError("Cannot open file <path>"), FileError("<path> is a UTF-16 text
+// file: save it as UTF-8"), or FileError("<path> is not a text file: it contains NUL
+// bytes"): a NUL would otherwise end the text silently, and a later save would make that
+// loss permanent.
 std::string ReadUserTextFile(const std::string& path);
 
 // Writes every line followed by CR LF, replacing the file safely (see SafeFile.h).

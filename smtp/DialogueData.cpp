@@ -5,7 +5,7 @@
 namespace tandrel {
 
 void SmtpDialogue::Impl::resetLines() {
-    sendingData = false;
+    if (state == SessionState::SendingData) state = SessionState::Transaction;
     linesDone = false;
     LineIndex = 0;
     lineOpen = false;
@@ -14,7 +14,7 @@ void SmtpDialogue::Impl::resetLines() {
 }
 
 void SmtpDialogue::Impl::sendMoreData() {
-    if (!sendingData) return;
+    if (!sendingData()) return;
     if (linesDone)
         sendEndOfData();
     else
@@ -30,13 +30,12 @@ void SmtpDialogue::Impl::sendEndOfData() {
 
 // The mark is on its way: its reply is awaited from now on.
 void SmtpDialogue::Impl::markEndOfData() {
-    sendingData = false;
+    state = SessionState::Transaction;
     linesDone = false;
     const std::size_t message = CurrentMessage;
     ++CurrentMessage;
     RetryCount = 0;
-    DeliveryState = messageLeft() ? 1 : 6;
-    outstanding.push_back({Cmd::EndOfData, message, rxTotal});
+    pending.expect(Cmd::EndOfData, message, rxTotal);
     armTimer();
 }
 
@@ -90,7 +89,6 @@ void SmtpDialogue::Impl::sendLines() {
             abandonMessage(*cursor.failure());
             return;
         }
-        DeliveryState = 5;
         linesDone = true;
         // The mark goes with the last lines: one write and one round trip less.
         if (batch.size() + 3 <= kBatchBytes) {
@@ -124,7 +122,7 @@ std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) const {
 void SmtpDialogue::Impl::abandonMessage(const std::string& why) {
     const std::size_t message = CurrentMessage;
     sock.AbortConnection();
-    report("Error, mail to: " + Quoted(address(message)) + " not sent: " + why, nullptr, true);
+    reportAbout(DeliveryProblem::MessageChanged, message, nullptr, why);
     if (!isRunning) return;
     outcome(message, MessageOutcome::Refused);
     if (!isRunning) return;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "PendingReplies.h"
 #include "SmtpDialogue.h"
 #include "SmtpExtensions.h"
 #include "SmtpReply.h"
@@ -25,14 +26,8 @@ inline constexpr const char* kCrLf = "\r\n";
 inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 // Received bytes held at most while a listener call runs a nested event loop.
 inline constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
-// How much of a reply goes to the run log and the memo.
-inline constexpr std::size_t kLoggedBytes = 4096;
 // Before a command is given up after refusals that may be passing.
 inline constexpr int kRetries = 6;
-
-inline std::string Quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
 
 inline bool Positive(int code) {
     return code / 100 == 2;
@@ -51,8 +46,9 @@ inline bool AcceptsMessage(int code) {
 }
 
 struct SmtpDialogue::Impl {
-    Impl(DeliveryListener& l, std::vector<std::string>& rl, std::vector<std::string>& sl)
-        : listener(l), runLog(rl), sentLog(sl) {
+    using Cmd = SmtpCommand;
+
+    explicit Impl(DeliveryListener& l) : listener(l) {
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, [this] { onTimer(); });
         pause.setSingleShot(true);
@@ -60,8 +56,6 @@ struct SmtpDialogue::Impl {
     }
 
     DeliveryListener& listener;
-    std::vector<std::string>& runLog;
-    std::vector<std::string>& sentLog;
     TWSocket sock;
     QTimer timer; // the time-out of what is awaited now
     QTimer pause; // the wait before a reconnection or the next message under a rate
@@ -72,68 +66,32 @@ struct SmtpDialogue::Impl {
 
     // What the server still has to answer, in the order it was sent: each reply is
     // matched to the front entry.
-    enum class Cmd {
-        Greeting,
-        Helo,
-        Ehlo,
-        StartTls,
-        Auth,
-        AuthUser,
-        AuthPassword,
-        Mail,
-        Rcpt,
-        Data,
-        EndOfData,
-        Rset,
-        Quit,
-        Discarded // the end of data sent only to close a failed pipelined transaction
-    };
-    struct Outstanding {
-        Cmd cmd;
-        std::size_t message; // index into messages
-        std::uint64_t after; // rxTotal when it was sent: earlier bytes cannot answer it
-    };
-    std::deque<Outstanding> outstanding;
+    PendingReplies pending;
+    SessionState state = SessionState::Idle;
 
-    // The session's extensions (EHLO), and the state of a pipelined transaction: MAIL,
-    // RCPT and DATA sent together. After one of them failed, the replies still due for
-    // the others are taken without effect, and the commands the failure calls for wait
-    // in `held` until then, so that none of them can land inside message data.
+    // The session's extensions (EHLO).
     bool extended = false; // EHLO was answered
     EhloOffer offer;
     bool loggedIn = false;
-    int pipelinedDue = 0;
-    bool pipelineFailed = false;
     bool transactionPipelined = false;
-    struct Held {
-        std::string line;
-        Cmd cmd;
-        bool logged;
-        std::string logText;
-    };
-    std::vector<Held> held;
 
     // Relay limits.
     int connectionMessages = 0; // transactions begun on this connection
-    bool reconnecting = false;  // QUIT sent to open a new connection
     bool waitingForRate = false;
     std::chrono::steady_clock::time_point lastMessageStart{};
     bool rateStarted = false;
     // Whether each message's outcome went to the listener.
     std::vector<char> outcomeGiven;
-    std::size_t runLogSaved = 0; // run log lines already appended to the file
 
     // Run variables.
-    int DeliveryState = 0;
     int RetryCount = 0;
     int SentCount = 0;
     std::size_t CurrentMessage = 0; // index into messages; messages.size() = none left
     bool ErrorsOccurred = false;
     int ProgressBase = 0;
 
-    // The body of CurrentMessage on its way out.
-    bool sendingData = false; // from the 354 until the end-of-data mark has gone
-    bool linesDone = false;   // every line is with the socket; the mark is next
+    // The body of CurrentMessage on its way out (SessionState::SendingData).
+    bool linesDone = false; // every line is with the socket; the mark is next
     std::size_t LineIndex = 0;
     MessageLines::Cursor cursor;
     bool lineOpen = false; // `rest` is the unsent part of line LineIndex
@@ -159,19 +117,21 @@ struct SmtpDialogue::Impl {
     int depth = 0; // handlers of ours on the stack
     std::deque<Deferred> deferred;
 
-    // The owner went away while a handler of ours was on the stack: the listener and
-    // the logs are gone, and this is released once the handler has returned.
+    // The owner went away while a handler of ours was on the stack: the listener is
+    // gone, and this is released once the handler has returned.
     bool orphaned = false;
     bool releasePosted = false;
     unsigned stops = 0; // cancel() and closeConnection() calls
 
-    void memoAppend(const std::string& line);
-    void memoClear();
-    void setStatus(const std::string& text);
-    void log(const std::string& item);
+    bool sendingData() const { return state == SessionState::SendingData; }
+    bool reconnecting() const { return state == SessionState::Reconnecting; }
+    void tell(DeliveryEvent event);
+    void tell(DeliveryEvent::Kind kind);
     void setGauge(long long value);
-    void memoReply(const std::string& reply);
-    void report(const std::string& heading, const std::string* reply, bool emptyLine);
+    void report(DeliveryProblem problem, const std::string* reply = nullptr,
+                const std::string& detail = {});
+    void reportAbout(DeliveryProblem problem, std::size_t message, const std::string* reply,
+                     const std::string& detail = {});
     const std::string& address(std::size_t i) const { return messages[i].address; }
     bool messageLeft() const { return CurrentMessage < messages.size(); }
 
@@ -190,8 +150,8 @@ struct SmtpDialogue::Impl {
     void onAuth(Cmd cmd, int code, const std::string& reply);
     void loginRefused(const std::string& reply);
     void sessionReady();
-    void fatal(const std::string& text);
-    void outcome(std::size_t message, MessageOutcome result);
+    void fatal(DeliveryProblem problem, const std::string& detail = {});
+    void outcome(std::size_t message, MessageOutcome result, const std::string* reply = nullptr);
     bool pausedBeforeMessage();
     void pauseOver();
     void reconnect();
@@ -255,6 +215,7 @@ struct SmtpDialogue::Impl {
     void handleReply(const std::string& received);
     void connectionRefusedForNow(const std::string& reply);
     void messageRefusedForNow(std::size_t message, const std::string& reply);
+    void connectionNotMade(bool handshake);
     void onGreeting(int code, const std::string& reply);
     void onHelo(int code, const std::string& reply);
     void onMailOrRcpt(int code, const std::string& reply, bool rcpt);

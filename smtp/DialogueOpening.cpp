@@ -13,7 +13,7 @@ void SmtpDialogue::Impl::onGreeting(int code, const std::string& reply) {
     } else if (Temporary(code)) {
         connectionRefusedForNow(reply);
     } else {
-        report("Error, could not connect to server:", &reply, false);
+        report(DeliveryProblem::CouldNotConnect, &reply);
         endDelivery();
     }
 }
@@ -26,16 +26,14 @@ void SmtpDialogue::Impl::onHelo(int code, const std::string& reply) {
     } else if (CommandError(code) && messageLeft()) {
         retryOrGiveUp(reply);
     } else {
-        report(code / 100 == 5
-                   ? "Warning, server did not recognize helo command, attempting to resume:"
-                   : "Error, unknown response sending helo command, attempting to resume:",
-               &reply, true);
+        report(code / 100 == 5 ? DeliveryProblem::HeloNotRecognised
+                               : DeliveryProblem::HeloUnknownResponse,
+               &reply);
         if (isRunning) startMessage();
     }
 }
 
 void SmtpDialogue::Impl::sendHelo() {
-    DeliveryState = 1;
     command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo, true);
 }
 bool SmtpDialogue::Impl::useEhlo() const {
@@ -43,15 +41,14 @@ bool SmtpDialogue::Impl::useEhlo() const {
 }
 
 void SmtpDialogue::Impl::sendEhlo() {
-    DeliveryState = 1;
     extended = false;
     offer = EhloOffer();
     command("EHLO " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Ehlo, true);
 }
 
 // An error that ends the run before any message went out.
-void SmtpDialogue::Impl::fatal(const std::string& text) {
-    report(text, nullptr, false);
+void SmtpDialogue::Impl::fatal(DeliveryProblem problem, const std::string& detail) {
+    report(problem, nullptr, detail);
     if (!isRunning) return;
     if (sock.State() != wsClosed) sock.AbortConnection();
     endDelivery();
@@ -68,7 +65,7 @@ void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
             sendHelo();
             return;
         }
-        report("Error, server refused the EHLO command:", &reply, false);
+        report(DeliveryProblem::EhloRefused, &reply);
         if (isRunning) endDelivery();
         return;
     }
@@ -76,7 +73,7 @@ void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
     offer = ParseEhloOffer(reply);
     if (config.security == Security::StartTls && !sock.TlsActive()) {
         if (!offer.startTls) {
-            fatal("Error, the server offers no STARTTLS encryption");
+            fatal(DeliveryProblem::NoStartTls);
             return;
         }
         command("STARTTLS", Cmd::StartTls, true);
@@ -91,7 +88,7 @@ void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
 
 void SmtpDialogue::Impl::onStartTlsReply(int code, const std::string& reply) {
     if (code != 220) {
-        report("Error, the server refused STARTTLS:", &reply, false);
+        report(DeliveryProblem::StartTlsRefused, &reply);
         if (!isRunning) return;
         sock.AbortConnection();
         endDelivery();
@@ -106,17 +103,19 @@ void SmtpDialogue::Impl::onStartTlsReply(int code, const std::string& reply) {
 
 void SmtpDialogue::Impl::onTlsDone(int error) {
     if (error != 0) {
-        fatal(sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
+        fatal(DeliveryProblem::TlsFailed,
+              sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
         return;
     }
-    log("Connection encrypted");
+    tell(DeliveryEvent::Kind::Encrypted);
+    if (!isRunning) return;
     sendEhlo();
 }
 
 // AUTH PLAIN, or AUTH LOGIN when only that is offered; only ever encrypted.
 void SmtpDialogue::Impl::sendLogin() {
     if (!sock.TlsActive()) {
-        fatal("Error, the server offers no encrypted login");
+        fatal(DeliveryProblem::NoEncryptedLogin);
         return;
     }
     if (offer.authPlain) {
@@ -125,7 +124,7 @@ void SmtpDialogue::Impl::sendLogin() {
     } else if (offer.authLogin) {
         command("AUTH LOGIN", Cmd::AuthUser, true);
     } else {
-        fatal("Error, the server offers no login method (AUTH PLAIN or LOGIN)");
+        fatal(DeliveryProblem::NoLoginMethod);
     }
 }
 
@@ -147,12 +146,10 @@ void SmtpDialogue::Impl::onAuth(Cmd cmd, int code, const std::string& reply) {
 }
 
 void SmtpDialogue::Impl::loginRefused(const std::string& reply) {
-    std::string text = Shortened(reply, kLoggedBytes);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
-    fatal("Error, login refused by server: " + text);
+    report(DeliveryProblem::LoginRefused, &reply);
+    if (!isRunning) return;
+    if (sock.State() != wsClosed) sock.AbortConnection();
+    endDelivery();
 }
 
 // The session is open (greeted, encrypted and logged in as configured).
@@ -164,10 +161,12 @@ void SmtpDialogue::Impl::sessionReady() {
 // a wait so that messages go out no faster than the configured rate.
 bool SmtpDialogue::Impl::pausedBeforeMessage() {
     if (config.perConnection > 0 && connectionMessages >= config.perConnection) {
-        memoAppend("Reconnecting after " + std::to_string(config.perConnection) + " messages");
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::Reconnecting;
+        event.number = static_cast<std::uint64_t>(config.perConnection);
+        tell(std::move(event));
         if (!isRunning) return true;
-        reconnecting = true;
-        DeliveryState = 7;
+        state = SessionState::Reconnecting;
         command("quit", Cmd::Quit, false);
         return true;
     }
@@ -180,7 +179,10 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
             waitingForRate = true;
             pause.start(static_cast<int>(wait));
-            setStatus("Rate limit: " + std::to_string((wait + 999) / 1000) + "s");
+            DeliveryEvent event;
+            event.kind = DeliveryEvent::Kind::RateWait;
+            event.number = static_cast<std::uint64_t>((wait + 999) / 1000);
+            tell(std::move(event));
             return true;
         }
     }
@@ -191,7 +193,7 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
 }
 
 void SmtpDialogue::Impl::pauseOver() {
-    if (reconnecting) {
+    if (reconnecting()) {
         reconnect();
     } else if (waitingForRate) {
         waitingForRate = false;
@@ -207,7 +209,7 @@ void SmtpDialogue::Impl::reconnect() {
         pause.start(0);
         return;
     }
-    reconnecting = false;
+    state = SessionState::Connecting;
     sock.setAddr(config.smtp);
     sock.setPort(config.port);
     sock.ImplicitTls = config.security == Security::Tls;

@@ -17,67 +17,54 @@
 
 namespace tandrel {
 
-// --- reporting (nothing reaches the listener or the logs once orphaned) ---
-void SmtpDialogue::Impl::memoAppend(const std::string& line) {
-    if (!orphaned) listener.memoAppend(line);
+// --- reporting (nothing reaches the listener once orphaned) ---
+void SmtpDialogue::Impl::tell(DeliveryEvent event) {
+    if (!orphaned) listener.deliveryEvent(event);
 }
 
-void SmtpDialogue::Impl::memoClear() {
-    if (!orphaned) listener.memoClear();
-}
-
-void SmtpDialogue::Impl::setStatus(const std::string& text) {
-    if (!orphaned) listener.setStatus(text);
-}
-
-void SmtpDialogue::Impl::log(const std::string& item) {
-    if (!orphaned) runLog.push_back(item);
+void SmtpDialogue::Impl::tell(DeliveryEvent::Kind kind) {
+    DeliveryEvent event;
+    event.kind = kind;
+    tell(std::move(event));
 }
 
 void SmtpDialogue::Impl::setGauge(long long value) {
     const int v = static_cast<int>(std::clamp<long long>(value, 0, 100));
     if (v == gauge) return;
     gauge = v;
-    if (!orphaned) listener.setGauge(v);
+    if (!orphaned) listener.progress(v);
 }
 
-// A reply shown in the memo: one memo line per reply line, without line ends.
-void SmtpDialogue::Impl::memoReply(const std::string& reply) {
-    std::size_t pos = 0;
-    do {
-        std::size_t eol = reply.find('\n', pos);
-        const std::size_t next = eol == std::string::npos ? reply.size() : eol + 1;
-        if (eol == std::string::npos) eol = reply.size();
-        std::size_t end = eol;
-        if (end > pos && reply[end - 1] == '\r') --end;
-        memoAppend(reply.substr(pos, end - pos));
-        pos = next;
-    } while (pos < reply.size());
-}
-
-// An error report: the heading, optionally the reply and an empty line, to the memo
-// and, in the same order, to the run log.
-void SmtpDialogue::Impl::report(const std::string& heading, const std::string* reply,
-                                bool emptyLine) {
+// A problem of the session, with the reply that showed it, if one did.
+void SmtpDialogue::Impl::report(DeliveryProblem problem, const std::string* reply,
+                                const std::string& detail) {
     ErrorsOccurred = true;
-    memoAppend(heading);
-    log(heading);
-    if (reply) {
-        const std::string shown = Shortened(*reply, kLoggedBytes);
-        memoReply(shown);
-        log(shown);
-    }
-    if (emptyLine) {
-        memoAppend("");
-        log("");
-    }
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::Problem;
+    event.problem = problem;
+    if (reply) event.reply = ParseServerReply(*reply);
+    event.detail = detail;
+    tell(std::move(event));
+}
+
+// A problem of one message.
+void SmtpDialogue::Impl::reportAbout(DeliveryProblem problem, std::size_t message,
+                                     const std::string* reply, const std::string& detail) {
+    ErrorsOccurred = true;
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::Problem;
+    event.problem = problem;
+    event.message = message;
+    event.address = address(message);
+    if (reply) event.reply = ParseServerReply(*reply);
+    event.detail = detail;
+    if (problem == DeliveryProblem::MessageTooLarge) event.number = offer.maxSize;
+    tell(std::move(event));
 }
 
 // Every message has had its outcome; at most the QUIT is unanswered.
 bool SmtpDialogue::Impl::allDealtWith() const {
-    return !messageLeft() && !sendingData &&
-           std::all_of(outstanding.begin(), outstanding.end(),
-                       [](const Outstanding& o) { return o.cmd == Cmd::Quit; });
+    return !messageLeft() && !sendingData() && pending.onlyQuitLeft();
 }
 
 int SmtpDialogue::Impl::timeoutMs(Cmd cmd) const {
@@ -100,9 +87,9 @@ int SmtpDialogue::Impl::dataBlockTimeoutMs() const {
 
 // Times what is awaited now: the front reply, or the data block in flight.
 void SmtpDialogue::Impl::armTimer() {
-    if (!outstanding.empty())
-        timer.start(timeoutMs(outstanding.front().cmd));
-    else if (sendingData)
+    if (!pending.empty())
+        timer.start(timeoutMs(pending.front().command));
+    else if (sendingData())
         timer.start(dataBlockTimeoutMs());
     else
         timer.stop();
@@ -115,37 +102,42 @@ void SmtpDialogue::Impl::command(const std::string& line, Cmd cmd, bool logged,
                                  const std::string& logText) {
     if (HasLineBreak(line))
         throw std::runtime_error("Error, a command would hold a line break; not sent");
-    if (pipelinedDue > 0) {
-        pipelineFailed = true;
-        held.push_back({line, cmd, logged, logText});
+    if (pending.pipelinedDue()) {
+        pending.hold({line, cmd, logged, logText});
         return;
     }
     const std::string text = line + kCrLf;
-    if (logged) log(logText.empty() ? text : logText + kCrLf);
-    outstanding.push_back({cmd, CurrentMessage, rxTotal});
+    if (logged) {
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::CommandSent;
+        event.detail = logText.empty() ? text : logText + kCrLf;
+        tell(std::move(event));
+    }
+    pending.expect(cmd, CurrentMessage, rxTotal);
     armTimer();
     sock.SendText(text);
 }
 
 void SmtpDialogue::Impl::sendHeld() {
-    if (pipelinedDue > 0) return;
-    for (const Outstanding& o : outstanding)
-        if (o.cmd == Cmd::Discarded) return;
-    pipelineFailed = false;
-    std::vector<Held> now;
-    now.swap(held);
-    for (const Held& h : now) {
+    for (const PendingReplies::Held& h : pending.releaseHeld()) {
         if (!isRunning) return;
-        command(h.line, h.cmd, h.logged, h.logText);
+        command(h.line, h.command, h.logged, h.logText);
     }
 }
 
 // Tells the listener once what became of a message; its lines are not needed again.
-void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result) {
+void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
+                                 const std::string* reply) {
     if (message >= outcomeGiven.size() || outcomeGiven[message]) return;
     outcomeGiven[message] = 1;
     if (result != MessageOutcome::NotAttempted) messages[message].lines = MessageLines();
-    if (!orphaned) listener.messageOutcome(message, result);
+    if (orphaned) return;
+    if (reply) {
+        const ServerReply parsed = ParseServerReply(*reply);
+        listener.messageOutcome(message, result, &parsed);
+    } else {
+        listener.messageOutcome(message, result, nullptr);
+    }
 }
 
 // --- socket and timer events ---
@@ -212,11 +204,7 @@ void SmtpDialogue::Impl::handlerFailed(const std::string& text) {
             connectionLost();
             return;
         }
-        if (!allDealtWith()) {
-            ErrorsOccurred = true;
-            memoReply(text);
-            log(text);
-        }
+        if (!allDealtWith()) report(DeliveryProblem::InternalFailure, nullptr, text);
         endDelivery();
     } catch (...) {
         isRunning = false;
@@ -225,92 +213,89 @@ void SmtpDialogue::Impl::handlerFailed(const std::string& text) {
 
 void SmtpDialogue::Impl::connectionLost() {
     if (!isRunning) return;
-    if (reconnecting) {
+    if (reconnecting()) {
         rx.clear();
         pause.start(0); // a new connection, once this close has been handled
         return;
     }
     if (!rx.empty()) {
-        log(Shortened(UpToNul(rx), kLoggedBytes)); // an unfinished reply, for the record
+        DeliveryEvent event; // an unfinished reply, for the record
+        event.kind = DeliveryEvent::Kind::UnfinishedReply;
+        event.detail = UpToNul(rx);
         rx.clear();
+        tell(std::move(event));
     }
     // Gone after the last message had its answer: nothing was lost.
     // A failure of TLS (plain text injected, a record cut off) ended it: say which.
-    if (!allDealtWith())
-        report(sock.TlsError().empty() ? "Error, connection closed by server" : sock.TlsError(),
-               nullptr, false);
+    if (!allDealtWith()) {
+        if (sock.TlsError().empty())
+            report(DeliveryProblem::ConnectionClosed);
+        else
+            report(DeliveryProblem::TlsFailed, nullptr, sock.TlsError());
+    }
     endDelivery();
 }
 
 void SmtpDialogue::Impl::timedOut() {
     if (!isRunning) return;
-    if (!connected) { // reported like a connection that could not be made
-        memoClear();
-        log("");
-        log("");
-    }
-    if (!allDealtWith())
-        report("Error, server did not answer in time, disconnecting", nullptr, false);
+    if (!connected) connectionNotMade(false); // reported like a refused connection
+    if (!allDealtWith()) report(DeliveryProblem::NoAnswerInTime);
     if (!isRunning) return;
     if (sock.State() != wsClosed) sock.AbortConnection();
     endDelivery();
 }
 
+// The run's first connection never came; the reason is reported next.
+void SmtpDialogue::Impl::connectionNotMade(bool handshake) {
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::ConnectionNotMade;
+    event.handshake = handshake;
+    tell(std::move(event));
+}
+
 void SmtpDialogue::Impl::onConnected(int error) {
     if (error == wsTlsError) {
-        if (!connected) memoClear();
-        fatal(sock.TlsError());
-        return;
-    }
-    if (error != 0 && connected) {
-        const std::string desc = ErrorDesc(error);
-        report("Error, could not connect to server:", &desc, false);
-        endDelivery();
+        if (!connected) connectionNotMade(true);
+        fatal(DeliveryProblem::TlsFailed, sock.TlsError());
         return;
     }
     if (error != 0) {
         // The TCP connection could not be made: say so and end the run.
-        memoClear();
-        log("");
-        log("");
-        const std::string desc = ErrorDesc(error);
-        report("Error, could not connect to server:", &desc, false);
+        if (!connected) connectionNotMade(false);
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::Problem;
+        event.problem = DeliveryProblem::CouldNotConnect;
+        event.reply.text = ErrorDesc(error);
+        event.socketError = error;
+        ErrorsOccurred = true;
+        tell(std::move(event));
         endDelivery();
         return;
     }
     extended = false;
     loggedIn = false;
     offer = EhloOffer();
-    pipelinedDue = 0;
-    pipelineFailed = false;
-    held.clear();
+    pending.clear();
     connectionMessages = 0;
+    state = SessionState::Opening;
     if (connected) { // a new connection after the relay's limit: the run goes on
-        outstanding.clear();
-        outstanding.push_back({Cmd::Greeting, CurrentMessage, rxTotal});
+        pending.expect(Cmd::Greeting, CurrentMessage, rxTotal);
         armTimer();
         rx.clear();
         rxOverflow = false;
-        log("Connected to server - session initiated");
+        tell(DeliveryEvent::Kind::Reconnected);
         return;
     }
     connected = true;
-    DeliveryState = 0;
     SentCount = 0;
     CurrentMessage = 0;
     RetryCount = 0;
     resetLines();
-    outstanding.clear();
-    outstanding.push_back({Cmd::Greeting, 0, rxTotal});
+    pending.expect(Cmd::Greeting, 0, rxTotal);
     armTimer();
     rx.clear();
     rxOverflow = false;
-    memoClear();
-    log("");
-    log("");
-    log("Connected to server - session initiated");
-    if (!isRunning) return;
-    setStatus("Connected to Host");
+    tell(DeliveryEvent::Kind::Connected);
 }
 
 // One read into the received bytes; false when the server has closed the connection.
@@ -343,10 +328,14 @@ void SmtpDialogue::Impl::takeReplies() {
 }
 
 void SmtpDialogue::Impl::replyTooLong() {
-    log(Shortened(UpToNul(rx), kLoggedBytes)); // the beginning, for the record
+    DeliveryEvent event; // the beginning, for the record
+    event.kind = DeliveryEvent::Kind::UnfinishedReply;
+    event.detail = UpToNul(rx);
     rx.clear();
     rxOverflow = false;
-    report("Error, reply from server too long, disconnecting", nullptr, false);
+    tell(std::move(event));
+    if (!isRunning) return;
+    report(DeliveryProblem::ReplyTooLong);
     if (!isRunning) return;
     sock.AbortConnection(); // nothing more is taken from it
     endDelivery();
@@ -354,40 +343,44 @@ void SmtpDialogue::Impl::replyTooLong() {
 
 void SmtpDialogue::Impl::handleReply(const std::string& received) {
     const std::string reply = UpToNul(received);
-    log(Shortened(reply, kLoggedBytes));
+    {
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::ReplyReceived;
+        event.reply = ParseServerReply(reply);
+        tell(std::move(event));
+    }
+    if (!isRunning) return;
     const int code = ReplyCode(reply);
     // Nothing was asked, or what looks like the acceptance of a message had fully
     // arrived before its end of data went out: the server is not answering what we
     // sent, so no later reply could be trusted to mean what it says.
-    if (outstanding.empty() || (outstanding.front().cmd == Cmd::EndOfData &&
-                                rxTotal - rx.size() <= outstanding.front().after)) {
-        report("Error, unexpected reply from server", &reply, false);
+    if (pending.empty() || (pending.front().command == Cmd::EndOfData &&
+                            rxTotal - rx.size() <= pending.front().after)) {
+        report(DeliveryProblem::UnexpectedReply, &reply);
         if (!isRunning) return;
         sock.AbortConnection();
         endDelivery();
         return;
     }
-    const Outstanding o = outstanding.front();
     // A greeting spread over several "220 " replies: the extra ones precede the
     // answer to HELO.
-    if ((o.cmd == Cmd::Helo || o.cmd == Cmd::Ehlo) && code == 220) return;
-    outstanding.pop_front();
+    const Cmd front = pending.front().command;
+    if ((front == Cmd::Helo || front == Cmd::Ehlo) && code == 220) return;
+    bool pipelined = false;
+    const PendingReplies::Awaited o = pending.take(pipelined);
     armTimer();
-    const bool pipelined =
-        pipelinedDue > 0 && (o.cmd == Cmd::Mail || o.cmd == Cmd::Rcpt || o.cmd == Cmd::Data);
-    if (pipelined) --pipelinedDue;
-    if (o.cmd == Cmd::Discarded || (pipelined && pipelineFailed)) {
+    if (o.command == Cmd::Discarded || (pipelined && pending.pipelineFailed())) {
         // The rest of a failed transaction: a DATA that was accepted all the same gets
         // an empty message ended at once, which no recipient can receive.
-        if (o.cmd == Cmd::Data && code / 100 == 3) {
-            outstanding.push_back({Cmd::Discarded, o.message, rxTotal});
+        if (o.command == Cmd::Data && code / 100 == 3) {
+            pending.expect(Cmd::Discarded, o.message, rxTotal);
             armTimer();
             sock.SendText(std::string(".") + kCrLf);
         }
         sendHeld();
         return;
     }
-    switch (o.cmd) {
+    switch (o.command) {
     case Cmd::Greeting:
         onGreeting(code, reply);
         break;
@@ -403,7 +396,7 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     case Cmd::Auth:
     case Cmd::AuthUser:
     case Cmd::AuthPassword:
-        onAuth(o.cmd, code, reply);
+        onAuth(o.command, code, reply);
         break;
     case Cmd::Discarded:
         break;
@@ -427,7 +420,7 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
         startMessage();
         break;
     case Cmd::Quit:
-        if (reconnecting)
+        if (reconnecting())
             sock.CloseConnection();
         else
             endDelivery();
@@ -437,22 +430,20 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
 }
 
 void SmtpDialogue::Impl::connectionRefusedForNow(const std::string& reply) {
-    report("Error, server temporarily refused the connection, try again later:", &reply, false);
+    report(DeliveryProblem::ConnectionRefusedForNow, &reply);
     endDelivery();
 }
 
 void SmtpDialogue::Impl::messageRefusedForNow(std::size_t message, const std::string& reply) {
-    report("Error, mail to: " + Quoted(address(message)) + " temporarily refused, try again later:",
-           &reply, true);
-    if (isRunning) outcome(message, MessageOutcome::TemporarilyRefused);
+    reportAbout(DeliveryProblem::MessageRefusedForNow, message, &reply);
+    if (isRunning) outcome(message, MessageOutcome::TemporarilyRefused, &reply);
 }
 
 void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool rcpt) {
     if (Positive(code)) {
-        if (transactionPipelined)
-            DeliveryState = rcpt ? 4 : 3;
-        else if (rcpt) {
-            DeliveryState = 4;
+        if (transactionPipelined) {
+            // DATA went with the envelope.
+        } else if (rcpt) {
             command("data", Cmd::Data, false);
         } else {
             sendRcpt();
@@ -467,12 +458,11 @@ void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool r
     } else if (CommandError(code)) {
         retryOrGiveUp(reply);
     } else if (rcpt) {
-        report("Error, illegal receipient " + Quoted(address(CurrentMessage)) + ", resuming:",
-               &reply, true);
-        if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused);
+        reportAbout(DeliveryProblem::RecipientRefused, CurrentMessage, &reply);
+        if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused, &reply);
         if (isRunning) skipCurrent();
     } else {
-        report("Error, server could not process sender's address, disconnecting:", &reply, true);
+        report(DeliveryProblem::SenderRefused, &reply);
         endDelivery();
     }
 }
@@ -480,7 +470,7 @@ void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool r
 void SmtpDialogue::Impl::onData(int code, const std::string& reply) {
     if (code / 100 == 3) {
         resetLines();
-        sendingData = true;
+        state = SessionState::SendingData;
         sendLines();
     } else if (Temporary(code)) {
         messageRefusedForNow(CurrentMessage, reply);
@@ -502,16 +492,18 @@ void SmtpDialogue::Impl::onData(int code, const std::string& reply) {
 
 void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::size_t message) {
     if (AcceptsMessage(code)) {
-        const std::string& addr = address(message);
-        const std::string line = "Mail was sent to: " + Quoted(addr);
-        log(line);
-        if (!orphaned) sentLog.push_back(addr);
         ++SentCount;
-        memoAppend(line);
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::Accepted;
+        event.message = message;
+        event.address = address(message);
+        event.reply = ParseServerReply(reply);
+        tell(std::move(event));
+        if (!isRunning) return;
         setGauge(static_cast<long long>(SentCount) * 100 / recipientCount);
         ProgressBase = gauge;
         if (!isRunning) return;
-        outcome(message, MessageOutcome::Accepted);
+        outcome(message, MessageOutcome::Accepted, &reply);
         if (!isRunning) return;
         startMessage();
         return;
@@ -519,8 +511,8 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
     if (Temporary(code))
         messageRefusedForNow(message, reply);
     else {
-        report("Error, mail to: " + Quoted(address(message)) + " could not be sent:", &reply, true);
-        if (isRunning) outcome(message, MessageOutcome::Refused);
+        reportAbout(DeliveryProblem::MessageRefused, message, &reply);
+        if (isRunning) outcome(message, MessageOutcome::Refused, &reply);
     }
     if (!isRunning) return;
     if (code == 421)
@@ -544,12 +536,13 @@ const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
 void SmtpDialogue::Impl::startMessage() {
     while (messageLeft()) {
         std::string problem = messageProblem(CurrentMessage);
-        if (problem.empty() && offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize)
-            problem = "Error, message to " + Quoted(address(CurrentMessage)) +
-                      " is larger than the server accepts (" + std::to_string(offer.maxSize) +
-                      " bytes)";
-        if (problem.empty()) break;
-        report(problem, nullptr, true);
+        if (problem.empty() && offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize) {
+            reportAbout(DeliveryProblem::MessageTooLarge, CurrentMessage, nullptr);
+        } else if (problem.empty()) {
+            break;
+        } else {
+            reportAbout(DeliveryProblem::MessageUnfit, CurrentMessage, nullptr, problem);
+        }
         if (!isRunning) return;
         outcome(CurrentMessage, MessageOutcome::Refused);
         if (!isRunning) return;
@@ -561,40 +554,44 @@ void SmtpDialogue::Impl::startMessage() {
         return;
     }
     if (pausedBeforeMessage()) return;
-    DeliveryState = 2;
+    state = SessionState::Transaction;
     transactionPipelined = offer.pipelining;
     if (transactionPipelined) {
         const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
         const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
         if (HasLineBreak(mail) || HasLineBreak(rcpt))
             throw std::runtime_error("Error, a command would hold a line break; not sent");
-        log(mail + kCrLf);
-        log(rcpt + kCrLf);
-        for (Cmd c : {Cmd::Mail, Cmd::Rcpt, Cmd::Data})
-            outstanding.push_back({c, CurrentMessage, rxTotal});
-        pipelinedDue = 3;
+        for (const std::string* line : {&mail, &rcpt}) {
+            DeliveryEvent event;
+            event.kind = DeliveryEvent::Kind::CommandSent;
+            event.detail = *line + kCrLf;
+            tell(std::move(event));
+        }
+        pending.expectPipelined(CurrentMessage, rxTotal);
         armTimer();
         sock.SendText(mail + kCrLf + rcpt + kCrLf + "data" + kCrLf);
     } else {
         command("MAIL FROM:<" + config.fromaddy + ">", Cmd::Mail, true);
     }
-    setStatus("Sending " + std::to_string(SentCount + 1) + " of " + std::to_string(recipientCount));
+    DeliveryEvent sending;
+    sending.kind = DeliveryEvent::Kind::Sending;
+    sending.number = static_cast<std::uint64_t>(SentCount) + 1;
+    sending.total = static_cast<std::size_t>(recipientCount);
+    tell(std::move(sending));
 }
 
 void SmtpDialogue::Impl::sendRcpt() {
-    DeliveryState = 3;
     command("RCPT TO:<" + address(CurrentMessage) + ">", Cmd::Rcpt, true);
 }
 
 void SmtpDialogue::Impl::sendQuit() {
-    DeliveryState = 7;
+    state = SessionState::Closing;
     command("quit", Cmd::Quit, false);
 }
 
 // Starts CurrentMessage again from MAIL FROM after the RSET is answered.
 void SmtpDialogue::Impl::sendRset() {
     resetLines();
-    DeliveryState = 1;
     command("rset", Cmd::Rset, false);
 }
 
@@ -618,9 +615,8 @@ void SmtpDialogue::Impl::skipCurrent() {
 }
 
 void SmtpDialogue::Impl::giveUpCurrent(const std::string& reply) {
-    report("Error, unknown problem with " + Quoted(address(CurrentMessage)) + ", resuming:", &reply,
-           true);
-    if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused);
+    reportAbout(DeliveryProblem::MessageGivenUp, CurrentMessage, &reply);
+    if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused, &reply);
     if (isRunning) skipCurrent();
 }
 
@@ -628,49 +624,30 @@ void SmtpDialogue::Impl::endDelivery() {
     if (!isRunning) return;
     isRunning = false;
     hasEnded = true;
+    state = SessionState::Ended;
     timer.stop();
     pause.stop();
-    sendingData = false;
-    outstanding.clear();
-    if (static_cast<std::size_t>(SentCount) >= messages.size())
-        memoAppend("All letters have been sent");
-    else
-        memoAppend(std::to_string(SentCount) + " of " + std::to_string(messages.size()) +
-                   " letters have been sent");
-    setStatus("Disconnected");
-    if (ErrorsOccurred) memoAppend("Some errors occurred!");
+    pending.clearAwaited();
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::RunEnded;
+    event.number = static_cast<std::uint64_t>(SentCount);
+    event.total = messages.size();
+    event.errors = ErrorsOccurred;
+    tell(std::move(event));
     if (orphaned) return;
     for (std::size_t i = 0; i < messages.size() && !orphaned; ++i)
         outcome(i, MessageOutcome::NotAttempted);
-    if (orphaned) return;
-    bool saved = true;
-    if (!config.runLogPath.empty()) {
-        try {
-            // Lines an earlier run saved are in the file already; those of a cancelled
-            // run, which saved nothing, go with this one.
-            const std::size_t from = std::min(runLogSaved, runLog.size());
-            AppendTextFile(
-                config.runLogPath,
-                std::vector<std::string>(runLog.begin() + static_cast<long>(from), runLog.end()));
-            runLogSaved = runLog.size();
-        } catch (const std::exception&) {
-            saved = false;
-        }
-    }
-    if (!orphaned) listener.deliveryEnded(saved);
+    if (!orphaned) listener.deliveryEnded();
 }
 
 void SmtpDialogue::Impl::releaseMessages() {
     timer.stop();
     pause.stop();
-    reconnecting = false;
+    if (state != SessionState::Ended) state = SessionState::Idle;
     waitingForRate = false;
     rateStarted = false;
-    pipelinedDue = 0;
-    pipelineFailed = false;
-    held.clear();
+    pending.clear();
     outcomeGiven.clear();
-    outstanding.clear();
     resetLines();
     cursor = MessageLines::Cursor();
     messages.clear();
@@ -704,9 +681,7 @@ void SmtpDialogue::Impl::releaseLater() {
         QCoreApplication::instance(), [this] { delete this; }, Qt::QueuedConnection);
 }
 
-SmtpDialogue::SmtpDialogue(DeliveryListener& listener, std::vector<std::string>& runLog,
-                           std::vector<std::string>& sentLog)
-    : d(std::make_unique<Impl>(listener, runLog, sentLog)) {
+SmtpDialogue::SmtpDialogue(DeliveryListener& listener) : d(std::make_unique<Impl>(listener)) {
     Impl* p = d.get();
     p->sock.setPort("25");
     p->sock.OnSessionConnected = [p](TWSocket*, int error) { p->onSocketConnected(error); };
@@ -744,7 +719,7 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
     r.gauge = -1;
     r.setGauge(0);
     r.ErrorsOccurred = false;
-    r.setStatus("Connecting...");
+    r.tell(DeliveryEvent::Kind::Connecting);
     --r.depth;
     if (r.orphaned) {
         delete &r;
@@ -760,12 +735,14 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
         r.sock.setPort(config.port);
         r.sock.ImplicitTls = config.security == Security::Tls;
         r.isRunning = true;
+        r.state = SessionState::Connecting;
         r.SentCount = 0;
         r.connected = false;
         r.timer.start(r.timeoutMs(Impl::Cmd::Greeting));
         r.sock.Connect();
     } catch (...) {
         r.isRunning = false;
+        r.state = SessionState::Idle;
         if (r.sock.State() != wsClosed) {
             try {
                 r.sock.AbortConnection();
@@ -814,8 +791,8 @@ TWSocket& SmtpDialogue::socket() {
 bool SmtpDialogue::running() const {
     return d->isRunning;
 }
-int SmtpDialogue::deliveryState() const {
-    return d->DeliveryState;
+SessionState SmtpDialogue::state() const {
+    return d->state;
 }
 int SmtpDialogue::acceptedCount() const {
     return d->SentCount;

@@ -17,6 +17,14 @@ std::size_t CompleteReplyLength(std::string_view rx);
 // with a code followed by a blank or its end.
 int ReplyCode(std::string_view reply);
 
+// The reply taken apart: its code, the enhanced status code ("5.1.1") its final line
+// starts with, if any, and its text up to a NUL byte.
+struct ServerReply;
+ServerReply ParseServerReply(std::string_view reply);
+
+// How much of a reply goes to the run log and the report.
+inline constexpr std::size_t kLoggedReplyBytes = 4096;
+
 // The text up to the first NUL byte: the run log is a text file and must not carry one.
 std::string UpToNul(std::string_view s);
 

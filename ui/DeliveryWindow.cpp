@@ -9,10 +9,12 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
 #include <utility>
 
-#include "SendCommand.h"
+#include "MailingRun.h"
+#include "WSocket.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
 
@@ -44,17 +46,19 @@ QString MemoText(const std::string& line) {
     return QString::fromLocal8Bit(out.data(), static_cast<qsizetype>(out.size()));
 }
 
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 QString StripAmpersand(QString caption) {
     return caption.remove(QLatin1Char('&'));
 }
 
 } // namespace
 
-DeliveryWindow::DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main,
-                               tandrel::Forms& forms, QWidget* parent)
+DeliveryWindow::DeliveryWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowStaysOnTopHint),
-      st_(st), main_(main), forms_(forms) {
+                          Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("sendWin"));
     setWindowTitle(QStringLiteral("Sending mails"));
     setModal(true);
@@ -119,27 +123,23 @@ DeliveryWindow::DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main,
     flushTimer_ = new QTimer(this);
     flushTimer_->setSingleShot(true);
     connect(flushTimer_, &QTimer::timeout, this, &DeliveryWindow::flushUpdates);
-
-    dialogue_ = std::make_unique<tandrel::SmtpDialogue>(*this, st_.RunLog, st_.SentLog);
 }
 
 DeliveryWindow::~DeliveryWindow() = default;
 
-void DeliveryWindow::deliver(std::function<void()> started) {
+void DeliveryWindow::deliver(tandrel::MailingRun& run) {
     connectError_ = nullptr;
-    started_ = std::move(started);
+    run_ = &run;
+    run.setObserver(this);
     tandrel::CentreOnScreen(*this);
     exec();
+    run.setObserver(nullptr);
+    run_ = nullptr;
     if (connectError_) {
         std::exception_ptr e = connectError_;
         connectError_ = nullptr;
         std::rethrow_exception(e);
     }
-}
-
-void DeliveryWindow::closeConnection() {
-    dialogue_->closeConnection();
-    flushUpdates();
 }
 
 void DeliveryWindow::showEvent(QShowEvent* event) {
@@ -155,13 +155,9 @@ void DeliveryWindow::startRun() {
     pendingLines_.clear();
     pendingStatus_.reset();
     pendingGauge_.reset();
-    lastLine_.clear();
     sinceFlush_.invalidate();
-    const std::string password = st_.prefs.user.empty() ? std::string() : st_.password;
     try {
-        dialogue_->start(st_.outgoing, st_.RecipientCount,
-                         tandrel::DeliveryConfigFor(st_, password));
-        if (started_) std::exchange(started_, nullptr)();
+        if (run_) run_->startDelivery();
     } catch (...) {
         // The run ends before it began: the window closes again as soon as its modal
         // loop runs, and deliver() hands the error to the caller.
@@ -171,7 +167,7 @@ void DeliveryWindow::startRun() {
 }
 
 void DeliveryWindow::cancelRun() {
-    dialogue_->cancel();
+    if (run_) run_->cancel();
     flushUpdates();
     done(1);
 }
@@ -208,42 +204,43 @@ void DeliveryWindow::flushUpdates() {
     }
 }
 
-void DeliveryWindow::memoClear() {
+void DeliveryWindow::reportCleared() {
     pendingLines_.clear();
-    lastLine_.clear();
     reportMemo->clear();
 }
 
-void DeliveryWindow::memoAppend(const std::string& line) {
+void DeliveryWindow::reportLine(const std::string& line) {
     pendingLines_ << MemoText(line);
+    scheduleFlush();
+}
+
+void DeliveryWindow::deliveryEvent(const tandrel::DeliveryEvent& event) {
     // The socket's words for a refused connection get a plain sentence after them.
-    if (lastLine_ == "Error, could not connect to server:" &&
-        MemoText(line) == QStringLiteral("Connection refused"))
-        pendingLines_ << QString::fromLocal8Bit(
-            QByteArray::fromStdString(tandrel::RefusedConnectionText(st_.prefs)));
-    lastLine_ = line;
+    if (event.kind != tandrel::DeliveryEvent::Kind::Problem ||
+        event.problem != tandrel::DeliveryProblem::CouldNotConnect ||
+        event.socketError != tandrel::SocketErrorFromErrno(ECONNREFUSED) || !run_)
+        return;
+    const tandrel::GlobalPrefs& prefs = run_->session().prefs;
+    pendingLines_ << FromBytes("The server " + prefs.smtp +
+                               " did not accept a connection on port " + prefs.port + ".");
     scheduleFlush();
 }
 
-void DeliveryWindow::setStatus(const std::string& text) {
-    pendingStatus_ = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+void DeliveryWindow::statusChanged(const std::string& text) {
+    pendingStatus_ = FromBytes(text);
     scheduleFlush();
 }
 
-void DeliveryWindow::setGauge(int value) {
+void DeliveryWindow::deliveryProgress(int value) {
     pendingGauge_ = std::clamp(value, 0, 100);
     scheduleFlush();
 }
 
-void DeliveryWindow::messageOutcome(std::size_t message, tandrel::MessageOutcome outcome) {
-    if (onOutcome) onOutcome(message, outcome);
-}
-
-void DeliveryWindow::deliveryEnded(bool logSaved) {
-    if (dialogue_->acceptedCount() < st_.RecipientCount) memoAppend(kNotReachedHint);
+void DeliveryWindow::deliveryEnded(const tandrel::DeliverySummary& summary) {
+    if (summary.accepted < static_cast<int>(summary.messages)) reportLine(kNotReachedHint);
     flushUpdates();
     // Without a saved run log the run is not over for the user: Cancel stays the way out.
-    if (!logSaved) return;
+    if (!summary.runLogSaved) return;
     closeButton->setEnabled(true);
     cancelButton->setEnabled(false);
     closeButton->setFocus();

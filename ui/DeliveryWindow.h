@@ -5,14 +5,10 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <exception>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "Forms.h"
-#include "MainHooks.h"
-#include "SmtpDialogue.h"
+#include "MailingObserver.h"
 
 class QFrame;
 class QLabel;
@@ -21,39 +17,32 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-// Shows one delivery run: the SMTP dialogue reports through the DeliveryListener
+namespace tandrel {
+class MailingRun;
+}
+
+// Shows the delivery of one mailing run: the run reports through the MailingObserver
 // interface, the window turns that into its status line, gauge and report memo. Reports
 // are gathered and shown at most about 20 times a second and at the end of the run, so
 // a big run is not slowed down by painting.
-class DeliveryWindow : public QDialog, public tandrel::DeliveryListener {
+class DeliveryWindow : public QDialog, public tandrel::MailingObserver {
     Q_OBJECT
 public:
-    DeliveryWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                   QWidget* parent = nullptr);
+    explicit DeliveryWindow(QWidget* parent = nullptr);
     ~DeliveryWindow() override;
 
-    // Shows the window modally for the messages in st.outgoing and returns when the
-    // user has closed it. A connect error raised at once by the socket ends the run
-    // with the window hidden and is rethrown here (std::runtime_error, socket text).
-    // `started` runs once the dialogue has taken its copy of the messages.
-    void deliver(std::function<void()> started = {});
+    // Shows the window modally while the run delivers its prepared messages and returns
+    // when the user has closed it. A connect error raised at once by the socket ends the
+    // run with the window hidden and is rethrown here (std::runtime_error, socket text).
+    void deliver(tandrel::MailingRun& run);
 
-    // The caller's clean-up after the window has closed: the orderly close.
-    void closeConnection();
-
-    tandrel::SmtpDialogue& dialogue() { return *dialogue_; }
-
-    // DeliveryListener
-    void memoClear() override;
-    void memoAppend(const std::string& line) override;
-    void setStatus(const std::string& text) override;
-    void setGauge(int value) override;
-    void deliveryEnded(bool logSaved) override;
-    void messageOutcome(std::size_t message, tandrel::MessageOutcome outcome) override;
-
-    // Called with each message's outcome (its index in the run) as the dialogue reports
-    // it; set before deliver() and kept until it is replaced.
-    std::function<void(std::size_t, tandrel::MessageOutcome)> onOutcome;
+    // MailingObserver
+    void reportCleared() override;
+    void reportLine(const std::string& line) override;
+    void statusChanged(const std::string& text) override;
+    void deliveryProgress(int percent) override;
+    void deliveryEvent(const tandrel::DeliveryEvent& event) override;
+    void deliveryEnded(const tandrel::DeliverySummary& summary) override;
 
     // Shows what was reported and not shown yet.
     void flushUpdates();
@@ -78,18 +67,12 @@ private:
     void startRun();
     void scheduleFlush();
 
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
-    std::unique_ptr<tandrel::SmtpDialogue> dialogue_;
+    tandrel::MailingRun* run_ = nullptr;
     std::exception_ptr connectError_;
-    std::function<void()> started_;
 
     QTimer* flushTimer_ = nullptr;
     QElapsedTimer sinceFlush_;
     QStringList pendingLines_;
     std::optional<QString> pendingStatus_;
     std::optional<int> pendingGauge_;
-    // The previous memo line, to recognise the socket's text of a refused connection.
-    std::string lastLine_;
 };

@@ -52,23 +52,22 @@ PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host,
 
 namespace tandrel {
 
-std::optional<std::string> PasswordForSend(AppState& st, QWidget* parent) {
-    if (st.prefs.user.empty()) return std::string();
-    const std::string account = KeyringAccount(st.prefs);
-    if (st.passwordAccount == account && !st.password.empty()) return st.password;
+std::optional<Credentials> WindowCredentials::credentialsFor(const CredentialRequest& request) {
+    if (st_.passwordAccount == request.account && !st_.password.empty())
+        return Credentials{request.user, st_.password};
 
-    PasswordKeeper& keyring = KeyringOf(st);
-    std::optional<std::string> password = keyring.load(account);
+    PasswordKeeper& keyring = KeyringOf(st_);
+    std::optional<std::string> password = keyring.load(request.account);
     if (!password) {
-        PasswordPrompt prompt(st.prefs.user, st.prefs.smtp, parent);
+        PasswordPrompt prompt(request.user, request.host, parent_);
         if (prompt.exec() != QDialog::Accepted) return std::nullopt;
         // UTF-8: the bytes the server compares do not depend on the local encoding.
         password = prompt.passwordEdit->text().toUtf8().toStdString();
-        if (prompt.rememberCheck->isChecked()) keyring.store(account, *password);
+        if (prompt.rememberCheck->isChecked()) keyring.store(request.account, *password);
     }
-    st.password = *password;
-    st.passwordAccount = account;
-    return password;
+    st_.password = *password;
+    st_.passwordAccount = request.account;
+    return Credentials{request.user, *password};
 }
 
 } // namespace tandrel

@@ -1,4 +1,5 @@
-// The small dialog that asks for the login password when Send needs one.
+// The small dialog that asks for the login password when Send needs one, and the
+// window's credential source built on it.
 #pragma once
 
 #include <QDialog>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "AppState.h"
+#include "Credentials.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -21,10 +23,18 @@ public:
 
 namespace tandrel {
 
-// The password Send logs in with: "" without a login name; this session's password for
-// the same login; the keyring's; or the one the user types in PasswordPrompt (kept for
-// the session, and in the keyring when "Remember password" is ticked). Nothing when the
-// user cancelled the question.
-std::optional<std::string> PasswordForSend(AppState& st, QWidget* parent);
+// The password Send logs in with: this session's password for the same login; the
+// keyring's; or the one the user types in PasswordPrompt (kept for the session, and in
+// the keyring when "Remember password" is ticked). Nothing when the user cancelled the
+// question.
+class WindowCredentials : public CredentialSource {
+public:
+    WindowCredentials(AppState& st, QWidget* parent) : st_(st), parent_(parent) {}
+    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
+
+private:
+    AppState& st_;
+    QWidget* parent_;
+};
 
 } // namespace tandrel

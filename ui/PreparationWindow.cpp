@@ -8,15 +8,12 @@
 #include <algorithm>
 #include <exception>
 
-#include "MailFile.h"
 #include "MailingRun.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
 
-PreparationWindow::PreparationWindow(tandrel::AppState& st, tandrel::MainHooks& main,
-                                     tandrel::Forms& forms, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), st_(st),
-      main_(main), forms_(forms) {
+PreparationWindow::PreparationWindow(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("MailWrapForm"));
     setWindowTitle(QStringLiteral("Preparing Mails"));
     setModal(true);
@@ -35,10 +32,12 @@ PreparationWindow::PreparationWindow(tandrel::AppState& st, tandrel::MainHooks& 
     connect(startTimer, &QTimer::timeout, this, &PreparationWindow::prepareAll);
 }
 
-std::optional<std::string> PreparationWindow::prepare() {
+std::optional<std::string> PreparationWindow::prepare(tandrel::MailingRun& run) {
     error_.reset();
+    run_ = &run;
     tandrel::CentreOnScreen(*this);
     exec();
+    run_ = nullptr;
     return error_;
 }
 
@@ -47,7 +46,7 @@ void PreparationWindow::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) startTimer->start();
 }
 
-void PreparationWindow::setGauge(int value) {
+void PreparationWindow::preparationProgress(int value) {
     // Preparation holds the event loop, so nothing is painted by the loop meanwhile. The
     // gauge paints itself at once whenever its shown value changes, which is the only
     // part of the window that changes; a run of many small messages therefore paints
@@ -58,12 +57,14 @@ void PreparationWindow::setGauge(int value) {
 void PreparationWindow::prepareAll() {
     startTimer->stop();
     gauge->setValue(0);
-    try {
-        if (!main_.previewShown()) tandrel::BuildMailText(st_, main_.editorTexts());
-        tandrel::PrepareAllMails(st_, main_.recipientRows(), [this](int v) { setGauge(v); });
-    } catch (const std::exception& e) {
-        st_.outgoing.clear();
-        error_ = e.what();
+    if (run_) {
+        run_->setObserver(this);
+        try {
+            run_->prepare();
+        } catch (const std::exception& e) {
+            error_ = e.what();
+        }
+        run_->setObserver(nullptr);
     }
     done(1);
 }

@@ -5,25 +5,26 @@
 #include <optional>
 #include <string>
 
-#include "Forms.h"
-#include "MainHooks.h"
+#include "MailingObserver.h"
 
 class QLabel;
 class QProgressBar;
 class QTimer;
 
+namespace tandrel {
+class MailingRun;
+}
+
 // Shown modally by the Send command. Its one-shot timer lets the window appear before
 // the synchronous preparation of every message starts; then the window closes itself.
-class PreparationWindow : public QDialog {
+class PreparationWindow : public QDialog, private tandrel::MailingObserver {
     Q_OBJECT
 public:
-    PreparationWindow(tandrel::AppState& st, tandrel::MainHooks& main, tandrel::Forms& forms,
-                      QWidget* parent = nullptr);
+    explicit PreparationWindow(QWidget* parent = nullptr);
 
-    // Shows the window modally until st.outgoing holds one message per recipient row.
-    // Returns the text naming the problem when preparation failed; st.outgoing is
-    // then empty.
-    std::optional<std::string> prepare();
+    // Shows the window modally while the run prepares its messages, its gauge following.
+    // Returns the text naming the problem when preparation failed.
+    std::optional<std::string> prepare(tandrel::MailingRun& run);
 
     QLabel* statusLabel = nullptr;
     QProgressBar* gauge = nullptr;
@@ -38,10 +39,8 @@ protected:
     void reject() override {}
 
 private:
-    void setGauge(int value);
+    void preparationProgress(int percent) override;
 
-    tandrel::AppState& st_;
-    tandrel::MainHooks& main_;
-    tandrel::Forms& forms_;
+    tandrel::MailingRun* run_ = nullptr;
     std::optional<std::string> error_;
 };

@@ -1,34 +1,44 @@
-// The Send command: ask for the password, prepare, deliver, append the sent log, keep
-// the results of the run.
+// The Send command and "Send Test to Me": the mailing run with its windows.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "DeliverySettings.h"
-#include "Forms.h"
-#include "MainHooks.h"
+#include "AppState.h"
+
+class DeliveryWindow;
+class PreparationWindow;
+class QWidget;
 
 namespace tandrel {
 
-// sendMailing's work. Does nothing without a database or recipient rows, or when the
-// user cancels the password question. Otherwise prepares one message per row in the
-// preparation window, delivers them in the delivery window, appends this run's block
-// to the sent log file and records each person's outcome in the results file.
-// Failures (preparation, connecting, writing the logs) are shown in error boxes after
-// the clean-up; the outgoing messages are always released.
-void RunMailing(MainHooks& main, Forms& forms);
+// The windows a run shows, and the window its questions and error boxes belong to.
+struct SendWindows {
+    QWidget* parent = nullptr;
+    PreparationWindow* preparation = nullptr;
+    DeliveryWindow* delivery = nullptr;
+};
+
+// sendMailing's work, for the mail in the editors and `recipients` (the recipient rows,
+// in order). Does nothing without a database or recipients, or when the user cancels
+// the check or the password question. Otherwise prepares one message per recipient in
+// the preparation window and delivers them in the delivery window; the run appends its
+// block to the sent log and records each person's outcome in the results file. Failures
+// (preparation, connecting, writing the files) are shown in error boxes after the
+// clean-up; the outgoing messages are always released.
+void RunMailing(const SendWindows& windows, AppState& st,
+                const std::vector<ReceipData*>& recipients, const MailEditors& editors,
+                bool previewShown);
 
 // Edit, "Send Test to Me": the mail merged for `person`, its subject prefixed
 // "[Test] ", delivered through the delivery window to the sender's own address only.
 // Neither the sent log nor the results of the last run are touched.
-void RunTestMail(MainHooks& main, Forms& forms, const ReceipData& person);
+void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
+                 bool previewShown, const ReceipData& person);
 
 // The text of an error box for a connect error raised at once: the socket's own text,
 // with a plain sentence before it where the user can act on it.
 std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText);
-// The plain sentence for a connection the server refused.
-std::string RefusedConnectionText(const GlobalPrefs& prefs);
 
 // The entries of the loaded database that the last run (also of an earlier session)
 // did not reach, in database order; empty without a database or when all were reached.

@@ -1,7 +1,7 @@
-// tandrel-bench: runs a mailing run the way the program does, without any window, and
-// prints how long each stage took. Used by scripts/bench.sh against smtp-sink.
+// tandrel-bench: runs a mailing run through the program's own pipeline, without any
+// window, and prints how long each stage took. Used by scripts/bench.sh against smtp-sink.
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -21,8 +21,8 @@
 #include "FieldFile.h"
 #include "MailFile.h"
 #include "MailingRun.h"
+#include "RunWords.h"
 #include "Settings.h"
-#include "SmtpDialogue.h"
 
 namespace {
 
@@ -49,11 +49,11 @@ long PeakRssKb() {
 
 const char* const kUsage =
     "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS] [--ehlo]\n"
-    "                     FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
+    "                     [--ini FILE] FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
     "\n"
     "Loads the field, database and mail files, selects every person, prepares one\n"
-    "message per person (with the given attachments) and delivers them all over one\n"
-    "SMTP connection to HOST:PORT, using the default settings' sender.\n"
+    "message per person (with the given attachments) and delivers them all to\n"
+    "HOST:PORT, through the same mailing run as the program.\n"
     "\n"
     "  --load-only     stop after loading the three files (times the load alone,\n"
     "                  e.g. to compare 10 000 with 100 000 people); HOST and PORT\n"
@@ -62,6 +62,10 @@ const char* const kUsage =
     "                  HOST and PORT are not used\n"
     "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
     "  --ehlo          open with EHLO and use PIPELINING when the server offers it\n"
+    "  --ini FILE      the settings (Tandrel.ini) to run with: sender, security, login\n"
+    "                  (password from TANDREL_PASSWORD), time-out, messages per\n"
+    "                  connection, rate; HOST and PORT replace its server. Without it\n"
+    "                  every setting is its default\n"
     "\n"
     "The last line is always\n"
     "  prepare_s=... deliver_s=... messages=... accepted=... peak_rss_kb=...\n"
@@ -74,6 +78,7 @@ struct Options {
     Mode mode = Mode::Full;
     int timeoutSeconds = 900;
     bool ehlo = false;
+    std::string ini;
     std::string fields, db, mail, host, port;
     std::vector<std::string> attachments;
 };
@@ -88,6 +93,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.mode = Mode::PrepareOnly;
         } else if (a == "--ehlo") {
             o.ehlo = true;
+        } else if (a == "--ini") {
+            if (++i >= argc) return false;
+            o.ini = argv[i];
         } else if (a == "--timeout") {
             if (++i >= argc) return false;
             char* end = nullptr;
@@ -112,33 +120,27 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     return true;
 }
 
-// Collects what the delivery window would show and stops the event loop at the end.
-class BenchListener : public tandrel::DeliveryListener {
+// Counts what the delivery window would show, and notes when the delivery ended.
+class BenchObserver : public tandrel::MailingObserver {
 public:
-    void memoClear() override {}
-    void memoAppend(const std::string& line) override {
-        if (line.rfind("Error", 0) == 0 || line.rfind("Warning", 0) == 0) {
-            ++errorReports;
-            if (errorReports <= 5) std::fprintf(stderr, "delivery: %s\n", line.c_str());
-        }
+    void preparationProgress(int) override { ++prepareGaugeChanges; }
+    void deliveryProgress(int) override { ++gaugeChanges; }
+    void deliveryEvent(const tandrel::DeliveryEvent& event) override {
+        if (event.kind != tandrel::DeliveryEvent::Kind::Problem) return;
+        ++errorReports;
+        const std::vector<std::string> lines = tandrel::WordsFor(event).report;
+        if (errorReports <= 5 && !lines.empty())
+            std::fprintf(stderr, "delivery: %s\n", lines.front().c_str());
     }
-    void setStatus(const std::string&) override {}
-    void setGauge(int value) override {
-        if (value != gauge) {
-            gauge = value;
-            ++gaugeChanges;
-        }
-    }
-    void deliveryEnded(bool saved) override {
+    void deliveryEnded(const tandrel::DeliverySummary& summary) override {
         ended = true;
-        logSaved = saved;
+        logSaved = summary.runLogSaved;
         endedAt = Clock::now();
-        QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
     }
 
     bool ended = false;
     bool logSaved = false;
-    int gauge = -1;
+    long prepareGaugeChanges = 0;
     long gaugeChanges = 0;
     long errorReports = 0;
     Clock::time_point endedAt;
@@ -191,12 +193,20 @@ int main(int argc, char** argv) {
     tandrel::AppState st;
     st.ProgramDir = programDir.path().toStdString();
     st.LocalComputerName = tandrel::ComputeLocalComputerName();
+    if (!opt.ini.empty() &&
+        !QFile::copy(QString::fromStdString(opt.ini), QString::fromStdString(st.iniPath()))) {
+        std::fprintf(stderr, "tandrel-bench: cannot read %s\n", opt.ini.c_str());
+        return 2;
+    }
     {
-        // No settings file in the fresh directory: every setting is its default.
+        // Without --ini there is no settings file in the fresh directory: every setting
+        // is its default.
         const tandrel::Profile ini(st.iniPath());
         tandrel::WindowGeometry geo;
         tandrel::ReadSettings(ini, st.prefs, st.user, geo);
     }
+    st.prefs.smtp = opt.host;
+    st.prefs.port = opt.port;
 
     tandrel::MailEditors editors;
     double loadSeconds = 0, loadCpu = 0;
@@ -225,23 +235,22 @@ int main(int argc, char** argv) {
     for (const auto& path : opt.attachments)
         st.attachments.push_back(tandrel::MakeAttachment(path));
 
-    long gaugeChanges = 0;
+    std::vector<tandrel::ReceipData*> recipients;
+    recipients.reserve(st.db->entryCount());
+    for (auto& e : st.db->entries) {
+        e->selected = true;
+        recipients.push_back(e.get());
+    }
+    BenchObserver observer;
+    tandrel::MailingRun run(st, recipients, editors.subject);
+    run.setObserver(&observer);
+    run.greetWithEhlo(opt.ehlo);
     double prepareSeconds = 0, prepareCpu = 0;
     try {
         const auto t0 = Clock::now();
         const double c0 = CpuSeconds();
-        std::vector<tandrel::ReceipData*> recipients;
-        recipients.reserve(st.db->entryCount());
-        for (auto& e : st.db->entries) {
-            e->selected = true;
-            recipients.push_back(e.get());
-        }
         tandrel::BuildMailText(st, editors);
-        int last = -1;
-        tandrel::PrepareAllMails(st, recipients, [&](int v) {
-            if (v != last) ++gaugeChanges;
-            last = v;
-        });
+        run.prepare();
         prepareSeconds = SecondsBetween(t0, Clock::now());
         prepareCpu = CpuSeconds() - c0;
     } catch (const std::exception& e) {
@@ -252,7 +261,7 @@ int main(int argc, char** argv) {
     const Sizes sizes = MeasureMessages(st.outgoing);
     std::printf(
         "prepare_s=%.3f prepare_cpu_s=%.3f messages=%zu attachments=%zu gauge_changes=%ld\n",
-        prepareSeconds, prepareCpu, messages, st.attachments.size(), gaugeChanges);
+        prepareSeconds, prepareCpu, messages, st.attachments.size(), observer.prepareGaugeChanges);
     std::printf("message_bytes_avg=%llu wire_bytes=%llu held_text_bytes=%llu line_blocks=%zu\n",
                 messages ? sizes.wire / messages : 0ULL, sizes.wire, sizes.held, sizes.blocks);
     if (opt.mode == Mode::PrepareOnly || messages == 0) {
@@ -260,48 +269,39 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    BenchListener listener;
-    tandrel::SmtpDialogue dialogue(listener, st.RunLog, st.SentLog);
-    tandrel::DeliveryConfig config;
-    config.smtp = opt.host;
-    config.port = opt.port;
-    config.fromaddy = st.prefs.fromaddy;
-    config.localComputerName = st.LocalComputerName;
-    config.runLogPath = st.runLogPath();
-    config.extensions = opt.ehlo;
-
+    tandrel::EnvironmentCredentials password; // TANDREL_PASSWORD, when the settings log in
+    run.obtainCredentials(password);
     bool timedOut = false;
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [&] {
         timedOut = true;
-        dialogue.cancel();
-        QCoreApplication::quit();
+        run.cancel();
     });
 
     const auto t0 = Clock::now();
     const double c0 = CpuSeconds();
     try {
-        dialogue.start(st.outgoing, st.RecipientCount, config);
+        run.startDelivery();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tandrel-bench: cannot start delivery: %s\n", e.what());
         PrintLastLine(prepareSeconds, 0, messages, 0);
         return 3;
     }
     if (opt.timeoutSeconds > 0) watchdog.start(opt.timeoutSeconds * 1000);
-    if (!listener.ended) QCoreApplication::exec();
+    run.waitForEnd();
     watchdog.stop();
     const double deliverSeconds =
-        SecondsBetween(t0, listener.ended ? listener.endedAt : Clock::now());
+        SecondsBetween(t0, observer.ended ? observer.endedAt : Clock::now());
     const double deliverCpu = CpuSeconds() - c0;
-    dialogue.closeConnection();
+    const tandrel::MailingSummary summary = run.finish();
 
-    const std::size_t accepted = st.SentLog.size();
+    const auto accepted = static_cast<std::size_t>(summary.accepted);
     std::printf("deliver_s=%.3f deliver_cpu_s=%.3f accepted=%zu error_reports=%ld "
                 "delivery_gauge_changes=%ld run_log_saved=%d\n",
-                deliverSeconds, deliverCpu, accepted, listener.errorReports, listener.gaugeChanges,
-                listener.logSaved ? 1 : 0);
+                deliverSeconds, deliverCpu, accepted, observer.errorReports, observer.gaugeChanges,
+                observer.logSaved ? 1 : 0);
     if (timedOut) std::fprintf(stderr, "tandrel-bench: delivery timed out\n");
     PrintLastLine(prepareSeconds, deliverSeconds, messages, accepted);
-    return timedOut || !listener.ended ? 3 : 0;
+    return timedOut || !observer.ended ? 3 : 0;
 }

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "Compose.h"
-#include "MailingRun.h"
 #include "Mime.h"
+#include "Preparation.h"
 #include "TestSupport.h"
 
 using namespace tandrel;

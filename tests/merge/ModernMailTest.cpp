@@ -10,7 +10,7 @@
 
 #include "Compose.h"
 #include "MailFile.h"
-#include "MailingRun.h"
+#include "Preparation.h"
 #include "SendCheck.h"
 #include "TestSupport.h"
 

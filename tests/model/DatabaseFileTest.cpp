@@ -226,15 +226,6 @@ TEST(SaveDatabase, WritesValuesOnlyAndReloadsTheSame) {
     EXPECT_EQ(FieldNames(back), (Lines{"name", "email", "town", "New Field 1"}));
 }
 
-TEST(SaveDatabase, DelimiterInsideAValueShiftsTheColumnsOnReload) {
-    test::TempDir dir;
-    AppState st = StateWithFields({"name", "email", "town"});
-    st.db->appendEntry().values = {"Ann;Lee", "a@x", "Rome"};
-    SaveDatabase(st, dir.file("db.txt"));
-    LoadDatabase(st, dir.file("db.txt"));
-    EXPECT_EQ(Entries(st), (std::vector<Entry>{{"Ann", "Lee", {"Ann", "Lee", "a@x", "Rome"}}}));
-}
-
 TEST(SaveDatabase, FailedCreateKeepsTheOldPath) {
     test::TempDir dir;
     AppState st = StateWithFields({"name"});

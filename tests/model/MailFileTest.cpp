@@ -421,38 +421,6 @@ TEST(LoadMail, MissingOrUnreadableFileChangesNothing) {
     EXPECT_EQ(st.mailText.lines, Lines{"only body"});
 }
 
-TEST(SaveMail, RoundTripsThroughTheFile) {
-    struct Case {
-        MailEditors saved;
-        MailEditors loaded;
-    };
-    const Case cases[] = {
-        {{"Me <m@x>", "\"[name]\" <[email]>", "Hi [name]", {"Dear [name],", "", "  x  ", ""}},
-         {"Me <m@x>", "\"[name]\" <[email]>", "Hi [name]", {"Dear [name],", "", "  x  ", ""}}},
-        {{"", "", "Only subject", {"b"}},
-         {"\"Ann Lee\" <ann@x.example>", "\"[name]\" <[email]>", "Only subject", {"b"}}},
-        {{"F", "T", "", {}}, {"F", "T", "", {}}},
-    };
-    test::TempDir dir;
-    const std::string path = dir.file("saved.txt");
-    for (const auto& c : cases) {
-        AppState st = StateWithSender();
-        SaveMail(st, path, c.saved, false);
-        EXPECT_EQ(st.user.lastmail, path);
-        EXPECT_EQ(ReadTextFile(path), st.mailText.lines);
-        const std::string bytes = test::ReadFileBytes(path);
-        EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-
-        AppState other = StateWithSender();
-        MailEditors eds;
-        ASSERT_TRUE(LoadMail(other, path, eds));
-        EXPECT_EQ(eds.from, c.loaded.from);
-        EXPECT_EQ(eds.to, c.loaded.to);
-        EXPECT_EQ(eds.subject, c.loaded.subject);
-        EXPECT_EQ(eds.body, c.loaded.body);
-    }
-}
-
 TEST(SaveMail, PreviewShownWritesTheTemplateAndFailureKeepsThePath) {
     test::TempDir dir;
     AppState st = StateWithSender();

@@ -107,6 +107,7 @@ TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
                                "empty=\n"
                                "quoted= \"  two blanks  \" \n"
                                "twice=\"\"x\"\"\n"
+                               "none=\"\"\n"
                                "half=\"open\n"
                                "lone=\"\n"
                                "noequals\n"
@@ -127,6 +128,7 @@ TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
         // One pair of surrounding quotes goes, the blanks inside them stay.
         {"Network", "quoted", "  two blanks  "},
         {"Network", "twice", "\"x\""},
+        {"Network", "none", ""},
         {"Network", "half", "\"open"},
         {"Network", "lone", "\""},
         {"Network", "noequals", "dflt"},

@@ -6,15 +6,12 @@
 #include <QPushButton>
 
 #include "AboutBox.h"
-#include "AttachmentsWindowTestHooks.h"
 
 namespace {
 
 TEST(AboutBox, ShowsNameVersionAndCreditsEachTime) {
-    tandrel::test::AttachTestHooks main;
-    tandrel::Forms forms;
-    main.st.ProgramDir = "/home/ann/.config/tandrel";
-    AboutBox about(main.st, main, forms);
+    const std::string programDir = "/home/ann/.config/tandrel";
+    AboutBox about(programDir);
     EXPECT_EQ(about.windowTitle(), "About Tandrel");
 
     const QString credits = AboutBox::creditText();

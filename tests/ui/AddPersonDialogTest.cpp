@@ -19,10 +19,10 @@ TEST(AddPersonDialog, LooksLikeTheDesign) {
     EXPECT_EQ(h.add->size(), QSize(333, 185));
     EXPECT_FALSE(h.add->windowFlags() & Qt::WindowSystemMenuHint);
     EXPECT_FALSE(h.add->windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_TRUE(Child<QPushButton>(h.add.get(), "Button1")->isDefault());
-    EXPECT_EQ(Child<QPushButton>(h.add.get(), "Button2")->text(), "Cancel");
-    EXPECT_EQ(Child<QLineEdit>(h.add.get(), "Edit1")->accessibleName(), "Name:");
-    EXPECT_EQ(Child<QLineEdit>(h.add.get(), "Edit2")->accessibleName(), "Mail:");
+    EXPECT_TRUE(Child<QPushButton>(h.add, "Button1")->isDefault());
+    EXPECT_EQ(Child<QPushButton>(h.add, "Button2")->text(), "Cancel");
+    EXPECT_EQ(Child<QLineEdit>(h.add, "Edit1")->accessibleName(), "Name:");
+    EXPECT_EQ(Child<QLineEdit>(h.add, "Edit2")->accessibleName(), "Mail:");
 }
 
 TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
@@ -50,7 +50,7 @@ TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
         h.openModeless();
         bool openAfter = true;
         WhileModal(
-            h.add.get(), [&] { h.editor->addPerson(); },
+            h.add, [&] { h.editor->addPerson(); },
             [&] {
                 h.addPerson(c.name, c.mail);
                 openAfter = h.add->isVisible();
@@ -73,13 +73,13 @@ TEST(AddPersonDialog, EditsKeepTheirTextAndCancelChangesNothing) {
     h.main.st.NewDatabase();
     h.openModeless();
     h.addPerson("Ann", "ann@x");
-    auto* name = Child<QLineEdit>(h.add.get(), "Edit1");
-    auto* mail = Child<QLineEdit>(h.add.get(), "Edit2");
+    auto* name = Child<QLineEdit>(h.add, "Edit1");
+    auto* mail = Child<QLineEdit>(h.add, "Edit2");
     EXPECT_EQ(Text(name), "Ann");
     EXPECT_EQ(Text(mail), "ann@x");
 
     WhileModal(
-        h.add.get(), [&] { h.editor->addPerson(); },
+        h.add, [&] { h.editor->addPerson(); },
         [&] {
             name->setText("Bob");
             h.add->cancelAdding();
@@ -90,7 +90,7 @@ TEST(AddPersonDialog, EditsKeepTheirTextAndCancelChangesNothing) {
 
     // The dialog opens empty each time; Enter in an edit presses "OK".
     WhileModal(
-        h.add.get(), [&] { h.editor->addPerson(); },
+        h.add, [&] { h.editor->addPerson(); },
         [&] {
             EXPECT_EQ(Text(name), "");
             name->setText("Bob");

@@ -41,20 +41,20 @@ std::vector<QWidget*> UnnamedControls(QWidget* window, int& checked) {
 TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
     tandrel::test::TempDir dir;
     tandrel::AppWindows app(dir.path());
-    tandrel::Forms& f = app.forms();
-    f.main->state().NewDatabase(); // so the editor has something to show
+    MainWindow& main = app.main();
+    main.state().NewDatabase(); // so the editor has something to show
 
     const std::pair<const char*, QWidget*> windows[] = {
-        {"main window", f.main},
-        {"database editor", f.databaseEditor},
-        {"add dialog", f.addPersonDialog},
-        {"fields dialog", f.fieldsDialog},
-        {"delivery window", f.deliveryWindow},
-        {"preferences", f.preferencesDialog},
-        {"about box", f.aboutBox},
-        {"attachments", f.attachmentsWindow},
-        {"file test", f.fileTestWindow},
-        {"preparation window", f.preparationWindow},
+        {"main window", &main},
+        {"database editor", main.databaseEditor()},
+        {"add dialog", main.databaseEditor()->addPersonDialog()},
+        {"fields dialog", main.databaseEditor()->fieldsDialog()},
+        {"delivery window", app.deliveryWindow()},
+        {"preferences", main.preferencesDialog()},
+        {"about box", main.aboutBox()},
+        {"attachments", main.attachmentsWindow()},
+        {"file test", main.attachmentsWindow()->fileTestWindow()},
+        {"preparation window", app.preparationWindow()},
     };
     for (const auto& [what, window] : windows) {
         ASSERT_NE(window, nullptr) << what;
@@ -67,7 +67,7 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
             ADD_FAILURE() << what << ": " << c->metaObject()->className() << " '"
                           << c->objectName().toStdString() << "' has no accessible name";
         }
-        if (window != f.preparationWindow) {
+        if (window != app.preparationWindow()) {
             EXPECT_GT(checked, 0) << what;
         }
         window->hide();

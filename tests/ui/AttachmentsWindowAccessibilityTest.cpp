@@ -58,11 +58,10 @@ void ExpectAllNamed(QWidget* window) {
 class AccessibilityTest : public ::testing::Test {
 protected:
     tandrel::test::AttachTestHooks main;
-    tandrel::Forms forms;
 };
 
 TEST_F(AccessibilityTest, AttachmentsWindow) {
-    AttachmentsWindow form(main.st, main, forms);
+    AttachmentsWindow form(main.st);
     form.show();
     ExpectAllNamed(&form);
     const auto walk = TabWalk(&form);
@@ -76,7 +75,7 @@ TEST_F(AccessibilityTest, AttachmentsWindow) {
 }
 
 TEST_F(AccessibilityTest, FileTestWindow) {
-    FileTestWindow form(main.st, main, forms);
+    FileTestWindow form(main.st);
     form.show();
     ExpectAllNamed(&form);
     const auto walk = TabWalk(&form);
@@ -86,7 +85,7 @@ TEST_F(AccessibilityTest, FileTestWindow) {
 }
 
 TEST_F(AccessibilityTest, PreferencesBothPages) {
-    PreferencesDialog form(main.st, main, forms);
+    PreferencesDialog form(main.st);
     auto* pages = form.findChild<QTabWidget*>("PageControl1");
     form.show();
     pages->setCurrentIndex(0);
@@ -126,7 +125,7 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
 }
 
 TEST_F(AccessibilityTest, AboutBox) {
-    AboutBox form(main.st, main, forms);
+    AboutBox form(main.st.ProgramDir);
     form.setTexts("Tandrel 1.1", AboutBox::creditText());
     form.show();
     ExpectAllNamed(&form);

@@ -26,8 +26,7 @@ namespace {
 class AttachmentsWindowTest : public ::testing::Test {
 protected:
     AttachmentsWindowTest() {
-        forms.attachmentsWindow = &attach;
-        forms.fileTestWindow = &fileTest;
+        QObject::connect(&attach, &AttachmentsWindow::closed, [this] { ++main.statusUpdates; });
     }
 
     QTreeWidget* list() { return attach.findChild<QTreeWidget*>("ListView1"); }
@@ -58,9 +57,8 @@ protected:
 
     TempDir dir;
     tandrel::test::AttachTestHooks main;
-    tandrel::Forms forms;
-    AttachmentsWindow attach{main.st, main, forms};
-    FileTestWindow fileTest{main.st, main, forms};
+    AttachmentsWindow attach{main.st};
+    FileTestWindow& fileTest = *attach.fileTestWindow();
 };
 
 TEST_F(AttachmentsWindowTest, AddFillsTypeAndSizeOnlyForReadableFiles) {

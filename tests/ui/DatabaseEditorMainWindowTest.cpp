@@ -13,9 +13,9 @@ using Strings = std::vector<std::string>;
 
 class EditorFromMainTest : public MainWindowTest {
 protected:
-    DatabaseEditor* editor() { return app->forms().databaseEditor; }
-    AddPersonDialog* addPersonDialog() { return app->forms().addPersonDialog; }
-    FieldsDialog* fieldsDialog() { return app->forms().fieldsDialog; }
+    DatabaseEditor* editor() { return w->databaseEditor(); }
+    AddPersonDialog* addPersonDialog() { return editor()->addPersonDialog(); }
+    FieldsDialog* fieldsDialog() { return editor()->fieldsDialog(); }
     QListView* entryList() { return Child<QListView>(editor(), "ListBox2"); }
     QListWidget* fieldList() { return Child<QListWidget>(editor(), "ListBox1"); }
     QLineEdit* value() { return Child<QLineEdit>(editor(), "Edit2"); }

@@ -53,7 +53,7 @@ TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
     h.db().fields.push_back(VarIdent{"city"});
     h.addPerson("Old", "old@x");
     h.fields->fillFieldList();
-    Child<QLineEdit>(h.fields.get(), "Edit1")->setText("typed");
+    Child<QLineEdit>(h.fields, "Edit1")->setText("typed");
 
     bool wasModal = false;
     WhileModal(
@@ -63,10 +63,10 @@ TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
             EXPECT_EQ(h.editor->entryLineCount(), 0);
             EXPECT_EQ(FieldNames(h.db()), (Strings{"name", "email"}));
             EXPECT_EQ(h.db().entryCount(), 0u);
-            EXPECT_EQ(Text(Child<QLineEdit>(h.add.get(), "Edit1")), "");
-            EXPECT_EQ(Text(Child<QLineEdit>(h.add.get(), "Edit2")), "");
-            EXPECT_EQ(Text(Child<QLineEdit>(h.fields.get(), "Edit1")), "");
-            EXPECT_EQ(Child<QListWidget>(h.fields.get(), "ListBox1")->count(), 0);
+            EXPECT_EQ(Text(Child<QLineEdit>(h.add, "Edit1")), "");
+            EXPECT_EQ(Text(Child<QLineEdit>(h.add, "Edit2")), "");
+            EXPECT_EQ(Text(Child<QLineEdit>(h.fields, "Edit1")), "");
+            EXPECT_EQ(Child<QListWidget>(h.fields, "ListBox1")->count(), 0);
             EXPECT_TRUE(h.fieldList()->count() == 0 && h.panel("Panel10").empty());
             h.editor->finishEditing();
         });
@@ -84,7 +84,7 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     // Three people through "Add"; the dialog is modal above the editor.
     for (const auto& [name, mail] : {std::pair{"Ann", "ann@x"}, {"Bob", "bob@x"}, {"Cid", ""}}) {
         WhileModal(
-            h.add.get(), [&] { h.editor->addPerson(); },
+            h.add, [&] { h.editor->addPerson(); },
             [&] {
                 EXPECT_TRUE(h.add->isModal());
                 h.addPerson(name, mail);
@@ -97,11 +97,11 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     // A field through "Fields...": "New", then "Done" refreshes the editor.
     h.pickEntry(1);
     WhileModal(
-        h.fields.get(), [&] { h.editor->editFields(); },
+        h.fields, [&] { h.editor->editFields(); },
         [&] {
-            auto* list = Child<QListWidget>(h.fields.get(), "ListBox1");
+            auto* list = Child<QListWidget>(h.fields, "ListBox1");
             EXPECT_EQ(Lines(list), (Strings{"name", "email"}));
-            Child<QLineEdit>(h.fields.get(), "Edit1")->setText("city");
+            Child<QLineEdit>(h.fields, "Edit1")->setText("city");
             h.fields->appendField();
             h.fields->finishEditing();
         });
@@ -288,7 +288,7 @@ TEST(DatabaseEditor, EnterPressesChangeOnlyWhileAValueIsEdited) {
     for (QPushButton* b : h.editor->findChildren<QPushButton*>())
         EXPECT_FALSE(b->isDefault()) << b->objectName().toStdString();
     int addOpened = 0;
-    QTimer::singleShot(0, h.add.get(), [&] {
+    QTimer::singleShot(0, h.add, [&] {
         if (h.add->isVisible()) {
             ++addOpened;
             h.add->reject();
@@ -369,8 +369,8 @@ TEST(DatabaseEditor, EveryControlOfTheThreeWindowsIsNamedAndInReadingOrder) {
         {h.editor.get(),
          {"ListBox2", "Button3", "Button4", "varEdit", "Done", "Panel10", "Panel11", "ListBox1",
           "Panel9", "Edit2", "Button1"}},
-        {h.fields.get(), {"Edit1", "changeBut", "newBut", "Done", "ListBox1"}},
-        {h.add.get(), {"Edit1", "Edit2", "Button1", "Button2"}},
+        {h.fields, {"Edit1", "changeBut", "newBut", "Done", "ListBox1"}},
+        {h.add, {"Edit1", "Edit2", "Button1", "Button2"}},
     };
     for (const auto& win : windows) {
         const std::string title = win.w->windowTitle().toStdString();

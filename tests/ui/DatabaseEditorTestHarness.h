@@ -1,4 +1,4 @@
-// The database editor with its two dialogs, wired to a recording stand-in for the main
+// The database editor with its two dialogs, with a record of what it asks of the main
 // window, for the widget tests of the editor and its dialogs.
 #pragma once
 
@@ -18,28 +18,21 @@
 
 #include "AddPersonDialog.h"
 #include "AppState.h"
+#include "DatabaseDocument.h"
 #include "DatabaseEditor.h"
 #include "FieldsDialog.h"
-#include "Forms.h"
-#include "MainHooks.h"
 
 namespace tandrel::test {
 
-// Records what the editor asks of the main window.
-class RecordingMain : public MainHooks {
-public:
+// The main window's side: the database, and what it was asked to do (the controls
+// disabled on opening, enabled and the lists refreshed on closing).
+struct RecordingMain {
     AppState st;
+    DatabaseDocument database{st};
     std::vector<bool> enableCalls;
     int refreshCalls = 0;
 
-    AppState& state() override { return st; }
-    MailEditors editorTexts() const override { return {}; }
-    bool previewShown() const override { return false; }
-    std::vector<ReceipData*> recipientRows() const override { return {}; }
-    void setControlsEnabled(bool on) override { enableCalls.push_back(on); }
-    void refreshLists() override { ++refreshCalls; }
-    void updateStatusBar() override {}
-    QWidget* mainWidget() override { return nullptr; }
+    void setControlsEnabled(bool on) { enableCalls.push_back(on); }
 };
 
 template <class W> W* Child(QWidget* parent, const char* name) {
@@ -79,23 +72,18 @@ inline void WhileModal(QDialog* dlg, const std::function<void()>& open,
 
 struct EditorHarness {
     RecordingMain main;
-    Forms forms;
     std::unique_ptr<DatabaseEditor> editor;
-    std::unique_ptr<AddPersonDialog> add;
-    std::unique_ptr<FieldsDialog> fields;
+    AddPersonDialog* add = nullptr;
+    FieldsDialog* fields = nullptr;
 
     EditorHarness() {
-        editor = std::make_unique<DatabaseEditor>(main.st, main, forms);
-        add = std::make_unique<AddPersonDialog>(main.st, main, forms);
-        fields = std::make_unique<FieldsDialog>(main.st, main, forms);
-        forms.databaseEditor = editor.get();
-        forms.addPersonDialog = add.get();
-        forms.fieldsDialog = fields.get();
-    }
-    ~EditorHarness() {
-        fields.reset();
-        add.reset();
-        editor.reset();
+        editor = std::make_unique<DatabaseEditor>(main.database);
+        add = editor->addPersonDialog();
+        fields = editor->fieldsDialog();
+        QObject::connect(editor.get(), &DatabaseEditor::closed, [this] {
+            main.setControlsEnabled(true);
+            ++main.refreshCalls;
+        });
     }
 
     DatabaseRoot& db() { return *main.st.db; }
@@ -110,8 +98,8 @@ struct EditorHarness {
 
     // Adds a person through the add dialog's edits and "OK".
     void addPerson(const std::string& name, const std::string& mail) {
-        Child<QLineEdit>(add.get(), "Edit1")->setText(QString::fromLocal8Bit(name));
-        Child<QLineEdit>(add.get(), "Edit2")->setText(QString::fromLocal8Bit(mail));
+        Child<QLineEdit>(add, "Edit1")->setText(QString::fromLocal8Bit(name));
+        Child<QLineEdit>(add, "Edit2")->setText(QString::fromLocal8Bit(mail));
         add->acceptPerson();
     }
 

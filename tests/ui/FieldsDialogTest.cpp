@@ -12,8 +12,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 struct FieldsHarness : EditorHarness {
-    QListWidget* list() { return Child<QListWidget>(fields.get(), "ListBox1"); }
-    QLineEdit* edit() { return Child<QLineEdit>(fields.get(), "Edit1"); }
+    QListWidget* list() { return Child<QListWidget>(fields, "ListBox1"); }
+    QLineEdit* edit() { return Child<QLineEdit>(fields, "Edit1"); }
     Strings names() {
         Strings n;
         for (const auto& f : db().fields)
@@ -37,9 +37,9 @@ TEST(FieldsDialog, LooksLikeTheDesign) {
     EXPECT_EQ(h.fields->windowTitle(), "Fields");
     EXPECT_EQ(h.fields->size(), QSize(340, 112));
     EXPECT_EQ(h.fields->minimumSize(), h.fields->maximumSize());
-    EXPECT_TRUE(Child<QPushButton>(h.fields.get(), "newBut")->isDefault());
-    EXPECT_EQ(Child<QPushButton>(h.fields.get(), "changeBut")->text(), "Change");
-    EXPECT_EQ(Child<QPushButton>(h.fields.get(), "Done")->text(), "Done");
+    EXPECT_TRUE(Child<QPushButton>(h.fields, "newBut")->isDefault());
+    EXPECT_EQ(Child<QPushButton>(h.fields, "changeBut")->text(), "Change");
+    EXPECT_EQ(Child<QPushButton>(h.fields, "Done")->text(), "Done");
 }
 
 TEST(FieldsDialog, NewAppendsTheTextUnchanged) {
@@ -121,7 +121,7 @@ TEST(FieldsDialog, DoneRefreshesTheEditorButTheCloseBoxDoesNot) {
     h.openModeless();
 
     WhileModal(
-        h.fields.get(), [&] { h.editor->editFields(); },
+        h.fields, [&] { h.editor->editFields(); },
         [&] {
             h.edit()->setText("city");
             h.fields->appendField();
@@ -130,7 +130,7 @@ TEST(FieldsDialog, DoneRefreshesTheEditorButTheCloseBoxDoesNot) {
     EXPECT_EQ(Lines(h.fieldList()), (Strings{"name Ann", "email ann@x"}));
 
     WhileModal(
-        h.fields.get(), [&] { h.editor->editFields(); },
+        h.fields, [&] { h.editor->editFields(); },
         [&] {
             EXPECT_EQ(Lines(h.list()), (Strings{"name", "email", "city"}));
             h.fields->finishEditing();

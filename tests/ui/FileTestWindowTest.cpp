@@ -33,8 +33,7 @@ QString Q(const std::string& s) {
 TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
     TempDir dir;
     tandrel::test::AttachTestHooks main;
-    tandrel::Forms forms;
-    FileTestWindow form(main.st, main, forms);
+    FileTestWindow form(main.st);
     EXPECT_EQ(form.windowTitle(), "File test result");
 
     const std::string templ = dir.file("[name].txt");

@@ -45,7 +45,7 @@ protected:
         find<QPushButton>("SendBut")->click(); // the modal windows run inside
     }
 
-    DeliveryWindow& deliveryWindow() { return *app->forms().deliveryWindow; }
+    DeliveryWindow& deliveryWindow() { return *app->deliveryWindow(); }
     bool memoHas(const QString& line) {
         return deliveryWindow().reportMemo->toPlainText().split(QLatin1Char('\n')).contains(line);
     }

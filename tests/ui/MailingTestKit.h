@@ -1,5 +1,5 @@
-// Helpers of the delivery and mailing-run tests: a stand-in for the main window's
-// hooks, a driver for the modal windows of a run, and reading what a real server got.
+// Helpers of the delivery and Send command tests: what the main window hands the Send
+// command, a driver for the modal windows of a run, and reading what a real server got.
 #pragma once
 
 #include <QApplication>
@@ -26,31 +26,20 @@
 
 #include "AppState.h"
 #include "DeliveryWindow.h"
-#include "Forms.h"
-#include "MainHooks.h"
 #include "PreparationWindow.h"
 #include "SendCheckDialog.h"
+#include "SendCommand.h"
 #include "SmtpServers.h"
 
 namespace tandrel::test {
 
-// The main window as far as the Send command needs it.
-class TestMain : public MainHooks {
-public:
+// What the main window hands the Send command.
+struct TestMain {
     AppState st;
     MailEditors eds;
     bool preview = false;
     std::vector<ReceipData*> rows;
     QWidget widget;
-
-    AppState& state() override { return st; }
-    MailEditors editorTexts() const override { return eds; }
-    bool previewShown() const override { return preview; }
-    std::vector<ReceipData*> recipientRows() const override { return rows; }
-    void setControlsEnabled(bool) override {}
-    void refreshLists() override {}
-    void updateStatusBar() override {}
-    QWidget* mainWidget() override { return &widget; }
 
     ReceipData& addPerson(const std::string& name, const std::string& email,
                           const std::string& town) {
@@ -69,12 +58,13 @@ public:
 // The two windows of a run, created the way the program creates them.
 struct RunRig {
     TestMain main;
-    Forms forms;
-    RunRig() {
-        forms.deliveryWindow = new DeliveryWindow(main.st, main, forms, &main.widget);
-        forms.preparationWindow = new PreparationWindow(main.st, main, forms, &main.widget);
+    DeliveryWindow* delivery = new DeliveryWindow(&main.widget);
+    PreparationWindow* preparation = new PreparationWindow(&main.widget);
+    SendWindows windows() { return {&main.widget, preparation, delivery}; }
+    void send() { RunMailing(windows(), main.st, main.rows, main.eds, main.preview); }
+    void sendTest(const ReceipData& person) {
+        RunTestMail(windows(), main.st, main.eds, main.preview, person);
     }
-    DeliveryWindow& send() { return *forms.deliveryWindow; }
 };
 
 // Plays the user during a run's modal windows: answers error boxes (recording their

@@ -6,8 +6,8 @@
 #include <limits>
 #include <sys/stat.h>
 
+#include "MainLook.h"
 #include "MainWindowFixture.h"
-#include "MainWindowParts.h"
 #include "Settings.h"
 #include "TextFile.h"
 

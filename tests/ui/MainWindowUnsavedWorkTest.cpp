@@ -24,8 +24,8 @@ protected:
     // A new person through the database editor and its add dialog, and a new subject
     // typed into the editor.
     void changeBoth() {
-        DatabaseEditor* editor = app->forms().databaseEditor;
-        AddPersonDialog* add = app->forms().addPersonDialog;
+        DatabaseEditor* editor = w->databaseEditor();
+        AddPersonDialog* add = editor->addPersonDialog();
         w->editDatabase();
         WhileModal(
             add, [&] { editor->addPerson(); },

@@ -25,6 +25,9 @@ namespace {
 class PreferencesDialogTest : public ::testing::Test {
 protected:
     PreferencesDialogTest() {
+        QObject::connect(&form, &PreferencesDialog::explained, [this](const QString& reason) {
+            main.explained.push_back(reason.toStdString());
+        });
         main.st.prefs.smtp = "mail.example.org";
         main.st.prefs.port = "25";
         main.st.prefs.name = "Ann Example";
@@ -55,8 +58,7 @@ protected:
     }
 
     tandrel::test::AttachTestHooks main;
-    tandrel::Forms forms;
-    PreferencesDialog form{main.st, main, forms};
+    PreferencesDialog form{main.st};
 };
 
 TEST_F(PreferencesDialogTest, ShowingFillsTheControlsFromThePreferences) {

@@ -1,0 +1,41 @@
+// The credential sources that need no window.
+#include "Credentials.h"
+
+#include <cstdlib>
+
+namespace tandrel {
+
+std::string KeyringAccount(const GlobalPrefs& prefs) {
+    return prefs.user + "@" + prefs.smtp;
+}
+
+CredentialRequest LoginRequest(const GlobalPrefs& prefs) {
+    return {KeyringAccount(prefs), prefs.user, prefs.smtp, "password"};
+}
+
+std::optional<Credentials>
+EnvironmentCredentials::credentialsFor(const CredentialRequest& request) {
+    const char* env = std::getenv("TANDREL_PASSWORD");
+    if (!env) return std::nullopt;
+    return Credentials{request.user, env};
+}
+
+std::optional<Credentials> KeptCredentials::credentialsFor(const CredentialRequest& request) {
+    if (!keeper_) return std::nullopt;
+    std::optional<std::string> stored = keeper_->load(request.account);
+    if (!stored) return std::nullopt;
+    return Credentials{request.user, std::move(*stored)};
+}
+
+std::optional<Credentials> FirstCredentialsOf::credentialsFor(const CredentialRequest& request) {
+    for (CredentialSource* source : sources_)
+        if (std::optional<Credentials> found = source->credentialsFor(request)) return found;
+    return std::nullopt;
+}
+
+void FirstCredentialsOf::credentialsRefused(const CredentialRequest& request) {
+    for (CredentialSource* source : sources_)
+        source->credentialsRefused(request);
+}
+
+} // namespace tandrel

@@ -1,0 +1,165 @@
+// The mailing run's steps.
+#include "MailingRun.h"
+
+#include <exception>
+
+#include "DeliveryRun.h"
+#include "DeliverySettings.h"
+#include "Preparation.h"
+#include "RunResults.h"
+#include "SentLog.h"
+
+namespace tandrel {
+
+// Between the delivery and the front end's observer: keeps each outcome in the results
+// file and tells the credential source of a refused login, then passes everything on.
+class MailingRun::Relay : public MailingObserver {
+public:
+    explicit Relay(MailingRun& run) : run_(run) {}
+
+    void deliveryProgress(int percent) override {
+        if (run_.observer_) run_.observer_->deliveryProgress(percent);
+    }
+    void deliveryEvent(const DeliveryEvent& event) override {
+        if (event.kind == DeliveryEvent::Kind::Problem &&
+            event.problem == DeliveryProblem::LoginRefused && run_.credentialSource_)
+            run_.credentialSource_->credentialsRefused(LoginRequest(run_.st_.prefs));
+        if (run_.observer_) run_.observer_->deliveryEvent(event);
+    }
+    void reportCleared() override {
+        if (run_.observer_) run_.observer_->reportCleared();
+    }
+    void reportLine(const std::string& line) override {
+        if (run_.observer_) run_.observer_->reportLine(line);
+    }
+    void statusChanged(const std::string& text) override {
+        if (run_.observer_) run_.observer_->statusChanged(text);
+    }
+    void messageOutcome(std::size_t message, MessageOutcome outcome,
+                        const ServerReply* reply) override {
+        // Written as each message is answered, so a crash loses no outcome.
+        if (run_.results_) run_.results_->record(message, RunResultOf(outcome));
+        if (run_.observer_) run_.observer_->messageOutcome(message, outcome, reply);
+    }
+    void deliveryEnded(const DeliverySummary& summary) override {
+        if (!summary.runLogSaved) run_.summary_.runLogError = run_.delivery_->runLogError();
+        if (run_.observer_) run_.observer_->deliveryEnded(summary);
+    }
+
+private:
+    MailingRun& run_;
+};
+
+MailingRun::MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
+                       MailingKind kind)
+    : st_(session), recipients_(std::move(recipients)), subject_(std::move(subject)), kind_(kind),
+      relay_(std::make_unique<Relay>(*this)) {}
+
+MailingRun::~MailingRun() {
+    delivery_.reset();
+    OutgoingList().swap(st_.outgoing);
+}
+
+std::vector<SendProblem> MailingRun::check() const {
+    if (kind_ == MailingKind::TestMail) return {};
+    return CheckBeforeSending(st_, recipients_);
+}
+
+bool MailingRun::obtainCredentials(CredentialSource& source) {
+    credentialSource_ = &source;
+    credentials_.reset();
+    if (st_.prefs.user.empty()) return true;
+    credentials_ = source.credentialsFor(LoginRequest(st_.prefs));
+    return credentials_.has_value();
+}
+
+void MailingRun::prepare() {
+    PrepareAllMails(st_, recipients_, [this](int percent) {
+        if (observer_) observer_->preparationProgress(percent);
+    });
+    summary_.recipients = st_.RecipientCount;
+}
+
+DryRunResult MailingRun::writeDryRun(const std::string& dir) {
+    const DryRunResult result = WriteDryRun(st_.outgoing, dir, [this](int percent) {
+        if (observer_) observer_->deliveryProgress(percent);
+    });
+    OutgoingList().swap(st_.outgoing);
+    return result;
+}
+
+void MailingRun::startDelivery() {
+    std::vector<std::string>* accepted = &acceptedScratch_;
+    if (kind_ == MailingKind::Mailing) {
+        try {
+            static const DatabaseRoot noDatabase;
+            results_ = std::make_unique<RunResultsWriter>(
+                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, recipients_));
+        } catch (const std::exception& e) {
+            summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
+        }
+        // The accepted addresses follow the block's head in the session's sent log.
+        sentLog_ = std::make_unique<SentLogBlock>(st_.SentLog, subject_);
+        accepted = &st_.SentLog;
+    }
+    delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.RunLog, *accepted, &st_.RunLogSaved);
+    const std::string password = credentials_ ? credentials_->secret : std::string();
+    DeliveryConfig config = DeliveryConfigFor(st_, password);
+    config.extensions = greetWithEhlo_;
+    try {
+        delivery_->start(st_.outgoing, st_.RecipientCount, config, st_.runLogPath());
+        summary_.started = true;
+    } catch (const std::exception& e) {
+        summary_.startError = e.what();
+        OutgoingList().swap(st_.outgoing);
+        throw;
+    }
+    // The dialogue keeps its own copy: a big run does not hold the messages twice.
+    OutgoingList().swap(st_.outgoing);
+}
+
+bool MailingRun::running() const {
+    return delivery_ && delivery_->running();
+}
+
+bool MailingRun::waitForEnd(int timeoutMs) {
+    return !delivery_ || delivery_->waitForEnd(timeoutMs);
+}
+
+void MailingRun::cancel(const std::string& stopSignalName) {
+    if (!delivery_) return;
+    if (!stopSignalName.empty() && delivery_->running()) summary_.stoppedBy = stopSignalName;
+    if (!delivery_->cancel(stopSignalName)) summary_.runLogError = delivery_->runLogError();
+}
+
+MailingSummary MailingRun::finish() {
+    OutgoingList().swap(st_.outgoing);
+    if (delivery_) {
+        summary_.accepted = delivery_->acceptedCount();
+        summary_.errorsOccurred = delivery_->errorsOccurred();
+    }
+    if (sentLog_) {
+        try {
+            sentLog_->finish(st_.sentLogPath());
+        } catch (const std::exception& e) {
+            summary_.fileErrors.push_back(e.what());
+        }
+    }
+    results_.reset();
+    if (delivery_) {
+        try {
+            delivery_->closeConnection();
+        } catch (const std::exception& e) {
+            summary_.fileErrors.push_back(e.what());
+        }
+    }
+    return summary_;
+}
+
+std::vector<std::string> MailingRun::takeFileErrors() {
+    std::vector<std::string> taken;
+    taken.swap(summary_.fileErrors);
+    return taken;
+}
+
+} // namespace tandrel

@@ -1,0 +1,116 @@
+// A mailing run: the one way the program sends, whichever front end started it (the
+// window's Send and "Send Test to Me", `tandrel send`, the benchmarks). Its steps, in
+// order:
+//
+//   check()             the check before sending
+//   obtainCredentials() the relay login, from the front end's credential source
+//   prepare()           one message per recipient, with the preparation gauge
+//   writeDryRun()       or startDelivery() and waitForEnd(): the SMTP dialogue, its
+//                       report and run log, each person's outcome in the results file
+//   finish()            the sent log's block, the connection closed, the summary
+//
+// The front end hears of each step through a MailingObserver.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "Credentials.h"
+#include "DryRun.h"
+#include "MailingObserver.h"
+#include "SendCheck.h"
+
+namespace tandrel {
+
+class DeliveryRun;
+class RunResultsWriter;
+class SentLogBlock;
+
+enum class MailingKind {
+    Mailing, // a run to the recipients: results file and sent-log block
+    TestMail // a message to the sender only: neither the results nor the sent log change
+};
+
+struct MailingSummary {
+    int accepted = 0;            // messages the server accepted
+    int recipients = 0;          // messages prepared
+    bool started = false;        // the delivery began
+    bool errorsOccurred = false; // the dialogue reported a problem
+    std::string startError;      // the text of a connect error raised at once
+    std::string stoppedBy;       // the signal that stopped the run, if one did
+    // Files that could not be written: the results file (the run went on without it)
+    // and the sent log. The run log's failure is told apart, in runLogError.
+    std::vector<std::string> fileErrors;
+    std::string runLogError;
+
+    // Not every message was accepted, or something went wrong.
+    bool failed() const { return errorsOccurred || !startError.empty() || accepted < recipients; }
+};
+
+class MailingRun {
+public:
+    // `session` holds the database, the attachments, the mail text (already built from
+    // the editors), the relay settings, the data folder and the session's logs in memory.
+    // `subject` is the mail's subject as written, for the sent log.
+    MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
+               MailingKind kind = MailingKind::Mailing);
+    ~MailingRun();
+    MailingRun(const MailingRun&) = delete;
+    MailingRun& operator=(const MailingRun&) = delete;
+
+    // Null: nobody listens. May change between the steps.
+    void setObserver(MailingObserver* observer) { observer_ = observer; }
+    // Opens the session with EHLO even without encryption or login, so that PIPELINING
+    // and SIZE are used where the server offers them.
+    void greetWithEhlo(bool on) { greetWithEhlo_ = on; }
+
+    std::vector<SendProblem> check() const;
+    // Asks `source` when the relay settings name a user; false when it gave nothing (the
+    // user declined). What the source throws passes on. The source must outlive the run:
+    // it is told when the server refuses the login.
+    bool obtainCredentials(CredentialSource& source);
+    // Throws ComposeError; nothing is prepared then.
+    void prepare();
+    DryRunResult writeDryRun(const std::string& dir);
+    // Opens the results file, begins the sent-log block and starts the dialogue. A
+    // connect error raised at once is thrown (std::runtime_error with the socket's text).
+    // The prepared messages are released from the session either way.
+    void startDelivery();
+    bool running() const;
+    bool waitForEnd(int timeoutMs = INT_MAX);
+    // Stops where it stands; the run log so far is written, with the signal's note.
+    void cancel(const std::string& stopSignalName = {});
+    // After the delivery (ended, cancelled or failed to start): ends the sent-log block,
+    // closes the connection and the results file.
+    MailingSummary finish();
+
+    const AppState& session() const { return st_; }
+    const std::vector<ReceipData*>& recipients() const { return recipients_; }
+    // What went wrong so far with the files, taken (for a front end that reports at once).
+    std::vector<std::string> takeFileErrors();
+
+private:
+    class Relay;
+
+    AppState& st_;
+    std::vector<ReceipData*> recipients_;
+    std::string subject_;
+    MailingKind kind_;
+    MailingObserver* observer_ = nullptr;
+    bool greetWithEhlo_ = false;
+    CredentialSource* credentialSource_ = nullptr;
+    std::optional<Credentials> credentials_;
+    std::vector<std::string> acceptedScratch_; // a test mail's accepted address
+    std::unique_ptr<RunResultsWriter> results_;
+    std::unique_ptr<SentLogBlock> sentLog_;
+    std::unique_ptr<Relay> relay_;
+    std::unique_ptr<DeliveryRun> delivery_;
+    MailingSummary summary_;
+};
+
+} // namespace tandrel

@@ -1,0 +1,198 @@
+// Loading, saving and the unsaved-change rule of the database and its field list.
+#include "DatabaseDocument.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "CsvFile.h"
+#include "DatabaseEditing.h"
+#include "DatabaseFile.h"
+#include "FieldFile.h"
+#include "TextFile.h"
+
+namespace tandrel {
+
+namespace {
+
+// The first row of a CSV file: up to the first line end outside double quotes. Only that
+// much is read, so a big file is not read twice; a file that is no regular file gives
+// nothing (reading a pipe could block).
+std::string FirstCsvRow(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::string row;
+    bool quoted = false;
+    for (char c; in.get(c);) {
+        if (c == '"') quoted = !quoted;
+        if (!quoted && (c == '\r' || c == '\n')) break;
+        row += c;
+    }
+    return row;
+}
+
+DatabaseLoad LoadAs(AppState& st, const std::string& databasePath, const std::string& fieldsPath,
+                    DatabaseFormat format) {
+    if (format == DatabaseFormat::Csv) {
+        LoadCsvDatabase(st, databasePath);
+    } else {
+        if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
+        if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
+        LoadDatabase(st, databasePath);
+    }
+    st.db->encoding = DetectDatabaseEncoding(*st.db);
+    return DatabaseLoad::Loaded;
+}
+
+} // namespace
+
+DatabaseFormat DatabaseFormatOf(const std::string& path) {
+    if (!IsCsvPath(path)) return DatabaseFormat::Program;
+    // A file that cannot be read is the CSV reader's to report.
+    std::vector<CsvRow> rows;
+    if (!ParseCsv(FirstCsvRow(path), rows) || rows.empty()) return DatabaseFormat::Csv;
+    for (const std::string& name : rows.front()) {
+        const std::size_t first = name.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        const std::size_t last = name.find_last_not_of(" \t");
+        if (AsciiLower(name.substr(first, last - first + 1)) == "email") return DatabaseFormat::Csv;
+    }
+    return DatabaseFormat::Program;
+}
+
+DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
+                               const std::string& fieldsPath) {
+    return LoadAs(st, databasePath, fieldsPath, DatabaseFormatOf(databasePath));
+}
+
+void DatabaseDocument::startNew() {
+    st_.FreeDatabase();
+    st_.NewDatabase();
+    untitled_ = true;
+    markSaved();
+}
+
+DatabaseLoad DatabaseDocument::open(const std::string& path) {
+    const DatabaseFormat format = DatabaseFormatOf(path);
+    if (LoadAs(st_, path, std::string(), format) == DatabaseLoad::NeedsFieldList)
+        return DatabaseLoad::NeedsFieldList;
+    format_ = format;
+    untitled_ = false;
+    markSaved();
+    return DatabaseLoad::Loaded;
+}
+
+bool DatabaseDocument::lacksFieldListFor(const std::string& path) const {
+    return DatabaseFormatOf(path) == DatabaseFormat::Program && (!st_.db || st_.db->fields.empty());
+}
+
+void DatabaseDocument::openFields(const std::string& path) {
+    LoadFields(st_, path);
+    st_.db->encoding = DetectDatabaseEncoding(*st_.db);
+    markSaved();
+}
+
+void DatabaseDocument::restoreLast() {
+    const std::string db = st_.user.lastdb;
+    const std::string fields = st_.user.lastfields;
+    const bool dbThere = !db.empty() && FileExists(db);
+    const DatabaseFormat format = dbThere ? DatabaseFormatOf(db) : DatabaseFormat::Program;
+    if (dbThere && format == DatabaseFormat::Csv) {
+        LoadAs(st_, db, std::string(), format);
+        untitled_ = false;
+    } else if (!fields.empty() && FileExists(fields)) {
+        if (!dbThere) {
+            LoadFields(st_, fields);
+            st_.db->encoding = DetectDatabaseEncoding(*st_.db);
+        } else if (LoadAs(st_, db, fields, format) == DatabaseLoad::Loaded) {
+            untitled_ = false;
+        }
+    }
+    format_ = format;
+    markSaved();
+}
+
+DatabaseFormat DatabaseDocument::formatFor(const std::string& path) const {
+    if (!untitled_ && path == st_.user.lastdb) return format_;
+    return IsCsvPath(path) ? DatabaseFormat::Csv : DatabaseFormat::Program;
+}
+
+void DatabaseDocument::saveAs(const std::string& path) {
+    const DatabaseFormat format = formatFor(path);
+    if (format == DatabaseFormat::Csv) {
+        SaveCsvDatabase(st_, path);
+        format_ = format;
+        untitled_ = false;
+        markSaved();
+        return;
+    }
+    SaveDatabase(st_, path);
+    format_ = format;
+    // The people's file holds no field names: the field list keeps its own state.
+    std::vector<std::string> savedFields = std::move(saved_.fields);
+    saved_ = snapshot();
+    saved_.fields = std::move(savedFields);
+    untitled_ = false;
+}
+
+void DatabaseDocument::saveFieldsAs(const std::string& path) {
+    SaveFields(st_, path);
+    saved_.fields = snapshot().fields;
+}
+
+void DatabaseDocument::save(const std::string& path, const std::string& fieldsPath) {
+    const DatabaseFormat format = formatFor(path);
+    if (format == DatabaseFormat::Csv) {
+        SaveCsvDatabase(st_, path);
+    } else {
+        if (st_.db && !st_.db->fields.empty()) SaveFields(st_, fieldsPath);
+        SaveDatabase(st_, path);
+    }
+    format_ = format;
+    untitled_ = false;
+    markSaved();
+}
+
+bool DatabaseDocument::needsFieldFile(const std::string& path) const {
+    return formatFor(path) == DatabaseFormat::Program;
+}
+
+std::string DatabaseDocument::bytesFor(std::string_view utf8) {
+    if (!st_.db || st_.db->encoding == TextEncoding::Utf8) return std::string(utf8);
+    if (std::optional<std::string> bytes = EncodeText(utf8, st_.db->encoding))
+        return std::move(*bytes);
+    ConvertDatabaseToUtf8(*st_.db);
+    if (onSwitchedToUtf8) onSwitchedToUtf8();
+    return std::string(utf8);
+}
+
+DatabaseDocument::Snapshot DatabaseDocument::snapshot() const {
+    Snapshot s;
+    if (!st_.db) return s;
+    s.exists = true;
+    for (const auto& f : st_.db->fields)
+        s.fields.push_back(f.name);
+    s.entries.reserve(st_.db->entries.size());
+    for (const auto& e : st_.db->entries)
+        s.entries.push_back(e->values);
+    return s;
+}
+
+void DatabaseDocument::markSaved() {
+    saved_ = snapshot();
+}
+
+bool DatabaseDocument::changed() const {
+    const Snapshot& s = saved_;
+    if (!st_.db) return s.exists;
+    if (!s.exists || st_.db->fields.size() != s.fields.size() ||
+        st_.db->entries.size() != s.entries.size())
+        return true;
+    for (std::size_t i = 0; i < s.fields.size(); ++i)
+        if (st_.db->fields[i].name != s.fields[i]) return true;
+    for (std::size_t i = 0; i < s.entries.size(); ++i)
+        if (st_.db->entries[i]->values != s.entries[i]) return true;
+    return false;
+}
+
+} // namespace tandrel

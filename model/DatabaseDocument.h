@@ -1,0 +1,92 @@
+// The database with its field list as a document: what New, Open and Save do to it,
+// whether it differs from its files, and which files they are. The windows show and
+// edit the entries; this object decides what is loaded, written and remembered.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AppState.h"
+
+namespace tandrel {
+
+// The one rule for loading a database with its field list, for the window and the
+// command line alike: a .csv file whose first row names an "email" column (in any letter
+// case) names its fields there; any other file, .csv or not, is in the program's own
+// format and is read through the field list with the delimiter of the settings.
+enum class DatabaseFormat { Program, Csv };
+DatabaseFormat DatabaseFormatOf(const std::string& path);
+
+enum class DatabaseLoad { Loaded, NeedsFieldList };
+// Loads `fieldsPath` (when given) and then `databasePath` into `st`. NeedsFieldList,
+// with nothing loaded, for a database in the program's format when there is no field
+// list, or one without fields. Throws FileError when a file cannot be read. The text
+// encoding of what was read becomes the database's.
+DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
+                               const std::string& fieldsPath);
+
+class DatabaseDocument {
+public:
+    // The database and the paths of its last files live in `st`, where the mailing and
+    // the settings read them.
+    explicit DatabaseDocument(AppState& st) : st_(st) {}
+
+    // Null while there is no database at all (an empty one is a database).
+    DatabaseRoot* database() const { return st_.db.get(); }
+
+    // New Database: the fields "name" and "email" and nobody; untitled and unchanged.
+    void startNew();
+    // Opens a database file: NeedsFieldList (and nothing happens) when it is in the
+    // program's format and no field list is loaded. Throws FileError; the document keeps
+    // what it had then.
+    DatabaseLoad open(const std::string& path);
+    // True when `path` is in the program's format and no field list is loaded to read it.
+    bool lacksFieldListFor(const std::string& path) const;
+    // Replaces the field list; the people stay. Throws FileError.
+    void openFields(const std::string& path);
+    // At start-up: the last database with its field list, where their files are there.
+    void restoreLast();
+
+    // Save As for each part. Throw FileError; nothing changes then.
+    void saveAs(const std::string& path);
+    void saveFieldsAs(const std::string& path);
+    // Save: the database to `path` and, unless that file names its own fields (CSV), the
+    // field list to `fieldsPath`. Its own file keeps the format it was read in; another
+    // file gets the format its name says. Throws FileError.
+    void save(const std::string& path, const std::string& fieldsPath);
+    // Whether saving to `path` also needs a field list file.
+    bool needsFieldFile(const std::string& path) const;
+
+    // Text typed for the database as bytes in its encoding. A character that encoding
+    // lacks first turns the whole database into UTF-8 and calls onSwitchedToUtf8.
+    std::string bytesFor(std::string_view utf8);
+    std::function<void()> onSwitchedToUtf8;
+
+    // Whatever was last loaded or saved counts as unchanged.
+    void markSaved();
+    bool changed() const;
+
+    // A new database has no file yet: Save asks for names.
+    bool untitled() const { return untitled_; }
+    // Empty while untitled.
+    std::string path() const { return untitled_ ? std::string() : st_.user.lastdb; }
+    std::string fieldsPath() const { return untitled_ ? std::string() : st_.user.lastfields; }
+
+private:
+    struct Snapshot {
+        bool exists = false;
+        std::vector<std::string> fields;
+        std::vector<std::vector<std::string>> entries;
+    };
+    Snapshot snapshot() const;
+    DatabaseFormat formatFor(const std::string& path) const;
+
+    AppState& st_;
+    Snapshot saved_;
+    bool untitled_ = true;
+    DatabaseFormat format_ = DatabaseFormat::Program; // of its own file
+};
+
+} // namespace tandrel

@@ -1,0 +1,94 @@
+// Running a delivery without a window in tests: an observer that records what the
+// delivery window would show, and a driver that runs one DeliveryRun to its end.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DeliveryRun.h"
+
+namespace tandrel::test {
+
+class RecordingListener : public MailingObserver {
+public:
+    std::vector<std::string> memo;                                // the report's lines now
+    std::vector<std::string> statuses;                            // every status line, in order
+    std::vector<int> gauges;                                      // every gauge value, in order
+    std::vector<std::pair<std::size_t, MessageOutcome>> outcomes; // in the order told
+    std::vector<DeliveryEvent> events;                            // the typed events, in order
+    std::vector<ServerReply> outcomeReplies; // the answer that decided each outcome
+    int memoClears = 0;
+    bool ended = false;
+    bool logSaved = false;
+
+    void reportCleared() override {
+        memo.clear();
+        ++memoClears;
+    }
+    void reportLine(const std::string& line) override { memo.push_back(line); }
+    void statusChanged(const std::string& text) override { statuses.push_back(text); }
+    void deliveryProgress(int value) override { gauges.push_back(value); }
+    void deliveryEvent(const DeliveryEvent& event) override { events.push_back(event); }
+    void messageOutcome(std::size_t message, MessageOutcome outcome,
+                        const ServerReply* reply) override {
+        outcomes.emplace_back(message, outcome);
+        outcomeReplies.push_back(reply ? *reply : ServerReply{});
+    }
+    void deliveryEnded(const DeliverySummary& summary) override {
+        ended = true;
+        logSaved = summary.runLogSaved;
+    }
+};
+
+struct DeliveryResult {
+    std::vector<std::string> memo;
+    std::vector<std::string> statuses;
+    std::vector<int> gauges;
+    std::vector<std::pair<std::size_t, MessageOutcome>> outcomes;
+    std::vector<DeliveryEvent> events;
+    bool ended = false;    // the run reached its end
+    bool logSaved = false; // and the run log file was written
+    bool timedOut = false; // the time ran out first (the run was cancelled then)
+    bool errorsOccurred = false;
+    int accepted = 0;       // messages the server accepted
+    std::string startError; // the text start() threw, if it did
+};
+
+// Runs the delivery until it ends (or `timeoutMs` passes, then it is cancelled), then
+// does the caller's clean-up (closes the connection).
+inline DeliveryResult RunDelivery(const OutgoingList& messages, int recipientCount,
+                                  const DeliveryConfig& config, std::vector<std::string>& runLog,
+                                  std::vector<std::string>& sentLog, int timeoutMs = 60000,
+                                  const std::string& runLogPath = {}) {
+    RecordingListener listener;
+    DeliveryRun run(listener, runLog, sentLog);
+    DeliveryResult r;
+    try {
+        run.start(messages, recipientCount, config, runLogPath);
+        if (!run.waitForEnd(timeoutMs)) {
+            r.timedOut = true;
+            run.cancel();
+        }
+    } catch (const std::exception& e) {
+        r.startError = e.what();
+    }
+    run.closeConnection();
+    r.memo = listener.memo;
+    r.statuses = listener.statuses;
+    r.gauges = listener.gauges;
+    r.outcomes = listener.outcomes;
+    r.events = listener.events;
+    r.ended = listener.ended;
+    r.logSaved = listener.logSaved;
+    r.errorsOccurred = run.errorsOccurred();
+    r.accepted = run.acceptedCount();
+    return r;
+}
+
+inline bool WaitForRunEnd(DeliveryRun& run, RecordingListener&, int timeoutMs) {
+    return run.waitForEnd(timeoutMs);
+}
+
+} // namespace tandrel::test

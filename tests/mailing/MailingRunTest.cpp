@@ -1,0 +1,185 @@
+// The mailing run without any window, against real servers on loopback: what each person
+// got, and the three files a run leaves (run log, sent log, results).
+#include <QTcpServer>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "DeliveryHarness.h"
+#include "MailFile.h"
+#include "MailingRun.h"
+#include "RunResults.h"
+#include "SmtpServers.h"
+#include "TestSupport.h"
+#include "TextFile.h"
+
+using namespace tandrel;
+using namespace tandrel::test;
+
+namespace {
+
+const std::vector<std::string> kPeople{"ann@example.org", "bob@example.org", "cleo@example.org"};
+
+// A session as the command line or the window holds it: settings, people, the mail.
+struct Session {
+    TempDir dir;
+    AppState st;
+    MailEditors eds{"\"Sender\" <sender@example.org>",
+                    "\"[name]\" <[email]>",
+                    "Hello [name]",
+                    {"Dear [name],", "a note for you."}};
+    std::vector<ReceipData*> people;
+
+    explicit Session(const std::string& port) {
+        st.ProgramDir = dir.path();
+        st.LocalComputerName = "testhost";
+        st.prefs.smtp = "127.0.0.1";
+        st.prefs.port = port;
+        st.prefs.fromaddy = "sender@example.org";
+        st.NewDatabase();
+        for (const std::string& address : kPeople) {
+            ReceipData& e = st.db->appendEntry();
+            e.name = address.substr(0, address.find('@'));
+            e.email = address;
+            e.values = {e.name, e.email};
+            people.push_back(&e);
+        }
+    }
+    // One run through every step; `whileRunning` is called once the delivery started.
+    MailingSummary send(const std::vector<ReceipData*>& rows, RecordingListener& observer,
+                        const std::function<void(MailingRun&)>& whileRunning = {}) {
+        BuildMailText(st, eds);
+        MailingRun run(st, rows, eds.subject);
+        run.setObserver(&observer);
+        EXPECT_TRUE(run.check().empty());
+        run.prepare();
+        run.startDelivery();
+        if (whileRunning) whileRunning(run);
+        EXPECT_TRUE(run.waitForEnd(30000));
+        return run.finish();
+    }
+    std::vector<std::string> lines(const std::string& path) const {
+        return SplitTextLines(ReadFileBytes(path));
+    }
+};
+
+// Checks one sent-log block from `at`; returns the index after it.
+std::size_t ExpectBlock(const std::vector<std::string>& lines, std::size_t at,
+                        const std::string& subject, const std::vector<std::string>& addresses) {
+    std::vector<std::string> rest{"", "Subject: " + subject, "", "Mails sent to:"};
+    rest.insert(rest.end(), addresses.begin(), addresses.end());
+    rest.insert(rest.end(), {"", ""});
+    if (at + 1 + rest.size() > lines.size()) {
+        ADD_FAILURE() << "block missing at line " << at;
+        return lines.size();
+    }
+    EXPECT_TRUE(lines[at].starts_with("Mailing started ")) << lines[at];
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + at + 1, lines.begin() + at + 1 + rest.size()),
+        rest);
+    return at + 1 + rest.size();
+}
+
+bool Holds(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+} // namespace
+
+// A refused recipient among accepted ones: the typed outcome carries the server's code
+// and enhanced status, the results file and the sent log agree with it, and every run
+// adds its own block and run log lines after what earlier runs and sessions left.
+TEST(MailingRun, EachOutcomeReachesTheResultsTheSentLogAndTheRunLog) {
+    AiosmtpdOptions options;
+    options.refused = {"bob@example.org"};
+    AiosmtpdServer server(options);
+    Session s(server.portText());
+    WriteFileBytes(s.st.sentLogPath(), "from an earlier start\r\n\r\n");
+    WriteFileBytes(s.st.runLogPath(), "an earlier run\r\n");
+
+    RecordingListener first;
+    const MailingSummary summary = s.send(s.people, first);
+    EXPECT_EQ(summary.accepted, 2);
+    EXPECT_EQ(summary.recipients, 3);
+    EXPECT_TRUE(summary.failed());
+    EXPECT_TRUE(summary.fileErrors.empty());
+    using O = MessageOutcome;
+    EXPECT_EQ(first.outcomes, (std::vector<std::pair<std::size_t, O>>{
+                                  {0, O::Accepted}, {1, O::Refused}, {2, O::Accepted}}));
+    EXPECT_EQ(first.outcomeReplies[0].code, 250);
+    EXPECT_EQ(first.outcomeReplies[1].code, 550);
+    EXPECT_EQ(first.outcomeReplies[1].enhancedStatus, "5.1.1");
+    const auto results = ReadRunResults(s.st.runResultsPath());
+    ASSERT_EQ(results.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(results[i].outcome, i == 1 ? Outcome::Refused : Outcome::Accepted) << i;
+
+    s.eds.subject = "Second";
+    RecordingListener second;
+    s.send({s.people[2], s.people[0]}, second);
+    ASSERT_TRUE(server.waitForMessages(4));
+    std::vector<std::string> envelopes;
+    for (const StoredMessage& m : server.messages())
+        envelopes.push_back(m.rcptTo.at(0));
+    EXPECT_EQ(envelopes,
+              (std::vector<std::string>{kPeople[0], kPeople[2], kPeople[2], kPeople[0]}));
+
+    const auto sent = s.lines(s.st.sentLogPath());
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0], "from an earlier start");
+    std::size_t at = ExpectBlock(sent, 2, "Hello [name]", {kPeople[0], kPeople[2]});
+    at = ExpectBlock(sent, at, "Second", {kPeople[2], kPeople[0]});
+    EXPECT_EQ(at, sent.size());
+
+    const auto log = s.lines(s.st.runLogPath());
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+              (std::vector<std::string>{"an earlier run", "", "",
+                                        "Connected to server - session initiated"}));
+    EXPECT_TRUE(Holds(log, "Error, illegal receipient \"bob@example.org\", resuming:"));
+    EXPECT_TRUE(Holds(log, "Mail was sent to: \"cleo@example.org\""));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Connected to server - session initiated"), 2);
+}
+
+// Cancel stops at once: nobody is reached, and the run log so far, the empty block and
+// the results are written then, not left for a later run.
+TEST(MailingRun, CancelStopsAtOnceAndKeepsWhatTheRunDid) {
+    QTcpServer silent; // accepts the connection and never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Session s(std::to_string(silent.serverPort()));
+    RecordingListener observer;
+    const MailingSummary summary = s.send(s.people, observer, [&observer](MailingRun& run) {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return !observer.statuses.empty() &&
+                       observer.statuses.back() == "Connected to Host";
+            },
+            5000));
+        run.cancel();
+    });
+    EXPECT_EQ(summary.accepted, 0);
+    EXPECT_FALSE(observer.ended);
+    EXPECT_EQ(observer.outcomes.size(), 3u);
+    for (const auto& result : ReadRunResults(s.st.runResultsPath()))
+        EXPECT_EQ(result.outcome, Outcome::NotAttempted);
+    const auto sent = s.lines(s.st.sentLogPath());
+    EXPECT_EQ(ExpectBlock(sent, 0, "Hello [name]", {}), sent.size());
+    EXPECT_EQ(s.lines(s.st.runLogPath()),
+              (std::vector<std::string>{"", "", "Connected to server - session initiated"}));
+}
+
+// A server that refuses every recipient: nobody is reached, and the run still gets its
+// block in the sent log.
+TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
+    SmtpSinkServer sink({"-f", "RCPT", "-B", "550 5.1.1 Recipient address rejected"});
+    Session s(sink.portText());
+    RecordingListener observer;
+    const MailingSummary summary = s.send(s.people, observer);
+    EXPECT_EQ(summary.accepted, 0);
+    for (const std::string& a : kPeople)
+        EXPECT_TRUE(Holds(observer.memo, "Error, illegal receipient \"" + a + "\", resuming:"));
+    EXPECT_EQ(observer.memo.back(), "Some errors occurred!");
+    const auto sent = s.lines(s.st.sentLogPath());
+    EXPECT_EQ(ExpectBlock(sent, 0, "Hello [name]", {}), sent.size());
+}

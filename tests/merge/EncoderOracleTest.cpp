@@ -1,0 +1,173 @@
+// Our encoders against a decoder written elsewhere: generated text goes through
+// quoted-printable, header encoded-words and file-name parameters, and Python's email
+// package (encoder_oracle.py, one process for every case) must read back the original.
+// TANDREL_TEST_SEED=<seed> makes the texts of a failed run again.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "Encoding.h"
+#include "HostileText.h"
+#include "TestSupport.h"
+
+using namespace tandrel;
+using tandrel::test::HostileCharset;
+using tandrel::test::HostileText;
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+struct OracleCase {
+    std::string kind, charset, original, encoded;
+};
+
+std::string Hex(std::string_view s) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const char c : s) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out.empty() ? "-" : out; // never an empty field
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        out += (i ? "\r\n" : "") + lines[i];
+    return out;
+}
+
+// The verdict line of each case, in order.
+std::vector<std::string> AskTheOracle(const std::vector<OracleCase>& cases) {
+    test::TempDir dir;
+    std::string input;
+    for (const OracleCase& c : cases)
+        input += c.kind + " " + c.charset + " " + Hex(c.original) + " " + Hex(c.encoded) + "\n";
+    test::WriteFileBytes(dir.file("cases"), input);
+    const std::string cmd = std::string(kPython) +
+                            " " TANDREL_SOURCE_DIR "/tests/merge/encoder_oracle.py < '" +
+                            dir.file("cases") + "'";
+    std::string out;
+    if (std::FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        ::pclose(p);
+    }
+    std::vector<std::string> verdicts;
+    for (std::size_t s = 0, e; s < out.size(); s = e + 1) {
+        e = out.find('\n', s);
+        if (e == std::string::npos) e = out.size();
+        verdicts.push_back(out.substr(s, e - s));
+    }
+    return verdicts;
+}
+
+std::string Without(std::string s, std::string_view bytes) {
+    std::erase_if(s, [&](char c) { return bytes.find(c) != std::string_view::npos; });
+    return s;
+}
+
+std::string NoControls(std::string s) {
+    std::erase_if(s, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    return s;
+}
+
+// C0 controls but the tab, and DEL.
+const std::string kControls = [] {
+    std::string s = "\x7f";
+    for (char c = 1; c < 0x20; ++c)
+        if (c != '\t') s += c;
+    return s;
+}();
+
+// Texts a user really types that are hard on the encoders.
+const std::vector<std::string> kFixedTexts = {
+    "",
+    " ",
+    "trailing blank ",
+    "trailing tab\t",
+    ".",
+    "..",
+    "-",
+    "--partbound",
+    "-- signature",
+    "a=b",
+    "under_score and ?question?",
+    "100% = 1",
+    "\"quoted\" \\ back",
+    std::string(300, 'x'),
+    std::string(950, 'y') + " tail",
+    std::string(80, ' ') + "x",
+    "ends with equals=",
+};
+
+} // namespace
+
+TEST(EncoderOracle, EveryEncodedTextDecodesToTheOriginal) {
+    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
+    const test::SeededRun run;
+    HostileText gen(run.seed);
+    std::vector<OracleCase> cases;
+    for (const HostileCharset cs : {HostileCharset::Utf8, HostileCharset::Windows1252}) {
+        const std::string charset = cs == HostileCharset::Utf8 ? "utf-8" : "windows-1252";
+        std::vector<std::string> texts = kFixedTexts;
+        texts.push_back(HostileText::AllBytes(cs));
+        for (int i = 0; i < 250; ++i) {
+            std::string t = gen.value(cs, i % 10 == 0 ? 400 : 40);
+            if (i % 25 == 0) t += std::string(901 + gen.pick(100), 'w'); // one word per line
+            texts.push_back(std::move(t));
+        }
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            // A header value and a body line are one line each (OneLine, line splitting).
+            const std::string text = Without(texts[i], "\r\n");
+            std::vector<std::string> body = {text};
+            for (std::size_t k = gen.pick(4); k > 0; --k)
+                body.push_back(Without(texts[gen.pick(texts.size())], "\r\n"));
+            std::string bodyText;
+            for (const std::string& l : body)
+                bodyText += l + "\r\n";
+            cases.push_back({"qp", charset, bodyText, Joined(QuotedPrintableLines(body))});
+            // Control characters in a header are a known fault, kept out of the table.
+            const std::string header = Without(text, kControls);
+            cases.push_back({"subject", charset, header,
+                             Joined(EncodeHeaderLine("Subject: " + header, charset))});
+            cases.push_back(
+                {"to", charset, header,
+                 Joined(EncodeHeaderLine("To: \"" + EscapeQuoted(header) + "\" <ann@x.example>",
+                                         charset))});
+            // A file name in any bytes: non-UTF-8 names are Windows-1252.
+            const std::string name = NoControls(texts[i]);
+            cases.push_back({"param", IsValidUtf8(name) ? "utf-8" : "windows-1252", name,
+                             FileNameParameter("filename", texts[i])});
+        }
+    }
+    const std::vector<std::string> verdicts = AskTheOracle(cases);
+    ASSERT_EQ(verdicts.size(), cases.size()) << "the oracle did not answer every case";
+    int failures = 0;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (verdicts[i] == "ok") continue;
+        if (++failures > 20) break;
+        ADD_FAILURE() << cases[i].kind << " " << cases[i].charset << ": " << verdicts[i]
+                      << "\n  original: " << Hex(cases[i].original)
+                      << "\n  encoded:  " << cases[i].encoded;
+    }
+}
+
+// Known faults, kept out of the generated table until they are fixed: typed text that has
+// the form of an encoded-word is shown decoded by readers unless it is itself encoded; a
+// control character between encoded-words is lost.
+TEST(EncoderOracle, DISABLED_LookalikesAndControlsStayAsTyped) {
+    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
+    const std::string lookalike = "=?utf-8?Q?looks_encoded?=";
+    const std::string control = "\xc3\xa9t\xc3\xa9 \x1f \xc3\xa9t\xc3\xa9";
+    const std::vector<OracleCase> cases = {
+        {"subject", "utf-8", lookalike, Joined(EncodeHeaderLine("Subject: " + lookalike, "utf-8"))},
+        {"param", "utf-8", lookalike, FileNameParameter("filename", lookalike)},
+        {"subject", "utf-8", control, Joined(EncodeHeaderLine("Subject: " + control, "utf-8"))},
+    };
+    EXPECT_EQ(AskTheOracle(cases), (std::vector<std::string>{"ok", "ok", "ok"}));
+}

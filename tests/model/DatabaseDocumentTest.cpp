@@ -1,0 +1,73 @@
+// The database document: which format a file is read in, and that Save writes that
+// format back.
+#include <gtest/gtest.h>
+
+#include "DatabaseDocument.h"
+#include "DatabaseEditing.h"
+#include "TestSupport.h"
+
+using namespace tandrel;
+using tandrel::test::ReadFileBytes;
+using tandrel::test::TempDir;
+using tandrel::test::WriteFileBytes;
+
+namespace {
+
+// Every way a .csv file may start, with and without an e-mail column: the file opens in
+// the format its first row says, an unchanged Save keeps the program's format byte for
+// byte, and a change comes back in the format the file was read in.
+TEST(DatabaseDocument, ACsvFileIsReadAndSavedInTheFormatItsFirstRowSays) {
+    struct Case {
+        const char* what;
+        std::string file;
+        DatabaseFormat format;
+        std::string secondName; // of the person in the second entry after loading
+    };
+    const Case cases[] = {
+        {"spreadsheet CSV", "name,email\r\nAnn,ann@x\r\nBob,bob@x\r\n", DatabaseFormat::Csv, "Bob"},
+        {"header in capitals, blanks", "Name ; EMail\r\nAnn;ann@x\r\nBob;bob@x\r\n",
+         DatabaseFormat::Csv, "Bob"},
+        {"quoted header over two lines",
+         "\"town\r\nold\",name,email\r\nRome,Ann,ann@x\r\nOslo,Bob,bob@x\r\n", DatabaseFormat::Csv,
+         "Bob"},
+        {"program format named .csv", "Ann;ann@x\r\nBob;bob@x\r\n", DatabaseFormat::Program, "Bob"},
+        {"program format with commas", "Ann, Lee;ann@x\r\nBob, Roe;bob@x\r\n",
+         DatabaseFormat::Program, "Bob, Roe"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.file("people.CSV");
+        WriteFileBytes(path, c.file);
+        WriteFileBytes(dir.file("fields.txt"), "name\r\nemail\r\n");
+        EXPECT_EQ(DatabaseFormatOf(path), c.format) << c.what;
+
+        AppState st;
+        st.prefs.delimchar = ';';
+        st.user.lastdb = path;
+        st.user.lastfields = dir.file("fields.txt");
+        DatabaseDocument doc(st);
+        doc.restoreLast();
+        ASSERT_TRUE(st.db) << c.what;
+        ASSERT_EQ(st.db->entries.size(), 2u) << c.what;
+        EXPECT_EQ(st.db->entries[1]->name, c.secondName) << c.what;
+        EXPECT_FALSE(doc.changed()) << c.what;
+        EXPECT_EQ(doc.needsFieldFile(path), c.format == DatabaseFormat::Program) << c.what;
+
+        doc.save(doc.path(), doc.fieldsPath());
+        if (c.format == DatabaseFormat::Program) EXPECT_EQ(ReadFileBytes(path), c.file) << c.what;
+
+        // A new person: the file keeps its format, read back by the same rule.
+        AddPerson(*st.db, "Cid", "cid@x");
+        EXPECT_TRUE(doc.changed()) << c.what;
+        doc.save(doc.path(), doc.fieldsPath());
+        EXPECT_FALSE(doc.changed()) << c.what;
+        EXPECT_EQ(DatabaseFormatOf(path), c.format) << c.what;
+        AppState again;
+        again.prefs.delimchar = ';';
+        ASSERT_EQ(LoadDatabaseFiles(again, path, dir.file("fields.txt")), DatabaseLoad::Loaded);
+        ASSERT_EQ(again.db->entries.size(), 3u) << c.what;
+        EXPECT_EQ(again.db->entries[2]->email, "cid@x") << c.what;
+    }
+}
+
+} // namespace

@@ -1,0 +1,25 @@
+// Connects the main window's Send and Send Test to the mailing run with its two windows.
+#pragma once
+
+#include "MainWindow.h"
+#include "SendCommand.h"
+
+class SendLauncher : public MailingLauncher {
+public:
+    // Makes the preparation and delivery windows, children of `main`, and becomes its
+    // mailing launcher.
+    explicit SendLauncher(MainWindow& main);
+    ~SendLauncher() override;
+    SendLauncher(const SendLauncher&) = delete;
+    SendLauncher& operator=(const SendLauncher&) = delete;
+
+    DeliveryWindow* deliveryWindow() const { return windows_.delivery; }
+    PreparationWindow* preparationWindow() const { return windows_.preparation; }
+
+    void sendMailing() override;
+    void sendTestMail(const tandrel::ReceipData& person) override;
+
+private:
+    MainWindow& main_;
+    tandrel::SendWindows windows_;
+};

@@ -1,0 +1,58 @@
+// "Attachments": the attachment list, with each file's type and size.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "AppState.h"
+
+class FileTestWindow;
+
+class QFileDialog;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+class AttachmentsWindow : public QDialog {
+    Q_OBJECT
+public:
+    // Edits the attachment list of `st`; its file test window is made here, a window of
+    // `parent` like this one (or released with this one when it has no parent).
+    explicit AttachmentsWindow(tandrel::AppState& st, QWidget* parent = nullptr);
+    ~AttachmentsWindow() override;
+
+    FileTestWindow* fileTestWindow() const { return fileTest_; }
+
+    // The path as a row of the list holds it, byte for byte.
+    static std::string rowPath(const class QTreeWidgetItem* row);
+
+public slots:
+    void browse();
+    void addAttachment();
+    void removeSelectedAttachments();
+    void testFiles();
+
+signals:
+    // The window was closed: the attachment count may have changed.
+    void closed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void onClosed();
+    std::string decimalSeparator() const;
+
+    tandrel::AppState& st_;
+    FileTestWindow* fileTest_ = nullptr;
+
+    QTreeWidget* attachmentList = nullptr;
+    QLineEdit* pathEdit = nullptr;
+    QPushButton* browseButton = nullptr;
+    QPushButton* addButton = nullptr;
+    QPushButton* removeButton = nullptr;
+    QPushButton* testButton = nullptr;
+    QPushButton* doneButton = nullptr;
+    QFileDialog* openDialog = nullptr;
+    bool browsed_ = false;
+};

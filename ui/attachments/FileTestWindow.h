@@ -1,0 +1,30 @@
+// "File test result": can every attachment be found and read?
+#pragma once
+
+#include <QDialog>
+
+#include "AppState.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+class FileTestWindow : public QDialog {
+    Q_OBJECT
+public:
+    // Tests the attachments of `st` against its database each time it is shown.
+    explicit FileTestWindow(const tandrel::AppState& st, QWidget* parent = nullptr);
+
+    // Rebuilds the test lines from the attachment list and the database.
+    void rebuildLines();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    const tandrel::AppState& st_;
+
+    QLabel* summaryLabel = nullptr;
+    QListWidget* resultList = nullptr;
+    QPushButton* okButton = nullptr;
+};

@@ -1,0 +1,89 @@
+// The "Add Receipient" dialog: a name and an e-mail become a new database entry.
+#include "AddPersonDialog.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "DatabaseEditing.h"
+#include "DatabaseText.h"
+#include "WidgetHelpers.h"
+
+using tandrel::MakeBoldLabel;
+using tandrel::MakeButton;
+using tandrel::MakeEdit;
+
+AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QDialog(parent), database_(database) {
+    setObjectName(QStringLiteral("TaddForm"));
+    setWindowTitle(QStringLiteral("Add Receipient"));
+    // No system menu, so no close box: the dialog ends through its buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    resize(333, 185);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+
+    auto* bevel = new QFrame;
+    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    auto* grid = new QGridLayout(bevel);
+    auto* nameLabel = MakeBoldLabel("Label1", QStringLiteral("Name:"));
+    auto* mailLabel = MakeBoldLabel("Label2", QStringLiteral("Mail:"));
+    nameEdit = MakeEdit("Edit1", QStringLiteral("Name:"));
+    emailEdit = MakeEdit("Edit2", QStringLiteral("Mail:"));
+    nameLabel->setBuddy(nameEdit);
+    mailLabel->setBuddy(emailEdit);
+    // The bevel fills the window above the buttons; the two edits stay together in its
+    // middle rather than drifting apart when the window grows.
+    grid->setRowStretch(0, 1);
+    grid->addWidget(nameLabel, 1, 0);
+    grid->addWidget(nameEdit, 1, 1);
+    grid->addWidget(mailLabel, 2, 0);
+    grid->addWidget(emailEdit, 2, 1);
+    grid->setRowStretch(3, 1);
+
+    okButton = MakeButton("Button1", QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = MakeButton("Button2", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(bevel, 1);
+    outer->addLayout(buttons);
+
+    setTabOrder(nameEdit, emailEdit);
+    setTabOrder(emailEdit, okButton);
+    setTabOrder(okButton, cancelButton);
+
+    connect(okButton, &QPushButton::clicked, this, [this] { acceptPerson(); });
+    connect(cancelButton, &QPushButton::clicked, this, [this] { cancelAdding(); });
+}
+
+void AddPersonDialog::clear() {
+    nameEdit->clear();
+    emailEdit->clear();
+}
+
+void AddPersonDialog::acceptPerson() {
+    tandrel::DatabaseRoot* db = database_.database();
+    if (!db || nameEdit->text().isEmpty()) return;
+    const std::string name = tandrel::DatabaseBytes(database_, nameEdit->text());
+    const std::string email = tandrel::DatabaseBytes(database_, emailEdit->text());
+    tandrel::ReceipData& entry = tandrel::AddPerson(*db, name, email);
+    emit personAdded(&entry);
+    accept();
+}
+
+void AddPersonDialog::cancelAdding() {
+    reject();
+}

@@ -1,0 +1,34 @@
+// "Add Receipient": adds one person.
+#pragma once
+
+#include <QDialog>
+
+#include "DatabaseDocument.h"
+
+class QLineEdit;
+class QPushButton;
+
+class AddPersonDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
+
+    // Empties both edits (only a new database does this; otherwise they keep their text).
+    void clear();
+
+    // Handlers of the controls, callable directly.
+    void acceptPerson();
+    void cancelAdding();
+
+signals:
+    // A person was appended to the database.
+    void personAdded(tandrel::ReceipData* entry);
+
+private:
+    tandrel::DatabaseDocument& database_;
+
+    QLineEdit* nameEdit = nullptr;
+    QLineEdit* emailEdit = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+};

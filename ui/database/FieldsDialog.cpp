@@ -1,0 +1,123 @@
+// The "Fields" dialog: appends fields to the database and renames them.
+#include "FieldsDialog.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "DatabaseEditing.h"
+#include "DatabaseText.h"
+#include "WidgetHelpers.h"
+
+using tandrel::MakeButton;
+
+FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QDialog(parent), database_(database) {
+    setObjectName(QStringLiteral("TForm4"));
+    setWindowTitle(QStringLiteral("Fields"));
+    // A fixed dialog whose only border icon is the system menu with its close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(340, 112);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(2);
+    nameEdit = new QLineEdit;
+    nameEdit->setObjectName(QStringLiteral("Edit1"));
+    nameEdit->setAccessibleName(QStringLiteral("Field name"));
+    changeButton = MakeButton("changeBut", QStringLiteral("Change"));
+    newButton = MakeButton("newBut", QStringLiteral("New"));
+    newButton->setDefault(true);
+    doneButton = MakeButton("Done", QStringLiteral("Done"));
+    left->addWidget(nameEdit);
+    left->addWidget(changeButton);
+    left->addWidget(newButton);
+    left->addWidget(doneButton);
+    left->addStretch(1);
+    fieldList = new QListWidget;
+    fieldList->setObjectName(QStringLiteral("ListBox1"));
+    fieldList->setAccessibleName(QStringLiteral("Fields"));
+    fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->addLayout(left);
+    outer->addWidget(fieldList, 1);
+
+    setTabOrder(nameEdit, changeButton);
+    setTabOrder(changeButton, newButton);
+    setTabOrder(newButton, doneButton);
+    setTabOrder(doneButton, fieldList);
+
+    connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
+    // Keyboard moves through the list copy each name but leave the focus in the list.
+    connect(fieldList, &QListWidget::itemSelectionChanged, this, [this] {
+        pickLine(false);
+        // Enter renames the selected field, or adds one when none is selected.
+        const bool picked = !fieldList->selectedItems().isEmpty();
+        changeButton->setDefault(picked);
+        newButton->setDefault(!picked);
+    });
+    connect(changeButton, &QPushButton::clicked, this, [this] { renameField(); });
+    connect(newButton, &QPushButton::clicked, this, [this] { appendField(); });
+    connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
+}
+
+void FieldsDialog::fillFieldList() {
+    const QSignalBlocker block(fieldList);
+    fieldList->clear();
+    const tandrel::DatabaseRoot* db = database_.database();
+    if (!db) return;
+    for (const auto& f : db->fields)
+        fieldList->addItem(tandrel::DatabaseString(db, f.name));
+}
+
+void FieldsDialog::clear() {
+    const QSignalBlocker block(fieldList);
+    fieldList->clear();
+    nameEdit->clear();
+}
+
+void FieldsDialog::onFieldLineClicked() {
+    pickLine(true);
+}
+
+void FieldsDialog::pickLine(bool takeFocus) {
+    const QList<QListWidgetItem*> items = fieldList->selectedItems();
+    if (items.isEmpty()) return;
+    nameEdit->setText(items.first()->text());
+    if (takeFocus) nameEdit->setFocus();
+}
+
+void FieldsDialog::appendField() {
+    if (!database_.database()) return;
+    const QString text = nameEdit->text();
+    const std::string name = tandrel::DatabaseBytes(database_, text);
+    if (!tandrel::AppendField(*database_.database(), name)) return;
+    fieldList->addItem(text);
+}
+
+void FieldsDialog::renameField() {
+    if (!database_.database()) return;
+    const QList<QListWidgetItem*> items = fieldList->selectedItems();
+    if (items.isEmpty()) return;
+    QListWidgetItem* item = items.first();
+    // Line k stands for field k, so with repeated names the chosen one is renamed.
+    const int k = fieldList->row(item);
+    if (k < 0) return;
+    const QString text = nameEdit->text();
+    if (!tandrel::RenameField(*database_.database(), static_cast<std::size_t>(k),
+                              tandrel::DatabaseBytes(database_, text)))
+        return;
+    item->setText(text);
+}
+
+void FieldsDialog::finishEditing() {
+    emit editingDone();
+    accept();
+}

@@ -1,0 +1,42 @@
+// "Fields": appends and renames fields.
+#pragma once
+
+#include <QDialog>
+
+#include "DatabaseDocument.h"
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class FieldsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
+
+    // One line per field name, in field order.
+    void fillFieldList();
+    // Empties the list and the name edit (only a new database does this).
+    void clear();
+
+    // Handlers of the controls, callable directly.
+    void onFieldLineClicked();
+    void appendField();
+    void renameField();
+    void finishEditing();
+
+signals:
+    // "Done": the fields as they are now should be shown (the close box only closes).
+    void editingDone();
+
+private:
+    void pickLine(bool takeFocus);
+
+    tandrel::DatabaseDocument& database_;
+
+    QLineEdit* nameEdit = nullptr;
+    QPushButton* changeButton = nullptr;
+    QPushButton* newButton = nullptr;
+    QPushButton* doneButton = nullptr;
+    QListWidget* fieldList = nullptr;
+};

@@ -1,0 +1,29 @@
+// Creates the main window (which makes its own dialogs) and the windows of a mailing.
+#include "AppWindows.h"
+
+#include "MainWindow.h"
+#include "SendLauncher.h"
+
+namespace tandrel {
+
+AppWindows::AppWindows(const std::string& programDir) {
+    // The main window's creation does all loading before any other window exists.
+    main_ = std::make_unique<MainWindow>(nullptr, programDir);
+    send_ = std::make_unique<SendLauncher>(*main_);
+}
+
+AppWindows::~AppWindows() {
+    // The mailing's windows are the main window's children and go with it.
+    send_.reset();
+    main_.reset();
+}
+
+DeliveryWindow* AppWindows::deliveryWindow() const {
+    return send_->deliveryWindow();
+}
+
+PreparationWindow* AppWindows::preparationWindow() const {
+    return send_->preparationWindow();
+}
+
+} // namespace tandrel

@@ -1,0 +1,216 @@
+// The mail editors of the main window: their controls, their texts as bytes, and the
+// look of a preview.
+#include "MailPanel.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolButton>
+#include <algorithm>
+
+#include "Compose.h"
+#include "MailFile.h"
+#include "MainLook.h"
+
+using namespace tandrel::mainwindow;
+using tandrel::MailEditors;
+
+MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area), mail_(mail) {
+    headerPanel = new QWidget(area);
+    headerPanel->setObjectName(QStringLiteral("Panel2"));
+    auto headerLine = [this](const char* labelName, const QString& caption, const char* editName,
+                             int top, int context) {
+        auto* l = new QLabel(caption, headerPanel);
+        l->setObjectName(QString::fromLatin1(labelName));
+        l->setFont(scaledFont(headerPanel->font(), 8, true));
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setGeometry(4, top, 54, 21);
+        auto* e = new QLineEdit(headerPanel);
+        e->setObjectName(QString::fromLatin1(editName));
+        e->setGeometry(62, top, 250, 21);
+        e->setProperty(kHelpContext, context);
+        e->setAccessibleName(caption);
+        l->setBuddy(e);
+        return e;
+    };
+    fromEdit = headerLine("Label1", QStringLiteral("From:"), "FrEdit", 8, 2);
+    toEdit = headerLine("Label2", QStringLiteral("To:"), "ToEdit", 32, 3);
+    subjectEdit = headerLine("Label3", QStringLiteral("Subject:"), "SubEdit", 56, 4);
+
+    attachButton = new QToolButton(headerPanel);
+    attachButton->setObjectName(QStringLiteral("AttachBut"));
+    attachButton->setGeometry(326, (kHeaderPanelHeight - 41) / 2, 41, 41);
+    attachButton->setIcon(svgIcon(QStringLiteral(":/icons/attachments.svg"), QSize(32, 32)));
+    attachButton->setIconSize(QSize(32, 32));
+    attachButton->setToolTip(QStringLiteral("Attachments"));
+    attachButton->setFocusPolicy(Qt::StrongFocus);
+    attachButton->setAccessibleName(QStringLiteral("Attachments"));
+
+    sendGroup = new QGroupBox(headerPanel);
+    sendGroup->setObjectName(QStringLiteral("GroupBox1"));
+    sendGroup->setAccessibleName(QStringLiteral("Send"));
+    sendButton = new QPushButton(QStringLiteral("Send"), sendGroup);
+    sendButton->setObjectName(QStringLiteral("SendBut"));
+    sendButton->setGeometry(12, 24, 75, 41);
+    sendButton->setFont(scaledFont(headerPanel->font(), 14, true));
+    sendButton->setAutoDefault(false);
+    sendButton->setAccessibleName(QStringLiteral("Send"));
+    previewButton = new QToolButton(sendGroup);
+    previewButton->setObjectName(QStringLiteral("SpeedButton1"));
+    previewButton->setGeometry(100, 32, 25, 25);
+    previewButton->setCheckable(true);
+    previewButton->setToolTip(QStringLiteral("Preview mail"));
+    previewButton->setStatusTip(QStringLiteral("Preview mail"));
+    previewButton->setFocusPolicy(Qt::StrongFocus);
+    previewButton->setAccessibleName(QStringLiteral("Preview mail"));
+    {
+        QIcon icon;
+        const QSize sz(20, 20);
+        for (qreal dpr : {1.0, 2.0}) {
+            icon.addPixmap(renderSvg(QStringLiteral(":/icons/preview-off.svg"), sz, dpr),
+                           QIcon::Normal, QIcon::Off);
+            icon.addPixmap(renderSvg(QStringLiteral(":/icons/preview-on.svg"), sz, dpr),
+                           QIcon::Normal, QIcon::On);
+        }
+        previewButton->setIcon(icon);
+        previewButton->setIconSize(sz);
+    }
+
+    bodyEdit = new QPlainTextEdit(area);
+    bodyEdit->setObjectName(QStringLiteral("RichEdit1"));
+    bodyEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    bodyEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bodyEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bodyEdit->setContextMenuPolicy(Qt::CustomContextMenu);
+    bodyEdit->setTabChangesFocus(true); // Ctrl+Tab inserts a tab (the window's key filter)
+    bodyEdit->setProperty(kHelpContext, 1);
+    bodyEdit->setAccessibleName(QStringLiteral("Mail text"));
+    connect(bodyEdit->document(), &QTextDocument::contentsChange, this,
+            [this](int pos, int, int added) {
+                if (settingTexts_) return;
+                if (added > 0) {
+                    QTextCursor c(bodyEdit->document());
+                    const int end =
+                        std::min(pos + added, bodyEdit->document()->characterCount() - 1);
+                    c.setPosition(std::min(pos, end));
+                    c.setPosition(end, QTextCursor::KeepAnchor);
+                    QString text = c.selectedText();
+                    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+                    typed(text);
+                }
+                emit edited();
+            });
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+        connect(e, &QLineEdit::textEdited, this, [this](const QString& text) {
+            typed(text);
+            emit edited();
+        });
+}
+
+// Only the new text is looked at: a character the mail's encoding lacks makes it UTF-8.
+void MailPanel::typed(const QString& added) {
+    const QByteArray u = added.toUtf8();
+    mail_.acceptTyped(std::string_view(u.constData(), static_cast<std::size_t>(u.size())));
+}
+
+MailEditors MailPanel::texts() const {
+    MailEditors eds;
+    const tandrel::TextEncoding enc = mail_.encoding();
+    eds.from = toMailBytes(fromEdit->text(), enc);
+    eds.to = toMailBytes(toEdit->text(), enc);
+    eds.subject = toMailBytes(subjectEdit->text(), enc);
+    // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
+    // and the mail must keep every character as typed or loaded.
+    QString body = bodyEdit->document()->toRawText();
+    for (QChar& c : body) {
+        const char16_t u = c.unicode();
+        if (u == QChar::ParagraphSeparator || u == QChar::LineSeparator || u == 0xfdd0 ||
+            u == 0xfdd1)
+            c = QLatin1Char('\n');
+    }
+    if (!body.isEmpty()) {
+        const QStringList lines = body.split(QLatin1Char('\n'));
+        eds.body.reserve(static_cast<std::size_t>(lines.size()));
+        for (const QString& l : lines)
+            eds.body.push_back(toMailBytes(l, enc));
+    }
+    return eds;
+}
+
+void MailPanel::setTexts(const MailEditors& eds) {
+    showTexts(eds, mail_.encoding());
+}
+
+void MailPanel::showTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
+    settingTexts_ = true;
+    fromEdit->setText(fromMailBytes(eds.from, enc));
+    toEdit->setText(fromMailBytes(eds.to, enc));
+    subjectEdit->setText(fromMailBytes(eds.subject, enc));
+    QString body;
+    for (std::size_t i = 0; i < eds.body.size(); ++i) {
+        if (i) body += QLatin1Char('\n');
+        body += fromMailBytes(eds.body[i], enc);
+    }
+    bodyEdit->setPlainText(body); // the caret goes to the start
+    settingTexts_ = false;
+}
+
+void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& entry) {
+    WaitCursor wait;
+    MailEditors templ = texts();
+    tandrel::BuildMailText(st, templ);
+    // Merged before the editors turn into a preview: a merge that fails (values that
+    // refer to each other without end) leaves them as they were.
+    std::vector<std::string> lines = tandrel::MergeLines(st.db->fields, st.mailText.lines, entry);
+    setPreviewLook(true);
+    template_ = std::move(templ);
+    MailEditors shown;
+    // The merged text is only looked at: it must not change what the mail is.
+    bool hasHeader = st.mailText.MailHasHeader;
+    tandrel::ParseMailHeader(lines, shown, hasHeader);
+    shown.body = std::move(lines);
+    // Values may bring UTF-8 into a Windows-1252 mail or the other way round; the merge
+    // then made the whole text UTF-8, so it is shown by what it holds, not by the mail.
+    std::string merged = shown.from + shown.to + shown.subject;
+    for (const std::string& line : shown.body)
+        merged += line;
+    showTexts(shown, tandrel::DetectTextEncoding(merged));
+    previewShown_ = true;
+}
+
+void MailPanel::restoreTemplate() {
+    WaitCursor wait;
+    setPreviewLook(false);
+    // Exactly what the editors held when the preview began; the mail text was built from it.
+    previewShown_ = false;
+    setTexts(template_);
+    template_ = MailEditors{};
+}
+
+void MailPanel::setPreviewLook(bool preview) {
+    // Nothing typed into a preview could be kept: it ends with the template put back.
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+        e->setReadOnly(preview);
+    bodyEdit->setReadOnly(preview);
+    if (!preview) {
+        bodyEdit->setPalette(QPalette());
+        return;
+    }
+    QPalette pal = bodyEdit->palette();
+    QWidget* window = bodyEdit->window();
+    QColor tint = window->palette().color(QPalette::Inactive, QPalette::Window).darker(112);
+    pal.setColor(QPalette::Active, QPalette::Base, tint);
+    pal.setColor(QPalette::Inactive, QPalette::Base, tint);
+    bodyEdit->setPalette(pal);
+}
+
+void MailPanel::layout(int top, int width, int height) {
+    headerPanel->setGeometry(0, top, width, kHeaderPanelHeight);
+    sendGroup->setGeometry(width - kGroupBoxWidth, 0, kGroupBoxWidth, kHeaderPanelHeight);
+    const int bodyTop = top + kHeaderPanelHeight;
+    bodyEdit->setGeometry(0, bodyTop, width, std::max(0, height - bodyTop));
+}

@@ -1,0 +1,62 @@
+// The mail part of the main window: the header panel (From, To, Subject, attachments,
+// Send and the preview button) and the mail text below it. The editors show the mail's
+// bytes through its encoding and give back exactly those bytes.
+#pragma once
+
+#include <QObject>
+
+#include "MailDocument.h"
+
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+class QWidget;
+
+class MailPanel : public QObject {
+    Q_OBJECT
+public:
+    // The controls are made inside `area`, which the window lays out with layout().
+    MailPanel(tandrel::MailDocument& mail, QWidget* area);
+
+    // The texts of the four editors as bytes in the mail's encoding.
+    tandrel::MailEditors texts() const;
+    // Puts the texts into the editors, read through the mail's encoding (or `enc`).
+    void setTexts(const tandrel::MailEditors& eds);
+    void showTexts(const tandrel::MailEditors& eds, tandrel::TextEncoding enc);
+    // Shows the mail merged for `entry`, read-only on a tinted background, and keeps the
+    // template (from which the mail text of `st` is built) until restoreTemplate.
+    void showPreview(tandrel::AppState& st, const tandrel::ReceipData& entry);
+    // Puts back exactly what the editors held when the preview began.
+    void restoreTemplate();
+    bool previewShown() const { return previewShown_; }
+    // The mail as the user wrote it: the editors, or the template a preview keeps.
+    tandrel::MailEditors templateTexts() const { return previewShown_ ? template_ : texts(); }
+
+    // Places the header panel below `top` and the mail text under it, `width` wide.
+    void layout(int top, int width, int height);
+
+    QWidget* headerPanel = nullptr;
+    QLineEdit* fromEdit = nullptr;
+    QLineEdit* toEdit = nullptr;
+    QLineEdit* subjectEdit = nullptr;
+    QToolButton* attachButton = nullptr;
+    QGroupBox* sendGroup = nullptr;
+    QPushButton* sendButton = nullptr;
+    QToolButton* previewButton = nullptr;
+    QPlainTextEdit* bodyEdit = nullptr;
+
+signals:
+    // The user changed a text (never when the texts are set from code).
+    void edited();
+
+private:
+    void typed(const QString& added);
+    void setPreviewLook(bool preview);
+
+    tandrel::MailDocument& mail_;
+    bool settingTexts_ = false;
+    bool previewShown_ = false;
+    tandrel::MailEditors template_; // the editors as they were when the preview began
+};

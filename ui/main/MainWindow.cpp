@@ -1,0 +1,307 @@
+// The main window's construction, its layout when resized or split, the keys and hints
+// it handles for every control, and its help.
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusTipEvent>
+#include <QToolButton>
+#include <algorithm>
+
+#include "AboutBox.h"
+#include "AttachmentsWindow.h"
+#include "DatabaseEditor.h"
+#include "HelpWindow.h"
+#include "MailPanel.h"
+#include "MainLook.h"
+#include "MainMenus.h"
+#include "MainStatusBar.h"
+#include "PaneSplitter.h"
+#include "PeopleModel.h"
+#include "PeoplePanes.h"
+#include "PreferencesDialog.h"
+#include "Settings.h"
+
+// Resources of a static library are registered by hand (outside any namespace).
+static void initTandrelResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+using namespace tandrel::mainwindow;
+
+MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWindow(parent) {
+    initTandrelResources();
+    setObjectName(QStringLiteral("TForm1"));
+    // "MS Sans Serif" 8 points as designed: the platform's sans-serif face at that size.
+    QFont base = font();
+    base.setFamily(QStringLiteral("Sans Serif"));
+    base.setStyleHint(QFont::SansSerif);
+    base.setPointSize(8);
+    setFont(base);
+    setHint(this, QString::fromLatin1(kWindowHint));
+    setMinimumSize(kMinWidth, kMinHeight);
+    resize(700, 600);
+
+    menus_ =
+        new MainMenus(*this, *this, [this](const QString& text) { statusLine->setText(0, text); });
+    statusLine = new MainStatusBar(this);
+    setStatusBar(statusLine);
+    buildClientArea();
+
+    // Every key reaches the window before the focused control.
+    qApp->installEventFilter(this);
+
+    database_.onSwitchedToUtf8 = [this] {
+        displayHint(QStringLiteral("The database now holds a character Windows-1252 lacks: "
+                                   "it will be saved as UTF-8"));
+    };
+    startUp(programDir);
+    // The other windows come once all loading is done, in the program's order.
+    buildDialogs();
+}
+
+MainWindow::~MainWindow() {
+    qApp->removeEventFilter(this);
+    // The other windows go first, while the state they were given still exists.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isWindow()) delete child;
+    help_ = nullptr;
+    // The lists must not outlive the entries they point to.
+    people_->clear();
+}
+
+void MainWindow::buildDialogs() {
+    // The dialogs are children of the main window and go with it.
+    databaseEditor_ = new DatabaseEditor(database_, this);
+    connect(databaseEditor_, &DatabaseEditor::closed, this, [this] {
+        setControlsEnabled(true);
+        refreshLists();
+    });
+    preferences_ = new PreferencesDialog(st_, this);
+    connect(preferences_, &PreferencesDialog::explained, this, &MainWindow::displayHint);
+    about_ = new AboutBox(st_.ProgramDir, this);
+    attachments_ = new AttachmentsWindow(st_, this);
+    connect(attachments_, &AttachmentsWindow::closed, this, &MainWindow::updateStatusBar);
+}
+
+void MainWindow::buildClientArea() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    auto* hbox = new QHBoxLayout(central);
+    hbox->setContentsMargins(0, 0, 0, 0);
+    hbox->setSpacing(0);
+    setCentralWidget(central);
+
+    fieldList = new QListWidget;
+    fieldList->setObjectName(QStringLiteral("ListBox3"));
+    fieldList->setFixedWidth(kFieldListWidth);
+    fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fieldList->setAccessibleName(QStringLiteral("Fields"));
+    setHint(fieldList,
+            QStringLiteral("|List of available fields - double click a field to insert it"));
+    fieldList->setProperty(kHelpContext, 5);
+    connect(fieldList, &QListWidget::itemSelectionChanged, this, &MainWindow::onFieldListClicked);
+    connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldListClicked(); });
+    connect(fieldList, &QListWidget::itemDoubleClicked, this, [this] { insertField(); });
+    hbox->addWidget(fieldList);
+
+    mailArea = new QWidget;
+    mailArea->setObjectName(QStringLiteral("Panel1"));
+    hbox->addWidget(mailArea, 1);
+
+    // Upper pane: "Available", the move buttons, "Receipients".
+    people_ = new PeoplePanes(database_, mailArea);
+    connect(people_, &PeoplePanes::countsChanged, this, &MainWindow::updateStatusBar);
+    connect(people_, &PeoplePanes::recipientSelectionChanged, this,
+            &MainWindow::onRecipientSelectionChanged);
+
+    auto* splitter = new PaneSplitter(mailArea);
+    splitter->setObjectName(QStringLiteral("Splitter1"));
+    splitter->setAccessibleName(QStringLiteral("Splitter"));
+    splitter->startHeight = [this] { return paneHeight_; };
+    splitter->dragged = [this](int start, int dy) { dragSplitter(start, dy); };
+    paneSplitter = splitter;
+
+    // Header panel: From, To, Subject, attachments, Send and the preview button; the mail.
+    editors_ = new MailPanel(mail_, mailArea);
+    connect(editors_, &MailPanel::edited, this, &MainWindow::updateTitle);
+    connect(editors_->attachButton, &QToolButton::clicked, this, &MainWindow::editAttachments);
+    connect(editors_->sendButton, &QPushButton::clicked, this, &MainWindow::sendMailing);
+    // The checked state, not the click: assistive technology flips it without clicking.
+    connect(editors_->previewButton, &QToolButton::toggled, this, [this](bool on) {
+        if (on && people_->selectedRecipientCount() != 1)
+            displayHint(QStringLiteral("Select exactly one receipient to preview the mail"));
+        onPreviewToggled();
+    });
+    QPlainTextEdit* body = editors_->bodyEdit;
+    connect(body, &QPlainTextEdit::selectionChanged, this, &MainWindow::onBodySelectionChanged);
+    connect(body, &QWidget::customContextMenuRequested, this, [this, body](const QPoint& pos) {
+        menus_->bodyMenu->popup(body->viewport()->mapToGlobal(pos));
+    });
+
+    // Reading order for the keyboard: fields, the people lists with their buttons, the
+    // header lines, attachments, Send, preview, then the mail text.
+    std::vector<QWidget*> order{fieldList};
+    for (QWidget* w : people_->tabOrder())
+        order.push_back(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             editors_->fromEdit, editors_->toEdit, editors_->subjectEdit, editors_->attachButton,
+             editors_->sendButton, editors_->previewButton, body})
+        order.push_back(w);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    layoutMailArea();
+}
+
+// ---------------------------------------------------------------------------------------
+// Layout
+
+void MainWindow::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    adjustToSize();
+}
+
+void MainWindow::adjustToSize() {
+    if (width() < kMinWidth || height() < kMinHeight)
+        resize(std::max(width(), kMinWidth), std::max(height(), kMinHeight));
+    people_->setAvailableWidth((width() - kFieldListWidth - kMoveButtonsWidth) / 2);
+    paneHeight_ = (height() - 50) / 2;
+    for (QLineEdit* e : {editors_->fromEdit, editors_->toEdit, editors_->subjectEdit})
+        e->resize(250, e->height());
+    layoutMailArea();
+    update();
+}
+
+// mailArea stacks, top to bottom: the upper pane at its own height, the splitter, the
+// header panel, and the body editor in what is left.
+void MainWindow::layoutMailArea() {
+    if (!mailArea || !people_ || !editors_) return;
+    const int w = mailArea->width();
+    const int h = mailArea->height();
+    const int pane = paneHeight_;
+    people_->setGeometry(0, 0, w, pane);
+    paneSplitter->setGeometry(0, pane, w, kSplitterHeight);
+    editors_->layout(pane + kSplitterHeight, w, h);
+}
+
+void MainWindow::dragSplitter(int startHeight, int dy) {
+    // The body editor keeps at least 60; the upper pane keeps its move buttons in view.
+    const int maxPane =
+        mailArea->height() - kSplitterHeight - kHeaderPanelHeight - kSplitterMinSize;
+    int pane = startHeight + dy;
+    pane = std::min(pane, maxPane);
+    pane = std::max(pane, kUpperPaneMinHeight);
+    paneHeight_ = pane;
+    layoutMailArea();
+}
+
+// ---------------------------------------------------------------------------------------
+// Events
+
+bool MainWindow::event(QEvent* e) {
+    if (e->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+        if (qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+            menus_->showOpenMenuHint();
+        else
+            displayHint(tip.isEmpty() ? QString::fromLatin1(kWindowHint) : tip);
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    switch (e->type()) {
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        QPlainTextEdit* body = editors_ ? editors_->bodyEdit : nullptr;
+        if (body && watched == body && key->key() == Qt::Key_Tab &&
+            key->modifiers() == Qt::ControlModifier) {
+            if (!body->isReadOnly()) body->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this && key->key() == Qt::Key_Escape) {
+            showHelpContents();
+            return true;
+        }
+        if (w && w->window() == this && key->key() == Qt::Key_F1) {
+            showHelpContext(QApplication::focusWidget());
+            return true;
+        }
+        break;
+    }
+    case QEvent::Resize:
+        if (watched == mailArea) layoutMailArea();
+        break;
+    case QEvent::FocusIn:
+        if (editors_ && watched == editors_->bodyEdit) onBodyEntered();
+        break;
+    case QEvent::FocusOut: {
+        // A menu opening (by mouse or by keyboard through the menu bar) or another
+        // program taking over is not leaving the control: the Edit menu opened with
+        // Alt+E must still offer Cut, Copy and Paste for the body.
+        const auto reason = static_cast<QFocusEvent*>(e)->reason();
+        if (reason == Qt::PopupFocusReason || reason == Qt::MenuBarFocusReason ||
+            reason == Qt::ActiveWindowFocusReason)
+            break;
+        if (editors_ && watched == editors_->bodyEdit) onBodyLeft();
+        if (watched == fieldList) onFieldListClicked();
+        break;
+    }
+    case QEvent::MouseButtonPress:
+        if (editors_ && watched == editors_->bodyEdit->viewport())
+            onBodyMouseDown(static_cast<QMouseEvent*>(e)->button());
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void MainWindow::showHelpContext(QWidget* focus) {
+    for (QWidget* w = focus; w; w = w->parentWidget()) {
+        bool ok = false;
+        const int context = w->property(kHelpContext).toInt(&ok);
+        if (ok && context > 0) {
+            help().showContext(context);
+            return;
+        }
+        if (w == this) break;
+    }
+}
+
+void MainWindow::displayHint(const QString& hint) {
+    statusLine->setText(0, statusPart(hint));
+}
+
+QString MainWindow::statusPanelText(int panel) const {
+    return statusLine->text(panel);
+}
+
+HelpWindow& MainWindow::help() {
+    if (!help_) {
+        help_ = new HelpWindow(this);
+        help_->setFont(font());
+    }
+    return *help_;
+}
+
+void MainWindow::showHelpContents() {
+    help().showContents();
+}
+
+void MainWindow::showHelpIndex() {
+    help().showIndex();
+}

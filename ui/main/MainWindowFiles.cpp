@@ -1,0 +1,327 @@
+// The main window's documents: start-up and shut-down, New, Open and Save for the mail
+// and the database, the Save/Discard/Cancel question before changed work is dropped, and
+// the title that names what is changed.
+#include "MainWindow.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QScreen>
+#include <exception>
+#include <optional>
+
+#include "CsvFile.h"
+#include "DatabaseEditor.h"
+#include "MailPanel.h"
+#include "MainLook.h"
+#include "PeoplePanes.h"
+#include "Settings.h"
+#include "TextFile.h"
+
+using namespace tandrel::mainwindow;
+using tandrel::DatabaseLoad;
+using tandrel::MailEditors;
+
+// ---------------------------------------------------------------------------------------
+// Start-up and shut-down
+
+void MainWindow::startUp(const std::string& programDir) {
+    setWindowTitle(QStringLiteral(" Tandrel 1.1"));
+    try {
+        st_.LocalComputerName = tandrel::ComputeLocalComputerName();
+        st_.ProgramDir = programDir.empty() ? tandrel::ComputeProgramDir() : programDir;
+        st_.mailText = tandrel::MailText{};
+        ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
+        // The run log and the sent log are only ever appended to; they may have grown
+        // large over the years, so they are not read here: memory holds this session's.
+        st_.SentLog.clear();
+
+        tandrel::WindowGeometry stored;
+        tandrel::ReadSettings(*ini_, st_.prefs, st_.user, stored);
+        settingsRead_ = true;
+        const tandrel::WindowGeometry geo = FitWindow(stored, screenArea(stored));
+        paneHeight_ = geo.paneHeight;
+        layoutMailArea();
+        move(geo.x, geo.y);
+        resize(geo.width, geo.height);
+
+        st_.RunLog.clear();
+        st_.attachments.clear();
+        {
+            WaitCursor wait;
+            showMail(mail_.restoreLast());
+            database_.restoreLast();
+        }
+    } catch (const std::exception& e) {
+        // The rest of the start-up is skipped; the program goes on with what it has.
+        showError(QString::fromLocal8Bit(e.what()));
+    }
+    refreshLists();
+    // Whatever the start-up brought in is what the files hold.
+    mail_.markSaved(mailTemplate());
+    database_.markSaved();
+    updateTitle();
+}
+
+// The available area of the screen the stored window's corner lies on, else the primary.
+QRect MainWindow::screenArea(const tandrel::WindowGeometry& g) const {
+    QScreen* screen = QGuiApplication::screenAt(QPoint(g.x, g.y));
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+void MainWindow::shutDown() {
+    // A start-up that failed before the settings were read (an unreadable sent log) has
+    // only empty values in memory: writing those would wipe the user's settings file.
+    if (ini_ && settingsRead_) {
+        const bool normal =
+            !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+        tandrel::WindowGeometry geo{x(), y(), width(), height(), paneHeight_};
+        try {
+            tandrel::WriteSettings(*ini_, st_.prefs, st_.user, normal ? &geo : nullptr);
+        } catch (const std::exception& e) {
+            // Reported, but the program still ends: a settings file that cannot be
+            // written must never keep the user from closing the window.
+            showError(QString::fromLocal8Bit(e.what()));
+        }
+    }
+    ini_.reset();
+    people_->clear();
+    st_.FreeDatabase();
+    st_.mailText = tandrel::MailText{};
+    st_.RunLog.clear();
+    st_.FreeAttachments();
+    st_.SentLog.clear();
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (!keepChangedDatabase() || !keepChangedMail()) {
+        e->ignore();
+        return;
+    }
+    // The other windows of the program go with the main window, first, while the data
+    // they may still look at on closing is there.
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (w->isWindow() && w->isVisible()) w->close();
+    }
+    shutDown();
+    e->accept();
+}
+
+// ---------------------------------------------------------------------------------------
+// File commands
+
+bool MainWindow::tryFile(const std::function<void()>& operation) {
+    try {
+        WaitCursor wait;
+        operation();
+        return true;
+    } catch (const std::exception& e) {
+        showError(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+}
+
+void MainWindow::showError(const QString& text) {
+    QMessageBox::critical(this, QStringLiteral("Tandrel"), text);
+}
+
+void MainWindow::closeDatabaseEditor() {
+    if (databaseEditor_ && databaseEditor_->isVisible()) databaseEditor_->close();
+    // The editor's closing gives the controls back; make sure of it in any case.
+    if (!controlsEnabled_) {
+        setControlsEnabled(true);
+        refreshLists();
+    }
+}
+
+void MainWindow::newMail() {
+    if (!keepChangedMail()) return;
+    endPreview(); // a new mail starts from the template, never from a merged text
+    showMail(mail_.startNew(editorTexts()));
+}
+
+void MainWindow::newDatabase() {
+    if (!keepChangedDatabase()) {
+        if (!controlsEnabled_) setControlsEnabled(true);
+        return;
+    }
+    closeDatabaseEditor();
+    if (!databaseEditor_) return;
+    // The editor releases the database the lists point into.
+    people_->freeze();
+    databaseEditor_->startNewDatabase();
+    refreshLists();
+}
+
+void MainWindow::openMail() {
+    if (!keepChangedMail()) return;
+    const QString path = dialogs_.choose(Dialog::OpenMail);
+    if (path.isEmpty()) return;
+    openMailFile(toBytes(path));
+}
+
+void MainWindow::openMailFile(const std::string& path) {
+    endPreview();
+    std::optional<MailEditors> eds;
+    if (tryFile([&] { eds = mail_.open(path); }) && eds) showMail(*eds);
+}
+
+void MainWindow::openFields() {
+    if (!keepChangedDatabase()) return;
+    const QString path = dialogs_.choose(Dialog::OpenFields);
+    if (path.isEmpty()) return;
+    closeDatabaseEditor();
+    if (!tryFile([&] { database_.openFields(toBytes(path)); })) return;
+    refreshLists();
+}
+
+void MainWindow::openDatabase() {
+    if (!keepChangedDatabase()) return;
+    const QString path = dialogs_.choose(Dialog::OpenData);
+    if (path.isEmpty()) return;
+    openDatabaseFile(toBytes(path));
+}
+
+void MainWindow::openDatabaseFile(const std::string& file) {
+    // A CSV file brings its own fields; the other kind needs a field list first.
+    if (database_.lacksFieldListFor(file)) {
+        displayHint(QStringLiteral("Open a field list before the database"));
+        return;
+    }
+    closeDatabaseEditor();
+    // A load may replace the database object the lists point into.
+    people_->freeze();
+    tryFile([&] { database_.open(file); });
+    refreshLists();
+}
+
+void MainWindow::openFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        // A name the desktop or the shell passed on may be gone by now, or be a folder.
+        if (!tandrel::FileExists(path)) {
+            showError(QString::fromLocal8Bit(("Cannot open file " + path).c_str()));
+            continue;
+        }
+        if (tandrel::IsCsvPath(path)) {
+            if (keepChangedDatabase()) openDatabaseFile(path);
+        } else if (keepChangedMail()) {
+            openMailFile(path);
+        }
+    }
+}
+
+void MainWindow::saveMailAs() {
+    const QString path = dialogs_.choose(Dialog::SaveMail);
+    if (path.isEmpty()) return;
+    if (tryFile([&] { mail_.saveAs(toBytes(path), mailTemplate(), previewShown()); }))
+        updateTitle();
+}
+
+void MainWindow::saveFieldsAs() {
+    if (!st_.db || st_.db->fields.empty()) return;
+    const QString path = dialogs_.choose(Dialog::SaveField);
+    if (path.isEmpty()) return;
+    if (tryFile([&] { database_.saveFieldsAs(toBytes(path)); })) updateTitle();
+}
+
+void MainWindow::saveDatabaseAs() {
+    if (!st_.db || st_.db->entries.empty()) return;
+    const QString path = dialogs_.choose(Dialog::SaveData);
+    if (path.isEmpty()) return;
+    if (tryFile([&] { database_.saveAs(toBytes(path)); })) updateTitle();
+}
+
+void MainWindow::exitProgram() {
+    close();
+}
+
+// ---------------------------------------------------------------------------------------
+// Unsaved work
+
+// What the document just loaded or made is what its file holds, as the editors show it.
+void MainWindow::showMail(const MailEditors& eds) {
+    setEditorTexts(eds);
+    mail_.markSaved(mailTemplate());
+    updateTitle();
+}
+
+MailEditors MainWindow::mailTemplate() const {
+    return editors_->templateTexts();
+}
+
+bool MainWindow::mailChanged() const {
+    return mail_.changedFrom(mailTemplate());
+}
+
+void MainWindow::updateTitle() {
+    if (!editors_) return;
+    QStringList changed;
+    auto add = [&changed](const std::string& path, const char* untitled) {
+        changed << (path.empty() ? QString::fromLatin1(untitled)
+                                 : QFileInfo(fromBytes(path)).fileName()) +
+                       QLatin1Char('*');
+    };
+    if (databaseChanged()) add(database_.path(), "database");
+    if (mailChanged()) add(mail_.path(), "mail");
+    QString title = QStringLiteral(" Tandrel 1.1");
+    if (!changed.isEmpty()) title += QStringLiteral(" - ") + changed.join(QStringLiteral(", "));
+    if (windowTitle() != title) setWindowTitle(title);
+}
+
+int MainWindow::ask(const QString& question) {
+    if (questionAnswerer_) return questionAnswerer_(question);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tandrel"), question,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec();
+}
+
+// True when the command may go on: nothing changed, Discard, or Save that succeeded.
+bool MainWindow::keepChanged(bool changed, const QString& question, bool (MainWindow::*save)()) {
+    if (!changed) return true;
+    const int answer = ask(question);
+    if (answer == QMessageBox::Save) return (this->*save)();
+    return answer == QMessageBox::Discard;
+}
+
+bool MainWindow::keepChangedMail() {
+    return keepChanged(mailChanged(), QStringLiteral("Save changes to the mail?"),
+                       &MainWindow::saveMail);
+}
+
+bool MainWindow::keepChangedDatabase() {
+    return keepChanged(databaseChanged(), QStringLiteral("Save changes to the database?"),
+                       &MainWindow::saveDatabase);
+}
+
+bool MainWindow::saveMail() {
+    std::string path = mail_.path();
+    if (path.empty()) path = toBytes(dialogs_.choose(Dialog::SaveMail));
+    if (path.empty()) return false;
+    if (!tryFile([&] { mail_.saveAs(path, mailTemplate(), previewShown()); })) return false;
+    updateTitle();
+    return true;
+}
+
+// A database is the field list and the people: both go to their own files, and a CSV
+// database holds its field names in its header row.
+bool MainWindow::saveDatabase() {
+    if (!st_.db) return true;
+    std::string path = database_.path();
+    if (path.empty()) path = toBytes(dialogs_.choose(Dialog::SaveData));
+    if (path.empty()) return false;
+    std::string fieldsPath = database_.fieldsPath();
+    const bool needsFields = database_.needsFieldFile(path);
+    if (needsFields && fieldsPath.empty()) fieldsPath = toBytes(dialogs_.choose(Dialog::SaveField));
+    if (needsFields && fieldsPath.empty()) return false;
+    if (!tryFile([&] { database_.save(path, fieldsPath); })) return false;
+    updateTitle();
+    return true;
+}
+
+void MainWindow::saveAll() {
+    if (databaseChanged() && !saveDatabase()) return;
+    if (mailChanged()) saveMail();
+}

@@ -1,0 +1,356 @@
+// The people lists of the main window: filling them, moving people between them, and
+// the searches.
+#include "PeoplePanes.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "ListColumns.h"
+#include "MainLook.h"
+#include "PeopleFilter.h"
+#include "PeopleModel.h"
+
+using namespace tandrel::mainwindow;
+using tandrel::ReceipData;
+
+namespace {
+
+QTreeView* MakeList(const char* name, QAbstractItemModel* model) {
+    auto* v = new QTreeView;
+    v->setObjectName(QString::fromLatin1(name));
+    v->setModel(model);
+    v->setRootIsDecorated(false);
+    v->setItemsExpandable(false);
+    v->setUniformRowHeights(true); // keeps a hundred thousand rows cheap
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setAllColumnsShowFocus(true);
+    // Long values lose their middle, not their end, and show whole in their tooltip.
+    tandrel::MakeColumnsResizable(*v);
+    // Columns fit what the list shows as it is loaded and resized, until the user drags one.
+    tandrel::KeepColumnsFitted(*v);
+    return v;
+}
+
+// The rows a search leaves shown, as rows of the model underneath.
+std::vector<int> ShownRows(const PeopleFilter& filter) {
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(filter.rowCount()));
+    for (int r = 0; r < filter.rowCount(); ++r)
+        rows.push_back(filter.mapToSource(filter.index(r, 0)).row());
+    return rows;
+}
+
+} // namespace
+
+PeoplePanes::PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent)
+    : QWidget(parent), database_(database) {
+    setObjectName(QStringLiteral("Panel4"));
+    availModel_ = new PeopleModel(PeopleModel::Kind::Available, this);
+    recipModel_ = new PeopleModel(PeopleModel::Kind::Receipients, this);
+    availFilter_ = new PeopleFilter(availModel_, this);
+    recipFilter_ = new PeopleFilter(recipModel_, this);
+
+    auto* upper = new QHBoxLayout(this);
+    upper->setContentsMargins(0, 0, 0, 0);
+    upper->setSpacing(0);
+
+    // One list with its title above and its search field between the two.
+    struct Side {
+        const char *pane, *title, *search, *view;
+        QString caption, viewHint, searchName;
+        int helpContext;
+    };
+    auto makeSide = [this](const Side& s, PeopleFilter* filter, QLineEdit*& search,
+                           QTreeView*& view) {
+        auto* pane = new QWidget;
+        pane->setObjectName(QString::fromLatin1(s.pane));
+        auto* column = new QVBoxLayout(pane);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+        auto* title = new QLabel(s.caption);
+        title->setObjectName(QString::fromLatin1(s.title));
+        title->setFixedHeight(32);
+        title->setAlignment(Qt::AlignCenter);
+        title->setFrameShape(QFrame::Box);
+        title->setFrameShadow(QFrame::Plain);
+        title->setFont(scaledFont(font(), 18, true));
+        title->setAccessibleName(s.caption);
+        view = MakeList(s.view, filter);
+        setHint(view, s.viewHint);
+        view->setProperty(kHelpContext, s.helpContext);
+        view->setAccessibleName(s.caption);
+        search = new QLineEdit;
+        search->setObjectName(QString::fromLatin1(s.search));
+        search->setPlaceholderText(QStringLiteral("Search"));
+        search->setClearButtonEnabled(true);
+        setHint(search,
+                QStringLiteral("|Show only the people whose name or e-mail contains this text"));
+        search->setProperty(kHelpContext, 6);
+        search->setAccessibleName(s.searchName);
+        // Shows only the people whose name or address contains the text.
+        connect(search, &QLineEdit::textChanged, this,
+                [filter](const QString& text) { filter->setSearchText(text); });
+        column->addWidget(title);
+        column->addWidget(search);
+        column->addWidget(view, 1);
+        return pane;
+    };
+
+    availablePane = makeSide(
+        {"Panel5", "Panel6", "SearchAvailable", "ListView2", QStringLiteral("Available"),
+         QStringLiteral("|List of available people"), QStringLiteral("Search available people"), 6},
+        availFilter_, availableSearch, availableView);
+    availablePane->setFixedWidth(267);
+    upper->addWidget(availablePane);
+
+    moveButtonsPane = new QWidget;
+    moveButtonsPane->setObjectName(QStringLiteral("Panel3"));
+    moveButtonsPane->setFixedWidth(kMoveButtonsWidth);
+    auto moveButton = [this](const char* name, const QString& text, int top,
+                             void (PeoplePanes::*slot)(), const QString& description) {
+        auto* b = new QPushButton(text, moveButtonsPane);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry((kMoveButtonsWidth - 33) / 2, top, 33, 25);
+        b->setFont(scaledFont(font(), 12, false));
+        b->setAutoDefault(false);
+        b->setAccessibleName(text);
+        b->setAccessibleDescription(description);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    moveSelectedButton =
+        moveButton("Button2", QStringLiteral("->"), 16, &PeoplePanes::moveSelectedToRecipients,
+                   QStringLiteral("Move the selected people to the receipients"));
+    moveAllButton =
+        moveButton("Button3", QStringLiteral("->>"), 56, &PeoplePanes::moveAllToRecipients,
+                   QStringLiteral("Move everybody to the receipients"));
+    takeBackAllButton =
+        moveButton("Button4", QStringLiteral("<<-"), 120, &PeoplePanes::takeBackAllRecipients,
+                   QStringLiteral("Take all receipients back"));
+    takeBackSelectedButton =
+        moveButton("Button1", QStringLiteral("<-"), 160, &PeoplePanes::takeBackSelectedRecipients,
+                   QStringLiteral("Take the selected receipients back"));
+    upper->addWidget(moveButtonsPane);
+
+    upper->addWidget(
+        makeSide({"Panel7", "Panel8", "SearchReceipients", "ListView1",
+                  QStringLiteral("Receipients"), QStringLiteral("|List of receipients"),
+                  QStringLiteral("Search receipients"), 7},
+                 recipFilter_, recipientsSearch, recipientsView),
+        1);
+
+    connect(recipientsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &PeoplePanes::recipientSelectionChanged);
+}
+
+std::vector<QWidget*> PeoplePanes::tabOrder() const {
+    return {availableSearch,   availableView,          moveSelectedButton, moveAllButton,
+            takeBackAllButton, takeBackSelectedButton, recipientsSearch,   recipientsView};
+}
+
+void PeoplePanes::showDatabase() {
+    const tandrel::DatabaseRoot* db = database_.database();
+    if (!db) return;
+    std::vector<ReceipData*> all;
+    std::vector<ReceipData*> chosen;
+    all.reserve(db->entries.size());
+    for (const auto& e : db->entries) {
+        all.push_back(e.get());
+        if (e->selected) chosen.push_back(e.get());
+    }
+    availModel_->setEncoding(db->encoding);
+    recipModel_->setEncoding(db->encoding);
+    availModel_->setEntries(std::move(all));
+    recipModel_->setEntries(std::move(chosen));
+}
+
+void PeoplePanes::freeze() {
+    availModel_->freeze();
+    recipModel_->freeze();
+}
+
+void PeoplePanes::clear() {
+    availModel_->clear();
+    recipModel_->clear();
+}
+
+void PeoplePanes::setListsEnabled(bool on) {
+    if (!on) {
+        recipientsView->clearSelection();
+        availableView->clearSelection();
+        // The database editor may now change or remove entries behind the lists' back:
+        // they show what they had until they are rebuilt.
+        freeze();
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             takeBackSelectedButton, moveSelectedButton, moveAllButton, takeBackAllButton,
+             recipientsView, availableView, availableSearch, recipientsSearch})
+        w->setEnabled(on);
+}
+
+std::vector<ReceipData*> PeoplePanes::recipientRows() const {
+    // While the database editor is open the rows may stand for entries it has removed;
+    // the selected entries of the database are then the recipients, in database order.
+    if (recipModel_->frozen()) {
+        std::vector<ReceipData*> chosen;
+        if (const tandrel::DatabaseRoot* db = database_.database())
+            for (const auto& e : db->entries)
+                if (e->selected) chosen.push_back(e.get());
+        return chosen;
+    }
+    return recipModel_->entries();
+}
+
+// Rows of the list's model underneath the search filter.
+std::vector<int> PeoplePanes::selectedRows(QTreeView* view) const {
+    std::vector<int> rows;
+    const auto* filter = static_cast<const PeopleFilter*>(view->model());
+    const QItemSelection sel = filter->mapSelectionToSource(view->selectionModel()->selection());
+    for (const QItemSelectionRange& r : sel)
+        for (int row = r.top(); row <= r.bottom(); ++row)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+ReceipData* PeoplePanes::chosenRecipient() const {
+    const std::vector<int> rows = selectedRows(recipientsView);
+    return recipModel_->entryAt(rows.empty() ? 0 : rows.front());
+}
+
+ReceipData* PeoplePanes::singleSelectedRecipient() const {
+    const std::vector<int> rows = selectedRows(recipientsView);
+    return rows.size() == 1 ? recipModel_->entryAt(rows.front()) : nullptr;
+}
+
+int PeoplePanes::selectedRecipientCount() const {
+    return static_cast<int>(selectedRows(recipientsView).size());
+}
+
+// Steps through the rows as the list shows them (sorted or searched), not as stored.
+bool PeoplePanes::stepRecipient(int delta) {
+    QAbstractItemModel* shown = recipientsView->model();
+    const int count = shown->rowCount();
+    if (count == 0) return false;
+    const QModelIndexList sel = recipientsView->selectionModel()->selectedRows();
+    int row = 0;
+    if (sel.size() == 1) row = std::clamp(sel.front().row() + delta, 0, count - 1);
+    const QModelIndex target = shown->index(row, 0);
+    recipientsView->setCurrentIndex(target);
+    recipientsView->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
+    recipientsView->scrollTo(target);
+    return true;
+}
+
+int PeoplePanes::recipientCount() const {
+    return recipModel_->rowCount();
+}
+
+int PeoplePanes::availableCount() const {
+    return availModel_->rowCount();
+}
+
+void PeoplePanes::setAvailableWidth(int width) {
+    availablePane->setFixedWidth(std::max(0, width));
+}
+
+void PeoplePanes::moveSelectedToRecipients() {
+    const tandrel::DatabaseRoot* db = database_.database();
+    if (!db || db->entries.empty() || availModel_->frozen()) return;
+    const std::vector<int> rows = selectedRows(availableView);
+    if (rows.empty()) return;
+    WaitCursor wait;
+    moveRowsToRecipients(rows);
+}
+
+// Each row stands for its own entry, so two people of the same name both move.
+void PeoplePanes::moveRowsToRecipients(const std::vector<int>& rows) {
+    std::vector<ReceipData*> moved;
+    for (int row : rows) {
+        ReceipData* e = availModel_->entryAt(row);
+        if (!e || e->selected) continue;
+        e->selected = true;
+        moved.push_back(e);
+    }
+    recipModel_->appendEntries(moved);
+    availModel_->selectionMarksChanged();
+    emit countsChanged();
+}
+
+void PeoplePanes::moveAllToRecipients() {
+    const tandrel::DatabaseRoot* db = database_.database();
+    if (!db || db->entries.empty() || availModel_->frozen()) return;
+    WaitCursor wait;
+    if (!availableSearch->text().isEmpty()) {
+        moveRowsToRecipients(ShownRows(*availFilter_));
+        return;
+    }
+    std::vector<ReceipData*> moved;
+    for (const auto& e : db->entries) {
+        if (e->selected) continue;
+        e->selected = true;
+        moved.push_back(e.get());
+    }
+    recipModel_->appendEntries(moved);
+    availModel_->selectionMarksChanged();
+    emit countsChanged();
+}
+
+// Every given row goes back, whatever its name.
+void PeoplePanes::takeBackRows(const std::vector<int>& rows) {
+    for (int row : rows)
+        if (ReceipData* e = recipModel_->entryAt(row)) e->selected = false;
+    recipModel_->removeRowsAt(rows);
+    availModel_->selectionMarksChanged();
+    emit countsChanged();
+}
+
+void PeoplePanes::takeBackSelectedRecipients() {
+    if (recipModel_->frozen()) return;
+    const std::vector<int> rows = selectedRows(recipientsView);
+    if (rows.empty()) return;
+    WaitCursor wait;
+    takeBackRows(rows);
+}
+
+void PeoplePanes::takeBackAllRecipients() {
+    if (recipModel_->rowCount() == 0 || recipModel_->frozen()) return;
+    WaitCursor wait;
+    if (!recipientsSearch->text().isEmpty()) {
+        takeBackRows(ShownRows(*recipFilter_));
+        return;
+    }
+    if (const tandrel::DatabaseRoot* db = database_.database())
+        for (const auto& e : db->entries)
+            e->selected = false;
+    for (ReceipData* e : recipModel_->entries())
+        e->selected = false;
+    recipModel_->clear();
+    availModel_->selectionMarksChanged();
+    emit countsChanged();
+}
+
+void PeoplePanes::makeRecipients(const std::vector<ReceipData*>& chosen) {
+    WaitCursor wait;
+    if (const tandrel::DatabaseRoot* db = database_.database())
+        for (const auto& e : db->entries)
+            e->selected = false;
+    for (ReceipData* e : chosen)
+        e->selected = true;
+    // Nobody is hidden by an old search: the user should see whom the command chose.
+    availableSearch->clear();
+    recipientsSearch->clear();
+    recipModel_->setEntries(chosen);
+    availModel_->selectionMarksChanged();
+    emit countsChanged();
+}

@@ -1,0 +1,404 @@
+// The "Preferences" dialog: relay, sender, login, limits and field delimiter, stored on OK.
+#include "PreferencesDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QValidator>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <iterator>
+
+#include "Keyring.h"
+
+namespace {
+
+constexpr int kPortLength = 5;
+
+// The items of securityList, in order, with the port each mode usually uses.
+struct SecurityMode {
+    const char* key;
+    const char* caption;
+    const char* port;
+};
+constexpr SecurityMode kSecurityModes[] = {
+    {"none", "None", "25"}, {"starttls", "STARTTLS", "587"}, {"tls", "SSL/TLS", "465"}};
+
+int SecurityIndex(const std::string& key) {
+    for (int i = 0; i < static_cast<int>(std::size(kSecurityModes)); ++i)
+        if (key == kSecurityModes[i].key) return i;
+    return 0;
+}
+
+// A count where 0 means "no limit" (or the standard time-outs), shown as such.
+QSpinBox* CountEdit(const QString& objectName, QLabel* label, const QString& zeroText, int maximum,
+                    QWidget* parent) {
+    auto* edit = new QSpinBox(parent);
+    edit->setObjectName(objectName);
+    edit->setAccessibleName(label->text());
+    edit->setRange(0, maximum);
+    edit->setSpecialValueText(zeroText);
+    label->setBuddy(edit);
+    return edit;
+}
+
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
+}
+
+std::string ToBytes(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+// A port as the program keeps it: decimal digits with an optional sign, within the
+// range of a 32-bit integer. No port range applies.
+bool IsInteger(const std::string& text) {
+    const bool sign = !text.empty() && (text[0] == '+' || text[0] == '-');
+    const std::size_t start = sign ? 1 : 0;
+    if (start == text.size()) return false;
+    for (std::size_t i = start; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    // from_chars takes a minus sign but not a plus sign.
+    const char* first = text.data() + (text[0] == '-' ? 0 : start);
+    const char* last = text.data() + text.size();
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    return ec == std::errc() && end == last;
+}
+
+// The delimiter is one byte of a database file: only characters that the local 8-bit
+// encoding writes as a single byte can be typed.
+class SingleByteValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.toLocal8Bit().size() <= 1 ? Acceptable : Invalid;
+    }
+};
+
+QLabel* BoldLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QLineEdit* LabelledEdit(const QString& objectName, QLabel* label, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(objectName);
+    edit->setAccessibleName(label->text());
+    label->setBuddy(edit);
+    return edit;
+}
+
+} // namespace
+
+PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
+    : QDialog(parent), st_(st) {
+    setObjectName(QStringLiteral("TPrefForm"));
+    setWindowTitle(QStringLiteral("Preferences"));
+    // A fixed dialog without border icons: it closes only through its buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(359, 353);
+
+    pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("PageControl1"));
+    pages->setAccessibleName(QStringLiteral("Preferences"));
+    pages->tabBar()->setObjectName(QStringLiteral("PageControl1Tabs"));
+
+    // Page "Internet Settings".
+    auto* internet = new QWidget;
+    internet->setObjectName(QStringLiteral("TabSheet1"));
+    auto* smtpLabel = BoldLabel(QStringLiteral("SMTP Server:"), internet);
+    auto* portLabel = BoldLabel(QStringLiteral("SMTP Port:"), internet);
+    auto* nameLabel = BoldLabel(QStringLiteral("Name:"), internet);
+    auto* emailLabel = BoldLabel(QStringLiteral("EMail:"), internet);
+    smtpEdit = LabelledEdit(QStringLiteral("smtpEdit"), smtpLabel, internet);
+    portEdit = LabelledEdit(QStringLiteral("portEdit"), portLabel, internet);
+    nameEdit = LabelledEdit(QStringLiteral("nameEdit"), nameLabel, internet);
+    emailEdit = LabelledEdit(QStringLiteral("emailEdit"), emailLabel, internet);
+    // Five characters: every TCP port up to 65535 fits.
+    portEdit->setMaxLength(kPortLength);
+    portEdit->setFixedWidth(portEdit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
+                            16);
+    auto* timeoutLabel = BoldLabel(QStringLiteral("Time-out (s):"), internet);
+    auto* perConnectionLabel = BoldLabel(QStringLiteral("Messages per connection:"), internet);
+    auto* rateLabel = BoldLabel(QStringLiteral("Messages per minute:"), internet);
+    timeoutEdit = CountEdit(QStringLiteral("timeoutEdit"), timeoutLabel, QStringLiteral("Standard"),
+                            86400, internet);
+    perConnectionEdit = CountEdit(QStringLiteral("perConnectionEdit"), perConnectionLabel,
+                                  QStringLiteral("Unlimited"), 1000000, internet);
+    rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
+                         internet);
+    auto* grid = new QGridLayout(internet);
+    grid->setVerticalSpacing(2);
+    int row = 0;
+    for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
+             {smtpLabel, smtpEdit},
+             {portLabel, portEdit},
+             {nameLabel, nameEdit},
+             {emailLabel, emailEdit},
+             {timeoutLabel, timeoutEdit},
+             {perConnectionLabel, perConnectionEdit},
+             {rateLabel, rateEdit}}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(label, row, 0);
+        const bool narrow = edit == portEdit || qobject_cast<QSpinBox*>(edit);
+        grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
+        ++row;
+    }
+    grid->setRowStretch(row, 1);
+    pages->addTab(internet, QStringLiteral("Internet Settings"));
+
+    // Page "Security": encryption and login.
+    auto* security = new QWidget;
+    security->setObjectName(QStringLiteral("TabSheet3"));
+    auto* securityLabel = BoldLabel(QStringLiteral("Encryption:"), security);
+    auto* userLabel = BoldLabel(QStringLiteral("User name:"), security);
+    auto* passwordLabel = BoldLabel(QStringLiteral("Password:"), security);
+    securityList = new QComboBox(security);
+    securityList->setObjectName(QStringLiteral("securityList"));
+    securityList->setAccessibleName(securityLabel->text());
+    for (const SecurityMode& m : kSecurityModes)
+        securityList->addItem(QString::fromLatin1(m.caption));
+    securityLabel->setBuddy(securityList);
+    userEdit = LabelledEdit(QStringLiteral("userEdit"), userLabel, security);
+    passwordEdit = LabelledEdit(QStringLiteral("passwordEdit"), passwordLabel, security);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    rememberCheck = new QCheckBox(QStringLiteral("Remember password"), security);
+    rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
+    rememberCheck->setAccessibleName(rememberCheck->text());
+    auto* securityGrid = new QGridLayout(security);
+    row = 0;
+    for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
+             {securityLabel, securityList}, {userLabel, userEdit}, {passwordLabel, passwordEdit}}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        securityGrid->addWidget(label, row, 0);
+        securityGrid->addWidget(edit, row, 1,
+                                edit == securityList ? Qt::AlignLeft : Qt::Alignment());
+        ++row;
+    }
+    securityGrid->addWidget(rememberCheck, row++, 1);
+    securityGrid->setRowStretch(row, 1);
+
+    // Page "Data Format".
+    auto* format = new QWidget;
+    format->setObjectName(QStringLiteral("TabSheet2"));
+    auto* heading = BoldLabel(QStringLiteral("Select the character used to delimit the fields\n"
+                                             "in a saved database."),
+                              format);
+    heading->setObjectName(QStringLiteral("Label5"));
+    listedDelimiterButton = new QRadioButton(QStringLiteral("Select an option,"), format);
+    listedDelimiterButton->setObjectName(QStringLiteral("RadioButton1"));
+    listedDelimiterButton->setAccessibleName(listedDelimiterButton->text());
+    delimiterList = new QComboBox(format);
+    delimiterList->setObjectName(QStringLiteral("ComboBox1"));
+    delimiterList->setAccessibleName(QStringLiteral("Delimiter option"));
+    delimiterList->addItems({QStringLiteral("<TAB>"), QStringLiteral("<SPACE>"),
+                             QStringLiteral(","), QStringLiteral("."), QStringLiteral(";"),
+                             QStringLiteral(":")});
+    delimiterList->setCurrentIndex(-1);
+    QFont bold = delimiterList->font();
+    bold.setBold(true);
+    delimiterList->setFont(bold);
+    typedDelimiterButton =
+        new QRadioButton(QStringLiteral("or type in a single character."), format);
+    typedDelimiterButton->setObjectName(QStringLiteral("RadioButton2"));
+    typedDelimiterButton->setAccessibleName(typedDelimiterButton->text());
+    delimiterEdit = new QLineEdit(format);
+    delimiterEdit->setObjectName(QStringLiteral("fieldDelimEd"));
+    delimiterEdit->setAccessibleName(QStringLiteral("Delimiter character"));
+    delimiterEdit->setMaxLength(1);
+    delimiterEdit->setValidator(new SingleByteValidator(delimiterEdit));
+    delimiterEdit->setFixedWidth(
+        delimiterEdit->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
+    listedDelimiterButton->setChecked(true);
+    delimiterEdit->setEnabled(false);
+
+    auto* formatGrid = new QGridLayout(format);
+    formatGrid->addWidget(heading, 0, 0, 1, 2);
+    formatGrid->addWidget(listedDelimiterButton, 1, 0);
+    formatGrid->addWidget(delimiterList, 1, 1, Qt::AlignLeft);
+    formatGrid->addWidget(typedDelimiterButton, 2, 0);
+    formatGrid->addWidget(delimiterEdit, 2, 1, Qt::AlignLeft);
+    formatGrid->setRowStretch(3, 1);
+    formatGrid->setColumnStretch(1, 1);
+    pages->addTab(format, QStringLiteral("Data Format"));
+    pages->addTab(security, QStringLiteral("Security"));
+
+    okButton = new QPushButton(QStringLiteral("Ok"), this);
+    okButton->setObjectName(QStringLiteral("OkBut"));
+    okButton->setAccessibleName(QStringLiteral("Ok"));
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("CancBut"));
+    cancelButton->setAccessibleName(QStringLiteral("Cancel"));
+    // Enter takes the changes; Escape and "Cancel" discard them.
+    okButton->setDefault(true);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(pages, 1);
+    layout->addLayout(buttons);
+
+    setTabOrder(pages, smtpEdit);
+    setTabOrder(smtpEdit, portEdit);
+    setTabOrder(portEdit, nameEdit);
+    setTabOrder(nameEdit, emailEdit);
+    setTabOrder(emailEdit, timeoutEdit);
+    setTabOrder(timeoutEdit, perConnectionEdit);
+    setTabOrder(perConnectionEdit, rateEdit);
+    setTabOrder(rateEdit, listedDelimiterButton);
+    setTabOrder(listedDelimiterButton, delimiterList);
+    setTabOrder(delimiterList, typedDelimiterButton);
+    setTabOrder(typedDelimiterButton, delimiterEdit);
+    setTabOrder(delimiterEdit, securityList);
+    setTabOrder(securityList, userEdit);
+    setTabOrder(userEdit, passwordEdit);
+    setTabOrder(passwordEdit, rememberCheck);
+    setTabOrder(rememberCheck, okButton);
+    setTabOrder(okButton, cancelButton);
+
+    connect(listedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) useListedDelimiter();
+    });
+    connect(typedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) useTypedDelimiter();
+    });
+    // textEdited comes from the user only: text set by the program is never checked.
+    connect(portEdit, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
+    connect(delimiterEdit, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
+    connect(securityList, &QComboBox::activated, this, &PreferencesDialog::onSecurityChosen);
+    connect(passwordEdit, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
+    connect(rememberCheck, &QCheckBox::clicked, this, [this] { passwordTouched_ = true; });
+    connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void PreferencesDialog::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) loadPreferences();
+    QDialog::showEvent(event);
+}
+
+void PreferencesDialog::loadPreferences() {
+    const tandrel::GlobalPrefs& prefs = st_.prefs;
+    smtpEdit->setText(FromBytes(prefs.smtp));
+    // The limit is for typing only: a longer port from the settings file is shown whole,
+    // so an OK that does not touch it cannot shorten it into another port.
+    const QString port = FromBytes(prefs.port);
+    portEdit->setMaxLength(std::max(kPortLength, static_cast<int>(port.size())));
+    portEdit->setText(port);
+    nameEdit->setText(FromBytes(prefs.name));
+    emailEdit->setText(FromBytes(prefs.fromaddy));
+    timeoutEdit->setValue(prefs.timeoutSeconds);
+    perConnectionEdit->setValue(prefs.perConnection);
+    rateEdit->setValue(prefs.ratePerMinute);
+    shownSecurity_ = SecurityIndex(prefs.security);
+    securityList->setCurrentIndex(shownSecurity_);
+    userEdit->setText(FromBytes(prefs.user));
+    const bool sameLogin = st_.passwordAccount == tandrel::KeyringAccount(prefs);
+    passwordEdit->setText(sameLogin ? QString::fromUtf8(QByteArray::fromStdString(st_.password))
+                                    : QString());
+    passwordTouched_ = false;
+
+    const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimchar);
+    if (found != std::end(kDelimiters)) {
+        delimiterList->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
+        listedDelimiterButton->setChecked(true);
+        useListedDelimiter();
+    } else {
+        // The list keeps whatever item it had.
+        delimiterEdit->setText(FromBytes(std::string(1, prefs.delimchar)));
+        typedDelimiterButton->setChecked(true);
+        useTypedDelimiter();
+        delimiterList->setEnabled(false);
+        shownDelimiter_ = prefs.delimchar;
+    }
+}
+
+void PreferencesDialog::useListedDelimiter() {
+    delimiterEdit->setEnabled(false);
+    delimiterList->setEnabled(true);
+    delimiterEdit->clear();
+    shownDelimiter_.reset();
+}
+
+void PreferencesDialog::useTypedDelimiter() {
+    delimiterList->setEnabled(false);
+    delimiterEdit->setEnabled(true);
+}
+
+void PreferencesDialog::onPortEdited() {
+    const std::string text = ToBytes(portEdit->text());
+    if (!text.empty() && !IsInteger(text)) portEdit->setText(FromBytes(st_.prefs.port));
+}
+
+void PreferencesDialog::onSecurityChosen(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kSecurityModes))) return;
+    if (ToBytes(portEdit->text()) == kSecurityModes[shownSecurity_].port)
+        portEdit->setText(QString::fromLatin1(kSecurityModes[index].port));
+    shownSecurity_ = index;
+}
+
+void PreferencesDialog::acceptPreferences() {
+    tandrel::GlobalPrefs& prefs = st_.prefs;
+    prefs.smtp = ToBytes(smtpEdit->text());
+    prefs.port = ToBytes(portEdit->text());
+    prefs.name = ToBytes(nameEdit->text());
+    prefs.fromaddy = ToBytes(emailEdit->text());
+    prefs.timeoutSeconds = timeoutEdit->value();
+    prefs.perConnection = perConnectionEdit->value();
+    prefs.ratePerMinute = rateEdit->value();
+    const int security = securityList->currentIndex();
+    if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
+        prefs.security = kSecurityModes[security].key;
+    // A line break in the name would become part of the login command.
+    const std::string user = ToBytes(userEdit->text());
+    if (user.find_first_of("\r\n") == std::string::npos) prefs.user = user;
+
+    // The password lives in memory and, when asked for, in the keyring; never in a file.
+    const std::string account = tandrel::KeyringAccount(prefs);
+    if (passwordTouched_ && !prefs.user.empty()) {
+        st_.password = passwordEdit->text().toUtf8().toStdString();
+        st_.passwordAccount = account;
+        tandrel::PasswordKeeper& keyring = tandrel::KeyringOf(st_);
+        if (rememberCheck->isChecked() && !st_.password.empty())
+            keyring.store(account, st_.password);
+        else
+            keyring.forget(account);
+    }
+
+    if (typedDelimiterButton->isChecked()) {
+        if (shownDelimiter_) {
+            prefs.delimchar = *shownDelimiter_;
+        } else {
+            // An empty edit keeps the delimiter that was set before.
+            const std::string typed = ToBytes(delimiterEdit->text());
+            if (!typed.empty())
+                prefs.delimchar = typed[0];
+            else
+                emit explained(
+                    QStringLiteral("No delimiter typed: the field delimiter stays as it was"));
+        }
+    } else {
+        const int index = delimiterList->currentIndex();
+        if (index >= 0 && index < static_cast<int>(std::size(kDelimiters)))
+            prefs.delimchar = kDelimiters[index];
+    }
+    prefs.fielddelim = static_cast<unsigned char>(prefs.delimchar);
+    accept();
+}
