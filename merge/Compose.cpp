@@ -3,7 +3,11 @@
 
 #include <algorithm>
 
+#include "Fallback.h"
+#include "Formatted.h"
+#include "MailFile.h"
 #include "Merge.h"
+#include "SendCheck.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -135,13 +139,15 @@ std::vector<bool> PlaceholdersIn(const std::vector<VarIdent>& fields,
         used.flip();
         return used;
     }
-    std::string ph;
+    std::string ph, withFallback;
     for (std::size_t s = 0; s < used.size(); ++s) {
         ph.assign(1, '[');
         ph += SlotName(fields, s);
+        withFallback = ph + '|';
         ph += ']';
-        used[s] = std::any_of(texts.begin(), texts.end(),
-                              [&](std::string_view t) { return t.find(ph) != npos; });
+        used[s] = std::any_of(texts.begin(), texts.end(), [&](std::string_view t) {
+            return t.find(ph) != npos || t.find(withFallback) != npos;
+        });
     }
     return used;
 }
@@ -185,19 +191,34 @@ ReceipData ValuesAsUtf8(const ReceipData& e) {
 std::vector<AddressPlace> FindAddressPlaces(std::string_view line,
                                             const std::vector<VarIdent>& fields) {
     std::vector<AddressPlace> places;
-    if (!HeaderNameIs(line, "from") && !HeaderNameIs(line, "to")) return places;
+    bool address = false;
+    for (std::string_view name : {"from", "to", "cc", "bcc", "reply-to"})
+        address = address || HeaderNameIs(line, name);
+    if (!address) return places;
     std::vector<AddressPlace> beforeAngle; // in this address, no "<" seen after them yet
     bool quoted = false;
     bool angle = false;
     for (std::size_t i = line.find(':') + 1; i < line.size(); ++i) {
         const char c = line[i];
         if (c == '[' && !angle) {
+            const auto fallback = FindFallback(line, i);
+            if (fallback && fallback->begin == i) {
+                const std::size_t slot = SlotNamed(fields, fallback->field);
+                if (slot != npos) {
+                    (quoted ? places : beforeAngle)
+                        .push_back(AddressPlace{i, fallback->end, slot, quoted,
+                                                std::string(fallback->text)});
+                    i = fallback->end - 1;
+                    continue;
+                }
+            }
             const std::size_t close = line.find_first_of("[]", i + 1);
             const std::size_t slot = close != npos && line[close] == ']'
                                          ? SlotNamed(fields, line.substr(i + 1, close - i - 1))
                                          : npos;
             if (slot != npos) {
-                (quoted ? places : beforeAngle).push_back(AddressPlace{i, close + 1, slot, quoted});
+                (quoted ? places : beforeAngle)
+                    .push_back(AddressPlace{i, close + 1, slot, quoted, std::nullopt});
                 i = close;
                 continue;
             }
@@ -240,18 +261,20 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index
     std::string line;
     std::size_t from = 0;
     const std::size_t slots = SlotCount(index.fields(), e);
+    static const std::string noValue;
     for (const AddressPlace& p : h.places) {
-        if (p.slot >= slots) continue;
-        const std::string& v = SlotValue(e, p.slot);
+        if (p.slot >= slots && !p.fallback) continue;
+        const std::string& given = p.slot < slots ? SlotValue(e, p.slot) : noValue;
+        const std::string& v = p.fallback && IsBlankValue(given) ? *p.fallback : given;
         if (v.find_first_of(p.quoted ? "\"\\" : ",;:@<>()[]\"\\") == npos) continue;
         std::string before = h.text.substr(from, p.begin - from);
-        MergeEntry(index, e, before);
+        MergePlaceholders(index, e, before);
         line += before;
         line += p.quoted ? EscapeQuoted(v) : "\"" + EscapeQuoted(v) + "\"";
         from = p.end;
     }
     std::string rest = h.text.substr(from);
-    MergeEntry(index, e, rest);
+    MergePlaceholders(index, e, rest);
     if (from == 0) return rest;
     return line + rest;
 }
@@ -259,7 +282,7 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index
 } // namespace
 
 MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
-                                 std::string fallbackHost)
+                                 std::string fallbackHost, std::string imageFolder)
     : fields_(fields), index_(fields), hasHeader_(mail.MailHasHeader),
       fallbackHost_(std::move(fallbackHost)) {
     const auto& lines = mail.lines;
@@ -286,19 +309,31 @@ MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const Mail
         utf8Template_ = MakeTemplate(utf8Header, Windows1252ToUtf8(body), fields);
     }
     template_ = MakeTemplate(header, std::move(body), fields);
+    if (hasHeader_ && FormatOfMail(mail) == MailFormat::Markdown)
+        formatted_ = std::make_unique<FormattedBodyBuilder>(std::move(imageFolder));
+}
+
+MessageComposer::~MessageComposer() = default;
+
+const MailTemplate& MessageComposer::templateFor(const ReceipData& entry, ReceipData& converted,
+                                                 const ReceipData*& values) const {
+    // Only a message that mixes the two kinds pays for a converted copy of its values;
+    // formatted mail is always UTF-8, as its HTML rendering is.
+    values = &entry;
+    if (!formatted_ && !MixesCharsets(templateKind_, used_, fields_, entry)) return template_;
+    if (formatted_ && templateKind_ != kWindows1252 &&
+        !MixesCharsets(templateKind_ | kUtf8, used_, fields_, entry))
+        return template_;
+    converted = ValuesAsUtf8(entry);
+    values = &converted;
+    return templateKind_ == kWindows1252 ? utf8Template_ : template_;
 }
 
 void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& header,
                             std::vector<std::string>& body) const {
-    // Only a message that mixes the two kinds pays for a converted copy of its values.
     ReceipData converted;
-    const ReceipData* e = &entry;
-    const MailTemplate* t = &template_;
-    if (MixesCharsets(templateKind_, used_, fields_, entry)) {
-        converted = ValuesAsUtf8(entry);
-        e = &converted;
-        if (templateKind_ == kWindows1252) t = &utf8Template_;
-    }
+    const ReceipData* e = nullptr;
+    const MailTemplate* t = &templateFor(entry, converted, e);
     header.clear();
     std::size_t merged = 0;
     for (const HeaderTemplateLine& h : t->header) {
@@ -306,7 +341,7 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
         merged += header.back().size();
     }
     std::string text = t->body;
-    MergeEntry(index_, *e, text);
+    MergePlaceholders(index_, *e, text);
     // Each piece is bounded on its own; the message as a whole is too.
     if (merged + text.size() > kMaxMergedBytes)
         throw ComposeError(MergedTooLargeText(index_, entry));
@@ -333,12 +368,85 @@ bool StartsWithBoundary(const std::string& line) {
     return line.rfind("--partbound", 0) == 0;
 }
 
+std::string Lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+// Takes the Bcc lines out of the merged header, and the other added lines whose value
+// came out blank (an empty Cc is no header a reader accepts). The valid addresses of
+// the Cc and Bcc lines go to `copies` (when given), each once, leaving out the To address.
+void TakeCopyRecipients(std::vector<std::string>& header, const std::string& toAddress,
+                        std::vector<std::string>* copies) {
+    std::vector<std::string> seen = {Lowered(toAddress)};
+    std::erase_if(header, [&](const std::string& line) {
+        const std::size_t colon = line.find(':');
+        const std::string_view value = std::string_view(line).substr(colon + 1);
+        const bool bcc = HeaderNameIs(line, "bcc");
+        if (colon != npos && IsBlankValue(value) &&
+            !IsOwnHeaderName(std::string_view(line).substr(0, colon)))
+            return true;
+        if (copies && (bcc || HeaderNameIs(line, "cc"))) {
+            for (std::string& address : AddressesOf(value)) {
+                std::string key = Lowered(address);
+                if (!IsValidAddress(address) ||
+                    std::find(seen.begin(), seen.end(), key) != seen.end())
+                    continue;
+                seen.push_back(std::move(key));
+                copies->push_back(std::move(address));
+            }
+        }
+        return bcc;
+    });
+}
+
 } // namespace
 
-std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool multipart) {
+std::string MessageComposer::nextMessageId(const std::vector<std::string>& header) {
+    std::string host;
+    for (const std::string& l : header)
+        if (HeaderNameIs(l, "from") && host.empty())
+            host = DomainOfAddress(std::string_view(l).substr(5));
+    if (host.empty()) {
+        if (fallbackHost_.empty()) fallbackHost_ = FullyQualifiedHostName("localhost");
+        host = fallbackHost_;
+    }
+    return ids_.next(host);
+}
+
+std::vector<std::string>
+MessageComposer::composeFormatted(const ReceipData& entry, std::vector<std::string> header,
+                                  const std::vector<std::string>& plainBody) {
+    ReceipData converted;
+    const ReceipData* e = nullptr;
+    const MailTemplate& t = templateFor(entry, converted, e);
+    const std::string messageId = nextMessageId(header);
+    std::vector<std::string> lines;
+    for (const std::string& l : header) {
+        if (HeaderNameIs(l, "content-type")) {
+            lines.push_back(FormattedBodyBuilder::TypeLine());
+            continue;
+        }
+        for (std::string& piece : EncodeHeaderLine(l, "utf-8"))
+            lines.push_back(std::move(piece));
+    }
+    lines.push_back("Message-ID: " + messageId);
+    lines.emplace_back();
+    std::vector<std::string> body = formatted_->build(plainBody, index_, t.body, *e, messageId);
+    lines.insert(lines.end(), std::make_move_iterator(body.begin()),
+                 std::make_move_iterator(body.end()));
+    return lines;
+}
+
+std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool multipart,
+                                                  std::vector<std::string>* copyRecipients) {
     if (!hasHeader_) return plain(entry);
     std::vector<std::string> header, body;
     merge(entry, header, body);
+    TakeCopyRecipients(header, entry.email, copyRecipients);
+    if (formatted_) return composeFormatted(entry, std::move(header), body);
 
     std::string all;
     bool ascii = true;
@@ -352,15 +460,7 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
     const bool encode =
         !ascii || (multipart && std::any_of(body.begin(), body.end(), StartsWithBoundary));
 
-    std::string host;
-    for (const std::string& l : header)
-        if (HeaderNameIs(l, "from") && host.empty())
-            host = DomainOfAddress(std::string_view(l).substr(5));
-    if (host.empty()) {
-        if (fallbackHost_.empty()) fallbackHost_ = FullyQualifiedHostName("localhost");
-        host = fallbackHost_;
-    }
-    const std::string messageId = "Message-ID: " + ids_.next(host);
+    const std::string messageId = "Message-ID: " + nextMessageId(header);
 
     std::vector<std::string> lines;
     lines.reserve(header.size() + body.size() + 3);
@@ -405,11 +505,63 @@ std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,
     const unsigned kind = KindOf(text);
     if (MixesCharsets(kind, PlaceholdersIn(fields, {text}), fields, entry)) {
         ToUtf8(text);
-        MergeEntry(fields, ValuesAsUtf8(entry), text);
+        MergePlaceholders(fields, ValuesAsUtf8(entry), text);
     } else {
-        MergeEntry(fields, entry, text);
+        MergePlaceholders(fields, entry, text);
     }
     return SplitLines(text);
+}
+
+} // namespace tandrel
+
+namespace tandrel {
+
+std::vector<std::string> AddressesOf(std::string_view value) {
+    std::vector<std::string> out;
+    std::string bare, inAngle;
+    bool sawAngle = false, quoted = false, angle = false;
+    int comment = 0;
+    auto finish = [&] {
+        std::string address = sawAngle ? inAngle : bare;
+        const std::size_t first = address.find_first_not_of(" \t");
+        const std::size_t last = address.find_last_not_of(" \t");
+        if (first != npos) out.push_back(address.substr(first, last - first + 1));
+        bare.clear();
+        inAngle.clear();
+        sawAngle = false;
+    };
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        std::string& into = angle ? inAngle : bare;
+        if (quoted) {
+            into += c;
+            if (c == '\\' && i + 1 < value.size())
+                into += value[++i];
+            else if (c == '"')
+                quoted = false;
+        } else if (comment > 0) {
+            if (c == '\\')
+                ++i;
+            else
+                comment += c == '(' ? 1 : c == ')' ? -1 : 0;
+        } else if (c == '(') {
+            comment = 1;
+        } else if (c == '"') {
+            quoted = true;
+            into += c;
+        } else if (c == '<' && !angle) {
+            angle = sawAngle = true;
+            inAngle.clear();
+        } else if (c == '>' && angle) {
+            angle = false;
+        } else if (c == ',' && !angle) {
+            finish();
+        } else {
+            into += c;
+        }
+    }
+    finish();
+    return out;
 }
 
 } // namespace tandrel

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +32,10 @@ std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, con
 // value may need quoting: inside a quoted string, or where a display name stands
 // (before the "<" of its address).
 struct AddressPlace {
-    std::size_t begin, end; // the placeholder in the template line
-    std::size_t slot;       // the value: 0 name, 1 email, 2 + k field k
-    bool quoted;            // inside a quoted string of the template
+    std::size_t begin, end;              // the placeholder in the template line
+    std::size_t slot;                    // the value: 0 name, 1 email, 2 + k field k
+    bool quoted;                         // inside a quoted string of the template
+    std::optional<std::string> fallback; // "[field|text]": the text for a blank value
 };
 
 struct HeaderTemplateLine {
@@ -45,6 +48,8 @@ struct MailTemplate {
     std::string body; // the body lines joined with CR LF
 };
 
+class FormattedBodyBuilder;
+
 // The messages of one run, from one MailText: merged as ComposeMessage does, then a
 // Message-ID, and for a header or body with non-ASCII bytes a charset, a
 // quoted-printable body (long lines kept whole) and encoded-words in the header; plain
@@ -53,22 +58,37 @@ struct MailTemplate {
 // A message whose template and values mix UTF-8 with other non-ASCII text is built
 // and sent as UTF-8, the other text taken for Windows-1252. In From and To lines a
 // value is escaped inside a quoted string, and quoted where it stands as a display
-// name and holds a character that would end one.
+// name and holds a character that would end one (so too in Cc, Bcc and Reply-To).
+// The Bcc line is never part of the message; the merged Cc and Bcc addresses are
+// handed out as copy recipients. A Markdown mail ("Content-type: text/markdown") goes
+// as multipart/alternative (see Formatted.h), always in UTF-8.
 class MessageComposer {
 public:
-    // fallbackHost: the Message-ID host when the merged From line has no domain.
+    // fallbackHost: the Message-ID host when the merged From line has no domain;
+    // imageFolder: where a Markdown mail's relative image paths start.
     MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
-                    std::string fallbackHost);
+                    std::string fallbackHost, std::string imageFolder = ".");
+    ~MessageComposer();
 
     // ComposeMessage for this entry.
     std::vector<std::string> plain(const ReceipData& entry) const;
     // The complete message before attachment parts; `multipart`: attachments follow,
-    // so a body line that looks like the boundary must be encoded.
-    std::vector<std::string> compose(const ReceipData& entry, bool multipart);
+    // so a body line that looks like the boundary must be encoded. `copyRecipients`,
+    // when given, receives the valid merged Cc and Bcc addresses, each once and never
+    // the entry's own address.
+    std::vector<std::string> compose(const ReceipData& entry, bool multipart,
+                                     std::vector<std::string>* copyRecipients = nullptr);
 
 private:
+    // The template and values to merge: converted to UTF-8 where the message must be.
+    const MailTemplate& templateFor(const ReceipData& entry, ReceipData& converted,
+                                    const ReceipData*& values) const;
     void merge(const ReceipData& entry, std::vector<std::string>& header,
                std::vector<std::string>& body) const;
+    std::string nextMessageId(const std::vector<std::string>& header);
+    std::vector<std::string> composeFormatted(const ReceipData& entry,
+                                              std::vector<std::string> header,
+                                              const std::vector<std::string>& plainBody);
 
     const std::vector<VarIdent>& fields_;
     FieldIndex index_;
@@ -79,7 +99,12 @@ private:
     std::vector<bool> used_;    // by slot: the template holds the value's placeholder
     std::string fallbackHost_;
     MessageIdMaker ids_;
+    std::unique_ptr<FormattedBodyBuilder> formatted_; // set for a Markdown mail
 };
+
+// The addresses of an address header value: "a@x, \"B, C\" <b@y>" gives a@x and
+// b@y (commas inside quotes, comments or angle brackets do not separate).
+std::vector<std::string> AddressesOf(std::string_view value);
 
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);

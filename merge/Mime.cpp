@@ -17,7 +17,8 @@
 #include <utility>
 
 #include "Encoding.h"
-#include "Merge.h"
+#include "Fallback.h"
+#include "Formatted.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -464,8 +465,9 @@ std::string ValueLeavingFolder(const std::string& pattern, const FieldIndex& ind
             everyValue = true;
             break;
         }
-        if (const auto* steps =
-                index.stepsOf(std::string_view(pattern).substr(open + 1, close - open - 1)))
+        // "[field|text]" reaches the path through its field too.
+        const std::string_view name = std::string_view(pattern).substr(open + 1, close - open - 1);
+        if (const auto* steps = index.stepsOf(name.substr(0, name.find('|'))))
             for (const std::size_t s : *steps)
                 if (s < slots) used.push_back(s);
         open = pattern.find('[', close);
@@ -565,9 +567,10 @@ void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t
 void MakeMultipart(std::vector<std::string>& lines) {
     const auto end =
         std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
-    // The text/plain line, bare or with the charset a non-ASCII mail carries.
+    // The text/plain line, bare or with the charset a non-ASCII mail carries, or the
+    // type line of formatted mail.
     const auto ct = std::find_if(lines.begin(), end, [](const std::string& l) {
-        return EqualsIgnoreCase(l, kTextPlainLine) ||
+        return EqualsIgnoreCase(l, kTextPlainLine) || l == FormattedBodyBuilder::TypeLine() ||
                (l.size() > kTextPlainLine.size() &&
                 EqualsIgnoreCase(std::string_view(l).substr(0, kTextPlainLine.size() + 1),
                                  std::string(kTextPlainLine) + ";"));
@@ -597,7 +600,7 @@ PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
     PersonalPath out{path, {}};
     if (path.find('[') == std::string::npos || path.find(']') == std::string::npos) return out;
-    MergeEntry(fields, entry, out.path);
+    MergePlaceholders(fields, entry, out.path);
     if (const std::string value = ValueLeavingFolder(path, fields, entry); !value.empty()) {
         out.problem = "the value \"" + OneLine(value) + "\" would lead the attachment path " +
                       OneLine(path) + " out of its folder";

@@ -46,13 +46,14 @@ constexpr std::uint64_t Base64LineCount(std::uint64_t bytes) {
 }
 
 // Makes a composed message multipart: its "Content-type: text/plain" header line
-// (letter case ignored) becomes the multipart/mixed line, and the preamble and the
-// first part's header follow the empty line that ends the header block. Throws
-// ComposeError when the message has no such header.
+// (letter case ignored), or the multipart/alternative line of formatted mail, becomes the
+// multipart/mixed line, and the preamble and the first part's header follow the empty line that
+// ends the header block. Throws ComposeError when the message has no such header.
 void MakeMultipart(std::vector<std::string>& lines);
 
-// The attachment path for one recipient: merged with the entry when it holds at least
-// one "[" and one "]". When the path names a folder before its first placeholder
+// The attachment path for one recipient: merged with the entry (fallbacks included)
+// when it holds at least one "[" and one "]". When the path names a folder before its first
+// placeholder
 // ("invoices/[invoice].pdf"), a value that reaches the path may not lead out of it: one
 // holding "/" or "\\", or being "." or "..", leaves `path` empty and says so in
 // `problem` (naming the value; the caller names the person). A path that begins with

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "Compose.h"
+#include "Formatted.h"
 #include "Mime.h"
 
 namespace tandrel {
@@ -52,7 +53,8 @@ void PrepareAllMails(AppState& st, const std::vector<ReceipData*>& recipients,
         const std::vector<VarIdent>& fields = st.db ? st.db->fields : noFields;
         CheckAttachments(fields, st.attachments, recipients);
         std::string host = DomainOfAddress(st.prefs.fromaddy);
-        MessageComposer composer(fields, st.mailText, std::move(host));
+        MessageComposer composer(fields, st.mailText, std::move(host),
+                                 MailFolder(st.user.lastmail));
         PrepGauge g(gauge, recipients.size(), st.attachments.size());
         AttachmentSet parts(fields, st.attachments);
         st.outgoing.reserve(recipients.size());
@@ -60,8 +62,9 @@ void PrepareAllMails(AppState& st, const std::vector<ReceipData*>& recipients,
             const ReceipData* entry = recipients[i];
             if (!entry) throw ComposeError("A recipient has no database entry");
             MailNode node;
-            node.lines =
-                parts.Compose(composer.compose(*entry, !st.attachments.empty()), *entry, &g);
+            node.lines = parts.Compose(
+                composer.compose(*entry, !st.attachments.empty(), &node.copyRecipients), *entry,
+                &g);
             node.address = entry->email;
             st.outgoing.push_back(std::move(node));
             g.messageDone(i + 1);

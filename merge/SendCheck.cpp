@@ -9,6 +9,9 @@
 
 #include "Compose.h"
 #include "Encoding.h"
+#include "Fallback.h"
+#include "Formatted.h"
+#include "MailFile.h"
 #include "Mime.h"
 
 namespace tandrel {
@@ -65,15 +68,21 @@ public:
             known_.insert(f.name);
     }
 
-    void scan(std::string_view text, const std::string& where) {
+    // In Markdown, "[text](...)" and "[text][...]" are links, not placeholders.
+    void scan(std::string_view text, const std::string& where, bool markdown = false) {
         for (std::size_t open = text.find('['); open != std::string_view::npos;
              open = text.find('[', open + 1)) {
             const std::size_t close = text.find_first_of("[]\r\n", open + 1);
             if (close == std::string_view::npos || text[close] != ']') continue;
+            if (markdown && close + 1 < text.size() &&
+                (text[close + 1] == '(' || text[close + 1] == '['))
+                continue;
             const std::string_view word = text.substr(open + 1, close - open - 1);
+            // "[field|text]" names its field before the bar.
+            const std::string_view field = word.substr(0, word.find('|'));
             // Longer bracketed text is prose and "[1]" a footnote, not a mistyped field.
-            if (word.empty() || word.size() > 40 || IsNumber(word) ||
-                known_.count(std::string(word)))
+            if (field.empty() || field.size() > 40 || IsNumber(field) ||
+                known_.count(std::string(field)))
                 continue;
             auto [it, fresh] = where_.try_emplace(std::string(word));
             if (fresh) order_.push_back(it->first);
@@ -88,8 +97,9 @@ public:
             for (const std::string& w : where_.at(word))
                 places += (places.empty() ? "" : ", ") + w;
             std::string text = "[" + OneLine(word) + "] in the " + places + " names no field";
+            const std::string field = word.substr(0, word.find('|'));
             for (const std::string& k : known_)
-                if (Lower(k) == Lower(word)) text += " (did you mean [" + OneLine(k) + "]?)";
+                if (Lower(k) == Lower(field)) text += " (did you mean [" + OneLine(k) + "]?)";
             kind.add(std::move(text));
         }
     }
@@ -105,16 +115,45 @@ void ScanMail(const MailText& mail, Placeholders& ph) {
     if (mail.MailHasHeader) {
         for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i) {
             const std::string& l = mail.lines[i];
-            const char* where = HeaderNameIs(l, "from")      ? "From"
-                                : HeaderNameIs(l, "to")      ? "To"
-                                : HeaderNameIs(l, "subject") ? "Subject"
-                                                             : "header";
+            const char* where = HeaderNameIs(l, "from")       ? "From"
+                                : HeaderNameIs(l, "to")       ? "To"
+                                : HeaderNameIs(l, "subject")  ? "Subject"
+                                : HeaderNameIs(l, "cc")       ? "Cc"
+                                : HeaderNameIs(l, "bcc")      ? "Bcc"
+                                : HeaderNameIs(l, "reply-to") ? "Reply-To"
+                                                              : "header";
             ph.scan(l, where);
         }
         ++i;
     }
+    const bool markdown = FormatOfMail(mail) == MailFormat::Markdown;
     for (; i < mail.lines.size(); ++i)
-        ph.scan(mail.lines[i], "body");
+        ph.scan(mail.lines[i], "body", markdown);
+}
+
+// The Cc, Bcc and Reply-To lines of the mail's header block.
+std::vector<std::string> CopyAndReplyLines(const MailText& mail) {
+    std::vector<std::string> lines;
+    if (!mail.MailHasHeader) return lines;
+    for (const std::string& l : mail.lines) {
+        if (l.empty()) break;
+        if (HeaderNameIs(l, "cc") || HeaderNameIs(l, "bcc") || HeaderNameIs(l, "reply-to"))
+            lines.push_back(l);
+    }
+    return lines;
+}
+
+// The inline images of a Markdown mail that cannot be read.
+void CheckImages(const AppState& st, Kind& files) {
+    if (FormatOfMail(st.mailText) != MailFormat::Markdown) return;
+    const auto& lines = st.mailText.lines;
+    const auto end = std::find(lines.begin(), lines.end(), std::string());
+    if (end == lines.end()) return;
+    const std::string body = JoinLines(std::vector<std::string>(end + 1, lines.end()));
+    for (const std::string& path : InlineImagePaths(body, MailFolder(st.user.lastmail))) {
+        const std::string problem = AttachmentProblem(path);
+        if (!problem.empty()) files.add("The image file " + OneLine(path) + " " + problem);
+    }
 }
 
 bool IsAtext(unsigned char c) {
@@ -205,6 +244,21 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     Kind tooLarge(CheckSeverity::Blocking, "people whose merged mail grows too large");
     const std::string mailText = JoinLines(st.mailText.lines);
     const FieldIndex index(fields);
+    Kind copyAddresses(CheckSeverity::Warning, "Cc, Bcc or Reply-To addresses that are not valid");
+    const std::vector<std::string> copyLines = CopyAndReplyLines(st.mailText);
+    // A line the values can change is checked for each person, any other once.
+    auto checkCopyLine = [&](const std::string& line, const ReceipData* e, std::size_t i) {
+        std::string value = line.substr(line.find(':') + 1);
+        if (e) MergePlaceholders(index, *e, value);
+        for (const std::string& address : AddressesOf(OneLine(value)))
+            if (!IsValidAddress(address))
+                copyAddresses.add((e ? Who(*e, i) + ": the " : std::string("The ")) +
+                                  line.substr(0, line.find(':')) + " address \"" +
+                                  OneLine(address) + "\" is not valid");
+    };
+    for (const std::string& line : copyLines)
+        if (line.find('[') == std::string::npos) checkCopyLine(line, nullptr, 0);
+    CheckImages(st, files);
     std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
     std::vector<std::string> addressOrder;
     std::unordered_map<std::string, std::string> fileProblems;
@@ -225,6 +279,8 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             tooLarge.add(std::move(why));
             continue; // its attachment paths would grow the same way
         }
+        for (const std::string& line : copyLines)
+            if (line.find('[') != std::string::npos) checkCopyLine(line, e, i);
         for (const Attachment& a : st.attachments) {
             PersonalPath personal;
             try {
@@ -266,6 +322,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     files.flushInto(out);
     unknownFields.flushInto(out);
     noAddress.flushInto(out);
+    copyAddresses.flushInto(out);
     repeated.flushInto(out);
     return out;
 }

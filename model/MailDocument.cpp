@@ -9,7 +9,8 @@ namespace tandrel {
 namespace {
 
 bool SameTexts(const MailEditors& a, const MailEditors& b) {
-    return a.from == b.from && a.to == b.to && a.subject == b.subject && a.body == b.body;
+    return a.from == b.from && a.to == b.to && a.subject == b.subject && a.body == b.body &&
+           a.headerLines == b.headerLines && a.format == b.format;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "TextFile.h"
 
@@ -14,7 +15,7 @@ constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool StartsWithLower(const std::string& line, std::string_view prefix) {
+bool StartsWithLower(std::string_view line, std::string_view prefix) {
     if (line.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
         char c = line[i];
@@ -66,14 +67,81 @@ std::string Rfc822Date() {
     return Rfc822Date(std::time(nullptr));
 }
 
+bool IsHeaderName(std::string_view name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (c <= ' ' || c >= 127 || c == ':') return false;
+    return true;
+}
+
+bool IsOwnHeaderName(std::string_view name) {
+    for (std::string_view own : {"date", "from", "to", "subject", "mime-version", "content-type",
+                                 "content-transfer-encoding", "x-mailer", "message-id"})
+        if (name.size() == own.size() && StartsWithLower(name, own)) return true;
+    return false;
+}
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    std::string lower(b);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return StartsWithLower(a, lower);
+}
+
+bool IsMarkdownType(std::string_view value) {
+    std::size_t i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
+        ++i;
+    return StartsWithLower(value.substr(i), "text/markdown");
+}
+
+} // namespace
+
+const std::string* FindHeaderValue(const MailEditors& eds, std::string_view name) {
+    for (const HeaderLine& h : eds.headerLines)
+        if (SameName(h.name, name)) return &h.value;
+    return nullptr;
+}
+
+void SetHeaderValue(MailEditors& eds, std::string_view name, std::string value) {
+    for (HeaderLine& h : eds.headerLines)
+        if (SameName(h.name, name)) {
+            h.value = std::move(value);
+            return;
+        }
+    eds.headerLines.push_back(HeaderLine{std::string(name), std::move(value)});
+}
+
+void RemoveHeaderLines(MailEditors& eds, std::string_view name) {
+    std::erase_if(eds.headerLines, [&](const HeaderLine& h) { return SameName(h.name, name); });
+}
+
+MailFormat FormatOfMail(const MailText& mail) {
+    if (!mail.MailHasHeader) return MailFormat::Plain;
+    for (const std::string& line : mail.lines) {
+        if (line.empty()) break;
+        if (StartsWithLower(line, "content-type:") &&
+            IsMarkdownType(std::string_view(line).substr(13)))
+            return MailFormat::Markdown;
+    }
+    return MailFormat::Plain;
+}
+
 void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) {
     auto& l = mail.lines;
     l.push_back("Date: " + date);
     l.push_back("From: " + OnOneLine(eds.from));
     l.push_back("To: " + OnOneLine(eds.to));
     l.push_back("Subject: " + OnOneLine(eds.subject));
+    for (const HeaderLine& h : eds.headerLines)
+        if (IsHeaderName(h.name) && !IsOwnHeaderName(h.name))
+            l.push_back(h.name + ": " + OnOneLine(h.value));
     l.push_back("MIME-Version: 1.0");
-    l.push_back("Content-type: text/plain");
+    l.push_back(eds.format == MailFormat::Markdown ? "Content-type: text/markdown"
+                                                   : "Content-type: text/plain");
     l.push_back(std::string("X-Mailer: ") + kMailer);
     l.emplace_back();
 }
@@ -81,9 +149,10 @@ void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) 
 void BuildMailText(AppState& st, const MailEditors& eds) {
     MailText& mail = st.mailText;
     mail.lines.clear();
-    if (mail.MailHasHeader || !eds.from.empty() || !eds.to.empty() || !eds.subject.empty()) {
+    if (mail.MailHasHeader || !eds.from.empty() || !eds.to.empty() || !eds.subject.empty() ||
+        !eds.headerLines.empty() || eds.format != MailFormat::Plain) {
         mail.MailHasHeader = true;
-        mail.lines.reserve(8 + eds.body.size());
+        mail.lines.reserve(8 + eds.headerLines.size() + eds.body.size());
         AddHeader(mail, eds, Rfc822Date());
     } else {
         mail.lines.reserve(eds.body.size());
@@ -99,9 +168,21 @@ void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& ma
     const bool hasBlock = n < lines.size() && n >= 1;
 
     bool from = false, to = false, subject = false;
+    std::vector<HeaderLine> others;
+    MailFormat format = MailFormat::Plain;
+    // The other header line that a line starting with a blank goes on (From, To and
+    // Subject take their first line only, as they always have).
+    std::string* continued = nullptr;
     if (hasBlock) {
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& line = lines[i];
+            if (line[0] == ' ' || line[0] == '\t') {
+                // Unfolding takes away the line break only.
+                if (continued && line.find_first_not_of(" \t") != std::string::npos)
+                    *continued += line;
+                continue;
+            }
+            continued = nullptr;
             if (StartsWithLower(line, "from:")) {
                 eds.from = ValueAfter(line, 5);
                 from = mailHasHeader = true;
@@ -111,12 +192,23 @@ void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& ma
             } else if (StartsWithLower(line, "subject:")) {
                 eds.subject = ValueAfter(line, 8);
                 subject = mailHasHeader = true;
+            } else if (StartsWithLower(line, "content-type:")) {
+                format = IsMarkdownType(std::string_view(line).substr(13)) ? MailFormat::Markdown
+                                                                           : MailFormat::Plain;
+            } else if (const std::size_t colon = line.find(':');
+                       colon != std::string::npos &&
+                       IsHeaderName(std::string_view(line).substr(0, colon)) &&
+                       !IsOwnHeaderName(std::string_view(line).substr(0, colon))) {
+                others.push_back(HeaderLine{line.substr(0, colon), ValueAfter(line, colon + 1)});
+                continued = &others.back().value;
             }
         }
     }
+    const bool removed = mailHasHeader && hasBlock;
+    eds.headerLines = removed ? std::move(others) : std::vector<HeaderLine>();
+    eds.format = removed ? format : MailFormat::Plain;
     // A leading empty line is body text even when the mail had a header before.
-    if (mailHasHeader && hasBlock)
-        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(n + 1));
+    if (removed) lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(n + 1));
 
     if (!from) eds.from.clear();
     if (!to) eds.to.clear();
@@ -129,6 +221,8 @@ std::string DefaultFrom(const GlobalPrefs& prefs) {
 
 void NewMail(AppState& st, MailEditors& eds) {
     eds.body.clear();
+    eds.headerLines.clear();
+    eds.format = MailFormat::Plain;
     if (!st.prefs.name.empty() && !st.prefs.fromaddy.empty()) eds.from = DefaultFrom(st.prefs);
     eds.to = kDefaultTo;
     eds.subject.clear();

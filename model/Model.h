@@ -99,13 +99,28 @@ struct MailText {
     TextEncoding encoding = TextEncoding::Utf8;
 };
 
-// The texts of the four mail editors, passed in and out of the mail operations so the
-// core never touches a widget.
+// A header line of the mail besides From, To and Subject ("Cc", "Bcc", "Reply-To",
+// "List-Unsubscribe", "X-..."): its name as written, and its value (placeholders
+// unmerged, one line).
+struct HeaderLine {
+    std::string name;
+    std::string value;
+    bool operator==(const HeaderLine&) const = default;
+};
+
+// How the body is written: plain text, or Markdown sent as formatted mail.
+enum class MailFormat { Plain, Markdown };
+
+// The texts of the mail editors, passed in and out of the mail operations so the
+// core never touches a widget. `headerLines` keeps the other header lines in their
+// order; they go out after Subject.
 struct MailEditors {
     std::string from;
     std::string to;
     std::string subject;
     std::vector<std::string> body;
+    std::vector<HeaderLine> headerLines{};
+    MailFormat format = MailFormat::Plain;
 };
 
 // Settings in memory (see Settings.h for the file).
@@ -146,6 +161,9 @@ struct CurUserVals {
 struct MailNode {
     std::string address;
     MessageLines lines;
+    // The merged Cc and Bcc addresses: more envelope recipients of the same message
+    // (valid addresses only, each once, never the To address itself).
+    std::vector<std::string> copyRecipients{};
 };
 
 using OutgoingList = std::vector<MailNode>;

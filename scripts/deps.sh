@@ -7,7 +7,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
   libgtest-dev googletest
-  libssl-dev openssl qtkeychain-qt6-dev
+  libssl-dev openssl qtkeychain-qt6-dev libmd4c-dev libmd4c-html0-dev
   python3 python3-aiosmtpd postfix
   xvfb xauth xdotool imagemagick x11-utils
   dbus dbus-x11 at-spi2-core python3-pyatspi gnome-keyring

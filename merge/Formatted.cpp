@@ -1,0 +1,365 @@
+// Markdown to HTML with md4c, merged values kept as text, inline images.
+#include "Formatted.h"
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+
+#include <md4c-html.h>
+
+#include "Compose.h"
+#include "Encoding.h"
+#include "Fallback.h"
+#include "Merge.h"
+#include "Mime.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr unsigned kParserFlags = MD_DIALECT_GITHUB;
+constexpr std::string_view kAltBoundary = "altbound";
+constexpr std::string_view kRelatedBoundary = "relbound";
+
+std::string RenderMarkdown(const std::string& markdown) {
+    std::string html;
+    md_html(
+        markdown.data(), static_cast<MD_SIZE>(markdown.size()),
+        [](const MD_CHAR* text, MD_SIZE size, void* out) {
+            static_cast<std::string*>(out)->append(text, size);
+        },
+        &html, kParserFlags, MD_HTML_FLAG_SKIP_UTF8_BOM);
+    return html;
+}
+
+std::string EscapeHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The merged values stand in the Markdown as letters and digits no Markdown rule
+// changes: the prefix (absent from the text, so it cannot appear otherwise), the
+// value's number, and "X".
+class StandIns {
+public:
+    explicit StandIns(std::string_view text) {
+        while (text.find(prefix_) != std::string_view::npos)
+            prefix_ += 'q';
+    }
+
+    std::string add(std::string value) {
+        values_.push_back(std::move(value));
+        return prefix_ + std::to_string(values_.size() - 1) + "X";
+    }
+
+    bool holdsOne(std::string_view text) const {
+        return text.find(prefix_) != std::string_view::npos;
+    }
+
+    // The text with every stand-in replaced by its value, escaped.
+    std::string replace(std::string_view html) const {
+        std::string out;
+        out.reserve(html.size());
+        std::size_t done = 0;
+        for (std::size_t p = html.find(prefix_); p != std::string_view::npos;
+             p = html.find(prefix_, p + 1)) {
+            std::size_t i = p + prefix_.size();
+            std::size_t number = 0;
+            const std::size_t digits = i;
+            while (i < html.size() && html[i] >= '0' && html[i] <= '9' && i - digits < 9)
+                number = number * 10 + static_cast<std::size_t>(html[i++] - '0');
+            if (i == digits || i >= html.size() || html[i] != 'X' || number >= values_.size())
+                continue;
+            out.append(html, done, p - done);
+            out += EscapeHtml(values_[number]);
+            done = i + 1;
+            p = i;
+        }
+        out.append(html, done);
+        return out;
+    }
+
+private:
+    std::string prefix_ = "zTv";
+    std::vector<std::string> values_;
+};
+
+// The Markdown merged with stand-ins for the values, rendered.
+std::string RenderWithStandIns(const FieldIndex& index, std::string markdown,
+                               const ReceipData& entry, StandIns& standIns) {
+    ReceipData between;
+    between.name = standIns.add(entry.name);
+    between.email = standIns.add(entry.email);
+    const std::size_t pairs = PairedFields(index.fields().size(), entry);
+    for (std::size_t k = 0; k < pairs; ++k)
+        between.values.push_back(standIns.add(ValueOf(entry, k)));
+    MergePlaceholders(
+        index, entry, between, markdown,
+        [&](std::string& out, const std::string& value) { out += standIns.add(value); });
+    return RenderMarkdown(markdown);
+}
+
+std::string DecodeAttribute(std::string_view value) {
+    std::string text;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        bool replaced = false;
+        for (auto [entity, c] : {std::pair<std::string_view, char>{"&amp;", '&'},
+                                 {"&quot;", '"'},
+                                 {"&lt;", '<'},
+                                 {"&gt;", '>'},
+                                 {"&#39;", '\''}})
+            if (value.substr(i, entity.size()) == entity) {
+                text += c;
+                i += entity.size() - 1;
+                replaced = true;
+                break;
+            }
+        if (!replaced) text += value[i];
+    }
+    std::string out;
+    auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string ImageTypeOf(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return {};
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (ext == "png" || ext == "gif" || ext == "bmp" || ext == "webp") return "image/" + ext;
+    if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
+    if (ext == "svg") return "image/svg+xml";
+    return {};
+}
+
+// A source that names a file beside the mail: relative, no scheme, query or "..".
+bool IsLocalImageSource(std::string_view src) {
+    if (src.empty() || src.front() == '/' || src.find_first_of(":?#[\\") != std::string_view::npos)
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = std::min(src.find('/', start), src.size());
+        if (src.substr(start, slash - start) == "..") return false;
+        if (slash == src.size()) break;
+        start = slash + 1;
+    }
+    return !ImageTypeOf(src).empty();
+}
+
+// Calls `replacement` with the decoded source of every <img src="...">; when it gives
+// a text, that becomes the source.
+void RewriteImageSources(
+    std::string& html,
+    const std::function<std::optional<std::string>(const std::string&)>& replacement) {
+    constexpr std::string_view kOpen = "<img src=\"";
+    std::string out;
+    std::size_t done = 0;
+    for (std::size_t p = html.find(kOpen); p != std::string::npos; p = html.find(kOpen, p + 1)) {
+        const std::size_t begin = p + kOpen.size();
+        const std::size_t end = html.find('"', begin);
+        if (end == std::string::npos) break;
+        const std::optional<std::string> src =
+            replacement(DecodeAttribute(std::string_view(html).substr(begin, end - begin)));
+        if (!src) continue;
+        out.append(html, done, begin - done);
+        out += EscapeHtml(*src);
+        done = end;
+    }
+    if (done == 0) return;
+    out.append(html, done);
+    html.swap(out);
+}
+
+std::string HtmlDocument(const std::string& fragment) {
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n</head>\n<body>\n" +
+           fragment + "</body>\n</html>\n";
+}
+
+std::string AsUtf8(const std::string& text) {
+    return IsValidUtf8(text) ? text : Windows1252ToUtf8(text);
+}
+
+// The `<...>` of the Message-ID without the brackets.
+std::string_view IdInside(std::string_view messageId) {
+    if (messageId.size() >= 2 && messageId.front() == '<' && messageId.back() == '>')
+        return messageId.substr(1, messageId.size() - 2);
+    return messageId;
+}
+
+void AppendQuotedPrintablePart(std::vector<std::string>& lines, std::string_view boundary,
+                               std::string_view type, const std::vector<std::string>& text) {
+    lines.push_back("--" + std::string(boundary));
+    lines.push_back("Content-Type: " + std::string(type) + "; charset=utf-8");
+    lines.emplace_back("Content-Transfer-Encoding: quoted-printable");
+    lines.emplace_back();
+    std::vector<std::string> qp = QuotedPrintableLines(text);
+    lines.insert(lines.end(), std::make_move_iterator(qp.begin()),
+                 std::make_move_iterator(qp.end()));
+}
+
+} // namespace
+
+std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
+                             const ReceipData& entry) {
+    StandIns standIns(markdown);
+    return standIns.replace(RenderWithStandIns(FieldIndex(fields), markdown, entry, standIns));
+}
+
+std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const MailText& mail,
+                                 const ReceipData& entry) {
+    auto bodyStart = mail.lines.begin();
+    if (mail.MailHasHeader) {
+        const auto end = std::find(mail.lines.begin(), mail.lines.end(), std::string());
+        if (end != mail.lines.end()) bodyStart = end + 1;
+    }
+    const std::string body =
+        AsUtf8(JoinLines(std::vector<std::string>(bodyStart, mail.lines.end())));
+    ReceipData utf8 = entry;
+    utf8.name = AsUtf8(utf8.name);
+    utf8.email = AsUtf8(utf8.email);
+    for (std::string& v : utf8.values)
+        v = AsUtf8(v);
+    return HtmlDocument(RenderMergedHtml(fields, body, utf8));
+}
+
+std::vector<std::string> InlineImagePaths(const std::string& markdownBody,
+                                          const std::string& folder) {
+    std::vector<std::string> paths;
+    std::string html = RenderMarkdown(markdownBody);
+    RewriteImageSources(html, [&](const std::string& src) -> std::optional<std::string> {
+        if (IsLocalImageSource(src)) {
+            std::string path = folder + "/" + src;
+            if (std::find(paths.begin(), paths.end(), path) == paths.end())
+                paths.push_back(std::move(path));
+        }
+        return std::nullopt;
+    });
+    return paths;
+}
+
+std::string MailFolder(const std::string& mailPath) {
+    const std::size_t slash = mailPath.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : mailPath.substr(0, slash);
+}
+
+FormattedBodyBuilder::FormattedBodyBuilder(std::string imageFolder)
+    : folder_(std::move(imageFolder)) {}
+
+FormattedBodyBuilder::~FormattedBodyBuilder() = default;
+
+std::string FormattedBodyBuilder::TypeLine() {
+    return "Content-Type: multipart/alternative; boundary=" + std::string(kAltBoundary);
+}
+
+const FormattedBodyBuilder::Image& FormattedBodyBuilder::image(const std::string& path) {
+    auto it = images_.find(path);
+    if (it != images_.end()) return *it->second;
+    const std::string problem = AttachmentProblem(path);
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    if (problem.empty() && in)
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!problem.empty() || in.bad())
+        throw ComposeError("The image file " + OneLine(path) + " " +
+                           (problem.empty() ? "cannot be read" : problem));
+    auto img = std::make_unique<Image>();
+    img->type = ImageTypeOf(path);
+    img->fileName = FileNameOfPath(path);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t at = 0; at < bytes.size(); at += kBase64LineBytes)
+        img->base64.push_back(
+            EncodeBase64Chunk(data + at, std::min(kBase64LineBytes, bytes.size() - at)));
+    return *images_.emplace(path, std::move(img)).first->second;
+}
+
+std::vector<std::string> FormattedBodyBuilder::build(const std::vector<std::string>& plainText,
+                                                     const FieldIndex& fields,
+                                                     const std::string& markdown,
+                                                     const ReceipData& entry,
+                                                     std::string_view messageId) {
+    StandIns standIns(markdown);
+    std::string html = RenderWithStandIns(fields, markdown, entry, standIns);
+    struct Used {
+        const Image* image;
+        std::string contentId;
+    };
+    std::vector<std::pair<std::string, Used>> used; // by path, in order of first use
+    RewriteImageSources(html, [&](const std::string& src) -> std::optional<std::string> {
+        if (standIns.holdsOne(src) || !IsLocalImageSource(src)) return std::nullopt;
+        const std::string path = folder_ + "/" + src;
+        for (const auto& [p, u] : used)
+            if (p == path) return "cid:" + u.contentId;
+        const std::string id =
+            "img" + std::to_string(used.size() + 1) + "." + std::string(IdInside(messageId));
+        used.push_back({path, Used{&image(path), id}});
+        return "cid:" + id;
+    });
+    html = HtmlDocument(standIns.replace(html));
+
+    std::vector<std::string> lines;
+    AppendQuotedPrintablePart(lines, kAltBoundary, "text/plain", plainText);
+    if (used.empty()) {
+        AppendQuotedPrintablePart(lines, kAltBoundary, "text/html", SplitLines(html));
+    } else {
+        lines.push_back("--" + std::string(kAltBoundary));
+        lines.push_back("Content-Type: multipart/related; type=\"text/html\"; boundary=" +
+                        std::string(kRelatedBoundary));
+        lines.emplace_back();
+        AppendQuotedPrintablePart(lines, kRelatedBoundary, "text/html", SplitLines(html));
+        for (const auto& [path, u] : used) {
+            lines.push_back("--" + std::string(kRelatedBoundary));
+            lines.push_back("Content-Type: " + u.image->type + "; " +
+                            FileNameParameter("name", u.image->fileName));
+            lines.emplace_back("Content-Transfer-Encoding: base64");
+            lines.push_back("Content-ID: <" + u.contentId + ">");
+            lines.push_back("Content-Disposition: inline; " +
+                            FileNameParameter("filename", u.image->fileName));
+            lines.emplace_back();
+            lines.insert(lines.end(), u.image->base64.begin(), u.image->base64.end());
+        }
+        lines.push_back("--" + std::string(kRelatedBoundary) + "--");
+    }
+    lines.push_back("--" + std::string(kAltBoundary) + "--");
+    return lines;
+}
+
+} // namespace tandrel
