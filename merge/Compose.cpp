@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
+#include "Address.h"
 #include "Fallback.h"
 #include "Formatted.h"
 #include "MailFile.h"
 #include "Merge.h"
-#include "SendCheck.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -54,23 +54,6 @@ void WrapLongLines(std::vector<std::string>& lines) {
             AppendWrapped(out, lines[i]);
     }
     lines.swap(out);
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::size_t bytes = 0;
-    for (const auto& l : lines)
-        bytes += l.size() + 2;
-    std::string text;
-    text.reserve(bytes);
-    for (const auto& l : lines) {
-        text += l;
-        text += "\r\n";
-    }
-    return text;
-}
-
-std::vector<std::string> SplitLines(std::string_view text) {
-    return SplitAtLineEnds(text);
 }
 
 std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, const MailText& mail,

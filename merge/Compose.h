@@ -106,13 +106,6 @@ private:
 // b@y (commas inside quotes, comments or angle brackets do not separate).
 std::vector<std::string> AddressesOf(std::string_view value);
 
-// Every line followed by CR LF.
-std::string JoinLines(const std::vector<std::string>& lines);
-
-// Lines end at CR LF, a lone CR or a lone LF; a break at the very end adds no empty
-// line. Every other byte is kept.
-std::vector<std::string> SplitLines(std::string_view text);
-
 // Join with CR LF, merge the entry, split again (no wrapping): the merged text of a
 // list of lines, as the preview shows it. Mixed texts become UTF-8 as in a message.
 std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,

@@ -9,6 +9,8 @@
 #include <random>
 #include <unistd.h>
 
+#include "TextFile.h"
+
 namespace tandrel {
 
 namespace {
@@ -438,6 +440,23 @@ std::string FullyQualifiedHostName(const std::string& fallback) {
         ::freeaddrinfo(info);
     }
     return IsHostName(host) ? host : fallback;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::size_t bytes = 0;
+    for (const auto& l : lines)
+        bytes += l.size() + 2;
+    std::string text;
+    text.reserve(bytes);
+    for (const auto& l : lines) {
+        text += l;
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    return SplitAtLineEnds(text);
 }
 
 } // namespace tandrel

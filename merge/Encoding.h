@@ -64,4 +64,11 @@ std::string DomainOfAddress(std::string_view value);
 // The machine's fully qualified name, or `fallback` when it cannot be found.
 std::string FullyQualifiedHostName(const std::string& fallback);
 
+// Every line followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// Lines end at CR LF, a lone CR or a lone LF; a break at the very end adds no empty
+// line. Every other byte is kept.
+std::vector<std::string> SplitLines(std::string_view text);
+
 } // namespace tandrel

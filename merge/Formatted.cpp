@@ -8,7 +8,6 @@
 
 #include <md4c-html.h>
 
-#include "Compose.h"
 #include "Encoding.h"
 #include "Fallback.h"
 #include "Merge.h"

@@ -18,7 +18,6 @@
 
 #include "Encoding.h"
 #include "Fallback.h"
-#include "Formatted.h"
 #include "TextFile.h"
 
 namespace tandrel {
@@ -564,13 +563,16 @@ void AppendBase64Lines(LineBlock& block, const unsigned char* bytes, std::size_t
         block.appendWithoutBreaks(std::string_view(line, EncodeBase64(bytes, count, line)));
 }
 
+// The type line a formatted (Markdown) mail's body part starts with.
+constexpr std::string_view kFormattedTypeLine = "Content-Type: multipart/alternative; boundary=";
+
 void MakeMultipart(std::vector<std::string>& lines) {
     const auto end =
         std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
     // The text/plain line, bare or with the charset a non-ASCII mail carries, or the
     // type line of formatted mail.
     const auto ct = std::find_if(lines.begin(), end, [](const std::string& l) {
-        return EqualsIgnoreCase(l, kTextPlainLine) || l == FormattedBodyBuilder::TypeLine() ||
+        return EqualsIgnoreCase(l, kTextPlainLine) || l.starts_with(kFormattedTypeLine) ||
                (l.size() > kTextPlainLine.size() &&
                 EqualsIgnoreCase(std::string_view(l).substr(0, kTextPlainLine.size() + 1),
                                  std::string(kTextPlainLine) + ";"));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Address.h"
 #include "AppState.h"
 
 namespace tandrel {
@@ -30,8 +31,5 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
 
 bool HasBlockingProblem(const std::vector<SendProblem>& problems);
 
-// An address the relay can take as a recipient: local@domain in plain ASCII, a
-// dot-atom or quoted local part, a domain name or an address literal in brackets.
-bool IsValidAddress(const std::string& address);
 
 } // namespace tandrel
