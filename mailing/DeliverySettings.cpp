@@ -23,6 +23,7 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
     if (!config.user.empty()) config.password = password;
     config.perConnection = st.prefs.perConnection;
     config.ratePerMinute = st.prefs.ratePerMinute;
+    config.extensions = st.prefs.ehlo;
     return config;
 }
 

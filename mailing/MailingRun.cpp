@@ -105,7 +105,6 @@ void MailingRun::startDelivery() {
     delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.RunLog, *accepted, &st_.RunLogSaved);
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
-    config.extensions = greetWithEhlo_;
     try {
         delivery_->start(st_.outgoing, st_.RecipientCount, config, st_.runLogPath());
         summary_.started = true;

@@ -65,9 +65,6 @@ public:
 
     // Null: nobody listens. May change between the steps.
     void setObserver(MailingObserver* observer) { observer_ = observer; }
-    // Opens the session with EHLO even without encryption or login, so that PIPELINING
-    // and SIZE are used where the server offers them.
-    void greetWithEhlo(bool on) { greetWithEhlo_ = on; }
 
     std::vector<SendProblem> check() const;
     // Asks `source` when the relay settings name a user; false when it gave nothing (the
@@ -102,7 +99,6 @@ private:
     std::string subject_;
     MailingKind kind_;
     MailingObserver* observer_ = nullptr;
-    bool greetWithEhlo_ = false;
     CredentialSource* credentialSource_ = nullptr;
     std::optional<Credentials> credentials_;
     std::vector<std::string> acceptedScratch_; // a test mail's accepted address

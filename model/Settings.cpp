@@ -132,6 +132,7 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
     PutOptional(ini, "perconnection", std::to_string(prefs.perConnection), "0");
     PutOptional(ini, "rate", std::to_string(prefs.ratePerMinute), "0");
+    PutOptional(ini, "ehlo", prefs.ehlo ? "yes" : "no", "no");
     PutOptional(ini, "auth", prefs.auth, "password");
     PutOptional(ini, "oauthcommand", prefs.oauthCommand, "");
     PutOptional(ini, "oauthprovider", prefs.oauthProvider, "microsoft");
@@ -314,6 +315,7 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
     prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
     prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
+    prefs.ehlo = KnownWord(ini.ReadString("Network", "ehlo", "no"), {"no", "yes"}) == "yes";
     prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), {"password", "oauth2"});
     prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
     prefs.oauthProvider = KnownWord(ini.ReadString("Network", "oauthprovider", "microsoft"),

@@ -25,7 +25,10 @@ void SmtpDialogue::Impl::sendMoreData() {
 // arrives exactly as composed.
 void SmtpDialogue::Impl::sendEndOfData() {
     markEndOfData();
-    sock.SendText(std::string(".") + kCrLf);
+    std::string text = std::string(".") + kCrLf;
+    const bool next = envelopeBehind(text);
+    sock.SendText(text);
+    if (next) tellEnvelope();
 }
 
 // The mark is on its way: its reply is awaited from now on.
@@ -95,7 +98,9 @@ void SmtpDialogue::Impl::sendLines() {
             batch += '.';
             batch += kCrLf;
             markEndOfData();
+            const bool next = envelopeBehind(batch);
             sock.Send(batch.data(), static_cast<int>(batch.size()));
+            if (next) tellEnvelope();
             return;
         }
     }

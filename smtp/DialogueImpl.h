@@ -74,6 +74,8 @@ struct SmtpDialogue::Impl {
     EhloOffer offer;
     bool loggedIn = false;
     bool transactionPipelined = false;
+    // The next message's MAIL, RCPT and DATA went out with this end of data.
+    bool nextInFlight = false;
 
     // Relay limits.
     int connectionMessages = 0; // transactions begun on this connection
@@ -224,6 +226,10 @@ struct SmtpDialogue::Impl {
     void sendHelo();
     const std::string& messageProblem(std::size_t i);
     void startMessage();
+    std::string envelope();
+    bool envelopeBehind(std::string& out);
+    void tellEnvelope();
+    void tellSending();
     void sendRcpt();
     void sendQuit();
     void sendRset();

@@ -277,6 +277,7 @@ void SmtpDialogue::Impl::onConnected(int error) {
     offer = EhloOffer();
     pending.clear();
     connectionMessages = 0;
+    nextInFlight = false;
     state = SessionState::Opening;
     if (connected) { // a new connection after the relay's limit: the run goes on
         pending.expect(Cmd::Greeting, CurrentMessage, rxTotal);
@@ -351,10 +352,16 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     }
     if (!isRunning) return;
     const int code = ReplyCode(reply);
-    // Nothing was asked, or what looks like the acceptance of a message had fully
-    // arrived before its end of data went out: the server is not answering what we
-    // sent, so no later reply could be trusted to mean what it says.
-    if (pending.empty() || (pending.front().command == Cmd::EndOfData &&
+    // A greeting spread over several "220 " replies: the extra ones precede the
+    // answer to HELO.
+    if (!pending.empty() && code == 220 &&
+        (pending.front().command == Cmd::Helo || pending.front().command == Cmd::Ehlo))
+        return;
+    // Nothing was asked, or the reply had fully arrived before the command it would
+    // answer went out: the server is not answering what we sent, so no later reply
+    // could be trusted to mean what it says. (A farewell sent ahead of our QUIT ends
+    // the session all the same and is let be.)
+    if (pending.empty() || (pending.front().command != Cmd::Quit &&
                             rxTotal - rx.size() <= pending.front().after)) {
         report(DeliveryProblem::UnexpectedReply, &reply);
         if (!isRunning) return;
@@ -362,10 +369,6 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
         endDelivery();
         return;
     }
-    // A greeting spread over several "220 " replies: the extra ones precede the
-    // answer to HELO.
-    const Cmd front = pending.front().command;
-    if ((front == Cmd::Helo || front == Cmd::Ehlo) && code == 220) return;
     bool pipelined = false;
     const PendingReplies::Awaited o = pending.take(pipelined);
     armTimer();
@@ -505,7 +508,12 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
         if (!isRunning) return;
         outcome(message, MessageOutcome::Accepted, &reply);
         if (!isRunning) return;
-        startMessage();
+        if (nextInFlight) {
+            nextInFlight = false;
+            tellSending();
+        } else {
+            startMessage();
+        }
         return;
     }
     if (Temporary(code))
@@ -515,12 +523,16 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
         if (isRunning) outcome(message, MessageOutcome::Refused, &reply);
     }
     if (!isRunning) return;
-    if (code == 421)
+    if (code == 421) {
         endDelivery();
-    else if (messageLeft())
+    } else if (nextInFlight) { // the transaction is over; the next one is under way
+        nextInFlight = false;
+        tellSending();
+    } else if (messageLeft()) {
         sendRset();
-    else
+    } else {
         sendQuit();
+    }
 }
 
 const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
@@ -557,22 +569,60 @@ void SmtpDialogue::Impl::startMessage() {
     state = SessionState::Transaction;
     transactionPipelined = offer.pipelining;
     if (transactionPipelined) {
-        const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
-        const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
-        if (HasLineBreak(mail) || HasLineBreak(rcpt))
-            throw std::runtime_error("Error, a command would hold a line break; not sent");
-        for (const std::string* line : {&mail, &rcpt}) {
-            DeliveryEvent event;
-            event.kind = DeliveryEvent::Kind::CommandSent;
-            event.detail = *line + kCrLf;
-            tell(std::move(event));
-        }
+        const std::string text = envelope();
+        tellEnvelope();
+        if (!isRunning) return;
         pending.expectPipelined(CurrentMessage, rxTotal);
         armTimer();
-        sock.SendText(mail + kCrLf + rcpt + kCrLf + "data" + kCrLf);
+        sock.SendText(text);
     } else {
         command("MAIL FROM:<" + config.fromaddy + ">", Cmd::Mail, true);
     }
+    tellSending();
+}
+
+// MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING.
+std::string SmtpDialogue::Impl::envelope() {
+    const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
+    const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
+    if (HasLineBreak(mail) || HasLineBreak(rcpt))
+        throw std::runtime_error("Error, a command would hold a line break; not sent");
+    return mail + kCrLf + rcpt + kCrLf + "data" + kCrLf;
+}
+
+// With PIPELINING, the envelope of the next message goes in the same write as this end
+// of data, when nothing has to come between them (a refusal of our own, a pause for the
+// rate, a new connection): one round trip per message. The replies stay in order, so
+// each still answers the message it was sent for.
+bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
+    nextInFlight = false;
+    if (!offer.pipelining || config.ratePerMinute > 0 || !messageLeft()) return false;
+    if (config.perConnection > 0 && connectionMessages >= config.perConnection) return false;
+    if (!messageProblem(CurrentMessage).empty()) return false;
+    if (offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize) return false;
+    const std::string text = envelope();
+    if (out.size() + text.size() > kBatchBytes) return false; // batches keep their limit
+    out += text;
+    ++connectionMessages;
+    transactionPipelined = true;
+    pending.expectPipelined(CurrentMessage, rxTotal);
+    nextInFlight = true;
+    return true;
+}
+
+// The transcript of the envelope, as the commands would be logged one by one.
+void SmtpDialogue::Impl::tellEnvelope() {
+    for (const std::string& line : {"MAIL FROM:<" + config.fromaddy + ">",
+                                    "RCPT TO:<" + address(CurrentMessage) + ">"}) {
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::CommandSent;
+        event.detail = line + kCrLf;
+        tell(std::move(event));
+        if (!isRunning) return;
+    }
+}
+
+void SmtpDialogue::Impl::tellSending() {
     DeliveryEvent sending;
     sending.kind = DeliveryEvent::Kind::Sending;
     sending.number = static_cast<std::uint64_t>(SentCount) + 1;
@@ -647,6 +697,7 @@ void SmtpDialogue::Impl::releaseMessages() {
     waitingForRate = false;
     rateStarted = false;
     pending.clear();
+    nextInFlight = false;
     outcomeGiven.clear();
     resetLines();
     cursor = MessageLines::Cursor();

@@ -61,7 +61,7 @@ const char* const kUsage =
     "  --prepare-only  load and prepare, but deliver nothing (memory of a large run);\n"
     "                  HOST and PORT are not used\n"
     "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
-    "  --ehlo          open with EHLO and use PIPELINING when the server offers it\n"
+    "  --ehlo          as ehlo=yes in the settings: EHLO, PIPELINING when offered\n"
     "  --ini FILE      the settings (Tandrel.ini) to run with: sender, security, login\n"
     "                  (password from TANDREL_PASSWORD), time-out, messages per\n"
     "                  connection, rate; HOST and PORT replace its server. Without it\n"
@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     }
     st.prefs.smtp = opt.host;
     st.prefs.port = opt.port;
+    if (opt.ehlo) st.prefs.ehlo = true; // as ehlo=yes in the settings
 
     tandrel::MailEditors editors;
     double loadSeconds = 0, loadCpu = 0;
@@ -244,7 +245,6 @@ int main(int argc, char** argv) {
     BenchObserver observer;
     tandrel::MailingRun run(st, recipients, editors.subject);
     run.setObserver(&observer);
-    run.greetWithEhlo(opt.ehlo);
     double prepareSeconds = 0, prepareCpu = 0;
     try {
         const auto t0 = Clock::now();

@@ -396,11 +396,13 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         std::string security, user;
         int timeout, perConnection, rate;
         std::string auth, provider, tenant;
+        bool ehlo = false;
         bool operator==(const Keys&) const = default;
     };
     const auto keysOf = [](const GlobalPrefs& p) {
         return Keys{p.security,      p.user, p.timeoutSeconds, p.perConnection,
-                    p.ratePerMinute, p.auth, p.oauthProvider,  p.oauthTenant};
+                    p.ratePerMinute, p.auth, p.oauthProvider,  p.oauthTenant,
+                    p.ehlo};
     };
     const Keys defaults{"none", "", 0, 0, 0, "password", "microsoft", "common"};
     struct Case {
@@ -411,11 +413,11 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         {"", defaults},
         {"security=STARTTLS\r\nuser=ann@x.example\r\ntimeout=30\r\n",
          {"starttls", "ann@x.example", 30, 0, 0, "password", "microsoft", "common"}},
-        {"security=tls\r\nperconnection=2\r\nrate=60\r\n",
-         {"tls", "", 0, 2, 60, "password", "microsoft", "common"}},
+        {"security=tls\r\nperconnection=2\r\nrate=60\r\nehlo=Yes\r\n",
+         {"tls", "", 0, 2, 60, "password", "microsoft", "common", true}},
         // Unknown modes and words are the defaults; negative numbers and words are unset.
         {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n"
-         "auth=kerberos\r\noauthprovider=yahoo\r\n",
+         "auth=kerberos\r\noauthprovider=yahoo\r\nehlo=1\r\n",
          defaults},
         {"user=\"a b\"\r\ntimeout=0x10\r\nauth=OAuth2\r\noauthprovider=Google\r\n"
          "oauthtenant=contoso.example\r\n",
@@ -435,6 +437,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         changed.timeoutSeconds = 7;
         changed.perConnection = 50;
         changed.ratePerMinute = 30;
+        changed.ehlo = !c.read.ehlo;
         changed.auth = "oauth2";
         changed.oauthProvider = "custom";
         changed.oauthTenant = "organizations";
@@ -447,7 +450,8 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         WritePrefs(ini, changed);
         const GlobalPrefs back = ReadAll(ini).prefs;
         EXPECT_TRUE(keysOf(back) ==
-                    (Keys{"tls", "bob", 7, 50, 30, "oauth2", "custom", "organizations"}));
+                    (Keys{"tls", "bob", 7, 50, 30, "oauth2", "custom", "organizations",
+                          !c.read.ehlo}));
         EXPECT_EQ(std::tie(back.oauthCommand, back.oauthClientId, back.oauthClientSecret,
                            back.oauthAuthUrl, back.oauthTokenUrl, back.oauthScope),
                   std::tie(changed.oauthCommand, changed.oauthClientId, changed.oauthClientSecret,

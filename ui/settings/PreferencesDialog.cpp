@@ -142,6 +142,9 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
                                   QStringLiteral("Unlimited"), 1000000, internet);
     rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
                          internet);
+    ehloCheck = new QCheckBox(QStringLiteral("Use ESMTP extensions (EHLO, pipelining)"), internet);
+    ehloCheck->setObjectName(QStringLiteral("ehloCheck"));
+    ehloCheck->setAccessibleName(ehloCheck->text());
     auto* grid = new QGridLayout(internet);
     grid->setVerticalSpacing(2);
     int row = 0;
@@ -159,6 +162,7 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
         grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
         ++row;
     }
+    grid->addWidget(ehloCheck, row++, 1);
     grid->setRowStretch(row, 1);
     pages->addTab(internet, QStringLiteral("Internet Settings"));
 
@@ -262,7 +266,8 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     setTabOrder(emailEdit, timeoutEdit);
     setTabOrder(timeoutEdit, perConnectionEdit);
     setTabOrder(perConnectionEdit, rateEdit);
-    setTabOrder(rateEdit, listedDelimiterButton);
+    setTabOrder(rateEdit, ehloCheck);
+    setTabOrder(ehloCheck, listedDelimiterButton);
     setTabOrder(listedDelimiterButton, delimiterList);
     setTabOrder(delimiterList, typedDelimiterButton);
     setTabOrder(typedDelimiterButton, delimiterEdit);
@@ -307,6 +312,7 @@ void PreferencesDialog::loadPreferences() {
     timeoutEdit->setValue(prefs.timeoutSeconds);
     perConnectionEdit->setValue(prefs.perConnection);
     rateEdit->setValue(prefs.ratePerMinute);
+    ehloCheck->setChecked(prefs.ehlo);
     shownSecurity_ = SecurityIndex(prefs.security);
     securityList->setCurrentIndex(shownSecurity_);
     userEdit->setText(FromBytes(prefs.user));
@@ -363,6 +369,7 @@ void PreferencesDialog::acceptPreferences() {
     prefs.timeoutSeconds = timeoutEdit->value();
     prefs.perConnection = perConnectionEdit->value();
     prefs.ratePerMinute = rateEdit->value();
+    prefs.ehlo = ehloCheck->isChecked();
     const int security = securityList->currentIndex();
     if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
         prefs.security = kSecurityModes[security].key;
