@@ -24,6 +24,7 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
     config.perConnection = st.prefs.perConnection;
     config.ratePerMinute = st.prefs.ratePerMinute;
     config.extensions = st.prefs.ehlo;
+    config.connections = st.prefs.connections;
     return config;
 }
 

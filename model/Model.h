@@ -108,6 +108,8 @@ struct MailEditors {
     std::vector<std::string> body;
 };
 
+inline constexpr int kMaxConnections = 10;
+
 // Settings in memory (see Settings.h for the file).
 struct GlobalPrefs {
     std::string smtp;
@@ -125,6 +127,7 @@ struct GlobalPrefs {
     // Open with EHLO and use the relay's extensions (PIPELINING, SIZE) even without
     // encryption or login; otherwise the plain HELO dialogue.
     bool ehlo = false;
+    int connections = 1; // connections at once to the relay, 1 to kMaxConnections
     // How the login proves itself: "password", or "oauth2" (a bearer token from the
     // token command or from the identity provider's sign-in in the browser).
     std::string auth = "password";

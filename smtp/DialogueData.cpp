@@ -36,7 +36,8 @@ void SmtpDialogue::Impl::markEndOfData() {
     state = SessionState::Transaction;
     linesDone = false;
     const std::size_t message = CurrentMessage;
-    ++CurrentMessage;
+    held[message] = kEndSent;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     pending.expect(Cmd::EndOfData, message, rxTotal);
     armTimer();

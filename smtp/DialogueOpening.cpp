@@ -171,12 +171,19 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
         return true;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (config.ratePerMinute > 0 && rateStarted) {
+    if (rateSlotReserved) {
+        rateSlotReserved = false;
+        ++connectionMessages;
+        return false;
+    }
+    if (config.ratePerMinute > 0 && queue->rateStarted) {
         const auto spacing = std::chrono::milliseconds(60000 / config.ratePerMinute);
-        const auto due = lastMessageStart + spacing;
+        const auto due = queue->lastStart + spacing;
         if (now < due) {
             const auto wait =
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+            // The slot is ours: another connection waits for the one after it.
+            queue->lastStart = due;
             waitingForRate = true;
             pause.start(static_cast<int>(wait));
             DeliveryEvent event;
@@ -186,8 +193,8 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
             return true;
         }
     }
-    lastMessageStart = now;
-    rateStarted = true;
+    queue->lastStart = now;
+    queue->rateStarted = true;
     ++connectionMessages;
     return false;
 }
@@ -197,7 +204,7 @@ void SmtpDialogue::Impl::pauseOver() {
         reconnect();
     } else if (waitingForRate) {
         waitingForRate = false;
-        lastMessageStart = std::chrono::steady_clock::now() - std::chrono::hours(1);
+        rateSlotReserved = true;
         startMessage();
     }
 }

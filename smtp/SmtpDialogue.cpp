@@ -289,7 +289,7 @@ void SmtpDialogue::Impl::onConnected(int error) {
     }
     connected = true;
     SentCount = 0;
-    CurrentMessage = 0;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     resetLines();
     pending.expect(Cmd::Greeting, 0, rxTotal);
@@ -558,7 +558,7 @@ void SmtpDialogue::Impl::startMessage() {
         if (!isRunning) return;
         outcome(CurrentMessage, MessageOutcome::Refused);
         if (!isRunning) return;
-        ++CurrentMessage;
+        CurrentMessage = takeNext();
         RetryCount = 0;
     }
     if (!messageLeft()) {
@@ -655,7 +655,7 @@ void SmtpDialogue::Impl::retryOrGiveUp(const std::string& reply) {
 }
 
 void SmtpDialogue::Impl::skipCurrent() {
-    ++CurrentMessage;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     resetLines();
     if (messageLeft())
@@ -685,9 +685,30 @@ void SmtpDialogue::Impl::endDelivery() {
     event.errors = ErrorsOccurred;
     tell(std::move(event));
     if (orphaned) return;
-    for (std::size_t i = 0; i < messages.size() && !orphaned; ++i)
-        outcome(i, MessageOutcome::NotAttempted);
+    endOwnMessages();
     if (!orphaned) listener.deliveryEnded();
+}
+
+std::size_t SmtpDialogue::Impl::takeNext() {
+    const std::size_t m = queue ? queue->take() : messages.size();
+    if (m < held.size()) held[m] = kTaken;
+    return m;
+}
+
+// The messages without an outcome when this connection is over are not attempted;
+// with connections sharing the queue, those whose end of data never went out are
+// given back for the others, and those no connection took are not ours to tell.
+void SmtpDialogue::Impl::endOwnMessages() {
+    for (std::size_t i = 0; i < messages.size() && !orphaned; ++i) {
+        if (!sharedQueue) {
+            outcome(i, MessageOutcome::NotAttempted);
+        } else if (held[i] == kTaken && !outcomeGiven[i]) {
+            outcomeGiven[i] = 1;
+            queue->giveBack(i);
+        } else if (held[i] == kEndSent) {
+            outcome(i, MessageOutcome::NotAttempted);
+        }
+    }
 }
 
 void SmtpDialogue::Impl::releaseMessages() {
@@ -695,7 +716,7 @@ void SmtpDialogue::Impl::releaseMessages() {
     pause.stop();
     if (state != SessionState::Ended) state = SessionState::Idle;
     waitingForRate = false;
-    rateStarted = false;
+    rateSlotReserved = false;
     pending.clear();
     nextInFlight = false;
     outcomeGiven.clear();
@@ -750,13 +771,16 @@ SmtpDialogue::~SmtpDialogue() {
 }
 
 void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
-                         const DeliveryConfig& config) {
+                         const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue) {
     Impl& r = *d;
     const bool wasClosed = r.sock.State() == wsClosed;
     if (r.isRunning || !wasClosed) throw ESocketException("Connect: Socket already in use");
     r.releaseMessages();
     r.messages = messages;
     r.outcomeGiven.assign(messages.size(), 0);
+    r.held.assign(messages.size(), 0);
+    r.sharedQueue = queue != nullptr;
+    r.queue = queue ? std::move(queue) : std::make_shared<MessageQueue>(messages.size());
     r.offer = EhloOffer();
     r.recipientCount =
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));
@@ -810,7 +834,7 @@ void SmtpDialogue::cancel() {
     if (d->isRunning && !d->orphaned) {
         ++d->depth; // a nested event loop in the listener must not run the dialogue
         for (std::size_t i = 0; i < d->messages.size(); ++i)
-            d->outcome(i, MessageOutcome::NotAttempted);
+            if (!d->sharedQueue || d->held[i] != 0) d->outcome(i, MessageOutcome::NotAttempted);
         --d->depth;
     }
     d->isRunning = false;

@@ -49,7 +49,7 @@ long PeakRssKb() {
 
 const char* const kUsage =
     "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS] [--ehlo]\n"
-    "                     [--ini FILE] FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
+    "                     [--connections N] [--ini FILE] FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
     "\n"
     "Loads the field, database and mail files, selects every person, prepares one\n"
     "message per person (with the given attachments) and delivers them all to\n"
@@ -62,6 +62,7 @@ const char* const kUsage =
     "                  HOST and PORT are not used\n"
     "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
     "  --ehlo          as ehlo=yes in the settings: EHLO, PIPELINING when offered\n"
+    "  --connections N as connections=N in the settings (1 to 10)\n"
     "  --ini FILE      the settings (Tandrel.ini) to run with: sender, security, login\n"
     "                  (password from TANDREL_PASSWORD), time-out, messages per\n"
     "                  connection, rate; HOST and PORT replace its server. Without it\n"
@@ -78,6 +79,7 @@ struct Options {
     Mode mode = Mode::Full;
     int timeoutSeconds = 900;
     bool ehlo = false;
+    int connections = 0; // 0: as the settings say
     std::string ini;
     std::string fields, db, mail, host, port;
     std::vector<std::string> attachments;
@@ -93,6 +95,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.mode = Mode::PrepareOnly;
         } else if (a == "--ehlo") {
             o.ehlo = true;
+        } else if (a == "--connections") {
+            if (++i >= argc) return false;
+            char* end = nullptr;
+            const long v = std::strtol(argv[i], &end, 10);
+            if (*end != '\0' || v < 1 || v > tandrel::kMaxConnections) return false;
+            o.connections = static_cast<int>(v);
         } else if (a == "--ini") {
             if (++i >= argc) return false;
             o.ini = argv[i];
@@ -208,6 +216,7 @@ int main(int argc, char** argv) {
     st.prefs.smtp = opt.host;
     st.prefs.port = opt.port;
     if (opt.ehlo) st.prefs.ehlo = true; // as ehlo=yes in the settings
+    if (opt.connections > 0) st.prefs.connections = opt.connections;
 
     tandrel::MailEditors editors;
     double loadSeconds = 0, loadCpu = 0;

@@ -142,6 +142,10 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
                                   QStringLiteral("Unlimited"), 1000000, internet);
     rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
                          internet);
+    auto* connectionsLabel = BoldLabel(QStringLiteral("Connections:"), internet);
+    connectionsEdit = CountEdit(QStringLiteral("connectionsEdit"), connectionsLabel, QString(),
+                                tandrel::kMaxConnections, internet);
+    connectionsEdit->setMinimum(1);
     ehloCheck = new QCheckBox(QStringLiteral("Use ESMTP extensions (EHLO, pipelining)"), internet);
     ehloCheck->setObjectName(QStringLiteral("ehloCheck"));
     ehloCheck->setAccessibleName(ehloCheck->text());
@@ -155,7 +159,8 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
              {emailLabel, emailEdit},
              {timeoutLabel, timeoutEdit},
              {perConnectionLabel, perConnectionEdit},
-             {rateLabel, rateEdit}}) {
+             {rateLabel, rateEdit},
+             {connectionsLabel, connectionsEdit}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(label, row, 0);
         const bool narrow = edit == portEdit || qobject_cast<QSpinBox*>(edit);
@@ -266,7 +271,8 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     setTabOrder(emailEdit, timeoutEdit);
     setTabOrder(timeoutEdit, perConnectionEdit);
     setTabOrder(perConnectionEdit, rateEdit);
-    setTabOrder(rateEdit, ehloCheck);
+    setTabOrder(rateEdit, connectionsEdit);
+    setTabOrder(connectionsEdit, ehloCheck);
     setTabOrder(ehloCheck, listedDelimiterButton);
     setTabOrder(listedDelimiterButton, delimiterList);
     setTabOrder(delimiterList, typedDelimiterButton);
@@ -312,6 +318,7 @@ void PreferencesDialog::loadPreferences() {
     timeoutEdit->setValue(prefs.timeoutSeconds);
     perConnectionEdit->setValue(prefs.perConnection);
     rateEdit->setValue(prefs.ratePerMinute);
+    connectionsEdit->setValue(prefs.connections);
     ehloCheck->setChecked(prefs.ehlo);
     shownSecurity_ = SecurityIndex(prefs.security);
     securityList->setCurrentIndex(shownSecurity_);
@@ -369,6 +376,7 @@ void PreferencesDialog::acceptPreferences() {
     prefs.timeoutSeconds = timeoutEdit->value();
     prefs.perConnection = perConnectionEdit->value();
     prefs.ratePerMinute = rateEdit->value();
+    prefs.connections = connectionsEdit->value();
     prefs.ehlo = ehloCheck->isChecked();
     const int security = securityList->currentIndex();
     if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
