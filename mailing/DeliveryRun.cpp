@@ -69,6 +69,7 @@ void DeliveryRun::start(const OutgoingList& messages, int recipientCount,
     released_ = 0;
     logSince_.assign(connections, {});
     over_ = 0;
+    gauge_ = -1;
     allOver_ = false;
     recipientCount_ = std::max(1, recipientCount);
     for (std::size_t k = 1; k < connections; ++k)
@@ -225,9 +226,13 @@ void DeliveryRun::eventOf(std::size_t connection, const DeliveryEvent& event) {
         return;
     }
     if (!passOn(event, words, connection == 0)) return;
-    if (event.kind == Kind::Accepted)
-        observer_.deliveryProgress(
-            static_cast<int>(std::min<long long>(100, acceptedCount() * 100LL / recipientCount_)));
+    if (event.kind != Kind::Accepted) return;
+    // The gauge counts the messages of all connections; it moves only when its value does.
+    const int gauge =
+        static_cast<int>(std::min<long long>(100, acceptedCount() * 100LL / recipientCount_));
+    if (gauge == gauge_) return;
+    gauge_ = gauge;
+    observer_.deliveryProgress(gauge);
 }
 
 void DeliveryRun::outcomeOf(std::size_t connection, std::size_t message, MessageOutcome outcome,

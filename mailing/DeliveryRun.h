@@ -97,6 +97,7 @@ private:
     std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome
     std::size_t over_ = 0;                             // connections that ended
     int recipientCount_ = 1;
+    int gauge_ = -1;
     bool allOver_ = false;
 };
 

@@ -88,6 +88,7 @@ struct SmtpDialogue::Impl {
     int connectionMessages = 0; // transactions begun on this connection
     bool waitingForRate = false;
     bool rateSlotReserved = false; // the pause for the rate ended in our reserved slot
+    std::chrono::steady_clock::time_point reservedSlot{};
     // Whether each message's outcome went to the listener.
     std::vector<char> outcomeGiven;
 

@@ -172,7 +172,10 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
     }
     const auto now = std::chrono::steady_clock::now();
     if (rateSlotReserved) {
+        // A timer may end a little early or late: the spacing counts from the real
+        // start, unless another connection has already reserved the slot after ours.
         rateSlotReserved = false;
+        if (queue->lastStart == reservedSlot) queue->lastStart = now;
         ++connectionMessages;
         return false;
     }
@@ -184,6 +187,7 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
             // The slot is ours: another connection waits for the one after it.
             queue->lastStart = due;
+            reservedSlot = due;
             waitingForRate = true;
             pause.start(static_cast<int>(wait));
             DeliveryEvent event;

@@ -260,6 +260,9 @@ TEST(SecureDelivery, SeveralConnectionsShareTheMessages) {
         EXPECT_EQ(res.outcomes, All(n, MessageOutcome::Accepted));
         EXPECT_EQ(res.accepted, n);
         EXPECT_EQ(sentLog, addresses);
+        // The gauge moves only when its value does, and ends full.
+        EXPECT_EQ(std::adjacent_find(res.gauges.begin(), res.gauges.end()), res.gauges.end());
+        EXPECT_EQ(res.gauges.back(), 100);
         const auto problems = std::count_if(res.memo.begin(), res.memo.end(), [](const auto& l) {
             return l.rfind("Error", 0) == 0;
         });
