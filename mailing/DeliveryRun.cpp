@@ -4,7 +4,9 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
+#include "MessageQueue.h"
 #include "RunWords.h"
 
 namespace tandrel {
@@ -20,6 +22,25 @@ bool TranscriptOnly(DeliveryEvent::Kind kind) {
 
 } // namespace
 
+// A connection after the first: its dialogue's calls go to the run with its number.
+class DeliveryRun::Connection : public DeliveryListener {
+public:
+    Connection(DeliveryRun& run, std::size_t number) : run_(run), number_(number) {}
+    SmtpDialogue dialogue{*this};
+
+private:
+    void deliveryEvent(const DeliveryEvent& event) override { run_.eventOf(number_, event); }
+    void progress(int) override {}
+    void messageOutcome(std::size_t message, MessageOutcome outcome,
+                        const ServerReply* reply) override {
+        run_.outcomeOf(number_, message, outcome, reply);
+    }
+    void deliveryEnded() override { run_.endOf(); }
+
+    DeliveryRun& run_;
+    std::size_t number_;
+};
+
 DeliveryRun::DeliveryRun(MailingObserver& observer, std::vector<std::string>& runLog,
                          std::vector<std::string>& accepted, std::size_t* runLogSaved)
     : observer_(observer), runLogLines_(runLog), accepted_(accepted),
@@ -33,12 +54,74 @@ void DeliveryRun::start(const OutgoingList& messages, int recipientCount,
                         const DeliveryConfig& config, const std::string& runLogPath) {
     runLog_ = std::make_unique<RunLogRecord>(runLogLines_, runLogSaved_, runLogPath);
     messages_ = messages.size();
-    dialogue_.start(messages, recipientCount, config);
+    others_.clear();
+    const std::size_t connections = std::min<std::size_t>(
+        static_cast<std::size_t>(std::clamp(config.connections, 1, kMaxConnections)),
+        std::max<std::size_t>(1, messages.size()));
+    if (connections == 1) {
+        dialogue_.start(messages, recipientCount, config);
+        return;
+    }
+    addresses_.clear();
+    for (const MailNode& m : messages)
+        addresses_.push_back(m.address);
+    decided_.assign(messages.size(), std::nullopt);
+    released_ = 0;
+    logSince_.assign(connections, {});
+    over_ = 0;
+    gauge_ = -1;
+    allOver_ = false;
+    recipientCount_ = std::max(1, recipientCount);
+    for (std::size_t k = 1; k < connections; ++k)
+        others_.push_back(std::make_unique<Connection>(*this, k));
+    const auto queue = std::make_shared<MessageQueue>(messages.size());
+    try {
+        for (std::size_t k = 0; k < connections; ++k)
+            dialogueOf(k).start(messages, recipientCount, config, queue);
+    } catch (...) {
+        for (auto& c : others_)
+            c->dialogue.cancel();
+        dialogue_.cancel();
+        others_.clear();
+        throw;
+    }
+}
+
+SmtpDialogue& DeliveryRun::dialogueOf(std::size_t connection) {
+    return connection == 0 ? dialogue_ : others_[connection - 1]->dialogue;
+}
+
+bool DeliveryRun::running() const {
+    if (dialogue_.running()) return true;
+    return std::any_of(others_.begin(), others_.end(),
+                       [](const auto& c) { return c->dialogue.running(); });
+}
+
+bool DeliveryRun::ended() const {
+    return several() ? allOver_ : dialogue_.ended();
+}
+
+bool DeliveryRun::errorsOccurred() const {
+    if (dialogue_.errorsOccurred()) return true;
+    return std::any_of(others_.begin(), others_.end(),
+                       [](const auto& c) { return c->dialogue.errorsOccurred(); });
+}
+
+int DeliveryRun::acceptedCount() const {
+    int accepted = dialogue_.acceptedCount();
+    for (const auto& c : others_)
+        accepted += c->dialogue.acceptedCount();
+    return accepted;
 }
 
 bool DeliveryRun::cancel(const std::string& stopSignalName) {
-    const bool wasRunning = dialogue_.running();
+    const bool wasRunning = running();
+    const std::shared_ptr<bool> alive = alive_;
     dialogue_.cancel();
+    for (std::size_t k = 0; *alive && k < others_.size(); ++k)
+        others_[k]->dialogue.cancel();
+    if (!*alive) return true;
+    if (several() && wasRunning) closeOrder();
     if (!runLog_ || !wasRunning) return true;
     if (!stopSignalName.empty()) runLog_->add(StoppedBySignalLine(stopSignalName));
     return runLog_->save();
@@ -46,10 +129,12 @@ bool DeliveryRun::cancel(const std::string& stopSignalName) {
 
 void DeliveryRun::closeConnection() {
     dialogue_.closeConnection();
+    for (auto& c : others_)
+        c->dialogue.closeConnection();
 }
 
 bool DeliveryRun::waitForEnd(int timeoutMs) {
-    if (!dialogue_.running()) return true;
+    if (!running()) return true;
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
@@ -57,49 +142,155 @@ bool DeliveryRun::waitForEnd(int timeoutMs) {
     // An end that comes through a cancel is noticed too.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!dialogue_.running()) loop.quit();
+        if (!running()) loop.quit();
     });
     limit.start(timeoutMs);
     poll.start(20);
     loop.exec();
-    return !dialogue_.running();
+    return !running();
+}
+
+// The words and the typed event to the observer; false when it destroyed this.
+bool DeliveryRun::passOn(const DeliveryEvent& event, const EventWords& words, bool clears) {
+    const std::shared_ptr<bool> alive = alive_;
+    if (clears && words.clearsReport) {
+        observer_.reportCleared();
+        if (!*alive) return false;
+    }
+    for (const std::string& line : words.report) {
+        observer_.reportLine(line);
+        if (!*alive) return false;
+    }
+    if (words.status) {
+        observer_.statusChanged(*words.status);
+        if (!*alive) return false;
+    }
+    observer_.deliveryEvent(event);
+    return *alive;
 }
 
 void DeliveryRun::deliveryEvent(const DeliveryEvent& event) {
+    if (several()) {
+        eventOf(0, event);
+        return;
+    }
     const EventWords words = WordsFor(event);
     if (runLog_) runLog_->add(words.runLog);
     if (event.kind == DeliveryEvent::Kind::Accepted) accepted_.push_back(event.address);
     if (TranscriptOnly(event.kind)) return;
-    const std::shared_ptr<bool> alive = alive_;
-    if (words.clearsReport) {
-        observer_.reportCleared();
-        if (!*alive) return;
-    }
-    for (const std::string& line : words.report) {
-        observer_.reportLine(line);
-        if (!*alive) return;
-    }
-    if (words.status) {
-        observer_.statusChanged(*words.status);
-        if (!*alive) return;
-    }
-    observer_.deliveryEvent(event);
+    passOn(event, words, true);
 }
 
 void DeliveryRun::progress(int percent) {
-    observer_.deliveryProgress(percent);
+    if (!several()) observer_.deliveryProgress(percent);
 }
 
 void DeliveryRun::messageOutcome(std::size_t message, MessageOutcome outcome,
                                  const ServerReply* reply) {
-    observer_.messageOutcome(message, outcome, reply);
+    if (several())
+        outcomeOf(0, message, outcome, reply);
+    else
+        observer_.messageOutcome(message, outcome, reply);
 }
 
 void DeliveryRun::deliveryEnded() {
+    if (several()) {
+        endOf();
+        return;
+    }
     DeliverySummary summary;
     summary.accepted = dialogue_.acceptedCount();
     summary.messages = messages_;
     summary.errorsOccurred = dialogue_.errorsOccurred();
+    summary.runLogSaved = runLog_ ? runLog_->save() : true;
+    observer_.deliveryEnded(summary);
+}
+
+// --- several connections ---
+
+// The run's end is told once, by endOf; a later connection's opening is its own news
+// only in the run log, and never clears the report.
+void DeliveryRun::eventOf(std::size_t connection, const DeliveryEvent& event) {
+    using Kind = DeliveryEvent::Kind;
+    if (event.kind == Kind::RunEnded) return;
+    const EventWords words = WordsFor(event);
+    std::vector<std::string>& log = logSince_[connection];
+    log.insert(log.end(), words.runLog.begin(), words.runLog.end());
+    if (TranscriptOnly(event.kind)) return;
+    if (connection > 0 && (event.kind == Kind::Connecting || event.kind == Kind::Connected))
+        return;
+    if (event.kind == Kind::Sending) {
+        DeliveryEvent sending = event;
+        sending.number = static_cast<std::uint64_t>(acceptedCount()) + 1;
+        passOn(sending, WordsFor(sending), false);
+        return;
+    }
+    if (!passOn(event, words, connection == 0)) return;
+    if (event.kind != Kind::Accepted) return;
+    // The gauge counts the messages of all connections; it moves only when its value does.
+    const int gauge =
+        static_cast<int>(std::min<long long>(100, acceptedCount() * 100LL / recipientCount_));
+    if (gauge == gauge_) return;
+    gauge_ = gauge;
+    observer_.deliveryProgress(gauge);
+}
+
+void DeliveryRun::outcomeOf(std::size_t connection, std::size_t message, MessageOutcome outcome,
+                            const ServerReply* reply) {
+    if (message >= decided_.size() || decided_[message] || message < released_) return;
+    Decided d{outcome, std::nullopt, {}};
+    if (reply) d.reply = *reply;
+    d.runLog.swap(logSince_[connection]);
+    decided_[message] = std::move(d);
+    releaseInOrder();
+}
+
+// Every decided message whose predecessors are all decided goes on, in order.
+void DeliveryRun::releaseInOrder() {
+    const std::shared_ptr<bool> alive = alive_;
+    while (released_ < decided_.size() && decided_[released_]) {
+        const std::size_t m = released_++;
+        Decided d = std::move(*decided_[m]);
+        decided_[m] = Decided{d.outcome, std::nullopt, {}}; // decided, its lines gone
+        if (runLog_) runLog_->add(d.runLog);
+        if (d.outcome == MessageOutcome::Accepted) accepted_.push_back(addresses_[m]);
+        observer_.messageOutcome(m, d.outcome, d.reply ? &*d.reply : nullptr);
+        if (!*alive) return;
+    }
+}
+
+// What no connection decided was not attempted; what the connections logged since their
+// last outcome follows, in the order of the connections.
+void DeliveryRun::closeOrder() {
+    for (auto& d : decided_)
+        if (!d) d = Decided{MessageOutcome::NotAttempted, std::nullopt, {}};
+    const std::shared_ptr<bool> alive = alive_;
+    releaseInOrder();
+    if (!*alive) return;
+    for (auto& lines : logSince_) {
+        if (runLog_) runLog_->add(lines);
+        lines.clear();
+    }
+}
+
+void DeliveryRun::endOf() {
+    if (++over_ < others_.size() + 1 || allOver_) return;
+    allOver_ = true;
+    const std::shared_ptr<bool> alive = alive_;
+    closeOrder();
+    if (!*alive) return;
+    DeliveryEvent end;
+    end.kind = DeliveryEvent::Kind::RunEnded;
+    end.number = static_cast<std::uint64_t>(acceptedCount());
+    end.total = messages_;
+    end.errors = errorsOccurred();
+    const EventWords words = WordsFor(end);
+    if (runLog_) runLog_->add(words.runLog);
+    if (!passOn(end, words, false)) return;
+    DeliverySummary summary;
+    summary.accepted = acceptedCount();
+    summary.messages = messages_;
+    summary.errorsOccurred = errorsOccurred();
     summary.runLogSaved = runLog_ ? runLog_->save() : true;
     observer_.deliveryEnded(summary);
 }

@@ -1,8 +1,15 @@
 // One delivery: the SMTP dialogue over the prepared messages, its events turned into the
 // report and the run log, the accepted addresses noted for the sent log.
+//
+// With `connections` above 1, that many dialogues take the messages from one queue.
+// Their outcomes, the accepted addresses and the run log (a block per message: what its
+// connection logged up to its outcome) then go on in the order of the messages, each
+// as soon as every message before it is decided; the run ends once every connection is
+// over, with one summary of them all.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +18,8 @@
 #include "SmtpDialogue.h"
 
 namespace tandrel {
+
+struct EventWords;
 
 class DeliveryRun : private DeliveryListener {
 public:
@@ -35,20 +44,39 @@ public:
     // Runs the event loop until the run is over or `timeoutMs` passed; true when over.
     bool waitForEnd(int timeoutMs);
 
-    bool running() const { return dialogue_.running(); }
-    bool ended() const { return dialogue_.ended(); }
-    bool errorsOccurred() const { return dialogue_.errorsOccurred(); }
-    int acceptedCount() const { return dialogue_.acceptedCount(); }
+    bool running() const;
+    bool ended() const;
+    bool errorsOccurred() const;
+    int acceptedCount() const;
+    // The first connection's dialogue.
     SmtpDialogue& dialogue() { return dialogue_; }
     // Why the run log could not be written; empty when it was.
     std::string runLogError() const { return runLog_ ? runLog_->error() : std::string(); }
 
 private:
+    class Connection;
+    // A decided message waiting for those before it.
+    struct Decided {
+        MessageOutcome outcome;
+        std::optional<ServerReply> reply;
+        std::vector<std::string> runLog;
+    };
+
     void deliveryEvent(const DeliveryEvent& event) override;
     void progress(int percent) override;
     void messageOutcome(std::size_t message, MessageOutcome outcome,
                         const ServerReply* reply) override;
     void deliveryEnded() override;
+
+    bool several() const { return !others_.empty(); }
+    void eventOf(std::size_t connection, const DeliveryEvent& event);
+    void outcomeOf(std::size_t connection, std::size_t message, MessageOutcome outcome,
+                   const ServerReply* reply);
+    void endOf();
+    bool passOn(const DeliveryEvent& event, const EventWords& words, bool clears);
+    void releaseInOrder();
+    void closeOrder();
+    SmtpDialogue& dialogueOf(std::size_t connection);
 
     MailingObserver& observer_;
     std::vector<std::string>& runLogLines_;
@@ -60,6 +88,17 @@ private:
     // False once this is destroyed: an observer call may do that.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     SmtpDialogue dialogue_{*this};
+
+    // With several connections.
+    std::vector<std::unique_ptr<Connection>> others_;
+    std::vector<std::string> addresses_;
+    std::vector<std::optional<Decided>> decided_;
+    std::size_t released_ = 0;                         // messages passed on, in order
+    std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome
+    std::size_t over_ = 0;                             // connections that ended
+    int recipientCount_ = 1;
+    int gauge_ = -1;
+    bool allOver_ = false;
 };
 
 } // namespace tandrel

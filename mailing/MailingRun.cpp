@@ -128,7 +128,6 @@ void MailingRun::startDelivery() {
     delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.RunLog, *accepted, &st_.RunLogSaved);
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
-    config.extensions = greetWithEhlo_;
     if (config.bearerToken && credentialSource_) config.renewToken = [this] { return renewedSecret(); };
     try {
         delivery_->start(st_.outgoing, st_.RecipientCount, config, st_.runLogPath());

@@ -74,9 +74,6 @@ public:
 
     // Null: nobody listens. May change between the steps.
     void setObserver(MailingObserver* observer) { observer_ = observer; }
-    // Opens the session with EHLO even without encryption or login, so that PIPELINING
-    // and SIZE are used where the server offers them.
-    void greetWithEhlo(bool on) { greetWithEhlo_ = on; }
 
     // The settings first (an unknown value of an enumerated key, a login without
     // encryption: errors for every kind of run), then, for a mailing, the check before
@@ -118,7 +115,6 @@ private:
     std::string subject_;
     MailingKind kind_;
     MailingObserver* observer_ = nullptr;
-    bool greetWithEhlo_ = false;
     CredentialSource* credentialSource_ = nullptr;
     std::optional<Credentials> credentials_;
     std::vector<std::string> acceptedScratch_; // a test mail's accepted address

@@ -123,6 +123,8 @@ struct MailEditors {
     MailFormat format = MailFormat::Plain;
 };
 
+inline constexpr int kMaxConnections = 10;
+
 // Settings in memory (see Settings.h for the file).
 struct GlobalPrefs {
     std::string smtp;
@@ -137,6 +139,10 @@ struct GlobalPrefs {
     int timeoutSeconds = 0; // 0: the standard time-out of each command
     int perConnection = 0;  // messages per connection; 0: unlimited
     int ratePerMinute = 0;  // 0: as fast as the server takes them
+    // Open with EHLO and use the relay's extensions (PIPELINING, SIZE) even without
+    // encryption or login; otherwise the plain HELO dialogue.
+    bool ehlo = false;
+    int connections = 1; // connections at once to the relay, 1 to kMaxConnections
     // How the login proves itself: "password", or "oauth2" (a bearer token from the
     // token command or from the identity provider's sign-in in the browser).
     std::string auth = "password";

@@ -1,6 +1,7 @@
 // The private-profile reader and writer, and the settings kept in it.
 #include "Settings.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -132,6 +133,8 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
     PutOptional(ini, "perconnection", std::to_string(prefs.perConnection), "0");
     PutOptional(ini, "rate", std::to_string(prefs.ratePerMinute), "0");
+    PutOptional(ini, "ehlo", prefs.ehlo ? "yes" : "no", "no");
+    PutOptional(ini, "connections", std::to_string(prefs.connections), "1");
     PutOptional(ini, "auth", prefs.auth, "password");
     PutOptional(ini, "oauthcommand", prefs.oauthCommand, "");
     PutOptional(ini, "oauthprovider", prefs.oauthProvider, "microsoft");
@@ -151,6 +154,7 @@ struct EnumeratedKey {
 };
 const EnumeratedKey kSecurityKey{"security", {"none", "starttls", "tls"}};
 const EnumeratedKey kAuthKey{"auth", {"password", "oauth2"}};
+const EnumeratedKey kEhloKey{"ehlo", {"no", "yes"}};
 const EnumeratedKey kOAuthProviderKey{"oauthprovider", {"microsoft", "google", "custom"}};
 
 // The word as the program spells it (compared without regard to case); empty text is
@@ -339,6 +343,9 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
     prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
     prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
+    prefs.connections =
+        std::clamp<int>(ini.ReadInteger("Network", "connections", 1), 1, kMaxConnections);
+    prefs.ehlo = KnownWord(ini.ReadString("Network", "ehlo", "no"), kEhloKey) == "yes";
     prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), kAuthKey);
     prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
     prefs.oauthProvider =

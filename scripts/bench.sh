@@ -17,6 +17,12 @@
 # S3_DELIVER_S seconds of delivery, default 60: peak memory); loading and preparing
 # 10 000 against 100 000 people, and delivering to 100 000 against the 10 000 run
 # (growth). The machine's load average is printed at the start and the end.
+#
+# A relay far away: RELAY_MESSAGES small messages (default 300) through
+# benchmarks/peers/delay_proxy.py, which delays each direction by RELAY_DELAY_MS (default
+# 10, so 20 ms per round trip), with the default dialogue, with ehlo=yes on one
+# connection and on four, beside smtp-source -d -s 1 and -s 4. RELAY_ONLY=1 runs only
+# these (a few minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -32,6 +38,11 @@ UI_MESSAGES=${UI_MESSAGES:-5000}
 UI_RUNS=${UI_RUNS:-3}
 S3_DELIVER_S=${S3_DELIVER_S:-60}
 EXTRA="" # further options of tandrel-bench for one scenario (EXTRA=--ehlo scenario ...)
+RELAY_MESSAGES=${RELAY_MESSAGES:-300}
+RELAY_DELAY_MS=${RELAY_DELAY_MS:-10}
+RELAY_ONLY=${RELAY_ONLY:-0}
+TARGET_PORT="" # where the clients connect when not to the sink itself (the delay proxy)
+SESSIONS=1     # smtp-source's parallel sessions
 
 scripts/deps.sh
 
@@ -40,17 +51,19 @@ launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTANDREL_BENCHMARKS=ON -DTANDREL_TESTS=OFF \
     "${launcher[@]}" >/dev/null
-cmake --build "$BUILD" -j"${JOBS:-$(nproc)}" --target tandrel-bench bench_send_ui bench_merge \
-    bench_base64 bench_prepare bench_ui >/dev/null
+targets=(tandrel-bench)
+if [ "$RELAY_ONLY" != 1 ]; then targets+=(bench_send_ui bench_merge bench_base64 bench_prepare bench_ui); fi
+cmake --build "$BUILD" -j"${JOBS:-$(nproc)}" --target "${targets[@]}" >/dev/null
 LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 
 WORK=$(mktemp -d /tmp/tandrel-bench.XXXXXX)
 SINK_PID=""
+PROXY_PID=""
 cleanup() {
-    if [ -n "$SINK_PID" ]; then
-        kill "$SINK_PID" 2>/dev/null || true
-        wait "$SINK_PID" 2>/dev/null || true
-    fi
+    for pid in $PROXY_PID $SINK_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -68,6 +81,8 @@ done
 echo "== smtp-sink on 127.0.0.1:$PORT (pid $SINK_PID)" >&2
 
 echo "== generating data in $WORK" >&2
+$PY benchmarks/data/generate.py "$WORK/dr" --people "$RELAY_MESSAGES"
+if [ "$RELAY_ONLY" != 1 ]; then
 $PY benchmarks/data/generate.py "$WORK/d1k" --people 1000 --attachment-size 102400
 $PY benchmarks/data/generate.py "$WORK/d10k" --people 10000
 $PY benchmarks/data/generate.py "$WORK/d100k" --people 100000 --attachment-size 1048576
@@ -82,6 +97,7 @@ for i in range(1, 5001):  # generate.py numbers people from 1
     with open(os.path.join(out, f"C{100000 + i}.bin"), "wb") as f:
         f.write(rng.randbytes(102400))
 ' "$WORK/d5k"
+fi
 
 RESULTS=$WORK/results.txt
 : >"$RESULTS"
@@ -100,7 +116,7 @@ run_tandrel() {
     case "${1:-}" in --prepare-only | --load-only) mode=("$1"); shift ;; esac
     t0=$(now)
     out=$("$BENCH" --timeout "$timeout" "${mode[@]}" ${EXTRA:-} "$dir/fields.txt" "$dir/db.txt" \
-        "$dir/mail.txt" 127.0.0.1 "$PORT" "$@") || status=$?
+        "$dir/mail.txt" 127.0.0.1 "${TARGET_PORT:-$PORT}" "$@") || status=$?
     t1=$(now)
     echo "$out" | sed 's/^/    /' >&2
     if [ "$status" -ne 0 ] && [ "$status" -ne 3 ]; then
@@ -117,7 +133,8 @@ run_tandrel() {
 run_source() {
     local t0 t1
     t0=$(now)
-    "$SOURCE" -s 1 -d -m "$2" -l "$3" -f "$SENDER" -t "person@bench.example" "127.0.0.1:$PORT"
+    "$SOURCE" -s "$SESSIONS" -d -m "$2" -l "$3" -f "$SENDER" -t "person@bench.example" \
+        "127.0.0.1:${TARGET_PORT:-$PORT}"
     t1=$(now)
     echo "    smtp-source: $(elapsed "$t0" "$t1") s" >&2
     echo "$1 source wall_s=$(elapsed "$t0" "$t1")" >>"$RESULTS"
@@ -153,6 +170,46 @@ scenario() {
     SCENARIO_OK=$ok
 }
 
+# relay_section: the runs through the delay proxy (see the head of this file).
+relay_section() {
+    local proxy_port
+    proxy_port=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    $PY benchmarks/peers/delay_proxy.py "$proxy_port" "$PORT" --delay-ms "$RELAY_DELAY_MS" \
+        --max-seconds 1800 >"$WORK/proxy.out" &
+    PROXY_PID=$!
+    for _ in $(seq 100); do
+        if grep -q ready "$WORK/proxy.out" 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    echo "relay meta rtt_s=$($PY -c "print(2 * $RELAY_DELAY_MS / 1000)") messages=$RELAY_MESSAGES" \
+        >>"$RESULTS"
+    for r in $(seq "$ROUNDS"); do
+        echo "== relay ${RELAY_DELAY_MS} ms each way, $RELAY_MESSAGES messages, round $r/$ROUNDS" >&2
+        TARGET_PORT=$proxy_port run_tandrel rh "$WORK/dr" 600
+        TARGET_PORT=$proxy_port EXTRA="--ehlo --connections 1" run_tandrel r1 "$WORK/dr" 600
+        TARGET_PORT=$proxy_port EXTRA="--ehlo --connections 4" run_tandrel r4 "$WORK/dr" 600
+        TARGET_PORT=$proxy_port SESSIONS=1 run_source r1 "$RELAY_MESSAGES" "$LAST_SIZE"
+        TARGET_PORT=$proxy_port SESSIONS=4 run_source r4 "$RELAY_MESSAGES" "$LAST_SIZE"
+    done
+    kill "$PROXY_PID" 2>/dev/null || true
+    wait "$PROXY_PID" 2>/dev/null || true
+    PROXY_PID=""
+}
+
+machine_lines() {
+    echo
+    echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory; $ROUNDS rounds."
+    echo "Load average (1, 5, 15 min): $LOAD_START at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end."
+    echo
+}
+
+if [ "$RELAY_ONLY" = 1 ]; then
+    relay_section
+    machine_lines
+    $PY benchmarks/driver/bench_table.py "$RESULTS"
+    exit 0
+fi
+
 # The headline first, while the sink has seen nothing yet.
 echo "== $UI_MESSAGES messages through the windows and headless, best of $UI_RUNS" >&2
 ui_out=$("$BUILD/bench_send_ui" "$UI_MESSAGES" "$UI_RUNS")
@@ -164,6 +221,8 @@ scenario s2 "$WORK/d10k" 10000 60
 s2_ok=$SCENARIO_OK
 # The same 10 000 messages with EHLO and PIPELINING (smtp-sink offers it).
 EXTRA=--ehlo scenario s2p "$WORK/d10k" 10000 60
+
+relay_section
 
 echo "== 5000 people, each with an own 100 KB file, delivered" >&2
 run_tandrel s5 "$WORK/d5k" 300 "$WORK/d5k/own/[customer].bin"
@@ -194,10 +253,7 @@ else
     echo "    (skipped: the delivery to 10 000 people did not finish)" >&2
 fi
 
-echo
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory; $ROUNDS rounds."
-echo "Load average (1, 5, 15 min): $LOAD_START at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end."
-echo
+machine_lines
 $PY benchmarks/driver/bench_table.py "$RESULTS"
 
 for t in bench_merge bench_base64 bench_prepare bench_ui; do

@@ -25,7 +25,10 @@ void SmtpDialogue::Impl::sendMoreData() {
 // arrives exactly as composed.
 void SmtpDialogue::Impl::sendEndOfData() {
     markEndOfData();
-    sock.SendText(std::string(".") + kCrLf);
+    std::string text = std::string(".") + kCrLf;
+    const bool next = envelopeBehind(text);
+    sock.SendText(text);
+    if (next) tellEnvelope();
 }
 
 // The mark is on its way: its reply is awaited from now on.
@@ -33,7 +36,8 @@ void SmtpDialogue::Impl::markEndOfData() {
     state = SessionState::Transaction;
     linesDone = false;
     const std::size_t message = CurrentMessage;
-    ++CurrentMessage;
+    held[message] = kEndSent;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     pending.expect(Cmd::EndOfData, message, rxTotal);
     if (message < endMarkSent.size()) endMarkSent[message] = 1;
@@ -96,7 +100,9 @@ void SmtpDialogue::Impl::sendLines() {
             batch += '.';
             batch += kCrLf;
             markEndOfData();
+            const bool next = envelopeBehind(batch);
             sock.Send(batch.data(), static_cast<int>(batch.size()));
+            if (next) tellEnvelope();
             return;
         }
     }

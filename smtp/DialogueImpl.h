@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "MessageQueue.h"
 #include "PendingReplies.h"
 #include "SmtpDialogue.h"
 #include "SmtpExtensions.h"
@@ -61,6 +62,12 @@ struct SmtpDialogue::Impl {
     QTimer pause; // the wait before a reconnection or the next message under a rate
 
     OutgoingList messages;
+    // Where the next message comes from; other connections may take from it too.
+    std::shared_ptr<MessageQueue> queue;
+    bool sharedQueue = false;
+    // What this connection did with each message: 0 not taken, kTaken, kEndSent.
+    std::vector<char> held;
+    static constexpr char kTaken = 1, kEndSent = 2;
     DeliveryConfig config;
     int recipientCount = 1;
 
@@ -78,12 +85,14 @@ struct SmtpDialogue::Impl {
     BearerStep bearerStep = BearerStep::None;
     BearerLogin bearer;
     bool transactionPipelined = false;
+    // The next message's MAIL, RCPT and DATA went out with this end of data.
+    bool nextInFlight = false;
 
     // Relay limits.
     int connectionMessages = 0; // transactions begun on this connection
     bool waitingForRate = false;
-    std::chrono::steady_clock::time_point lastMessageStart{};
-    bool rateStarted = false;
+    bool rateSlotReserved = false; // the pause for the rate ended in our reserved slot
+    std::chrono::steady_clock::time_point reservedSlot{};
     // Whether each message's outcome went to the listener.
     std::vector<char> outcomeGiven;
     // Whether each message's end-of-data mark went out (its reply may still be due).
@@ -140,6 +149,8 @@ struct SmtpDialogue::Impl {
                      const std::string& detail = {});
     const std::string& address(std::size_t i) const { return messages[i].address; }
     bool messageLeft() const { return CurrentMessage < messages.size(); }
+    std::size_t takeNext();
+    void endOwnMessages();
 
     bool allDealtWith() const;
     int timeoutMs(Cmd cmd) const;
@@ -233,6 +244,10 @@ struct SmtpDialogue::Impl {
     void sendHelo();
     const std::string& messageProblem(std::size_t i);
     void startMessage();
+    std::string envelope();
+    bool envelopeBehind(std::string& out);
+    void tellEnvelope();
+    void tellSending();
     void sendRcpt();
     void sendQuit();
     void sendRset();

@@ -246,12 +246,23 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
         return true;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (config.ratePerMinute > 0 && rateStarted) {
+    if (rateSlotReserved) {
+        // A timer may end a little early or late: the spacing counts from the real
+        // start, unless another connection has already reserved the slot after ours.
+        rateSlotReserved = false;
+        if (queue->lastStart == reservedSlot) queue->lastStart = now;
+        ++connectionMessages;
+        return false;
+    }
+    if (config.ratePerMinute > 0 && queue->rateStarted) {
         const auto spacing = std::chrono::milliseconds(60000 / config.ratePerMinute);
-        const auto due = lastMessageStart + spacing;
+        const auto due = queue->lastStart + spacing;
         if (now < due) {
             const auto wait =
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+            // The slot is ours: another connection waits for the one after it.
+            queue->lastStart = due;
+            reservedSlot = due;
             waitingForRate = true;
             pause.start(static_cast<int>(wait));
             DeliveryEvent event;
@@ -261,8 +272,8 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
             return true;
         }
     }
-    lastMessageStart = now;
-    rateStarted = true;
+    queue->lastStart = now;
+    queue->rateStarted = true;
     ++connectionMessages;
     return false;
 }
@@ -272,7 +283,7 @@ void SmtpDialogue::Impl::pauseOver() {
         reconnect();
     } else if (waitingForRate) {
         waitingForRate = false;
-        lastMessageStart = std::chrono::steady_clock::now() - std::chrono::hours(1);
+        rateSlotReserved = true;
         startMessage();
     }
 }

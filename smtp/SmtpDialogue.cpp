@@ -281,6 +281,7 @@ void SmtpDialogue::Impl::onConnected(int error) {
     offer = EhloOffer();
     pending.clear();
     connectionMessages = 0;
+    nextInFlight = false;
     state = SessionState::Opening;
     if (connected) { // a new connection after the relay's limit: the run goes on
         pending.expect(Cmd::Greeting, CurrentMessage, rxTotal);
@@ -292,7 +293,7 @@ void SmtpDialogue::Impl::onConnected(int error) {
     }
     connected = true;
     SentCount = 0;
-    CurrentMessage = 0;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     resetLines();
     pending.expect(Cmd::Greeting, 0, rxTotal);
@@ -355,10 +356,16 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     }
     if (!isRunning) return;
     const int code = ReplyCode(reply);
-    // Nothing was asked, or what looks like the acceptance of a message had fully
-    // arrived before its end of data went out: the server is not answering what we
-    // sent, so no later reply could be trusted to mean what it says.
-    if (pending.empty() || (pending.front().command == Cmd::EndOfData &&
+    // A greeting spread over several "220 " replies: the extra ones precede the
+    // answer to HELO.
+    if (!pending.empty() && code == 220 &&
+        (pending.front().command == Cmd::Helo || pending.front().command == Cmd::Ehlo))
+        return;
+    // Nothing was asked, or the reply had fully arrived before the command it would
+    // answer went out: the server is not answering what we sent, so no later reply
+    // could be trusted to mean what it says. (A farewell sent ahead of our QUIT ends
+    // the session all the same and is let be.)
+    if (pending.empty() || (pending.front().command != Cmd::Quit &&
                             rxTotal - rx.size() <= pending.front().after)) {
         report(DeliveryProblem::UnexpectedReply, &reply);
         if (!isRunning) return;
@@ -366,10 +373,6 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
         endDelivery();
         return;
     }
-    // A greeting spread over several "220 " replies: the extra ones precede the
-    // answer to HELO.
-    const Cmd front = pending.front().command;
-    if ((front == Cmd::Helo || front == Cmd::Ehlo) && code == 220) return;
     bool pipelined = false;
     const PendingReplies::Awaited o = pending.take(pipelined);
     armTimer();
@@ -509,7 +512,12 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
         if (!isRunning) return;
         outcome(message, MessageOutcome::Accepted, &reply);
         if (!isRunning) return;
-        startMessage();
+        if (nextInFlight) {
+            nextInFlight = false;
+            tellSending();
+        } else {
+            startMessage();
+        }
         return;
     }
     if (Temporary(code))
@@ -519,12 +527,16 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
         if (isRunning) outcome(message, MessageOutcome::Refused, &reply);
     }
     if (!isRunning) return;
-    if (code == 421)
+    if (code == 421) {
         endDelivery();
-    else if (messageLeft())
+    } else if (nextInFlight) { // the transaction is over; the next one is under way
+        nextInFlight = false;
+        tellSending();
+    } else if (messageLeft()) {
         sendRset();
-    else
+    } else {
         sendQuit();
+    }
 }
 
 const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
@@ -550,7 +562,7 @@ void SmtpDialogue::Impl::startMessage() {
         if (!isRunning) return;
         outcome(CurrentMessage, MessageOutcome::Refused);
         if (!isRunning) return;
-        ++CurrentMessage;
+        CurrentMessage = takeNext();
         RetryCount = 0;
     }
     if (!messageLeft()) {
@@ -561,22 +573,60 @@ void SmtpDialogue::Impl::startMessage() {
     state = SessionState::Transaction;
     transactionPipelined = offer.pipelining;
     if (transactionPipelined) {
-        const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
-        const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
-        if (HasLineBreak(mail) || HasLineBreak(rcpt))
-            throw std::runtime_error("Error, a command would hold a line break; not sent");
-        for (const std::string* line : {&mail, &rcpt}) {
-            DeliveryEvent event;
-            event.kind = DeliveryEvent::Kind::CommandSent;
-            event.detail = *line + kCrLf;
-            tell(std::move(event));
-        }
+        const std::string text = envelope();
+        tellEnvelope();
+        if (!isRunning) return;
         pending.expectPipelined(CurrentMessage, rxTotal);
         armTimer();
-        sock.SendText(mail + kCrLf + rcpt + kCrLf + "data" + kCrLf);
+        sock.SendText(text);
     } else {
         command("MAIL FROM:<" + config.fromaddy + ">", Cmd::Mail, true);
     }
+    tellSending();
+}
+
+// MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING.
+std::string SmtpDialogue::Impl::envelope() {
+    const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
+    const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
+    if (HasLineBreak(mail) || HasLineBreak(rcpt))
+        throw std::runtime_error("Error, a command would hold a line break; not sent");
+    return mail + kCrLf + rcpt + kCrLf + "data" + kCrLf;
+}
+
+// With PIPELINING, the envelope of the next message goes in the same write as this end
+// of data, when nothing has to come between them (a refusal of our own, a pause for the
+// rate, a new connection): one round trip per message. The replies stay in order, so
+// each still answers the message it was sent for.
+bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
+    nextInFlight = false;
+    if (!offer.pipelining || config.ratePerMinute > 0 || !messageLeft()) return false;
+    if (config.perConnection > 0 && connectionMessages >= config.perConnection) return false;
+    if (!messageProblem(CurrentMessage).empty()) return false;
+    if (offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize) return false;
+    const std::string text = envelope();
+    if (out.size() + text.size() > kBatchBytes) return false; // batches keep their limit
+    out += text;
+    ++connectionMessages;
+    transactionPipelined = true;
+    pending.expectPipelined(CurrentMessage, rxTotal);
+    nextInFlight = true;
+    return true;
+}
+
+// The transcript of the envelope, as the commands would be logged one by one.
+void SmtpDialogue::Impl::tellEnvelope() {
+    for (const std::string& line : {"MAIL FROM:<" + config.fromaddy + ">",
+                                    "RCPT TO:<" + address(CurrentMessage) + ">"}) {
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::CommandSent;
+        event.detail = line + kCrLf;
+        tell(std::move(event));
+        if (!isRunning) return;
+    }
+}
+
+void SmtpDialogue::Impl::tellSending() {
     DeliveryEvent sending;
     sending.kind = DeliveryEvent::Kind::Sending;
     sending.number = static_cast<std::uint64_t>(SentCount) + 1;
@@ -609,7 +659,7 @@ void SmtpDialogue::Impl::retryOrGiveUp(const std::string& reply) {
 }
 
 void SmtpDialogue::Impl::skipCurrent() {
-    ++CurrentMessage;
+    CurrentMessage = takeNext();
     RetryCount = 0;
     resetLines();
     if (messageLeft())
@@ -639,9 +689,30 @@ void SmtpDialogue::Impl::endDelivery() {
     event.errors = ErrorsOccurred;
     tell(std::move(event));
     if (orphaned) return;
-    for (std::size_t i = 0; i < messages.size() && !orphaned; ++i)
-        outcome(i, MessageOutcome::NotAttempted);
+    endOwnMessages();
     if (!orphaned) listener.deliveryEnded();
+}
+
+std::size_t SmtpDialogue::Impl::takeNext() {
+    const std::size_t m = queue ? queue->take() : messages.size();
+    if (m < held.size()) held[m] = kTaken;
+    return m;
+}
+
+// The messages without an outcome when this connection is over are not attempted;
+// with connections sharing the queue, those whose end of data never went out are
+// given back for the others, and those no connection took are not ours to tell.
+void SmtpDialogue::Impl::endOwnMessages() {
+    for (std::size_t i = 0; i < messages.size() && !orphaned; ++i) {
+        if (!sharedQueue) {
+            outcome(i, MessageOutcome::NotAttempted);
+        } else if (held[i] == kTaken && !outcomeGiven[i]) {
+            outcomeGiven[i] = 1;
+            queue->giveBack(i);
+        } else if (held[i] == kEndSent) {
+            outcome(i, MessageOutcome::NotAttempted);
+        }
+    }
 }
 
 void SmtpDialogue::Impl::releaseMessages() {
@@ -649,8 +720,9 @@ void SmtpDialogue::Impl::releaseMessages() {
     pause.stop();
     if (state != SessionState::Ended) state = SessionState::Idle;
     waitingForRate = false;
-    rateStarted = false;
+    rateSlotReserved = false;
     pending.clear();
+    nextInFlight = false;
     outcomeGiven.clear();
     endMarkSent.clear();
     resetLines();
@@ -704,7 +776,7 @@ SmtpDialogue::~SmtpDialogue() {
 }
 
 void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
-                         const DeliveryConfig& config) {
+                         const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue) {
     Impl& r = *d;
     const bool wasClosed = r.sock.State() == wsClosed;
     if (r.isRunning || !wasClosed) throw ESocketException("Connect: Socket already in use");
@@ -712,6 +784,9 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
     r.messages = messages;
     r.outcomeGiven.assign(messages.size(), 0);
     r.endMarkSent.assign(messages.size(), 0);
+    r.held.assign(messages.size(), 0);
+    r.sharedQueue = queue != nullptr;
+    r.queue = queue ? std::move(queue) : std::make_shared<MessageQueue>(messages.size());
     r.offer = EhloOffer();
     r.recipientCount =
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));
@@ -765,7 +840,7 @@ void SmtpDialogue::cancel() {
     if (d->isRunning && !d->orphaned) {
         ++d->depth; // a nested event loop in the listener must not run the dialogue
         for (std::size_t i = 0; i < d->messages.size(); ++i)
-            d->outcome(i, MessageOutcome::NotAttempted);
+            if (!d->sharedQueue || d->held[i] != 0) d->outcome(i, MessageOutcome::NotAttempted);
         --d->depth;
     }
     d->isRunning = false;

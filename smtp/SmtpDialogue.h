@@ -14,6 +14,7 @@
 namespace tandrel {
 
 class TWSocket;
+class MessageQueue;
 
 enum class Security {
     None,     // plain SMTP
@@ -44,6 +45,7 @@ struct DeliveryConfig {
     bool extensions = false;
     int perConnection = 0; // messages per connection, then a new one; 0: no limit
     int ratePerMinute = 0; // messages per minute, evenly spaced; 0: no limit
+    int connections = 1;   // dialogues at once, sharing the messages (see DeliveryRun)
 };
 
 // Where the session stands; the dialogue decides by it what an event means.
@@ -72,7 +74,10 @@ public:
     // the socket's text; no further event is told then, and the dialogue is idle again
     // (the next start() works). The messages are copied (sharing their line blocks), so
     // the caller may release its list at any time.
-    void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config);
+    // With a `queue` shared with other dialogues, this one takes its messages from it
+    // and tells outcomes only of those it took (see MessageQueue).
+    void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config,
+               std::shared_ptr<MessageQueue> queue = nullptr);
     // Cancel: abandon the dialogue where it stands; nothing more is sent.
     void cancel();
     // The caller's clean-up after the window has closed: the orderly close.

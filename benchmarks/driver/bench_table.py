@@ -79,9 +79,49 @@ def memory(runs):
         print()
 
 
+def relay(runs):
+    """The runs through the delay proxy: round trips per message and ratios to smtp-source."""
+    rows = [("rh", "tandrel", "Tandrel, default settings (HELO), 1 connection"),
+            ("r1", "tandrel", "Tandrel, ehlo=yes (PIPELINING), 1 connection"),
+            ("r4", "tandrel", "Tandrel, ehlo=yes (PIPELINING), connections=4"),
+            ("r1", "source", "smtp-source -d -s 1"),
+            ("r4", "source", "smtp-source -d -s 4")]
+    meta = runs.get(("relay", "meta"))
+    if not meta:
+        return
+    rtt = meta[0]["rtt_s"]
+
+    def per_message(scen, tool):
+        rs = [r for r in runs.get((scen, tool), []) if finished(r)]
+        if not rs:
+            return None, None
+        # Tandrel: its delivery alone (loading and preparing take no round trip).
+        secs = statistics.median(r.get("deliver_s", r["wall_s"]) for r in rs)
+        n = statistics.median(r.get("messages", meta[0]["messages"]) for r in rs)
+        accepted = all(r.get("accepted", n) == n for r in rs)
+        return secs / n / rtt, (secs, n, accepted)
+
+    print(f"| Relay {rtt * 1000:.0f} ms away (delay proxy) | seconds | messages "
+          "| round trips per message | / smtp-source, same connections |")
+    print("|---|---|---|---|---|")
+    for scen, tool, title in rows:
+        rt, detail = per_message(scen, tool)
+        if rt is None:
+            continue
+        secs, n, accepted = detail
+        peer, _ = per_message("r4" if scen == "r4" else "r1", "source")
+        ratio = f"{rt / peer:.2f}" if peer and tool == "tandrel" else ""
+        note = "" if accepted else " (not all accepted)"
+        print(f"| {title} | {secs:.2f} | {n:.0f}{note} | {rt:.2f} | {ratio} |")
+    print()
+
+
 def main(path):
     runs = load(path)
     headline(runs)
+    relay(runs)
+    if ("s1", "tandrel") not in runs:  # the relay runs alone (RELAY_ONLY=1)
+        return
 
     def med(scen, tool, f):
         rs = [r for r in runs.get((scen, tool), []) if finished(r)]

@@ -49,7 +49,7 @@ long PeakRssKb() {
 
 const char* const kUsage =
     "usage: tandrel-bench [--load-only | --prepare-only] [--timeout SECONDS] [--ehlo]\n"
-    "                     [--ini FILE] FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
+    "                     [--connections N] [--ini FILE] FIELDS DB MAIL HOST PORT [ATTACHMENT...]\n"
     "\n"
     "Loads the field, database and mail files, selects every person, prepares one\n"
     "message per person (with the given attachments) and delivers them all to\n"
@@ -61,7 +61,8 @@ const char* const kUsage =
     "  --prepare-only  load and prepare, but deliver nothing (memory of a large run);\n"
     "                  HOST and PORT are not used\n"
     "  --timeout S     give up delivery after S seconds (default 900; 0: never)\n"
-    "  --ehlo          open with EHLO and use PIPELINING when the server offers it\n"
+    "  --ehlo          as ehlo=yes in the settings: EHLO, PIPELINING when offered\n"
+    "  --connections N as connections=N in the settings (1 to 10)\n"
     "  --ini FILE      the settings (Tandrel.ini) to run with: sender, security, login\n"
     "                  (password from TANDREL_PASSWORD), time-out, messages per\n"
     "                  connection, rate; HOST and PORT replace its server. Without it\n"
@@ -78,6 +79,7 @@ struct Options {
     Mode mode = Mode::Full;
     int timeoutSeconds = 900;
     bool ehlo = false;
+    int connections = 0; // 0: as the settings say
     std::string ini;
     std::string fields, db, mail, host, port;
     std::vector<std::string> attachments;
@@ -93,6 +95,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.mode = Mode::PrepareOnly;
         } else if (a == "--ehlo") {
             o.ehlo = true;
+        } else if (a == "--connections") {
+            if (++i >= argc) return false;
+            char* end = nullptr;
+            const long v = std::strtol(argv[i], &end, 10);
+            if (*end != '\0' || v < 1 || v > tandrel::kMaxConnections) return false;
+            o.connections = static_cast<int>(v);
         } else if (a == "--ini") {
             if (++i >= argc) return false;
             o.ini = argv[i];
@@ -207,6 +215,8 @@ int main(int argc, char** argv) {
     }
     st.prefs.smtp = opt.host;
     st.prefs.port = opt.port;
+    if (opt.ehlo) st.prefs.ehlo = true; // as ehlo=yes in the settings
+    if (opt.connections > 0) st.prefs.connections = opt.connections;
 
     tandrel::MailEditors editors;
     double loadSeconds = 0, loadCpu = 0;
@@ -244,7 +254,6 @@ int main(int argc, char** argv) {
     BenchObserver observer;
     tandrel::MailingRun run(st, recipients, editors.subject);
     run.setObserver(&observer);
-    run.greetWithEhlo(opt.ehlo);
     double prepareSeconds = 0, prepareCpu = 0;
     try {
         const auto t0 = Clock::now();

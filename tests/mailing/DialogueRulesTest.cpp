@@ -21,6 +21,9 @@ struct Row {
     Script script;
     std::vector<std::string> memo;
     std::vector<std::string> sent;
+    // When given: what became of each message, in the order told.
+    std::vector<std::pair<std::size_t, MessageOutcome>> outcomes = {};
+    bool extensions = false; // as ehlo=yes in the settings
 };
 
 void RunRows(const std::vector<Row>& rows, int timeoutSeconds = 0, int maxMs = 15000) {
@@ -33,6 +36,7 @@ void RunRows(const std::vector<Row>& rows, int timeoutSeconds = 0, int maxMs = 1
         server.start();
         DeliveryConfig config = run.config(server);
         config.timeoutSeconds = timeoutSeconds;
+        config.extensions = r.extensions;
         QElapsedTimer clock;
         clock.start();
         run.start(r.messages, static_cast<int>(r.messages.size()), config);
@@ -43,6 +47,7 @@ void RunRows(const std::vector<Row>& rows, int timeoutSeconds = 0, int maxMs = 1
         EXPECT_TRUE(run.listener.ended);
         EXPECT_EQ(run.listener.memo, r.memo);
         EXPECT_EQ(run.sentLog, r.sent);
+        if (!r.outcomes.empty()) EXPECT_EQ(run.listener.outcomes, r.outcomes);
         EXPECT_EQ(run.dialogue.acceptedCount(), static_cast<int>(r.sent.size()));
         EXPECT_EQ(run.dialogue.errorsOccurred(), r.memo.back() == kSome);
     }
@@ -114,6 +119,108 @@ TEST(DialogueRules, RepliesAnswerTheCommandTheyWereSentFor) {
          {"Error, unexpected reply from server", "250 queued before the data", Letters(0, 1),
           kSome},
          {}},
+        {"an extra reply to MAIL",
+         {Msg("a@x"), Msg("b@x"), Msg("c@x")},
+         [](FakeSmtpServer& s) {
+             Greet(s);
+             Accepted(s, "a@x");
+             s.expect(kMailFrom).send("250 ok\r\n250 extra ok\r\n");
+             // Nothing after the RCPT it would have answered: no DATA, no data lines.
+             s.expect("RCPT TO:<b@x>").expectClose();
+         },
+         {SentTo("a@x"), "Error, unexpected reply from server", "250 extra ok", Letters(1, 3),
+          kSome},
+         {"a@x"}},
+    });
+}
+
+// With PIPELINING the end of data of one message and the envelope of the next go out
+// together (the server answers only once it has both), and every reply still counts
+// for the message it was sent for.
+TEST(DialogueRules, PipeliningAcrossMessagesKeepsEachOutcomeWithItsMessage) {
+    using O = MessageOutcome;
+    const auto greet = [](FakeSmtpServer& s) {
+        s.reply("220 fake ready").expect("EHLO [127.0.0.1]");
+        s.send("250-fake\r\n250-SIZE 100000\r\n250 PIPELINING\r\n");
+    };
+    const auto envelope = [](const std::string& to) {
+        return kMailFrom + "\r\nRCPT TO:<" + to + ">\r\ndata\r\n";
+    };
+    const auto opened = [&](FakeSmtpServer& s, const std::string& to) {
+        s.expectBytes(envelope(to)).send("250 ok\r\n250 ok\r\n354 go\r\n");
+    };
+    const std::string later = "Error, mail to: \"b@x\" temporarily refused, try again later:";
+    RunRows({
+        {"the next RCPT refused while an end of data is outstanding",
+         {Msg("a@x"), Msg("b@x"), Msg("c@x")},
+         [&](FakeSmtpServer& s) {
+             greet(s);
+             opened(s, "a@x");
+             s.expectBytes(Wire(kBody) + envelope("b@x"));
+             s.send("250 queued a\r\n250 ok\r\n550 no such user\r\n554 no recipients\r\n");
+             s.expect("rset").reply("250 ok");
+             opened(s, "c@x");
+             s.expectBytes(Wire(kBody)).reply("250 queued c");
+             Quit(s);
+         },
+         {SentTo("a@x"), "Error, illegal receipient \"b@x\", resuming:", "550 no such user", "",
+          SentTo("c@x"), Letters(2, 3), kSome},
+         {"a@x", "c@x"},
+         {{0, O::Accepted}, {1, O::Refused}, {2, O::Accepted}},
+         true},
+        {"421 to the next MAIL, after an accepted end of data",
+         {Msg("a@x"), Msg("b@x"), Msg("c@x")},
+         [&](FakeSmtpServer& s) {
+             greet(s);
+             opened(s, "a@x");
+             s.expectBytes(Wire(kBody) + envelope("b@x"));
+             s.send("250 queued a\r\n421 shutting down\r\n").expectClose();
+         },
+         {SentTo("a@x"), later, "421 shutting down", "", Letters(1, 3), kSome},
+         {"a@x"},
+         {{0, O::Accepted}, {1, O::TemporarilyRefused}, {2, O::NotAttempted}},
+         true},
+        {"421 to an end of data with the next envelope behind it",
+         {Msg("b@x"), Msg("c@x")},
+         [&](FakeSmtpServer& s) {
+             greet(s);
+             opened(s, "b@x");
+             s.expectBytes(Wire(kBody) + envelope("c@x"));
+             s.send("421 shutting down\r\n").expectClose();
+         },
+         {later, "421 shutting down", "", Letters(0, 2), kSome},
+         {},
+         {{0, O::TemporarilyRefused}, {1, O::NotAttempted}},
+         true},
+        {"a message over the SIZE limit is not sent behind the one before",
+         {Msg("a@x"), Msg("b@x", {"Subject: big", "", std::string(100001, 'x')}), Msg("c@x")},
+         [&](FakeSmtpServer& s) {
+             greet(s);
+             opened(s, "a@x");
+             s.expectBytes(Wire(kBody)).reply("250 queued a");
+             opened(s, "c@x");
+             s.expectBytes(Wire(kBody)).reply("250 queued c");
+             Quit(s);
+         },
+         {SentTo("a@x"),
+          "Error, message to \"b@x\" is larger than the server accepts (100000 bytes)", "",
+          SentTo("c@x"), Letters(2, 3), kSome},
+         {"a@x", "c@x"},
+         {{0, O::Accepted}, {1, O::Refused}, {2, O::Accepted}},
+         true},
+        {"EHLO refused: the HELO dialogue",
+         {Msg("a@x"), Msg("b@x")},
+         [](FakeSmtpServer& s) {
+             s.reply("220 fake ready").expect("EHLO [127.0.0.1]").reply("502 not here");
+             s.expect("helo [127.0.0.1]").reply("250 fake");
+             Accepted(s, "a@x");
+             Accepted(s, "b@x");
+             Quit(s);
+         },
+         {SentTo("a@x"), SentTo("b@x"), kAll},
+         {"a@x", "b@x"},
+         {{0, O::Accepted}, {1, O::Accepted}},
+         true},
     });
 }
 

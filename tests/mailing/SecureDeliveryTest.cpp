@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <algorithm>
+#include <map>
+#include <set>
 #include <gtest/gtest.h>
 
 #include "DeliveryHarness.h"
@@ -231,6 +233,55 @@ TEST(SecureDelivery, ServerAndRelayLimits) {
         EXPECT_GE(ms, 1900);
         EXPECT_LT(ms, 6000);
         EXPECT_EQ(std::count(res.statuses.begin(), res.statuses.end(), "Rate limit: 1s"), 2);
+    }
+}
+
+// Four connections deliver each message once with the same bytes as one connection, and
+// the sent log and the outcomes keep the order of the messages. A connection cut off at
+// its first RCPT gives its message back to the others: the cut is reported once and
+// every message still arrives once.
+TEST(SecureDelivery, SeveralConnectionsShareTheMessages) {
+    const int n = 12;
+    const OutgoingList msgs = Messages(n);
+    std::vector<std::string> addresses;
+    for (const MailNode& m : msgs)
+        addresses.push_back(m.address);
+    std::map<std::string, std::string> reference; // address -> data, over one connection
+    for (const auto& [connections, drop] : {std::pair{1, 0}, {4, 0}, {4, 2}}) {
+        SCOPED_TRACE(std::to_string(connections) + " connections, cut: " + std::to_string(drop));
+        Opts o;
+        o.dropConnection = drop;
+        test::AiosmtpdServer server(o);
+        DeliveryConfig config{"127.0.0.1", server.portText(), kFrom, "client.example.org"};
+        config.connections = connections;
+        std::vector<std::string> runLog, sentLog;
+        const DeliveryResult res = RunDelivery(msgs, n, config, runLog, sentLog, 30000);
+        ASSERT_TRUE(res.ended) << res.startError;
+        EXPECT_EQ(res.outcomes, All(n, MessageOutcome::Accepted));
+        EXPECT_EQ(res.accepted, n);
+        EXPECT_EQ(sentLog, addresses);
+        // The gauge moves only when its value does, and ends full.
+        EXPECT_EQ(std::adjacent_find(res.gauges.begin(), res.gauges.end()), res.gauges.end());
+        EXPECT_EQ(res.gauges.back(), 100);
+        const auto problems = std::count_if(res.memo.begin(), res.memo.end(), [](const auto& l) {
+            return l.rfind("Error", 0) == 0;
+        });
+        EXPECT_EQ(problems, drop ? 1 : 0);
+        EXPECT_EQ(res.memo.back(), drop ? "Some errors occurred!" : "All letters have been sent");
+        ASSERT_TRUE(server.waitForMessages(n));
+        std::map<std::string, std::string> got;
+        std::set<int> used;
+        for (const auto& m : server.messages()) {
+            ASSERT_EQ(m.rcptTo.size(), 1u);
+            EXPECT_TRUE(got.emplace(m.rcptTo[0], m.data).second) << "twice: " << m.rcptTo[0];
+            used.insert(m.connection);
+        }
+        EXPECT_EQ(got.size(), static_cast<std::size_t>(n));
+        EXPECT_EQ(used.size(), static_cast<std::size_t>(connections - (drop ? 1 : 0)));
+        if (reference.empty())
+            reference = got;
+        else
+            EXPECT_EQ(got, reference);
     }
 }
 

@@ -90,6 +90,9 @@ struct AiosmtpdOptions {
     std::vector<std::string> refused;
     // The SIZE limit announced and enforced; 0 keeps aiosmtpd's own.
     std::size_t sizeLimit = 0;
+    // The connection of this number (in the order of their first RCPT TO) is cut off at
+    // that RCPT TO, unanswered; 0: none.
+    int dropConnection = 0;
     // With a file of bearer tokens (one a line, read at each AUTH; IdentityProvider's
     // tokensFile() fits), XOAUTH2 and OAUTHBEARER are offered and accept those tokens
     // (for `user` only, when one is given).

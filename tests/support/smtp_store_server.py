@@ -16,7 +16,9 @@ Options: --cert FILE --key FILE (the server's certificate chain and key), --tls
 (encrypted from the first byte) or --starttls (offers STARTTLS), --require-starttls,
 --user NAME --password WORD (AUTH PLAIN and LOGIN accept only these), --auth-required,
 --auth-plaintext (allow AUTH without encryption), --refuse ADDRESS (550 at RCPT TO; may
-be repeated), --size-limit BYTES (announced with SIZE; larger messages are refused).
+be repeated), --size-limit BYTES (announced with SIZE; larger messages are refused),
+--drop-connection N (the Nth connection to send a RCPT TO is cut off there, unanswered;
+connections are numbered in the order of their first RCPT TO).
 
 Bearer-token logins: --oauth-tokens FILE offers XOAUTH2 and OAUTHBEARER (only under TLS
 unless --auth-plaintext); a token is accepted while it is a line of FILE (read at each
@@ -49,14 +51,21 @@ def write_whole(path, data):
 
 
 class Store:
-    def __init__(self, directory, refused=()):
+    def __init__(self, directory, refused=(), drop_connection=0):
         self.directory = directory
         self.count = 0
         self.refused = set(refused)
+        self.drop_connection = drop_connection
         # Each connection's session, kept so that its id is never reused.
         self.sessions = {}
 
+    def connection_number(self, session):
+        return self.sessions.setdefault(id(session), (len(self.sessions) + 1, session))[0]
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.connection_number(session) == self.drop_connection:
+            server.transport.abort()
+            return "421 4.3.0 cut off"
         if address in self.refused:
             return "550 5.1.1 <%s>: Recipient address rejected" % address
         envelope.rcpt_tos.append(address)
@@ -71,8 +80,7 @@ class Store:
         env += "TLS:%s\n" % ("yes" if encrypted else "no")
         if session.authenticated and isinstance(session.auth_data, LoginPassword):
             env += "AUTH:%s\n" % session.auth_data.login.decode("utf-8", "surrogateescape")
-        number = self.sessions.setdefault(id(session), (len(self.sessions) + 1, session))[0]
-        env += "CONN:%d\n" % number
+        env += "CONN:%d\n" % self.connection_number(session)
         write_whole(base + ".env", env.encode("utf-8", "surrogateescape"))
         write_whole(base + ".eml", envelope.original_content)
         return "250 OK stored as %06d" % self.count
@@ -203,7 +211,7 @@ async def main(args):
             (["OAUTHBEARER"] if args.no_oauthbearer else [])
         options.update(auth_exclude_mechanism=excluded)
     else:
-        handler = Store(args.directory, args.refuse)
+        handler = Store(args.directory, args.refuse, args.drop_connection)
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
         lambda: SMTP(handler, **options), host="127.0.0.1", port=0,
@@ -228,6 +236,7 @@ if __name__ == "__main__":
     parser.add_argument("--auth-plaintext", action="store_true")
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--size-limit", type=int, default=0)
+    parser.add_argument("--drop-connection", type=int, default=0)
     parser.add_argument("--oauth-tokens")
     parser.add_argument("--oauth-only", action="store_true")
     parser.add_argument("--no-oauthbearer", action="store_true")

@@ -94,14 +94,16 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
     EXPECT_EQ(
         Names(first),
         (std::vector<QString>{"PageControl1Tabs", "smtpEdit", "portEdit", "nameEdit", "emailEdit",
-                              "timeoutEdit", "perConnectionEdit", "rateEdit", "OkBut", "CancBut"}));
+                              "timeoutEdit", "perConnectionEdit", "rateEdit", "connectionsEdit",
+                              "ehloCheck", "OkBut", "CancBut"}));
     std::vector<QString> spoken;
     for (const auto& [objectName, name] : first)
         spoken.push_back(name);
     EXPECT_EQ(spoken,
               (std::vector<QString>{"Internet Settings", "SMTP Server:", "SMTP Port:", "Name:",
                                     "EMail:", "Time-out (s):", "Messages per connection:",
-                                    "Messages per minute:", "Ok", "Cancel"}));
+                                    "Messages per minute:", "Connections:",
+                                    "Use ESMTP extensions (EHLO, pipelining)", "Ok", "Cancel"}));
     pages->setCurrentIndex(2);
     ExpectAllNamed(&form);
     EXPECT_EQ(Names(TabWalk(&form)),

@@ -312,6 +312,8 @@ TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
     timeout->setValue(30);
     form.findChild<QSpinBox*>("perConnectionEdit")->setValue(2);
     form.findChild<QSpinBox*>("rateEdit")->setValue(60);
+    form.findChild<QCheckBox*>("ehloCheck")->click();
+    form.findChild<QSpinBox*>("connectionsEdit")->setValue(4);
     QTest::keyClick(edit("smtpEdit"), Qt::Key_Return);
     ASSERT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(main.st.prefs.security, "starttls");
@@ -319,6 +321,8 @@ TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
     EXPECT_EQ(main.st.prefs.timeoutSeconds, 30);
     EXPECT_EQ(main.st.prefs.perConnection, 2);
     EXPECT_EQ(main.st.prefs.ratePerMinute, 60);
+    EXPECT_TRUE(main.st.prefs.ehlo);
+    EXPECT_EQ(main.st.prefs.connections, 4);
     EXPECT_EQ(main.st.password, "s3cret");
     EXPECT_EQ(stored, (std::map<std::string, std::string>{{"ann@mail.example.org", "s3cret"}}));
 

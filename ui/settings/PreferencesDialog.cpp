@@ -176,6 +176,13 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
                                   QStringLiteral("Unlimited"), 1000000, internet);
     rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
                          internet);
+    auto* connectionsLabel = BoldLabel(QStringLiteral("Connections:"), internet);
+    connectionsEdit = CountEdit(QStringLiteral("connectionsEdit"), connectionsLabel, QString(),
+                                tandrel::kMaxConnections, internet);
+    connectionsEdit->setMinimum(1);
+    ehloCheck = new QCheckBox(QStringLiteral("Use ESMTP extensions (EHLO, pipelining)"), internet);
+    ehloCheck->setObjectName(QStringLiteral("ehloCheck"));
+    ehloCheck->setAccessibleName(ehloCheck->text());
     auto* grid = new QGridLayout(internet);
     grid->setVerticalSpacing(2);
     int row = 0;
@@ -186,13 +193,15 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
              {emailLabel, emailEdit},
              {timeoutLabel, timeoutEdit},
              {perConnectionLabel, perConnectionEdit},
-             {rateLabel, rateEdit}}) {
+             {rateLabel, rateEdit},
+             {connectionsLabel, connectionsEdit}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(label, row, 0);
         const bool narrow = edit == portEdit || qobject_cast<QSpinBox*>(edit);
         grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
         ++row;
     }
+    grid->addWidget(ehloCheck, row++, 1);
     grid->setRowStretch(row, 1);
     pages->addTab(internet, QStringLiteral("Internet Settings"));
 
@@ -311,7 +320,9 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     setTabOrder(emailEdit, timeoutEdit);
     setTabOrder(timeoutEdit, perConnectionEdit);
     setTabOrder(perConnectionEdit, rateEdit);
-    setTabOrder(rateEdit, listedDelimiterButton);
+    setTabOrder(rateEdit, connectionsEdit);
+    setTabOrder(connectionsEdit, ehloCheck);
+    setTabOrder(ehloCheck, listedDelimiterButton);
     setTabOrder(listedDelimiterButton, delimiterList);
     setTabOrder(delimiterList, typedDelimiterButton);
     setTabOrder(typedDelimiterButton, delimiterEdit);
@@ -361,6 +372,8 @@ void PreferencesDialog::loadPreferences() {
     timeoutEdit->setValue(prefs.timeoutSeconds);
     perConnectionEdit->setValue(prefs.perConnection);
     rateEdit->setValue(prefs.ratePerMinute);
+    connectionsEdit->setValue(prefs.connections);
+    ehloCheck->setChecked(prefs.ehlo);
     shownSecurity_ = SecurityIndex(prefs.security);
     securityList->setCurrentIndex(shownSecurity_);
     userEdit->setText(FromBytes(prefs.user));
@@ -457,6 +470,8 @@ void PreferencesDialog::acceptPreferences() {
     prefs.timeoutSeconds = timeoutEdit->value();
     prefs.perConnection = perConnectionEdit->value();
     prefs.ratePerMinute = rateEdit->value();
+    prefs.connections = connectionsEdit->value();
+    prefs.ehlo = ehloCheck->isChecked();
     const int security = securityList->currentIndex();
     if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
         prefs.security = kSecurityModes[security].key;

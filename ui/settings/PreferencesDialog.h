@@ -59,6 +59,8 @@ private:
     QSpinBox* timeoutEdit = nullptr;
     QSpinBox* perConnectionEdit = nullptr;
     QSpinBox* rateEdit = nullptr;
+    QSpinBox* connectionsEdit = nullptr;
+    QCheckBox* ehloCheck = nullptr;
     QComboBox* securityList = nullptr;
     QLineEdit* userEdit = nullptr;
     QLineEdit* passwordEdit = nullptr;
