@@ -82,6 +82,10 @@ ProblemWords WordsOfProblem(const DeliveryEvent& e) {
         return {"Error, server could not process sender's address, disconnecting:", true, true};
     case DeliveryProblem::RecipientRefused:
         return {"Error, illegal receipient " + to + ", resuming:", true, true};
+    case DeliveryProblem::CopyRecipientRefused:
+        return {"Warning, copy recipient " + Quoted(e.detail) + " of the mail to " + to +
+                    " refused, the mail goes on:",
+                true, true};
     case DeliveryProblem::MessageRefused:
         return {"Error, mail to: " + to + " could not be sent:", true, true};
     case DeliveryProblem::MessageRefusedForNow:

@@ -46,6 +46,7 @@ enum class DeliveryProblem {
     HeloUnknownResponse,     // reply (other codes); the dialogue goes on
     SenderRefused,           // reply; the run ends
     RecipientRefused,        // address, reply
+    CopyRecipientRefused,    // address, detail (the Cc or Bcc address), reply; the message goes on
     MessageRefused,          // address, reply: its end of data refused for good
     MessageRefusedForNow,    // address, reply (4xx)
     MessageGivenUp,          // address, reply: refusals that retrying did not cure

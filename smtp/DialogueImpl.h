@@ -97,6 +97,9 @@ struct SmtpDialogue::Impl {
     std::vector<char> outcomeGiven;
     // Whether each message's end-of-data mark went out (its reply may still be due).
     std::vector<char> endMarkSent;
+    // The Cc and Bcc addresses of the current message: sent, and answered.
+    std::size_t copySent = 0;
+    std::size_t copyReplies = 0;
 
     // Run variables.
     int RetryCount = 0;
@@ -249,6 +252,8 @@ struct SmtpDialogue::Impl {
     void tellEnvelope();
     void tellSending();
     void sendRcpt();
+    void sendCopyRcptOrData();
+    void onCopyRcpt(int code, const std::string& reply, std::size_t message);
     void sendQuit();
     void sendRset();
     void retryOrGiveUp(const std::string& reply);

@@ -24,6 +24,7 @@ enum class SmtpCommand {
     AuthPassword,
     Mail,
     Rcpt,
+    CopyRcpt, // a Cc or Bcc address of the same message
     Data,
     EndOfData,
     Rset,
@@ -56,6 +57,7 @@ public:
         const Awaited a = awaited_.front();
         awaited_.pop_front();
         pipelined = due_ > 0 && (a.command == SmtpCommand::Mail || a.command == SmtpCommand::Rcpt ||
+                                 a.command == SmtpCommand::CopyRcpt ||
                                  a.command == SmtpCommand::Data);
         if (pipelined) --due_;
         return a;
@@ -74,11 +76,15 @@ public:
     }
     void clearAwaited() { awaited_.clear(); }
 
-    // MAIL, RCPT and DATA of one message went out together.
-    void expectPipelined(std::size_t message, std::uint64_t after) {
-        for (SmtpCommand c : {SmtpCommand::Mail, SmtpCommand::Rcpt, SmtpCommand::Data})
-            expect(c, message, after);
-        due_ = 3;
+    // MAIL, RCPT (the To address, then `copies` more) and DATA of one message went out
+    // together.
+    void expectPipelined(std::size_t message, std::uint64_t after, std::size_t copies = 0) {
+        expect(SmtpCommand::Mail, message, after);
+        expect(SmtpCommand::Rcpt, message, after);
+        for (std::size_t i = 0; i < copies; ++i)
+            expect(SmtpCommand::CopyRcpt, message, after);
+        expect(SmtpCommand::Data, message, after);
+        due_ = 3 + static_cast<int>(copies);
     }
     bool pipelinedDue() const { return due_ > 0; }
     bool pipelineFailed() const { return failed_; }

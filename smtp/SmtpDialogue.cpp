@@ -413,6 +413,9 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     case Cmd::Rcpt:
         onMailOrRcpt(code, reply, true);
         break;
+    case Cmd::CopyRcpt:
+        onCopyRcpt(code, reply, o.message);
+        break;
     case Cmd::Data:
         onData(code, reply);
         break;
@@ -451,7 +454,8 @@ void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool r
         if (transactionPipelined) {
             // DATA went with the envelope.
         } else if (rcpt) {
-            command("data", Cmd::Data, false);
+            copySent = 0;
+            sendCopyRcptOrData();
         } else {
             sendRcpt();
         }
@@ -576,7 +580,8 @@ void SmtpDialogue::Impl::startMessage() {
         const std::string text = envelope();
         tellEnvelope();
         if (!isRunning) return;
-        pending.expectPipelined(CurrentMessage, rxTotal);
+        copyReplies = 0;
+        pending.expectPipelined(CurrentMessage, rxTotal, messages[CurrentMessage].copyRecipients.size());
         armTimer();
         sock.SendText(text);
     } else {
@@ -587,11 +592,18 @@ void SmtpDialogue::Impl::startMessage() {
 
 // MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING.
 std::string SmtpDialogue::Impl::envelope() {
-    const std::string mail = "MAIL FROM:<" + config.fromaddy + ">";
-    const std::string rcpt = "RCPT TO:<" + address(CurrentMessage) + ">";
-    if (HasLineBreak(mail) || HasLineBreak(rcpt))
-        throw std::runtime_error("Error, a command would hold a line break; not sent");
-    return mail + kCrLf + rcpt + kCrLf + "data" + kCrLf;
+    std::vector<std::string> commands = {"MAIL FROM:<" + config.fromaddy + ">",
+                                         "RCPT TO:<" + address(CurrentMessage) + ">"};
+    for (const std::string& copy : messages[CurrentMessage].copyRecipients)
+        commands.push_back("RCPT TO:<" + copy + ">");
+    commands.push_back("data");
+    std::string text;
+    for (const std::string& line : commands) {
+        if (HasLineBreak(line))
+            throw std::runtime_error("Error, a command would hold a line break; not sent");
+        text += line + kCrLf;
+    }
+    return text;
 }
 
 // With PIPELINING, the envelope of the next message goes in the same write as this end
@@ -609,15 +621,19 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
     out += text;
     ++connectionMessages;
     transactionPipelined = true;
-    pending.expectPipelined(CurrentMessage, rxTotal);
+    copyReplies = 0;
+        pending.expectPipelined(CurrentMessage, rxTotal, messages[CurrentMessage].copyRecipients.size());
     nextInFlight = true;
     return true;
 }
 
 // The transcript of the envelope, as the commands would be logged one by one.
 void SmtpDialogue::Impl::tellEnvelope() {
-    for (const std::string& line : {"MAIL FROM:<" + config.fromaddy + ">",
-                                    "RCPT TO:<" + address(CurrentMessage) + ">"}) {
+    std::vector<std::string> lines = {"MAIL FROM:<" + config.fromaddy + ">",
+                                      "RCPT TO:<" + address(CurrentMessage) + ">"};
+    for (const std::string& copy : messages[CurrentMessage].copyRecipients)
+        lines.push_back("RCPT TO:<" + copy + ">");
+    for (const std::string& line : lines) {
         DeliveryEvent event;
         event.kind = DeliveryEvent::Kind::CommandSent;
         event.detail = line + kCrLf;
@@ -632,6 +648,36 @@ void SmtpDialogue::Impl::tellSending() {
     sending.number = static_cast<std::uint64_t>(SentCount) + 1;
     sending.total = static_cast<std::size_t>(recipientCount);
     tell(std::move(sending));
+}
+
+// The Cc and Bcc addresses go after the To address was accepted, one at a time; then DATA.
+void SmtpDialogue::Impl::sendCopyRcptOrData() {
+    const std::vector<std::string>& copies = messages[CurrentMessage].copyRecipients;
+    if (copySent < copies.size()) {
+        command("RCPT TO:<" + copies[copySent++] + ">", Cmd::CopyRcpt, true);
+        return;
+    }
+    command("data", Cmd::Data, false);
+}
+
+// A refused copy address is told for its message, which still goes to its To address; it
+// does not count as a failed run.
+void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::size_t message) {
+    if (!Positive(code)) {
+        const std::vector<std::string>& copies = messages[message].copyRecipients;
+        const std::size_t index = transactionPipelined ? copyReplies : copySent - 1;
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::Problem;
+        event.problem = DeliveryProblem::CopyRecipientRefused;
+        event.message = message;
+        event.address = address(message);
+        event.reply = ParseServerReply(reply);
+        event.detail = index < copies.size() ? copies[index] : std::string();
+        tell(std::move(event));
+        if (!isRunning) return;
+    }
+    ++copyReplies;
+    if (!transactionPipelined) sendCopyRcptOrData();
 }
 
 void SmtpDialogue::Impl::sendRcpt() {

@@ -657,3 +657,87 @@ TEST_F(CommandLine, TokenCommandLogsInAndAWrongTokenSendsNothing) {
 }
 
 } // namespace
+
+// A mail as people write it now, sent for real: the Cc and Bcc addresses are envelope
+// recipients beside To, the Bcc line never arrives, header lines are merged, the Markdown
+// goes as text and HTML with values that stay text, and an empty name takes its fallback.
+// A refused Cc address is told but fails nothing.
+TEST_F(CommandLine, CopiesHeaderLinesMarkdownAndFallbacksArriveAsWritten) {
+    WriteFileBytes(program.file("modern.txt"),
+                   "From: \"Club\" <club@sender.test>\r\n"
+                   "To: <[email]>\r\n"
+                   "Subject: Hello [name|friend]\r\n"
+                   "Cc: [manager]\r\n"
+                   "Bcc: audit@archive.test\r\n"
+                   "Reply-To: desk@club.test\r\n"
+                   "List-Unsubscribe: <mailto:off@club.test?subject=[id]>\r\n"
+                   "Content-type: text/markdown\r\n"
+                   "\r\n"
+                   "Dear **[name|friend]**,\r\n"
+                   "\r\n"
+                   "* your number is [id]\r\n");
+    WriteFileBytes(program.file("modern.csv"),
+                   "name,email,manager,id\r\n"
+                   "Tom & <Jerry>,tom@example.test,boss@example.test,17\r\n"
+                   ",nameless@example.test,gone@example.test,18\r\n");
+    tandrel::test::AiosmtpdOptions options;
+    options.refused = {"gone@example.test"};
+    tandrel::test::AiosmtpdServer server(options);
+    program.settings(server.portText());
+    const Outcome o = program.run({"send", "--db", "modern.csv", "--mail", "modern.txt"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("gone@example.test"), std::string::npos) << o.err;
+
+    const auto got = server.messages();
+    ASSERT_EQ(got.size(), 2u);
+    const std::vector<std::vector<std::string>> envelopes = {
+        {"tom@example.test", "boss@example.test", "audit@archive.test"},
+        {"nameless@example.test", "audit@archive.test"}};
+    const char* const reader = R"PY(
+import email, email.policy, sys
+m = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=email.policy.default)
+print("bcc:", m["Bcc"])
+print("cc:", m["Cc"])
+print("reply-to:", m["Reply-To"])
+print("unsubscribe:", m["List-Unsubscribe"])
+print("subject:", m["Subject"])
+print("type:", m.get_content_type())
+for part in m.walk():
+    if part.get_content_type() in ("text/plain", "text/html"):
+        print(part.get_content_type() + ":", part.get_content().replace("\n", "|"))
+)PY";
+    const struct {
+        const char* expected;
+    } tom[] = {{"bcc: None"},
+               {"cc: boss@example.test"},
+               {"reply-to: desk@club.test"},
+               {"unsubscribe: <mailto:off@club.test?subject=17>"},
+               {"subject: Hello Tom & <Jerry>"},
+               {"type: multipart/alternative"},
+               {"text/plain: Dear **Tom & <Jerry>**,"},
+               {"<strong>Tom &amp; &lt;Jerry&gt;</strong>"}};
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got[i].rcptTo, envelopes[i]);
+        EXPECT_EQ(got[i].data.find("\nBcc:"), std::string::npos);
+        const std::string stored = program.file("got" + std::to_string(i) + ".eml");
+        WriteFileBytes(stored, got[i].data);
+        QProcess py;
+        py.start("/usr/bin/python3", {"-c", reader, QString::fromStdString(stored)});
+        ASSERT_TRUE(py.waitForFinished(30000));
+        const std::string read = py.readAllStandardOutput().toStdString() +
+                                 py.readAllStandardError().toStdString();
+        if (i == 0) {
+            for (const auto& row : tom)
+                EXPECT_NE(read.find(row.expected), std::string::npos) << row.expected << "\n" << read;
+        } else {
+            EXPECT_NE(read.find("subject: Hello friend"), std::string::npos) << read;
+            EXPECT_NE(read.find("<strong>friend</strong>"), std::string::npos) << read;
+        }
+    }
+    // The sent log lists the To addresses only.
+    const std::string sentLog = ReadFileBytes(program.file("Tandrel.snt"));
+    EXPECT_NE(sentLog.find("tom@example.test\r\nnameless@example.test\r\n"), std::string::npos)
+        << sentLog;
+    EXPECT_EQ(sentLog.find("audit@"), std::string::npos);
+}
