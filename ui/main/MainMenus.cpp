@@ -170,8 +170,9 @@ void MainMenus::buildMenus(QMainWindow& w) {
                              QStringLiteral("Show the Cc, Bcc and Reply-To lines of the mail"));
     QMenu* format = mainMenu->addMenu(QStringLiteral("F&ormat"));
     format->setObjectName(QStringLiteral("FormatMenu"));
-    formattedAction = toggle(format, "FormatMarkdown", QStringLiteral("Formatted (Markdown)"),
-                             QStringLiteral("Write the mail text in Markdown and send it formatted"));
+    formattedAction =
+        toggle(format, "FormatMarkdown", QStringLiteral("Formatted (Markdown)"),
+               QStringLiteral("Write the mail text in Markdown and send it formatted"));
 
     QMenu* helpMenu = mainMenu->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("HelpMenu"));

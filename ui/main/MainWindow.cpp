@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusTipEvent>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <algorithm>
 
@@ -159,8 +160,8 @@ void MainWindow::buildClientArea() {
         order.push_back(w);
     for (QWidget* w : std::initializer_list<QWidget*>{
              editors_->fromEdit, editors_->toEdit, editors_->subjectEdit, editors_->ccEdit,
-             editors_->bccEdit, editors_->replyToEdit, editors_->attachButton,
-             editors_->sendButton, editors_->previewButton, body})
+             editors_->bccEdit, editors_->replyToEdit, editors_->attachButton, editors_->sendButton,
+             editors_->previewButton, body, editors_->htmlPreview})
         order.push_back(w);
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
