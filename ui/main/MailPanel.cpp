@@ -278,6 +278,7 @@ void MailPanel::setPreviewLook(bool preview) {
     pal.setColor(QPalette::Active, QPalette::Base, tint);
     pal.setColor(QPalette::Inactive, QPalette::Base, tint);
     bodyEdit->setPalette(pal);
+    htmlPreview->setPalette(pal);
 }
 
 void MailPanel::layout(int top, int width, int height) {
