@@ -247,10 +247,11 @@ TEST_F(MainHelpTest, EveryVisibleEnabledControlHasAnAccessibleName) {
 }
 
 TEST_F(MainHelpTest, TabOrderFollowsTheReadingOrder) {
-    const char* order[] = {"ListBox3",  "SearchAvailable", "ListView2",    "Button2",
-                           "Button3",   "Button4",         "Button1",      "SearchReceipients",
-                           "ListView1", "FrEdit",          "ToEdit",       "SubEdit",
-                           "AttachBut", "SendBut",         "SpeedButton1", "RichEdit1"};
+    const char* order[] = {"ListBox3",  "SearchAvailable", "ListView2",   "Button2",
+                           "Button3",   "Button4",         "Button1",     "SearchReceipients",
+                           "ListView1", "FrEdit",          "ToEdit",      "SubEdit",
+                           "CcEdit",    "BccEdit",         "ReplyToEdit", "AttachBut",
+                           "SendBut",   "SpeedButton1",    "RichEdit1",   "HtmlPreview"};
     QWidget* cur = find<QWidget>(order[0]);
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget* next = cur->nextInFocusChain();

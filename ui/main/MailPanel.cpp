@@ -2,22 +2,32 @@
 // look of a preview.
 #include "MailPanel.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
 #include <algorithm>
 
 #include "Compose.h"
+#include "Formatted.h"
 #include "MailFile.h"
 #include "MainLook.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
+
+namespace {
+// The copy lines go under Subject, one editor row each.
+constexpr int kCopyLinesTop = 80;
+constexpr int kHeaderRowHeight = 24;
+constexpr int kCopyLineCount = 3;
+} // namespace
 
 MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area), mail_(mail) {
     headerPanel = new QWidget(area);
@@ -35,11 +45,28 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
         e->setProperty(kHelpContext, context);
         e->setAccessibleName(caption);
         l->setBuddy(e);
-        return e;
+        return std::pair{l, e};
     };
-    fromEdit = headerLine("Label1", QStringLiteral("From:"), "FrEdit", 8, 2);
-    toEdit = headerLine("Label2", QStringLiteral("To:"), "ToEdit", 32, 3);
-    subjectEdit = headerLine("Label3", QStringLiteral("Subject:"), "SubEdit", 56, 4);
+    fromEdit = headerLine("Label1", QStringLiteral("From:"), "FrEdit", 8, 2).second;
+    toEdit = headerLine("Label2", QStringLiteral("To:"), "ToEdit", 32, 3).second;
+    subjectEdit = headerLine("Label3", QStringLiteral("Subject:"), "SubEdit", 56, 4).second;
+    QLineEdit** copyEdits[] = {&ccEdit, &bccEdit, &replyToEdit};
+    const struct {
+        const char* label;
+        const char* caption;
+        const char* edit;
+    } copyLines[] = {{"CcLabel", "Cc:", "CcEdit"},
+                     {"BccLabel", "Bcc:", "BccEdit"},
+                     {"ReplyToLabel", "Reply-To:", "ReplyToEdit"}};
+    for (int i = 0; i < kCopyLineCount; ++i) {
+        auto [label, edit] =
+            headerLine(copyLines[i].label, QString::fromLatin1(copyLines[i].caption),
+                       copyLines[i].edit, kCopyLinesTop + i * kHeaderRowHeight, 4);
+        label->hide();
+        edit->hide();
+        copyLabels_.push_back(label);
+        *copyEdits[i] = edit;
+    }
 
     attachButton = new QToolButton(headerPanel);
     attachButton->setObjectName(QStringLiteral("AttachBut"));
@@ -89,6 +116,12 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
     bodyEdit->setTabChangesFocus(true); // Ctrl+Tab inserts a tab (the window's key filter)
     bodyEdit->setProperty(kHelpContext, 1);
     bodyEdit->setAccessibleName(QStringLiteral("Mail text"));
+    htmlPreview = new QTextBrowser(area);
+    htmlPreview->setObjectName(QStringLiteral("HtmlPreview"));
+    htmlPreview->setAccessibleName(QStringLiteral("Formatted preview"));
+    htmlPreview->setOpenLinks(false); // a preview never leaves the window
+    htmlPreview->setProperty(kHelpContext, 1);
+    htmlPreview->hide();
     connect(bodyEdit->document(), &QTextDocument::contentsChange, this,
             [this](int pos, int, int added) {
                 if (settingTexts_) return;
@@ -104,7 +137,7 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
                 }
                 emit edited();
             });
-    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit, ccEdit, bccEdit, replyToEdit})
         connect(e, &QLineEdit::textEdited, this, [this](const QString& text) {
             typed(text);
             emit edited();
@@ -123,6 +156,18 @@ MailEditors MailPanel::texts() const {
     eds.from = toMailBytes(fromEdit->text(), enc);
     eds.to = toMailBytes(toEdit->text(), enc);
     eds.subject = toMailBytes(subjectEdit->text(), enc);
+    eds.headerLines = headerLines_;
+    eds.format = format_;
+    for (const auto& [edit, name] : copyEditors()) {
+        std::string value = toMailBytes(edit->text(), enc);
+        const std::string* had = tandrel::FindHeaderValue(eds, name);
+        // A line left as it was stays exactly as it was (blank values and all).
+        if (had && *had == value) continue;
+        if (value.empty())
+            tandrel::RemoveHeaderLines(eds, name);
+        else
+            tandrel::SetHeaderValue(eds, name, std::move(value));
+    }
     // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
     // and the mail must keep every character as typed or loaded.
     QString body = bodyEdit->document()->toRawText();
@@ -150,6 +195,19 @@ void MailPanel::showTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
     fromEdit->setText(fromMailBytes(eds.from, enc));
     toEdit->setText(fromMailBytes(eds.to, enc));
     subjectEdit->setText(fromMailBytes(eds.subject, enc));
+    headerLines_ = eds.headerLines;
+    format_ = eds.format;
+    bool hasCopyLine = false;
+    for (const auto& [edit, name] : copyEditors()) {
+        const std::string* value = tandrel::FindHeaderValue(eds, name);
+        edit->setText(value ? fromMailBytes(*value, enc) : QString());
+        hasCopyLine = hasCopyLine || value;
+    }
+    if (hasCopyLine) showCopyLines(true);
+    if (formattedAction_) {
+        const QSignalBlocker block(formattedAction_);
+        formattedAction_->setChecked(format_ == tandrel::MailFormat::Markdown);
+    }
     QString body;
     for (std::size_t i = 0; i < eds.body.size(); ++i) {
         if (i) body += QLatin1Char('\n');
@@ -176,9 +234,20 @@ void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& en
     // Values may bring UTF-8 into a Windows-1252 mail or the other way round; the merge
     // then made the whole text UTF-8, so it is shown by what it holds, not by the mail.
     std::string merged = shown.from + shown.to + shown.subject;
+    for (const tandrel::HeaderLine& h : shown.headerLines)
+        merged += h.value;
     for (const std::string& line : shown.body)
         merged += line;
     showTexts(shown, tandrel::DetectTextEncoding(merged));
+    if (template_.format == tandrel::MailFormat::Markdown) {
+        // Relative image sources are read from the mail's folder, as a message takes them.
+        htmlPreview->setSearchPaths(
+            {QString::fromStdString(tandrel::MailFolder(st.user.lastmail))});
+        htmlPreview->setHtml(QString::fromStdString(
+            tandrel::FormattedPreviewHtml(st.db->fields, st.mailText, entry)));
+        htmlPreview->show();
+        bodyEdit->hide();
+    }
     previewShown_ = true;
 }
 
@@ -187,13 +256,16 @@ void MailPanel::restoreTemplate() {
     setPreviewLook(false);
     // Exactly what the editors held when the preview began; the mail text was built from it.
     previewShown_ = false;
+    htmlPreview->hide();
+    htmlPreview->clear();
+    bodyEdit->show();
     setTexts(template_);
     template_ = MailEditors{};
 }
 
 void MailPanel::setPreviewLook(bool preview) {
     // Nothing typed into a preview could be kept: it ends with the template put back.
-    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit})
+    for (QLineEdit* e : {fromEdit, toEdit, subjectEdit, ccEdit, bccEdit, replyToEdit})
         e->setReadOnly(preview);
     bodyEdit->setReadOnly(preview);
     if (!preview) {
@@ -206,11 +278,52 @@ void MailPanel::setPreviewLook(bool preview) {
     pal.setColor(QPalette::Active, QPalette::Base, tint);
     pal.setColor(QPalette::Inactive, QPalette::Base, tint);
     bodyEdit->setPalette(pal);
+    htmlPreview->setPalette(pal);
 }
 
 void MailPanel::layout(int top, int width, int height) {
-    headerPanel->setGeometry(0, top, width, kHeaderPanelHeight);
+    const int header = headerHeight();
+    headerPanel->setGeometry(0, top, width, header);
     sendGroup->setGeometry(width - kGroupBoxWidth, 0, kGroupBoxWidth, kHeaderPanelHeight);
-    const int bodyTop = top + kHeaderPanelHeight;
+    const int bodyTop = top + header;
     bodyEdit->setGeometry(0, bodyTop, width, std::max(0, height - bodyTop));
+    htmlPreview->setGeometry(bodyEdit->geometry());
+}
+
+int MailPanel::headerHeight() const {
+    const bool copies = copyLinesAction_ ? copyLinesAction_->isChecked() : !ccEdit->isHidden();
+    return kHeaderPanelHeight + (copies ? kCopyLineCount * kHeaderRowHeight : 0);
+}
+
+std::vector<std::pair<QLineEdit*, const char*>> MailPanel::copyEditors() const {
+    return {{ccEdit, "Cc"}, {bccEdit, "Bcc"}, {replyToEdit, "Reply-To"}};
+}
+
+void MailPanel::useActions(QAction* copyLines, QAction* formatted) {
+    copyLinesAction_ = copyLines;
+    formattedAction_ = formatted;
+    copyLines->setChecked(!ccEdit->isHidden());
+    formatted->setChecked(format_ == tandrel::MailFormat::Markdown);
+    connect(copyLines, &QAction::toggled, this, &MailPanel::showCopyLines);
+    connect(formatted, &QAction::toggled, this, [this](bool on) {
+        format_ = on ? tandrel::MailFormat::Markdown : tandrel::MailFormat::Plain;
+        // The mail as written is what a switch changes, also while a preview is shown.
+        if (previewShown_) template_.format = format_;
+        emit edited();
+        emit formatSwitched();
+    });
+}
+
+// Hidden editors keep their texts: hiding them changes nothing in the mail.
+void MailPanel::showCopyLines(bool on) {
+    if (copyLinesAction_ && copyLinesAction_->isChecked() != on) {
+        copyLinesAction_->setChecked(on); // comes back here through toggled
+        return;
+    }
+    if (ccEdit->isHidden() == !on) return;
+    for (QLabel* l : copyLabels_)
+        l->setVisible(on);
+    for (const auto& [edit, name] : copyEditors())
+        edit->setVisible(on);
+    emit heightChanged();
 }

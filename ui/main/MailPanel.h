@@ -4,11 +4,17 @@
 #pragma once
 
 #include <QObject>
+#include <utility>
+#include <vector>
 
 #include "MailDocument.h"
 
+class QAction;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QStackedWidget;
+class QTextBrowser;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
@@ -36,6 +42,12 @@ public:
 
     // Places the header panel below `top` and the mail text under it, `width` wide.
     void layout(int top, int width, int height);
+    // The header panel is taller while the copy lines are shown.
+    int headerHeight() const;
+
+    // `copyLines` (checkable) shows the Cc, Bcc and Reply-To editors; `formatted`
+    // (checkable) makes the body Markdown. Both follow the mail that is set.
+    void useActions(QAction* copyLines, QAction* formatted);
 
     QWidget* headerPanel = nullptr;
     QLineEdit* fromEdit = nullptr;
@@ -46,17 +58,36 @@ public:
     QPushButton* sendButton = nullptr;
     QToolButton* previewButton = nullptr;
     QPlainTextEdit* bodyEdit = nullptr;
+    QLineEdit* ccEdit = nullptr;
+    QLineEdit* bccEdit = nullptr;
+    QLineEdit* replyToEdit = nullptr;
+    // The rendered preview of a Markdown mail, in the body editor's place.
+    QTextBrowser* htmlPreview = nullptr;
 
 signals:
-    // The user changed a text (never when the texts are set from code).
+    // The user changed a text or the format (never when the texts are set from code).
     void edited();
+    // The header panel changed its height.
+    void heightChanged();
+    // The user switched the format (a shown preview is then out of date).
+    void formatSwitched();
 
 private:
     void typed(const QString& added);
     void setPreviewLook(bool preview);
+    void showCopyLines(bool on);
+    // The copy editors with the header names they stand for.
+    std::vector<std::pair<QLineEdit*, const char*>> copyEditors() const;
 
     tandrel::MailDocument& mail_;
     bool settingTexts_ = false;
     bool previewShown_ = false;
     tandrel::MailEditors template_; // the editors as they were when the preview began
+    // The header lines besides From, To and Subject as set; the copy editors write
+    // theirs into it, the others pass through untouched and in order.
+    std::vector<tandrel::HeaderLine> headerLines_;
+    tandrel::MailFormat format_ = tandrel::MailFormat::Plain;
+    std::vector<QLabel*> copyLabels_;
+    QAction* copyLinesAction_ = nullptr;
+    QAction* formattedAction_ = nullptr;
 };

@@ -157,6 +157,23 @@ void MainMenus::buildMenus(QMainWindow& w) {
     copyAction->setEnabled(false);
     deleteAction->setEnabled(false);
 
+    auto toggle = [](QMenu* menu, const char* name, const QString& text, const QString& status) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setStatusTip(status);
+        a->setCheckable(true);
+        return a;
+    };
+    QMenu* view = mainMenu->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    copyLinesAction = toggle(view, "ViewCopyLines", QStringLiteral("Cc, Bcc and Reply-To"),
+                             QStringLiteral("Show the Cc, Bcc and Reply-To lines of the mail"));
+    QMenu* format = mainMenu->addMenu(QStringLiteral("F&ormat"));
+    format->setObjectName(QStringLiteral("FormatMenu"));
+    formattedAction =
+        toggle(format, "FormatMarkdown", QStringLiteral("Formatted (Markdown)"),
+               QStringLiteral("Write the mail text in Markdown and send it formatted"));
+
     QMenu* helpMenu = mainMenu->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("HelpMenu"));
     helpMenu->menuAction()->setStatusTip(QStringLiteral("Get help"));

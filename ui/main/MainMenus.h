@@ -92,6 +92,9 @@ public:
     QAction* notReachedAction = nullptr;
     QAction* previewPreviousAction = nullptr;
     QAction* previewNextAction = nullptr;
+    // Checkable; the mail editors act on them (MailPanel::useActions).
+    QAction* copyLinesAction = nullptr;
+    QAction* formattedAction = nullptr;
     QAction* helpContentsAction = nullptr;
     QAction* helpIndexAction = nullptr;
     QAction* aboutAction = nullptr;

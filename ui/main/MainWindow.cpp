@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusTipEvent>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <algorithm>
 
@@ -135,6 +136,9 @@ void MainWindow::buildClientArea() {
     // Header panel: From, To, Subject, attachments, Send and the preview button; the mail.
     editors_ = new MailPanel(mail_, mailArea);
     connect(editors_, &MailPanel::edited, this, &MainWindow::updateTitle);
+    editors_->useActions(menus_->copyLinesAction, menus_->formattedAction);
+    connect(editors_, &MailPanel::heightChanged, this, &MainWindow::layoutMailArea);
+    connect(editors_, &MailPanel::formatSwitched, this, &MainWindow::onRecipientSelectionChanged);
     connect(editors_->attachButton, &QToolButton::clicked, this, &MainWindow::editAttachments);
     connect(editors_->sendButton, &QPushButton::clicked, this, &MainWindow::sendMailing);
     // The checked state, not the click: assistive technology flips it without clicking.
@@ -155,8 +159,9 @@ void MainWindow::buildClientArea() {
     for (QWidget* w : people_->tabOrder())
         order.push_back(w);
     for (QWidget* w : std::initializer_list<QWidget*>{
-             editors_->fromEdit, editors_->toEdit, editors_->subjectEdit, editors_->attachButton,
-             editors_->sendButton, editors_->previewButton, body})
+             editors_->fromEdit, editors_->toEdit, editors_->subjectEdit, editors_->ccEdit,
+             editors_->bccEdit, editors_->replyToEdit, editors_->attachButton, editors_->sendButton,
+             editors_->previewButton, body, editors_->htmlPreview})
         order.push_back(w);
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -198,7 +203,7 @@ void MainWindow::layoutMailArea() {
 void MainWindow::dragSplitter(int startHeight, int dy) {
     // The body editor keeps at least 60; the upper pane keeps its move buttons in view.
     const int maxPane =
-        mailArea->height() - kSplitterHeight - kHeaderPanelHeight - kSplitterMinSize;
+        mailArea->height() - kSplitterHeight - editors_->headerHeight() - kSplitterMinSize;
     int pane = startHeight + dy;
     pane = std::min(pane, maxPane);
     pane = std::max(pane, kUpperPaneMinHeight);
