@@ -10,6 +10,7 @@
 #include "Preparation.h"
 #include "Mime.h"
 #include "TestSupport.h"
+#include "WireText.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -38,15 +39,6 @@ const std::vector<std::string> kBoundaryLike = {
     "--partbound--x", "x--partbound",  "--part bound",   "--partbound\x0c", "-partbound",
     "--",             "--partboun",    "partbound",      "--partbound=",   "--partbound--  ",
 };
-
-std::string WholeMessage(const MessageLines& m) {
-    std::string out;
-    m.forEach([&](std::string_view l) {
-        out += l;
-        out += "\r\n";
-    });
-    return out;
-}
 
 } // namespace
 
@@ -92,7 +84,7 @@ TEST(MergeCombinations, BoundaryLikeLinesStayInsideTheirParts) {
     e.email = "ann@x.example";
     PrepareAllMails(st, {&e}, nullptr);
     ASSERT_EQ(st.outgoing.size(), 1u);
-    WriteFileBytes(dir.file("m.eml"), WholeMessage(st.outgoing[0].lines));
+    WriteFileBytes(dir.file("m.eml"), tandrel::test::WireText(st.outgoing[0].lines));
 
     const std::string out = RunPython(args);
     EXPECT_NE(out.find("defects: none\n"), std::string::npos) << out;
@@ -118,7 +110,7 @@ TEST(MergeCombinations, MailWithoutHeaderLines) {
     e.email = e.values[1];
     PrepareAllMails(st, {&e}, nullptr);
     ASSERT_EQ(st.outgoing.size(), 1u);
-    const std::string wire = WholeMessage(st.outgoing[0].lines);
+    const std::string wire = tandrel::test::WireText(st.outgoing[0].lines);
     // The long line is cut to what a relay takes; nothing else changes.
     const std::string want = "Hello Ann\r\nLee,\r\n\r\n.\r\n--partbound\r\nGr\xC3\xBC\xC3\x9F" "e\r\n" +
                              std::string(MaxLineLength - 1, 'w') + "\r\n" +

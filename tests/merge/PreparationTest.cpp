@@ -10,6 +10,7 @@
 #include "Mime.h"
 #include "Preparation.h"
 #include "TestSupport.h"
+#include "WireText.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -92,15 +93,6 @@ std::vector<std::string> WithoutMessageId(const MessageLines& m, std::string* id
     if (id) *id = it->substr(12);
     lines.erase(it);
     return lines;
-}
-
-std::string Flatten(const MessageLines& m) {
-    std::string out;
-    m.forEach([&](std::string_view l) {
-        out += l;
-        out += "\r\n";
-    });
-    return out;
 }
 
 } // namespace
@@ -216,8 +208,8 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
     for (std::size_t i = 0; i < 3; ++i) {
         auto want = ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]);
         AddAttachmentParts(r.st.db->fields, *r.recipients[i], r.st.attachments, want);
-        EXPECT_EQ(Flatten(MessageLines(WithoutMessageId(r.st.outgoing[i].lines))),
-                  Flatten(MessageLines(want)))
+        EXPECT_EQ(tandrel::test::WireText(MessageLines(WithoutMessageId(r.st.outgoing[i].lines))),
+                  tandrel::test::WireText(MessageLines(want)))
             << i;
     }
     // The shared files are one block in every message; own files are not held at all
@@ -334,7 +326,7 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
         EXPECT_EQ(lines, m.size()) << c.what;
         EXPECT_EQ(cursor.failure().has_value(), c.readFails) << c.what;
         if (!c.readFails) {
-            EXPECT_NE(Flatten(m).find(c.what[0] == 's' ? "eXl5" : "eHh4"), std::string::npos)
+            EXPECT_NE(tandrel::test::WireText(m).find(c.what[0] == 's' ? "eXl5" : "eHh4"), std::string::npos)
                 << c.what << ": the file as it is now";
         }
     }
