@@ -58,19 +58,21 @@ void Prepare(std::size_t people, const std::string& attachment) {
     }
     if (!attachment.empty()) st.attachments.push_back(MakeAttachment(attachment));
     int repaints = 0;
-    const double s =
-        BestSeconds(1, [&] { PrepareAllMails(st, recipients, [&](int) { ++repaints; }); });
+    std::shared_ptr<PreparedMailing> run;
+    const double s = BestSeconds(
+        1, [&] { run = PrepareMailing(st, recipients, [&](int) { ++repaints; }); });
     const long preparedKb = PeakRssKb();
     std::uint64_t bytes = 0;
     std::size_t failed = 0;
     const double sendS = BestSeconds(1, [&] {
-        for (auto& m : st.outgoing) {
-            if (m.lines.checkDeferred()) ++failed;
+        for (std::size_t i = 0; i < run->count(); ++i) {
+            const MailNode& m = run->message(i);
+            if (!m.unfit.empty() || m.lines.checkDeferred()) ++failed;
             auto c = m.lines.cursor();
             while (!c.atEnd())
                 bytes += c.next().size() + 2;
             if (c.failure()) ++failed;
-            m.lines = MessageLines();
+            run->release(i);
         }
     });
     const bool own = attachment.find("[name]") != std::string::npos;

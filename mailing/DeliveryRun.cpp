@@ -50,22 +50,20 @@ DeliveryRun::~DeliveryRun() {
     *alive_ = false;
 }
 
-void DeliveryRun::start(const OutgoingList& messages, int recipientCount,
+void DeliveryRun::start(std::shared_ptr<MessageSource> messages, int recipientCount,
                         const DeliveryConfig& config, const std::string& runLogPath) {
     runLog_ = std::make_unique<RunLogRecord>(runLogLines_, runLogSaved_, runLogPath);
-    messages_ = messages.size();
+    messages_ = messages->count();
     others_.clear();
     const std::size_t connections = std::min<std::size_t>(
         static_cast<std::size_t>(std::clamp(config.connections, 1, kMaxConnections)),
-        std::max<std::size_t>(1, messages.size()));
+        std::max<std::size_t>(1, messages_));
     if (connections == 1) {
         dialogue_.start(messages, recipientCount, config);
         return;
     }
-    addresses_.clear();
-    for (const MailNode& m : messages)
-        addresses_.push_back(m.address);
-    decided_.assign(messages.size(), std::nullopt);
+    source_ = messages;
+    decided_.assign(messages_, std::nullopt);
     released_ = 0;
     logSince_.assign(connections, {});
     over_ = 0;
@@ -74,7 +72,7 @@ void DeliveryRun::start(const OutgoingList& messages, int recipientCount,
     recipientCount_ = std::max(1, recipientCount);
     for (std::size_t k = 1; k < connections; ++k)
         others_.push_back(std::make_unique<Connection>(*this, k));
-    const auto queue = std::make_shared<MessageQueue>(messages.size());
+    const auto queue = std::make_shared<MessageQueue>(messages_);
     try {
         for (std::size_t k = 0; k < connections; ++k)
             dialogueOf(k).start(messages, recipientCount, config, queue);
@@ -253,7 +251,7 @@ void DeliveryRun::releaseInOrder() {
         Decided d = std::move(*decided_[m]);
         decided_[m] = Decided{d.outcome, std::nullopt, {}}; // decided, its lines gone
         if (runLog_) runLog_->add(d.runLog);
-        if (d.outcome == MessageOutcome::Accepted) accepted_.push_back(addresses_[m]);
+        if (d.outcome == MessageOutcome::Accepted) accepted_.push_back(source_->address(m));
         observer_.messageOutcome(m, d.outcome, d.reply ? &*d.reply : nullptr);
         if (!*alive) return;
     }

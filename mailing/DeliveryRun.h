@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MailingObserver.h"
+#include "MessageSource.h"
 #include "RunLog.h"
 #include "SmtpDialogue.h"
 
@@ -34,8 +35,13 @@ public:
 
     // Starts the dialogue (see SmtpDialogue::start, which may throw). An empty
     // `runLogPath` keeps the run log in memory only.
+    void start(std::shared_ptr<MessageSource> messages, int recipientCount,
+               const DeliveryConfig& config, const std::string& runLogPath = {});
+    // The same over messages made beforehand.
     void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config,
-               const std::string& runLogPath = {});
+               const std::string& runLogPath = {}) {
+        start(std::make_shared<ListedMessages>(messages), recipientCount, config, runLogPath);
+    }
     // Stops where it stands; the run log so far is written (with the note of the signal
     // that stopped it, when one did). False when that write failed.
     bool cancel(const std::string& stopSignalName = {});
@@ -91,7 +97,7 @@ private:
 
     // With several connections.
     std::vector<std::unique_ptr<Connection>> others_;
-    std::vector<std::string> addresses_;
+    std::shared_ptr<MessageSource> source_;
     std::vector<std::optional<Decided>> decided_;
     std::size_t released_ = 0;                         // messages passed on, in order
     std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome

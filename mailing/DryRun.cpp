@@ -109,22 +109,27 @@ void WriteOwnFile(const std::string& dir, const std::string& name, const std::st
 
 } // namespace
 
-DryRunResult WriteDryRun(const OutgoingList& messages, const std::string& dir,
+DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
                          const std::function<void(int)>& progress) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw std::runtime_error("Cannot create folder " + dir + ": " + ec.message());
     DryRunResult result;
     result.removed = RemoveEarlierDryRun(dir);
-    const std::size_t total = messages.size();
+    const std::size_t total = messages.count();
     std::vector<std::string> names;
     names.reserve(total);
     for (std::size_t i = 0; i < total; ++i)
-        names.push_back(MessageFileName(i, total, messages[i].address));
+        names.push_back(MessageFileName(i, total, messages.address(i)));
     // Listed before they are written, so that an interrupted run is cleared up as well.
     WriteOwnFile(dir, kDryRunList, JoinCrLf(names));
     for (std::size_t i = 0; i < total; ++i) {
-        WriteOwnFile(dir, names[i], JoinCrLf(messages[i].lines.toVector()));
+        const MailNode& message = messages.message(i);
+        if (!message.unfit.empty())
+            throw std::runtime_error("Mail to \"" + message.address + "\" not written: " +
+                                     message.unfit);
+        WriteOwnFile(dir, names[i], JoinCrLf(message.lines.toVector()));
+        messages.release(i);
         if (progress) progress(static_cast<int>((i + 1) * 100 / total));
     }
     result.written = total;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "Model.h"
+#include "MessageSource.h"
 
 namespace tandrel {
 
@@ -21,7 +21,7 @@ struct DryRunResult {
 // new file, its target untouched. `progress` gets 0..100. Throws std::runtime_error
 // naming the folder or file that could not be made, removed or written (a folder or
 // other non-regular file under a message's name).
-DryRunResult WriteDryRun(const OutgoingList& messages, const std::string& dir,
+DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
                          const std::function<void(int)>& progress);
 
 } // namespace tandrel

@@ -65,7 +65,6 @@ MailingRun::MailingRun(AppState& session, std::vector<ReceipData*> recipients, s
 
 MailingRun::~MailingRun() {
     delivery_.reset();
-    OutgoingList().swap(st_.outgoing);
 }
 
 std::vector<SendProblem> MailingRun::check() const {
@@ -92,23 +91,31 @@ bool MailingRun::obtainCredentials(CredentialSource& source) {
 }
 
 void MailingRun::prepare() {
-    PrepareAllMails(st_, recipients_, [this](int percent) {
-        if (observer_) observer_->preparationProgress(percent);
-    });
-    summary_.recipients = st_.RecipientCount;
+    messages_.reset();
+    prepared_.reset();
+    summary_.recipients = 0;
     // A test mail is merged with the person's own values, To line included, and goes to
     // the sender alone: only the envelope names the sender.
-    if (kind_ == MailingKind::TestMail)
-        for (MailNode& message : st_.outgoing)
-            message.address = st_.prefs.fromaddy;
+    prepared_ = PrepareMailing(
+        st_, recipients_,
+        [this](int percent) {
+            if (observer_) observer_->preparationProgress(percent);
+        },
+        kind_ == MailingKind::TestMail ? st_.prefs.fromaddy : std::string());
+    useMessages(prepared_);
+}
+
+void MailingRun::useMessages(std::shared_ptr<MessageSource> messages) {
+    messages_ = std::move(messages);
+    summary_.recipients = messages_ ? static_cast<int>(messages_->count()) : 0;
 }
 
 DryRunResult MailingRun::writeDryRun(const std::string& dir) {
-    const DryRunResult result = WriteDryRun(st_.outgoing, dir, [this](int percent) {
+    const std::shared_ptr<MessageSource> messages = std::move(messages_);
+    if (!messages) return {};
+    return WriteDryRun(*messages, dir, [this](int percent) {
         if (observer_) observer_->deliveryProgress(percent);
     });
-    OutgoingList().swap(st_.outgoing);
-    return result;
 }
 
 void MailingRun::startDelivery() {
@@ -129,16 +136,16 @@ void MailingRun::startDelivery() {
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
     if (config.bearerToken && credentialSource_) config.renewToken = [this] { return renewedSecret(); };
+    // The connections hold the messages from here on, each dropped after its outcome.
+    std::shared_ptr<MessageSource> messages = std::move(messages_);
+    if (!messages) messages = std::make_shared<ListedMessages>(OutgoingList());
     try {
-        delivery_->start(st_.outgoing, st_.RecipientCount, config, st_.runLogPath());
+        delivery_->start(messages, summary_.recipients, config, st_.runLogPath());
         summary_.started = true;
     } catch (const std::exception& e) {
         summary_.startError = e.what();
-        OutgoingList().swap(st_.outgoing);
         throw;
     }
-    // The dialogue keeps its own copy: a big run does not hold the messages twice.
-    OutgoingList().swap(st_.outgoing);
 }
 
 std::string MailingRun::renewedSecret() {
@@ -167,7 +174,7 @@ void MailingRun::cancel(const std::string& stopSignalName) {
 }
 
 MailingSummary MailingRun::finish() {
-    OutgoingList().swap(st_.outgoing);
+    messages_.reset();
     if (delivery_) {
         summary_.accepted = delivery_->acceptedCount();
         summary_.errorsOccurred = delivery_->errorsOccurred();

@@ -28,6 +28,8 @@
 namespace tandrel {
 
 class DeliveryRun;
+class MessageSource;
+class PreparedMailing;
 class RunResultsWriter;
 class SentLogBlock;
 
@@ -85,10 +87,14 @@ public:
     bool obtainCredentials(CredentialSource& source);
     // Throws ComposeError; nothing is prepared then.
     void prepare();
+    // Messages made some other way, sent instead of prepared ones.
+    void useMessages(std::shared_ptr<MessageSource> messages);
+    // What prepare() made; null before it or after a failed one.
+    const PreparedMailing* prepared() const { return prepared_.get(); }
     DryRunResult writeDryRun(const std::string& dir);
     // Opens the results file, begins the sent-log block and starts the dialogue. A
     // connect error raised at once is thrown (std::runtime_error with the socket's text).
-    // The prepared messages are released from the session either way.
+    // The run lets go of the prepared messages either way.
     void startDelivery();
     bool running() const;
     bool waitForEnd(int timeoutMs = INT_MAX);
@@ -122,6 +128,8 @@ private:
     std::unique_ptr<SentLogBlock> sentLog_;
     std::unique_ptr<Relay> relay_;
     std::unique_ptr<DeliveryRun> delivery_;
+    std::shared_ptr<PreparedMailing> prepared_;
+    std::shared_ptr<MessageSource> messages_; // until the delivery or the dry run takes them
     MailingSummary summary_;
 };
 

@@ -1,7 +1,9 @@
-// Preparation of a mailing run: every message built in memory before any is sent.
+// Preparation of a mailing run: every message checked before any is sent, and composed
+// again when a connection takes it.
 #include "Preparation.h"
 
 #include <unordered_map>
+#include <utility>
 
 #include "Compose.h"
 #include "Formatted.h"
@@ -41,39 +43,102 @@ void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Att
 
 } // namespace
 
-void PrepareAllMails(AppState& st, const std::vector<ReceipData*>& recipients,
-                     const GaugeFn& gauge) {
-    OutgoingList().swap(st.outgoing);
-    st.RecipientCount = static_cast<int>(recipients.size());
-    if (recipients.empty()) return;
-    try {
-        if (!st.attachments.empty() && !st.mailText.MailHasHeader)
-            throw ComposeError("The mail has no header block, so it cannot carry attachments");
-        static const std::vector<VarIdent> noFields;
-        const std::vector<VarIdent>& fields = st.db ? st.db->fields : noFields;
-        CheckAttachments(fields, st.attachments, recipients);
-        std::string host = DomainOfAddress(st.prefs.fromaddy);
-        MessageComposer composer(fields, st.mailText, std::move(host),
-                                 MailFolder(st.user.lastmail));
-        PrepGauge g(gauge, recipients.size(), st.attachments.size());
-        AttachmentSet parts(fields, st.attachments);
-        st.outgoing.reserve(recipients.size());
-        for (std::size_t i = 0; i < recipients.size(); ++i) {
-            const ReceipData* entry = recipients[i];
-            if (!entry) throw ComposeError("A recipient has no database entry");
-            MailNode node;
-            node.lines = parts.Compose(
-                composer.compose(*entry, !st.attachments.empty(), &node.copyRecipients), *entry,
-                &g);
-            node.address = entry->email;
-            st.outgoing.push_back(std::move(node));
-            g.messageDone(i + 1);
-        }
-    } catch (...) {
-        OutgoingList().swap(st.outgoing);
-        st.RecipientCount = 0;
-        throw;
+// What composing needs, owned by the run: the field list, the attachments and the
+// template, so the editors may change while it is sent.
+class PreparedMailing::Composition {
+public:
+    explicit Composition(const AppState& st)
+        : hasHeader_(st.mailText.MailHasHeader), fields_(st.db ? st.db->fields : std::vector<VarIdent>()), attachments_(st.attachments),
+          composer_(fields_, st.mailText, DomainOfAddress(st.prefs.fromaddy),
+                    MailFolder(st.user.lastmail)),
+          parts_(fields_, attachments_) {}
+
+    bool hasHeader() const { return hasHeader_; }
+    const std::vector<VarIdent>& fields() const { return fields_; }
+    const std::vector<Attachment>& attachments() const { return attachments_; }
+
+    MailNode compose(const ReceipData& entry, PrepGauge* gauge) {
+        MailNode node;
+        node.lines = parts_.Compose(
+            composer_.compose(entry, !attachments_.empty(), &node.copyRecipients), entry, gauge);
+        node.address = entry.email;
+        return node;
     }
+
+private:
+    bool hasHeader_;
+    std::vector<VarIdent> fields_;
+    std::vector<Attachment> attachments_;
+    MessageComposer composer_;
+    AttachmentSet parts_;
+};
+
+PreparedMailing::PreparedMailing(const AppState& st, std::vector<ReceipData*> recipients,
+                                 std::string envelopeTo)
+    : recipients_(std::move(recipients)), envelopeTo_(std::move(envelopeTo)),
+      composition_(std::make_unique<Composition>(st)) {}
+
+PreparedMailing::~PreparedMailing() = default;
+
+const std::string& PreparedMailing::address(std::size_t i) const {
+    return envelopeTo_.empty() ? recipients_[i]->email : envelopeTo_;
+}
+
+MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
+    const ReceipData* entry = recipients_[i];
+    if (!entry) throw ComposeError("A recipient has no database entry");
+    MailNode node = composition_->compose(*entry, gauge);
+    if (!envelopeTo_.empty()) node.address = envelopeTo_;
+    return node;
+}
+
+const MailNode& PreparedMailing::message(std::size_t i) {
+    auto it = held_.find(i);
+    if (it != held_.end()) return it->second;
+    MailNode node;
+    try {
+        node = compose(i, nullptr);
+    } catch (const ComposeError& e) {
+        // Every message was composed once by the preparation: only a file that changed
+        // since then stops one now, and the run goes on with the others.
+        node = MailNode{};
+        node.address = address(i);
+        node.unfit = e.what();
+    }
+    return held_.emplace(i, std::move(node)).first->second;
+}
+
+void PreparedMailing::composeAll(const GaugeFn& gauge,
+                                 const std::function<void(MailNode&&)>& keep) {
+    if (recipients_.empty()) return;
+    if (!composition_->attachments().empty() && !composition_->hasHeader())
+        throw ComposeError("The mail has no header block, so it cannot carry attachments");
+    CheckAttachments(composition_->fields(), composition_->attachments(), recipients_);
+    PrepGauge g(gauge, recipients_.size(), composition_->attachments().size());
+    for (std::size_t i = 0; i < recipients_.size(); ++i) {
+        MailNode node = compose(i, &g);
+        wireBytes_ += node.lines.textBytes() + 2 * static_cast<std::uint64_t>(node.lines.size());
+        keep(std::move(node));
+        g.messageDone(i + 1);
+    }
+}
+
+std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
+                                                std::vector<ReceipData*> recipients,
+                                                const GaugeFn& gauge, std::string envelopeTo) {
+    std::shared_ptr<PreparedMailing> run(
+        new PreparedMailing(st, std::move(recipients), std::move(envelopeTo)));
+    run->composeAll(gauge, [](MailNode&&) {});
+    return run;
+}
+
+OutgoingList PrepareAllMails(const AppState& st, const std::vector<ReceipData*>& recipients,
+                             const GaugeFn& gauge) {
+    PreparedMailing run(st, recipients, {});
+    OutgoingList messages;
+    messages.reserve(recipients.size());
+    run.composeAll(gauge, [&messages](MailNode&& node) { messages.push_back(std::move(node)); });
+    return messages;
 }
 
 } // namespace tandrel

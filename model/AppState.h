@@ -45,10 +45,6 @@ struct AppState {
     // The keyring; null until it is first needed (the windows then use the desktop's).
     std::unique_ptr<PasswordKeeper> keyring;
 
-    // The messages of the run in progress (empty outside a run).
-    OutgoingList outgoing;
-    int RecipientCount = 0;
-
     std::string iniPath() const { return ProgramDir + "/Tandrel.ini"; }
     std::string runLogPath() const { return ProgramDir + "/Tandrel.log"; }
     std::string sentLogPath() const { return ProgramDir + "/Tandrel.snt"; }

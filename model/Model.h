@@ -170,6 +170,9 @@ struct MailNode {
     // The merged Cc and Bcc addresses: more envelope recipients of the same message
     // (valid addresses only, each once, never the To address itself).
     std::vector<std::string> copyRecipients{};
+    // Why the message cannot be sent after all: made only when its turn came, it found
+    // a file changed since the preparation. Empty: it can.
+    std::string unfit{};
 };
 
 using OutgoingList = std::vector<MailNode>;

@@ -13,8 +13,9 @@
 #
 # Scenarios: 1000 people with a 100 KB attachment; 10 000 people without, with HELO and
 # with EHLO and PIPELINING; 5000 people each with a 100 KB file of their own, delivered
-# (peak memory); 100 000 people with one shared 1 MB attachment (preparation, then
-# S3_DELIVER_S seconds of delivery, default 60: peak memory); loading and preparing
+# (peak memory); 200 000 people with one shared 1 MB attachment (preparation, then
+# S3_DELIVER_S seconds of delivery, default 60: peak memory); 1 000 000 people with the
+# same attachment (preparation: peak memory); loading and preparing
 # 10 000 against 100 000 people, and delivering to 100 000 against the 10 000 run
 # (growth). The machine's load average is printed at the start and the end.
 #
@@ -86,6 +87,8 @@ if [ "$RELAY_ONLY" != 1 ]; then
 $PY benchmarks/data/generate.py "$WORK/d1k" --people 1000 --attachment-size 102400
 $PY benchmarks/data/generate.py "$WORK/d10k" --people 10000
 $PY benchmarks/data/generate.py "$WORK/d100k" --people 100000 --attachment-size 1048576
+$PY benchmarks/data/generate.py "$WORK/d200k" --people 200000 --attachment-size 1048576
+$PY benchmarks/data/generate.py "$WORK/d1m" --people 1000000 --attachment-size 1048576
 $PY benchmarks/data/generate.py "$WORK/d5k" --people 5000
 # Each person's own 100 KB file, named by the person's customer number (the sixth field).
 $PY -c '
@@ -227,10 +230,12 @@ relay_section
 echo "== 5000 people, each with an own 100 KB file, delivered" >&2
 run_tandrel s5 "$WORK/d5k" 300 "$WORK/d5k/own/[customer].bin"
 
-echo "== 100 000 people, shared 1 MB attachment, preparation only" >&2
-run_tandrel s3 "$WORK/d100k" 0 --prepare-only "$WORK/d100k/attach.bin"
-echo "== 100 000 people, shared 1 MB attachment, preparation and ${S3_DELIVER_S} s of delivery" >&2
-run_tandrel s3d "$WORK/d100k" "$S3_DELIVER_S" "$WORK/d100k/attach.bin"
+echo "== 200 000 people, shared 1 MB attachment, preparation only" >&2
+run_tandrel s3 "$WORK/d200k" 0 --prepare-only "$WORK/d200k/attach.bin"
+echo "== 200 000 people, shared 1 MB attachment, preparation and ${S3_DELIVER_S} s of delivery" >&2
+run_tandrel s3d "$WORK/d200k" "$S3_DELIVER_S" "$WORK/d200k/attach.bin"
+echo "== 1 000 000 people, shared 1 MB attachment, preparation only" >&2
+run_tandrel s3m "$WORK/d1m" 0 --prepare-only "$WORK/d1m/attach.bin"
 
 # Loading takes tens of milliseconds, so one preemption by another process distorts it:
 # the table takes the best of several runs.

@@ -49,7 +49,7 @@ void SmtpDialogue::Impl::markEndOfData() {
 // gauge moves per line; the next batch goes out on the next OnDataSent, so each
 // batch waits for the earlier data to reach the network.
 void SmtpDialogue::Impl::sendLines() {
-    const MailNode& m = messages[CurrentMessage];
+    const MailNode& m = mail(CurrentMessage);
     const std::size_t n = m.lines.size();
     if (LineIndex == 0 && !lineOpen) cursor = m.lines.cursor();
     batch.clear();
@@ -115,9 +115,9 @@ void SmtpDialogue::Impl::sendLines() {
 }
 // Bytes of the message between DATA and its end-of-data mark, dot-stuffing included:
 // what a server compares with its SIZE limit.
-std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) const {
+std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) {
     std::uint64_t bytes = 0;
-    messages[message].lines.forEach([&bytes](std::string_view line) {
+    mail(message).lines.forEach([&bytes](std::string_view line) {
         bytes += line.size() + 2 + (!line.empty() && line[0] == '.' ? 1 : 0);
     });
     return bytes;

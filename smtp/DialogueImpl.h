@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MessageQueue.h"
+#include "MessageSource.h"
 #include "PendingReplies.h"
 #include "SmtpDialogue.h"
 #include "SmtpExtensions.h"
@@ -61,7 +62,9 @@ struct SmtpDialogue::Impl {
     QTimer timer; // the time-out of what is awaited now
     QTimer pause; // the wait before a reconnection or the next message under a rate
 
-    OutgoingList messages;
+    // The run's messages, shared with the other connections; null outside a run.
+    std::shared_ptr<MessageSource> messages;
+    std::size_t messageCount = 0;
     // Where the next message comes from; other connections may take from it too.
     std::shared_ptr<MessageQueue> queue;
     bool sharedQueue = false;
@@ -104,7 +107,7 @@ struct SmtpDialogue::Impl {
     // Run variables.
     int RetryCount = 0;
     int SentCount = 0;
-    std::size_t CurrentMessage = 0; // index into messages; messages.size() = none left
+    std::size_t CurrentMessage = 0; // index into messages; messageCount = none left
     bool ErrorsOccurred = false;
     int ProgressBase = 0;
 
@@ -150,8 +153,9 @@ struct SmtpDialogue::Impl {
                 const std::string& detail = {});
     void reportAbout(DeliveryProblem problem, std::size_t message, const std::string* reply,
                      const std::string& detail = {});
-    const std::string& address(std::size_t i) const { return messages[i].address; }
-    bool messageLeft() const { return CurrentMessage < messages.size(); }
+    const std::string& address(std::size_t i) const { return messages->address(i); }
+    const MailNode& mail(std::size_t i) { return messages->message(i); }
+    bool messageLeft() const { return CurrentMessage < messageCount; }
     std::size_t takeNext();
     void endOwnMessages();
 
@@ -178,7 +182,7 @@ struct SmtpDialogue::Impl {
     bool pausedBeforeMessage();
     void pauseOver();
     void reconnect();
-    std::uint64_t wireSize(std::size_t message) const;
+    std::uint64_t wireSize(std::size_t message);
     void onSocketConnected(int error);
     void onSocketData();
     template <class F> void handleOrDefer(Deferred what, F&& handle);

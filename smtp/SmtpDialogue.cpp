@@ -134,7 +134,7 @@ void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
     if (result == MessageOutcome::NotAttempted && message < endMarkSent.size() &&
         endMarkSent[message])
         result = MessageOutcome::MaybeDelivered;
-    if (result != MessageOutcome::NotAttempted) messages[message].lines = MessageLines();
+    if (result != MessageOutcome::NotAttempted) messages->release(message);
     if (orphaned) return;
     if (reply) {
         const ServerReply parsed = ParseServerReply(*reply);
@@ -546,7 +546,7 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
 const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
     if (checkedMessage != i) {
         checkedMessage = i;
-        checkResult = MessageProblem(config.fromaddy, messages[i]);
+        checkResult = MessageProblem(config.fromaddy, mail(i));
     }
     return checkResult;
 }
@@ -581,7 +581,7 @@ void SmtpDialogue::Impl::startMessage() {
         tellEnvelope();
         if (!isRunning) return;
         copyReplies = 0;
-        pending.expectPipelined(CurrentMessage, rxTotal, messages[CurrentMessage].copyRecipients.size());
+        pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
         armTimer();
         sock.SendText(text);
     } else {
@@ -594,7 +594,7 @@ void SmtpDialogue::Impl::startMessage() {
 std::string SmtpDialogue::Impl::envelope() {
     std::vector<std::string> commands = {"MAIL FROM:<" + config.fromaddy + ">",
                                          "RCPT TO:<" + address(CurrentMessage) + ">"};
-    for (const std::string& copy : messages[CurrentMessage].copyRecipients)
+    for (const std::string& copy : mail(CurrentMessage).copyRecipients)
         commands.push_back("RCPT TO:<" + copy + ">");
     commands.push_back("data");
     std::string text;
@@ -622,7 +622,7 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
     ++connectionMessages;
     transactionPipelined = true;
     copyReplies = 0;
-        pending.expectPipelined(CurrentMessage, rxTotal, messages[CurrentMessage].copyRecipients.size());
+        pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
     nextInFlight = true;
     return true;
 }
@@ -631,7 +631,7 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
 void SmtpDialogue::Impl::tellEnvelope() {
     std::vector<std::string> lines = {"MAIL FROM:<" + config.fromaddy + ">",
                                       "RCPT TO:<" + address(CurrentMessage) + ">"};
-    for (const std::string& copy : messages[CurrentMessage].copyRecipients)
+    for (const std::string& copy : mail(CurrentMessage).copyRecipients)
         lines.push_back("RCPT TO:<" + copy + ">");
     for (const std::string& line : lines) {
         DeliveryEvent event;
@@ -652,7 +652,7 @@ void SmtpDialogue::Impl::tellSending() {
 
 // The Cc and Bcc addresses go after the To address was accepted, one at a time; then DATA.
 void SmtpDialogue::Impl::sendCopyRcptOrData() {
-    const std::vector<std::string>& copies = messages[CurrentMessage].copyRecipients;
+    const std::vector<std::string>& copies = mail(CurrentMessage).copyRecipients;
     if (copySent < copies.size()) {
         command("RCPT TO:<" + copies[copySent++] + ">", Cmd::CopyRcpt, true);
         return;
@@ -664,7 +664,7 @@ void SmtpDialogue::Impl::sendCopyRcptOrData() {
 // does not count as a failed run.
 void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::size_t message) {
     if (!Positive(code)) {
-        const std::vector<std::string>& copies = messages[message].copyRecipients;
+        const std::vector<std::string>& copies = mail(message).copyRecipients;
         const std::size_t index = transactionPipelined ? copyReplies : copySent - 1;
         DeliveryEvent event;
         event.kind = DeliveryEvent::Kind::Problem;
@@ -731,7 +731,7 @@ void SmtpDialogue::Impl::endDelivery() {
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::RunEnded;
     event.number = static_cast<std::uint64_t>(SentCount);
-    event.total = messages.size();
+    event.total = messageCount;
     event.errors = ErrorsOccurred;
     tell(std::move(event));
     if (orphaned) return;
@@ -740,7 +740,7 @@ void SmtpDialogue::Impl::endDelivery() {
 }
 
 std::size_t SmtpDialogue::Impl::takeNext() {
-    const std::size_t m = queue ? queue->take() : messages.size();
+    const std::size_t m = queue ? queue->take() : messageCount;
     if (m < held.size()) held[m] = kTaken;
     return m;
 }
@@ -749,7 +749,7 @@ std::size_t SmtpDialogue::Impl::takeNext() {
 // with connections sharing the queue, those whose end of data never went out are
 // given back for the others, and those no connection took are not ours to tell.
 void SmtpDialogue::Impl::endOwnMessages() {
-    for (std::size_t i = 0; i < messages.size() && !orphaned; ++i) {
+    for (std::size_t i = 0; i < messageCount && !orphaned; ++i) {
         if (!sharedQueue) {
             outcome(i, MessageOutcome::NotAttempted);
         } else if (held[i] == kTaken && !outcomeGiven[i]) {
@@ -773,7 +773,8 @@ void SmtpDialogue::Impl::releaseMessages() {
     endMarkSent.clear();
     resetLines();
     cursor = MessageLines::Cursor();
-    messages.clear();
+    messages.reset();
+    messageCount = 0;
     checkedMessage = static_cast<std::size_t>(-1);
     CurrentMessage = 0;
 }
@@ -822,20 +823,27 @@ SmtpDialogue::~SmtpDialogue() {
 }
 
 void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
+                         const DeliveryConfig& config) {
+    start(std::make_shared<ListedMessages>(messages), recipientCount, config);
+}
+
+void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientCount,
                          const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue) {
     Impl& r = *d;
     const bool wasClosed = r.sock.State() == wsClosed;
     if (r.isRunning || !wasClosed) throw ESocketException("Connect: Socket already in use");
     r.releaseMessages();
-    r.messages = messages;
-    r.outcomeGiven.assign(messages.size(), 0);
-    r.endMarkSent.assign(messages.size(), 0);
-    r.held.assign(messages.size(), 0);
+    const std::size_t count = messages ? messages->count() : 0;
+    r.messages = messages ? std::move(messages) : std::make_shared<ListedMessages>(OutgoingList());
+    r.messageCount = count;
+    r.outcomeGiven.assign(count, 0);
+    r.endMarkSent.assign(count, 0);
+    r.held.assign(count, 0);
     r.sharedQueue = queue != nullptr;
-    r.queue = queue ? std::move(queue) : std::make_shared<MessageQueue>(messages.size());
+    r.queue = queue ? std::move(queue) : std::make_shared<MessageQueue>(count);
     r.offer = EhloOffer();
     r.recipientCount =
-        recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(messages.size()));
+        recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(count));
     r.config = config;
     r.hasEnded = false;
     r.deferred.clear();
@@ -885,7 +893,7 @@ void SmtpDialogue::cancel() {
     ++d->stops;
     if (d->isRunning && !d->orphaned) {
         ++d->depth; // a nested event loop in the listener must not run the dialogue
-        for (std::size_t i = 0; i < d->messages.size(); ++i)
+        for (std::size_t i = 0; i < d->messageCount; ++i)
             if (!d->sharedQueue || d->held[i] != 0) d->outcome(i, MessageOutcome::NotAttempted);
         --d->depth;
     }

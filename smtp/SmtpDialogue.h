@@ -15,6 +15,7 @@ namespace tandrel {
 
 class TWSocket;
 class MessageQueue;
+class MessageSource;
 
 enum class Security {
     None,     // plain SMTP
@@ -72,12 +73,15 @@ public:
     // The show step: progress 0, the Connecting event, Addr/Port from the config,
     // Connect. Immediate failures throw (ESocketException, a std::runtime_error) with
     // the socket's text; no further event is told then, and the dialogue is idle again
-    // (the next start() works). The messages are copied (sharing their line blocks), so
-    // the caller may release its list at any time.
+    // (the next start() works). The dialogue keeps its share of `messages` until the
+    // run is over, and releases each one whose outcome it told.
     // With a `queue` shared with other dialogues, this one takes its messages from it
     // and tells outcomes only of those it took (see MessageQueue).
-    void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config,
-               std::shared_ptr<MessageQueue> queue = nullptr);
+    void start(std::shared_ptr<MessageSource> messages, int recipientCount,
+               const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue = nullptr);
+    // The same over messages made beforehand (copied, sharing their line blocks, so the
+    // caller may release its list at any time).
+    void start(const OutgoingList& messages, int recipientCount, const DeliveryConfig& config);
     // Cancel: abandon the dialogue where it stands; nothing more is sent.
     void cancel();
     // The caller's clean-up after the window has closed: the orderly close.

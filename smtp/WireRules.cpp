@@ -62,6 +62,8 @@ std::string MessageProblem(const std::string& from, const MailNode& message) {
         if (HasLineBreak(*a)) return "Error, address " + Shown(*a) + " holds a line break";
         if (!IsPlainAscii(*a)) return "Error, address " + Shown(*a) + " is not plain ASCII";
     }
+    if (!message.unfit.empty())
+        return "Error, mail to: \"" + message.address + "\" not sent: " + message.unfit;
     if (const auto gone = message.lines.checkDeferred())
         return "Error, mail to: \"" + message.address + "\" not sent: " + *gone;
     // Every block noted while its lines were stored whether one holds a line break, so

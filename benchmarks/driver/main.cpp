@@ -13,7 +13,6 @@
 #include <exception>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "AppState.h"
@@ -154,27 +153,6 @@ public:
     Clock::time_point endedAt;
 };
 
-// Bytes the messages take on the wire (lines plus CR LF, a person's own attachment
-// included), and the bytes of text held in memory when each shared block is counted once
-// (a person's own attachment is not held: it is encoded while the message is sent).
-struct Sizes {
-    unsigned long long wire = 0;
-    unsigned long long held = 0;
-    std::size_t blocks = 0;
-};
-
-Sizes MeasureMessages(const tandrel::OutgoingList& list) {
-    Sizes s;
-    std::unordered_set<const tandrel::LineBlock*> seen;
-    for (const auto& node : list) {
-        s.wire += node.lines.textBytes() + 2ULL * node.lines.size();
-        for (const auto& b : node.lines.blocks())
-            if (seen.insert(b.get()).second) s.held += b->textBytes();
-    }
-    s.blocks = seen.size();
-    return s;
-}
-
 void PrintLastLine(double prepare, double deliver, std::size_t messages, std::size_t accepted) {
     std::printf("prepare_s=%.3f deliver_s=%.3f messages=%zu accepted=%zu peak_rss_kb=%ld\n",
                 prepare, deliver, messages, accepted, PeakRssKb());
@@ -266,13 +244,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tandrel-bench: preparation failed: %s\n", e.what());
         return 2;
     }
-    const std::size_t messages = st.outgoing.size();
-    const Sizes sizes = MeasureMessages(st.outgoing);
+    const tandrel::PreparedMailing* prepared = run.prepared();
+    const std::size_t messages = prepared ? prepared->count() : 0;
+    const std::uint64_t wireBytes = prepared ? prepared->wireBytes() : 0;
     std::printf(
         "prepare_s=%.3f prepare_cpu_s=%.3f messages=%zu attachments=%zu gauge_changes=%ld\n",
         prepareSeconds, prepareCpu, messages, st.attachments.size(), observer.prepareGaugeChanges);
-    std::printf("message_bytes_avg=%llu wire_bytes=%llu held_text_bytes=%llu line_blocks=%zu\n",
-                messages ? sizes.wire / messages : 0ULL, sizes.wire, sizes.held, sizes.blocks);
+    std::printf("message_bytes_avg=%llu wire_bytes=%llu\n",
+                static_cast<unsigned long long>(messages ? wireBytes / messages : 0),
+                static_cast<unsigned long long>(wireBytes));
     if (opt.mode == Mode::PrepareOnly || messages == 0) {
         PrintLastLine(prepareSeconds, 0, messages, 0);
         return 0;

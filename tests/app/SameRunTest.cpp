@@ -21,6 +21,7 @@
 #include "SmtpServers.h"
 #include "TestSupport.h"
 #include "TextFile.h"
+#include "WireText.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -43,14 +44,6 @@ const char* const kMail = "From: \"Club\" <club@sender.test>\r\n"
 std::string Settings(const std::string& port) {
     return "[Network]\r\nsmtp=127.0.0.1\r\nport=" + port +
            "\r\nname=Club\r\nfromaddy=club@sender.test\r\ntimeout=30\r\n";
-}
-
-// The message without the two lines that differ from one run to the next.
-std::string WithoutDateAndId(const std::string& message) {
-    std::string out;
-    for (const std::string& line : SplitTextLines(message))
-        if (!line.starts_with("Date: ") && !line.starts_with("Message-ID: ")) out += line + "\n";
-    return out;
 }
 
 // The sent log without its date line.

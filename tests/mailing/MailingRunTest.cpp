@@ -3,16 +3,21 @@
 #include <QTcpServer>
 #include <QTest>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <random>
 
 #include "DeliveryHarness.h"
 #include "MailFile.h"
 #include "MailingRun.h"
+#include "Preparation.h"
 #include "RunResults.h"
 #include "SmtpServers.h"
 #include "TestSupport.h"
 #include "TextFile.h"
+#include "WireText.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -182,4 +187,61 @@ TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
     EXPECT_EQ(observer.memo.back(), "Some errors occurred!");
     const auto sent = s.lines(s.st.sentLogPath());
     EXPECT_EQ(ExpectBlock(sent, 0, "Hello [name]", {}), sent.size());
+}
+
+// The messages composed as the connections take them are those an eager preparation
+// makes, byte for byte (Date and Message-ID aside), over one connection and over four
+// pipelining ones, with a shared attachment and each person's own file. A person's file
+// removed after the preparation stops that person's message alone.
+TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
+    TempDir files;
+    std::mt19937 rng(26);
+    std::string shared(30000, '\0');
+    for (char& c : shared)
+        c = static_cast<char>(rng());
+    WriteFileBytes(files.file("shared.bin"), shared);
+    for (int connections : {1, 4}) {
+        SCOPED_TRACE(std::to_string(connections) + " connections");
+        AiosmtpdServer server;
+        Session s(server.portText());
+        for (int i = 0; i < 6; ++i) {
+            ReceipData& e = s.st.db->appendEntry();
+            e.name = "p" + std::to_string(i);
+            e.email = e.name + "@example.org";
+            e.values = {e.name, e.email};
+            s.people.push_back(&e);
+        }
+        for (const ReceipData* p : s.people)
+            WriteFileBytes(files.file(p->name + ".txt"),
+                           "For " + p->name + "\r\n.a dot\r\n--partbound\r\n--partbound--\r\n");
+        s.st.prefs.ehlo = true;
+        s.st.prefs.connections = connections;
+        s.st.attachments = {MakeAttachment(files.file("shared.bin")),
+                            MakeAttachment(files.file("[name].txt"))};
+        s.eds.body.push_back(".dot");
+        BuildMailText(s.st, s.eds);
+        std::map<std::string, std::string> eager;
+        for (const MailNode& m : PrepareAllMails(s.st, s.people, {}))
+            eager[m.address] = WithoutDateAndId(WireText(m.lines));
+
+        RecordingListener observer;
+        MailingRun run(s.st, s.people, s.eds.subject);
+        run.setObserver(&observer);
+        run.prepare();
+        const std::string gone = s.people.back()->email;
+        std::filesystem::remove(files.file(s.people.back()->name + ".txt"));
+        eager.erase(gone);
+        run.startDelivery();
+        ASSERT_TRUE(run.waitForEnd(30000));
+        const MailingSummary summary = run.finish();
+        EXPECT_EQ(summary.accepted, static_cast<int>(s.people.size()) - 1);
+        EXPECT_TRUE(std::any_of(observer.memo.begin(), observer.memo.end(), [&](const auto& l) {
+            return l.starts_with("Error, mail to: \"" + gone + "\" not sent");
+        }));
+        ASSERT_TRUE(server.waitForMessages(eager.size()));
+        std::map<std::string, std::string> got;
+        for (const StoredMessage& m : server.messages())
+            got[m.rcptTo.at(0)] = WithoutDateAndId(m.data);
+        EXPECT_EQ(got, eager);
+    }
 }

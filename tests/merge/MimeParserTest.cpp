@@ -223,11 +223,11 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
         e.name = c.name;
         e.email = "ann@x.example";
         e.values = {c.name, e.email};
-        PrepareAllMails(st, {&e, &e}, nullptr);
-        ASSERT_EQ(st.outgoing.size(), 2u);
+        const OutgoingList outgoing = PrepareAllMails(st, {&e, &e}, nullptr);
+        ASSERT_EQ(outgoing.size(), 2u);
 
         std::vector<std::string> ids;
-        for (const MailNode& node : st.outgoing) {
+        for (const MailNode& node : outgoing) {
             std::string bytes;
             node.lines.forEach([&](std::string_view l) {
                 EXPECT_EQ(l.find_first_of("\r\n"), std::string_view::npos);
@@ -334,12 +334,12 @@ TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
         e.values = {e.name, e.email};
         recipients.push_back(&e);
     }
-    PrepareAllMails(st, recipients, {});
-    ASSERT_EQ(st.outgoing.size(), std::size(people));
+    const OutgoingList outgoing = PrepareAllMails(st, recipients, {});
+    ASSERT_EQ(outgoing.size(), std::size(people));
 
     for (std::size_t i = 0; i < std::size(people); ++i) {
         const std::string name = people[i].name;
-        const MessageLines& m = st.outgoing[i].lines;
+        const MessageLines& m = outgoing[i].lines;
         // A file that reports no size is read at once, to its end.
         EXPECT_EQ(m.deferredParts(), people[i].binBytes > 0 ? 2u : 1u) << name;
         EXPECT_EQ(m.checkDeferred(), std::nullopt) << name;

@@ -149,8 +149,8 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     }
     st.attachments.push_back(MakeAttachment(dir.path() + "/[doc|terms].txt"));
     EXPECT_TRUE(CheckBeforeSending(st, {recipients[0], recipients[1]}).empty());
-    PrepareAllMails(st, recipients, [](int) {});
-    ASSERT_EQ(st.outgoing.size(), people.size());
+    const OutgoingList outgoing = PrepareAllMails(st, recipients, [](int) {});
+    ASSERT_EQ(outgoing.size(), people.size());
 
     const std::vector<std::vector<std::string>> wantCopies = {
         {"boss@example.org", "Audit@Example.org"}, {"audit@example.org"}, {"audit@example.org"}};
@@ -175,7 +175,7 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     };
     for (std::size_t i = 0; i < people.size(); ++i) {
         SCOPED_TRACE(people[i].email);
-        const MailNode& node = st.outgoing[i];
+        const MailNode& node = outgoing[i];
         EXPECT_EQ(node.address, people[i].email);
         EXPECT_EQ(node.copyRecipients, wantCopies[i]);
         const std::string path = dir.file("message" + std::to_string(i) + ".eml");

@@ -36,6 +36,7 @@ struct RunSetup {
                              "Dear [name],",
                              "bye"};
     }
+    OutgoingList outgoing;
     ReceipData& add(const std::string& name, const std::string& email) {
         ReceipData& e = st.db->appendEntry();
         e.name = name;
@@ -46,7 +47,7 @@ struct RunSetup {
     }
     std::vector<int> prepare() {
         std::vector<int> gauge;
-        PrepareAllMails(st, recipients, [&](int v) { gauge.push_back(v); });
+        outgoing = PrepareAllMails(st, recipients, [&](int v) { gauge.push_back(v); });
         return gauge;
     }
 };
@@ -102,14 +103,12 @@ TEST(PrepareAllMails, OneMessagePerRecipientInOrder) {
     r.add("Ann", "ann@x.example");
     r.add("Bob", "bob@x.example");
     r.add("Cy", "cy@x.example");
-    r.st.outgoing.resize(5); // left over: replaced, not extended
     EXPECT_EQ(r.prepare(), (std::vector<int>{33, 66, 100}));
-    ASSERT_EQ(r.st.outgoing.size(), 3u);
-    EXPECT_EQ(r.st.RecipientCount, 3);
+    ASSERT_EQ(r.outgoing.size(), 3u);
     const char* names[] = {"Ann", "Bob", "Cy"};
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < 3; ++i) {
-        const auto& node = r.st.outgoing[i];
+        const auto& node = r.outgoing[i];
         EXPECT_EQ(node.address, r.recipients[i]->email);
         std::string id;
         EXPECT_EQ(WithoutMessageId(node.lines, &id),
@@ -123,7 +122,7 @@ TEST(PrepareAllMails, OneMessagePerRecipientInOrder) {
     // Unique within the run and across runs.
     r.prepare();
     std::string again;
-    WithoutMessageId(r.st.outgoing[0].lines, &again);
+    WithoutMessageId(r.outgoing[0].lines, &again);
     ids.push_back(again);
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
@@ -134,18 +133,16 @@ TEST(PrepareAllMails, SameNamesStayDifferentPeople) {
     r.add("Ann", "first@x.example");
     r.add("Ann", "second@x.example");
     r.prepare();
-    ASSERT_EQ(r.st.outgoing.size(), 2u);
-    EXPECT_EQ(r.st.outgoing[0].address, "first@x.example");
-    EXPECT_EQ(r.st.outgoing[1].address, "second@x.example");
-    EXPECT_EQ(r.st.outgoing[1].lines.line(2), "To: \"Ann\" <second@x.example>");
+    ASSERT_EQ(r.outgoing.size(), 2u);
+    EXPECT_EQ(r.outgoing[0].address, "first@x.example");
+    EXPECT_EQ(r.outgoing[1].address, "second@x.example");
+    EXPECT_EQ(r.outgoing[1].lines.line(2), "To: \"Ann\" <second@x.example>");
 }
 
 TEST(PrepareAllMails, NoRecipients) {
     RunSetup r;
-    r.st.outgoing.resize(2);
     EXPECT_TRUE(r.prepare().empty());
-    EXPECT_TRUE(r.st.outgoing.empty());
-    EXPECT_EQ(r.st.RecipientCount, 0);
+    EXPECT_TRUE(r.outgoing.empty());
 }
 
 TEST(PrepareAllMails, GaugeWithinMessages) {
@@ -177,7 +174,7 @@ TEST(PrepareAllMails, GaugeWithinMessages) {
         }
         EXPECT_EQ(r.prepare(), ExpectedGauge(c.recipients, c.sizes, c.base64))
             << c.recipients << " recipients, " << c.sizes.size() << " attachments";
-        EXPECT_EQ(r.st.outgoing.size(), c.recipients);
+        EXPECT_EQ(r.outgoing.size(), c.recipients);
     }
 }
 
@@ -204,27 +201,27 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
         r.st.attachments.push_back(MakeAttachment(dir.file(name)));
     r.recipients.pop_back();
     r.prepare();
-    ASSERT_EQ(r.st.outgoing.size(), 3u);
+    ASSERT_EQ(r.outgoing.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         auto want = ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]);
         AddAttachmentParts(r.st.db->fields, *r.recipients[i], r.st.attachments, want);
-        EXPECT_EQ(tandrel::test::WireText(MessageLines(WithoutMessageId(r.st.outgoing[i].lines))),
+        EXPECT_EQ(tandrel::test::WireText(MessageLines(WithoutMessageId(r.outgoing[i].lines))),
                   tandrel::test::WireText(MessageLines(want)))
             << i;
     }
     // The shared files are one block in every message; own files are not held at all
     // but read as the message is read.
-    const auto& a = r.st.outgoing[0].lines.blocks();
-    const auto& b = r.st.outgoing[1].lines.blocks();
+    const auto& a = r.outgoing[0].lines.blocks();
+    const auto& b = r.outgoing[1].lines.blocks();
     ASSERT_EQ(a.size(), 6u); // head, three shared parts, Ann's "[name].gif", closing line
     EXPECT_EQ(a[1], b[1]);
     EXPECT_EQ(a[2], b[2]);
     EXPECT_EQ(a[3], b[3]);
     EXPECT_EQ(a[3], a[4]); // an own path that names a shared file uses its encoding
-    EXPECT_EQ(r.st.outgoing[0].lines.deferredParts(), 1u);
-    EXPECT_EQ(r.st.outgoing[1].lines.deferredParts(), 2u);
-    EXPECT_EQ(r.st.outgoing[2].lines.deferredParts(), 1u);
-    const auto text = r.st.outgoing[1].lines.toVector();
+    EXPECT_EQ(r.outgoing[0].lines.deferredParts(), 1u);
+    EXPECT_EQ(r.outgoing[1].lines.deferredParts(), 2u);
+    EXPECT_EQ(r.outgoing[2].lines.deferredParts(), 1u);
+    const auto text = r.outgoing[1].lines.toVector();
     EXPECT_NE(std::find(text.begin(), text.end(), "Bob's own"), text.end());
     EXPECT_EQ(std::find(text.begin(), text.end(), "Ann's own"), text.end());
 
@@ -242,7 +239,6 @@ TEST(PrepareAllMails, SharedPartsGiveTheSameBytesAsEncodingPerRecipient) {
             EXPECT_NE(what.find(want), std::string::npos) << what;
     }
     EXPECT_TRUE(gauge.empty());
-    EXPECT_TRUE(r.st.outgoing.empty());
 }
 
 TEST(PrepareAllMails, AttachmentsNeedAHeaderBlock) {
@@ -256,14 +252,14 @@ TEST(PrepareAllMails, AttachmentsNeedAHeaderBlock) {
     std::vector<int> gauge;
     EXPECT_THROW(PrepareAllMails(r.st, r.recipients, [&](int v) { gauge.push_back(v); }),
                  ComposeError);
-    EXPECT_TRUE(r.st.outgoing.empty());
+    EXPECT_TRUE(r.outgoing.empty());
     EXPECT_TRUE(gauge.empty());
 
     // Without attachments such a mail is sent as its body.
     r.st.attachments.clear();
     r.prepare();
-    ASSERT_EQ(r.st.outgoing.size(), 1u);
-    EXPECT_EQ(r.st.outgoing[0].lines.toVector(), r.st.mailText.lines);
+    ASSERT_EQ(r.outgoing.size(), 1u);
+    EXPECT_EQ(r.outgoing[0].lines.toVector(), r.st.mailText.lines);
 }
 
 // A person's own file is read only as the message is sent, so it may have gone or
@@ -306,8 +302,8 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
         r.st.attachments = {MakeAttachment(dir.file("[name].bin")),
                             MakeAttachment(dir.file("[name].txt"))};
         r.prepare();
-        ASSERT_EQ(r.st.outgoing.size(), 1u);
-        const MessageLines& m = r.st.outgoing[0].lines;
+        ASSERT_EQ(r.outgoing.size(), 1u);
+        const MessageLines& m = r.outgoing[0].lines;
         c.change(bin, txt);
 
         const auto problem = m.checkDeferred();

@@ -14,6 +14,7 @@
 #include "FakeSmtpServer.h"
 #include "MailingRun.h"
 #include "MailingTestKit.h"
+#include "MessageSource.h"
 #include "TestSupport.h"
 #include "TextFile.h"
 
@@ -69,9 +70,9 @@ struct SendRig {
         main.st.prefs.smtp = "127.0.0.1";
         main.st.prefs.fromaddy = "sender@example.org";
     }
+    OutgoingList messages; // the next run's, handed over by deliver()
     void addMessage(const std::string& to, const std::vector<std::string>& lines) {
-        main.st.outgoing.push_back(MailNode{to, MessageLines(lines)});
-        main.st.RecipientCount = static_cast<int>(main.st.outgoing.size());
+        messages.push_back(MailNode{to, MessageLines(lines)});
     }
     std::vector<std::string> memoLines() const {
         std::vector<std::string> out;
@@ -86,6 +87,8 @@ struct SendRig {
     // One run of the prepared messages: show, wait for the end, close the socket.
     void deliver() {
         MailingRun run(main.st, {}, "", MailingKind::TestMail);
+        run.useMessages(std::make_shared<ListedMessages>(std::move(messages)));
+        messages.clear();
         try {
             win->deliver(run);
         } catch (...) {
@@ -264,7 +267,6 @@ TEST(DeliveryWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
     AiosmtpdServer server;
     rig.main.st.prefs.smtp = "127.0.0.1";
     rig.main.st.prefs.port = server.portText();
-    rig.main.st.outgoing.clear(); // a failed start released them
     rig.addMessage("ann@example.org", Message("ann@example.org", "Hi", {"Body"}));
     rig.deliver();
     EXPECT_EQ(driver.sendWindowsClosed, 1);

@@ -198,7 +198,6 @@ TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
     // The main window still works, and Send goes through once the host is right.
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(find<QPushButton>("SendBut")->isEnabled());
-    EXPECT_TRUE(w->state().outgoing.empty());
     w->state().prefs.smtp = "127.0.0.1";
     find<QPushButton>("SendBut")->click();
     EXPECT_EQ(driver.boxes.size(), 2u);

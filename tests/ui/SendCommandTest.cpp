@@ -15,6 +15,7 @@
 #include "FakeKeyring.h"
 #include "MailFile.h"
 #include "MailingRun.h"
+#include "Preparation.h"
 #include "MailingTestKit.h"
 #include "PasswordPrompt.h"
 #include "RunResults.h"
@@ -122,7 +123,6 @@ TEST(SendCommand, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     EXPECT_EQ(driver.wrapWindowsSeen, 1);
     EXPECT_TRUE(driver.hourglassWhilePreparing);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(m.main.st.outgoing.empty());
     EXPECT_FALSE(m.preparation->isVisible());
     EXPECT_EQ(m.preparation->gauge->value(), 100);
 
@@ -195,8 +195,7 @@ TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
             EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
         EXPECT_FALSE(m.preparation->isVisible());
-        EXPECT_TRUE(m.main.st.outgoing.empty());
-        EXPECT_TRUE(m.main.st.SentLog.empty());
+            EXPECT_TRUE(m.main.st.SentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
@@ -234,8 +233,7 @@ TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
         EXPECT_FALSE(m.delivery->isVisible());
-        EXPECT_TRUE(m.main.st.outgoing.empty());
-        EXPECT_TRUE(m.main.st.RunLog.empty());
+            EXPECT_TRUE(m.main.st.RunLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         // The run started, so its block is written, without any address.
         const auto lines = m.snt();
@@ -265,7 +263,6 @@ TEST(SendCommand, ASentLogThatCannotBeWrittenIsReported) {
     EXPECT_EQ(driver.boxes[0].toStdString(),
               "Cannot create file " + m.main.st.sentLogPath() + ": Is a directory");
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 3);
-    EXPECT_TRUE(m.main.st.outgoing.empty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -305,10 +302,10 @@ TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     MailingRun run(m.main.st, m.main.rows, m.main.eds.subject);
     const auto error = m.preparation->prepare(run);
     EXPECT_FALSE(error.has_value());
-    ASSERT_EQ(m.main.st.outgoing.size(), 3000u);
-    EXPECT_EQ(m.main.st.outgoing.front().address, "p0@example.org");
-    EXPECT_EQ(m.main.st.outgoing.back().address, "p2999@example.org");
-    EXPECT_EQ(m.main.st.RecipientCount, 3000);
+    ASSERT_NE(run.prepared(), nullptr);
+    ASSERT_EQ(run.prepared()->count(), 3000u);
+    EXPECT_EQ(run.prepared()->address(0), "p0@example.org");
+    EXPECT_EQ(run.prepared()->address(2999), "p2999@example.org");
     EXPECT_EQ(m.preparation->gauge->value(), 100);
     EXPECT_GE(counter.paints, 10);
     EXPECT_LE(counter.paints, 150);
