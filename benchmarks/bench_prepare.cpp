@@ -60,7 +60,7 @@ void Prepare(std::size_t people, const std::string& attachment) {
     int repaints = 0;
     std::shared_ptr<PreparedMailing> run;
     const double s = BestSeconds(
-        1, [&] { run = PrepareMailing(st, recipients, [&](int) { ++repaints; }); });
+        1, [&] { run = PrepareMailing(st, std::make_shared<const RecipientList>(recipients), [&](int) { ++repaints; }); });
     const long preparedKb = PeakRssKb();
     std::uint64_t bytes = 0;
     std::size_t failed = 0;

@@ -44,8 +44,8 @@ public:
         if (outcome == MessageOutcome::MaybeDelivered) {
             if (run_.kind_ == MailingKind::TestMail)
                 run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromaddy);
-            else if (message < run_.recipients_.size())
-                run_.summary_.maybeDelivered.push_back(run_.recipients_[message]->email);
+            else if (message < run_.recipients_->size())
+                run_.summary_.maybeDelivered.push_back((*run_.recipients_)[message]->email);
         }
         if (run_.observer_) run_.observer_->messageOutcome(message, outcome, reply);
     }
@@ -60,7 +60,7 @@ private:
 
 MailingRun::MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
                        MailingKind kind)
-    : st_(session), recipients_(std::move(recipients)), subject_(std::move(subject)), kind_(kind),
+    : st_(session), recipients_(std::make_shared<const RecipientList>(std::move(recipients))), subject_(std::move(subject)), kind_(kind),
       relay_(std::make_unique<Relay>(*this)) {}
 
 MailingRun::~MailingRun() {
@@ -76,7 +76,7 @@ std::vector<SendProblem> MailingRun::check() const {
     if (LoginWithoutEncryption(st_.prefs))
         problems.push_back({CheckSeverity::Blocking, kLoginNeedsEncryption});
     if (kind_ == MailingKind::TestMail) return problems;
-    std::vector<SendProblem> more = CheckBeforeSending(st_, recipients_);
+    std::vector<SendProblem> more = CheckBeforeSending(st_, *recipients_);
     problems.insert(problems.end(), std::make_move_iterator(more.begin()),
                     std::make_move_iterator(more.end()));
     return problems;
@@ -124,7 +124,7 @@ void MailingRun::startDelivery() {
         try {
             static const DatabaseRoot noDatabase;
             results_ = std::make_unique<RunResultsWriter>(
-                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, recipients_));
+                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, *recipients_));
         } catch (const std::exception& e) {
             summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
         }

@@ -105,7 +105,7 @@ public:
     MailingSummary finish();
 
     const AppState& session() const { return st_; }
-    const std::vector<ReceipData*>& recipients() const { return recipients_; }
+    const std::vector<ReceipData*>& recipients() const { return *recipients_; }
     // The addresses of the messages so far whose end of data went out unanswered.
     const std::vector<std::string>& maybeDelivered() const { return summary_.maybeDelivered; }
     // What went wrong so far with the files, taken (for a front end that reports at once).
@@ -117,7 +117,7 @@ private:
     std::string renewedSecret();
 
     AppState& st_;
-    std::vector<ReceipData*> recipients_;
+    std::shared_ptr<const std::vector<ReceipData*>> recipients_;
     std::string subject_;
     MailingKind kind_;
     MailingObserver* observer_ = nullptr;

@@ -73,7 +73,7 @@ private:
     AttachmentSet parts_;
 };
 
-PreparedMailing::PreparedMailing(const AppState& st, std::vector<ReceipData*> recipients,
+PreparedMailing::PreparedMailing(const AppState& st, std::shared_ptr<const RecipientList> recipients,
                                  std::string envelopeTo)
     : recipients_(std::move(recipients)), envelopeTo_(std::move(envelopeTo)),
       composition_(std::make_unique<Composition>(st)) {}
@@ -81,11 +81,11 @@ PreparedMailing::PreparedMailing(const AppState& st, std::vector<ReceipData*> re
 PreparedMailing::~PreparedMailing() = default;
 
 const std::string& PreparedMailing::address(std::size_t i) const {
-    return envelopeTo_.empty() ? recipients_[i]->email : envelopeTo_;
+    return envelopeTo_.empty() ? (*recipients_)[i]->email : envelopeTo_;
 }
 
 MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
-    const ReceipData* entry = recipients_[i];
+    const ReceipData* entry = (*recipients_)[i];
     if (!entry) throw ComposeError("A recipient has no database entry");
     MailNode node = composition_->compose(*entry, gauge);
     if (!envelopeTo_.empty()) node.address = envelopeTo_;
@@ -110,12 +110,12 @@ const MailNode& PreparedMailing::message(std::size_t i) {
 
 void PreparedMailing::composeAll(const GaugeFn& gauge,
                                  const std::function<void(MailNode&&)>& keep) {
-    if (recipients_.empty()) return;
+    if (recipients_->empty()) return;
     if (!composition_->attachments().empty() && !composition_->hasHeader())
         throw ComposeError("The mail has no header block, so it cannot carry attachments");
-    CheckAttachments(composition_->fields(), composition_->attachments(), recipients_);
-    PrepGauge g(gauge, recipients_.size(), composition_->attachments().size());
-    for (std::size_t i = 0; i < recipients_.size(); ++i) {
+    CheckAttachments(composition_->fields(), composition_->attachments(), *recipients_);
+    PrepGauge g(gauge, recipients_->size(), composition_->attachments().size());
+    for (std::size_t i = 0; i < recipients_->size(); ++i) {
         MailNode node = compose(i, &g);
         wireBytes_ += node.lines.textBytes() + 2 * static_cast<std::uint64_t>(node.lines.size());
         keep(std::move(node));
@@ -124,7 +124,7 @@ void PreparedMailing::composeAll(const GaugeFn& gauge,
 }
 
 std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
-                                                std::vector<ReceipData*> recipients,
+                                                std::shared_ptr<const RecipientList> recipients,
                                                 const GaugeFn& gauge, std::string envelopeTo) {
     std::shared_ptr<PreparedMailing> run(
         new PreparedMailing(st, std::move(recipients), std::move(envelopeTo)));
@@ -134,7 +134,7 @@ std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
 
 OutgoingList PrepareAllMails(const AppState& st, const std::vector<ReceipData*>& recipients,
                              const GaugeFn& gauge) {
-    PreparedMailing run(st, recipients, {});
+    PreparedMailing run(st, std::make_shared<const RecipientList>(recipients), {});
     OutgoingList messages;
     messages.reserve(recipients.size());
     run.composeAll(gauge, [&messages](MailNode&& node) { messages.push_back(std::move(node)); });

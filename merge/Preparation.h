@@ -15,6 +15,8 @@
 
 namespace tandrel {
 
+using RecipientList = std::vector<ReceipData*>;
+
 // The messages of a prepared run. Per person it keeps only the database entry; a
 // message is composed when a connection asks for it and dropped once its outcome is
 // known, so a run of a million people holds a few messages at a time. Composing the
@@ -28,7 +30,7 @@ public:
     PreparedMailing(const PreparedMailing&) = delete;
     PreparedMailing& operator=(const PreparedMailing&) = delete;
 
-    std::size_t count() const override { return recipients_.size(); }
+    std::size_t count() const override { return recipients_->size(); }
     const std::string& address(std::size_t i) const override;
     const MailNode& message(std::size_t i) override;
     void release(std::size_t i) override { held_.erase(i); }
@@ -41,19 +43,19 @@ public:
 
 private:
     class Composition;
-    PreparedMailing(const AppState& st, std::vector<ReceipData*> recipients,
+    PreparedMailing(const AppState& st, std::shared_ptr<const RecipientList> recipients,
                     std::string envelopeTo);
     MailNode compose(std::size_t i, PrepGauge* gauge);
     // The checks, then every message composed in order and handed to `keep`.
     void composeAll(const GaugeFn& gauge, const std::function<void(MailNode&&)>& keep);
 
     friend std::shared_ptr<PreparedMailing> PrepareMailing(const AppState&,
-                                                           std::vector<ReceipData*>,
+                                                           std::shared_ptr<const RecipientList>,
                                                            const GaugeFn&, std::string);
     friend OutgoingList PrepareAllMails(const AppState&, const std::vector<ReceipData*>&,
                                         const GaugeFn&);
 
-    std::vector<ReceipData*> recipients_;
+    std::shared_ptr<const RecipientList> recipients_; // shared with the run: a big list once
     std::string envelopeTo_;
     std::unique_ptr<Composition> composition_;
     std::unordered_map<std::size_t, MailNode> held_;
@@ -66,7 +68,7 @@ private:
 // own entry's e-mail address, or to `envelopeTo` when that is set (a test mail). Throws
 // ComposeError.
 std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
-                                                std::vector<ReceipData*> recipients,
+                                                std::shared_ptr<const RecipientList> recipients,
                                                 const GaugeFn& gauge, std::string envelopeTo = {});
 
 // The same check, keeping every message: all of them composed at once, in order.

@@ -42,6 +42,7 @@ void WidenFields(DatabaseRoot& db, std::size_t widest) {
 
 std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol) {
+    entry.values.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), delim)) + 1);
     std::size_t k = 0;
     for (;;) {
         const auto pos = line.find(delim);
@@ -61,9 +62,6 @@ std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim,
 
 void LoadDatabase(AppState& st, const std::string& path) {
     if (!st.db) return; // callers make sure a database exists
-    const std::vector<std::string> lines = SplitAtLineEnds(ReadUserTextFile(path));
-    st.user.lastdb = path;
-
     DatabaseRoot& db = *st.db;
     Column nameCol, emailCol;
     for (std::size_t i = 0; i < db.fields.size(); ++i) {
@@ -72,16 +70,25 @@ void LoadDatabase(AppState& st, const std::string& path) {
         if (lower == "email") emailCol = i;
     }
 
-    db.entries.clear();
-    db.entries.reserve(lines.size());
+    // The file is read line by line into the entries, so a big database is never held
+    // twice; the entries it replaces come back when the file turns out unreadable.
+    std::vector<EntryPtr> before;
+    before.swap(db.entries);
     const char delim = st.prefs.delimchar;
     std::size_t widest = 0;
-    for (const auto& line : lines) {
-        ReceipData& e = db.appendEntry();
-        const std::size_t n = ParseEntryLine(e, line, delim, nameCol, emailCol);
-        if (n > widest) widest = n;
+    try {
+        ReadUserTextLines(path, [&](std::string_view line) {
+            ReceipData& e = db.appendEntry();
+            const std::size_t n = ParseEntryLine(e, line, delim, nameCol, emailCol);
+            if (n > widest) widest = n;
+        });
+    } catch (...) {
+        db.entries.swap(before);
+        throw;
     }
-
+    before.clear();
+    db.entries.shrink_to_fit();
+    st.user.lastdb = path;
     WidenFields(db, widest);
 }
 

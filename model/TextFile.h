@@ -1,6 +1,7 @@
 // Plain text files as the program reads and writes them: bytes in, bytes out.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,12 @@ std::vector<std::string> ReadTextFile(const std::string& path);
 // bytes"): a NUL would otherwise end the text silently, and a later save would make that
 // loss permanent.
 std::string ReadUserTextFile(const std::string& path);
+
+// The same file's lines, split as SplitAtLineEnds does, handed to `line` one at a time
+// as the file is read in pieces: a big file is never held whole. Throws as
+// ReadUserTextFile, possibly after some lines were handed out.
+void ReadUserTextLines(const std::string& path,
+                       const std::function<void(std::string_view)>& line);
 
 // Writes every line followed by CR LF, replacing the file safely (see SafeFile.h).
 // Throws FileError("Cannot create file <path>: <reason>"); the old file is unchanged.

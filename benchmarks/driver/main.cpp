@@ -20,6 +20,7 @@
 #include "FieldFile.h"
 #include "MailFile.h"
 #include "MailingRun.h"
+#include "Preparation.h"
 #include "RunWords.h"
 #include "Settings.h"
 
@@ -230,7 +231,7 @@ int main(int argc, char** argv) {
         recipients.push_back(e.get());
     }
     BenchObserver observer;
-    tandrel::MailingRun run(st, recipients, editors.subject);
+    tandrel::MailingRun run(st, std::move(recipients), editors.subject);
     run.setObserver(&observer);
     double prepareSeconds = 0, prepareCpu = 0;
     try {

@@ -33,8 +33,22 @@ TEST(TextFile, SplitsOnEveryLineEnd) {
         {std::string("ab\0cd\r\nef", 9), {"ab"}},
         {"\xe9t\xe9\r\n", {"\xe9t\xe9"}},
     };
-    for (const auto& c : cases)
+    test::TempDir dir;
+    for (const auto& c : cases) {
         EXPECT_EQ(SplitTextLines(c.text), c.want) << c.text;
+        if (c.text.find('\0') != std::string::npos) continue;
+        // Read from a file in pieces, with the line ends falling on a piece's edge.
+        for (std::size_t pad : {std::size_t{0}, std::size_t{65534}, std::size_t{65535},
+                                std::size_t{65536}, std::size_t{131071}}) {
+            Lines want = c.want;
+            if (want.empty() && pad > 0) want.emplace_back();
+            if (pad > 0) want.front().insert(0, pad, 'x');
+            test::WriteFileBytes(dir.file("t.txt"), std::string(pad, 'x') + c.text);
+            Lines got;
+            ReadUserTextLines(dir.file("t.txt"), [&](std::string_view l) { got.emplace_back(l); });
+            EXPECT_EQ(got, want) << c.text << " after " << pad;
+        }
+    }
 }
 
 TEST(TextFile, WritesCrLfAfterEveryLineAndReadsBack) {
