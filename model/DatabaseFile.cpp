@@ -87,7 +87,6 @@ void LoadDatabase(AppState& st, const std::string& path) {
         throw;
     }
     before.clear();
-    db.entries.shrink_to_fit();
     st.user.lastdb = path;
     WidenFields(db, widest);
 }
