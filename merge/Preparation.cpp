@@ -2,6 +2,7 @@
 // again when a connection takes it.
 #include "Preparation.h"
 
+#include <exception>
 #include <unordered_map>
 #include <utility>
 
@@ -98,9 +99,10 @@ const MailNode& PreparedMailing::message(std::size_t i) {
     MailNode node;
     try {
         node = compose(i, nullptr);
-    } catch (const ComposeError& e) {
+    } catch (const std::exception& e) {
         // Every message was composed once by the preparation: only a file that changed
-        // since then stops one now, and the run goes on with the others.
+        // since then stops one now (unreadable, or grown past a limit), and the run goes
+        // on with the others.
         node = MailNode{};
         node.address = address(i);
         node.unfit = e.what();
