@@ -63,7 +63,7 @@ void DeliveryRun::start(std::shared_ptr<MessageSource> messages, int recipientCo
         return;
     }
     source_ = messages;
-    decided_.assign(messages_, std::nullopt);
+    decided_.clear();
     released_ = 0;
     logSince_.assign(connections, {});
     over_ = 0;
@@ -235,21 +235,26 @@ void DeliveryRun::eventOf(std::size_t connection, const DeliveryEvent& event) {
 
 void DeliveryRun::outcomeOf(std::size_t connection, std::size_t message, MessageOutcome outcome,
                             const ServerReply* reply) {
-    if (message >= decided_.size() || decided_[message] || message < released_) return;
+    if (message >= messages_ || message < released_ || decided_.count(message)) return;
     Decided d{outcome, std::nullopt, {}};
     if (reply) d.reply = *reply;
     d.runLog.swap(logSince_[connection]);
-    decided_[message] = std::move(d);
-    releaseInOrder();
+    decided_.emplace(message, std::move(d));
+    releaseInOrder(false);
 }
 
 // Every decided message whose predecessors are all decided goes on, in order.
-void DeliveryRun::releaseInOrder() {
+void DeliveryRun::releaseInOrder(bool restNotAttempted) {
     const std::shared_ptr<bool> alive = alive_;
-    while (released_ < decided_.size() && decided_[released_]) {
+    while (released_ < messages_) {
+        const auto it = decided_.find(released_);
+        if (it == decided_.end() && !restNotAttempted) break;
+        Decided d{MessageOutcome::NotAttempted, std::nullopt, {}};
+        if (it != decided_.end()) {
+            d = std::move(it->second);
+            decided_.erase(it);
+        }
         const std::size_t m = released_++;
-        Decided d = std::move(*decided_[m]);
-        decided_[m] = Decided{d.outcome, std::nullopt, {}}; // decided, its lines gone
         if (runLog_) runLog_->add(d.runLog);
         if (d.outcome == MessageOutcome::Accepted) accepted_.push_back(source_->address(m));
         observer_.messageOutcome(m, d.outcome, d.reply ? &*d.reply : nullptr);
@@ -260,10 +265,8 @@ void DeliveryRun::releaseInOrder() {
 // What no connection decided was not attempted; what the connections logged since their
 // last outcome follows, in the order of the connections.
 void DeliveryRun::closeOrder() {
-    for (auto& d : decided_)
-        if (!d) d = Decided{MessageOutcome::NotAttempted, std::nullopt, {}};
     const std::shared_ptr<bool> alive = alive_;
-    releaseInOrder();
+    releaseInOrder(true);
     if (!*alive) return;
     for (auto& lines : logSince_) {
         if (runLog_) runLog_->add(lines);

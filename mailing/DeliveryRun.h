@@ -8,6 +8,7 @@
 // over, with one summary of them all.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,7 +81,8 @@ private:
                    const ServerReply* reply);
     void endOf();
     bool passOn(const DeliveryEvent& event, const EventWords& words, bool clears);
-    void releaseInOrder();
+    // `restNotAttempted`: the run is over, and what nobody decided was not attempted.
+    void releaseInOrder(bool restNotAttempted);
     void closeOrder();
     SmtpDialogue& dialogueOf(std::size_t connection);
 
@@ -98,7 +100,7 @@ private:
     // With several connections.
     std::vector<std::unique_ptr<Connection>> others_;
     std::shared_ptr<MessageSource> source_;
-    std::vector<std::optional<Decided>> decided_;
+    std::map<std::size_t, Decided> decided_; // decided, waiting for those before them
     std::size_t released_ = 0;                         // messages passed on, in order
     std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome
     std::size_t over_ = 0;                             // connections that ended
