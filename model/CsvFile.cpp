@@ -33,8 +33,8 @@ char DetectSeparator(std::string_view text) {
 // commas would otherwise make it split every row at the wrong character.
 bool NeedsQuotes(std::string_view v) {
     if (v.empty()) return false;
-    return v.find_first_of(",;\"\r\n") != std::string_view::npos ||
-           v.front() == ' ' || v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
+    return v.find_first_of(",;\"\r\n") != std::string_view::npos || v.front() == ' ' ||
+           v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
 }
 
 // True when the row has a "name" and an "email" cell (blanks around them and letter case
@@ -44,7 +44,8 @@ bool NamesNameAndEmail(const CsvRow& row) {
     for (const std::string& cell : row) {
         const std::size_t first = cell.find_first_not_of(" \t");
         if (first == std::string::npos) continue;
-        const std::string lower = AsciiLower(cell.substr(first, cell.find_last_not_of(" \t") - first + 1));
+        const std::string lower =
+            AsciiLower(cell.substr(first, cell.find_last_not_of(" \t") - first + 1));
         name = name || lower == "name";
         email = email || lower == "email";
     }

@@ -97,10 +97,11 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     const std::string out = dir.file("out.csv");
     SaveCsvDatabase(st, out);
     EXPECT_EQ(st.user.lastdb, out);
-    EXPECT_EQ(test::ReadFileBytes(out), "Town,E-Mail,email,name,Note,New Field 1\r\n"
-                                        "Rome,x,ann@example.org,\"Lee; Ann\",\"a \"\"b\"\"\nc\",\r\n"
-                                        "Z\xC3\xBCrich,,bob@x,Bob,,\r\n"
-                                        "far,,cy@x,Cy,n,extra\r\n");
+    EXPECT_EQ(test::ReadFileBytes(out),
+              "Town,E-Mail,email,name,Note,New Field 1\r\n"
+              "Rome,x,ann@example.org,\"Lee; Ann\",\"a \"\"b\"\"\nc\",\r\n"
+              "Z\xC3\xBCrich,,bob@x,Bob,,\r\n"
+              "far,,cy@x,Cy,n,extra\r\n");
     AppState back;
     back.NewDatabase();
     back.db->appendEntry().name = "replaced";
