@@ -3,9 +3,9 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <algorithm>
-#include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <gtest/gtest.h>
 
 #include "DeliveryHarness.h"
 #include "SmtpExtensions.h"
@@ -270,8 +270,9 @@ TEST(SecureDelivery, SeveralConnectionsShareTheMessages) {
         // The gauge moves only when its value does, and ends full.
         EXPECT_EQ(std::adjacent_find(res.gauges.begin(), res.gauges.end()), res.gauges.end());
         EXPECT_EQ(res.gauges.back(), 100);
-        const auto problems = std::count_if(res.memo.begin(), res.memo.end(),
-                                            [](const auto& l) { return l.rfind("Error", 0) == 0; });
+        const auto problems = std::count_if(res.memo.begin(), res.memo.end(), [](const auto& l) {
+            return l.rfind("Error", 0) == 0;
+        });
         EXPECT_EQ(problems, drop ? 1 : 0);
         EXPECT_EQ(res.memo.back(), drop ? "Some errors occurred!" : "All letters have been sent");
         ASSERT_TRUE(server.waitForMessages(n));
@@ -364,8 +365,8 @@ except OSError:
         DeliveryConfig config{"127.0.0.1", port, kFrom, "client.example.org"};
         config.security = Security::Tls;
         std::vector<std::string> runLog, sentLog;
-        const DeliveryResult res =
-            RunDelivery(Messages(1), 1, config, runLog, sentLog, 30000, dir.file("Tandrel.log"));
+        const DeliveryResult res = RunDelivery(Messages(1), 1, config, runLog, sentLog, 30000,
+                                               dir.file("Tandrel.log"));
         ASSERT_TRUE(res.ended) << res.startError;
         EXPECT_NE(std::find(res.memo.begin(), res.memo.end(), r.reason), res.memo.end())
             << ::testing::PrintToString(res.memo);
