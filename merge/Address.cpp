@@ -21,15 +21,21 @@ bool IsDotAtom(std::string_view s) {
                        [](char c) { return c == '.' || IsAtext(static_cast<unsigned char>(c)); });
 }
 
+// Printable ASCII and the blank: all a quoted local part may hold, escaped or not. A
+// relay without the extension for international addresses refuses any other byte.
+bool IsQuotable(unsigned char c) {
+    return c >= 32 && c <= 126;
+}
+
 bool IsQuotedLocal(std::string_view s) {
     if (s.size() < 2 || s.front() != '"' || s.back() != '"') return false;
     for (std::size_t i = 1; i + 1 < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
         if (c == '\\') {
-            if (++i + 1 >= s.size()) return false;
+            if (++i + 1 >= s.size() || !IsQuotable(static_cast<unsigned char>(s[i]))) return false;
             continue;
         }
-        if (c < 32 || c == 127 || c == '"') return false;
+        if (!IsQuotable(c) || c == '"') return false;
     }
     return true;
 }

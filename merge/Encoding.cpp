@@ -161,6 +161,14 @@ std::vector<std::string> Fold(const std::string& line, bool address, std::size_t
     return out;
 }
 
+// Text a reader would not show as it stands: a control character (a tab aside), or the
+// opening of what a reader takes for an encoded-word and decodes.
+bool NotShownAsTyped(std::string_view text) {
+    for (const char c : text)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) return true;
+    return text.find("=?") != std::string_view::npos;
+}
+
 // Longer words could not be folded onto a line the wire takes, with a header name before
 // them; they are sent as encoded-words, which may be folded anywhere.
 constexpr std::size_t kLongestWord = 900;
@@ -300,7 +308,8 @@ std::vector<std::string> CutOverlongPieces(std::vector<std::string> pieces) {
 } // namespace
 
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset) {
-    if (line.size() <= MaxLineLength && IsAscii(line)) return {std::string(line)};
+    if (line.size() <= MaxLineLength && IsAscii(line) && !NotShownAsTyped(line))
+        return {std::string(line)};
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return CutOverlongPieces({std::string(line)});
     std::size_t valueStart = colon + 1;
@@ -321,12 +330,13 @@ std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_vie
         run.clear();
     };
     for (const Token& t : tokens) {
-        // A long word in an address header may be the address itself, which must stay.
-        const bool tooLong =
-            t.text.size() > kLongestWord &&
-            (t.kind == Token::Quoted || !(address && t.text.find('@') != std::string_view::npos));
+        // A word in an address header may be the address itself, which must stay.
+        const bool mayBeAddress =
+            t.kind == Token::Word && address && t.text.find('@') != std::string_view::npos;
         const bool encode =
-            (t.kind == Token::Word || t.kind == Token::Quoted) && (tooLong || !IsAscii(t.text));
+            (t.kind == Token::Word || t.kind == Token::Quoted) &&
+            (!IsAscii(t.text) ||
+             (!mayBeAddress && (t.text.size() > kLongestWord || NotShownAsTyped(t.text))));
         if (t.kind == Token::Blank) {
             pendingBlank += t.text;
             continue;
@@ -359,14 +369,19 @@ std::string FileNameParameter(std::string_view param, std::string_view fileName)
     }
     auto quoted = [](std::string_view s) { return "\"" + EscapeQuoted(s) + "\""; };
     const std::string p(param);
-    if (IsAscii(clean)) return p + "=" + quoted(clean);
+    // A name that reads as an encoded-word is sent in the encoded form too, which
+    // readers take as it stands.
+    const bool lookalike = clean.find("=?") != std::string::npos;
+    if (IsAscii(clean) && !lookalike) return p + "=" + quoted(clean);
 
     const bool utf8 = IsValidUtf8(clean);
     std::string fallback;
     for (std::size_t i = 0; i < clean.size();) {
         const std::size_t n =
             static_cast<unsigned char>(clean[i]) < 0x80 ? 1 : CharLength(clean, i, utf8);
-        fallback += n == 1 && static_cast<unsigned char>(clean[i]) < 0x80 ? clean[i] : '_';
+        const bool keep = n == 1 && static_cast<unsigned char>(clean[i]) < 0x80 &&
+                          !(lookalike && clean[i] == '?');
+        fallback += keep ? clean[i] : '_';
         i += n;
     }
     std::string ext = p + "*=" + (utf8 ? "utf-8" : "windows-1252") + "''";

@@ -35,14 +35,15 @@ std::string EscapeQuoted(std::string_view text);
 
 // A header line ("Name: value") with its non-ASCII words as RFC 2047 encoded-words in
 // `charset`, folded onto continuation lines. Quoted display names become encoded-words
-// as a whole; addresses in angle brackets stay as typed. A word too long for any line
-// becomes encoded-words too, except in addresses. An ASCII line of at most
-// MaxLineLength characters is returned alone; a longer one is folded.
+// as a whole; addresses in angle brackets stay as typed. A word too long for any line,
+// or one a reader would not show as typed (a control character, or "=?" that reads as
+// an encoded-word), becomes encoded-words too, except in addresses. Any other ASCII line
+// of at most MaxLineLength characters is returned alone; a longer one is folded.
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset);
 
 // `; name="..."` style parameter text for a file name: control characters removed,
-// `"` and `\` escaped; a non-ASCII name gets an ASCII fallback plus an RFC 2231
-// `name*=charset''...` form. Returns the parameter(s) without the leading "; ".
+// `"` and `\` escaped; a non-ASCII name, or one holding "=?", gets an ASCII fallback
+// plus an RFC 2231 `name*=charset''...` form. Returns the parameter(s) without the leading "; ".
 std::string FileNameParameter(std::string_view param, std::string_view fileName);
 
 // Message-IDs for one run: unique per message and per run, without global state.

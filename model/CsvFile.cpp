@@ -28,11 +28,32 @@ char DetectSeparator(std::string_view text) {
     return semicolons > commas ? ';' : ',';
 }
 
-bool NeedsQuotes(std::string_view v, char sep) {
+// Both separators are quoted, whichever is written: the reader guesses the separator from
+// the header row's unquoted ones, and a name holding more semicolons than the row has
+// commas would otherwise make it split every row at the wrong character.
+bool NeedsQuotes(std::string_view v) {
     if (v.empty()) return false;
-    return v.find_first_of(std::string{sep, '"', '\r', '\n'}) != std::string_view::npos ||
-           v.front() == ' ' || v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
+    return v.find_first_of(",;\"\r\n") != std::string_view::npos || v.front() == ' ' ||
+           v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
 }
+
+// True when the row has a "name" and an "email" cell (blanks around them and letter case
+// aside): the header this program needs.
+bool NamesNameAndEmail(const CsvRow& row) {
+    bool name = false, email = false;
+    for (const std::string& cell : row) {
+        const std::size_t first = cell.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        const std::string lower =
+            AsciiLower(cell.substr(first, cell.find_last_not_of(" \t") - first + 1));
+        name = name || lower == "name";
+        email = email || lower == "email";
+    }
+    return name && email;
+}
+
+bool ParseCsvWith(std::string_view text, char sep, std::vector<CsvRow>& rows,
+                  std::size_t* unclosedLine);
 
 } // namespace
 
@@ -46,10 +67,26 @@ std::size_t LineNumberAt(std::string_view text, std::size_t pos) {
 }
 
 bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::size_t* unclosedLine) {
-    rows.clear();
     if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
     const char sep = DetectSeparator(text);
+    if (!ParseCsvWith(text, sep, rows, unclosedLine)) return false;
+    // Files saved before semicolons were quoted may hold a field name with more of them
+    // than the header has commas; the separator that yields the name and email columns
+    // is the one the file was written with.
+    if (!rows.empty() && !NamesNameAndEmail(rows.front())) {
+        std::vector<CsvRow> other;
+        if (ParseCsvWith(text, sep == ',' ? ';' : ',', other, nullptr) && !other.empty() &&
+            NamesNameAndEmail(other.front()))
+            rows = std::move(other);
+    }
+    return true;
+}
 
+namespace {
+
+bool ParseCsvWith(std::string_view text, char sep, std::vector<CsvRow>& rows,
+                  std::size_t* unclosedLine) {
+    rows.clear();
     CsvRow row;
     std::string value;
     bool rowHasContent = false; // an empty line is no row
@@ -107,12 +144,14 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::size_t* unc
     return true;
 }
 
+} // namespace
+
 std::string FormatCsvRow(const CsvRow& values, char sep) {
     std::string out;
     for (std::size_t k = 0; k < values.size(); ++k) {
         if (k > 0) out += sep;
         const std::string& v = values[k];
-        if (!NeedsQuotes(v, sep)) {
+        if (!NeedsQuotes(v)) {
             out += v;
             continue;
         }

@@ -14,15 +14,16 @@ namespace tandrel {
 using CsvRow = std::vector<std::string>;
 
 // Splits CSV text into rows. The separator is ',' or ';', whichever the first row
-// holds more of outside quotes (',' when neither). Double-quoted values may hold
+// holds more of outside quotes (',' when neither), unless only the other one splits
+// the first row into a "name" and an "email" column. Double-quoted values may hold
 // doubled quotes, separators and line breaks, which are kept as they are. A UTF-8
 // byte order mark at the start and empty lines are skipped. Returns false when a
 // quoted value is not closed, with the line it starts on in `unclosedLine`.
 bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows,
               std::size_t* unclosedLine = nullptr);
 
-// One row: values joined by `sep`, a value quoted when it holds the separator, a
-// double quote, CR or LF, or starts or ends with a blank; no line end.
+// One row: values joined by `sep`, a value quoted when it holds ',' or ';' (either
+// separator), a double quote, CR or LF, or starts or ends with a blank; no line end.
 std::string FormatCsvRow(const CsvRow& values, char sep);
 
 // True for a path ending in ".csv" in any letter case.

@@ -76,14 +76,6 @@ std::string NoControls(std::string s) {
     return s;
 }
 
-// C0 controls but the tab, and DEL.
-const std::string kControls = [] {
-    std::string s = "\x7f";
-    for (char c = 1; c < 0x20; ++c)
-        if (c != '\t') s += c;
-    return s;
-}();
-
 // Texts a user really types that are hard on the encoders.
 const std::vector<std::string> kFixedTexts = {
     "",
@@ -103,6 +95,8 @@ const std::vector<std::string> kFixedTexts = {
     std::string(950, 'y') + " tail",
     std::string(80, ' ') + "x",
     "ends with equals=",
+    "=?utf-8?Q?looks_encoded?= and =?x?b?",
+    "\xc3\xa9t\xc3\xa9 \x1f \xc3\xa9t\xc3\xa9 \x7f",
 };
 
 } // namespace
@@ -131,14 +125,11 @@ TEST(EncoderOracle, EveryEncodedTextDecodesToTheOriginal) {
             for (const std::string& l : body)
                 bodyText += l + "\r\n";
             cases.push_back({"qp", charset, bodyText, Joined(QuotedPrintableLines(body))});
-            // Control characters in a header are a known fault, kept out of the table.
-            const std::string header = Without(text, kControls);
-            cases.push_back({"subject", charset, header,
-                             Joined(EncodeHeaderLine("Subject: " + header, charset))});
             cases.push_back(
-                {"to", charset, header,
-                 Joined(EncodeHeaderLine("To: \"" + EscapeQuoted(header) + "\" <ann@x.example>",
-                                         charset))});
+                {"subject", charset, text, Joined(EncodeHeaderLine("Subject: " + text, charset))});
+            cases.push_back({"to", charset, text,
+                             Joined(EncodeHeaderLine(
+                                 "To: \"" + EscapeQuoted(text) + "\" <ann@x.example>", charset))});
             // A file name in any bytes: non-UTF-8 names are Windows-1252.
             const std::string name = NoControls(texts[i]);
             cases.push_back({"param", IsValidUtf8(name) ? "utf-8" : "windows-1252", name,
@@ -155,19 +146,4 @@ TEST(EncoderOracle, EveryEncodedTextDecodesToTheOriginal) {
                       << "\n  original: " << Hex(cases[i].original)
                       << "\n  encoded:  " << cases[i].encoded;
     }
-}
-
-// Known faults, kept out of the generated table until they are fixed: typed text that has
-// the form of an encoded-word is shown decoded by readers unless it is itself encoded; a
-// control character between encoded-words is lost.
-TEST(EncoderOracle, DISABLED_LookalikesAndControlsStayAsTyped) {
-    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
-    const std::string lookalike = "=?utf-8?Q?looks_encoded?=";
-    const std::string control = "\xc3\xa9t\xc3\xa9 \x1f \xc3\xa9t\xc3\xa9";
-    const std::vector<OracleCase> cases = {
-        {"subject", "utf-8", lookalike, Joined(EncodeHeaderLine("Subject: " + lookalike, "utf-8"))},
-        {"param", "utf-8", lookalike, FileNameParameter("filename", lookalike)},
-        {"subject", "utf-8", control, Joined(EncodeHeaderLine("Subject: " + control, "utf-8"))},
-    };
-    EXPECT_EQ(AskTheOracle(cases), (std::vector<std::string>{"ok", "ok", "ok"}));
 }

@@ -27,24 +27,6 @@ std::string Bytes(std::size_t n, unsigned seed) {
     return s;
 }
 
-// Independent decoder for round trips.
-std::string DecodeBase64(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned acc = 0;
-    int bits = 0;
-    for (char c : text) {
-        if (c == '=') break;
-        acc = (acc << 6) | static_cast<unsigned>(alphabet.find(c));
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<char>((acc >> bits) & 0xFF));
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> Base64Lines(const std::string& path) {
     std::vector<std::string> lines;
     AddBase64Body(lines, path);
@@ -139,6 +121,8 @@ TEST(Base64, KnownVectors) {
                   want);
 }
 
+// Line lengths and padding by size; what the lines decode to, Python's email package
+// says in MimeParser.ReadsOurMultipartMessage.
 TEST(Base64, BodiesBySize) {
     TempDir dir;
     auto full = [](std::size_t n, std::size_t last) {
@@ -173,7 +157,6 @@ TEST(Base64, BodiesBySize) {
         EXPECT_EQ(static_cast<std::size_t>(std::count(joined.begin(), joined.end(), '=')),
                   c.padding)
             << c.size;
-        EXPECT_EQ(DecodeBase64(joined), data) << c.size;
     }
 }
 

@@ -46,6 +46,9 @@ TEST(Csv, ParsesWhatSpreadsheetsWrite) {
         {"more semicolons than commas in the header",
          "\"a,b\";c;d\r\n1,5;2;3\r\n",
          {{"a,b", "c", "d"}, {"1,5", "2", "3"}}},
+        {"more semicolons, but only commas give a name and an email column",
+         "Name,email,a;b;c\r\nAnn,a@x,1;2\r\n",
+         {{"Name", "email", "a;b;c"}, {"Ann", "a@x", "1;2"}}},
         {"byte order mark, quotes, separators and line breaks inside quotes",
          "\xEF\xBB\xBFname,note\r\n\"Lee, Ann\",\"say \"\"hi\"\"\r\nsecond line\"\r\n",
          {{"name", "note"}, {"Lee, Ann", "say \"hi\"\r\nsecond line"}}},
@@ -94,10 +97,11 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     const std::string out = dir.file("out.csv");
     SaveCsvDatabase(st, out);
     EXPECT_EQ(st.user.lastdb, out);
-    EXPECT_EQ(test::ReadFileBytes(out), "Town,E-Mail,email,name,Note,New Field 1\r\n"
-                                        "Rome,x,ann@example.org,Lee; Ann,\"a \"\"b\"\"\nc\",\r\n"
-                                        "Z\xC3\xBCrich,,bob@x,Bob,,\r\n"
-                                        "far,,cy@x,Cy,n,extra\r\n");
+    EXPECT_EQ(test::ReadFileBytes(out),
+              "Town,E-Mail,email,name,Note,New Field 1\r\n"
+              "Rome,x,ann@example.org,\"Lee; Ann\",\"a \"\"b\"\"\nc\",\r\n"
+              "Z\xC3\xBCrich,,bob@x,Bob,,\r\n"
+              "far,,cy@x,Cy,n,extra\r\n");
     AppState back;
     back.NewDatabase();
     back.db->appendEntry().name = "replaced";

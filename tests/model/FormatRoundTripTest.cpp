@@ -251,8 +251,8 @@ TEST(FormatRoundTrip, CsvFile) {
     }
 }
 
-// The settings file holds any text without a line break up to 1023 characters; a value
-// with a line break is written empty, a longer one is cut.
+// The settings file holds any text without a line break up to 1023 characters (what
+// becomes of longer values and line breaks: SettingsTest).
 TEST(FormatRoundTrip, SettingsFile) {
     const test::SeededRun run;
     HostileText gen(run.seed);
@@ -299,51 +299,57 @@ TEST(FormatRoundTrip, SettingsFile) {
             EXPECT_EQ(gotPrefs.delimchar, DelimCharOf(prefs.fielddelim));
         }
     }
-
-    Profile ini(dir.file("rules.ini"));
-    const std::string longValue(1100, 'x');
-    ASSERT_TRUE(ini.WriteString("User", "lastdb", "/home/a\r\n[Network]\r\nsmtp=evil"));
-    ASSERT_TRUE(ini.WriteString("User", "lastmail", longValue));
-    EXPECT_EQ(ini.ReadString("User", "lastdb", "-"), "");
-    EXPECT_EQ(ini.ReadString("Network", "smtp", "-"), "-");
-    EXPECT_EQ(ini.ReadString("User", "lastmail", "-"), longValue.substr(0, 1023));
 }
 
-// The results file holds any name and address, every outcome and every occurrence count.
+// The results file holds any name and address, every outcome and every occurrence count;
+// a later run goes to everyone whose message was neither accepted nor perhaps stored.
 TEST(FormatRoundTrip, RunResultsFile) {
     const test::SeededRun run;
     HostileText gen(run.seed);
     TempDir dir;
     const Outcome outcomes[] = {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused,
-                                Outcome::TemporarilyRefused};
+                                Outcome::TemporarilyRefused, Outcome::MaybeDelivered};
     for (const HostileCharset cs : kCharsets) {
-        std::vector<PersonId> people = {{HostileText::AllBytes(cs), HostileText::AllBytes(cs), 0},
-                                        {"", "", 0}};
-        for (int r = 0; r < kRecords; ++r)
-            people.push_back({gen.value(cs), gen.value(cs), static_cast<int>(gen.pick(4))});
+        AppState st;
+        st.NewDatabase();
+        std::vector<ReceipData*> rows;
+        for (int r = 0; r < kRecords; ++r) {
+            ReceipData& e = st.db->appendEntry();
+            // Now and then the same person again, told apart by occurrence.
+            const ReceipData* twin =
+                r > 1 && gen.pick(4) == 0 ? rows[gen.pick(rows.size())] : nullptr;
+            const std::string fixed = r == 0 ? HostileText::AllBytes(cs) : "";
+            e.name = twin ? twin->name : r < 2 ? fixed : gen.value(cs);
+            e.email = twin ? twin->email : r < 2 ? fixed : gen.value(cs);
+            rows.push_back(&e);
+        }
+        const std::vector<PersonId> people = IdentifyPeople(*st.db, rows);
         std::vector<Outcome> want(people.size(), Outcome::NotAttempted);
         {
             RunResultsWriter writer(dir.file("Tandrel.run"), people);
             // Some people twice: the later outcome counts.
             for (std::size_t k = 0; k < people.size() * 3 / 2; ++k) {
                 const std::size_t i = gen.pick(people.size());
-                want[i] = outcomes[gen.pick(4)];
+                want[i] = outcomes[gen.pick(std::size(outcomes))];
                 ASSERT_TRUE(writer.record(i, want[i]));
             }
         }
         const std::vector<PersonResult> got = ReadRunResults(dir.file("Tandrel.run"));
         ASSERT_EQ(got.size(), people.size());
+        std::vector<ReceipData*> notReached;
         for (std::size_t i = 0; i < people.size(); ++i) {
             EXPECT_EQ(got[i].person, people[i]) << i;
             EXPECT_EQ(static_cast<char>(got[i].outcome), static_cast<char>(want[i])) << i;
+            if (want[i] != Outcome::Accepted && want[i] != Outcome::MaybeDelivered)
+                notReached.push_back(rows[i]);
         }
+        EXPECT_EQ(RecipientsNotReached(*st.db, dir.file("Tandrel.run")), notReached);
     }
 }
 
-// Field names with more semicolons than the header row has commas: written unquoted, the
-// header row then reads as separated by semicolons and every row falls apart. Known
-// fault, kept out of the generated table until it is fixed.
-TEST(FormatRoundTrip, DISABLED_CsvFieldNamesWithSemicolons) {
+// Field names with more semicolons than the header row has commas: unquoted, the header
+// row would read as separated by semicolons and every row fall apart.
+TEST(FormatRoundTrip, CsvFieldNamesWithSemicolons) {
     TempDir dir;
     AppState st = GeneratedDatabase({"name", "email", "a;b;c;d"},
                                     [](int r, std::size_t k) { return std::to_string(r * 10 + k); });

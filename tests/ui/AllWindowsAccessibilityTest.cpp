@@ -1,5 +1,6 @@
-// Every window of the program, as the program creates them: no control that a keyboard
-// or screen-reader user can reach is left without a name.
+// Every window of the program, as the program creates them, on every page: no control
+// that a keyboard or screen-reader user can reach is left without a name, and every
+// control shows whole at the desktop's font.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -11,6 +12,7 @@
 #include "AddPersonDialog.h"
 #include "AppWindows.h"
 #include "AttachmentsWindow.h"
+#include "ControlsFit.h"
 #include "DatabaseEditor.h"
 #include "DeliveryWindow.h"
 #include "FieldsDialog.h"
@@ -27,7 +29,8 @@ namespace {
 std::vector<QWidget*> UnnamedControls(QWidget* window, int& checked) {
     std::vector<QWidget*> unnamed;
     for (QWidget* c : window->findChildren<QWidget*>()) {
-        if (!c->isVisibleTo(window) || !c->isEnabled() || c->window() != window) continue;
+        // A disabled control is still read out.
+        if (!c->isVisibleTo(window) || c->window() != window) continue;
         if (c->focusProxy() || qobject_cast<QMenuBar*>(c)) continue;
         const bool control = (c->focusPolicy() & Qt::TabFocus) || qobject_cast<QAbstractButton*>(c);
         if (!control) continue;
@@ -63,13 +66,17 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
         window->show();
         QApplication::processEvents();
         int checked = 0;
-        for (QWidget* c : UnnamedControls(window, checked)) {
-            ADD_FAILURE() << what << ": " << c->metaObject()->className() << " '"
-                          << c->objectName().toStdString() << "' has no accessible name";
-        }
+        tandrel::test::ForEachPage(window, [&] {
+            for (QWidget* c : UnnamedControls(window, checked)) {
+                ADD_FAILURE() << what << ": " << c->metaObject()->className() << " '"
+                              << c->objectName().toStdString() << "' has no accessible name";
+            }
+        });
         if (window != app.preparationWindow()) {
             EXPECT_GT(checked, 0) << what;
         }
+        SCOPED_TRACE(what);
+        tandrel::test::ExpectControlsFit(window);
         window->hide();
     }
 }

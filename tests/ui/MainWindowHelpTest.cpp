@@ -1,9 +1,10 @@
 // Help (contents, index, F1 by control, Escape), hints in the status bar, and the names
 // and keyboard order that assistive technology reads.
+#include <QAbstractButton>
 #include <QAccessible>
+#include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QMenuBar>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStatusTipEvent>
@@ -204,11 +205,19 @@ TEST_F(MainHelpTest, StatusPanelShowsTheStatusPartOfHints) {
         QApplication::sendEvent(c.target, &tip);
         EXPECT_EQ(status(0), c.expected);
     }
-    EXPECT_EQ(find<QWidget>("SpeedButton9")->toolTip().toStdString(), "Save Database");
-    EXPECT_EQ(find<QWidget>("SpeedButton1")->toolTip().toStdString(), "Preview mail");
-    EXPECT_EQ(action("File21")->statusTip().toStdString(), "Open a saved mail");
-    EXPECT_EQ(action("CutItem")->statusTip().toStdString(),
-              "Remove selection and insert it to the clipboard");
+    // Every button showing only its image says what it does when pointed at, and no
+    // hint shows its "tip|status" bar.
+    for (auto* b : w->findChildren<QAbstractButton*>())
+        EXPECT_TRUE(!b->isVisibleTo(w) || !b->text().isEmpty() || !b->toolTip().isEmpty())
+            << b->objectName().toStdString();
+    for (auto* o : w->findChildren<QObject*>()) {
+        QString tips;
+        if (auto* widget = qobject_cast<QWidget*>(o))
+            tips = widget->toolTip() + widget->statusTip();
+        else if (auto* act = qobject_cast<QAction*>(o))
+            tips = act->toolTip() + act->statusTip();
+        EXPECT_FALSE(tips.contains('|')) << o->objectName().toStdString();
+    }
     // The panels are read by their current text.
     w->updateStatusBar();
     QAccessibleInterface* panel =
@@ -220,19 +229,8 @@ TEST_F(MainHelpTest, StatusPanelShowsTheStatusPartOfHints) {
     EXPECT_EQ(status(0), "both");
 }
 
-TEST_F(MainHelpTest, EveryVisibleEnabledControlHasAnAccessibleName) {
-    int checked = 0;
-    for (QWidget* c : w->findChildren<QWidget*>()) {
-        if (!c->isVisibleTo(w) || !c->isEnabled() || c->window() != w) continue;
-        const bool control = c->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton*>(c);
-        if (!control || qobject_cast<QMenuBar*>(c)) continue;
-        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c);
-        ASSERT_NE(iface, nullptr);
-        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty())
-            << c->metaObject()->className() << " " << c->objectName().toStdString();
-        ++checked;
-    }
-    EXPECT_GT(checked, 20);
+// Each control is named by what stands beside it or on it, not by a neighbour's caption.
+TEST_F(MainHelpTest, ControlsAreNamedByTheirOwnCaptions) {
     const std::pair<const char*, const char*> names[] = {
         {"SpeedButton2", "New Mail"}, {"SpeedButton10", "Database Editor"},
         {"AttachBut", "Attachments"}, {"SpeedButton1", "Preview mail"},

@@ -168,7 +168,6 @@ TEST_F(MainUsabilityTest, StatusPanelsAndEmailColumnsShowTheirWholeTexts) {
     counter->setText(QStringLiteral("xxx of xxx receipients selected"));
     QApplication::processEvents();
     EXPECT_TRUE(whole(counter));
-    EXPECT_GE(counter->width(), 170);
     counter->setText(QStringLiteral("12000 of 100000 receipients selected"));
     attachments->setText(QStringLiteral("1000 attachments"));
     // Given room in the window, the counters take what their texts need.
@@ -176,7 +175,6 @@ TEST_F(MainUsabilityTest, StatusPanelsAndEmailColumnsShowTheirWholeTexts) {
     QTest::qWait(20);
     EXPECT_TRUE(whole(counter));
     EXPECT_TRUE(whole(attachments));
-    EXPECT_EQ(find<QLabel>("StatusPanel0")->width(), 300);
 
     find<QPushButton>("Button3")->click();
     const int dragged = 77;

@@ -201,7 +201,9 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
         grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
         ++row;
     }
-    grid->addWidget(ehloCheck, row++, 1);
+    // Under both columns: beside the labels its text would not fit the fixed page, and
+    // the wide column would cut the labels short too.
+    grid->addWidget(ehloCheck, row++, 0, 1, 2);
     grid->setRowStretch(row, 1);
     pages->addTab(internet, QStringLiteral("Internet Settings"));
 
