@@ -59,8 +59,10 @@ void Prepare(std::size_t people, const std::string& attachment) {
     if (!attachment.empty()) st.attachments.push_back(MakeAttachment(attachment));
     int repaints = 0;
     std::shared_ptr<PreparedMailing> run;
-    const double s = BestSeconds(
-        1, [&] { run = PrepareMailing(st, std::make_shared<const RecipientList>(recipients), [&](int) { ++repaints; }); });
+    const double s = BestSeconds(1, [&] {
+        run = PrepareMailing(st, std::make_shared<const RecipientList>(recipients),
+                             [&](int) { ++repaints; });
+    });
     const long preparedKb = PeakRssKb();
     std::uint64_t bytes = 0;
     std::size_t failed = 0;

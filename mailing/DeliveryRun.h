@@ -100,7 +100,7 @@ private:
     // With several connections.
     std::vector<std::unique_ptr<Connection>> others_;
     std::shared_ptr<MessageSource> source_;
-    std::map<std::size_t, Decided> decided_; // decided, waiting for those before them
+    std::map<std::size_t, Decided> decided_;           // decided, waiting for those before them
     std::size_t released_ = 0;                         // messages passed on, in order
     std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome
     std::size_t over_ = 0;                             // connections that ended

@@ -126,8 +126,8 @@ DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
     for (std::size_t i = 0; i < total; ++i) {
         const MailNode& message = messages.message(i);
         if (!message.unfit.empty())
-            throw std::runtime_error("Mail to \"" + message.address + "\" not written: " +
-                                     message.unfit);
+            throw std::runtime_error("Mail to \"" + message.address +
+                                     "\" not written: " + message.unfit);
         WriteOwnFile(dir, names[i], JoinCrLf(message.lines.toVector()));
         messages.release(i);
         if (progress) progress(static_cast<int>((i + 1) * 100 / total));

@@ -60,8 +60,8 @@ private:
 
 MailingRun::MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
                        MailingKind kind)
-    : st_(session), recipients_(std::make_shared<const RecipientList>(std::move(recipients))), subject_(std::move(subject)), kind_(kind),
-      relay_(std::make_unique<Relay>(*this)) {}
+    : st_(session), recipients_(std::make_shared<const RecipientList>(std::move(recipients))),
+      subject_(std::move(subject)), kind_(kind), relay_(std::make_unique<Relay>(*this)) {}
 
 MailingRun::~MailingRun() {
     delivery_.reset();

@@ -49,7 +49,8 @@ void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Att
 class PreparedMailing::Composition {
 public:
     explicit Composition(const AppState& st)
-        : hasHeader_(st.mailText.MailHasHeader), fields_(st.db ? st.db->fields : std::vector<VarIdent>()), attachments_(st.attachments),
+        : hasHeader_(st.mailText.MailHasHeader),
+          fields_(st.db ? st.db->fields : std::vector<VarIdent>()), attachments_(st.attachments),
           composer_(fields_, st.mailText, DomainOfAddress(st.prefs.fromaddy),
                     MailFolder(st.user.lastmail)),
           parts_(fields_, attachments_) {}
@@ -74,7 +75,8 @@ private:
     AttachmentSet parts_;
 };
 
-PreparedMailing::PreparedMailing(const AppState& st, std::shared_ptr<const RecipientList> recipients,
+PreparedMailing::PreparedMailing(const AppState& st,
+                                 std::shared_ptr<const RecipientList> recipients,
                                  std::string envelopeTo)
     : recipients_(std::move(recipients)), envelopeTo_(std::move(envelopeTo)),
       composition_(std::make_unique<Composition>(st)) {}

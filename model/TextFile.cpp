@@ -63,8 +63,10 @@ public:
                 partial_.clear();
             }
             if (piece[i] == '\r') {
-                if (i + 1 == n) crPending_ = true;
-                else if (piece[i + 1] == '\n') ++i;
+                if (i + 1 == n)
+                    crPending_ = true;
+                else if (piece[i + 1] == '\n')
+                    ++i;
             }
             pos = i + 1;
         }
@@ -134,16 +136,13 @@ std::string ReadUserTextFile(const std::string& path) {
         throw FileError(FormatPathMessage("Cannot open file %s", path));
     // A text saved as UTF-16 has a NUL beside every ASCII letter; its byte order mark
     // says what it is, so the user learns what to do about it.
-    if (StartsAsUtf16(data))
-        throw FileError(path + " is a UTF-16 text file: save it as UTF-8");
+    if (StartsAsUtf16(data)) throw FileError(path + " is a UTF-16 text file: save it as UTF-8");
     if (data.find('\0') != std::string::npos)
         throw FileError(path + " is not a text file: it contains NUL bytes");
     return data;
 }
 
-
-void ReadUserTextLines(const std::string& path,
-                       const std::function<void(std::string_view)>& line) {
+void ReadUserTextLines(const std::string& path, const std::function<void(std::string_view)>& line) {
     FileReadResult why;
     const int fd = OpenRegularFile(path, why);
     if (fd < 0) throw FileError(FormatPathMessage("Cannot open file %s", path));

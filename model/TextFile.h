@@ -36,8 +36,7 @@ std::string ReadUserTextFile(const std::string& path);
 // The same file's lines, split as SplitAtLineEnds does, handed to `line` one at a time
 // as the file is read in pieces: a big file is never held whole. Throws as
 // ReadUserTextFile, possibly after some lines were handed out.
-void ReadUserTextLines(const std::string& path,
-                       const std::function<void(std::string_view)>& line);
+void ReadUserTextLines(const std::string& path, const std::function<void(std::string_view)>& line);
 
 // Writes every line followed by CR LF, replacing the file safely (see SafeFile.h).
 // Throws FileError("Cannot create file <path>: <reason>"); the old file is unchanged.

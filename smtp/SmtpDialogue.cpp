@@ -581,7 +581,8 @@ void SmtpDialogue::Impl::startMessage() {
         tellEnvelope();
         if (!isRunning) return;
         copyReplies = 0;
-        pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
+        pending.expectPipelined(CurrentMessage, rxTotal,
+                                mail(CurrentMessage).copyRecipients.size());
         armTimer();
         sock.SendText(text);
     } else {
@@ -622,7 +623,7 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
     ++connectionMessages;
     transactionPipelined = true;
     copyReplies = 0;
-        pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
+    pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
     nextInFlight = true;
     return true;
 }

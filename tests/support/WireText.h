@@ -23,7 +23,8 @@ inline std::string WithoutDateAndId(std::string_view message) {
     std::string out;
     while (!message.empty()) {
         const std::size_t end = message.find('\n');
-        const std::string_view line = message.substr(0, end == message.npos ? message.size() : end + 1);
+        const std::string_view line =
+            message.substr(0, end == message.npos ? message.size() : end + 1);
         if (!line.starts_with("Date: ") && !line.starts_with("Message-ID: ")) out += line;
         message.remove_prefix(line.size());
     }

@@ -15,9 +15,9 @@
 #include "FakeKeyring.h"
 #include "MailFile.h"
 #include "MailingRun.h"
-#include "Preparation.h"
 #include "MailingTestKit.h"
 #include "PasswordPrompt.h"
+#include "Preparation.h"
 #include "RunResults.h"
 #include "SendCommand.h"
 #include "TestSupport.h"
@@ -195,7 +195,7 @@ TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
             EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
         EXPECT_FALSE(m.preparation->isVisible());
-            EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_TRUE(m.main.st.SentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
@@ -233,7 +233,7 @@ TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
         EXPECT_FALSE(m.delivery->isVisible());
-            EXPECT_TRUE(m.main.st.RunLog.empty());
+        EXPECT_TRUE(m.main.st.RunLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         // The run started, so its block is written, without any address.
         const auto lines = m.snt();
