@@ -18,9 +18,9 @@ const std::vector<VarIdent> kFields = {{"name"}, {"email"}, {"title"},   {"stree
 
 ReceipData MakeEntry(int i) {
     ReceipData e;
-    e.name = "Person " + std::to_string(i);
-    e.email = "person" + std::to_string(i) + "@mail.example";
-    e.values = {e.name,  e.email,    "Dr.",  "Long Street 12", "Springfield",
+    e.setName("Person " + std::to_string(i));
+    e.setEmail("person" + std::to_string(i) + "@mail.example");
+    e.values = {e.name(),  e.email(),    "Dr.",  "Long Street 12", "Springfield",
                 "12345", "555-0100", "Acme", "Utopia",         "likes [brackets] too"};
     return e;
 }

@@ -51,9 +51,9 @@ void Prepare(std::size_t people, const std::string& attachment) {
     recipients.reserve(people);
     for (std::size_t i = 0; i < people; ++i) {
         ReceipData& e = st.db->appendEntry();
-        e.name = "person" + std::to_string(i);
-        e.email = "person" + std::to_string(i) + "@mail.example";
-        e.values = {e.name, e.email, "Springfield"};
+        e.setName("person" + std::to_string(i));
+        e.setEmail("person" + std::to_string(i) + "@mail.example");
+        e.values = {e.name(), e.email(), "Springfield"};
         recipients.push_back(&e);
     }
     if (!attachment.empty()) st.attachments.push_back(MakeAttachment(attachment));

@@ -52,9 +52,9 @@ void Fill(BenchMain& m, const std::string& dir, const std::string& port, int peo
     st.NewDatabase();
     for (int i = 0; i < people; ++i) {
         tandrel::ReceipData& e = st.db->appendEntry();
-        e.name = "Person " + std::to_string(i);
-        e.email = "p" + std::to_string(i) + "@example.org";
-        e.values = {e.name, e.email};
+        e.setName("Person " + std::to_string(i));
+        e.setEmail("p" + std::to_string(i) + "@example.org");
+        e.values = {e.name(), e.email()};
         m.rows.push_back(&e);
     }
 }

@@ -45,7 +45,7 @@ public:
             if (run_.kind_ == MailingKind::TestMail)
                 run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromaddy);
             else if (message < run_.recipients_->size())
-                run_.summary_.maybeDelivered.push_back((*run_.recipients_)[message]->email);
+                run_.summary_.maybeDelivered.push_back((*run_.recipients_)[message]->email());
         }
         if (run_.observer_) run_.observer_->messageOutcome(message, outcome, reply);
     }
@@ -124,7 +124,8 @@ void MailingRun::startDelivery() {
         try {
             static const DatabaseRoot noDatabase;
             results_ = std::make_unique<RunResultsWriter>(
-                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, *recipients_));
+                st_.runResultsPath(),
+                IdentifyPeopleInPlace(st_.db ? *st_.db : noDatabase, *recipients_));
         } catch (const std::exception& e) {
             summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
         }
@@ -135,7 +136,8 @@ void MailingRun::startDelivery() {
     delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.RunLog, *accepted, &st_.RunLogSaved);
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
-    if (config.bearerToken && credentialSource_) config.renewToken = [this] { return renewedSecret(); };
+    if (config.bearerToken && credentialSource_)
+        config.renewToken = [this] { return renewedSecret(); };
     // The connections hold the messages from here on, each dropped after its outcome.
     std::shared_ptr<MessageSource> messages = std::move(messages_);
     if (!messages) messages = std::make_shared<ListedMessages>(OutgoingList());

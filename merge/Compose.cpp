@@ -88,7 +88,7 @@ std::size_t SlotCount(const std::vector<VarIdent>& fields, const ReceipData& e) 
 }
 
 const std::string& SlotValue(const ReceipData& e, std::size_t slot) {
-    return slot == 0 ? e.name : slot == 1 ? e.email : ValueOf(e, slot - 2);
+    return slot == 0 ? e.name() : slot == 1 ? e.email() : ValueOf(e, slot - 2);
 }
 
 std::string_view SlotName(const std::vector<VarIdent>& fields, std::size_t slot) {
@@ -160,10 +160,7 @@ void ToUtf8(std::string& text) {
 
 ReceipData ValuesAsUtf8(const ReceipData& e) {
     ReceipData u = e;
-    ToUtf8(u.name);
-    ToUtf8(u.email);
-    for (std::string& v : u.values)
-        ToUtf8(v);
+    u.convertTexts(ToUtf8);
     return u;
 }
 
@@ -428,7 +425,7 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
     if (!hasHeader_) return plain(entry);
     std::vector<std::string> header, body;
     merge(entry, header, body);
-    TakeCopyRecipients(header, entry.email, copyRecipients);
+    TakeCopyRecipients(header, entry.email(), copyRecipients);
     if (formatted_) return composeFormatted(entry, std::move(header), body);
 
     std::string all;

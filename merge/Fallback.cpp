@@ -28,7 +28,7 @@ const std::string* ValueNamed(const FieldIndex& index, const ReceipData& entry,
     const std::vector<std::size_t>* steps = index.stepsOf(name);
     if (!steps || steps->empty()) return nullptr;
     const std::size_t step = steps->front();
-    if (step < 2) return step == 0 ? &entry.name : &entry.email;
+    if (step < 2) return step == 0 ? &entry.name() : &entry.email();
     return step - 2 < entry.values.size() ? &entry.values[step - 2] : &none;
 }
 

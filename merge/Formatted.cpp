@@ -110,8 +110,8 @@ private:
 std::string RenderWithStandIns(const FieldIndex& index, std::string markdown,
                                const ReceipData& entry, StandIns& standIns) {
     ReceipData between;
-    between.name = standIns.add(entry.name);
-    between.email = standIns.add(entry.email);
+    between.setName(standIns.add(entry.name()));
+    between.setEmail(standIns.add(entry.email()));
     const std::size_t pairs = PairedFields(index.fields().size(), entry);
     for (std::size_t k = 0; k < pairs; ++k)
         between.values.push_back(standIns.add(ValueOf(entry, k)));
@@ -252,10 +252,7 @@ std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const Mail
     const std::string body =
         AsUtf8(JoinLines(std::vector<std::string>(bodyStart, mail.lines.end())));
     ReceipData utf8 = entry;
-    utf8.name = AsUtf8(utf8.name);
-    utf8.email = AsUtf8(utf8.email);
-    for (std::string& v : utf8.values)
-        v = AsUtf8(v);
+    utf8.convertTexts([](std::string& text) { text = AsUtf8(text); });
     return HtmlDocument(RenderMergedHtml(fields, body, utf8));
 }
 

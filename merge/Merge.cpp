@@ -194,7 +194,7 @@ private:
     };
 
     const std::string& valueOf(std::size_t step) const {
-        return step == 0 ? entry_.name : step == 1 ? entry_.email : ValueOf(entry_, step - 2);
+        return step == 0 ? entry_.name() : step == 1 ? entry_.email() : ValueOf(entry_, step - 2);
     }
 
     bool replace(std::string& out) {
@@ -229,7 +229,7 @@ private:
 };
 
 bool ValuesHoldBrackets(const FieldIndex& index, const ReceipData& entry, std::size_t pairs) {
-    if (HasBracket(entry.name) || HasBracket(entry.email) || index.namesHoldBrackets(pairs))
+    if (HasBracket(entry.name()) || HasBracket(entry.email()) || index.namesHoldBrackets(pairs))
         return true;
     // Values a short row leaves out are empty.
     const std::size_t stored = std::min(pairs, entry.values.size());
@@ -256,8 +256,8 @@ void MergeWithin(const FieldIndex& index, const ReceipData& entry, std::string& 
     auto step = [&](std::string_view ph, std::string_view value) {
         if (ReplaceInto(text, ph, value, scratch, limit)) text.swap(scratch);
     };
-    step("[name]", entry.name);
-    step("[email]", entry.email);
+    step("[name]", entry.name());
+    step("[email]", entry.email());
     std::string placeholder;
     for (std::size_t k = 0; k < pairs; ++k) {
         placeholder.assign(1, '[');
@@ -268,7 +268,7 @@ void MergeWithin(const FieldIndex& index, const ReceipData& entry, std::string& 
 }
 
 std::string TooLargeText(const FieldIndex& index, const ReceipData& entry) {
-    const std::string& who = entry.name.empty() ? entry.email : entry.name;
+    const std::string& who = entry.name().empty() ? entry.email() : entry.name();
     std::string text = "The merged mail for " + OneLine(who) + " grows beyond " +
                        std::to_string(kMaxMergedBytes >> 20) + " MB";
     // Without brackets in the values it is only their size and number.
@@ -322,7 +322,7 @@ std::string MergeGrowthProblem(const FieldIndex& index, const ReceipData& entry,
     if (!ValuesHoldBrackets(index, entry, pairs)) {
         // Without brackets in the values every replacement takes one "[" of the text,
         // so the longest value times their number bounds the growth.
-        std::size_t longest = std::max(entry.name.size(), entry.email.size());
+        std::size_t longest = std::max(entry.name().size(), entry.email().size());
         for (std::size_t k = 0; k < std::min(pairs, entry.values.size()); ++k)
             longest = std::max(longest, entry.values[k].size());
         const std::size_t room = kMaxMergedBytes - std::min(text.size(), kMaxMergedBytes);

@@ -453,7 +453,7 @@ std::string ValueLeavingFolder(const std::string& pattern, const FieldIndex& ind
     if (fixed.find_first_of("/\\") == std::string_view::npos) return {};
     const std::size_t slots = 2 + PairedFields(index.fields().size(), entry);
     const auto value = [&](std::size_t s) -> const std::string& {
-        return s == 0 ? entry.name : s == 1 ? entry.email : ValueOf(entry, s - 2);
+        return s == 0 ? entry.name() : s == 1 ? entry.email() : ValueOf(entry, s - 2);
     };
     std::vector<std::size_t> used;
     bool everyValue = false;
@@ -615,7 +615,7 @@ std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
     PersonalPath p = AttachmentPathOf(path, fields, entry);
     if (!p.problem.empty())
-        throw ComposeError(OneLine(entry.name.empty() ? entry.email : entry.name) + ": " +
+        throw ComposeError(OneLine(entry.name().empty() ? entry.email() : entry.name()) + ": " +
                            p.problem);
     return std::move(p.path);
 }

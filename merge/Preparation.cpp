@@ -31,7 +31,7 @@ void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Att
             if (it == seen.end()) it = seen.emplace(path, AttachmentProblem(path)).first;
             if (it->second.empty()) continue;
             if (++total <= kShown)
-                problems.push_back(entry->name + ": " + OneLine(path) + " (" + it->second + ")");
+                problems.push_back(entry->name() + ": " + OneLine(path) + " (" + it->second + ")");
         }
     }
     if (problems.empty()) return;
@@ -63,7 +63,7 @@ public:
         MailNode node;
         node.lines = parts_.Compose(
             composer_.compose(entry, !attachments_.empty(), &node.copyRecipients), entry, gauge);
-        node.address = entry.email;
+        node.address = entry.email();
         return node;
     }
 
@@ -84,7 +84,7 @@ PreparedMailing::PreparedMailing(const AppState& st,
 PreparedMailing::~PreparedMailing() = default;
 
 const std::string& PreparedMailing::address(std::size_t i) const {
-    return envelopeTo_.empty() ? (*recipients_)[i]->email : envelopeTo_;
+    return envelopeTo_.empty() ? (*recipients_)[i]->email() : envelopeTo_;
 }
 
 MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {

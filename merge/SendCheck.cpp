@@ -52,7 +52,7 @@ std::string Lower(std::string_view s) {
 }
 
 std::string Who(const ReceipData& e, std::size_t position) {
-    return e.name.empty() ? "The person at place " + std::to_string(position + 1) : OneLine(e.name);
+    return e.name().empty() ? "The person at place " + std::to_string(position + 1) : OneLine(e.name());
 }
 
 bool IsNumber(std::string_view s) {
@@ -199,13 +199,13 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         const ReceipData* e = recipients[i];
         if (!e) continue;
-        if (e->email.empty()) {
+        if (e->email().empty()) {
             noAddress.add(Who(*e, i) + " has no e-mail address");
-        } else if (!IsValidAddress(e->email)) {
-            noAddress.add(Who(*e, i) + " has the e-mail address \"" + OneLine(e->email) +
+        } else if (!IsValidAddress(e->email())) {
+            noAddress.add(Who(*e, i) + " has the e-mail address \"" + OneLine(e->email()) +
                           "\", which is not valid");
         } else {
-            auto [it, fresh] = byAddress.try_emplace(Lower(e->email));
+            auto [it, fresh] = byAddress.try_emplace(Lower(e->email()));
             if (fresh) addressOrder.push_back(it->first);
             it->second.push_back(i);
         }
@@ -246,7 +246,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
         for (std::size_t k = 0; k < who.size() && k < 5; ++k)
             names += (k ? ", " : "") + Who(*recipients[who[k]], who[k]);
         if (who.size() > 5) names += ", ...";
-        repeated.add("The address " + OneLine(recipients[who[0]]->email) + " is used by " +
+        repeated.add("The address " + OneLine(recipients[who[0]]->email()) + " is used by " +
                      std::to_string(who.size()) + " people: " + names);
     }
 

@@ -1,8 +1,12 @@
 // Loading, saving and the unsaved-change rule of the database and its field list.
 #include "DatabaseDocument.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <new>
+
+#include <openssl/evp.h>
 
 #include "CsvFile.h"
 #include "DatabaseEditing.h"
@@ -13,6 +17,35 @@
 namespace tandrel {
 
 namespace {
+
+// SHA-256 of every value of every entry in database order, each value and each entry's
+// value list preceded by its length, so that no two different databases (a value moved
+// into its neighbour, an empty value more) feed the hash the same bytes.
+std::array<unsigned char, 32> ValuesDigest(const DatabaseRoot& db) {
+    std::array<unsigned char, 32> digest{};
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    if (!ctx) throw std::bad_alloc();
+    const auto feedCount = [ctx](std::uint64_t n) {
+        unsigned char bytes[8];
+        for (unsigned char& b : bytes) {
+            b = static_cast<unsigned char>(n & 0xFF);
+            n >>= 8;
+        }
+        EVP_DigestUpdate(ctx, bytes, sizeof bytes);
+    };
+    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    for (const EntryPtr& e : db.entries) {
+        feedCount(e->values.size());
+        for (const std::string& v : e->values) {
+            feedCount(v.size());
+            EVP_DigestUpdate(ctx, v.data(), v.size());
+        }
+    }
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx, digest.data(), &length);
+    EVP_MD_CTX_free(ctx);
+    return digest;
+}
 
 // The first row of a CSV file: up to the first line end outside double quotes. Only that
 // much is read, so a big file is not read twice; a file that is no regular file gives
@@ -172,9 +205,8 @@ DatabaseDocument::Snapshot DatabaseDocument::snapshot() const {
     s.exists = true;
     for (const auto& f : st_.db->fields)
         s.fields.push_back(f.name);
-    s.entries.reserve(st_.db->entries.size());
-    for (const auto& e : st_.db->entries)
-        s.entries.push_back(e->values);
+    s.entryCount = st_.db->entries.size();
+    s.valuesDigest = ValuesDigest(*st_.db);
     return s;
 }
 
@@ -186,13 +218,11 @@ bool DatabaseDocument::changed() const {
     const Snapshot& s = saved_;
     if (!st_.db) return s.exists;
     if (!s.exists || st_.db->fields.size() != s.fields.size() ||
-        st_.db->entries.size() != s.entries.size())
+        st_.db->entries.size() != s.entryCount)
         return true;
     for (std::size_t i = 0; i < s.fields.size(); ++i)
         if (st_.db->fields[i].name != s.fields[i]) return true;
-    for (std::size_t i = 0; i < s.entries.size(); ++i)
-        if (st_.db->entries[i]->values != s.entries[i]) return true;
-    return false;
+    return ValuesDigest(*st_.db) != s.valuesDigest;
 }
 
 } // namespace tandrel

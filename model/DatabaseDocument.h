@@ -3,6 +3,8 @@
 // edit the entries; this object decides what is loaded, written and remembered.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -75,10 +77,14 @@ public:
     std::string fieldsPath() const { return untitled_ ? std::string() : st_.user.lastfields; }
 
 private:
+    // What the people looked like when last loaded or saved. Their values are kept as a
+    // digest, not a copy: a copy would double the memory of a large database for the
+    // one question whether it changed.
     struct Snapshot {
         bool exists = false;
         std::vector<std::string> fields;
-        std::vector<std::vector<std::string>> entries;
+        std::size_t entryCount = 0;
+        std::array<unsigned char, 32> valuesDigest{};
     };
     Snapshot snapshot() const;
     DatabaseFormat formatFor(const std::string& path) const;

@@ -29,8 +29,8 @@ std::size_t AddPosition(const DatabaseRoot& db, const std::string& fieldName) {
 
 ReceipData& AddPerson(DatabaseRoot& db, const std::string& name, const std::string& email) {
     ReceipData& entry = db.appendEntry();
-    entry.name = name;
-    entry.email = email;
+    entry.setName(name);
+    entry.setEmail(email);
     entry.selected = false;
     if (!db.fields.empty()) {
         entry.values.assign(db.fields.size(), std::string());
@@ -43,10 +43,14 @@ ReceipData& AddPerson(DatabaseRoot& db, const std::string& name, const std::stri
 bool SetEntryValue(DatabaseRoot& db, ReceipData& entry, std::size_t k, const std::string& text) {
     if (k >= db.fields.size()) return false;
     if (entry.values.size() <= k) entry.values.resize(k + 1);
-    const std::string& field = db.fields[k].name;
-    if (field == "name") entry.name = text;
-    if (field == "email") entry.email = text;
+    // The editor keeps the name and address with the fields named exactly "name" and
+    // "email"; under any other field (a "Name" that loading read them from included)
+    // the value changes alone.
+    entry.keepOwnCopiesOf(k);
     entry.values[k] = text;
+    const std::string& field = db.fields[k].name;
+    if (field == "name") entry.nameIsValue(k);
+    if (field == "email") entry.emailIsValue(k);
     return true;
 }
 
@@ -78,12 +82,8 @@ void ConvertDatabaseToUtf8(DatabaseRoot& db) {
     auto convert = [&db](std::string& s) { s = DecodeText(s, db.encoding); };
     for (VarIdent& f : db.fields)
         convert(f.name);
-    for (EntryPtr& e : db.entries) {
-        convert(e->name);
-        convert(e->email);
-        for (std::string& v : e->values)
-            convert(v);
-    }
+    for (EntryPtr& e : db.entries)
+        e->convertTexts(convert);
     db.encoding = TextEncoding::Utf8;
 }
 

@@ -30,9 +30,9 @@ void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCo
     entry.values = std::move(values);
     if (emailCol && *emailCol < entry.values.size()) {
         entry.values[*emailCol] = WithoutBlanks(entry.values[*emailCol]);
-        entry.email = entry.values[*emailCol];
+        entry.emailIsValue(*emailCol);
     }
-    if (nameCol && *nameCol < entry.values.size()) entry.name = entry.values[*nameCol];
+    if (nameCol && *nameCol < entry.values.size()) entry.nameIsValue(*nameCol);
 }
 
 void WidenFields(DatabaseRoot& db, std::size_t widest) {
@@ -49,11 +49,11 @@ std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim,
         const std::string_view value = line.substr(0, pos);
         if (emailCol && k == *emailCol) {
             entry.values.push_back(WithoutBlanks(value));
-            entry.email = entry.values.back();
+            entry.emailIsValue(k);
         } else {
             entry.values.emplace_back(value);
         }
-        if (nameCol && k == *nameCol) entry.name = entry.values.back();
+        if (nameCol && k == *nameCol) entry.nameIsValue(k);
         ++k;
         if (pos == std::string_view::npos) return k;
         line.remove_prefix(pos + 1);

@@ -34,7 +34,7 @@ std::size_t DatabaseRoot::selectedCount() const {
 ReceipData* FindEntryByName(DatabaseRoot* db, const std::string& name) {
     if (!db) return nullptr;
     for (auto& e : db->entries)
-        if (e->name == name) return e.get();
+        if (e->name() == name) return e.get();
     return nullptr;
 }
 

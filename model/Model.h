@@ -23,17 +23,69 @@ struct VarIdent {
 //
 // Every entry has an identity of its own (its address, and `id`), so two people
 // with the same name stay two people in every list of the program.
-// The two flags sit together after the strings: a database of a million people holds a
-// million of these, and padding between the members would cost 16 MB of them.
+//
+// The name and the address are what [name] and [email] merge and where messages go. A
+// loaded entry takes them from its "name" and "email" columns and reads them there
+// (nameIsValue/emailIsValue) rather than holding a copy: a database of a million people
+// would otherwise hold every name and address twice. Written with setName/setEmail, they
+// are the entry's own, apart from its values.
 struct ReceipData {
     std::uint64_t id = 0;
-    std::string name;
-    std::string email;
     std::vector<std::string> values;
     bool selected = false;
     // A row a spreadsheet cut short: the values it leaves out, up to the field count,
     // read as empty (their placeholders merge as nothing) without being stored.
     bool missingValuesEmpty = false;
+
+    const std::string& name() const { return textAt(nameAt_, ownName_); }
+    const std::string& email() const { return textAt(emailAt_, ownEmail_); }
+    void setName(std::string name) {
+        ownName_ = std::move(name);
+        nameAt_ = kOwn;
+    }
+    void setEmail(std::string email) {
+        ownEmail_ = std::move(email);
+        emailAt_ = kOwn;
+    }
+    // From now on the name is values[k] (empty while there is none), whatever it becomes.
+    void nameIsValue(std::size_t k) { bindTo(nameAt_, ownName_, k); }
+    void emailIsValue(std::size_t k) { bindTo(emailAt_, ownEmail_, k); }
+    // Before values[k] changes: a name or address read there keeps its text as its own.
+    void keepOwnCopiesOf(std::size_t k) {
+        if (nameAt_ != kOwn && nameAt_ == k) setName(values[k]);
+        if (emailAt_ != kOwn && emailAt_ == k) setEmail(values[k]);
+    }
+
+    // Rewrites every text of the entry (its own name and address, and each value) once.
+    template <class Convert> void convertTexts(Convert convert) {
+        if (nameAt_ == kOwn) convert(ownName_);
+        if (emailAt_ == kOwn) convert(ownEmail_);
+        for (std::string& v : values)
+            convert(v);
+    }
+
+private:
+    static constexpr std::uint16_t kOwn = 0xFFFF;
+    const std::string& textAt(std::uint16_t k, const std::string& own) const {
+        static const std::string kNone;
+        if (k == kOwn) return own;
+        return k < values.size() ? values[k] : kNone;
+    }
+    // A column past what the index holds keeps a copy instead: same text, more memory.
+    void bindTo(std::uint16_t& at, std::string& own, std::size_t k) {
+        if (k < kOwn) {
+            at = static_cast<std::uint16_t>(k);
+            std::string().swap(own);
+        } else {
+            own = k < values.size() ? values[k] : std::string();
+            at = kOwn;
+        }
+    }
+
+    std::uint16_t nameAt_ = kOwn;
+    std::uint16_t emailAt_ = kOwn;
+    std::string ownName_;
+    std::string ownEmail_;
 };
 
 // Value k of the entry as the merge reads it ("" for one a short row left out).

@@ -1,9 +1,11 @@
 // The results file: a header, one line per person, then one line per outcome.
 #include "RunResults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <string_view>
 #include <tuple>
@@ -20,7 +22,7 @@ namespace {
 constexpr std::string_view kHeader = "Tandrel run results 1";
 
 // Tabs, line ends and '%' in names and addresses are written as %XX.
-std::string Escaped(const std::string& s) {
+std::string Escaped(std::string_view s) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     out.reserve(s.size());
@@ -81,9 +83,8 @@ bool ParseIndex(std::string_view s, std::size_t& out) {
 
 bool ParseOutcome(std::string_view s, Outcome& out) {
     if (s.size() != 1) return false;
-    for (const Outcome o :
-         {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused, Outcome::TemporarilyRefused,
-          Outcome::MaybeDelivered})
+    for (const Outcome o : {Outcome::NotAttempted, Outcome::Accepted, Outcome::Refused,
+                            Outcome::TemporarilyRefused, Outcome::MaybeDelivered})
         if (s[0] == static_cast<char>(o)) {
             out = o;
             return true;
@@ -95,27 +96,77 @@ using Key = std::tuple<std::string, std::string, int>;
 
 } // namespace
 
-std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows) {
-    std::map<const ReceipData*, int> occurrence;
-    std::map<std::pair<std::string, std::string>, int> seen;
+std::vector<PersonView> IdentifyPeopleInPlace(const DatabaseRoot& db,
+                                              const std::vector<ReceipData*>& rows) {
+    // A person's occurrence counts the earlier entries, in database order, with the same
+    // name and address. Sorted pointers find them without a map of copied names, which
+    // would cost more than the database itself for a large run.
+    const auto key = [](const ReceipData* e) { return std::tie(e->name(), e->email()); };
+    std::vector<const ReceipData*> byKey;
+    byKey.reserve(db.entries.size());
     for (const EntryPtr& e : db.entries)
-        occurrence[e.get()] = seen[{e->name, e->email}]++;
-    std::vector<PersonId> out;
+        byKey.push_back(e.get());
+    std::stable_sort(byKey.begin(), byKey.end(),
+                     [&](const ReceipData* a, const ReceipData* b) { return key(a) < key(b); });
+    std::vector<std::pair<const ReceipData*, int>> occurrence;
+    occurrence.reserve(byKey.size());
+    for (std::size_t i = 0; i < byKey.size(); ++i) {
+        const bool again = i > 0 && key(byKey[i]) == key(byKey[i - 1]);
+        occurrence.emplace_back(byKey[i], again ? occurrence.back().second + 1 : 0);
+    }
+    std::vector<const ReceipData*>().swap(byKey);
+    const auto byEntry = [](const std::pair<const ReceipData*, int>& a,
+                            const std::pair<const ReceipData*, int>& b) {
+        return std::less<const ReceipData*>()(a.first, b.first);
+    };
+    std::sort(occurrence.begin(), occurrence.end(), byEntry);
+
+    std::vector<PersonView> out;
     out.reserve(rows.size());
     for (const ReceipData* r : rows) {
-        const auto it = occurrence.find(r);
-        out.push_back({r->name, r->email, it == occurrence.end() ? 0 : it->second});
+        const auto it =
+            std::lower_bound(occurrence.begin(), occurrence.end(), std::pair{r, 0}, byEntry);
+        const bool known = it != occurrence.end() && it->first == r;
+        out.push_back({r->name(), r->email(), known ? it->second : 0});
     }
     return out;
 }
 
+std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows) {
+    std::vector<PersonId> out;
+    for (const PersonView& p : IdentifyPeopleInPlace(db, rows))
+        out.push_back({std::string(p.name), std::string(p.email), p.occurrence});
+    return out;
+}
+
+namespace {
+
+std::vector<PersonView> ViewsOf(const std::vector<PersonId>& people) {
+    std::vector<PersonView> views;
+    views.reserve(people.size());
+    for (const PersonId& p : people)
+        views.push_back({p.name, p.email, p.occurrence});
+    return views;
+}
+
+} // namespace
+
 RunResultsWriter::RunResultsWriter(std::string path, const std::vector<PersonId>& people)
+    : RunResultsWriter(std::move(path), ViewsOf(people)) {}
+
+RunResultsWriter::RunResultsWriter(std::string path, const std::vector<PersonView>& people)
     : path_(std::move(path)), count_(people.size()) {
     std::string text(kHeader);
     text += '\n';
-    for (const PersonId& p : people)
-        text += "P\t" + std::to_string(p.occurrence) + '\t' + Escaped(p.name) + '\t' +
-                Escaped(p.email) + '\n';
+    for (const PersonView& p : people) {
+        text += "P\t";
+        text += std::to_string(p.occurrence);
+        text += '\t';
+        text += Escaped(p.name);
+        text += '\t';
+        text += Escaped(p.email);
+        text += '\n';
+    }
     if (const int err = ReplaceFileContent(path_, text))
         throw FileError(FormatPathMessage("Cannot create file %s", path_) + ": " +
                         SystemReason(err));
@@ -175,8 +226,8 @@ std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std:
     std::map<std::pair<std::string, std::string>, int> seen;
     std::vector<ReceipData*> out;
     for (const EntryPtr& e : db.entries) {
-        const int occurrence = seen[{e->name, e->email}]++;
-        const auto it = results.find({e->name, e->email, occurrence});
+        const int occurrence = seen[{e->name(), e->email()}]++;
+        const auto it = results.find({e->name(), e->email(), occurrence});
         // A message that may have been stored is left out: sending it again could duplicate it.
         if (it != results.end() && it->second != Outcome::Accepted &&
             it->second != Outcome::MaybeDelivered)

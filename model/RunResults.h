@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Model.h"
@@ -15,7 +16,7 @@ enum class Outcome : char {
     Accepted = 'A',
     Refused = 'R',            // a 5xx answer
     TemporarilyRefused = 'T', // a 4xx answer
-    MaybeDelivered = 'U', // its end of data went out but no answer came: unknown
+    MaybeDelivered = 'U',     // its end of data went out but no answer came: unknown
 };
 
 // A person as the file names them. `occurrence` counts the earlier entries of the
@@ -27,7 +28,17 @@ struct PersonId {
     bool operator==(const PersonId&) const = default;
 };
 
-// The ids of `rows` (entries of `db`), in the order of `rows`.
+// The same, read in place: valid while the entries are.
+struct PersonView {
+    std::string_view name;
+    std::string_view email;
+    int occurrence = 0;
+};
+
+// The ids of `rows` (entries of `db`), in the order of `rows`. The views copy no name,
+// for a run of a million people.
+std::vector<PersonView> IdentifyPeopleInPlace(const DatabaseRoot& db,
+                                              const std::vector<ReceipData*>& rows);
 std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows);
 
 // Writes the results of one run as it goes. The file starts with every person not
@@ -36,6 +47,7 @@ std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<R
 class RunResultsWriter {
 public:
     // Replaces the file safely. Throws FileError when it cannot be written.
+    RunResultsWriter(std::string path, const std::vector<PersonView>& people);
     RunResultsWriter(std::string path, const std::vector<PersonId>& people);
     ~RunResultsWriter();
     RunResultsWriter(const RunResultsWriter&) = delete;

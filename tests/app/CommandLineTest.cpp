@@ -359,8 +359,8 @@ TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {
     later.NewDatabase();
     for (const auto& r : results) {
         tandrel::ReceipData& entry = later.db->appendEntry();
-        entry.name = r.person.name;
-        entry.email = r.person.email;
+        entry.setName(r.person.name);
+        entry.setEmail(r.person.email);
     }
     const std::vector<tandrel::ReceipData*> notReached{later.db->entries[1].get(),
                                                       later.db->entries[2].get()};

@@ -45,9 +45,9 @@ struct Session {
         st.NewDatabase();
         for (const std::string& address : kPeople) {
             ReceipData& e = st.db->appendEntry();
-            e.name = address.substr(0, address.find('@'));
-            e.email = address;
-            e.values = {e.name, e.email};
+            e.setName(address.substr(0, address.find('@')));
+            e.setEmail(address);
+            e.values = {e.name(), e.email()};
             people.push_back(&e);
         }
     }
@@ -206,14 +206,14 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         Session s(server.portText());
         for (int i = 0; i < 6; ++i) {
             ReceipData& e = s.st.db->appendEntry();
-            e.name = "p" + std::to_string(i);
-            e.email = e.name + "@example.org";
-            e.values = {e.name, e.email};
+            e.setName("p" + std::to_string(i));
+            e.setEmail(e.name() + "@example.org");
+            e.values = {e.name(), e.email()};
             s.people.push_back(&e);
         }
         for (const ReceipData* p : s.people)
-            WriteFileBytes(files.file(p->name + ".txt"),
-                           "For " + p->name + "\r\n.a dot\r\n--partbound\r\n--partbound--\r\n");
+            WriteFileBytes(files.file(p->name() + ".txt"),
+                           "For " + p->name() + "\r\n.a dot\r\n--partbound\r\n--partbound--\r\n");
         s.st.prefs.ehlo = true;
         s.st.prefs.connections = connections;
         s.st.attachments = {MakeAttachment(files.file("shared.bin")),
@@ -228,8 +228,8 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         MailingRun run(s.st, s.people, s.eds.subject);
         run.setObserver(&observer);
         run.prepare();
-        const std::string gone = s.people.back()->email;
-        std::filesystem::remove(files.file(s.people.back()->name + ".txt"));
+        const std::string gone = s.people.back()->email();
+        std::filesystem::remove(files.file(s.people.back()->name() + ".txt"));
         eager.erase(gone);
         run.startDelivery();
         ASSERT_TRUE(run.waitForEnd(30000));

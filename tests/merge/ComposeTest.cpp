@@ -120,8 +120,8 @@ TEST(SplitLines, LineEnds) {
 TEST(ComposeMessage, MergesHeaderAndBodyThenWraps) {
     const std::vector<VarIdent> fields = {{"name"}, {"email"}, {"note"}};
     ReceipData e;
-    e.name = "Ann";
-    e.email = "ann@x.example";
+    e.setName("Ann");
+    e.setEmail("ann@x.example");
     e.values = {"Ann", "ann@x.example", "two\nlines"};
     MailText mail;
     mail.MailHasHeader = true;
@@ -171,7 +171,7 @@ TEST(MergeLines, KeepsLongLinesAndGivesMixedTextsAsUtf8) {
     };
     for (const Case& c : cases) {
         ReceipData e;
-        e.name = c.name;
+        e.setName(c.name);
         e.values = {c.note};
         EXPECT_EQ(MergeLines(fields, c.lines, e), c.want) << c.lines[0];
     }
@@ -333,9 +333,9 @@ TEST(MessageComposer, ReadersShowTheIntendedText) {
                       "Content-type: text/plain", ""};
         mail.lines.insert(mail.lines.end(), c.body.begin(), c.body.end());
         ReceipData e;
-        e.name = c.name;
-        e.email = "bob@x.example";
-        e.values = {c.name, e.email, c.note};
+        e.setName(c.name);
+        e.setEmail("bob@x.example");
+        e.values = {c.name, e.email(), c.note};
         const std::vector<std::string> lines =
             MessageComposer(fields, mail, "x.example").compose(e, false);
         for (const std::string& l : lines) {

@@ -80,8 +80,8 @@ TEST(MergeCombinations, BoundaryLikeLinesStayInsideTheirParts) {
     }
     ReceipData& e = st.db->appendEntry();
     e.values = {"Ann", "ann@x.example"};
-    e.name = "Ann";
-    e.email = "ann@x.example";
+    e.setName("Ann");
+    e.setEmail("ann@x.example");
     const OutgoingList outgoing = PrepareAllMails(st, {&e}, nullptr);
     ASSERT_EQ(outgoing.size(), 1u);
     WriteFileBytes(dir.file("m.eml"), tandrel::test::WireText(outgoing[0].lines));
@@ -106,8 +106,8 @@ TEST(MergeCombinations, MailWithoutHeaderLines) {
                          std::string(1200, 'w'), "[email]"};
     ReceipData& e = st.db->appendEntry();
     e.values = {"Ann\r\nLee", "ann@x.example"};
-    e.name = e.values[0];
-    e.email = e.values[1];
+    e.setName(e.values[0]);
+    e.setEmail(e.values[1]);
     const OutgoingList outgoing = PrepareAllMails(st, {&e}, nullptr);
     ASSERT_EQ(outgoing.size(), 1u);
     const std::string wire = tandrel::test::WireText(outgoing[0].lines);

@@ -31,8 +31,8 @@ std::optional<std::string> NaiveReplaceAll(std::string text, std::string_view ph
 
 std::optional<std::string> NaiveMerge(const std::vector<VarIdent>& fields, const ReceipData& e,
                                       std::string text) {
-    std::vector<std::pair<std::string, std::string>> steps = {{"[name]", e.name},
-                                                              {"[email]", e.email}};
+    std::vector<std::pair<std::string, std::string>> steps = {{"[name]", e.name()},
+                                                              {"[email]", e.email()}};
     for (std::size_t k = 0; k < fields.size() && k < e.values.size(); ++k)
         steps.emplace_back("[" + fields[k].name + "]", e.values[k]);
     for (const auto& [ph, value] : steps) {
@@ -46,8 +46,8 @@ std::optional<std::string> NaiveMerge(const std::vector<VarIdent>& fields, const
 ReceipData Entry(std::string name, std::string email, std::vector<std::string> values,
                  bool missingValuesEmpty = false) {
     ReceipData e;
-    e.name = std::move(name);
-    e.email = std::move(email);
+    e.setName(std::move(name));
+    e.setEmail(std::move(email));
     e.values = std::move(values);
     e.missingValuesEmpty = missingValuesEmpty;
     return e;

@@ -80,8 +80,8 @@ TEST(MimeParser, ReadsOurMultipartMessage) {
                   "",
                   "the files."};
     ReceipData e;
-    e.name = "Ann";
-    e.email = "ann@x.example";
+    e.setName("Ann");
+    e.setEmail("ann@x.example");
     const std::vector<VarIdent> fields = {{"name"}, {"email"}};
     auto lines = ComposeMessage(fields, mail, e);
     AddAttachmentParts(fields, e, atts, lines);
@@ -220,9 +220,9 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
             args += " '" + name + "=" + path + "'";
         }
         ReceipData& e = st.db->appendEntry();
-        e.name = c.name;
-        e.email = "ann@x.example";
-        e.values = {c.name, e.email};
+        e.setName(c.name);
+        e.setEmail("ann@x.example");
+        e.values = {c.name, e.email()};
         const OutgoingList outgoing = PrepareAllMails(st, {&e, &e}, nullptr);
         ASSERT_EQ(outgoing.size(), 2u);
 
@@ -329,9 +329,9 @@ TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
         WriteFileBytes(dir.file(std::string(p.name) + ".bin"), RandomBytes(p.binBytes, 20 + i));
         WriteFileBytes(dir.file(std::string(p.name) + ".txt"), p.text);
         ReceipData& e = st.db->appendEntry();
-        e.name = p.name;
-        e.email = std::string(p.name) + "@x.example";
-        e.values = {e.name, e.email};
+        e.setName(p.name);
+        e.setEmail(std::string(p.name) + "@x.example");
+        e.values = {e.name(), e.email()};
         recipients.push_back(&e);
     }
     const OutgoingList outgoing = PrepareAllMails(st, recipients, {});

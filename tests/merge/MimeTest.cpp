@@ -50,8 +50,8 @@ std::vector<std::string> Message(std::vector<std::string> body) {
 
 ReceipData Ann() {
     ReceipData e;
-    e.name = "Ann";
-    e.email = "ann@x.example";
+    e.setName("Ann");
+    e.setEmail("ann@x.example");
     e.values = {"Ann", "ann@x.example"};
     return e;
 }
@@ -278,7 +278,7 @@ TEST(AddAttachmentParts, PerRecipientPath) {
     const std::vector<Attachment> atts = {MakeAttachment(dir.file("[name].txt"))};
     for (const char* who : {"Ann", "Bob"}) {
         ReceipData e;
-        e.name = who;
+        e.setName(who);
         auto lines = Message({"Hi"});
         AddAttachmentParts(kFields, e, atts, lines);
         const std::vector<std::string> tail(lines.end() - 6, lines.end());

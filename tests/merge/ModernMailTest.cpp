@@ -142,8 +142,8 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     std::vector<ReceipData*> recipients;
     for (const Person& p : people) {
         ReceipData& e = st.db->appendEntry();
-        e.name = p.name;
-        e.email = p.email;
+        e.setName(p.name);
+        e.setEmail(p.email);
         e.values = {p.name, p.email, p.manager, p.id, p.note, p.doc};
         recipients.push_back(&e);
     }
@@ -251,8 +251,8 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
 
     auto add = [&](const char* name, const char* email, const char* manager, const char* doc) {
         ReceipData& e = st.db->appendEntry();
-        e.name = name;
-        e.email = email;
+        e.setName(name);
+        e.setEmail(email);
         e.values = {name, email, manager, doc};
         return &e;
     };

@@ -39,8 +39,8 @@ struct RunSetup {
     OutgoingList outgoing;
     ReceipData& add(const std::string& name, const std::string& email) {
         ReceipData& e = st.db->appendEntry();
-        e.name = name;
-        e.email = email;
+        e.setName(name);
+        e.setEmail(email);
         e.values = {name, email};
         recipients.push_back(&e);
         return e;
@@ -109,7 +109,7 @@ TEST(PrepareAllMails, OneMessagePerRecipientInOrder) {
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& node = r.outgoing[i];
-        EXPECT_EQ(node.address, r.recipients[i]->email);
+        EXPECT_EQ(node.address, r.recipients[i]->email());
         std::string id;
         EXPECT_EQ(WithoutMessageId(node.lines, &id),
                   ComposeMessage(r.st.db->fields, r.st.mailText, *r.recipients[i]));

@@ -116,8 +116,8 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
         std::vector<ReceipData*> recipients;
         for (const Person& p : c.people) {
             ReceipData& e = st.db->appendEntry();
-            e.name = p.name;
-            e.email = p.email;
+            e.setName(p.name);
+            e.setEmail(p.email);
             e.values = {p.name, p.email, inDir(p.city)};
             recipients.push_back(&e);
         }
@@ -134,7 +134,7 @@ TEST(SendCheck, LongListsAreCut) {
     std::vector<ReceipData*> recipients;
     for (int i = 0; i < 1000; ++i) {
         ReceipData& e = st.db->appendEntry();
-        e.name = "P" + std::to_string(i);
+        e.setName("P" + std::to_string(i));
         recipients.push_back(&e);
     }
     const auto problems = CheckBeforeSending(st, recipients);

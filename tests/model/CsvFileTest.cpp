@@ -90,9 +90,9 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
         {"far", "", "cy@x", "Cy", "n", "extra"},
     };
     ASSERT_EQ(DatabaseRows(st), want);
-    EXPECT_EQ(st.db->entries[0]->name, "Lee; Ann");
-    EXPECT_EQ(st.db->entries[0]->email, "ann@example.org");
-    EXPECT_EQ(st.db->entries[1]->email, "bob@x");
+    EXPECT_EQ(st.db->entries[0]->name(), "Lee; Ann");
+    EXPECT_EQ(st.db->entries[0]->email(), "ann@example.org");
+    EXPECT_EQ(st.db->entries[1]->email(), "bob@x");
 
     const std::string out = dir.file("out.csv");
     SaveCsvDatabase(st, out);
@@ -104,7 +104,7 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
               "far,,cy@x,Cy,n,extra\r\n");
     AppState back;
     back.NewDatabase();
-    back.db->appendEntry().name = "replaced";
+    back.db->appendEntry().setName("replaced");
     LoadCsvDatabase(back, out);
     EXPECT_EQ(DatabaseRows(back), want);
 }

@@ -49,7 +49,7 @@ std::ostream& operator<<(std::ostream& os, const Entry& e) {
 std::vector<Entry> Entries(const AppState& st) {
     std::vector<Entry> out;
     for (const auto& e : st.db->entries)
-        out.push_back({e->name, e->email, e->values});
+        out.push_back({e->name(), e->email(), e->values});
     return out;
 }
 
@@ -88,7 +88,7 @@ TEST(ParseEntryLine, SplitsAtEveryDelimiterWithoutTrimming) {
         ReceipData e;
         const std::size_t n = ParseEntryLine(e, c.line, c.delim, c.nameCol, c.emailCol);
         EXPECT_EQ(n, c.want.values.size()) << c.line;
-        EXPECT_EQ((Entry{e.name, e.email, e.values}), c.want) << c.line;
+        EXPECT_EQ((Entry{e.name(), e.email(), e.values}), c.want) << c.line;
     }
 }
 
@@ -145,7 +145,7 @@ TEST(LoadDatabase, ColumnsAndWidening) {
     const std::string path = dir.file("db.txt");
     for (const auto& c : cases) {
         AppState st = StateWithFields(c.fields);
-        st.db->appendEntry().name = "old entry";
+        st.db->appendEntry().setName("old entry");
         test::WriteFileBytes(path, c.file);
         LoadDatabase(st, path);
         EXPECT_EQ(Entries(st), c.want) << c.what;
@@ -184,13 +184,13 @@ TEST(LoadDatabase, NewFieldCounterStartsAgainOnEveryLoad) {
 TEST(LoadDatabase, UnreadableFileChangesNothing) {
     test::TempDir dir;
     AppState st = StateWithFields({"name", "email"});
-    st.db->appendEntry().name = "kept";
+    st.db->appendEntry().setName("kept");
     st.db->entries[0]->selected = true;
     st.user.lastdb = "/before.txt";
     const std::string missing = dir.file("missing.txt");
     EXPECT_EQ(ErrorOf([&] { LoadDatabase(st, missing); }), "Cannot open file " + missing);
     ASSERT_EQ(st.db->entryCount(), 1u);
-    EXPECT_EQ(st.db->entries[0]->name, "kept");
+    EXPECT_EQ(st.db->entries[0]->name(), "kept");
     EXPECT_TRUE(st.db->entries[0]->selected);
     EXPECT_EQ(FieldNames(st), (Lines{"name", "email"}));
     EXPECT_EQ(st.user.lastdb, "/before.txt");
@@ -202,7 +202,7 @@ TEST(SaveDatabase, WritesValuesOnlyAndReloadsTheSame) {
     AppState st = StateWithFields({"name", "email", "town"}, ',');
     auto add = [&](Lines values, bool selected) {
         ReceipData& e = st.db->appendEntry();
-        e.name = "copy not written";
+        e.setName("copy not written");
         e.values = std::move(values);
         e.selected = selected;
     };
@@ -266,7 +266,7 @@ TEST(FieldFile, LoadOverADatabaseKeepsEntriesValuesAndSelection) {
     test::TempDir dir;
     AppState st = StateWithFields({"name", "email", "town"});
     ReceipData& e = st.db->appendEntry();
-    e.name = "Ann";
+    e.setName("Ann");
     e.values = {"Ann", "a@x", "Rome"};
     e.selected = true;
     test::WriteFileBytes(dir.file("f.txt"), "who\r\n");

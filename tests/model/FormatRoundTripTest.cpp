@@ -96,8 +96,8 @@ TEST(FormatRoundTrip, DatabaseFile) {
                 const ReceipData& want = *st.db->entries[r];
                 const ReceipData& got = *back.db->entries[r];
                 ASSERT_EQ(got.values, want.values) << "person " << r;
-                EXPECT_EQ(got.name, want.values[0]);
-                EXPECT_EQ(got.email, want.values[1]);
+                EXPECT_EQ(got.name(), want.values[0]);
+                EXPECT_EQ(got.email(), want.values[1]);
             }
             EXPECT_EQ(FieldNames(*back.db), FieldNames(*st.db));
         }
@@ -245,8 +245,8 @@ TEST(FormatRoundTrip, CsvFile) {
             LoadCsvDatabase(back, path);
             ASSERT_EQ(FieldNames(*back.db), fields);
             EXPECT_EQ(ValuesOf(*back.db), ValuesOf(*st.db));
-            EXPECT_EQ(back.db->entries[5]->name, st.db->entries[5]->values[1]);
-            EXPECT_EQ(back.db->entries[5]->email, st.db->entries[5]->values[3]);
+            EXPECT_EQ(back.db->entries[5]->name(), st.db->entries[5]->values[1]);
+            EXPECT_EQ(back.db->entries[5]->email(), st.db->entries[5]->values[3]);
         }
     }
 }
@@ -319,8 +319,8 @@ TEST(FormatRoundTrip, RunResultsFile) {
             const ReceipData* twin =
                 r > 1 && gen.pick(4) == 0 ? rows[gen.pick(rows.size())] : nullptr;
             const std::string fixed = r == 0 ? HostileText::AllBytes(cs) : "";
-            e.name = twin ? twin->name : r < 2 ? fixed : gen.value(cs);
-            e.email = twin ? twin->email : r < 2 ? fixed : gen.value(cs);
+            e.setName(twin ? twin->name() : r < 2 ? fixed : gen.value(cs));
+            e.setEmail(twin ? twin->email() : r < 2 ? fixed : gen.value(cs));
             rows.push_back(&e);
         }
         const std::vector<PersonId> people = IdentifyPeople(*st.db, rows);

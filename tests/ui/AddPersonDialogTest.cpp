@@ -58,8 +58,8 @@ TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
         ASSERT_EQ(h.db().entryCount(), c.added ? 1u : 0u) << c.what;
         if (!c.added) continue;
         const ReceipData& e = *h.db().entries[0];
-        EXPECT_EQ(e.name, c.name) << c.what;
-        EXPECT_EQ(e.email, c.mail) << c.what;
+        EXPECT_EQ(e.name(), c.name) << c.what;
+        EXPECT_EQ(e.email(), c.mail) << c.what;
         EXPECT_FALSE(e.selected) << c.what;
         EXPECT_EQ(e.values, c.values) << c.what;
         EXPECT_EQ(Lines(h.entryList()), Strings{c.name}) << c.what;

@@ -132,8 +132,8 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     h.value()->setText("rob@y");
     h.change()->click();
     const ReceipData& bob = *h.db().entries[1];
-    EXPECT_EQ(bob.name, "Robert");
-    EXPECT_EQ(bob.email, "rob@y");
+    EXPECT_EQ(bob.name(), "Robert");
+    EXPECT_EQ(bob.email(), "rob@y");
     EXPECT_EQ(bob.values, (Strings{"Robert", "rob@y", "Rome"}));
     EXPECT_EQ(Lines(h.entryList()), (Strings{"Ann", "Robert", "Cid"}));
     EXPECT_EQ(h.panel("Panel10"), "Robert");
@@ -163,7 +163,7 @@ TEST(DatabaseEditor, ChangingBeyondAShortValueListPadsWithEmptyValues) {
     h.pickField(0);
     h.value()->clear();
     h.editor->changeValue();
-    EXPECT_EQ(h.db().entries[0]->name, "");
+    EXPECT_EQ(h.db().entries[0]->name(), "");
     EXPECT_EQ(Lines(h.entryList()), (Strings{""}));
 }
 
@@ -199,7 +199,7 @@ TEST(DatabaseEditor, RemoveTakesTheSelectedLinesOwnEntries) {
     h.editor->removeSelectedEntries();
     ASSERT_EQ(h.db().entryCount(), 2u);
     EXPECT_EQ(h.db().entries[0].get(), first);
-    EXPECT_EQ(h.db().entries[0]->email, "first@x");
+    EXPECT_EQ(h.db().entries[0]->email(), "first@x");
     EXPECT_EQ(Lines(h.entryList()), (Strings{"Ann", "Bob"}));
     EXPECT_EQ(h.editor->entryAt(0), first);
     EXPECT_EQ(h.panel("Panel11"), "first@x");
@@ -309,7 +309,7 @@ TEST(DatabaseEditor, EnterPressesChangeOnlyWhileAValueIsEdited) {
     EXPECT_TRUE(h.change()->isDefault());
     h.value()->setText("new@x");
     QTest::keyClick(h.value(), Qt::Key_Return);
-    EXPECT_EQ(h.db().entries[0]->email, "new@x");
+    EXPECT_EQ(h.db().entries[0]->email(), "new@x");
 }
 
 TEST(DatabaseEditor, EveryWayOfClosingRefreshesTheMainWindowOnce) {
@@ -343,8 +343,8 @@ TEST(DatabaseEditor, FillsAHundredThousandPeople) {
     h.main.st.NewDatabase();
     for (int i = 0; i < 100000; ++i) {
         ReceipData& e = h.db().appendEntry();
-        e.name = "P" + std::to_string(i);
-        e.values = {e.name, ""};
+        e.setName("P" + std::to_string(i));
+        e.values = {e.name(), ""};
     }
     h.openModeless();
     ASSERT_EQ(h.editor->entryLineCount(), 100000);

@@ -136,9 +136,9 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
     db.fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"city"}};
     for (const char* name : {"Ann", "Bob", "Cy"}) {
         ReceipData& e = db.appendEntry();
-        e.name = name;
-        e.email = std::string(name) + "@example.org";
-        e.values = {name, e.email, "Oslo"};
+        e.setName(name);
+        e.setEmail(std::string(name) + "@example.org");
+        e.values = {name, e.email(), "Oslo"};
     }
     const std::string templ = dir.file("[name].txt");
     const std::vector<Attachment> attachments = {MakeAttachment(templ),
@@ -154,7 +154,7 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
     EXPECT_EQ(lines, expected);
     // The same test row by row: whose file it is and whether it can be sent. A person
     // known only by address is named by it.
-    db.entries[2]->name.clear();
+    db.entries[2]->setName("");
     db.entries[2]->values[0].clear();
     std::vector<std::string> lines2 = expected;
     lines2[2] = dir.file(".txt") + " does not exist";
@@ -195,9 +195,9 @@ TEST(FileTestLines, ValuesLeavingTheFolderAreErrorsOfTheirPerson) {
     db.fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"file"}};
     for (const char* file : {"Ann", "../secret"}) {
         ReceipData& e = db.appendEntry();
-        e.name = std::string("P ") + file;
-        e.email = "p@example.org";
-        e.values = {e.name, e.email, file};
+        e.setName(std::string("P ") + file);
+        e.setEmail("p@example.org");
+        e.values = {e.name(), e.email(), file};
     }
     const std::vector<FileTestRow> rows =
         FileTestRows({MakeAttachment(dir.file("inv/[file].pdf")), MakeAttachment("[email]")}, &db,

@@ -46,7 +46,7 @@ TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
 
     for (const char* name : {"Ann", "Bob", "Cy"}) {
         tandrel::ReceipData& e = main.st.db->appendEntry();
-        e.name = name;
+        e.setName(name);
         e.values = {name, ""};
     }
     WriteFileBytes(dir.file("Bob.txt"), std::string(2048, 'b'));

@@ -48,8 +48,8 @@ struct TestMain {
             st.db->fields.push_back(VarIdent{"town"});
         }
         ReceipData& e = st.db->appendEntry();
-        e.name = name;
-        e.email = email;
+        e.setName(name);
+        e.setEmail(email);
         e.values = {name, email, town};
         return e;
     }

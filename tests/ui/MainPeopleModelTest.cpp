@@ -15,8 +15,8 @@ protected:
         std::vector<ReceipData*> out;
         for (int i = 0; i < n; ++i) {
             ReceipData& e = db.appendEntry();
-            e.name = "P" + std::to_string(i);
-            e.email = "p" + std::to_string(i) + "@x";
+            e.setName("P" + std::to_string(i));
+            e.setEmail("p" + std::to_string(i) + "@x");
             out.push_back(&e);
         }
         return out;

@@ -471,8 +471,8 @@ TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     later.NewDatabase();
     for (const auto& e : m.main.st.db->entries) {
         ReceipData& copy = later.db->appendEntry();
-        copy.name = e->name;
-        copy.email = e->email;
+        copy.setName(e->name());
+        copy.setEmail(e->email());
     }
     const std::vector<ReceipData*> secondAnn{later.db->entries[3].get()};
     EXPECT_EQ(RecipientsNotReached(later), secondAnn);

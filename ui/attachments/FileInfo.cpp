@@ -149,7 +149,7 @@ std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments
             } catch (const ComposeError& e) {
                 row.line = e.what(); // values that grow without end
             }
-            row.person = entry->name.empty() ? entry->email : entry->name;
+            row.person = entry->name().empty() ? entry->email() : entry->name();
             rows.push_back(std::move(row));
         }
     }

@@ -46,7 +46,7 @@ public:
         ReceipData* e = at(index.row());
         if (!index.isValid() || !e) return {};
         if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-            return DatabaseString(database_.database(), e->name);
+            return DatabaseString(database_.database(), e->name());
         return {};
     }
 
@@ -337,8 +337,8 @@ void DatabaseEditor::showCurrentEntry() {
         clearDisplay();
         return;
     }
-    nameDisplay->setText(shown(e->name));
-    emailDisplay->setText(shown(e->email));
+    nameDisplay->setText(shown(e->name()));
+    emailDisplay->setText(shown(e->email()));
     Guard g(updating_);
     fieldLines->clear();
     const std::vector<std::string> lines = tandrel::FieldLines(*db(), *e);

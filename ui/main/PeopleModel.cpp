@@ -32,8 +32,8 @@ QVariant PeopleModel::data(const QModelIndex& index, int role) const {
         selected = s.selected;
     } else {
         const ReceipData* e = rows_[row];
-        name = &e->name;
-        email = &e->email;
+        name = &e->name();
+        email = &e->email();
         selected = e->selected;
     }
     switch (index.column()) {
@@ -83,7 +83,7 @@ void PeopleModel::appendEntries(const std::vector<ReceipData*>& rows) {
     rows_.insert(rows_.end(), rows.begin(), rows.end());
     if (frozen_)
         for (const ReceipData* e : rows)
-            snapshot_.push_back(Shown{e->name, e->email, e->selected});
+            snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     endInsertRows();
 }
 
@@ -154,6 +154,6 @@ void PeopleModel::freeze() {
     snapshot_.clear();
     snapshot_.reserve(rows_.size());
     for (const ReceipData* e : rows_)
-        snapshot_.push_back(Shown{e->name, e->email, e->selected});
+        snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     frozen_ = true;
 }
