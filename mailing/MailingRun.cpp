@@ -124,8 +124,7 @@ void MailingRun::startDelivery() {
         try {
             static const DatabaseRoot noDatabase;
             results_ = std::make_unique<RunResultsWriter>(
-                st_.runResultsPath(),
-                IdentifyPeopleInPlace(st_.db ? *st_.db : noDatabase, *recipients_));
+                st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, *recipients_));
         } catch (const std::exception& e) {
             summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
         }

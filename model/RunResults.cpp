@@ -96,8 +96,8 @@ using Key = std::tuple<std::string, std::string, int>;
 
 } // namespace
 
-std::vector<PersonView> IdentifyPeopleInPlace(const DatabaseRoot& db,
-                                              const std::vector<ReceipData*>& rows) {
+std::vector<PersonView> IdentifyPeople(const DatabaseRoot& db,
+                                       const std::vector<ReceipData*>& rows) {
     // A person's occurrence counts the earlier entries, in database order, with the same
     // name and address. Sorted pointers find them without a map of copied names, which
     // would cost more than the database itself for a large run.
@@ -131,28 +131,6 @@ std::vector<PersonView> IdentifyPeopleInPlace(const DatabaseRoot& db,
     }
     return out;
 }
-
-std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows) {
-    std::vector<PersonId> out;
-    for (const PersonView& p : IdentifyPeopleInPlace(db, rows))
-        out.push_back({std::string(p.name), std::string(p.email), p.occurrence});
-    return out;
-}
-
-namespace {
-
-std::vector<PersonView> ViewsOf(const std::vector<PersonId>& people) {
-    std::vector<PersonView> views;
-    views.reserve(people.size());
-    for (const PersonId& p : people)
-        views.push_back({p.name, p.email, p.occurrence});
-    return views;
-}
-
-} // namespace
-
-RunResultsWriter::RunResultsWriter(std::string path, const std::vector<PersonId>& people)
-    : RunResultsWriter(std::move(path), ViewsOf(people)) {}
 
 RunResultsWriter::RunResultsWriter(std::string path, const std::vector<PersonView>& people)
     : path_(std::move(path)), count_(people.size()) {
@@ -223,15 +201,19 @@ std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std:
     for (const PersonResult& r : ReadRunResults(path))
         results[{r.person.name, r.person.email, r.person.occurrence}] = r.outcome;
     if (results.empty()) return {};
-    std::map<std::pair<std::string, std::string>, int> seen;
+    std::vector<ReceipData*> everybody;
+    everybody.reserve(db.entries.size());
+    for (const EntryPtr& e : db.entries)
+        everybody.push_back(e.get());
+    const std::vector<PersonView> people = IdentifyPeople(db, everybody);
     std::vector<ReceipData*> out;
-    for (const EntryPtr& e : db.entries) {
-        const int occurrence = seen[{e->name(), e->email()}]++;
-        const auto it = results.find({e->name(), e->email(), occurrence});
+    for (std::size_t i = 0; i < people.size(); ++i) {
+        const PersonView& p = people[i];
+        const auto it = results.find({std::string(p.name), std::string(p.email), p.occurrence});
         // A message that may have been stored is left out: sending it again could duplicate it.
         if (it != results.end() && it->second != Outcome::Accepted &&
             it->second != Outcome::MaybeDelivered)
-            out.push_back(e.get());
+            out.push_back(everybody[i]);
     }
     return out;
 }

@@ -37,9 +37,8 @@ struct PersonView {
 
 // The ids of `rows` (entries of `db`), in the order of `rows`. The views copy no name,
 // for a run of a million people.
-std::vector<PersonView> IdentifyPeopleInPlace(const DatabaseRoot& db,
-                                              const std::vector<ReceipData*>& rows);
-std::vector<PersonId> IdentifyPeople(const DatabaseRoot& db, const std::vector<ReceipData*>& rows);
+std::vector<PersonView> IdentifyPeople(const DatabaseRoot& db,
+                                       const std::vector<ReceipData*>& rows);
 
 // Writes the results of one run as it goes. The file starts with every person not
 // attempted; each outcome is then one appended line, written at once, so a crash or
@@ -48,7 +47,6 @@ class RunResultsWriter {
 public:
     // Replaces the file safely. Throws FileError when it cannot be written.
     RunResultsWriter(std::string path, const std::vector<PersonView>& people);
-    RunResultsWriter(std::string path, const std::vector<PersonId>& people);
     ~RunResultsWriter();
     RunResultsWriter(const RunResultsWriter&) = delete;
     RunResultsWriter& operator=(const RunResultsWriter&) = delete;

@@ -87,7 +87,7 @@ MUTANTS = [
     ("model/MailFile.cpp", "if (count < line.size() && line[count] == ' ') ++count;",
      "while (count < line.size() && line[count] == ' ') ++count;",
      "mail file: every blank after the colon is dropped"),
-    ("model/TextFile.cpp", "if (i < n && text[i] == '\\r' && i + 1 < n && text[i + 1] == '\\n') ++i;", "",
+    ("model/TextFile.cpp", "else if (piece[i + 1] == '\\n')\n                    ++i;", "",
      "text files: CR LF ends two lines"),
     ("model/DatabaseFile.cpp", "if (c != ' ') out += c;", "if (c != ' ' && c != '.') out += c;",
      "database: dots are dropped from e-mail addresses"),
@@ -125,13 +125,17 @@ MUTANTS = [
      "settings: an unknown word (security=tsl) reads as the default, plain text"),
     ("merge/Mime.cpp", "        lines.erase(cte);\n", "",
      "MIME: the text's transfer encoding stays on the multipart header too"),
-    ("merge/SendCheck.cpp", "byAddress.try_emplace(Lower(e->email))", "byAddress.try_emplace(e->email)",
+    ("merge/SendCheck.cpp", "byAddress.try_emplace(Lower(e->email()))", "byAddress.try_emplace(e->email())",
      "check before sending: an address repeated in other letter case is not noticed"),
     ("mailing/RunLog.cpp", "        saved_ = lines_.size();\n", "",
      "run log: every save appends the session's earlier lines again"),
     ("smtp/SmtpReply.cpp", "const std::size_t nl = reply.rfind('\\n');",
      "const std::size_t nl = reply.find('\\n');",
      "replies: the code of a multi-line reply is read from its first line"),
+    ("model/DatabaseEditing.cpp", "    entry.keepOwnCopiesOf(k);\n", "",
+     "editing: a value under \"Name\" also renames the person it was loaded as"),
+    ("model/DatabaseDocument.cpp", "            feedCount(v.size());\n", "",
+     "unsaved changes: a letter moved into the next value goes unnoticed"),
 ]
 
 
