@@ -284,24 +284,15 @@ TEST(FormatRoundTrip, SettingsFile) {
             ReadSettings(Profile(path), gotPrefs, gotUser, gotGeo);
             const auto all = [](const GlobalPrefs& p, const CurUserVals& u,
                                 const WindowGeometry& g) {
-                return std::vector<std::string>{p.smtp,
-                                                p.port,
-                                                p.name,
-                                                p.fromaddy,
-                                                p.user,
-                                                p.security,
-                                                std::to_string(p.timeoutSeconds),
-                                                std::to_string(p.perConnection),
-                                                std::to_string(p.ratePerMinute),
-                                                std::to_string(p.fielddelim),
-                                                u.lastmail,
-                                                u.lastfields,
-                                                u.lastdb,
-                                                std::to_string(g.x),
-                                                std::to_string(g.y),
-                                                std::to_string(g.width),
-                                                std::to_string(g.height),
-                                                std::to_string(g.paneHeight)};
+                // clang-format off
+                return std::vector<std::string>{
+                    p.smtp, p.port, p.name, p.fromaddy, p.user, p.security,
+                    std::to_string(p.timeoutSeconds), std::to_string(p.perConnection),
+                    std::to_string(p.ratePerMinute), std::to_string(p.fielddelim), u.lastmail,
+                    u.lastfields, u.lastdb, std::to_string(g.x), std::to_string(g.y),
+                    std::to_string(g.width), std::to_string(g.height),
+                    std::to_string(g.paneHeight)};
+                // clang-format on
             };
             ASSERT_EQ(all(gotPrefs, gotUser, gotGeo), all(prefs, user, geo));
             EXPECT_EQ(gotPrefs.delimchar, DelimCharOf(prefs.fielddelim));
