@@ -26,7 +26,7 @@ DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password
     config.bearerToken = LoginRequest(st.prefs).mechanism == kTokenMechanism;
     config.perConnection = st.prefs.perConnection;
     config.ratePerMinute = st.prefs.ratePerMinute;
-    config.extensions = st.prefs.ehlo;
+    config.extensions = st.prefs.ehlo == "yes";
     config.connections = st.prefs.connections;
     return config;
 }

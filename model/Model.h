@@ -193,9 +193,10 @@ struct GlobalPrefs {
     int timeoutSeconds = 0; // 0: the standard time-out of each command
     int perConnection = 0;  // messages per connection; 0: unlimited
     int ratePerMinute = 0;  // 0: as fast as the server takes them
-    // Open with EHLO and use the relay's extensions (PIPELINING, SIZE) even without
-    // encryption or login; otherwise the plain HELO dialogue.
-    bool ehlo = false;
+    // "yes": open with EHLO and use the relay's extensions (PIPELINING, SIZE) even
+    // without encryption or login; "no": the plain HELO dialogue. Another word is kept
+    // as written, for the check before sending to name.
+    std::string ehlo = "no";
     int connections = 1; // connections at once to the relay, 1 to kMaxConnections
     // How the login proves itself: "password", or "oauth2" (a bearer token from the
     // token command or from the identity provider's sign-in in the browser).

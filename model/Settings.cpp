@@ -133,7 +133,7 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
     PutOptional(ini, "perconnection", std::to_string(prefs.perConnection), "0");
     PutOptional(ini, "rate", std::to_string(prefs.ratePerMinute), "0");
-    PutOptional(ini, "ehlo", prefs.ehlo ? "yes" : "no", "no");
+    PutOptional(ini, "ehlo", prefs.ehlo, "no");
     PutOptional(ini, "connections", std::to_string(prefs.connections), "1");
     PutOptional(ini, "auth", prefs.auth, "password");
     PutOptional(ini, "oauthcommand", prefs.oauthCommand, "");
@@ -345,7 +345,7 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
     prefs.connections =
         std::clamp<int>(ini.ReadInteger("Network", "connections", 1), 1, kMaxConnections);
-    prefs.ehlo = KnownWord(ini.ReadString("Network", "ehlo", "no"), kEhloKey) == "yes";
+    prefs.ehlo = KnownWord(ini.ReadString("Network", "ehlo", "no"), kEhloKey);
     prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), kAuthKey);
     prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
     prefs.oauthProvider =
@@ -391,6 +391,7 @@ std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs) {
     CheckKnown(prefs.security, kSecurityKey, problems);
     CheckKnown(prefs.auth, kAuthKey, problems);
     CheckKnown(prefs.oauthProvider, kOAuthProviderKey, problems);
+    CheckKnown(prefs.ehlo, kEhloKey, problems);
     return problems;
 }
 

@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     }
     st.prefs.smtp = opt.host;
     st.prefs.port = opt.port;
-    if (opt.ehlo) st.prefs.ehlo = true; // as ehlo=yes in the settings
+    if (opt.ehlo) st.prefs.ehlo = "yes"; // as ehlo=yes in the settings
     if (opt.connections > 0) st.prefs.connections = opt.connections;
 
     tandrel::MailEditors editors;

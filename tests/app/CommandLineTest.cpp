@@ -425,6 +425,7 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         {"security=ssl", "security=ssl is not a known value; use none, starttls or tls"},
         {"auth=kerberos", "auth=kerberos is not a known value; use password or oauth2"},
         {"oauthprovider=yahoo", "oauthprovider=yahoo is not a known value"},
+        {"ehlo=true", "ehlo=true is not a known value; use no or yes"},
         {"user=ann", "A login needs encryption"},
     };
     for (const auto& [line, says] : badSettings) {

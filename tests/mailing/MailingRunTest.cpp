@@ -214,7 +214,7 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         for (const ReceipData* p : s.people)
             WriteFileBytes(files.file(p->name() + ".txt"),
                            "For " + p->name() + "\r\n.a dot\r\n--partbound\r\n--partbound--\r\n");
-        s.st.prefs.ehlo = true;
+        s.st.prefs.ehlo = "yes";
         s.st.prefs.connections = connections;
         s.st.attachments = {MakeAttachment(files.file("shared.bin")),
                             MakeAttachment(files.file("[name].txt"))};

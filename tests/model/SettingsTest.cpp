@@ -396,7 +396,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         std::string security, user;
         int timeout, perConnection, rate;
         std::string auth, provider, tenant;
-        bool ehlo = false;
+        std::string ehlo = "no";
         int connections = 1;
         bool operator==(const Keys&) const = default;
     };
@@ -415,15 +415,15 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         {"security=STARTTLS\r\nuser=ann@x.example\r\ntimeout=30\r\n",
          {"starttls", "ann@x.example", 30, 0, 0, "password", "microsoft", "common"}},
         {"security=tls\r\nperconnection=2\r\nrate=60\r\nehlo=Yes\r\nconnections=4\r\n",
-         {"tls", "", 0, 2, 60, "password", "microsoft", "common", true, 4}},
+         {"tls", "", 0, 2, 60, "password", "microsoft", "common", "yes", 4}},
         // More connections than allowed are the most allowed; fewer than one is one.
         {"connections=64\r\n",
-         {"none", "", 0, 0, 0, "password", "microsoft", "common", false, kMaxConnections}},
+         {"none", "", 0, 0, 0, "password", "microsoft", "common", "no", kMaxConnections}},
         // Unknown words are kept as written (never taken for a known one, and the check
         // before sending names them); negative numbers and words are unset.
         {"security=ssl\r\ntimeout=-5\r\nrate=fast\r\nperconnection=-1\r\n"
          "auth=kerberos\r\noauthprovider=yahoo\r\nehlo=1\r\nconnections=-3\r\n",
-         {"ssl", "", 0, 0, 0, "kerberos", "yahoo", "common", false, 1}},
+         {"ssl", "", 0, 0, 0, "kerberos", "yahoo", "common", "1", 1}},
         {"user=\"a b\"\r\ntimeout=0x10\r\nauth=OAuth2\r\noauthprovider=Google\r\n"
          "oauthtenant=contoso.example\r\n",
          {"none", "a b", 16, 0, 0, "oauth2", "google", "contoso.example"}},
@@ -442,7 +442,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         changed.timeoutSeconds = 7;
         changed.perConnection = 50;
         changed.ratePerMinute = 30;
-        changed.ehlo = !c.read.ehlo;
+        changed.ehlo = c.read.ehlo == "yes" ? "no" : "yes";
         changed.connections = 3;
         changed.auth = "oauth2";
         changed.oauthProvider = "custom";
@@ -457,7 +457,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         const GlobalPrefs back = ReadAll(ini).prefs;
         EXPECT_TRUE(keysOf(back) ==
                     (Keys{"tls", "bob", 7, 50, 30, "oauth2", "custom", "organizations",
-                          !c.read.ehlo, 3}));
+                          changed.ehlo, 3}));
         EXPECT_EQ(std::tie(back.oauthCommand, back.oauthClientId, back.oauthClientSecret,
                            back.oauthAuthUrl, back.oauthTokenUrl, back.oauthScope),
                   std::tie(changed.oauthCommand, changed.oauthClientId, changed.oauthClientSecret,

@@ -321,7 +321,7 @@ TEST_F(PreferencesDialogTest, SecurityLoginAndLimits) {
     EXPECT_EQ(main.st.prefs.timeoutSeconds, 30);
     EXPECT_EQ(main.st.prefs.perConnection, 2);
     EXPECT_EQ(main.st.prefs.ratePerMinute, 60);
-    EXPECT_TRUE(main.st.prefs.ehlo);
+    EXPECT_EQ(main.st.prefs.ehlo, "yes");
     EXPECT_EQ(main.st.prefs.connections, 4);
     EXPECT_EQ(main.st.password, "s3cret");
     EXPECT_EQ(stored, (std::map<std::string, std::string>{{"ann@mail.example.org", "s3cret"}}));

@@ -375,7 +375,7 @@ void PreferencesDialog::loadPreferences() {
     perConnectionEdit->setValue(prefs.perConnection);
     rateEdit->setValue(prefs.ratePerMinute);
     connectionsEdit->setValue(prefs.connections);
-    ehloCheck->setChecked(prefs.ehlo);
+    ehloCheck->setChecked(prefs.ehlo == "yes");
     shownSecurity_ = SecurityIndex(prefs.security);
     securityList->setCurrentIndex(shownSecurity_);
     userEdit->setText(FromBytes(prefs.user));
@@ -473,7 +473,7 @@ void PreferencesDialog::acceptPreferences() {
     prefs.perConnection = perConnectionEdit->value();
     prefs.ratePerMinute = rateEdit->value();
     prefs.connections = connectionsEdit->value();
-    prefs.ehlo = ehloCheck->isChecked();
+    prefs.ehlo = ehloCheck->isChecked() ? "yes" : "no";
     const int security = securityList->currentIndex();
     if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
         prefs.security = kSecurityModes[security].key;
