@@ -20,6 +20,14 @@ DEMO_PORT=2525
 
 scripts/deps.sh
 
+# A session started outside a desktop (a root shell, ssh) has no runtime folder; Qt would
+# warn at every start and fall back to a shared one. Give it a private one.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=/tmp/runtime-$(id -u)
+    mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
+fi
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target tandrel
 
@@ -68,7 +76,7 @@ case "$host" in
 127.0.0.1 | localhost)
     if [[ "$port" =~ ^[0-9]+$ ]] && ! listening 127.0.0.1 "$port"; then
         mkdir -p "$MAILBOX/new" "$MAILBOX/cur" "$MAILBOX/tmp" # a maildir
-        "$PY" -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$MAILBOX" \
+        "$PY" -u -m aiosmtpd -n -d -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$MAILBOX" \
             >"$SERVER_LOG" 2>&1 &
         SERVER_PID=$!
         for _ in $(seq 50); do
