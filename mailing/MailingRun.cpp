@@ -6,6 +6,7 @@
 
 #include "DeliveryRun.h"
 #include "DeliverySettings.h"
+#include "MailFile.h"
 #include "Preparation.h"
 #include "RunResults.h"
 #include "SentLog.h"
@@ -94,8 +95,8 @@ void MailingRun::prepare() {
     messages_.reset();
     prepared_.reset();
     summary_.recipients = 0;
-    // A test mail is merged with the person's own values, To line included, and goes to
-    // the sender alone: only the envelope names the sender.
+    // A test mail is merged with the person's own values, To and Cc lines included, and
+    // goes to the sender alone: only the envelope names the sender.
     prepared_ = PrepareMailing(
         st_, recipients_,
         [this](int percent) {
@@ -103,6 +104,19 @@ void MailingRun::prepare() {
         },
         kind_ == MailingKind::TestMail ? st_.prefs.fromaddy : std::string());
     useMessages(prepared_);
+}
+
+void MailingRun::prepareTestMail(MailEditors mail) {
+    mail.subject = "[Test] " + mail.subject;
+    const MailText kept = st_.mailText; // a shown preview relies on the template
+    try {
+        BuildMailText(st_, mail);
+        prepare();
+    } catch (...) {
+        st_.mailText = kept;
+        throw;
+    }
+    st_.mailText = kept;
 }
 
 void MailingRun::useMessages(std::shared_ptr<MessageSource> messages) {

@@ -43,7 +43,7 @@ struct MailingSummary {
     int accepted = 0;            // messages the server accepted
     int recipients = 0;          // messages prepared
     bool started = false;        // the delivery began
-    bool errorsOccurred = false; // the dialogue reported a problem
+    bool errorsOccurred = false; // the dialogue reported a problem, maybe one it got over
     // The addresses of the messages whose end of data went out but was never answered:
     // the server may have stored them.
     std::vector<std::string> maybeDelivered;
@@ -54,8 +54,9 @@ struct MailingSummary {
     std::vector<std::string> fileErrors;
     std::string runLogError;
 
-    // Not every message was accepted, or something went wrong.
-    bool failed() const { return errorsOccurred || !startError.empty() || accepted < recipients; }
+    // Not every message was accepted. A problem the run got over (a connection lost
+    // while others delivered its messages, a refused Cc address) is no failure.
+    bool failed() const { return !startError.empty() || accepted < recipients; }
 };
 
 // Why a run with a user name and Security "none" cannot log in.
@@ -87,6 +88,11 @@ public:
     bool obtainCredentials(CredentialSource& source);
     // Throws ComposeError; nothing is prepared then.
     void prepare();
+    // A test mail's preparation: `mail` (the template as the editors hold it) with
+    // "[Test] " before its subject, merged for the run's one recipient, To and Cc lines
+    // included, and addressed to the sender alone. The session's mail text is left as
+    // it was. Throws ComposeError.
+    void prepareTestMail(MailEditors mail);
     // Messages made some other way, sent instead of prepared ones.
     void useMessages(std::shared_ptr<MessageSource> messages);
     // What prepare() made; null before it or after a failed one.

@@ -77,21 +77,26 @@ private:
 
 PreparedMailing::PreparedMailing(const AppState& st,
                                  std::shared_ptr<const RecipientList> recipients,
-                                 std::string envelopeTo)
-    : recipients_(std::move(recipients)), envelopeTo_(std::move(envelopeTo)),
+                                 std::string testMailTo)
+    : recipients_(std::move(recipients)), testMailTo_(std::move(testMailTo)),
       composition_(std::make_unique<Composition>(st)) {}
 
 PreparedMailing::~PreparedMailing() = default;
 
 const std::string& PreparedMailing::address(std::size_t i) const {
-    return envelopeTo_.empty() ? (*recipients_)[i]->email() : envelopeTo_;
+    return testMailTo_.empty() ? (*recipients_)[i]->email() : testMailTo_;
 }
 
 MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
     const ReceipData* entry = (*recipients_)[i];
     if (!entry) throw ComposeError("A recipient has no database entry");
     MailNode node = composition_->compose(*entry, gauge);
-    if (!envelopeTo_.empty()) node.address = envelopeTo_;
+    if (!testMailTo_.empty()) {
+        // The header shows whom the person's message is for; the envelope alone says
+        // where this one goes.
+        node.address = testMailTo_;
+        node.copyRecipients.clear();
+    }
     return node;
 }
 
@@ -129,9 +134,9 @@ void PreparedMailing::composeAll(const GaugeFn& gauge,
 
 std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
                                                 std::shared_ptr<const RecipientList> recipients,
-                                                const GaugeFn& gauge, std::string envelopeTo) {
+                                                const GaugeFn& gauge, std::string testMailTo) {
     std::shared_ptr<PreparedMailing> run(
-        new PreparedMailing(st, std::move(recipients), std::move(envelopeTo)));
+        new PreparedMailing(st, std::move(recipients), std::move(testMailTo)));
     run->composeAll(gauge, [](MailNode&&) {});
     return run;
 }

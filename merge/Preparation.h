@@ -44,7 +44,7 @@ public:
 private:
     class Composition;
     PreparedMailing(const AppState& st, std::shared_ptr<const RecipientList> recipients,
-                    std::string envelopeTo);
+                    std::string testMailTo);
     MailNode compose(std::size_t i, PrepGauge* gauge);
     // The checks, then every message composed in order and handed to `keep`.
     void composeAll(const GaugeFn& gauge, const std::function<void(MailNode&&)>& keep);
@@ -56,7 +56,7 @@ private:
                                         const GaugeFn&);
 
     std::shared_ptr<const RecipientList> recipients_; // shared with the run: a big list once
-    std::string envelopeTo_;
+    std::string testMailTo_;
     std::unique_ptr<Composition> composition_;
     std::unordered_map<std::size_t, MailNode> held_;
     std::uint64_t wireBytes_ = 0;
@@ -65,11 +65,12 @@ private:
 // Checks a run: composes every message once for the given recipients, in order (merge
 // errors, the growth limit, every attachment file read or counted), reporting the gauge
 // (0..100) whenever its value changes, and keeps none of them. Each message goes to its
-// own entry's e-mail address, or to `envelopeTo` when that is set (a test mail). Throws
-// ComposeError.
+// own entry's e-mail address and the merged Cc and Bcc addresses. With `testMailTo` set
+// (a test mail) it goes to that address alone: its header is still the one the person
+// gets, Cc line included, but no copy is sent. Throws ComposeError.
 std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
                                                 std::shared_ptr<const RecipientList> recipients,
-                                                const GaugeFn& gauge, std::string envelopeTo = {});
+                                                const GaugeFn& gauge, std::string testMailTo = {});
 
 // The same check, keeping every message: all of them composed at once, in order.
 OutgoingList PrepareAllMails(const AppState& st, const std::vector<ReceipData*>& recipients,

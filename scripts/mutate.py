@@ -136,6 +136,11 @@ MUTANTS = [
      "editing: a value under \"Name\" also renames the person it was loaded as"),
     ("model/DatabaseDocument.cpp", "            feedCount(v.size());\n", "",
      "unsaved changes: a letter moved into the next value goes unnoticed"),
+    ("merge/Preparation.cpp", "        node.copyRecipients.clear();\n", "",
+     "test mail: the person's Cc and Bcc addresses get it too"),
+    ("mailing/MailingRun.h", "return !startError.empty() || accepted < recipients;",
+     "return errorsOccurred || !startError.empty() || accepted < recipients;",
+     "exit status: a connection lost on the way fails a run that delivered everything"),
 ]
 
 

@@ -252,6 +252,7 @@ struct SmtpDialogue::Impl {
     const std::string& messageProblem(std::size_t i);
     void startMessage();
     std::string envelope();
+    void expectEnvelope();
     bool envelopeBehind(std::string& out);
     void tellEnvelope();
     void tellSending();

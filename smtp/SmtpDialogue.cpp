@@ -377,8 +377,9 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     const PendingReplies::Awaited o = pending.take(pipelined);
     armTimer();
     if (o.command == Cmd::Discarded || (pipelined && pending.pipelineFailed())) {
-        // The rest of a failed transaction: a DATA that was accepted all the same gets
-        // an empty message ended at once, which no recipient can receive.
+        // The rest of a failed transaction. DATA goes ahead only for a message to the
+        // person's address alone (see envelope()), so a DATA accepted all the same has
+        // no recipient: the empty message ended at once reaches nobody.
         if (o.command == Cmd::Data && code / 100 == 3) {
             pending.expect(Cmd::Discarded, o.message, rxTotal);
             armTimer();
@@ -452,7 +453,7 @@ void SmtpDialogue::Impl::messageRefusedForNow(std::size_t message, const std::st
 void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool rcpt) {
     if (Positive(code)) {
         if (transactionPipelined) {
-            // DATA went with the envelope.
+            // DATA went with the envelope, or follows its last copy's reply.
         } else if (rcpt) {
             copySent = 0;
             sendCopyRcptOrData();
@@ -580,9 +581,7 @@ void SmtpDialogue::Impl::startMessage() {
         const std::string text = envelope();
         tellEnvelope();
         if (!isRunning) return;
-        copyReplies = 0;
-        pending.expectPipelined(CurrentMessage, rxTotal,
-                                mail(CurrentMessage).copyRecipients.size());
+        expectEnvelope();
         armTimer();
         sock.SendText(text);
     } else {
@@ -591,13 +590,18 @@ void SmtpDialogue::Impl::startMessage() {
     tellSending();
 }
 
-// MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING.
+// MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING. A message
+// with Cc or Bcc addresses goes without its DATA: a server takes DATA once any one
+// recipient is accepted, so sent ahead it would open a message for the copies of a
+// person whose own address was refused. Its DATA follows when the replies have shown
+// the person's address accepted (onCopyRcpt).
 std::string SmtpDialogue::Impl::envelope() {
     std::vector<std::string> commands = {"MAIL FROM:<" + config.fromaddy + ">",
                                          "RCPT TO:<" + address(CurrentMessage) + ">"};
-    for (const std::string& copy : mail(CurrentMessage).copyRecipients)
+    const std::vector<std::string>& copies = mail(CurrentMessage).copyRecipients;
+    for (const std::string& copy : copies)
         commands.push_back("RCPT TO:<" + copy + ">");
-    commands.push_back("data");
+    if (copies.empty()) commands.push_back("data");
     std::string text;
     for (const std::string& line : commands) {
         if (HasLineBreak(line))
@@ -622,10 +626,16 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
     out += text;
     ++connectionMessages;
     transactionPipelined = true;
-    copyReplies = 0;
-    pending.expectPipelined(CurrentMessage, rxTotal, mail(CurrentMessage).copyRecipients.size());
+    expectEnvelope();
     nextInFlight = true;
     return true;
+}
+
+// The replies due for the envelope of CurrentMessage, written as envelope() made it.
+void SmtpDialogue::Impl::expectEnvelope() {
+    const std::size_t copies = mail(CurrentMessage).copyRecipients.size();
+    copyReplies = 0;
+    pending.expectPipelined(CurrentMessage, rxTotal, copies, copies == 0);
 }
 
 // The transcript of the envelope, as the commands would be logged one by one.
@@ -662,7 +672,9 @@ void SmtpDialogue::Impl::sendCopyRcptOrData() {
 }
 
 // A refused copy address is told for its message, which still goes to its To address; it
-// does not count as a failed run.
+// does not count as a failed run. A pipelined envelope's copy replies are taken only
+// while its MAIL and the person's RCPT stand accepted, so after the last one its DATA
+// may go.
 void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::size_t message) {
     if (!Positive(code)) {
         const std::vector<std::string>& copies = mail(message).copyRecipients;
@@ -678,7 +690,10 @@ void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::siz
         if (!isRunning) return;
     }
     ++copyReplies;
-    if (!transactionPipelined) sendCopyRcptOrData();
+    if (!transactionPipelined)
+        sendCopyRcptOrData();
+    else if (copyReplies == mail(message).copyRecipients.size())
+        command("data", Cmd::Data, false);
 }
 
 void SmtpDialogue::Impl::sendRcpt() {

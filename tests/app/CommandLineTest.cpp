@@ -331,6 +331,36 @@ TEST_F(CommandLine, StopSignalEndsTheRunAndStillWritesItsLogs) {
     }
 }
 
+// Three connections, two of them cut off at their first MAIL FROM: the third delivers
+// every message, once, so the run succeeded whatever went wrong on the way.
+TEST_F(CommandLine, ConnectionsLostOnTheWayDoNotFailARunThatDeliveredEverything) {
+    std::string people = "name,email,City\r\n";
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= 20; ++i) {
+        addresses.push_back("p" + std::to_string(i) + "@example.test");
+        people += "P" + std::to_string(i) + "," + addresses.back() + ",X\r\n";
+    }
+    WriteFileBytes(program.file("many.csv"), people);
+    tandrel::test::AiosmtpdOptions options;
+    options.dropAtMail = {2, 3};
+    tandrel::test::AiosmtpdServer server(options);
+    program.settings(server.portText());
+    WriteFileBytes(program.file("Tandrel.ini"),
+                   ReadFileBytes(program.file("Tandrel.ini")) + "connections=3\r\n");
+
+    const Outcome o = program.run({"send", "--db", "many.csv", "--mail", "mail.txt"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("20 of 20 messages accepted"), std::string::npos) << o.out;
+    std::vector<std::string> got;
+    for (const auto& message : server.messages()) {
+        EXPECT_EQ(message.connection, 1);
+        got.insert(got.end(), message.rcptTo.begin(), message.rcptTo.end());
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(addresses.begin(), addresses.end());
+    EXPECT_EQ(got, addresses);
+}
+
 // The server takes Anna's whole message and never answers its end of data: it may have
 // stored it, so the run counts it as unknown, says so, and does not offer it again.
 TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {

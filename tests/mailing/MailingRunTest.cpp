@@ -245,3 +245,58 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         EXPECT_EQ(got, eager);
     }
 }
+
+// With PIPELINING, a real server refuses one person's own address, for good or for now,
+// and accepts that person's Cc and Bcc addresses: nobody gets anything of that person's
+// message, over one connection or several, and the person's outcome is the refusal.
+// Everybody else's message reaches them and their copies, once.
+TEST(MailingRun, NobodyGetsTheMessageOfAPersonWhoseOwnAddressWasRefused) {
+    using O = MessageOutcome;
+    const auto copiesOf = [](const std::string& person) {
+        const std::string local = person.substr(0, person.find('@'));
+        return std::vector<std::string>{person, "boss-" + local + "@example.net",
+                                        "audit-" + local + "@example.net"};
+    };
+    const std::string refused = kPeople[1];
+    struct Row {
+        std::string code;
+        int connections;
+        O outcome;
+    };
+    for (const Row& row : {Row{"550", 1, O::Refused},
+                           {"451", 1, O::TemporarilyRefused},
+                           {"550", 3, O::Refused},
+                           {"451", 3, O::TemporarilyRefused}}) {
+        SCOPED_TRACE(row.code + ", " + std::to_string(row.connections) + " connections");
+        AiosmtpdOptions options;
+        options.pipelining = true;
+        options.refused = {refused + "=" + row.code};
+        AiosmtpdServer server(options);
+        Session s(server.portText());
+        s.st.prefs.ehlo = "yes";
+        s.st.prefs.connections = row.connections;
+        s.eds.headerLines = {{"Cc", "boss-[name]@example.net"},
+                             {"Bcc", "audit-[name]@example.net"}};
+
+        RecordingListener observer;
+        const MailingSummary summary = s.send(s.people, observer);
+        EXPECT_EQ(summary.accepted, 2);
+        EXPECT_EQ(observer.outcomes, (std::vector<std::pair<std::size_t, O>>{
+                                         {0, O::Accepted}, {1, row.outcome}, {2, O::Accepted}}));
+        std::map<std::string, int> got; // envelope -> messages stored for it
+        for (const StoredMessage& m : server.messages()) {
+            std::string envelope;
+            for (const std::string& to : m.rcptTo)
+                envelope += to + " ";
+            ++got[envelope];
+        }
+        std::map<std::string, int> want;
+        for (const std::string& person : {kPeople[0], kPeople[2]}) {
+            std::string envelope;
+            for (const std::string& to : copiesOf(person))
+                envelope += to + " ";
+            want[envelope] = 1;
+        }
+        EXPECT_EQ(got, want);
+    }
+}

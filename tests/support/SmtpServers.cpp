@@ -223,7 +223,10 @@ AiosmtpdServer::AiosmtpdServer(const AiosmtpdOptions& o) : dir_(std::make_unique
     for (const auto& r : o.refused)
         add("--refuse", r);
     if (o.sizeLimit > 0) add("--size-limit", std::to_string(o.sizeLimit));
+    if (o.pipelining) args << "--pipelining";
     if (o.dropConnection > 0) add("--drop-connection", std::to_string(o.dropConnection));
+    for (int n : o.dropAtMail)
+        add("--drop-at-mail", std::to_string(n));
     if (!o.oauthTokensFile.empty()) {
         add("--oauth-tokens", o.oauthTokensFile);
         if (o.oauthOnly) args << "--oauth-only";

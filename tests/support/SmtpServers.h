@@ -86,13 +86,17 @@ struct AiosmtpdOptions {
     bool authRequired = false;
     // Allows AUTH on a plain connection (aiosmtpd refuses it there by default).
     bool authWithoutTls = false;
-    // Refused with 550 at RCPT TO.
+    // Refused at RCPT TO: "a@x" with 550, "a@x=451" with the code after the "=".
     std::vector<std::string> refused;
     // The SIZE limit announced and enforced; 0 keeps aiosmtpd's own.
     std::size_t sizeLimit = 0;
-    // The connection of this number (in the order of their first RCPT TO) is cut off at
-    // that RCPT TO, unanswered; 0: none.
+    // PIPELINING is announced after EHLO.
+    bool pipelining = false;
+    // Connections are numbered in the order of their first MAIL FROM. The one of this
+    // number is cut off at its first RCPT TO, unanswered; 0: none.
     int dropConnection = 0;
+    // These are cut off at their first MAIL FROM, unanswered.
+    std::vector<int> dropAtMail;
     // With a file of bearer tokens (one a line, read at each AUTH; IdentityProvider's
     // tokensFile() fits), XOAUTH2 and OAUTHBEARER are offered and accept those tokens
     // (for `user` only, when one is given).

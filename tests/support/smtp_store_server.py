@@ -15,10 +15,13 @@ so a reader that waits for NNNNNN.eml sees both files whole.
 Options: --cert FILE --key FILE (the server's certificate chain and key), --tls
 (encrypted from the first byte) or --starttls (offers STARTTLS), --require-starttls,
 --user NAME --password WORD (AUTH PLAIN and LOGIN accept only these), --auth-required,
---auth-plaintext (allow AUTH without encryption), --refuse ADDRESS (550 at RCPT TO; may
-be repeated), --size-limit BYTES (announced with SIZE; larger messages are refused),
---drop-connection N (the Nth connection to send a RCPT TO is cut off there, unanswered;
-connections are numbered in the order of their first RCPT TO).
+--auth-plaintext (allow AUTH without encryption), --refuse ADDRESS[=CODE] (refused at
+RCPT TO with 550, or with CODE; may be repeated), --size-limit BYTES (announced with
+SIZE; larger messages are refused), --pipelining (PIPELINING is announced; the
+commands are read in order either way), --drop-connection N (the Nth connection is cut
+off at its first RCPT TO, unanswered), --drop-at-mail N (the Nth connection is cut off
+at its first MAIL FROM; may be repeated). Connections are numbered in the order of
+their first MAIL FROM.
 
 Bearer-token logins: --oauth-tokens FILE offers XOAUTH2 and OAUTHBEARER (only under TLS
 unless --auth-plaintext); a token is accepted while it is a line of FILE (read at each
@@ -51,23 +54,42 @@ def write_whole(path, data):
 
 
 class Store:
-    def __init__(self, directory, refused=(), drop_connection=0):
+    def __init__(self, directory, refused=(), drop_connection=0, drop_at_mail=(),
+                 pipelining=False):
         self.directory = directory
         self.count = 0
-        self.refused = set(refused)
+        # address -> the reply code that refuses it
+        self.refused = dict((a.split("=", 1) + ["550"])[:2] for a in refused)
         self.drop_connection = drop_connection
+        self.drop_at_mail = set(drop_at_mail)
+        self.pipelining = pipelining
         # Each connection's session, kept so that its id is never reused.
         self.sessions = {}
 
     def connection_number(self, session):
         return self.sessions.setdefault(id(session), (len(self.sessions) + 1, session))[0]
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.connection_number(session) in self.drop_at_mail:
+            server.transport.abort()
+            return "421 4.3.0 cut off"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.connection_number(session) == self.drop_connection:
             server.transport.abort()
             return "421 4.3.0 cut off"
-        if address in self.refused:
-            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        code = self.refused.get(address)
+        if code:
+            return "%s %s.1.1 <%s>: Recipient address rejected" % (code, code[0], address)
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -211,7 +233,8 @@ async def main(args):
             (["OAUTHBEARER"] if args.no_oauthbearer else [])
         options.update(auth_exclude_mechanism=excluded)
     else:
-        handler = Store(args.directory, args.refuse, args.drop_connection)
+        handler = Store(args.directory, args.refuse, args.drop_connection, args.drop_at_mail,
+                        args.pipelining)
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
         lambda: SMTP(handler, **options), host="127.0.0.1", port=0,
@@ -237,6 +260,8 @@ if __name__ == "__main__":
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--size-limit", type=int, default=0)
     parser.add_argument("--drop-connection", type=int, default=0)
+    parser.add_argument("--drop-at-mail", type=int, action="append", default=[])
+    parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--oauth-tokens")
     parser.add_argument("--oauth-only", action="store_true")
     parser.add_argument("--no-oauthbearer", action="store_true")

@@ -144,7 +144,7 @@ TEST_F(MailingEndToEnd, EveryPersonGetsTheirMergedMailAndTheLogsRecordTheRun) {
 }
 
 TEST_F(MailingEndToEnd, ARefusedRecipientIsReportedAndLeftOutOfTheSentLog) {
-    RefusingAiosmtpdServer server({"bob@example.org"});
+    AiosmtpdServer server(RefusingAt({"bob@example.org"}));
     prepare("127.0.0.1", server.portText());
     start();
     w->show();
@@ -287,7 +287,7 @@ TEST_F(MailingEndToEnd, TheCheckBeforeSendingStopsOrLetsThroughTheRun) {
 }
 
 TEST_F(MailingEndToEnd, RecipientsNotReachedSurviveARestartAndATestMail) {
-    RefusingAiosmtpdServer server({"bob@example.org", "cleo@example.net=451"});
+    AiosmtpdServer server(RefusingAt({"bob@example.org", "cleo@example.net=451"}));
     prepare("127.0.0.1", server.portText());
     start();
     w->show();

@@ -16,11 +16,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRect>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -193,61 +191,15 @@ inline QString StoredSender(const QString& emlFile) {
     return StoredEnvelope(emlFile, "MAIL FROM:").value(0);
 }
 
-// The shared aiosmtpd store server, except that it refuses the given addresses at
-// RCPT TO with 550, or with the code after an "=" ("bob@example.org=451"). Debian's smtp-sink
-// cannot refuse one recipient among others (its
-// "-f RCPT" refuses every one), so this stays a real aiosmtpd too.
-class RefusingAiosmtpdServer {
-public:
-    explicit RefusingAiosmtpdServer(const QStringList& refused) {
-        QStringList args{QStringLiteral("-c"), QString::fromUtf8(kScript),
-                         QStringLiteral(TANDREL_SOURCE_DIR "/tests/support"), dir_.path()};
-        args += refused;
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc_.start(QStringLiteral("/usr/bin/python3"), args);
-        if (proc_.waitForReadyRead(20000)) port_ = proc_.readLine().trimmed().toUShort();
-        if (port_ == 0) throw std::runtime_error("aiosmtpd did not start");
-    }
-    ~RefusingAiosmtpdServer() {
-        proc_.terminate();
-        if (!proc_.waitForFinished(3000)) proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    RefusingAiosmtpdServer(const RefusingAiosmtpdServer&) = delete;
-    RefusingAiosmtpdServer& operator=(const RefusingAiosmtpdServer&) = delete;
-
-    std::string portText() const { return std::to_string(port_); }
-    std::string storeDir() const { return dir_.path().toStdString(); }
-
-private:
-    static constexpr const char* kScript = R"PY(
-import asyncio, sys
-sys.path.insert(0, sys.argv[1])
-import smtp_store_server
-from aiosmtpd.smtp import SMTP
-directory = sys.argv[2]
-refused = dict((a.split('=') + ['550'])[:2] for a in sys.argv[3:])
-class Refusing(smtp_store_server.Store):
-    async def handle_RCPT(self, server, session, envelope, address, options):
-        if address in refused:
-            code = refused[address]
-            return '%s %s.1.1 <%s>: Recipient address rejected' % (code, code[0], address)
-        envelope.rcpt_tos.append(address)
-        return '250 OK'
-async def main():
-    handler = Refusing(directory)
-    server = await asyncio.get_running_loop().create_server(
-        lambda: SMTP(handler, hostname="store.test"), host="127.0.0.1", port=0)
-    print(server.sockets[0].getsockname()[1], flush=True)
-    async with server:
-        await server.serve_forever()
-asyncio.run(main())
-)PY";
-
-    QTemporaryDir dir_;
-    QProcess proc_;
-    quint16 port_ = 0;
-};
+// The options of the shared aiosmtpd store server that refuses these addresses at
+// RCPT TO: "bob@example.org" with 550, "bob@example.org=451" with the code after the "=".
+// (Debian's smtp-sink cannot refuse one recipient among others: its "-f RCPT" refuses
+// every one.)
+inline AiosmtpdOptions RefusingAt(std::vector<std::string> addresses) {
+    AiosmtpdOptions options;
+    options.refused = std::move(addresses);
+    return options;
+}
 
 // One received message, as Python's `email` package reads it.
 struct ParsedPart {
@@ -256,7 +208,8 @@ struct ParsedPart {
     QByteArray data; // decoded payload
 };
 struct ParsedMessage {
-    QString from, to, subject, date, mailer, mime;
+    QString from, to, cc, subject, date, mailer, mime;
+    bool hasBcc = false;
     QStringList defects;
     bool multipart = false;
     QByteArray body; // the whole payload of a plain message, or the first part's
@@ -269,8 +222,10 @@ out = []
 for path in sys.argv[1:]:
     with open(path, 'rb') as f:
         m = email.message_from_bytes(f.read())
-    rec = {k: m.get(h) for k, h in (('from', 'From'), ('to', 'To'), ('subject', 'Subject'),
-           ('date', 'Date'), ('mailer', 'X-Mailer'), ('mime', 'MIME-Version'))}
+    rec = {k: m.get(h) for k, h in (('from', 'From'), ('to', 'To'), ('cc', 'Cc'),
+           ('subject', 'Subject'), ('date', 'Date'), ('mailer', 'X-Mailer'),
+           ('mime', 'MIME-Version'))}
+    rec['bcc'] = 'Bcc' in m
     rec['defects'] = [type(d).__name__ for d in m.defects]
     rec['multipart'] = m.is_multipart()
     rec['parts'] = []
@@ -300,6 +255,8 @@ inline std::vector<ParsedMessage> ParseMessages(const QStringList& files) {
         ParsedMessage m;
         m.from = o[QStringLiteral("from")].toString();
         m.to = o[QStringLiteral("to")].toString();
+        m.cc = o[QStringLiteral("cc")].toString();
+        m.hasBcc = o[QStringLiteral("bcc")].toBool();
         m.subject = o[QStringLiteral("subject")].toString();
         m.date = o[QStringLiteral("date")].toString();
         m.mailer = o[QStringLiteral("mailer")].toString();

@@ -290,6 +290,45 @@ TEST(SendCommand, WithThePreviewShownTheTemplateFromItsStartIsSent) {
     }
 }
 
+// "Send Test to Me" for a person whose mail has Cc and Bcc lines, with the editors and
+// with the preview shown: the sender alone gets it, and sees the person's own To and Cc
+// lines (the Bcc line is never sent). The template stays as it was.
+TEST(SendCommand, ATestMailGoesToTheSenderAloneAndShowsThePersonsCcLine) {
+    for (bool preview : {false, true}) {
+        SCOPED_TRACE(preview);
+        AiosmtpdServer server;
+        Mailing m;
+        m.useServer(server.portText());
+        m.main.eds.headerLines = {{"Cc", "boss-[town]@example.net"}, {"Bcc", "audit@example.net"}};
+        if (preview) {
+            // The template as it was when the preview began, the editors showing Ann's.
+            BuildMailText(m.main.st, m.main.eds);
+            m.main.eds.subject = "Hello Ann";
+            m.main.eds.headerLines = {{"Cc", "boss-Lisbon@example.net"},
+                                      {"Bcc", "audit@example.net"}};
+            m.main.preview = true;
+        }
+        const MailText before = m.main.st.mailText;
+
+        ModalDriver driver;
+        m.sendTest(*m.main.rows[1]);
+        EXPECT_TRUE(driver.boxes.empty());
+        EXPECT_EQ(driver.sendWindowsClosed, 1);
+        const QStringList files = StoredFiles(server.storeDir());
+        ASSERT_EQ(files.size(), 1);
+        EXPECT_EQ(StoredRecipients(files[0]).join(" ").toStdString(), "sender@example.org");
+        const auto msgs = ParseMessages(files);
+        ASSERT_EQ(msgs.size(), 1u);
+        EXPECT_EQ(msgs[0].subject, "[Test] Hello Bob");
+        EXPECT_EQ(msgs[0].to, "\"Bob\" <bob@example.org>");
+        EXPECT_EQ(msgs[0].cc, "boss-Oslo@example.net");
+        EXPECT_FALSE(msgs[0].hasBcc);
+        EXPECT_TRUE(msgs[0].defects.isEmpty()) << msgs[0].defects.join(' ').toStdString();
+        EXPECT_EQ(m.main.st.mailText.lines, before.lines);
+        EXPECT_TRUE(m.main.st.SentLog.empty());
+    }
+}
+
 TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     Mailing m;
     m.main.rows.clear();
@@ -434,7 +473,7 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
 // the same name and address apart, and survives the end of the session; a refused
 // connection says so in plain words and reaches nobody.
 TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
-    RefusingAiosmtpdServer server({"bob@example.org"});
+    AiosmtpdServer server(RefusingAt({"bob@example.org"}));
     Mailing m;
     m.useServer(server.portText());
     ReceipData& ann2 = m.main.addPerson("Ann", "ann@example.org", "Faro");

@@ -155,24 +155,15 @@ void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& ed
     }
     // Merged with the person's own values; the run delivers it to the sender alone.
     ReceipData stand = person;
-    MailEditors eds = TemplateEditors(st, editors, previewShown);
-    eds.subject = "[Test] " + eds.subject;
+    const MailEditors eds = TemplateEditors(st, editors, previewShown);
     MailingRun run(st, {&stand}, eds.subject, MailingKind::TestMail);
     if (!ConfirmSendCheck(run.check(), windows.parent)) return;
     WindowLogin login(windows, st);
     if (!run.obtainCredentials(login.source())) return;
 
-    const MailText kept = st.mailText; // a shown preview relies on the template
     std::vector<std::string> errors;
     try {
-        try {
-            BuildMailText(st, eds);
-            run.prepare();
-        } catch (...) {
-            st.mailText = kept;
-            throw;
-        }
-        st.mailText = kept;
+        run.prepareTestMail(eds);
         Deliver(windows, run, st.prefs, errors);
     } catch (const std::exception& e) {
         errors.push_back(ConnectErrorText(st.prefs, e.what()));

@@ -36,8 +36,9 @@ void RunMailing(const SendWindows& windows, AppState& st,
                 bool previewShown);
 
 // Edit, "Send Test to Me": the mail merged for `person`, its subject prefixed
-// "[Test] ", delivered through the delivery window to the sender's own address only.
-// Neither the sent log nor the results of the last run are touched.
+// "[Test] ", delivered through the delivery window to the sender's own address only
+// (the person's To and Cc lines stay in its header; no copy goes out). Neither the sent
+// log nor the results of the last run are touched.
 void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
                  bool previewShown, const ReceipData& person);
 
