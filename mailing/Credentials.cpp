@@ -16,7 +16,7 @@ CredentialRequest LoginRequest(const GlobalPrefs& prefs) {
 
 std::optional<Credentials>
 EnvironmentCredentials::credentialsFor(const CredentialRequest& request) {
-    const char* env = std::getenv("TANDREL_PASSWORD");
+    const char* env = std::getenv(kPasswordVariable);
     if (!env) return std::nullopt;
     return Credentials{request.user, env};
 }

@@ -45,6 +45,11 @@ std::string KeyringAccount(const GlobalPrefs& prefs);
 // The request a run with these settings makes.
 CredentialRequest LoginRequest(const GlobalPrefs& prefs);
 
+// The environment variables the program reads secrets from. The programs it starts
+// (the token command, the browser) get the environment without them.
+inline constexpr const char* kSecretVariables[] = {"TANDREL_PASSWORD"};
+inline constexpr const char* kPasswordVariable = kSecretVariables[0];
+
 // TANDREL_PASSWORD, when set: a script that sets it means this run.
 class EnvironmentCredentials : public CredentialSource {
 public:

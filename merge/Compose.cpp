@@ -234,8 +234,9 @@ MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string bo
     return t;
 }
 
-// The merged header line. Where a value must be escaped or quoted, it is inserted so
-// and the text around it merged on its own; otherwise the line merges as any text.
+// The merged header line, one line whatever the values hold. Where a value must be
+// escaped or quoted, it is inserted so and the text around it merged on its own;
+// otherwise the line merges as any text.
 std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index,
                             const ReceipData& e) {
     std::string line;
@@ -255,8 +256,8 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index
     }
     std::string rest = h.text.substr(from);
     MergePlaceholders(index, e, rest);
-    if (from == 0) return rest;
-    return line + rest;
+    if (from == 0) return OneLine(rest);
+    return OneLine(line + rest);
 }
 
 } // namespace
@@ -317,7 +318,7 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
     header.clear();
     std::size_t merged = 0;
     for (const HeaderTemplateLine& h : t->header) {
-        header.push_back(OneLine(MergeHeaderLine(h, index_, *e)));
+        header.push_back(MergeHeaderLine(h, index_, *e));
         merged += header.back().size();
     }
     std::string text = t->body;
@@ -326,6 +327,17 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
     if (merged + text.size() > kMaxMergedBytes)
         throw ComposeError(MergedTooLargeText(index_, entry));
     body = SplitLines(text);
+}
+
+void MessageComposer::mergeHeaderLines(const ReceipData& entry,
+                                       const std::vector<std::size_t>& which,
+                                       std::vector<std::string>& merged) const {
+    ReceipData converted;
+    const ReceipData* e = nullptr;
+    const MailTemplate& t = templateFor(entry, converted, e);
+    merged.clear();
+    for (const std::size_t k : which)
+        merged.push_back(MergeHeaderLine(t.header.at(k), index_, *e));
 }
 
 std::vector<std::string> MessageComposer::plain(const ReceipData& entry) const {

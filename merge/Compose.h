@@ -79,6 +79,15 @@ public:
     std::vector<std::string> compose(const ReceipData& entry, bool multipart,
                                      std::vector<std::string>* copyRecipients = nullptr);
 
+    // The header lines of the mail as written (none for a mail without a header block),
+    // and the lines numbered in `which` merged for the entry into `merged`, exactly as
+    // compose() merges them, before the Bcc line and lines left blank are taken out:
+    // what the check before sending reads.
+    std::size_t headerLineCount() const { return template_.header.size(); }
+    const std::string& headerLine(std::size_t k) const { return template_.header.at(k).text; }
+    void mergeHeaderLines(const ReceipData& entry, const std::vector<std::size_t>& which,
+                          std::vector<std::string>& merged) const;
+
 private:
     // The template and values to merge: converted to UTF-8 where the message must be.
     const MailTemplate& templateFor(const ReceipData& entry, ReceipData& converted,

@@ -18,6 +18,26 @@ std::optional<FallbackPlaceholder> FindFallback(std::string_view text, std::size
     return std::nullopt;
 }
 
+std::optional<TextSpan> FindBrokenFallback(std::string_view text, const FieldIndex& index,
+                                           std::size_t from) {
+    for (std::size_t open = text.find('[', from); open != std::string_view::npos;
+         open = text.find('[', open + 1)) {
+        const std::size_t bar = text.find_first_of("[]|\r\n", open + 1);
+        if (bar == std::string_view::npos) return std::nullopt;
+        if (text[bar] != '|' || !index.stepsOf(text.substr(open + 1, bar - open - 1))) continue;
+        if (const auto p = FindFallback(text, open); p && p->begin == open) {
+            open = p->end - 1;
+            continue;
+        }
+        std::size_t end = bar + 1;
+        for (int depth = 1;
+             end < text.size() && depth > 0 && text[end] != '\r' && text[end] != '\n'; ++end)
+            depth += text[end] == '[' ? 1 : text[end] == ']' ? -1 : 0;
+        return TextSpan{open, end};
+    }
+    return std::nullopt;
+}
+
 bool IsBlankValue(std::string_view value) {
     return value.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }

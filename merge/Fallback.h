@@ -25,6 +25,17 @@ struct FallbackPlaceholder {
 // The first such placeholder that begins at or after `from`.
 std::optional<FallbackPlaceholder> FindFallback(std::string_view text, std::size_t from = 0);
 
+// A "[field|" of a field in the index that begins no fallback placeholder, as what
+// follows the "|" holds a bracket or a line break before its "]", or has none: merging
+// leaves its brackets in the text. The span from that "[" to the "]" that closes it,
+// brackets inside counted, or else to the end of its line; the first at or after
+// `from`.
+struct TextSpan {
+    std::size_t begin = 0, end = 0;
+};
+std::optional<TextSpan> FindBrokenFallback(std::string_view text, const FieldIndex& index,
+                                           std::size_t from = 0);
+
 // Empty, or only blanks, tabs and line breaks.
 bool IsBlankValue(std::string_view value);
 

@@ -598,11 +598,53 @@ void MakeMultipart(std::vector<std::string>& lines) {
     lines.insert(stop + 1, preamble.begin(), preamble.end());
 }
 
+namespace {
+
+bool HoldsPlaceholder(std::string_view path) {
+    return path.find('[') != std::string_view::npos && path.find(']') != std::string_view::npos;
+}
+
+// The first folder or file name of `merged` that begins with "." (other than "." and
+// "..") and is not one of the names `pattern` itself writes; "" when there is none.
+std::string HiddenPartOf(std::string_view merged, std::string_view pattern) {
+    const auto parts = [](std::string_view path) {
+        std::vector<std::string_view> out;
+        for (std::size_t start = 0; start <= path.size();) {
+            const std::size_t slash = std::min(path.find('/', start), path.size());
+            out.push_back(path.substr(start, slash - start));
+            start = slash + 1;
+        }
+        return out;
+    };
+    const std::vector<std::string_view> written = parts(pattern);
+    for (const std::string_view part : parts(merged))
+        if (part.starts_with('.') && part != "." && part != ".." &&
+            std::find(written.begin(), written.end(), part) == written.end())
+            return std::string(part);
+    return {};
+}
+
+} // namespace
+
+bool ValuesChooseWholePath(std::string_view path) {
+    return HoldsPlaceholder(path) &&
+           path.substr(0, path.find('[')).find_first_of("/\\") == std::string_view::npos;
+}
+
 PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry) {
     PersonalPath out{path, {}};
-    if (path.find('[') == std::string::npos || path.find(']') == std::string::npos) return out;
+    if (!HoldsPlaceholder(path)) return out;
     MergePlaceholders(fields, entry, out.path);
+    if (ValuesChooseWholePath(path)) {
+        if (const std::string hidden = HiddenPartOf(out.path, path); !hidden.empty()) {
+            out.problem = "the attachment path " + OneLine(path) + " becomes " + OneLine(out.path) +
+                          ", which names the hidden file or folder " + OneLine(hidden);
+            out.path.clear();
+            out.hiddenPart = true;
+        }
+        return out;
+    }
     if (const std::string value = ValueLeavingFolder(path, fields, entry); !value.empty()) {
         out.problem = "the value \"" + OneLine(value) + "\" would lead the attachment path " +
                       OneLine(path) + " out of its folder";

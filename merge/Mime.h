@@ -57,14 +57,21 @@ void MakeMultipart(std::vector<std::string>& lines);
 // ("invoices/[invoice].pdf"), a value that reaches the path may not lead out of it: one
 // holding "/" or "\\", or being "." or "..", leaves `path` empty and says so in
 // `problem` (naming the value; the caller names the person). A path that begins with
-// its placeholder ("[file]") takes whole paths. Throws ComposeError when the merge
-// grows beyond its limit.
+// its placeholder ("[file]") takes whole paths, but none with a hidden part (a folder
+// or file name beginning with "." that the path as written does not hold): values
+// could otherwise pick a key or a password file; `hiddenPart` then tells that
+// problem. Throws ComposeError when the merge grows beyond its limit.
 struct PersonalPath {
     std::string path;
     std::string problem;
+    bool hiddenPart = false;
 };
 PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
                               const ReceipData& entry);
+
+// Whether the values choose the whole path: it holds a placeholder and names no folder
+// before it ("[file]", "[name].pdf").
+bool ValuesChooseWholePath(std::string_view path);
 
 // AttachmentPathOf's path; throws ComposeError naming the person and the value instead
 // of a path that would lead out of its folder.

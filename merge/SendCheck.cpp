@@ -2,6 +2,7 @@
 #include "SendCheck.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string_view>
@@ -111,37 +112,27 @@ private:
     std::vector<std::string> order_;
 };
 
+// How the problems name a line of the header block.
+const char* HeaderPlace(const std::string& l) {
+    return HeaderNameIs(l, "from")       ? "From"
+           : HeaderNameIs(l, "to")       ? "To"
+           : HeaderNameIs(l, "subject")  ? "Subject"
+           : HeaderNameIs(l, "cc")       ? "Cc"
+           : HeaderNameIs(l, "bcc")      ? "Bcc"
+           : HeaderNameIs(l, "reply-to") ? "Reply-To"
+                                         : "header";
+}
+
 void ScanMail(const MailText& mail, Placeholders& ph) {
     std::size_t i = 0;
     if (mail.MailHasHeader) {
-        for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i) {
-            const std::string& l = mail.lines[i];
-            const char* where = HeaderNameIs(l, "from")       ? "From"
-                                : HeaderNameIs(l, "to")       ? "To"
-                                : HeaderNameIs(l, "subject")  ? "Subject"
-                                : HeaderNameIs(l, "cc")       ? "Cc"
-                                : HeaderNameIs(l, "bcc")      ? "Bcc"
-                                : HeaderNameIs(l, "reply-to") ? "Reply-To"
-                                                              : "header";
-            ph.scan(l, where);
-        }
+        for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i)
+            ph.scan(mail.lines[i], HeaderPlace(mail.lines[i]));
         ++i;
     }
     const bool markdown = FormatOfMail(mail) == MailFormat::Markdown;
     for (; i < mail.lines.size(); ++i)
         ph.scan(mail.lines[i], "body", markdown);
-}
-
-// The Cc, Bcc and Reply-To lines of the mail's header block.
-std::vector<std::string> CopyAndReplyLines(const MailText& mail) {
-    std::vector<std::string> lines;
-    if (!mail.MailHasHeader) return lines;
-    for (const std::string& l : mail.lines) {
-        if (l.empty()) break;
-        if (HeaderNameIs(l, "cc") || HeaderNameIs(l, "bcc") || HeaderNameIs(l, "reply-to"))
-            lines.push_back(l);
-    }
-    return lines;
 }
 
 // The inline images of a Markdown mail that cannot be read.
@@ -156,6 +147,173 @@ void CheckImages(const AppState& st, Kind& files) {
         if (!problem.empty()) files.add("The image file " + OneLine(path) + " " + problem);
     }
 }
+
+// The To, Cc, Bcc and Reply-To lines read as they are sent: each merged for the person
+// by the composer itself, so a value quoted when sent is one address here too. Tells Cc,
+// Bcc and Reply-To addresses that are not valid, and values that add addresses to a
+// line, which may be meant as a list but may as well copy someone unseen.
+class AddressLines {
+public:
+    AddressLines(const std::vector<VarIdent>& fields, const MailText& mail)
+        : composer_(fields, mail, std::string()),
+          invalid_(CheckSeverity::Warning, "Cc, Bcc or Reply-To addresses that are not valid"),
+          added_(CheckSeverity::Warning, "values that add addresses to an address line") {
+        for (std::size_t k = 0; k < composer_.headerLineCount(); ++k) {
+            const std::string& l = composer_.headerLine(k);
+            const bool copy =
+                HeaderNameIs(l, "cc") || HeaderNameIs(l, "bcc") || HeaderNameIs(l, "reply-to");
+            if (!copy && !HeaderNameIs(l, "to")) continue;
+            // A line the values cannot change is checked once.
+            if (l.find('[') == std::string::npos) {
+                if (copy) reportInvalid(l, AddressesOf(ValueOfLine(l)), nullptr, 0);
+                continue;
+            }
+            lines_.push_back({copy, AddressesOf(ValueOfLine(l)).size()});
+            numbers_.push_back(k);
+        }
+    }
+
+    void check(const ReceipData& e, std::size_t position) {
+        if (lines_.empty()) return;
+        try {
+            composer_.mergeHeaderLines(e, numbers_, merged_);
+        } catch (const ComposeError&) {
+            return; // the growth of the merge is told on its own
+        }
+        for (std::size_t n = 0; n < lines_.size(); ++n) {
+            const Line& line = lines_[n];
+            const std::string& merged = merged_[n];
+            const std::vector<std::string> addresses = AddressesOf(ValueOfLine(merged));
+            if (line.copy) reportInvalid(merged, addresses, &e, position);
+            const std::size_t count = addresses.size();
+            if (count > line.written)
+                added_.add(Who(e, position) + ": the values add addresses to the " +
+                           NameOfLine(merged) + " line, which holds " + std::to_string(count) +
+                           " where the mail writes " + std::to_string(line.written) + ": \"" +
+                           OneLine(Trimmed(ValueOfLine(merged))) + "\"");
+        }
+    }
+
+    void flushInto(std::vector<SendProblem>& out) const {
+        invalid_.flushInto(out);
+        added_.flushInto(out);
+    }
+
+private:
+    struct Line {
+        bool copy;           // Cc, Bcc or Reply-To: its addresses must be valid
+        std::size_t written; // the addresses the line as written holds
+    };
+
+    static std::string_view ValueOfLine(std::string_view line) {
+        return line.substr(line.find(':') + 1);
+    }
+    static std::string NameOfLine(std::string_view line) {
+        return std::string(line.substr(0, line.find(':')));
+    }
+    static std::string_view Trimmed(std::string_view s) {
+        const std::size_t first = s.find_first_not_of(" \t");
+        if (first == std::string_view::npos) return {};
+        return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+    }
+
+    // e: the person the line was merged for, null for a line the values cannot change.
+    void reportInvalid(const std::string& line, const std::vector<std::string>& addresses,
+                       const ReceipData* e, std::size_t position) {
+        for (const std::string& address : addresses)
+            if (!IsValidAddress(address))
+                invalid_.add((e ? Who(*e, position) + ": the " : std::string("The ")) +
+                             NameOfLine(line) + " address \"" + OneLine(address) +
+                             "\" is not valid");
+    }
+
+    MessageComposer composer_;
+    std::vector<Line> lines_;
+    std::vector<std::size_t> numbers_; // of lines_ among the header lines
+    std::vector<std::string> merged_;  // lines_ merged for one person
+    Kind invalid_, added_;
+};
+
+// A "[field|" that is not read as a fallback keeps its brackets in every message; told
+// once for each place, with what the first person gets.
+void ReportBrokenFallbacks(const MailText& mail, const std::vector<Attachment>& attachments,
+                           const FieldIndex& index, const std::vector<ReceipData*>& recipients,
+                           Kind& kind) {
+    const auto first = std::find_if(recipients.begin(), recipients.end(),
+                                    [](const ReceipData* e) { return e != nullptr; });
+    std::set<std::pair<std::string, std::string>> told;
+    const auto scan = [&](std::string_view text, const std::string& where) {
+        for (auto span = FindBrokenFallback(text, index); span;
+             span = FindBrokenFallback(text, index, span->end)) {
+            std::string written(text.substr(span->begin, span->end - span->begin));
+            if (!told.emplace(written, where).second) continue;
+            std::string report = OneLine(written) + " in the " + where +
+                                 " is not read as a fallback, as its text holds a bracket or "
+                                 "has no \"]\"";
+            std::string merged = written;
+            try {
+                if (first != recipients.end()) {
+                    MergePlaceholders(index, **first, merged);
+                    report += ": " + Who(**first, first - recipients.begin()) + " gets \"" +
+                              OneLine(merged) + "\"";
+                }
+            } catch (const ComposeError&) {
+                // what such values do is told as the growth of the merge
+            }
+            kind.add(std::move(report));
+        }
+    };
+    std::size_t i = 0;
+    if (mail.MailHasHeader) {
+        for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i)
+            scan(mail.lines[i], HeaderPlace(mail.lines[i]));
+        ++i;
+    }
+    for (; i < mail.lines.size(); ++i)
+        scan(mail.lines[i], "body");
+    for (const Attachment& a : attachments)
+        scan(a.path, "attachment " + OneLine(a.fileName));
+}
+
+// Files that values pick through an attachment path they choose whole ("[file]"), when
+// they lie outside the folders of the mail and the database: such a value may name any
+// file the user can read.
+class FilesChosenByValues {
+public:
+    explicit FilesChosenByValues(const CurUserVals& user)
+        : kind_(CheckSeverity::Warning,
+                "files chosen by values outside the folders of the mail and the database") {
+        for (const std::string* file : {&user.lastmail, &user.lastdb})
+            if (!file->empty()) folders_.push_back(Resolved(MailFolder(*file)));
+    }
+
+    // `path`: the merged path of `pattern`, a file that can be read.
+    void check(const std::string& pattern, const std::string& path, const ReceipData& e,
+               std::size_t position) {
+        if (!ValuesChooseWholePath(pattern)) return;
+        const std::filesystem::path file = Resolved(path);
+        for (const std::filesystem::path& folder : folders_)
+            if (std::mismatch(folder.begin(), folder.end(), file.begin(), file.end()).first ==
+                folder.end())
+                return;
+        kind_.add(Who(e, position) + ": the attachment file " + OneLine(path) +
+                  ", chosen by a value, lies outside the folders of the mail and the database");
+    }
+
+    void flushInto(std::vector<SendProblem>& out) const { kind_.flushInto(out); }
+
+private:
+    // Absolute, without "." and "..", links followed as far as they exist.
+    static std::filesystem::path Resolved(const std::string& path) {
+        std::error_code error;
+        std::filesystem::path p = std::filesystem::absolute(path, error);
+        std::filesystem::path real = std::filesystem::weakly_canonical(p, error);
+        return error ? p.lexically_normal() : real;
+    }
+
+    std::vector<std::filesystem::path> folders_;
+    Kind kind_;
+};
 
 } // namespace
 
@@ -178,20 +336,11 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     Kind tooLarge(CheckSeverity::Blocking, "people whose merged mail grows too large");
     const std::string mailText = JoinLines(st.mailText.lines);
     const FieldIndex index(fields);
-    Kind copyAddresses(CheckSeverity::Warning, "Cc, Bcc or Reply-To addresses that are not valid");
-    const std::vector<std::string> copyLines = CopyAndReplyLines(st.mailText);
-    // A line the values can change is checked for each person, any other once.
-    auto checkCopyLine = [&](const std::string& line, const ReceipData* e, std::size_t i) {
-        std::string value = line.substr(line.find(':') + 1);
-        if (e) MergePlaceholders(index, *e, value);
-        for (const std::string& address : AddressesOf(OneLine(value)))
-            if (!IsValidAddress(address))
-                copyAddresses.add((e ? Who(*e, i) + ": the " : std::string("The ")) +
-                                  line.substr(0, line.find(':')) + " address \"" +
-                                  OneLine(address) + "\" is not valid");
-    };
-    for (const std::string& line : copyLines)
-        if (line.find('[') == std::string::npos) checkCopyLine(line, nullptr, 0);
+    AddressLines addressLines(fields, st.mailText);
+    Kind brokenFallbacks(CheckSeverity::Warning, "fallback placeholders that are not read as such");
+    ReportBrokenFallbacks(st.mailText, st.attachments, index, recipients, brokenFallbacks);
+    FilesChosenByValues chosenFiles(st.user);
+    Kind hiddenParts(CheckSeverity::Blocking, "values that choose hidden files");
     CheckImages(st, files);
     std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
     std::vector<std::string> addressOrder;
@@ -213,8 +362,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             tooLarge.add(std::move(why));
             continue; // its attachment paths would grow the same way
         }
-        for (const std::string& line : copyLines)
-            if (line.find('[') != std::string::npos) checkCopyLine(line, e, i);
+        addressLines.check(*e, i);
         for (const Attachment& a : st.attachments) {
             PersonalPath personal;
             try {
@@ -224,7 +372,8 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
                 continue;
             }
             if (!personal.problem.empty()) {
-                outOfFolder.add(Who(*e, i) + ": " + personal.problem);
+                (personal.hiddenPart ? hiddenParts : outOfFolder)
+                    .add(Who(*e, i) + ": " + personal.problem);
                 continue;
             }
             const std::string& path = personal.path;
@@ -237,6 +386,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
             }
             if (!it->second.empty() && path != a.path)
                 files.add(Who(*e, i) + ": the attachment file " + OneLine(path) + " " + it->second);
+            if (it->second.empty()) chosenFiles.check(a.path, path, *e, i);
         }
     }
     for (const std::string& address : addressOrder) {
@@ -253,11 +403,14 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     std::vector<SendProblem> out;
     tooLarge.flushInto(out);
     outOfFolder.flushInto(out);
+    hiddenParts.flushInto(out);
     files.flushInto(out);
     unknownFields.flushInto(out);
+    brokenFallbacks.flushInto(out);
     noAddress.flushInto(out);
-    copyAddresses.flushInto(out);
+    addressLines.flushInto(out);
     repeated.flushInto(out);
+    chosenFiles.flushInto(out);
     return out;
 }
 

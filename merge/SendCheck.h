@@ -21,11 +21,16 @@ struct SendProblem {
 };
 
 // Problems of sending st.mailText with st.attachments to `recipients` (fields from
-// st.db): placeholders that name no field, people without a valid e-mail address, an
-// address used more than once, Cc, Bcc and Reply-To addresses that are not valid
-// (warnings); attachment files and a Markdown mail's image files that cannot be read
-// (blocking). Each kind lists at most a screenful and then says how many more.
-// Empty: nothing to report. st.mailText must already hold the editors' text.
+// st.db): placeholders that name no field, fallbacks that are not read as such, people
+// without a valid e-mail address, an address used more than once, Cc, Bcc and Reply-To
+// addresses that are not valid and values that add addresses to a To, Cc, Bcc or
+// Reply-To line (each line read as composing merges it for the person), attachment
+// files that values pick outside the folders of the mail (st.user.lastmail) and the
+// database (st.user.lastdb) (warnings); attachment files and a Markdown mail's image
+// files that cannot be read, values that lead an attachment path out of its folder or
+// make a path they choose whole name a hidden file (blocking). Each kind lists at most a
+// screenful and then says how many more. Empty: nothing to report. st.mailText must
+// already hold the editors' text.
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
                                             const std::vector<ReceipData*>& recipients);
 

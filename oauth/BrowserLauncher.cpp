@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include "ChildEnvironment.h"
+
 namespace tandrel {
 
 namespace {
@@ -19,8 +21,11 @@ bool StartDetached(const QString& commandLine, const QString& address) {
         }
     }
     if (!placed) words << address;
-    const QString program = words.takeFirst();
-    return QProcess::startDetached(program, words);
+    QProcess browser;
+    browser.setProgram(words.takeFirst());
+    browser.setArguments(words);
+    browser.setProcessEnvironment(EnvironmentWithoutSecrets());
+    return browser.startDetached();
 }
 
 } // namespace

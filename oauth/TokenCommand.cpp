@@ -5,6 +5,7 @@
 #include <csignal>
 #include <unistd.h>
 
+#include "ChildEnvironment.h"
 #include "TokenEndpoint.h"
 
 namespace tandrel {
@@ -51,6 +52,7 @@ void TokenCommand::start(const std::string& commandLine, std::chrono::millisecon
     // Its own process group, so that a time-out ends the pipelines and helpers the shell
     // started as well, not the shell alone.
     process_->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process_->setProcessEnvironment(EnvironmentWithoutSecrets());
     connect(process_.get(), &QProcess::finished, this,
             [this](int exitCode, QProcess::ExitStatus status) {
                 onFinished(exitCode, status == QProcess::CrashExit);

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <filesystem>
+#include <unistd.h>
+
+#include "Compose.h"
+#include "Mime.h"
 #include "SendCheck.h"
 #include "TestSupport.h"
 
 using namespace tandrel;
+using tandrel::test::ReadFileBytes;
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
 
@@ -90,6 +97,17 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
          "its folder\n"
          "BLOCK Ed: the value \"DIR/Ann.pdf\" would lead the attachment path DIR/[city] out of "
          "its folder\n"},
+        {"fallbacks that are not read as such keep their brackets",
+         {"From: me@x.example", "To: <[email]>", "Subject: For [city|you [name]]", "",
+          "Dear [name|friend,", "see [city|[name]] and [city|[name]] and [name|all]."},
+         {},
+         {{"", "ann@x.example", "Rome"}},
+         "warn [city|you [name]] in the Subject is not read as a fallback, as its text holds a "
+         "bracket or has no \"]\": The person at place 1 gets \"[city|you ]\"\n"
+         "warn [name|friend, in the body is not read as a fallback, as its text holds a bracket "
+         "or has no \"]\": The person at place 1 gets \"[name|friend,\"\n"
+         "warn [city|[name]] in the body is not read as a fallback, as its text holds a bracket "
+         "or has no \"]\": The person at place 1 gets \"[city|]\"\n"},
         {"a path that is a placeholder alone takes whole paths",
          good,
          {"[city]"},
@@ -111,6 +129,7 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
         st.db->fields.push_back({"city"});
         st.mailText.MailHasHeader = true;
         st.mailText.lines = c.mail;
+        st.user.lastmail = dir.file("mail.txt");
         for (const std::string& a : c.attachments)
             st.attachments.push_back(MakeAttachment(inDir(a)));
         std::vector<ReceipData*> recipients;
@@ -140,4 +159,155 @@ TEST(SendCheck, LongListsAreCut) {
     const auto problems = CheckBeforeSending(st, recipients);
     ASSERT_EQ(problems.size(), 21u);
     EXPECT_EQ(problems.back().text, "... and 980 more people without a valid e-mail address");
+}
+
+// The check reads an address line as it is sent. Each line is merged with a value and
+// composed into the message; Python's e-mail package reads the header line that went
+// out, and the check must warn exactly when that holds an address that is not
+// local@domain, or more than the one address the line was written with.
+TEST(SendCheck, WarnsExactlyWhenTheAddressLineAsSentIsNotOneGoodAddress) {
+    if (::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no system python";
+    struct Row {
+        std::string line, value;
+    };
+    const std::vector<Row> rows = {
+        {"Cc: [v] <boss@x.example>", "Smith, John"},
+        {"Cc: [v] <boss@x.example>", "Ann (boss); team: all"},
+        {"Cc: [v] <boss@x.example>", "J\xc3\xb6rg, M\xc3\xbcller"},
+        {"Cc: [v] <boss@x.example>", "a@b.example <c@d.example>"},
+        {"Cc: \"[v]\" <boss@x.example>", "say \"hi\", \\ ok"},
+        {"Cc: [v|fb [name]] <boss@x.example>", "boss"},
+        {"Cc: [v]", "boss@x.example"},
+        {"Cc: [v]", ""},
+        {"Cc: [v]", "(note) boss@x.example"},
+        {"Cc: [v]", "boss@x.example, other@y.example"},
+        {"Cc: [v]", "Smith, John <boss@x.example>"},
+        {"Cc: [v]", "nobody"},
+        {"Cc: [v]@x.example", "a, b"},
+        {"Cc: <[v]>", "a@x.example>, <b@y.example"},
+        {"To: [v] <[email]>", "Smith, John"},
+        {"To: [v] <[email]>", "a@b.example, c@d.example"},
+        {"To: [v]", "ann@x.example, eve@y.example"},
+        {"Reply-To: [v|desk@x.example]", ""},
+        {"Reply-To: [v|desk@x.example]", "a@x.example, b@y.example"},
+        {"Reply-To: [v] <desk@x.example>", "Desk, Team"},
+    };
+    TempDir dir;
+    std::vector<bool> warned;
+    QStringList args = {"-c", R"PY(
+import email, email.policy, re, sys
+from email.utils import getaddresses
+for path, name in zip(sys.argv[1::2], sys.argv[2::2]):
+    m = email.message_from_bytes(open(path, "rb").read(), policy=email.policy.compat32)
+    pairs = getaddresses(m.get_all(name, []))
+    good = not pairs or (len(pairs) == 1 and re.fullmatch(r"[^@\s]+@[^@\s]+", pairs[0][1]))
+    print("ok" if good else "bad")
+)PY"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        AppState st;
+        st.NewDatabase();
+        st.db->fields.push_back({"v"});
+        st.mailText.MailHasHeader = true;
+        st.mailText.lines = {"From: me@x.example", rows[i].line, "Subject: Hello", "", "Hi"};
+        ReceipData& e = st.db->appendEntry();
+        e.setName("Ann");
+        e.setEmail("ann@x.example");
+        e.values = {"Ann", "ann@x.example", rows[i].value};
+        const auto problems = CheckBeforeSending(st, {&e});
+        warned.push_back(!problems.empty());
+        for (const SendProblem& p : problems)
+            EXPECT_NE(p.text.find("Ann"), std::string::npos) << rows[i].line << "\n" << p.text;
+
+        std::string message;
+        MessageComposer composer(st.db->fields, st.mailText, "x.example");
+        for (const std::string& l : composer.compose(e, false))
+            message += l + "\r\n";
+        const std::string file = dir.file(std::to_string(i) + ".eml");
+        WriteFileBytes(file, message);
+        args << QString::fromStdString(file)
+             << QString::fromStdString(rows[i].line.substr(0, rows[i].line.find(':')));
+    }
+    QProcess python;
+    python.start("/usr/bin/python3", args);
+    ASSERT_TRUE(python.waitForFinished(30000));
+    const QStringList verdicts =
+        QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(verdicts.size(), static_cast<qsizetype>(rows.size()))
+        << python.readAllStandardError().toStdString();
+    int bad = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bool pythonBad = verdicts[static_cast<qsizetype>(i)] == "bad";
+        bad += pythonBad;
+        EXPECT_EQ(warned[i], pythonBad) << rows[i].line << " with \"" << rows[i].value << "\"\n"
+                                        << ReadFileBytes(dir.file(std::to_string(i) + ".eml"));
+    }
+    EXPECT_GT(bad, 0); // the table holds both kinds
+    EXPECT_LT(bad, static_cast<int>(rows.size()));
+}
+
+// An attachment path that is a placeholder alone lets a value pick any file: a hidden
+// file or folder is refused for that person, in the check and in the preparation alike,
+// and a file outside the folders of the mail and the database is named. The mail is
+// in DIR/mail, the working folder, and the database in DIR/db.
+TEST(SendCheck, FilesChosenWholeByValues) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    for (const char* folder : {"mail/.ssh", "mail/a/.hidden", "db"})
+        fs::create_directories(dir.file(folder));
+    for (const char* file :
+         {"mail/doc.pdf", "mail/.ssh/id_rsa", "mail/a/.hidden/x", "db/list.pdf", "outside.pdf"})
+        WriteFileBytes(dir.file(file), "x");
+    fs::create_symlink("../outside.pdf", dir.file("mail/link.pdf"));
+    struct WorkingFolder {
+        fs::path old = fs::current_path();
+        explicit WorkingFolder(const std::string& to) { fs::current_path(to); }
+        ~WorkingFolder() { fs::current_path(old); }
+    } cwd(dir.file("mail"));
+
+    struct Row {
+        std::string value;
+        std::string want; // "", or the severity and a word of the problem
+    };
+    std::vector<Row> rows = {
+        {"doc.pdf", ""},
+        {"../db/list.pdf", ""},
+        {dir.file("mail/./doc.pdf"), ""},
+        {".ssh/id_rsa", "BLOCK hidden"},
+        {"a/.hidden/x", "BLOCK hidden"},
+        {dir.file("mail/.ssh/id_rsa"), "BLOCK hidden"},
+        {"../outside.pdf", "warn outside"},
+        {"link.pdf", "warn outside"},
+    };
+    if (fs::is_regular_file("/etc/hostname")) rows.push_back({"/etc/hostname", "warn outside"});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value);
+        AppState st;
+        st.NewDatabase();
+        st.db->fields.push_back({"doc"});
+        st.user.lastmail = dir.file("mail/mail.txt");
+        st.user.lastdb = dir.file("db/people.csv");
+        st.mailText.MailHasHeader = true;
+        st.mailText.lines = {"From: me@x.example", "To: <[email]>", "Subject: s", "", "Hi"};
+        st.attachments.push_back(MakeAttachment("[doc]"));
+        ReceipData& e = st.db->appendEntry();
+        e.setName("Ann");
+        e.setEmail("ann@x.example");
+        e.values = {"Ann", "ann@x.example", row.value};
+        std::string shown;
+        for (const SendProblem& p : CheckBeforeSending(st, {&e}))
+            shown += std::string(p.severity == CheckSeverity::Blocking ? "BLOCK " : "warn ") +
+                     p.text + "\n";
+        if (row.want.empty()) {
+            EXPECT_EQ(shown, "");
+        } else {
+            EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1) << shown;
+            EXPECT_TRUE(shown.starts_with(row.want.substr(0, row.want.find(' ')) + " Ann: "))
+                << shown;
+            EXPECT_NE(shown.find(row.want.substr(row.want.find(' ') + 1)), std::string::npos)
+                << shown;
+        }
+        const std::string error = test::ErrorText<ComposeError>(
+            [&] { AttachmentPathFor("[doc]", FieldIndex(st.db->fields), e); });
+        EXPECT_EQ(!error.empty(), row.want.starts_with("BLOCK")) << error;
+    }
 }

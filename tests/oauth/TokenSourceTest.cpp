@@ -197,6 +197,10 @@ TEST(SignIn, FailuresNameTheirCause) {
 }
 
 TEST(TokenCommand, OutcomesAndMessages) {
+    // The run's password is the program's own: the command gets the rest of the
+    // environment, not it.
+    test::ScopedEnv password("TANDREL_PASSWORD", "pw-for-the-relay");
+    test::ScopedEnv ordinary("TANDREL_TEST_KEPT", "kept");
     struct Case {
         std::string command;
         std::string token;              // expected token, or "" for a failure
@@ -204,6 +208,7 @@ TEST(TokenCommand, OutcomesAndMessages) {
     };
     const Case cases[] = {
         {"printf 'tok-1\\nsecond line\\n'", "tok-1", {}},
+        {"echo tok-$TANDREL_TEST_KEPT-$(env | grep -c pw-for-the-relay)", "tok-kept-0", {}},
         {"printf '  eyJ0.eXAi-_~+/=\\r\\n'", "eyJ0.eXAi-_~+/=", {}},
         // Standard input is closed: a command that asks does not wait for an answer.
         {"read answer; echo got-$answer", "got-", {}},

@@ -1,0 +1,14 @@
+#include "ChildEnvironment.h"
+
+#include "Credentials.h"
+
+namespace tandrel {
+
+QProcessEnvironment EnvironmentWithoutSecrets() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : kSecretVariables)
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+} // namespace tandrel
