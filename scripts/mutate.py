@@ -136,6 +136,11 @@ MUTANTS = [
      "editing: a value under \"Name\" also renames the person it was loaded as"),
     ("model/DatabaseDocument.cpp", "            feedCount(v.size());\n", "",
      "unsaved changes: a letter moved into the next value goes unnoticed"),
+    ("merge/Mime.cpp", "|| StampOf(sb) != stamp_) return ChangedText(path_);",
+     "|| static_cast<std::uint64_t>(sb.st_size) != stamp_.size) return ChangedText(path_);",
+     "own attachments: a file replaced by one of the same size passes the check"),
+    ("merge/Mime.cpp", "if (in_.stamp() != stamp) throw", "if (in_.size() != stamp.size) throw",
+     "own attachments: the reader sends a same-size file put in place after the check"),
 ]
 
 
