@@ -141,6 +141,8 @@ MUTANTS = [
      "own attachments: a file replaced by one of the same size passes the check"),
     ("merge/Mime.cpp", "if (in_.stamp() != stamp) throw", "if (in_.size() != stamp.size) throw",
      "own attachments: the reader sends a same-size file put in place after the check"),
+    ("model/VisibleText.cpp", "(keepLines && c == '\\r' && next == '\\n')", "(keepLines && c == '\\r')",
+     "outside words: a CR inside a reply line reaches the terminal and the run log"),
 ]
 
 
