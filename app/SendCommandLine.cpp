@@ -33,6 +33,7 @@
 #include "SendCheck.h"
 #include "Settings.h"
 #include "TextFile.h"
+#include "VisibleText.h"
 
 namespace tandrel {
 
@@ -80,25 +81,11 @@ private:
     std::size_t length_ = 0;
 };
 
-// A line as the terminal shows it: a control byte the server sent (a lone CR, an escape
-// sequence) is written out as \r or \xNN instead of acting on the terminal.
-std::string Printable(const std::string& line) {
-    std::string out;
-    for (const char ch : line) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
-            out += hex;
-        } else {
-            out.push_back(ch);
-        }
-    }
-    return out;
+// A text for the terminal: control characters in what it quotes from outside (a server's
+// or a helper's words, a file name) are written out instead of acting on the terminal,
+// and its lines end in LF.
+std::string ForTerminal(const std::string& text) {
+    return VisibleLines(text, LineEnds::Lf);
 }
 
 // Shows the gauge and keeps the reports of problems for stderr: a long run would
@@ -111,7 +98,7 @@ public:
     void deliveryEvent(const DeliveryEvent& event) override {
         if (event.kind != DeliveryEvent::Kind::Problem) return;
         for (const std::string& line : WordsFor(event).report)
-            if (!line.empty()) problems.push_back(Printable(line));
+            if (!line.empty()) problems.push_back(ForTerminal(line));
     }
 
     std::string stage = "Sending  ";
@@ -311,8 +298,10 @@ int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, 
     } catch (const std::exception& e) {
         startError = e.what();
     }
+    // The run goes on without its results file. Texts quoting a file's name or outside
+    // words reach the terminal with their control characters written out.
     for (const std::string& problem : run.takeFileErrors())
-        err << "tandrel: " << problem << '\n'; // the run goes on without its results file
+        err << "tandrel: " << ForTerminal(problem) << '\n';
     if (startError.empty()) run.waitForEnd();
     progress.finish();
     const MailingSummary summary = run.finish();
@@ -320,10 +309,11 @@ int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, 
 
     // Reported, but the status still tells what the server did: a script that retries
     // on failure must not send every accepted message a second time.
-    if (!summary.runLogError.empty()) err << "tandrel: " << summary.runLogError << '\n';
+    if (!summary.runLogError.empty())
+        err << "tandrel: " << ForTerminal(summary.runLogError) << '\n';
     for (const std::string& problem : summary.fileErrors)
-        err << "tandrel: " << problem << '\n';
-    if (!startError.empty()) err << "tandrel: " << startError << '\n';
+        err << "tandrel: " << ForTerminal(problem) << '\n';
+    if (!startError.empty()) err << "tandrel: " << ForTerminal(startError) << '\n';
     // The problems only; the whole dialogue is in the run log, the accepted addresses
     // are in the sent log.
     for (const std::string& line : observer.problems)
@@ -333,7 +323,7 @@ int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, 
         << st.prefs.smtp << ".\n";
     // Not picked again by Recipients Not Reached: the server may have stored them.
     if (!summary.maybeDelivered.empty())
-        out << MaybeDeliveredLine(summary.maybeDelivered) << ".\n";
+        out << ForTerminal(MaybeDeliveredLine(summary.maybeDelivered)) << ".\n";
     return summary.failed() ? ExitSomeFailed : ExitAllAccepted;
 }
 
@@ -345,7 +335,7 @@ bool CheckBeforeSendingOnCommandLine(const std::vector<SendProblem>& problems, b
     err << "Check before sending:\n";
     for (const SendProblem& problem : problems)
         err << (problem.severity == CheckSeverity::Blocking ? "  error:   " : "  warning: ")
-            << problem.text << '\n';
+            << ForTerminal(problem.text) << '\n';
     // A file that cannot be read would only fail the preparation a moment later.
     if (HasBlockingProblem(problems)) {
         err << "tandrel: nothing was sent.\n";
@@ -398,15 +388,15 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         return Deliver(run, st, observer, out, err, progress);
     } catch (const ComposeError& e) {
         progress.finish();
-        err << "tandrel: the mails could not be prepared: " << e.what()
+        err << "tandrel: the mails could not be prepared: " << ForTerminal(e.what())
             << "\nNo mail has been sent.\n";
         return ExitUsageOrFile;
     } catch (const Stop& stop) {
         progress.finish();
-        err << "tandrel: " << stop.text << '\n';
+        err << "tandrel: " << ForTerminal(stop.text) << '\n';
     } catch (const std::exception& e) {
         progress.finish();
-        err << "tandrel: " << e.what() << '\n';
+        err << "tandrel: " << ForTerminal(e.what()) << '\n';
     }
     return ExitUsageOrFile;
 }

@@ -6,10 +6,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "TextFile.h"
 
@@ -107,6 +110,24 @@ void WriteOwnFile(const std::string& dir, const std::string& name, const std::st
     }
 }
 
+// The message as it would go to the relay. One that cannot be made as it was prepared
+// (a person's file gone or changed since) stops the dry run rather than leaving a file
+// that differs from what a delivery would send.
+std::string MessageText(const MailNode& message) {
+    std::optional<std::string> problem;
+    if (!message.unfit.empty()) problem = message.unfit;
+    if (!problem) problem = message.lines.checkDeferred();
+    std::vector<std::string> lines;
+    if (!problem) {
+        lines.reserve(message.lines.size());
+        problem =
+            message.lines.forEach([&lines](std::string_view line) { lines.emplace_back(line); });
+    }
+    if (problem)
+        throw std::runtime_error("Mail to \"" + message.address + "\" not written: " + *problem);
+    return JoinCrLf(lines);
+}
+
 } // namespace
 
 DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
@@ -125,10 +146,7 @@ DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
     WriteOwnFile(dir, kDryRunList, JoinCrLf(names));
     for (std::size_t i = 0; i < total; ++i) {
         const MailNode& message = messages.message(i);
-        if (!message.unfit.empty())
-            throw std::runtime_error("Mail to \"" + message.address +
-                                     "\" not written: " + message.unfit);
-        WriteOwnFile(dir, names[i], JoinCrLf(message.lines.toVector()));
+        WriteOwnFile(dir, names[i], MessageText(message));
         messages.release(i);
         if (progress) progress(static_cast<int>((i + 1) * 100 / total));
     }

@@ -3,6 +3,7 @@
 #include "RunWords.h"
 
 #include "SmtpReply.h"
+#include "VisibleText.h"
 
 namespace tandrel {
 
@@ -129,9 +130,16 @@ void AddProblem(EventWords& w, const DeliveryEvent& e) {
 
 constexpr const char* kSessionInitiated = "Connected to server - session initiated";
 
-} // namespace
+// The server's words reach the report, the run log and the status line as sent, but
+// a control character in them is written out, not obeyed.
+void MakeVisible(EventWords& w) {
+    for (auto* lines : {&w.report, &w.runLog})
+        for (std::string& line : *lines)
+            line = VisibleLines(line);
+    if (w.status) w.status = VisibleText(*w.status);
+}
 
-EventWords WordsFor(const DeliveryEvent& e) {
+EventWords WordsOf(const DeliveryEvent& e) {
     using Kind = DeliveryEvent::Kind;
     EventWords w;
     switch (e.kind) {
@@ -190,6 +198,14 @@ EventWords WordsFor(const DeliveryEvent& e) {
         if (e.errors) w.report.push_back("Some errors occurred!");
         break;
     }
+    return w;
+}
+
+} // namespace
+
+EventWords WordsFor(const DeliveryEvent& e) {
+    EventWords w = WordsOf(e);
+    MakeVisible(w);
     return w;
 }
 

@@ -80,8 +80,34 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// What tells one state of a file from another without reading it: a file renamed over
+// it is another inode, writing moves its modification time, and setting that time back
+// moves its status-change time. A file read again later must still match what was
+// counted then, even at the same size.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+FileStamp StampOf(const struct stat& sb) {
+    return {static_cast<std::uint64_t>(sb.st_dev),
+            static_cast<std::uint64_t>(sb.st_ino),
+            static_cast<std::uint64_t>(sb.st_size),
+            sb.st_mtim.tv_sec,
+            sb.st_mtim.tv_nsec,
+            sb.st_ctim.tv_sec,
+            sb.st_ctim.tv_nsec};
+}
+
 // A file opened for reading raw bytes; only regular files count as readable (a
 // device or pipe could block or never end). Opening does not wait for a pipe's writer.
+// Its stamp is that of the file opened, not of whatever the path names by then.
 class InFile {
 public:
     explicit InFile(const std::string& path) {
@@ -93,7 +119,7 @@ public:
             fd_ = -1;
             return;
         }
-        size_ = static_cast<std::uint64_t>(sb.st_size);
+        stamp_ = StampOf(sb);
     }
     ~InFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -102,8 +128,14 @@ public:
     InFile& operator=(const InFile&) = delete;
 
     bool ok() const { return fd_ >= 0; }
-    std::uint64_t size() const { return size_; }
+    std::uint64_t size() const { return stamp_.size; }
+    const FileStamp& stamp() const { return stamp_; }
     bool failed() const { return failed_; }
+    // Whether the open file is as it was when opened (not written meanwhile).
+    bool unchangedSinceOpened() const {
+        struct stat sb {};
+        return ::fstat(fd_, &sb) == 0 && StampOf(sb) == stamp_;
+    }
 
     // Fills up to `cap` bytes; fewer only at the end of the file or on a read error.
     std::size_t fill(unsigned char* buf, std::size_t cap) {
@@ -123,7 +155,7 @@ public:
 
 private:
     int fd_ = -1;
-    std::uint64_t size_ = 0;
+    FileStamp stamp_;
     bool failed_ = false;
 };
 
@@ -132,6 +164,10 @@ constexpr std::uint64_t kMaxPartBytes = UINT32_MAX;
 
 [[noreturn]] void ThrowTooLarge(const std::string& path) {
     throw ComposeError("The attachment file " + OneLine(path) + " is too large to be sent");
+}
+
+std::string ChangedText(const std::string& path) {
+    return "The attachment file " + OneLine(path) + " changed since the mails were prepared";
 }
 
 [[noreturn]] void ThrowUnreadable(const std::string& path) {
@@ -177,10 +213,15 @@ Base64Body AppendBase64File(LineBlock& block, const std::string& path, PrepGauge
     return body;
 }
 
-// Reads a text attachment whole; throws ComposeError naming the file.
-std::string ReadTextAttachment(const std::string& path) {
+// Reads a text attachment whole; throws ComposeError naming the file. With `expected`,
+// the file must be the one stamped so before, and not change while it is read; `seen`
+// gets the stamp of the file read.
+std::string ReadTextAttachment(const std::string& path, const FileStamp* expected = nullptr,
+                               FileStamp* seen = nullptr) {
     InFile in(path);
     if (!in.ok()) ThrowUnreadable(path);
+    if (expected && in.stamp() != *expected) throw ComposeError(ChangedText(path));
+    if (seen) *seen = in.stamp();
     if (in.size() > kMaxPartBytes) ThrowTooLarge(path);
     std::string data;
     std::vector<unsigned char> buf(65536);
@@ -190,6 +231,7 @@ std::string ReadTextAttachment(const std::string& path) {
         data.append(reinterpret_cast<const char*>(buf.data()), got);
         if (got < buf.size()) break;
     }
+    if (expected && !in.unchangedSinceOpened()) throw ComposeError(ChangedText(path));
     return data;
 }
 
@@ -273,9 +315,10 @@ std::string_view TextCharset(std::string_view text, std::string_view type) {
 }
 
 // A text part from one reading of the file: its charset decides the header.
-void AppendTextPart(LineBlock& block, const std::string& path, const std::string& type) {
+void AppendTextPart(LineBlock& block, const std::string& path, const std::string& type,
+                    const FileStamp* expected = nullptr, FileStamp* seen = nullptr) {
     try {
-        const std::string text = ReadTextAttachment(path);
+        const std::string text = ReadTextAttachment(path, expected, seen);
         AppendPartHeader(block, path, type, TextCharset(text, type));
         AppendTextBody(block, text);
     } catch (const std::length_error&) {
@@ -298,34 +341,31 @@ Base64Body AppendPart(LineBlock& block, const std::string& path, PrepGauge* gaug
     }
 }
 
-std::string ChangedText(const std::string& path) {
-    return "The attachment file " + OneLine(path) + " changed since the mails were prepared";
-}
-
 // Bytes of the base64 lines of a file of `bytes` bytes.
 constexpr std::uint64_t Base64TextBytes(std::uint64_t bytes) {
     return bytes / kBase64LineBytes * kBase64LineLength + (bytes % kBase64LineBytes + 2) / 3 * 4;
 }
 
 // One person's attachment part, read and encoded only while its message is sent. The
-// file must still be a readable regular file of the size it had when counted.
+// file must still be the readable regular file it was when counted: same device, inode,
+// size and times. The check before the message looks at the path; the reader compares
+// the file it opened, so a swap between the two is caught as well.
 class DeferredPart : public DeferredLines {
 public:
-    DeferredPart(std::string path, std::uint64_t fileSize, std::size_t lines, std::uint64_t bytes)
-        : DeferredLines(lines, bytes), path_(std::move(path)), fileSize_(fileSize) {}
+    DeferredPart(std::string path, const FileStamp& stamp, std::size_t lines, std::uint64_t bytes)
+        : DeferredLines(lines, bytes), path_(std::move(path)), stamp_(stamp) {}
 
     std::optional<std::string> problem() const override {
         const std::string why = AttachmentProblem(path_);
         if (!why.empty()) return "The attachment file " + OneLine(path_) + " " + why;
         struct stat sb {};
-        if (::stat(path_.c_str(), &sb) != 0 || static_cast<std::uint64_t>(sb.st_size) != fileSize_)
-            return ChangedText(path_);
+        if (::stat(path_.c_str(), &sb) != 0 || StampOf(sb) != stamp_) return ChangedText(path_);
         return std::nullopt;
     }
 
 protected:
     std::string path_;
-    std::uint64_t fileSize_;
+    FileStamp stamp_;
 };
 
 // A base64 part: its header lines, then the file in blocks of a few hundred kilobytes,
@@ -335,16 +375,16 @@ public:
     using DeferredPart::DeferredPart;
 
     std::unique_ptr<Reader> open() const override {
-        return std::make_unique<PartReader>(path_, fileSize_);
+        return std::make_unique<PartReader>(path_, stamp_);
     }
 
 private:
     class PartReader final : public Reader {
     public:
-        PartReader(const std::string& path, std::uint64_t fileSize)
-            : path_(path), left_(fileSize), in_(path) {
+        PartReader(const std::string& path, const FileStamp& stamp)
+            : path_(path), left_(stamp.size), in_(path) {
             if (!in_.ok()) ThrowUnreadable(path_);
-            if (in_.size() != fileSize) throw ComposeError(ChangedText(path_));
+            if (in_.stamp() != stamp) throw ComposeError(ChangedText(path_));
         }
         SharedBlock next() override {
             auto block = std::make_shared<LineBlock>();
@@ -364,9 +404,11 @@ private:
             if (in_.failed())
                 throw ComposeError("Cannot read the attachment file " + OneLine(path_));
             left_ -= got;
-            // Shorter or longer than counted: the message would not be what was checked.
+            // Shorter or longer than counted, or written while it was read: the message
+            // would not be what was checked.
             unsigned char probe;
-            if (got < want || (left_ == 0 && in_.fill(&probe, 1) != 0))
+            if (got < want ||
+                (left_ == 0 && (in_.fill(&probe, 1) != 0 || !in_.unchangedSinceOpened())))
                 throw ComposeError(ChangedText(path_));
             block->reserve(Base64TextBytes(got), Base64LineCount(got));
             AppendBase64Lines(*block, buf_.data(), got);
@@ -390,7 +432,7 @@ public:
 
     std::unique_ptr<Reader> open() const override {
         auto block = std::make_shared<LineBlock>();
-        AppendPart(*block, path_, nullptr);
+        AppendTextPart(*block, path_, PartTypeOf(path_), &stamp_);
         return std::make_unique<OneBlock>(std::move(block));
     }
 
@@ -411,11 +453,9 @@ std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge*
     LineBlock block;
     const std::string type = PartTypeOf(path);
     if (!IsBase64Type(type)) {
-        AppendTextPart(block, path, type);
-        struct stat sb {};
-        if (::stat(path.c_str(), &sb) != 0) ThrowUnreadable(path);
-        return {std::make_shared<DeferredTextPart>(path, static_cast<std::uint64_t>(sb.st_size),
-                                                   block.size(), block.textBytes()),
+        FileStamp stamp;
+        AppendTextPart(block, path, type, nullptr, &stamp);
+        return {std::make_shared<DeferredTextPart>(path, stamp, block.size(), block.textBytes()),
                 Base64Body{}};
     }
     InFile in(path);
@@ -431,7 +471,7 @@ std::pair<DeferredPtr, Base64Body> CountPart(const std::string& path, PrepGauge*
         gauge->base64LinesDone(body.dataLines);
     }
     auto part = std::make_shared<DeferredBase64Part>(
-        path, body.fileSize, block.size() + static_cast<std::size_t>(body.dataLines),
+        path, in.stamp(), block.size() + static_cast<std::size_t>(body.dataLines),
         block.textBytes() + Base64TextBytes(body.fileSize));
     return {std::move(part), body};
 }

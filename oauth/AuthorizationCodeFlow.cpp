@@ -7,6 +7,7 @@
 #include <array>
 
 #include "LoopbackReceiver.h"
+#include "VisibleText.h"
 
 namespace tandrel {
 
@@ -86,10 +87,11 @@ void AuthorizationCodeFlow::onReturned(const QUrlQuery& query) {
     if (!error.isEmpty()) {
         const QString description =
             query.queryItemValue(QStringLiteral("error_description"), QUrl::FullyDecoded);
-        finish({{},
-                "the sign-in was refused: " + error.toStdString() +
-                    (description.isEmpty() ? "" : " (" + description.toStdString() + ")"),
-                false});
+        // The provider's words, as the browser brought them back: one line, control
+        // characters written out.
+        std::string said = VisibleText(error.toStdString());
+        if (!description.isEmpty()) said += " (" + VisibleText(description.toStdString()) + ")";
+        finish({{}, "the sign-in was refused: " + said, false});
         return;
     }
     const QString code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);

@@ -68,7 +68,9 @@ void LoopbackReceiver::onReadable(QTcpSocket* socket) {
         return;
     }
     const QUrl target(QStringLiteral("http://127.0.0.1") + QString::fromLatin1(requestLine[1]));
-    const QUrlQuery query(target);
+    // The provider adds its parameters form-encoded, where '+' stands for a blank.
+    const QUrlQuery query(
+        target.query(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%20")));
     if (target.path() != QLatin1String("/")) {
         Answer(socket, "404 Not Found", Page("Nothing here."));
         return;

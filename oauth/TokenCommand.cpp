@@ -7,17 +7,19 @@
 
 #include "ChildEnvironment.h"
 #include "TokenEndpoint.h"
+#include "VisibleText.h"
 
 namespace tandrel {
 
 namespace {
 
-// What the user sees of the command's standard error: its text, trimmed, not endless.
+// What the user sees of the command's standard error: its text, trimmed, not endless,
+// its lines kept and its control characters written out.
 std::string ErrorOutput(const QByteArray& bytes) {
     constexpr qsizetype kShown = 2000;
     QByteArray text = bytes.trimmed();
     if (text.size() > kShown) text = text.left(kShown) + "...";
-    return text.isEmpty() ? std::string() : ": " + text.toStdString();
+    return text.isEmpty() ? std::string() : ": " + VisibleLines(text.toStdString());
 }
 
 std::string DurationText(std::chrono::milliseconds d) {

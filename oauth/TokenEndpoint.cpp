@@ -6,6 +6,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include "VisibleText.h"
+
 namespace tandrel {
 
 namespace {
@@ -33,15 +35,17 @@ TokenReply ReadReply(QNetworkReply& reply) {
     const QJsonObject json = QJsonDocument::fromJson(body).object();
     const std::string error = JsonText(json, "error");
     if (!error.empty()) {
-        const std::string description = JsonText(json, "error_description");
-        out.error = "the identity provider refused: " + error +
+        // The provider's words in our message: one line, control characters written out.
+        const std::string description = VisibleText(JsonText(json, "error_description"));
+        out.error = "the identity provider refused: " + VisibleText(error) +
                     (description.empty() ? "" : " (" + description + ")");
         out.grantRefused = error == "invalid_grant";
         return out;
     }
     if (reply.error() != QNetworkReply::NoError) {
-        out.error =
-            "the identity provider could not be reached: " + reply.errorString().toStdString();
+        // Qt's text may quote the reason phrase the server gave.
+        out.error = "the identity provider could not be reached: " +
+                    VisibleText(reply.errorString().toStdString());
         return out;
     }
     out.grant.accessToken = JsonText(json, "access_token");

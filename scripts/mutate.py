@@ -148,6 +148,13 @@ MUTANTS = [
     ("mailing/MailingRun.h", "return !startError.empty() || accepted < recipients;",
      "return errorsOccurred || !startError.empty() || accepted < recipients;",
      "exit status: a connection lost on the way fails a run that delivered everything"),
+    ("merge/Mime.cpp", "|| StampOf(sb) != stamp_) return ChangedText(path_);",
+     "|| static_cast<std::uint64_t>(sb.st_size) != stamp_.size) return ChangedText(path_);",
+     "own attachments: a file replaced by one of the same size passes the check"),
+    ("merge/Mime.cpp", "if (in_.stamp() != stamp) throw", "if (in_.size() != stamp.size) throw",
+     "own attachments: the reader sends a same-size file put in place after the check"),
+    ("model/VisibleText.cpp", "(keepLines && c == '\\r' && next == '\\n')", "(keepLines && c == '\\r')",
+     "outside words: a CR inside a reply line reaches the terminal and the run log"),
 ]
 
 

@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "VisibleText.h"
+
 namespace tandrel {
 
 namespace {
@@ -19,10 +21,7 @@ bool IsPlainAscii(std::string_view s) {
 
 // An address as the memo shows it: control characters would split or garble the line.
 std::string Shown(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return "\"" + out + "\"";
+    return "\"" + VisibleText(s) + "\"";
 }
 
 // A name HELO may carry as it is: a domain with a dot, nothing else.

@@ -18,6 +18,7 @@
 #include "AppState.h"
 #include "ChildProcess.h"
 #include "FakeSmtpServer.h"
+#include "IdentityProvider.h"
 #include "Keyring.h"
 #include "RunResults.h"
 #include "SmtpServers.h"
@@ -686,6 +687,105 @@ TEST_F(CommandLine, TokenCommandLogsInAndAWrongTokenSendsNothing) {
         const std::string bytes = ReadFileBytes(entry.path().string());
         EXPECT_EQ(bytes.find(valid), std::string::npos) << entry.path();
         EXPECT_EQ(bytes.find(wrong), std::string::npos) << entry.path();
+    }
+}
+
+// The control bytes of `text` as \xHH, other than tab and LF, and the CR of a CR LF
+// where those are the file's line ends.
+std::string ControlBytesIn(const std::string& text, bool crLf) {
+    std::string found;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const bool lineEnd = c == '\n' || (crLf && c == '\r' && next == '\n');
+        if ((c < 0x20 && c != '\t' && !lineEnd) || c == 0x7f ||
+            (c == 0xc2 && next >= 0x80 && next < 0xa0))
+            found += QString::asprintf("\\x%02x at %zu ", c, i).toStdString();
+    }
+    return found;
+}
+
+// Words from outside the program (a token command's error output, a server's reply, an
+// identity provider's refusal) reach the terminal and the run log as text: each control
+// character is written out, so none recolours or rewrites what the user reads, and a
+// reply of several lines keeps them.
+TEST_F(CommandLine, OutsideWordsReachTheTerminalAndTheRunLogAsText) {
+    // Red, a line that pretends to be another, a bell, and a CSI in its UTF-8 form.
+    const std::string hostile = "\x1b[31mRED\r\nFake line\a \xc2\x9b"
+                                "2J";
+    const std::string oneLine = "\\x1b[31mRED\\x0d\\x0aFake line\\x07 \\xc2\\x9b2J";
+    const std::string network = "[Network]\r\nsmtp=127.0.0.1\r\nname=Club\r\n"
+                                "fromaddy=club@sender.test\r\n";
+    const std::string oauth = "security=starttls\r\nuser=club\r\nauth=oauth2\r\n";
+    const auto provider = [&](tandrel::test::IdentityProviderOptions options) {
+        options.errorDescription = hostile;
+        return [=](std::shared_ptr<void>& keep) {
+            auto idp = std::make_shared<tandrel::test::IdentityProvider>(options);
+            keep = idp;
+            return "port=" + std::to_string(tandrel::test::UnusedLoopbackPort()) + "\r\n" + oauth +
+                   "oauthprovider=custom\r\noauthclientid=tandrel-test\r\n" +
+                   "oauthauthurl=" + idp->authorizeUrl() + "\r\noauthtokenurl=" + idp->tokenUrl() +
+                   "\r\noauthscope=smtp\r\n";
+        };
+    };
+    tandrel::test::IdentityProviderOptions denying, refusing;
+    denying.denySignIn = true;
+    refusing.refuseTokens = true;
+    struct Case {
+        const char* what;
+        // Starts what the run talks to (kept alive by `keep`); gives the rest of [Network].
+        std::function<std::string(std::shared_ptr<void>& keep)> start;
+        int status;
+        std::string shown;               // on stderr
+        std::vector<std::string> logged; // in the run log
+    };
+    const Case cases[] = {
+        {"token command",
+         [&](std::shared_ptr<void>&) {
+             return "port=" + std::to_string(tandrel::test::UnusedLoopbackPort()) + "\r\n" + oauth +
+                    "oauthcommand=printf '\\033[31mRED\\r\\nFake line\\a \\302\\2332J' >&2; "
+                    "exit 1\r\n";
+         },
+         2,
+         "\\x1b[31mRED\nFake line\\x07 \\xc2\\x9b2J\n",
+         {}},
+        {"server reply",
+         [&](std::shared_ptr<void>& keep) {
+             auto server = std::make_shared<tandrel::test::FakeSmtpServer>();
+             keep = server;
+             server->reply("220 fake ready").expect("helo [127.0.0.1]").reply("250 fake");
+             server->expect("MAIL FROM:<club@sender.test>")
+                 .send("550-5.7.1 \x1b[31mRED\a\r\n550 5.7.1 fake\rline \xc2\x9b"
+                       "2J\r\n")
+                 .expectClose();
+             server->start();
+             return "port=" + server->portText() + "\r\n";
+         },
+         1,
+         "550-5.7.1 \\x1b[31mRED\\x07\n550 5.7.1 fake\\x0dline \\xc2\\x9b2J\n",
+         // An ordinary reply as it came; a hostile one keeps its lines.
+         {"\r\n220 fake ready\r\n",
+          "\r\n550-5.7.1 \\x1b[31mRED\\x07\r\n550 5.7.1 fake\\x0dline \\xc2\\x9b2J\r\n"}},
+        {"sign-in refused", provider(denying), 2, "access_denied (" + oneLine + ")", {}},
+        {"token request refused", provider(refusing), 2, "invalid_request (" + oneLine + ")", {}},
+    };
+    tandrel::test::ScopedEnv browser(
+        "BROWSER", "/usr/bin/python3 \"" + tandrel::test::IdentityProvider::browserScript() + "\"");
+    // No desktop keyring with a refresh token in it: the sign-in goes through the browser.
+    tandrel::test::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + program.file("no-bus"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(program.file("Tandrel.log"));
+        std::shared_ptr<void> keep;
+        WriteFileBytes(program.file("Tandrel.ini"), network + c.start(keep));
+        const Outcome o = program.run({"send", "--db", "people.csv", "--mail", "mail.txt"});
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_EQ(ControlBytesIn(o.err, false), "") << o.err;
+        EXPECT_NE(o.err.find(c.shown), std::string::npos) << o.err;
+        const std::string runLog = ReadFileBytes(program.file("Tandrel.log"));
+        EXPECT_EQ(ControlBytesIn(runLog, true), "") << runLog;
+        for (const std::string& part : c.logged)
+            EXPECT_NE(runLog.find(part), std::string::npos) << part << "\nin\n" << runLog;
     }
 }
 

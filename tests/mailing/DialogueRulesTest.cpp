@@ -301,7 +301,7 @@ TEST(DialogueRules, TemporaryRefusalsAndUnsendableMessages) {
              Accepted(s, "c@x");
              Quit(s);
          },
-         {"Error, address \"a@x>??RCPT TO:<evil@x\" holds a line break", "", SentTo("c@x"),
+         {"Error, address \"a@x>\\x0d\\x0aRCPT TO:<evil@x\" holds a line break", "", SentTo("c@x"),
           Letters(1, 2), kSome},
          {"c@x"}},
         {"data line holding a line break",

@@ -3,11 +3,15 @@
 #include <QTcpServer>
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <sys/stat.h>
+#include <tuple>
 
 #include "DeliveryHarness.h"
 #include "MailFile.h"
@@ -298,5 +302,114 @@ TEST(MailingRun, NobodyGetsTheMessageOfAPersonWhoseOwnAddressWasRefused) {
             want[envelope] = 1;
         }
         EXPECT_EQ(got, want);
+// A person's own file is read again as the message is sent or written by a dry run, so
+// what tells it apart is kept from the preparation: a file put in its place, even of the
+// same size, refuses that person with the reason; the others get exactly what the
+// preparation made.
+TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
+    const auto reversed = [](const std::string& path) {
+        const std::string bytes = ReadFileBytes(path);
+        return std::string(bytes.rbegin(), bytes.rend());
+    };
+    const auto setModified = [](const std::string& path, const timespec& when) {
+        const timespec times[2] = {{0, UTIME_OMIT}, when};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    };
+    const auto statOf = [](const std::string& path) {
+        struct stat sb {};
+        EXPECT_EQ(::stat(path.c_str(), &sb), 0) << path;
+        return sb;
+    };
+    struct Swap {
+        const char* what;
+        const char* extension; // the person's base64 or text part
+        std::function<void(const std::string& path)> swap;
+    };
+    const Swap swaps[] = {
+        {"another file of the same size renamed over it", ".bin",
+         [&](const std::string& path) {
+             WriteFileBytes(path + ".new", reversed(path));
+             ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+         }},
+        {"rewritten in place at the same size, its modification time set back", ".txt",
+         [&](const std::string& path) {
+             const struct stat before = statOf(path);
+             RewriteInPlace(path, reversed(path));
+             setModified(path, before.st_mtim);
+             const struct stat after = statOf(path);
+             EXPECT_EQ(
+                 std::tie(after.st_ino, after.st_size, after.st_mtim.tv_sec, after.st_mtim.tv_nsec),
+                 std::tie(before.st_ino, before.st_size, before.st_mtim.tv_sec,
+                          before.st_mtim.tv_nsec));
+         }},
+        {"the same bytes, touched", ".bin",
+         [&](const std::string& path) {
+             const timespec modified = statOf(path).st_mtim;
+             setModified(path, {modified.tv_sec + 1, modified.tv_nsec});
+         }},
+    };
+    TempDir files;
+    std::mt19937 rng(27);
+    AiosmtpdServer server;
+    Session s(server.portText());
+    for (const char* name : {"dan", "eve"}) {
+        ReceipData& e = s.st.db->appendEntry();
+        e.setName(name);
+        e.setEmail(e.name() + "@example.org");
+        e.values = {e.name(), e.email()};
+        s.people.push_back(&e);
+    }
+    for (const ReceipData* p : s.people) {
+        std::string bytes(3000, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(rng());
+        WriteFileBytes(files.file(p->name() + ".bin"), bytes);
+        WriteFileBytes(files.file(p->name() + ".txt"), "For " + p->name() + "\r\nand no other\r\n");
+    }
+    WriteFileBytes(files.file("shared.txt"), "For everybody\r\n");
+    s.st.attachments = {MakeAttachment(files.file("shared.txt")),
+                        MakeAttachment(files.file("[name].bin")),
+                        MakeAttachment(files.file("[name].txt"))};
+    BuildMailText(s.st, s.eds);
+    const std::size_t swapped = std::size(swaps);
+    std::map<std::string, std::string> expected;
+    const OutgoingList eager = PrepareAllMails(s.st, s.people, {});
+    for (std::size_t i = swapped; i < eager.size(); ++i)
+        expected[eager[i].address] = WithoutDateAndId(WireText(eager[i].lines));
+    const auto pathOf = [&](std::size_t row) {
+        return files.file(s.people[row]->name() + swaps[row].extension);
+    };
+    const auto reason = [&](std::size_t row) {
+        return "The attachment file " + pathOf(row) + " changed since the mails were prepared";
+    };
+
+    RecordingListener observer;
+    MailingRun run(s.st, s.people, s.eds.subject);
+    run.setObserver(&observer);
+    run.prepare();
+    for (std::size_t row = 0; row < swapped; ++row)
+        swaps[row].swap(pathOf(row));
+    run.startDelivery();
+    ASSERT_TRUE(run.waitForEnd(30000));
+    EXPECT_EQ(run.finish().accepted, static_cast<int>(expected.size()));
+    for (std::size_t row = 0; row < swapped; ++row)
+        EXPECT_TRUE(Holds(observer.memo, "Error, mail to: \"" + s.people[row]->email() +
+                                             "\" not sent: " + reason(row)))
+            << swaps[row].what;
+    ASSERT_TRUE(server.waitForMessages(expected.size()));
+    std::map<std::string, std::string> got;
+    for (const StoredMessage& m : server.messages())
+        got[m.rcptTo.at(0)] = WithoutDateAndId(m.data);
+    EXPECT_EQ(got, expected);
+
+    // A dry run stops at such a person instead of writing a message that would differ.
+    for (std::size_t row = 0; row < swapped; ++row) {
+        MailingRun dry(s.st, s.people, s.eds.subject);
+        dry.prepare();
+        swaps[row].swap(pathOf(row));
+        const std::string error =
+            ErrorText<std::runtime_error>([&] { dry.writeDryRun(files.file("out")); });
+        EXPECT_EQ(error, "Mail to \"" + s.people[row]->email() + "\" not written: " + reason(row))
+            << swaps[row].what;
     }
 }

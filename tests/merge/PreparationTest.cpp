@@ -263,9 +263,10 @@ TEST(PrepareAllMails, AttachmentsNeedAHeaderBlock) {
 }
 
 // A person's own file is read only as the message is sent, so it may have gone or
-// changed since the run was prepared. The check before the message names the file;
-// a change that slips past it still never lets a message out whose size was counted
-// differently: the reader reports it and keeps the line count.
+// changed since the run was prepared, also at the same size. The check before the
+// message names the file; the reader compares the file it opened with the one counted,
+// so a change that slips past the check still never lets a message out: it reports it
+// and keeps the line count.
 TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
     struct Case {
         const char* what;
@@ -276,7 +277,8 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
     const Case cases[] = {
         {"unchanged", [](auto&, auto&) {}, nullptr, false},
         {"same size, other bytes",
-         [](auto& bin, auto&) { WriteFileBytes(bin, std::string(1000, 'y')); }, nullptr, false},
+         [](auto& bin, auto&) { test::RewriteInPlace(bin, std::string(1000, 'y')); },
+         "Ann.bin changed since the mails were prepared", true},
         {"removed", [](auto& bin, auto&) { ::unlink(bin.c_str()); }, "Ann.bin does not exist",
          true},
         {"grown", [](auto& bin, auto&) { WriteFileBytes(bin, std::string(1001, 'x')); },
@@ -290,7 +292,8 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
          },
          "Ann.bin is a folder, not a file", true},
         {"text of the same size in other lines",
-         [](auto&, auto& txt) { WriteFileBytes(txt, "a\r\nb"); }, nullptr, true},
+         [](auto&, auto& txt) { test::RewriteInPlace(txt, "a\r\nb"); },
+         "Ann.txt changed since the mails were prepared", true},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -322,7 +325,7 @@ TEST(PrepareAllMails, OwnFilesChangedAfterPreparation) {
         EXPECT_EQ(lines, m.size()) << c.what;
         EXPECT_EQ(cursor.failure().has_value(), c.readFails) << c.what;
         if (!c.readFails) {
-            EXPECT_NE(tandrel::test::WireText(m).find(c.what[0] == 's' ? "eXl5" : "eHh4"), std::string::npos)
+            EXPECT_NE(tandrel::test::WireText(m).find("eHh4"), std::string::npos)
                 << c.what << ": the file as it is now";
         }
     }

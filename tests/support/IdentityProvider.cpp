@@ -22,6 +22,9 @@ IdentityProvider::IdentityProvider(const IdentityProviderOptions& o)
         args << QStringLiteral("--client-secret") << QString::fromStdString(o.clientSecret);
     if (o.rotateRefreshTokens) args << QStringLiteral("--rotate");
     if (o.denySignIn) args << QStringLiteral("--deny");
+    if (o.refuseTokens) args << QStringLiteral("--refuse-tokens");
+    if (!o.errorDescription.empty())
+        args << QStringLiteral("--error-description") << QString::fromStdString(o.errorDescription);
     port_ = StartPythonServer(*proc_, args);
 }
 

@@ -24,6 +24,8 @@ struct IdentityProviderOptions {
     int expiresInSeconds = 3600;
     bool rotateRefreshTokens = false; // each refresh token works once, a new one comes back
     bool denySignIn = false;          // the browser comes back with error=access_denied
+    bool refuseTokens = false;        // every token request is refused
+    std::string errorDescription;     // of those two refusals, when not empty
 };
 
 struct IdentityProviderStats {

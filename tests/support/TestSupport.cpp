@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tandrel::test {
@@ -29,6 +32,20 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void RewriteInPlace(const std::string& path, const std::string& bytes) {
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) throw std::runtime_error("cannot stat " + path);
+    for (;;) {
+        WriteFileBytes(path, bytes);
+        struct stat after {};
+        if (::stat(path.c_str(), &after) != 0) throw std::runtime_error("cannot stat " + path);
+        if (after.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+            after.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 EffectiveUser::EffectiveUser(uid_t uid) : old_(::geteuid()) {

@@ -25,6 +25,10 @@ private:
 // Whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// Writes the bytes over the file's own (same inode) and returns once the change shows in
+// its status-change time: file times move in clock ticks, so a change within the tick of
+// the file's last change would look like none.
+void RewriteInPlace(const std::string& path, const std::string& bytes);
 
 // The text of the exception of type E that f throws ("" when it throws none).
 template <class E> std::string ErrorText(const std::function<void()>& f) {

@@ -11,7 +11,8 @@ directory given as the first argument.
                    equal the challenge; grant_type=refresh_token: a refresh token it issued
                    (with --rotate, each one works once). Answers access_token,
                    refresh_token, token_type Bearer and expires_in (--expires-in SECONDS,
-                   default 3600) or a 400 with an "error" of RFC 6749.
+                   default 3600) or a 400 with an "error" of RFC 6749; with
+                   --refuse-tokens, always a 400 invalid_request.
 
 Files in the directory, each replaced whole:
   stats.json    counts: "authorize", "code_grants", "refresh_grants", "refused" and the
@@ -21,7 +22,8 @@ Files in the directory, each replaced whole:
   revoke        when a test creates this file, every refresh token stops working
 
 Options: --client-id ID (default "tandrel-test"), --client-secret SECRET (then required),
---expires-in SECONDS, --rotate, --deny.
+--expires-in SECONDS, --rotate, --deny, --refuse-tokens, --error-description TEXT (the
+error_description of --deny and --refuse-tokens, which may hold any character).
 """
 import argparse
 import base64
@@ -115,7 +117,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             back = {"state": q["state"]}
             if s.args.deny:
                 back["error"] = "access_denied"
-                back["error_description"] = "The user said no"
+                back["error_description"] = s.args.error_description or "The user said no"
             else:
                 code = "code-" + secrets.token_urlsafe(16)
                 s.codes[code] = (q["client_id"], q["redirect_uri"], q["code_challenge"])
@@ -137,6 +139,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                            keep_blank_values=True))
         s = self.state
         with s.lock:
+            if s.args.refuse_tokens:
+                return self.refuse(400, "invalid_request", s.args.error_description)
             if form.get("client_id") != s.args.client_id:
                 return self.refuse(401, "invalid_client", "unknown client_id")
             if s.args.client_secret and form.get("client_secret") != s.args.client_secret:
@@ -184,6 +188,8 @@ def main():
     parser.add_argument("--expires-in", type=int, default=3600)
     parser.add_argument("--rotate", action="store_true")
     parser.add_argument("--deny", action="store_true")
+    parser.add_argument("--refuse-tokens", action="store_true")
+    parser.add_argument("--error-description", default="")
     args = parser.parse_args()
     Handler.state = State(args)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)

@@ -202,7 +202,8 @@ TEST(DeliveryWindow, ReportsOfTheDialogueReachTheControls) {
     EXPECT_EQ(w.statusLabel->text(), "Sending 2 of 7");
     EXPECT_EQ(AccessibleName(w.statusLabel), "Sending 2 of 7");
 
-    // Server replies arrive with their line ends; each shows as its own lines.
+    // Server replies arrive with their line ends; each shows as its own lines, with any
+    // other control character written out.
     struct MemoCase {
         std::string appended;
         QString shownAtEnd;
@@ -212,12 +213,14 @@ TEST(DeliveryWindow, ReportsOfTheDialogueReachTheControls) {
          {MemoCase{"Error, illegal receipient \"b@example.org\", resuming:",
                    "Error, illegal receipient \"b@example.org\", resuming:"},
           MemoCase{"550 5.1.1 rejected\r\n", "550 5.1.1 rejected"}, MemoCase{"", ""},
-          MemoCase{"421-first\r\n421 second\r\n", "421-first\n421 second"}}) {
+          MemoCase{"421-first\r\n421 second\r\n", "421-first\n421 second"},
+          MemoCase{"550-\x1b[31mred\a\r\n550 fake\rline",
+                   "550-\\x1b[31mred\\x07\n550 fake\\x0dline"}}) {
         w.reportLine(c.appended);
         w.flushUpdates();
         EXPECT_TRUE(w.reportMemo->toPlainText().endsWith(c.shownAtEnd)) << c.appended;
     }
-    EXPECT_EQ(w.reportMemo->toPlainText().count(QLatin1Char('\n')), 4);
+    EXPECT_EQ(w.reportMemo->toPlainText().count(QLatin1Char('\n')), 6);
     w.reportCleared();
     EXPECT_TRUE(w.reportMemo->toPlainText().isEmpty());
 

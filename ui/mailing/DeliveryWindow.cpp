@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "MailingRun.h"
 #include "RunWords.h"
+#include "VisibleText.h"
 #include "WSocket.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
@@ -29,21 +32,13 @@ constexpr const char* kNotReachedHint =
     "To send to the people not reached, use Edit, Recipients Not Reached.";
 
 // Replies and reports may carry their own line ends (a reply normally ends in CR LF);
-// the memo shows them as lines without an extra empty one at the end.
+// the memo shows them as lines without an extra empty one at the end. Any other
+// control character, a CR inside a line too, is shown written out.
 QString MemoText(const std::string& line) {
-    std::string s = line;
+    std::string_view s = line;
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-        s.pop_back();
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            out += '\n';
-            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        } else {
-            out += s[i];
-        }
-    }
+        s.remove_suffix(1);
+    const std::string out = tandrel::VisibleLines(s, tandrel::LineEnds::Lf);
     return QString::fromLocal8Bit(out.data(), static_cast<qsizetype>(out.size()));
 }
 
