@@ -302,6 +302,9 @@ TEST(MailingRun, NobodyGetsTheMessageOfAPersonWhoseOwnAddressWasRefused) {
             want[envelope] = 1;
         }
         EXPECT_EQ(got, want);
+    }
+}
+
 // A person's own file is read again as the message is sent or written by a dry run, so
 // what tells it apart is kept from the preparation: a file put in its place, even of the
 // same size, refuses that person with the reason; the others get exactly what the
