@@ -23,9 +23,11 @@ struct SendProblem {
 // Problems of sending st.mailText with st.attachments to `recipients` (fields from
 // st.db): placeholders that name no field, people without a valid e-mail address, an
 // address used more than once, Cc, Bcc and Reply-To addresses that are not valid
-// (warnings); attachment files and a Markdown mail's image files that cannot be read
-// (blocking). Each kind lists at most a screenful and then says how many more.
-// Empty: nothing to report. st.mailText must already hold the editors' text.
+// (warnings); in a Markdown mail, link and image addresses that a value makes with a
+// scheme its HTML leaves out (warnings); attachment files and a Markdown mail's image
+// files that cannot be read, and image sources holding a control character (blocking). Each kind
+// lists at most a screenful and then says how many more. Empty: nothing to report. st.mailText must
+// already hold the editors' text.
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
                                             const std::vector<ReceipData*>& recipients);
 
