@@ -225,11 +225,41 @@ std::vector<AddressPlace> FindAddressPlaces(std::string_view line,
     return places;
 }
 
+// The placeholders inside the angle brackets of a List- line, which hold URLs.
+std::vector<AddressPlace> FindUrlPlaces(std::string_view line,
+                                        const std::vector<VarIdent>& fields) {
+    std::vector<AddressPlace> places;
+    if (!IsListHeader(line)) return places;
+    bool angle = false;
+    for (std::size_t i = line.find(':') + 1; i < line.size(); ++i) {
+        if (line[i] == '<' || line[i] == '>') angle = line[i] == '<';
+        if (line[i] != '[' || !angle) continue;
+        const auto fallback = FindFallback(line, i);
+        const std::size_t close = line.find_first_of("[]", i + 1);
+        if (fallback && fallback->begin == i) {
+            const std::size_t slot = SlotNamed(fields, fallback->field);
+            if (slot == npos) continue;
+            places.push_back(
+                AddressPlace{i, fallback->end, slot, false, std::string(fallback->text), true});
+            i = fallback->end - 1;
+        } else if (close != npos && line[close] == ']') {
+            const std::size_t slot = SlotNamed(fields, line.substr(i + 1, close - i - 1));
+            if (slot == npos) continue;
+            places.push_back(AddressPlace{i, close + 1, slot, false, std::nullopt, true});
+            i = close;
+        }
+    }
+    return places;
+}
+
 MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string body,
                           const std::vector<VarIdent>& fields) {
     MailTemplate t;
-    for (const std::string& line : header)
-        t.header.push_back(HeaderTemplateLine{line, FindAddressPlaces(line, fields)});
+    for (const std::string& line : header) {
+        std::vector<AddressPlace> places = FindAddressPlaces(line, fields);
+        if (places.empty()) places = FindUrlPlaces(line, fields);
+        t.header.push_back(HeaderTemplateLine{line, std::move(places)});
+    }
     t.body = std::move(body);
     return t;
 }
@@ -247,11 +277,18 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index
         if (p.slot >= slots && !p.fallback) continue;
         const std::string& given = p.slot < slots ? SlotValue(e, p.slot) : noValue;
         const std::string& v = p.fallback && IsBlankValue(given) ? *p.fallback : given;
-        if (v.find_first_of(p.quoted ? "\"\\" : ",;:@<>()[]\"\\") == npos) continue;
+        std::string inserted;
+        if (p.url) {
+            inserted = PercentEncodeUrl(OneLine(v));
+            if (inserted == v) continue;
+        } else {
+            if (v.find_first_of(p.quoted ? "\"\\" : ",;:@<>()[]\"\\") == npos) continue;
+            inserted = p.quoted ? EscapeQuoted(v) : "\"" + EscapeQuoted(v) + "\"";
+        }
         std::string before = h.text.substr(from, p.begin - from);
         MergePlaceholders(index, e, before);
         line += before;
-        line += p.quoted ? EscapeQuoted(v) : "\"" + EscapeQuoted(v) + "\"";
+        line += inserted;
         from = p.end;
     }
     std::string rest = h.text.substr(from);
@@ -457,9 +494,10 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
     std::vector<std::string> lines;
     lines.reserve(header.size() + body.size() + 3);
     if (!encode) {
-        // An over-long header line is folded (its charset only serves over-long words).
+        // An over-long header line is folded (its charset only serves over-long words),
+        // and the URLs of a List- line are escaped as URLs.
         for (std::string& l : header) {
-            if (l.size() <= MaxLineLength) {
+            if (l.size() <= MaxLineLength && !IsListHeader(l)) {
                 lines.push_back(std::move(l));
                 continue;
             }

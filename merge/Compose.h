@@ -30,12 +30,14 @@ std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, con
 
 // The mail template as MessageComposer keeps it. A place in a From or To line where a
 // value may need quoting: inside a quoted string, or where a display name stands
-// (before the "<" of its address).
+// (before the "<" of its address); or in the URL of a List- line, where it is
+// %-escaped (PercentEncodeUrl, after OneLine), so that it stays inside the brackets.
 struct AddressPlace {
     std::size_t begin, end;              // the placeholder in the template line
     std::size_t slot;                    // the value: 0 name, 1 email, 2 + k field k
     bool quoted;                         // inside a quoted string of the template
     std::optional<std::string> fallback; // "[field|text]": the text for a blank value
+    bool url = false;                    // inside "<...>" of a List- line
 };
 
 struct HeaderTemplateLine {

@@ -17,8 +17,9 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-void AppendHexByte(std::string& out, unsigned char b) {
-    out += '=';
+// "=XX" for quoted-printable and encoded-words, "%XX" with `mark` '%'.
+void AppendHexByte(std::string& out, unsigned char b, char mark = '=') {
+    out += mark;
     out += kHex[b >> 4];
     out += kHex[b & 15];
 }
@@ -101,7 +102,47 @@ struct Token {
     std::string_view text;
 };
 
-std::vector<Token> Tokenize(std::string_view v, bool addressHeader) {
+// What a header value is made of: text, addresses (display names, quoted strings,
+// addresses in angle brackets, commas), or angle-bracketed items such as the URLs of
+// the List- lines and Message-IDs.
+enum class HeaderSyntax { Text, Addresses, AngleItems };
+
+HeaderSyntax SyntaxOf(std::string_view line) {
+    for (std::string_view name : {"from", "to", "cc", "reply-to"})
+        if (HeaderNameIs(line, name)) return HeaderSyntax::Addresses;
+    for (std::string_view name : {"message-id", "in-reply-to", "references"})
+        if (HeaderNameIs(line, name)) return HeaderSyntax::AngleItems;
+    return IsListHeader(line) ? HeaderSyntax::AngleItems : HeaderSyntax::Text;
+}
+
+// Every "<...>" of a List- line in `charset` with the bytes a URL cannot hold %-escaped.
+std::string EscapeListUrls(std::string_view line, std::string_view charset) {
+    std::string out;
+    std::size_t done = 0;
+    for (std::size_t open = line.find('<', line.find(':')); open != std::string_view::npos;
+         open = line.find('<', done)) {
+        const std::size_t close = line.find('>', open);
+        if (close == std::string_view::npos) break;
+        out += line.substr(done, open + 1 - done);
+        const std::string_view url = line.substr(open + 1, close - open - 1);
+        std::string escaped =
+            PercentEncodeUrl(charset == "utf-8" ? std::string(url) : Windows1252ToUtf8(url));
+        // In the query a "?" may as well be escaped, and "=?" there would read as the
+        // start of an encoded-word to a reader that decodes them anywhere.
+        for (std::size_t q = escaped.find('?'), at;
+             q != std::string::npos && (at = escaped.find("=?", q + 1)) != std::string::npos;
+             q = at + 2)
+            escaped.replace(at + 1, 1, "%3F");
+        out += escaped;
+        done = close;
+    }
+    out += line.substr(done);
+    return out;
+}
+
+std::vector<Token> Tokenize(std::string_view v, HeaderSyntax syntax) {
+    const bool addressHeader = syntax == HeaderSyntax::Addresses;
+    const bool angles = syntax != HeaderSyntax::Text;
     std::vector<Token> out;
     std::size_t i = 0;
     while (i < v.size()) {
@@ -117,7 +158,7 @@ std::vector<Token> Tokenize(std::string_view v, bool addressHeader) {
             for (++i; i < v.size() && v[i] != '"'; ++i)
                 if (v[i] == '\\') ++i;
             i = std::min(i + 1, v.size());
-        } else if (addressHeader && c == '<') {
+        } else if (angles && c == '<') {
             kind = Token::Angle;
             const std::size_t close = v.find('>', i);
             i = close == std::string_view::npos ? v.size() : close + 1;
@@ -126,7 +167,7 @@ std::vector<Token> Tokenize(std::string_view v, bool addressHeader) {
             ++i;
         } else {
             while (i < v.size() && v[i] != ' ' && v[i] != '\t' &&
-                   !(addressHeader && (v[i] == '"' || v[i] == '<' || v[i] == ',')))
+                   !(addressHeader && (v[i] == '"' || v[i] == ',')) && !(angles && v[i] == '<'))
                 ++i;
         }
         out.push_back(Token{kind, v.substr(start, i - start)});
@@ -254,6 +295,27 @@ std::string EscapeQuoted(std::string_view text) {
     return out;
 }
 
+bool IsListHeader(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    return colon != std::string_view::npos && colon > 5 && EqualsNoCase(line.substr(0, 5), "list-");
+}
+
+std::string PercentEncodeUrl(std::string_view text) {
+    const std::string utf8 = IsValidUtf8(text) ? std::string(text) : Windows1252ToUtf8(text);
+    std::string out;
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b >= 0x7F ||
+            std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos) {
+            AppendHexByte(out, b, '%');
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 // A list of addresses with no blank in it can only be folded after its commas; a blank
@@ -307,17 +369,20 @@ std::vector<std::string> CutOverlongPieces(std::vector<std::string> pieces) {
 
 } // namespace
 
-std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset) {
+std::vector<std::string> EncodeHeaderLine(std::string_view typed, std::string_view charset) {
+    const HeaderSyntax syntax = SyntaxOf(typed);
+    // A URL stays one URL, in its brackets, that any reader can follow.
+    const std::string escaped =
+        IsListHeader(typed) ? EscapeListUrls(typed, charset) : std::string();
+    const std::string_view line = IsListHeader(typed) ? std::string_view(escaped) : typed;
     if (line.size() <= MaxLineLength && IsAscii(line) && !NotShownAsTyped(line))
         return {std::string(line)};
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return CutOverlongPieces({std::string(line)});
     std::size_t valueStart = colon + 1;
     if (valueStart < line.size() && line[valueStart] == ' ') ++valueStart;
-    bool address = false;
-    for (std::string_view name : {"from", "to", "cc", "reply-to"})
-        address = address || HeaderNameIs(line, name);
-    const std::vector<Token> tokens = Tokenize(line.substr(valueStart), address);
+    const bool address = syntax == HeaderSyntax::Addresses;
+    const std::vector<Token> tokens = Tokenize(line.substr(valueStart), syntax);
 
     std::string result(line.substr(0, valueStart));
     // Adjacent words to encode, with the blanks between them, become one run: blanks
@@ -390,13 +455,10 @@ std::string FileNameParameter(std::string_view param, std::string_view fileName)
         const bool attrChar = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') ||
                               (b >= '0' && b <= '9') ||
                               std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
-        if (attrChar) {
+        if (attrChar)
             ext += c;
-        } else {
-            ext += '%';
-            ext += kHex[b >> 4];
-            ext += kHex[b & 15];
-        }
+        else
+            AppendHexByte(ext, b, '%');
     }
     // The encoded form first: readers that know it take the first match of the name.
     return ext + "; " + p + "=" + quoted(fallback);

@@ -33,12 +33,24 @@ bool HeaderNameIs(std::string_view line, std::string_view lowerName);
 // `text` with a backslash before every `"` and `\`: the inside of a quoted string.
 std::string EscapeQuoted(std::string_view text);
 
+// True for the List- lines (List-Unsubscribe, List-Help, ...), whose angle brackets
+// hold URLs.
+bool IsListHeader(std::string_view line);
+
+// `text` with the bytes a URL cannot hold as %-escapes of their UTF-8 (text that is not
+// UTF-8 is Windows-1252): non-ASCII, control characters, blanks and " < > \ ^ ` { | }.
+// Every other character, "%" included, stays.
+std::string PercentEncodeUrl(std::string_view text);
+
 // A header line ("Name: value") with its non-ASCII words as RFC 2047 encoded-words in
-// `charset`, folded onto continuation lines. Quoted display names become encoded-words
-// as a whole; addresses in angle brackets stay as typed. A word too long for any line,
-// or one a reader would not show as typed (a control character, or "=?" that reads as
-// an encoded-word), becomes encoded-words too, except in addresses. Any other ASCII line
-// of at most MaxLineLength characters is returned alone; a longer one is folded.
+// `charset`, folded onto continuation lines. Only phrases and text become encoded-words:
+// quoted display names as a whole; what stands in angle brackets (addresses, the URLs
+// of List- lines, Message-IDs) keeps its brackets and is never encoded so, a URL of a
+// List- line having its bytes a URL cannot hold %-escaped (PercentEncodeUrl). A word
+// too long for any line, or one a reader would not show as typed (a control character,
+// or "=?" that reads as an encoded-word), becomes encoded-words too, except in
+// addresses. Any other ASCII line of at most MaxLineLength characters is returned
+// alone; a longer one is folded.
 std::vector<std::string> EncodeHeaderLine(std::string_view line, std::string_view charset);
 
 // `; name="..."` style parameter text for a file name: control characters removed,

@@ -74,7 +74,7 @@ void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const R
         piece.assign(text, done, p->begin - done);
         MergeEntry(index, between, piece);
         out += piece;
-        insert(out, *value);
+        insert(out, *value, p->field);
         done = p->end;
     }
     if (done == 0) {
@@ -88,8 +88,9 @@ void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const R
 }
 
 void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, std::string& text) {
-    MergePlaceholders(index, entry, entry, text,
-                      [](std::string& out, const std::string& value) { out += value; });
+    MergePlaceholders(
+        index, entry, entry, text,
+        [](std::string& out, const std::string& value, std::string_view) { out += value; });
 }
 
 void MergePlaceholders(const std::vector<VarIdent>& fields, const ReceipData& entry,

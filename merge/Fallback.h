@@ -60,8 +60,10 @@ void MergePlaceholders(const std::vector<VarIdent>& fields, const ReceipData& en
 
 // The same walk with the pieces handed out: the text between fallback placeholders is
 // merged with `between` (the entry itself, or a stand-in), and what each fallback gives
-// for `entry` is passed to `insert`, which appends it to the output.
-using FallbackInsert = std::function<void(std::string& out, const std::string& value)>;
+// for `entry` is passed to `insert` with the placeholder's field, which appends it to the
+// output.
+using FallbackInsert =
+    std::function<void(std::string& out, const std::string& value, std::string_view field)>;
 void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const ReceipData& between,
                        std::string& text, const FallbackInsert& insert);
 

@@ -1,6 +1,7 @@
 // Markdown to HTML with md4c, merged values kept as text, inline images.
 #include "Formatted.h"
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include "Fallback.h"
 #include "Merge.h"
 #include "Mime.h"
+#include "StandIns.h"
 
 namespace tandrel {
 
@@ -32,96 +34,30 @@ std::string RenderMarkdown(const std::string& markdown) {
     return html;
 }
 
-std::string EscapeHtml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-// The merged values stand in the Markdown as letters and digits no Markdown rule
-// changes: the prefix (absent from the text, so it cannot appear otherwise), the
-// value's number, and "X".
-class StandIns {
-public:
-    explicit StandIns(std::string_view text) {
-        while (text.find(prefix_) != std::string_view::npos)
-            prefix_ += 'q';
-    }
-
-    std::string add(std::string value) {
-        values_.push_back(std::move(value));
-        return prefix_ + std::to_string(values_.size() - 1) + "X";
-    }
-
-    bool holdsOne(std::string_view text) const {
-        return text.find(prefix_) != std::string_view::npos;
-    }
-
-    // The text with every stand-in replaced by its value, escaped.
-    std::string replace(std::string_view html) const {
-        std::string out;
-        out.reserve(html.size());
-        std::size_t done = 0;
-        for (std::size_t p = html.find(prefix_); p != std::string_view::npos;
-             p = html.find(prefix_, p + 1)) {
-            std::size_t i = p + prefix_.size();
-            std::size_t number = 0;
-            const std::size_t digits = i;
-            while (i < html.size() && html[i] >= '0' && html[i] <= '9' && i - digits < 9)
-                number = number * 10 + static_cast<std::size_t>(html[i++] - '0');
-            if (i == digits || i >= html.size() || html[i] != 'X' || number >= values_.size())
-                continue;
-            out.append(html, done, p - done);
-            out += EscapeHtml(values_[number]);
-            done = i + 1;
-            p = i;
-        }
-        out.append(html, done);
-        return out;
-    }
-
-private:
-    std::string prefix_ = "zTv";
-    std::vector<std::string> values_;
-};
-
 // The Markdown merged with stand-ins for the values, rendered.
 std::string RenderWithStandIns(const FieldIndex& index, std::string markdown,
                                const ReceipData& entry, StandIns& standIns) {
     ReceipData between;
-    between.setName(standIns.add(entry.name()));
-    between.setEmail(standIns.add(entry.email()));
+    between.setName(standIns.add(entry.name(), "name"));
+    between.setEmail(standIns.add(entry.email(), "email"));
     const std::size_t pairs = PairedFields(index.fields().size(), entry);
     for (std::size_t k = 0; k < pairs; ++k)
-        between.values.push_back(standIns.add(ValueOf(entry, k)));
-    MergePlaceholders(
-        index, entry, between, markdown,
-        [&](std::string& out, const std::string& value) { out += standIns.add(value); });
+        between.values.push_back(standIns.add(ValueOf(entry, k), index.fields()[k].name));
+    MergePlaceholders(index, entry, between, markdown,
+                      [&](std::string& out, const std::string& value, std::string_view field) {
+                          out += standIns.add(value, std::string(field));
+                      });
     return RenderMarkdown(markdown);
 }
 
-std::string DecodeAttribute(std::string_view value) {
+// An image source as the HTML holds it: `written` with its character references
+// decoded, `decoded` with its %-escapes decoded too (a path).
+struct ImageSource {
+    std::string written;
+    std::string decoded;
+};
+
+ImageSource DecodeAttribute(std::string_view value) {
     std::string text;
     for (std::size_t i = 0; i < value.size(); ++i) {
         bool replaced = false;
@@ -154,7 +90,12 @@ std::string DecodeAttribute(std::string_view value) {
             out += text[i];
         }
     }
-    return out;
+    return ImageSource{std::move(text), std::move(out)};
+}
+
+bool HoldsControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 std::string ImageTypeOf(std::string_view path) {
@@ -169,9 +110,12 @@ std::string ImageTypeOf(std::string_view path) {
     return {};
 }
 
-// A source that names a file beside the mail: relative, no scheme, query or "..".
+// A source that names a file beside the mail: relative, no scheme, query or "..", and
+// no control character, which the file system would read otherwise than it shows
+// ("a%00.png" opens "a").
 bool IsLocalImageSource(std::string_view src) {
-    if (src.empty() || src.front() == '/' || src.find_first_of(":?#[\\") != std::string_view::npos)
+    if (src.empty() || src.front() == '/' ||
+        src.find_first_of(":?#[\\") != std::string_view::npos || HoldsControl(src))
         return false;
     std::size_t start = 0;
     for (;;) {
@@ -183,11 +127,11 @@ bool IsLocalImageSource(std::string_view src) {
     return !ImageTypeOf(src).empty();
 }
 
-// Calls `replacement` with the decoded source of every <img src="...">; when it gives
-// a text, that becomes the source.
+// Calls `replacement` with the source of every <img src="...">; when it gives a text,
+// that becomes the source.
 void RewriteImageSources(
     std::string& html,
-    const std::function<std::optional<std::string>(const std::string&)>& replacement) {
+    const std::function<std::optional<std::string>(const ImageSource&)>& replacement) {
     constexpr std::string_view kOpen = "<img src=\"";
     std::string out;
     std::size_t done = 0;
@@ -239,7 +183,26 @@ void AppendQuotedPrintablePart(std::vector<std::string>& lines, std::string_view
 std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
                              const ReceipData& entry) {
     StandIns standIns(markdown);
-    return standIns.replace(RenderWithStandIns(FieldIndex(fields), markdown, entry, standIns));
+    return standIns.putBack(RenderWithStandIns(FieldIndex(fields), markdown, entry, standIns));
+}
+
+std::vector<LeftOutAddress> LeftOutAddresses(const FieldIndex& fields, const std::string& markdown,
+                                             const ReceipData& entry) {
+    StandIns standIns(markdown);
+    std::vector<LeftOutAddress> leftOut;
+    standIns.putBack(RenderWithStandIns(fields, markdown, entry, standIns), &leftOut);
+    return leftOut;
+}
+
+bool ValuesMayMakeAddresses(const FieldIndex& fields, const std::string& markdown) {
+    // No scheme that is kept holds "xx", so this value is left out wherever a value
+    // takes part in a scheme, or makes an autolink, and nowhere else.
+    const std::string probe = "xx:";
+    ReceipData entry;
+    entry.setName(probe);
+    entry.setEmail(probe);
+    entry.values.assign(fields.fields().size(), probe);
+    return !LeftOutAddresses(fields, markdown, entry).empty();
 }
 
 std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const MailText& mail,
@@ -260,15 +223,27 @@ std::vector<std::string> InlineImagePaths(const std::string& markdownBody,
                                           const std::string& folder) {
     std::vector<std::string> paths;
     std::string html = RenderMarkdown(markdownBody);
-    RewriteImageSources(html, [&](const std::string& src) -> std::optional<std::string> {
-        if (IsLocalImageSource(src)) {
-            std::string path = folder + "/" + src;
+    RewriteImageSources(html, [&](const ImageSource& src) -> std::optional<std::string> {
+        if (IsLocalImageSource(src.decoded)) {
+            std::string path = folder + "/" + src.decoded;
             if (std::find(paths.begin(), paths.end(), path) == paths.end())
                 paths.push_back(std::move(path));
         }
         return std::nullopt;
     });
     return paths;
+}
+
+std::vector<std::string> ImageSourcesWithControls(const std::string& markdownBody) {
+    std::vector<std::string> sources;
+    std::string html = RenderMarkdown(markdownBody);
+    RewriteImageSources(html, [&](const ImageSource& src) -> std::optional<std::string> {
+        if (HoldsControl(src.decoded) && SchemeOf(src.decoded).empty() &&
+            std::find(sources.begin(), sources.end(), src.written) == sources.end())
+            sources.push_back(src.written);
+        return std::nullopt;
+    });
+    return sources;
 }
 
 std::string MailFolder(const std::string& mailPath) {
@@ -319,9 +294,9 @@ std::vector<std::string> FormattedBodyBuilder::build(const std::vector<std::stri
         std::string contentId;
     };
     std::vector<std::pair<std::string, Used>> used; // by path, in order of first use
-    RewriteImageSources(html, [&](const std::string& src) -> std::optional<std::string> {
-        if (standIns.holdsOne(src) || !IsLocalImageSource(src)) return std::nullopt;
-        const std::string path = folder_ + "/" + src;
+    RewriteImageSources(html, [&](const ImageSource& src) -> std::optional<std::string> {
+        if (standIns.holdsOne(src.decoded) || !IsLocalImageSource(src.decoded)) return std::nullopt;
+        const std::string path = folder_ + "/" + src.decoded;
         for (const auto& [p, u] : used)
             if (p == path) return "cid:" + u.contentId;
         const std::string id =
@@ -329,7 +304,7 @@ std::vector<std::string> FormattedBodyBuilder::build(const std::vector<std::stri
         used.push_back({path, Used{&image(path), id}});
         return "cid:" + id;
     });
-    html = HtmlDocument(standIns.replace(html));
+    html = HtmlDocument(standIns.putBack(html));
 
     std::vector<std::string> lines;
     AppendQuotedPrintablePart(lines, kAltBoundary, "text/plain", plainText);

@@ -10,15 +10,28 @@
 
 #include "Merge.h"
 #include "Model.h"
+#include "StandIns.h"
 
 namespace tandrel {
 
 // The HTML of a Markdown text merged for the entry. Placeholders are merged before
 // rendering, but as stand-ins that no Markdown rule touches; the values (and fallback
-// texts) replace them afterwards HTML-escaped, so a value is always text, never
-// markup. The text and values are taken as UTF-8.
+// texts) replace them afterwards as text wherever they stand (StandIns::putBack): a
+// value never adds a tag, an attribute or a link scheme, and a link or image address
+// with a value in it is kept only for http, https and mailto. The text and values are
+// taken as UTF-8.
 std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
                              const ReceipData& entry);
+
+// The link and image addresses that the entry's values make in the Markdown text and
+// that its HTML leaves out, in order, each with its field.
+std::vector<LeftOutAddress> LeftOutAddresses(const FieldIndex& fields, const std::string& markdown,
+                                             const ReceipData& entry);
+
+// Whether LeftOutAddresses can find anything for an entry with a value for every field:
+// a value stands where it takes part in an address's scheme. An entry with fewer values
+// keeps placeholders as written, which may make other links.
+bool ValuesMayMakeAddresses(const FieldIndex& fields, const std::string& markdown);
 
 // A whole HTML document of the mail's body merged for the entry, for the preview;
 // images keep the sources written in the Markdown (relative to the mail's folder).
@@ -27,10 +40,16 @@ std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const Mail
                                  const ReceipData& entry);
 
 // The image files the body of a Markdown mail shows that go out as inline parts: every
-// image source that is a relative path without ".." and names an image type, as a
-// path under `folder`. Sources built from values are taken as written, never as files.
+// image source that is a relative path without ".." or control characters and names an
+// image type, as a path under `folder`. Sources built from values are taken as written,
+// never as files.
 std::vector<std::string> InlineImagePaths(const std::string& markdownBody,
                                           const std::string& folder);
+
+// The image sources of a Markdown body that are no URL and hold a control character
+// once decoded ("%00" among them), as written: the file system would read such a path
+// otherwise than it shows, so none of them goes out as a file.
+std::vector<std::string> ImageSourcesWithControls(const std::string& markdownBody);
 
 // The folder of the mail file, which image paths are relative to ("." for none).
 std::string MailFolder(const std::string& mailPath);

@@ -315,6 +315,36 @@ private:
     Kind kind_;
 };
 
+// The body of a Markdown mail; "" for any other mail.
+std::string MarkdownBodyOf(const MailText& mail) {
+    if (FormatOfMail(mail) != MailFormat::Markdown) return std::string();
+    const auto end = std::find(mail.lines.begin(), mail.lines.end(), std::string());
+    if (end == mail.lines.end()) return std::string();
+    return JoinLines(std::vector<std::string>(end + 1, mail.lines.end()));
+}
+
+// Image sources that could name another file than they show.
+void CheckImageSources(const std::string& markdownBody, Kind& files) {
+    for (const std::string& source : ImageSourcesWithControls(markdownBody))
+        files.add("The image source \"" + OneLine(source) + "\" holds a control character");
+}
+
+// Links and images whose address a person's value makes with a scheme the HTML leaves out.
+void CheckValueAddresses(const std::string& markdownBody, const FieldIndex& index,
+                         const std::vector<ReceipData*>& recipients, Kind& leftOut) {
+    if (markdownBody.empty()) return;
+    const bool anyPlace = ValuesMayMakeAddresses(index, markdownBody);
+    const std::size_t fieldCount = index.fields().size();
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        if (!recipients[i] || (!anyPlace && PairedFields(fieldCount, *recipients[i]) == fieldCount))
+            continue;
+        for (const LeftOutAddress& a : LeftOutAddresses(index, markdownBody, *recipients[i]))
+            leftOut.add(Who(*recipients[i], i) + ": the address \"" + OneLine(a.address) +
+                        "\" made with [" + OneLine(a.field) +
+                        "] is left out; links keep only http, https and mailto addresses");
+    }
+}
+
 } // namespace
 
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
@@ -342,6 +372,10 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     FilesChosenByValues chosenFiles(st.user);
     Kind hiddenParts(CheckSeverity::Blocking, "values that choose hidden files");
     CheckImages(st, files);
+    const std::string markdownBody = MarkdownBodyOf(st.mailText);
+    CheckImageSources(markdownBody, files);
+    Kind leftOutAddresses(CheckSeverity::Warning, "addresses left out of links");
+    CheckValueAddresses(markdownBody, index, recipients, leftOutAddresses);
     std::unordered_map<std::string, std::vector<std::size_t>> byAddress;
     std::vector<std::string> addressOrder;
     std::unordered_map<std::string, std::string> fileProblems;
@@ -409,6 +443,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     brokenFallbacks.flushInto(out);
     noAddress.flushInto(out);
     addressLines.flushInto(out);
+    leftOutAddresses.flushInto(out);
     repeated.flushInto(out);
     chosenFiles.flushInto(out);
     return out;

@@ -155,6 +155,21 @@ MUTANTS = [
      "own attachments: the reader sends a same-size file put in place after the check"),
     ("model/VisibleText.cpp", "(keepLines && c == '\\r' && next == '\\n')", "(keepLines && c == '\\r')",
      "outside words: a CR inside a reply line reaches the terminal and the run log"),
+    ("merge/StandIns.cpp", "if (IsKeptScheme(SchemeOf(v.text)))", "if (true)",
+     "Markdown: an autolink made of a value keeps any scheme"),
+    ("merge/StandIns.cpp",
+     "if (IsAddressAttribute(Lower(name)) && !IsKeptScheme(SchemeOf(address))) {",
+     "if (IsAddressAttribute(Lower(name)) && SchemeOf(address) == \"javascript\") {",
+     "Markdown: a link address made with a value keeps any scheme but javascript:"),
+    ("merge/StandIns.cpp", "            out_ += \"&lt;\";\n            ++i_;",
+     "            out_ += '<';\n            ++i_;",
+     "raw HTML: a '<' before a value stays raw, and the value becomes a tag"),
+    ("merge/Formatted.cpp", "if (HoldsControl(src.decoded) && SchemeOf(src.decoded).empty() &&",
+     "if (false &&", "inline images: a source with %00 passes the check and attaches another file"),
+    ("merge/Encoding.cpp", "if (b <= 0x20 || b >= 0x7F ||", "if (b < 0x20 || b > 0x7F ||",
+     "List- URLs: a blank in a value stays raw"),
+    ("merge/Compose.cpp", "inserted = PercentEncodeUrl(OneLine(v));", "inserted = OneLine(v);",
+     "List- URLs: a value's '>' ends the URL and adds another"),
 ]
 
 

@@ -416,6 +416,12 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         row += ",[f" + std::to_string(level + 1) + "][f" + std::to_string(level + 1) + "]";
     }
     WriteFileBytes(program.file("growing.csv"), header + "\r\n" + row + "\r\n");
+    // An image source that shows a picture and would open a key.
+    fs::create_directories(program.file(".ssh"));
+    WriteFileBytes(program.file(".ssh/id_rsa"), "PRIVATE KEY");
+    WriteFileBytes(program.file("key.txt"), "From: <club@sender.test>\r\nTo: <[email]>\r\n"
+                                            "Subject: Hi\r\nContent-type: text/markdown\r\n"
+                                            "\r\n![](.ssh/id_rsa%00.png)\r\n");
     const struct {
         QStringList args;
         std::string says;
@@ -442,6 +448,8 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
          "../secret/passport"},
         {{"send", "--db", "growing.csv", "--mail", "mail.txt", "--force"},
          "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other"},
+        {{"send", "--db", "people.csv", "--mail", "key.txt", "--force"},
+         "The image source \".ssh/id_rsa%00.png\""},
         {{"sned"}, "unknown command 'sned'"},
     };
     for (const auto& c : cases) {

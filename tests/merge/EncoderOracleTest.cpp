@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "Compose.h"
 #include "Encoding.h"
 #include "HostileText.h"
 #include "TestSupport.h"
@@ -146,4 +147,72 @@ TEST(EncoderOracle, EveryEncodedTextDecodesToTheOriginal) {
                       << "\n  original: " << Hex(cases[i].original)
                       << "\n  encoded:  " << cases[i].encoded;
     }
+}
+
+// The URLs of a List- line stay URLs in their angle brackets whatever a value or the
+// mail puts in them: composed messages, plain and Markdown, with the template in
+// ASCII, UTF-8 or Windows-1252 and values in either encoding.
+TEST(EncoderOracle, ListUrlsReadBackWithTheirValuesPercentEncoded) {
+    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
+    const test::SeededRun run;
+    HostileText gen(run.seed);
+    struct Value {
+        std::string text, charset;
+    };
+    std::vector<Value> values = {
+        {"Zo\xc3\xab", "utf-8"},
+        {"Zo\xeb", "windows-1252"},
+        {"\x80uro caf\xe9", "windows-1252"},
+        {"Ann Lee\r\nBcc: all@example.org", "utf-8"},
+        {"x>, <https://evil.example/steal", "utf-8"},
+        {"100% \"sure\" {a|b} \\ ^ ` tab\there", "utf-8"},
+        {"=?utf-8?q?Zo=C3=AB?=", "utf-8"},
+        {"\xf0\x9f\x93\xa7 \xe2\x80\x8f", "utf-8"},
+    };
+    for (int i = 0; i < 60; ++i)
+        values.push_back({gen.value(HostileCharset::Utf8, 30), "utf-8"});
+    const std::vector<std::pair<std::string, std::string>> templates = {
+        {"list", "List-Unsubscribe: <https://example.org/u?n=[name]>, "
+                 "<mailto:leave@example.org?subject=[name]>"},
+        {"listu", "List-Unsubscribe: <https://example.org/\xc3\xbc"
+                  "ber?n=[name]>"},
+        {"listu", "List-Unsubscribe: <https://example.org/\xfc"
+                  "ber?n=[name]>"},
+    };
+    const std::vector<VarIdent> fields = {{"name"}, {"email"}};
+    std::vector<OracleCase> cases;
+    for (const auto& [kind, line] : templates)
+        for (const bool markdown : {false, true}) {
+            MailText mail;
+            mail.MailHasHeader = true;
+            mail.lines = {"From: <club@example.org>", "To: \"[name]\" <[email]>", "Subject: News",
+                          line};
+            if (markdown) mail.lines.push_back("Content-type: text/markdown");
+            mail.lines.insert(mail.lines.end(), {"", "Dear [name]"});
+            MessageComposer composer(fields, mail, "example.org");
+            for (const Value& v : values) {
+                ReceipData e;
+                e.setName(v.text);
+                e.setEmail("ann@example.org");
+                const std::vector<std::string> message = composer.compose(e, false);
+                std::vector<std::string> header;
+                for (const std::string& l : message) {
+                    if (l.empty()) break;
+                    if (HeaderNameIs(l, "list-unsubscribe") ||
+                        (!header.empty() && (l[0] == ' ' || l[0] == '\t')))
+                        header.push_back(l);
+                    else if (!header.empty())
+                        break;
+                }
+                cases.push_back({kind, v.charset, v.text, Joined(header)});
+            }
+        }
+    const std::vector<std::string> verdicts = AskTheOracle(cases);
+    ASSERT_EQ(verdicts.size(), cases.size()) << "the oracle did not answer every case";
+    int failures = 0;
+    for (std::size_t i = 0; i < cases.size() && failures < 20; ++i)
+        if (verdicts[i] != "ok")
+            ADD_FAILURE() << ++failures << ". " << cases[i].kind << " " << cases[i].charset << ": "
+                          << verdicts[i] << "\n  value: " << Hex(cases[i].original)
+                          << "\n  header: " << cases[i].encoded;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Compose.h"
+#include "HostileText.h"
 #include "MailFile.h"
 #include "Preparation.h"
 #include "SendCheck.h"
@@ -82,6 +83,47 @@ std::string Hex(const std::string& bytes) {
 
 bool Holds(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// What html_check.py read in each message file, in order.
+std::vector<QJsonObject> ReadHtmlWithPython(const std::vector<std::string>& paths) {
+    QStringList args{TANDREL_SOURCE_DIR "/tests/merge/html_check.py"};
+    for (const std::string& path : paths)
+        args << QString::fromStdString(path);
+    QProcess p;
+    p.start(kPython, args);
+    EXPECT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    std::vector<QJsonObject> read;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty()) read.push_back(QJsonDocument::fromJson(line).object());
+    return read;
+}
+
+// The tags of the body as "p a[href=x] img[alt]": with `values`, each attribute's too.
+std::string Tags(const QJsonObject& read, bool values) {
+    std::string out;
+    for (const QJsonValue& t : read["tags"].toArray()) {
+        const QJsonArray tag = t.toArray();
+        out += (out.empty() ? "" : " ") + Str(tag[0]);
+        for (const QJsonValue& a : tag[1].toArray()) {
+            const QJsonArray attribute = a.toArray();
+            out += "[" + Str(attribute[0]);
+            if (values && !attribute[1].isNull()) out += "=" + Str(attribute[1]);
+            out += "]";
+        }
+    }
+    return out;
+}
+
+MailText MarkdownMail(const std::string& body) {
+    MailText mail;
+    mail.MailHasHeader = true;
+    mail.lines = {"From: <sender@example.org>", "To: <[email]>", "Subject: Values",
+                  "Content-type: text/markdown", ""};
+    for (std::string& line : SplitLines(body))
+        mail.lines.push_back(std::move(line));
+    return mail;
 }
 
 } // namespace
@@ -283,4 +325,134 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
     people[1]->values[2] = "bob.boss@example.org";
     people[1]->values[3] = "  ";
     EXPECT_FALSE(HasBlockingProblem(CheckBeforeSending(st, people)));
+}
+
+// A value is text wherever the Markdown puts it: it adds no tag and no attribute, and a
+// link or image address made with it keeps only the http, https and mailto schemes,
+// the check before sending naming the person and field of any it leaves out. Read
+// back by Python's html.parser, against the tags each mail has with a harmless value.
+TEST(ModernMail, ValuesAddNoTagAttributeOrLinkScheme) {
+    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
+    struct Row {
+        std::string what, body, name, v;
+        std::string tags;    // every start tag of the body, with its attributes
+        std::string shown;   // text a reader sees
+        std::string leftOut; // the address the check reports, with field v
+    };
+    const std::vector<Row> rows = {
+        {"an autolink of a value with attributes", "Your page is <[v]>.", "Ann",
+         "https://ok.example/p onmouseover=alert(3)", "p",
+         "Your page is <https://ok.example/p onmouseover=alert(3)>.", ""},
+        {"an autolink of a harmless address", "Your page is <[v]>.", "Ann",
+         "https://ok.example/page", "p a[href=https://ok.example/page]",
+         "Your page is https://ok.example/page.", ""},
+        {"an autolink of an e-mail address", "Write to <[email]>.", "Ann", "",
+         "p a[href=mailto:ann@example.org]", "Write to ann@example.org.", ""},
+        {"a tracking pixel in a name", "From <[name]>", "<img src=https://track.example/p.gif>", "",
+         "p", "From <<img src=https://track.example/p.gif>>", ""},
+        {"a tag name in a name", "From <[name]>", "img src=https://track.example/p.gif", "", "p",
+         "From <img src=https://track.example/p.gif>", ""},
+        {"an autolink with another scheme", "<[v]>", "Ann", "javascript:alert(1)", "p",
+         "<javascript:alert(1)>", "javascript:alert(1)"},
+        {"an autolink in code", "`<[v]>`", "Ann", "https://ok.example/page", "p code",
+         "<https://ok.example/page>", ""},
+        {"an autolink inside a link", "[see <[v]>](https://a.example/)", "Ann",
+         "https://ok.example/page", "p a[href=https://a.example/]", "see <https://ok.example/page>",
+         ""},
+        {"a link to a script", "[click here]([v])", "Ann", "javascript:alert(1)", "p a",
+         "click here", "javascript:alert(1)"},
+        {"a scheme behind a tab, in capitals", "[click]([v])", "Ann", "\tJavaScript:alert(1)",
+         "p a", "click", "\tJavaScript:alert(1)"},
+        {"a scheme made of the mail and a value", "[click](java[v])", "Ann", "script:alert(1)",
+         "p a", "click", "javascript:alert(1)"},
+        {"a fallback text as the address", "[click]([v|data:text/html,x])", "Ann", " ", "p a",
+         "click", "data:text/html,x"},
+        {"a link without a scheme", "[click]([v])", "Ann", "//track.example/", "p a", "click",
+         "//track.example/"},
+        {"a link of the mail's own HTML", "<a href=[v]>x</a>", "Ann", "javascript:alert(1)", "p a",
+         "x", "javascript:alert(1)"},
+        {"a scheme the mail's HTML writes as a reference", "<a href=\"&#106;ava[v]\">x</a>", "Ann",
+         "script:alert(1)", "p a", "x", "javascript:alert(1)"},
+        {"an unquoted attribute value with blanks", "<a href=[v]>x</a>", "Ann",
+         "https://ok.example/?a=1 onclick=alert(2)",
+         "p a[href=https://ok.example/?a=1 onclick=alert(2)]", "x", ""},
+        {"an attribute value with quotes", "<abbr title='[v]'>x</abbr>", "Ann",
+         "' onmouseover='alert(1)\" x=\"", "p abbr[title=' onmouseover='alert(1)\" x=\"]", "x", ""},
+        {"an image from a script address", "![logo]([v])", "Ann", "javascript:alert(1)",
+         "p img[alt=logo]", "", "javascript:alert(1)"},
+        {"an image from the web", "![logo]([v] \"[name]\")", "Ann\" onload=\"x",
+         "https://ok.example/p.png",
+         "p img[src=https://ok.example/p.png][alt=logo][title=Ann\" onload=\"x]", "", ""},
+        {"tags and references in an HTML block",
+         "<div>\n<[v]> </[v]> <span [v]>x</span> &[v]; &#[v];\n</div>", "Ann", "lt;img src=x",
+         "div",
+         "<lt;img src=x> </lt;img src=x> <span lt;img src=x>x &lt;img src=x; &#lt;img src=x;", ""},
+        {"a comment", "<!-- [v] -->\n\nafter", "Ann", "--><img src=x>", "p", "after", ""},
+    };
+    // Ann's mail composed into a file, and the check before sending it.
+    TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<std::vector<SendProblem>> checks;
+    auto mailFor = [&](const std::string& body, const std::string& name, const std::string& v) {
+        AppState st;
+        st.user.lastmail = dir.file("mail.txt");
+        st.mailText = MarkdownMail(body);
+        st.db = std::make_unique<DatabaseRoot>();
+        st.db->fields = {{"name"}, {"email"}, {"v"}};
+        ReceipData& e = st.db->appendEntry();
+        e.setName(name);
+        e.setEmail("ann@example.org");
+        e.values = {name, "ann@example.org", v};
+        MessageComposer composer(st.db->fields, st.mailText, "example.org", dir.path());
+        paths.push_back(dir.file("m" + std::to_string(paths.size()) + ".eml"));
+        WriteFileBytes(paths.back(), JoinLines(composer.compose(e, false)));
+        checks.push_back(CheckBeforeSending(st, {&e}));
+    };
+    for (const Row& row : rows)
+        mailFor(row.body, row.name, row.v);
+
+    // Generated hostile values in every place a Markdown mail can put them, against the
+    // same mail with a harmless value: the same tags with the same attributes.
+    const std::string everyPlace =
+        "# Title [v]\n\nText [v], **[v]**, `[v]`, [link [v]](https://ok.example/[v] \"[v]\").\n\n"
+        "![[v]](https://ok.example/i.png) &[v]; <span title=\"[v]\">[v]</span> "
+        "<abbr title=[v]>x</abbr> <!-- [v] -->\n\n"
+        "<div>\n[v] <[v]> </[v]> <b class='[v]' [v]>[v]</b> &#[v];\n</div>\n\n"
+        "| [v] | b |\n|---|---|\n| [v] | ~~[v]~~ |\n\n```[v]\n[v]\n```\n";
+    const test::SeededRun run;
+    test::HostileText gen(run.seed);
+    std::vector<std::string> hostile = {"v",
+                                        test::HostileText::AllBytes(test::HostileCharset::Utf8)};
+    for (int i = 0; i < 40; ++i)
+        hostile.push_back(gen.value(test::HostileCharset::Utf8, 30));
+    for (const std::string& v : hostile)
+        mailFor(everyPlace, "Ann", v);
+
+    const std::vector<QJsonObject> read = ReadHtmlWithPython(paths);
+    ASSERT_EQ(read.size(), paths.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.what);
+        EXPECT_TRUE(read[i]["defects"].toArray().isEmpty());
+        EXPECT_EQ(Tags(read[i], true), row.tags);
+        EXPECT_TRUE(Holds(Str(read[i]["text"]), row.shown)) << Str(read[i]["text"]);
+        const std::vector<SendProblem>& problems = checks[i];
+        if (row.leftOut.empty()) {
+            EXPECT_TRUE(problems.empty()) << problems[0].text;
+            continue;
+        }
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].severity, CheckSeverity::Warning);
+        for (const std::string& part : {row.name + ":", std::string("[v]"), row.leftOut})
+            EXPECT_TRUE(Holds(problems[0].text, part)) << problems[0].text;
+    }
+    const std::string harmless = Tags(read[rows.size()], true);
+    for (std::size_t k = 1; k < hostile.size(); ++k) {
+        SCOPED_TRACE("value " + hostile[k]);
+        const QJsonObject& got = read[rows.size() + k];
+        EXPECT_TRUE(got["defects"].toArray().isEmpty());
+        EXPECT_EQ(Tags(got, false), Tags(read[rows.size()], false));
+        EXPECT_TRUE(checks[rows.size() + k].empty()) << checks[rows.size() + k][0].text;
+    }
+    EXPECT_TRUE(Holds(harmless, "a[href=https://ok.example/v][title=v]")) << harmless;
 }

@@ -9,6 +9,11 @@ KIND subject: ENCODED is a folded Subject header; ORIGINAL its text.
 KIND to:      ENCODED is a folded To header; ORIGINAL the display name of its address.
 KIND param:   ENCODED is the parameters of a Content-Disposition; ORIGINAL the file name
               with its control characters removed.
+KIND list, listu: ENCODED is the List-Unsubscribe header of a composed message; ORIGINAL
+              the value merged into each of its URLs (LIST_URLS). A reader must find
+              exactly those URLs in their brackets, each holding only characters a URL
+              may hold, and each, %-decoded as UTF-8, the URL with the value in it (its
+              line breaks as blanks).
 
 Prints one line per case: "ok", or "bad: <why>".
 """
@@ -19,6 +24,7 @@ import email.quoprimime
 import email.utils
 import re
 import sys
+import urllib.parse
 
 PY_CHARSET = {"utf-8": "utf-8", "windows-1252": "cp1252"}
 
@@ -104,7 +110,35 @@ def check_param(charset, original, encoded):
     return None if got == want else "file name %r" % got
 
 
-CHECKS = {"qp": check_qp, "subject": check_subject, "to": check_to, "param": check_param}
+LIST_URLS = {
+    "list": "<https://example.org/u?n={0}>, <mailto:leave@example.org?subject={0}>",
+    "listu": "<https://example.org/%C3%BCber?n={0}>",
+}
+
+
+def check_list(kind, charset, original, encoded):
+    msg, bad = header_message(encoded)
+    if bad:
+        return bad
+    header = msg["list-unsubscribe"]
+    if msg.defects or header.defects:
+        return "defects %r" % (list(msg.defects) + list(header.defects))
+    text = re.sub(r"\r\n|\r|\n", " ", text_of(original, charset))
+    want = [url.format(text) for url in re.findall(r"<([^<>]*)>", LIST_URLS[kind])]
+    got = str(header)
+    urls = re.findall(r"<([^<>]*)>", got)
+    if got != ", ".join("<%s>" % url for url in urls) or len(urls) != len(want):
+        return "read %r, want URLs %r" % (got, want)
+    for url, wanted in zip(urls, want):
+        if urllib.parse.quote(url, safe="!#$%&'()*+,/:;=?@[]~") != url:
+            return "a character a URL cannot hold in %r" % url
+        if urllib.parse.unquote(url) != urllib.parse.unquote(wanted):
+            return "read %r, want %r" % (url, wanted)
+    return None
+
+
+CHECKS = {"qp": check_qp, "subject": check_subject, "to": check_to, "param": check_param,
+          "list": lambda *a: check_list("list", *a), "listu": lambda *a: check_list("listu", *a)}
 
 
 def unhex(field):
