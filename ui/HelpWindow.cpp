@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <iterator>
 
@@ -284,7 +285,26 @@ void HelpWindow::keyPressEvent(QKeyEvent* e) {
     QWidget::keyPressEvent(e);
 }
 
-void HelpWindow::bringUp() {
+// A modal dialog blocks the input to every window that is not its own: the help becomes a
+// window of the dialog that asked for it (its transient child), so it can be read, scrolled
+// and followed beside the dialog, and goes back to the main window when asked from there.
+void HelpWindow::belongTo(QWidget* owner) {
+    if (!owner) return;
+    // The native windows exist from here on.
+    QWidget* top = owner->window();
+    top->winId();
+    winId();
+    QWindow* ownerWindow = top->windowHandle();
+    if (windowHandle()->transientParent() == ownerWindow) return;
+    // The window system takes a new owner when the window is shown again.
+    const bool shown = isVisible();
+    if (shown) hide();
+    windowHandle()->setTransientParent(ownerWindow);
+    if (shown) show();
+}
+
+void HelpWindow::bringUp(QWidget* asking) {
+    belongTo(asking ? asking : parentWidget());
     if (!placed_) {
         // The first time, over the middle of the main window, kept on its screen; after
         // that wherever the user left it.
@@ -352,6 +372,11 @@ bool HelpWindow::showKeyword(const QString& keyword) {
         }
     }
     return false;
+}
+
+void HelpWindow::showPage(const QUrl& page, QWidget* asking) {
+    open(page);
+    bringUp(asking);
 }
 
 QUrl HelpWindow::currentUrl() const {

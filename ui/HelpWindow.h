@@ -28,6 +28,9 @@ public:
 
     // Opens the topic of an index keyword (exact text, letter case ignored).
     bool showKeyword(const QString& keyword);
+    // Opens a page of the guide for a dialog; the help stays usable beside `asking`
+    // while that dialog is modal.
+    void showPage(const QUrl& page, QWidget* asking);
 
     static QUrl contextUrl(int context);
     QUrl currentUrl() const;
@@ -43,7 +46,9 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    void bringUp();
+    // Shows the help above `asking` (a dialog) or, without one, the window it belongs to.
+    void bringUp(QWidget* asking = nullptr);
+    void belongTo(QWidget* owner);
     void open(const QUrl& url);
     void indexSearchChanged(const QString& text);
     void openIndexItem(QListWidgetItem* item);

@@ -56,21 +56,22 @@ TEST_F(AccessibilityTest, AttachmentsWindow) {
     form.show();
     const auto walk = TabWalk(&form);
     EXPECT_EQ(Names(walk), (std::vector<QString>{"ListView1", "Edit1", "BrowseBut", "AddButt",
-                                                 "Button1", "TestBut", "DoneBut"}));
+                                                 "Button1", "TestBut", "DoneBut", "HelpBut"}));
     std::vector<QString> spoken;
     for (const auto& [objectName, name] : walk)
         spoken.push_back(name);
     EXPECT_EQ(spoken, (std::vector<QString>{"Attachments", "Attachment path", "Browse...", "Add",
-                                            "Remove", "Test Files...", "Done"}));
+                                            "Remove", "Test Files...", "Done", "Help"}));
 }
 
 TEST_F(AccessibilityTest, FileTestWindow) {
     FileTestWindow form(main.st);
     form.show();
     const auto walk = TabWalk(&form);
-    ASSERT_EQ(walk.size(), 2u);
+    ASSERT_EQ(walk.size(), 3u);
     EXPECT_EQ(walk[0], std::make_pair(QString("ListBox1"), QString("File test result")));
     EXPECT_EQ(walk[1], std::make_pair(QString("OKBut"), QString("OK")));
+    EXPECT_EQ(walk[2], std::make_pair(QString("HelpBut"), QString("Help")));
 }
 
 TEST_F(AccessibilityTest, PreferencesBothPages) {
@@ -79,22 +80,23 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
     form.show();
     pages->setCurrentIndex(0);
     const auto first = TabWalk(&form);
-    EXPECT_EQ(Names(first),
-              (std::vector<QString>{"PageControl1Tabs", "smtpEdit", "portEdit", "nameEdit",
-                                    "emailEdit", "timeoutEdit", "perConnectionEdit", "rateEdit",
-                                    "connectionsEdit", "ehloCheck", "OkBut", "CancBut"}));
+    EXPECT_EQ(Names(first), (std::vector<QString>{
+                                "PageControl1Tabs", "smtpEdit", "portEdit", "nameEdit", "emailEdit",
+                                "timeoutEdit", "perConnectionEdit", "rateEdit", "connectionsEdit",
+                                "ehloCheck", "OkBut", "CancBut", "HelpBut"}));
     std::vector<QString> spoken;
     for (const auto& [objectName, name] : first)
         spoken.push_back(name);
-    EXPECT_EQ(spoken,
-              (std::vector<QString>{
-                  "Internet Settings", "SMTP Server:", "SMTP Port:", "Name:", "EMail:",
-                  "Time-out (s):", "Messages per connection:", "Messages per minute:",
-                  "Connections:", "Use ESMTP extensions (EHLO, pipelining)", "Ok", "Cancel"}));
+    EXPECT_EQ(spoken, (std::vector<QString>{
+                          "Internet Settings", "SMTP Server:", "SMTP Port:", "Name:", "EMail:",
+                          "Time-out (s):", "Messages per connection:", "Messages per minute:",
+                          "Connections:", "Use ESMTP extensions (EHLO, pipelining)", "Ok", "Cancel",
+                          "Help"}));
     pages->setCurrentIndex(2);
-    EXPECT_EQ(Names(TabWalk(&form)),
-              (std::vector<QString>{"PageControl1Tabs", "securityList", "userEdit", "loginList",
-                                    "passwordEdit", "rememberCheck", "OkBut", "CancBut"}));
+    EXPECT_EQ(
+        Names(TabWalk(&form)),
+        (std::vector<QString>{"PageControl1Tabs", "securityList", "userEdit", "loginList",
+                              "passwordEdit", "rememberCheck", "OkBut", "CancBut", "HelpBut"}));
 
     pages->setCurrentIndex(1);
     main.st.prefs.delimchar = '|'; // both options' inputs: the edit enabled...
@@ -102,13 +104,13 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
     form.show();
     EXPECT_EQ(Names(TabWalk(&form)),
               (std::vector<QString>{"PageControl1Tabs", "RadioButton1", "RadioButton2",
-                                    "fieldDelimEd", "OkBut", "CancBut"}));
+                                    "fieldDelimEd", "OkBut", "CancBut", "HelpBut"}));
     form.findChild<QWidget*>("RadioButton1")->setFocus();
     QTest::keyClick(form.findChild<QWidget*>("RadioButton1"), Qt::Key_Space);
     // ...and the list enabled
     EXPECT_EQ(Names(TabWalk(&form)),
               (std::vector<QString>{"PageControl1Tabs", "RadioButton1", "ComboBox1", "RadioButton2",
-                                    "OkBut", "CancBut"}));
+                                    "OkBut", "CancBut", "HelpBut"}));
 }
 
 TEST_F(AccessibilityTest, AboutBox) {
@@ -119,8 +121,9 @@ TEST_F(AccessibilityTest, AboutBox) {
     EXPECT_FALSE(AccessibleName(form.findChild<QWidget*>("Label2")).isEmpty());
     EXPECT_EQ(AccessibleName(form.findChild<QWidget*>("Image1")), "Tandrel icon");
     const auto walk = TabWalk(&form);
-    ASSERT_EQ(walk.size(), 1u);
+    ASSERT_EQ(walk.size(), 2u);
     EXPECT_EQ(walk[0].second, "OK");
+    EXPECT_EQ(walk[1].second, "Help");
 }
 
 } // namespace

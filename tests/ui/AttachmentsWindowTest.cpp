@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -16,6 +17,7 @@
 #include "AttachmentsWindowTestHooks.h"
 #include "FileTestWindow.h"
 #include "ListColumns.h"
+#include "PathElision.h"
 #include "TestSupport.h"
 
 using tandrel::test::TempDir;
@@ -249,6 +251,102 @@ TEST_F(AttachmentsWindowTest, ColumnsFitTheirContentsAndThePathEditHasTheFocusOn
     for (int c = 0; c < h->count(); ++c)
         EXPECT_EQ(h->sectionResizeMode(c), QHeaderView::Interactive) << c;
     EXPECT_TRUE(h->stretchLastSection());
+}
+
+// A shortened path only loses a stretch of its middle, and keeps its file name whenever
+// the name fits; a path that fits stays whole.
+TEST(PathElision, APathLosesTheMiddleOfItsFoldersAndKeepsItsFileName) {
+    const QFontMetrics fm(QApplication::font());
+    const QString ellipsis(QChar(0x2026));
+    const QString paths[] = {
+        "/home/ann/Documents/Mailings/2024/spring/attachments/[name]-invitation.pdf",
+        "C:\\Users\\Ann\\Documents\\Mailings\\[name].doc",
+        "/short/a.txt",
+        "/x/" + QString(80, 'n') + ".pdf", // a name wider than most widths
+        "no-folder-at-all-but-a-rather-long-name.txt",
+        "/trailing/separator/",
+        "/[name]",
+    };
+    for (const QString& path : paths) {
+        const int full = fm.horizontalAdvance(path);
+        const qsizetype cut = std::max(path.lastIndexOf('/'), path.lastIndexOf('\\'));
+        const QString name = cut > 0 ? path.mid(cut) : QString();
+        for (int width = 0; width <= full + 10; width += 3) {
+            const QString shown = tandrel::ElidePath(fm, path, width);
+            SCOPED_TRACE(path.toStdString() + " in " + std::to_string(width) +
+                         " px: " + shown.toStdString());
+            if (full <= width) {
+                EXPECT_EQ(shown, path);
+                continue;
+            }
+            EXPECT_LE(fm.horizontalAdvance(shown), width);
+            if (shown.isEmpty()) continue; // not even the ellipsis fits
+            // One stretch left out, marked by one ellipsis.
+            const qsizetype mark = shown.indexOf(ellipsis);
+            ASSERT_GE(mark, 0);
+            EXPECT_EQ(shown.count(ellipsis), 1);
+            EXPECT_TRUE(path.startsWith(shown.left(mark)));
+            EXPECT_TRUE(path.endsWith(shown.mid(mark + 1)));
+            if (!name.isEmpty() && fm.horizontalAdvance(ellipsis + name) <= width) {
+                EXPECT_TRUE(shown.endsWith(name));
+            }
+        }
+    }
+}
+
+// A path added while the window is open shows its file name, and the whole path in its
+// tooltip; the file test window shows every line whole, scrolling sideways to its end.
+TEST_F(AttachmentsWindowTest, LongPathsKeepTheirFileNamesInViewAndTheTestLinesShowWhole) {
+    const std::string placeholderPath = dir.file(std::string(40, 'd') + "/letters for each/" +
+                                                 std::string(30, 'e') + "/[name]-letter.pdf");
+    attach.show();
+    QApplication::processEvents();
+    add(placeholderPath);
+    QApplication::processEvents();
+
+    QTreeWidgetItem* row = list()->topLevelItem(0);
+    EXPECT_EQ(row->toolTip(0).toStdString(), placeholderPath);
+    auto* paths = dynamic_cast<tandrel::PathItemDelegate*>(list()->itemDelegateForColumn(0));
+    ASSERT_NE(paths, nullptr) << "the File column shortens its paths";
+    QStyleOptionViewItem cell;
+    cell.initFrom(list()->viewport());
+    cell.widget = list();
+    cell.rect = list()->visualItemRect(row);
+    cell.rect.setWidth(list()->columnWidth(0));
+    const QString shown = paths->shownText(cell, list()->indexFromItem(row));
+    const QFontMetrics fm(list()->font());
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("/[name]-letter.pdf"))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(QString::fromLocal8Bit(dir.path().c_str()).left(4)))
+        << shown.toStdString();
+    EXPECT_LE(fm.horizontalAdvance(shown), list()->columnWidth(0));
+
+    // People whose lines differ in length, the longest neither first nor last.
+    main.st.NewDatabase();
+    for (const char* name : {"Al", "Bartholomew Fitzwilliam-Montgomery", "Cy"}) {
+        tandrel::ReceipData& e = main.st.db->appendEntry();
+        e.setName(name);
+        e.values = {name, ""};
+    }
+    fileTest.setAttribute(Qt::WA_DontShowOnScreen);
+    fileTest.show();
+    QApplication::processEvents();
+    auto* box = fileTest.findChild<QListWidget*>("ListBox1");
+    ASSERT_EQ(box->count(), 3);
+    int widest = 0;
+    for (int i = 0; i < box->count(); ++i) {
+        QListWidgetItem* line = box->item(i);
+        SCOPED_TRACE(line->text().toStdString());
+        EXPECT_TRUE(line->text().contains(QStringLiteral("-letter.pdf does not exist")));
+        EXPECT_EQ(line->toolTip(), line->text());
+        const int needed =
+            box->iconSize().width() + QFontMetrics(box->font()).horizontalAdvance(line->text());
+        const int given = box->visualItemRect(line).width();
+        EXPECT_GE(given, needed) << "cut off";
+        widest = std::max(widest, given);
+    }
+    EXPECT_GE(box->horizontalScrollBar()->maximum() + box->viewport()->width(), widest)
+        << "the end of the widest line cannot be scrolled to";
+    fileTest.close();
 }
 
 } // namespace

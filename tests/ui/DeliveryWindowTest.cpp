@@ -156,15 +156,17 @@ TEST(DeliveryWindow, ShowsItsControlsAsDesigned) {
     EXPECT_FALSE(AccessibleName(w.reportMemo).isEmpty());
     EXPECT_EQ(AccessibleName(w.statusLabel), "Preparing to send...");
 
-    // Tab order: cancelButton, statusPanel, reportMemo, closeButton, and round again.
+    // Tab order: cancelButton, statusPanel, reportMemo, closeButton, Help, and round again.
+    auto* help = w.findChild<QPushButton*>(QStringLiteral("HelpBut"));
+    ASSERT_NE(help, nullptr);
     std::vector<QWidget*> chain;
     QWidget* x = w.cancelButton;
-    while (chain.size() < 4) {
+    while (chain.size() < 5) {
         x = x->nextInFocusChain();
         if (x->focusPolicy() & Qt::TabFocus) chain.push_back(x);
     }
-    EXPECT_EQ(chain,
-              (std::vector<QWidget*>{w.statusPanel, w.reportMemo, w.closeButton, w.cancelButton}));
+    EXPECT_EQ(chain, (std::vector<QWidget*>{w.statusPanel, w.reportMemo, w.closeButton, help,
+                                            w.cancelButton}));
 }
 
 TEST(DeliveryWindow, EscapeAndCloseRequestsDoNotEndARun) {

@@ -12,9 +12,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "DialogHelp.h"
 #include "FileInfo.h"
 #include "FileTestWindow.h"
 #include "ListColumns.h"
+#include "PathElision.h"
 
 namespace {
 
@@ -45,9 +47,13 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
     attachmentList->setAccessibleName(QStringLiteral("Attachments"));
     attachmentList->setHeaderLabels(
         {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Size")});
-    // Every column can be dragged; a long path loses its middle and shows whole in its
-    // tooltip.
+    // Every column can be dragged; a long path loses the middle of its folders, keeps its
+    // file name in view and shows whole in its tooltip, and the list scrolls sideways
+    // when its columns are dragged wider than the list.
     tandrel::MakeColumnsResizable(*attachmentList);
+    attachmentList->setItemDelegateForColumn(FileColumn,
+                                             new tandrel::PathItemDelegate(attachmentList));
+    attachmentList->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     tandrel::KeepColumnsFitted(*attachmentList);
     attachmentList->setRootIsDecorated(false);
     attachmentList->setItemsExpandable(false);
@@ -84,6 +90,7 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
     buttonRow->addWidget(testButton);
     buttonRow->addStretch(1);
     buttonRow->addWidget(doneButton);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("attachments.html"), *buttonRow);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addLayout(pathRow);
     groupLayout->addLayout(buttonRow);
@@ -146,7 +153,9 @@ void AttachmentsWindow::addAttachment() {
     const std::string path = bytes.toStdString();
     st_.attachments.push_back(tandrel::MakeAttachment(path));
 
-    auto* row = new QTreeWidgetItem(attachmentList);
+    // The row goes into the list once it is complete: the columns are fitted to the rows
+    // as they arrive.
+    auto* row = new QTreeWidgetItem;
     row->setText(FileColumn, QString::fromLocal8Bit(bytes));
     row->setToolTip(FileColumn, row->text(FileColumn));
     row->setData(FileColumn, kPathRole, bytes);
@@ -157,6 +166,7 @@ void AttachmentsWindow::addAttachment() {
         row->setText(TypeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.TypeText)));
         row->setText(SizeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.SizeText)));
     }
+    attachmentList->addTopLevelItem(row);
 }
 
 void AttachmentsWindow::removeSelectedAttachments() {

@@ -1,6 +1,7 @@
 // The "File test result" window: one line per attachment file tested.
 #include "FileTestWindow.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "DatabaseText.h"
+#include "DialogHelp.h"
 #include "FileInfo.h"
 
 FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
@@ -26,7 +28,10 @@ FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
     resultList = new QListWidget(this);
     resultList->setObjectName(QStringLiteral("ListBox1"));
     resultList->setAccessibleName(QStringLiteral("File test result"));
+    // Every line is as wide as the widest (see rebuildLines), and the list scrolls
+    // sideways to the end of it.
     resultList->setUniformItemSizes(true);
+    resultList->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     const int small = style()->pixelMetric(QStyle::PM_SmallIconSize);
     resultList->setIconSize(QSize(small, small));
 
@@ -41,6 +46,7 @@ FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
     panelLayout->addStretch(1);
     panelLayout->addWidget(okButton);
     panelLayout->addStretch(1);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("attachments.html#test"), *panelLayout);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(summaryLabel);
@@ -70,6 +76,9 @@ void FileTestWindow::rebuildLines() {
     const QIcon foundIcon = style()->standardIcon(QStyle::SP_DialogApplyButton);
     const QColor problemColour(Qt::red);
     int problems = 0;
+    int widest = -1;
+    int widestWidth = -1;
+    const QFontMetrics metrics(resultList->font());
     // One line per person can mean many thousand lines: no layout until all are in.
     resultList->setUpdatesEnabled(false);
     for (const tandrel::FileTestRow& row : rows) {
@@ -84,6 +93,16 @@ void FileTestWindow::rebuildLines() {
             item->setForeground(problemColour);
         }
         resultList->addItem(item);
+        if (const int width = metrics.horizontalAdvance(line); width > widestWidth) {
+            widestWidth = width;
+            widest = resultList->count() - 1;
+        }
+    }
+    // The list gives every line the size of its last one, which need not be the widest:
+    // the last takes the size of the widest, so no line is cut off.
+    if (widest >= 0) {
+        const QSize size = resultList->sizeHintForIndex(resultList->model()->index(widest, 0));
+        resultList->item(resultList->count() - 1)->setSizeHint(size);
     }
     resultList->setUpdatesEnabled(true);
     if (rows.empty())

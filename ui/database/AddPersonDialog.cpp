@@ -14,6 +14,7 @@
 
 #include "DatabaseEditing.h"
 #include "DatabaseText.h"
+#include "DialogHelp.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeBoldLabel;
@@ -56,6 +57,7 @@ AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* p
     buttons->addStretch(1);
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#people"), *buttons);
 
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(bevel, 1);

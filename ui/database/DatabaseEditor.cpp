@@ -25,6 +25,7 @@
 #include "AddPersonDialog.h"
 #include "DatabaseEditing.h"
 #include "DatabaseText.h"
+#include "DialogHelp.h"
 #include "FieldsDialog.h"
 #include "WidgetHelpers.h"
 
@@ -195,6 +196,10 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     buttons->addWidget(fieldsButton, 1, 0);
     buttons->addWidget(doneButton, 1, 1);
     leftLayout->addLayout(buttons);
+    auto* helpRow = new QHBoxLayout;
+    helpRow->addStretch(1);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html"), *helpRow);
+    leftLayout->addLayout(helpRow);
 
     // Right part: the current person, a line per field, and the value being edited.
     entryPanel = new QWidget;

@@ -11,6 +11,7 @@
 
 #include "DatabaseEditing.h"
 #include "DatabaseText.h"
+#include "DialogHelp.h"
 #include "WidgetHelpers.h"
 
 using tandrel::MakeButton;
@@ -38,7 +39,11 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
     left->addWidget(nameEdit);
     left->addWidget(changeButton);
     left->addWidget(newButton);
-    left->addWidget(doneButton);
+    // Help beside Done: the fixed window has no room for a button more below it.
+    auto* doneRow = new QHBoxLayout;
+    doneRow->addWidget(doneButton);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#fields"), *doneRow);
+    left->addLayout(doneRow);
     left->addStretch(1);
     fieldList = new QListWidget;
     fieldList->setObjectName(QStringLiteral("ListBox1"));

@@ -1,6 +1,7 @@
 // The "Sending mails" window: shows the SMTP dialogue's progress and report of one run.
 #include "DeliveryWindow.h"
 
+#include <QDialogButtonBox>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <utility>
 
+#include "DialogHelp.h"
 #include "MailingRun.h"
 #include "RunWords.h"
 #include "VisibleText.h"
@@ -98,6 +100,12 @@ DeliveryWindow::DeliveryWindow(QWidget* parent)
     cancelButton->setObjectName(QStringLiteral("cancelBut"));
     cancelButton->setGeometry(264, 152, 75, 25);
     cancelButton->setAccessibleName(StripAmpersand(cancelButton->text()));
+
+    // Help at the start of the row of buttons, under the gauge's left end.
+    tandrel::AnswerF1(*this, tandrel::GuidePage("sending.html#delivery"));
+    QDialogButtonBox* help =
+        tandrel::MakeHelpButton(*this, tandrel::GuidePage("sending.html#delivery"));
+    help->setGeometry(48, 152, 75, 25);
 
     reportMemo = new QPlainTextEdit(this);
     reportMemo->setObjectName(QStringLiteral("Memo1"));

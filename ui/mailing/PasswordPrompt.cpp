@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "DialogHelp.h"
 #include "Keyring.h"
 #include "WidgetHelpers.h"
 
@@ -39,6 +40,7 @@ PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host,
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("OkBut"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("CancBut"));
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("sending.html#password"), *buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "DialogHelp.h"
 #include "MailingRun.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
@@ -24,6 +25,8 @@ PreparationWindow::PreparationWindow(QWidget* parent)
     statusLabel->move(16, 16);
 
     gauge = tandrel::MakeGauge(this, QRect(24, 56, 273, 25));
+    // No Help button: the window takes no input while it works, and then it is gone.
+    tandrel::AnswerF1(*this, tandrel::GuidePage("sending.html#delivery"));
 
     startTimer = new QTimer(this);
     startTimer->setObjectName(QStringLiteral("Timer1"));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "DialogHelp.h"
 #include "WidgetHelpers.h"
 
 SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& problems, QWidget* parent)
@@ -52,6 +53,7 @@ SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& proble
     cancelButton->setDefault(true);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancelButton);
+    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("sending.html#check"), *buttons);
     layout->addLayout(buttons);
     resize(460, 280);
 }

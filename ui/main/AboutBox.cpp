@@ -1,6 +1,7 @@
 // The "About Tandrel" box: its layout, the credit text and the program icon drawn in code.
 #include "AboutBox.h"
 
+#include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -11,6 +12,8 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include "DialogHelp.h"
 
 namespace {
 
@@ -82,6 +85,11 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     grid->addWidget(creditsLabel, 1, 0, 1, 2);
     grid->addWidget(folderLabel, 2, 0, 1, 2);
     grid->addWidget(okButton, 3, 0, 1, 2, Qt::AlignHCenter);
+    // Help beside the centred OK, at the end where the platform's dialogs have it: the
+    // topic of the files kept in the folder the box names.
+    tandrel::AnswerF1(*this, tandrel::GuidePage("logs.html"));
+    grid->addWidget(tandrel::MakeHelpButton(*this, tandrel::GuidePage("logs.html")), 3, 0, 1, 2,
+                    tandrel::HelpButtonSide(*this));
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(1, 1);
 

@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <algorithm>
+#include <tuple>
 
 #include "Compose.h"
 #include "Formatted.h"
@@ -23,33 +24,47 @@ using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
 
 namespace {
-// The copy lines go under Subject, one editor row each.
-constexpr int kCopyLinesTop = 80;
+// From, To and Subject are rows of a label and an editor that reaches to the attachments
+// button beside the Send group; the copy lines share one row under all of them.
+constexpr int kFirstRowTop = 8;
 constexpr int kHeaderRowHeight = 24;
+constexpr int kEditHeight = 21;
+constexpr int kLabelLeft = 4;
+constexpr int kLabelWidth = 54;
+constexpr int kEditLeft = 62;
+constexpr int kAttachSize = 41;
+// Between the editors, the attachments button and the Send group.
+constexpr int kGap = 14;
+// Between an editor of the copy row and the label of the next one.
+constexpr int kCopyGap = 8;
 constexpr int kCopyLineCount = 3;
 } // namespace
 
 MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area), mail_(mail) {
     headerPanel = new QWidget(area);
     headerPanel->setObjectName(QStringLiteral("Panel2"));
+    // Placed by layout().
     auto headerLine = [this](const char* labelName, const QString& caption, const char* editName,
-                             int top, int context) {
+                             int context) {
         auto* l = new QLabel(caption, headerPanel);
         l->setObjectName(QString::fromLatin1(labelName));
         l->setFont(scaledFont(headerPanel->font(), 8, true));
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        l->setGeometry(4, top, 54, 21);
         auto* e = new QLineEdit(headerPanel);
         e->setObjectName(QString::fromLatin1(editName));
-        e->setGeometry(62, top, 250, 21);
         e->setProperty(kHelpContext, context);
         e->setAccessibleName(caption);
         l->setBuddy(e);
         return std::pair{l, e};
     };
-    fromEdit = headerLine("Label1", QStringLiteral("From:"), "FrEdit", 8, 2).second;
-    toEdit = headerLine("Label2", QStringLiteral("To:"), "ToEdit", 32, 3).second;
-    subjectEdit = headerLine("Label3", QStringLiteral("Subject:"), "SubEdit", 56, 4).second;
+    QLabel* rowLabel = nullptr;
+    std::tie(rowLabel, fromEdit) = headerLine("Label1", QStringLiteral("From:"), "FrEdit", 2);
+    rowLabels_.push_back(rowLabel);
+    std::tie(rowLabel, toEdit) = headerLine("Label2", QStringLiteral("To:"), "ToEdit", 3);
+    rowLabels_.push_back(rowLabel);
+    std::tie(rowLabel, subjectEdit) =
+        headerLine("Label3", QStringLiteral("Subject:"), "SubEdit", 4);
+    rowLabels_.push_back(rowLabel);
     QLineEdit** copyEdits[] = {&ccEdit, &bccEdit, &replyToEdit};
     const struct {
         const char* label;
@@ -59,9 +74,8 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
                      {"BccLabel", "Bcc:", "BccEdit"},
                      {"ReplyToLabel", "Reply-To:", "ReplyToEdit"}};
     for (int i = 0; i < kCopyLineCount; ++i) {
-        auto [label, edit] =
-            headerLine(copyLines[i].label, QString::fromLatin1(copyLines[i].caption),
-                       copyLines[i].edit, kCopyLinesTop + i * kHeaderRowHeight, 4);
+        auto [label, edit] = headerLine(
+            copyLines[i].label, QString::fromLatin1(copyLines[i].caption), copyLines[i].edit, 4);
         label->hide();
         edit->hide();
         copyLabels_.push_back(label);
@@ -70,7 +84,7 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
 
     attachButton = new QToolButton(headerPanel);
     attachButton->setObjectName(QStringLiteral("AttachBut"));
-    attachButton->setGeometry(326, (kHeaderPanelHeight - 41) / 2, 41, 41);
+    attachButton->resize(kAttachSize, kAttachSize);
     attachButton->setIcon(svgIcon(QStringLiteral(":/icons/attachments.svg"), QSize(32, 32)));
     attachButton->setIconSize(QSize(32, 32));
     attachButton->setToolTip(QStringLiteral("Attachments"));
@@ -284,15 +298,54 @@ void MailPanel::setPreviewLook(bool preview) {
 void MailPanel::layout(int top, int width, int height) {
     const int header = headerHeight();
     headerPanel->setGeometry(0, top, width, header);
-    sendGroup->setGeometry(width - kGroupBoxWidth, 0, kGroupBoxWidth, kHeaderPanelHeight);
+    const int groupLeft = width - kGroupBoxWidth;
+    sendGroup->setGeometry(groupLeft, 0, kGroupBoxWidth, kHeaderPanelHeight);
+    const int attachLeft = groupLeft - kGap - kAttachSize;
+    attachButton->move(attachLeft, (kHeaderPanelHeight - kAttachSize) / 2);
+    // From, To and Subject grow with the window.
+    const int editWidth = std::max(kLabelWidth, attachLeft - kGap - kEditLeft);
+    int row = kFirstRowTop;
+    for (QLabel* label : rowLabels_) {
+        label->setGeometry(kLabelLeft, row, kLabelWidth, kEditHeight);
+        label->buddy()->setGeometry(kEditLeft, row, editWidth, kEditHeight);
+        row += kHeaderRowHeight;
+    }
+    layoutCopyLines(width);
     const int bodyTop = top + header;
     bodyEdit->setGeometry(0, bodyTop, width, std::max(0, height - bodyTop));
     htmlPreview->setGeometry(bodyEdit->geometry());
 }
 
+// Cc, Bcc and Reply-To in one row under the Send group, so that showing them costs the
+// mail text a single line: the first label in the column of the labels above, the others
+// as wide as their captions, the three editors sharing the rest of the width.
+void MailPanel::layoutCopyLines(int width) {
+    const int right = width - kLabelLeft;
+    int labels = 0;
+    for (std::size_t i = 1; i < copyLabels_.size(); ++i)
+        labels += kCopyGap + copyLabels_[i]->sizeHint().width() + kLabelLeft;
+    const int count = static_cast<int>(copyLabels_.size());
+    const int editWidth = std::max(kLabelWidth, (right - kEditLeft - labels) / count);
+    const std::vector<std::pair<QLineEdit*, const char*>> edits = copyEditors();
+    int x = kEditLeft;
+    for (int i = 0; i < count; ++i) {
+        QLabel* label = copyLabels_[static_cast<std::size_t>(i)];
+        if (i == 0) {
+            label->setGeometry(kLabelLeft, kHeaderPanelHeight, kLabelWidth, kEditHeight);
+        } else {
+            x += kCopyGap;
+            label->setGeometry(x, kHeaderPanelHeight, label->sizeHint().width(), kEditHeight);
+            x += label->width() + kLabelLeft;
+        }
+        edits[static_cast<std::size_t>(i)].first->setGeometry(x, kHeaderPanelHeight, editWidth,
+                                                              kEditHeight);
+        x += editWidth;
+    }
+}
+
 int MailPanel::headerHeight() const {
     const bool copies = copyLinesAction_ ? copyLinesAction_->isChecked() : !ccEdit->isHidden();
-    return kHeaderPanelHeight + (copies ? kCopyLineCount * kHeaderRowHeight : 0);
+    return kHeaderPanelHeight + (copies ? kHeaderRowHeight : 0);
 }
 
 std::vector<std::pair<QLineEdit*, const char*>> MailPanel::copyEditors() const {

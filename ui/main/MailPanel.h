@@ -76,6 +76,7 @@ private:
     void typed(const QString& added);
     void setPreviewLook(bool preview);
     void showCopyLines(bool on);
+    void layoutCopyLines(int width);
     // The copy editors with the header names they stand for.
     std::vector<std::pair<QLineEdit*, const char*>> copyEditors() const;
 
@@ -87,6 +88,7 @@ private:
     // theirs into it, the others pass through untouched and in order.
     std::vector<tandrel::HeaderLine> headerLines_;
     tandrel::MailFormat format_ = tandrel::MailFormat::Plain;
+    std::vector<QLabel*> rowLabels_; // From, To and Subject
     std::vector<QLabel*> copyLabels_;
     QAction* copyLinesAction_ = nullptr;
     QAction* formattedAction_ = nullptr;

@@ -129,7 +129,7 @@ void MainWindow::buildClientArea() {
     auto* splitter = new PaneSplitter(mailArea);
     splitter->setObjectName(QStringLiteral("Splitter1"));
     splitter->setAccessibleName(QStringLiteral("Splitter"));
-    splitter->startHeight = [this] { return paneHeight_; };
+    splitter->startHeight = [this] { return shownPaneHeight(); };
     splitter->dragged = [this](int start, int dy) { dragSplitter(start, dy); };
     paneSplitter = splitter;
 
@@ -182,10 +182,15 @@ void MainWindow::adjustToSize() {
         resize(std::max(width(), kMinWidth), std::max(height(), kMinHeight));
     people_->setAvailableWidth((width() - kFieldListWidth - kMoveButtonsWidth) / 2);
     paneHeight_ = (height() - 50) / 2;
-    for (QLineEdit* e : {editors_->fromEdit, editors_->toEdit, editors_->subjectEdit})
-        e->resize(250, e->height());
     layoutMailArea();
     update();
+}
+
+// The header lines beyond From, To and Subject take their room from the upper pane, not
+// from the mail text, as far as the pane keeps its move buttons in view.
+int MainWindow::shownPaneHeight() const {
+    const int extra = editors_->headerHeight() - kHeaderPanelHeight;
+    return std::max(std::min(paneHeight_, kUpperPaneMinHeight), paneHeight_ - extra);
 }
 
 // mailArea stacks, top to bottom: the upper pane at its own height, the splitter, the
@@ -194,7 +199,7 @@ void MainWindow::layoutMailArea() {
     if (!mailArea || !people_ || !editors_) return;
     const int w = mailArea->width();
     const int h = mailArea->height();
-    const int pane = paneHeight_;
+    const int pane = shownPaneHeight();
     people_->setGeometry(0, 0, w, pane);
     paneSplitter->setGeometry(0, pane, w, kSplitterHeight);
     editors_->layout(pane + kSplitterHeight, w, h);
@@ -207,7 +212,7 @@ void MainWindow::dragSplitter(int startHeight, int dy) {
     int pane = startHeight + dy;
     pane = std::min(pane, maxPane);
     pane = std::max(pane, kUpperPaneMinHeight);
-    paneHeight_ = pane;
+    paneHeight_ = pane + editors_->headerHeight() - kHeaderPanelHeight;
     layoutMailArea();
 }
 
@@ -309,4 +314,8 @@ void MainWindow::showHelpContents() {
 
 void MainWindow::showHelpIndex() {
     help().showIndex();
+}
+
+void MainWindow::showHelpPage(const QUrl& page, QWidget* asking) {
+    help().showPage(page, asking);
 }

@@ -12,6 +12,7 @@
 
 #include "AppState.h"
 #include "DatabaseDocument.h"
+#include "DialogHelp.h"
 #include "FileDialogs.h"
 #include "MailDocument.h"
 #include "MainMenus.h"
@@ -40,7 +41,7 @@ public:
     virtual void sendTestMail(const tandrel::ReceipData& person) = 0;
 };
 
-class MainWindow : public QMainWindow, public MenuCommands {
+class MainWindow : public QMainWindow, public MenuCommands, public HelpDesk {
     Q_OBJECT
 public:
     // `programDir` replaces the directory of the program file as the home of the
@@ -127,6 +128,8 @@ public slots:
     void showHelpContents() override;
     void showHelpIndex() override;
     void showAbout() override;
+    // A dialog's page of the help, usable beside the dialog.
+    void showHelpPage(const QUrl& page, QWidget* asking) override;
     // People lists.
     void moveAllToRecipients();
     // The merged preview: shows it when the button is down and exactly one recipient is
@@ -161,6 +164,7 @@ private:
     void shutDown();
     void adjustToSize();
     void layoutMailArea();
+    int shownPaneHeight() const;
     void dragSplitter(int startHeight, int dy);
 
     void showPreview();

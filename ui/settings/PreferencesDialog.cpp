@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "DialogHelp.h"
 #include "Keyring.h"
 #include "OAuthSettings.h"
 
@@ -311,6 +312,19 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
+    // The help opens at the section of the page on show.
+    const std::pair<QWidget*, const char*> sections[] = {
+        {internet, "qrc:/help/preferences.html#internet"},
+        {format, "qrc:/help/preferences.html#delimiter"},
+        {security, "qrc:/help/preferences.html#security"}};
+    tandrel::GiveDialogHelp(
+        *this,
+        [this, sections] {
+            for (const auto& [page, url] : sections)
+                if (pages->currentWidget() == page) return QUrl(QString::fromLatin1(url));
+            return QUrl(QStringLiteral("qrc:/help/preferences.html"));
+        },
+        *buttons);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(pages, 1);
     layout->addLayout(buttons);
