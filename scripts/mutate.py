@@ -136,6 +136,14 @@ MUTANTS = [
      "editing: a value under \"Name\" also renames the person it was loaded as"),
     ("model/DatabaseDocument.cpp", "            feedCount(v.size());\n", "",
      "unsaved changes: a letter moved into the next value goes unnoticed"),
+    ("model/CsvFile.cpp", "    for (std::size_t r = 1; r < rows.size(); ++r) {",
+     "    for (std::size_t r = 0; r < rows.size(); ++r) {",
+     "CSV: the header row becomes a person too"),
+    ("model/DatabaseDocument.cpp", "HoldsAddress(FirstCsvRow(path)) ? DatabaseFormat::Program",
+     "!HoldsAddress(FirstCsvRow(path)) ? DatabaseFormat::Program",
+     "CSV: a header row is read as a person of the program's format"),
+    ("merge/FieldSuggestion.cpp", "row[j] = std::min(row[j], twoBack[j - 2] + 1);", "",
+     "suggestions: two swapped letters ([nmae]) count as two slips"),
 ]
 
 

@@ -10,6 +10,7 @@
 
 #include "AboutBox.h"
 #include "AddPersonDialog.h"
+#include "AddressColumnDialog.h"
 #include "AppWindows.h"
 #include "AttachmentsWindow.h"
 #include "ControlsFit.h"
@@ -46,6 +47,8 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
     tandrel::AppWindows app(dir.path());
     MainWindow& main = app.main();
     main.state().NewDatabase(); // so the editor has something to show
+    AddressColumnDialog columnQuestion(QStringLiteral("club.csv"),
+                                       {{"Name", "Ann Lee"}, {"Contact", "ann@x.test"}}, &main);
 
     const std::pair<const char*, QWidget*> windows[] = {
         {"main window", &main},
@@ -58,6 +61,7 @@ TEST(AllWindows, EveryReachableControlHasAnAccessibleName) {
         {"attachments", main.attachmentsWindow()},
         {"file test", main.attachmentsWindow()->fileTestWindow()},
         {"preparation window", app.preparationWindow()},
+        {"column of the addresses", &columnQuestion},
     };
     for (const auto& [what, window] : windows) {
         ASSERT_NE(window, nullptr) << what;
