@@ -59,6 +59,8 @@ std::optional<std::string> ParseSendOptions(const std::vector<std::string>& args
             error = once(i, "--mail", options.mail);
         } else if (named(arg, "--fields")) {
             error = once(i, "--fields", options.fields);
+        } else if (named(arg, "--email-column")) {
+            error = once(i, "--email-column", options.emailColumn);
         } else if (named(arg, "--attach")) {
             std::string path;
             error = valueOf(i, "--attach", path);
@@ -102,17 +104,24 @@ std::string ProgramHelpText(const std::string& dataDir) {
 }
 
 std::string SendHelpText() {
-    return "Usage: tandrel send --db FILE --mail FILE [--fields FILE] [--attach PATH]...\n"
-           "                    [--dry-run DIR] [--force]\n"
+    return "Usage: tandrel send --db FILE --mail FILE [--fields FILE] [--email-column NAME]\n"
+           "                    [--attach PATH]... [--dry-run DIR] [--force]\n"
            "\n"
            "Merges the mail with every person of the database and delivers one message\n"
            "to each over one connection to the relay set in Tandrel.ini, then adds this\n"
            "run to the run log and the sent log.\n"
            "\n"
-           "  --db FILE       the people: a .csv file whose header row names the fields\n"
-           "                  (\"name\" and \"email\" among them), or a database file of\n"
-           "                  the program, which needs --fields\n"
+           "  --db FILE       the people: a .csv file whose header row names the fields,\n"
+           "                  with a column of addresses called email, e-mail, mail,\n"
+           "                  email address or e-mail address (\"E-mail 1 - Value\" too;\n"
+           "                  any letter case) and maybe one of names called name, full\n"
+           "                  name or display name; or a database file of the program\n"
+           "                  (also a .csv file whose first row is a person), which\n"
+           "                  needs --fields\n"
            "  --fields FILE   the field file of a database that is not CSV\n"
+           "  --email-column NAME\n"
+           "                  the column of the .csv file that holds the addresses, by\n"
+           "                  the name its header row gives it\n"
            "  --mail FILE     the mail: optional header lines (From:, To:, Subject:),\n"
            "                  an empty line, the body; placeholders such as [name]\n"
            "  --attach PATH   attach a file; the path may hold placeholders (repeatable)\n"

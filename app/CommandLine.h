@@ -19,6 +19,7 @@ struct SendOptions {
     std::string db;
     std::string mail;
     std::string fields;
+    std::string emailColumn; // the CSV column of the addresses, by its header; empty: found
     std::vector<std::string> attachments;
     std::optional<std::string> dryRunDir;
     bool force = false;

@@ -92,13 +92,17 @@ std::string ForTerminal(const std::string& text) {
 // otherwise print a line per message. The whole dialogue is in the run log.
 class CommandLineObserver : public MailingObserver {
 public:
-    explicit CommandLineObserver(ProgressLine& progress) : progress_(progress) {}
+    CommandLineObserver(ProgressLine& progress, const GlobalPrefs& prefs)
+        : progress_(progress), prefs_(prefs) {}
     void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
     void deliveryProgress(int percent) override { progress_.show(stage, percent); }
     void deliveryEvent(const DeliveryEvent& event) override {
         if (event.kind != DeliveryEvent::Kind::Problem) return;
         for (const std::string& line : WordsFor(event).report)
             if (!line.empty()) problems.push_back(ForTerminal(line));
+        // Where the connection was tried, and where that is set, as the window says it.
+        if (const std::string hint = ConnectionHint(event, prefs_.smtp, prefs_.port); !hint.empty())
+            problems.push_back(ForTerminal(hint));
     }
 
     std::string stage = "Sending  ";
@@ -106,6 +110,7 @@ public:
 
 private:
     ProgressLine& progress_;
+    const GlobalPrefs& prefs_;
 };
 
 // The write end of the pipe that carries a stop signal to the event loop. A signal
@@ -261,13 +266,30 @@ private:
     OAuthCredentials credentials_;
 };
 
-void LoadPeople(AppState& st, const SendOptions& o) {
+void LoadPeople(AppState& st, const SendOptions& o, std::ostream& err) {
     if (!FileExists(o.db)) throw Stop{"Cannot open file " + o.db};
-    if (LoadDatabaseFiles(st, o.db, o.fields) == DatabaseLoad::Loaded) return;
-    // A .csv file whose first row names no email column is a database in the program's
-    // own format, which takes its fields from a field list like any other.
+    CsvColumnsTaken taken;
+    DatabaseLoad loaded = DatabaseLoad::Loaded;
+    try {
+        loaded = LoadDatabaseFiles(st, o.db, o.fields, o.emailColumn, &taken);
+    } catch (const NoAddressColumn& e) {
+        throw Stop{std::string(e.what()) +
+                   "\nName the column that holds the e-mail addresses with --email-column NAME."};
+    }
+    if (loaded == DatabaseLoad::Loaded) {
+        if (!taken.email.empty()) { // read with its header row
+            if (const std::string note = CsvColumnsNote(taken); !note.empty())
+                err << "tandrel: " << o.db << ": " << note << '\n';
+        } else if (!o.emailColumn.empty()) {
+            throw Stop{"--email-column is for a .csv file with a header row; " + o.db +
+                       " begins with a person and is read through --fields"};
+        }
+        return;
+    }
+    // A .csv file whose first row is a person is a database in the program's own format,
+    // which takes its fields from a field list like any other.
     throw Stop{"the database " + o.db +
-               (IsCsvPath(o.db) ? " has no header row naming an email column"
+               (IsCsvPath(o.db) ? " begins with a person, not with a header row naming the fields"
                                 : " is not a .csv file") +
                ", so it needs --fields FILE"};
 }
@@ -296,7 +318,7 @@ int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, 
     try {
         run.startDelivery();
     } catch (const std::exception& e) {
-        startError = e.what();
+        startError = ConnectErrorText(st.prefs.smtp, e.what());
     }
     // The run goes on without its results file. Texts quoting a file's name or outside
     // words reach the terminal with their control characters written out.
@@ -356,7 +378,7 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         WindowGeometry geo;
         ReadSettings(ini, st.prefs, st.user, geo);
 
-        LoadPeople(st, options);
+        LoadPeople(st, options, err);
         MailEditors eds;
         if (!LoadMail(st, options.mail, eds)) throw Stop{"Cannot open file " + options.mail};
         for (const std::string& path : options.attachments)
@@ -373,7 +395,7 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         if (UsesOAuth(st.prefs)) tokens.emplace(keyring, st.prefs, err);
         CredentialSource& credentials = tokens ? tokens->credentials() : passwords;
         MailingRun run(st, recipients, eds.subject);
-        CommandLineObserver observer(progress);
+        CommandLineObserver observer(progress, st.prefs);
         run.setObserver(&observer);
         // A dry run is the look before sending: warnings are printed, not obeyed.
         if (!CheckBeforeSendingOnCommandLine(run.check(), options.force || options.dryRunDir,

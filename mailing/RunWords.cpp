@@ -2,8 +2,11 @@
 // the user and the run log have always been told of it.
 #include "RunWords.h"
 
+#include <cerrno>
+
 #include "SmtpReply.h"
 #include "VisibleText.h"
+#include "WSocket.h"
 
 namespace tandrel {
 
@@ -221,6 +224,33 @@ std::string MaybeDeliveredLine(const std::vector<std::string>& addresses) {
 
 std::string StoppedBySignalLine(const std::string& signalName) {
     return "Stopped by " + signalName + ", nothing more sent";
+}
+
+namespace {
+
+// Where the window and the settings file keep the relay's address.
+constexpr const char* kWhereRelayIsSet =
+    "Check the server and port in Preferences (smtp= and port= under [Network] in Tandrel.ini).";
+
+} // namespace
+
+std::string ConnectionHint(const DeliveryEvent& event, const std::string& host,
+                           const std::string& port) {
+    if (event.kind != DeliveryEvent::Kind::Problem ||
+        event.problem != DeliveryProblem::CouldNotConnect || event.socketError == 0)
+        return {};
+    const std::string what = event.socketError == SocketErrorFromErrno(ECONNREFUSED)
+                                 ? " did not accept a connection on port "
+                                 : " could not be reached on port ";
+    return "The server " + host + what + port + ". " + kWhereRelayIsSet;
+}
+
+std::string ConnectErrorText(const std::string& host, const std::string& socketText) {
+    if (socketText.find("WSocketResolveHost:") == std::string::npos) return socketText;
+    return "Cannot find the server \"" + host +
+           "\". Check the server name in Preferences (smtp= under [Network] in "
+           "Tandrel.ini).\n\n" +
+           socketText;
 }
 
 } // namespace tandrel

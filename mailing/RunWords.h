@@ -26,4 +26,14 @@ std::string MaybeDeliveredLine(const std::vector<std::string>& addresses);
 // The run log's note of a run stopped by a signal ("SIGINT").
 std::string StoppedBySignalLine(const std::string& signalName);
 
+// For a connection to the relay that could not be made (a CouldNotConnect problem with
+// the socket's error): the line naming the server and port tried and where they are
+// set. Empty for any other event, and when the server itself refused the session.
+std::string ConnectionHint(const DeliveryEvent& event, const std::string& host,
+                           const std::string& port);
+
+// The text for a connect error raised at once: the socket's own text, with a plain
+// sentence before it where the user can act on it (a server name that does not resolve).
+std::string ConnectErrorText(const std::string& host, const std::string& socketText);
+
 } // namespace tandrel

@@ -12,6 +12,7 @@
 #include "Compose.h"
 #include "Encoding.h"
 #include "Fallback.h"
+#include "FieldSuggestion.h"
 #include "Formatted.h"
 #include "MailFile.h"
 #include "Mime.h"
@@ -64,10 +65,12 @@ bool IsNumber(std::string_view s) {
 class Placeholders {
 public:
     explicit Placeholders(const std::vector<VarIdent>& fields) {
-        known_.insert("name");
-        known_.insert("email");
         for (const VarIdent& f : fields)
-            known_.insert(f.name);
+            names_.push_back(f.name);
+        for (const char* special : {"name", "email"})
+            if (std::find(names_.begin(), names_.end(), special) == names_.end())
+                names_.push_back(special);
+        known_.insert(names_.begin(), names_.end());
     }
 
     // In Markdown, "[text](...)" and "[text][...]" are links, not placeholders.
@@ -98,15 +101,13 @@ public:
             std::string places;
             for (const std::string& w : where_.at(word))
                 places += (places.empty() ? "" : ", ") + w;
-            std::string text = "[" + OneLine(word) + "] in the " + places + " names no field";
-            const std::string field = word.substr(0, word.find('|'));
-            for (const std::string& k : known_)
-                if (Lower(k) == Lower(field)) text += " (did you mean [" + OneLine(k) + "]?)";
-            kind.add(std::move(text));
+            kind.add("[" + OneLine(word) + "] in the " + places + " names no field" +
+                     FieldSuggestion(word.substr(0, word.find('|')), names_));
         }
     }
 
 private:
+    std::vector<std::string> names_; // the database's fields in order, then name and email
     std::set<std::string> known_;
     std::map<std::string, std::vector<std::string>> where_;
     std::vector<std::string> order_;

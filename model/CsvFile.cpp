@@ -37,19 +37,57 @@ bool NeedsQuotes(std::string_view v) {
            v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
 }
 
-// True when the row has a "name" and an "email" cell (blanks around them and letter case
-// aside): the header this program needs.
-bool NamesNameAndEmail(const CsvRow& row) {
-    bool name = false, email = false;
-    for (const std::string& cell : row) {
-        const std::size_t first = cell.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;
-        const std::string lower =
-            AsciiLower(cell.substr(first, cell.find_last_not_of(" \t") - first + 1));
-        name = name || lower == "name";
-        email = email || lower == "email";
+std::string Trimmed(std::string_view cell) {
+    const std::size_t first = cell.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return std::string(cell.substr(first, cell.find_last_not_of(" \t") - first + 1));
+}
+
+// A header cell as the names below are compared with it.
+std::string Folded(std::string_view cell) {
+    return AsciiLower(Trimmed(cell));
+}
+
+// What spreadsheets and address books call the column of addresses, besides "email".
+constexpr std::string_view kAddressNames[] = {"e-mail", "mail", "email address", "e-mail address"};
+
+// "e-mail 1 - value", as address books export each of a person's addresses: the
+// name before it.
+std::string_view WithoutValueSuffix(std::string_view folded) {
+    constexpr std::string_view kSuffix = " - value";
+    if (!folded.ends_with(kSuffix)) return folded;
+    folded.remove_suffix(kSuffix.size());
+    const std::size_t digits = folded.find_last_not_of("0123456789");
+    if (digits == std::string_view::npos || digits + 1 == folded.size() || folded[digits] != ' ')
+        return folded;
+    return folded.substr(0, digits);
+}
+
+Column AddressColumnOf(const CsvRow& header) {
+    for (std::size_t k = 0; k < header.size(); ++k)
+        if (Folded(header[k]) == "email") return k;
+    for (std::size_t k = 0; k < header.size(); ++k) {
+        const std::string folded = Folded(header[k]);
+        const std::string_view name = WithoutValueSuffix(folded);
+        if (name == "email" || std::find(std::begin(kAddressNames), std::end(kAddressNames),
+                                         name) != std::end(kAddressNames))
+            return k;
     }
-    return name && email;
+    return std::nullopt;
+}
+
+Column NameColumnOf(const CsvRow& header, Column addresses) {
+    for (const std::string_view wanted : {"name", "full name", "display name"})
+        for (std::size_t k = 0; k < header.size(); ++k)
+            if (k != addresses && Folded(header[k]) == wanted) return k;
+    return std::nullopt;
+}
+
+// How well a header row names the columns this program needs: the separator that
+// gives the higher score is the one the file was written with.
+int HeaderScore(const CsvRow& header) {
+    const Column addresses = AddressColumnOf(header);
+    return (addresses ? 2 : 0) + (NameColumnOf(header, addresses) ? 1 : 0);
 }
 
 bool ParseCsvWith(std::string_view text, char sep, std::vector<CsvRow>& rows,
@@ -73,10 +111,10 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::size_t* unc
     // Files saved before semicolons were quoted may hold a field name with more of them
     // than the header has commas; the separator that yields the name and email columns
     // is the one the file was written with.
-    if (!rows.empty() && !NamesNameAndEmail(rows.front())) {
+    if (!rows.empty() && HeaderScore(rows.front()) < 3) {
         std::vector<CsvRow> other;
         if (ParseCsvWith(text, sep == ',' ? ';' : ',', other, nullptr) && !other.empty() &&
-            NamesNameAndEmail(other.front()))
+            HeaderScore(other.front()) > HeaderScore(rows.front()))
             rows = std::move(other);
     }
     return true;
@@ -169,41 +207,100 @@ bool IsCsvPath(const std::string& path) {
     return path.size() >= 4 && AsciiLower(path.substr(path.size() - 4)) == ".csv";
 }
 
-void LoadCsvDatabase(AppState& st, const std::string& path) {
+bool HoldsAddress(std::string_view text) {
+    const auto alnum = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    for (std::size_t at = text.find('@'); at != std::string_view::npos;
+         at = text.find('@', at + 1)) {
+        if (at == 0 || at + 1 >= text.size()) continue;
+        const char before = text[at - 1];
+        if ((alnum(before) || std::string_view("._%+-").find(before) != std::string_view::npos) &&
+            alnum(text[at + 1]))
+            return true;
+    }
+    return false;
+}
+
+std::string CsvColumnsNote(const CsvColumnsTaken& taken) {
+    const bool addressesRenamed = !taken.email.empty() && Folded(taken.email) != "email";
+    const bool namesRenamed = !taken.name.empty() && Folded(taken.name) != "name";
+    if (!addressesRenamed && !namesRenamed) return {};
+    std::string note;
+    if (addressesRenamed)
+        note += "the addresses are taken from the column \"" + taken.email + "\" as [email]";
+    if (addressesRenamed && namesRenamed) note += ", ";
+    if (namesRenamed) note += "the names from the column \"" + taken.name + "\" as [name]";
+    return note;
+}
+
+namespace {
+
+// The header's columns as a reader can tell them apart: each in quotes, line breaks
+// inside a name as blanks.
+std::string ColumnList(const CsvRow& header) {
+    std::string list;
+    for (const std::string& name : header) {
+        std::string shown = name;
+        std::replace_if(
+            shown.begin(), shown.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+        list += (list.empty() ? "\"" : ", \"") + shown + "\"";
+    }
+    return list;
+}
+
+std::vector<CsvColumn> ColumnsWithSamples(const std::vector<CsvRow>& rows) {
+    std::vector<CsvColumn> columns;
+    for (const std::string& name : rows.front())
+        columns.push_back({name, {}});
+    for (std::size_t k = 0; k < columns.size(); ++k)
+        for (std::size_t r = 1; r < rows.size() && columns[k].sample.empty(); ++r)
+            if (k < rows[r].size()) columns[k].sample = Trimmed(rows[r][k]);
+    return columns;
+}
+
+Column ColumnCalled(const CsvRow& header, const std::string& wanted) {
+    const std::string folded = Folded(wanted);
+    for (std::size_t k = 0; k < header.size(); ++k)
+        if (Folded(header[k]) == folded) return k;
+    return std::nullopt;
+}
+
+} // namespace
+
+CsvColumnsTaken LoadCsvDatabase(AppState& st, const std::string& path,
+                                const std::string& emailColumn) {
     std::vector<CsvRow> rows;
     std::size_t unclosedLine = 0;
     if (!ParseCsv(ReadUserTextFile(path), rows, &unclosedLine))
         throw FileError(path + " is not a valid CSV file: the quoted value that starts on line " +
                         std::to_string(unclosedLine) + " is not closed");
+    if (rows.empty()) throw FileError(path + " holds no header row naming the fields");
+
+    // "name, email, town" as typed by hand: the blanks after the commas are no part of
+    // the names, or [town] would find nothing.
+    CsvRow& header = rows.front();
+    for (std::string& field : header)
+        field = Trimmed(field);
+    const Column emailCol =
+        emailColumn.empty() ? AddressColumnOf(header) : ColumnCalled(header, emailColumn);
+    if (!emailCol) {
+        const std::string why =
+            emailColumn.empty()
+                ? ": no column of its header row is called email, e-mail, mail, email address "
+                  "or e-mail address; the columns are "
+                : " has no column \"" + emailColumn + "\"; the columns are ";
+        throw NoAddressColumn(path + why + ColumnList(header), ColumnsWithSamples(rows));
+    }
+    const Column nameCol = NameColumnOf(header, emailCol);
+    const CsvColumnsTaken taken{header[*emailCol], nameCol ? header[*nameCol] : std::string()};
 
     auto db = std::make_unique<DatabaseRoot>();
-    Column nameCol, emailCol;
-    if (!rows.empty()) {
-        for (std::size_t k = 0; k < rows[0].size(); ++k) {
-            // "name, email, town" as typed by hand: the blanks after the commas are no
-            // part of the names, or [town] would find nothing.
-            std::string& field = rows[0][k];
-            const std::size_t first = field.find_first_not_of(" \t");
-            field = first == std::string::npos
-                        ? std::string()
-                        : field.substr(first, field.find_last_not_of(" \t") - first + 1);
-            const std::string lower = AsciiLower(field);
-            if (lower == "name" && !nameCol) {
-                nameCol = k;
-                field = lower;
-            } else if (lower == "email" && !emailCol) {
-                emailCol = k;
-                field = lower;
-            }
-            db->fields.push_back(VarIdent{field});
-        }
-    }
-    if (!nameCol || !emailCol) {
-        const std::string missing = !nameCol && !emailCol ? "no \"name\" and no \"email\" column"
-                                    : !nameCol            ? "no \"name\" column"
-                                                          : "no \"email\" column";
-        throw FileError(path + " has " + missing + " in its header row");
-    }
+    // The columns taken become the special fields, as the editor and the merge know them.
+    header[*emailCol] = "email";
+    if (nameCol) header[*nameCol] = "name";
+    for (std::string& field : header)
+        db->fields.push_back(VarIdent{std::move(field)});
 
     std::size_t widest = 0;
     db->entries.reserve(rows.size() - 1);
@@ -221,6 +318,8 @@ void LoadCsvDatabase(AppState& st, const std::string& path) {
 
     st.db = std::move(db);
     st.user.lastdb = path;
+    st.user.lastdbEmailColumn = emailColumn;
+    return taken;
 }
 
 void SaveCsvDatabase(AppState& st, const std::string& path) {
@@ -241,6 +340,7 @@ void SaveCsvDatabase(AppState& st, const std::string& path) {
     if (const int err = ReplaceFileContent(path, out))
         throw FileError(CannotCreateMessage(path, err));
     st.user.lastdb = path;
+    st.user.lastdbEmailColumn.clear(); // the header row now calls it "email"
 }
 
 } // namespace tandrel

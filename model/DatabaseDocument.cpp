@@ -65,9 +65,10 @@ std::string FirstCsvRow(const std::string& path) {
 }
 
 DatabaseLoad LoadAs(AppState& st, const std::string& databasePath, const std::string& fieldsPath,
-                    DatabaseFormat format) {
+                    DatabaseFormat format, const std::string& emailColumn, CsvColumnsTaken* taken) {
     if (format == DatabaseFormat::Csv) {
-        LoadCsvDatabase(st, databasePath);
+        const CsvColumnsTaken columns = LoadCsvDatabase(st, databasePath, emailColumn);
+        if (taken) *taken = columns;
     } else {
         if (!fieldsPath.empty()) LoadFields(st, fieldsPath);
         if (!st.db || st.db->fields.empty()) return DatabaseLoad::NeedsFieldList;
@@ -81,21 +82,23 @@ DatabaseLoad LoadAs(AppState& st, const std::string& databasePath, const std::st
 
 DatabaseFormat DatabaseFormatOf(const std::string& path) {
     if (!IsCsvPath(path)) return DatabaseFormat::Program;
-    // A file that cannot be read is the CSV reader's to report.
-    std::vector<CsvRow> rows;
-    if (!ParseCsv(FirstCsvRow(path), rows) || rows.empty()) return DatabaseFormat::Csv;
-    for (const std::string& name : rows.front()) {
-        const std::size_t first = name.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;
-        const std::size_t last = name.find_last_not_of(" \t");
-        if (AsciiLower(name.substr(first, last - first + 1)) == "email") return DatabaseFormat::Csv;
-    }
-    return DatabaseFormat::Program;
+    // A file that cannot be read is the CSV reader's to report. The row is looked at
+    // as written, whatever the delimiter of the program's format is.
+    return HoldsAddress(FirstCsvRow(path)) ? DatabaseFormat::Program : DatabaseFormat::Csv;
 }
 
 DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
-                               const std::string& fieldsPath) {
-    return LoadAs(st, databasePath, fieldsPath, DatabaseFormatOf(databasePath));
+                               const std::string& fieldsPath, const std::string& emailColumn,
+                               CsvColumnsTaken* taken) {
+    return LoadAs(st, databasePath, fieldsPath, DatabaseFormatOf(databasePath), emailColumn, taken);
+}
+
+DatabaseLoad DatabaseDocument::load(const std::string& databasePath, const std::string& fieldsPath,
+                                    DatabaseFormat format, const std::string& emailColumn) {
+    CsvColumnsTaken taken;
+    const DatabaseLoad result = LoadAs(st_, databasePath, fieldsPath, format, emailColumn, &taken);
+    if (result == DatabaseLoad::Loaded) columnsTaken_ = taken;
+    return result;
 }
 
 void DatabaseDocument::startNew() {
@@ -105,9 +108,9 @@ void DatabaseDocument::startNew() {
     markSaved();
 }
 
-DatabaseLoad DatabaseDocument::open(const std::string& path) {
+DatabaseLoad DatabaseDocument::open(const std::string& path, const std::string& emailColumn) {
     const DatabaseFormat format = DatabaseFormatOf(path);
-    if (LoadAs(st_, path, std::string(), format) == DatabaseLoad::NeedsFieldList)
+    if (load(path, std::string(), format, emailColumn) == DatabaseLoad::NeedsFieldList)
         return DatabaseLoad::NeedsFieldList;
     format_ = format;
     untitled_ = false;
@@ -131,13 +134,14 @@ void DatabaseDocument::restoreLast() {
     const bool dbThere = !db.empty() && FileExists(db);
     const DatabaseFormat format = dbThere ? DatabaseFormatOf(db) : DatabaseFormat::Program;
     if (dbThere && format == DatabaseFormat::Csv) {
-        LoadAs(st_, db, std::string(), format);
+        // The column the user chose for it last time, where its header row needed one.
+        load(db, std::string(), format, st_.user.lastdbEmailColumn);
         untitled_ = false;
     } else if (!fields.empty() && FileExists(fields)) {
         if (!dbThere) {
             LoadFields(st_, fields);
             st_.db->encoding = DetectDatabaseEncoding(*st_.db);
-        } else if (LoadAs(st_, db, fields, format) == DatabaseLoad::Loaded) {
+        } else if (load(db, fields, format, std::string()) == DatabaseLoad::Loaded) {
             untitled_ = false;
         }
     }

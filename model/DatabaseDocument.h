@@ -11,23 +11,29 @@
 #include <vector>
 
 #include "AppState.h"
+#include "CsvFile.h"
 
 namespace tandrel {
 
 // The one rule for loading a database with its field list, for the window and the
-// command line alike: a .csv file whose first row names an "email" column (in any letter
-// case) names its fields there; any other file, .csv or not, is in the program's own
-// format and is read through the field list with the delimiter of the settings.
+// command line alike: a .csv file has a header row naming its fields, unless its first
+// row already holds a person (an e-mail address); that file, and any file not named
+// .csv, is in the program's own format and is read through the field list with the
+// delimiter of the settings. A header row never becomes a person.
 enum class DatabaseFormat { Program, Csv };
 DatabaseFormat DatabaseFormatOf(const std::string& path);
 
 enum class DatabaseLoad { Loaded, NeedsFieldList };
 // Loads `fieldsPath` (when given) and then `databasePath` into `st`. NeedsFieldList,
 // with nothing loaded, for a database in the program's format when there is no field
-// list, or one without fields. Throws FileError when a file cannot be read. The text
-// encoding of what was read becomes the database's.
+// list, or one without fields. A CSV file's addresses are in the column called
+// `emailColumn`, or, when that is empty, in the one LoadCsvDatabase finds by its name;
+// `taken`, when given, is told which columns were taken. Throws NoAddressColumn when
+// there is none, FileError when a file cannot be read. The text encoding of what was
+// read becomes the database's.
 DatabaseLoad LoadDatabaseFiles(AppState& st, const std::string& databasePath,
-                               const std::string& fieldsPath);
+                               const std::string& fieldsPath, const std::string& emailColumn = {},
+                               CsvColumnsTaken* taken = nullptr);
 
 class DatabaseDocument {
 public:
@@ -41,9 +47,12 @@ public:
     // New Database: the fields "name" and "email" and nobody; untitled and unchanged.
     void startNew();
     // Opens a database file: NeedsFieldList (and nothing happens) when it is in the
-    // program's format and no field list is loaded. Throws FileError; the document keeps
-    // what it had then.
-    DatabaseLoad open(const std::string& path);
+    // program's format and no field list is loaded. A CSV file's addresses are read from
+    // the column called `emailColumn`, when given. Throws NoAddressColumn when a CSV
+    // file has no column of addresses, FileError; the document keeps what it had then.
+    DatabaseLoad open(const std::string& path, const std::string& emailColumn = {});
+    // The columns the last CSV file opened or restored took the addresses and names from.
+    const CsvColumnsTaken& columnsTaken() const { return columnsTaken_; }
     // True when `path` is in the program's format and no field list is loaded to read it.
     bool lacksFieldListFor(const std::string& path) const;
     // Replaces the field list; the people stay. Throws FileError.
@@ -88,11 +97,14 @@ private:
     };
     Snapshot snapshot() const;
     DatabaseFormat formatFor(const std::string& path) const;
+    DatabaseLoad load(const std::string& databasePath, const std::string& fieldsPath,
+                      DatabaseFormat format, const std::string& emailColumn);
 
     AppState& st_;
     Snapshot saved_;
     bool untitled_ = true;
     DatabaseFormat format_ = DatabaseFormat::Program; // of its own file
+    CsvColumnsTaken columnsTaken_;
 };
 
 } // namespace tandrel

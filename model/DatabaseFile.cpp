@@ -88,6 +88,7 @@ void LoadDatabase(AppState& st, const std::string& path) {
     }
     before.clear();
     st.user.lastdb = path;
+    st.user.lastdbEmailColumn.clear();
     WidenFields(db, widest);
 }
 
@@ -111,6 +112,7 @@ void SaveDatabase(AppState& st, const std::string& path) {
     }
     WriteTextFile(path, lines);
     st.user.lastdb = path;
+    st.user.lastdbEmailColumn.clear();
 }
 
 } // namespace tandrel

@@ -29,13 +29,15 @@ void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCo
 void WidenFields(DatabaseRoot& db, std::size_t widest);
 
 // Replaces all entries by those of the file (does nothing when there is no database);
-// widens the field list with "New Field N" when lines are wider. Sets lastdb.
+// widens the field list with "New Field N" when lines are wider. Sets lastdb and
+// clears lastdbEmailColumn.
 // Throws FileError("Cannot open file ...", or "... is not a text file: it contains
 // NUL bytes") and leaves everything unchanged then.
 // Refreshing the windows is the caller's business.
 void LoadDatabase(AppState& st, const std::string& path);
 
-// Writes every entry's values joined by the delimiter, then sets lastdb.
+// Writes every entry's values joined by the delimiter, then sets lastdb (and clears
+// lastdbEmailColumn).
 // Throws FileError("Cannot create file ...: <reason>"); lastdb and the old file stay.
 void SaveDatabase(AppState& st, const std::string& path);
 

@@ -216,6 +216,9 @@ struct CurUserVals {
     std::string lastmail;
     std::string lastfields;
     std::string lastdb;
+    // The column of addresses the user chose for lastdb, a CSV file whose header row
+    // calls none by a usual name; empty when it needed no choice.
+    std::string lastdbEmailColumn{};
 };
 
 // One prepared outgoing message.

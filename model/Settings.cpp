@@ -117,10 +117,11 @@ void PutInt(Profile& ini, const char* section, const char* key, std::int32_t val
 // Keys added after the first releases are written only when they hold something other
 // than their default or are in the file already, so a file that never used them stays
 // byte for byte as it was, and going back to a default is still stored.
-void PutOptional(Profile& ini, const char* key, const std::string& value, const std::string& def) {
+void PutOptional(Profile& ini, const char* key, const std::string& value, const std::string& def,
+                 const char* section = "Network") {
     // No stored value can hold a line feed, so this default means "absent".
-    const bool present = ini.ReadString("Network", key, "\n") != "\n";
-    if (present || value != def) Put(ini, "Network", key, value);
+    const bool present = ini.ReadString(section, key, "\n") != "\n";
+    if (present || value != def) Put(ini, section, key, value);
 }
 
 void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
@@ -360,6 +361,7 @@ void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, Win
     user.lastmail = ini.ReadString("User", "lastmail", "");
     user.lastfields = ini.ReadString("User", "lastfields", "");
     user.lastdb = ini.ReadString("User", "lastdb", "");
+    user.lastdbEmailColumn = ini.ReadString("User", "lastdbemailcolumn", "");
     geo.paneHeight = ini.ReadInteger("User", "TPaneHeight", 250);
     geo.x = ini.ReadInteger("User", "MainWinXPos", 100);
     geo.y = ini.ReadInteger("User", "MainWinYPos", 100);
@@ -378,6 +380,7 @@ void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& us
     Put(ini, "User", "lastmail", user.lastmail);
     Put(ini, "User", "lastfields", user.lastfields);
     Put(ini, "User", "lastdb", user.lastdb);
+    PutOptional(ini, "lastdbemailcolumn", user.lastdbEmailColumn, "", "User");
     if (!geo) return;
     PutInt(ini, "User", "MainWinXPos", geo->x);
     PutInt(ini, "User", "MainWinYPos", geo->y);

@@ -170,6 +170,14 @@ MUTANTS = [
      "List- URLs: a blank in a value stays raw"),
     ("merge/Compose.cpp", "inserted = PercentEncodeUrl(OneLine(v));", "inserted = OneLine(v);",
      "List- URLs: a value's '>' ends the URL and adds another"),
+    ("model/CsvFile.cpp", "    for (std::size_t r = 1; r < rows.size(); ++r) {",
+     "    for (std::size_t r = 0; r < rows.size(); ++r) {",
+     "CSV: the header row becomes a person too"),
+    ("model/DatabaseDocument.cpp", "HoldsAddress(FirstCsvRow(path)) ? DatabaseFormat::Program",
+     "!HoldsAddress(FirstCsvRow(path)) ? DatabaseFormat::Program",
+     "CSV: a header row is read as a person of the program's format"),
+    ("merge/FieldSuggestion.cpp", "row[j] = std::min(row[j], twoBack[j - 2] + 1);", "",
+     "suggestions: two swapped letters ([nmae]) count as two slips"),
 ]
 
 

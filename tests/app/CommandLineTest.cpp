@@ -490,6 +490,151 @@ TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {
         EXPECT_NE(sendHelp.out.find(option), std::string::npos) << option;
 }
 
+// "display name | address" of each To address of the messages in `dir`, one line each,
+// in the order of the files, as Python's e-mail parser reads them.
+std::string RecipientsIn(const std::string& dir) {
+    const char* const reader = R"PY(
+import email, email.policy, os, sys
+d = sys.argv[1]
+for n in sorted(os.listdir(d)) if os.path.isdir(d) else []:
+    if n.endswith(".eml"):
+        m = email.message_from_bytes(open(os.path.join(d, n), "rb").read(),
+                                     policy=email.policy.default)
+        for a in m["To"].addresses:
+            print(a.display_name + " | " + a.addr_spec)
+)PY";
+    QProcess py;
+    py.start("/usr/bin/python3", {"-c", reader, QString::fromStdString(dir)});
+    py.waitForFinished(30000);
+    return py.readAllStandardOutput().toStdString() + py.readAllStandardError().toStdString();
+}
+
+// Spreadsheets and address books export their people with a header row whose column of
+// addresses is seldom called just "email". The header names the fields and is never
+// sent to; who is sent to is read back from the dry run's messages.
+TEST_F(CommandLine, ExportedCsvFilesFindTheirAddressColumnAndNeverSendTheHeaderRow) {
+    program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
+    WriteFileBytes(program.file("hello.txt"), "From: \"Club\" <club@sender.test>\r\n"
+                                              "To: \"[name|Friend]\" <[email]>\r\n"
+                                              "Subject: Hello\r\n\r\nHi [name|Friend]\r\n");
+    WriteFileBytes(program.file("fields.txt"), "name\r\nemail\r\nCompany\r\n");
+    const std::string contacts = "Name,Contact,Company\r\nAnn Lee,ann@example.test,Acme\r\n";
+    const std::string people = "Ann Lee;ann@example.test;Acme\r\nBob Roe;bob@example.test;\r\n";
+    const struct {
+        const char* what;
+        std::string csv;
+        QStringList more; // arguments after --db, --mail and --dry-run
+        int status;
+        std::string sentTo; // as RecipientsIn reads them
+        std::string says;   // on stderr; empty: stderr is empty
+    } cases[] = {
+        {"spreadsheet: byte order mark, E-mail",
+         "\xEF\xBB\xBFName,E-mail,Company\r\nAnn Lee,ann@example.test,Acme\r\n"
+         "Bob Roe,bob@example.test,\r\n",
+         {},
+         0,
+         "Ann Lee | ann@example.test\nBob Roe | bob@example.test\n",
+         "\"E-mail\""},
+        {"address book: the first of several addresses",
+         "Name,Given Name,E-mail 1 - Type,E-mail 1 - Value,E-mail 2 - Value\r\n"
+         "Ann Lee,Ann,* Home,ann@example.test,ann@work.test\r\n",
+         {},
+         0,
+         "Ann Lee | ann@example.test\n",
+         "\"E-mail 1 - Value\""},
+        {"semicolons, full names",
+         "Full Name;EMAIL ADDRESS;City\r\n\"Lee, Ann\";ann@example.test;Rome\r\n",
+         {},
+         0,
+         "Lee, Ann | ann@example.test\n",
+         "\"Full Name\""},
+        {"addresses only",
+         "mail\r\nann@example.test\r\n",
+         {},
+         0,
+         "Friend | ann@example.test\n",
+         "\"mail\""},
+        {"a column called email says nothing",
+         "name,EMail\r\nAnn,ann@example.test\r\n",
+         {},
+         0,
+         "Ann | ann@example.test\n",
+         ""},
+        {"no column by a usual name", contacts, {}, 2, "", "--email-column NAME"},
+        {"the column named",
+         contacts,
+         {"--email-column", "contact"},
+         0,
+         "Ann Lee | ann@example.test\n",
+         "\"Contact\""},
+        {"a column named that is not there",
+         contacts,
+         {"--email-column", "Phone"},
+         2,
+         "",
+         "no column \"Phone\"; the columns are \"Name\", \"Contact\", \"Company\""},
+        {"first row a person, with its field list",
+         people,
+         {"--fields", "fields.txt"},
+         0,
+         "Ann Lee | ann@example.test\nBob Roe | bob@example.test\n",
+         ""},
+        {"first row a person, no field list", people, {}, 2, "", "needs --fields FILE"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = "out" + std::to_string(++n);
+        WriteFileBytes(program.file("people.csv"), c.csv);
+        const Outcome o =
+            program.run(QStringList{"send", "--db", "people.csv", "--mail", "hello.txt",
+                                    "--dry-run", QString::fromStdString(dir)} +
+                        c.more);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_EQ(RecipientsIn(program.file(dir)), c.sentTo);
+        if (c.says.empty())
+            EXPECT_EQ(o.err, "");
+        else
+            EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    }
+}
+
+// A misspelt placeholder names the fields it was likely meant as, or all of them.
+TEST_F(CommandLine, MisspeltPlaceholdersSuggestTheNearestFields) {
+    program.settings(std::to_string(tandrel::test::UnusedLoopbackPort()));
+    const struct {
+        const char* placeholder;
+        const char* says;
+    } cases[] = {
+        {"[nmae]", "[nmae] in the body names no field (did you mean [name]?)"},
+        {"[Ctiy|there]", "[Ctiy|there] in the body names no field (did you mean [City]?)"},
+        {"[EMail]", "[EMail] in the body names no field (did you mean [email]?)"},
+        {"[town]", "[town] in the body names no field (the fields are [name], [email], [City])"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.placeholder);
+        WriteFileBytes(program.file("typo.txt"),
+                       std::string("Subject: Hi\r\n\r\nDear ") + c.placeholder + "\r\n");
+        const Outcome o = program.run({"send", "--db", "people.csv", "--mail", "typo.txt"});
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    }
+}
+
+// A relay that is not listening: the error names the server and port tried, and where
+// they are set.
+TEST_F(CommandLine, AClosedPortIsNamedWithWhereItIsSet) {
+    const std::string port = std::to_string(tandrel::test::UnusedLoopbackPort());
+    program.settings(port);
+    const Outcome o = program.run({"send", "--db", "people.csv", "--mail", "mail.txt"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    for (const std::string& part :
+         {std::string("Connection refused"),
+          "127.0.0.1 did not accept a connection on port " + port + ".", std::string("Preferences"),
+          std::string("port= under [Network] in Tandrel.ini")})
+        EXPECT_NE(o.err.find(part), std::string::npos) << part << "\n" << o.err;
+}
+
 // A plain-ASCII mail keeps its form on the wire: a long line is wrapped at a blank, not
 // encoded; and a person's own file that reports no size (as those under /proc do) is
 // read to its end. The server's copy is read back by Python's e-mail parser.

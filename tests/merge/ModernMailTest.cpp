@@ -314,7 +314,7 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
             "/[doc|terms].txt out of its folder",
         "blocking: The image file " + dir.file("logo.png") + " does not exist",
         "warning: [Name|nobody] in the header names no field (did you mean [name]?)",
-        "warning: [managr] in the body names no field",
+        "warning: [managr] in the body names no field (did you mean [manager]?)",
         "warning: The Reply-To address \"help desk\" is not valid",
         "warning: Bob: the Cc address \"not-an-address\" is not valid",
     };

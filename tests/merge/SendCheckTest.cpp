@@ -54,8 +54,9 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
          {{"Ann", "ann@x.example", "Rome"}},
          "BLOCK The attachment file DIR/[cty].pdf does not exist\n"
          "warn [Name] in the From names no field (did you mean [name]?)\n"
-         "warn [emial] in the To names no field\n"
-         "warn [cty] in the Subject, body, attachment [cty].pdf names no field\n"},
+         "warn [emial] in the To names no field (did you mean [email]?)\n"
+         "warn [cty] in the Subject, body, attachment [cty].pdf names no field (did you mean "
+         "[city]?)\n"},
         {"addresses",
          good,
          {},

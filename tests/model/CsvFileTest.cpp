@@ -115,9 +115,10 @@ TEST(Csv, UnusableFilesChangeNothing) {
         std::string error; // after the path
     };
     const Case cases[] = {
-        {"Name,Town\r\nAnn,Rome\r\n", " has no \"email\" column in its header row"},
-        {"mail,Email\r\n", " has no \"name\" column in its header row"},
-        {"", " has no \"name\" and no \"email\" column in its header row"},
+        {"Name,Town\r\nAnn,Rome\r\n",
+         ": no column of its header row is called email, e-mail, mail, email address or "
+         "e-mail address; the columns are \"Name\", \"Town\""},
+        {"", " holds no header row naming the fields"},
         {"name,email\r\n\"Ann\",\"a\r\nb\"\r\nBo,\"b@x\r\n",
          " is not a valid CSV file: the quoted value that starts on line 4 is not closed"},
     };

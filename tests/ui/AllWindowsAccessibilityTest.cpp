@@ -21,6 +21,7 @@
 
 #include "AboutBox.h"
 #include "AddPersonDialog.h"
+#include "AddressColumnDialog.h"
 #include "AppWindows.h"
 #include "AttachmentsWindow.h"
 #include "ControlsFit.h"
@@ -62,6 +63,9 @@ struct ProgramWindows {
              new SendCheckDialog({{tandrel::CheckSeverity::Warning, "ann@x is listed twice"}},
                                  &main)},
             {"password prompt", new PasswordPrompt("ann", "relay.example", &main)},
+            {"column of the addresses",
+             new AddressColumnDialog(QStringLiteral("club.csv"),
+                                     {{"Name", "Ann Lee"}, {"Contact", "ann@x.test"}}, &main)},
         };
     }
 };

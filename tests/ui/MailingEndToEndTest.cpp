@@ -190,7 +190,7 @@ TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
     ASSERT_EQ(driver.boxes.size(), 2u);
     EXPECT_EQ(driver.boxes[1].toStdString(),
               "Cannot find the server \"no-such-host.invalid\". Check the server name in "
-              "Preferences.\n\n"
+              "Preferences (smtp= under [Network] in Tandrel.ini).\n\n"
               "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'");
     EXPECT_FALSE(deliveryWindow().isVisible());
     EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());

@@ -2,10 +2,12 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 #include <filesystem>
 #include <limits>
 #include <sys/stat.h>
 
+#include "AddressColumnDialog.h"
 #include "MainLook.h"
 #include "MainWindowFixture.h"
 #include "Settings.h"
@@ -253,6 +255,59 @@ TEST_F(MainWindowTest, FilesGivenAtStartOpenLikeTheOpenCommandsAndAskBeforeDropp
     EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(edit("SubEdit")->text().toStdString(), "Edited");
     EXPECT_EQ(w->state().user.lastmail, dir.file("note.txt"));
+}
+
+// A CSV file whose column of addresses has no usual name: the window asks which column
+// holds them, showing each with its first value, reads the file with the one chosen,
+// tells it in the status bar, and takes the same column at the next start.
+TEST_F(MainWindowTest, ACsvFileWithoutAKnownAddressColumnAsksWhichColumnHoldsThem) {
+    startWith("name\r\nemail\r\n", "Old;old@x.test\r\n");
+    WriteFileBytes(dir.file("club.csv"),
+                   "Name,Contact,Phone\r\nAnn Lee,ann@x.test,\r\nBob Roe,bob@x.test,555\r\n");
+    std::vector<std::string> shown;
+    std::string preselected;
+    int asked = 0;
+    bool cancel = true;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<AddressColumnDialog*>(QApplication::activeModalWidget());
+        if (!d) return;
+        ++asked;
+        shown.clear();
+        for (int r = 0; r < d->columnList->topLevelItemCount(); ++r)
+            shown.push_back(d->columnList->topLevelItem(r)->text(0).toStdString() + " = " +
+                            d->columnList->topLevelItem(r)->text(1).toStdString());
+        preselected = d->chosenColumn().value_or("");
+        (cancel ? d->cancelButton : d->okButton)->click();
+    });
+    answerer.start(5);
+    const auto addresses = [this] {
+        std::vector<std::string> out;
+        for (const auto& e : w->state().db->entries)
+            out.push_back(e->name() + " <" + e->email() + ">");
+        return out;
+    };
+
+    w->openFiles({dir.file("club.csv")});
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Name = Ann Lee", "Contact = ann@x.test", "Phone = 555"}));
+    EXPECT_EQ(preselected, "Contact");
+    EXPECT_EQ(addresses(), (std::vector<std::string>{"Old <old@x.test>"})) << "cancelled";
+
+    cancel = false;
+    w->openFiles({dir.file("club.csv")});
+    EXPECT_EQ(asked, 2);
+    const std::vector<std::string> club = {"Ann Lee <ann@x.test>", "Bob Roe <bob@x.test>"};
+    EXPECT_EQ(addresses(), club);
+    EXPECT_NE(status(0).find("\"Contact\""), std::string::npos) << status(0);
+    EXPECT_FALSE(w->databaseChanged());
+
+    w->close();
+    app.reset();
+    start();
+    EXPECT_EQ(asked, 2) << "the column chosen is remembered";
+    EXPECT_EQ(addresses(), club);
 }
 
 TEST_F(MainWindowTest, LogsThatCannotBeReadDoNotHinderTheStartUpAndStayUntouched) {

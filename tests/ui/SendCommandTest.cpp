@@ -215,7 +215,7 @@ TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         {"", "25", "Connect: No IP Address Specified"},
         {"no-such-host.invalid", "25",
          "Cannot find the server \"no-such-host.invalid\". Check the server name in "
-         "Preferences.\n\n"
+         "Preferences (smtp= under [Network] in Tandrel.ini).\n\n"
          "connect: WSocketResolveHost: Cannot convert host address 'no-such-host.invalid'"},
         {"127.0.0.1", "no-such-service",
          "connect: WSocketResolvePort: Cannot convert port 'no-such-service'"},
@@ -500,9 +500,12 @@ TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     m.useServer(port);
     m.main.rows = {&ann2};
     m.send();
-    EXPECT_TRUE(m.memoHas(QString::fromStdString("The server 127.0.0.1 did not accept a "
-                                                 "connection on port " +
-                                                 port + ".")));
+    // The line names the server and port tried, and where they are set.
+    const QString memo = m.delivery->reportMemo->toPlainText();
+    EXPECT_TRUE(memo.contains(QString::fromStdString(
+        "The server 127.0.0.1 did not accept a connection on port " + port + ". ")))
+        << memo.toStdString();
+    EXPECT_TRUE(memo.contains("Preferences") && memo.contains("port= under [Network]"));
     EXPECT_TRUE(m.memoHas("Connection refused"));
     // The same database loaded again in a new session: found by name, address and place.
     AppState later;

@@ -10,7 +10,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,7 +19,6 @@
 #include "MailingRun.h"
 #include "RunWords.h"
 #include "VisibleText.h"
-#include "WSocket.h"
 #include "WidgetHelpers.h"
 #include "WindowPlacement.h"
 
@@ -219,14 +217,12 @@ void DeliveryWindow::reportLine(const std::string& line) {
 }
 
 void DeliveryWindow::deliveryEvent(const tandrel::DeliveryEvent& event) {
-    // The socket's words for a refused connection get a plain sentence after them.
-    if (event.kind != tandrel::DeliveryEvent::Kind::Problem ||
-        event.problem != tandrel::DeliveryProblem::CouldNotConnect ||
-        event.socketError != tandrel::SocketErrorFromErrno(ECONNREFUSED) || !run_)
-        return;
+    // The socket's words for a connection not made get a plain sentence after them.
+    if (!run_) return;
     const tandrel::GlobalPrefs& prefs = run_->session().prefs;
-    pendingLines_ << FromBytes("The server " + prefs.smtp +
-                               " did not accept a connection on port " + prefs.port + ".");
+    const std::string hint = tandrel::ConnectionHint(event, prefs.smtp, prefs.port);
+    if (hint.empty()) return;
+    pendingLines_ << FromBytes(hint);
     scheduleFlush();
 }
 

@@ -16,6 +16,7 @@
 #include "PasswordPrompt.h"
 #include "PreparationWindow.h"
 #include "RunResults.h"
+#include "RunWords.h"
 #include "SendCheck.h"
 #include "SendCheckDialog.h"
 #include "TokenLogin.h"
@@ -83,7 +84,7 @@ void Deliver(const SendWindows& windows, MailingRun& run, const GlobalPrefs& pre
     try {
         windows.delivery->deliver(run);
     } catch (const std::exception& e) {
-        connectError = ConnectErrorText(prefs, e.what());
+        connectError = ConnectErrorText(prefs.smtp, e.what());
     }
     for (std::string& text : run.takeFileErrors())
         errors.push_back(std::move(text)); // the run went on without its results file
@@ -91,12 +92,6 @@ void Deliver(const SendWindows& windows, MailingRun& run, const GlobalPrefs& pre
 }
 
 } // namespace
-
-std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText) {
-    if (socketText.find("WSocketResolveHost:") == std::string::npos) return socketText;
-    return "Cannot find the server \"" + prefs.smtp +
-           "\". Check the server name in Preferences.\n\n" + socketText;
-}
 
 std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
     if (!st.db) return {};
@@ -166,7 +161,7 @@ void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& ed
         run.prepareTestMail(eds);
         Deliver(windows, run, st.prefs, errors);
     } catch (const std::exception& e) {
-        errors.push_back(ConnectErrorText(st.prefs, e.what()));
+        errors.push_back(ConnectErrorText(st.prefs.smtp, e.what()));
     }
     FinishAndReport(windows, run, errors);
 }

@@ -42,10 +42,6 @@ void RunMailing(const SendWindows& windows, AppState& st,
 void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
                  bool previewShown, const ReceipData& person);
 
-// The text of an error box for a connect error raised at once: the socket's own text,
-// with a plain sentence before it where the user can act on it.
-std::string ConnectErrorText(const GlobalPrefs& prefs, const std::string& socketText);
-
 // The entries of the loaded database that the last run (also of an earlier session)
 // did not reach, in database order; empty without a database or when all were reached.
 std::vector<ReceipData*> RecipientsNotReached(const AppState& st);

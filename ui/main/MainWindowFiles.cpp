@@ -10,10 +10,12 @@
 #include <exception>
 #include <optional>
 
+#include "AddressColumnDialog.h"
 #include "CsvFile.h"
 #include "DatabaseEditor.h"
 #include "MailPanel.h"
 #include "MainLook.h"
+#include "MainStatusBar.h"
 #include "PeoplePanes.h"
 #include "Settings.h"
 #include "TextFile.h"
@@ -192,7 +194,25 @@ void MainWindow::openDatabaseFile(const std::string& file) {
     closeDatabaseEditor();
     // A load may replace the database object the lists point into.
     people_->freeze();
-    tryFile([&] { database_.open(file); });
+    // A CSV file whose header row calls no column by a usual name for the addresses
+    // asks which one holds them; the file is then read with that column.
+    std::optional<std::vector<tandrel::CsvColumn>> columns;
+    bool opened = tryFile([&] {
+        try {
+            database_.open(file);
+        } catch (const tandrel::NoAddressColumn& e) {
+            columns = e.columns;
+        }
+    });
+    if (columns) {
+        const QString name = QFileInfo(fromBytes(file)).fileName();
+        const std::optional<std::string> chosen = tandrel::AskAddressColumn(name, *columns, this);
+        opened = chosen && tryFile([&] { database_.open(file, *chosen); });
+    }
+    const std::string note = tandrel::CsvColumnsNote(database_.columnsTaken());
+    if (opened && !note.empty() && st_.db)
+        statusLine->setText(0, QFileInfo(fromBytes(file)).fileName() + QStringLiteral(": ") +
+                                   fromMailBytes(note, st_.db->encoding));
     refreshLists();
 }
 
