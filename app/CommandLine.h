@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line: which mode it starts in, the options of `send`, and the
 // help texts.
 #pragma once

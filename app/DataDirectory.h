@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder that holds Tandrel.ini, Tandrel.log, Tandrel.snt and the run results.
 #pragma once
 

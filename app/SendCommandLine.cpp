@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `tandrel send`: loading the files like the window does, then the mailing run: check,
 // login, preparation, and the messages written out or delivered, with progress on stderr.
 #include "SendCommandLine.h"

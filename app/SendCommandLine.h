@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `tandrel send`: one mailing run without any window.
 #pragma once
 

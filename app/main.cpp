@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tandrel: the command line when given a command, otherwise the windows and the event loop.
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base64 speed on 100 MB: from memory into compact message lines, and from a file the
 // way an attachment is encoded; memcpy of the same data as the memory-speed yardstick.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merge speed: one entry merged into a large body full of placeholders, at two sizes
 // to show that the cost grows linearly; and a run's worth of small bodies.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preparing a whole run in memory: many recipients sharing one attachment, or each
 // with a file of their own read as the message is sent, with the time and the peak
 // memory. Each case runs in a process of its own, so each peak is its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Send through the real preparation and delivery windows (offscreen) beside the same
 // run without windows, both against one smtp-sink: prints both times and their ratio.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window at scale: loading a database with the people lists filled, "->>" and
 // "<<-", for 10 000 and for 100 000 people. Growth should stay close to linear.
 // Runs offscreen unless a display platform is set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QtKeychain jobs run to completion in a local event loop, so callers get plain results.
 #include "Keyring.h"
 

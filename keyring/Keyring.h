@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop keyring behind PasswordKeeper, and the name a login password is kept under.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The credential sources that need no window.
 #include "Credentials.h"
 

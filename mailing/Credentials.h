@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the login of a run comes from: the window's question, the terminal, the
 // environment, the keyring, and later a token service. The run asks once before it
 // prepares anything, and tells the source when the server refused what it gave.

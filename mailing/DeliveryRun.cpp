@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A delivery run: the dialogue's events become words once, here, on their way to the
 // observer and the run log.
 #include "DeliveryRun.h"

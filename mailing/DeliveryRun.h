@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One delivery: the SMTP dialogue over the prepared messages, its events turned into the
 // report and the run log, the accepted addresses noted for the sent log.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings of one delivery run, taken from the program's state.
 #include "DeliverySettings.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the relay settings kept in Tandrel.ini become the settings of one delivery run,
 // and how a message's outcome is kept in the results file.
 #pragma once

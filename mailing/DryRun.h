@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A dry run: every prepared message written to a folder as an .eml file instead of
 // being sent.
 #pragma once

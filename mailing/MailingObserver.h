@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a front end hears of a mailing run: the window shows it, the command line prints
 // the problems, the benchmark counts. Every call has a default that ignores it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailing run's steps.
 #include "MailingRun.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A mailing run: the one way the program sends, whichever front end started it (the
 // window's Send and "Send Test to Me", `tandrel send`, the benchmarks). Its steps, in
 // order:

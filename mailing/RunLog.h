@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run log (Tandrel.log): the dialogue of every run, kept in the session's memory and
 // appended to the file when a run ends or is cancelled. Lines a failed write left out go
 // with the next one.

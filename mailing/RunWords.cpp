@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The words of a delivery run. The dialogue reports what happened; these texts are what
 // the user and the run log have always been told of it.
 #include "RunWords.h"

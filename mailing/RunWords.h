@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place where the events of a delivery become words: the lines of the report
 // (the delivery window's memo), the status line and the run log.
 #pragma once

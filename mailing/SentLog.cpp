@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sent log's block of one mailing.
 #include "SentLog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sent log (Tandrel.snt): one block per mailing, naming its subject and every
 // address the server accepted.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a text is an address a relay takes as a recipient; composing and the check
 // before sending share it.
 #pragma once

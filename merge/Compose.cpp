@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merging the mail for one person: header lines, body, line wrapping, encodings.
 #include "Compose.h"
 

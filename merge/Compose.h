@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merged, wrapped message of one recipient (before attachment parts).
 #pragma once
 

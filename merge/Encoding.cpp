@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Charset choice, quoted-printable, RFC 2047 header words, RFC 2231 file-name
 // parameters and Message-IDs for composed messages.
 #include "Encoding.h"

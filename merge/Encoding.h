@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encodings that keep a message valid on any server and readable in any reader:
 // charset choice, quoted-printable, header encoded-words, file-name parameters, Message-ID.
 #pragma once

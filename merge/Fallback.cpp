@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fallback placeholders around the ordinary merge.
 #include "Fallback.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Placeholders with a fallback: "[field|text]" gives the field's value, or `text` when
 // the value is empty or blanks only ("Dear [name|friend]").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Suggestions for misspelt placeholders, by edit distance.
 #include "FieldSuggestion.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What to suggest for a placeholder that names no field: the field names it was most
 // likely meant as, or the field names to choose from.
 #pragma once

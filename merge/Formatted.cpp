@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Markdown to HTML with md4c, merged values kept as text, inline images.
 #include "Formatted.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Formatted mail: a Markdown body sent as text/plain (as written, merged) beside
 // text/html rendered from it, with the local images it shows as inline parts.
 #pragma once

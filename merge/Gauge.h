@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preparation gauge of a mailing run: its value, the steps within one message,
 // and a report whenever the value changes (a repaint per change, not per step).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Placeholder substitution: the restarting-search rule, and a single scan that gives
 // the same result when no name or value holds a bracket.
 #include "Merge.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Placeholder substitution: "[name]", "[email]" and "[" + field name + "]".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Attachment parts of a multipart message: reading files, base64, part headers.
 #include "Mime.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIME multipart/mixed attachment parts and base64.
 #pragma once
 

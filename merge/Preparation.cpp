@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preparation of a mailing run: every message checked before any is sent, and composed
 // again when a connection takes it.
 #include "Preparation.h"

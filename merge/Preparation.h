@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preparation of a mailing run: every message checked and counted before any is sent,
 // and composed again when its turn comes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds what would go wrong in a mailing before it is prepared.
 #include "SendCheck.h"
 

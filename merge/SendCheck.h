@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check before sending: what in a mailing would go wrong or surprise, found before
 // anything is prepared, for the window and the command line alike.
 #pragma once

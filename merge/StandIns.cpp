@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Putting values back into rendered HTML by where they stand: text, attribute value,
 // address, tag, comment.
 #include "StandIns.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Values carried through the Markdown renderer as stand-ins, and put back into the HTML
 // it made as text: a value never becomes a tag, an attribute or a link scheme.
 #pragma once

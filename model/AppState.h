@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // All program-wide state in one object. The main window owns it from start-up to
 // exit and hands it to every window that needs it.
 #pragma once

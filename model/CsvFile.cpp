@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing databases as comma-separated values.
 #include "CsvFile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Databases as comma-separated values, the way spreadsheet programs read and write
 // them: a header row naming the fields, then one row per person.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading, saving and the unsaved-change rule of the database and its field list.
 #include "DatabaseDocument.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database with its field list as a document: what New, Open and Save do to it,
 // whether it differs from its files, and which files they are. The windows show and
 // edit the entries; this object decides what is loaded, written and remembered.

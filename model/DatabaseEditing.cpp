@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database edits of the editor and its dialogs, without widgets.
 #include "DatabaseEditing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edits that the database editor, the fields dialog and the add dialog make to the
 // database, kept apart from the widgets so they can be checked on their own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the database file, and filling entries from their values.
 #include "DatabaseFile.h"
 

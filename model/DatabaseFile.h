@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database file: one person per line, values joined by the delimiter.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Failures of the file operations, carrying the exact text shown to the user.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // New, open, save and the unsaved-change rule of the mail.
 #include "MailDocument.h"
 

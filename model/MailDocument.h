@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail as a document: what New, Open and Save do to it, whether it differs from its
 // file, and which file it is. The window shows and edits its texts; this object decides
 // what is loaded, written and remembered.

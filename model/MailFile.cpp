@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building, loading and saving the mail text and its header block.
 #include "MailFile.h"
 

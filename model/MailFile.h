@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail text: the header block built from the editors, the mail file, New Mail.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block storage behind MessageLines.
 #include "MessageLines.h"
 

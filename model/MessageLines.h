@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A message as a list of lines, stored compactly: lines live in blocks of one
 // contiguous buffer each, and a block can be shared between messages (an attachment
 // encoded once for a whole run is the same block in every message). Lines that would

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The messages of a run as a delivery reads them: by number, each one released as soon
 // as its outcome is known. A big run then need not hold every message at once: a source
 // may compose a message only when a connection takes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database's entry list and the small helpers on entries and attachments.
 #include "Model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailing data shared by the whole program: fields, people, the recipient
 // selection, attachments and the mail text. Plain data, no Qt.
 #pragma once

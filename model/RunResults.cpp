@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results file: a header, one line per person, then one line per outcome.
 #include "RunResults.h"
 

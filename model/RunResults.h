@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What became of each person of the last run, kept in a small file beside the settings
 // so the people not reached can be picked again, also after a restart.
 #pragma once

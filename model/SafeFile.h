@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing files so that a failure never leaves a half-written file behind: whole files
 // are replaced through a temporary file, appends are rolled back when they fail.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The private-profile reader and writer, and the settings kept in it.
 #include "Settings.h"
 

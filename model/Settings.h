@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file beside the program: a small private-profile layer of our own and
 // the reading and writing of GlobalPrefs, CurUserVals and the window geometry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two encodings a text file may be in, and lossless conversion between them and
 // UTF-8, so that editing a file never changes a byte the user did not touch.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the plain text files: lines split at every line end, CR LF written.
 #include "TextFile.h"
 

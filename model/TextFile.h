@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain text files as the program reads and writes them: bytes in, bytes out.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Control characters written out (see VisibleText.h).
 #include "VisibleText.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from outside the program (a server's reply, a helper command's error output, an
 // identity provider's message) as it may be shown on a terminal, in a window or in the
 // run log: a control character there would act instead of showing (an escape sequence

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One sign-in in the browser: the authorization code grant with a PKCE (S256) proof and a
 // loopback redirect. The browser opens at the provider's sign-in page; the provider sends
 // it back to our listener with a code, which the token address turns into tokens.

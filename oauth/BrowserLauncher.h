@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening the sign-in page from a program without a desktop session of Qt's (the command
 // line): $BROWSER when set, else xdg-open. The window uses the desktop's own service.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The environment of the programs the login starts: the token command and the browser.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listener the identity provider sends the browser back to: a small HTTP server on
 // 127.0.0.1 at a port the system chooses, for one sign-in. It answers the browser with a
 // short page and hands on the query of the address the browser came back with.

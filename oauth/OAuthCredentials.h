@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bearer-token login as a credential source of the mailing run: the session's token
 // source asked for an access token, which the run logs in with. A refused token is told
 // to the source, so that the run's one more question gets a fresh token when one is

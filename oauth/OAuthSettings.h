@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the [Network] login keys mean for a bearer-token login: the identity provider's
 // addresses and scope, where the refresh token is kept, and what keeps a sign-in from
 // starting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Access tokens for the bearer-token login, one source for a whole session of the
 // program. It gives the token it holds while that is fresh; otherwise it runs the token
 // command, or uses the refresh token (held in memory, or in the keyring when the user

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The token command: a command line of the user's, run with /bin/sh -c, whose first line
 // of standard output is the access token. Helpers that already keep a login's tokens
 // fit here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One exchange with the identity provider's token address: a form is posted, the JSON
 // answer gives an access token, perhaps a refresh token, and the token's lifetime.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Measures Tandrel's mailing run against two peers on this machine and prints a table of
 # medians and ratios (Markdown, ready for docs/performance.md). The headline comes first:
 #   - bench_send_ui: a real Send through the preparation and delivery windows (offscreen)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Tandrel needs to build, run and test, when missing.
 # Safe to run again: it only installs what is not there yet.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A small mutation runner: puts one realistic fault at a time into the core (model/,
 merge/, smtp/, mailing/), builds, runs the tests and says whether they noticed.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Tandrel and starts it.
 #
 # On the first run (no build/Tandrel.ini yet) it also sets up a demo that can send for

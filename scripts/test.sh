@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds a Debug build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (the benchmark programs too, so they keep building), and
 # runs every test.

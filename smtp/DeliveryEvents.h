@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the SMTP dialogue tells its listener: typed events, no words and no files. The
 // mailing layer turns them into the report, the status line and the run log.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message data of a delivery run: dot-stuffed lines in batches, the end-of-data mark,
 // and the size a message has on the wire.
 #include "DialogueImpl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The state and steps of SmtpDialogue, shared by the files that implement it: the
 // dialogue itself, the opening of a session (greeting, login, encryption) and the data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The messages of one run as the connections take them: each connection takes the next
 // message when it is ready to send one, so every message goes over exactly one
 // connection; a connection that fails gives back what it took but did not send, and the

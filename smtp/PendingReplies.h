@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of an SMTP session that still wait for their replies, in the order they
 // were sent, and the state of a pipelined transaction (MAIL, RCPT and DATA sent
 // together). After one of those failed, the replies still due for the others are taken

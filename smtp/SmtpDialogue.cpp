@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SmtpDialogue: the delivery run over one connection, its replies, time-outs and end.
 #include "DialogueImpl.h"
 

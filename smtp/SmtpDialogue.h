@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP dialogue of one delivery run: it drives a TWSocket and tells its listener
 // what happens as typed events. It writes no file and no words of the report.
 #pragma once

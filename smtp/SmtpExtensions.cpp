@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a reply to EHLO and encoding login data.
 #include "SmtpExtensions.h"
 

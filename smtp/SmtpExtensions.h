@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a server offers in its reply to EHLO, and the encodings of the login commands.
 #pragma once
 

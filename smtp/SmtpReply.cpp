@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking SMTP replies apart (see SmtpReply.h).
 #include "SmtpReply.h"
 

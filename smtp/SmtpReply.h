@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking SMTP replies apart: where a reply ends in the received bytes, the code of its
 // final line, and the shortened text that goes to the run log.
 #pragma once

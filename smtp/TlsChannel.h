@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TlsChannel: the client side of one TLS session, worked entirely on bytes in memory so
 // that the socket's own event loop drives it (no blocking, no file descriptor inside).
 #pragma once

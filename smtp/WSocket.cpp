@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWSocket: connection set-up and close, the send queue, reading, and the notifications
 // that drive them.
 #include "WSocket.h"

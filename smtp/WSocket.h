@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWSocket: a non-blocking, event-driven IPv4 TCP client socket living on the GUI
 // thread. Operations return at once; the outcome of a connection attempt, arriving
 // data, a drained send queue and the close of the connection are reported through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Socket error codes in the Windows Sockets numbering, their texts, and the mapping of
 // the operating system's errno values onto them.
 #include "WSocket.h"

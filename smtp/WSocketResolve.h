@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resolution of the host, port and protocol texts a TWSocket is given (internal to the
 // socket's sources).
 #pragma once

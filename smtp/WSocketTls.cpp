@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWSocket's TLS layer: the handshake and the encrypted transfer, driven by the same
 // notifications as the plain connection, with every outcome reported from the event loop.
 #include "WSocket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What may go on the wire (see WireRules.h).
 #include "WireRules.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What may go on the wire: the checks that keep bytes taken from data out of the
 // protocol, and the name HELO announces.
 #pragma once

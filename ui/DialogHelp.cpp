@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // F1 and the Help button of the dialogs.
 #include "DialogHelp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help in every dialog: F1 anywhere in it and its Help button open the dialog's page of
 // the user guide, in the help window of the window the dialog belongs to.
 #pragma once

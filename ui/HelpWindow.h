@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tandrel's own help: a user guide bundled with the program, with contents, a keyword
 // index and a topic for each part of the main window.
 #pragma once

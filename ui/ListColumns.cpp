@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resizable list columns sized to their contents.
 #include "ListColumns.h"
 

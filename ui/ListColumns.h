@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Columns of the report-style lists (people, attachments): the user drags every column,
 // the last one takes what is left, and each starts as wide as what it shows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shortening paths in the middle of their folders.
 #include "PathElision.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paths shown in narrow places: they lose the middle of their folders, so that the file
 // name stays in view; the whole path is for the tooltip.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small factories for the dialogs' controls: every control gets its object name and the
 // accessible name a screen reader announces.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Centring the windows of a mailing run on the main window's screen.
 #include "WindowPlacement.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the input files of a benchmark run into a directory.
 
   fields.txt   the field list: name, email and four more fields

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Turns the results file of scripts/bench.sh into Markdown tables of medians and ratios.
 
 Each line of the results file is "SCENARIO TOOL key=value ...", with the key=value pairs

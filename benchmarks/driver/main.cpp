@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tandrel-bench: runs a mailing run through the program's own pipeline, without any
 // window, and prints how long each stage took. Used by scripts/bench.sh against smtp-sink.
 #include <QCoreApplication>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A relay far away, on this machine: a TCP proxy on 127.0.0.1 that holds every chunk of
 bytes for a fixed delay in each direction before passing it on, in order.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A plain Python mail merge, the way one is usually written, to compare Tandrel with.
 
 usage: mailmerge.py FIELDS DB MAIL HOST PORT [ATTACHMENT...]

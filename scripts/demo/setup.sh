@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a first-start set-up into DIR (the program's directory): Tandrel.ini pointing at
 # a test mail server on 127.0.0.1:PORT, and in DIR/demo/ the demo field list, database
 # and mail that the settings reopen at start-up. The program's file dialogs open where

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program (or a tool) run as a child process, the way a script or the desktop runs it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `tandrel send` as scripts run it: the real program as a child process with no display,
 // its messages read back by Python's e-mail parser and a real SMTP server.
 #include <gtest/gtest.h>

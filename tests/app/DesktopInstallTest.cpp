@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a desktop meets it: installed into a prefix by `cmake --install`, its
 // files judged by the desktop's own validators, its settings kept per user, and started
 // where there is no display at all.

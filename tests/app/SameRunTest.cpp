@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's Send and `tandrel send` are one mailing run: on the same files and
 // settings they put the same bytes on the wire and leave the same files behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running a delivery without a window in tests: an observer that records what the
 // delivery window would show, and a driver that runs one DeliveryRun to its end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delivery against servers that misbehave, listeners that run nested event loops or
 // destroy the dialogue from inside a callback, and sockets destroyed by their own events.
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialogue's rules against a scripted server: each reply answers the command it was
 // sent for, temporary refusals are told from final ones, nothing waits for ever, and no
 // byte of data can become a command.

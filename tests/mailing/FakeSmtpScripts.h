@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pieces of FakeSmtpServer scripts for delivery tests, and a delivery run against one.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mailing run without any window, against real servers on loopback: what each person
 // got, and the three files a run leaves (run log, sent log, results).
 #include <QTcpServer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delivery against real SMTP servers started on loopback: aiosmtpd, which stores what
 // it receives, and Postfix's smtp-sink with its fault injection options.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delivery through servers that want encryption, a login and the ESMTP extensions, and
 // under relay limits: aiosmtpd with certificates made for the test, and smtp-sink.
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address check against a simpler reference: the grammar of an address a relay
 // takes, written as regular expressions, decides thousands of generated addresses with
 // dots, hyphens, quotes and brackets in odd places.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our encoders against a decoder written elsewhere: generated text goes through
 // quoted-printable, header encoded-words and file-name parameters, and Python's email
 // package (encoder_oracle.py, one process for every case) must read back the original.

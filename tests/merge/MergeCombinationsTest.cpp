@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Combinations real runs meet, composed as a run composes them and read back by Python's
 // email package: lines that nearly are the boundary, in the body and in attachments, and
 // a mail without any header lines.

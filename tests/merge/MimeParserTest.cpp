@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Composed messages and whole runs read back by a MIME parser written elsewhere:
 // Python's standard email package, from the system's own Python. What a reader shows
 // must be exactly what the user wrote and attached.

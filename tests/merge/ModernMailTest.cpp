@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mail with extra header lines, Markdown bodies and fallback values, from the mail file
 // through the prepared messages, read back by Python's email package.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Decodes what our encoders wrote with Python's email package and says whether the
 original comes back. One case per input line, all fields hex:
 

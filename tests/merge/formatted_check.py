@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads one message file with Python's email package (policy=default) and prints, as
 JSON, what a reader sees: defects, the decoded header fields, the tree of content
 types, the plain and HTML texts, and every part that has a Content-ID (its id, type and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads message files with Python's email package and the HTML part of each with
 Python's html.parser, and prints one JSON line per file: the start tags inside <body>
 in order, each with its attributes as the parser decodes them, and the text a reader

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads a message file with Python's email package (policy=default) and prints what a
 reader shows: defects, the decoded Subject, From and To (display name | address), the
 Message-ID, the text body and, for each attachment, its file name and whether its

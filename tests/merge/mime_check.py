@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Parses a message file with Python's standard email package and reports, for each
 part of the multipart message, its content type, file name and whether its decoded
 content equals the file given for that name on the command line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A save stopped at any moment leaves the old or the new content, never a mix: shown with
 // a process killed in the middle of its saves, and with the order of the system calls
 // recorded through the file layer's seam.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database document: which format a file is read in, and that Save writes that
 // format back.
 #include <gtest/gtest.h>

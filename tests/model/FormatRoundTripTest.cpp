@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every file the program writes and reads back, written with generated values that hold
 // the file's own syntax and read again: what comes back must be what was written. Where
 // a format cannot hold a value, the table states what the value turns into.

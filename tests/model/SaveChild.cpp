@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A process that saves a file and is stopped in the middle by the test that starts it:
 //   save_child limit <bytes> <target> <size>   saves once under a file-size limit (the
 //                                              signal of the limit kills it)

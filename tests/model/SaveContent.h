@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contents the crash tests save: every one different at every offset, so that any
 // mix of two of them, or a cut one, is told apart from both.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The token source end to end: the token command as a shell runs it, and the sign-in in
 // the browser, token refresh and the keyring against a local identity provider that
 // checks every PKCE proof, with a script for a browser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The initial responses of AUTH XOAUTH2 and OAUTHBEARER, taken apart by aiosmtpd's
 // mechanisms (tests/support/smtp_store_server.py) after STARTTLS, with Python's smtplib
 // as the client that carries them.

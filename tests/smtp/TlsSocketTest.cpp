@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWSocket with TLS against real servers: aiosmtpd with implicit TLS and STARTTLS, with
 // certificates made for each test by the openssl tool, and a STARTTLS peer that injects
 // plain text ahead of the handshake.

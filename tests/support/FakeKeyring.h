@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A keyring in memory for the tests, which also counts how often it was asked.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted SMTP peer for tests: a real listening socket on 127.0.0.1 (port chosen by
 // the system) served by a thread of its own that plays a script step by step: expected
 // client lines or bytes, replies (whole, split or raw), pauses and closes.

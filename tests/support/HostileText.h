@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Generated values that hold the syntax of the formats they are written in: separators,
 // quotes, '%', tabs, line ends, blanks at the ends and every byte from 0x01 to 0xFF, as
 // UTF-8 text or as Windows-1252 bytes. Seeded, so a failing value can be made again.

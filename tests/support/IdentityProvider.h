@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A local OAuth 2.0 identity provider for end-to-end tests: our script
 // tests/support/identity_provider.py (Python's http.server) on a free 127.0.0.1 port for
 // the lifetime of the object. It signs in without asking (redirecting the browser back to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real SMTP servers for end-to-end tests, started on a free 127.0.0.1 port for the
 // lifetime of the object and stopped (and their files removed) when it is destroyed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the tests of one program inside a QApplication (offscreen unless told otherwise).
 #include <QApplication>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A prepared message as the bytes that go on the wire before dot-stuffing: every line
 // followed by CR LF.
 #pragma once

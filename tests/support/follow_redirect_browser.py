@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A "browser" for the tests: called with an address (as $BROWSER is), it requests it and
 follows the redirects, so the identity provider's answer reaches the program's loopback
 listener. Each call appends the address to the file named by $TANDREL_BROWSER_LOG, when

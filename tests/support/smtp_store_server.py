@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """SMTP server for the tests: listens on 127.0.0.1 (port chosen by the system, printed
 on the first line of standard output) and stores every message it accepts in the
 directory given as the first argument, byte for byte as received after dot-unstuffing:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about box: its texts, every time it is set up, and its own icon.
 #include <QFontInfo>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Add Receipient" dialog.
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every window of the program, as the program creates them, on every page: no control
 // that a keyboard or screen-reader user can reach is left without a name, every control
 // shows whole at the desktop's font, and every dialog opens its help. The main window

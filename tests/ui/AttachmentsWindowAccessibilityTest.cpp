@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Screen readers and keyboard users: Tab walks the controls of the attachments, file
 // test, preferences and about windows in reading order, each by its own name.
 #include <gtest/gtest.h>

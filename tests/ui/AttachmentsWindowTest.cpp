@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The attachments window: adding, removing, browsing, testing and closing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program state as the attachments, file test, preferences and about windows see
 // it, and what those windows told the main window.
 #pragma once

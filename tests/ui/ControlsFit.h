@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a window shows all its controls at the font the desktop gives it: every
 // visible control lies inside the window and inside the panels that hold it, no two
 // overlap, and the text of labels and buttons is not cut off. What a user would notice;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database editor opened from the main window of the whole program, and the main
 // window's lists after it closes.
 #include <QTest>

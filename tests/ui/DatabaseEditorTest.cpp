@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database editor window driven like a user would: lines, clicks, Enter, closing.
 #include <QAccessible>
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database editor with its two dialogs, with a record of what it asks of the main
 // window, for the widget tests of the editor and its dialogs.
 #pragma once

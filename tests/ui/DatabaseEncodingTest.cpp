@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A database in the Windows code page, as old files are: every window shows its letters,
 // and it stays in one encoding through editing and saving. Python's codecs are the judge
 // of the bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delivery window: its controls, what a run's reports do to them, and how it shows
 // a whole run and a run that could not start.
 #include <QAccessible>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Fields" dialog: appending and renaming fields.
 #include <QTest>
 #include <gtest/gtest.h>

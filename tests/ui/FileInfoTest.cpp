@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sizes, types and the lines of the file test, on real files in a temporary directory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file test window builds its lines afresh every time it is shown.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole program as a user drives it: start in a directory of its own, move every
 // person to "Receipients", press "Send", close the delivery window, leave. Real SMTP
 // servers on loopback receive the mail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the delivery and Send command tests: what the main window hands the Send
 // command, a driver for the modal windows of a run, and reading what a real server got.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table model behind the people lists.
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

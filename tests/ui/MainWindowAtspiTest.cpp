@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program on a virtual display, driven through the desktop accessibility bus as
 // a screen reader would drive it (see main_atspi_check.py).
 #include <QProcess>

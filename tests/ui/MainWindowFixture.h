@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting the whole program in a directory of its own, with helpers to reach the main
 // window's controls and to answer its dialogs and message boxes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A mail with copy lines, other header lines and a Markdown body through the window:
 // shown, edited, saved, read back by Python's email parser, reopened and previewed.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help (contents, index, F1 by control, Escape), hints in the status bar, and the names
 // and keyboard order that assistive technology reads.
 #include <QAbstractButton>

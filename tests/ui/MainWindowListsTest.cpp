@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The people lists, the move commands, the status bar, field insertion, the enabling
 // rules of the edit and context menus, and the file commands.
 #include <QMenu>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merged preview in the main window: on, off, refused, and that the merged text never
 // becomes the mail.
 #include <QTest>

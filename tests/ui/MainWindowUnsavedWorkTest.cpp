@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Changed work through the real windows: the questions before it is dropped, File Save,
 // the read-only preview, and the mail's bytes kept through the editors.
 #include <QAccessible>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user meets around the main window's commands: where the file dialogs open,
 // that a dialog leaves nothing behind, texts that are not cut off, and the status line
 // while a menu is open.

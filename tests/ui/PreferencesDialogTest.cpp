@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences dialog: filling, the port check, the delimiter choices and closing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Send command from preparation to the sent log, with the real preparation and
 // delivery windows and real SMTP servers on loopback.
 #include <QCheckBox>

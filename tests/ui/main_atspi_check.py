@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the running program through the desktop accessibility bus, as a screen reader
 would: finds the main window's controls by their names and presses "->>".
 

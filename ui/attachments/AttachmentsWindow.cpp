@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Attachments" window: adding, removing and testing the files sent with every mail.
 #include "AttachmentsWindow.h"
 

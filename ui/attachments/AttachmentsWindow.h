@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Attachments": the attachment list, with each file's type and size.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Examining attachment files: readable or not, size and content type, the file test lines.
 #include "FileInfo.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Examining attachment files: size and content type for the attachments window, and
 // the lines of the file test. Plain C++, no widgets.
 #pragma once

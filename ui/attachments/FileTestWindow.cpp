@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "File test result" window: one line per attachment file tested.
 #include "FileTestWindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "File test result": can every attachment be found and read?
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Add Receipient" dialog: a name and an e-mail become a new database entry.
 #include "AddPersonDialog.h"
 

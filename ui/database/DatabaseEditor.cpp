@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Database Editor": the entry list, the current entry's values and the commands on them.
 #include "DatabaseEditor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names and values of the database as the windows show them: the bytes are read through
 // the database's own encoding, and typed text goes back into it (DatabaseDocument::bytesFor).
 #pragma once

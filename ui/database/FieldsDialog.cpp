@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Fields" dialog: appends fields to the database and renames them.
 #include "FieldsDialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Fields": appends and renames fields.
 #pragma once
 

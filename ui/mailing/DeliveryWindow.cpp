@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Sending mails" window: shows the SMTP dialogue's progress and report of one run.
 #include "DeliveryWindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Password for USER at HOST": asked once per session unless the keyring has it.
 #include "PasswordPrompt.h"
 

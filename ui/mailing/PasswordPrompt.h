@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The small dialog that asks for the login password when Send needs one, and the
 // window's credential source built on it.
 #pragma once

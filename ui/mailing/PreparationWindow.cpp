@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Preparing Mails" window: builds one message per recipient while it is shown.
 #include "PreparationWindow.h"
 

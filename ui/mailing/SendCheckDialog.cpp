@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Check before sending": lists the problems of a mailing, blocking ones first.
 #include "SendCheckDialog.h"
 

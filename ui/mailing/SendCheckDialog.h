@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Check before sending": the problems found in a mailing before it is prepared, with
 // the choice to send anyway (warnings only) or to stop.
 #pragma once

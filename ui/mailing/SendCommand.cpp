@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Send command: the mailing run, with the check, the password question, the
 // preparation and delivery windows, and the error boxes after the clean-up.
 #include "SendCommand.h"

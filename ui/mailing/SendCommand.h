@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Send command and "Send Test to Me": the mailing run with its windows.
 #pragma once
 

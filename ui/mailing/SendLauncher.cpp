@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's Send and Send Test, run by the send commands.
 #include "SendLauncher.h"
 

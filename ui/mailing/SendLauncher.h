@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connects the main window's Send and Send Test to the mailing run with its two windows.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's bearer-token login: the session's token source behind the mailing run's
 // credential source, with the sign-in opened in the desktop's browser.
 #pragma once

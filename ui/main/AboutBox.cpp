@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "About Tandrel" box: its layout, the credit text and the program icon drawn in code.
 #include "AboutBox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which column of a CSV file holds the addresses: the columns with their first values.
 #include "AddressColumnDialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The question a CSV file brings whose header row calls no column "email" or any of
 // the usual names for it: which of its columns holds the e-mail addresses. Each column
 // is listed with its first value, so the user sees which one it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Creates the main window (which makes its own dialogs) and the windows of a mailing.
 #include "AppWindows.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Creates every window once, hidden, in the program's order, and keeps them for the run.
 #pragma once
 

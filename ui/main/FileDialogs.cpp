@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's file dialogs: their titles, filters and starting folders.
 #include "FileDialogs.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six file dialogs of the main window, made once and kept, each opening where the
 // user's files of its kind are.
 #pragma once

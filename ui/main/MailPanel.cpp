@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail editors of the main window: their controls, their texts as bytes, and the
 // look of a preview.
 #include "MailPanel.h"

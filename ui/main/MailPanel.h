@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail part of the main window: the header panel (From, To, Subject, attachments,
 // Send and the preview button) and the mail text below it. The editors show the mail's
 // bytes through its encoding and give back exactly those bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window and its parts share: its measures, the byte conversions at its
 // editors, hints and help contexts, icons drawn from the resources, and the wait cursor.
 // Only the files of ui/main include this.

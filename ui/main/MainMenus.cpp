@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menus and toolbar: every item with its name, text, hint and command.
 #include "MainMenus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menu bar, toolbar and the mail text's popup menu, with the actions
 // they hold and the rule for which editing items are offered.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's status bar: the hint (panel 0), the receipients selected (1), the
 // attachments (2) and a status panel (3).
 #pragma once

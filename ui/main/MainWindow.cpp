@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's construction, its layout when resized or split, the keys and hints
 // it handles for every control, and its help.
 #include "MainWindow.h"

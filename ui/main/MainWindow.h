@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the program a user starts. It shows the mail and the database (the
 // two documents it owns), starts every command, and keeps the program-wide state for
 // the other windows. Its parts: the menus and toolbar (MainMenus), the people lists

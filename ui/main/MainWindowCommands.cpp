@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands on what it shows: the mail editors and their preview, the
 // field list, the people lists and the status bar, and the commands that open the other
 // windows or start a mailing.

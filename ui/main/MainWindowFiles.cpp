@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's documents: start-up and shut-down, New, Open and Save for the mail
 // and the database, the Save/Discard/Cancel question before changed work is dropped, and
 // the title that names what is changed.

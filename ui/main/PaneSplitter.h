@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bar between the people lists and the mail: dragging it changes the upper pane's
 // height.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Search" filter of a people list: shows the rows whose name or e-mail address
 // contains a text, ignoring case, in the order of the list underneath.
 #pragma once

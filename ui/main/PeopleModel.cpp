@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rows of the "Available" and "Receipients" lists, each holding its own entry.
 #include "PeopleModel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A table model over database entries for the "Available" and "Receipients" lists.
 // Each row holds the entry it stands for, so two people with the same name stay two
 // rows with two entries, and no row ever has to be looked up by its name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The people lists of the main window: filling them, moving people between them, and
 // the searches.
 #include "PeoplePanes.h"

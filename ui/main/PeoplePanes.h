@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The upper pane of the main window: the "Available" people, the move buttons and the
 // "Receipients", each list with its search field. Moving people sets their entries'
 // selected flags; every row holds its own entry.

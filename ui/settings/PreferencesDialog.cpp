@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Preferences" dialog: relay, sender, login, limits and field delimiter, stored on OK.
 #include "PreferencesDialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Preferences": relay, sender, encryption and login, relay limits and delimiter.
 #pragma once
 
