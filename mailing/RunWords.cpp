@@ -129,6 +129,15 @@ void AddProblem(EventWords& w, const DeliveryEvent& e) {
 
 constexpr const char* kSessionInitiated = "Connected to server - session initiated";
 
+// What usually keeps a server silent after it took the connection.
+constexpr const char* kSilentGreeting =
+    "A server that takes the connection but never speaks usually expects encryption from "
+    "the first byte (SSL/TLS, as on port 465), or the port belongs to another service than "
+    "mail.";
+constexpr const char* kSilentHandshake =
+    "A server that takes the connection but never answers the encryption usually is "
+    "another service than mail on that port.";
+
 } // namespace
 
 EventWords WordsFor(const DeliveryEvent& e) {
@@ -180,6 +189,13 @@ EventWords WordsFor(const DeliveryEvent& e) {
     case Kind::Problem:
         AddProblem(w, e);
         break;
+    case Kind::ServerSilent: {
+        const std::string line = "The server " + e.detail + " has not answered on port " + e.port +
+                                 " for " + std::to_string(e.number) + " seconds; still waiting.";
+        w.report = {line, e.handshake ? kSilentHandshake : kSilentGreeting};
+        w.runLog = {line};
+        break;
+    }
     case Kind::RunEnded:
         if (e.number >= e.total)
             w.report.push_back("All letters have been sent");

@@ -23,9 +23,10 @@ struct SendProblem {
 // Problems of sending st.mailText with st.attachments to `recipients` (fields from
 // st.db): placeholders that name no field, people without a valid e-mail address, an
 // address used more than once, Cc, Bcc and Reply-To addresses that are not valid
-// (warnings); attachment files and a Markdown mail's image files that cannot be read
-// (blocking). Each kind lists at most a screenful and then says how many more.
-// Empty: nothing to report. st.mailText must already hold the editors' text.
+// (warnings), port 465 without SSL/TLS or port 587 with it (warnings); attachment
+// files and a Markdown mail's image files that cannot be read (blocking). Each kind
+// lists at most a screenful and then says how many more. Empty: nothing to report.
+// st.mailText must already hold the editors' text.
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
                                             const std::vector<ReceipData*>& recipients);
 
