@@ -62,6 +62,14 @@ public:
         err_ << line << std::flush;
         open_ = true;
     }
+    // A line said while the stage goes on: the progress line is wiped for it and drawn
+    // again at its next change.
+    void say(const std::string& text) {
+        if (open_) err_ << '\r' << std::string(length_, ' ') << '\r';
+        open_ = false;
+        last_ = -1;
+        err_ << text << '\n' << std::flush;
+    }
     // The stage is over: its line reaches 100% and is then wiped, so what follows (the
     // next stage, the summary, a problem) starts on a clean line.
     void finish() {
@@ -98,6 +106,12 @@ public:
     void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
     void deliveryProgress(int percent) override { progress_.show(stage, percent); }
     void deliveryEvent(const DeliveryEvent& event) override {
+        // Said at once: the run may wait minutes more before it ends.
+        if (event.kind == DeliveryEvent::Kind::ServerSilent) {
+            for (const std::string& line : WordsFor(event).report)
+                progress_.say(Printable(line));
+            return;
+        }
         if (event.kind != DeliveryEvent::Kind::Problem) return;
         for (const std::string& line : WordsFor(event).report)
             if (!line.empty()) problems.push_back(ForTerminal(line));

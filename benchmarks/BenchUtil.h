@@ -33,4 +33,13 @@ inline long PeakRssKb() {
     return ru.ru_maxrss;
 }
 
+// Processor time of this process so far (user and system, every thread), in seconds:
+// unlike the wall clock, it hardly moves when other processes take the processors.
+inline double ProcessCpuSeconds() {
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(ru.ru_utime) + seconds(ru.ru_stime);
+}
+
 } // namespace tandrel::bench

@@ -216,7 +216,9 @@ void DeliveryRun::eventOf(std::size_t connection, const DeliveryEvent& event) {
     std::vector<std::string>& log = logSince_[connection];
     log.insert(log.end(), words.runLog.begin(), words.runLog.end());
     if (TranscriptOnly(event.kind)) return;
-    if (connection > 0 && (event.kind == Kind::Connecting || event.kind == Kind::Connected))
+    // The first connection speaks for all of them; a silent server is silent to each.
+    if (connection > 0 && (event.kind == Kind::Connecting || event.kind == Kind::Connected ||
+                           event.kind == Kind::ServerSilent))
         return;
     if (event.kind == Kind::Sending) {
         DeliveryEvent sending = event;

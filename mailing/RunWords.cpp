@@ -143,6 +143,15 @@ void MakeVisible(EventWords& w) {
     if (w.status) w.status = VisibleText(*w.status);
 }
 
+// What usually keeps a server silent after it took the connection.
+constexpr const char* kSilentGreeting =
+    "A server that takes the connection but never speaks usually expects encryption from "
+    "the first byte (SSL/TLS, as on port 465), or the port belongs to another service than "
+    "mail.";
+constexpr const char* kSilentHandshake =
+    "A server that takes the connection but never answers the encryption usually is "
+    "another service than mail on that port.";
+
 EventWords WordsOf(const DeliveryEvent& e) {
     using Kind = DeliveryEvent::Kind;
     EventWords w;
@@ -192,6 +201,13 @@ EventWords WordsOf(const DeliveryEvent& e) {
     case Kind::Problem:
         AddProblem(w, e);
         break;
+    case Kind::ServerSilent: {
+        const std::string line = "The server " + e.detail + " has not answered on port " + e.port +
+                                 " for " + std::to_string(e.number) + " seconds; still waiting.";
+        w.report = {line, e.handshake ? kSilentHandshake : kSilentGreeting};
+        w.runLog = {line};
+        break;
+    }
     case Kind::RunEnded:
         if (e.number >= e.total)
             w.report.push_back("All letters have been sent");

@@ -347,6 +347,26 @@ void CheckValueAddresses(const std::string& markdownBody, const FieldIndex& inde
     }
 }
 
+// The two ports whose encryption is fixed by custom, set the other way: a server on 465
+// waits in silence for a handshake the plain dialogue never starts, one on 587 greets in
+// plain text where a handshake is expected. Unknown security words are stopped elsewhere.
+void CheckPortSecurity(const GlobalPrefs& prefs, std::vector<SendProblem>& out) {
+    std::string_view port = prefs.port;
+    while (!port.empty() && port.front() == ' ')
+        port.remove_prefix(1);
+    while (!port.empty() && port.back() == ' ')
+        port.remove_suffix(1);
+    if (port == "465" && (prefs.security == "none" || prefs.security == "starttls"))
+        out.push_back({CheckSeverity::Warning,
+                       "Port 465 expects encryption from the first byte, but the encryption is " +
+                           std::string(prefs.security == "none" ? "None" : "STARTTLS") +
+                           ": the server will not answer; choose SSL/TLS (security=tls)"});
+    if (port == "587" && prefs.security == "tls")
+        out.push_back({CheckSeverity::Warning,
+                       "Port 587 expects STARTTLS, but the encryption is SSL/TLS: the connection "
+                       "will fail; choose STARTTLS (security=starttls)"});
+}
+
 } // namespace
 
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
@@ -437,6 +457,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     }
 
     std::vector<SendProblem> out;
+    CheckPortSecurity(st.prefs, out);
     tooLarge.flushInto(out);
     outOfFolder.flushInto(out);
     hiddenParts.flushInto(out);

@@ -27,8 +27,9 @@ struct SendProblem {
 // addresses that are not valid and values that add addresses to a To, Cc, Bcc or
 // Reply-To line (each line read as composing merges it for the person), attachment
 // files that values pick outside the folders of the mail (st.user.lastmail) and the
-// database (st.user.lastdb), and in a Markdown mail, link and image addresses that a
-// value makes with a scheme its HTML leaves out (warnings); attachment files and a
+// database (st.user.lastdb), in a Markdown mail, link and image addresses that a
+// value makes with a scheme its HTML leaves out, and port 465 without SSL/TLS or port
+// 587 with it (warnings); attachment files and a
 // Markdown mail's image files that cannot be read, image sources holding a control
 // character, values that lead an attachment path out of its folder or make a path they
 // choose whole name a hidden file (blocking). Each kind lists at most a screenful and

@@ -73,6 +73,10 @@ struct DeliveryEvent {
         Accepted,          // message, address: its end of data accepted
         Problem,           // problem, with what it names
         RunEnded,          // number: messages accepted; errors: whether any problem arose
+        // The server took the connection and has sent nothing since (no greeting, or no
+        // answer to the handshake of encryption from the start, `handshake`); the wait
+        // goes on. detail: the host, port: the port, number: the seconds so far.
+        ServerSilent,
     };
     Kind kind = Kind::Connecting;
     DeliveryProblem problem = DeliveryProblem::InternalFailure;
@@ -82,8 +86,9 @@ struct DeliveryEvent {
     std::string detail;
     std::uint64_t number = 0;
     std::size_t total = 0;  // messages (Sending: recipients) of the run
+    std::string port;       // ServerSilent
     int socketError = 0;    // CouldNotConnect: the socket's error code, 0 for a reply
-    bool handshake = false; // ConnectionNotMade: the TLS handshake failed
+    bool handshake = false; // ConnectionNotMade: the TLS handshake failed; ServerSilent
     bool errors = false;    // RunEnded
 };
 

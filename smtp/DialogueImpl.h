@@ -31,6 +31,9 @@ inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 inline constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
 // Before a command is given up after refusals that may be passing.
 inline constexpr int kRetries = 6;
+// A server that takes the connection and says nothing for this long is told of while the
+// wait for its greeting goes on: it is rarely just slow.
+inline constexpr int kSilenceNoticeSeconds = 15;
 
 inline bool Positive(int code) {
     return code / 100 == 2;
@@ -56,12 +59,18 @@ struct SmtpDialogue::Impl {
         QObject::connect(&timer, &QTimer::timeout, [this] { onTimer(); });
         pause.setSingleShot(true);
         QObject::connect(&pause, &QTimer::timeout, [this] { guarded([this] { pauseOver(); }); });
+        silence.setSingleShot(true);
+        QObject::connect(&silence, &QTimer::timeout, [this] { silenceLasts(); });
     }
 
     DeliveryListener& listener;
     TWSocket sock;
     QTimer timer; // the time-out of what is awaited now
     QTimer pause; // the wait before a reconnection or the next message under a rate
+    // Started with each connection: when it fires and the server has still said nothing,
+    // the user is told while the greeting's long time-out goes on.
+    QTimer silence;
+    std::chrono::steady_clock::time_point connectStarted{};
 
     // The run's messages, shared with the other connections; null outside a run.
     std::shared_ptr<MessageSource> messages;
@@ -191,6 +200,8 @@ struct SmtpDialogue::Impl {
     void onSocketClosed();
     void onTimer();
     void defer(Deferred what);
+    void startConnecting();
+    void silenceLasts();
 
     // Runs a handler of ours, then what was deferred meanwhile.
     template <class F> void guarded(F&& f) {

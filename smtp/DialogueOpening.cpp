@@ -296,12 +296,7 @@ void SmtpDialogue::Impl::reconnect() {
         pause.start(0);
         return;
     }
-    state = SessionState::Connecting;
-    sock.setAddr(config.smtp);
-    sock.setPort(config.port);
-    sock.ImplicitTls = config.security == Security::Tls;
-    timer.start(timeoutMs(Cmd::Greeting));
-    sock.Connect();
+    startConnecting();
 }
 
 } // namespace tandrel

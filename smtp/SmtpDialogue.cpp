@@ -241,6 +241,47 @@ void SmtpDialogue::Impl::connectionLost() {
     endDelivery();
 }
 
+void SmtpDialogue::Impl::startConnecting() {
+    state = SessionState::Connecting;
+    sock.setAddr(config.smtp);
+    sock.setPort(config.port);
+    sock.ImplicitTls = config.security == Security::Tls;
+    timer.start(timeoutMs(Cmd::Greeting));
+    connectStarted = std::chrono::steady_clock::now();
+    silence.start(kSilenceNoticeSeconds * 1000);
+    sock.Connect();
+}
+
+// Told once per connection, and only of a server that took the connection and sent not
+// a byte since: no greeting, or no answer to the handshake of encryption from the start.
+// A connection still being made is looked at again a second later.
+void SmtpDialogue::Impl::silenceLasts() {
+    if (!isRunning) return;
+    const bool tcpMade = sock.State() == wsConnected;
+    if (state == SessionState::Connecting && !tcpMade) {
+        silence.start(1000);
+        return;
+    }
+    const bool handshake = state == SessionState::Connecting && sock.ImplicitTls;
+    const bool noGreeting = state == SessionState::Opening && !pending.empty() &&
+                            pending.front().command == Cmd::Greeting &&
+                            rxTotal == pending.front().after && rx.empty();
+    if (!handshake && !noGreeting) return;
+    if (depth > 0) { // a listener call is under way: tell it once that has returned
+        silence.start(1000);
+        return;
+    }
+    const auto waited = std::chrono::steady_clock::now() - connectStarted;
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::ServerSilent;
+    event.detail = config.smtp;
+    event.port = config.port;
+    event.number = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(waited).count());
+    event.handshake = handshake;
+    guarded([this, &event] { tell(std::move(event)); });
+}
+
 void SmtpDialogue::Impl::timedOut() {
     if (!isRunning) return;
     if (!connected) connectionNotMade(false); // reported like a refused connection
@@ -744,6 +785,7 @@ void SmtpDialogue::Impl::endDelivery() {
     state = SessionState::Ended;
     timer.stop();
     pause.stop();
+    silence.stop();
     pending.clearAwaited();
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::RunEnded;
@@ -883,15 +925,10 @@ void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientC
     }
     r.ProgressBase = 0;
     try {
-        r.sock.setAddr(config.smtp);
-        r.sock.setPort(config.port);
-        r.sock.ImplicitTls = config.security == Security::Tls;
         r.isRunning = true;
-        r.state = SessionState::Connecting;
         r.SentCount = 0;
         r.connected = false;
-        r.timer.start(r.timeoutMs(Impl::Cmd::Greeting));
-        r.sock.Connect();
+        r.startConnecting();
     } catch (...) {
         r.isRunning = false;
         r.state = SessionState::Idle;

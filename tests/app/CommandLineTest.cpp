@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
@@ -397,6 +398,40 @@ TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {
     const std::vector<tandrel::ReceipData*> notReached{later.db->entries[1].get(),
                                                       later.db->entries[2].get()};
     EXPECT_EQ(tandrel::RecipientsNotReached(*later.db, program.file("Tandrel.run")), notReached);
+}
+
+// A server that takes the connection and never speaks (a port that expects encryption
+// from the first byte, another service) keeps the run waiting for its greeting; meanwhile
+// stderr names the server and port that have not answered, and the run log keeps it.
+TEST_F(CommandLine, AServerThatNeverSpeaksIsNamedWhileTheRunWaits) {
+    tandrel::test::FakeSmtpServer server;
+    server.setStepTimeout(120000);
+    server.expectClose(); // nothing sent either way until the client gives up
+    server.start();
+    program.settings(server.portText());
+    const std::string named = "127.0.0.1 has not answered on port " + server.portText();
+    std::string said;
+    qint64 namedAfterMs = -1;
+    const Outcome o =
+        program.run({"send", "--db", "people.csv", "--mail", "mail.txt"}, [&](QProcess& p) {
+            QElapsedTimer clock;
+            clock.start();
+            while (namedAfterMs < 0 && clock.elapsed() < 60000 && !p.waitForFinished(100)) {
+                said += p.readAllStandardError().toStdString();
+                if (said.find(named) != std::string::npos) namedAfterMs = clock.elapsed();
+            }
+            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        });
+    ASSERT_TRUE(server.waitDone(30000));
+    said += o.err;
+    ASSERT_GE(namedAfterMs, 0) << "never named within a minute: " << said;
+    EXPECT_GE(namedAfterMs, 5000) << "a moment's silence is no news: " << said;
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(o.status, 1) << said;
+    EXPECT_NE(said.find("SSL/TLS"), std::string::npos) << "no likely cause given: " << said;
+    EXPECT_TRUE(said.ends_with("tandrel: stopped by SIGTERM.\n")) << said;
+    EXPECT_NE(ReadFileBytes(program.file("Tandrel.log")).find(named), std::string::npos);
+    EXPECT_NE(o.out.find("0 of 3 messages accepted"), std::string::npos) << o.out;
 }
 
 TEST_F(CommandLine, UsageAndFileErrorsExitWithTwoAndSendNothing) {

@@ -311,5 +311,38 @@ TEST(SendCheck, FilesChosenWholeByValues) {
         const std::string error = test::ErrorText<ComposeError>(
             [&] { AttachmentPathFor("[doc]", FieldIndex(st.db->fields), e); });
         EXPECT_EQ(!error.empty(), row.want.starts_with("BLOCK")) << error;
+// The ports whose encryption is fixed by custom: set the other way, the run would wait
+// minutes in silence or fail at once, so the check names it before anything is sent.
+TEST(SendCheck, NamesPortsSetAgainstTheirEncryption) {
+    struct Row {
+        const char* port;
+        const char* security;
+        const char* warning; // a part of the warning's text; "" for none
+    };
+    const Row rows[] = {
+        {"465", "none", "Port 465"}, {" 465 ", "starttls", "Port 465"},
+        {"465", "tls", ""},          {"587", "tls", "Port 587"},
+        {"587", "starttls", ""},     {"587", "none", ""},
+        {"25", "tls", ""},           {"4650", "none", ""},
+        {"465", "ssl", ""},
+    };
+    for (const Row& row : rows) {
+        AppState st;
+        st.NewDatabase();
+        st.mailText.lines = {"Hello"};
+        st.prefs.port = row.port;
+        st.prefs.security = row.security;
+        ReceipData& e = st.db->appendEntry();
+        e.setName("Ann");
+        e.setEmail("ann@x.example");
+        const auto problems = CheckBeforeSending(st, {&e});
+        const std::string shown = Shown(problems);
+        if (*row.warning) {
+            EXPECT_EQ(problems.size(), 1u) << row.port << " " << row.security << ": " << shown;
+            EXPECT_TRUE(shown.starts_with(std::string("warn ") + row.warning))
+                << row.port << " " << row.security << ": " << shown;
+        } else {
+            EXPECT_EQ(shown, "") << row.port << " " << row.security;
+        }
     }
 }

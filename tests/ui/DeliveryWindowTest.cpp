@@ -280,7 +280,8 @@ TEST(DeliveryWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
 }
 
 // A big run shows exactly what was reported (every memo line, the last status and gauge)
-// while painting a small fraction of the times a window updated per report would.
+// while painting a small fraction of the times a window updated per report would, and
+// each refresh is one pass over the window (on a desktop, one upload to the display).
 TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
     SmtpSinkServer sink;
     SendRig rig;
@@ -294,6 +295,16 @@ TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
     for (QWidget* w : std::initializer_list<QWidget*>{rig.win->gauge, rig.win->statusLabel,
                                                       rig.win->reportMemo->viewport()})
         w->installEventFilter(&counter);
+    struct PassCounter : QObject {
+        int passes = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::UpdateRequest) ++passes;
+            return false;
+        }
+    } window;
+    rig.win->installEventFilter(&window);
+    int refreshes = 0; // the memo takes each refresh's lines in one block
+    QObject::connect(rig.win->reportMemo, &QPlainTextEdit::textChanged, [&] { ++refreshes; });
     ModalDriver driver;
     rig.deliver();
     EXPECT_FALSE(driver.timedOut);
@@ -305,6 +316,8 @@ TEST(DeliveryWindow, ABigRunShowsEveryReportWithFewRepaints) {
     // Per report the window would paint several times per message.
     EXPECT_GE(rig.win->memo.size() + rig.win->statuses.size(), std::size_t{2 * kMessages});
     EXPECT_LT(counter.paints, kMessages / 4) << counter.paints;
+    // Beside the refreshes: the window's first paint and the one after the run.
+    EXPECT_LE(window.passes, refreshes + 3) << refreshes << " refreshes";
 }
 
 // The whole message reached the server, whose answer never came: the memo says it may

@@ -202,7 +202,12 @@ void DeliveryWindow::flushUpdates() {
         pendingStatus_.reset();
     }
     if (pendingGauge_) {
+        // A progress bar paints itself at once when its value changes, which would be a
+        // second pass over the window (and a second upload to the display) on every
+        // refresh; with its updates held it joins the one paint of the memo and status.
+        gauge->setUpdatesEnabled(false);
         gauge->setValue(*pendingGauge_);
+        gauge->setUpdatesEnabled(true);
         pendingGauge_.reset();
     }
 }

@@ -52,15 +52,20 @@ void PreparationWindow::showEvent(QShowEvent* event) {
 
 void PreparationWindow::preparationProgress(int value) {
     // Preparation holds the event loop, so nothing is painted by the loop meanwhile. The
-    // gauge paints itself at once whenever its shown value changes, which is the only
-    // part of the window that changes; a run of many small messages therefore paints
-    // about a hundred times, not once per message.
-    gauge->setValue(std::clamp(value, 0, 100));
+    // gauge paints itself at once whenever its shown value changes (and tells the
+    // accessibility bridge), the only part of the window that changes. Each paint is an
+    // upload to the display, so the gauge moves at most every few tens of milliseconds:
+    // a quick preparation is not slowed down by a hundred of them. The end always shows.
+    value = std::clamp(value, 0, 100);
+    if (value < 100 && sinceGauge_.isValid() && sinceGauge_.elapsed() < kGaugeIntervalMs) return;
+    sinceGauge_.start();
+    gauge->setValue(value);
 }
 
 void PreparationWindow::prepareAll() {
     startTimer->stop();
     gauge->setValue(0);
+    sinceGauge_.invalidate();
     if (run_) {
         run_->setObserver(this);
         try {

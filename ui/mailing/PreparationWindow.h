@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,10 @@ protected:
 private:
     void preparationProgress(int percent) override;
 
+    // The shortest time between two paints of the gauge while preparation runs.
+    static constexpr int kGaugeIntervalMs = 40;
+
     tandrel::MailingRun* run_ = nullptr;
     std::optional<std::string> error_;
+    QElapsedTimer sinceGauge_;
 };
