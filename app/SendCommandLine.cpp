@@ -109,7 +109,7 @@ public:
         // Said at once: the run may wait minutes more before it ends.
         if (event.kind == DeliveryEvent::Kind::ServerSilent) {
             for (const std::string& line : WordsFor(event).report)
-                progress_.say(Printable(line));
+                progress_.say(ForTerminal(line));
             return;
         }
         if (event.kind != DeliveryEvent::Kind::Problem) return;

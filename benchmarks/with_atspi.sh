@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on a virtual display with the desktop accessibility bus running and Qt's
 # bridge to it switched on, as on a desktop where a screen reader may listen:
 #

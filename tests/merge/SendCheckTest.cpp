@@ -311,6 +311,9 @@ TEST(SendCheck, FilesChosenWholeByValues) {
         const std::string error = test::ErrorText<ComposeError>(
             [&] { AttachmentPathFor("[doc]", FieldIndex(st.db->fields), e); });
         EXPECT_EQ(!error.empty(), row.want.starts_with("BLOCK")) << error;
+    }
+}
+
 // The ports whose encryption is fixed by custom: set the other way, the run would wait
 // minutes in silence or fail at once, so the check names it before anything is sent.
 TEST(SendCheck, NamesPortsSetAgainstTheirEncryption) {
