@@ -31,11 +31,13 @@ char DetectSeparator(std::string_view text) {
 
 // Both separators are quoted, whichever is written: the reader guesses the separator from
 // the header row's unquoted ones, and a name holding more semicolons than the row has
-// commas would otherwise make it split every row at the wrong character.
+// commas would otherwise make it split every row at the wrong character. A value that
+// starts with a byte order mark is quoted too: as the file's first bytes the reader
+// would drop it as the file's own.
 bool NeedsQuotes(std::string_view v) {
     if (v.empty()) return false;
     return v.find_first_of(",;\"\r\n") != std::string_view::npos || v.front() == ' ' ||
-           v.back() == ' ' || v.front() == '\t' || v.back() == '\t';
+           v.back() == ' ' || v.front() == '\t' || v.back() == '\t' || v.starts_with(kUtf8Bom);
 }
 
 std::string Trimmed(std::string_view cell) {

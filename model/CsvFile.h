@@ -30,7 +30,8 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows,
               std::size_t* unclosedLine = nullptr);
 
 // One row: values joined by `sep`, a value quoted when it holds ',' or ';' (either
-// separator), a double quote, CR or LF, or starts or ends with a blank; no line end.
+// separator), a double quote, CR or LF, starts or ends with a blank, or starts with a
+// UTF-8 byte order mark; no line end.
 std::string FormatCsvRow(const CsvRow& values, char sep);
 
 // True for a path ending in ".csv" in any letter case.

@@ -64,6 +64,8 @@ MUTANTS = [
      "CSV: quotes inside a quoted value are not doubled"),
     ("model/CsvFile.cpp", "v.find_first_of(\",;\\\"\\r\\n\")", "v.find_first_of(\",;\\\"\\n\")",
      "CSV: a value with a lone CR is written unquoted"),
+    ("model/CsvFile.cpp", " || v.starts_with(kUtf8Bom);", ";",
+     "CSV: a first field name starting with a byte order mark is written unquoted"),
     ("model/RunResults.cpp", "if (u < 0x20 || c == '%' || u == 0x7F) {", "if (u < 0x20 || u == 0x7F) {",
      "results file: '%' in a name is not escaped"),
     ("model/RunResults.cpp",

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <random>
 
 #include "Compose.h"
+#include "LiteralMerge.h"
 #include "Merge.h"
 #include "Mime.h"
 #include "TestSupport.h"
@@ -13,36 +13,6 @@
 using namespace tandrel;
 
 namespace {
-
-// The rule taken literally: after every replacement search again from the start;
-// a value holding the placeholder continues after itself instead.
-std::optional<std::string> NaiveReplaceAll(std::string text, std::string_view ph,
-                                           std::string_view value, std::size_t maxSteps) {
-    if (ph.empty()) return text;
-    const bool selfContaining = value.find(ph) != std::string_view::npos;
-    std::size_t from = 0;
-    for (std::size_t steps = 0;; ++steps) {
-        if (steps > maxSteps) return std::nullopt;
-        const std::size_t p = text.find(ph, selfContaining ? from : 0);
-        if (p == std::string::npos) return text;
-        text.replace(p, ph.size(), value);
-        from = p + value.size();
-    }
-}
-
-std::optional<std::string> NaiveMerge(const std::vector<VarIdent>& fields, const ReceipData& e,
-                                      std::string text) {
-    std::vector<std::pair<std::string, std::string>> steps = {{"[name]", e.name()},
-                                                              {"[email]", e.email()}};
-    for (std::size_t k = 0; k < fields.size() && k < e.values.size(); ++k)
-        steps.emplace_back("[" + fields[k].name + "]", e.values[k]);
-    for (const auto& [ph, value] : steps) {
-        auto r = NaiveReplaceAll(text, ph, value, 10000);
-        if (!r) return std::nullopt;
-        text = *r;
-    }
-    return text;
-}
 
 ReceipData Entry(std::string name, std::string email, std::vector<std::string> values,
                  bool missingValuesEmpty = false) {
@@ -117,7 +87,7 @@ TEST(ReplaceAll, MatchesTheRestartingSearchOnRandomInputs) {
             rng() % 3 == 0 ? randomText(4) : placeholders[rng() % placeholders.size()];
         const std::string value = randomText(6);
         const std::string text = randomText(40);
-        const auto want = NaiveReplaceAll(text, ph, value, 2000);
+        const auto want = test::LiteralReplaceAll(text, ph, value, 2000);
         if (!want) continue;
         std::string got = text;
         ReplaceAll(got, ph, value);
@@ -204,7 +174,7 @@ TEST(MergeEntry, MatchesTheLiteralStepsOnRandomInputs) {
         for (auto& v : values)
             v = strip(v);
         const ReceipData e = Entry(strip(randomText(5)), strip(randomText(5)), values);
-        const auto want = NaiveMerge(fields, e, text);
+        const auto want = test::LiteralMerge(fields, e, text);
         if (!want) continue;
         std::string got = text;
         MergeEntry(fields, e, got);
