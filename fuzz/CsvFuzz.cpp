@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CSV reader: any bytes parse or are refused with a line number, what parses is
 // written back and read again unchanged, and a file loads or is refused whole; a
 // database loaded, saved and loaded again has the same fields and values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database file reader: the first byte chooses the delimiter and the columns of
 // "name" and "email", the rest is the file. Every line is one person whose values,
 // joined again, split back the same.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Markdown composer: fields, one person and a Markdown text from the input. A value
 // is always text in the HTML: the markup is the same whatever the values hold, so
 // putting dots for the markup characters of the values changes none of the HTML's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: a failed property aborts with its text, so libFuzzer
 // keeps the input; file readers get the input as a file in memory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fields and one person read from a fuzz input, for the targets that merge.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mail file and its header block: any bytes load or are refused, and the mail built
 // from the editors reads back to the same editors and body. The first byte chooses
 // between loading a file and reading a text whose mail had a header block before (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merge with fallbacks: fields, one person and a text from the input. The merge
 // gives what the rule taken literally gives (search again from the start after every
 // replacement), fails exactly when the growth check says it will, and every fallback

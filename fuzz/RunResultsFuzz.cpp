@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results file reader: any bytes give a list of people, and that list written as a
 // run writes it reads back the same, whatever the names and addresses hold.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP reply parser: the bytes a server sends, taken apart reply by reply as the
 // dialogue does. Each reply ends at a line end, its code is 0 or a real one, its
 // enhanced status has the form it should, and EHLO's keywords are read from anything.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the readers and parsers (fuzz/) with libFuzzer: builds build/fuzz with clang,
 # then runs each target for SECONDS (default 600) on a copy of its seed corpus, one after
 # another, at the lowest priority. Not part of CI.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merge rule taken literally, the reference the merge is checked against (by the
 // tests and the merge fuzz target): after every replacement the search starts again
 // from the beginning; a value holding its own placeholder goes on after itself instead.
