@@ -2,14 +2,16 @@
 // The Markdown composer: fields, one person and a Markdown text from the input. A value
 // is always text in the HTML: the markup is the same whatever the values hold, so
 // putting dots for the markup characters of the values changes none of the HTML's.
-// Every inline image stays under the mail's folder, and the body's parts hold no line
-// that ends a part or the message early.
+// The preview is UTF-8 whatever the encoding of the text and values. Every inline image
+// stays under the mail's folder, and the body's parts hold no line that ends a part or
+// the message early.
 #include <algorithm>
 #include <cstdint>
 
 #include "Formatted.h"
 #include "FuzzSupport.h"
 #include "FuzzedPerson.h"
+#include "TextEncoding.h"
 #include "TextFile.h"
 
 using namespace tandrel;
@@ -45,16 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ReceipData entry = fuzz::ConsumePerson(in, 3);
     const std::string markdown = in.ConsumeRemainingBytesAsString();
 
-    std::string html, plainHtml;
+    std::string html, plainHtml, preview;
+    MailText mail;
+    mail.lines = SplitAtLineEnds(markdown);
     try {
         html = RenderMergedHtml(fields, markdown, entry);
         plainHtml = RenderMergedHtml(fields, markdown, PlainCopy(entry));
+        preview = FormattedPreviewHtml(fields, mail, entry);
     } catch (const ComposeError&) {
         return 0; // values that grow without end
     }
     for (const char c : kTagsAndQuotes)
         FUZZ_CHECK(std::count(html.begin(), html.end(), c) ==
                    std::count(plainHtml.begin(), plainHtml.end(), c));
+    FUZZ_CHECK(IsValidUtf8(preview));
 
     for (const std::string& path : InlineImagePaths(markdown, "mail")) {
         FUZZ_CHECK(path.starts_with("mail/") && path.size() > 5 && path[5] != '/');
