@@ -43,10 +43,11 @@ for t in $targets; do
     if [ "$seconds" = 0 ]; then
         corpus=fuzz/corpus/$t
         limit=-runs=0
+        echo "== $t: its seed corpus"
     else
         limit=-max_total_time=$seconds
+        echo "== $t: $seconds s"
     fi
-    echo "== $t: ${seconds} s"
     # On a busy machine the lowest priority gets little of the processor: the processor
     # time says how much fuzzing was done.
     cpu=
