@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Parsing the command line and the texts of --help.
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <string_view>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing between the program's own folder and the per-user configuration folder.
-#include "DataDirectory.h"
+#include "app/DataDirectory.h"
 
 #include <cstdlib>
 #include <pwd.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `tandrel send`: loading the files like the window does, then the mailing run: check,
 // login, preparation, and the messages written out or delivered, with progress on stderr.
-#include "SendCommandLine.h"
+#include "app/SendCommandLine.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -18,23 +18,23 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "CsvFile.h"
-#include "DatabaseDocument.h"
-#include "DatabaseFile.h"
-#include "FieldFile.h"
-#include "MailFile.h"
-#include "BrowserLauncher.h"
-#include "MailingRun.h"
-#include "Mime.h"
-#include "OAuthCredentials.h"
-#include "OAuthSettings.h"
-#include "OAuthTokenSource.h"
-#include "RunWords.h"
-#include "SendCheck.h"
-#include "Settings.h"
-#include "TextFile.h"
-#include "VisibleText.h"
+#include "merge/Compose.h"
+#include "model/CsvFile.h"
+#include "model/DatabaseDocument.h"
+#include "model/DatabaseFile.h"
+#include "model/FieldFile.h"
+#include "model/MailFile.h"
+#include "oauth/BrowserLauncher.h"
+#include "mailing/MailingRun.h"
+#include "merge/Mime.h"
+#include "oauth/OAuthCredentials.h"
+#include "oauth/OAuthSettings.h"
+#include "oauth/OAuthTokenSource.h"
+#include "mailing/RunWords.h"
+#include "merge/SendCheck.h"
+#include "model/Settings.h"
+#include "model/TextFile.h"
+#include "model/VisibleText.h"
 
 namespace tandrel {
 
@@ -101,7 +101,7 @@ std::string ForTerminal(const std::string& text) {
 // otherwise print a line per message. The whole dialogue is in the run log.
 class CommandLineObserver : public MailingObserver {
 public:
-    CommandLineObserver(ProgressLine& progress, const GlobalPrefs& prefs)
+    CommandLineObserver(ProgressLine& progress, const Preferences& prefs)
         : progress_(progress), prefs_(prefs) {}
     void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
     void deliveryProgress(int percent) override { progress_.show(stage, percent); }
@@ -125,7 +125,7 @@ public:
 
 private:
     ProgressLine& progress_;
-    const GlobalPrefs& prefs_;
+    const Preferences& prefs_;
 };
 
 // The write end of the pipe that carries a stop signal to the event loop. A signal
@@ -263,7 +263,7 @@ private:
 // one that comes new is kept in memory only.
 class CommandLineTokens {
 public:
-    CommandLineTokens(PasswordKeeper* keyring, const GlobalPrefs& prefs, std::ostream& err)
+    CommandLineTokens(PasswordKeeper* keyring, const Preferences& prefs, std::ostream& err)
         : tokens_(OAuthTokenSource::Options{[&err](const QUrl& address) {
                                                 if (OpenUrlInBrowser(address)) return true;
                                                 err << "tandrel: open this address in a "
@@ -387,8 +387,8 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
     AppState st;
     ProgressLine progress(err);
     try {
-        st.ProgramDir = dataDir;
-        st.LocalComputerName = ComputeLocalComputerName();
+        st.programDir = dataDir;
+        st.computerName = ComputeLocalComputerName();
         const Profile ini(st.iniPath());
         WindowGeometry geo;
         ReadSettings(ini, st.prefs, st.user, geo);
@@ -399,7 +399,7 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         for (const std::string& path : options.attachments)
             st.attachments.push_back(MakeAttachment(path));
 
-        std::vector<ReceipData*> recipients;
+        std::vector<Person*> recipients;
         if (st.db)
             for (const EntryPtr& entry : st.db->entries)
                 recipients.push_back(entry.get());

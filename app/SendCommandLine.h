@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
-#include "CommandLine.h"
-#include "SendCheck.h"
+#include "model/AppState.h"
+#include "app/CommandLine.h"
+#include "merge/SendCheck.h"
 
 namespace tandrel {
 

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "AppWindows.h"
-#include "CommandLine.h"
-#include "DataDirectory.h"
-#include "Keyring.h"
-#include "MainWindow.h"
-#include "SendCommandLine.h"
-#include "Settings.h"
+#include "ui/main/AppWindows.h"
+#include "app/CommandLine.h"
+#include "app/DataDirectory.h"
+#include "keyring/Keyring.h"
+#include "ui/main/MainWindow.h"
+#include "app/SendCommandLine.h"
+#include "model/Settings.h"
+#include "model/Version.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int RunWindows(int argc, char** argv, const std::string& dataDir) {
     QApplication app(argc, argv);
     qInstallMessageHandler(nullptr);
     // The program's title, for the taskbar and the window class. No display name is set:
-    // the desktop would append it to every window title (" Tandrel 1.1 — Tandrel").
+    // the desktop would append it to every window title (its name after a dash).
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     // Lets a Wayland desktop match the windows to the desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TANDREL_APP_ID));
@@ -88,7 +89,7 @@ int RunCommand(int argc, char** argv, const std::vector<std::string>& args,
         std::cout << ProgramHelpText(dataDir);
         return ExitAllAccepted;
     case CommandKind::Version:
-        std::cout << "Tandrel 1.1\n";
+        std::cout << tandrel::kProgramAndVersion << '\n';
         return ExitAllAccepted;
     case CommandKind::Send: {
         SendOptions options;

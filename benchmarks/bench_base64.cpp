@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "BenchUtil.h"
-#include "Mime.h"
+#include "benchmarks/BenchUtil.h"
+#include "merge/Mime.h"
 
 using namespace tandrel;
 using namespace tandrel::bench;

@@ -5,20 +5,20 @@
 #include <string>
 #include <vector>
 
-#include "BenchUtil.h"
-#include "Compose.h"
-#include "Merge.h"
+#include "benchmarks/BenchUtil.h"
+#include "merge/Compose.h"
+#include "merge/Merge.h"
 
 using namespace tandrel;
 using namespace tandrel::bench;
 
 namespace {
 
-const std::vector<VarIdent> kFields = {{"name"}, {"email"}, {"title"},   {"street"},  {"city"},
+const std::vector<Field> kFields = {{"name"}, {"email"}, {"title"},   {"street"},  {"city"},
                                        {"zip"},  {"phone"}, {"company"}, {"country"}, {"notes"}};
 
-ReceipData MakeEntry(int i) {
-    ReceipData e;
+Person MakeEntry(int i) {
+    Person e;
     e.setName("Person " + std::to_string(i));
     e.setEmail("person" + std::to_string(i) + "@mail.example");
     e.values = {e.name(),  e.email(),    "Dr.",  "Long Street 12", "Springfield",
@@ -54,7 +54,7 @@ std::string MakeBody(std::size_t bytes, std::size_t placeholders) {
 
 double TimeMerge(std::size_t bytes, std::size_t placeholders) {
     const std::string body = MakeBody(bytes, placeholders);
-    const ReceipData e = MakeEntry(1);
+    const Person e = MakeEntry(1);
     std::string out;
     const double s = BestSeconds(7, [&] {
         out = body;
@@ -77,7 +77,7 @@ int main() {
 
     // 1000 recipients with a 2 KB body with placeholders in the header and the body.
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                   "From: \"Sender\" <sender@mail.example>",
                   "To: \"[name]\" <[email]>",
@@ -89,7 +89,7 @@ int main() {
     const std::string body = MakeBody(2048, 20);
     for (auto& l : SplitLines(body))
         mail.lines.push_back(l);
-    std::vector<ReceipData> people;
+    std::vector<Person> people;
     for (int i = 0; i < 1000; ++i)
         people.push_back(MakeEntry(i));
     const std::string joined = JoinLines(mail.lines);

@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "BenchUtil.h"
-#include "Preparation.h"
+#include "benchmarks/BenchUtil.h"
+#include "merge/Preparation.h"
 
 using namespace tandrel;
 using namespace tandrel::bench;
@@ -34,9 +34,9 @@ std::string RandomFile(const std::string& path, std::size_t bytes, unsigned seed
 // released, as the delivery releases an accepted message.
 void Prepare(std::size_t people, const std::string& attachment) {
     AppState st;
-    st.NewDatabase();
-    st.db->fields.push_back(VarIdent{"city"});
-    st.mailText.MailHasHeader = true;
+    st.newDatabase();
+    st.db->fields.push_back(Field{"city"});
+    st.mailText.hasHeader = true;
     st.mailText.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                          "From: \"Sender\" <sender@mail.example>",
                          "To: \"[name]\" <[email]>",
@@ -48,10 +48,10 @@ void Prepare(std::size_t people, const std::string& attachment) {
     for (int i = 0; i < 28; ++i)
         st.mailText.lines.push_back("Dear [name] of [city], this is line " + std::to_string(i) +
                                     " of a body of about two kilobytes........");
-    std::vector<ReceipData*> recipients;
+    std::vector<Person*> recipients;
     recipients.reserve(people);
     for (std::size_t i = 0; i < people; ++i) {
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("person" + std::to_string(i));
         e.setEmail("person" + std::to_string(i) + "@mail.example");
         e.values = {e.name(), e.email(), "Springfield"};
@@ -69,7 +69,7 @@ void Prepare(std::size_t people, const std::string& attachment) {
     std::size_t failed = 0;
     const double sendS = BestSeconds(1, [&] {
         for (std::size_t i = 0; i < run->count(); ++i) {
-            const MailNode& m = run->message(i);
+            const OutgoingMessage& m = run->message(i);
             if (!m.unfit.empty() || m.lines.checkDeferred()) ++failed;
             auto c = m.lines.cursor();
             while (!c.atEnd())

@@ -23,19 +23,19 @@
 #include <unistd.h>
 #include <vector>
 
-#include "AppState.h"
-#include "BenchUtil.h"
-#include "DeliveryWindow.h"
-#include "MailFile.h"
-#include "MailingRun.h"
-#include "PreparationWindow.h"
-#include "SendCommand.h"
+#include "model/AppState.h"
+#include "benchmarks/BenchUtil.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "model/MailFile.h"
+#include "mailing/MailingRun.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "ui/mailing/SendCommand.h"
 
 namespace {
 
 struct BenchMain {
     tandrel::AppState st;
-    std::vector<tandrel::ReceipData*> rows;
+    std::vector<tandrel::Person*> rows;
     QWidget widget;
     tandrel::MailEditors editorTexts() const {
         return {"\"Sender\" <sender@example.org>",
@@ -47,15 +47,15 @@ struct BenchMain {
 
 void Fill(BenchMain& m, const std::string& dir, const std::string& port, int people) {
     tandrel::AppState& st = m.st;
-    st.ProgramDir = dir;
-    st.LocalComputerName = "bench.example.org";
+    st.programDir = dir;
+    st.computerName = "bench.example.org";
     st.prefs.smtp = "127.0.0.1";
     st.prefs.port = port;
     st.prefs.name = "Sender";
-    st.prefs.fromaddy = "sender@example.org";
-    st.NewDatabase();
+    st.prefs.fromAddress = "sender@example.org";
+    st.newDatabase();
     for (int i = 0; i < people; ++i) {
-        tandrel::ReceipData& e = st.db->appendEntry();
+        tandrel::Person& e = st.db->appendEntry();
         e.setName("Person " + std::to_string(i));
         e.setEmail("p" + std::to_string(i) + "@example.org");
         e.values = {e.name(), e.email()};

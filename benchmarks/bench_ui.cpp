@@ -11,9 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "AppWindows.h"
-#include "BenchUtil.h"
-#include "MainWindow.h"
+#include "ui/main/AppWindows.h"
+#include "benchmarks/BenchUtil.h"
+#include "ui/main/MainWindow.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 // database loaded, saved and loaded again has the same fields and values.
 #include <cstdint>
 
-#include "CsvFile.h"
-#include "Errors.h"
-#include "FuzzSupport.h"
+#include "model/CsvFile.h"
+#include "model/Errors.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace tandrel;
 
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(again.db->fields[k].name == st.db->fields[k].name);
     FUZZ_CHECK(again.db->entryCount() == st.db->entryCount());
     for (std::size_t i = 0; i < st.db->entryCount(); ++i) {
-        const ReceipData& a = *st.db->entries[i];
-        const ReceipData& b = *again.db->entries[i];
+        const Person& a = *st.db->entries[i];
+        const Person& b = *again.db->entries[i];
         for (std::size_t k = 0; k < st.db->fieldCount(); ++k)
             FUZZ_CHECK(ValueOf(a, k) == ValueOf(b, k));
         FUZZ_CHECK(a.name() == b.name() && a.email() == b.email());

@@ -4,10 +4,10 @@
 // joined again, split back the same.
 #include <cstdint>
 
-#include "DatabaseFile.h"
-#include "Errors.h"
-#include "FuzzSupport.h"
-#include "TextFile.h"
+#include "model/DatabaseFile.h"
+#include "model/Errors.h"
+#include "fuzz/FuzzSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text = fuzz::AsText(data + 1, size - 1);
 
     AppState st;
-    st.NewDatabase();
-    st.prefs.delimchar = delim;
-    st.db->fields = {VarIdent{"a"}, VarIdent{"b"}, VarIdent{"c"}, VarIdent{"d"}};
+    st.newDatabase();
+    st.prefs.delimiterChar = delim;
+    st.db->fields = {Field{"a"}, Field{"b"}, Field{"c"}, Field{"d"}};
     st.db->fields[emailAt].name = "EMail";
     if (nameAt != emailAt) st.db->fields[nameAt].name = "Name";
     static fuzz::MemoryFile input;
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string line;
         for (std::size_t k = 0; k < e->values.size(); ++k)
             line += (k > 0 ? std::string(1, delim) : std::string()) + e->values[k];
-        ReceipData again;
+        Person again;
         const Column name = nameAt != emailAt ? Column(nameAt) : Column();
         FUZZ_CHECK(ParseEntryLine(again, line, delim, name, emailAt) == e->values.size());
         FUZZ_CHECK(again.values == e->values);

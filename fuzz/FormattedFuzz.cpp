@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "Formatted.h"
-#include "FuzzSupport.h"
-#include "FuzzedPerson.h"
-#include "TextEncoding.h"
-#include "TextFile.h"
+#include "merge/Formatted.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzedPerson.h"
+#include "model/TextEncoding.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 
@@ -43,8 +43,8 @@ std::string WithoutLinks(std::string html) {
     return html;
 }
 
-ReceipData PlainCopy(const ReceipData& e) {
-    ReceipData copy;
+Person PlainCopy(const Person& e) {
+    Person copy;
     copy.setName(Plain(e.name()));
     copy.setEmail(Plain(e.email()));
     for (const std::string& v : e.values)
@@ -57,8 +57,8 @@ ReceipData PlainCopy(const ReceipData& e) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    const std::vector<VarIdent> fields = fuzz::ConsumeFields(in, 2);
-    const ReceipData entry = fuzz::ConsumePerson(in, 3);
+    const std::vector<Field> fields = fuzz::ConsumeFields(in, 2);
+    const Person entry = fuzz::ConsumePerson(in, 3);
     const std::string markdown = in.ConsumeRemainingBytesAsString();
 
     std::string html, plainHtml, preview;

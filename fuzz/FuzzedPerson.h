@@ -6,19 +6,19 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel::fuzz {
 
-inline std::vector<VarIdent> ConsumeFields(FuzzedDataProvider& in, std::size_t most) {
-    std::vector<VarIdent> fields(in.ConsumeIntegralInRange<std::size_t>(0, most));
-    for (VarIdent& f : fields)
+inline std::vector<Field> ConsumeFields(FuzzedDataProvider& in, std::size_t most) {
+    std::vector<Field> fields(in.ConsumeIntegralInRange<std::size_t>(0, most));
+    for (Field& f : fields)
         f.name = in.ConsumeRandomLengthString(8);
     return fields;
 }
 
-inline ReceipData ConsumePerson(FuzzedDataProvider& in, std::size_t mostValues) {
-    ReceipData entry;
+inline Person ConsumePerson(FuzzedDataProvider& in, std::size_t mostValues) {
+    Person entry;
     entry.setName(in.ConsumeRandomLengthString(16));
     entry.setEmail(in.ConsumeRandomLengthString(16));
     entry.values.resize(in.ConsumeIntegralInRange<std::size_t>(0, mostValues));

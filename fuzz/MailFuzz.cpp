@@ -5,10 +5,10 @@
 // preview's way).
 #include <cstdint>
 
-#include "Errors.h"
-#include "FuzzSupport.h"
-#include "MailFile.h"
-#include "TextFile.h"
+#include "model/Errors.h"
+#include "fuzz/FuzzSupport.h"
+#include "model/MailFile.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 
@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     AppState st;
     st.prefs.name = "Sender";
-    st.prefs.fromaddy = "sender@example.org";
+    st.prefs.fromAddress = "sender@example.org";
     MailEditors eds;
     if (data[0] & 1) {
         std::vector<std::string> lines = SplitAtLineEnds(text);
         bool hasHeader = true;
         ParseMailHeader(lines, eds, hasHeader);
         eds.body = std::move(lines);
-        st.mailText.MailHasHeader = hasHeader;
+        st.mailText.hasHeader = hasHeader;
         BuildMailText(st, eds);
     } else {
         static fuzz::MemoryFile input;
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool hasHeader = false;
     ParseMailHeader(lines, again, hasHeader);
     again.body = std::move(lines);
-    FUZZ_CHECK(hasHeader == st.mailText.MailHasHeader);
+    FUZZ_CHECK(hasHeader == st.mailText.hasHeader);
     FUZZ_CHECK(again.from == eds.from && again.to == eds.to && again.subject == eds.subject);
     FUZZ_CHECK(again.headerLines == eds.headerLines);
     FUZZ_CHECK(again.format == eds.format);

@@ -6,18 +6,18 @@
 #include <cstdint>
 #include <optional>
 
-#include "Fallback.h"
-#include "FuzzSupport.h"
-#include "FuzzedPerson.h"
-#include "LiteralMerge.h"
-#include "Merge.h"
+#include "merge/Fallback.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzedPerson.h"
+#include "tests/support/LiteralMerge.h"
+#include "merge/Merge.h"
 
 using namespace tandrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    const std::vector<VarIdent> fields = fuzz::ConsumeFields(in, 3);
-    const ReceipData entry = fuzz::ConsumePerson(in, 4);
+    const std::vector<Field> fields = fuzz::ConsumeFields(in, 3);
+    const Person entry = fuzz::ConsumePerson(in, 4);
     const std::string text = in.ConsumeRemainingBytesAsString();
 
     const FieldIndex index(fields);

@@ -3,8 +3,8 @@
 // run writes it reads back the same, whatever the names and addresses hold.
 #include <cstdint>
 
-#include "FuzzSupport.h"
-#include "RunResults.h"
+#include "fuzz/FuzzSupport.h"
+#include "model/RunResults.h"
 
 using namespace tandrel;
 

@@ -4,10 +4,10 @@
 // enhanced status has the form it should, and EHLO's keywords are read from anything.
 #include <cstdint>
 
-#include "DeliveryEvents.h"
-#include "FuzzSupport.h"
-#include "SmtpExtensions.h"
-#include "SmtpReply.h"
+#include "smtp/DeliveryEvents.h"
+#include "fuzz/FuzzSupport.h"
+#include "smtp/SmtpExtensions.h"
+#include "smtp/SmtpReply.h"
 
 using namespace tandrel;
 

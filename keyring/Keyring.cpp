@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // QtKeychain jobs run to completion in a local event loop, so callers get plain results.
-#include "Keyring.h"
+#include "keyring/Keyring.h"
 
 #include <QEventLoop>
 #include <qt6keychain/keychain.h>

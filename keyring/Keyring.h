@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "AppState.h"
-#include "Credentials.h"
+#include "model/AppState.h"
+#include "mailing/Credentials.h"
 
 namespace tandrel {
 

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The credential sources that need no window.
-#include "Credentials.h"
+#include "mailing/Credentials.h"
 
 #include <cstdlib>
 
 namespace tandrel {
 
-std::string KeyringAccount(const GlobalPrefs& prefs) {
+std::string KeyringAccount(const Preferences& prefs) {
     return prefs.user + "@" + prefs.smtp;
 }
 
-CredentialRequest LoginRequest(const GlobalPrefs& prefs) {
+CredentialRequest LoginRequest(const Preferences& prefs) {
     return {KeyringAccount(prefs), prefs.user, prefs.smtp,
             prefs.auth == kTokenMechanism ? kTokenMechanism : "password"};
 }

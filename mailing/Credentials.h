@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 
@@ -41,10 +41,10 @@ public:
 };
 
 // "user@host": one password per login name and server.
-std::string KeyringAccount(const GlobalPrefs& prefs);
+std::string KeyringAccount(const Preferences& prefs);
 
 // The request a run with these settings makes.
-CredentialRequest LoginRequest(const GlobalPrefs& prefs);
+CredentialRequest LoginRequest(const Preferences& prefs);
 
 // The environment variables the program reads secrets from. The programs it starts
 // (the token command, the browser) get the environment without them.

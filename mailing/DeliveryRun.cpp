@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A delivery run: the dialogue's events become words once, here, on their way to the
 // observer and the run log.
-#include "DeliveryRun.h"
+#include "mailing/DeliveryRun.h"
 
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 
-#include "MessageQueue.h"
-#include "RunWords.h"
+#include "smtp/MessageQueue.h"
+#include "mailing/RunWords.h"
 
 namespace tandrel {
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "MailingObserver.h"
-#include "MessageSource.h"
-#include "RunLog.h"
-#include "SmtpDialogue.h"
+#include "mailing/MailingObserver.h"
+#include "model/MessageSource.h"
+#include "mailing/RunLog.h"
+#include "smtp/SmtpDialogue.h"
 
 namespace tandrel {
 

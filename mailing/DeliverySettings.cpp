@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Settings of one delivery run, taken from the program's state.
-#include "DeliverySettings.h"
+#include "mailing/DeliverySettings.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "Credentials.h"
+#include "mailing/Credentials.h"
 
 namespace tandrel {
 
@@ -19,7 +19,7 @@ Security SecurityFromSetting(const std::string& setting) {
 }
 
 DeliveryConfig DeliveryConfigFor(const AppState& st, const std::string& password) {
-    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromaddy, st.LocalComputerName};
+    DeliveryConfig config{st.prefs.smtp, st.prefs.port, st.prefs.fromAddress, st.computerName};
     config.timeoutSeconds = st.prefs.timeoutSeconds;
     config.security = SecurityFromSetting(st.prefs.security);
     config.user = st.prefs.user;

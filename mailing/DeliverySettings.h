@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "AppState.h"
-#include "RunResults.h"
-#include "SmtpDialogue.h"
+#include "model/AppState.h"
+#include "model/RunResults.h"
+#include "smtp/SmtpDialogue.h"
 
 namespace tandrel {
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dry run's files.
-#include "DryRun.h"
+#include "mailing/DryRun.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -114,7 +114,7 @@ void WriteOwnFile(const std::string& dir, const std::string& name, const std::st
 // The message as it would go to the relay. One that cannot be made as it was prepared
 // (a person's file gone or changed since) stops the dry run rather than leaving a file
 // that differs from what a delivery would send.
-std::string MessageText(const MailNode& message) {
+std::string MessageText(const OutgoingMessage& message) {
     std::optional<std::string> problem;
     if (!message.unfit.empty()) problem = message.unfit;
     if (!problem) problem = message.lines.checkDeferred();
@@ -146,7 +146,7 @@ DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
     // Listed before they are written, so that an interrupted run is cleared up as well.
     WriteOwnFile(dir, kDryRunList, JoinCrLf(names));
     for (std::size_t i = 0; i < total; ++i) {
-        const MailNode& message = messages.message(i);
+        const OutgoingMessage& message = messages.message(i);
         WriteOwnFile(dir, names[i], MessageText(message));
         messages.release(i);
         if (progress) progress(static_cast<int>((i + 1) * 100 / total));

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "MessageSource.h"
+#include "model/MessageSource.h"
 
 namespace tandrel {
 

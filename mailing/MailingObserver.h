@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "DeliveryEvents.h"
+#include "smtp/DeliveryEvents.h"
 
 namespace tandrel {
 

@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The mailing run's steps.
-#include "MailingRun.h"
+#include "mailing/MailingRun.h"
 
 #include <exception>
 #include <iterator>
 
-#include "DeliveryRun.h"
-#include "DeliverySettings.h"
-#include "MailFile.h"
-#include "Preparation.h"
-#include "RunResults.h"
-#include "SentLog.h"
-#include "Settings.h"
+#include "mailing/DeliveryRun.h"
+#include "mailing/DeliverySettings.h"
+#include "model/MailFile.h"
+#include "merge/Preparation.h"
+#include "model/RunResults.h"
+#include "mailing/SentLog.h"
+#include "model/Settings.h"
 
 namespace tandrel {
 
@@ -45,7 +45,7 @@ public:
         if (run_.results_) run_.results_->record(message, RunResultOf(outcome));
         if (outcome == MessageOutcome::MaybeDelivered) {
             if (run_.kind_ == MailingKind::TestMail)
-                run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromaddy);
+                run_.summary_.maybeDelivered.push_back(run_.st_.prefs.fromAddress);
             else if (message < run_.recipients_->size())
                 run_.summary_.maybeDelivered.push_back((*run_.recipients_)[message]->email());
         }
@@ -60,7 +60,7 @@ private:
     MailingRun& run_;
 };
 
-MailingRun::MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
+MailingRun::MailingRun(AppState& session, std::vector<Person*> recipients, std::string subject,
                        MailingKind kind)
     : st_(session), recipients_(std::make_shared<const RecipientList>(std::move(recipients))),
       subject_(std::move(subject)), kind_(kind), relay_(std::make_unique<Relay>(*this)) {}
@@ -103,7 +103,7 @@ void MailingRun::prepare() {
         [this](int percent) {
             if (observer_) observer_->preparationProgress(percent);
         },
-        kind_ == MailingKind::TestMail ? st_.prefs.fromaddy : std::string());
+        kind_ == MailingKind::TestMail ? st_.prefs.fromAddress : std::string());
     useMessages(prepared_);
 }
 
@@ -137,17 +137,17 @@ void MailingRun::startDelivery() {
     std::vector<std::string>* accepted = &acceptedScratch_;
     if (kind_ == MailingKind::Mailing) {
         try {
-            static const DatabaseRoot noDatabase;
+            static const Database noDatabase;
             results_ = std::make_unique<RunResultsWriter>(
                 st_.runResultsPath(), IdentifyPeople(st_.db ? *st_.db : noDatabase, *recipients_));
         } catch (const std::exception& e) {
             summary_.fileErrors.push_back(e.what()); // the run goes on without its results file
         }
         // The accepted addresses follow the block's head in the session's sent log.
-        sentLog_ = std::make_unique<SentLogBlock>(st_.SentLog, subject_);
-        accepted = &st_.SentLog;
+        sentLog_ = std::make_unique<SentLogBlock>(st_.sentLog, subject_);
+        accepted = &st_.sentLog;
     }
-    delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.RunLog, *accepted, &st_.RunLogSaved);
+    delivery_ = std::make_unique<DeliveryRun>(*relay_, st_.runLog, *accepted, &st_.runLogSaved);
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
     if (config.bearerToken && credentialSource_)

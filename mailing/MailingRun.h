@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
-#include "Credentials.h"
-#include "DryRun.h"
-#include "MailingObserver.h"
-#include "SendCheck.h"
+#include "model/AppState.h"
+#include "mailing/Credentials.h"
+#include "mailing/DryRun.h"
+#include "mailing/MailingObserver.h"
+#include "merge/SendCheck.h"
 
 namespace tandrel {
 
@@ -70,7 +70,7 @@ public:
     // `session` holds the database, the attachments, the mail text (already built from
     // the editors), the relay settings, the data folder and the session's logs in memory.
     // `subject` is the mail's subject as written, for the sent log.
-    MailingRun(AppState& session, std::vector<ReceipData*> recipients, std::string subject,
+    MailingRun(AppState& session, std::vector<Person*> recipients, std::string subject,
                MailingKind kind = MailingKind::Mailing);
     ~MailingRun();
     MailingRun(const MailingRun&) = delete;
@@ -112,7 +112,7 @@ public:
     MailingSummary finish();
 
     const AppState& session() const { return st_; }
-    const std::vector<ReceipData*>& recipients() const { return *recipients_; }
+    const std::vector<Person*>& recipients() const { return *recipients_; }
     // The addresses of the messages so far whose end of data went out unanswered.
     const std::vector<std::string>& maybeDelivered() const { return summary_.maybeDelivered; }
     // What went wrong so far with the files, taken (for a front end that reports at once).
@@ -124,7 +124,7 @@ private:
     std::string renewedSecret();
 
     AppState& st_;
-    std::shared_ptr<const std::vector<ReceipData*>> recipients_;
+    std::shared_ptr<const std::vector<Person*>> recipients_;
     std::string subject_;
     MailingKind kind_;
     MailingObserver* observer_ = nullptr;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The run log's session lines: this run's part of the session's memory, appended to the
 // file without reading or rewriting what an earlier run left there.
-#include "RunLog.h"
+#include "mailing/RunLog.h"
 
 #include <algorithm>
 #include <exception>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The words of a delivery run. The dialogue reports what happened; these texts are what
 // the user and the run log have always been told of it.
-#include "RunWords.h"
+#include "mailing/RunWords.h"
 
 #include <cerrno>
 
-#include "SmtpReply.h"
-#include "VisibleText.h"
-#include "WSocket.h"
+#include "smtp/SmtpReply.h"
+#include "model/VisibleText.h"
+#include "smtp/ClientSocket.h"
 
 namespace tandrel {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DeliveryEvents.h"
+#include "smtp/DeliveryEvents.h"
 
 namespace tandrel {
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sent log's block of one mailing.
-#include "SentLog.h"
+#include "mailing/SentLog.h"
 
-#include "MailFile.h"
-#include "TextFile.h"
+#include "model/MailFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 

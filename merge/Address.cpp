@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a text is an address a relay takes as a recipient.
-#include "Address.h"
+#include "merge/Address.h"
 
 #include <algorithm>
 #include <string_view>

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Merging the mail for one person: header lines, body, line wrapping, encodings.
-#include "Compose.h"
+#include "merge/Compose.h"
 
 #include <algorithm>
 
-#include "Address.h"
-#include "Fallback.h"
-#include "Formatted.h"
-#include "MailFile.h"
-#include "Merge.h"
-#include "TextFile.h"
+#include "merge/Address.h"
+#include "merge/Fallback.h"
+#include "merge/Formatted.h"
+#include "model/MailFile.h"
+#include "merge/Merge.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -57,8 +57,8 @@ void WrapLongLines(std::vector<std::string>& lines) {
     lines.swap(out);
 }
 
-std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, const MailText& mail,
-                                        const ReceipData& entry) {
+std::vector<std::string> ComposeMessage(const std::vector<Field>& fields, const MailText& mail,
+                                        const Person& entry) {
     return MessageComposer(fields, mail, std::string()).plain(entry);
 }
 
@@ -84,21 +84,21 @@ unsigned TemplateKind(const std::vector<std::string_view>& texts) {
 
 // The values in the order of the merge, as slots: name, email, then field k as 2 + k
 // for the fields that have a value.
-std::size_t SlotCount(const std::vector<VarIdent>& fields, const ReceipData& e) {
+std::size_t SlotCount(const std::vector<Field>& fields, const Person& e) {
     return 2 + PairedFields(fields.size(), e);
 }
 
-const std::string& SlotValue(const ReceipData& e, std::size_t slot) {
+const std::string& SlotValue(const Person& e, std::size_t slot) {
     return slot == 0 ? e.name() : slot == 1 ? e.email() : ValueOf(e, slot - 2);
 }
 
-std::string_view SlotName(const std::vector<VarIdent>& fields, std::size_t slot) {
+std::string_view SlotName(const std::vector<Field>& fields, std::size_t slot) {
     return slot == 0 ? "name" : slot == 1 ? "email" : std::string_view(fields[slot - 2].name);
 }
 
 // The slot a placeholder name stands for ("[name]" is the entry's name whatever the
 // fields are called; of fields with one name, the first); npos for none.
-std::size_t SlotNamed(const std::vector<VarIdent>& fields, std::string_view name) {
+std::size_t SlotNamed(const std::vector<Field>& fields, std::string_view name) {
     for (std::size_t s = 0; s < 2 + fields.size(); ++s)
         if (SlotName(fields, s) == name) return s;
     return npos;
@@ -116,7 +116,7 @@ bool NestsBrackets(std::string_view text) {
 }
 
 // By slot: whether the value may reach the merged texts, as its placeholder is in one.
-std::vector<bool> PlaceholdersIn(const std::vector<VarIdent>& fields,
+std::vector<bool> PlaceholdersIn(const std::vector<Field>& fields,
                                  const std::vector<std::string_view>& texts) {
     std::vector<bool> used(2 + fields.size());
     if (std::any_of(texts.begin(), texts.end(), NestsBrackets)) {
@@ -140,7 +140,7 @@ std::vector<bool> PlaceholdersIn(const std::vector<VarIdent>& fields,
 // non-ASCII text. A value with a bracket may carry any other placeholder in with it,
 // and then every value counts.
 bool MixesCharsets(unsigned templateKind, const std::vector<bool>& used,
-                   const std::vector<VarIdent>& fields, const ReceipData& e) {
+                   const std::vector<Field>& fields, const Person& e) {
     // Values a short row leaves out are empty: plain ASCII without brackets.
     const std::size_t slots = std::min(SlotCount(fields, e), 2 + e.values.size());
     unsigned kinds = templateKind;
@@ -159,8 +159,8 @@ void ToUtf8(std::string& text) {
     if (KindOf(text) == kWindows1252) text = Windows1252ToUtf8(text);
 }
 
-ReceipData ValuesAsUtf8(const ReceipData& e) {
-    ReceipData u = e;
+Person ValuesAsUtf8(const Person& e) {
+    Person u = e;
     u.convertTexts(ToUtf8);
     return u;
 }
@@ -170,7 +170,7 @@ ReceipData ValuesAsUtf8(const ReceipData& e) {
 // of its address (an address ends at a comma outside both). Values inside angle
 // brackets or forming a bare address stay as they are.
 std::vector<AddressPlace> FindAddressPlaces(std::string_view line,
-                                            const std::vector<VarIdent>& fields) {
+                                            const std::vector<Field>& fields) {
     std::vector<AddressPlace> places;
     bool address = false;
     for (std::string_view name : {"from", "to", "cc", "bcc", "reply-to"})
@@ -228,7 +228,7 @@ std::vector<AddressPlace> FindAddressPlaces(std::string_view line,
 
 // The placeholders inside the angle brackets of a List- line, which hold URLs.
 std::vector<AddressPlace> FindUrlPlaces(std::string_view line,
-                                        const std::vector<VarIdent>& fields) {
+                                        const std::vector<Field>& fields) {
     std::vector<AddressPlace> places;
     if (!IsListHeader(line)) return places;
     bool angle = false;
@@ -254,7 +254,7 @@ std::vector<AddressPlace> FindUrlPlaces(std::string_view line,
 }
 
 MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string body,
-                          const std::vector<VarIdent>& fields) {
+                          const std::vector<Field>& fields) {
     MailTemplate t;
     for (const std::string& line : header) {
         std::vector<AddressPlace> places = FindAddressPlaces(line, fields);
@@ -269,7 +269,7 @@ MailTemplate MakeTemplate(const std::vector<std::string>& header, std::string bo
 // escaped or quoted, it is inserted so and the text around it merged on its own;
 // otherwise the line merges as any text.
 std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index,
-                            const ReceipData& e) {
+                            const Person& e) {
     std::string line;
     std::size_t from = 0;
     const std::size_t slots = SlotCount(index.fields(), e);
@@ -300,9 +300,9 @@ std::string MergeHeaderLine(const HeaderTemplateLine& h, const FieldIndex& index
 
 } // namespace
 
-MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
+MessageComposer::MessageComposer(const std::vector<Field>& fields, const MailText& mail,
                                  std::string fallbackHost, std::string imageFolder)
-    : fields_(fields), index_(fields), hasHeader_(mail.MailHasHeader),
+    : fields_(fields), index_(fields), hasHeader_(mail.hasHeader),
       fallbackHost_(std::move(fallbackHost)) {
     const auto& lines = mail.lines;
     auto bodyStart = lines.begin();
@@ -334,8 +334,8 @@ MessageComposer::MessageComposer(const std::vector<VarIdent>& fields, const Mail
 
 MessageComposer::~MessageComposer() = default;
 
-const MailTemplate& MessageComposer::templateFor(const ReceipData& entry, ReceipData& converted,
-                                                 const ReceipData*& values) const {
+const MailTemplate& MessageComposer::templateFor(const Person& entry, Person& converted,
+                                                 const Person*& values) const {
     // Only a message that mixes the two kinds pays for a converted copy of its values;
     // formatted mail is always UTF-8, as its HTML rendering is.
     values = &entry;
@@ -348,10 +348,10 @@ const MailTemplate& MessageComposer::templateFor(const ReceipData& entry, Receip
     return templateKind_ == kWindows1252 ? utf8Template_ : template_;
 }
 
-void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& header,
+void MessageComposer::merge(const Person& entry, std::vector<std::string>& header,
                             std::vector<std::string>& body) const {
-    ReceipData converted;
-    const ReceipData* e = nullptr;
+    Person converted;
+    const Person* e = nullptr;
     const MailTemplate* t = &templateFor(entry, converted, e);
     header.clear();
     std::size_t merged = 0;
@@ -367,18 +367,18 @@ void MessageComposer::merge(const ReceipData& entry, std::vector<std::string>& h
     body = SplitLines(text);
 }
 
-void MessageComposer::mergeHeaderLines(const ReceipData& entry,
+void MessageComposer::mergeHeaderLines(const Person& entry,
                                        const std::vector<std::size_t>& which,
                                        std::vector<std::string>& merged) const {
-    ReceipData converted;
-    const ReceipData* e = nullptr;
+    Person converted;
+    const Person* e = nullptr;
     const MailTemplate& t = templateFor(entry, converted, e);
     merged.clear();
     for (const std::size_t k : which)
         merged.push_back(MergeHeaderLine(t.header.at(k), index_, *e));
 }
 
-std::vector<std::string> MessageComposer::plain(const ReceipData& entry) const {
+std::vector<std::string> MessageComposer::plain(const Person& entry) const {
     std::vector<std::string> lines, body;
     merge(entry, lines, body);
     if (hasHeader_) lines.emplace_back();
@@ -447,10 +447,10 @@ std::string MessageComposer::nextMessageId(const std::vector<std::string>& heade
 }
 
 std::vector<std::string>
-MessageComposer::composeFormatted(const ReceipData& entry, std::vector<std::string> header,
+MessageComposer::composeFormatted(const Person& entry, std::vector<std::string> header,
                                   const std::vector<std::string>& plainBody) {
-    ReceipData converted;
-    const ReceipData* e = nullptr;
+    Person converted;
+    const Person* e = nullptr;
     const MailTemplate& t = templateFor(entry, converted, e);
     const std::string messageId = nextMessageId(header);
     std::vector<std::string> lines;
@@ -470,7 +470,7 @@ MessageComposer::composeFormatted(const ReceipData& entry, std::vector<std::stri
     return lines;
 }
 
-std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool multipart,
+std::vector<std::string> MessageComposer::compose(const Person& entry, bool multipart,
                                                   std::vector<std::string>* copyRecipients) {
     if (!hasHeader_) return plain(entry);
     std::vector<std::string> header, body;
@@ -529,9 +529,9 @@ std::vector<std::string> MessageComposer::compose(const ReceipData& entry, bool 
     return lines;
 }
 
-std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,
+std::vector<std::string> MergeLines(const std::vector<Field>& fields,
                                     const std::vector<std::string>& lines,
-                                    const ReceipData& entry) {
+                                    const Person& entry) {
     std::string text = JoinLines(lines);
     const unsigned kind = KindOf(text);
     if (MixesCharsets(kind, PlaceholdersIn(fields, {text}), fields, entry)) {

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Encoding.h"
-#include "Merge.h"
-#include "Model.h"
+#include "merge/Encoding.h"
+#include "merge/Merge.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -26,8 +26,8 @@ void WrapLongLines(std::vector<std::string>& lines);
 // by one and a line break in a merged value becomes a blank, so a value can never add
 // a header line; the body is merged as one text, so a value with line breaks becomes
 // several body lines. Values are quoted and charsets made one as MessageComposer says.
-std::vector<std::string> ComposeMessage(const std::vector<VarIdent>& fields, const MailText& mail,
-                                        const ReceipData& entry);
+std::vector<std::string> ComposeMessage(const std::vector<Field>& fields, const MailText& mail,
+                                        const Person& entry);
 
 // The mail template as MessageComposer keeps it. A place in a From or To line where a
 // value may need quoting: inside a quoted string, or where a display name stands
@@ -69,17 +69,17 @@ class MessageComposer {
 public:
     // fallbackHost: the Message-ID host when the merged From line has no domain;
     // imageFolder: where a Markdown mail's relative image paths start.
-    MessageComposer(const std::vector<VarIdent>& fields, const MailText& mail,
+    MessageComposer(const std::vector<Field>& fields, const MailText& mail,
                     std::string fallbackHost, std::string imageFolder = ".");
     ~MessageComposer();
 
     // ComposeMessage for this entry.
-    std::vector<std::string> plain(const ReceipData& entry) const;
+    std::vector<std::string> plain(const Person& entry) const;
     // The complete message before attachment parts; `multipart`: attachments follow,
     // so a body line that looks like the boundary must be encoded. `copyRecipients`,
     // when given, receives the valid merged Cc and Bcc addresses, each once and never
     // the entry's own address.
-    std::vector<std::string> compose(const ReceipData& entry, bool multipart,
+    std::vector<std::string> compose(const Person& entry, bool multipart,
                                      std::vector<std::string>* copyRecipients = nullptr);
 
     // The header lines of the mail as written (none for a mail without a header block),
@@ -88,21 +88,21 @@ public:
     // what the check before sending reads.
     std::size_t headerLineCount() const { return template_.header.size(); }
     const std::string& headerLine(std::size_t k) const { return template_.header.at(k).text; }
-    void mergeHeaderLines(const ReceipData& entry, const std::vector<std::size_t>& which,
+    void mergeHeaderLines(const Person& entry, const std::vector<std::size_t>& which,
                           std::vector<std::string>& merged) const;
 
 private:
     // The template and values to merge: converted to UTF-8 where the message must be.
-    const MailTemplate& templateFor(const ReceipData& entry, ReceipData& converted,
-                                    const ReceipData*& values) const;
-    void merge(const ReceipData& entry, std::vector<std::string>& header,
+    const MailTemplate& templateFor(const Person& entry, Person& converted,
+                                    const Person*& values) const;
+    void merge(const Person& entry, std::vector<std::string>& header,
                std::vector<std::string>& body) const;
     std::string nextMessageId(const std::vector<std::string>& header);
-    std::vector<std::string> composeFormatted(const ReceipData& entry,
+    std::vector<std::string> composeFormatted(const Person& entry,
                                               std::vector<std::string> header,
                                               const std::vector<std::string>& plainBody);
 
-    const std::vector<VarIdent>& fields_;
+    const std::vector<Field>& fields_;
     FieldIndex index_;
     bool hasHeader_;
     MailTemplate template_;
@@ -120,7 +120,7 @@ std::vector<std::string> AddressesOf(std::string_view value);
 
 // Join with CR LF, merge the entry, split again (no wrapping): the merged text of a
 // list of lines, as the preview shows it. Mixed texts become UTF-8 as in a message.
-std::vector<std::string> MergeLines(const std::vector<VarIdent>& fields,
-                                    const std::vector<std::string>& lines, const ReceipData& entry);
+std::vector<std::string> MergeLines(const std::vector<Field>& fields,
+                                    const std::vector<std::string>& lines, const Person& entry);
 
 } // namespace tandrel

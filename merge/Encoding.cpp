@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Charset choice, quoted-printable, RFC 2047 header words, RFC 2231 file-name
 // parameters and Message-IDs for composed messages.
-#include "Encoding.h"
+#include "merge/Encoding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +10,7 @@
 #include <random>
 #include <unistd.h>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 

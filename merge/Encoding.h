@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "TextEncoding.h" // IsValidUtf8
+#include "model/TextEncoding.h" // IsValidUtf8
 
 namespace tandrel {
 

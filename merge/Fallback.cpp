@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fallback placeholders around the ordinary merge.
-#include "Fallback.h"
+#include "merge/Fallback.h"
 
 namespace tandrel {
 
@@ -43,7 +43,7 @@ bool IsBlankValue(std::string_view value) {
     return value.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-const std::string* ValueNamed(const FieldIndex& index, const ReceipData& entry,
+const std::string* ValueNamed(const FieldIndex& index, const Person& entry,
                               std::string_view name) {
     static const std::string none;
     const std::vector<std::size_t>* steps = index.stepsOf(name);
@@ -53,14 +53,14 @@ const std::string* ValueNamed(const FieldIndex& index, const ReceipData& entry,
     return step - 2 < entry.values.size() ? &entry.values[step - 2] : &none;
 }
 
-std::optional<std::string> ResolveFallback(const FieldIndex& index, const ReceipData& entry,
+std::optional<std::string> ResolveFallback(const FieldIndex& index, const Person& entry,
                                            const FallbackPlaceholder& p) {
     const std::string* value = ValueNamed(index, entry, p.field);
     if (!value) return std::nullopt;
     return IsBlankValue(*value) ? std::string(p.text) : *value;
 }
 
-void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const ReceipData& between,
+void MergePlaceholders(const FieldIndex& index, const Person& entry, const Person& between,
                        std::string& text, const FallbackInsert& insert) {
     if (text.find('|') == std::string::npos) {
         MergeEntry(index, between, text);
@@ -88,13 +88,13 @@ void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const R
     text.swap(out);
 }
 
-void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, std::string& text) {
+void MergePlaceholders(const FieldIndex& index, const Person& entry, std::string& text) {
     MergePlaceholders(
         index, entry, entry, text,
         [](std::string& out, const std::string& value, std::string_view) { out += value; });
 }
 
-void MergePlaceholders(const std::vector<VarIdent>& fields, const ReceipData& entry,
+void MergePlaceholders(const std::vector<Field>& fields, const Person& entry,
                        std::string& text) {
     if (text.find('[') == std::string::npos) return;
     MergePlaceholders(FieldIndex(fields), entry, text);

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Merge.h"
-#include "Model.h"
+#include "merge/Merge.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -43,20 +43,20 @@ bool IsBlankValue(std::string_view value);
 // The value a placeholder name stands for: "name" and "email" are the entry's own, any
 // other name the first field so called (a field without a value gives ""); null for a
 // name that is no field.
-const std::string* ValueNamed(const FieldIndex& index, const ReceipData& entry,
+const std::string* ValueNamed(const FieldIndex& index, const Person& entry,
                               std::string_view name);
 
 // What a fallback placeholder gives for this entry; nothing when its field is unknown
 // (the placeholder then stays as written).
-std::optional<std::string> ResolveFallback(const FieldIndex& index, const ReceipData& entry,
+std::optional<std::string> ResolveFallback(const FieldIndex& index, const Person& entry,
                                            const FallbackPlaceholder& p);
 
 // MergeEntry, with every fallback placeholder of a known field replaced by what it
 // gives. The text between them is merged on its own and a value inserted for a
 // fallback is never merged again. A text without "|" merges exactly as MergeEntry.
 // Throws ComposeError as MergeEntry does.
-void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, std::string& text);
-void MergePlaceholders(const std::vector<VarIdent>& fields, const ReceipData& entry,
+void MergePlaceholders(const FieldIndex& index, const Person& entry, std::string& text);
+void MergePlaceholders(const std::vector<Field>& fields, const Person& entry,
                        std::string& text);
 
 // The same walk with the pieces handed out: the text between fallback placeholders is
@@ -65,7 +65,7 @@ void MergePlaceholders(const std::vector<VarIdent>& fields, const ReceipData& en
 // output.
 using FallbackInsert =
     std::function<void(std::string& out, const std::string& value, std::string_view field)>;
-void MergePlaceholders(const FieldIndex& index, const ReceipData& entry, const ReceipData& between,
+void MergePlaceholders(const FieldIndex& index, const Person& entry, const Person& between,
                        std::string& text, const FallbackInsert& insert);
 
 } // namespace tandrel

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Suggestions for misspelt placeholders, by edit distance.
-#include "FieldSuggestion.h"
+#include "merge/FieldSuggestion.h"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "Encoding.h"
+#include "merge/Encoding.h"
 
 namespace tandrel {
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Markdown to HTML with md4c, merged values kept as text, inline images.
-#include "Formatted.h"
+#include "merge/Formatted.h"
 
 #include <algorithm>
 #include <fstream>
@@ -10,11 +10,11 @@
 
 #include <md4c-html.h>
 
-#include "Encoding.h"
-#include "Fallback.h"
-#include "Merge.h"
-#include "Mime.h"
-#include "StandIns.h"
+#include "merge/Encoding.h"
+#include "merge/Fallback.h"
+#include "merge/Merge.h"
+#include "merge/Mime.h"
+#include "merge/StandIns.h"
 
 namespace tandrel {
 
@@ -37,8 +37,8 @@ std::string RenderMarkdown(const std::string& markdown) {
 
 // The Markdown merged with stand-ins for the values, rendered.
 std::string RenderWithStandIns(const FieldIndex& index, std::string markdown,
-                               const ReceipData& entry, StandIns& standIns) {
-    ReceipData between;
+                               const Person& entry, StandIns& standIns) {
+    Person between;
     between.setName(standIns.add(entry.name(), "name"));
     between.setEmail(standIns.add(entry.email(), "email"));
     const std::size_t pairs = PairedFields(index.fields().size(), entry);
@@ -181,14 +181,14 @@ void AppendQuotedPrintablePart(std::vector<std::string>& lines, std::string_view
 
 } // namespace
 
-std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
-                             const ReceipData& entry) {
+std::string RenderMergedHtml(const std::vector<Field>& fields, const std::string& markdown,
+                             const Person& entry) {
     StandIns standIns(markdown);
     return standIns.putBack(RenderWithStandIns(FieldIndex(fields), markdown, entry, standIns));
 }
 
 std::vector<LeftOutAddress> LeftOutAddresses(const FieldIndex& fields, const std::string& markdown,
-                                             const ReceipData& entry) {
+                                             const Person& entry) {
     StandIns standIns(markdown);
     std::vector<LeftOutAddress> leftOut;
     standIns.putBack(RenderWithStandIns(fields, markdown, entry, standIns), &leftOut);
@@ -199,23 +199,23 @@ bool ValuesMayMakeAddresses(const FieldIndex& fields, const std::string& markdow
     // No scheme that is kept holds "xx", so this value is left out wherever a value
     // takes part in a scheme, or makes an autolink, and nowhere else.
     const std::string probe = "xx:";
-    ReceipData entry;
+    Person entry;
     entry.setName(probe);
     entry.setEmail(probe);
     entry.values.assign(fields.fields().size(), probe);
     return !LeftOutAddresses(fields, markdown, entry).empty();
 }
 
-std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const MailText& mail,
-                                 const ReceipData& entry) {
+std::string FormattedPreviewHtml(const std::vector<Field>& fields, const MailText& mail,
+                                 const Person& entry) {
     auto bodyStart = mail.lines.begin();
-    if (mail.MailHasHeader) {
+    if (mail.hasHeader) {
         const auto end = std::find(mail.lines.begin(), mail.lines.end(), std::string());
         if (end != mail.lines.end()) bodyStart = end + 1;
     }
     const std::string body =
         AsUtf8(JoinLines(std::vector<std::string>(bodyStart, mail.lines.end())));
-    ReceipData utf8 = entry;
+    Person utf8 = entry;
     utf8.convertTexts([](std::string& text) { text = AsUtf8(text); });
     return HtmlDocument(RenderMergedHtml(fields, body, utf8));
 }
@@ -286,7 +286,7 @@ const FormattedBodyBuilder::Image& FormattedBodyBuilder::image(const std::string
 std::vector<std::string> FormattedBodyBuilder::build(const std::vector<std::string>& plainText,
                                                      const FieldIndex& fields,
                                                      const std::string& markdown,
-                                                     const ReceipData& entry,
+                                                     const Person& entry,
                                                      std::string_view messageId) {
     StandIns standIns(markdown);
     std::string html = RenderWithStandIns(fields, markdown, entry, standIns);

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Merge.h"
-#include "Model.h"
-#include "StandIns.h"
+#include "merge/Merge.h"
+#include "model/Model.h"
+#include "merge/StandIns.h"
 
 namespace tandrel {
 
@@ -21,13 +21,13 @@ namespace tandrel {
 // value never adds a tag, an attribute or a link scheme, and a link or image address
 // with a value in it is kept only for http, https and mailto. The text and values are
 // taken as UTF-8.
-std::string RenderMergedHtml(const std::vector<VarIdent>& fields, const std::string& markdown,
-                             const ReceipData& entry);
+std::string RenderMergedHtml(const std::vector<Field>& fields, const std::string& markdown,
+                             const Person& entry);
 
 // The link and image addresses that the entry's values make in the Markdown text and
 // that its HTML leaves out, in order, each with its field.
 std::vector<LeftOutAddress> LeftOutAddresses(const FieldIndex& fields, const std::string& markdown,
-                                             const ReceipData& entry);
+                                             const Person& entry);
 
 // Whether LeftOutAddresses can find anything for an entry with a value for every field:
 // a value stands where it takes part in an address's scheme. An entry with fewer values
@@ -37,8 +37,8 @@ bool ValuesMayMakeAddresses(const FieldIndex& fields, const std::string& markdow
 // A whole HTML document of the mail's body merged for the entry, for the preview;
 // images keep the sources written in the Markdown (relative to the mail's folder).
 // Windows-1252 text and values are converted to UTF-8 as in a message.
-std::string FormattedPreviewHtml(const std::vector<VarIdent>& fields, const MailText& mail,
-                                 const ReceipData& entry);
+std::string FormattedPreviewHtml(const std::vector<Field>& fields, const MailText& mail,
+                                 const Person& entry);
 
 // The image files the body of a Markdown mail shows that go out as inline parts: every
 // image source that is a relative path without ".." or control characters and names an
@@ -73,7 +73,7 @@ public:
     // ComposeError when an image file cannot be read.
     std::vector<std::string> build(const std::vector<std::string>& plainText,
                                    const FieldIndex& fields, const std::string& markdown,
-                                   const ReceipData& entry, std::string_view messageId);
+                                   const Person& entry, std::string_view messageId);
 
 private:
     struct Image {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The preparation gauge: integer steps per message, attachment and base64 line.
-#include "Gauge.h"
+#include "merge/Gauge.h"
 
 #include <algorithm>
 #include <utility>

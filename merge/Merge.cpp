@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Placeholder substitution: the restarting-search rule, and a single scan that gives
 // the same result when no name or value holds a bracket.
-#include "Merge.h"
+#include "merge/Merge.h"
 
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
-#include "Encoding.h"
+#include "merge/Encoding.h"
 
 namespace tandrel {
 
@@ -166,7 +166,7 @@ bool HasBracket(std::string_view s) {
 // is matched by the first of them that may still see the span.
 class SingleScanMerge {
 public:
-    SingleScanMerge(const FieldIndex& index, const ReceipData& entry, std::size_t pairs,
+    SingleScanMerge(const FieldIndex& index, const Person& entry, std::size_t pairs,
                     std::size_t limit)
         : index_(index), entry_(entry), steps_(2 + pairs), limit_(limit) {}
 
@@ -223,13 +223,13 @@ private:
     }
 
     const FieldIndex& index_;
-    const ReceipData& entry_;
+    const Person& entry_;
     std::size_t steps_; // steps for this entry: name, email and the paired fields
     std::vector<Open> open_;
     std::size_t limit_;
 };
 
-bool ValuesHoldBrackets(const FieldIndex& index, const ReceipData& entry, std::size_t pairs) {
+bool ValuesHoldBrackets(const FieldIndex& index, const Person& entry, std::size_t pairs) {
     if (HasBracket(entry.name()) || HasBracket(entry.email()) || index.namesHoldBrackets(pairs))
         return true;
     // Values a short row leaves out are empty.
@@ -239,12 +239,12 @@ bool ValuesHoldBrackets(const FieldIndex& index, const ReceipData& entry, std::s
     return false;
 }
 
-void MergeWithin(const FieldIndex& index, const ReceipData& entry, std::string& text,
+void MergeWithin(const FieldIndex& index, const Person& entry, std::string& text,
                  std::size_t limit) {
     // Every placeholder begins with "[", and values only enter the text by replacing
     // a placeholder: without any "[" nothing can change.
     if (text.find('[') == npos) return;
-    const std::vector<VarIdent>& fields = index.fields();
+    const std::vector<Field>& fields = index.fields();
     const std::size_t pairs = PairedFields(fields.size(), entry);
     if (!ValuesHoldBrackets(index, entry, pairs)) {
         SingleScanMerge(index, entry, pairs, limit).run(text);
@@ -268,7 +268,7 @@ void MergeWithin(const FieldIndex& index, const ReceipData& entry, std::string& 
     }
 }
 
-std::string TooLargeText(const FieldIndex& index, const ReceipData& entry) {
+std::string TooLargeText(const FieldIndex& index, const Person& entry) {
     const std::string& who = entry.name().empty() ? entry.email() : entry.name();
     std::string text = "The merged mail for " + OneLine(who) + " grows beyond " +
                        std::to_string(kMaxMergedBytes >> 20) + " MB";
@@ -280,7 +280,7 @@ std::string TooLargeText(const FieldIndex& index, const ReceipData& entry) {
 
 } // namespace
 
-FieldIndex::FieldIndex(const std::vector<VarIdent>& fields)
+FieldIndex::FieldIndex(const std::vector<Field>& fields)
     : fields_(fields), firstBracketName_(fields.size()) {
     const auto add = [this](std::string_view name, std::size_t step) {
         steps_[name].push_back(step);
@@ -299,11 +299,11 @@ const std::vector<std::size_t>* FieldIndex::stepsOf(std::string_view name) const
     return it == steps_.end() ? nullptr : &it->second;
 }
 
-std::string MergedTooLargeText(const FieldIndex& index, const ReceipData& entry) {
+std::string MergedTooLargeText(const FieldIndex& index, const Person& entry) {
     return TooLargeText(index, entry);
 }
 
-void MergeEntry(const FieldIndex& index, const ReceipData& entry, std::string& text) {
+void MergeEntry(const FieldIndex& index, const Person& entry, std::string& text) {
     try {
         MergeWithin(index, entry, text, kMaxMergedBytes);
     } catch (const GrowthLimitReached&) {
@@ -311,13 +311,13 @@ void MergeEntry(const FieldIndex& index, const ReceipData& entry, std::string& t
     }
 }
 
-void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text) {
+void MergeEntry(const std::vector<Field>& fields, const Person& entry, std::string& text) {
     // Nothing to look up in a text without a "[".
     if (text.find('[') == npos) return;
     MergeEntry(FieldIndex(fields), entry, text);
 }
 
-std::string MergeGrowthProblem(const FieldIndex& index, const ReceipData& entry,
+std::string MergeGrowthProblem(const FieldIndex& index, const Person& entry,
                                std::string_view text) {
     const std::size_t pairs = PairedFields(index.fields().size(), entry);
     if (!ValuesHoldBrackets(index, entry, pairs)) {

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -45,8 +45,8 @@ void ReplaceAll(std::string& text, std::string_view placeholder, std::string_vie
 // Keeps a reference to `fields`.
 class FieldIndex {
 public:
-    explicit FieldIndex(const std::vector<VarIdent>& fields);
-    const std::vector<VarIdent>& fields() const { return fields_; }
+    explicit FieldIndex(const std::vector<Field>& fields);
+    const std::vector<Field>& fields() const { return fields_; }
     // The steps that use the name, ascending; null for none.
     const std::vector<std::size_t>* stepsOf(std::string_view name) const;
     std::size_t longestName() const { return longest_; }
@@ -54,7 +54,7 @@ public:
     bool namesHoldBrackets(std::size_t count) const { return firstBracketName_ < count; }
 
 private:
-    const std::vector<VarIdent>& fields_;
+    const std::vector<Field>& fields_;
     std::unordered_map<std::string_view, std::vector<std::size_t>> steps_;
     std::size_t longest_ = 0;
     std::size_t firstBracketName_;
@@ -65,17 +65,17 @@ private:
 // pair with fields by position; surplus fields keep their placeholders, unless the
 // entry's missing values read as empty). Throws ComposeError (MergedTooLargeText) when
 // the text would grow beyond kMaxMergedBytes; `text` is then unspecified.
-void MergeEntry(const std::vector<VarIdent>& fields, const ReceipData& entry, std::string& text);
-void MergeEntry(const FieldIndex& index, const ReceipData& entry, std::string& text);
+void MergeEntry(const std::vector<Field>& fields, const Person& entry, std::string& text);
+void MergeEntry(const FieldIndex& index, const Person& entry, std::string& text);
 
 // "The merged mail for <person> grows beyond 64 MB", naming the values' references to
 // each other when they hold brackets.
-std::string MergedTooLargeText(const FieldIndex& index, const ReceipData& entry);
+std::string MergedTooLargeText(const FieldIndex& index, const Person& entry);
 
 // MergedTooLargeText when merging `text` for the entry would grow beyond
 // kMaxMergedBytes, else "". Merges only when a value holds a bracket or the values
 // are large enough for plain replacements to get there.
-std::string MergeGrowthProblem(const FieldIndex& index, const ReceipData& entry,
+std::string MergeGrowthProblem(const FieldIndex& index, const Person& entry,
                                std::string_view text);
 
 } // namespace tandrel

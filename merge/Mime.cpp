@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Attachment parts of a multipart message: reading files, base64, part headers.
-#include "Mime.h"
+#include "merge/Mime.h"
 
 #include <algorithm>
 #include <array>
@@ -17,9 +17,9 @@
 #include <unistd.h>
 #include <utility>
 
-#include "Encoding.h"
-#include "Fallback.h"
-#include "TextFile.h"
+#include "merge/Encoding.h"
+#include "merge/Fallback.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -489,7 +489,7 @@ bool LeavesFolder(std::string_view value) {
 // brackets nested in the pattern ("[[name]x]" holds no "[x]" until [name] is merged),
 // and then every value counts.
 std::string ValueLeavingFolder(const std::string& pattern, const FieldIndex& index,
-                               const ReceipData& entry) {
+                               const Person& entry) {
     const std::string_view fixed = std::string_view(pattern).substr(0, pattern.find('['));
     if (fixed.find_first_of("/\\") == std::string_view::npos) return {};
     const std::size_t slots = 2 + PairedFields(index.fields().size(), entry);
@@ -673,7 +673,7 @@ bool ValuesChooseWholePath(std::string_view path) {
 }
 
 PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
-                              const ReceipData& entry) {
+                              const Person& entry) {
     PersonalPath out{path, {}};
     if (!HoldsPlaceholder(path)) return out;
     MergePlaceholders(fields, entry, out.path);
@@ -695,7 +695,7 @@ PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
 }
 
 std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
-                              const ReceipData& entry) {
+                              const Person& entry) {
     PersonalPath p = AttachmentPathOf(path, fields, entry);
     if (!p.problem.empty())
         throw ComposeError(OneLine(entry.name().empty() ? entry.email() : entry.name()) + ": " +
@@ -729,7 +729,7 @@ void AddAttachmentPart(LineBlock& block, const std::string& path, PrepGauge* gau
     AppendPart(block, path, gauge);
 }
 
-void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& entry,
+void AddAttachmentParts(const std::vector<Field>& fields, const Person& entry,
                         const std::vector<Attachment>& attachments, std::vector<std::string>& lines,
                         PrepGauge* gauge) {
     // Built aside, so a failing attachment leaves the message as it was.
@@ -747,7 +747,7 @@ void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& e
     lines.swap(out);
 }
 
-AttachmentSet::AttachmentSet(const std::vector<VarIdent>& fields,
+AttachmentSet::AttachmentSet(const std::vector<Field>& fields,
                              const std::vector<Attachment>& attachments)
     : fields_(fields), attachments_(attachments) {
     auto closing = std::make_shared<LineBlock>();
@@ -774,7 +774,7 @@ AttachmentSet::Part AttachmentSet::prepare(const std::string& path, bool own, Pr
     return part;
 }
 
-MessageLines AttachmentSet::Compose(std::vector<std::string> composed, const ReceipData& entry,
+MessageLines AttachmentSet::Compose(std::vector<std::string> composed, const Person& entry,
                                     PrepGauge* gauge) {
     if (attachments_.empty()) return MessageLines(composed);
     MakeMultipart(composed);

@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Gauge.h"
-#include "Merge.h"
-#include "MessageLines.h"
-#include "Model.h"
+#include "merge/Gauge.h"
+#include "merge/Merge.h"
+#include "model/MessageLines.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -68,7 +68,7 @@ struct PersonalPath {
     bool hiddenPart = false;
 };
 PersonalPath AttachmentPathOf(const std::string& path, const FieldIndex& fields,
-                              const ReceipData& entry);
+                              const Person& entry);
 
 // Whether the values choose the whole path: it holds a placeholder and names no folder
 // before it ("[file]", "[name].pdf").
@@ -77,7 +77,7 @@ bool ValuesChooseWholePath(std::string_view path);
 // AttachmentPathOf's path; throws ComposeError naming the person and the value instead
 // of a path that would lead out of its folder.
 std::string AttachmentPathFor(const std::string& path, const FieldIndex& fields,
-                              const ReceipData& entry);
+                              const Person& entry);
 
 // One attachment's body. Image and application types: AddBase64Body. Text types: an
 // empty line and the file's lines unchanged, or base64 like the other types when the
@@ -101,7 +101,7 @@ void AddAttachmentPart(LineBlock& block, const std::string& path, PrepGauge* gau
 
 // Makes `lines` multipart and appends every attachment's part, read and encoded for
 // this message alone, and the closing boundary line.
-void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& entry,
+void AddAttachmentParts(const std::vector<Field>& fields, const Person& entry,
                         const std::vector<Attachment>& attachments, std::vector<std::string>& lines,
                         PrepGauge* gauge = nullptr);
 
@@ -112,11 +112,11 @@ void AddAttachmentParts(const std::vector<VarIdent>& fields, const ReceipData& e
 // gauge moves for a shared or deferred part exactly as if it had been encoded.
 class AttachmentSet {
 public:
-    AttachmentSet(const std::vector<VarIdent>& fields, const std::vector<Attachment>& attachments);
+    AttachmentSet(const std::vector<Field>& fields, const std::vector<Attachment>& attachments);
 
     // The complete message from the lines of ComposeMessage: unchanged without
     // attachments, otherwise multipart with every attachment's part.
-    MessageLines Compose(std::vector<std::string> composed, const ReceipData& entry,
+    MessageLines Compose(std::vector<std::string> composed, const Person& entry,
                          PrepGauge* gauge = nullptr);
 
     // Distinct parts encoded or counted so far.

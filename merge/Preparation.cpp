@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Preparation of a mailing run: every message checked before any is sent, and composed
 // again when a connection takes it.
-#include "Preparation.h"
+#include "merge/Preparation.h"
 
 #include <exception>
 #include <unordered_map>
 #include <utility>
 
-#include "Compose.h"
-#include "Formatted.h"
-#include "Mime.h"
+#include "merge/Compose.h"
+#include "merge/Formatted.h"
+#include "merge/Mime.h"
 
 namespace tandrel {
 
@@ -17,14 +17,14 @@ namespace {
 
 // Every attachment of every recipient is looked at before anything is encoded, so a
 // run with a missing per-person file stops with one list of all of them.
-void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Attachment>& atts,
-                      const std::vector<ReceipData*>& recipients) {
+void CheckAttachments(const std::vector<Field>& fields, const std::vector<Attachment>& atts,
+                      const std::vector<Person*>& recipients) {
     constexpr std::size_t kShown = 20; // about a screenful
     std::unordered_map<std::string, std::string> seen;
     std::vector<std::string> problems;
     std::size_t total = 0;
     const FieldIndex index(fields);
-    for (const ReceipData* entry : recipients) {
+    for (const Person* entry : recipients) {
         if (!entry) continue;
         for (const Attachment& a : atts) {
             const std::string path = AttachmentPathFor(a.path, index, *entry);
@@ -50,18 +50,18 @@ void CheckAttachments(const std::vector<VarIdent>& fields, const std::vector<Att
 class PreparedMailing::Composition {
 public:
     explicit Composition(const AppState& st)
-        : hasHeader_(st.mailText.MailHasHeader),
-          fields_(st.db ? st.db->fields : std::vector<VarIdent>()), attachments_(st.attachments),
-          composer_(fields_, st.mailText, DomainOfAddress(st.prefs.fromaddy),
-                    MailFolder(st.user.lastmail)),
+        : hasHeader_(st.mailText.hasHeader),
+          fields_(st.db ? st.db->fields : std::vector<Field>()), attachments_(st.attachments),
+          composer_(fields_, st.mailText, DomainOfAddress(st.prefs.fromAddress),
+                    MailFolder(st.user.lastMail)),
           parts_(fields_, attachments_) {}
 
     bool hasHeader() const { return hasHeader_; }
-    const std::vector<VarIdent>& fields() const { return fields_; }
+    const std::vector<Field>& fields() const { return fields_; }
     const std::vector<Attachment>& attachments() const { return attachments_; }
 
-    MailNode compose(const ReceipData& entry, PrepGauge* gauge) {
-        MailNode node;
+    OutgoingMessage compose(const Person& entry, PrepGauge* gauge) {
+        OutgoingMessage node;
         node.lines = parts_.Compose(
             composer_.compose(entry, !attachments_.empty(), &node.copyRecipients), entry, gauge);
         node.address = entry.email();
@@ -70,7 +70,7 @@ public:
 
 private:
     bool hasHeader_;
-    std::vector<VarIdent> fields_;
+    std::vector<Field> fields_;
     std::vector<Attachment> attachments_;
     MessageComposer composer_;
     AttachmentSet parts_;
@@ -88,10 +88,10 @@ const std::string& PreparedMailing::address(std::size_t i) const {
     return testMailTo_.empty() ? (*recipients_)[i]->email() : testMailTo_;
 }
 
-MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
-    const ReceipData* entry = (*recipients_)[i];
+OutgoingMessage PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
+    const Person* entry = (*recipients_)[i];
     if (!entry) throw ComposeError("A recipient has no database entry");
-    MailNode node = composition_->compose(*entry, gauge);
+    OutgoingMessage node = composition_->compose(*entry, gauge);
     if (!testMailTo_.empty()) {
         // The header shows whom the person's message is for; the envelope alone says
         // where this one goes.
@@ -101,17 +101,17 @@ MailNode PreparedMailing::compose(std::size_t i, PrepGauge* gauge) {
     return node;
 }
 
-const MailNode& PreparedMailing::message(std::size_t i) {
+const OutgoingMessage& PreparedMailing::message(std::size_t i) {
     auto it = held_.find(i);
     if (it != held_.end()) return it->second;
-    MailNode node;
+    OutgoingMessage node;
     try {
         node = compose(i, nullptr);
     } catch (const std::exception& e) {
         // Every message was composed once by the preparation: only a file that changed
         // since then stops one now (unreadable, or grown past a limit), and the run goes
         // on with the others.
-        node = MailNode{};
+        node = OutgoingMessage{};
         node.address = address(i);
         node.unfit = e.what();
     }
@@ -119,14 +119,14 @@ const MailNode& PreparedMailing::message(std::size_t i) {
 }
 
 void PreparedMailing::composeAll(const GaugeFn& gauge,
-                                 const std::function<void(MailNode&&)>& keep) {
+                                 const std::function<void(OutgoingMessage&&)>& keep) {
     if (recipients_->empty()) return;
     if (!composition_->attachments().empty() && !composition_->hasHeader())
         throw ComposeError("The mail has no header block, so it cannot carry attachments");
     CheckAttachments(composition_->fields(), composition_->attachments(), *recipients_);
     PrepGauge g(gauge, recipients_->size(), composition_->attachments().size());
     for (std::size_t i = 0; i < recipients_->size(); ++i) {
-        MailNode node = compose(i, &g);
+        OutgoingMessage node = compose(i, &g);
         wireBytes_ += node.lines.textBytes() + 2 * static_cast<std::uint64_t>(node.lines.size());
         keep(std::move(node));
         g.messageDone(i + 1);
@@ -138,16 +138,16 @@ std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
                                                 const GaugeFn& gauge, std::string testMailTo) {
     std::shared_ptr<PreparedMailing> run(
         new PreparedMailing(st, std::move(recipients), std::move(testMailTo)));
-    run->composeAll(gauge, [](MailNode&&) {});
+    run->composeAll(gauge, [](OutgoingMessage&&) {});
     return run;
 }
 
-OutgoingList PrepareAllMails(const AppState& st, const std::vector<ReceipData*>& recipients,
+OutgoingList PrepareAllMails(const AppState& st, const std::vector<Person*>& recipients,
                              const GaugeFn& gauge) {
     PreparedMailing run(st, std::make_shared<const RecipientList>(recipients), {});
     OutgoingList messages;
     messages.reserve(recipients.size());
-    run.composeAll(gauge, [&messages](MailNode&& node) { messages.push_back(std::move(node)); });
+    run.composeAll(gauge, [&messages](OutgoingMessage&& node) { messages.push_back(std::move(node)); });
     return messages;
 }
 

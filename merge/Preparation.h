@@ -10,13 +10,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "AppState.h"
-#include "Gauge.h"
-#include "MessageSource.h"
+#include "model/AppState.h"
+#include "merge/Gauge.h"
+#include "model/MessageSource.h"
 
 namespace tandrel {
 
-using RecipientList = std::vector<ReceipData*>;
+using RecipientList = std::vector<Person*>;
 
 // The messages of a prepared run. Per person it keeps only the database entry; a
 // message is composed when a connection asks for it and dropped once its outcome is
@@ -33,7 +33,7 @@ public:
 
     std::size_t count() const override { return recipients_->size(); }
     const std::string& address(std::size_t i) const override;
-    const MailNode& message(std::size_t i) override;
+    const OutgoingMessage& message(std::size_t i) override;
     void release(std::size_t i) override { held_.erase(i); }
 
     // Bytes of every message on the wire (line ends included, before dot-stuffing), as
@@ -46,20 +46,20 @@ private:
     class Composition;
     PreparedMailing(const AppState& st, std::shared_ptr<const RecipientList> recipients,
                     std::string testMailTo);
-    MailNode compose(std::size_t i, PrepGauge* gauge);
+    OutgoingMessage compose(std::size_t i, PrepGauge* gauge);
     // The checks, then every message composed in order and handed to `keep`.
-    void composeAll(const GaugeFn& gauge, const std::function<void(MailNode&&)>& keep);
+    void composeAll(const GaugeFn& gauge, const std::function<void(OutgoingMessage&&)>& keep);
 
     friend std::shared_ptr<PreparedMailing> PrepareMailing(const AppState&,
                                                            std::shared_ptr<const RecipientList>,
                                                            const GaugeFn&, std::string);
-    friend OutgoingList PrepareAllMails(const AppState&, const std::vector<ReceipData*>&,
+    friend OutgoingList PrepareAllMails(const AppState&, const std::vector<Person*>&,
                                         const GaugeFn&);
 
     std::shared_ptr<const RecipientList> recipients_; // shared with the run: a big list once
     std::string testMailTo_;
     std::unique_ptr<Composition> composition_;
-    std::unordered_map<std::size_t, MailNode> held_;
+    std::unordered_map<std::size_t, OutgoingMessage> held_;
     std::uint64_t wireBytes_ = 0;
 };
 
@@ -74,7 +74,7 @@ std::shared_ptr<PreparedMailing> PrepareMailing(const AppState& st,
                                                 const GaugeFn& gauge, std::string testMailTo = {});
 
 // The same check, keeping every message: all of them composed at once, in order.
-OutgoingList PrepareAllMails(const AppState& st, const std::vector<ReceipData*>& recipients,
+OutgoingList PrepareAllMails(const AppState& st, const std::vector<Person*>& recipients,
                              const GaugeFn& gauge);
 
 } // namespace tandrel

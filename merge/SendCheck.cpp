@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Finds what would go wrong in a mailing before it is prepared.
-#include "SendCheck.h"
+#include "merge/SendCheck.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,14 +9,14 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "Address.h"
-#include "Compose.h"
-#include "Encoding.h"
-#include "Fallback.h"
-#include "FieldSuggestion.h"
-#include "Formatted.h"
-#include "MailFile.h"
-#include "Mime.h"
+#include "merge/Address.h"
+#include "merge/Compose.h"
+#include "merge/Encoding.h"
+#include "merge/Fallback.h"
+#include "merge/FieldSuggestion.h"
+#include "merge/Formatted.h"
+#include "model/MailFile.h"
+#include "merge/Mime.h"
 
 namespace tandrel {
 
@@ -54,7 +54,7 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-std::string Who(const ReceipData& e, std::size_t position) {
+std::string Who(const Person& e, std::size_t position) {
     return e.name().empty() ? "The person at place " + std::to_string(position + 1) : OneLine(e.name());
 }
 
@@ -65,8 +65,8 @@ bool IsNumber(std::string_view s) {
 // Where each unknown placeholder occurs, in order of first appearance.
 class Placeholders {
 public:
-    explicit Placeholders(const std::vector<VarIdent>& fields) {
-        for (const VarIdent& f : fields)
+    explicit Placeholders(const std::vector<Field>& fields) {
+        for (const Field& f : fields)
             names_.push_back(f.name);
         for (const char* special : {"name", "email"})
             if (std::find(names_.begin(), names_.end(), special) == names_.end())
@@ -127,7 +127,7 @@ const char* HeaderPlace(const std::string& l) {
 
 void ScanMail(const MailText& mail, Placeholders& ph) {
     std::size_t i = 0;
-    if (mail.MailHasHeader) {
+    if (mail.hasHeader) {
         for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i)
             ph.scan(mail.lines[i], HeaderPlace(mail.lines[i]));
         ++i;
@@ -144,7 +144,7 @@ void CheckImages(const AppState& st, Kind& files) {
     const auto end = std::find(lines.begin(), lines.end(), std::string());
     if (end == lines.end()) return;
     const std::string body = JoinLines(std::vector<std::string>(end + 1, lines.end()));
-    for (const std::string& path : InlineImagePaths(body, MailFolder(st.user.lastmail))) {
+    for (const std::string& path : InlineImagePaths(body, MailFolder(st.user.lastMail))) {
         const std::string problem = AttachmentProblem(path);
         if (!problem.empty()) files.add("The image file " + OneLine(path) + " " + problem);
     }
@@ -156,7 +156,7 @@ void CheckImages(const AppState& st, Kind& files) {
 // line, which may be meant as a list but may as well copy someone unseen.
 class AddressLines {
 public:
-    AddressLines(const std::vector<VarIdent>& fields, const MailText& mail)
+    AddressLines(const std::vector<Field>& fields, const MailText& mail)
         : composer_(fields, mail, std::string()),
           invalid_(CheckSeverity::Warning, "Cc, Bcc or Reply-To addresses that are not valid"),
           added_(CheckSeverity::Warning, "values that add addresses to an address line") {
@@ -175,7 +175,7 @@ public:
         }
     }
 
-    void check(const ReceipData& e, std::size_t position) {
+    void check(const Person& e, std::size_t position) {
         if (lines_.empty()) return;
         try {
             composer_.mergeHeaderLines(e, numbers_, merged_);
@@ -221,7 +221,7 @@ private:
 
     // e: the person the line was merged for, null for a line the values cannot change.
     void reportInvalid(const std::string& line, const std::vector<std::string>& addresses,
-                       const ReceipData* e, std::size_t position) {
+                       const Person* e, std::size_t position) {
         for (const std::string& address : addresses)
             if (!IsValidAddress(address))
                 invalid_.add((e ? Who(*e, position) + ": the " : std::string("The ")) +
@@ -239,10 +239,10 @@ private:
 // A "[field|" that is not read as a fallback keeps its brackets in every message; told
 // once for each place, with what the first person gets.
 void ReportBrokenFallbacks(const MailText& mail, const std::vector<Attachment>& attachments,
-                           const FieldIndex& index, const std::vector<ReceipData*>& recipients,
+                           const FieldIndex& index, const std::vector<Person*>& recipients,
                            Kind& kind) {
     const auto first = std::find_if(recipients.begin(), recipients.end(),
-                                    [](const ReceipData* e) { return e != nullptr; });
+                                    [](const Person* e) { return e != nullptr; });
     std::set<std::pair<std::string, std::string>> told;
     const auto scan = [&](std::string_view text, const std::string& where) {
         for (auto span = FindBrokenFallback(text, index); span;
@@ -266,7 +266,7 @@ void ReportBrokenFallbacks(const MailText& mail, const std::vector<Attachment>& 
         }
     };
     std::size_t i = 0;
-    if (mail.MailHasHeader) {
+    if (mail.hasHeader) {
         for (; i < mail.lines.size() && !mail.lines[i].empty(); ++i)
             scan(mail.lines[i], HeaderPlace(mail.lines[i]));
         ++i;
@@ -282,15 +282,15 @@ void ReportBrokenFallbacks(const MailText& mail, const std::vector<Attachment>& 
 // file the user can read.
 class FilesChosenByValues {
 public:
-    explicit FilesChosenByValues(const CurUserVals& user)
+    explicit FilesChosenByValues(const RecentFiles& user)
         : kind_(CheckSeverity::Warning,
                 "files chosen by values outside the folders of the mail and the database") {
-        for (const std::string* file : {&user.lastmail, &user.lastdb})
+        for (const std::string* file : {&user.lastMail, &user.lastDatabase})
             if (!file->empty()) folders_.push_back(Resolved(MailFolder(*file)));
     }
 
     // `path`: the merged path of `pattern`, a file that can be read.
-    void check(const std::string& pattern, const std::string& path, const ReceipData& e,
+    void check(const std::string& pattern, const std::string& path, const Person& e,
                std::size_t position) {
         if (!ValuesChooseWholePath(pattern)) return;
         const std::filesystem::path file = Resolved(path);
@@ -333,7 +333,7 @@ void CheckImageSources(const std::string& markdownBody, Kind& files) {
 
 // Links and images whose address a person's value makes with a scheme the HTML leaves out.
 void CheckValueAddresses(const std::string& markdownBody, const FieldIndex& index,
-                         const std::vector<ReceipData*>& recipients, Kind& leftOut) {
+                         const std::vector<Person*>& recipients, Kind& leftOut) {
     if (markdownBody.empty()) return;
     const bool anyPlace = ValuesMayMakeAddresses(index, markdownBody);
     const std::size_t fieldCount = index.fields().size();
@@ -350,7 +350,7 @@ void CheckValueAddresses(const std::string& markdownBody, const FieldIndex& inde
 // The two ports whose encryption is fixed by custom, set the other way: a server on 465
 // waits in silence for a handshake the plain dialogue never starts, one on 587 greets in
 // plain text where a handshake is expected. Unknown security words are stopped elsewhere.
-void CheckPortSecurity(const GlobalPrefs& prefs, std::vector<SendProblem>& out) {
+void CheckPortSecurity(const Preferences& prefs, std::vector<SendProblem>& out) {
     std::string_view port = prefs.port;
     while (!port.empty() && port.front() == ' ')
         port.remove_prefix(1);
@@ -370,9 +370,9 @@ void CheckPortSecurity(const GlobalPrefs& prefs, std::vector<SendProblem>& out) 
 } // namespace
 
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
-                                            const std::vector<ReceipData*>& recipients) {
-    static const std::vector<VarIdent> noFields;
-    const std::vector<VarIdent>& fields = st.db ? st.db->fields : noFields;
+                                            const std::vector<Person*>& recipients) {
+    static const std::vector<Field> noFields;
+    const std::vector<Field>& fields = st.db ? st.db->fields : noFields;
 
     Kind unknownFields(CheckSeverity::Warning, "placeholders that name no field");
     Placeholders ph(fields);
@@ -402,7 +402,7 @@ std::vector<SendProblem> CheckBeforeSending(const AppState& st,
     std::vector<std::string> addressOrder;
     std::unordered_map<std::string, std::string> fileProblems;
     for (std::size_t i = 0; i < recipients.size(); ++i) {
-        const ReceipData* e = recipients[i];
+        const Person* e = recipients[i];
         if (!e) continue;
         if (e->email().empty()) {
             noAddress.add(Who(*e, i) + " has no e-mail address");

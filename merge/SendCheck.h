@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Address.h"
-#include "AppState.h"
+#include "merge/Address.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 
@@ -26,8 +26,8 @@ struct SendProblem {
 // without a valid e-mail address, an address used more than once, Cc, Bcc and Reply-To
 // addresses that are not valid and values that add addresses to a To, Cc, Bcc or
 // Reply-To line (each line read as composing merges it for the person), attachment
-// files that values pick outside the folders of the mail (st.user.lastmail) and the
-// database (st.user.lastdb), in a Markdown mail, link and image addresses that a
+// files that values pick outside the folders of the mail (st.user.lastMail) and the
+// database (st.user.lastDatabase), in a Markdown mail, link and image addresses that a
 // value makes with a scheme its HTML leaves out, and port 465 without SSL/TLS or port
 // 587 with it (warnings); attachment files and a
 // Markdown mail's image files that cannot be read, image sources holding a control
@@ -36,7 +36,7 @@ struct SendProblem {
 // then says how many more. Empty: nothing to report. st.mailText must
 // already hold the editors' text.
 std::vector<SendProblem> CheckBeforeSending(const AppState& st,
-                                            const std::vector<ReceipData*>& recipients);
+                                            const std::vector<Person*>& recipients);
 
 bool HasBlockingProblem(const std::vector<SendProblem>& problems);
 

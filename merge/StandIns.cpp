@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Putting values back into rendered HTML by where they stand: text, attribute value,
 // address, tag, comment.
-#include "StandIns.h"
+#include "merge/StandIns.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -25,16 +25,16 @@ public:
 };
 
 struct AppState {
-    std::unique_ptr<DatabaseRoot> db; // null: no database at all
+    std::unique_ptr<Database> db; // null: no database at all
     std::vector<Attachment> attachments;
     MailText mailText;
-    GlobalPrefs prefs;
-    CurUserVals user;
-    std::vector<std::string> SentLog;
-    std::vector<std::string> RunLog;
-    std::size_t RunLogSaved = 0; // lines of RunLog already in the run log file
-    std::string LocalComputerName;
-    std::string ProgramDir; // no trailing separator
+    Preferences prefs;
+    RecentFiles user;
+    std::vector<std::string> sentLog;
+    std::vector<std::string> runLog;
+    std::size_t runLogSaved = 0; // lines of runLog already in the run log file
+    std::string computerName;
+    std::string programDir; // no trailing separator
 
     // The login password of this session, kept in memory only and never written to a
     // file; it belongs to the login named by passwordAccount.
@@ -46,18 +46,18 @@ struct AppState {
     // The keyring; null until it is first needed (the windows then use the desktop's).
     std::unique_ptr<PasswordKeeper> keyring;
 
-    std::string iniPath() const { return ProgramDir + "/Tandrel.ini"; }
-    std::string runLogPath() const { return ProgramDir + "/Tandrel.log"; }
-    std::string sentLogPath() const { return ProgramDir + "/Tandrel.snt"; }
-    std::string runResultsPath() const { return ProgramDir + "/Tandrel.run"; }
+    std::string iniPath() const { return programDir + "/Tandrel.ini"; }
+    std::string runLogPath() const { return programDir + "/Tandrel.log"; }
+    std::string sentLogPath() const { return programDir + "/Tandrel.snt"; }
+    std::string runResultsPath() const { return programDir + "/Tandrel.run"; }
 
     // Releases every entry, field and the root: afterwards there is no database.
-    void FreeDatabase() { db.reset(); }
-    void FreeAttachments() { attachments.clear(); }
+    void freeDatabase() { db.reset(); }
+    void freeAttachments() { attachments.clear(); }
     // New Database: fields "name" and "email", no entries.
-    void NewDatabase() {
-        db = std::make_unique<DatabaseRoot>();
-        db->fields = {VarIdent{"name"}, VarIdent{"email"}};
+    void newDatabase() {
+        db = std::make_unique<Database>();
+        db->fields = {Field{"name"}, Field{"email"}};
     }
 };
 

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing databases as comma-separated values.
-#include "CsvFile.h"
+#include "model/CsvFile.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "DatabaseFile.h"
-#include "Errors.h"
-#include "SafeFile.h"
-#include "TextFile.h"
+#include "model/DatabaseFile.h"
+#include "model/Errors.h"
+#include "model/SafeFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -298,12 +298,12 @@ CsvColumnsTaken LoadCsvDatabase(AppState& st, const std::string& path,
     const Column nameCol = NameColumnOf(header, emailCol);
     const CsvColumnsTaken taken{header[*emailCol], nameCol ? header[*nameCol] : std::string()};
 
-    auto db = std::make_unique<DatabaseRoot>();
+    auto db = std::make_unique<Database>();
     // The columns taken become the special fields, as the editor and the merge know them.
     header[*emailCol] = "email";
     if (nameCol) header[*nameCol] = "name";
     for (std::string& field : header)
-        db->fields.push_back(VarIdent{std::move(field)});
+        db->fields.push_back(Field{std::move(field)});
 
     std::size_t widest = 0;
     db->entries.reserve(rows.size() - 1);
@@ -312,7 +312,7 @@ CsvColumnsTaken LoadCsvDatabase(AppState& st, const std::string& path,
         // not missing ones, so their placeholders merge as nothing. They are not stored:
         // a wide sheet of short rows would otherwise hold every empty cell.
         widest = std::max(widest, rows[r].size());
-        ReceipData& entry = db->appendEntry();
+        Person& entry = db->appendEntry();
         entry.missingValuesEmpty = true;
         FillEntry(entry, std::move(rows[r]), nameCol, emailCol);
     }
@@ -320,8 +320,8 @@ CsvColumnsTaken LoadCsvDatabase(AppState& st, const std::string& path,
     WidenFields(*db, widest);
 
     st.db = std::move(db);
-    st.user.lastdb = path;
-    st.user.lastdbEmailColumn = emailColumn;
+    st.user.lastDatabase = path;
+    st.user.lastDatabaseEmailColumn = emailColumn;
     return taken;
 }
 
@@ -342,8 +342,8 @@ void SaveCsvDatabase(AppState& st, const std::string& path) {
     }
     if (const int err = ReplaceFileContent(path, out))
         throw FileError(CannotCreateMessage(path, err));
-    st.user.lastdb = path;
-    st.user.lastdbEmailColumn.clear(); // the header row now calls it "email"
+    st.user.lastDatabase = path;
+    st.user.lastDatabaseEmailColumn.clear(); // the header row now calls it "email"
 }
 
 } // namespace tandrel

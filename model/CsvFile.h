@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "AppState.h"
-#include "Errors.h"
+#include "model/AppState.h"
+#include "model/Errors.h"
 
 namespace tandrel {
 

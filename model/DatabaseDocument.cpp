@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Loading, saving and the unsaved-change rule of the database and its field list.
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -9,11 +9,11 @@
 
 #include <openssl/evp.h>
 
-#include "CsvFile.h"
-#include "DatabaseEditing.h"
-#include "DatabaseFile.h"
-#include "FieldFile.h"
-#include "TextFile.h"
+#include "model/CsvFile.h"
+#include "model/DatabaseEditing.h"
+#include "model/DatabaseFile.h"
+#include "model/FieldFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -22,7 +22,7 @@ namespace {
 // SHA-256 of every value of every entry in database order, each value and each entry's
 // value list preceded by its length, so that no two different databases (a value moved
 // into its neighbour, an empty value more) feed the hash the same bytes.
-std::array<unsigned char, 32> ValuesDigest(const DatabaseRoot& db) {
+std::array<unsigned char, 32> ValuesDigest(const Database& db) {
     std::array<unsigned char, 32> digest{};
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     if (!ctx) throw std::bad_alloc();
@@ -103,8 +103,8 @@ DatabaseLoad DatabaseDocument::load(const std::string& databasePath, const std::
 }
 
 void DatabaseDocument::startNew() {
-    st_.FreeDatabase();
-    st_.NewDatabase();
+    st_.freeDatabase();
+    st_.newDatabase();
     untitled_ = true;
     markSaved();
 }
@@ -130,13 +130,13 @@ void DatabaseDocument::openFields(const std::string& path) {
 }
 
 void DatabaseDocument::restoreLast() {
-    const std::string db = st_.user.lastdb;
-    const std::string fields = st_.user.lastfields;
+    const std::string db = st_.user.lastDatabase;
+    const std::string fields = st_.user.lastFields;
     const bool dbThere = !db.empty() && FileExists(db);
     const DatabaseFormat format = dbThere ? DatabaseFormatOf(db) : DatabaseFormat::Program;
     if (dbThere && format == DatabaseFormat::Csv) {
         // The column the user chose for it last time, where its header row needed one.
-        load(db, std::string(), format, st_.user.lastdbEmailColumn);
+        load(db, std::string(), format, st_.user.lastDatabaseEmailColumn);
         untitled_ = false;
     } else if (!fields.empty() && FileExists(fields)) {
         if (!dbThere) {
@@ -151,7 +151,7 @@ void DatabaseDocument::restoreLast() {
 }
 
 DatabaseFormat DatabaseDocument::formatFor(const std::string& path) const {
-    if (!untitled_ && path == st_.user.lastdb) return format_;
+    if (!untitled_ && path == st_.user.lastDatabase) return format_;
     return IsCsvPath(path) ? DatabaseFormat::Csv : DatabaseFormat::Program;
 }
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "AppState.h"
-#include "CsvFile.h"
+#include "model/AppState.h"
+#include "model/CsvFile.h"
 
 namespace tandrel {
 
@@ -43,7 +43,7 @@ public:
     explicit DatabaseDocument(AppState& st) : st_(st) {}
 
     // Null while there is no database at all (an empty one is a database).
-    DatabaseRoot* database() const { return st_.db.get(); }
+    Database* database() const { return st_.db.get(); }
 
     // New Database: the fields "name" and "email" and nobody; untitled and unchanged.
     void startNew();
@@ -83,8 +83,8 @@ public:
     // A new database has no file yet: Save asks for names.
     bool untitled() const { return untitled_; }
     // Empty while untitled.
-    std::string path() const { return untitled_ ? std::string() : st_.user.lastdb; }
-    std::string fieldsPath() const { return untitled_ ? std::string() : st_.user.lastfields; }
+    std::string path() const { return untitled_ ? std::string() : st_.user.lastDatabase; }
+    std::string fieldsPath() const { return untitled_ ? std::string() : st_.user.lastFields; }
 
 private:
     // What the people looked like when last loaded or saved. Their values are kept as a

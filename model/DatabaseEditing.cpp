@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The database edits of the editor and its dialogs, without widgets.
-#include "DatabaseEditing.h"
+#include "model/DatabaseEditing.h"
 
 #include <algorithm>
 #include <unordered_set>
 
 namespace tandrel {
 
-std::vector<std::string> FieldLines(const DatabaseRoot& db, const ReceipData& entry) {
+std::vector<std::string> FieldLines(const Database& db, const Person& entry) {
     std::vector<std::string> lines;
     lines.reserve(std::max(db.fields.size(), entry.values.size()));
     for (std::size_t k = 0; k < db.fields.size(); ++k) {
@@ -21,15 +21,15 @@ std::vector<std::string> FieldLines(const DatabaseRoot& db, const ReceipData& en
     return lines;
 }
 
-std::size_t AddPosition(const DatabaseRoot& db, const std::string& fieldName) {
+std::size_t AddPosition(const Database& db, const std::string& fieldName) {
     std::size_t pos = 0;
     for (std::size_t k = 0; k < db.fields.size(); ++k)
         if (db.fields[k].name == fieldName) pos = k;
     return pos;
 }
 
-ReceipData& AddPerson(DatabaseRoot& db, const std::string& name, const std::string& email) {
-    ReceipData& entry = db.appendEntry();
+Person& AddPerson(Database& db, const std::string& name, const std::string& email) {
+    Person& entry = db.appendEntry();
     entry.setName(name);
     entry.setEmail(email);
     entry.selected = false;
@@ -41,7 +41,7 @@ ReceipData& AddPerson(DatabaseRoot& db, const std::string& name, const std::stri
     return entry;
 }
 
-bool SetEntryValue(DatabaseRoot& db, ReceipData& entry, std::size_t k, const std::string& text) {
+bool SetEntryValue(Database& db, Person& entry, std::size_t k, const std::string& text) {
     if (k >= db.fields.size()) return false;
     if (entry.values.size() <= k) entry.values.resize(k + 1);
     // The editor keeps the name and address with the fields named exactly "name" and
@@ -55,13 +55,13 @@ bool SetEntryValue(DatabaseRoot& db, ReceipData& entry, std::size_t k, const std
     return true;
 }
 
-bool AppendField(DatabaseRoot& db, const std::string& name) {
+bool AppendField(Database& db, const std::string& name) {
     if (name.empty()) return false;
-    db.fields.push_back(VarIdent{name});
+    db.fields.push_back(Field{name});
     return true;
 }
 
-bool RenameField(DatabaseRoot& db, std::size_t k, const std::string& newName) {
+bool RenameField(Database& db, std::size_t k, const std::string& newName) {
     if (k >= db.fields.size()) return false;
     const std::string& old = db.fields[k].name;
     if (old == "name" || old == "email") return false;
@@ -69,8 +69,8 @@ bool RenameField(DatabaseRoot& db, std::size_t k, const std::string& newName) {
     return true;
 }
 
-TextEncoding DetectDatabaseEncoding(const DatabaseRoot& db) {
-    for (const VarIdent& f : db.fields)
+TextEncoding DetectDatabaseEncoding(const Database& db) {
+    for (const Field& f : db.fields)
         if (!IsValidUtf8(f.name)) return TextEncoding::Windows1252;
     for (const EntryPtr& e : db.entries)
         for (const std::string& v : e->values)
@@ -78,18 +78,18 @@ TextEncoding DetectDatabaseEncoding(const DatabaseRoot& db) {
     return TextEncoding::Utf8;
 }
 
-void ConvertDatabaseToUtf8(DatabaseRoot& db) {
+void ConvertDatabaseToUtf8(Database& db) {
     if (db.encoding == TextEncoding::Utf8) return;
     auto convert = [&db](std::string& s) { s = DecodeText(s, db.encoding); };
-    for (VarIdent& f : db.fields)
+    for (Field& f : db.fields)
         convert(f.name);
     for (EntryPtr& e : db.entries)
         e->convertTexts(convert);
     db.encoding = TextEncoding::Utf8;
 }
 
-std::size_t RemoveEntries(DatabaseRoot& db, const std::vector<const ReceipData*>& victims) {
-    const std::unordered_set<const ReceipData*> doomed(victims.begin(), victims.end());
+std::size_t RemoveEntries(Database& db, const std::vector<const Person*>& victims) {
+    const std::unordered_set<const Person*> doomed(victims.begin(), victims.end());
     const std::size_t before = db.entries.size();
     // One pass keeps removing many people out of a large database linear.
     std::erase_if(db.entries, [&](const EntryPtr& e) { return doomed.count(e.get()) != 0; });

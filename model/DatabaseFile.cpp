@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the database file, and filling entries from their values.
-#include "DatabaseFile.h"
+#include "model/DatabaseFile.h"
 
 #include <algorithm>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -26,7 +26,7 @@ std::string AsciiLower(std::string s) {
     return s;
 }
 
-void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCol,
+void FillEntry(Person& entry, std::vector<std::string> values, Column nameCol,
                Column emailCol) {
     entry.values = std::move(values);
     if (emailCol && *emailCol < entry.values.size()) {
@@ -36,12 +36,12 @@ void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCo
     if (nameCol && *nameCol < entry.values.size()) entry.nameIsValue(*nameCol);
 }
 
-void WidenFields(DatabaseRoot& db, std::size_t widest) {
+void WidenFields(Database& db, std::size_t widest) {
     for (std::size_t counter = 1; db.fields.size() < widest; ++counter)
-        db.fields.push_back(VarIdent{"New Field " + std::to_string(counter)});
+        db.fields.push_back(Field{"New Field " + std::to_string(counter)});
 }
 
-std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
+std::size_t ParseEntryLine(Person& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol) {
     entry.values.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), delim)) + 1);
     std::size_t k = 0;
@@ -63,7 +63,7 @@ std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim,
 
 void LoadDatabase(AppState& st, const std::string& path) {
     if (!st.db) return; // callers make sure a database exists
-    DatabaseRoot& db = *st.db;
+    Database& db = *st.db;
     Column nameCol, emailCol;
     for (std::size_t i = 0; i < db.fields.size(); ++i) {
         const std::string lower = AsciiLower(db.fields[i].name);
@@ -75,11 +75,11 @@ void LoadDatabase(AppState& st, const std::string& path) {
     // twice; the entries it replaces come back when the file turns out unreadable.
     std::vector<EntryPtr> before;
     before.swap(db.entries);
-    const char delim = st.prefs.delimchar;
+    const char delim = st.prefs.delimiterChar;
     std::size_t widest = 0;
     try {
         ReadUserTextLines(path, [&](std::string_view line) {
-            ReceipData& e = db.appendEntry();
+            Person& e = db.appendEntry();
             const std::size_t n = ParseEntryLine(e, line, delim, nameCol, emailCol);
             if (n > widest) widest = n;
         });
@@ -88,8 +88,8 @@ void LoadDatabase(AppState& st, const std::string& path) {
         throw;
     }
     before.clear();
-    st.user.lastdb = path;
-    st.user.lastdbEmailColumn.clear();
+    st.user.lastDatabase = path;
+    st.user.lastDatabaseEmailColumn.clear();
     WidenFields(db, widest);
 }
 
@@ -97,7 +97,7 @@ void SaveDatabase(AppState& st, const std::string& path) {
     std::vector<std::string> lines;
     if (st.db) {
         lines.reserve(st.db->entries.size());
-        const char delim = st.prefs.delimchar;
+        const char delim = st.prefs.delimiterChar;
         for (const auto& e : st.db->entries) {
             std::string line;
             for (std::size_t i = 0; i < e->values.size(); ++i) {
@@ -112,8 +112,8 @@ void SaveDatabase(AppState& st, const std::string& path) {
         }
     }
     WriteTextFile(path, lines);
-    st.user.lastdb = path;
-    st.user.lastdbEmailColumn.clear();
+    st.user.lastDatabase = path;
+    st.user.lastDatabaseEmailColumn.clear();
 }
 
 } // namespace tandrel

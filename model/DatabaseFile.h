@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 
@@ -16,7 +16,7 @@ using Column = std::optional<std::size_t>;
 
 // Appends the line's values to the entry; fills name/email from their columns (blanks
 // removed from the e-mail value). Returns the number of values appended (at least 1).
-std::size_t ParseEntryLine(ReceipData& entry, std::string_view line, char delim, Column nameCol,
+std::size_t ParseEntryLine(Person& entry, std::string_view line, char delim, Column nameCol,
                            Column emailCol);
 
 // ASCII letters to lower case; other bytes stay.
@@ -24,10 +24,10 @@ std::string AsciiLower(std::string s);
 
 // Sets the entry's values and fills name/email from their columns (blanks removed from
 // the e-mail value), as a line of the database file does.
-void FillEntry(ReceipData& entry, std::vector<std::string> values, Column nameCol, Column emailCol);
+void FillEntry(Person& entry, std::vector<std::string> values, Column nameCol, Column emailCol);
 
 // Appends "New Field 1", "New Field 2", ... until there are `widest` fields.
-void WidenFields(DatabaseRoot& db, std::size_t widest);
+void WidenFields(Database& db, std::size_t widest);
 
 // Replaces all entries by those of the file (does nothing when there is no database);
 // widens the field list with "New Field N" when lines are wider. Sets lastdb and

@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Loading and saving the field definition file.
-#include "FieldFile.h"
+#include "model/FieldFile.h"
 
 #include <memory>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
 void LoadFields(AppState& st, const std::string& path) {
     std::vector<std::string> lines = SplitAtLineEnds(ReadUserTextFile(path));
-    st.user.lastfields = path;
-    if (!st.db) st.db = std::make_unique<DatabaseRoot>();
+    st.user.lastFields = path;
+    if (!st.db) st.db = std::make_unique<Database>();
     auto& fields = st.db->fields;
     fields.clear();
     fields.reserve(lines.size());
     for (auto& line : lines)
-        fields.push_back(VarIdent{std::move(line)});
+        fields.push_back(Field{std::move(line)});
 }
 
 void SaveFields(AppState& st, const std::string& path) {
@@ -26,7 +26,7 @@ void SaveFields(AppState& st, const std::string& path) {
     for (const auto& f : st.db->fields)
         names.push_back(f.name);
     WriteTextFile(path, names);
-    st.user.lastfields = path;
+    st.user.lastFields = path;
 }
 
 } // namespace tandrel

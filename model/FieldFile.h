@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 

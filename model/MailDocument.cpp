@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // New, open, save and the unsaved-change rule of the mail.
-#include "MailDocument.h"
+#include "model/MailDocument.h"
 
-#include "MailFile.h"
-#include "TextFile.h"
+#include "model/MailFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -32,7 +32,7 @@ std::optional<MailEditors> MailDocument::open(const std::string& path) {
 }
 
 MailEditors MailDocument::restoreLast() {
-    const std::string last = st_.user.lastmail;
+    const std::string last = st_.user.lastMail;
     if (!last.empty() && FileExists(last))
         if (std::optional<MailEditors> eds = open(last)) return std::move(*eds);
     return startNew();

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 
@@ -40,7 +40,7 @@ public:
     // A new mail has no file yet: Save asks for a name.
     bool untitled() const { return untitled_; }
     // Empty while untitled.
-    std::string path() const { return untitled_ ? std::string() : st_.user.lastmail; }
+    std::string path() const { return untitled_ ? std::string() : st_.user.lastMail; }
     TextEncoding encoding() const { return st_.mailText.encoding; }
 
     // A Windows-1252 mail stays Windows-1252 until text it cannot hold is typed or pasted;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Building, loading and saving the mail text and its header block.
-#include "MailFile.h"
+#include "model/MailFile.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -121,7 +121,7 @@ void RemoveHeaderLines(MailEditors& eds, std::string_view name) {
 }
 
 MailFormat FormatOfMail(const MailText& mail) {
-    if (!mail.MailHasHeader) return MailFormat::Plain;
+    if (!mail.hasHeader) return MailFormat::Plain;
     for (const std::string& line : mail.lines) {
         if (line.empty()) break;
         if (StartsWithLower(line, "content-type:") &&
@@ -150,9 +150,9 @@ void AddHeader(MailText& mail, const MailEditors& eds, const std::string& date) 
 void BuildMailText(AppState& st, const MailEditors& eds) {
     MailText& mail = st.mailText;
     mail.lines.clear();
-    if (mail.MailHasHeader || !eds.from.empty() || !eds.to.empty() || !eds.subject.empty() ||
+    if (mail.hasHeader || !eds.from.empty() || !eds.to.empty() || !eds.subject.empty() ||
         !eds.headerLines.empty() || eds.format != MailFormat::Plain) {
-        mail.MailHasHeader = true;
+        mail.hasHeader = true;
         mail.lines.reserve(8 + eds.headerLines.size() + eds.body.size());
         AddHeader(mail, eds, Rfc822Date());
     } else {
@@ -216,15 +216,15 @@ void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& ma
     if (!subject) eds.subject.clear();
 }
 
-std::string DefaultFrom(const GlobalPrefs& prefs) {
-    return "\"" + prefs.name + "\" <" + prefs.fromaddy + ">";
+std::string DefaultFrom(const Preferences& prefs) {
+    return "\"" + prefs.name + "\" <" + prefs.fromAddress + ">";
 }
 
 void NewMail(AppState& st, MailEditors& eds) {
     eds.body.clear();
     eds.headerLines.clear();
     eds.format = MailFormat::Plain;
-    if (!st.prefs.name.empty() && !st.prefs.fromaddy.empty()) eds.from = DefaultFrom(st.prefs);
+    if (!st.prefs.name.empty() && !st.prefs.fromAddress.empty()) eds.from = DefaultFrom(st.prefs);
     eds.to = kDefaultTo;
     eds.subject.clear();
     st.mailText.encoding = TextEncoding::Utf8;
@@ -233,14 +233,14 @@ void NewMail(AppState& st, MailEditors& eds) {
 
 bool LoadMail(AppState& st, const std::string& path, MailEditors& eds) {
     if (!FileExists(path)) return false;
-    st.mailText.MailHasHeader = false;
+    st.mailText.hasHeader = false;
     const std::string bytes = ReadUserTextFile(path);
     std::vector<std::string> lines = SplitAtLineEnds(bytes);
     st.mailText.lines = lines;
     st.mailText.encoding = DetectTextEncoding(bytes);
-    st.user.lastmail = path;
+    st.user.lastMail = path;
 
-    ParseMailHeader(lines, eds, st.mailText.MailHasHeader);
+    ParseMailHeader(lines, eds, st.mailText.hasHeader);
     if (eds.from.empty()) eds.from = DefaultFrom(st.prefs);
     if (eds.to.empty()) eds.to = kDefaultTo;
     eds.body = std::move(lines);
@@ -251,7 +251,7 @@ bool LoadMail(AppState& st, const std::string& path, MailEditors& eds) {
 void SaveMail(AppState& st, const std::string& path, const MailEditors& eds, bool previewShown) {
     if (!previewShown) BuildMailText(st, eds);
     WriteTextFile(path, st.mailText.lines);
-    st.user.lastmail = path;
+    st.user.lastMail = path;
 }
 
 } // namespace tandrel

@@ -7,11 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "AppState.h"
+#include "model/AppState.h"
+#include "model/Version.h"
 
 namespace tandrel {
 
-inline constexpr const char* kMailer = "Tandrel 1.1";
+inline constexpr const char* kMailer = kProgramAndVersion;
 inline constexpr const char* kDefaultTo = "\"[name]\" <[email]>";
 
 // "Tue, 05 Jan 1999 09:07:03 +0100": English names, zone from the C library's real
@@ -56,7 +57,7 @@ void BuildMailText(AppState& st, const MailEditors& eds);
 void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& mailHasHeader);
 
 // "\"name\" <fromaddy>"
-std::string DefaultFrom(const GlobalPrefs& prefs);
+std::string DefaultFrom(const Preferences& prefs);
 
 // New Mail: clears the body and the other header lines (plain text), default From (when name and
 // fromaddy are set), default To, empty Subject, then BuildMailText.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The block storage behind MessageLines.
-#include "MessageLines.h"
+#include "model/MessageLines.h"
 
 #include <algorithm>
 #include <stdexcept>

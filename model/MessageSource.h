@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -21,7 +21,7 @@ public:
     virtual const std::string& address(std::size_t i) const = 0;
     // Message i, whole; the reference holds until release(i). A message that can no
     // longer be made says why in its `unfit`.
-    virtual const MailNode& message(std::size_t i) = 0;
+    virtual const OutgoingMessage& message(std::size_t i) = 0;
     // Its outcome is known: it is not asked for again (a given-back message, which
     // another connection will send, is not released).
     virtual void release(std::size_t i) = 0;
@@ -34,7 +34,7 @@ public:
 
     std::size_t count() const override { return messages_.size(); }
     const std::string& address(std::size_t i) const override { return messages_[i].address; }
-    const MailNode& message(std::size_t i) override { return messages_[i]; }
+    const OutgoingMessage& message(std::size_t i) override { return messages_[i]; }
     void release(std::size_t i) override { messages_[i].lines = MessageLines(); }
 
 private:

@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The database's entry list and the small helpers on entries and attachments.
-#include "Model.h"
+#include "model/Model.h"
 
 #include <algorithm>
 
 namespace tandrel {
 
-ReceipData& DatabaseRoot::appendEntry() {
-    auto e = std::make_unique<ReceipData>();
+Person& Database::appendEntry() {
+    auto e = std::make_unique<Person>();
     e->id = nextId_++;
     entries.push_back(std::move(e));
     return *entries.back();
 }
 
-bool DatabaseRoot::removeEntry(const ReceipData* entry) {
+bool Database::removeEntry(const Person* entry) {
     auto it = std::find_if(entries.begin(), entries.end(),
                            [&](const EntryPtr& e) { return e.get() == entry; });
     if (it == entries.end()) return false;
@@ -21,18 +21,18 @@ bool DatabaseRoot::removeEntry(const ReceipData* entry) {
     return true;
 }
 
-std::size_t DatabaseRoot::indexOf(const ReceipData* entry) const {
+std::size_t Database::indexOf(const Person* entry) const {
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (entries[i].get() == entry) return i;
     return npos;
 }
 
-std::size_t DatabaseRoot::selectedCount() const {
+std::size_t Database::selectedCount() const {
     return static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(),
                                                   [](const EntryPtr& e) { return e->selected; }));
 }
 
-ReceipData* FindEntryByName(DatabaseRoot* db, const std::string& name) {
+Person* FindEntryByName(Database* db, const std::string& name) {
     if (!db) return nullptr;
     for (auto& e : db->entries)
         if (e->name() == name) return e.get();

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "MessageLines.h"
-#include "TextEncoding.h"
+#include "model/MessageLines.h"
+#include "model/TextEncoding.h"
 
 namespace tandrel {
 
 // One field definition; its position in the field list is its column.
-struct VarIdent {
+struct Field {
     std::string name;
 };
 
@@ -30,7 +30,7 @@ struct VarIdent {
 // (nameIsValue/emailIsValue) rather than holding a copy: a database of a million people
 // would otherwise hold every name and address twice. Written with setName/setEmail, they
 // are the entry's own, apart from its values.
-struct ReceipData {
+struct Person {
     std::uint64_t id = 0;
     std::vector<std::string> values;
     bool selected = false;
@@ -90,36 +90,36 @@ private:
 };
 
 // Value k of the entry as the merge reads it ("" for one a short row left out).
-inline const std::string& ValueOf(const ReceipData& entry, std::size_t k) {
+inline const std::string& ValueOf(const Person& entry, std::size_t k) {
     static const std::string kEmpty;
     return k < entry.values.size() ? entry.values[k] : kEmpty;
 }
 
 // How many fields pair with a value of the entry.
-inline std::size_t PairedFields(std::size_t fieldCount, const ReceipData& entry) {
+inline std::size_t PairedFields(std::size_t fieldCount, const Person& entry) {
     return entry.missingValuesEmpty || entry.values.size() >= fieldCount ? fieldCount
                                                                          : entry.values.size();
 }
 
-using EntryPtr = std::unique_ptr<ReceipData>;
+using EntryPtr = std::unique_ptr<Person>;
 
 // The database. Whether a database exists at all is held by the owner
 // (AppState::db is null when there is none), so "no database" and "empty database"
 // are different states.
-class DatabaseRoot {
+class Database {
 public:
     std::vector<EntryPtr> entries; // database order
-    std::vector<VarIdent> fields;  // column order
+    std::vector<Field> fields;  // column order
     // The encoding of the file the names and values came from (new databases are UTF-8):
     // the windows show them through it and a save writes the same bytes back.
     TextEncoding encoding = TextEncoding::Utf8;
 
     // Creates an entry with a fresh id at the end of the entry list.
-    ReceipData& appendEntry();
+    Person& appendEntry();
     // Removes the given entry (by identity). Returns false when it is not in the list.
-    bool removeEntry(const ReceipData* entry);
+    bool removeEntry(const Person* entry);
     // Index of the entry in database order, or npos.
-    std::size_t indexOf(const ReceipData* entry) const;
+    std::size_t indexOf(const Person* entry) const;
 
     std::size_t entryCount() const { return entries.size(); }
     std::size_t fieldCount() const { return fields.size(); }
@@ -133,7 +133,7 @@ private:
 
 // The first entry in database order whose name equals `name` exactly, or null.
 // Only for the places that have nothing but a name; lists carry the entry itself.
-ReceipData* FindEntryByName(DatabaseRoot* db, const std::string& name);
+Person* FindEntryByName(Database* db, const std::string& name);
 
 // One attached file: the path as entered, and the part after its last "/" or "\".
 struct Attachment {
@@ -150,7 +150,7 @@ Attachment MakeAttachment(const std::string& path);
 // through it and a save writes the same bytes back.
 struct MailText {
     std::vector<std::string> lines;
-    bool MailHasHeader = false;
+    bool hasHeader = false;
     TextEncoding encoding = TextEncoding::Utf8;
 };
 
@@ -181,13 +181,13 @@ struct MailEditors {
 inline constexpr int kMaxConnections = 10;
 
 // Settings in memory (see Settings.h for the file).
-struct GlobalPrefs {
+struct Preferences {
     std::string smtp;
     std::string port;
     std::string name;
-    std::string fromaddy;
-    std::int32_t fielddelim = 59;
-    char delimchar = ';';
+    std::string fromAddress;
+    std::int32_t fieldDelimiter = 59;
+    char delimiterChar = ';';
     // "none" (plain HELO dialogue), "starttls" or "tls".
     std::string security = "none";
     std::string user;       // login name; empty: no login
@@ -213,17 +213,17 @@ struct GlobalPrefs {
     std::string oauthScope;             // and the permission asked for
 };
 
-struct CurUserVals {
-    std::string lastmail;
-    std::string lastfields;
-    std::string lastdb;
+struct RecentFiles {
+    std::string lastMail;
+    std::string lastFields;
+    std::string lastDatabase;
     // The column of addresses the user chose for lastdb, a CSV file whose header row
     // calls none by a usual name; empty when it needed no choice.
-    std::string lastdbEmailColumn{};
+    std::string lastDatabaseEmailColumn{};
 };
 
 // One prepared outgoing message.
-struct MailNode {
+struct OutgoingMessage {
     std::string address;
     MessageLines lines;
     // The merged Cc and Bcc addresses: more envelope recipients of the same message
@@ -234,6 +234,6 @@ struct MailNode {
     std::string unfit{};
 };
 
-using OutgoingList = std::vector<MailNode>;
+using OutgoingList = std::vector<OutgoingMessage>;
 
 } // namespace tandrel

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The results file: a header, one line per person, then one line per outcome.
-#include "RunResults.h"
+#include "model/RunResults.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,9 +12,9 @@
 #include <tuple>
 #include <unistd.h>
 
-#include "Errors.h"
-#include "SafeFile.h"
-#include "TextFile.h"
+#include "model/Errors.h"
+#include "model/SafeFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -97,34 +97,34 @@ using Key = std::tuple<std::string, std::string, int>;
 
 } // namespace
 
-std::vector<PersonView> IdentifyPeople(const DatabaseRoot& db,
-                                       const std::vector<ReceipData*>& rows) {
+std::vector<PersonView> IdentifyPeople(const Database& db,
+                                       const std::vector<Person*>& rows) {
     // A person's occurrence counts the earlier entries, in database order, with the same
     // name and address. Sorted pointers find them without a map of copied names, which
     // would cost more than the database itself for a large run.
-    const auto key = [](const ReceipData* e) { return std::tie(e->name(), e->email()); };
-    std::vector<const ReceipData*> byKey;
+    const auto key = [](const Person* e) { return std::tie(e->name(), e->email()); };
+    std::vector<const Person*> byKey;
     byKey.reserve(db.entries.size());
     for (const EntryPtr& e : db.entries)
         byKey.push_back(e.get());
     std::stable_sort(byKey.begin(), byKey.end(),
-                     [&](const ReceipData* a, const ReceipData* b) { return key(a) < key(b); });
-    std::vector<std::pair<const ReceipData*, int>> occurrence;
+                     [&](const Person* a, const Person* b) { return key(a) < key(b); });
+    std::vector<std::pair<const Person*, int>> occurrence;
     occurrence.reserve(byKey.size());
     for (std::size_t i = 0; i < byKey.size(); ++i) {
         const bool again = i > 0 && key(byKey[i]) == key(byKey[i - 1]);
         occurrence.emplace_back(byKey[i], again ? occurrence.back().second + 1 : 0);
     }
-    std::vector<const ReceipData*>().swap(byKey);
-    const auto byEntry = [](const std::pair<const ReceipData*, int>& a,
-                            const std::pair<const ReceipData*, int>& b) {
-        return std::less<const ReceipData*>()(a.first, b.first);
+    std::vector<const Person*>().swap(byKey);
+    const auto byEntry = [](const std::pair<const Person*, int>& a,
+                            const std::pair<const Person*, int>& b) {
+        return std::less<const Person*>()(a.first, b.first);
     };
     std::sort(occurrence.begin(), occurrence.end(), byEntry);
 
     std::vector<PersonView> out;
     out.reserve(rows.size());
-    for (const ReceipData* r : rows) {
+    for (const Person* r : rows) {
         const auto it =
             std::lower_bound(occurrence.begin(), occurrence.end(), std::pair{r, 0}, byEntry);
         const bool known = it != occurrence.end() && it->first == r;
@@ -197,17 +197,17 @@ std::vector<PersonResult> ReadRunResults(const std::string& path) {
     return out;
 }
 
-std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std::string& path) {
+std::vector<Person*> RecipientsNotReached(const Database& db, const std::string& path) {
     std::map<Key, Outcome> results;
     for (const PersonResult& r : ReadRunResults(path))
         results[{r.person.name, r.person.email, r.person.occurrence}] = r.outcome;
     if (results.empty()) return {};
-    std::vector<ReceipData*> everybody;
+    std::vector<Person*> everybody;
     everybody.reserve(db.entries.size());
     for (const EntryPtr& e : db.entries)
         everybody.push_back(e.get());
     const std::vector<PersonView> people = IdentifyPeople(db, everybody);
-    std::vector<ReceipData*> out;
+    std::vector<Person*> out;
     for (std::size_t i = 0; i < people.size(); ++i) {
         const PersonView& p = people[i];
         const auto it = results.find({std::string(p.name), std::string(p.email), p.occurrence});

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -38,8 +38,8 @@ struct PersonView {
 
 // The ids of `rows` (entries of `db`), in the order of `rows`. The views copy no name,
 // for a run of a million people.
-std::vector<PersonView> IdentifyPeople(const DatabaseRoot& db,
-                                       const std::vector<ReceipData*>& rows);
+std::vector<PersonView> IdentifyPeople(const Database& db,
+                                       const std::vector<Person*>& rows);
 
 // Writes the results of one run as it goes. The file starts with every person not
 // attempted; each outcome is then one appended line, written at once, so a crash or
@@ -73,6 +73,6 @@ std::vector<PersonResult> ReadRunResults(const std::string& path);
 // The entries of `db`, in database order, that were in the last run and whose message
 // was not accepted and may not have been stored (an unanswered end of data is left out).
 // Empty when there is nothing to pick again.
-std::vector<ReceipData*> RecipientsNotReached(const DatabaseRoot& db, const std::string& path);
+std::vector<Person*> RecipientsNotReached(const Database& db, const std::string& path);
 
 } // namespace tandrel

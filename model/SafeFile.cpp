@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file replacement through a renamed temporary file, and appends that roll back.
-#include "SafeFile.h"
+#include "model/SafeFile.h"
 
 #include <array>
 #include <cerrno>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The private-profile reader and writer, and the settings kept in it.
-#include "Settings.h"
+#include "model/Settings.h"
 
 #include <algorithm>
 #include <array>
@@ -16,9 +16,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "Errors.h"
-#include "SafeFile.h"
-#include "TextFile.h"
+#include "model/Errors.h"
+#include "model/SafeFile.h"
+#include "model/TextFile.h"
 
 namespace tandrel {
 
@@ -91,7 +91,7 @@ bool ParseHex(std::string_view s, std::int32_t& out) {
 }
 
 void Put(Profile& ini, const char* section, const char* key, const std::string& value) {
-    if (!ini.WriteString(section, key, value))
+    if (!ini.writeString(section, key, value))
         throw FileError(FormatPathMessage("Unable to write to %s", ini.path()) + ": " +
                         SystemReason(ini.lastError()));
 }
@@ -121,15 +121,15 @@ void PutInt(Profile& ini, const char* section, const char* key, std::int32_t val
 void PutOptional(Profile& ini, const char* key, const std::string& value, const std::string& def,
                  const char* section = "Network") {
     // No stored value can hold a line feed, so this default means "absent".
-    const bool present = ini.ReadString(section, key, "\n") != "\n";
+    const bool present = ini.readString(section, key, "\n") != "\n";
     if (present || value != def) Put(ini, section, key, value);
 }
 
-void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
+void PutPrefs(Profile& ini, const Preferences& prefs) {
     Put(ini, "Network", "smtp", prefs.smtp);
     Put(ini, "Network", "name", prefs.name);
     Put(ini, "Network", "port", prefs.port);
-    Put(ini, "Network", "fromaddy", prefs.fromaddy);
+    Put(ini, "Network", "fromaddy", prefs.fromAddress);
     PutOptional(ini, "security", prefs.security, "none");
     PutOptional(ini, "user", prefs.user, "");
     PutOptional(ini, "timeout", std::to_string(prefs.timeoutSeconds), "0");
@@ -146,7 +146,7 @@ void PutPrefs(Profile& ini, const GlobalPrefs& prefs) {
     PutOptional(ini, "oauthauthurl", prefs.oauthAuthUrl, "");
     PutOptional(ini, "oauthtokenurl", prefs.oauthTokenUrl, "");
     PutOptional(ini, "oauthscope", prefs.oauthScope, "");
-    PutInt(ini, "Database", "fielddelim", prefs.fielddelim);
+    PutInt(ini, "Database", "fielddelim", prefs.fieldDelimiter);
 }
 
 // The keys of [Network] that take one of a few words, the first being the default.
@@ -206,7 +206,7 @@ bool IsHostName(std::string_view s) {
 
 Profile::Profile(std::string path) : path_(std::move(path)) {}
 
-std::string Profile::ReadString(const std::string& section, const std::string& key,
+std::string Profile::readString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
     std::string text;
     if (ReadRegularFile(path_, text) == FileReadResult::Ok) {
@@ -225,16 +225,16 @@ std::string Profile::ReadString(const std::string& section, const std::string& k
     return def.substr(0, kMaxValueLength);
 }
 
-std::int32_t Profile::ReadInteger(const std::string& section, const std::string& key,
+std::int32_t Profile::readInteger(const std::string& section, const std::string& key,
                                   std::int32_t def) const {
-    const std::string text = ReadString(section, key, "");
+    const std::string text = readString(section, key, "");
     std::int32_t v = def;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         return ParseHex(std::string_view(text).substr(2), v) ? v : def;
     return ParseDecimal(text, v) ? v : def;
 }
 
-bool Profile::WriteString(const std::string& section, const std::string& key,
+bool Profile::writeString(const std::string& section, const std::string& key,
                           const std::string& rawValue) {
     // A line break in a value (a file name may hold one) would start a line of its own,
     // which the next read takes for a key or a section: such a value is not kept.
@@ -302,7 +302,7 @@ bool Profile::WriteString(const std::string& section, const std::string& key,
 }
 
 bool Profile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
-    return WriteString(section, key, std::to_string(value));
+    return writeString(section, key, std::to_string(value));
 }
 
 std::string ComputeProgramDir() {
@@ -335,53 +335,53 @@ std::string ComputeLocalComputerName() {
     return name;
 }
 
-void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo) {
-    prefs.smtp = ini.ReadString("Network", "smtp", kDefaultSmtp);
-    prefs.name = ini.ReadString("Network", "name", "Your Name");
-    prefs.port = ini.ReadString("Network", "port", "25");
-    prefs.fromaddy = ini.ReadString("Network", "fromaddy", kDefaultFromAddy);
-    prefs.security = KnownWord(ini.ReadString("Network", "security", "none"), kSecurityKey);
-    prefs.user = ini.ReadString("Network", "user", "");
-    prefs.timeoutSeconds = NonNegative(ini.ReadInteger("Network", "timeout", 0));
-    prefs.perConnection = NonNegative(ini.ReadInteger("Network", "perconnection", 0));
-    prefs.ratePerMinute = NonNegative(ini.ReadInteger("Network", "rate", 0));
+void ReadSettings(const Profile& ini, Preferences& prefs, RecentFiles& user, WindowGeometry& geo) {
+    prefs.smtp = ini.readString("Network", "smtp", kDefaultSmtp);
+    prefs.name = ini.readString("Network", "name", "Your Name");
+    prefs.port = ini.readString("Network", "port", "25");
+    prefs.fromAddress = ini.readString("Network", "fromaddy", kDefaultFromAddy);
+    prefs.security = KnownWord(ini.readString("Network", "security", "none"), kSecurityKey);
+    prefs.user = ini.readString("Network", "user", "");
+    prefs.timeoutSeconds = NonNegative(ini.readInteger("Network", "timeout", 0));
+    prefs.perConnection = NonNegative(ini.readInteger("Network", "perconnection", 0));
+    prefs.ratePerMinute = NonNegative(ini.readInteger("Network", "rate", 0));
     prefs.connections =
-        std::clamp<int>(ini.ReadInteger("Network", "connections", 1), 1, kMaxConnections);
-    prefs.ehlo = KnownWord(ini.ReadString("Network", "ehlo", "no"), kEhloKey);
-    prefs.auth = KnownWord(ini.ReadString("Network", "auth", "password"), kAuthKey);
-    prefs.oauthCommand = ini.ReadString("Network", "oauthcommand", "");
+        std::clamp<int>(ini.readInteger("Network", "connections", 1), 1, kMaxConnections);
+    prefs.ehlo = KnownWord(ini.readString("Network", "ehlo", "no"), kEhloKey);
+    prefs.auth = KnownWord(ini.readString("Network", "auth", "password"), kAuthKey);
+    prefs.oauthCommand = ini.readString("Network", "oauthcommand", "");
     prefs.oauthProvider =
-        KnownWord(ini.ReadString("Network", "oauthprovider", "microsoft"), kOAuthProviderKey);
-    prefs.oauthClientId = ini.ReadString("Network", "oauthclientid", "");
-    prefs.oauthClientSecret = ini.ReadString("Network", "oauthclientsecret", "");
-    prefs.oauthTenant = ini.ReadString("Network", "oauthtenant", "common");
-    prefs.oauthAuthUrl = ini.ReadString("Network", "oauthauthurl", "");
-    prefs.oauthTokenUrl = ini.ReadString("Network", "oauthtokenurl", "");
-    prefs.oauthScope = ini.ReadString("Network", "oauthscope", "");
-    prefs.fielddelim = ini.ReadInteger("Database", "fielddelim", 59);
-    user.lastmail = ini.ReadString("User", "lastmail", "");
-    user.lastfields = ini.ReadString("User", "lastfields", "");
-    user.lastdb = ini.ReadString("User", "lastdb", "");
-    user.lastdbEmailColumn = ini.ReadString("User", "lastdbemailcolumn", "");
-    geo.paneHeight = ini.ReadInteger("User", "TPaneHeight", 250);
-    geo.x = ini.ReadInteger("User", "MainWinXPos", 100);
-    geo.y = ini.ReadInteger("User", "MainWinYPos", 100);
-    geo.width = ini.ReadInteger("User", "MainWinWidth", 700);
-    geo.height = ini.ReadInteger("User", "MainWinHeight", 600);
-    prefs.delimchar = DelimCharOf(prefs.fielddelim);
+        KnownWord(ini.readString("Network", "oauthprovider", "microsoft"), kOAuthProviderKey);
+    prefs.oauthClientId = ini.readString("Network", "oauthclientid", "");
+    prefs.oauthClientSecret = ini.readString("Network", "oauthclientsecret", "");
+    prefs.oauthTenant = ini.readString("Network", "oauthtenant", "common");
+    prefs.oauthAuthUrl = ini.readString("Network", "oauthauthurl", "");
+    prefs.oauthTokenUrl = ini.readString("Network", "oauthtokenurl", "");
+    prefs.oauthScope = ini.readString("Network", "oauthscope", "");
+    prefs.fieldDelimiter = ini.readInteger("Database", "fielddelim", 59);
+    user.lastMail = ini.readString("User", "lastmail", "");
+    user.lastFields = ini.readString("User", "lastfields", "");
+    user.lastDatabase = ini.readString("User", "lastdb", "");
+    user.lastDatabaseEmailColumn = ini.readString("User", "lastdbemailcolumn", "");
+    geo.paneHeight = ini.readInteger("User", "TPaneHeight", 250);
+    geo.x = ini.readInteger("User", "MainWinXPos", 100);
+    geo.y = ini.readInteger("User", "MainWinYPos", 100);
+    geo.width = ini.readInteger("User", "MainWinWidth", 700);
+    geo.height = ini.readInteger("User", "MainWinHeight", 600);
+    prefs.delimiterChar = DelimCharOf(prefs.fieldDelimiter);
 }
 
-void WritePrefs(Profile& ini, const GlobalPrefs& prefs) {
+void WritePrefs(Profile& ini, const Preferences& prefs) {
     PutPrefs(ini, prefs);
 }
 
-void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& user,
+void WriteSettings(Profile& ini, const Preferences& prefs, const RecentFiles& user,
                    const WindowGeometry* geo) {
     PutPrefs(ini, prefs);
-    Put(ini, "User", "lastmail", user.lastmail);
-    Put(ini, "User", "lastfields", user.lastfields);
-    Put(ini, "User", "lastdb", user.lastdb);
-    PutOptional(ini, "lastdbemailcolumn", user.lastdbEmailColumn, "", "User");
+    Put(ini, "User", "lastmail", user.lastMail);
+    Put(ini, "User", "lastfields", user.lastFields);
+    Put(ini, "User", "lastdb", user.lastDatabase);
+    PutOptional(ini, "lastdbemailcolumn", user.lastDatabaseEmailColumn, "", "User");
     if (!geo) return;
     PutInt(ini, "User", "MainWinXPos", geo->x);
     PutInt(ini, "User", "MainWinYPos", geo->y);
@@ -390,7 +390,7 @@ void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& us
     PutInt(ini, "User", "TPaneHeight", geo->paneHeight);
 }
 
-std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs) {
+std::vector<std::string> UnknownSettingValues(const Preferences& prefs) {
     std::vector<std::string> problems;
     CheckKnown(prefs.security, kSecurityKey, problems);
     CheckKnown(prefs.auth, kAuthKey, problems);
@@ -399,7 +399,7 @@ std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs) {
     return problems;
 }
 
-bool LoginWithoutEncryption(const GlobalPrefs& prefs) {
+bool LoginWithoutEncryption(const Preferences& prefs) {
     return !prefs.user.empty() && prefs.security == "none";
 }
 

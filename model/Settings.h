@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file beside the program: a small private-profile layer of our own and
-// the reading and writing of GlobalPrefs, CurUserVals and the window geometry.
+// the reading and writing of Preferences, RecentFiles and the window geometry.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -21,15 +21,15 @@ public:
 
     // At most 1023 characters, without one pair of surrounding double quotes; `def`
     // when the file, section or key is absent.
-    std::string ReadString(const std::string& section, const std::string& key,
+    std::string readString(const std::string& section, const std::string& key,
                            const std::string& def) const;
     // Decimal, or hexadecimal after "0x"/"0X"; `def` for text that does not convert.
-    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+    std::int32_t readInteger(const std::string& section, const std::string& key,
                              std::int32_t def) const;
     // Creates file, section and key as needed; a value holding CR or LF is written
     // empty, one with blanks at its ends or quotes around it is written in quotes, so
-    // that ReadString gives it back. Returns false when the write fails (the file then keeps its old bytes).
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+    // that readString gives it back. Returns false when the write fails (the file then keeps its old bytes).
+    bool writeString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     // The errno value of the last failed write (0 after a successful one).
     int lastError() const { return lastError_; }
@@ -59,22 +59,22 @@ inline char DelimCharOf(std::int32_t fielddelim) {
 }
 
 // Start-up read, with every default; also sets delimchar from fielddelim.
-void ReadSettings(const Profile& ini, GlobalPrefs& prefs, CurUserVals& user, WindowGeometry& geo);
+void ReadSettings(const Profile& ini, Preferences& prefs, RecentFiles& user, WindowGeometry& geo);
 // Preferences write: Network keys then Database fielddelim.
 // Throws FileError("Unable to write to <ini path>: <reason>"); the remaining writes are
 // skipped.
-void WritePrefs(Profile& ini, const GlobalPrefs& prefs);
+void WritePrefs(Profile& ini, const Preferences& prefs);
 // Exit write. `geo` is null when the window is maximized or minimized (the five
 // geometry keys then keep what the file has). Throws like WritePrefs.
-void WriteSettings(Profile& ini, const GlobalPrefs& prefs, const CurUserVals& user,
+void WriteSettings(Profile& ini, const Preferences& prefs, const RecentFiles& user,
                    const WindowGeometry* geo);
 
 // A problem for each enumerated key whose value the program does not know, naming the
 // key and the values it takes: nothing may be sent with such settings.
-std::vector<std::string> UnknownSettingValues(const GlobalPrefs& prefs);
+std::vector<std::string> UnknownSettingValues(const Preferences& prefs);
 // A user name is set but Security is "none": the login would have to go unencrypted,
 // which the dialogue refuses.
-bool LoginWithoutEncryption(const GlobalPrefs& prefs);
+bool LoginWithoutEncryption(const Preferences& prefs);
 
 // Made-up defaults under the reserved .example domain.
 inline constexpr const char* kDefaultSmtp = "mail.provider.example";

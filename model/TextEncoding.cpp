@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 validation and the Windows-1252 <-> UTF-8 conversions.
-#include "TextEncoding.h"
+#include "model/TextEncoding.h"
 
 #include <array>
 #include <cstdint>

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the plain text files: lines split at every line end, CR LF written.
-#include "TextFile.h"
+#include "model/TextFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Errors.h"
-#include "SafeFile.h"
+#include "model/Errors.h"
+#include "model/SafeFile.h"
 
 namespace tandrel {
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Control characters written out (see VisibleText.h).
-#include "VisibleText.h"
+#include "model/VisibleText.h"
 
 #include <cstdio>
 

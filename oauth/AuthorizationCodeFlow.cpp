@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "AuthorizationCodeFlow.h"
+#include "oauth/AuthorizationCodeFlow.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -7,8 +7,8 @@
 #include <QUrlQuery>
 #include <array>
 
-#include "LoopbackReceiver.h"
-#include "VisibleText.h"
+#include "oauth/LoopbackReceiver.h"
+#include "model/VisibleText.h"
 
 namespace tandrel {
 

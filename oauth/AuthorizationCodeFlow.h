@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "TokenEndpoint.h"
+#include "oauth/TokenEndpoint.h"
 
 class QNetworkAccessManager;
 class QTimer;

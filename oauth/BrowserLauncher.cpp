@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "BrowserLauncher.h"
+#include "oauth/BrowserLauncher.h"
 
 #include <QProcess>
 #include <QStringList>
 
-#include "ChildEnvironment.h"
+#include "oauth/ChildEnvironment.h"
 
 namespace tandrel {
 

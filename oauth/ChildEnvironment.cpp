@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChildEnvironment.h"
+#include "oauth/ChildEnvironment.h"
 
-#include "Credentials.h"
+#include "mailing/Credentials.h"
 
 namespace tandrel {
 

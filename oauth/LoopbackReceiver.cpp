@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "LoopbackReceiver.h"
+#include "oauth/LoopbackReceiver.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "OAuthCredentials.h"
+#include "oauth/OAuthCredentials.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "OAuthTokenSource.h"
+#include "oauth/OAuthTokenSource.h"
 
 namespace tandrel {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "Credentials.h"
-#include "Model.h"
+#include "mailing/Credentials.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -18,7 +18,7 @@ class OAuthTokenSource;
 class OAuthCredentials : public CredentialSource {
 public:
     // With `remember`, a refresh token the sign-in brings goes to the keyring.
-    OAuthCredentials(OAuthTokenSource& tokens, const GlobalPrefs& prefs, bool remember)
+    OAuthCredentials(OAuthTokenSource& tokens, const Preferences& prefs, bool remember)
         : tokens_(tokens), prefs_(prefs), remember_(remember) {}
 
     // Throws std::runtime_error saying why no token could be had.
@@ -27,7 +27,7 @@ public:
 
 private:
     OAuthTokenSource& tokens_;
-    GlobalPrefs prefs_;
+    Preferences prefs_;
     bool remember_;
     std::string lastToken_;
     bool refusalIsTheAnswer_ = false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "OAuthSettings.h"
+#include "oauth/OAuthSettings.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -29,7 +29,7 @@ bool IsSafeEndpoint(const std::string& address) {
 
 } // namespace
 
-OAuthEndpoints OAuthEndpointsFor(const GlobalPrefs& prefs) {
+OAuthEndpoints OAuthEndpointsFor(const Preferences& prefs) {
     if (prefs.oauthProvider == "google")
         return {"https://accounts.google.com/o/oauth2/v2/auth",
                 "https://oauth2.googleapis.com/token", "https://mail.google.com/"};
@@ -41,7 +41,7 @@ OAuthEndpoints OAuthEndpointsFor(const GlobalPrefs& prefs) {
             "https://outlook.office.com/SMTP.Send offline_access"};
 }
 
-std::string OAuthSetupProblem(const GlobalPrefs& prefs) {
+std::string OAuthSetupProblem(const Preferences& prefs) {
     // The token is bound to an account; the login names it.
     if (prefs.user.empty()) return "OAuth 2.0 needs the login name (the user)";
     if (!prefs.oauthCommand.empty()) return "";
@@ -54,7 +54,7 @@ std::string OAuthSetupProblem(const GlobalPrefs& prefs) {
     return "";
 }
 
-std::string OAuthKeyringAccount(const GlobalPrefs& prefs) {
+std::string OAuthKeyringAccount(const Preferences& prefs) {
     return prefs.user + " OAuth 2.0 " + OAuthEndpointsFor(prefs).tokenUrl + " " +
            prefs.oauthClientId;
 }

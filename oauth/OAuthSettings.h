@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -16,20 +16,20 @@ struct OAuthEndpoints {
     std::string scope;            // the permission asked for, space-separated
 };
 
-inline bool UsesOAuth(const GlobalPrefs& prefs) {
+inline bool UsesOAuth(const Preferences& prefs) {
     return prefs.auth == "oauth2";
 }
 
 // The preset of the chosen provider (the tenant goes into Microsoft's addresses, an
 // empty one meaning "common"), or the custom keys as they are.
-OAuthEndpoints OAuthEndpointsFor(const GlobalPrefs& prefs);
+OAuthEndpoints OAuthEndpointsFor(const Preferences& prefs);
 
 // Why no token can be had with these settings, as words for the user; "" when one can.
 // With a token command only the login name is needed.
-std::string OAuthSetupProblem(const GlobalPrefs& prefs);
+std::string OAuthSetupProblem(const Preferences& prefs);
 
 // The keyring entry of the refresh token: one per login name, identity provider and
 // client, never the same as the entry of a password.
-std::string OAuthKeyringAccount(const GlobalPrefs& prefs);
+std::string OAuthKeyringAccount(const Preferences& prefs);
 
 } // namespace tandrel

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "OAuthTokenSource.h"
+#include "oauth/OAuthTokenSource.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 
-#include "AppState.h"
-#include "OAuthSettings.h"
-#include "TokenCommand.h"
+#include "model/AppState.h"
+#include "oauth/OAuthSettings.h"
+#include "oauth/TokenCommand.h"
 
 namespace tandrel {
 
@@ -19,12 +19,12 @@ QString Text(const std::string& s) {
 }
 
 // The token command's tokens are kept apart from the sign-in's, per command line.
-std::string LoginKey(const GlobalPrefs& prefs) {
+std::string LoginKey(const Preferences& prefs) {
     return prefs.oauthCommand.empty() ? OAuthKeyringAccount(prefs)
                                       : "command\n" + prefs.oauthCommand;
 }
 
-OAuthClient ClientFor(const GlobalPrefs& prefs) {
+OAuthClient ClientFor(const Preferences& prefs) {
     const OAuthEndpoints endpoints = OAuthEndpointsFor(prefs);
     return {QUrl(Text(endpoints.authorizationUrl)),
             QUrl(Text(endpoints.tokenUrl)),
@@ -56,13 +56,13 @@ OAuthTokenSource::OAuthTokenSource(Options options, QObject* parent)
 
 OAuthTokenSource::~OAuthTokenSource() = default;
 
-OAuthTokenSource::Login& OAuthTokenSource::loginFor(const GlobalPrefs& prefs) {
+OAuthTokenSource::Login& OAuthTokenSource::loginFor(const Preferences& prefs) {
     auto& login = logins_[LoginKey(prefs)];
     if (!login) login = std::make_unique<Login>();
     return *login;
 }
 
-void OAuthTokenSource::requestToken(const GlobalPrefs& prefs, bool remember,
+void OAuthTokenSource::requestToken(const Preferences& prefs, bool remember,
                                     std::function<void(TokenResult)> done) {
     const std::string key = LoginKey(prefs);
     if (!busyKey_.empty()) {
@@ -84,7 +84,7 @@ void OAuthTokenSource::requestToken(const GlobalPrefs& prefs, bool remember,
     obtain(prefs, remember);
 }
 
-void OAuthTokenSource::obtain(const GlobalPrefs& prefs, bool remember) {
+void OAuthTokenSource::obtain(const Preferences& prefs, bool remember) {
     if (const std::string problem = OAuthSetupProblem(prefs); !problem.empty())
         return deliver({"", problem});
     if (!prefs.oauthCommand.empty()) {
@@ -113,7 +113,7 @@ void OAuthTokenSource::obtain(const GlobalPrefs& prefs, bool remember) {
         refresh(prefs, remember, login.refreshToken);
 }
 
-void OAuthTokenSource::refresh(const GlobalPrefs& prefs, bool remember,
+void OAuthTokenSource::refresh(const Preferences& prefs, bool remember,
                                const std::string& refreshToken) {
     const OAuthClient client = ClientFor(prefs);
     FormFields form{{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
@@ -136,7 +136,7 @@ void OAuthTokenSource::refresh(const GlobalPrefs& prefs, bool remember,
                   });
 }
 
-void OAuthTokenSource::signIn(const GlobalPrefs& prefs, bool remember) {
+void OAuthTokenSource::signIn(const Preferences& prefs, bool remember) {
     flow_ = new AuthorizationCodeFlow(ClientFor(prefs), *network_, options_.openUrl, this);
     flow_->start(options_.signInLimit, [this, prefs, remember](TokenReply reply) {
         flow_->deleteLater();
@@ -146,7 +146,7 @@ void OAuthTokenSource::signIn(const GlobalPrefs& prefs, bool remember) {
     });
 }
 
-void OAuthTokenSource::accept(const GlobalPrefs& prefs, bool remember, const TokenGrant& grant) {
+void OAuthTokenSource::accept(const Preferences& prefs, bool remember, const TokenGrant& grant) {
     Login& login = loginFor(prefs);
     login.accessToken = grant.accessToken;
     login.freshUntil = FreshUntil(grant.lifetime);
@@ -170,7 +170,7 @@ void OAuthTokenSource::deliver(TokenResult result) {
         done(result);
 }
 
-bool OAuthTokenSource::tokenRefused(const GlobalPrefs& prefs, const std::string& token) {
+bool OAuthTokenSource::tokenRefused(const Preferences& prefs, const std::string& token) {
     Login& login = loginFor(prefs);
     if (login.accessToken != token) return true; // a newer one is held already
     login.accessToken.clear();
@@ -191,7 +191,7 @@ void OAuthTokenSource::cancel() {
     if (!busyKey_.empty()) deliver({"", "cancelled"});
 }
 
-TokenResult WaitForToken(OAuthTokenSource& source, const GlobalPrefs& prefs, bool remember) {
+TokenResult WaitForToken(OAuthTokenSource& source, const Preferences& prefs, bool remember) {
     TokenResult result;
     bool answered = false;
     QEventLoop loop;

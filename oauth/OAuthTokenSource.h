@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "AuthorizationCodeFlow.h"
-#include "Model.h"
+#include "oauth/AuthorizationCodeFlow.h"
+#include "model/Model.h"
 
 class QNetworkAccessManager;
 
@@ -44,25 +44,25 @@ public:
     // An access token for the login `prefs` describe, to `done` (called once, perhaps
     // before this returns). With `remember`, a new refresh token goes to the keyring.
     // Requests made while one is running share its outcome.
-    void requestToken(const GlobalPrefs& prefs, bool remember,
+    void requestToken(const Preferences& prefs, bool remember,
                       std::function<void(TokenResult)> done);
 
     // The server refused `token`. The next request gets a new one (by refresh or by the
     // command) instead of this. True when that is worth trying right away: the token had
     // served before (it may have run out); false when it was new, so a fresh one would
     // most likely be refused as well and the refusal is the answer.
-    bool tokenRefused(const GlobalPrefs& prefs, const std::string& token);
+    bool tokenRefused(const Preferences& prefs, const std::string& token);
 
     // Ends a command or a sign-in in progress; waiting requests get the error "cancelled".
     void cancel();
 
 private:
     struct Login;
-    Login& loginFor(const GlobalPrefs& prefs);
-    void obtain(const GlobalPrefs& prefs, bool remember);
-    void refresh(const GlobalPrefs& prefs, bool remember, const std::string& refreshToken);
-    void signIn(const GlobalPrefs& prefs, bool remember);
-    void accept(const GlobalPrefs& prefs, bool remember, const TokenGrant& grant);
+    Login& loginFor(const Preferences& prefs);
+    void obtain(const Preferences& prefs, bool remember);
+    void refresh(const Preferences& prefs, bool remember, const std::string& refreshToken);
+    void signIn(const Preferences& prefs, bool remember);
+    void accept(const Preferences& prefs, bool remember, const TokenGrant& grant);
     void deliver(TokenResult result);
 
     Options options_;
@@ -75,6 +75,6 @@ private:
 };
 
 // Asks `source` and waits for the answer in a local event loop (for the command line).
-TokenResult WaitForToken(OAuthTokenSource& source, const GlobalPrefs& prefs, bool remember);
+TokenResult WaitForToken(OAuthTokenSource& source, const Preferences& prefs, bool remember);
 
 } // namespace tandrel

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TokenCommand.h"
+#include "oauth/TokenCommand.h"
 
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
 #include <unistd.h>
 
-#include "ChildEnvironment.h"
-#include "TokenEndpoint.h"
-#include "VisibleText.h"
+#include "oauth/ChildEnvironment.h"
+#include "oauth/TokenEndpoint.h"
+#include "model/VisibleText.h"
 
 namespace tandrel {
 

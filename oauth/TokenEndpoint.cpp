@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TokenEndpoint.h"
+#include "oauth/TokenEndpoint.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,7 +7,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-#include "VisibleText.h"
+#include "model/VisibleText.h"
 
 namespace tandrel {
 

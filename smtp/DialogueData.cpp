@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The message data of a delivery run: dot-stuffed lines in batches, the end-of-data mark,
 // and the size a message has on the wire.
-#include "DialogueImpl.h"
+#include "smtp/DialogueImpl.h"
 
 namespace tandrel {
 
@@ -50,7 +50,7 @@ void SmtpDialogue::Impl::markEndOfData() {
 // gauge moves per line; the next batch goes out on the next OnDataSent, so each
 // batch waits for the earlier data to reach the network.
 void SmtpDialogue::Impl::sendLines() {
-    const MailNode& m = mail(CurrentMessage);
+    const OutgoingMessage& m = mail(CurrentMessage);
     const std::size_t n = m.lines.size();
     if (LineIndex == 0 && !lineOpen) cursor = m.lines.cursor();
     batch.clear();

@@ -10,15 +10,15 @@
 #include <string_view>
 #include <vector>
 
-#include "MessageQueue.h"
-#include "MessageSource.h"
-#include "PendingReplies.h"
-#include "SmtpDialogue.h"
-#include "SmtpExtensions.h"
-#include "SmtpReply.h"
-#include "TextFile.h"
-#include "WSocket.h"
-#include "WireRules.h"
+#include "smtp/MessageQueue.h"
+#include "model/MessageSource.h"
+#include "smtp/PendingReplies.h"
+#include "smtp/SmtpDialogue.h"
+#include "smtp/SmtpExtensions.h"
+#include "smtp/SmtpReply.h"
+#include "model/TextFile.h"
+#include "smtp/ClientSocket.h"
+#include "smtp/WireRules.h"
 
 namespace tandrel {
 
@@ -64,7 +64,7 @@ struct SmtpDialogue::Impl {
     }
 
     DeliveryListener& listener;
-    TWSocket sock;
+    ClientSocket sock;
     QTimer timer; // the time-out of what is awaited now
     QTimer pause; // the wait before a reconnection or the next message under a rate
     // Started with each connection: when it fires and the server has still said nothing,
@@ -164,7 +164,7 @@ struct SmtpDialogue::Impl {
     void reportAbout(DeliveryProblem problem, std::size_t message, const std::string* reply,
                      const std::string& detail = {});
     const std::string& address(std::size_t i) const { return messages->address(i); }
-    const MailNode& mail(std::size_t i) { return messages->message(i); }
+    const OutgoingMessage& mail(std::size_t i) { return messages->message(i); }
     bool messageLeft() const { return CurrentMessage < messageCount; }
     std::size_t takeNext();
     void endOwnMessages();

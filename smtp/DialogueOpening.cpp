@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The opening of an SMTP session: greeting, HELO or EHLO, STARTTLS and the login, and
 // the reconnection after a number of messages.
-#include "DialogueImpl.h"
+#include "smtp/DialogueImpl.h"
 
 #include <cstdlib>
 #include <utility>

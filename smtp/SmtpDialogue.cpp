@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SmtpDialogue: the delivery run over one connection, its replies, time-outs and end.
-#include "DialogueImpl.h"
+#include "smtp/DialogueImpl.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "SmtpReply.h"
-#include "TextFile.h"
-#include "WSocket.h"
-#include "WireRules.h"
+#include "smtp/SmtpReply.h"
+#include "model/TextFile.h"
+#include "smtp/ClientSocket.h"
+#include "smtp/WireRules.h"
 
 namespace tandrel {
 
@@ -589,7 +589,7 @@ void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::si
 const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
     if (checkedMessage != i) {
         checkedMessage = i;
-        checkResult = MessageProblem(config.fromaddy, mail(i));
+        checkResult = MessageProblem(config.fromAddress, mail(i));
     }
     return checkResult;
 }
@@ -627,7 +627,7 @@ void SmtpDialogue::Impl::startMessage() {
         armTimer();
         sock.SendText(text);
     } else {
-        command("MAIL FROM:<" + config.fromaddy + ">", Cmd::Mail, true);
+        command("MAIL FROM:<" + config.fromAddress + ">", Cmd::Mail, true);
     }
     tellSending();
 }
@@ -638,7 +638,7 @@ void SmtpDialogue::Impl::startMessage() {
 // person whose own address was refused. Its DATA follows when the replies have shown
 // the person's address accepted (onCopyRcpt).
 std::string SmtpDialogue::Impl::envelope() {
-    std::vector<std::string> commands = {"MAIL FROM:<" + config.fromaddy + ">",
+    std::vector<std::string> commands = {"MAIL FROM:<" + config.fromAddress + ">",
                                          "RCPT TO:<" + address(CurrentMessage) + ">"};
     const std::vector<std::string>& copies = mail(CurrentMessage).copyRecipients;
     for (const std::string& copy : copies)
@@ -682,7 +682,7 @@ void SmtpDialogue::Impl::expectEnvelope() {
 
 // The transcript of the envelope, as the commands would be logged one by one.
 void SmtpDialogue::Impl::tellEnvelope() {
-    std::vector<std::string> lines = {"MAIL FROM:<" + config.fromaddy + ">",
+    std::vector<std::string> lines = {"MAIL FROM:<" + config.fromAddress + ">",
                                       "RCPT TO:<" + address(CurrentMessage) + ">"};
     for (const std::string& copy : mail(CurrentMessage).copyRecipients)
         lines.push_back("RCPT TO:<" + copy + ">");
@@ -867,11 +867,11 @@ void SmtpDialogue::Impl::releaseLater() {
 SmtpDialogue::SmtpDialogue(DeliveryListener& listener) : d(std::make_unique<Impl>(listener)) {
     Impl* p = d.get();
     p->sock.setPort("25");
-    p->sock.OnSessionConnected = [p](TWSocket*, int error) { p->onSocketConnected(error); };
-    p->sock.OnDataAvailable = [p](TWSocket*, int) { p->onSocketData(); };
-    p->sock.OnDataSent = [p](TWSocket*, int) { p->onSocketDataSent(); };
-    p->sock.OnSessionClosed = [p](TWSocket*, int) { p->onSocketClosed(); };
-    p->sock.OnTlsDone = [p](TWSocket*, int error) {
+    p->sock.OnSessionConnected = [p](ClientSocket*, int error) { p->onSocketConnected(error); };
+    p->sock.OnDataAvailable = [p](ClientSocket*, int) { p->onSocketData(); };
+    p->sock.OnDataSent = [p](ClientSocket*, int) { p->onSocketDataSent(); };
+    p->sock.OnSessionClosed = [p](ClientSocket*, int) { p->onSocketClosed(); };
+    p->sock.OnTlsDone = [p](ClientSocket*, int error) {
         // The implicit handshake's outcome comes again as OnSessionConnected.
         if (!p->sock.ImplicitTls) p->guarded([p, error] { p->onTlsDone(error); });
     };
@@ -974,7 +974,7 @@ bool SmtpDialogue::ended() const {
 bool SmtpDialogue::errorsOccurred() const {
     return d->ErrorsOccurred;
 }
-TWSocket& SmtpDialogue::socket() {
+ClientSocket& SmtpDialogue::socket() {
     return d->sock;
 }
 bool SmtpDialogue::running() const {

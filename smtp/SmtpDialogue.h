@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The SMTP dialogue of one delivery run: it drives a TWSocket and tells its listener
+// The SMTP dialogue of one delivery run: it drives a ClientSocket and tells its listener
 // what happens as typed events. It writes no file and no words of the report.
 #pragma once
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "DeliveryEvents.h"
-#include "Model.h"
+#include "smtp/DeliveryEvents.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
-class TWSocket;
+class ClientSocket;
 class MessageQueue;
 class MessageSource;
 
@@ -27,7 +27,7 @@ enum class Security {
 struct DeliveryConfig {
     std::string smtp;
     std::string port;
-    std::string fromaddy;
+    std::string fromAddress;
     std::string localComputerName; // HELO names it when it holds a dot
     // Seconds to wait for any one reply or data block; 0 keeps the usual limits of a
     // mail client (5 minutes for the greeting, MAIL and RCPT, 2 for DATA and QUIT, 3 per
@@ -90,7 +90,7 @@ public:
 
     bool ended() const;
     bool errorsOccurred() const;
-    TWSocket& socket();
+    ClientSocket& socket();
 
     // True from start() until the run ends, is cancelled or closed.
     bool running() const;

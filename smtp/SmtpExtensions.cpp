@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a reply to EHLO and encoding login data.
-#include "SmtpExtensions.h"
+#include "smtp/SmtpExtensions.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Taking SMTP replies apart (see SmtpReply.h).
-#include "SmtpReply.h"
+#include "smtp/SmtpReply.h"
 
-#include "DeliveryEvents.h"
+#include "smtp/DeliveryEvents.h"
 
 namespace tandrel {
 

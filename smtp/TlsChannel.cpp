@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The client side of a TLS session on memory buffers, with OpenSSL 3: certificate chain
 // and host name verification, TLS 1.2 or newer, clear texts for the failures.
-#include "TlsChannel.h"
+#include "smtp/TlsChannel.h"
 
 #include <arpa/inet.h>
 #include <openssl/bio.h>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What may go on the wire (see WireRules.h).
-#include "WireRules.h"
+#include "smtp/WireRules.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -9,7 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "VisibleText.h"
+#include "model/VisibleText.h"
 
 namespace tandrel {
 
@@ -57,7 +57,7 @@ std::string HeloArgument(const std::string& localName, int fd) {
     return literal.empty() ? "[127.0.0.1]" : literal;
 }
 
-std::string MessageProblem(const std::string& from, const MailNode& message) {
+std::string MessageProblem(const std::string& from, const OutgoingMessage& message) {
     for (const std::string* a : {&from, &message.address}) {
         if (HasLineBreak(*a)) return "Error, address " + Shown(*a) + " holds a line break";
         if (!IsPlainAscii(*a)) return "Error, address " + Shown(*a) + " is not plain ASCII";

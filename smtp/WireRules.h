@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -19,6 +19,6 @@ std::string HeloArgument(const std::string& localName, int fd);
 // Why the message cannot be sent from `from` as it is, as the report to show; empty when
 // it can. An address with a line break or with bytes beyond ASCII, or a line of the
 // message holding CR or LF, would put data where commands go.
-std::string MessageProblem(const std::string& from, const MailNode& message);
+std::string MessageProblem(const std::string& from, const OutgoingMessage& message);
 
 } // namespace tandrel

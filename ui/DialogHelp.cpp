@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // F1 and the Help button of the dialogs.
-#include "DialogHelp.h"
+#include "ui/DialogHelp.h"
 
 #include <QBoxLayout>
 #include <QDialog>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The bundled user guide: contents, keyword index and the topics of the main window.
-#include "HelpWindow.h"
+#include "ui/HelpWindow.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Resizable list columns sized to their contents.
-#include "ListColumns.h"
+#include "ui/ListColumns.h"
 
 #include <QAbstractItemModel>
 #include <QEvent>

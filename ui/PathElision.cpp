@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Shortening paths in the middle of their folders.
-#include "PathElision.h"
+#include "ui/PathElision.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -16,14 +16,14 @@
 #include <string_view>
 #include <vector>
 
-#include "AppState.h"
-#include "DatabaseFile.h"
-#include "FieldFile.h"
-#include "MailFile.h"
-#include "MailingRun.h"
-#include "Preparation.h"
-#include "RunWords.h"
-#include "Settings.h"
+#include "model/AppState.h"
+#include "model/DatabaseFile.h"
+#include "model/FieldFile.h"
+#include "model/MailFile.h"
+#include "mailing/MailingRun.h"
+#include "merge/Preparation.h"
+#include "mailing/RunWords.h"
+#include "model/Settings.h"
 
 namespace {
 
@@ -179,8 +179,8 @@ int main(int argc, char** argv) {
     }
 
     tandrel::AppState st;
-    st.ProgramDir = programDir.path().toStdString();
-    st.LocalComputerName = tandrel::ComputeLocalComputerName();
+    st.programDir = programDir.path().toStdString();
+    st.computerName = tandrel::ComputeLocalComputerName();
     if (!opt.ini.empty() &&
         !QFile::copy(QString::fromStdString(opt.ini), QString::fromStdString(st.iniPath()))) {
         std::fprintf(stderr, "tandrel-bench: cannot read %s\n", opt.ini.c_str());
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     for (const auto& path : opt.attachments)
         st.attachments.push_back(tandrel::MakeAttachment(path));
 
-    std::vector<tandrel::ReceipData*> recipients;
+    std::vector<tandrel::Person*> recipients;
     recipients.reserve(st.db->entryCount());
     for (auto& e : st.db->entries) {
         e->selected = true;

@@ -17,14 +17,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "AppState.h"
-#include "ChildProcess.h"
-#include "FakeSmtpServer.h"
-#include "IdentityProvider.h"
-#include "Keyring.h"
-#include "RunResults.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
+#include "model/AppState.h"
+#include "tests/app/ChildProcess.h"
+#include "tests/support/FakeSmtpServer.h"
+#include "tests/support/IdentityProvider.h"
+#include "keyring/Keyring.h"
+#include "model/RunResults.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -389,13 +389,13 @@ TEST_F(CommandLine, AnUnansweredEndOfDataCountsAsMaybeDelivered) {
     EXPECT_EQ(results[1].outcome, tandrel::Outcome::NotAttempted);
     EXPECT_EQ(results[2].outcome, tandrel::Outcome::NotAttempted);
     tandrel::AppState later;
-    later.NewDatabase();
+    later.newDatabase();
     for (const auto& r : results) {
-        tandrel::ReceipData& entry = later.db->appendEntry();
+        tandrel::Person& entry = later.db->appendEntry();
         entry.setName(r.person.name);
         entry.setEmail(r.person.email);
     }
-    const std::vector<tandrel::ReceipData*> notReached{later.db->entries[1].get(),
+    const std::vector<tandrel::Person*> notReached{later.db->entries[1].get(),
                                                       later.db->entries[2].get()};
     EXPECT_EQ(tandrel::RecipientsNotReached(*later.db, program.file("Tandrel.run")), notReached);
 }

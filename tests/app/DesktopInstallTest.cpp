@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "ChildProcess.h"
-#include "TestSupport.h"
+#include "tests/app/ChildProcess.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -13,16 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "CsvFile.h"
-#include "DeliveryWindow.h"
-#include "MailFile.h"
-#include "PreparationWindow.h"
-#include "SendCommand.h"
-#include "Settings.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
-#include "TextFile.h"
-#include "WireText.h"
+#include "model/CsvFile.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "model/MailFile.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "ui/mailing/SendCommand.h"
+#include "model/Settings.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
+#include "tests/support/WireText.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -58,14 +58,14 @@ std::vector<std::string> SentLogAfterDate(const std::string& path) {
 // of a run shown (offscreen), the delivery window closed once the run has ended.
 void SendFromTheWindow(const std::string& folder, const std::string& data) {
     AppState st;
-    st.ProgramDir = folder;
-    st.LocalComputerName = ComputeLocalComputerName();
+    st.programDir = folder;
+    st.computerName = ComputeLocalComputerName();
     WindowGeometry geo;
     ReadSettings(Profile(st.iniPath()), st.prefs, st.user, geo);
     LoadCsvDatabase(st, data + "/people.csv");
     MailEditors eds;
     ASSERT_TRUE(LoadMail(st, data + "/mail.txt", eds));
-    std::vector<ReceipData*> rows;
+    std::vector<Person*> rows;
     for (const EntryPtr& entry : st.db->entries)
         rows.push_back(entry.get());
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "DeliveryRun.h"
+#include "mailing/DeliveryRun.h"
 
 namespace tandrel::test {
 

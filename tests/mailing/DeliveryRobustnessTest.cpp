@@ -19,9 +19,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "FakeSmtpScripts.h"
-#include "SmtpServers.h"
-#include "WSocket.h"
+#include "tests/mailing/FakeSmtpScripts.h"
+#include "tests/support/SmtpServers.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -183,7 +183,7 @@ TEST(HostileServer, BytesAfterTheEndAreDrained) {
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
     int events = 0;
     auto inner = run.dialogue.dialogue().socket().OnDataAvailable;
-    run.dialogue.dialogue().socket().OnDataAvailable = [&](TWSocket* s, int e) {
+    run.dialogue.dialogue().socket().OnDataAvailable = [&](ClientSocket* s, int e) {
         ++events;
         inner(s, e);
     };
@@ -431,7 +431,7 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
                 ASSERT_EQ(::getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len), 0);
                 const std::string port = std::to_string(ntohs(a.sin_port));
                 {
-                    TWSocket s;
+                    ClientSocket s;
                     s.setAddr("127.0.0.1");
                     s.setPort(port);
                     s.setLocalPort(port);
@@ -490,30 +490,30 @@ TEST(WSocketLifetime, DestroyedInsideItsOwnEvent) {
             r.script(*server);
             server->start();
         }
-        auto* s = new TWSocket;
+        auto* s = new ClientSocket;
         bool destroyed = false;
-        const auto destroy = [&](TWSocket* sock) {
+        const auto destroy = [&](ClientSocket* sock) {
             EXPECT_EQ(sock, s);
             destroyed = true;
             delete sock;
         };
         switch (r.event) {
         case Connected:
-            s->OnSessionConnected = [&](TWSocket* sock, int) { destroy(sock); };
+            s->OnSessionConnected = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case DataAvailable:
-            s->OnDataAvailable = [&](TWSocket* sock, int) { destroy(sock); };
+            s->OnDataAvailable = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case DataSent:
-            s->OnSessionConnected = [](TWSocket* sock, int) { sock->SendText("hello\r\n"); };
-            s->OnDataSent = [&](TWSocket* sock, int) { destroy(sock); };
+            s->OnSessionConnected = [](ClientSocket* sock, int) { sock->SendText("hello\r\n"); };
+            s->OnDataSent = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case SessionClosed:
-            s->OnDataAvailable = [](TWSocket* sock, int) {
+            s->OnDataAvailable = [](ClientSocket* sock, int) {
                 char buf[64];
                 sock->ReceiveData(buf, sizeof buf);
             };
-            s->OnSessionClosed = [&](TWSocket* sock, int) { destroy(sock); };
+            s->OnSessionClosed = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         }
         s->setAddr("127.0.0.1");
@@ -535,10 +535,10 @@ TEST(WSocketReceive, ReadLoopYieldsToTheEventLoop) {
     FakeSmtpServer server;
     server.send(data).expectClose();
     server.start();
-    TWSocket s;
+    ClientSocket s;
     std::size_t got = 0, atTimer = 0;
     bool timerArmed = false, timerFired = false;
-    s.OnDataAvailable = [&](TWSocket* sock, int) {
+    s.OnDataAvailable = [&](ClientSocket* sock, int) {
         if (!timerArmed) {
             timerArmed = true;
             // Wait until most of the data is waiting, then see when a timer gets a turn.

@@ -6,8 +6,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "FakeSmtpScripts.h"
-#include "WSocket.h"
+#include "tests/mailing/FakeSmtpScripts.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -18,7 +18,7 @@ using Script = std::function<void(FakeSmtpServer&)>;
 
 struct Row {
     const char* name;
-    std::vector<MailNode> messages;
+    std::vector<OutgoingMessage> messages;
     Script script;
     std::vector<std::string> memo;
     std::vector<std::string> sent;
@@ -231,7 +231,7 @@ TEST(DialogueRules, TemporaryRefusalsAndUnsendableMessages) {
     const auto later = [](const std::string& a) {
         return "Error, mail to: \"" + a + "\" temporarily refused, try again later:";
     };
-    MailNode smuggler = Msg("a@x", {"Subject: x", "", "hi\r\n.\r\nMAIL FROM:<evil@x>", "bye"});
+    OutgoingMessage smuggler = Msg("a@x", {"Subject: x", "", "hi\r\n.\r\nMAIL FROM:<evil@x>", "bye"});
     RunRows({
         {"greylisted recipient",
          {Msg("a@x"), Msg("b@x")},

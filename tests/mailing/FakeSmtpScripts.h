@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "DeliveryHarness.h"
-#include "FakeSmtpServer.h"
-#include "SmtpDialogue.h"
-#include "TestSupport.h"
-#include "WSocket.h"
+#include "tests/mailing/DeliveryHarness.h"
+#include "tests/support/FakeSmtpServer.h"
+#include "smtp/SmtpDialogue.h"
+#include "tests/support/TestSupport.h"
+#include "smtp/ClientSocket.h"
 
 namespace tandrel::test {
 
@@ -27,8 +27,8 @@ inline std::string SentTo(const std::string& a) {
     return "Mail was sent to: \"" + a + "\"";
 }
 
-inline MailNode Msg(const std::string& address, const std::vector<std::string>& lines = kBody) {
-    MailNode m;
+inline OutgoingMessage Msg(const std::string& address, const std::vector<std::string>& lines = kBody) {
+    OutgoingMessage m;
     m.address = address;
     m.lines = MessageLines(lines);
     return m;
@@ -67,7 +67,7 @@ inline void Quit(FakeSmtpServer& s) {
 inline void CountDataSent(DeliveryRun& run, int& counter) {
     SmtpDialogue& dialogue = run.dialogue();
     auto inner = dialogue.socket().OnDataSent;
-    dialogue.socket().OnDataSent = [inner, &counter](TWSocket* s, int e) {
+    dialogue.socket().OnDataSent = [inner, &counter](ClientSocket* s, int e) {
         ++counter;
         inner(s, e);
     };

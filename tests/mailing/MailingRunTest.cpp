@@ -14,15 +14,15 @@
 #include <sys/stat.h>
 #include <tuple>
 
-#include "DeliveryHarness.h"
-#include "MailFile.h"
-#include "MailingRun.h"
-#include "Preparation.h"
-#include "RunResults.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
-#include "TextFile.h"
-#include "WireText.h"
+#include "tests/mailing/DeliveryHarness.h"
+#include "model/MailFile.h"
+#include "mailing/MailingRun.h"
+#include "merge/Preparation.h"
+#include "model/RunResults.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
+#include "tests/support/WireText.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -39,17 +39,17 @@ struct Session {
                     "\"[name]\" <[email]>",
                     "Hello [name]",
                     {"Dear [name],", "a note for you."}};
-    std::vector<ReceipData*> people;
+    std::vector<Person*> people;
 
     explicit Session(const std::string& port) {
-        st.ProgramDir = dir.path();
-        st.LocalComputerName = "testhost";
+        st.programDir = dir.path();
+        st.computerName = "testhost";
         st.prefs.smtp = "127.0.0.1";
         st.prefs.port = port;
-        st.prefs.fromaddy = "sender@example.org";
-        st.NewDatabase();
+        st.prefs.fromAddress = "sender@example.org";
+        st.newDatabase();
         for (const std::string& address : kPeople) {
-            ReceipData& e = st.db->appendEntry();
+            Person& e = st.db->appendEntry();
             e.setName(address.substr(0, address.find('@')));
             e.setEmail(address);
             e.values = {e.name(), e.email()};
@@ -57,7 +57,7 @@ struct Session {
         }
     }
     // One run through every step; `whileRunning` is called once the delivery started.
-    MailingSummary send(const std::vector<ReceipData*>& rows, RecordingListener& observer,
+    MailingSummary send(const std::vector<Person*>& rows, RecordingListener& observer,
                         const std::function<void(MailingRun&)>& whileRunning = {}) {
         BuildMailText(st, eds);
         MailingRun run(st, rows, eds.subject);
@@ -210,13 +210,13 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         AiosmtpdServer server;
         Session s(server.portText());
         for (int i = 0; i < 6; ++i) {
-            ReceipData& e = s.st.db->appendEntry();
+            Person& e = s.st.db->appendEntry();
             e.setName("p" + std::to_string(i));
             e.setEmail(e.name() + "@example.org");
             e.values = {e.name(), e.email()};
             s.people.push_back(&e);
         }
-        for (const ReceipData* p : s.people)
+        for (const Person* p : s.people)
             WriteFileBytes(files.file(p->name() + ".txt"),
                            "For " + p->name() + "\r\n.a dot\r\n--partbound\r\n--partbound--\r\n");
         s.st.prefs.ehlo = "yes";
@@ -226,7 +226,7 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
         s.eds.body.push_back(".dot");
         BuildMailText(s.st, s.eds);
         std::map<std::string, std::string> eager;
-        for (const MailNode& m : PrepareAllMails(s.st, s.people, {}))
+        for (const OutgoingMessage& m : PrepareAllMails(s.st, s.people, {}))
             eager[m.address] = WithoutDateAndId(WireText(m.lines));
 
         RecordingListener observer;
@@ -357,13 +357,13 @@ TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
     AiosmtpdServer server;
     Session s(server.portText());
     for (const char* name : {"dan", "eve"}) {
-        ReceipData& e = s.st.db->appendEntry();
+        Person& e = s.st.db->appendEntry();
         e.setName(name);
         e.setEmail(e.name() + "@example.org");
         e.values = {e.name(), e.email()};
         s.people.push_back(&e);
     }
-    for (const ReceipData* p : s.people) {
+    for (const Person* p : s.people) {
         std::string bytes(3000, '\0');
         for (char& c : bytes)
             c = static_cast<char>(rng());

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "FakeSmtpScripts.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
-#include "WSocket.h"
+#include "tests/mailing/FakeSmtpScripts.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -22,8 +22,8 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 // A message with its own header and body and an attachment block shared with others.
-MailNode Composed(const std::string& to, const SharedBlock& attachment) {
-    MailNode m;
+OutgoingMessage Composed(const std::string& to, const SharedBlock& attachment) {
+    OutgoingMessage m;
     m.address = to;
     for (const std::string& l :
          {"From: " + std::string(kFrom), "To: " + to, "Subject: report for " + to,
@@ -162,7 +162,7 @@ TEST(RealServers, SmtpSinkFaultsAreReportedAndTheRunEnds) {
         test::SmtpSinkServer sink(r.args, r.args.empty());
         test::TempDir dir;
         std::vector<std::string> runLog, sentLog;
-        MailNode a, b;
+        OutgoingMessage a, b;
         a.address = "a@x";
         b.address = "b@x";
         a.lines = b.lines = MessageLines({"Subject: sink", "", "body", "."});

@@ -8,10 +8,10 @@
 #include <set>
 #include <gtest/gtest.h>
 
-#include "DeliveryHarness.h"
-#include "SmtpExtensions.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
+#include "tests/mailing/DeliveryHarness.h"
+#include "smtp/SmtpExtensions.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -28,7 +28,7 @@ using Outcomes = std::vector<std::pair<std::size_t, MessageOutcome>>;
 OutgoingList Messages(int n) {
     OutgoingList out;
     for (int i = 0; i < n; ++i) {
-        MailNode m;
+        OutgoingMessage m;
         m.address = "p" + std::to_string(i) + "@example.org";
         m.lines = MessageLines({"Subject: note " + std::to_string(i), "", ".dot first", "body"});
         out.push_back(m);
@@ -252,7 +252,7 @@ TEST(SecureDelivery, SeveralConnectionsShareTheMessages) {
     const int n = 12;
     const OutgoingList msgs = Messages(n);
     std::vector<std::string> addresses;
-    for (const MailNode& m : msgs)
+    for (const OutgoingMessage& m : msgs)
         addresses.push_back(m.address);
     std::map<std::string, std::string> reference; // address -> data, over one connection
     for (const auto& [connections, drop] : {std::pair{1, 0}, {4, 0}, {4, 2}}) {

@@ -3,12 +3,12 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "DeliveryHarness.h"
-#include "FakeSmtpScripts.h"
-#include "SmtpDialogue.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
-#include "WSocket.h"
+#include "tests/mailing/DeliveryHarness.h"
+#include "tests/mailing/FakeSmtpScripts.h"
+#include "smtp/SmtpDialogue.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -342,7 +342,7 @@ TEST(SmtpDialogue, LargeMessagesGoInBatchesWithTheGaugeMoving) {
     }
     OutgoingList msgs;
     for (const char* a : {"a@x", "b@x"}) {
-        MailNode m;
+        OutgoingMessage m;
         m.address = a;
         m.lines.append("Subject: big");
         m.lines.append("");

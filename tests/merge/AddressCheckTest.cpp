@@ -6,8 +6,8 @@
 
 #include <regex>
 
-#include "HostileText.h"
-#include "SendCheck.h"
+#include "tests/support/HostileText.h"
+#include "merge/SendCheck.h"
 
 using namespace tandrel;
 

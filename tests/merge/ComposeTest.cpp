@@ -5,8 +5,8 @@
 #include <random>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::ReadFileBytes;
@@ -119,13 +119,13 @@ TEST(SplitLines, LineEnds) {
 }
 
 TEST(ComposeMessage, MergesHeaderAndBodyThenWraps) {
-    const std::vector<VarIdent> fields = {{"name"}, {"email"}, {"note"}};
-    ReceipData e;
+    const std::vector<Field> fields = {{"name"}, {"email"}, {"note"}};
+    Person e;
     e.setName("Ann");
     e.setEmail("ann@x.example");
     e.values = {"Ann", "ann@x.example", "two\nlines"};
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                   "From: \"[name]\" <me@x.example>",
                   "To: \"[name]\" <[email]>",
@@ -155,7 +155,7 @@ TEST(ComposeMessage, MergesHeaderAndBodyThenWraps) {
 }
 
 TEST(MergeLines, KeepsLongLinesAndGivesMixedTextsAsUtf8) {
-    const std::vector<VarIdent> fields = {{"note"}};
+    const std::vector<Field> fields = {{"note"}};
     const std::string hiUtf8 = "H\xc3\xa9", hi1252 = "H\xe9"; // "Hé"
     const std::string cleoUtf8 = "Cl\xc3\xa9o", cleo1252 = "Cl\xe9o";
     struct Case {
@@ -171,7 +171,7 @@ TEST(MergeLines, KeepsLongLinesAndGivesMixedTextsAsUtf8) {
         {{hi1252 + " [name]"}, cleo1252, hiUtf8, {hi1252 + " " + cleo1252}},
     };
     for (const Case& c : cases) {
-        ReceipData e;
+        Person e;
         e.setName(c.name);
         e.values = {c.note};
         EXPECT_EQ(MergeLines(fields, c.lines, e), c.want) << c.lines[0];
@@ -322,18 +322,18 @@ TEST(MessageComposer, ReadersShowTheIntendedText) {
           "body: " + greetUtf8},
          ""},
     };
-    const std::vector<VarIdent> fields = {{"name"}, {"email"}, {"note"}};
+    const std::vector<Field> fields = {{"name"}, {"email"}, {"note"}};
     TempDir dir;
     const std::string msg = dir.file("message.eml"), out = dir.file("read.txt");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MailText mail;
-        mail.MailHasHeader = true;
+        mail.hasHeader = true;
         mail.lines = {"From: " + c.from,          "To: " + c.to,
                       "Subject: " + c.subject,    "MIME-Version: 1.0",
                       "Content-type: text/plain", ""};
         mail.lines.insert(mail.lines.end(), c.body.begin(), c.body.end());
-        ReceipData e;
+        Person e;
         e.setName(c.name);
         e.setEmail("bob@x.example");
         e.values = {c.name, e.email(), c.note};

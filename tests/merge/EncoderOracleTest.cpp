@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "Encoding.h"
-#include "HostileText.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "merge/Encoding.h"
+#include "tests/support/HostileText.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::HostileCharset;
@@ -180,19 +180,19 @@ TEST(EncoderOracle, ListUrlsReadBackWithTheirValuesPercentEncoded) {
         {"listu", "List-Unsubscribe: <https://example.org/\xfc"
                   "ber?n=[name]>"},
     };
-    const std::vector<VarIdent> fields = {{"name"}, {"email"}};
+    const std::vector<Field> fields = {{"name"}, {"email"}};
     std::vector<OracleCase> cases;
     for (const auto& [kind, line] : templates)
         for (const bool markdown : {false, true}) {
             MailText mail;
-            mail.MailHasHeader = true;
+            mail.hasHeader = true;
             mail.lines = {"From: <club@example.org>", "To: \"[name]\" <[email]>", "Subject: News",
                           line};
             if (markdown) mail.lines.push_back("Content-type: text/markdown");
             mail.lines.insert(mail.lines.end(), {"", "Dear [name]"});
             MessageComposer composer(fields, mail, "example.org");
             for (const Value& v : values) {
-                ReceipData e;
+                Person e;
                 e.setName(v.text);
                 e.setEmail("ann@example.org");
                 const std::vector<std::string> message = composer.compose(e, false);

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "Preparation.h"
-#include "Mime.h"
-#include "TestSupport.h"
-#include "WireText.h"
+#include "merge/Compose.h"
+#include "merge/Preparation.h"
+#include "merge/Mime.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WireText.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -49,8 +49,8 @@ TEST(MergeCombinations, BoundaryLikeLinesStayInsideTheirParts) {
     if (::access(kPython, X_OK) != 0) GTEST_SKIP() << "no system python";
     TempDir dir;
     AppState st;
-    st.NewDatabase();
-    st.mailText.MailHasHeader = true;
+    st.newDatabase();
+    st.mailText.hasHeader = true;
     st.mailText.lines = {"From: me@x.example", "To: \"[name]\" <[email]>", "Subject: Files",
                          "MIME-Version: 1.0", "Content-type: text/plain", ""};
     std::string body;
@@ -79,7 +79,7 @@ TEST(MergeCombinations, BoundaryLikeLinesStayInsideTheirParts) {
             ++files;
         }
     }
-    ReceipData& e = st.db->appendEntry();
+    Person& e = st.db->appendEntry();
     e.values = {"Ann", "ann@x.example"};
     e.setName("Ann");
     e.setEmail("ann@x.example");
@@ -101,11 +101,11 @@ TEST(MergeCombinations, BoundaryLikeLinesStayInsideTheirParts) {
 TEST(MergeCombinations, MailWithoutHeaderLines) {
     TempDir dir;
     AppState st;
-    st.NewDatabase();
-    st.mailText.MailHasHeader = false;
+    st.newDatabase();
+    st.mailText.hasHeader = false;
     st.mailText.lines = {"Hello [name],", "", ".", "--partbound", "Gr\xC3\xBC\xC3\x9F" "e",
                          std::string(1200, 'w'), "[email]"};
-    ReceipData& e = st.db->appendEntry();
+    Person& e = st.db->appendEntry();
     e.values = {"Ann\r\nLee", "ann@x.example"};
     e.setName(e.values[0]);
     e.setEmail(e.values[1]);

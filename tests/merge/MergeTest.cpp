@@ -4,19 +4,19 @@
 #include <functional>
 #include <random>
 
-#include "Compose.h"
-#include "LiteralMerge.h"
-#include "Merge.h"
-#include "Mime.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "tests/support/LiteralMerge.h"
+#include "merge/Merge.h"
+#include "merge/Mime.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 
 namespace {
 
-ReceipData Entry(std::string name, std::string email, std::vector<std::string> values,
+Person Entry(std::string name, std::string email, std::vector<std::string> values,
                  bool missingValuesEmpty = false) {
-    ReceipData e;
+    Person e;
     e.setName(std::move(name));
     e.setEmail(std::move(email));
     e.values = std::move(values);
@@ -24,10 +24,10 @@ ReceipData Entry(std::string name, std::string email, std::vector<std::string> v
     return e;
 }
 
-std::vector<VarIdent> Fields(std::initializer_list<const char*> names) {
-    std::vector<VarIdent> f;
+std::vector<Field> Fields(std::initializer_list<const char*> names) {
+    std::vector<Field> f;
     for (const char* n : names)
-        f.push_back(VarIdent{n});
+        f.push_back(Field{n});
     return f;
 }
 
@@ -109,7 +109,7 @@ TEST(MergeEntry, Table) {
     const auto fields = Fields({"name", "email", "city", "zip"});
     struct Case {
         const char* text;
-        ReceipData entry;
+        Person entry;
         const char* want;
     };
     const Case cases[] = {
@@ -140,7 +140,7 @@ TEST(MergeEntry, Table) {
 
 TEST(MergeEntry, FieldNamesAreUsedExactly) {
     const auto fields = Fields({"", "first name", "a]b", "name"});
-    const ReceipData e = Entry("Ann", "a@x", {"E", "F N", "AB", "ignored: [name] is done first"});
+    const Person e = Entry("Ann", "a@x", {"E", "F N", "AB", "ignored: [name] is done first"});
     std::string text = "[] [first name] [a]b] [name] [extra]";
     MergeEntry(fields, e, text);
     EXPECT_EQ(text, "E F N AB Ann [extra]");
@@ -173,7 +173,7 @@ TEST(MergeEntry, MatchesTheLiteralStepsOnRandomInputs) {
         };
         for (auto& v : values)
             v = strip(v);
-        const ReceipData e = Entry(strip(randomText(5)), strip(randomText(5)), values);
+        const Person e = Entry(strip(randomText(5)), strip(randomText(5)), values);
         const auto want = test::LiteralMerge(fields, e, text);
         if (!want) continue;
         std::string got = text;
@@ -193,27 +193,27 @@ TEST(MergeEntry, ValuesReferringToEachOtherStopAtTheLimit) {
         values.push_back("[f" + std::to_string(level + 1) + "][f" + std::to_string(level + 1) +
                          "]");
     }
-    std::vector<VarIdent> fields;
+    std::vector<Field> fields;
     for (const std::string& n : names)
-        fields.push_back(VarIdent{n});
-    const ReceipData hostile = Entry(values[0], "ann@x", values);
-    const ReceipData fine = Entry("Bob", "bob@x", {"Bob", "bob@x", "plain"});
+        fields.push_back(Field{n});
+    const Person hostile = Entry(values[0], "ann@x", values);
+    const Person fine = Entry("Bob", "bob@x", {"Bob", "bob@x", "plain"});
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"From: me@x", "To: [email]",  "Subject: Hi", "Content-type: text/plain",
                   "",           "Dear [name],", "[f1]"};
     const std::string want =
         "The merged mail for [f1][f1] grows beyond 64 MB; its values refer to each other";
     EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), hostile, "Dear [name]"), want);
     EXPECT_EQ(MergeGrowthProblem(FieldIndex(fields), fine, "Dear [name] [f1]"), "");
-    const std::function<void(const ReceipData&)> ways[] = {
-        [&](const ReceipData& e) {
+    const std::function<void(const Person&)> ways[] = {
+        [&](const Person& e) {
             std::string text = "[name]";
             MergeEntry(fields, e, text);
         },
-        [&](const ReceipData& e) { MessageComposer(fields, mail, "x").compose(e, false); },
-        [&](const ReceipData& e) { MergeLines(fields, mail.lines, e); },
-        [&](const ReceipData& e) { AttachmentPathOf("files/[f1].pdf", FieldIndex(fields), e); },
+        [&](const Person& e) { MessageComposer(fields, mail, "x").compose(e, false); },
+        [&](const Person& e) { MergeLines(fields, mail.lines, e); },
+        [&](const Person& e) { AttachmentPathOf("files/[f1].pdf", FieldIndex(fields), e); },
     };
     for (const auto& way : ways) {
         EXPECT_EQ(test::ErrorText<ComposeError>([&] { way(hostile); }), want);

@@ -9,10 +9,10 @@
 #include <optional>
 #include <random>
 
-#include "Compose.h"
-#include "Mime.h"
-#include "Preparation.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "merge/Mime.h"
+#include "merge/Preparation.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -68,7 +68,7 @@ TEST(MimeParser, ReadsOurMultipartMessage) {
         args += std::string(" '") + f.name + "=" + dir.file(f.name) + "'";
     }
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                   "From: me@x.example",
                   "To: \"[name]\" <[email]>",
@@ -80,10 +80,10 @@ TEST(MimeParser, ReadsOurMultipartMessage) {
                   "Hello [name],",
                   "",
                   "the files."};
-    ReceipData e;
+    Person e;
     e.setName("Ann");
     e.setEmail("ann@x.example");
-    const std::vector<VarIdent> fields = {{"name"}, {"email"}};
+    const std::vector<Field> fields = {{"name"}, {"email"}};
     auto lines = ComposeMessage(fields, mail, e);
     AddAttachmentParts(fields, e, atts, lines);
     const std::string msgPath = dir.file("message.eml");
@@ -202,8 +202,8 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         AppState st;
-        st.NewDatabase();
-        st.mailText.MailHasHeader = true;
+        st.newDatabase();
+        st.mailText.hasHeader = true;
         st.mailText.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                              "From: " + c.from,
                              "To: " + c.to,
@@ -220,7 +220,7 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
             st.attachments.push_back(MakeAttachment(path));
             args += " '" + name + "=" + path + "'";
         }
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName(c.name);
         e.setEmail("ann@x.example");
         e.values = {c.name, e.email()};
@@ -228,7 +228,7 @@ TEST(MessageReader, RunsDecodeToWhatWasWritten) {
         ASSERT_EQ(outgoing.size(), 2u);
 
         std::vector<std::string> ids;
-        for (const MailNode& node : outgoing) {
+        for (const OutgoingMessage& node : outgoing) {
             std::string bytes;
             node.lines.forEach([&](std::string_view l) {
                 EXPECT_EQ(l.find_first_of("\r\n"), std::string_view::npos);
@@ -288,14 +288,14 @@ std::string WireText(const MessageLines& m, std::optional<std::string>* failure 
 TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
     const char* python = "/usr/bin/python3";
     if (::access(python, X_OK) != 0) GTEST_SKIP() << "no system python";
-    struct Person {
+    struct PersonRow {
         const char* name;
         std::size_t binBytes;
         std::string text;
         const char* charset = "-"; // of an 8-bit text part, as a reader finds it
     };
     const std::size_t big = 4096 * 57 * 2 + 58; // read in several blocks
-    const Person people[] = {
+    const PersonRow people[] = {
         {"Ann", 0, "\r\n"},
         {"Bob", 56, "one line\r\n"},
         {"Cy", 57, "two\r\n\r\nlines\r\n"},
@@ -315,21 +315,21 @@ TEST(MimeParser, OwnFilesReadWhileSendingGiveTheSameMessage) {
     TempDir dir;
     WriteFileBytes(dir.file("common.jpg"), RandomBytes(3000, 9));
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"From: me@x.example", "To: \"[name]\" <[email]>", "Subject: Yours, [name]",
                   "MIME-Version: 1.0",  "Content-type: text/plain", "",
                   "Hello [name]."};
     AppState st;
-    st.NewDatabase();
+    st.newDatabase();
     st.mailText = mail;
     for (const char* f : {"[name].bin", "common.jpg", "[name].txt"})
         st.attachments.push_back(MakeAttachment(dir.file(f)));
-    std::vector<ReceipData*> recipients;
+    std::vector<Person*> recipients;
     for (std::size_t i = 0; i < std::size(people); ++i) {
-        const Person& p = people[i];
+        const PersonRow& p = people[i];
         WriteFileBytes(dir.file(std::string(p.name) + ".bin"), RandomBytes(p.binBytes, 20 + i));
         WriteFileBytes(dir.file(std::string(p.name) + ".txt"), p.text);
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName(p.name);
         e.setEmail(std::string(p.name) + "@x.example");
         e.values = {e.name(), e.email()};

@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "Mime.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "merge/Mime.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -49,15 +49,15 @@ std::vector<std::string> Message(std::vector<std::string> body) {
     return lines;
 }
 
-ReceipData Ann() {
-    ReceipData e;
+Person Ann() {
+    Person e;
     e.setName("Ann");
     e.setEmail("ann@x.example");
     e.values = {"Ann", "ann@x.example"};
     return e;
 }
 
-const std::vector<VarIdent> kFields = {{"name"}, {"email"}};
+const std::vector<Field> kFields = {{"name"}, {"email"}};
 
 std::string WriteEmpty(const std::string& path) {
     WriteFileBytes(path, "");
@@ -278,7 +278,7 @@ TEST(AddAttachmentParts, PerRecipientPath) {
     WriteFileBytes(dir.file("Bob.txt"), "for Bob\r\n");
     const std::vector<Attachment> atts = {MakeAttachment(dir.file("[name].txt"))};
     for (const char* who : {"Ann", "Bob"}) {
-        ReceipData e;
+        Person e;
         e.setName(who);
         auto lines = Message({"Hi"});
         AddAttachmentParts(kFields, e, atts, lines);
@@ -290,7 +290,7 @@ TEST(AddAttachmentParts, PerRecipientPath) {
                             std::string("for ") + who, "--partbound--"}));
     }
     // Merged only when the path holds both brackets, in any order.
-    ReceipData e = Ann();
+    Person e = Ann();
     EXPECT_EQ(AttachmentPathFor("a]b[name]", FieldIndex(kFields), e), "a]bAnn");
     EXPECT_EQ(AttachmentPathFor("[name", FieldIndex(kFields), e), "[name");
 }

@@ -9,12 +9,12 @@
 #include <QProcess>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "HostileText.h"
-#include "MailFile.h"
-#include "Preparation.h"
-#include "SendCheck.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "tests/support/HostileText.h"
+#include "model/MailFile.h"
+#include "merge/Preparation.h"
+#include "merge/SendCheck.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -47,7 +47,7 @@ const char* kMail = "From: \"Sender\" <sender@example.org>\n"
                     "\n"
                     "Note: [note]\n";
 
-struct Person {
+struct PersonRow {
     std::string name, email, manager, id, note, doc;
 };
 
@@ -119,7 +119,7 @@ std::string Tags(const QJsonObject& read, bool values) {
 
 MailText MarkdownMail(const std::string& body) {
     MailText mail;
-    mail.MailHasHeader = true;
+    mail.hasHeader = true;
     mail.lines = {"From: <sender@example.org>", "To: <[email]>", "Subject: Values",
                   "Content-type: text/markdown", ""};
     for (std::string& line : SplitLines(body))
@@ -138,7 +138,7 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     WriteFileBytes(dir.file("tom.txt"), "Tom's own terms\r\n");
 
     AppState st;
-    st.prefs.fromaddy = "sender@example.org";
+    st.prefs.fromAddress = "sender@example.org";
     MailEditors eds;
     ASSERT_TRUE(LoadMail(st, dir.file("mail.txt"), eds));
 
@@ -172,19 +172,19 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     SetHeaderValue(again, "X-Campaign", "spring\r\nBcc: evil@example.org\nX-Evil: 1");
     BuildMailText(st, again);
 
-    st.db = std::make_unique<DatabaseRoot>();
+    st.db = std::make_unique<Database>();
     for (const char* f : {"name", "email", "manager", "id", "note", "doc"})
-        st.db->fields.push_back(VarIdent{f});
-    const std::vector<Person> people = {
+        st.db->fields.push_back(Field{f});
+    const std::vector<PersonRow> people = {
         {"Tom & <Jerry>", "tom@example.org", "boss@example.org, Audit@Example.org", "A17",
          "*bold* <b>x</b> [1](javascript:x)", "tom"},
         {"  ", "anna@example.org", "", "B2", "# not a heading", ""},
         // Windows-1252 text, and a value that tries to add a header line.
         {"Zo\xeb", "zoe@example.org", "zoe@example.org\r\nX-Evil: 1", "C3", "caf\xe9", ""},
     };
-    std::vector<ReceipData*> recipients;
-    for (const Person& p : people) {
-        ReceipData& e = st.db->appendEntry();
+    std::vector<Person*> recipients;
+    for (const PersonRow& p : people) {
+        Person& e = st.db->appendEntry();
         e.setName(p.name);
         e.setEmail(p.email);
         e.values = {p.name, p.email, p.manager, p.id, p.note, p.doc};
@@ -222,7 +222,7 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
     };
     for (std::size_t i = 0; i < people.size(); ++i) {
         SCOPED_TRACE(people[i].email);
-        const MailNode& node = outgoing[i];
+        const OutgoingMessage& node = outgoing[i];
         EXPECT_EQ(node.address, people[i].email);
         EXPECT_EQ(node.copyRecipients, wantCopies[i]);
         const std::string path = dir.file("message" + std::to_string(i) + ".eml");
@@ -279,9 +279,9 @@ TEST(ModernMail, MarkdownMailWithCopiesAndFallbacksAsReadersSeeIt) {
 TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
     TempDir dir;
     AppState st;
-    st.user.lastmail = dir.file("mail.txt");
-    st.db = std::make_unique<DatabaseRoot>();
-    st.db->fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"manager"}, VarIdent{"doc"}};
+    st.user.lastMail = dir.file("mail.txt");
+    st.db = std::make_unique<Database>();
+    st.db->fields = {Field{"name"}, Field{"email"}, Field{"manager"}, Field{"doc"}};
     WriteFileBytes(dir.file("terms.txt"), "terms");
     st.attachments.push_back(MakeAttachment(dir.path() + "/[doc|terms].txt"));
     MailEditors eds;
@@ -297,13 +297,13 @@ TEST(ModernMail, CheckBeforeSendingKnowsCopiesFallbacksAndImages) {
     BuildMailText(st, eds);
 
     auto add = [&](const char* name, const char* email, const char* manager, const char* doc) {
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName(name);
         e.setEmail(email);
         e.values = {name, email, manager, doc};
         return &e;
     };
-    const std::vector<ReceipData*> people = {
+    const std::vector<Person*> people = {
         add("Ann", "ann@example.org", "", ""),
         add("Bob", "bob@example.org", "not-an-address", "../../secret")};
     std::vector<std::string> texts;
@@ -396,11 +396,11 @@ TEST(ModernMail, ValuesAddNoTagAttributeOrLinkScheme) {
     std::vector<std::vector<SendProblem>> checks;
     auto mailFor = [&](const std::string& body, const std::string& name, const std::string& v) {
         AppState st;
-        st.user.lastmail = dir.file("mail.txt");
+        st.user.lastMail = dir.file("mail.txt");
         st.mailText = MarkdownMail(body);
-        st.db = std::make_unique<DatabaseRoot>();
+        st.db = std::make_unique<Database>();
         st.db->fields = {{"name"}, {"email"}, {"v"}};
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName(name);
         e.setEmail("ann@example.org");
         e.values = {name, "ann@example.org", v};

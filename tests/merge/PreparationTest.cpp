@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "Mime.h"
-#include "Preparation.h"
-#include "TestSupport.h"
-#include "WireText.h"
+#include "merge/Compose.h"
+#include "merge/Mime.h"
+#include "merge/Preparation.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WireText.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -21,11 +21,11 @@ namespace {
 
 struct RunSetup {
     AppState st;
-    std::vector<ReceipData*> recipients;
+    std::vector<Person*> recipients;
 
     RunSetup() {
-        st.NewDatabase();
-        st.mailText.MailHasHeader = true;
+        st.newDatabase();
+        st.mailText.hasHeader = true;
         st.mailText.lines = {"Date: Tue, 05 Jan 1999 09:07:03 +0100",
                              "From: me@x.example",
                              "To: \"[name]\" <[email]>",
@@ -38,8 +38,8 @@ struct RunSetup {
                              "bye"};
     }
     OutgoingList outgoing;
-    ReceipData& add(const std::string& name, const std::string& email) {
-        ReceipData& e = st.db->appendEntry();
+    Person& add(const std::string& name, const std::string& email) {
+        Person& e = st.db->appendEntry();
         e.setName(name);
         e.setEmail(email);
         e.values = {name, email};
@@ -247,7 +247,7 @@ TEST(PrepareAllMails, AttachmentsNeedAHeaderBlock) {
     WriteFileBytes(dir.file("a.bin"), "x");
     RunSetup r;
     r.add("Ann", "ann@x.example");
-    r.st.mailText.MailHasHeader = false;
+    r.st.mailText.hasHeader = false;
     r.st.mailText.lines = {"Content-type: text/plain", "", "body only"};
     r.st.attachments.push_back(MakeAttachment(dir.file("a.bin")));
     std::vector<int> gauge;

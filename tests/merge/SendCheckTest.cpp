@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "Compose.h"
-#include "Mime.h"
-#include "SendCheck.h"
-#include "TestSupport.h"
+#include "merge/Compose.h"
+#include "merge/Mime.h"
+#include "merge/SendCheck.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::ReadFileBytes;
@@ -17,7 +17,7 @@ using tandrel::test::WriteFileBytes;
 
 namespace {
 
-struct Person {
+struct PersonRow {
     std::string name, email, city;
 };
 
@@ -36,7 +36,7 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
         const char* what;
         std::vector<std::string> mail;        // header block, empty line, body
         std::vector<std::string> attachments; // "DIR/" is the test folder
-        std::vector<Person> people;
+        std::vector<PersonRow> people;
         std::string want; // "DIR/" stands for the test folder
     };
     const std::vector<std::string> good = {"From: me@x.example", "To: \"[name]\" <[email]>",
@@ -127,16 +127,16 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
         WriteFileBytes(dir.file("Bob.pdf"), "%PDF");
         WriteFileBytes(dir.file("shared.txt"), "x");
         AppState st;
-        st.NewDatabase();
+        st.newDatabase();
         st.db->fields.push_back({"city"});
-        st.mailText.MailHasHeader = true;
+        st.mailText.hasHeader = true;
         st.mailText.lines = c.mail;
-        st.user.lastmail = dir.file("mail.txt");
+        st.user.lastMail = dir.file("mail.txt");
         for (const std::string& a : c.attachments)
             st.attachments.push_back(MakeAttachment(inDir(a)));
-        std::vector<ReceipData*> recipients;
-        for (const Person& p : c.people) {
-            ReceipData& e = st.db->appendEntry();
+        std::vector<Person*> recipients;
+        for (const PersonRow& p : c.people) {
+            Person& e = st.db->appendEntry();
             e.setName(p.name);
             e.setEmail(p.email);
             e.values = {p.name, p.email, inDir(p.city)};
@@ -150,11 +150,11 @@ TEST(SendCheck, ListsWhatWouldGoWrong) {
 
 TEST(SendCheck, LongListsAreCut) {
     AppState st;
-    st.NewDatabase();
+    st.newDatabase();
     st.mailText.lines = {"Hello"};
-    std::vector<ReceipData*> recipients;
+    std::vector<Person*> recipients;
     for (int i = 0; i < 1000; ++i) {
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("P" + std::to_string(i));
         recipients.push_back(&e);
     }
@@ -207,11 +207,11 @@ for path, name in zip(sys.argv[1::2], sys.argv[2::2]):
 )PY"};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         AppState st;
-        st.NewDatabase();
+        st.newDatabase();
         st.db->fields.push_back({"v"});
-        st.mailText.MailHasHeader = true;
+        st.mailText.hasHeader = true;
         st.mailText.lines = {"From: me@x.example", rows[i].line, "Subject: Hello", "", "Hi"};
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("Ann");
         e.setEmail("ann@x.example");
         e.values = {"Ann", "ann@x.example", rows[i].value};
@@ -284,14 +284,14 @@ TEST(SendCheck, FilesChosenWholeByValues) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value);
         AppState st;
-        st.NewDatabase();
+        st.newDatabase();
         st.db->fields.push_back({"doc"});
-        st.user.lastmail = dir.file("mail/mail.txt");
-        st.user.lastdb = dir.file("db/people.csv");
-        st.mailText.MailHasHeader = true;
+        st.user.lastMail = dir.file("mail/mail.txt");
+        st.user.lastDatabase = dir.file("db/people.csv");
+        st.mailText.hasHeader = true;
         st.mailText.lines = {"From: me@x.example", "To: <[email]>", "Subject: s", "", "Hi"};
         st.attachments.push_back(MakeAttachment("[doc]"));
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("Ann");
         e.setEmail("ann@x.example");
         e.values = {"Ann", "ann@x.example", row.value};
@@ -331,11 +331,11 @@ TEST(SendCheck, NamesPortsSetAgainstTheirEncryption) {
     };
     for (const Row& row : rows) {
         AppState st;
-        st.NewDatabase();
+        st.newDatabase();
         st.mailText.lines = {"Hello"};
         st.prefs.port = row.port;
         st.prefs.security = row.security;
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("Ann");
         e.setEmail("ann@x.example");
         const auto problems = CheckBeforeSending(st, {&e});

@@ -16,10 +16,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "HostileText.h"
-#include "SafeFile.h"
-#include "SaveContent.h"
-#include "TestSupport.h"
+#include "tests/support/HostileText.h"
+#include "model/SafeFile.h"
+#include "tests/model/SaveContent.h"
+#include "tests/support/TestSupport.h"
 
 extern char** environ;
 

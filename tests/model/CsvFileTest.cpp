@@ -3,9 +3,9 @@
 
 #include <functional>
 
-#include "CsvFile.h"
-#include "Errors.h"
-#include "TestSupport.h"
+#include "model/CsvFile.h"
+#include "model/Errors.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using Rows = std::vector<CsvRow>;
@@ -83,7 +83,7 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
     test::WriteFileBytes(path, file);
     AppState st; // no database yet
     LoadCsvDatabase(st, path);
-    EXPECT_EQ(st.user.lastdb, path);
+    EXPECT_EQ(st.user.lastDatabase, path);
     const Rows want = {
         {"Town", "E-Mail", "email", "name", "Note", "New Field 1"},
         {"Rome", "x", "ann@example.org", "Lee; Ann", "a \"b\"\nc", ""},
@@ -97,14 +97,14 @@ TEST(Csv, DatabaseRoundTripsThroughTheFile) {
 
     const std::string out = dir.file("out.csv");
     SaveCsvDatabase(st, out);
-    EXPECT_EQ(st.user.lastdb, out);
+    EXPECT_EQ(st.user.lastDatabase, out);
     EXPECT_EQ(test::ReadFileBytes(out),
               "Town,E-Mail,email,name,Note,New Field 1\r\n"
               "Rome,x,ann@example.org,\"Lee; Ann\",\"a \"\"b\"\"\nc\",\r\n"
               "Z\xC3\xBCrich,,bob@x,Bob,,\r\n"
               "far,,cy@x,Cy,n,extra\r\n");
     AppState back;
-    back.NewDatabase();
+    back.newDatabase();
     back.db->appendEntry().setName("replaced");
     LoadCsvDatabase(back, out);
     EXPECT_EQ(DatabaseRows(back), want);
@@ -128,12 +128,12 @@ TEST(Csv, UnusableFilesChangeNothing) {
     for (const auto& c : cases) {
         test::WriteFileBytes(path, c.file);
         AppState st;
-        st.NewDatabase();
+        st.newDatabase();
         st.db->appendEntry().values = {"Old", "old@x"};
-        st.user.lastdb = "/before.csv";
+        st.user.lastDatabase = "/before.csv";
         EXPECT_EQ(ErrorOf([&] { LoadCsvDatabase(st, path); }), path + c.error);
         EXPECT_EQ(DatabaseRows(st), (Rows{{"name", "email"}, {"Old", "old@x"}}));
-        EXPECT_EQ(st.user.lastdb, "/before.csv");
+        EXPECT_EQ(st.user.lastDatabase, "/before.csv");
     }
     const std::string missing = dir.file("none.csv");
     AppState st;
@@ -142,7 +142,7 @@ TEST(Csv, UnusableFilesChangeNothing) {
     const std::string bad = dir.file("no/dir/x.csv");
     EXPECT_EQ(ErrorOf([&] { SaveCsvDatabase(st, bad); }),
               "Cannot create file " + bad + ": No such file or directory");
-    EXPECT_EQ(st.user.lastdb, "");
+    EXPECT_EQ(st.user.lastDatabase, "");
     EXPECT_FALSE(IsCsvPath("people.txt"));
     EXPECT_FALSE(IsCsvPath("csv"));
 }

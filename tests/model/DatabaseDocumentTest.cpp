@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "DatabaseDocument.h"
-#include "DatabaseEditing.h"
-#include "TestSupport.h"
+#include "model/DatabaseDocument.h"
+#include "model/DatabaseEditing.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::ReadFileBytes;
@@ -45,9 +45,9 @@ TEST(DatabaseDocument, ACsvFileIsReadAndSavedInTheFormatItsFirstRowSays) {
         EXPECT_EQ(DatabaseFormatOf(path), c.format) << c.what;
 
         AppState st;
-        st.prefs.delimchar = ';';
-        st.user.lastdb = path;
-        st.user.lastfields = dir.file("fields.txt");
+        st.prefs.delimiterChar = ';';
+        st.user.lastDatabase = path;
+        st.user.lastFields = dir.file("fields.txt");
         DatabaseDocument doc(st);
         doc.restoreLast();
         ASSERT_TRUE(st.db) << c.what;
@@ -66,7 +66,7 @@ TEST(DatabaseDocument, ACsvFileIsReadAndSavedInTheFormatItsFirstRowSays) {
         EXPECT_FALSE(doc.changed()) << c.what;
         EXPECT_EQ(DatabaseFormatOf(path), c.format) << c.what;
         AppState again;
-        again.prefs.delimchar = ';';
+        again.prefs.delimiterChar = ';';
         ASSERT_EQ(LoadDatabaseFiles(again, path, dir.file("fields.txt")), DatabaseLoad::Loaded);
         ASSERT_EQ(again.db->entries.size(), 3u) << c.what;
         EXPECT_EQ(again.db->entries[2]->email(), "cid@x") << c.what;
@@ -79,38 +79,38 @@ TEST(DatabaseDocument, ACsvFileIsReadAndSavedInTheFormatItsFirstRowSays) {
 TEST(DatabaseDocument, ChangedExactlyWhenASaveWouldWriteOtherBytes) {
     struct Case {
         const char* what;
-        std::function<void(DatabaseRoot&)> edit;
+        std::function<void(Database&)> edit;
     };
-    const auto value = [](DatabaseRoot& db, std::size_t entry, std::size_t k) -> std::string& {
+    const auto value = [](Database& db, std::size_t entry, std::size_t k) -> std::string& {
         return db.entries[entry]->values[k];
     };
     const Case cases[] = {
-        {"nothing", [](DatabaseRoot&) {}},
-        {"a value edited", [&](DatabaseRoot& db) { value(db, 0, 2) = "Oslo"; }},
+        {"nothing", [](Database&) {}},
+        {"a value edited", [&](Database& db) { value(db, 0, 2) = "Oslo"; }},
         {"a value edited and back",
-         [&](DatabaseRoot& db) {
+         [&](Database& db) {
              value(db, 0, 2) = "Oslo";
              value(db, 0, 2) = "Rome";
          }},
         {"a letter moved into the next value",
-         [&](DatabaseRoot& db) {
+         [&](Database& db) {
              value(db, 1, 0) = "Bo";
              value(db, 1, 1) = "bbob@x";
          }},
         {"a value moved to the next person",
-         [&](DatabaseRoot& db) {
+         [&](Database& db) {
              value(db, 0, 2) = "";
              value(db, 1, 2) = "Rome";
          }},
-        {"an empty value more", [](DatabaseRoot& db) { db.entries[1]->values.emplace_back(); }},
-        {"two people swapped", [](DatabaseRoot& db) { std::swap(db.entries[0], db.entries[1]); }},
+        {"an empty value more", [](Database& db) { db.entries[1]->values.emplace_back(); }},
+        {"two people swapped", [](Database& db) { std::swap(db.entries[0], db.entries[1]); }},
         {"the last person removed and added again",
-         [](DatabaseRoot& db) {
+         [](Database& db) {
              db.removeEntry(db.entries[1].get());
              AddPerson(db, "Bob", "bob@x").values[2] = "";
          }},
-        {"people selected", [](DatabaseRoot& db) { db.entries[0]->selected = true; }},
-        {"a field renamed", [](DatabaseRoot& db) { RenameField(db, 2, "city"); }},
+        {"people selected", [](Database& db) { db.entries[0]->selected = true; }},
+        {"a field renamed", [](Database& db) { RenameField(db, 2, "city"); }},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -118,9 +118,9 @@ TEST(DatabaseDocument, ChangedExactlyWhenASaveWouldWriteOtherBytes) {
         WriteFileBytes(fields, "name\r\nemail\r\ntown\r\n");
         WriteFileBytes(people, "Ann;ann@x;Rome\r\nBob;bob@x;\r\n");
         AppState st;
-        st.prefs.delimchar = ';';
-        st.user.lastdb = people;
-        st.user.lastfields = fields;
+        st.prefs.delimiterChar = ';';
+        st.user.lastDatabase = people;
+        st.user.lastFields = fields;
         DatabaseDocument doc(st);
         doc.restoreLast();
         ASSERT_TRUE(st.db) << c.what;

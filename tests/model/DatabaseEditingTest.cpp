@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "DatabaseEditing.h"
-#include "DatabaseFile.h"
+#include "model/DatabaseEditing.h"
+#include "model/DatabaseFile.h"
 
 using namespace tandrel;
 
@@ -16,10 +16,10 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-DatabaseRoot MakeDb(const Strings& fieldNames) {
-    DatabaseRoot db;
+Database MakeDb(const Strings& fieldNames) {
+    Database db;
     for (const auto& f : fieldNames)
-        db.fields.push_back(VarIdent{f});
+        db.fields.push_back(Field{f});
     return db;
 }
 
@@ -47,8 +47,8 @@ TEST(FieldLines, ShowsValuesBareNamesAndExtraValues) {
         {"no fields", {}, {"v"}, {"(extra) v"}},
     };
     for (const auto& c : cases) {
-        DatabaseRoot db = MakeDb(c.fields);
-        ReceipData& e = db.appendEntry();
+        Database db = MakeDb(c.fields);
+        Person& e = db.appendEntry();
         e.values = c.values;
         EXPECT_EQ(FieldLines(db, e), c.lines) << c.what;
     }
@@ -71,8 +71,8 @@ TEST(AddPerson, WritesNameAndMailAtTheirPositions) {
         {"no fields: no values", {}, {}},
     };
     for (const auto& c : cases) {
-        DatabaseRoot db = MakeDb(c.fields);
-        ReceipData& e = AddPerson(db, "Ann", "a@x");
+        Database db = MakeDb(c.fields);
+        Person& e = AddPerson(db, "Ann", "a@x");
         EXPECT_EQ(e.values, c.values) << c.what;
         EXPECT_EQ(e.name(), "Ann") << c.what;
         EXPECT_EQ(e.email(), "a@x") << c.what;
@@ -83,9 +83,9 @@ TEST(AddPerson, WritesNameAndMailAtTheirPositions) {
 }
 
 TEST(AddPerson, EachPersonIsANewEntryAtTheEnd) {
-    DatabaseRoot db = MakeDb({"name", "email"});
-    ReceipData& a = AddPerson(db, "Ann", "1");
-    ReceipData& b = AddPerson(db, "Ann", "2");
+    Database db = MakeDb({"name", "email"});
+    Person& a = AddPerson(db, "Ann", "1");
+    Person& b = AddPerson(db, "Ann", "2");
     ASSERT_EQ(db.entryCount(), 2u);
     EXPECT_EQ(db.entries[0].get(), &a);
     EXPECT_EQ(db.entries[1].get(), &b);
@@ -130,8 +130,8 @@ TEST(SetEntryValue, PadsShortListsAndKeepsNameAndMailInStep) {
         {"name matched exactly", {"Name"}, {"Ann"}, 0, {"new"}, "Ann", "a@x"},
     };
     for (const auto& c : cases) {
-        DatabaseRoot db = MakeDb(c.fields);
-        ReceipData& e = db.appendEntry();
+        Database db = MakeDb(c.fields);
+        Person& e = db.appendEntry();
         e.setName("Ann");
         e.setEmail("a@x");
         e.values = c.before;
@@ -143,8 +143,8 @@ TEST(SetEntryValue, PadsShortListsAndKeepsNameAndMailInStep) {
 }
 
 TEST(SetEntryValue, RefusesPositionsWithoutAField) {
-    DatabaseRoot db = MakeDb({"name"});
-    ReceipData& e = db.appendEntry();
+    Database db = MakeDb({"name"});
+    Person& e = db.appendEntry();
     e.values = {"Ann", "extra"};
     EXPECT_FALSE(SetEntryValue(db, e, 1, "new"));
     EXPECT_FALSE(SetEntryValue(db, e, 7, "new"));
@@ -152,8 +152,8 @@ TEST(SetEntryValue, RefusesPositionsWithoutAField) {
 }
 
 TEST(FieldEdits, AppendAndRename) {
-    DatabaseRoot db = MakeDb({"name", "email", "city", "city"});
-    ReceipData& e = db.appendEntry();
+    Database db = MakeDb({"name", "email", "city", "city"});
+    Person& e = db.appendEntry();
     e.values = {"Ann", "a@x", "Rome", "Oslo"};
 
     EXPECT_FALSE(AppendField(db, ""));
@@ -182,11 +182,11 @@ TEST(FieldEdits, AppendAndRename) {
 }
 
 TEST(RemoveEntries, RemovesByIdentityNotByName) {
-    DatabaseRoot db = MakeDb({"name"});
-    ReceipData& a = AddPerson(db, "Ann", "1");
-    ReceipData& b = AddPerson(db, "Ann", "2");
-    ReceipData& c = AddPerson(db, "Bob", "3");
-    const ReceipData* gone = &b;
+    Database db = MakeDb({"name"});
+    Person& a = AddPerson(db, "Ann", "1");
+    Person& b = AddPerson(db, "Ann", "2");
+    Person& c = AddPerson(db, "Bob", "3");
+    const Person* gone = &b;
     EXPECT_EQ(RemoveEntries(db, {gone, gone}), 1u);
     ASSERT_EQ(db.entryCount(), 2u);
     EXPECT_EQ(db.entries[0].get(), &a);
@@ -213,8 +213,8 @@ TEST(SetEntryValue, ALoadedPersonBehavesAsOneHoldingCopies) {
     std::mt19937 random(7);
     for (const Strings& fields : fieldLists) {
         for (int round = 0; round < 40; ++round) {
-            DatabaseRoot loaded = MakeDb(fields);
-            DatabaseRoot copied = MakeDb(fields);
+            Database loaded = MakeDb(fields);
+            Database copied = MakeDb(fields);
             loaded.encoding = copied.encoding = TextEncoding::Windows1252;
             std::string line;
             for (std::size_t k = 0; k < fields.size(); ++k)
@@ -225,9 +225,9 @@ TEST(SetEntryValue, ALoadedPersonBehavesAsOneHoldingCopies) {
                 if (AsciiLower(fields[k]) == "name") nameCol = k;
                 if (AsciiLower(fields[k]) == "email") emailCol = k;
             }
-            ReceipData& a = loaded.appendEntry();
+            Person& a = loaded.appendEntry();
             ParseEntryLine(a, line, ';', nameCol, emailCol);
-            ReceipData& b = copied.appendEntry();
+            Person& b = copied.appendEntry();
             b.values = a.values;
             b.setName(nameCol ? b.values[*nameCol] : "");
             b.setEmail(emailCol ? b.values[*emailCol] : "");

@@ -4,13 +4,13 @@
 #include <functional>
 #include <set>
 
-#include "CsvFile.h"
-#include "DatabaseFile.h"
-#include "Errors.h"
-#include "FieldFile.h"
-#include "MailFile.h"
-#include "TestSupport.h"
-#include "TextFile.h"
+#include "model/CsvFile.h"
+#include "model/DatabaseFile.h"
+#include "model/Errors.h"
+#include "model/FieldFile.h"
+#include "model/MailFile.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using Lines = std::vector<std::string>;
@@ -19,10 +19,10 @@ namespace {
 
 AppState StateWithFields(const Lines& fields, char delim = ';') {
     AppState st;
-    st.db = std::make_unique<DatabaseRoot>();
+    st.db = std::make_unique<Database>();
     for (const auto& f : fields)
-        st.db->fields.push_back(VarIdent{f});
-    st.prefs.delimchar = delim;
+        st.db->fields.push_back(Field{f});
+    st.prefs.delimiterChar = delim;
     return st;
 }
 
@@ -86,7 +86,7 @@ TEST(ParseEntryLine, SplitsAtEveryDelimiterWithoutTrimming) {
         {"\xe9l\xe8ve;x", ';', 0, 5, {"\xe9l\xe8ve", "", {"\xe9l\xe8ve", "x"}}},
     };
     for (const auto& c : cases) {
-        ReceipData e;
+        Person e;
         const std::size_t n = ParseEntryLine(e, c.line, c.delim, c.nameCol, c.emailCol);
         EXPECT_EQ(n, c.want.values.size()) << c.line;
         EXPECT_EQ((Entry{e.name(), e.email(), e.values}), c.want) << c.line;
@@ -151,7 +151,7 @@ TEST(LoadDatabase, ColumnsAndWidening) {
         LoadDatabase(st, path);
         EXPECT_EQ(Entries(st), c.want) << c.what;
         EXPECT_EQ(FieldNames(st), c.wantFields) << c.what;
-        EXPECT_EQ(st.user.lastdb, path) << c.what;
+        EXPECT_EQ(st.user.lastDatabase, path) << c.what;
     }
 }
 
@@ -187,14 +187,14 @@ TEST(LoadDatabase, UnreadableFileChangesNothing) {
     AppState st = StateWithFields({"name", "email"});
     st.db->appendEntry().setName("kept");
     st.db->entries[0]->selected = true;
-    st.user.lastdb = "/before.txt";
+    st.user.lastDatabase = "/before.txt";
     const std::string missing = dir.file("missing.txt");
     EXPECT_EQ(ErrorOf([&] { LoadDatabase(st, missing); }), "Cannot open file " + missing);
     ASSERT_EQ(st.db->entryCount(), 1u);
     EXPECT_EQ(st.db->entries[0]->name(), "kept");
     EXPECT_TRUE(st.db->entries[0]->selected);
     EXPECT_EQ(FieldNames(st), (Lines{"name", "email"}));
-    EXPECT_EQ(st.user.lastdb, "/before.txt");
+    EXPECT_EQ(st.user.lastDatabase, "/before.txt");
 }
 
 TEST(SaveDatabase, WritesValuesOnlyAndReloadsTheSame) {
@@ -202,7 +202,7 @@ TEST(SaveDatabase, WritesValuesOnlyAndReloadsTheSame) {
     const std::string path = dir.file("out.txt");
     AppState st = StateWithFields({"name", "email", "town"}, ',');
     auto add = [&](Lines values, bool selected) {
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName("copy not written");
         e.values = std::move(values);
         e.selected = selected;
@@ -212,7 +212,7 @@ TEST(SaveDatabase, WritesValuesOnlyAndReloadsTheSame) {
     add({"Bob", "b@x"}, true);
     add({"Cy", "c@x", "t", "extra"}, false);
     SaveDatabase(st, path);
-    EXPECT_EQ(st.user.lastdb, path);
+    EXPECT_EQ(st.user.lastDatabase, path);
     EXPECT_EQ(test::ReadFileBytes(path),
               "Ann,ann@x.org, Rome \r\n\r\nBob,b@x\r\nCy,c@x,t,extra\r\n");
 
@@ -231,11 +231,11 @@ TEST(SaveDatabase, FailedCreateKeepsTheOldPath) {
     test::TempDir dir;
     AppState st = StateWithFields({"name"});
     st.db->appendEntry().values = {"x"};
-    st.user.lastdb = "/before.txt";
+    st.user.lastDatabase = "/before.txt";
     const std::string bad = dir.file("no/such/dir/db.txt");
     EXPECT_EQ(ErrorOf([&] { SaveDatabase(st, bad); }),
               "Cannot create file " + bad + ": No such file or directory");
-    EXPECT_EQ(st.user.lastdb, "/before.txt");
+    EXPECT_EQ(st.user.lastDatabase, "/before.txt");
 }
 
 TEST(FieldFile, LoadTakesEveryLineAsAField) {
@@ -259,14 +259,14 @@ TEST(FieldFile, LoadTakesEveryLineAsAField) {
         ASSERT_TRUE(st.db) << c.file;
         EXPECT_EQ(FieldNames(st), c.want) << c.file;
         EXPECT_EQ(st.db->entryCount(), 0u);
-        EXPECT_EQ(st.user.lastfields, path);
+        EXPECT_EQ(st.user.lastFields, path);
     }
 }
 
 TEST(FieldFile, LoadOverADatabaseKeepsEntriesValuesAndSelection) {
     test::TempDir dir;
     AppState st = StateWithFields({"name", "email", "town"});
-    ReceipData& e = st.db->appendEntry();
+    Person& e = st.db->appendEntry();
     e.setName("Ann");
     e.values = {"Ann", "a@x", "Rome"};
     e.selected = true;
@@ -282,24 +282,24 @@ TEST(FieldFile, LoadOverADatabaseKeepsEntriesValuesAndSelection) {
 TEST(FieldFile, FailuresAndPaths) {
     test::TempDir dir;
     AppState st;
-    st.user.lastfields = "/before.txt";
+    st.user.lastFields = "/before.txt";
     const std::string missing = dir.file("missing.txt");
     EXPECT_EQ(ErrorOf([&] { LoadFields(st, missing); }), "Cannot open file " + missing);
     EXPECT_FALSE(st.db);
-    EXPECT_EQ(st.user.lastfields, "/before.txt");
+    EXPECT_EQ(st.user.lastFields, "/before.txt");
 
     // Saving needs a database with at least one field.
     SaveFields(st, dir.file("none.txt"));
-    st.db = std::make_unique<DatabaseRoot>();
+    st.db = std::make_unique<Database>();
     SaveFields(st, dir.file("none.txt"));
     EXPECT_FALSE(FileExists(dir.file("none.txt")));
-    EXPECT_EQ(st.user.lastfields, "/before.txt");
+    EXPECT_EQ(st.user.lastFields, "/before.txt");
 
-    st.db->fields = {VarIdent{"name"}, VarIdent{""}, VarIdent{"e mail"}};
+    st.db->fields = {Field{"name"}, Field{""}, Field{"e mail"}};
     const std::string bad = dir.file("no/dir/f.txt");
     EXPECT_EQ(ErrorOf([&] { SaveFields(st, bad); }),
               "Cannot create file " + bad + ": No such file or directory");
-    EXPECT_EQ(st.user.lastfields, "/before.txt");
+    EXPECT_EQ(st.user.lastFields, "/before.txt");
 
     SaveFields(st, dir.file("f.txt"));
     EXPECT_EQ(test::ReadFileBytes(dir.file("f.txt")), "name\r\n\r\ne mail\r\n");
@@ -330,14 +330,14 @@ TEST(UserTextFiles, NulBytesAreRefusedAndNothingIsLoaded) {
             test::WriteFileBytes(path, file);
             AppState st = StateWithFields({"name", "email"});
             FillEntry(st.db->appendEntry(), {"Old", "old@x"}, 0, 1);
-            st.user = CurUserVals{"/m.txt", "/f.txt", "/d.txt"};
+            st.user = RecentFiles{"/m.txt", "/f.txt", "/d.txt"};
             st.mailText.lines = {"kept"};
             MailEditors eds{"F", "T", "S", {"body"}};
             EXPECT_EQ(ErrorOf([&] { load(st, eds, path); }),
                       path + " is not a text file: it contains NUL bytes");
             EXPECT_EQ(Entries(st), (std::vector<Entry>{{"Old", "old@x", {"Old", "old@x"}}}));
             EXPECT_EQ(FieldNames(st), (Lines{"name", "email"}));
-            EXPECT_EQ(st.user.lastmail + st.user.lastfields + st.user.lastdb, "/m.txt/f.txt/d.txt");
+            EXPECT_EQ(st.user.lastMail + st.user.lastFields + st.user.lastDatabase, "/m.txt/f.txt/d.txt");
             EXPECT_EQ(st.mailText.lines, Lines{"kept"});
             EXPECT_EQ(eds.from + eds.to + eds.subject, "FTS");
             EXPECT_EQ(eds.body, Lines{"body"});

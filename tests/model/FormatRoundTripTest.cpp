@@ -7,16 +7,16 @@
 
 #include <algorithm>
 
-#include "CsvFile.h"
-#include "DatabaseFile.h"
-#include "FieldFile.h"
-#include "HostileText.h"
-#include "MailFile.h"
-#include "RunResults.h"
-#include "Settings.h"
-#include "TestSupport.h"
-#include "TextEncoding.h"
-#include "TextFile.h"
+#include "model/CsvFile.h"
+#include "model/DatabaseFile.h"
+#include "model/FieldFile.h"
+#include "tests/support/HostileText.h"
+#include "model/MailFile.h"
+#include "model/RunResults.h"
+#include "model/Settings.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextEncoding.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using tandrel::test::HostileCharset;
@@ -33,14 +33,14 @@ std::string Without(std::string s, std::string_view bytes) {
     return s;
 }
 
-std::vector<std::vector<std::string>> ValuesOf(const DatabaseRoot& db) {
+std::vector<std::vector<std::string>> ValuesOf(const Database& db) {
     std::vector<std::vector<std::string>> out;
     for (const auto& e : db.entries)
         out.push_back(e->values);
     return out;
 }
 
-std::vector<std::string> FieldNames(const DatabaseRoot& db) {
+std::vector<std::string> FieldNames(const Database& db) {
     std::vector<std::string> out;
     for (const auto& f : db.fields)
         out.push_back(f.name);
@@ -51,12 +51,12 @@ std::vector<std::string> FieldNames(const DatabaseRoot& db) {
 template <class MakeValue>
 AppState GeneratedDatabase(std::vector<std::string> fields, MakeValue value) {
     AppState st;
-    st.NewDatabase();
+    st.newDatabase();
     st.db->fields.clear();
     for (auto& f : fields)
-        st.db->fields.push_back(VarIdent{std::move(f)});
+        st.db->fields.push_back(Field{std::move(f)});
     for (int r = 0; r < kRecords; ++r) {
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         for (std::size_t k = 0; k < st.db->fields.size(); ++k)
             e.values.push_back(value(r, k));
     }
@@ -81,19 +81,19 @@ TEST(FormatRoundTrip, DatabaseFile) {
                     const std::string v = r == 0 ? HostileText::AllBytes(cs) : gen.value(cs);
                     return Without(k == 1 ? Without(v, " ") : v, cannot);
                 });
-            st.prefs.delimchar = delim;
+            st.prefs.delimiterChar = delim;
             const std::string path = dir.file("people.txt");
             SaveDatabase(st, path);
 
             AppState back;
-            back.NewDatabase();
+            back.newDatabase();
             back.db->fields = st.db->fields;
-            back.prefs.delimchar = delim;
+            back.prefs.delimiterChar = delim;
             LoadDatabase(back, path);
             ASSERT_EQ(back.db->entries.size(), st.db->entries.size());
             for (std::size_t r = 0; r < st.db->entries.size(); ++r) {
-                const ReceipData& want = *st.db->entries[r];
-                const ReceipData& got = *back.db->entries[r];
+                const Person& want = *st.db->entries[r];
+                const Person& got = *back.db->entries[r];
                 ASSERT_EQ(got.values, want.values) << "person " << r;
                 EXPECT_EQ(got.name(), want.values[0]);
                 EXPECT_EQ(got.email(), want.values[1]);
@@ -122,11 +122,11 @@ TEST(FormatRoundTrip, DatabaseFile) {
                                         [](int, std::size_t) { return std::string(); });
         st.db->entries.resize(1);
         st.db->entries[0]->values = rule.values;
-        st.prefs.delimchar = ';';
+        st.prefs.delimiterChar = ';';
         SaveDatabase(st, dir.file("rule.txt"));
         AppState back;
-        back.NewDatabase();
-        back.prefs.delimchar = ';';
+        back.newDatabase();
+        back.prefs.delimiterChar = ';';
         LoadDatabase(back, dir.file("rule.txt"));
         EXPECT_EQ(ValuesOf(*back.db), rule.reloaded) << rule.what;
     }
@@ -139,18 +139,18 @@ TEST(FormatRoundTrip, FieldFile) {
     TempDir dir;
     for (const HostileCharset cs : kCharsets) {
         AppState st;
-        st.NewDatabase();
-        st.db->fields.push_back(VarIdent{Without(HostileText::AllBytes(cs), "\r\n")});
+        st.newDatabase();
+        st.db->fields.push_back(Field{Without(HostileText::AllBytes(cs), "\r\n")});
         for (int i = 0; i < kRecords; ++i)
-            st.db->fields.push_back(VarIdent{Without(gen.value(cs), "\r\n")});
-        st.db->fields.push_back(VarIdent{""}); // an empty last name is a field too
+            st.db->fields.push_back(Field{Without(gen.value(cs), "\r\n")});
+        st.db->fields.push_back(Field{""}); // an empty last name is a field too
         SaveFields(st, dir.file("fields.txt"));
         AppState back;
         LoadFields(back, dir.file("fields.txt"));
         EXPECT_EQ(FieldNames(*back.db), FieldNames(*st.db));
     }
     AppState st;
-    st.NewDatabase();
+    st.newDatabase();
     st.db->fields = {{"town\r\nzip"}, {"a\rb\nc"}};
     SaveFields(st, dir.file("rule.txt"));
     AppState back;
@@ -169,7 +169,7 @@ TEST(FormatRoundTrip, MailFile) {
         for (int r = 0; r < kRecords; ++r) {
             AppState st;
             st.prefs.name = Without(gen.value(cs), "\r\n");
-            st.prefs.fromaddy = "me@x.example";
+            st.prefs.fromAddress = "me@x.example";
             MailEditors eds;
             // The header editors hold one line; the body is lines.
             eds.from = Without(gen.value(cs), "\r\n");
@@ -198,7 +198,7 @@ TEST(FormatRoundTrip, MailFile) {
             EXPECT_EQ(got.to, eds.to.empty() ? kDefaultTo : eds.to);
             EXPECT_EQ(got.subject, subject);
             EXPECT_EQ(got.body, eds.body);
-            EXPECT_EQ(back.user.lastmail, path);
+            EXPECT_EQ(back.user.lastMail, path);
             if (!IsValidUtf8(text)) {
                 EXPECT_EQ(back.mailText.encoding, TextEncoding::Windows1252);
             }
@@ -261,42 +261,42 @@ TEST(FormatRoundTrip, SettingsFile) {
             const auto text = [&] {
                 return Without(r == 0 ? HostileText::AllBytes(cs) : gen.value(cs), "\r\n");
             };
-            GlobalPrefs prefs;
+            Preferences prefs;
             prefs.smtp = text();
             prefs.port = text();
             prefs.name = text();
-            prefs.fromaddy = text();
+            prefs.fromAddress = text();
             prefs.user = text();
             prefs.security = std::vector<const char*>{"none", "starttls", "tls"}[gen.pick(3)];
             prefs.timeoutSeconds = static_cast<int>(gen.pick(100000));
             prefs.perConnection = static_cast<int>(gen.pick(1000));
             prefs.ratePerMinute = static_cast<int>(gen.pick(1000));
-            prefs.fielddelim = static_cast<std::int32_t>(gen.pick(1u << 31)) - (1 << 30);
-            CurUserVals user{text(), text(), text()};
+            prefs.fieldDelimiter = static_cast<std::int32_t>(gen.pick(1u << 31)) - (1 << 30);
+            RecentFiles user{text(), text(), text()};
             const WindowGeometry geo{static_cast<int>(gen.pick(5000)) - 2500,
                                      static_cast<int>(gen.pick(5000)), 100, 200,
                                      static_cast<int>(gen.pick(900))};
             Profile ini(path);
             WriteSettings(ini, prefs, user, &geo); // over the values of the round before
 
-            GlobalPrefs gotPrefs;
-            CurUserVals gotUser;
+            Preferences gotPrefs;
+            RecentFiles gotUser;
             WindowGeometry gotGeo{};
             ReadSettings(Profile(path), gotPrefs, gotUser, gotGeo);
-            const auto all = [](const GlobalPrefs& p, const CurUserVals& u,
+            const auto all = [](const Preferences& p, const RecentFiles& u,
                                 const WindowGeometry& g) {
                 // clang-format off
                 return std::vector<std::string>{
-                    p.smtp, p.port, p.name, p.fromaddy, p.user, p.security,
+                    p.smtp, p.port, p.name, p.fromAddress, p.user, p.security,
                     std::to_string(p.timeoutSeconds), std::to_string(p.perConnection),
-                    std::to_string(p.ratePerMinute), std::to_string(p.fielddelim), u.lastmail,
-                    u.lastfields, u.lastdb, std::to_string(g.x), std::to_string(g.y),
+                    std::to_string(p.ratePerMinute), std::to_string(p.fieldDelimiter), u.lastMail,
+                    u.lastFields, u.lastDatabase, std::to_string(g.x), std::to_string(g.y),
                     std::to_string(g.width), std::to_string(g.height),
                     std::to_string(g.paneHeight)};
                 // clang-format on
             };
             ASSERT_EQ(all(gotPrefs, gotUser, gotGeo), all(prefs, user, geo));
-            EXPECT_EQ(gotPrefs.delimchar, DelimCharOf(prefs.fielddelim));
+            EXPECT_EQ(gotPrefs.delimiterChar, DelimCharOf(prefs.fieldDelimiter));
         }
     }
 }
@@ -311,12 +311,12 @@ TEST(FormatRoundTrip, RunResultsFile) {
                                 Outcome::TemporarilyRefused, Outcome::MaybeDelivered};
     for (const HostileCharset cs : kCharsets) {
         AppState st;
-        st.NewDatabase();
-        std::vector<ReceipData*> rows;
+        st.newDatabase();
+        std::vector<Person*> rows;
         for (int r = 0; r < kRecords; ++r) {
-            ReceipData& e = st.db->appendEntry();
+            Person& e = st.db->appendEntry();
             // Now and then the same person again, told apart by occurrence.
-            const ReceipData* twin =
+            const Person* twin =
                 r > 1 && gen.pick(4) == 0 ? rows[gen.pick(rows.size())] : nullptr;
             const std::string fixed = r == 0 ? HostileText::AllBytes(cs) : "";
             e.setName(twin ? twin->name() : r < 2 ? fixed : gen.value(cs));
@@ -336,7 +336,7 @@ TEST(FormatRoundTrip, RunResultsFile) {
         }
         const std::vector<PersonResult> got = ReadRunResults(dir.file("Tandrel.run"));
         ASSERT_EQ(got.size(), people.size());
-        std::vector<ReceipData*> notReached;
+        std::vector<Person*> notReached;
         for (std::size_t i = 0; i < people.size(); ++i) {
             // The occurrence by its definition: earlier entries with the same name and address.
             int earlier = 0;

@@ -8,10 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Errors.h"
-#include "MailFile.h"
-#include "TestSupport.h"
-#include "TextFile.h"
+#include "model/Errors.h"
+#include "model/MailFile.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using Lines = std::vector<std::string>;
@@ -80,7 +80,7 @@ std::string ErrorOf(const std::function<void()>& f) {
 AppState StateWithSender() {
     AppState st;
     st.prefs.name = "Ann Lee";
-    st.prefs.fromaddy = "ann@x.example";
+    st.prefs.fromAddress = "ann@x.example";
     return st;
 }
 
@@ -155,9 +155,9 @@ TEST(BuildMailText, HeaderBlockOnlyWhenWantedOrFlagged) {
     for (const auto& c : cases) {
         AppState st;
         st.mailText.lines = {"stale"};
-        st.mailText.MailHasHeader = c.flagBefore;
+        st.mailText.hasHeader = c.flagBefore;
         BuildMailText(st, c.eds);
-        EXPECT_EQ(st.mailText.MailHasHeader, c.wantHeader);
+        EXPECT_EQ(st.mailText.hasHeader, c.wantHeader);
         if (c.wantHeader) {
             EXPECT_EQ(WithoutDate(st.mailText.lines),
                       Concat(HeaderAfterDate(c.eds.from, c.eds.to, c.eds.subject), c.eds.body));
@@ -294,7 +294,7 @@ TEST(ParseMailHeader, RecognisesTheBlockBeforeTheFirstEmptyLine) {
 
 TEST(NewMail, DefaultsFromThePreferences) {
     struct Case {
-        std::string name, fromaddy;
+        std::string name, fromAddress;
         std::string wantFrom;
     };
     const Case cases[] = {
@@ -305,8 +305,8 @@ TEST(NewMail, DefaultsFromThePreferences) {
     for (const auto& c : cases) {
         AppState st;
         st.prefs.name = c.name;
-        st.prefs.fromaddy = c.fromaddy;
-        st.user.lastmail = "/last.txt";
+        st.prefs.fromAddress = c.fromAddress;
+        st.user.lastMail = "/last.txt";
         st.attachments.push_back(MakeAttachment("/a/b.txt"));
         MailEditors eds{"kept from", "x", "subject", {"old body"}};
         NewMail(st, eds);
@@ -314,9 +314,9 @@ TEST(NewMail, DefaultsFromThePreferences) {
         EXPECT_EQ(eds.to, "\"[name]\" <[email]>");
         EXPECT_EQ(eds.subject, "");
         EXPECT_TRUE(eds.body.empty());
-        EXPECT_TRUE(st.mailText.MailHasHeader);
+        EXPECT_TRUE(st.mailText.hasHeader);
         EXPECT_EQ(WithoutDate(st.mailText.lines), HeaderAfterDate(c.wantFrom, eds.to, ""));
-        EXPECT_EQ(st.user.lastmail, "/last.txt");
+        EXPECT_EQ(st.user.lastMail, "/last.txt");
         EXPECT_EQ(st.attachments.size(), 1u);
     }
 }
@@ -372,8 +372,8 @@ TEST(LoadMail, FilesOfEveryShape) {
         EXPECT_EQ(eds.to, c.to) << c.what;
         EXPECT_EQ(eds.subject, c.subject) << c.what;
         EXPECT_EQ(eds.body, c.body) << c.what;
-        EXPECT_EQ(st.user.lastmail, path) << c.what;
-        EXPECT_TRUE(st.mailText.MailHasHeader) << c.what;
+        EXPECT_EQ(st.user.lastMail, path) << c.what;
+        EXPECT_TRUE(st.mailText.hasHeader) << c.what;
         EXPECT_EQ(WithoutDate(st.mailText.lines),
                   Concat(HeaderAfterDate(c.from, c.to, c.subject), c.body))
             << c.what;
@@ -396,10 +396,10 @@ TEST(LoadMail, MissingOrUnreadableFileChangesNothing) {
     MailEditors eds{"F", "T", "S", {"B"}};
     BuildMailText(st, eds);
     const Lines mailBefore = st.mailText.lines;
-    st.user.lastmail = "/before.txt";
+    st.user.lastMail = "/before.txt";
 
     EXPECT_FALSE(LoadMail(st, dir.file("missing.txt"), eds));
-    EXPECT_TRUE(st.mailText.MailHasHeader);
+    EXPECT_TRUE(st.mailText.hasHeader);
 
     // A file that exists but cannot be read (root reads anything chmod forbids, so
     // fall back on a file whose reading fails).
@@ -413,11 +413,11 @@ TEST(LoadMail, MissingOrUnreadableFileChangesNothing) {
     EXPECT_EQ(eds.subject, "S");
     EXPECT_EQ(eds.body, Lines{"B"});
     EXPECT_EQ(st.mailText.lines, mailBefore);
-    EXPECT_EQ(st.user.lastmail, "/before.txt");
+    EXPECT_EQ(st.user.lastMail, "/before.txt");
     EXPECT_EQ(st.attachments.size(), 1u);
 
     // The failed load cleared the flag, so a mail without header lines has no block.
-    EXPECT_FALSE(st.mailText.MailHasHeader);
+    EXPECT_FALSE(st.mailText.hasHeader);
     BuildMailText(st, MailEditors{"", "", "", {"only body"}});
     EXPECT_EQ(st.mailText.lines, Lines{"only body"});
 }
@@ -431,10 +431,10 @@ TEST(SaveMail, PreviewShownWritesTheTemplateAndFailureKeepsThePath) {
 
     SaveMail(st, dir.file("p.txt"), merged, true);
     EXPECT_EQ(ReadTextFile(dir.file("p.txt")), templ);
-    EXPECT_EQ(st.user.lastmail, dir.file("p.txt"));
+    EXPECT_EQ(st.user.lastMail, dir.file("p.txt"));
 
     const std::string bad = dir.file("no/dir/m.txt");
     EXPECT_EQ(ErrorOf([&] { SaveMail(st, bad, merged, false); }),
               "Cannot create file " + bad + ": No such file or directory");
-    EXPECT_EQ(st.user.lastmail, dir.file("p.txt"));
+    EXPECT_EQ(st.user.lastMail, dir.file("p.txt"));
 }

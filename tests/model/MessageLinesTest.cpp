@@ -4,7 +4,7 @@
 #include <random>
 #include <utility>
 
-#include "MessageLines.h"
+#include "model/MessageLines.h"
 
 using namespace tandrel;
 

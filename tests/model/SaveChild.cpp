@@ -11,8 +11,8 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "SafeFile.h"
-#include "SaveContent.h"
+#include "model/SafeFile.h"
+#include "tests/model/SaveContent.h"
 
 int main(int argc, char** argv) {
     if (argc != 5) return 2;

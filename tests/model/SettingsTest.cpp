@@ -9,17 +9,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Errors.h"
-#include "Settings.h"
-#include "TestSupport.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 
 namespace {
 
 struct Loaded {
-    GlobalPrefs prefs;
-    CurUserVals user;
+    Preferences prefs;
+    RecentFiles user;
     WindowGeometry geo;
 };
 
@@ -43,12 +43,12 @@ TEST(Settings, MissingFileGivesEveryDefaultAndIsNotCreated) {
     EXPECT_EQ(l.prefs.smtp, kDefaultSmtp);
     EXPECT_EQ(l.prefs.name, "Your Name");
     EXPECT_EQ(l.prefs.port, "25");
-    EXPECT_EQ(l.prefs.fromaddy, kDefaultFromAddy);
-    EXPECT_EQ(l.prefs.fielddelim, 59);
-    EXPECT_EQ(l.prefs.delimchar, ';');
-    EXPECT_EQ(l.user.lastmail, "");
-    EXPECT_EQ(l.user.lastfields, "");
-    EXPECT_EQ(l.user.lastdb, "");
+    EXPECT_EQ(l.prefs.fromAddress, kDefaultFromAddy);
+    EXPECT_EQ(l.prefs.fieldDelimiter, 59);
+    EXPECT_EQ(l.prefs.delimiterChar, ';');
+    EXPECT_EQ(l.user.lastMail, "");
+    EXPECT_EQ(l.user.lastFields, "");
+    EXPECT_EQ(l.user.lastDatabase, "");
     EXPECT_EQ(l.geo.x, 100);
     EXPECT_EQ(l.geo.y, 100);
     EXPECT_EQ(l.geo.width, 700);
@@ -80,8 +80,8 @@ TEST(Settings, FieldDelimiterTextsAndTheirCharacters) {
     for (const auto& c : cases) {
         test::WriteFileBytes(path, "[Database]\r\nfielddelim=" + c.text + "\r\n");
         const Loaded l = ReadAll(Profile(path));
-        EXPECT_EQ(l.prefs.fielddelim, c.code) << c.text;
-        EXPECT_EQ(l.prefs.delimchar, c.delim) << c.text;
+        EXPECT_EQ(l.prefs.fieldDelimiter, c.code) << c.text;
+        EXPECT_EQ(l.prefs.delimiterChar, c.delim) << c.text;
     }
 }
 
@@ -91,9 +91,9 @@ TEST(Settings, OddDelimiterCodeIsWrittenBackUnchangedAtExit) {
     test::WriteFileBytes(path, "[Database]\r\nfielddelim=300\r\n");
     Profile ini(path);
     Loaded l = ReadAll(ini);
-    ASSERT_EQ(l.prefs.delimchar, ',');
+    ASSERT_EQ(l.prefs.delimiterChar, ',');
     WriteSettings(ini, l.prefs, l.user, &l.geo);
-    EXPECT_EQ(ini.ReadString("Database", "fielddelim", ""), "300");
+    EXPECT_EQ(ini.readString("Database", "fielddelim", ""), "300");
 }
 
 TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
@@ -139,7 +139,7 @@ TEST(Profile, LooksUpSectionsAndKeysWithoutRegardToCase) {
         {"Network", "missing", "dflt"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ini.ReadString(c.section, c.key, "dflt"), c.want) << c.section << "/" << c.key;
+        EXPECT_EQ(ini.readString(c.section, c.key, "dflt"), c.want) << c.section << "/" << c.key;
 }
 
 TEST(Profile, ValuesAndDefaultsAreCutAt1023Characters) {
@@ -148,8 +148,8 @@ TEST(Profile, ValuesAndDefaultsAreCutAt1023Characters) {
     const std::string longText(1500, 'v');
     test::WriteFileBytes(path, "[S]\r\nk=" + longText + "\r\n");
     const Profile ini(path);
-    EXPECT_EQ(ini.ReadString("S", "k", ""), longText.substr(0, 1023));
-    EXPECT_EQ(ini.ReadString("S", "absent", longText), longText.substr(0, 1023));
+    EXPECT_EQ(ini.readString("S", "k", ""), longText.substr(0, 1023));
+    EXPECT_EQ(ini.readString("S", "absent", longText), longText.substr(0, 1023));
 }
 
 TEST(Profile, WritingKeepsEverythingElseInTheFile) {
@@ -165,9 +165,9 @@ TEST(Profile, WritingKeepsEverythingElseInTheFile) {
                                "\r\n"
                                "# hash line\r\n");
     Profile ini(path);
-    ASSERT_TRUE(ini.WriteString("Network", "smtp", "new.example"));
-    ASSERT_TRUE(ini.WriteString("NETWORK", "port", "25"));
-    ASSERT_TRUE(ini.WriteString("User", "lastdb", ""));
+    ASSERT_TRUE(ini.writeString("Network", "smtp", "new.example"));
+    ASSERT_TRUE(ini.writeString("NETWORK", "port", "25"));
+    ASSERT_TRUE(ini.writeString("User", "lastdb", ""));
     ASSERT_TRUE(ini.WriteInteger("User", "MainWinXPos", -20));
     EXPECT_EQ(test::ReadFileBytes(path), "; settings written by hand\r\n"
                                          "[network]\r\n"
@@ -183,8 +183,8 @@ TEST(Profile, WritingKeepsEverythingElseInTheFile) {
                                          "[User]\r\n"
                                          "lastdb=\r\n"
                                          "MainWinXPos=-20\r\n");
-    EXPECT_EQ(ini.ReadString("network", "weird  spacing", ""), "x y");
-    EXPECT_EQ(ini.ReadInteger("user", "mainwinxpos", 0), -20);
+    EXPECT_EQ(ini.readString("network", "weird  spacing", ""), "x y");
+    EXPECT_EQ(ini.readInteger("user", "mainwinxpos", 0), -20);
 }
 
 TEST(Profile, WriteReplacesTheKeyThatAReadFinds) {
@@ -192,16 +192,16 @@ TEST(Profile, WriteReplacesTheKeyThatAReadFinds) {
     const std::string path = dir.file("p.ini");
     test::WriteFileBytes(path, "[A]\r\nx=1\r\n[B]\r\n[a]\r\nk=old\r\n");
     Profile ini(path);
-    ASSERT_TRUE(ini.WriteString("A", "k", "new"));
-    ASSERT_TRUE(ini.WriteString("a", "y", "2"));
+    ASSERT_TRUE(ini.writeString("A", "k", "new"));
+    ASSERT_TRUE(ini.writeString("a", "y", "2"));
     EXPECT_EQ(test::ReadFileBytes(path), "[A]\r\nx=1\r\ny=2\r\n[B]\r\n[a]\r\nk=new\r\n");
-    EXPECT_EQ(ini.ReadString("A", "k", ""), "new");
+    EXPECT_EQ(ini.readString("A", "k", ""), "new");
 
     // A value with a line break (a file name may hold one) must not add a section or key.
     for (const char* brk : {"\r\n", "\n", "\r"}) {
-        ASSERT_TRUE(ini.WriteString("B", "k", std::string("/x") + brk + "[A]" + brk + "x=evil"));
-        EXPECT_EQ(ini.ReadString("B", "k", "dflt"), "");
-        EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
+        ASSERT_TRUE(ini.writeString("B", "k", std::string("/x") + brk + "[A]" + brk + "x=evil"));
+        EXPECT_EQ(ini.readString("B", "k", "dflt"), "");
+        EXPECT_EQ(ini.readString("A", "x", ""), "1");
     }
 }
 
@@ -213,7 +213,7 @@ TEST(Profile, RewriteKeepsTheFileModeAndASymlink) {
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     Profile ini(link);
-    ASSERT_TRUE(ini.WriteString("S", "k", "2"));
+    ASSERT_TRUE(ini.writeString("S", "k", "2"));
     struct stat sb {};
     ASSERT_EQ(::lstat(link.c_str(), &sb), 0);
     EXPECT_TRUE(S_ISLNK(sb.st_mode));
@@ -230,10 +230,10 @@ TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
     test::WriteFileBytes(dir.file("notadir"), "x");
     const std::string path = dir.file("notadir/Tandrel.ini");
     Profile ini(path);
-    EXPECT_FALSE(ini.WriteString("Network", "smtp", "x"));
+    EXPECT_FALSE(ini.writeString("Network", "smtp", "x"));
 
-    GlobalPrefs prefs;
-    CurUserVals user;
+    Preferences prefs;
+    RecentFiles user;
     WindowGeometry geo;
     const std::string notDir = "Unable to write to " + path + ": Not a directory";
     EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, prefs); }), notDir);
@@ -244,7 +244,7 @@ TEST(Settings, RefusedWriteReportsThePathAndStopsTheStep) {
     const std::string pipe = dir.file("pipe.ini");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     Profile piped(pipe);
-    EXPECT_EQ(piped.ReadString("Network", "smtp", "dflt"), "dflt");
+    EXPECT_EQ(piped.readString("Network", "smtp", "dflt"), "dflt");
     EXPECT_EQ(ErrorOf([&] { WritePrefs(piped, prefs); }),
               "Unable to write to " + pipe + ": Invalid argument");
 }
@@ -273,21 +273,21 @@ TEST(Settings, ReadOnlyDirectory) {
 
     const std::string fresh = sub + "/Tandrel.ini";
     Profile ini(fresh);
-    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, GlobalPrefs{}); }),
+    EXPECT_EQ(ErrorOf([&] { WritePrefs(ini, Preferences{}); }),
               "Unable to write to " + fresh + ": Permission denied");
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
     // The file itself is writable: it is rewritten in place.
     Profile old(existing);
-    EXPECT_TRUE(old.WriteString("Network", "smtp", "new"));
+    EXPECT_TRUE(old.writeString("Network", "smtp", "new"));
     EXPECT_EQ(test::ReadFileBytes(existing), "; mine\r\n[Network]\r\nsmtp=new\r\n");
 }
 
 TEST(Settings, ExitWriteCreatesAllKeysInOrder) {
     test::TempDir dir;
     Profile ini(dir.file("Tandrel.ini"));
-    GlobalPrefs prefs{"relay.example", "2525", "Ann Lee", "ann@relay.example", 9, '\t'};
-    CurUserVals user{"/m/mail.txt", "/m/fields.txt", ""};
+    Preferences prefs{"relay.example", "2525", "Ann Lee", "ann@relay.example", 9, '\t'};
+    RecentFiles user{"/m/mail.txt", "/m/fields.txt", ""};
     WindowGeometry geo{-5, 20, 800, 640, 300};
     WriteSettings(ini, prefs, user, &geo);
     EXPECT_EQ(test::ReadFileBytes(ini.path()), "[Network]\r\n"
@@ -311,8 +311,8 @@ TEST(Settings, ExitWriteCreatesAllKeysInOrder) {
     const Loaded l = ReadAll(ini);
     EXPECT_EQ(l.prefs.smtp, prefs.smtp);
     EXPECT_EQ(l.prefs.port, prefs.port);
-    EXPECT_EQ(l.prefs.delimchar, '\t');
-    EXPECT_EQ(l.user.lastfields, user.lastfields);
+    EXPECT_EQ(l.prefs.delimiterChar, '\t');
+    EXPECT_EQ(l.user.lastFields, user.lastFields);
     EXPECT_EQ(l.geo.x, -5);
     EXPECT_EQ(l.geo.paneHeight, 300);
 }
@@ -328,7 +328,7 @@ TEST(Settings, GeometryKeysKeptWhenTheWindowIsNotNormal) {
                              "TPaneHeight=5\r\n";
     test::WriteFileBytes(path, user);
     Profile ini(path);
-    WriteSettings(ini, GlobalPrefs{}, CurUserVals{"a", "b", "c"}, nullptr);
+    WriteSettings(ini, Preferences{}, RecentFiles{"a", "b", "c"}, nullptr);
     const std::string bytes = test::ReadFileBytes(path);
     const std::string head = user + "lastmail=a\r\nlastfields=b\r\nlastdb=c\r\n";
     EXPECT_EQ(bytes.substr(0, head.size()), head);
@@ -341,7 +341,7 @@ TEST(Settings, GeometryKeysKeptWhenTheWindowIsNotNormal) {
 
     // A fresh file gets no geometry keys at all.
     Profile fresh(dir.file("fresh.ini"));
-    WriteSettings(fresh, GlobalPrefs{}, CurUserVals{}, nullptr);
+    WriteSettings(fresh, Preferences{}, RecentFiles{}, nullptr);
     EXPECT_EQ(test::ReadFileBytes(fresh.path()).find("MainWin"), std::string::npos);
 }
 
@@ -350,7 +350,7 @@ TEST(Settings, PreferencesWriteLeavesTheUserSectionAlone) {
     const std::string path = dir.file("Tandrel.ini");
     test::WriteFileBytes(path, "[User]\r\nlastdb=/keep.txt\r\n");
     Profile ini(path);
-    WritePrefs(ini, GlobalPrefs{"h", "26", "N", "a@h", 44, ','});
+    WritePrefs(ini, Preferences{"h", "26", "N", "a@h", 44, ','});
     EXPECT_EQ(test::ReadFileBytes(path), "[User]\r\n"
                                          "lastdb=/keep.txt\r\n"
                                          "\r\n"
@@ -401,7 +401,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         int connections = 1;
         bool operator==(const Keys&) const = default;
     };
-    const auto keysOf = [](const GlobalPrefs& p) {
+    const auto keysOf = [](const Preferences& p) {
         return Keys{p.security,      p.user, p.timeoutSeconds, p.perConnection,
                     p.ratePerMinute, p.auth, p.oauthProvider,  p.oauthTenant,
                     p.ehlo,          p.connections};
@@ -437,7 +437,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         Profile ini(path);
         EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == c.read);
 
-        GlobalPrefs changed = ReadAll(ini).prefs;
+        Preferences changed = ReadAll(ini).prefs;
         changed.security = "tls";
         changed.user = "bob";
         changed.timeoutSeconds = 7;
@@ -455,7 +455,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
         changed.oauthTokenUrl = "https://id.example/token";
         changed.oauthScope = "smtp offline_access";
         WritePrefs(ini, changed);
-        const GlobalPrefs back = ReadAll(ini).prefs;
+        const Preferences back = ReadAll(ini).prefs;
         EXPECT_TRUE(keysOf(back) ==
                     (Keys{"tls", "bob", 7, 50, 30, "oauth2", "custom", "organizations",
                           changed.ehlo, 3}));
@@ -464,7 +464,7 @@ TEST(Settings, ConnectionKeysReadWriteAndReturnToDefault) {
                   std::tie(changed.oauthCommand, changed.oauthClientId, changed.oauthClientSecret,
                            changed.oauthAuthUrl, changed.oauthTokenUrl, changed.oauthScope));
 
-        WritePrefs(ini, GlobalPrefs{});
+        WritePrefs(ini, Preferences{});
         EXPECT_TRUE(keysOf(ReadAll(ini).prefs) == defaults);
         EXPECT_EQ(ReadAll(ini).prefs.oauthCommand, "");
     }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "MailFile.h"
-#include "TestSupport.h"
-#include "TextEncoding.h"
+#include "model/MailFile.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextEncoding.h"
 
 using namespace tandrel;
 

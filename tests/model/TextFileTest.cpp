@@ -8,10 +8,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "Errors.h"
-#include "Settings.h"
-#include "TestSupport.h"
-#include "TextFile.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using Lines = std::vector<std::string>;
@@ -179,7 +179,7 @@ TEST(SafeFile, FailedWritesLeaveTheOldBytes) {
         // A partly written append is cut back to the old end.
         EXPECT_EQ(test::ReadFileBytes(path), old);
         Profile profile(ini);
-        EXPECT_FALSE(profile.WriteString("Network", "name", big));
+        EXPECT_FALSE(profile.writeString("Network", "name", big));
         EXPECT_EQ(profile.lastError(), m.reason == "File too large" ? EFBIG : ENOSPC);
         EXPECT_EQ(test::ReadFileBytes(ini), oldIni);
         EXPECT_EQ(EntriesIn(d), 2u); // no temporary file left behind

@@ -10,20 +10,20 @@
 #include <filesystem>
 #include <map>
 
-#include "AppState.h"
-#include "BrowserLauncher.h"
-#include "FakeKeyring.h"
-#include "IdentityProvider.h"
-#include "OAuthSettings.h"
-#include "OAuthTokenSource.h"
-#include "TestSupport.h"
+#include "model/AppState.h"
+#include "oauth/BrowserLauncher.h"
+#include "tests/support/FakeKeyring.h"
+#include "tests/support/IdentityProvider.h"
+#include "oauth/OAuthSettings.h"
+#include "oauth/OAuthTokenSource.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 
 namespace {
 
-GlobalPrefs CommandPrefs(const std::string& command) {
-    GlobalPrefs prefs;
+Preferences CommandPrefs(const std::string& command) {
+    Preferences prefs;
     prefs.user = "ann@relay.example";
     prefs.auth = "oauth2";
     prefs.oauthCommand = command;
@@ -31,8 +31,8 @@ GlobalPrefs CommandPrefs(const std::string& command) {
 }
 
 // Settings of a custom provider: the local one.
-GlobalPrefs PrefsFor(const test::IdentityProvider& provider) {
-    GlobalPrefs prefs = CommandPrefs("");
+Preferences PrefsFor(const test::IdentityProvider& provider) {
+    Preferences prefs = CommandPrefs("");
     prefs.oauthProvider = "custom";
     prefs.oauthClientId = "tandrel-test";
     prefs.oauthAuthUrl = provider.authorizeUrl();
@@ -82,7 +82,7 @@ TEST(SignIn, BrowserOnceThenRefreshAndKeyringAcrossSessions) {
     options.clientSecret = "not-really-secret";
     test::IdentityProvider provider(options); // its own files stay outside the home
     IsolatedHome env;
-    GlobalPrefs prefs = PrefsFor(provider);
+    Preferences prefs = PrefsFor(provider);
     prefs.oauthClientSecret = options.clientSecret;
     std::map<std::string, std::string> keyringEntries;
     test::FakeKeyring keyring(keyringEntries);
@@ -148,7 +148,7 @@ TEST(SignIn, ExpiredTokenIsRefreshed) {
     test::IdentityProviderOptions options;
     options.expiresInSeconds = 1;
     test::IdentityProvider provider(options);
-    const GlobalPrefs prefs = PrefsFor(provider);
+    const Preferences prefs = PrefsFor(provider);
     OAuthTokenSource source({OpenUrlInBrowser, nullptr});
     const TokenResult first = WaitForToken(source, prefs, false);
     ASSERT_EQ(first.error, "");
@@ -171,21 +171,21 @@ TEST(SignIn, FailuresNameTheirCause) {
     test::IdentityProvider provider(denying);
     struct Case {
         const char* what;
-        std::function<void(GlobalPrefs&)> change;
+        std::function<void(Preferences&)> change;
         const char* error; // a part of the message
     };
     const Case cases[] = {
-        {"user says no", [](GlobalPrefs&) {}, "access_denied"},
-        {"no client ID", [](GlobalPrefs& p) { p.oauthClientId.clear(); }, "client ID"},
-        {"no login name", [](GlobalPrefs& p) { p.user.clear(); }, "login name"},
+        {"user says no", [](Preferences&) {}, "access_denied"},
+        {"no client ID", [](Preferences& p) { p.oauthClientId.clear(); }, "client ID"},
+        {"no login name", [](Preferences& p) { p.user.clear(); }, "login name"},
         {"token address in the clear",
-         [](GlobalPrefs& p) { p.oauthTokenUrl = "http://id.example/token"; }, "https://"},
-        {"wrong client", [](GlobalPrefs& p) { p.oauthClientId = "someone-else"; },
+         [](Preferences& p) { p.oauthTokenUrl = "http://id.example/token"; }, "https://"},
+        {"wrong client", [](Preferences& p) { p.oauthClientId = "someone-else"; },
          "not completed in time"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        GlobalPrefs prefs = PrefsFor(provider);
+        Preferences prefs = PrefsFor(provider);
         c.change(prefs);
         // The wrong client never comes back from the provider's page: a short wait.
         OAuthTokenSource source({OpenUrlInBrowser, nullptr, std::chrono::milliseconds(60000),
@@ -243,7 +243,7 @@ TEST(TokenCommand, OutcomesAndMessages) {
 TEST(TokenCommand, RunsAgainOnlyAfterARefusal) {
     test::TempDir dir;
     const std::string count = dir.file("runs");
-    const GlobalPrefs prefs =
+    const Preferences prefs =
         CommandPrefs("echo run >> '" + count + "'; echo tok-$(wc -l < '" + count + "')");
     OAuthTokenSource source({nullptr, nullptr});
     EXPECT_EQ(WaitForToken(source, prefs, false).accessToken, "tok-1");

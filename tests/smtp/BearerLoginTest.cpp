@@ -6,9 +6,9 @@
 
 #include <QProcess>
 
-#include "SmtpExtensions.h"
-#include "SmtpServers.h"
-#include "TestSupport.h"
+#include "smtp/SmtpExtensions.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 

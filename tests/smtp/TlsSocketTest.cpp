@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TWSocket with TLS against real servers: aiosmtpd with implicit TLS and STARTTLS, with
+// ClientSocket with TLS against real servers: aiosmtpd with implicit TLS and STARTTLS, with
 // certificates made for each test by the openssl tool, and a STARTTLS peer that injects
 // plain text ahead of the handshake.
 #include <QProcess>
@@ -8,10 +8,10 @@
 
 #include <openssl/ssl.h>
 
-#include "SmtpServers.h"
-#include "TestSupport.h"
-#include "TlsChannel.h"
-#include "WSocket.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
+#include "smtp/TlsChannel.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using tandrel::test::AiosmtpdOptions;
@@ -21,26 +21,26 @@ using tandrel::test::TestCertificates;
 
 namespace {
 
-// A line-by-line SMTP client on a TWSocket that records the events it sees.
+// A line-by-line SMTP client on a ClientSocket that records the events it sees.
 struct Client {
-    TWSocket s;
+    ClientSocket s;
     std::string rx;
     std::vector<std::string> events;
     int dataSent = 0;
 
     Client() {
-        s.OnSessionConnected = [this](TWSocket*, int e) {
+        s.OnSessionConnected = [this](ClientSocket*, int e) {
             events.push_back("connected " + std::to_string(e));
             // The greeting is not there yet for a plain connection; with implicit TLS it
             // may be, and TlsActive must already hold.
             if (e == 0 && s.ImplicitTls && !s.TlsActive()) events.push_back("not encrypted");
         };
-        s.OnTlsDone = [this](TWSocket*, int e) { events.push_back("tls " + std::to_string(e)); };
-        s.OnSessionClosed = [this](TWSocket*, int e) {
+        s.OnTlsDone = [this](ClientSocket*, int e) { events.push_back("tls " + std::to_string(e)); };
+        s.OnSessionClosed = [this](ClientSocket*, int e) {
             events.push_back("closed " + std::to_string(e));
         };
-        s.OnDataSent = [this](TWSocket*, int) { ++dataSent; };
-        s.OnDataAvailable = [this](TWSocket* sock, int) {
+        s.OnDataSent = [this](ClientSocket*, int) { ++dataSent; };
+        s.OnDataAvailable = [this](ClientSocket* sock, int) {
             char buf[4096];
             const int n = sock->ReceiveData(buf, sizeof buf);
             if (n > 0) rx.append(buf, static_cast<std::size_t>(n));
@@ -245,12 +245,12 @@ tls.recv(100)
     EXPECT_EQ(c.reply(), "220 hello\r\n");
     c.s.SendText("STARTTLS\r\n");
     // Take exactly the reply, leaving the injected line in the system's buffer.
-    c.s.OnDataAvailable = [](TWSocket*, int) {};
+    c.s.OnDataAvailable = [](ClientSocket*, int) {};
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.s.RcvdCount() >= 25; }, 10000));
     char buf[11];
     ASSERT_EQ(c.s.ReceiveData(buf, sizeof buf), 11);
     EXPECT_EQ(std::string(buf, 11), "220 ready\r\n");
-    c.s.OnDataAvailable = [&c](TWSocket* sock, int) {
+    c.s.OnDataAvailable = [&c](ClientSocket* sock, int) {
         char b[4096];
         const int n = sock->ReceiveData(b, sizeof b);
         if (n > 0) c.rx.append(b, static_cast<std::size_t>(n));

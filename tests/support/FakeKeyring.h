@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel::test {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeSmtpServer.h"
+#include "tests/support/FakeSmtpServer.h"
 
 #include <QEventLoop>
 #include <QTimer>

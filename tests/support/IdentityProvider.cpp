@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "IdentityProvider.h"
+#include "tests/support/IdentityProvider.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 
-#include "SmtpServers.h"
-#include "TestSupport.h"
+#include "tests/support/SmtpServers.h"
+#include "tests/support/TestSupport.h"
 
 namespace tandrel::test {
 

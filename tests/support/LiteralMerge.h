@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel::test {
 
@@ -33,8 +33,8 @@ inline std::optional<std::string> LiteralReplaceAll(std::string text, std::strin
 }
 
 // "[name]", "[email]", then each field paired with a value, one after another.
-inline std::optional<std::string> LiteralMerge(const std::vector<VarIdent>& fields,
-                                               const ReceipData& e, std::string text,
+inline std::optional<std::string> LiteralMerge(const std::vector<Field>& fields,
+                                               const Person& e, std::string text,
                                                std::size_t maxBytes = std::string::npos) {
     std::vector<std::pair<std::string, std::string>> steps = {{"[name]", e.name()},
                                                               {"[email]", e.email()}};

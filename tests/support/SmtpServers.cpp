@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "SmtpServers.h"
+#include "tests/support/SmtpServers.h"
 
 #include <QEventLoop>
 #include <QProcess>
@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace tandrel::test {
 

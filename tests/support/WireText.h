@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "MessageLines.h"
+#include "model/MessageLines.h"
 
 namespace tandrel::test {
 

@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "AboutBox.h"
-#include "ControlsFit.h"
+#include "ui/main/AboutBox.h"
+#include "tests/ui/ControlsFit.h"
 
 namespace {
 

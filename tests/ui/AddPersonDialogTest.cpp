@@ -3,7 +3,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -43,10 +43,10 @@ TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
     };
     for (const auto& c : cases) {
         EditorHarness h;
-        h.main.st.NewDatabase();
+        h.main.st.newDatabase();
         h.db().fields.clear();
         for (const auto& f : c.fields)
-            h.db().fields.push_back(VarIdent{f});
+            h.db().fields.push_back(Field{f});
         h.openModeless();
         bool openAfter = true;
         WhileModal(
@@ -58,7 +58,7 @@ TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
         EXPECT_EQ(openAfter, !c.added) << c.what;
         ASSERT_EQ(h.db().entryCount(), c.added ? 1u : 0u) << c.what;
         if (!c.added) continue;
-        const ReceipData& e = *h.db().entries[0];
+        const Person& e = *h.db().entries[0];
         EXPECT_EQ(e.name(), c.name) << c.what;
         EXPECT_EQ(e.email(), c.mail) << c.what;
         EXPECT_FALSE(e.selected) << c.what;
@@ -70,7 +70,7 @@ TEST(AddPersonDialog, OkAddsAPersonAndALineThenCloses) {
 
 TEST(AddPersonDialog, EditsKeepTheirTextAndCancelChangesNothing) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.openModeless();
     h.addPerson("Ann", "ann@x");
     auto* name = Child<QLineEdit>(h.add, "Edit1");

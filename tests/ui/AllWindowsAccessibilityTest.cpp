@@ -20,23 +20,23 @@
 #include <QTimer>
 #include <QTreeWidgetItem>
 
-#include "AboutBox.h"
-#include "AddPersonDialog.h"
-#include "AddressColumnDialog.h"
-#include "AppWindows.h"
-#include "AttachmentsWindow.h"
-#include "ControlsFit.h"
-#include "DatabaseEditor.h"
-#include "DeliveryWindow.h"
-#include "FieldsDialog.h"
-#include "FileTestWindow.h"
-#include "HelpWindow.h"
-#include "MainWindow.h"
-#include "PasswordPrompt.h"
-#include "PreferencesDialog.h"
-#include "PreparationWindow.h"
-#include "SendCheckDialog.h"
-#include "TestSupport.h"
+#include "ui/main/AboutBox.h"
+#include "ui/database/AddPersonDialog.h"
+#include "ui/main/AddressColumnDialog.h"
+#include "ui/main/AppWindows.h"
+#include "ui/attachments/AttachmentsWindow.h"
+#include "tests/ui/ControlsFit.h"
+#include "ui/database/DatabaseEditor.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "ui/database/FieldsDialog.h"
+#include "ui/attachments/FileTestWindow.h"
+#include "ui/HelpWindow.h"
+#include "ui/main/MainWindow.h"
+#include "ui/mailing/PasswordPrompt.h"
+#include "ui/settings/PreferencesDialog.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "ui/mailing/SendCheckDialog.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ struct ProgramWindows {
     MainWindow& main = app.main();
 
     std::vector<std::pair<const char*, QWidget*>> all() {
-        main.state().NewDatabase(); // so the editor has something to show
+        main.state().newDatabase(); // so the editor has something to show
         return {
             {"main window", &main},
             {"database editor", main.databaseEditor()},

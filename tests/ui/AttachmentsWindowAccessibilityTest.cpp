@@ -7,11 +7,11 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "AboutBox.h"
-#include "AttachmentsWindow.h"
-#include "AttachmentsWindowTestHooks.h"
-#include "FileTestWindow.h"
-#include "PreferencesDialog.h"
+#include "ui/main/AboutBox.h"
+#include "ui/attachments/AttachmentsWindow.h"
+#include "tests/ui/AttachmentsWindowTestHooks.h"
+#include "ui/attachments/FileTestWindow.h"
+#include "ui/settings/PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
@@ -100,7 +100,7 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
                               "passwordEdit", "rememberCheck", "OkBut", "CancBut", "HelpBut"}));
 
     pages->setCurrentIndex(1);
-    main.st.prefs.delimchar = '|'; // both options' inputs: the edit enabled...
+    main.st.prefs.delimiterChar = '|'; // both options' inputs: the edit enabled...
     form.hide();
     form.show();
     EXPECT_EQ(Names(TabWalk(&form)),
@@ -115,7 +115,7 @@ TEST_F(AccessibilityTest, PreferencesBothPages) {
 }
 
 TEST_F(AccessibilityTest, AboutBox) {
-    AboutBox form(main.st.ProgramDir);
+    AboutBox form(main.st.programDir);
     form.setTexts("Tandrel 1.1", AboutBox::creditText());
     form.show();
     EXPECT_EQ(AccessibleName(form.findChild<QWidget*>("Label1")), "Tandrel 1.1");

@@ -14,12 +14,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "AttachmentsWindow.h"
-#include "AttachmentsWindowTestHooks.h"
-#include "FileTestWindow.h"
-#include "ListColumns.h"
-#include "PathElision.h"
-#include "TestSupport.h"
+#include "ui/attachments/AttachmentsWindow.h"
+#include "tests/ui/AttachmentsWindowTestHooks.h"
+#include "ui/attachments/FileTestWindow.h"
+#include "ui/ListColumns.h"
+#include "ui/PathElision.h"
+#include "tests/support/TestSupport.h"
 
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
@@ -322,9 +322,9 @@ TEST_F(AttachmentsWindowTest, LongPathsKeepTheirFileNamesInViewAndTheTestLinesSh
     EXPECT_LE(fm.horizontalAdvance(shown), list()->columnWidth(0));
 
     // People whose lines differ in length, the longest neither first nor last.
-    main.st.NewDatabase();
+    main.st.newDatabase();
     for (const char* name : {"Al", "Bartholomew Fitzwilliam-Montgomery", "Cy"}) {
-        tandrel::ReceipData& e = main.st.db->appendEntry();
+        tandrel::Person& e = main.st.db->appendEntry();
         e.setName(name);
         e.values = {name, ""};
     }

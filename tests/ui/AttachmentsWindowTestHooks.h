@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 namespace tandrel::test {
 

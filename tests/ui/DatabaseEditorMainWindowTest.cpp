@@ -4,8 +4,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
-#include "MainWindowFixture.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {
@@ -155,7 +155,7 @@ TEST_F(EditorFromMainTest, KeyboardWorkGoesOnInTheEditorAfterItsDialogs) {
             Child<QPushButton>(fieldsDialog(), "Done")->click();
         });
     Strings fields;
-    for (const VarIdent& field : w->state().db->fields)
+    for (const Field& field : w->state().db->fields)
         fields.push_back(field.name);
     EXPECT_EQ(fields, (Strings{"name", "email", "town", "zip"}));
     EXPECT_TRUE(focusIsInEditor()) << "after Done in the fields dialog";

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -18,7 +18,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings FieldNames(const DatabaseRoot& db) {
+Strings FieldNames(const Database& db) {
     Strings n;
     for (const auto& f : db.fields)
         n.push_back(f.name);
@@ -49,8 +49,8 @@ TEST(DatabaseEditor, StartsLikeTheDesign) {
 
 TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
     EditorHarness h;
-    h.main.st.NewDatabase();
-    h.db().fields.push_back(VarIdent{"city"});
+    h.main.st.newDatabase();
+    h.db().fields.push_back(Field{"city"});
     h.addPerson("Old", "old@x");
     h.fields->fillFieldList();
     Child<QLineEdit>(h.fields, "Edit1")->setText("typed");
@@ -78,7 +78,7 @@ TEST(DatabaseEditor, NewDatabaseDiscardsTheOldOneAndClearsTheDialogs) {
 
 TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.openModeless();
 
     // Three people through "Add"; the dialog is modal above the editor.
@@ -132,7 +132,7 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
     h.pickField(1);
     h.value()->setText("rob@y");
     h.change()->click();
-    const ReceipData& bob = *h.db().entries[1];
+    const Person& bob = *h.db().entries[1];
     EXPECT_EQ(bob.name(), "Robert");
     EXPECT_EQ(bob.email(), "rob@y");
     EXPECT_EQ(bob.values, (Strings{"Robert", "rob@y", "Rome"}));
@@ -146,10 +146,10 @@ TEST(DatabaseEditor, BuildsADatabaseFromNothing) {
 
 TEST(DatabaseEditor, ChangingBeyondAShortValueListPadsWithEmptyValues) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
-    h.db().fields.push_back(VarIdent{"A"});
-    h.db().fields.push_back(VarIdent{"B"});
+    h.db().fields.push_back(Field{"A"});
+    h.db().fields.push_back(Field{"B"});
     h.openModeless();
     EXPECT_EQ(Lines(h.fieldList()), (Strings{"name Ann", "email ann@x", "A", "B"}));
 
@@ -170,7 +170,7 @@ TEST(DatabaseEditor, ChangingBeyondAShortValueListPadsWithEmptyValues) {
 
 TEST(DatabaseEditor, ChangeNeedsAnEntryAndAField) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.openModeless();
     // Nobody yet: a field click and "Change" do nothing.
     h.editor->onFieldLineClicked();
@@ -186,12 +186,12 @@ TEST(DatabaseEditor, ChangeNeedsAnEntryAndAField) {
 
 TEST(DatabaseEditor, RemoveTakesTheSelectedLinesOwnEntries) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "first@x");
     h.addPerson("Ann", "second@x");
     h.addPerson("Bob", "bob@x");
     h.openModeless();
-    ReceipData* first = h.db().entries[0].get();
+    Person* first = h.db().entries[0].get();
 
     h.editor->removeSelectedEntries(); // nothing selected
     EXPECT_EQ(h.db().entryCount(), 3u);
@@ -218,7 +218,7 @@ TEST(DatabaseEditor, RemoveTakesTheSelectedLinesOwnEntries) {
 
 TEST(DatabaseEditor, ExtraValuesAreShownReadOnly) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.db().entries[0]->values = {"Ann", "ann@x", "old city", "old zip"};
     h.openModeless();
@@ -242,7 +242,7 @@ TEST(DatabaseEditor, ExtraValuesAreShownReadOnly) {
 
 TEST(DatabaseEditor, ClicksAndKeysReachTheHandlers) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.addPerson("Bob", "bob@x");
     h.openModeless();
@@ -278,7 +278,7 @@ TEST(DatabaseEditor, ClicksAndKeysReachTheHandlers) {
 
 TEST(DatabaseEditor, EnterPressesChangeOnlyWhileAValueIsEdited) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.openModeless();
     h.editor->activateWindow();
@@ -325,7 +325,7 @@ TEST(DatabaseEditor, EveryWayOfClosingRefreshesTheMainWindowOnce) {
     };
     for (const auto& c : cases) {
         EditorHarness h;
-        h.main.st.NewDatabase();
+        h.main.st.newDatabase();
         h.addPerson("Ann", "ann@x");
         h.openModeless();
         c.close(h.editor.get());
@@ -341,9 +341,9 @@ TEST(DatabaseEditor, EveryWayOfClosingRefreshesTheMainWindowOnce) {
 
 TEST(DatabaseEditor, FillsAHundredThousandPeople) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     for (int i = 0; i < 100000; ++i) {
-        ReceipData& e = h.db().appendEntry();
+        Person& e = h.db().appendEntry();
         e.setName("P" + std::to_string(i));
         e.values = {e.name(), ""};
     }
@@ -357,7 +357,7 @@ TEST(DatabaseEditor, FillsAHundredThousandPeople) {
 
 TEST(DatabaseEditor, TabWalksTheThreeWindowsInReadingOrder) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.openModeless();
     h.pickField(0); // brings the value edit and "Change" to life
@@ -395,7 +395,7 @@ TEST(DatabaseEditor, TabWalksTheThreeWindowsInReadingOrder) {
 
 TEST(DatabaseEditor, TheCurrentLineIsOutlinedWithoutBeingSelected) {
     EditorHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.addPerson("Bob", "bob@x");
     h.openModeless();

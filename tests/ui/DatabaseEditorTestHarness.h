@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "AddPersonDialog.h"
-#include "AppState.h"
-#include "DatabaseDocument.h"
-#include "DatabaseEditor.h"
-#include "FieldsDialog.h"
+#include "ui/database/AddPersonDialog.h"
+#include "model/AppState.h"
+#include "model/DatabaseDocument.h"
+#include "ui/database/DatabaseEditor.h"
+#include "ui/database/FieldsDialog.h"
 
 namespace tandrel::test {
 
@@ -87,7 +87,7 @@ struct EditorHarness {
         });
     }
 
-    DatabaseRoot& db() { return *main.st.db; }
+    Database& db() { return *main.st.db; }
 
     // What "Edit Database..." does on an existing database: the editor opens modeless.
     void openModeless() {

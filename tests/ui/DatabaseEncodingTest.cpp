@@ -6,8 +6,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
-#include "MainWindowFixture.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
+#include "tests/ui/MainWindowFixture.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';

@@ -12,12 +12,12 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-#include "FakeSmtpServer.h"
-#include "MailingRun.h"
-#include "MailingTestKit.h"
-#include "MessageSource.h"
-#include "TestSupport.h"
-#include "TextFile.h"
+#include "tests/support/FakeSmtpServer.h"
+#include "mailing/MailingRun.h"
+#include "tests/ui/MailingTestKit.h"
+#include "model/MessageSource.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -66,14 +66,14 @@ struct SendRig {
     RecordingSendWin* win;
     SendRig() {
         win = new RecordingSendWin(&main.widget);
-        main.st.ProgramDir = dir.path();
-        main.st.LocalComputerName = "testhost";
+        main.st.programDir = dir.path();
+        main.st.computerName = "testhost";
         main.st.prefs.smtp = "127.0.0.1";
-        main.st.prefs.fromaddy = "sender@example.org";
+        main.st.prefs.fromAddress = "sender@example.org";
     }
     OutgoingList messages; // the next run's, handed over by deliver()
     void addMessage(const std::string& to, const std::vector<std::string>& lines) {
-        messages.push_back(MailNode{to, MessageLines(lines)});
+        messages.push_back(OutgoingMessage{to, MessageLines(lines)});
     }
     std::vector<std::string> memoLines() const {
         std::vector<std::string> out;
@@ -264,7 +264,7 @@ TEST(DeliveryWindow, ImmediateConnectErrorsLeaveTheWindowHidden) {
         EXPECT_EQ(error, c.error);
         EXPECT_FALSE(rig.win->isVisible()) << c.error;
         EXPECT_EQ(rig.win->reportMemo->toPlainText(), "from before") << c.error;
-        EXPECT_TRUE(rig.main.st.RunLog.empty()) << c.error;
+        EXPECT_TRUE(rig.main.st.runLog.empty()) << c.error;
     }
     EXPECT_FALSE(driver.timedOut);
     EXPECT_TRUE(driver.boxes.empty());

@@ -3,7 +3,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -22,10 +22,10 @@ struct FieldsHarness : EditorHarness {
         return n;
     }
     void setUp(const Strings& fieldNames) {
-        main.st.NewDatabase();
+        main.st.newDatabase();
         db().fields.clear();
         for (const auto& f : fieldNames)
-            db().fields.push_back(VarIdent{f});
+            db().fields.push_back(Field{f});
         fields->fillFieldList();
     }
     void select(int row) { list()->setCurrentRow(row); }
@@ -116,7 +116,7 @@ TEST(FieldsDialog, PickingALineCopiesItIntoTheEdit) {
 
 TEST(FieldsDialog, DoneRefreshesTheEditorButTheCloseBoxDoesNot) {
     FieldsHarness h;
-    h.main.st.NewDatabase();
+    h.main.st.newDatabase();
     h.addPerson("Ann", "ann@x");
     h.openModeless();
 

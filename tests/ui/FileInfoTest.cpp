@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FileInfo.h"
-#include "TestSupport.h"
+#include "ui/attachments/FileInfo.h"
+#include "tests/support/TestSupport.h"
 
 using namespace tandrel;
 using tandrel::test::TempDir;
@@ -133,10 +133,10 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
     WriteFileBytes(dir.file("Ann.txt"), "0123456789");
     WriteFileBytes(dir.file("plain.txt"), "");
 
-    DatabaseRoot db;
-    db.fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"city"}};
+    Database db;
+    db.fields = {Field{"name"}, Field{"email"}, Field{"city"}};
     for (const char* name : {"Ann", "Bob", "Cy"}) {
-        ReceipData& e = db.appendEntry();
+        Person& e = db.appendEntry();
         e.setName(name);
         e.setEmail(std::string(name) + "@example.org");
         e.values = {name, e.email(), "Oslo"};
@@ -175,9 +175,9 @@ TEST(FileTestLines, PlaceholderPathsAreTestedOncePerEntry) {
     EXPECT_EQ(attachments[0].path, templ);
 
     // No entries, or no database at all: the unmerged path, once.
-    DatabaseRoot empty;
+    Database empty;
     empty.fields = db.fields;
-    for (const DatabaseRoot* noEntries : {&empty, static_cast<DatabaseRoot*>(nullptr)}) {
+    for (const Database* noEntries : {&empty, static_cast<Database*>(nullptr)}) {
         const std::vector<std::string> one = FileTestLines({MakeAttachment(templ)}, noEntries, ".");
         ASSERT_EQ(one.size(), 1u);
         EXPECT_EQ(one[0], templ + " does not exist");
@@ -192,10 +192,10 @@ TEST(FileTestLines, ValuesLeavingTheFolderAreErrorsOfTheirPerson) {
     std::filesystem::create_directories(dir.file("inv"));
     WriteFileBytes(dir.file("secret.pdf"), "%PDF");
     WriteFileBytes(dir.file("inv/Ann.pdf"), "%PDF");
-    DatabaseRoot db;
-    db.fields = {VarIdent{"name"}, VarIdent{"email"}, VarIdent{"file"}};
+    Database db;
+    db.fields = {Field{"name"}, Field{"email"}, Field{"file"}};
     for (const char* file : {"Ann", "../secret"}) {
-        ReceipData& e = db.appendEntry();
+        Person& e = db.appendEntry();
         e.setName(std::string("P ") + file);
         e.setEmail("p@example.org");
         e.values = {e.name(), e.email(), file};

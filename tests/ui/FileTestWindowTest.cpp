@@ -6,9 +6,9 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "AttachmentsWindowTestHooks.h"
-#include "FileTestWindow.h"
-#include "TestSupport.h"
+#include "tests/ui/AttachmentsWindowTestHooks.h"
+#include "ui/attachments/FileTestWindow.h"
+#include "tests/support/TestSupport.h"
 
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
@@ -42,11 +42,11 @@ TEST(FileTestWindow, LinesFollowTheAttachmentsAndTheDatabaseAtEveryShowing) {
     // No database yet: the unmerged path.
     EXPECT_EQ(Lines(form), QStringList{Q(templ) + " does not exist"});
 
-    main.st.NewDatabase();
+    main.st.newDatabase();
     EXPECT_EQ(Lines(form), QStringList{Q(templ) + " does not exist"});
 
     for (const char* name : {"Ann", "Bob", "Cy"}) {
-        tandrel::ReceipData& e = main.st.db->appendEntry();
+        tandrel::Person& e = main.st.db->appendEntry();
         e.setName(name);
         e.values = {name, ""};
     }

@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 #include <map>
 
-#include "FakeKeyring.h"
-#include "IdentityProvider.h"
-#include "MailingTestKit.h"
-#include "MainWindowFixture.h"
-#include "TextFile.h"
+#include "tests/support/FakeKeyring.h"
+#include "tests/support/IdentityProvider.h"
+#include "tests/ui/MailingTestKit.h"
+#include "tests/ui/MainWindowFixture.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -134,7 +134,7 @@ TEST_F(MailingEndToEnd, EveryPersonGetsTheirMergedMailAndTheLogsRecordTheRun) {
               (std::vector<std::string>{"earlier dialogue", "", "",
                                         "Connected to server - session initiated"}));
     const std::string logText = ReadFileBytes(dir.file("Tandrel.log"));
-    const std::string& host = w->state().LocalComputerName;
+    const std::string& host = w->state().computerName;
     const std::string helo = host.find('.') != std::string::npos ? host : "[127.0.0.1]";
     EXPECT_NE(logText.find("helo " + helo + "\r\n"), std::string::npos);
     for (const char* a : kAddresses) {
@@ -183,7 +183,7 @@ TEST_F(MailingEndToEnd, FailedRunsLeaveTheMainWindowWorking) {
     ASSERT_EQ(driver.boxes.size(), 1u);
     EXPECT_TRUE(driver.boxes[0].contains("missing.txt"));
     EXPECT_EQ(driver.sendWindowsSeen, 0);
-    EXPECT_TRUE(w->state().SentLog.empty());
+    EXPECT_TRUE(w->state().sentLog.empty());
 
     // A host that cannot be resolved: the socket's text in one box.
     w->state().attachments.clear();
@@ -261,7 +261,7 @@ TEST_F(MailingEndToEnd, TheCheckBeforeSendingStopsOrLetsThroughTheRun) {
     EXPECT_TRUE(driver.sendAnywayOffered);
     EXPECT_TRUE(driver.boxes.back().contains("[cty]"));
     EXPECT_EQ(driver.wrapWindowsSeen + driver.sendWindowsSeen, 0);
-    EXPECT_TRUE(w->state().SentLog.empty());
+    EXPECT_TRUE(w->state().sentLog.empty());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(w->state().runResultsPath())));
     EXPECT_FALSE(server.waitForMessages(1, 500));
 
@@ -314,7 +314,7 @@ TEST_F(MailingEndToEnd, RecipientsNotReachedSurviveARestartAndATestMail) {
     EXPECT_EQ(test[0].to, "\"Bob Baker\" <bob@example.org>");
     EXPECT_TRUE(test[0].body.startsWith("Dear Bob Baker,")) << test[0].body.toStdString();
     EXPECT_TRUE(test[0].body.contains("you live in Oslo.")) << test[0].body.toStdString();
-    EXPECT_EQ(w->state().SentLog.size(), 5u + 1 + 2); // the real run's block only
+    EXPECT_EQ(w->state().sentLog.size(), 5u + 1 + 2); // the real run's block only
 
     w->close();
     app.reset();

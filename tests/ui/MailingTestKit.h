@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
-#include "DeliveryWindow.h"
-#include "PreparationWindow.h"
-#include "SendCheckDialog.h"
-#include "SendCommand.h"
-#include "SmtpServers.h"
+#include "model/AppState.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "ui/mailing/SendCheckDialog.h"
+#include "ui/mailing/SendCommand.h"
+#include "tests/support/SmtpServers.h"
 
 namespace tandrel::test {
 
@@ -37,16 +37,16 @@ struct TestMain {
     AppState st;
     MailEditors eds;
     bool preview = false;
-    std::vector<ReceipData*> rows;
+    std::vector<Person*> rows;
     QWidget widget;
 
-    ReceipData& addPerson(const std::string& name, const std::string& email,
+    Person& addPerson(const std::string& name, const std::string& email,
                           const std::string& town) {
         if (!st.db) {
-            st.NewDatabase();
-            st.db->fields.push_back(VarIdent{"town"});
+            st.newDatabase();
+            st.db->fields.push_back(Field{"town"});
         }
-        ReceipData& e = st.db->appendEntry();
+        Person& e = st.db->appendEntry();
         e.setName(name);
         e.setEmail(email);
         e.values = {name, email, town};
@@ -61,7 +61,7 @@ struct RunRig {
     PreparationWindow* preparation = new PreparationWindow(&main.widget);
     SendWindows windows() { return {&main.widget, preparation, delivery}; }
     void send() { RunMailing(windows(), main.st, main.rows, main.eds, main.preview); }
-    void sendTest(const ReceipData& person) {
+    void sendTest(const Person& person) {
         RunTestMail(windows(), main.st, main.eds, main.preview, person);
     }
 };

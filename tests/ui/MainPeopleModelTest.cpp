@@ -4,18 +4,18 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "PeopleModel.h"
+#include "ui/main/PeopleModel.h"
 
 namespace tandrel::test {
 namespace {
 
 class PeopleModelTest : public ::testing::Test {
 protected:
-    DatabaseRoot db;
-    std::vector<ReceipData*> make(int n) {
-        std::vector<ReceipData*> out;
+    Database db;
+    std::vector<Person*> make(int n) {
+        std::vector<Person*> out;
         for (int i = 0; i < n; ++i) {
-            ReceipData& e = db.appendEntry();
+            Person& e = db.appendEntry();
             e.setName("P" + std::to_string(i));
             e.setEmail("p" + std::to_string(i) + "@x");
             out.push_back(&e);

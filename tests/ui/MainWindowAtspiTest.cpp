@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace tandrel::test {
 namespace {

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "AppWindows.h"
-#include "MainWindow.h"
-#include "TestSupport.h"
+#include "ui/main/AppWindows.h"
+#include "ui/main/MainWindow.h"
+#include "tests/support/TestSupport.h"
 
 namespace tandrel::test {
 

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {

@@ -19,8 +19,8 @@
 #include <map>
 #include <set>
 
-#include "HelpWindow.h"
-#include "MainWindowFixture.h"
+#include "ui/HelpWindow.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {

@@ -4,8 +4,8 @@
 #include <QMenu>
 #include <QTest>
 
-#include "MainWindowFixture.h"
-#include "PeopleModel.h"
+#include "tests/ui/MainWindowFixture.h"
+#include "ui/main/PeopleModel.h"
 
 namespace tandrel::test {
 namespace {
@@ -23,9 +23,9 @@ protected:
         startWith(kFields, kPeople);
         w->show();
     }
-    ReceipData* entry(std::size_t i) { return w->state().db->entries[i].get(); }
-    std::vector<ReceipData*> entries() {
-        std::vector<ReceipData*> out;
+    Person* entry(std::size_t i) { return w->state().db->entries[i].get(); }
+    std::vector<Person*> entries() {
+        std::vector<Person*> out;
         for (auto& e : w->state().db->entries)
             out.push_back(e.get());
         return out;
@@ -65,7 +65,7 @@ TEST_F(MainListsTest, EachRowMovesItsOwnEntryEvenWithTheSameName) {
     selectRows(available(), {2});
     click("Button2");
     EXPECT_EQ(flags(), (std::vector<bool>{false, false, true, false}));
-    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(2)});
+    EXPECT_EQ(w->recipientRows(), std::vector<Person*>{entry(2)});
     EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"", "", "*", ""}));
     EXPECT_EQ(column(receipients(), 1), std::vector<std::string>{"sam2@x"});
     EXPECT_EQ(status(1), "1 of 4 receipients selected");
@@ -77,7 +77,7 @@ TEST_F(MainListsTest, EachRowMovesItsOwnEntryEvenWithTheSameName) {
     // "->>" appends the others in database order; every row is its own entry.
     click("Button3");
     EXPECT_EQ(w->recipientRows(),
-              (std::vector<ReceipData*>{entry(2), entry(0), entry(1), entry(3)}));
+              (std::vector<Person*>{entry(2), entry(0), entry(1), entry(3)}));
     EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"*", "*", "*", "*"}));
     EXPECT_EQ(status(1), "4 of 4 receipients selected");
 
@@ -92,7 +92,7 @@ TEST_F(MainListsTest, TakingBackRemovesEverySelectedRecipientEmptyNamesIncluded)
     // Rows 1 ("Ann") and 3 (no name) and 2 (second "Sam").
     selectRows(receipients(), {3, 1, 2});
     click("Button1");
-    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(0)});
+    EXPECT_EQ(w->recipientRows(), std::vector<Person*>{entry(0)});
     EXPECT_EQ(flags(), (std::vector<bool>{true, false, false, false}));
     EXPECT_EQ(column(available(), 2), (std::vector<std::string>{"*", "", "", ""}));
     EXPECT_EQ(status(1), "1 of 4 receipients selected");
@@ -381,7 +381,7 @@ TEST_F(MainListsTest, OpeningTheEditorFreezesTheListsUntilTheyAreRebuilt) {
     w->state().db->entries.erase(w->state().db->entries.begin()); // "Ann", the recipient
     EXPECT_TRUE(w->recipientRows().empty());
     w->state().db->entries[1]->selected = true;
-    EXPECT_EQ(w->recipientRows(), std::vector<ReceipData*>{entry(1)});
+    EXPECT_EQ(w->recipientRows(), std::vector<Person*>{entry(1)});
 
     w->refreshLists();
     EXPECT_EQ(column(available(), 0), (std::vector<std::string>{"Sam", ""}));

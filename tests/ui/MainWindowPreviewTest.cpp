@@ -3,7 +3,7 @@
 // becomes the mail.
 #include <QTest>
 
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {

@@ -8,11 +8,11 @@
 #include <limits>
 #include <sys/stat.h>
 
-#include "AddressColumnDialog.h"
-#include "MainLook.h"
-#include "MainWindowFixture.h"
-#include "Settings.h"
-#include "TextFile.h"
+#include "ui/main/AddressColumnDialog.h"
+#include "ui/main/MainLook.h"
+#include "tests/ui/MainWindowFixture.h"
+#include "model/Settings.h"
+#include "model/TextFile.h"
 
 namespace tandrel::test {
 namespace {
@@ -35,7 +35,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFileUsesDefaultsAndWritesAllKeys
     EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
     EXPECT_TRUE(edit("SubEdit")->text().isEmpty());
     EXPECT_TRUE(body()->toPlainText().isEmpty());
-    EXPECT_TRUE(w->state().mailText.MailHasHeader);
+    EXPECT_TRUE(w->state().mailText.hasHeader);
     EXPECT_EQ(find<QListWidget>("ListBox3")->count(), 0);
     EXPECT_EQ(available()->model()->rowCount(), 0);
     EXPECT_FALSE(w->state().db);
@@ -44,8 +44,8 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFileUsesDefaultsAndWritesAllKeys
     EXPECT_EQ(w->pos(), QPoint(100, 100));
     EXPECT_EQ(w->size(), QSize(700, 600));
     EXPECT_EQ(w->state().prefs.port, "25");
-    EXPECT_EQ(w->state().prefs.delimchar, ';');
-    EXPECT_EQ(w->state().ProgramDir, dir.path());
+    EXPECT_EQ(w->state().prefs.delimiterChar, ';');
+    EXPECT_EQ(w->state().programDir, dir.path());
     EXPECT_FALSE(std::filesystem::exists(dir.file("Tandrel.ini")));
 
     w->show();
@@ -116,7 +116,7 @@ TEST_F(MainWindowTest, StartUpReloadsLastFilesOnlyUnderTheirConditions) {
             EXPECT_EQ(from->text().toStdString(), "\"A\" <a@b>");
             EXPECT_EQ(sub->text().toStdString(), "Hello [name]");
             EXPECT_EQ(text->toPlainText().toStdString(), "Line one\nLine two");
-            EXPECT_EQ(m.state().user.lastmail, d.file("mail.txt"));
+            EXPECT_EQ(m.state().user.lastMail, d.file("mail.txt"));
         } else {
             EXPECT_EQ(from->text().toStdString(), "\"Your Name\" <you@provider.example>");
             EXPECT_TRUE(text->toPlainText().isEmpty());
@@ -144,11 +144,11 @@ TEST_F(MainWindowTest, StartUpAppliesGeometryLogsAndPreferences) {
                 {"TPaneHeight", "120"}}}});
     start();
     // The logs on disk are only appended to, never loaded: memory holds this session's.
-    EXPECT_TRUE(w->state().SentLog.empty());
-    EXPECT_TRUE(w->state().RunLog.empty());
+    EXPECT_TRUE(w->state().sentLog.empty());
+    EXPECT_TRUE(w->state().runLog.empty());
     EXPECT_EQ(w->state().prefs.smtp, "relay.example");
-    EXPECT_EQ(w->state().prefs.delimchar, ',');
-    EXPECT_FALSE(w->state().LocalComputerName.empty());
+    EXPECT_EQ(w->state().prefs.delimiterChar, ',');
+    EXPECT_FALSE(w->state().computerName.empty());
     // With an empty sender name the new mail keeps its From line as it was: empty.
     EXPECT_TRUE(edit("FrEdit")->text().isEmpty());
     EXPECT_EQ(w->pos(), QPoint(30, 40));
@@ -221,7 +221,7 @@ TEST_F(MainWindowTest, AnErrorDuringStartUpIsShownAndSkipsTheRest) {
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0], "Cannot open file /proc/self/mem");
     EXPECT_FALSE(w->state().db);
-    EXPECT_TRUE(w->state().user.lastdb == dir.file("db.txt")); // read, just not loaded
+    EXPECT_TRUE(w->state().user.lastDatabase == dir.file("db.txt")); // read, just not loaded
     // The steps before the failing one were done.
     EXPECT_EQ(edit("ToEdit")->text().toStdString(), "\"[name]\" <[email]>");
 }
@@ -241,8 +241,8 @@ TEST_F(MainWindowTest, FilesGivenAtStartOpenLikeTheOpenCommandsAndAskBeforeDropp
     EXPECT_EQ(edit("SubEdit")->text().toStdString(), "Hi [name]");
     // Not UTF-8: shown as Windows-1252, kept as the same bytes.
     EXPECT_EQ(w->editorTexts().body, (std::vector<std::string>{"Dear [name]", "\xE9t\xE9"}));
-    EXPECT_EQ(w->state().user.lastdb, dir.file("club.csv"));
-    EXPECT_EQ(w->state().user.lastmail, dir.file("note.txt"));
+    EXPECT_EQ(w->state().user.lastDatabase, dir.file("club.csv"));
+    EXPECT_EQ(w->state().user.lastMail, dir.file("note.txt"));
     EXPECT_FALSE(w->mailChanged());
     EXPECT_FALSE(w->databaseChanged());
     EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Cannot open file " + dir.file("gone.csv")}));
@@ -255,7 +255,7 @@ TEST_F(MainWindowTest, FilesGivenAtStartOpenLikeTheOpenCommandsAndAskBeforeDropp
     w->openFiles({dir.file("other.txt")});
     EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(edit("SubEdit")->text().toStdString(), "Edited");
-    EXPECT_EQ(w->state().user.lastmail, dir.file("note.txt"));
+    EXPECT_EQ(w->state().user.lastMail, dir.file("note.txt"));
 }
 
 // A CSV file whose column of addresses has no usual name: the window asks which column

@@ -6,8 +6,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "DatabaseEditorTestHarness.h"
-#include "MainWindowFixture.h"
+#include "tests/ui/DatabaseEditorTestHarness.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {

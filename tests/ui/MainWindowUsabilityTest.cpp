@@ -11,8 +11,8 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "ListColumns.h"
-#include "MainWindowFixture.h"
+#include "ui/ListColumns.h"
+#include "tests/ui/MainWindowFixture.h"
 
 namespace tandrel::test {
 namespace {
@@ -110,7 +110,7 @@ TEST_F(MainUsabilityTest, FileDialogsOpenWhereTheFilesInUseAreAndSavingProposesT
         }
         nextPath = dir.file("people.csv");
         w->saveDatabaseAs();
-        ASSERT_EQ(w->state().user.lastdb, nextPath);
+        ASSERT_EQ(w->state().user.lastDatabase, nextPath);
     }
     nextPath.clear();
     w->openMail();

@@ -15,10 +15,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "AttachmentsWindowTestHooks.h"
-#include "FakeKeyring.h"
-#include "OAuthSettings.h"
-#include "PreferencesDialog.h"
+#include "tests/ui/AttachmentsWindowTestHooks.h"
+#include "tests/support/FakeKeyring.h"
+#include "oauth/OAuthSettings.h"
+#include "ui/settings/PreferencesDialog.h"
 
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
@@ -35,14 +35,14 @@ protected:
         main.st.prefs.smtp = "mail.example.org";
         main.st.prefs.port = "25";
         main.st.prefs.name = "Ann Example";
-        main.st.prefs.fromaddy = "ann@example.org";
+        main.st.prefs.fromAddress = "ann@example.org";
         setDelimiter(';');
     }
     ~PreferencesDialogTest() override { form.hide(); }
 
     void setDelimiter(char c) {
-        main.st.prefs.delimchar = c;
-        main.st.prefs.fielddelim = static_cast<unsigned char>(c);
+        main.st.prefs.delimiterChar = c;
+        main.st.prefs.fieldDelimiter = static_cast<unsigned char>(c);
     }
     QLineEdit* edit(const char* name) { return form.findChild<QLineEdit*>(name); }
     QRadioButton* radio(int n) {
@@ -127,8 +127,8 @@ TEST_F(PreferencesDialogTest, DelimiterRoundTrip) {
         c.choose();
         button("OkBut")->click();
         EXPECT_EQ(form.result(), QDialog::Accepted) << c.name;
-        EXPECT_EQ(main.st.prefs.delimchar, c.stored) << c.name;
-        EXPECT_EQ(main.st.prefs.fielddelim, static_cast<unsigned char>(c.stored)) << c.name;
+        EXPECT_EQ(main.st.prefs.delimiterChar, c.stored) << c.name;
+        EXPECT_EQ(main.st.prefs.fieldDelimiter, static_cast<unsigned char>(c.stored)) << c.name;
 
         open();
         EXPECT_EQ(radio(1)->isChecked(), c.reopensWithFirstOption) << c.name;
@@ -142,14 +142,14 @@ TEST_F(PreferencesDialogTest, DelimiterRoundTrip) {
 }
 
 TEST_F(PreferencesDialogTest, SecondOptionWithAnEmptyEditKeepsTheDelimiter) {
-    main.st.prefs.fielddelim = 300; // from a file: low byte ","
-    main.st.prefs.delimchar = ',';
+    main.st.prefs.fieldDelimiter = 300; // from a file: low byte ","
+    main.st.prefs.delimiterChar = ',';
     open();
     radio(2)->click();
     EXPECT_EQ(edit("fieldDelimEd")->text(), "");
     button("OkBut")->click();
-    EXPECT_EQ(main.st.prefs.delimchar, ',');
-    EXPECT_EQ(main.st.prefs.fielddelim, 44);
+    EXPECT_EQ(main.st.prefs.delimiterChar, ',');
+    EXPECT_EQ(main.st.prefs.fieldDelimiter, 44);
     // The user is told why the typed-nothing choice changed nothing.
     ASSERT_EQ(main.explained.size(), 1u);
     EXPECT_NE(main.explained[0].find("delimiter stays"), std::string::npos);
@@ -186,8 +186,8 @@ TEST_F(PreferencesDialogTest, AByteTheEditCannotShowSurvivesAnUnchangedOk) {
     open();
     EXPECT_TRUE(radio(2)->isChecked());
     button("OkBut")->click();
-    EXPECT_EQ(main.st.prefs.delimchar, '\xa7');
-    EXPECT_EQ(main.st.prefs.fielddelim, 0xa7);
+    EXPECT_EQ(main.st.prefs.delimiterChar, '\xa7');
+    EXPECT_EQ(main.st.prefs.fieldDelimiter, 0xa7);
 }
 
 TEST_F(PreferencesDialogTest, PortCheckWhileTyping) {
@@ -237,7 +237,7 @@ TEST_F(PreferencesDialogTest, OkStoresTheTextsAsTyped) {
     EXPECT_EQ(main.st.prefs.smtp, " relay.example.net ");
     EXPECT_EQ(main.st.prefs.port, "");
     EXPECT_EQ(main.st.prefs.name, "");
-    EXPECT_EQ(main.st.prefs.fromaddy, "bob@example.net");
+    EXPECT_EQ(main.st.prefs.fromAddress, "bob@example.net");
 }
 
 TEST_F(PreferencesDialogTest, EnterTakesTheChangesEscapeAndCancelDiscardThem) {
@@ -253,9 +253,9 @@ TEST_F(PreferencesDialogTest, EnterTakesTheChangesEscapeAndCancelDiscardThem) {
     }
     EXPECT_EQ(main.st.prefs.smtp, "2526");
     EXPECT_EQ(main.st.prefs.port, "2526");
-    EXPECT_EQ(main.st.prefs.fromaddy, "2526");
+    EXPECT_EQ(main.st.prefs.fromAddress, "2526");
 
-    const tandrel::GlobalPrefs before = main.st.prefs;
+    const tandrel::Preferences before = main.st.prefs;
     open();
     edit("portEdit")->setText("9");
     QTest::keyClick(edit("portEdit"), Qt::Key_Escape);
@@ -270,8 +270,8 @@ TEST_F(PreferencesDialogTest, EnterTakesTheChangesEscapeAndCancelDiscardThem) {
 
     EXPECT_EQ(main.st.prefs.smtp, before.smtp);
     EXPECT_EQ(main.st.prefs.port, before.port);
-    EXPECT_EQ(main.st.prefs.delimchar, before.delimchar);
-    EXPECT_EQ(main.st.prefs.fielddelim, before.fielddelim);
+    EXPECT_EQ(main.st.prefs.delimiterChar, before.delimiterChar);
+    EXPECT_EQ(main.st.prefs.fieldDelimiter, before.fieldDelimiter);
 }
 
 // Encryption, login and limits: the port offered with each encryption, what OK stores,

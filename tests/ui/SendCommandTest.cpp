@@ -14,16 +14,16 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "FakeKeyring.h"
-#include "MailFile.h"
-#include "MailingRun.h"
-#include "MailingTestKit.h"
-#include "PasswordPrompt.h"
-#include "Preparation.h"
-#include "RunResults.h"
-#include "SendCommand.h"
-#include "TestSupport.h"
-#include "TextFile.h"
+#include "tests/support/FakeKeyring.h"
+#include "model/MailFile.h"
+#include "mailing/MailingRun.h"
+#include "tests/ui/MailingTestKit.h"
+#include "ui/mailing/PasswordPrompt.h"
+#include "merge/Preparation.h"
+#include "model/RunResults.h"
+#include "ui/mailing/SendCommand.h"
+#include "tests/support/TestSupport.h"
+#include "model/TextFile.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -34,11 +34,11 @@ struct Mailing : RunRig {
     TempDir dir;
     Mailing() {
         AppState& st = main.st;
-        st.ProgramDir = dir.path();
-        st.LocalComputerName = "testhost";
+        st.programDir = dir.path();
+        st.computerName = "testhost";
         st.prefs.smtp = "127.0.0.1";
         st.prefs.name = "Sender";
-        st.prefs.fromaddy = "sender@example.org";
+        st.prefs.fromAddress = "sender@example.org";
         main.rows = {&main.addPerson("Ann", "ann@example.org", "Lisbon"),
                      &main.addPerson("Bob", "bob@example.org", "Oslo"),
                      &main.addPerson("Cleo", "cleo@example.org", "Porto")};
@@ -93,11 +93,11 @@ TEST(SendCommand, DoesNothingWithoutDatabaseOrRecipients) {
     for (bool withDb : {false, true}) {
         Mailing m;
         m.main.rows.clear();
-        if (!withDb) m.main.st.FreeDatabase();
+        if (!withDb) m.main.st.freeDatabase();
         ModalDriver driver;
         m.send();
         EXPECT_TRUE(driver.boxes.empty());
-        EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_TRUE(m.main.st.sentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
@@ -157,7 +157,7 @@ TEST(SendCommand, EachRecipientGetsTheirOwnMergedMessageWithAttachments) {
     }
     const auto lines = m.snt();
     EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", kAll), lines.size());
-    EXPECT_EQ(lines, m.main.st.SentLog);
+    EXPECT_EQ(lines, m.main.st.sentLog);
 }
 
 TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
@@ -176,7 +176,7 @@ TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
              WriteFileBytes(m.dir.file("a.txt"), "text\r\n");
              m.main.st.attachments = {MakeAttachment(m.dir.file("a.txt"))};
              m.main.eds.from = m.main.eds.to = m.main.eds.subject = "";
-             m.main.st.mailText.MailHasHeader = false;
+             m.main.st.mailText.hasHeader = false;
          },
          ""},
     };
@@ -197,7 +197,7 @@ TEST(SendCommand, APreparationFailureSendsNothingAndTheNextSendWorks) {
             EXPECT_TRUE(driver.boxes[0].contains("No mail has been sent"));
         EXPECT_EQ(driver.sendWindowsSeen, 0);
         EXPECT_FALSE(m.preparation->isVisible());
-        EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_TRUE(m.main.st.sentLog.empty());
         EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
@@ -235,7 +235,7 @@ TEST(SendCommand, ImmediateConnectErrorsAreShownAfterTheCleanUp) {
         ASSERT_EQ(driver.boxes.size(), 1u);
         EXPECT_EQ(driver.boxes[0].toStdString(), c.error);
         EXPECT_FALSE(m.delivery->isVisible());
-        EXPECT_TRUE(m.main.st.RunLog.empty());
+        EXPECT_TRUE(m.main.st.runLog.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         // The run started, so its block is written, without any address.
         const auto lines = m.snt();
@@ -327,7 +327,7 @@ TEST(SendCommand, ATestMailGoesToTheSenderAloneAndShowsThePersonsCcLine) {
         EXPECT_FALSE(msgs[0].hasBcc);
         EXPECT_TRUE(msgs[0].defects.isEmpty()) << msgs[0].defects.join(' ').toStdString();
         EXPECT_EQ(m.main.st.mailText.lines, before.lines);
-        EXPECT_TRUE(m.main.st.SentLog.empty());
+        EXPECT_TRUE(m.main.st.sentLog.empty());
     }
 }
 
@@ -443,7 +443,7 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     }
     EXPECT_EQ(driver.wrapWindowsSeen, 0);
     EXPECT_EQ(driver.sendWindowsSeen, 0);
-    EXPECT_TRUE(m.main.st.SentLog.empty());
+    EXPECT_TRUE(m.main.st.sentLog.empty());
     EXPECT_FALSE(FileExists(m.main.st.sentLogPath()));
     EXPECT_TRUE(m.main.st.password.empty());
 
@@ -483,13 +483,13 @@ TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     AiosmtpdServer server(RefusingAt({"bob@example.org"}));
     Mailing m;
     m.useServer(server.portText());
-    ReceipData& ann2 = m.main.addPerson("Ann", "ann@example.org", "Faro");
+    Person& ann2 = m.main.addPerson("Ann", "ann@example.org", "Faro");
     m.main.addPerson("Dan", "dan@example.org", "Braga"); // not in the run
     m.main.rows.push_back(&ann2);
     ModalDriver driver;
     m.send();
     EXPECT_EQ(driver.sendWindowsClosed, 1);
-    const std::vector<ReceipData*> bob{m.main.rows[1]};
+    const std::vector<Person*> bob{m.main.rows[1]};
     EXPECT_EQ(RecipientsNotReached(m.main.st), bob);
     EXPECT_TRUE(m.memoHas("To send to the people not reached, use Edit, Recipients Not Reached."));
 
@@ -516,14 +516,14 @@ TEST(SendCommand, TheRecipientsNotReachedAreKeptBesideTheSettings) {
     EXPECT_TRUE(m.memoHas("Connection refused"));
     // The same database loaded again in a new session: found by name, address and place.
     AppState later;
-    later.ProgramDir = m.main.st.ProgramDir;
-    later.NewDatabase();
+    later.programDir = m.main.st.programDir;
+    later.newDatabase();
     for (const auto& e : m.main.st.db->entries) {
-        ReceipData& copy = later.db->appendEntry();
+        Person& copy = later.db->appendEntry();
         copy.setName(e->name());
         copy.setEmail(e->email());
     }
-    const std::vector<ReceipData*> secondAnn{later.db->entries[3].get()};
+    const std::vector<Person*> secondAnn{later.db->entries[3].get()};
     EXPECT_EQ(RecipientsNotReached(later), secondAnn);
     EXPECT_FALSE(driver.timedOut);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Attachments" window: adding, removing and testing the files sent with every mail.
-#include "AttachmentsWindow.h"
+#include "ui/attachments/AttachmentsWindow.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,11 +13,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "DialogHelp.h"
-#include "FileInfo.h"
-#include "FileTestWindow.h"
-#include "ListColumns.h"
-#include "PathElision.h"
+#include "ui/DialogHelp.h"
+#include "ui/attachments/FileInfo.h"
+#include "ui/attachments/FileTestWindow.h"
+#include "ui/ListColumns.h"
+#include "ui/PathElision.h"
 
 namespace {
 
@@ -138,8 +138,8 @@ std::string AttachmentsWindow::decimalSeparator() const {
 void AttachmentsWindow::browse() {
     // Until the user has browsed somewhere, the dialog opens beside the mail in use (the
     // user's documents are rather there than wherever the program was started from).
-    const QFileInfo mail(QString::fromLocal8Bit(QByteArray::fromStdString(st_.user.lastmail)));
-    if (!browsed_ && !st_.user.lastmail.empty() && mail.absoluteDir().exists())
+    const QFileInfo mail(QString::fromLocal8Bit(QByteArray::fromStdString(st_.user.lastMail)));
+    if (!browsed_ && !st_.user.lastMail.empty() && mail.absoluteDir().exists())
         openDialog->setDirectory(mail.absolutePath());
     browsed_ = true;
     if (openDialog->exec() != QDialog::Accepted) return;

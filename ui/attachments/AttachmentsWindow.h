@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <string>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 class FileTestWindow;
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Examining attachment files: readable or not, size and content type, the file test lines.
-#include "FileInfo.h"
+#include "ui/attachments/FileInfo.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Merge.h"
-#include "Mime.h"
+#include "merge/Merge.h"
+#include "merge/Mime.h"
 
 namespace tandrel {
 
@@ -130,7 +130,7 @@ bool PathHasPlaceholders(const std::string& path) {
 }
 
 std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments,
-                                      const DatabaseRoot* db, const std::string& decimalSeparator) {
+                                      const Database* db, const std::string& decimalSeparator) {
     std::vector<FileTestRow> rows;
     const bool haveEntries = db && !db->entries.empty();
     for (const Attachment& a : attachments) {
@@ -158,7 +158,7 @@ std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments
 }
 
 std::vector<std::string> FileTestLines(const std::vector<Attachment>& attachments,
-                                       const DatabaseRoot* db,
+                                       const Database* db,
                                        const std::string& decimalSeparator) {
     std::vector<std::string> lines;
     for (FileTestRow& row : FileTestRows(attachments, db, decimalSeparator))

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 namespace tandrel {
 
@@ -46,12 +46,12 @@ struct FileTestRow {
 // with placeholders and a database with entries, one per entry with the path merged for
 // that entry. `db` may be null (no database).
 std::vector<FileTestRow> FileTestRows(const std::vector<Attachment>& attachments,
-                                      const DatabaseRoot* db, const std::string& decimalSeparator);
+                                      const Database* db, const std::string& decimalSeparator);
 
 // The lines of the file test for the whole attachment list: one per attachment, or,
 // for a path with placeholders and a database with entries, one per entry with the
 // path merged for that entry. `db` may be null (no database).
 std::vector<std::string> FileTestLines(const std::vector<Attachment>& attachments,
-                                       const DatabaseRoot* db, const std::string& decimalSeparator);
+                                       const Database* db, const std::string& decimalSeparator);
 
 } // namespace tandrel

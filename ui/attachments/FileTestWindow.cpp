@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "File test result" window: one line per attachment file tested.
-#include "FileTestWindow.h"
+#include "ui/attachments/FileTestWindow.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -12,9 +12,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "DatabaseText.h"
-#include "DialogHelp.h"
-#include "FileInfo.h"
+#include "ui/database/DatabaseText.h"
+#include "ui/DialogHelp.h"
+#include "ui/attachments/FileInfo.h"
 
 FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
     : QDialog(parent), st_(st) {

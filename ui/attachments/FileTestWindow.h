@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 class QLabel;
 class QListWidget;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Add Receipient" dialog: a name and an e-mail become a new database entry.
-#include "AddPersonDialog.h"
+#include "ui/database/AddPersonDialog.h"
 
 #include <QFont>
 #include <QFrame>
@@ -13,10 +13,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "DatabaseEditing.h"
-#include "DatabaseText.h"
-#include "DialogHelp.h"
-#include "WidgetHelpers.h"
+#include "model/DatabaseEditing.h"
+#include "ui/database/DatabaseText.h"
+#include "ui/DialogHelp.h"
+#include "ui/WidgetHelpers.h"
 
 using tandrel::MakeBoldLabel;
 using tandrel::MakeButton;
@@ -78,11 +78,11 @@ void AddPersonDialog::clear() {
 }
 
 void AddPersonDialog::acceptPerson() {
-    tandrel::DatabaseRoot* db = database_.database();
+    tandrel::Database* db = database_.database();
     if (!db || nameEdit->text().isEmpty()) return;
     const std::string name = tandrel::DatabaseBytes(database_, nameEdit->text());
     const std::string email = tandrel::DatabaseBytes(database_, emailEdit->text());
-    tandrel::ReceipData& entry = tandrel::AddPerson(*db, name, email);
+    tandrel::Person& entry = tandrel::AddPerson(*db, name, email);
     emit personAdded(&entry);
     accept();
 }

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 class QLineEdit;
 class QPushButton;
@@ -23,7 +23,7 @@ public:
 
 signals:
     // A person was appended to the database.
-    void personAdded(tandrel::ReceipData* entry);
+    void personAdded(tandrel::Person* entry);
 
 private:
     tandrel::DatabaseDocument& database_;

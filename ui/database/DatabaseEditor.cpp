@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Database Editor": the entry list, the current entry's values and the commands on them.
-#include "DatabaseEditor.h"
+#include "ui/database/DatabaseEditor.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
@@ -23,12 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "AddPersonDialog.h"
-#include "DatabaseEditing.h"
-#include "DatabaseText.h"
-#include "DialogHelp.h"
-#include "FieldsDialog.h"
-#include "WidgetHelpers.h"
+#include "ui/database/AddPersonDialog.h"
+#include "model/DatabaseEditing.h"
+#include "ui/database/DatabaseText.h"
+#include "ui/DialogHelp.h"
+#include "ui/database/FieldsDialog.h"
+#include "ui/WidgetHelpers.h"
 
 namespace tandrel {
 
@@ -45,24 +45,24 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        ReceipData* e = at(index.row());
+        Person* e = at(index.row());
         if (!index.isValid() || !e) return {};
         if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
             return DatabaseString(database_.database(), e->name());
         return {};
     }
 
-    ReceipData* at(int row) const {
+    Person* at(int row) const {
         return row >= 0 && row < rowCount() ? rows_[static_cast<std::size_t>(row)] : nullptr;
     }
 
-    void reset(std::vector<ReceipData*> rows) {
+    void reset(std::vector<Person*> rows) {
         beginResetModel();
         rows_ = std::move(rows);
         endResetModel();
     }
 
-    void append(ReceipData* e) {
+    void append(Person* e) {
         const int n = rowCount();
         beginInsertRows(QModelIndex(), n, n);
         rows_.push_back(e);
@@ -81,12 +81,12 @@ public:
 
 private:
     const DatabaseDocument& database_;
-    std::vector<ReceipData*> rows_;
+    std::vector<Person*> rows_;
 };
 
 } // namespace tandrel
 
-using tandrel::ReceipData;
+using tandrel::Person;
 
 using tandrel::MakeBoldLabel;
 using tandrel::MakeButton;
@@ -320,7 +320,7 @@ void DatabaseEditor::startNewDatabase() {
 
 void DatabaseEditor::fillEntryList() {
     WaitCursor wait;
-    std::vector<ReceipData*> rows;
+    std::vector<Person*> rows;
     if (db()) {
         rows.reserve(db()->entries.size());
         for (const auto& e : db()->entries)
@@ -337,7 +337,7 @@ void DatabaseEditor::fillEntryList() {
 }
 
 void DatabaseEditor::showCurrentEntry() {
-    ReceipData* e = currentEntry();
+    Person* e = currentEntry();
     if (!db() || db()->entries.empty() || !e) {
         // Nobody to show: do not keep showing someone who is gone.
         clearDisplay();
@@ -356,7 +356,7 @@ void DatabaseEditor::showCurrentEntry() {
     }
 }
 
-void DatabaseEditor::appendEntryLine(ReceipData* entry) {
+void DatabaseEditor::appendEntryLine(Person* entry) {
     if (!entry) return;
     Guard g(updating_);
     // Adding someone may have turned every line's text into UTF-8.
@@ -367,11 +367,11 @@ void DatabaseEditor::appendEntryLine(ReceipData* entry) {
                                                      QItemSelectionModel::NoUpdate);
 }
 
-ReceipData* DatabaseEditor::currentEntry() const {
+Person* DatabaseEditor::currentEntry() const {
     return entryAt(currentLine());
 }
 
-ReceipData* DatabaseEditor::entryAt(int row) const {
+Person* DatabaseEditor::entryAt(int row) const {
     return entries_->at(row);
 }
 
@@ -418,7 +418,7 @@ void DatabaseEditor::onFieldLineClicked() {
 void DatabaseEditor::pickField(bool takeFocus) {
     if (!db() || db()->fields.empty() || db()->entries.empty()) return;
     const int k = selectedFieldLine();
-    ReceipData* e = currentEntry();
+    Person* e = currentEntry();
     if (k < 0 || !e) return;
     const auto pos = static_cast<std::size_t>(k);
     fieldDisplay->setText(shown(db()->fields[pos].name));
@@ -444,7 +444,7 @@ void DatabaseEditor::onEntryPanelLeft() {
 void DatabaseEditor::changeValue() {
     const int i = currentLine();
     const int k = selectedFieldLine();
-    ReceipData* e = entryAt(i);
+    Person* e = entryAt(i);
     if (!db() || !e || k < 0) return;
     const tandrel::TextEncoding before = db()->encoding;
     const std::string value = tandrel::DatabaseBytes(database_, valueEdit->text());
@@ -477,7 +477,7 @@ void DatabaseEditor::removeSelectedEntries() {
     if (picked.isEmpty()) return;
     {
         WaitCursor wait;
-        std::vector<const ReceipData*> victims;
+        std::vector<const Person*> victims;
         victims.reserve(static_cast<std::size_t>(picked.size()));
         for (const QModelIndex& i : picked)
             victims.push_back(entries_->at(i.row()));

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 class AddPersonDialog;
 class FieldsDialog;
@@ -39,11 +39,11 @@ public:
     void showCurrentEntry();
 
     // Adds a line for an entry that was just appended to the database.
-    void appendEntryLine(tandrel::ReceipData* entry);
+    void appendEntryLine(tandrel::Person* entry);
     // The entry of the current line, or null.
-    tandrel::ReceipData* currentEntry() const;
+    tandrel::Person* currentEntry() const;
     // The entry that line `row` of the entry list stands for, or null.
-    tandrel::ReceipData* entryAt(int row) const;
+    tandrel::Person* entryAt(int row) const;
     int entryLineCount() const;
 
     // Handlers of the controls, callable directly.
@@ -77,7 +77,7 @@ private:
     // The selected field line of fieldLines when it stands for a field, or -1.
     int selectedFieldLine() const;
 
-    tandrel::DatabaseRoot* db() const { return database_.database(); }
+    tandrel::Database* db() const { return database_.database(); }
     // Bytes of the database as the user reads them.
     QString shown(const std::string& bytes) const;
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 namespace tandrel {
 
-inline QString DatabaseString(const DatabaseRoot* db, std::string_view bytes) {
+inline QString DatabaseString(const Database* db, std::string_view bytes) {
     const std::string utf8 = DecodeText(bytes, db ? db->encoding : TextEncoding::Utf8);
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }

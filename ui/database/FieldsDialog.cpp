@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Fields" dialog: appends fields to the database and renames them.
-#include "FieldsDialog.h"
+#include "ui/database/FieldsDialog.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -10,10 +10,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "DatabaseEditing.h"
-#include "DatabaseText.h"
-#include "DialogHelp.h"
-#include "WidgetHelpers.h"
+#include "model/DatabaseEditing.h"
+#include "ui/database/DatabaseText.h"
+#include "ui/DialogHelp.h"
+#include "ui/WidgetHelpers.h"
 
 using tandrel::MakeButton;
 
@@ -77,7 +77,7 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
 void FieldsDialog::fillFieldList() {
     const QSignalBlocker block(fieldList);
     fieldList->clear();
-    const tandrel::DatabaseRoot* db = database_.database();
+    const tandrel::Database* db = database_.database();
     if (!db) return;
     for (const auto& f : db->fields)
         fieldList->addItem(tandrel::DatabaseString(db, f.name));

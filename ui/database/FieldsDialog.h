@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 class QLineEdit;
 class QListWidget;

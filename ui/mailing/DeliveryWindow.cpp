@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Sending mails" window: shows the SMTP dialogue's progress and report of one run.
-#include "DeliveryWindow.h"
+#include "ui/mailing/DeliveryWindow.h"
 
 #include <QDialogButtonBox>
 #include <QFrame>
@@ -16,12 +16,12 @@
 #include <string_view>
 #include <utility>
 
-#include "DialogHelp.h"
-#include "MailingRun.h"
-#include "RunWords.h"
-#include "VisibleText.h"
-#include "WidgetHelpers.h"
-#include "WindowPlacement.h"
+#include "ui/DialogHelp.h"
+#include "mailing/MailingRun.h"
+#include "mailing/RunWords.h"
+#include "model/VisibleText.h"
+#include "ui/WidgetHelpers.h"
+#include "ui/WindowPlacement.h"
 
 namespace {
 
@@ -225,7 +225,7 @@ void DeliveryWindow::reportLine(const std::string& line) {
 void DeliveryWindow::deliveryEvent(const tandrel::DeliveryEvent& event) {
     // The socket's words for a connection not made get a plain sentence after them.
     if (!run_) return;
-    const tandrel::GlobalPrefs& prefs = run_->session().prefs;
+    const tandrel::Preferences& prefs = run_->session().prefs;
     const std::string hint = tandrel::ConnectionHint(event, prefs.smtp, prefs.port);
     if (hint.empty()) return;
     pendingLines_ << FromBytes(hint);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "MailingObserver.h"
+#include "mailing/MailingObserver.h"
 
 class QFrame;
 class QLabel;

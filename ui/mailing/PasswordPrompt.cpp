@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Password for USER at HOST": asked once per session unless the keyring has it.
-#include "PasswordPrompt.h"
+#include "ui/mailing/PasswordPrompt.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "DialogHelp.h"
-#include "Keyring.h"
-#include "WidgetHelpers.h"
+#include "ui/DialogHelp.h"
+#include "keyring/Keyring.h"
+#include "ui/WidgetHelpers.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "AppState.h"
-#include "Credentials.h"
+#include "model/AppState.h"
+#include "mailing/Credentials.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Preparing Mails" window: builds one message per recipient while it is shown.
-#include "PreparationWindow.h"
+#include "ui/mailing/PreparationWindow.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <exception>
 
-#include "DialogHelp.h"
-#include "MailingRun.h"
-#include "WidgetHelpers.h"
-#include "WindowPlacement.h"
+#include "ui/DialogHelp.h"
+#include "mailing/MailingRun.h"
+#include "ui/WidgetHelpers.h"
+#include "ui/WindowPlacement.h"
 
 PreparationWindow::PreparationWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "MailingObserver.h"
+#include "mailing/MailingObserver.h"
 
 class QLabel;
 class QProgressBar;

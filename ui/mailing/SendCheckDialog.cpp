@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Check before sending": lists the problems of a mailing, blocking ones first.
-#include "SendCheckDialog.h"
+#include "ui/mailing/SendCheckDialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "DialogHelp.h"
-#include "WidgetHelpers.h"
+#include "ui/DialogHelp.h"
+#include "ui/WidgetHelpers.h"
 
 SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& problems, QWidget* parent)
     : QDialog(parent) {

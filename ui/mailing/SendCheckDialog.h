@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "SendCheck.h"
+#include "merge/SendCheck.h"
 
 class QPlainTextEdit;
 class QPushButton;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Send command: the mailing run, with the check, the password question, the
 // preparation and delivery windows, and the error boxes after the clean-up.
-#include "SendCommand.h"
+#include "ui/mailing/SendCommand.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "DeliveryWindow.h"
-#include "MailFile.h"
-#include "MailingRun.h"
-#include "PasswordPrompt.h"
-#include "PreparationWindow.h"
-#include "RunResults.h"
-#include "RunWords.h"
-#include "SendCheck.h"
-#include "SendCheckDialog.h"
-#include "TokenLogin.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "model/MailFile.h"
+#include "mailing/MailingRun.h"
+#include "ui/mailing/PasswordPrompt.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "model/RunResults.h"
+#include "mailing/RunWords.h"
+#include "merge/SendCheck.h"
+#include "ui/mailing/SendCheckDialog.h"
+#include "ui/mailing/TokenLogin.h"
 
 namespace tandrel {
 
@@ -79,7 +79,7 @@ void FinishAndReport(const SendWindows& windows, MailingRun& run,
 
 // Delivers the prepared messages in the delivery window; what went wrong is added to
 // `errors` in the order the user is to read it.
-void Deliver(const SendWindows& windows, MailingRun& run, const GlobalPrefs& prefs,
+void Deliver(const SendWindows& windows, MailingRun& run, const Preferences& prefs,
              std::vector<std::string>& errors) {
     std::string connectError;
     try {
@@ -94,13 +94,13 @@ void Deliver(const SendWindows& windows, MailingRun& run, const GlobalPrefs& pre
 
 } // namespace
 
-std::vector<ReceipData*> RecipientsNotReached(const AppState& st) {
+std::vector<Person*> RecipientsNotReached(const AppState& st) {
     if (!st.db) return {};
     return RecipientsNotReached(*st.db, st.runResultsPath());
 }
 
 void RunMailing(const SendWindows& windows, AppState& st,
-                const std::vector<ReceipData*>& recipients, const MailEditors& editors,
+                const std::vector<Person*>& recipients, const MailEditors& editors,
                 bool previewShown) {
     if (!st.db || recipients.empty()) return;
     // The check reads the mail as it will be prepared, so it is built from the editors
@@ -133,7 +133,7 @@ MailEditors TemplateEditors(const AppState& st, const MailEditors& editors, bool
     if (!previewShown) return editors;
     MailEditors eds;
     std::vector<std::string> lines = st.mailText.lines;
-    bool hasHeader = st.mailText.MailHasHeader;
+    bool hasHeader = st.mailText.hasHeader;
     ParseMailHeader(lines, eds, hasHeader);
     eds.body = std::move(lines);
     return eds;
@@ -142,15 +142,15 @@ MailEditors TemplateEditors(const AppState& st, const MailEditors& editors, bool
 } // namespace
 
 void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
-                 bool previewShown, const ReceipData& person) {
+                 bool previewShown, const Person& person) {
     if (!st.db) return;
-    if (!IsValidAddress(st.prefs.fromaddy)) {
+    if (!IsValidAddress(st.prefs.fromAddress)) {
         ShowError(windows.parent, "A test mail goes to your own address: please enter a "
                                   "valid e-mail address in Preferences first.");
         return;
     }
     // Merged with the person's own values; the run delivers it to the sender alone.
-    ReceipData stand = person;
+    Person stand = person;
     const MailEditors eds = TemplateEditors(st, editors, previewShown);
     MailingRun run(st, {&stand}, eds.subject, MailingKind::TestMail);
     if (!ConfirmSendCheck(run.check(), windows.parent)) return;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 class DeliveryWindow;
 namespace tandrel {
@@ -33,7 +33,7 @@ struct SendWindows {
 // (preparation, connecting, writing the files) are shown in error boxes after the
 // clean-up; the outgoing messages are always released.
 void RunMailing(const SendWindows& windows, AppState& st,
-                const std::vector<ReceipData*>& recipients, const MailEditors& editors,
+                const std::vector<Person*>& recipients, const MailEditors& editors,
                 bool previewShown);
 
 // Edit, "Send Test to Me": the mail merged for `person`, its subject prefixed
@@ -41,10 +41,10 @@ void RunMailing(const SendWindows& windows, AppState& st,
 // (the person's To and Cc lines stay in its header; no copy goes out). Neither the sent
 // log nor the results of the last run are touched.
 void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
-                 bool previewShown, const ReceipData& person);
+                 bool previewShown, const Person& person);
 
 // The entries of the loaded database that the last run (also of an earlier session)
 // did not reach, in database order; empty without a database or when all were reached.
-std::vector<ReceipData*> RecipientsNotReached(const AppState& st);
+std::vector<Person*> RecipientsNotReached(const AppState& st);
 
 } // namespace tandrel

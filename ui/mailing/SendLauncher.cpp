@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's Send and Send Test, run by the send commands.
-#include "SendLauncher.h"
+#include "ui/mailing/SendLauncher.h"
 
 #include <QScopedValueRollback>
 
-#include "DeliveryWindow.h"
-#include "Keyring.h"
-#include "OAuthSettings.h"
-#include "OAuthTokenSource.h"
-#include "PreparationWindow.h"
-#include "TokenLogin.h"
+#include "ui/mailing/DeliveryWindow.h"
+#include "keyring/Keyring.h"
+#include "oauth/OAuthSettings.h"
+#include "oauth/OAuthTokenSource.h"
+#include "ui/mailing/PreparationWindow.h"
+#include "ui/mailing/TokenLogin.h"
 
 SendLauncher::SendLauncher(MainWindow& main) : main_(main) {
     windows_.parent = &main;
@@ -41,7 +41,7 @@ void SendLauncher::sendMailing() {
                         main_.previewShown());
 }
 
-void SendLauncher::sendTestMail(const tandrel::ReceipData& person) {
+void SendLauncher::sendTestMail(const tandrel::Person& person) {
     if (running_) return;
     const QScopedValueRollback<bool> running(running_, true);
     prepareTokens();

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "MainWindow.h"
-#include "SendCommand.h"
+#include "ui/main/MainWindow.h"
+#include "ui/mailing/SendCommand.h"
 
 class SendLauncher : public MailingLauncher {
 public:
@@ -20,7 +20,7 @@ public:
     PreparationWindow* preparationWindow() const { return windows_.preparation; }
 
     void sendMailing() override;
-    void sendTestMail(const tandrel::ReceipData& person) override;
+    void sendTestMail(const tandrel::Person& person) override;
 
 private:
     // The session's token source, made with the first run that logs in with a token.

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TokenLogin.h"
+#include "ui/mailing/TokenLogin.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <exception>
 
-#include "BrowserLauncher.h"
+#include "oauth/BrowserLauncher.h"
 
 namespace tandrel {
 

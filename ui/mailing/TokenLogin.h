@@ -6,8 +6,8 @@
 #include <QUrl>
 #include <optional>
 
-#include "AppState.h"
-#include "OAuthCredentials.h"
+#include "model/AppState.h"
+#include "oauth/OAuthCredentials.h"
 
 class QWidget;
 

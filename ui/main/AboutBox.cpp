@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "About Tandrel" box: its layout, the credit text and the program icon drawn in code.
-#include "AboutBox.h"
+#include "ui/main/AboutBox.h"
 
 #include <QDialogButtonBox>
 #include <QFrame>
@@ -14,7 +14,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "DialogHelp.h"
+#include "ui/DialogHelp.h"
+#include "model/Version.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel);
 
-    setTexts(QStringLiteral("Tandrel 1.1"), creditText());
+    setTexts(QLatin1StringView(tandrel::kProgramAndVersion), creditText());
 }
 
 QString AboutBox::creditText() {

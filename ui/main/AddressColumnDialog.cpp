@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which column of a CSV file holds the addresses: the columns with their first values.
-#include "AddressColumnDialog.h"
+#include "ui/main/AddressColumnDialog.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -9,9 +9,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "DialogHelp.h"
-#include "TextEncoding.h"
-#include "WidgetHelpers.h"
+#include "ui/DialogHelp.h"
+#include "model/TextEncoding.h"
+#include "ui/WidgetHelpers.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CsvFile.h"
+#include "model/CsvFile.h"
 
 class QPushButton;
 class QTreeWidget;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Creates the main window (which makes its own dialogs) and the windows of a mailing.
-#include "AppWindows.h"
+#include "ui/main/AppWindows.h"
 
-#include "MainWindow.h"
-#include "SendLauncher.h"
+#include "ui/main/MainWindow.h"
+#include "ui/mailing/SendLauncher.h"
 
 namespace tandrel {
 

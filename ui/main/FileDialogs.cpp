@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's file dialogs: their titles, filters and starting folders.
-#include "FileDialogs.h"
+#include "ui/main/FileDialogs.h"
 
 #include <QCompleter>
 #include <QFileDialog>
@@ -10,8 +10,8 @@
 #include <QSplitter>
 #include <QTreeView>
 
-#include "CsvFile.h"
-#include "MainLook.h"
+#include "model/CsvFile.h"
+#include "ui/main/MainLook.h"
 
 using namespace tandrel::mainwindow;
 
@@ -80,19 +80,19 @@ void FileDialogs::prepare(Kind which, QFileDialog& d) const {
     switch (which) {
     case Kind::OpenMail:
     case Kind::SaveMail:
-        own = &lastFiles_.lastmail;
+        own = &lastFiles_.lastMail;
         break;
     case Kind::OpenFields:
     case Kind::SaveField:
-        own = &lastFiles_.lastfields;
+        own = &lastFiles_.lastFields;
         break;
     case Kind::OpenData:
     case Kind::SaveData:
-        own = &lastFiles_.lastdb;
+        own = &lastFiles_.lastDatabase;
         break;
     }
     for (const std::string* path :
-         {own, &lastFiles_.lastmail, &lastFiles_.lastdb, &lastFiles_.lastfields}) {
+         {own, &lastFiles_.lastMail, &lastFiles_.lastDatabase, &lastFiles_.lastFields}) {
         if (path->empty()) continue;
         const QFileInfo info(fromBytes(*path));
         if (!info.absoluteDir().exists()) continue;

@@ -6,7 +6,7 @@
 #include <QString>
 #include <functional>
 
-#include "Model.h"
+#include "model/Model.h"
 
 class QFileDialog;
 class QWidget;
@@ -15,7 +15,7 @@ class FileDialogs {
 public:
     enum class Kind { OpenMail, OpenFields, OpenData, SaveMail, SaveField, SaveData };
     // The dialogs are windows of `owner`; `lastFiles` are the files in use.
-    FileDialogs(QWidget* owner, const tandrel::CurUserVals& lastFiles)
+    FileDialogs(QWidget* owner, const tandrel::RecentFiles& lastFiles)
         : owner_(owner), lastFiles_(lastFiles) {}
 
     // The configured dialog of that kind.
@@ -33,7 +33,7 @@ private:
     void prepare(Kind which, QFileDialog& d) const;
 
     QWidget* owner_;
-    const tandrel::CurUserVals& lastFiles_;
+    const tandrel::RecentFiles& lastFiles_;
     Chooser chooser_;
     QFileDialog* dialogs_[6] = {};
 };

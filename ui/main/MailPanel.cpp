@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The mail editors of the main window: their controls, their texts as bytes, and the
 // look of a preview.
-#include "MailPanel.h"
+#include "ui/main/MailPanel.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -16,10 +16,10 @@
 #include <algorithm>
 #include <tuple>
 
-#include "Compose.h"
-#include "Formatted.h"
-#include "MailFile.h"
-#include "MainLook.h"
+#include "merge/Compose.h"
+#include "merge/Formatted.h"
+#include "model/MailFile.h"
+#include "ui/main/MainLook.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
@@ -232,7 +232,7 @@ void MailPanel::showTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
     settingTexts_ = false;
 }
 
-void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& entry) {
+void MailPanel::showPreview(tandrel::AppState& st, const tandrel::Person& entry) {
     WaitCursor wait;
     MailEditors templ = texts();
     tandrel::BuildMailText(st, templ);
@@ -243,7 +243,7 @@ void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& en
     template_ = std::move(templ);
     MailEditors shown;
     // The merged text is only looked at: it must not change what the mail is.
-    bool hasHeader = st.mailText.MailHasHeader;
+    bool hasHeader = st.mailText.hasHeader;
     tandrel::ParseMailHeader(lines, shown, hasHeader);
     shown.body = std::move(lines);
     // Values may bring UTF-8 into a Windows-1252 mail or the other way round; the merge
@@ -257,7 +257,7 @@ void MailPanel::showPreview(tandrel::AppState& st, const tandrel::ReceipData& en
     if (template_.format == tandrel::MailFormat::Markdown) {
         // Relative image sources are read from the mail's folder, as a message takes them.
         htmlPreview->setSearchPaths(
-            {QString::fromStdString(tandrel::MailFolder(st.user.lastmail))});
+            {QString::fromStdString(tandrel::MailFolder(st.user.lastMail))});
         htmlPreview->setHtml(QString::fromStdString(
             tandrel::FormattedPreviewHtml(st.db->fields, st.mailText, entry)));
         htmlPreview->show();

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "MailDocument.h"
+#include "model/MailDocument.h"
 
 class QAction;
 class QGroupBox;
@@ -34,7 +34,7 @@ public:
     void showTexts(const tandrel::MailEditors& eds, tandrel::TextEncoding enc);
     // Shows the mail merged for `entry`, read-only on a tinted background, and keeps the
     // template (from which the mail text of `st` is built) until restoreTemplate.
-    void showPreview(tandrel::AppState& st, const tandrel::ReceipData& entry);
+    void showPreview(tandrel::AppState& st, const tandrel::Person& entry);
     // Puts back exactly what the editors held when the preview began.
     void restoreTemplate();
     bool previewShown() const { return previewShown_; }

@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "Settings.h"
-#include "TextEncoding.h"
+#include "model/Settings.h"
+#include "model/TextEncoding.h"
 
 namespace tandrel::mainwindow {
 

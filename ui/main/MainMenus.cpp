@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menus and toolbar: every item with its name, text, hint and command.
-#include "MainMenus.h"
+#include "ui/main/MainMenus.h"
 
 #include <QAction>
 #include <QFrame>
@@ -11,7 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "MainLook.h"
+#include "ui/main/MainLook.h"
 
 using namespace tandrel::mainwindow;
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's status bar and its four panels.
-#include "MainStatusBar.h"
+#include "ui/main/MainStatusBar.h"
 
 #include <QLabel>
 

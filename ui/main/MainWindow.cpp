@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's construction, its layout when resized or split, the keys and hints
 // it handles for every control, and its help.
-#include "MainWindow.h"
+#include "ui/main/MainWindow.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -20,19 +20,19 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "AboutBox.h"
-#include "AttachmentsWindow.h"
-#include "DatabaseEditor.h"
-#include "HelpWindow.h"
-#include "MailPanel.h"
-#include "MainLook.h"
-#include "MainMenus.h"
-#include "MainStatusBar.h"
-#include "PaneSplitter.h"
-#include "PeopleModel.h"
-#include "PeoplePanes.h"
-#include "PreferencesDialog.h"
-#include "Settings.h"
+#include "ui/main/AboutBox.h"
+#include "ui/attachments/AttachmentsWindow.h"
+#include "ui/database/DatabaseEditor.h"
+#include "ui/HelpWindow.h"
+#include "ui/main/MailPanel.h"
+#include "ui/main/MainLook.h"
+#include "ui/main/MainMenus.h"
+#include "ui/main/MainStatusBar.h"
+#include "ui/main/PaneSplitter.h"
+#include "ui/main/PeopleModel.h"
+#include "ui/main/PeoplePanes.h"
+#include "ui/settings/PreferencesDialog.h"
+#include "model/Settings.h"
 
 // Resources of a static library are registered by hand (outside any namespace).
 static void initTandrelResources() {
@@ -91,7 +91,7 @@ void MainWindow::buildDialogs() {
     });
     preferences_ = new PreferencesDialog(st_, this);
     connect(preferences_, &PreferencesDialog::explained, this, &MainWindow::displayHint);
-    about_ = new AboutBox(st_.ProgramDir, this);
+    about_ = new AboutBox(st_.programDir, this);
     attachments_ = new AttachmentsWindow(st_, this);
     connect(attachments_, &AttachmentsWindow::closed, this, &MainWindow::updateStatusBar);
 }

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
-#include "DatabaseDocument.h"
-#include "DialogHelp.h"
-#include "FileDialogs.h"
-#include "MailDocument.h"
-#include "MainMenus.h"
+#include "model/AppState.h"
+#include "model/DatabaseDocument.h"
+#include "ui/DialogHelp.h"
+#include "ui/main/FileDialogs.h"
+#include "model/MailDocument.h"
+#include "ui/main/MainMenus.h"
 
 class AboutBox;
 class AttachmentsWindow;
@@ -39,7 +39,7 @@ class MailingLauncher {
 public:
     virtual ~MailingLauncher() = default;
     virtual void sendMailing() = 0;
-    virtual void sendTestMail(const tandrel::ReceipData& person) = 0;
+    virtual void sendTestMail(const tandrel::Person& person) = 0;
 };
 
 class MainWindow : public QMainWindow, public MenuCommands, public HelpDesk {
@@ -61,7 +61,7 @@ public:
     // True while the merged preview is shown in the editors.
     bool previewShown() const;
     // The entries of the "Receipients" rows, in row order (each row its own entry).
-    std::vector<tandrel::ReceipData*> recipientRows() const;
+    std::vector<tandrel::Person*> recipientRows() const;
     void setControlsEnabled(bool on);
     bool controlsEnabled() const { return controlsEnabled_; }
     // Shows the database again in the field list and both people lists.

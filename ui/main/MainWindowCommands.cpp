@@ -2,7 +2,7 @@
 // The main window's commands on what it shows: the mail editors and their preview, the
 // field list, the people lists and the status bar, and the commands that open the other
 // windows or start a mailing.
-#include "MainWindow.h"
+#include "ui/main/MainWindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -14,24 +14,25 @@
 #include <QToolButton>
 #include <exception>
 
-#include "AboutBox.h"
-#include "AttachmentsWindow.h"
-#include "DatabaseEditor.h"
-#include "DatabaseText.h"
-#include "MailPanel.h"
-#include "MainLook.h"
-#include "MainMenus.h"
-#include "MainStatusBar.h"
-#include "Merge.h"
-#include "PeopleModel.h"
-#include "PeoplePanes.h"
-#include "PreferencesDialog.h"
-#include "RunResults.h"
-#include "Settings.h"
+#include "ui/main/AboutBox.h"
+#include "ui/attachments/AttachmentsWindow.h"
+#include "ui/database/DatabaseEditor.h"
+#include "ui/database/DatabaseText.h"
+#include "ui/main/MailPanel.h"
+#include "ui/main/MainLook.h"
+#include "ui/main/MainMenus.h"
+#include "ui/main/MainStatusBar.h"
+#include "merge/Merge.h"
+#include "ui/main/PeopleModel.h"
+#include "ui/main/PeoplePanes.h"
+#include "ui/settings/PreferencesDialog.h"
+#include "model/RunResults.h"
+#include "model/Settings.h"
+#include "model/Version.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::MailEditors;
-using tandrel::ReceipData;
+using tandrel::Person;
 
 // ---------------------------------------------------------------------------------------
 // Other windows and the mailing
@@ -61,7 +62,7 @@ void MainWindow::editPreferences() {
 
 void MainWindow::showAbout() {
     if (!about_) return;
-    about_->setTexts(QStringLiteral("Tandrel 1.1"), AboutBox::creditText());
+    about_->setTexts(QLatin1StringView(tandrel::kProgramAndVersion), AboutBox::creditText());
     about_->exec();
 }
 
@@ -94,7 +95,7 @@ void MainWindow::sendMailing() {
 
 void MainWindow::sendTestMail() {
     if (!launcher_ || !controlsEnabled_) return;
-    ReceipData* person = people_->chosenRecipient();
+    Person* person = people_->chosenRecipient();
     if (!st_.db || !person) {
         displayHint(QStringLiteral("No receipients: move people to the receipients list first"));
         return;
@@ -157,7 +158,7 @@ void MainWindow::endPreview() {
 }
 
 void MainWindow::showPreview() {
-    ReceipData* entry = people_->singleSelectedRecipient();
+    Person* entry = people_->singleSelectedRecipient();
     if (!entry || !st_.db) {
         editors_->previewButton->setChecked(false);
         return;
@@ -245,7 +246,7 @@ void MainWindow::onBodyMouseDown(Qt::MouseButton button) {
 // ---------------------------------------------------------------------------------------
 // Lists and status bar
 
-std::vector<ReceipData*> MainWindow::recipientRows() const {
+std::vector<Person*> MainWindow::recipientRows() const {
     return people_->recipientRows();
 }
 
@@ -300,7 +301,7 @@ void MainWindow::moveAllToRecipients() {
 
 // The people of the loaded database the last run (also of an earlier session) did not
 // reach, in database order.
-static std::vector<ReceipData*> NotReached(const tandrel::AppState& st) {
+static std::vector<Person*> NotReached(const tandrel::AppState& st) {
     if (!st.db) return {};
     return tandrel::RecipientsNotReached(*st.db, st.runResultsPath());
 }
@@ -311,7 +312,7 @@ void MainWindow::updateNotReachedCommand() {
 
 void MainWindow::selectRecipientsNotReached() {
     if (!st_.db || people_->recipientModel()->frozen()) return;
-    const std::vector<ReceipData*> missed = NotReached(st_);
+    const std::vector<Person*> missed = NotReached(st_);
     if (missed.empty()) return;
     people_->makeRecipients(missed);
     endPreview();

@@ -2,7 +2,7 @@
 // The main window's documents: start-up and shut-down, New, Open and Save for the mail
 // and the database, the Save/Discard/Cancel question before changed work is dropped, and
 // the title that names what is changed.
-#include "MainWindow.h"
+#include "ui/main/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -11,15 +11,16 @@
 #include <exception>
 #include <optional>
 
-#include "AddressColumnDialog.h"
-#include "CsvFile.h"
-#include "DatabaseEditor.h"
-#include "MailPanel.h"
-#include "MainLook.h"
-#include "MainStatusBar.h"
-#include "PeoplePanes.h"
-#include "Settings.h"
-#include "TextFile.h"
+#include "ui/main/AddressColumnDialog.h"
+#include "model/CsvFile.h"
+#include "ui/database/DatabaseEditor.h"
+#include "ui/main/MailPanel.h"
+#include "ui/main/MainLook.h"
+#include "ui/main/MainStatusBar.h"
+#include "ui/main/PeoplePanes.h"
+#include "model/Settings.h"
+#include "model/TextFile.h"
+#include "model/Version.h"
 
 using namespace tandrel::mainwindow;
 using tandrel::DatabaseLoad;
@@ -29,15 +30,15 @@ using tandrel::MailEditors;
 // Start-up and shut-down
 
 void MainWindow::startUp(const std::string& programDir) {
-    setWindowTitle(QStringLiteral(" Tandrel 1.1"));
+    setWindowTitle(QLatin1Char(' ') + QLatin1StringView(tandrel::kProgramAndVersion));
     try {
-        st_.LocalComputerName = tandrel::ComputeLocalComputerName();
-        st_.ProgramDir = programDir.empty() ? tandrel::ComputeProgramDir() : programDir;
+        st_.computerName = tandrel::ComputeLocalComputerName();
+        st_.programDir = programDir.empty() ? tandrel::ComputeProgramDir() : programDir;
         st_.mailText = tandrel::MailText{};
         ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
         // The run log and the sent log are only ever appended to; they may have grown
         // large over the years, so they are not read here: memory holds this session's.
-        st_.SentLog.clear();
+        st_.sentLog.clear();
 
         tandrel::WindowGeometry stored;
         tandrel::ReadSettings(*ini_, st_.prefs, st_.user, stored);
@@ -48,7 +49,7 @@ void MainWindow::startUp(const std::string& programDir) {
         move(geo.x, geo.y);
         resize(geo.width, geo.height);
 
-        st_.RunLog.clear();
+        st_.runLog.clear();
         st_.attachments.clear();
         {
             WaitCursor wait;
@@ -90,11 +91,11 @@ void MainWindow::shutDown() {
     }
     ini_.reset();
     people_->clear();
-    st_.FreeDatabase();
+    st_.freeDatabase();
     st_.mailText = tandrel::MailText{};
-    st_.RunLog.clear();
-    st_.FreeAttachments();
-    st_.SentLog.clear();
+    st_.runLog.clear();
+    st_.freeAttachments();
+    st_.sentLog.clear();
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
@@ -285,7 +286,7 @@ void MainWindow::updateTitle() {
     };
     if (databaseChanged()) add(database_.path(), "database");
     if (mailChanged()) add(mail_.path(), "mail");
-    QString title = QStringLiteral(" Tandrel 1.1");
+    QString title = QLatin1Char(' ') + QLatin1StringView(tandrel::kProgramAndVersion);
     if (!changed.isEmpty()) title += QStringLiteral(" - ") + changed.join(QStringLiteral(", "));
     if (windowTitle() != title) setWindowTitle(title);
 }

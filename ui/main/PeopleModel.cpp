@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rows of the "Available" and "Receipients" lists, each holding its own entry.
-#include "PeopleModel.h"
+#include "ui/main/PeopleModel.h"
 
 #include <algorithm>
 
-using tandrel::ReceipData;
+using tandrel::Person;
 
 PeopleModel::PeopleModel(Kind kind, QObject* parent) : QAbstractTableModel(parent), kind_(kind) {}
 
@@ -32,7 +32,7 @@ QVariant PeopleModel::data(const QModelIndex& index, int role) const {
         email = &s.email;
         selected = s.selected;
     } else {
-        const ReceipData* e = rows_[row];
+        const Person* e = rows_[row];
         name = &e->name();
         email = &e->email();
         selected = e->selected;
@@ -68,7 +68,7 @@ QVariant PeopleModel::headerData(int section, Qt::Orientation orientation, int r
     }
 }
 
-void PeopleModel::setEntries(std::vector<ReceipData*> rows) {
+void PeopleModel::setEntries(std::vector<Person*> rows) {
     beginResetModel();
     rows_ = std::move(rows);
     frozen_ = false;
@@ -77,13 +77,13 @@ void PeopleModel::setEntries(std::vector<ReceipData*> rows) {
     endResetModel();
 }
 
-void PeopleModel::appendEntries(const std::vector<ReceipData*>& rows) {
+void PeopleModel::appendEntries(const std::vector<Person*>& rows) {
     if (rows.empty()) return;
     const int first = rowCount();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
     rows_.insert(rows_.end(), rows.begin(), rows.end());
     if (frozen_)
-        for (const ReceipData* e : rows)
+        for (const Person* e : rows)
             snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     endInsertRows();
 }
@@ -139,7 +139,7 @@ void PeopleModel::clear() {
     setEntries({});
 }
 
-ReceipData* PeopleModel::entryAt(int row) const {
+Person* PeopleModel::entryAt(int row) const {
     if (row < 0 || row >= rowCount()) return nullptr;
     return rows_[static_cast<std::size_t>(row)];
 }
@@ -154,7 +154,7 @@ void PeopleModel::freeze() {
     if (frozen_) return;
     snapshot_.clear();
     snapshot_.reserve(rows_.size());
-    for (const ReceipData* e : rows_)
+    for (const Person* e : rows_)
         snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     frozen_ = true;
 }

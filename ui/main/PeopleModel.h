@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Model.h"
+#include "model/Model.h"
 
 class PeopleModel : public QAbstractTableModel {
     Q_OBJECT
@@ -25,14 +25,14 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // Replaces every row (in the given order).
-    void setEntries(std::vector<tandrel::ReceipData*> rows);
-    void appendEntries(const std::vector<tandrel::ReceipData*>& rows);
+    void setEntries(std::vector<tandrel::Person*> rows);
+    void appendEntries(const std::vector<tandrel::Person*>& rows);
     // Removes the rows at the given positions (any order, duplicates allowed).
     void removeRowsAt(std::vector<int> rows);
     void clear();
 
-    tandrel::ReceipData* entryAt(int row) const;
-    const std::vector<tandrel::ReceipData*>& entries() const { return rows_; }
+    tandrel::Person* entryAt(int row) const;
+    const std::vector<tandrel::Person*>& entries() const { return rows_; }
 
     // The encoding the names and addresses are read through (UTF-8 until set).
     void setEncoding(tandrel::TextEncoding encoding) { encoding_ = encoding; }
@@ -57,7 +57,7 @@ private:
 
     Kind kind_;
     tandrel::TextEncoding encoding_ = tandrel::TextEncoding::Utf8;
-    std::vector<tandrel::ReceipData*> rows_;
+    std::vector<tandrel::Person*> rows_;
     bool frozen_ = false;
     std::vector<Shown> snapshot_;
 };

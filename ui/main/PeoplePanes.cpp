@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The people lists of the main window: filling them, moving people between them, and
 // the searches.
-#include "PeoplePanes.h"
+#include "ui/main/PeoplePanes.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -12,13 +12,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "ListColumns.h"
-#include "MainLook.h"
-#include "PeopleFilter.h"
-#include "PeopleModel.h"
+#include "ui/ListColumns.h"
+#include "ui/main/MainLook.h"
+#include "ui/main/PeopleFilter.h"
+#include "ui/main/PeopleModel.h"
 
 using namespace tandrel::mainwindow;
-using tandrel::ReceipData;
+using tandrel::Person;
 
 namespace {
 
@@ -158,10 +158,10 @@ std::vector<QWidget*> PeoplePanes::tabOrder() const {
 }
 
 void PeoplePanes::showDatabase() {
-    const tandrel::DatabaseRoot* db = database_.database();
+    const tandrel::Database* db = database_.database();
     if (!db) return;
-    std::vector<ReceipData*> all;
-    std::vector<ReceipData*> chosen;
+    std::vector<Person*> all;
+    std::vector<Person*> chosen;
     all.reserve(db->entries.size());
     for (const auto& e : db->entries) {
         all.push_back(e.get());
@@ -197,12 +197,12 @@ void PeoplePanes::setListsEnabled(bool on) {
         w->setEnabled(on);
 }
 
-std::vector<ReceipData*> PeoplePanes::recipientRows() const {
+std::vector<Person*> PeoplePanes::recipientRows() const {
     // While the database editor is open the rows may stand for entries it has removed;
     // the selected entries of the database are then the recipients, in database order.
     if (recipModel_->frozen()) {
-        std::vector<ReceipData*> chosen;
-        if (const tandrel::DatabaseRoot* db = database_.database())
+        std::vector<Person*> chosen;
+        if (const tandrel::Database* db = database_.database())
             for (const auto& e : db->entries)
                 if (e->selected) chosen.push_back(e.get());
         return chosen;
@@ -223,12 +223,12 @@ std::vector<int> PeoplePanes::selectedRows(QTreeView* view) const {
     return rows;
 }
 
-ReceipData* PeoplePanes::chosenRecipient() const {
+Person* PeoplePanes::chosenRecipient() const {
     const std::vector<int> rows = selectedRows(recipientsView);
     return recipModel_->entryAt(rows.empty() ? 0 : rows.front());
 }
 
-ReceipData* PeoplePanes::singleSelectedRecipient() const {
+Person* PeoplePanes::singleSelectedRecipient() const {
     const std::vector<int> rows = selectedRows(recipientsView);
     return rows.size() == 1 ? recipModel_->entryAt(rows.front()) : nullptr;
 }
@@ -266,7 +266,7 @@ void PeoplePanes::setAvailableWidth(int width) {
 }
 
 void PeoplePanes::moveSelectedToRecipients() {
-    const tandrel::DatabaseRoot* db = database_.database();
+    const tandrel::Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
     const std::vector<int> rows = selectedRows(availableView);
     if (rows.empty()) return;
@@ -276,9 +276,9 @@ void PeoplePanes::moveSelectedToRecipients() {
 
 // Each row stands for its own entry, so two people of the same name both move.
 void PeoplePanes::moveRowsToRecipients(const std::vector<int>& rows) {
-    std::vector<ReceipData*> moved;
+    std::vector<Person*> moved;
     for (int row : rows) {
-        ReceipData* e = availModel_->entryAt(row);
+        Person* e = availModel_->entryAt(row);
         if (!e || e->selected) continue;
         e->selected = true;
         moved.push_back(e);
@@ -289,14 +289,14 @@ void PeoplePanes::moveRowsToRecipients(const std::vector<int>& rows) {
 }
 
 void PeoplePanes::moveAllToRecipients() {
-    const tandrel::DatabaseRoot* db = database_.database();
+    const tandrel::Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
     WaitCursor wait;
     if (!availableSearch->text().isEmpty()) {
         moveRowsToRecipients(ShownRows(*availFilter_));
         return;
     }
-    std::vector<ReceipData*> moved;
+    std::vector<Person*> moved;
     for (const auto& e : db->entries) {
         if (e->selected) continue;
         e->selected = true;
@@ -310,7 +310,7 @@ void PeoplePanes::moveAllToRecipients() {
 // Every given row goes back, whatever its name.
 void PeoplePanes::takeBackRows(const std::vector<int>& rows) {
     for (int row : rows)
-        if (ReceipData* e = recipModel_->entryAt(row)) e->selected = false;
+        if (Person* e = recipModel_->entryAt(row)) e->selected = false;
     recipModel_->removeRowsAt(rows);
     availModel_->selectionMarksChanged();
     emit countsChanged();
@@ -331,22 +331,22 @@ void PeoplePanes::takeBackAllRecipients() {
         takeBackRows(ShownRows(*recipFilter_));
         return;
     }
-    if (const tandrel::DatabaseRoot* db = database_.database())
+    if (const tandrel::Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
-    for (ReceipData* e : recipModel_->entries())
+    for (Person* e : recipModel_->entries())
         e->selected = false;
     recipModel_->clear();
     availModel_->selectionMarksChanged();
     emit countsChanged();
 }
 
-void PeoplePanes::makeRecipients(const std::vector<ReceipData*>& chosen) {
+void PeoplePanes::makeRecipients(const std::vector<Person*>& chosen) {
     WaitCursor wait;
-    if (const tandrel::DatabaseRoot* db = database_.database())
+    if (const tandrel::Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
-    for (ReceipData* e : chosen)
+    for (Person* e : chosen)
         e->selected = true;
     // Nobody is hidden by an old search: the user should see whom the command chose.
     availableSearch->clear();

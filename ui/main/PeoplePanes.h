@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "DatabaseDocument.h"
+#include "model/DatabaseDocument.h"
 
 class PeopleFilter;
 class PeopleModel;
@@ -33,18 +33,18 @@ public:
 
     // The entries of the "Receipients" rows, in row order; while the lists are frozen,
     // the selected entries of the database in database order.
-    std::vector<tandrel::ReceipData*> recipientRows() const;
+    std::vector<tandrel::Person*> recipientRows() const;
     // The entry of the selected recipient row, or of the first row when none is
     // selected; null without rows.
-    tandrel::ReceipData* chosenRecipient() const;
+    tandrel::Person* chosenRecipient() const;
     // The one selected recipient row's entry, or null.
-    tandrel::ReceipData* singleSelectedRecipient() const;
+    tandrel::Person* singleSelectedRecipient() const;
     int selectedRecipientCount() const;
     // Selects the recipient row `delta` rows from the selected one as the list shows
     // them (the first row without a single selection). False without rows.
     bool stepRecipient(int delta);
     // Makes exactly these entries the recipients, with every search cleared.
-    void makeRecipients(const std::vector<tandrel::ReceipData*>& chosen);
+    void makeRecipients(const std::vector<tandrel::Person*>& chosen);
 
     int recipientCount() const;
     int availableCount() const;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The "Preferences" dialog: relay, sender, login, limits and field delimiter, stored on OK.
-#include "PreferencesDialog.h"
+#include "ui/settings/PreferencesDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,9 +22,9 @@
 #include <cstdint>
 #include <iterator>
 
-#include "DialogHelp.h"
-#include "Keyring.h"
-#include "OAuthSettings.h"
+#include "ui/DialogHelp.h"
+#include "keyring/Keyring.h"
+#include "oauth/OAuthSettings.h"
 
 namespace {
 
@@ -377,7 +377,7 @@ void PreferencesDialog::showEvent(QShowEvent* event) {
 }
 
 void PreferencesDialog::loadPreferences() {
-    const tandrel::GlobalPrefs& prefs = st_.prefs;
+    const tandrel::Preferences& prefs = st_.prefs;
     smtpEdit->setText(FromBytes(prefs.smtp));
     // The limit is for typing only: a longer port from the settings file is shown whole,
     // so an OK that does not touch it cannot shorten it into another port.
@@ -385,7 +385,7 @@ void PreferencesDialog::loadPreferences() {
     portEdit->setMaxLength(std::max(kPortLength, static_cast<int>(port.size())));
     portEdit->setText(port);
     nameEdit->setText(FromBytes(prefs.name));
-    emailEdit->setText(FromBytes(prefs.fromaddy));
+    emailEdit->setText(FromBytes(prefs.fromAddress));
     timeoutEdit->setValue(prefs.timeoutSeconds);
     perConnectionEdit->setValue(prefs.perConnection);
     rateEdit->setValue(prefs.ratePerMinute);
@@ -404,18 +404,18 @@ void PreferencesDialog::loadPreferences() {
     tenantEdit->setText(FromBytes(prefs.oauthTenant));
     onLoginChosen();
 
-    const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimchar);
+    const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimiterChar);
     if (found != std::end(kDelimiters)) {
         delimiterList->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
         listedDelimiterButton->setChecked(true);
         useListedDelimiter();
     } else {
         // The list keeps whatever item it had.
-        delimiterEdit->setText(FromBytes(std::string(1, prefs.delimchar)));
+        delimiterEdit->setText(FromBytes(std::string(1, prefs.delimiterChar)));
         typedDelimiterButton->setChecked(true);
         useTypedDelimiter();
         delimiterList->setEnabled(false);
-        shownDelimiter_ = prefs.delimchar;
+        shownDelimiter_ = prefs.delimiterChar;
     }
 }
 
@@ -479,11 +479,11 @@ bool PreferencesDialog::confirmLoginEncryption() {
 
 void PreferencesDialog::acceptPreferences() {
     if (!confirmLoginEncryption()) return;
-    tandrel::GlobalPrefs& prefs = st_.prefs;
+    tandrel::Preferences& prefs = st_.prefs;
     prefs.smtp = ToBytes(smtpEdit->text());
     prefs.port = ToBytes(portEdit->text());
     prefs.name = ToBytes(nameEdit->text());
-    prefs.fromaddy = ToBytes(emailEdit->text());
+    prefs.fromAddress = ToBytes(emailEdit->text());
     prefs.timeoutSeconds = timeoutEdit->value();
     prefs.perConnection = perConnectionEdit->value();
     prefs.ratePerMinute = rateEdit->value();
@@ -526,12 +526,12 @@ void PreferencesDialog::acceptPreferences() {
 
     if (typedDelimiterButton->isChecked()) {
         if (shownDelimiter_) {
-            prefs.delimchar = *shownDelimiter_;
+            prefs.delimiterChar = *shownDelimiter_;
         } else {
             // An empty edit keeps the delimiter that was set before.
             const std::string typed = ToBytes(delimiterEdit->text());
             if (!typed.empty())
-                prefs.delimchar = typed[0];
+                prefs.delimiterChar = typed[0];
             else
                 emit explained(
                     QStringLiteral("No delimiter typed: the field delimiter stays as it was"));
@@ -539,8 +539,8 @@ void PreferencesDialog::acceptPreferences() {
     } else {
         const int index = delimiterList->currentIndex();
         if (index >= 0 && index < static_cast<int>(std::size(kDelimiters)))
-            prefs.delimchar = kDelimiters[index];
+            prefs.delimiterChar = kDelimiters[index];
     }
-    prefs.fielddelim = static_cast<unsigned char>(prefs.delimchar);
+    prefs.fieldDelimiter = static_cast<unsigned char>(prefs.delimiterChar);
     accept();
 }

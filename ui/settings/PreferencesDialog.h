@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "AppState.h"
+#include "model/AppState.h"
 
 class QCheckBox;
 class QComboBox;

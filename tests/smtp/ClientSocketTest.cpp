@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 
-#include "FakeSmtpServer.h"
-#include "SmtpServers.h"
-#include "WSocket.h"
+#include "tests/support/FakeSmtpServer.h"
+#include "tests/support/SmtpServers.h"
+#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using tandrel::test::FakeSmtpServer;
@@ -20,7 +20,7 @@ std::string Pattern(std::size_t n) {
     return s;
 }
 
-std::string ConnectError(TWSocket& s) {
+std::string ConnectError(ClientSocket& s) {
     try {
         s.Connect();
     } catch (const ESocketException& e) {
@@ -30,7 +30,7 @@ std::string ConnectError(TWSocket& s) {
 }
 
 // Connects to the fake server and waits for the outcome.
-void ConnectTo(TWSocket& s, const FakeSmtpServer& server) {
+void ConnectTo(ClientSocket& s, const FakeSmtpServer& server) {
     s.setAddr("127.0.0.1");
     s.setPort(server.portText());
     s.Connect();
@@ -50,7 +50,7 @@ TEST(TSendQueue, FillsBlocksOf1514AndKeepsTheLastOne) {
     // Draining: emptied front blocks go while another follows; the last one stays.
     std::string out;
     for (;;) {
-        TBuffer& b = q.Front();
+        SendBuffer& b = q.Front();
         if (!b.Empty()) {
             out.append(b.Peek().substr(0, 1000));
             b.Remove(1000);
@@ -62,7 +62,7 @@ TEST(TSendQueue, FillsBlocksOf1514AndKeepsTheLastOne) {
     EXPECT_EQ(q.BlockCount(), 1u);
     EXPECT_TRUE(q.Empty());
 
-    TBuffer b(0);
+    SendBuffer b(0);
     EXPECT_EQ(b.Capacity(), 1514);
     EXPECT_EQ(b.Write(data.data(), 2000), 1514);
     EXPECT_EQ(b.Write(data.data(), 10), 0);
@@ -126,7 +126,7 @@ TEST(WSocketErrors, ImmediateFailuresRaiseTheirTexts) {
          "connect: WSocketResolveProto: Cannot convert protocol 'nosuchproto'"},
     };
     for (const auto& r : rows) {
-        TWSocket s;
+        ClientSocket s;
         if (r.addr) s.setAddr(r.addr);
         if (r.port) s.setPort(r.port);
         if (r.proto) s.setProto(r.proto);
@@ -135,7 +135,7 @@ TEST(WSocketErrors, ImmediateFailuresRaiseTheirTexts) {
         EXPECT_EQ(s.Handle(), -1) << r.want;
     }
 
-    TWSocket s;
+    ClientSocket s;
     try {
         s.SendText("x");
         ADD_FAILURE() << "Send on a closed socket did not raise";
@@ -144,7 +144,7 @@ TEST(WSocketErrors, ImmediateFailuresRaiseTheirTexts) {
     }
     // With OnError assigned nothing is raised: the handler hears of it, LastError tells.
     int errors = 0;
-    s.OnError = [&](TWSocket*) { ++errors; };
+    s.OnError = [&](ClientSocket*) { ++errors; };
     EXPECT_EQ(s.SendText("x"), -1);
     EXPECT_NO_THROW(s.Connect());
     EXPECT_EQ(errors, 2);
@@ -152,13 +152,13 @@ TEST(WSocketErrors, ImmediateFailuresRaiseTheirTexts) {
 }
 
 TEST(WSocketConnect, RefusedConnectionIsReportedThroughTheEvent) {
-    TWSocket s;
+    ClientSocket s;
     std::vector<std::pair<TSocketState, TSocketState>> changes;
     std::vector<int> connected;
     int dataEvents = 0;
-    s.OnChangeState = [&](TWSocket*, TSocketState o, TSocketState n) { changes.push_back({o, n}); };
-    s.OnSessionConnected = [&](TWSocket*, int e) { connected.push_back(e); };
-    s.OnDataAvailable = [&](TWSocket*, int) { ++dataEvents; };
+    s.OnChangeState = [&](ClientSocket*, TSocketState o, TSocketState n) { changes.push_back({o, n}); };
+    s.OnSessionConnected = [&](ClientSocket*, int e) { connected.push_back(e); };
+    s.OnDataAvailable = [&](ClientSocket*, int) { ++dataEvents; };
     s.setAddr("127.0.0.1");
     s.setPort(" " + std::to_string(test::UnusedLoopbackPort()) + " ");
     ASSERT_NO_THROW(s.Connect());
@@ -174,7 +174,7 @@ TEST(WSocketConnect, RefusedConnectionIsReportedThroughTheEvent) {
 }
 
 TEST(WSocketConnect, ServiceNamesAndBlanksResolve) {
-    TWSocket s;
+    ClientSocket s;
     s.setAddr("127.0.0.1");
     s.setPort(" smtp ");
     EXPECT_EQ(s.Port(), "smtp");
@@ -187,9 +187,9 @@ TEST(WSocketConnect, PropertiesAreLockedWhileConnectedAndResetByTheClose) {
     FakeSmtpServer server;
     server.expectClose();
     server.start();
-    TWSocket s;
+    ClientSocket s;
     int closed = 0;
-    s.OnSessionClosed = [&](TWSocket*, int) { ++closed; };
+    s.OnSessionClosed = [&](ClientSocket*, int) { ++closed; };
     ConnectTo(s, server);
 
     EXPECT_EQ(ConnectError(s), "Connect: Socket already in use");
@@ -222,9 +222,9 @@ TEST(WSocketSend, DataSentFiresOnceAfterTheQueueDrainedNeverInsideSend) {
         std::atomic<bool> arrived{false};
         server.expectBytes(data).call([&] { arrived = true; }).expectClose();
         server.start();
-        TWSocket s;
+        ClientSocket s;
         int sent = 0;
-        s.OnDataSent = [&](TWSocket*, int) { ++sent; };
+        s.OnDataSent = [&](ClientSocket*, int) { ++sent; };
         ConnectTo(s, server);
         EXPECT_EQ(s.Send(data.data(), static_cast<int>(data.size())), static_cast<int>(size));
         EXPECT_EQ(sent, 0);
@@ -243,9 +243,9 @@ TEST(WSocketSend, NotificationsForAClosedConnectionAreIgnored) {
     server.allowTrailingBytes();
     server.drainUntilClose();
     server.start();
-    TWSocket s;
+    ClientSocket s;
     int sent = 0;
-    s.OnDataSent = [&](TWSocket*, int) { ++sent; };
+    s.OnDataSent = [&](ClientSocket*, int) { ++sent; };
     ConnectTo(s, server);
     s.SendText("hello\r\n"); // posts a write-readiness notification
     s.CloseConnection();
@@ -258,13 +258,13 @@ TEST(WSocketReceive, PeerThatRepliesAndClosesGivesDataThenEmptyReadThenClose) {
     FakeSmtpServer server;
     server.reply("220 hi").close();
     server.start();
-    TWSocket s;
+    ClientSocket s;
     std::vector<std::string> events;
-    s.OnDataAvailable = [&](TWSocket* sock, int) {
+    s.OnDataAvailable = [&](ClientSocket* sock, int) {
         char buf[100];
         events.push_back("data " + std::to_string(sock->ReceiveData(buf, sizeof buf)));
     };
-    s.OnSessionClosed = [&](TWSocket* sock, int) {
+    s.OnSessionClosed = [&](ClientSocket* sock, int) {
         events.push_back("closed");
         EXPECT_EQ(sock->ReadCount(), 8);
     };
@@ -280,13 +280,13 @@ TEST(WSocketReceive, HandlerExceptionsNeverReachTheEventLoop) {
         FakeSmtpServer server;
         server.reply("220 hi").expectClose();
         server.start();
-        TWSocket s;
+        ClientSocket s;
         int calls = 0, bg = 0;
-        s.OnDataAvailable = [&](TWSocket*, int) {
+        s.OnDataAvailable = [&](ClientSocket*, int) {
             ++calls;
             throw std::runtime_error("boom");
         };
-        s.OnBgException = [&](TWSocket*, const std::exception&, bool&) { ++bg; };
+        s.OnBgException = [&](ClientSocket*, const std::exception&, bool&) { ++bg; };
         ConnectTo(s, server);
         ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 5000));
         EXPECT_EQ(bg, 0);
@@ -299,10 +299,10 @@ TEST(WSocketReceive, HandlerExceptionsNeverReachTheEventLoop) {
         FakeSmtpServer server;
         server.expectClose();
         server.start();
-        TWSocket s;
+        ClientSocket s;
         std::string seen;
-        s.OnSessionConnected = [&](TWSocket*, int) { throw std::runtime_error("in handler"); };
-        s.OnBgException = [&](TWSocket*, const std::exception& e, bool& canClose) {
+        s.OnSessionConnected = [&](ClientSocket*, int) { throw std::runtime_error("in handler"); };
+        s.OnBgException = [&](ClientSocket*, const std::exception& e, bool& canClose) {
             seen = e.what();
             EXPECT_TRUE(canClose);
         };

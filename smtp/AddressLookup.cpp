@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Resolution of the host, port and protocol texts a TWSocket is given.
-#include "WSocketResolve.h"
+// Resolution of the host, port and protocol texts a ClientSocket is given.
+#include "smtp/AddressLookup.h"
 
 #include <arpa/inet.h>
 #include <cctype>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Socket error codes in the Windows Sockets numbering, their texts, and the mapping of
 // the operating system's errno values onto them.
-#include "WSocket.h"
+#include "smtp/ClientSocket.h"
 
 #include <cerrno>
 

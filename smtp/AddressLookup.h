@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Resolution of the host, port and protocol texts a TWSocket is given (internal to the
+// Resolution of the host, port and protocol texts a ClientSocket is given (internal to the
 // socket's sources).
 #pragma once
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TWSocket: a non-blocking, event-driven IPv4 TCP client socket living on the GUI
+// ClientSocket: a non-blocking, event-driven IPv4 TCP client socket living on the GUI
 // thread. Operations return at once; the outcome of a connection attempt, arriving
 // data, a drained send queue and the close of the connection are reported through the
 // On... callbacks, dispatched by the Qt event loop (QSocketNotifier plus queued calls).
@@ -59,15 +59,15 @@ std::string ErrorDesc(int code);
 int SocketErrorFromErrno(int err);
 
 // The error code of a TLS failure (handshake, certificate or a damaged record); the
-// text for the user is TWSocket::TlsError().
+// text for the user is ClientSocket::TlsError().
 inline constexpr int wsTlsError = 20001;
 
 // A fixed-capacity block of the send queue.
-class TBuffer {
+class SendBuffer {
 public:
     static constexpr int DefaultSize = 1514;
     // A capacity of zero or less gives DefaultSize.
-    explicit TBuffer(int size = DefaultSize);
+    explicit SendBuffer(int size = DefaultSize);
 
     // Copies as many bytes as fit behind the written ones; returns how many (0 when full).
     int Write(const char* data, int len);
@@ -90,20 +90,20 @@ private:
     int rd_ = 0;
 };
 
-// First-in first-out list of TBuffer blocks. Appending fills the last block and adds
+// First-in first-out list of SendBuffer blocks. Appending fills the last block and adds
 // blocks of `blockSize` bytes until everything is stored; emptied blocks in front are
 // dropped while another follows, and the last block stays for reuse.
 class TSendQueue {
 public:
-    explicit TSendQueue(int blockSize = TBuffer::DefaultSize) : blockSize_(blockSize) {}
+    explicit TSendQueue(int blockSize = SendBuffer::DefaultSize) : blockSize_(blockSize) {}
     void Append(const char* data, std::size_t len);
     void Clear() { blocks_.clear(); }
     bool HasBlocks() const { return !blocks_.empty(); }
     // True when no unread byte is queued.
     bool Empty() const;
     std::size_t BlockCount() const { return blocks_.size(); }
-    TBuffer& Front() { return *blocks_.front(); }
-    TBuffer& At(std::size_t i) { return *blocks_[i]; }
+    SendBuffer& Front() { return *blocks_.front(); }
+    SendBuffer& At(std::size_t i) { return *blocks_[i]; }
     // Drops the first block if it is empty and another one follows; false otherwise.
     bool DropFrontIfDone();
     // Unread bytes of each block, front first.
@@ -111,23 +111,23 @@ public:
 
 private:
     int blockSize_;
-    std::deque<std::unique_ptr<TBuffer>> blocks_;
+    std::deque<std::unique_ptr<SendBuffer>> blocks_;
 };
 
-class TWSocket : public QObject {
+class ClientSocket : public QObject {
     Q_OBJECT
 public:
-    using SessionEvent = std::function<void(TWSocket* sender, int error)>;
+    using SessionEvent = std::function<void(ClientSocket* sender, int error)>;
     using ChangeStateEvent =
-        std::function<void(TWSocket* sender, TSocketState oldState, TSocketState newState)>;
-    using ErrorEvent = std::function<void(TWSocket* sender)>;
+        std::function<void(ClientSocket* sender, TSocketState oldState, TSocketState newState)>;
+    using ErrorEvent = std::function<void(ClientSocket* sender)>;
     using BgExceptionEvent =
-        std::function<void(TWSocket* sender, const std::exception& e, bool& canClose)>;
+        std::function<void(ClientSocket* sender, const std::exception& e, bool& canClose)>;
 
-    explicit TWSocket(QObject* parent = nullptr);
-    ~TWSocket() override;
-    TWSocket(const TWSocket&) = delete;
-    TWSocket& operator=(const TWSocket&) = delete;
+    explicit ClientSocket(QObject* parent = nullptr);
+    ~ClientSocket() override;
+    ClientSocket(const ClientSocket&) = delete;
+    ClientSocket& operator=(const ClientSocket&) = delete;
 
     // --- properties ---
     const std::string& Addr() const { return addr_; }

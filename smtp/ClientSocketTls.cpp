@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TWSocket's TLS layer: the handshake and the encrypted transfer, driven by the same
+// ClientSocket's TLS layer: the handshake and the encrypted transfer, driven by the same
 // notifications as the plain connection, with every outcome reported from the event loop.
-#include "WSocket.h"
+#include "smtp/ClientSocket.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <sys/socket.h>
 
-#include "TlsChannel.h"
+#include "smtp/TlsChannel.h"
 
 namespace tandrel {
 
@@ -24,11 +24,11 @@ constexpr std::size_t kEncryptSlice = std::size_t{256} << 10;
 constexpr int kMaxDiscardRounds = 256;
 } // namespace
 
-bool TWSocket::TlsActive() const {
+bool ClientSocket::TlsActive() const {
     return tls_ && tls_->Established();
 }
 
-void TWSocket::StartTls() {
+void ClientSocket::StartTls() {
     if (fd_ < 0 || state_ != wsConnected)
         return raiseSocketError("StartTls: Socket is not connected");
     if (tls_) return raiseSocketError("StartTls: TLS already started");
@@ -43,7 +43,7 @@ void TWSocket::StartTls() {
     beginTls();
 }
 
-void TWSocket::beginTls() {
+void ClientSocket::beginTls() {
     dropTls();
     tls_ = std::make_unique<TlsChannel>(tlsHost_);
     QMetaObject::invokeMethod(
@@ -55,7 +55,7 @@ void TWSocket::beginTls() {
         Qt::QueuedConnection);
 }
 
-void TWSocket::dropTls() {
+void ClientSocket::dropTls() {
     tls_.reset();
     implicitPending_ = false;
     tlsEnded_ = false;
@@ -65,7 +65,7 @@ void TWSocket::dropTls() {
     plainOut_.clear();
 }
 
-bool TWSocket::tlsReadable(unsigned gen) {
+bool ClientSocket::tlsReadable(unsigned gen) {
     if (plainAvailable() < kMaxHeldPlain && !tlsEnded_) {
         char buf[16384];
         for (int round = 0; round < kTlsReadRounds; ++round) {
@@ -85,7 +85,7 @@ bool TWSocket::tlsReadable(unsigned gen) {
     return tlsProgress(gen);
 }
 
-bool TWSocket::tlsProgress(unsigned gen) {
+bool ClientSocket::tlsProgress(unsigned gen) {
     bool justDone = false;
     if (!tls_->Established()) {
         const TlsChannel::Result r = tls_->Handshake();
@@ -127,7 +127,7 @@ bool TWSocket::tlsProgress(unsigned gen) {
     return tlsDeliver(gen);
 }
 
-bool TWSocket::tlsDeliver(unsigned gen) {
+bool ClientSocket::tlsDeliver(unsigned gen) {
     if (plainAvailable() > 0) {
         if (!readableLoop(0) || gen != gen_ || !tls_) return false;
         if (plainAvailable() > 0) {
@@ -144,7 +144,7 @@ bool TWSocket::tlsDeliver(unsigned gen) {
     return true;
 }
 
-void TWSocket::postTlsDeliver() {
+void ClientSocket::postTlsDeliver() {
     QMetaObject::invokeMethod(
         this,
         [this, gen = gen_] {
@@ -154,7 +154,7 @@ void TWSocket::postTlsDeliver() {
         Qt::QueuedConnection);
 }
 
-bool TWSocket::tlsFailed(unsigned gen, const std::string& text, bool inHandshake) {
+bool ClientSocket::tlsFailed(unsigned gen, const std::string& text, bool inHandshake) {
     tlsError_ = text;
     lastError_ = wsTlsError;
     plainOut_.clear();
@@ -179,14 +179,14 @@ bool TWSocket::tlsFailed(unsigned gen, const std::string& text, bool inHandshake
     return false;
 }
 
-bool TWSocket::flushTls() {
+bool ClientSocket::flushTls() {
     std::string out;
     if (!tls_->TakeCiphertext(out)) return true;
     queue_.Append(out.data(), out.size());
     return tryToSend();
 }
 
-void TWSocket::queueBytes(const char* data, std::size_t len) {
+void ClientSocket::queueBytes(const char* data, std::size_t len) {
     if (!tls_) {
         queue_.Append(data, len);
         return;
@@ -214,7 +214,7 @@ void TWSocket::queueBytes(const char* data, std::size_t len) {
     }
 }
 
-void TWSocket::sendCloseNotify() {
+void ClientSocket::sendCloseNotify() {
     if (!tls_ || fd_ < 0) return;
     tls_->Shutdown();
     std::string out;

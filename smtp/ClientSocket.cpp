@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TWSocket: connection set-up and close, the send queue, reading, and the notifications
+// ClientSocket: connection set-up and close, the send queue, reading, and the notifications
 // that drive them.
-#include "WSocket.h"
+#include "smtp/ClientSocket.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -19,8 +19,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "TlsChannel.h"
-#include "WSocketResolve.h"
+#include "smtp/TlsChannel.h"
+#include "smtp/AddressLookup.h"
 
 namespace tandrel {
 
@@ -31,26 +31,26 @@ using detail::Trim;
 // ---------------------------------------------------------------------------------------
 // Send buffers
 
-TBuffer::TBuffer(int size) : buf_(static_cast<std::size_t>(size > 0 ? size : DefaultSize)) {}
+SendBuffer::SendBuffer(int size) : buf_(static_cast<std::size_t>(size > 0 ? size : DefaultSize)) {}
 
-int TBuffer::Write(const char* data, int len) {
+int SendBuffer::Write(const char* data, int len) {
     const int n = std::max(0, std::min(len, Capacity() - wr_));
     if (n > 0) std::memcpy(buf_.data() + wr_, data, static_cast<std::size_t>(n));
     wr_ += n;
     return n;
 }
 
-std::string_view TBuffer::Peek() const {
+std::string_view SendBuffer::Peek() const {
     return std::string_view(buf_.data() + rd_, static_cast<std::size_t>(wr_ - rd_));
 }
 
-void TBuffer::Remove(int n) {
+void SendBuffer::Remove(int n) {
     if (n <= 0) return;
     rd_ = std::min(wr_, rd_ + n);
     if (rd_ == wr_) rd_ = wr_ = 0;
 }
 
-void TBuffer::Resize(int n) {
+void SendBuffer::Resize(int n) {
     if (n <= 0) n = DefaultSize;
     const std::string_view unread = Peek();
     std::vector<char> area(static_cast<std::size_t>(std::max<std::size_t>(n, unread.size())));
@@ -63,7 +63,7 @@ void TBuffer::Resize(int n) {
 void TSendQueue::Append(const char* data, std::size_t len) {
     while (len > 0) {
         if (blocks_.empty() || blocks_.back()->WrCount() >= blocks_.back()->Capacity())
-            blocks_.push_back(std::make_unique<TBuffer>(blockSize_));
+            blocks_.push_back(std::make_unique<SendBuffer>(blockSize_));
         const int chunk = static_cast<int>(std::min<std::size_t>(len, 1u << 30));
         const int n = blocks_.back()->Write(data, chunk);
         data += n;
@@ -89,16 +89,16 @@ std::vector<int> TSendQueue::BlockFill() const {
 }
 
 // ---------------------------------------------------------------------------------------
-// TWSocket
+// ClientSocket
 
 namespace {
 // Handler calls per readable notification before the event loop gets its turn again.
 constexpr int kMaxReadRounds = 64;
 } // namespace
 
-TWSocket::TWSocket(QObject* parent) : QObject(parent) {}
+ClientSocket::ClientSocket(QObject* parent) : QObject(parent) {}
 
-TWSocket::~TWSocket() {
+ClientSocket::~ClientSocket() {
     destroying_ = true;
     // The owner may already be half gone: nothing is reported from here on.
     OnSessionConnected = nullptr;
@@ -117,14 +117,14 @@ TWSocket::~TWSocket() {
     }
 }
 
-void TWSocket::setState(TSocketState s) {
+void ClientSocket::setState(TSocketState s) {
     if (s == state_) return;
     const TSocketState old = state_;
     state_ = s;
     fire(OnChangeState, old, s);
 }
 
-void TWSocket::raiseSocketError(const std::string& text) {
+void ClientSocket::raiseSocketError(const std::string& text) {
     if (OnError) {
         fire(OnError);
         return;
@@ -132,7 +132,7 @@ void TWSocket::raiseSocketError(const std::string& text) {
     throw ESocketException(text);
 }
 
-void TWSocket::socketError(const std::string& name, int code) {
+void ClientSocket::socketError(const std::string& name, int code) {
     const std::string text =
         "Error " + std::to_string(code) + " in function " + name + "\r\n" + ErrorDesc(code);
     if (code == 10054 || code == 10057) {
@@ -143,7 +143,7 @@ void TWSocket::socketError(const std::string& name, int code) {
     raiseSocketError(text);
 }
 
-void TWSocket::setAddr(const std::string& addr) {
+void ClientSocket::setAddr(const std::string& addr) {
     const std::string t = Trim(addr);
     if (addrAssigned_ && t == addr_) return;
     if (state_ != wsClosed) return raiseSocketError("Cannot change Addr if not closed");
@@ -152,7 +152,7 @@ void TWSocket::setAddr(const std::string& addr) {
     addrAssigned_ = !t.empty();
 }
 
-void TWSocket::setPort(const std::string& port) {
+void ClientSocket::setPort(const std::string& port) {
     const std::string t = Trim(port);
     if (portAssigned_ && t == port_) return;
     if (state_ != wsClosed) return raiseSocketError("Cannot change Port if not closed");
@@ -161,7 +161,7 @@ void TWSocket::setPort(const std::string& port) {
     portAssigned_ = !t.empty();
 }
 
-void TWSocket::setProto(const std::string& proto) {
+void ClientSocket::setProto(const std::string& proto) {
     const std::string t = Trim(proto);
     if (protoAssigned_ && t == proto_) return;
     if (state_ != wsClosed) return raiseSocketError("Cannot change Proto if not closed");
@@ -170,13 +170,13 @@ void TWSocket::setProto(const std::string& proto) {
     protoAssigned_ = !t.empty();
 }
 
-void TWSocket::setLocalPort(const std::string& port) {
+void ClientSocket::setLocalPort(const std::string& port) {
     if (state_ != wsClosed) return raiseSocketError("Cannot change LocalPort if not closed");
     localPort_ = port;
     localPortResolved_ = false;
 }
 
-int TWSocket::RcvdCount() const {
+int ClientSocket::RcvdCount() const {
     if (fd_ < 0) return 0;
     if (tls_) return static_cast<int>(std::min<std::size_t>(plainAvailable(), 1u << 30));
     int n = 0;
@@ -184,7 +184,7 @@ int TWSocket::RcvdCount() const {
     return n;
 }
 
-void TWSocket::resolveAll() {
+void ClientSocket::resolveAll() {
     if (!protoResolved_) {
         protoNum_ = detail::ResolveProto(proto_);
         datagram_ = protoNum_ == 17;
@@ -204,7 +204,7 @@ void TWSocket::resolveAll() {
     }
 }
 
-void TWSocket::Connect() {
+void ClientSocket::Connect() {
     if (fd_ >= 0 && state_ != wsClosed) return raiseSocketError("Connect: Socket already in use");
     if (!portAssigned_) return raiseSocketError("Connect: No Port Specified");
     if (!addrAssigned_) return raiseSocketError("Connect: No IP Address Specified");
@@ -292,11 +292,11 @@ void TWSocket::Connect() {
     socketError("Connect", lastError_);
 }
 
-void TWSocket::CloseConnection() {
+void ClientSocket::CloseConnection() {
     internalClose(true);
 }
 
-void TWSocket::AbortConnection() {
+void ClientSocket::AbortConnection() {
     queue_.Clear();
     if (fd_ >= 0 && state_ == wsConnected && !datagram_) {
         LingerOnOff = wsLingerOff;
@@ -306,7 +306,7 @@ void TWSocket::AbortConnection() {
     internalClose(false);
 }
 
-void TWSocket::dropHandle() {
+void ClientSocket::dropHandle() {
     for (QSocketNotifier** n : {&readNotifier_, &writeNotifier_}) {
         if (*n) {
             (*n)->setEnabled(false);
@@ -320,7 +320,7 @@ void TWSocket::dropHandle() {
     dropTls();
 }
 
-bool TWSocket::internalClose(bool shutdownFirst) {
+bool ClientSocket::internalClose(bool shutdownFirst) {
     if (fd_ < 0) {
         if (state_ != wsClosed) {
             setState(wsClosed);
@@ -347,7 +347,7 @@ bool TWSocket::internalClose(bool shutdownFirst) {
     return true;
 }
 
-void TWSocket::restoreDefaults() {
+void ClientSocket::restoreDefaults() {
     addrAssigned_ = addrResolved_ = false;
     portAssigned_ = portResolved_ = false;
     proto_ = "tcp";
@@ -365,20 +365,20 @@ void TWSocket::restoreDefaults() {
     FlushTimeout = 60;
 }
 
-void TWSocket::watchWrite(bool on) {
+void ClientSocket::watchWrite(bool on) {
     if (writeNotifier_) writeNotifier_->setEnabled(on);
 }
 
-int TWSocket::Send(const void* data, int len) {
+int ClientSocket::Send(const void* data, int len) {
     return static_cast<int>(
         sendBytes(static_cast<const char*>(data), len > 0 ? static_cast<std::size_t>(len) : 0));
 }
 
-long long TWSocket::SendText(std::string_view text) {
+long long ClientSocket::SendText(std::string_view text) {
     return sendBytes(text.data(), text.size());
 }
 
-long long TWSocket::sendBytes(const char* data, std::size_t len) {
+long long ClientSocket::sendBytes(const char* data, std::size_t len) {
     if (state_ != wsConnected) {
         socketError("Send", 10057);
         return -1;
@@ -393,7 +393,7 @@ long long TWSocket::sendBytes(const char* data, std::size_t len) {
     return static_cast<long long>(len);
 }
 
-bool TWSocket::tryToSend() {
+bool ClientSocket::tryToSend() {
     if (fd_ < 0 || !queue_.HasBlocks()) return true;
     // Out-of-band data goes a block at a time; otherwise one call hands the operating
     // system as many queued blocks as it takes, so a large batch costs a few system
@@ -445,7 +445,7 @@ bool TWSocket::tryToSend() {
         }
         std::size_t left = static_cast<std::size_t>(n);
         for (std::size_t i = 0; left > 0 && i < queue_.BlockCount(); ++i) {
-            TBuffer& b = queue_.At(i);
+            SendBuffer& b = queue_.At(i);
             const std::size_t take = std::min(left, b.Peek().size());
             b.Remove(static_cast<int>(take));
             left -= take;
@@ -459,7 +459,7 @@ bool TWSocket::tryToSend() {
     }
 }
 
-int TWSocket::ReceiveData(void* buffer, int size) {
+int ClientSocket::ReceiveData(void* buffer, int size) {
     if (fd_ < 0) {
         lastError_ = 10038;
         return -1;
@@ -493,7 +493,7 @@ int TWSocket::ReceiveData(void* buffer, int size) {
     return static_cast<int>(n);
 }
 
-std::string TWSocket::ReceiveText() {
+std::string ClientSocket::ReceiveText() {
     const int n = RcvdCount();
     if (n <= 0) return {};
     std::string s(static_cast<std::size_t>(n), '\0');
@@ -506,17 +506,17 @@ std::string TWSocket::ReceiveText() {
 // ---------------------------------------------------------------------------------------
 // Notifications
 
-void TWSocket::postWriteReady() {
+void ClientSocket::postWriteReady() {
     QMetaObject::invokeMethod(
         this, [this, gen = gen_] { writeReady(gen, 0); }, Qt::QueuedConnection);
 }
 
-void TWSocket::postConnectComplete(int error) {
+void ClientSocket::postConnectComplete(int error) {
     QMetaObject::invokeMethod(
         this, [this, gen = gen_, error] { connectComplete(gen, error); }, Qt::QueuedConnection);
 }
 
-void TWSocket::bgException(const std::exception& e) {
+void ClientSocket::bgException(const std::exception& e) {
     bool canClose = true;
     if (OnBgException) {
         const std::weak_ptr<char> alive = lifeToken();
@@ -534,7 +534,7 @@ void TWSocket::bgException(const std::exception& e) {
     }
 }
 
-void TWSocket::onWriteActivated(unsigned gen) {
+void ClientSocket::onWriteActivated(unsigned gen) {
     if (gen != gen_ || fd_ < 0) return;
     if (state_ == wsConnecting) {
         int err = 0;
@@ -546,7 +546,7 @@ void TWSocket::onWriteActivated(unsigned gen) {
     writeReady(gen, 0);
 }
 
-void TWSocket::connectComplete(unsigned gen, int error) {
+void ClientSocket::connectComplete(unsigned gen, int error) {
     if (gen != gen_ || fd_ < 0 || state_ != wsConnecting) return;
     const std::weak_ptr<char> alive = lifeToken();
     try {
@@ -568,7 +568,7 @@ void TWSocket::connectComplete(unsigned gen, int error) {
     }
 }
 
-void TWSocket::writeReady(unsigned gen, int error) {
+void ClientSocket::writeReady(unsigned gen, int error) {
     if (gen != gen_ || fd_ < 0 || state_ != wsConnected) return;
     const std::weak_ptr<char> alive = lifeToken();
     try {
@@ -589,7 +589,7 @@ void TWSocket::writeReady(unsigned gen, int error) {
     }
 }
 
-void TWSocket::onReadActivated(unsigned gen) {
+void ClientSocket::onReadActivated(unsigned gen) {
     if (gen != gen_ || fd_ < 0 || inReadLoop_ || state_ != wsConnected) return;
     if (tls_) {
         guarded([this, gen] { tlsReadable(gen); });
@@ -605,7 +605,7 @@ void TWSocket::onReadActivated(unsigned gen) {
     closedNotification(r == 0 ? 0 : SocketErrorFromErrno(errno));
 }
 
-bool TWSocket::readableLoop(int error) {
+bool ClientSocket::readableLoop(int error) {
     const unsigned gen = gen_;
     const std::weak_ptr<char> alive = lifeToken();
     // A handler may run a nested event loop: the level-triggered notifier must not call
@@ -652,7 +652,7 @@ bool TWSocket::readableLoop(int error) {
     return true;
 }
 
-void TWSocket::closedNotification(int error) {
+void ClientSocket::closedNotification(int error) {
     if (state_ == wsConnecting) return;
     const unsigned gen = gen_;
     const std::weak_ptr<char> alive = lifeToken();
