@@ -151,7 +151,9 @@ void MailingRun::startDelivery() {
     const std::string password = credentials_ ? credentials_->secret : std::string();
     DeliveryConfig config = DeliveryConfigFor(st_, password);
     if (config.bearerToken && credentialSource_)
-        config.renewToken = [this] { return renewedSecret(); };
+        config.renewToken = [this](std::function<void(std::string)> answer) {
+            answer(renewedSecret());
+        };
     // The connections hold the messages from here on, each dropped after its outcome.
     std::shared_ptr<MessageSource> messages = std::move(messages_);
     if (!messages) messages = std::make_shared<ListedMessages>(OutgoingList());

@@ -92,9 +92,10 @@ struct DeliveryEvent {
     bool errors = false;    // RunEnded
 };
 
-// The dialogue's listener. Calls may run nested event loops (socket events that arrive
-// meanwhile are handled after the call returns, in their order), and may destroy the
-// dialogue: it then drops the connection and calls nothing more.
+// The dialogue's listener, called between the dialogue's steps, in order. Calls may run
+// nested event loops (the dialogue goes on meanwhile; what it tells waits for the call
+// to return), and may cancel or destroy the dialogue: it then drops the connection and
+// calls nothing more.
 class DeliveryListener {
 public:
     virtual ~DeliveryListener() = default;

@@ -7,71 +7,51 @@ namespace tandrel {
 
 void SmtpDialogue::Impl::resetLines() {
     if (state == SessionState::SendingData) state = SessionState::Transaction;
-    linesDone = false;
-    LineIndex = 0;
-    lineOpen = false;
-    restDot = false;
+    lineIndex = 0;
+    linePart = LinePart::None;
     rest = {};
-}
-
-void SmtpDialogue::Impl::sendMoreData() {
-    if (!sendingData()) return;
-    if (linesDone)
-        sendEndOfData();
-    else
-        sendLines();
-}
-
-// The last line already ended in CR LF: the mark is "." CR LF alone, so the message
-// arrives exactly as composed.
-void SmtpDialogue::Impl::sendEndOfData() {
-    markEndOfData();
-    std::string text = std::string(".") + kCrLf;
-    const bool next = envelopeBehind(text);
-    sock.SendText(text);
-    if (next) tellEnvelope();
 }
 
 // The mark is on its way: its reply is awaited from now on.
 void SmtpDialogue::Impl::markEndOfData() {
     state = SessionState::Transaction;
-    linesDone = false;
-    const std::size_t message = CurrentMessage;
-    held[message] = kEndSent;
-    CurrentMessage = takeNext();
-    RetryCount = 0;
-    pending.expect(Cmd::EndOfData, message, rxTotal);
-    if (message < endMarkSent.size()) endMarkSent[message] = 1;
+    transaction.step = TransactionStep::Idle;
+    const std::size_t message = currentMessage;
+    stages[message] = MessageStage::EndMarkSent;
+    currentMessage = takeNext();
+    transaction.retries = 0;
+    pending.expect(Cmd::EndOfData, message, PendingReplies::kUnsent);
     armTimer();
 }
 
-// The next part of CurrentMessage, dot-stuffed, each line with CR LF: whole lines
+// The next part of currentMessage, dot-stuffed, each line with CR LF: whole lines
 // while they fit in one batch, a longer line in pieces over several batches. The
 // gauge moves per line; the next batch goes out on the next OnDataSent, so each
-// batch waits for the earlier data to reach the network.
+// batch waits for the earlier data to reach the network. The last line already ends
+// in CR LF: the mark is "." CR LF alone, so the message arrives exactly as composed; it
+// goes with the last lines when they leave room, else in a batch of its own.
 void SmtpDialogue::Impl::sendLines() {
-    const OutgoingMessage& m = mail(CurrentMessage);
+    const OutgoingMessage& m = mail(currentMessage);
     const std::size_t n = m.lines.size();
-    if (LineIndex == 0 && !lineOpen) cursor = m.lines.cursor();
+    if (lineIndex == 0 && linePart == LinePart::None) cursor = m.lines.cursor();
     batch.clear();
     for (;;) {
-        if (!lineOpen) {
-            if (LineIndex >= n) break;
+        if (linePart == LinePart::None) {
+            if (lineIndex >= n) break;
             rest = cursor.next();
-            restDot = !rest.empty() && rest[0] == '.';
-            lineOpen = true;
+            linePart = !rest.empty() && rest[0] == '.' ? LinePart::RestWithDot : LinePart::Rest;
         }
         const std::size_t room = kBatchBytes - batch.size();
-        const std::size_t whole = (restDot ? 1 : 0) + rest.size() + 2;
+        const std::size_t whole = (linePart == LinePart::RestWithDot ? 1 : 0) + rest.size() + 2;
         if (whole > room) {
             // A line that does not fit starts the next batch, unless it could never
             // fit one: then it fills this one and goes on in the next.
             const bool fitsABatch = whole <= kBatchBytes;
             if (fitsABatch && !batch.empty()) break;
             if (!fitsABatch) {
-                if (restDot) {
+                if (linePart == LinePart::RestWithDot) {
                     batch += '.';
-                    restDot = false;
+                    linePart = LinePart::Rest;
                 }
                 const std::size_t take = std::min(rest.size(), kBatchBytes - batch.size());
                 batch.append(rest.substr(0, take));
@@ -80,40 +60,35 @@ void SmtpDialogue::Impl::sendLines() {
                 continue; // only the line end is left of it
             }
         }
-        if (restDot) batch += '.';
+        if (linePart == LinePart::RestWithDot) batch += '.';
         batch.append(rest);
         batch += kCrLf;
-        lineOpen = false;
-        setGauge(static_cast<long long>(LineIndex) * 100 / static_cast<long long>(n) /
+        linePart = LinePart::None;
+        setGauge(static_cast<long long>(lineIndex) * 100 / static_cast<long long>(n) /
                      recipientCount +
-                 ProgressBase);
-        if (!isRunning) return;
-        ++LineIndex;
+                 progressBase);
+        ++lineIndex;
     }
-    if (LineIndex >= n && !lineOpen) {
+    if (lineIndex >= n && linePart == LinePart::None) {
         if (cursor.failure()) {
             abandonMessage(*cursor.failure());
             return;
         }
-        linesDone = true;
         // The mark goes with the last lines: one write and one round trip less.
         if (batch.size() + 3 <= kBatchBytes) {
             batch += '.';
             batch += kCrLf;
             markEndOfData();
             const bool next = envelopeBehind(batch);
-            sock.Send(batch.data(), static_cast<int>(batch.size()));
+            send(batch);
             if (next) tellEnvelope();
             return;
         }
     }
-    if (batch.empty()) {
-        sendEndOfData();
-        return;
-    }
     timer.start(dataBlockTimeoutMs());
-    sock.Send(batch.data(), static_cast<int>(batch.size()));
+    send(batch);
 }
+
 // Bytes of the message between DATA and its end-of-data mark, dot-stuffing included:
 // what a server compares with its SIZE limit.
 std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) {
@@ -128,12 +103,10 @@ std::uint64_t SmtpDialogue::Impl::wireSize(std::size_t message) {
 // message that was built. Without its end-of-data mark the server discards what it got
 // once the connection drops; the people after this one are left for another run.
 void SmtpDialogue::Impl::abandonMessage(const std::string& why) {
-    const std::size_t message = CurrentMessage;
-    sock.AbortConnection();
+    const std::size_t message = currentMessage;
+    dropConnection();
     reportAbout(DeliveryProblem::MessageChanged, message, nullptr, why);
-    if (!isRunning) return;
     outcome(message, MessageOutcome::Refused);
-    if (!isRunning) return;
     endDelivery();
 }
 

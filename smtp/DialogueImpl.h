@@ -1,23 +1,53 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The state and steps of SmtpDialogue, shared by the files that implement it: the
-// dialogue itself, the opening of a session (greeting, login, encryption) and the data.
+// session (SmtpDialogue.cpp), its opening (DialogueOpening.h/.cpp), its transactions
+// (DialogueTransaction.h/.cpp) and the data (DialogueData.cpp).
+//
+// The session's position is one SessionState:
+//
+//   state         event                                   next state
+//   ------------  --------------------------------------  ---------------------------------
+//   Idle          start()                                 Connecting
+//   Connecting    connected (TLS done, if from the start) Opening
+//   Connecting    refused, handshake failed, time-out     Ended
+//   Opening       the opening is Ready                    Transaction
+//   Transaction   DATA answered 354                       SendingData
+//   SendingData   the end-of-data mark sent               Transaction
+//   Transaction   the connection carried its share        Reconnecting (QUIT sent)
+//   Reconnecting  the old connection closed               Connecting
+//   Transaction   every message dealt with                Closing (QUIT sent)
+//   Closing       QUIT answered                           Ended
+//   any running   a fatal reply, a time-out, a close      Ended
+//   any           cancel(), closeConnection()             Idle (Ended stays Ended)
+//
+// Running means Connecting to Closing; the dialogue has ended in Ended.
+//
+// No re-entry: socket, timer and token events each run one step to its end. What the
+// listener is told is queued meanwhile and delivered when the outermost step has returned,
+// so a listener call never sees a half-made step, and it may cancel or destroy the
+// dialogue: delivery stops at once then, and nothing of the dialogue is touched again.
 #pragma once
 
 #include <QTimer>
 #include <chrono>
 #include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "smtp/MessageQueue.h"
 #include "model/MessageSource.h"
+#include "model/TextFile.h"
+#include "smtp/ClientSocket.h"
+#include "smtp/DialogueOpening.h"
+#include "smtp/DialogueTransaction.h"
+#include "smtp/MessageQueue.h"
 #include "smtp/PendingReplies.h"
+#include "smtp/SmtpCommands.h"
 #include "smtp/SmtpDialogue.h"
 #include "smtp/SmtpExtensions.h"
 #include "smtp/SmtpReply.h"
-#include "model/TextFile.h"
-#include "smtp/ClientSocket.h"
 #include "smtp/WireRules.h"
 
 namespace tandrel {
@@ -27,41 +57,39 @@ inline constexpr const char* kCrLf = "\r\n";
 // a server that sends more without ending its reply is not talking SMTP, and its text
 // is neither taken for replies nor held without limit.
 inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
-// Received bytes held at most while a listener call runs a nested event loop.
+// Received bytes held at most before they are taken as replies.
 inline constexpr std::size_t kMaxHeldBytes = 2 * kMaxReplyBytes;
 // Before a command is given up after refusals that may be passing.
 inline constexpr int kRetries = 6;
 // A server that takes the connection and says nothing for this long is told of while the
 // wait for its greeting goes on: it is rarely just slow.
 inline constexpr int kSilenceNoticeSeconds = 15;
+// The time a data block may take to reach the network, when none is configured.
+inline constexpr int kDataBlockMinutes = 3;
 
-inline bool Positive(int code) {
-    return code / 100 == 2;
-}
-inline bool Temporary(int code) {
-    return code / 100 == 4;
-}
-// Refusals that may come from a confused session: answered by starting the message
-// again after RSET.
-inline bool CommandError(int code) {
-    return code == 500 || code == 501 || code == 503;
-}
-// Only a success that is not a greeting or a farewell accepts a message.
-inline bool AcceptsMessage(int code) {
-    return Positive(code) && code != 220 && code != 221;
-}
+// One call of the listener, queued until the step that made it has returned.
+struct ListenerNotice {
+    enum class Kind { Event, Progress, Outcome, Ended };
+    Kind kind = Kind::Event;
+    DeliveryEvent event{};
+    int percent = 0;
+    std::size_t message = 0;
+    MessageOutcome outcome = MessageOutcome::NotAttempted;
+    std::optional<ServerReply> reply{};
+    MessageStage stageBefore = MessageStage::NotTaken; // the message's, were it not told
+};
+
+// How the current line of the data stands in the batches.
+enum class LinePart {
+    None,        // the next line is read from the message
+    Rest,        // `rest` is the unsent part of line lineIndex
+    RestWithDot, // the same, still owing its stuffing dot
+};
 
 struct SmtpDialogue::Impl {
     using Cmd = SmtpCommand;
 
-    explicit Impl(DeliveryListener& l) : listener(l) {
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, [this] { onTimer(); });
-        pause.setSingleShot(true);
-        QObject::connect(&pause, &QTimer::timeout, [this] { guarded([this] { pauseOver(); }); });
-        silence.setSingleShot(true);
-        QObject::connect(&silence, &QTimer::timeout, [this] { silenceLasts(); });
-    }
+    explicit Impl(DeliveryListener& l);
 
     DeliveryListener& listener;
     ClientSocket sock;
@@ -71,16 +99,17 @@ struct SmtpDialogue::Impl {
     // the user is told while the greeting's long time-out goes on.
     QTimer silence;
     std::chrono::steady_clock::time_point connectStarted{};
+    // Expires with this: answers and posted calls that come later are dropped.
+    std::shared_ptr<char> alive = std::make_shared<char>();
 
     // The run's messages, shared with the other connections; null outside a run.
     std::shared_ptr<MessageSource> messages;
     std::size_t messageCount = 0;
     // Where the next message comes from; other connections may take from it too.
     std::shared_ptr<MessageQueue> queue;
-    bool sharedQueue = false;
-    // What this connection did with each message: 0 not taken, kTaken, kEndSent.
-    std::vector<char> held;
-    static constexpr char kTaken = 1, kEndSent = 2;
+    enum class QueueUse { Own, Shared };
+    QueueUse queueUse = QueueUse::Own;
+    std::vector<MessageStage> stages; // one per message of the run
     DeliveryConfig config;
     int recipientCount = 1;
 
@@ -88,74 +117,58 @@ struct SmtpDialogue::Impl {
     // matched to the front entry.
     PendingReplies pending;
     SessionState state = SessionState::Idle;
-
-    // The session's extensions (EHLO).
-    bool extended = false; // EHLO was answered
-    EhloOffer offer;
-    bool loggedIn = false;
-    // The bearer-token login under way: which reply is awaited, and what answers it.
-    enum class BearerStep { None, Prompt, Token, ErrorAnswered };
-    BearerStep bearerStep = BearerStep::None;
-    BearerLogin bearer;
-    bool transactionPipelined = false;
-    // The next message's MAIL, RCPT and DATA went out with this end of data.
-    bool nextInFlight = false;
+    Opening opening;
+    Transaction transaction;
 
     // Relay limits.
     int connectionMessages = 0; // transactions begun on this connection
-    bool waitingForRate = false;
-    bool rateSlotReserved = false; // the pause for the rate ended in our reserved slot
+    int connectionsMade = 0;    // in this run
+    enum class RatePause { None, Waiting, SlotReserved };
+    RatePause ratePause = RatePause::None;
     std::chrono::steady_clock::time_point reservedSlot{};
-    // Whether each message's outcome went to the listener.
-    std::vector<char> outcomeGiven;
-    // Whether each message's end-of-data mark went out (its reply may still be due).
-    std::vector<char> endMarkSent;
-    // The Cc and Bcc addresses of the current message: sent, and answered.
-    std::size_t copySent = 0;
-    std::size_t copyReplies = 0;
 
-    // Run variables.
-    int RetryCount = 0;
-    int SentCount = 0;
-    std::size_t CurrentMessage = 0; // index into messages; messageCount = none left
-    bool ErrorsOccurred = false;
-    int ProgressBase = 0;
+    // The run's counts.
+    int acceptedCount = 0;
+    int problemsReported = 0;
+    std::size_t currentMessage = 0; // index into messages; messageCount = none left
+    int progressBase = 0;
 
-    // The body of CurrentMessage on its way out (SessionState::SendingData).
-    bool linesDone = false; // every line is with the socket; the mark is next
-    std::size_t LineIndex = 0;
+    // The body of currentMessage on its way out (SessionState::SendingData).
+    std::size_t lineIndex = 0;
     MessageLines::Cursor cursor;
-    bool lineOpen = false; // `rest` is the unsent part of line LineIndex
-    bool restDot = false;  // it still needs its stuffing dot
+    LinePart linePart = LinePart::None;
     std::string_view rest; // followed by CR LF
     std::size_t checkedMessage = static_cast<std::size_t>(-1);
     std::string checkResult;
+    std::string batch;
 
-    bool isRunning = false;
-    bool connected = false; // the TCP connection of this run was made
-    bool hasEnded = false;
     int gauge = -1;            // last value reported
     std::string rx;            // received bytes not yet taken as a reply
     std::uint64_t rxTotal = 0; // bytes received on this connection, held or not
-    bool rxOverflow = false;   // more arrived than could be held
-    std::string batch;
+    std::uint64_t rxDropped = 0; // of them, more than could be held
 
-    // Socket and timer events that arrive while one of our handlers is on the stack:
-    // the connection went during a send of ours, or a listener call runs a nested event
-    // loop. They are handled in their order once the handler has returned, so that the
-    // dialogue never runs inside itself.
-    enum class Deferred { DataSent, Replies, Closed, TimedOut };
-    int depth = 0; // handlers of ours on the stack
-    std::deque<Deferred> deferred;
+    // Steps of ours on the stack, and the listener calls waiting for them to return.
+    int stepsRunning = 0;
+    std::deque<ListenerNotice> notices;
+    bool listenerCalled = false; // a listener call is under way
+    // What the steps wrote, sent once the listener has heard what led to it: a listener
+    // that cancels or destroys the dialogue on hearing of a refusal sends nothing more.
+    std::string outbox;
 
-    // The owner went away while a handler of ours was on the stack: the listener is
-    // gone, and this is released once the handler has returned.
-    bool orphaned = false;
-    bool releasePosted = false;
-    unsigned stops = 0; // cancel() and closeConnection() calls
-
+    bool running() const {
+        return state != SessionState::Idle && state != SessionState::Ended;
+    }
     bool sendingData() const { return state == SessionState::SendingData; }
-    bool reconnecting() const { return state == SessionState::Reconnecting; }
+
+    // --- what the listener is told (SmtpDialogue.cpp) ---
+    template <class F> void enter(F&& step);
+    void deliverNotices();
+    bool dropNotices();
+    void send(std::string_view bytes);
+    void sendOutbox();
+    void dropConnection();
+    void closeConnection();
+    void notify(ListenerNotice notice);
     void tell(DeliveryEvent event);
     void tell(DeliveryEvent::Kind kind);
     void setGauge(long long value);
@@ -163,104 +176,68 @@ struct SmtpDialogue::Impl {
                 const std::string& detail = {});
     void reportAbout(DeliveryProblem problem, std::size_t message, const std::string* reply,
                      const std::string& detail = {});
+    void outcome(std::size_t message, MessageOutcome result, const std::string* reply = nullptr);
+    void handlerFailed(const std::string& text);
+
+    // --- the session (SmtpDialogue.cpp) ---
     const std::string& address(std::size_t i) const { return messages->address(i); }
     const OutgoingMessage& mail(std::size_t i) { return messages->message(i); }
-    bool messageLeft() const { return CurrentMessage < messageCount; }
+    bool messageLeft() const { return currentMessage < messageCount; }
     std::size_t takeNext();
     void endOwnMessages();
-
     bool allDealtWith() const;
     int timeoutMs(Cmd cmd) const;
     int dataBlockTimeoutMs() const;
     void armTimer();
-    void command(const std::string& line, Cmd cmd, bool logged, const std::string& logText = {});
+    void command(const std::string& line, Cmd cmd, const std::string& logText = {});
     void sendHeld();
-    bool useEhlo() const;
-    void sendEhlo();
-    void onEhlo(int code, const std::string& reply);
-    void onStartTlsReply(int code, const std::string& reply);
-    void onTlsDone(int error);
-    void sendLogin();
-    void onAuth(Cmd cmd, int code, const std::string& reply);
-    void loginRefused(const std::string& reply);
-    void sendBearerLogin();
-    void onBearerAuth(int code, const std::string& reply);
-    void tokenRefused(const std::string& reply);
-    void sessionReady();
-    void fatal(DeliveryProblem problem, const std::string& detail = {});
-    void outcome(std::size_t message, MessageOutcome result, const std::string* reply = nullptr);
-    bool pausedBeforeMessage();
-    void pauseOver();
-    void reconnect();
-    std::uint64_t wireSize(std::size_t message);
-    void onSocketConnected(int error);
-    void onSocketData();
-    template <class F> void handleOrDefer(Deferred what, F&& handle);
-    void onSocketDataSent();
-    void onSocketClosed();
-    void onTimer();
-    void defer(Deferred what);
     void startConnecting();
-    void silenceLasts();
-
-    // Runs a handler of ours, then what was deferred meanwhile.
-    template <class F> void guarded(F&& f) {
-        if (!isRunning) return;
-        runHandler(f);
-        while (depth == 0 && isRunning && !deferred.empty()) {
-            const Deferred what = deferred.front();
-            deferred.pop_front();
-            runHandler([this, what] {
-                switch (what) {
-                case Deferred::DataSent:
-                    sendMoreData();
-                    break;
-                case Deferred::Replies:
-                    takeReplies();
-                    break;
-                case Deferred::Closed:
-                    connectionLost();
-                    break;
-                case Deferred::TimedOut:
-                    timedOut();
-                    break;
-                }
-            });
-        }
-        if (depth > 0) return;
-        if (!isRunning) deferred.clear();
-        if (orphaned) releaseLater();
-    }
-
-    template <class F> void runHandler(F&& f) {
-        ++depth;
-        try {
-            f();
-        } catch (const std::exception& e) {
-            handlerFailed(e.what());
-        } catch (...) {
-            handlerFailed("Error, unknown failure");
-        }
-        --depth;
-    }
-
-    void handlerFailed(const std::string& text);
-    void connectionLost();
-    void timedOut();
     void onConnected(int error);
+    void connectionNotMade(bool handshake);
+    void onSocketData();
+    void onSocketClosed();
     bool receive();
     void takeReplies();
     void replyTooLong();
     void handleReply(const std::string& received);
+    void connectionLost();
+    void timedOut();
+    void silenceLasts();
+    void fatal(DeliveryProblem problem, const std::string& detail = {});
+    void endAtOnce(DeliveryProblem problem, const std::string* reply);
     void connectionRefusedForNow(const std::string& reply);
-    void messageRefusedForNow(std::size_t message, const std::string& reply);
-    void connectionNotMade(bool handshake);
+    void sendQuit();
+    void endDelivery();
+    void releaseMessages();
+
+    // --- the opening (DialogueOpening.cpp) ---
+    void onOpeningReply(Cmd cmd, int code, const std::string& reply);
     void onGreeting(int code, const std::string& reply);
     void onHelo(int code, const std::string& reply);
-    void onMailOrRcpt(int code, const std::string& reply, bool rcpt);
-    void onData(int code, const std::string& reply);
-    void onEndOfData(int code, const std::string& reply, std::size_t message);
+    void onEhlo(int code, const std::string& reply);
+    void onStartTls(int code, const std::string& reply);
+    void onTlsDone(int error);
+    void onLogin(int code, const std::string& reply);
+    bool useEhlo() const;
     void sendHelo();
+    void sendEhlo();
+    void sendLogin();
+    void sendBearerLogin();
+    void tokenRefused(const std::string& reply);
+    void tokenAnswered(unsigned question, const std::string& token);
+    void loginRefused(const std::string& reply);
+    bool pausedBeforeMessage();
+    void pauseOver();
+    void reconnect();
+
+    // --- the transaction (DialogueTransaction.cpp) ---
+    void onTransactionReply(const PendingReplies::Awaited& awaited, int code,
+                            const std::string& reply);
+    void refused(const PendingReplies::Awaited& awaited, int code, const std::string& reply);
+    void onMailOrRcpt(Cmd cmd);
+    void onCopyRcpt(int code, const std::string& reply, std::size_t message);
+    void onEndOfData(const std::string& reply, std::size_t message);
+    void afterEndOfData();
     const std::string& messageProblem(std::size_t i);
     void startMessage();
     std::string envelope();
@@ -270,22 +247,34 @@ struct SmtpDialogue::Impl {
     void tellSending();
     void sendRcpt();
     void sendCopyRcptOrData();
-    void onCopyRcpt(int code, const std::string& reply, std::size_t message);
-    void sendQuit();
     void sendRset();
     void retryOrGiveUp(const std::string& reply);
     void skipCurrent();
     void giveUpCurrent(const std::string& reply);
+    void messageRefusedForNow(std::size_t message, const std::string& reply);
+
+    // --- the data (DialogueData.cpp) ---
     void resetLines();
-    void sendMoreData();
-    void sendEndOfData();
-    void markEndOfData();
     void sendLines();
+    void markEndOfData();
+    std::uint64_t wireSize(std::size_t message);
     void abandonMessage(const std::string& why);
-    void endDelivery();
-    void releaseMessages();
-    void orphan();
-    void releaseLater();
 };
+
+// Runs one step of ours (a socket, timer or token event, start() or cancel()) to its end;
+// then, from the outermost step, the listener hears what it was told meanwhile. Nothing
+// of the dialogue may be touched after this returns: the listener may have destroyed it.
+template <class F> void SmtpDialogue::Impl::enter(F&& step) {
+    ++stepsRunning;
+    try {
+        step();
+    } catch (const std::exception& e) {
+        handlerFailed(e.what());
+    } catch (...) {
+        handlerFailed("Error, unknown failure");
+    }
+    --stepsRunning;
+    if (stepsRunning == 0) deliverNotices();
+}
 
 } // namespace tandrel

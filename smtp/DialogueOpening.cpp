@@ -1,107 +1,140 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The opening of an SMTP session: greeting, HELO or EHLO, STARTTLS and the login, and
-// the reconnection after a number of messages.
+// The opening of an SMTP session (see DialogueOpening.h for its steps): greeting, HELO or
+// EHLO, STARTTLS and the login, and the pauses and reconnections between messages.
 #include "smtp/DialogueImpl.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <cstdlib>
 #include <utility>
 
 namespace tandrel {
 
+// The longest command line a server must take (text and CR LF). A longer initial
+// response goes after the server's empty challenge instead, where lines may be longer.
+constexpr std::size_t kMaxCommandLine = 512;
+
+void SmtpDialogue::Impl::onOpeningReply(Cmd cmd, int code, const std::string& reply) {
+    switch (cmd) {
+    case Cmd::Greeting:
+        onGreeting(code, reply);
+        break;
+    case Cmd::Helo:
+        onHelo(code, reply);
+        break;
+    case Cmd::Ehlo:
+        onEhlo(code, reply);
+        break;
+    case Cmd::StartTls:
+        onStartTls(code, reply);
+        break;
+    default:
+        onLogin(code, reply);
+        break;
+    }
+}
+
 void SmtpDialogue::Impl::onGreeting(int code, const std::string& reply) {
-    if (Positive(code)) {
+    if (Succeeded(Cmd::Greeting, code)) {
         if (useEhlo())
             sendEhlo();
         else
             sendHelo();
-    } else if (Temporary(code)) {
-        connectionRefusedForNow(reply);
-    } else {
-        report(DeliveryProblem::CouldNotConnect, &reply);
-        endDelivery();
+        return;
     }
+    const ReplyPolicy& policy = PolicyFor(Cmd::Greeting, code);
+    if (policy.refusal == Refusal::SessionForNow) {
+        connectionRefusedForNow(reply);
+        return;
+    }
+    report(policy.problem, &reply);
+    endDelivery();
 }
 
 void SmtpDialogue::Impl::onHelo(int code, const std::string& reply) {
-    if (Positive(code)) {
+    if (Succeeded(Cmd::Helo, code)) {
+        opening.step = OpeningStep::Ready;
         startMessage();
-    } else if (code == 421) {
-        connectionRefusedForNow(reply);
-    } else if (CommandError(code) && messageLeft()) {
-        retryOrGiveUp(reply);
-    } else {
-        report(code / 100 == 5 ? DeliveryProblem::HeloNotRecognised
-                               : DeliveryProblem::HeloUnknownResponse,
-               &reply);
-        if (isRunning) startMessage();
+        return;
     }
+    ReplyPolicy policy = PolicyFor(Cmd::Helo, code);
+    if (policy.refusal == Refusal::SessionForNow) {
+        connectionRefusedForNow(reply);
+        return;
+    }
+    if (policy.refusal == Refusal::MessageAgain) {
+        if (messageLeft()) {
+            opening.step = OpeningStep::Ready;
+            retryOrGiveUp(reply);
+            return;
+        }
+        policy = RuleOf(Cmd::Helo).permanent;
+    }
+    report(policy.problem, &reply); // a warning: the session goes on
+    opening.step = OpeningStep::Ready;
+    startMessage();
 }
 
 void SmtpDialogue::Impl::sendHelo() {
-    command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo, true);
+    opening.step = OpeningStep::Helo;
+    command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo);
 }
+
 bool SmtpDialogue::Impl::useEhlo() const {
     return config.security != Security::None || !config.user.empty() || config.extensions;
 }
 
 void SmtpDialogue::Impl::sendEhlo() {
-    extended = false;
-    offer = EhloOffer();
-    command("EHLO " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Ehlo, true);
-}
-
-// An error that ends the run before any message went out.
-void SmtpDialogue::Impl::fatal(DeliveryProblem problem, const std::string& detail) {
-    report(problem, nullptr, detail);
-    if (!isRunning) return;
-    if (sock.State() != wsClosed) sock.AbortConnection();
-    endDelivery();
+    opening.step = OpeningStep::Ehlo;
+    opening.offer = EhloOffer();
+    command("EHLO " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Ehlo);
 }
 
 void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
-    if (code == 421) {
-        connectionRefusedForNow(reply);
-        return;
-    }
-    if (!Positive(code)) {
+    if (!Succeeded(Cmd::Ehlo, code)) {
+        const ReplyPolicy& policy = PolicyFor(Cmd::Ehlo, code);
+        if (policy.refusal == Refusal::SessionForNow) {
+            connectionRefusedForNow(reply);
+            return;
+        }
         // Without encryption or login still to come, the old greeting will do.
         if (config.security != Security::StartTls && config.user.empty()) {
             sendHelo();
             return;
         }
-        report(DeliveryProblem::EhloRefused, &reply);
-        if (isRunning) endDelivery();
+        report(policy.problem, &reply);
+        endDelivery();
         return;
     }
-    extended = true;
-    offer = ParseEhloOffer(reply);
+    opening.offer = ParseEhloOffer(reply);
     if (config.security == Security::StartTls && !sock.TlsActive()) {
-        if (!offer.startTls) {
+        if (!opening.offer.startTls) {
             fatal(DeliveryProblem::NoStartTls);
             return;
         }
-        command("STARTTLS", Cmd::StartTls, true);
+        opening.step = OpeningStep::StartTls;
+        command("STARTTLS", Cmd::StartTls);
         return;
     }
-    if (!config.user.empty() && !loggedIn) {
+    if (!config.user.empty()) {
         sendLogin();
         return;
     }
-    sessionReady();
+    opening.step = OpeningStep::Ready;
+    startMessage();
 }
 
-void SmtpDialogue::Impl::onStartTlsReply(int code, const std::string& reply) {
-    if (code != 220) {
-        report(DeliveryProblem::StartTlsRefused, &reply);
-        if (!isRunning) return;
-        sock.AbortConnection();
-        endDelivery();
+void SmtpDialogue::Impl::onStartTls(int code, const std::string& reply) {
+    if (!Succeeded(Cmd::StartTls, code)) {
+        endAtOnce(PolicyFor(Cmd::StartTls, code).problem, &reply);
         return;
     }
     // Whatever came after the reply was sent in plain text and is not taken.
     rx.clear();
-    offer = EhloOffer();
+    opening.offer = EhloOffer();
+    opening.step = OpeningStep::Handshake;
     timer.start(timeoutMs(Cmd::Greeting)); // for the handshake
+    outbox.clear(); // nothing goes in plain text after STARTTLS
     sock.StartTls();
 }
 
@@ -112,7 +145,6 @@ void SmtpDialogue::Impl::onTlsDone(int error) {
         return;
     }
     tell(DeliveryEvent::Kind::Encrypted);
-    if (!isRunning) return;
     sendEhlo();
 }
 
@@ -126,47 +158,55 @@ void SmtpDialogue::Impl::sendLogin() {
         sendBearerLogin();
         return;
     }
-    if (offer.authPlain) {
-        command("AUTH PLAIN " + PlainLoginToken(config.user, config.password), Cmd::Auth, true,
+    if (opening.offer.authPlain) {
+        opening.step = OpeningStep::LoginSent;
+        command("AUTH PLAIN " + PlainLoginToken(config.user, config.password), Cmd::Auth,
                 "AUTH PLAIN ****");
-    } else if (offer.authLogin) {
-        command("AUTH LOGIN", Cmd::AuthUser, true);
+    } else if (opening.offer.authLogin) {
+        opening.step = OpeningStep::LoginUser;
+        command("AUTH LOGIN", Cmd::Auth);
     } else {
         fatal(DeliveryProblem::NoLoginMethod);
     }
 }
 
-void SmtpDialogue::Impl::onAuth(Cmd cmd, int code, const std::string& reply) {
-    if (bearerStep != BearerStep::None) {
-        onBearerAuth(code, reply);
-        return;
+// Every reply of a login, by the step it answers.
+void SmtpDialogue::Impl::onLogin(int code, const std::string& reply) {
+    const OpeningStep step = opening.step;
+    if (code == 334 && step == OpeningStep::LoginUser) {
+        opening.step = OpeningStep::LoginPassword;
+        command(Base64Encode(config.user), Cmd::Auth, "****");
+    } else if (code == 334 && step == OpeningStep::LoginPassword) {
+        opening.step = OpeningStep::LoginSent;
+        command(Base64Encode(config.password), Cmd::Auth, "****");
+    } else if (code == 334 && step == OpeningStep::BearerPrompt) {
+        opening.step = OpeningStep::BearerToken;
+        command(opening.bearer.initialResponse, Cmd::Auth, "****");
+    } else if (code == 334 && step == OpeningStep::BearerToken) {
+        // The refusal comes as a challenge with the server's error; the answer makes the
+        // server end the exchange with its final refusal.
+        opening.step = OpeningStep::BearerErrorAnswered;
+        command(opening.bearer.errorAnswer, Cmd::Auth);
+    } else if (Succeeded(Cmd::Auth, code) &&
+               (step == OpeningStep::LoginSent || step == OpeningStep::BearerToken)) {
+        opening.step = OpeningStep::Ready;
+        startMessage();
+    } else if (step == OpeningStep::BearerPrompt || step == OpeningStep::BearerToken ||
+               step == OpeningStep::BearerErrorAnswered) {
+        tokenRefused(reply);
+    } else {
+        loginRefused(reply);
     }
-    if (code == 334 && cmd == Cmd::AuthUser) {
-        command(Base64Encode(config.user), Cmd::AuthPassword, true, "****");
-        return;
-    }
-    if (code == 334 && cmd == Cmd::AuthPassword) {
-        command(Base64Encode(config.password), Cmd::Auth, true, "****");
-        return;
-    }
-    if (cmd == Cmd::Auth && Positive(code)) {
-        loggedIn = true;
-        sessionReady();
-        return;
-    }
-    loginRefused(reply);
 }
-
-// The longest command line a server must take (text and CR LF). A longer initial
-// response goes after the server's empty challenge instead, where lines may be longer.
-constexpr std::size_t kMaxCommandLine = 512;
 
 // AUTH XOAUTH2 where offered, else OAUTHBEARER; the token never reaches the run log.
 void SmtpDialogue::Impl::sendBearerLogin() {
     const int port = static_cast<int>(std::strtol(config.port.c_str(), nullptr, 10));
-    bearer = ChooseBearerLogin(offer, config.user, config.smtp, port, config.password);
+    opening.bearer = ChooseBearerLogin(opening.offer, config.user, config.smtp, port,
+                                       config.password);
+    const BearerLogin& bearer = opening.bearer;
     if (bearer.mechanism.empty()) {
-        if (!offer.authXOAuth2 && !offer.authOAuthBearer)
+        if (!opening.offer.authXOAuth2 && !opening.offer.authOAuthBearer)
             fatal(DeliveryProblem::NoTokenLogin);
         else
             fatal(DeliveryProblem::InternalFailure,
@@ -175,62 +215,53 @@ void SmtpDialogue::Impl::sendBearerLogin() {
     }
     const std::string head = "AUTH " + bearer.mechanism;
     if (head.size() + 1 + bearer.initialResponse.size() + 2 > kMaxCommandLine) {
-        bearerStep = BearerStep::Prompt;
-        command(head, Cmd::Auth, true);
+        opening.step = OpeningStep::BearerPrompt;
+        command(head, Cmd::Auth);
     } else {
-        bearerStep = BearerStep::Token;
-        command(head + " " + bearer.initialResponse, Cmd::Auth, true, head + " ****");
+        opening.step = OpeningStep::BearerToken;
+        command(head + " " + bearer.initialResponse, Cmd::Auth, head + " ****");
     }
 }
 
-void SmtpDialogue::Impl::onBearerAuth(int code, const std::string& reply) {
-    const BearerStep step = std::exchange(bearerStep, BearerStep::None);
-    if (step == BearerStep::Prompt && code == 334) {
-        bearerStep = BearerStep::Token;
-        command(bearer.initialResponse, Cmd::Auth, true, "****");
-        return;
-    }
-    if (step == BearerStep::Token && Positive(code)) {
-        loggedIn = true;
-        sessionReady();
-        return;
-    }
-    if (step == BearerStep::Token && code == 334) {
-        // The refusal comes as a challenge with the server's error; the answer makes the
-        // server end the exchange with its final refusal.
-        bearerStep = BearerStep::ErrorAnswered;
-        command(bearer.errorAnswer, Cmd::Auth, true);
-        return;
-    }
-    tokenRefused(reply);
-}
-
-// A refused token may only have run out: the caller is asked once for a fresh one, and
-// the login is tried again on this connection.
+// A refused token may only have run out: the caller is asked once per run for a fresh
+// one, and the login is tried again on this connection when it comes. The question is
+// asked from the event loop, after this step (the caller may take its time, even run
+// an event loop of its own); its answer is taken only while this run still waits for it.
 void SmtpDialogue::Impl::tokenRefused(const std::string& reply) {
-    if (config.renewToken) {
-        const auto renew = std::exchange(config.renewToken, nullptr);
-        const std::string fresh = renew();
-        if (!isRunning) return;
-        if (!fresh.empty() && fresh != config.password) {
-            config.password = fresh;
-            sendBearerLogin();
-            return;
-        }
+    if (!config.renewToken) {
+        loginRefused(reply);
+        return;
     }
-    loginRefused(reply);
+    auto renew = std::exchange(config.renewToken, nullptr);
+    opening.step = OpeningStep::TokenRenewal;
+    opening.refusedToken = reply;
+    const unsigned question = ++opening.tokenQuestion;
+    armTimer();
+    const std::weak_ptr<char> living = alive;
+    std::function<void(std::string)> answer = [this, living, question](std::string token) {
+        if (living.expired()) return;
+        enter([this, question, &token] { tokenAnswered(question, token); });
+    };
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [renew = std::move(renew), answer = std::move(answer)] { renew(answer); },
+        Qt::QueuedConnection);
+}
+
+void SmtpDialogue::Impl::tokenAnswered(unsigned question, const std::string& token) {
+    if (!running() || opening.step != OpeningStep::TokenRenewal ||
+        question != opening.tokenQuestion)
+        return; // cancelled, ended or timed out meanwhile
+    if (!token.empty() && token != config.password) {
+        config.password = token;
+        sendBearerLogin();
+        return;
+    }
+    loginRefused(opening.refusedToken);
 }
 
 void SmtpDialogue::Impl::loginRefused(const std::string& reply) {
-    report(DeliveryProblem::LoginRefused, &reply);
-    if (!isRunning) return;
-    if (sock.State() != wsClosed) sock.AbortConnection();
-    endDelivery();
-}
-
-// The session is open (greeted, encrypted and logged in as configured).
-void SmtpDialogue::Impl::sessionReady() {
-    startMessage();
+    endAtOnce(DeliveryProblem::LoginRefused, &reply);
 }
 
 // Before the next MAIL FROM: a new connection when this one has carried its share, or
@@ -241,16 +272,15 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
         event.kind = DeliveryEvent::Kind::Reconnecting;
         event.number = static_cast<std::uint64_t>(config.perConnection);
         tell(std::move(event));
-        if (!isRunning) return true;
         state = SessionState::Reconnecting;
-        command("quit", Cmd::Quit, false);
+        command("quit", Cmd::Quit);
         return true;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (rateSlotReserved) {
+    if (ratePause == RatePause::SlotReserved) {
         // A timer may end a little early or late: the spacing counts from the real
         // start, unless another connection has already reserved the slot after ours.
-        rateSlotReserved = false;
+        ratePause = RatePause::None;
         if (queue->lastStart == reservedSlot) queue->lastStart = now;
         ++connectionMessages;
         return false;
@@ -264,7 +294,7 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
             // The slot is ours: another connection waits for the one after it.
             queue->lastStart = due;
             reservedSlot = due;
-            waitingForRate = true;
+            ratePause = RatePause::Waiting;
             pause.start(static_cast<int>(wait));
             DeliveryEvent event;
             event.kind = DeliveryEvent::Kind::RateWait;
@@ -280,11 +310,10 @@ bool SmtpDialogue::Impl::pausedBeforeMessage() {
 }
 
 void SmtpDialogue::Impl::pauseOver() {
-    if (reconnecting()) {
+    if (state == SessionState::Reconnecting) {
         reconnect();
-    } else if (waitingForRate) {
-        waitingForRate = false;
-        rateSlotReserved = true;
+    } else if (ratePause == RatePause::Waiting) {
+        ratePause = RatePause::SlotReserved;
         startMessage();
     }
 }
@@ -292,7 +321,7 @@ void SmtpDialogue::Impl::pauseOver() {
 // The old connection closes first; its close event brings us back here.
 void SmtpDialogue::Impl::reconnect() {
     if (sock.State() != wsClosed) {
-        sock.CloseConnection();
+        closeConnection();
         pause.start(0);
         return;
     }

@@ -13,25 +13,9 @@
 #include <string>
 #include <vector>
 
-namespace tandrel {
+#include "smtp/SmtpCommands.h"
 
-enum class SmtpCommand {
-    Greeting,
-    Helo,
-    Ehlo,
-    StartTls,
-    Auth,
-    AuthUser,
-    AuthPassword,
-    Mail,
-    Rcpt,
-    CopyRcpt, // a Cc or Bcc address of the same message
-    Data,
-    EndOfData,
-    Rset,
-    Quit,
-    Discarded // the end of data sent only to close a failed pipelined transaction
-};
+namespace tandrel {
 
 class PendingReplies {
 public:
@@ -43,9 +27,11 @@ public:
     struct Held {
         std::string line;
         SmtpCommand command;
-        bool logged;
         std::string logText;
     };
+
+    // `after` of a command still waiting in the dialogue's outbox: no reply answers it yet.
+    static constexpr std::uint64_t kUnsent = UINT64_MAX;
 
     bool empty() const { return awaited_.empty(); }
     const Awaited& front() const { return awaited_.front(); }
@@ -68,12 +54,16 @@ public:
         return std::all_of(awaited_.begin(), awaited_.end(),
                            [](const Awaited& a) { return a.command == SmtpCommand::Quit; });
     }
+    // The commands written so far left with `after` bytes received.
+    void sent(std::uint64_t after) {
+        for (Awaited& a : awaited_)
+            if (a.after == kUnsent) a.after = after;
+    }
     // Replies awaited and held commands are forgotten; so is the pipelined transaction.
     void clear() {
         awaited_.clear();
         held_.clear();
         due_ = 0;
-        failed_ = false;
     }
     void clearAwaited() { awaited_.clear(); }
 
@@ -89,19 +79,16 @@ public:
         due_ = 2 + static_cast<int>(copies) + (withData ? 1 : 0);
     }
     bool pipelinedDue() const { return due_ > 0; }
-    bool pipelineFailed() const { return failed_; }
+    // A part of the transaction failed: commands are held until its replies are in.
+    bool pipelineFailed() const { return !held_.empty(); }
     // A command issued while pipelined replies are due: a part of the transaction failed.
-    void hold(Held command) {
-        failed_ = true;
-        held_.push_back(std::move(command));
-    }
+    void hold(Held command) { held_.push_back(std::move(command)); }
     // The held commands, once no reply of the failed transaction is due any more
     // (nothing otherwise).
     std::vector<Held> releaseHeld() {
         if (due_ > 0) return {};
         for (const Awaited& a : awaited_)
             if (a.command == SmtpCommand::Discarded) return {};
-        failed_ = false;
         std::vector<Held> now;
         now.swap(held_);
         return now;
@@ -110,7 +97,6 @@ public:
 private:
     std::deque<Awaited> awaited_;
     int due_ = 0;
-    bool failed_ = false;
     std::vector<Held> held_;
 };
 

@@ -1,26 +1,116 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// SmtpDialogue: the delivery run over one connection, its replies, time-outs and end.
+// SmtpDialogue: the session over one connection, its replies, time-outs and end, and
+// what the listener is told.
 #include "smtp/DialogueImpl.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
-#include <QTimer>
 #include <algorithm>
-#include <cctype>
-#include <deque>
 #include <stdexcept>
-#include <string_view>
-
-#include "smtp/SmtpReply.h"
-#include "model/TextFile.h"
-#include "smtp/ClientSocket.h"
-#include "smtp/WireRules.h"
 
 namespace tandrel {
 
-// --- reporting (nothing reaches the listener once orphaned) ---
+SmtpDialogue::Impl::Impl(DeliveryListener& l) : listener(l) {
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+        if (running()) enter([this] { timedOut(); });
+    });
+    pause.setSingleShot(true);
+    // A coarse timer may end a twentieth early: messages would go faster than the rate.
+    pause.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pause, &QTimer::timeout, [this] {
+        if (running()) enter([this] { pauseOver(); });
+    });
+    silence.setSingleShot(true);
+    QObject::connect(&silence, &QTimer::timeout, [this] {
+        if (running()) enter([this] { silenceLasts(); });
+    });
+}
+
+// --- what the listener is told ---
+
+// Each call to the listener, in order; one made during a listener call (a nested event
+// loop ran a step of ours) waits for that call to return. A call that destroyed the
+// dialogue ends the delivery: nothing of it is touched afterwards.
+void SmtpDialogue::Impl::deliverNotices() {
+    if (listenerCalled) return;
+    const std::weak_ptr<char> living = alive;
+    DeliveryListener& l = listener;
+    while (!notices.empty()) {
+        const ListenerNotice n = std::move(notices.front());
+        notices.pop_front();
+        listenerCalled = true;
+        std::string failure;
+        try {
+            switch (n.kind) {
+            case ListenerNotice::Kind::Event:
+                l.deliveryEvent(n.event);
+                break;
+            case ListenerNotice::Kind::Progress:
+                l.progress(n.percent);
+                break;
+            case ListenerNotice::Kind::Outcome:
+                l.messageOutcome(n.message, n.outcome, n.reply ? &*n.reply : nullptr);
+                break;
+            case ListenerNotice::Kind::Ended:
+                l.deliveryEnded();
+                break;
+            }
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "Error, unknown failure";
+        }
+        if (living.expired()) return;
+        listenerCalled = false;
+        if (!failure.empty()) handlerFailed(failure);
+    }
+    if (!outbox.empty()) enter([this] { sendOutbox(); });
+}
+
+void SmtpDialogue::Impl::send(std::string_view bytes) {
+    outbox.append(bytes);
+}
+
+// Replies to what goes now may come from here on; a connection that is gone takes nothing.
+void SmtpDialogue::Impl::sendOutbox() {
+    if (outbox.empty()) return;
+    const std::string bytes = std::exchange(outbox, std::string());
+    pending.sent(rxTotal);
+    if (sock.State() == wsConnected) sock.SendText(bytes);
+}
+
+// What this step wrote goes first, as it would have at once; then the connection is
+// dropped (nothing more is taken from it) or closed in order.
+void SmtpDialogue::Impl::dropConnection() {
+    sendOutbox();
+    if (sock.State() != wsClosed) sock.AbortConnection();
+}
+
+void SmtpDialogue::Impl::closeConnection() {
+    sendOutbox();
+    sock.CloseConnection();
+}
+
+// The calls not yet made are dropped (the run was cancelled or closed); the messages
+// whose outcome was among them have none told yet. True when any was dropped.
+bool SmtpDialogue::Impl::dropNotices() {
+    const bool any = !notices.empty();
+    for (const ListenerNotice& n : notices)
+        if (n.kind == ListenerNotice::Kind::Outcome && n.message < stages.size())
+            stages[n.message] = n.stageBefore;
+    notices.clear();
+    outbox.clear();
+    return any;
+}
+
+void SmtpDialogue::Impl::notify(ListenerNotice notice) {
+    notices.push_back(std::move(notice));
+}
+
 void SmtpDialogue::Impl::tell(DeliveryEvent event) {
-    if (!orphaned) listener.deliveryEvent(event);
+    ListenerNotice n;
+    n.event = std::move(event);
+    notify(std::move(n));
 }
 
 void SmtpDialogue::Impl::tell(DeliveryEvent::Kind kind) {
@@ -33,13 +123,16 @@ void SmtpDialogue::Impl::setGauge(long long value) {
     const int v = static_cast<int>(std::clamp<long long>(value, 0, 100));
     if (v == gauge) return;
     gauge = v;
-    if (!orphaned) listener.progress(v);
+    ListenerNotice n;
+    n.kind = ListenerNotice::Kind::Progress;
+    n.percent = v;
+    notify(std::move(n));
 }
 
 // A problem of the session, with the reply that showed it, if one did.
 void SmtpDialogue::Impl::report(DeliveryProblem problem, const std::string* reply,
                                 const std::string& detail) {
-    ErrorsOccurred = true;
+    ++problemsReported;
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::Problem;
     event.problem = problem;
@@ -51,7 +144,7 @@ void SmtpDialogue::Impl::report(DeliveryProblem problem, const std::string* repl
 // A problem of one message.
 void SmtpDialogue::Impl::reportAbout(DeliveryProblem problem, std::size_t message,
                                      const std::string* reply, const std::string& detail) {
-    ErrorsOccurred = true;
+    ++problemsReported;
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::Problem;
     event.problem = problem;
@@ -59,9 +152,44 @@ void SmtpDialogue::Impl::reportAbout(DeliveryProblem problem, std::size_t messag
     event.address = address(message);
     if (reply) event.reply = ParseServerReply(*reply);
     event.detail = detail;
-    if (problem == DeliveryProblem::MessageTooLarge) event.number = offer.maxSize;
+    if (problem == DeliveryProblem::MessageTooLarge) event.number = opening.offer.maxSize;
     tell(std::move(event));
 }
+
+// Tells the listener once what became of a message; its lines are not needed again.
+void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
+                                 const std::string* reply) {
+    if (message >= stages.size() || stages[message] == MessageStage::Decided) return;
+    ListenerNotice n;
+    n.kind = ListenerNotice::Kind::Outcome;
+    n.stageBefore = std::exchange(stages[message], MessageStage::Decided);
+    // Without an answer to its end of data, nobody can tell whether it was stored.
+    if (result == MessageOutcome::NotAttempted && n.stageBefore == MessageStage::EndMarkSent)
+        result = MessageOutcome::MaybeDelivered;
+    if (result != MessageOutcome::NotAttempted) messages->release(message);
+    n.message = message;
+    n.outcome = result;
+    if (reply) n.reply = ParseServerReply(*reply);
+    notify(std::move(n));
+}
+
+// Something failed inside our own handling (for example a send on a connection that has
+// gone): report it and end the run instead of waiting forever.
+void SmtpDialogue::Impl::handlerFailed(const std::string& text) {
+    if (!running()) return;
+    try {
+        if (sock.State() == wsClosed) { // the connection went under our feet
+            connectionLost();
+            return;
+        }
+        if (!allDealtWith()) report(DeliveryProblem::InternalFailure, nullptr, text);
+        endDelivery();
+    } catch (...) {
+        state = SessionState::Idle;
+    }
+}
+
+// --- the session ---
 
 // Every message has had its outcome; at most the QUIT is unanswered.
 bool SmtpDialogue::Impl::allDealtWith() const {
@@ -70,23 +198,16 @@ bool SmtpDialogue::Impl::allDealtWith() const {
 
 int SmtpDialogue::Impl::timeoutMs(Cmd cmd) const {
     if (config.timeoutSeconds > 0) return config.timeoutSeconds * 1000;
-    constexpr int minute = 60 * 1000;
-    switch (cmd) {
-    case Cmd::Data:
-    case Cmd::Quit:
-        return 2 * minute;
-    case Cmd::EndOfData:
-        return 10 * minute;
-    default:
-        return 5 * minute;
-    }
+    return RuleOf(cmd).timeoutMinutes * 60 * 1000;
 }
 
 int SmtpDialogue::Impl::dataBlockTimeoutMs() const {
-    return config.timeoutSeconds > 0 ? config.timeoutSeconds * 1000 : 3 * 60 * 1000;
+    return config.timeoutSeconds > 0 ? config.timeoutSeconds * 1000
+                                     : kDataBlockMinutes * 60 * 1000;
 }
 
-// Times what is awaited now: the front reply, or the data block in flight.
+// Times what is awaited now: the front reply, or the data block in flight. The wait for
+// a fresh token is the sign-in's, with its own time-out.
 void SmtpDialogue::Impl::armTimer() {
     if (!pending.empty())
         timer.start(timeoutMs(pending.front().command));
@@ -99,71 +220,101 @@ void SmtpDialogue::Impl::armTimer() {
 // A command line: never sent when a byte taken from data would split it. `logText`,
 // when given, goes to the run log in its place (a login must not reach the file).
 // While replies of a failed pipelined transaction are due, it waits for them.
-void SmtpDialogue::Impl::command(const std::string& line, Cmd cmd, bool logged,
-                                 const std::string& logText) {
+void SmtpDialogue::Impl::command(const std::string& line, Cmd cmd, const std::string& logText) {
     if (HasLineBreak(line))
         throw std::runtime_error("Error, a command would hold a line break; not sent");
     if (pending.pipelinedDue()) {
-        pending.hold({line, cmd, logged, logText});
+        pending.hold({line, cmd, logText});
         return;
     }
     const std::string text = line + kCrLf;
-    if (logged) {
+    if (RuleOf(cmd).transcript == Transcript::Recorded) {
         DeliveryEvent event;
         event.kind = DeliveryEvent::Kind::CommandSent;
         event.detail = logText.empty() ? text : logText + kCrLf;
         tell(std::move(event));
     }
-    pending.expect(cmd, CurrentMessage, rxTotal);
+    pending.expect(cmd, currentMessage, PendingReplies::kUnsent);
     armTimer();
-    sock.SendText(text);
+    send(text);
 }
 
 void SmtpDialogue::Impl::sendHeld() {
     for (const PendingReplies::Held& h : pending.releaseHeld()) {
-        if (!isRunning) return;
-        command(h.line, h.command, h.logged, h.logText);
+        if (!running()) return;
+        command(h.line, h.command, h.logText);
     }
 }
 
-// Tells the listener once what became of a message; its lines are not needed again.
-void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
-                                 const std::string* reply) {
-    if (message >= outcomeGiven.size() || outcomeGiven[message]) return;
-    outcomeGiven[message] = 1;
-    // Without an answer to its end of data, nobody can tell whether it was stored.
-    if (result == MessageOutcome::NotAttempted && message < endMarkSent.size() &&
-        endMarkSent[message])
-        result = MessageOutcome::MaybeDelivered;
-    if (result != MessageOutcome::NotAttempted) messages->release(message);
-    if (orphaned) return;
-    if (reply) {
-        const ServerReply parsed = ParseServerReply(*reply);
-        listener.messageOutcome(message, result, &parsed);
-    } else {
-        listener.messageOutcome(message, result, nullptr);
-    }
+void SmtpDialogue::Impl::startConnecting() {
+    state = SessionState::Connecting;
+    sock.setAddr(config.smtp);
+    sock.setPort(config.port);
+    sock.ImplicitTls = config.security == Security::Tls;
+    timer.start(timeoutMs(Cmd::Greeting));
+    connectStarted = std::chrono::steady_clock::now();
+    silence.start(kSilenceNoticeSeconds * 1000);
+    sock.Connect();
 }
 
-// --- socket and timer events ---
-void SmtpDialogue::Impl::onSocketConnected(int error) {
-    guarded([this, error] { onConnected(error); });
+void SmtpDialogue::Impl::onConnected(int error) {
+    if (error == wsTlsError) {
+        if (connectionsMade == 0) connectionNotMade(true);
+        fatal(DeliveryProblem::TlsFailed, sock.TlsError());
+        return;
+    }
+    if (error != 0) {
+        // The TCP connection could not be made: say so and end the run.
+        if (connectionsMade == 0) connectionNotMade(false);
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::Problem;
+        event.problem = DeliveryProblem::CouldNotConnect;
+        event.reply.text = ErrorDesc(error);
+        event.socketError = error;
+        ++problemsReported;
+        tell(std::move(event));
+        endDelivery();
+        return;
+    }
+    opening.restart();
+    pending.clear();
+    connectionMessages = 0;
+    transaction.step = TransactionStep::Idle;
+    state = SessionState::Opening;
+    rx.clear();
+    rxDropped = 0;
+    if (connectionsMade++ > 0) { // a new connection after the relay's limit: the run goes on
+        pending.expect(Cmd::Greeting, currentMessage, rxTotal);
+        armTimer();
+        tell(DeliveryEvent::Kind::Reconnected);
+        return;
+    }
+    acceptedCount = 0;
+    currentMessage = takeNext();
+    transaction.retries = 0;
+    resetLines();
+    pending.expect(Cmd::Greeting, 0, rxTotal);
+    armTimer();
+    tell(DeliveryEvent::Kind::Connected);
+}
+
+// The run's first connection never came; the reason is reported next.
+void SmtpDialogue::Impl::connectionNotMade(bool handshake) {
+    DeliveryEvent event;
+    event.kind = DeliveryEvent::Kind::ConnectionNotMade;
+    event.handshake = handshake;
+    tell(std::move(event));
 }
 
 void SmtpDialogue::Impl::onSocketData() {
-    if (!isRunning) {
+    if (!running()) {
         // The run is over but the connection stays until the caller closes it:
         // whatever still comes is dropped rather than offered again and again.
         char buf[4096];
         sock.ReceiveData(buf, sizeof buf);
         return;
     }
-    if (depth > 0) {
-        // Read now (the socket would offer the bytes again and again), take later.
-        defer(receive() ? Deferred::Replies : Deferred::Closed);
-        return;
-    }
-    guarded([this] {
+    enter([this] {
         if (receive())
             takeReplies();
         else
@@ -171,54 +322,130 @@ void SmtpDialogue::Impl::onSocketData() {
     });
 }
 
-void SmtpDialogue::Impl::onSocketDataSent() {
-    handleOrDefer(Deferred::DataSent, [this] { sendMoreData(); });
-}
-
+// A close that comes out of a call of ours (a send that failed, a close we asked for) is
+// taken as an event of its own from the event loop, unless a new connection has begun
+// meanwhile (after the relay's limit) or the run is over.
 void SmtpDialogue::Impl::onSocketClosed() {
-    handleOrDefer(Deferred::Closed, [this] { connectionLost(); });
-}
-
-void SmtpDialogue::Impl::onTimer() {
-    handleOrDefer(Deferred::TimedOut, [this] { timedOut(); });
-}
-
-// An event of a running dialogue is handled at once, or, while a listener call is
-// still under way, kept for when it returns.
-template <class F> void SmtpDialogue::Impl::handleOrDefer(Deferred what, F&& handle) {
-    if (!isRunning) return;
-    if (depth > 0) {
-        defer(what);
+    if (!running()) return;
+    if (stepsRunning > 0) {
+        const std::weak_ptr<char> living = alive;
+        QMetaObject::invokeMethod(
+            &sock,
+            [this, living] {
+                if (!living.expired() && running() && sock.State() == wsClosed)
+                    enter([this] { connectionLost(); });
+            },
+            Qt::QueuedConnection);
         return;
     }
-    guarded(std::forward<F>(handle));
+    enter([this] { connectionLost(); });
 }
 
-void SmtpDialogue::Impl::defer(Deferred what) {
-    if (what == Deferred::Replies && !deferred.empty() && deferred.back() == what) return;
-    deferred.push_back(what);
+// One read into the received bytes; false when the server has closed the connection.
+bool SmtpDialogue::Impl::receive() {
+    char buf[4096];
+    const int n = sock.ReceiveData(buf, sizeof buf);
+    if (n == 0) return false;
+    if (n < 0) return true; // nothing waiting, or a failure the close event reports
+    rxTotal += static_cast<std::uint64_t>(n);
+    if (rx.size() + static_cast<std::size_t>(n) > kMaxHeldBytes)
+        rxDropped += static_cast<std::uint64_t>(n);
+    else
+        rx.append(buf, static_cast<std::size_t>(n));
+    return true;
 }
 
-// Something failed inside our own handling (for example a send on a connection
-// that has gone): report it and end the run instead of waiting forever.
-void SmtpDialogue::Impl::handlerFailed(const std::string& text) {
-    if (!isRunning) return;
-    try {
-        if (std::find(deferred.begin(), deferred.end(), Deferred::Closed) != deferred.end()) {
-            deferred.clear();
-            connectionLost();
+// Handles every complete reply received, in order.
+void SmtpDialogue::Impl::takeReplies() {
+    while (running()) {
+        const std::size_t len = CompleteReplyLength(rx);
+        if (len > kMaxReplyBytes ||
+            (len == 0 && (rx.size() > kMaxReplyBytes || rxDropped > 0))) {
+            replyTooLong();
             return;
         }
-        if (!allDealtWith()) report(DeliveryProblem::InternalFailure, nullptr, text);
-        endDelivery();
-    } catch (...) {
-        isRunning = false;
+        if (len == 0) return;
+        const std::string reply = rx.substr(0, len);
+        rx.erase(0, len);
+        handleReply(reply);
     }
+}
+
+void SmtpDialogue::Impl::replyTooLong() {
+    DeliveryEvent event; // the beginning, for the record
+    event.kind = DeliveryEvent::Kind::UnfinishedReply;
+    event.detail = UpToNul(rx);
+    rx.clear();
+    rxDropped = 0;
+    tell(std::move(event));
+    report(DeliveryProblem::ReplyTooLong);
+    dropConnection(); // nothing more is taken from it
+    endDelivery();
+}
+
+void SmtpDialogue::Impl::handleReply(const std::string& received) {
+    const std::string reply = UpToNul(received);
+    {
+        DeliveryEvent event;
+        event.kind = DeliveryEvent::Kind::ReplyReceived;
+        event.reply = ParseServerReply(reply);
+        tell(std::move(event));
+    }
+    const int code = ReplyCode(reply);
+    // A greeting spread over several "220 " replies: the extra ones precede the
+    // answer to HELO.
+    if (!pending.empty() && code == 220 &&
+        (pending.front().command == Cmd::Helo || pending.front().command == Cmd::Ehlo))
+        return;
+    // Nothing was asked, or the reply had fully arrived before the command it would
+    // answer went out: the server is not answering what we sent, so no later reply
+    // could be trusted to mean what it says. (A farewell sent ahead of our QUIT ends
+    // the session all the same and is let be.)
+    if (pending.empty() || (pending.front().command != Cmd::Quit &&
+                            rxTotal - rx.size() <= pending.front().after)) {
+        endAtOnce(DeliveryProblem::UnexpectedReply, &reply);
+        return;
+    }
+    bool pipelined = false;
+    const PendingReplies::Awaited awaited = pending.take(pipelined);
+    armTimer();
+    if (awaited.command == Cmd::Discarded || (pipelined && pending.pipelineFailed())) {
+        // The rest of a failed transaction. DATA goes ahead only for a message to the
+        // person's address alone (see envelope()), so a DATA accepted all the same has
+        // no recipient: the empty message ended at once reaches nobody.
+        if (awaited.command == Cmd::Data && code / 100 == 3) {
+            pending.expect(Cmd::Discarded, awaited.message, PendingReplies::kUnsent);
+            armTimer();
+            send(std::string(".") + kCrLf);
+        }
+        sendHeld();
+        return;
+    }
+    switch (awaited.command) {
+    case Cmd::Greeting:
+    case Cmd::Helo:
+    case Cmd::Ehlo:
+    case Cmd::StartTls:
+    case Cmd::Auth:
+        onOpeningReply(awaited.command, code, reply);
+        break;
+    case Cmd::Quit:
+        if (state == SessionState::Reconnecting)
+            closeConnection();
+        else
+            endDelivery();
+        break;
+    case Cmd::Discarded:
+        break;
+    default:
+        onTransactionReply(awaited, code, reply);
+        break;
+    }
+    if (pipelined && running()) sendHeld();
 }
 
 void SmtpDialogue::Impl::connectionLost() {
-    if (!isRunning) return;
-    if (reconnecting()) {
+    if (state == SessionState::Reconnecting) {
         rx.clear();
         pause.start(0); // a new connection, once this close has been handled
         return;
@@ -241,22 +468,17 @@ void SmtpDialogue::Impl::connectionLost() {
     endDelivery();
 }
 
-void SmtpDialogue::Impl::startConnecting() {
-    state = SessionState::Connecting;
-    sock.setAddr(config.smtp);
-    sock.setPort(config.port);
-    sock.ImplicitTls = config.security == Security::Tls;
-    timer.start(timeoutMs(Cmd::Greeting));
-    connectStarted = std::chrono::steady_clock::now();
-    silence.start(kSilenceNoticeSeconds * 1000);
-    sock.Connect();
+void SmtpDialogue::Impl::timedOut() {
+    if (connectionsMade == 0) connectionNotMade(false); // reported like a refused connection
+    if (!allDealtWith()) report(DeliveryProblem::NoAnswerInTime);
+    dropConnection();
+    endDelivery();
 }
 
 // Told once per connection, and only of a server that took the connection and sent not
 // a byte since: no greeting, or no answer to the handshake of encryption from the start.
 // A connection still being made is looked at again a second later.
 void SmtpDialogue::Impl::silenceLasts() {
-    if (!isRunning) return;
     const bool tcpMade = sock.State() == wsConnected;
     if (state == SessionState::Connecting && !tcpMade) {
         silence.start(1000);
@@ -267,10 +489,6 @@ void SmtpDialogue::Impl::silenceLasts() {
                             pending.front().command == Cmd::Greeting &&
                             rxTotal == pending.front().after && rx.empty();
     if (!handshake && !noGreeting) return;
-    if (depth > 0) { // a listener call is under way: tell it once that has returned
-        silence.start(1000);
-        return;
-    }
     const auto waited = std::chrono::steady_clock::now() - connectStarted;
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::ServerSilent;
@@ -279,207 +497,21 @@ void SmtpDialogue::Impl::silenceLasts() {
     event.number = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(waited).count());
     event.handshake = handshake;
-    guarded([this, &event] { tell(std::move(event)); });
-}
-
-void SmtpDialogue::Impl::timedOut() {
-    if (!isRunning) return;
-    if (!connected) connectionNotMade(false); // reported like a refused connection
-    if (!allDealtWith()) report(DeliveryProblem::NoAnswerInTime);
-    if (!isRunning) return;
-    if (sock.State() != wsClosed) sock.AbortConnection();
-    endDelivery();
-}
-
-// The run's first connection never came; the reason is reported next.
-void SmtpDialogue::Impl::connectionNotMade(bool handshake) {
-    DeliveryEvent event;
-    event.kind = DeliveryEvent::Kind::ConnectionNotMade;
-    event.handshake = handshake;
     tell(std::move(event));
 }
 
-void SmtpDialogue::Impl::onConnected(int error) {
-    if (error == wsTlsError) {
-        if (!connected) connectionNotMade(true);
-        fatal(DeliveryProblem::TlsFailed, sock.TlsError());
-        return;
-    }
-    if (error != 0) {
-        // The TCP connection could not be made: say so and end the run.
-        if (!connected) connectionNotMade(false);
-        DeliveryEvent event;
-        event.kind = DeliveryEvent::Kind::Problem;
-        event.problem = DeliveryProblem::CouldNotConnect;
-        event.reply.text = ErrorDesc(error);
-        event.socketError = error;
-        ErrorsOccurred = true;
-        tell(std::move(event));
-        endDelivery();
-        return;
-    }
-    extended = false;
-    loggedIn = false;
-    offer = EhloOffer();
-    pending.clear();
-    connectionMessages = 0;
-    nextInFlight = false;
-    state = SessionState::Opening;
-    if (connected) { // a new connection after the relay's limit: the run goes on
-        pending.expect(Cmd::Greeting, CurrentMessage, rxTotal);
-        armTimer();
-        rx.clear();
-        rxOverflow = false;
-        tell(DeliveryEvent::Kind::Reconnected);
-        return;
-    }
-    connected = true;
-    SentCount = 0;
-    CurrentMessage = takeNext();
-    RetryCount = 0;
-    resetLines();
-    pending.expect(Cmd::Greeting, 0, rxTotal);
-    armTimer();
-    rx.clear();
-    rxOverflow = false;
-    tell(DeliveryEvent::Kind::Connected);
-}
-
-// One read into the received bytes; false when the server has closed the connection.
-bool SmtpDialogue::Impl::receive() {
-    char buf[4096];
-    const int n = sock.ReceiveData(buf, sizeof buf);
-    if (n == 0) return false;
-    if (n < 0) return true; // nothing waiting, or a failure the close event reports
-    rxTotal += static_cast<std::uint64_t>(n);
-    if (rx.size() + static_cast<std::size_t>(n) > kMaxHeldBytes)
-        rxOverflow = true;
-    else
-        rx.append(buf, static_cast<std::size_t>(n));
-    return true;
-}
-
-// Handles every complete reply received, in order.
-void SmtpDialogue::Impl::takeReplies() {
-    while (isRunning) {
-        const std::size_t len = CompleteReplyLength(rx);
-        if (len > kMaxReplyBytes || (len == 0 && (rx.size() > kMaxReplyBytes || rxOverflow))) {
-            replyTooLong();
-            return;
-        }
-        if (len == 0) return;
-        const std::string reply = rx.substr(0, len);
-        rx.erase(0, len);
-        handleReply(reply);
-    }
-}
-
-void SmtpDialogue::Impl::replyTooLong() {
-    DeliveryEvent event; // the beginning, for the record
-    event.kind = DeliveryEvent::Kind::UnfinishedReply;
-    event.detail = UpToNul(rx);
-    rx.clear();
-    rxOverflow = false;
-    tell(std::move(event));
-    if (!isRunning) return;
-    report(DeliveryProblem::ReplyTooLong);
-    if (!isRunning) return;
-    sock.AbortConnection(); // nothing more is taken from it
+// An error that ends the run before any message went out.
+void SmtpDialogue::Impl::fatal(DeliveryProblem problem, const std::string& detail) {
+    report(problem, nullptr, detail);
+    dropConnection();
     endDelivery();
 }
 
-void SmtpDialogue::Impl::handleReply(const std::string& received) {
-    const std::string reply = UpToNul(received);
-    {
-        DeliveryEvent event;
-        event.kind = DeliveryEvent::Kind::ReplyReceived;
-        event.reply = ParseServerReply(reply);
-        tell(std::move(event));
-    }
-    if (!isRunning) return;
-    const int code = ReplyCode(reply);
-    // A greeting spread over several "220 " replies: the extra ones precede the
-    // answer to HELO.
-    if (!pending.empty() && code == 220 &&
-        (pending.front().command == Cmd::Helo || pending.front().command == Cmd::Ehlo))
-        return;
-    // Nothing was asked, or the reply had fully arrived before the command it would
-    // answer went out: the server is not answering what we sent, so no later reply
-    // could be trusted to mean what it says. (A farewell sent ahead of our QUIT ends
-    // the session all the same and is let be.)
-    if (pending.empty() || (pending.front().command != Cmd::Quit &&
-                            rxTotal - rx.size() <= pending.front().after)) {
-        report(DeliveryProblem::UnexpectedReply, &reply);
-        if (!isRunning) return;
-        sock.AbortConnection();
-        endDelivery();
-        return;
-    }
-    bool pipelined = false;
-    const PendingReplies::Awaited o = pending.take(pipelined);
-    armTimer();
-    if (o.command == Cmd::Discarded || (pipelined && pending.pipelineFailed())) {
-        // The rest of a failed transaction. DATA goes ahead only for a message to the
-        // person's address alone (see envelope()), so a DATA accepted all the same has
-        // no recipient: the empty message ended at once reaches nobody.
-        if (o.command == Cmd::Data && code / 100 == 3) {
-            pending.expect(Cmd::Discarded, o.message, rxTotal);
-            armTimer();
-            sock.SendText(std::string(".") + kCrLf);
-        }
-        sendHeld();
-        return;
-    }
-    switch (o.command) {
-    case Cmd::Greeting:
-        onGreeting(code, reply);
-        break;
-    case Cmd::Helo:
-        onHelo(code, reply);
-        break;
-    case Cmd::Ehlo:
-        onEhlo(code, reply);
-        break;
-    case Cmd::StartTls:
-        onStartTlsReply(code, reply);
-        break;
-    case Cmd::Auth:
-    case Cmd::AuthUser:
-    case Cmd::AuthPassword:
-        onAuth(o.command, code, reply);
-        break;
-    case Cmd::Discarded:
-        break;
-    case Cmd::Mail:
-        onMailOrRcpt(code, reply, false);
-        break;
-    case Cmd::Rcpt:
-        onMailOrRcpt(code, reply, true);
-        break;
-    case Cmd::CopyRcpt:
-        onCopyRcpt(code, reply, o.message);
-        break;
-    case Cmd::Data:
-        onData(code, reply);
-        break;
-    case Cmd::EndOfData:
-        onEndOfData(code, reply, o.message);
-        break;
-    case Cmd::Rset:
-        if (code == 421) {
-            connectionRefusedForNow(reply);
-            break;
-        }
-        startMessage();
-        break;
-    case Cmd::Quit:
-        if (reconnecting())
-            sock.CloseConnection();
-        else
-            endDelivery();
-        break;
-    }
-    if (pipelined) sendHeld();
+// A reply that ends the run: nothing more is taken from this connection.
+void SmtpDialogue::Impl::endAtOnce(DeliveryProblem problem, const std::string* reply) {
+    report(problem, reply);
+    dropConnection();
+    endDelivery();
 }
 
 void SmtpDialogue::Impl::connectionRefusedForNow(const std::string& reply) {
@@ -487,301 +519,14 @@ void SmtpDialogue::Impl::connectionRefusedForNow(const std::string& reply) {
     endDelivery();
 }
 
-void SmtpDialogue::Impl::messageRefusedForNow(std::size_t message, const std::string& reply) {
-    reportAbout(DeliveryProblem::MessageRefusedForNow, message, &reply);
-    if (isRunning) outcome(message, MessageOutcome::TemporarilyRefused, &reply);
-}
-
-void SmtpDialogue::Impl::onMailOrRcpt(int code, const std::string& reply, bool rcpt) {
-    if (Positive(code)) {
-        if (transactionPipelined) {
-            // DATA went with the envelope, or follows its last copy's reply.
-        } else if (rcpt) {
-            copySent = 0;
-            sendCopyRcptOrData();
-        } else {
-            sendRcpt();
-        }
-    } else if (Temporary(code)) {
-        messageRefusedForNow(CurrentMessage, reply);
-        if (!isRunning) return;
-        if (code == 421)
-            endDelivery();
-        else
-            skipCurrent();
-    } else if (CommandError(code)) {
-        retryOrGiveUp(reply);
-    } else if (rcpt) {
-        reportAbout(DeliveryProblem::RecipientRefused, CurrentMessage, &reply);
-        if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused, &reply);
-        if (isRunning) skipCurrent();
-    } else {
-        report(DeliveryProblem::SenderRefused, &reply);
-        endDelivery();
-    }
-}
-
-void SmtpDialogue::Impl::onData(int code, const std::string& reply) {
-    if (code / 100 == 3) {
-        resetLines();
-        state = SessionState::SendingData;
-        sendLines();
-    } else if (Temporary(code)) {
-        messageRefusedForNow(CurrentMessage, reply);
-        if (!isRunning) return;
-        if (code == 421)
-            endDelivery();
-        else
-            skipCurrent();
-    } else if (CommandError(code)) {
-        retryOrGiveUp(reply);
-    } else if (RetryCount < kRetries) {
-        // DATA refused: ask again, a bounded number of times.
-        ++RetryCount;
-        command("data", Cmd::Data, false);
-    } else {
-        giveUpCurrent(reply);
-    }
-}
-
-void SmtpDialogue::Impl::onEndOfData(int code, const std::string& reply, std::size_t message) {
-    if (AcceptsMessage(code)) {
-        ++SentCount;
-        DeliveryEvent event;
-        event.kind = DeliveryEvent::Kind::Accepted;
-        event.message = message;
-        event.address = address(message);
-        event.reply = ParseServerReply(reply);
-        tell(std::move(event));
-        if (!isRunning) return;
-        setGauge(static_cast<long long>(SentCount) * 100 / recipientCount);
-        ProgressBase = gauge;
-        if (!isRunning) return;
-        outcome(message, MessageOutcome::Accepted, &reply);
-        if (!isRunning) return;
-        if (nextInFlight) {
-            nextInFlight = false;
-            tellSending();
-        } else {
-            startMessage();
-        }
-        return;
-    }
-    if (Temporary(code))
-        messageRefusedForNow(message, reply);
-    else {
-        reportAbout(DeliveryProblem::MessageRefused, message, &reply);
-        if (isRunning) outcome(message, MessageOutcome::Refused, &reply);
-    }
-    if (!isRunning) return;
-    if (code == 421) {
-        endDelivery();
-    } else if (nextInFlight) { // the transaction is over; the next one is under way
-        nextInFlight = false;
-        tellSending();
-    } else if (messageLeft()) {
-        sendRset();
-    } else {
-        sendQuit();
-    }
-}
-
-const std::string& SmtpDialogue::Impl::messageProblem(std::size_t i) {
-    if (checkedMessage != i) {
-        checkedMessage = i;
-        checkResult = MessageProblem(config.fromAddress, mail(i));
-    }
-    return checkResult;
-}
-
-// MAIL FROM for the next message that can go out (with RCPT and DATA when the server
-// takes them together), or QUIT when none is left.
-void SmtpDialogue::Impl::startMessage() {
-    while (messageLeft()) {
-        std::string problem = messageProblem(CurrentMessage);
-        if (problem.empty() && offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize) {
-            reportAbout(DeliveryProblem::MessageTooLarge, CurrentMessage, nullptr);
-        } else if (problem.empty()) {
-            break;
-        } else {
-            reportAbout(DeliveryProblem::MessageUnfit, CurrentMessage, nullptr, problem);
-        }
-        if (!isRunning) return;
-        outcome(CurrentMessage, MessageOutcome::Refused);
-        if (!isRunning) return;
-        CurrentMessage = takeNext();
-        RetryCount = 0;
-    }
-    if (!messageLeft()) {
-        sendQuit();
-        return;
-    }
-    if (pausedBeforeMessage()) return;
-    state = SessionState::Transaction;
-    transactionPipelined = offer.pipelining;
-    if (transactionPipelined) {
-        const std::string text = envelope();
-        tellEnvelope();
-        if (!isRunning) return;
-        expectEnvelope();
-        armTimer();
-        sock.SendText(text);
-    } else {
-        command("MAIL FROM:<" + config.fromAddress + ">", Cmd::Mail, true);
-    }
-    tellSending();
-}
-
-// MAIL, RCPT and DATA of CurrentMessage as one piece of text, for PIPELINING. A message
-// with Cc or Bcc addresses goes without its DATA: a server takes DATA once any one
-// recipient is accepted, so sent ahead it would open a message for the copies of a
-// person whose own address was refused. Its DATA follows when the replies have shown
-// the person's address accepted (onCopyRcpt).
-std::string SmtpDialogue::Impl::envelope() {
-    std::vector<std::string> commands = {"MAIL FROM:<" + config.fromAddress + ">",
-                                         "RCPT TO:<" + address(CurrentMessage) + ">"};
-    const std::vector<std::string>& copies = mail(CurrentMessage).copyRecipients;
-    for (const std::string& copy : copies)
-        commands.push_back("RCPT TO:<" + copy + ">");
-    if (copies.empty()) commands.push_back("data");
-    std::string text;
-    for (const std::string& line : commands) {
-        if (HasLineBreak(line))
-            throw std::runtime_error("Error, a command would hold a line break; not sent");
-        text += line + kCrLf;
-    }
-    return text;
-}
-
-// With PIPELINING, the envelope of the next message goes in the same write as this end
-// of data, when nothing has to come between them (a refusal of our own, a pause for the
-// rate, a new connection): one round trip per message. The replies stay in order, so
-// each still answers the message it was sent for.
-bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
-    nextInFlight = false;
-    if (!offer.pipelining || config.ratePerMinute > 0 || !messageLeft()) return false;
-    if (config.perConnection > 0 && connectionMessages >= config.perConnection) return false;
-    if (!messageProblem(CurrentMessage).empty()) return false;
-    if (offer.maxSize > 0 && wireSize(CurrentMessage) > offer.maxSize) return false;
-    const std::string text = envelope();
-    if (out.size() + text.size() > kBatchBytes) return false; // batches keep their limit
-    out += text;
-    ++connectionMessages;
-    transactionPipelined = true;
-    expectEnvelope();
-    nextInFlight = true;
-    return true;
-}
-
-// The replies due for the envelope of CurrentMessage, written as envelope() made it.
-void SmtpDialogue::Impl::expectEnvelope() {
-    const std::size_t copies = mail(CurrentMessage).copyRecipients.size();
-    copyReplies = 0;
-    pending.expectPipelined(CurrentMessage, rxTotal, copies, copies == 0);
-}
-
-// The transcript of the envelope, as the commands would be logged one by one.
-void SmtpDialogue::Impl::tellEnvelope() {
-    std::vector<std::string> lines = {"MAIL FROM:<" + config.fromAddress + ">",
-                                      "RCPT TO:<" + address(CurrentMessage) + ">"};
-    for (const std::string& copy : mail(CurrentMessage).copyRecipients)
-        lines.push_back("RCPT TO:<" + copy + ">");
-    for (const std::string& line : lines) {
-        DeliveryEvent event;
-        event.kind = DeliveryEvent::Kind::CommandSent;
-        event.detail = line + kCrLf;
-        tell(std::move(event));
-        if (!isRunning) return;
-    }
-}
-
-void SmtpDialogue::Impl::tellSending() {
-    DeliveryEvent sending;
-    sending.kind = DeliveryEvent::Kind::Sending;
-    sending.number = static_cast<std::uint64_t>(SentCount) + 1;
-    sending.total = static_cast<std::size_t>(recipientCount);
-    tell(std::move(sending));
-}
-
-// The Cc and Bcc addresses go after the To address was accepted, one at a time; then DATA.
-void SmtpDialogue::Impl::sendCopyRcptOrData() {
-    const std::vector<std::string>& copies = mail(CurrentMessage).copyRecipients;
-    if (copySent < copies.size()) {
-        command("RCPT TO:<" + copies[copySent++] + ">", Cmd::CopyRcpt, true);
-        return;
-    }
-    command("data", Cmd::Data, false);
-}
-
-// A refused copy address is told for its message, which still goes to its To address; it
-// does not count as a failed run. A pipelined envelope's copy replies are taken only
-// while its MAIL and the person's RCPT stand accepted, so after the last one its DATA
-// may go.
-void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::size_t message) {
-    if (!Positive(code)) {
-        const std::vector<std::string>& copies = mail(message).copyRecipients;
-        const std::size_t index = transactionPipelined ? copyReplies : copySent - 1;
-        DeliveryEvent event;
-        event.kind = DeliveryEvent::Kind::Problem;
-        event.problem = DeliveryProblem::CopyRecipientRefused;
-        event.message = message;
-        event.address = address(message);
-        event.reply = ParseServerReply(reply);
-        event.detail = index < copies.size() ? copies[index] : std::string();
-        tell(std::move(event));
-        if (!isRunning) return;
-    }
-    ++copyReplies;
-    if (!transactionPipelined)
-        sendCopyRcptOrData();
-    else if (copyReplies == mail(message).copyRecipients.size())
-        command("data", Cmd::Data, false);
-}
-
-void SmtpDialogue::Impl::sendRcpt() {
-    command("RCPT TO:<" + address(CurrentMessage) + ">", Cmd::Rcpt, true);
-}
-
 void SmtpDialogue::Impl::sendQuit() {
     state = SessionState::Closing;
-    command("quit", Cmd::Quit, false);
-}
-
-// Starts CurrentMessage again from MAIL FROM after the RSET is answered.
-void SmtpDialogue::Impl::sendRset() {
-    resetLines();
-    command("rset", Cmd::Rset, false);
-}
-
-void SmtpDialogue::Impl::retryOrGiveUp(const std::string& reply) {
-    if (RetryCount < kRetries) {
-        ++RetryCount;
-        sendRset();
-    } else {
-        giveUpCurrent(reply);
-    }
-}
-
-void SmtpDialogue::Impl::skipCurrent() {
-    CurrentMessage = takeNext();
-    RetryCount = 0;
-    resetLines();
-    if (messageLeft())
-        sendRset();
-    else
-        sendQuit();
-}
-
-void SmtpDialogue::Impl::giveUpCurrent(const std::string& reply) {
-    reportAbout(DeliveryProblem::MessageGivenUp, CurrentMessage, &reply);
-    if (isRunning) outcome(CurrentMessage, MessageOutcome::Refused, &reply);
-    if (isRunning) skipCurrent();
+    transaction.step = TransactionStep::Idle;
+    command("quit", Cmd::Quit);
 }
 
 void SmtpDialogue::Impl::endDelivery() {
-    if (!isRunning) return;
-    isRunning = false;
-    hasEnded = true;
+    if (!running()) return;
     state = SessionState::Ended;
     timer.stop();
     pause.stop();
@@ -789,18 +534,19 @@ void SmtpDialogue::Impl::endDelivery() {
     pending.clearAwaited();
     DeliveryEvent event;
     event.kind = DeliveryEvent::Kind::RunEnded;
-    event.number = static_cast<std::uint64_t>(SentCount);
+    event.number = static_cast<std::uint64_t>(acceptedCount);
     event.total = messageCount;
-    event.errors = ErrorsOccurred;
+    event.errors = problemsReported > 0;
     tell(std::move(event));
-    if (orphaned) return;
     endOwnMessages();
-    if (!orphaned) listener.deliveryEnded();
+    ListenerNotice ended;
+    ended.kind = ListenerNotice::Kind::Ended;
+    notify(std::move(ended));
 }
 
 std::size_t SmtpDialogue::Impl::takeNext() {
     const std::size_t m = queue ? queue->take() : messageCount;
-    if (m < held.size()) held[m] = kTaken;
+    if (m < stages.size()) stages[m] = MessageStage::Taken;
     return m;
 }
 
@@ -808,14 +554,12 @@ std::size_t SmtpDialogue::Impl::takeNext() {
 // with connections sharing the queue, those whose end of data never went out are
 // given back for the others, and those no connection took are not ours to tell.
 void SmtpDialogue::Impl::endOwnMessages() {
-    for (std::size_t i = 0; i < messageCount && !orphaned; ++i) {
-        if (!sharedQueue) {
+    for (std::size_t i = 0; i < messageCount; ++i) {
+        if (queueUse == QueueUse::Own || stages[i] == MessageStage::EndMarkSent) {
             outcome(i, MessageOutcome::NotAttempted);
-        } else if (held[i] == kTaken && !outcomeGiven[i]) {
-            outcomeGiven[i] = 1;
+        } else if (stages[i] == MessageStage::Taken) {
+            stages[i] = MessageStage::NotTaken;
             queue->giveBack(i);
-        } else if (held[i] == kEndSent) {
-            outcome(i, MessageOutcome::NotAttempted);
         }
     }
 }
@@ -824,62 +568,37 @@ void SmtpDialogue::Impl::releaseMessages() {
     timer.stop();
     pause.stop();
     if (state != SessionState::Ended) state = SessionState::Idle;
-    waitingForRate = false;
-    rateSlotReserved = false;
+    ratePause = RatePause::None;
     pending.clear();
-    nextInFlight = false;
-    outcomeGiven.clear();
-    endMarkSent.clear();
+    transaction = Transaction();
+    stages.clear();
     resetLines();
     cursor = MessageLines::Cursor();
     messages.reset();
     messageCount = 0;
     checkedMessage = static_cast<std::size_t>(-1);
-    CurrentMessage = 0;
-}
-
-// The owner is going away. From inside a listener call (a handler of ours on the
-// stack) the connection is dropped at once and this is released when the handler
-// has returned; otherwise at once.
-void SmtpDialogue::Impl::orphan() {
-    orphaned = true;
-    isRunning = false;
-    deferred.clear();
-    if (depth == 0) {
-        delete this;
-        return;
-    }
-    try {
-        if (sock.State() != wsClosed) sock.AbortConnection();
-    } catch (...) {
-    }
-}
-
-// Called with no handler of ours on the stack, but maybe from inside the socket's
-// own dispatch: the release waits for the event loop.
-void SmtpDialogue::Impl::releaseLater() {
-    if (releasePosted) return;
-    releasePosted = true;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this] { delete this; }, Qt::QueuedConnection);
+    currentMessage = 0;
 }
 
 SmtpDialogue::SmtpDialogue(DeliveryListener& listener) : d(std::make_unique<Impl>(listener)) {
     Impl* p = d.get();
     p->sock.setPort("25");
-    p->sock.OnSessionConnected = [p](ClientSocket*, int error) { p->onSocketConnected(error); };
+    p->sock.OnSessionConnected = [p](ClientSocket*, int error) {
+        if (p->running()) p->enter([p, error] { p->onConnected(error); });
+    };
     p->sock.OnDataAvailable = [p](ClientSocket*, int) { p->onSocketData(); };
-    p->sock.OnDataSent = [p](ClientSocket*, int) { p->onSocketDataSent(); };
+    p->sock.OnDataSent = [p](ClientSocket*, int) {
+        if (p->sendingData()) p->enter([p] { p->sendLines(); });
+    };
     p->sock.OnSessionClosed = [p](ClientSocket*, int) { p->onSocketClosed(); };
     p->sock.OnTlsDone = [p](ClientSocket*, int error) {
         // The implicit handshake's outcome comes again as OnSessionConnected.
-        if (!p->sock.ImplicitTls) p->guarded([p, error] { p->onTlsDone(error); });
+        if (!p->sock.ImplicitTls && p->running()) p->enter([p, error] { p->onTlsDone(error); });
     };
 }
 
-SmtpDialogue::~SmtpDialogue() {
-    d.release()->orphan();
-}
+// The socket goes with the rest, closing the connection; nothing is told any more.
+SmtpDialogue::~SmtpDialogue() = default;
 
 void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
                          const DeliveryConfig& config) {
@@ -889,48 +608,35 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
 void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientCount,
                          const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue) {
     Impl& r = *d;
-    const bool wasClosed = r.sock.State() == wsClosed;
-    if (r.isRunning || !wasClosed) throw ESocketException("Connect: Socket already in use");
+    if (r.running() || r.sock.State() != wsClosed)
+        throw ESocketException("Connect: Socket already in use");
     r.releaseMessages();
+    r.state = SessionState::Idle;
     const std::size_t count = messages ? messages->count() : 0;
     r.messages = messages ? std::move(messages) : std::make_shared<ListedMessages>(OutgoingList());
     r.messageCount = count;
-    r.outcomeGiven.assign(count, 0);
-    r.endMarkSent.assign(count, 0);
-    r.held.assign(count, 0);
-    r.sharedQueue = queue != nullptr;
+    r.stages.assign(count, MessageStage::NotTaken);
+    r.queueUse = queue ? Impl::QueueUse::Shared : Impl::QueueUse::Own;
     r.queue = queue ? std::move(queue) : std::make_shared<MessageQueue>(count);
-    r.offer = EhloOffer();
+    r.opening.restart();
     r.recipientCount =
         recipientCount > 0 ? recipientCount : std::max<int>(1, static_cast<int>(count));
     r.config = config;
-    r.hasEnded = false;
-    r.deferred.clear();
-    // The listener's calls may run a nested event loop, in which the user may cancel
-    // or the owner may go.
-    const unsigned stops = r.stops;
-    ++r.depth;
     r.gauge = -1;
     r.setGauge(0);
-    r.ErrorsOccurred = false;
+    r.problemsReported = 0;
     r.tell(DeliveryEvent::Kind::Connecting);
-    --r.depth;
-    if (r.orphaned) {
-        delete &r;
-        return;
-    }
-    if (r.stops != stops) {
-        r.releaseMessages();
-        return;
-    }
-    r.ProgressBase = 0;
+    // The listener may cancel, or its owner may go, while it hears of the start: no
+    // connection is made then.
+    const std::weak_ptr<char> living = r.alive;
+    r.deliverNotices();
+    if (living.expired() || !r.messages) return;
+    r.progressBase = 0;
+    r.acceptedCount = 0;
+    r.connectionsMade = 0;
     try {
-        r.isRunning = true;
-        r.SentCount = 0;
-        r.connected = false;
         r.startConnecting();
     } catch (...) {
-        r.isRunning = false;
         r.state = SessionState::Idle;
         if (r.sock.State() != wsClosed) {
             try {
@@ -944,47 +650,50 @@ void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientC
 }
 
 void SmtpDialogue::cancel() {
-    ++d->stops;
-    if (d->isRunning && !d->orphaned) {
-        ++d->depth; // a nested event loop in the listener must not run the dialogue
-        for (std::size_t i = 0; i < d->messageCount; ++i)
-            if (!d->sharedQueue || d->held[i] != 0) d->outcome(i, MessageOutcome::NotAttempted);
-        --d->depth;
+    Impl& r = *d;
+    // Whatever the listener was not told yet is dropped with the run; the messages get
+    // their outcome here instead.
+    const bool untold = r.dropNotices();
+    if (r.running() || untold) {
+        for (std::size_t i = 0; i < r.messageCount; ++i)
+            if (r.queueUse == Impl::QueueUse::Own || r.stages[i] != MessageStage::NotTaken)
+                r.outcome(i, MessageOutcome::NotAttempted);
+        if (r.state == SessionState::Ended && untold) r.state = SessionState::Idle;
     }
-    d->isRunning = false;
-    d->deferred.clear();
+    if (r.state != SessionState::Ended) r.state = SessionState::Idle;
     try {
-        if (d->sock.State() != wsClosed) d->sock.AbortConnection();
+        if (r.sock.State() != wsClosed) r.sock.AbortConnection();
     } catch (...) {
     }
-    d->releaseMessages();
+    r.releaseMessages();
+    r.deliverNotices();
 }
 
 void SmtpDialogue::closeConnection() {
-    ++d->stops;
-    d->isRunning = false;
-    d->deferred.clear();
-    d->sock.CloseConnection();
-    d->releaseMessages();
+    Impl& r = *d;
+    r.dropNotices();
+    if (r.state != SessionState::Ended) r.state = SessionState::Idle;
+    r.sock.CloseConnection();
+    r.releaseMessages();
 }
 
 bool SmtpDialogue::ended() const {
-    return d->hasEnded;
+    return d->state == SessionState::Ended;
 }
 bool SmtpDialogue::errorsOccurred() const {
-    return d->ErrorsOccurred;
+    return d->problemsReported > 0;
 }
 ClientSocket& SmtpDialogue::socket() {
     return d->sock;
 }
 bool SmtpDialogue::running() const {
-    return d->isRunning;
+    return d->running();
 }
 SessionState SmtpDialogue::state() const {
     return d->state;
 }
 int SmtpDialogue::acceptedCount() const {
-    return d->SentCount;
+    return d->acceptedCount;
 }
 
 } // namespace tandrel

@@ -41,16 +41,17 @@ struct DeliveryConfig {
     // The login proves itself with an OAuth 2.0 bearer token, held in `password`
     // (AUTH XOAUTH2 or OAUTHBEARER), instead of a password.
     bool bearerToken = false;
-    // Called at most once per run when the server refuses the token: a fresh one, or ""
-    // when there is none worth trying. It may run a nested event loop.
-    std::function<std::string()> renewToken{};
+    // Asks once per run for a fresh token after the server refused one; `answer` is called
+    // exactly once, later or at once, with the token or "" when there is none worth trying.
+    std::function<void(std::function<void(std::string)> answer)> renewToken{};
     bool extensions = false;
     int perConnection = 0; // messages per connection, then a new one; 0: no limit
     int ratePerMinute = 0; // messages per minute, evenly spaced; 0: no limit
     int connections = 1;   // dialogues at once, sharing the messages (see DeliveryRun)
 };
 
-// Where the session stands; the dialogue decides by it what an event means.
+// Where the session stands (DialogueImpl.h has its transitions). Running: Connecting to
+// Closing.
 enum class SessionState {
     Idle,         // no run, or the run was cancelled or closed
     Connecting,   // the connection (and an implicit TLS handshake) is being made
@@ -62,8 +63,10 @@ enum class SessionState {
     Ended,        // the run has ended
 };
 
-// Listener calls may run nested event loops and may destroy the dialogue: it then drops
-// the connection and calls the listener no more.
+// The listener is called only between the dialogue's own steps, never inside one. Its
+// calls may run nested event loops (the dialogue goes on meanwhile, and what it has to
+// tell waits for the call to return) and may cancel or destroy the dialogue: it then
+// drops the connection and calls the listener no more.
 class SmtpDialogue {
 public:
     explicit SmtpDialogue(DeliveryListener& listener);
