@@ -142,9 +142,9 @@ struct SmtpDialogue::Impl {
     std::string checkResult;
     std::string batch;
 
-    int gauge = -1;            // last value reported
-    std::string rx;            // received bytes not yet taken as a reply
-    std::uint64_t rxTotal = 0; // bytes received on this connection, held or not
+    int gauge = -1;              // last value reported
+    std::string rx;              // received bytes not yet taken as a reply
+    std::uint64_t rxTotal = 0;   // bytes received on this connection, held or not
     std::uint64_t rxDropped = 0; // of them, more than could be held
 
     // Steps of ours on the stack, and the listener calls waiting for them to return.
@@ -155,9 +155,7 @@ struct SmtpDialogue::Impl {
     // that cancels or destroys the dialogue on hearing of a refusal sends nothing more.
     std::string outbox;
 
-    bool running() const {
-        return state != SessionState::Idle && state != SessionState::Ended;
-    }
+    bool running() const { return state != SessionState::Idle && state != SessionState::Ended; }
     bool sendingData() const { return state == SessionState::SendingData; }
 
     // --- what the listener is told (SmtpDialogue.cpp) ---

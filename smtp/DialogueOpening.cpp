@@ -134,7 +134,7 @@ void SmtpDialogue::Impl::onStartTls(int code, const std::string& reply) {
     opening.offer = EhloOffer();
     opening.step = OpeningStep::Handshake;
     timer.start(timeoutMs(Cmd::Greeting)); // for the handshake
-    outbox.clear(); // nothing goes in plain text after STARTTLS
+    outbox.clear();                        // nothing goes in plain text after STARTTLS
     sock.StartTls();
 }
 
@@ -202,8 +202,8 @@ void SmtpDialogue::Impl::onLogin(int code, const std::string& reply) {
 // AUTH XOAUTH2 where offered, else OAUTHBEARER; the token never reaches the run log.
 void SmtpDialogue::Impl::sendBearerLogin() {
     const int port = static_cast<int>(std::strtol(config.port.c_str(), nullptr, 10));
-    opening.bearer = ChooseBearerLogin(opening.offer, config.user, config.smtp, port,
-                                       config.password);
+    opening.bearer =
+        ChooseBearerLogin(opening.offer, config.user, config.smtp, port, config.password);
     const BearerLogin& bearer = opening.bearer;
     if (bearer.mechanism.empty()) {
         if (!opening.offer.authXOAuth2 && !opening.offer.authOAuthBearer)

@@ -212,8 +212,7 @@ bool SmtpDialogue::Impl::envelopeBehind(std::string& out) {
     if (!opening.offer.pipelining || config.ratePerMinute > 0 || !messageLeft()) return false;
     if (config.perConnection > 0 && connectionMessages >= config.perConnection) return false;
     if (!messageProblem(currentMessage).empty()) return false;
-    if (opening.offer.maxSize > 0 && wireSize(currentMessage) > opening.offer.maxSize)
-        return false;
+    if (opening.offer.maxSize > 0 && wireSize(currentMessage) > opening.offer.maxSize) return false;
     const std::string text = envelope();
     if (out.size() + text.size() > kBatchBytes) return false; // batches keep their limit
     out += text;
@@ -271,8 +270,8 @@ void SmtpDialogue::Impl::onCopyRcpt(int code, const std::string& reply, std::siz
     const bool pipelined = transaction.pipelined();
     if (!Succeeded(Cmd::CopyRcpt, code)) {
         const std::vector<std::string>& copies = mail(message).copyRecipients;
-        const std::size_t index = pipelined ? transaction.copiesAnswered
-                                            : transaction.copiesSent - 1;
+        const std::size_t index =
+            pipelined ? transaction.copiesAnswered : transaction.copiesSent - 1;
         DeliveryEvent event;
         event.kind = DeliveryEvent::Kind::Problem;
         event.problem = PolicyFor(Cmd::CopyRcpt, code).problem;

@@ -43,9 +43,9 @@ public:
     Awaited take(bool& pipelined) {
         const Awaited a = awaited_.front();
         awaited_.pop_front();
-        pipelined = due_ > 0 && (a.command == SmtpCommand::Mail || a.command == SmtpCommand::Rcpt ||
-                                 a.command == SmtpCommand::CopyRcpt ||
-                                 a.command == SmtpCommand::Data);
+        pipelined =
+            due_ > 0 && (a.command == SmtpCommand::Mail || a.command == SmtpCommand::Rcpt ||
+                         a.command == SmtpCommand::CopyRcpt || a.command == SmtpCommand::Data);
         if (pipelined) --due_;
         return a;
     }

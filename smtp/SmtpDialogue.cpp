@@ -202,8 +202,7 @@ int SmtpDialogue::Impl::timeoutMs(Cmd cmd) const {
 }
 
 int SmtpDialogue::Impl::dataBlockTimeoutMs() const {
-    return config.timeoutSeconds > 0 ? config.timeoutSeconds * 1000
-                                     : kDataBlockMinutes * 60 * 1000;
+    return config.timeoutSeconds > 0 ? config.timeoutSeconds * 1000 : kDataBlockMinutes * 60 * 1000;
 }
 
 // Times what is awaited now: the front reply, or the data block in flight. The wait for
@@ -359,8 +358,7 @@ bool SmtpDialogue::Impl::receive() {
 void SmtpDialogue::Impl::takeReplies() {
     while (running()) {
         const std::size_t len = CompleteReplyLength(rx);
-        if (len > kMaxReplyBytes ||
-            (len == 0 && (rx.size() > kMaxReplyBytes || rxDropped > 0))) {
+        if (len > kMaxReplyBytes || (len == 0 && (rx.size() > kMaxReplyBytes || rxDropped > 0))) {
             replyTooLong();
             return;
         }
@@ -401,8 +399,8 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
     // answer went out: the server is not answering what we sent, so no later reply
     // could be trusted to mean what it says. (A farewell sent ahead of our QUIT ends
     // the session all the same and is let be.)
-    if (pending.empty() || (pending.front().command != Cmd::Quit &&
-                            rxTotal - rx.size() <= pending.front().after)) {
+    if (pending.empty() ||
+        (pending.front().command != Cmd::Quit && rxTotal - rx.size() <= pending.front().after)) {
         endAtOnce(DeliveryProblem::UnexpectedReply, &reply);
         return;
     }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "smtp/DeliveryEvents.h"
 #include "model/Model.h"
+#include "smtp/DeliveryEvents.h"
 
 namespace tandrel {
 

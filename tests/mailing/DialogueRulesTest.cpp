@@ -48,7 +48,9 @@ void RunRows(const std::vector<Row>& rows, int timeoutSeconds = 0, int maxMs = 1
         EXPECT_TRUE(run.listener.ended);
         EXPECT_EQ(run.listener.memo, r.memo);
         EXPECT_EQ(run.sentLog, r.sent);
-        if (!r.outcomes.empty()) EXPECT_EQ(run.listener.outcomes, r.outcomes);
+        if (!r.outcomes.empty()) {
+            EXPECT_EQ(run.listener.outcomes, r.outcomes);
+        }
         EXPECT_EQ(run.dialogue.acceptedCount(), static_cast<int>(r.sent.size()));
         EXPECT_EQ(run.dialogue.errorsOccurred(), r.memo.back() == kSome);
     }

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QTest>
+#include <functional>
+#include <memory>
 
+#include "smtp/SmtpDialogue.h"
 #include "smtp/SmtpExtensions.h"
 #include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"
@@ -128,5 +132,137 @@ TEST(BearerLogin, ControlBytesGiveNoResponse) {
         EXPECT_EQ(XOAuth2InitialResponse("user", bad), "");
         EXPECT_EQ(OAuthBearerInitialResponse(bad, "host", 25, "token"), "");
         EXPECT_EQ(OAuthBearerInitialResponse("user", "host", 25, bad), "");
+    }
+}
+
+namespace {
+
+// Records what a dialogue tells: the problems, the outcomes and the end.
+struct TokenListener : DeliveryListener {
+    std::vector<DeliveryProblem> problems;
+    std::vector<MessageOutcome> outcomes;
+    int calls = 0;
+    bool ended = false;
+    void deliveryEvent(const DeliveryEvent& e) override {
+        ++calls;
+        if (e.kind == DeliveryEvent::Kind::Problem) problems.push_back(e.problem);
+    }
+    void progress(int) override { ++calls; }
+    void messageOutcome(std::size_t, MessageOutcome o, const ServerReply*) override {
+        ++calls;
+        outcomes.push_back(o);
+    }
+    void deliveryEnded() override {
+        ++calls;
+        ended = true;
+    }
+};
+
+} // namespace
+
+// A refused token is renewed once: the dialogue waits for the answer, which may come at
+// once or later, and takes it only while it still waits; cancelled or destroyed
+// meanwhile, a late answer changes nothing. aiosmtpd checks the tokens and stores what
+// it accepts.
+TEST(BearerLogin, ARefusedTokenIsRenewedWhenTheAnswerComes) {
+    test::TestCertificates certs;
+    test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    test::TempDir dir;
+    const std::string fresh = "fresh-token-0123456789";
+    test::WriteFileBytes(dir.file("tokens"), fresh + "\n");
+    enum class Then { AnswerLater, AnswerAtOnce, AnswerNothing, CancelFirst, DestroyFirst };
+    const struct {
+        const char* name;
+        Then then;
+        std::vector<std::string> logins; // what the server read, in order
+        std::size_t stored;
+        std::vector<DeliveryProblem> problems;
+        std::vector<MessageOutcome> outcomes;
+    } rows[] = {
+        {"answered later",
+         Then::AnswerLater,
+         {"token=invalid", "token=valid"},
+         1,
+         {},
+         {MessageOutcome::Accepted}},
+        {"answered at once",
+         Then::AnswerAtOnce,
+         {"token=invalid", "token=valid"},
+         1,
+         {},
+         {MessageOutcome::Accepted}},
+        {"no token to try",
+         Then::AnswerNothing,
+         {"token=invalid"},
+         0,
+         {DeliveryProblem::LoginRefused},
+         {MessageOutcome::NotAttempted}},
+        {"cancelled while waiting",
+         Then::CancelFirst,
+         {"token=invalid"},
+         0,
+         {},
+         {MessageOutcome::NotAttempted}},
+        {"destroyed while waiting", Then::DestroyFirst, {"token=invalid"}, 0, {}, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        test::AiosmtpdOptions options;
+        options.tls = test::AiosmtpdOptions::Tls::StartTls;
+        options.identity = certs.trusted();
+        options.oauthTokensFile = dir.file("tokens");
+        options.oauthOnly = true;
+        options.withoutOAuthBearer = true;
+        test::AiosmtpdServer server(options);
+        TokenListener listener;
+        auto dialogue = std::make_unique<SmtpDialogue>(listener);
+        DeliveryConfig config{"localhost", server.portText(), "ann@example.org",
+                              "client.example.org"};
+        config.security = Security::StartTls;
+        config.user = "ann@example.org";
+        config.password = "stale-token";
+        config.bearerToken = true;
+        int asked = 0;
+        std::function<void(std::string)> answer;
+        config.renewToken = [&](std::function<void(std::string)> a) {
+            ++asked;
+            if (r.then == Then::AnswerAtOnce)
+                a(fresh);
+            else
+                answer = std::move(a);
+        };
+        OutgoingMessage m;
+        m.address = "bob@example.org";
+        m.lines = MessageLines({"Subject: hi", "", "hello"});
+        dialogue->start(OutgoingList{m}, 1, config);
+        if (r.then != Then::AnswerAtOnce) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return bool(answer); }, 20000));
+            QTest::qWait(100); // the dialogue only waits
+            EXPECT_TRUE(dialogue->running());
+            EXPECT_FALSE(listener.ended);
+            if (r.then == Then::CancelFirst) dialogue->cancel();
+            if (r.then == Then::DestroyFirst) dialogue.reset();
+            const int callsBefore = listener.calls;
+            answer(r.then == Then::AnswerNothing ? std::string() : fresh);
+            if (r.then == Then::CancelFirst || r.then == Then::DestroyFirst) {
+                QTest::qWait(300);
+                EXPECT_EQ(listener.calls, callsBefore); // nothing after the cancel
+            }
+        }
+        if (r.then != Then::CancelFirst && r.then != Then::DestroyFirst) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return listener.ended; }, 20000));
+        }
+        EXPECT_EQ(asked, 1);
+        if (dialogue) dialogue->closeConnection();
+        if (r.stored > 0) {
+            EXPECT_TRUE(server.waitForMessages(r.stored));
+        }
+        EXPECT_EQ(server.messages().size(), r.stored);
+        const std::vector<std::string> log = server.authLog();
+        ASSERT_EQ(log.size(), r.logins.size());
+        for (std::size_t i = 0; i < log.size(); ++i)
+            EXPECT_NE(log[i].find(r.logins[i]), std::string::npos) << log[i];
+        EXPECT_EQ(listener.problems, r.problems);
+        EXPECT_EQ(listener.outcomes, r.outcomes);
     }
 }
