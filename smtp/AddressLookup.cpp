@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Resolution of the host, port and protocol texts a ClientSocket is given.
+// Resolution of the host and port texts a ClientSocket is given.
 #include "smtp/AddressLookup.h"
 
 #include <arpa/inet.h>
@@ -46,38 +46,7 @@ std::string Replace(std::string pattern, const std::string& value) {
 
 } // namespace
 
-int ResolveProto(const std::string& proto) {
-    if (proto.empty() || proto.size() >= 32)
-        throw ResolveError("WSocketResolveProto: Invalid Protocol.");
-    if (StartsWithDigit(proto)) {
-        const long v = LeadingNumber(proto);
-        if (v < 0 || v > 255) throw ResolveError("WSocketResolveProto: Invalid Protocol.");
-        return static_cast<int>(v);
-    }
-    const std::string name = Trim(proto);
-    protoent pe{}, *res = nullptr;
-    char buf[1024];
-    if (::getprotobyname_r(name.c_str(), &pe, buf, sizeof buf, &res) == 0 && res)
-        return res->p_proto;
-    // Systems without a protocols database still know these two.
-    if (name == "tcp") return 6;
-    if (name == "udp") return 17;
-    throw ResolveError(Replace("WSocketResolveProto: Cannot convert protocol '%s'", name));
-}
-
-namespace {
-
-std::string ProtoName(int proto) {
-    protoent pe{}, *res = nullptr;
-    char buf[1024];
-    if (::getprotobynumber_r(proto, &pe, buf, sizeof buf, &res) == 0 && res && res->p_name)
-        return res->p_name;
-    return proto == 17 ? "udp" : "tcp";
-}
-
-} // namespace
-
-std::uint16_t ResolvePort(const std::string& port, int proto) {
+std::uint16_t ResolvePort(const std::string& port) {
     if (port.empty() || port.size() >= 32) throw ResolveError("WSocketResolvePort: Invalid Port.");
     if (StartsWithDigit(port)) {
         const long v = LeadingNumber(port);
@@ -87,9 +56,7 @@ std::uint16_t ResolvePort(const std::string& port, int proto) {
     const std::string name = Trim(port);
     servent se{}, *res = nullptr;
     char buf[1024];
-    if (::getservbyname_r(name.c_str(), ProtoName(proto).c_str(), &se, buf, sizeof buf, &res) !=
-            0 ||
-        !res)
+    if (::getservbyname_r(name.c_str(), "tcp", &se, buf, sizeof buf, &res) != 0 || !res)
         throw ResolveError(Replace("WSocketResolvePort: Cannot convert port '%s'", name));
     return ntohs(static_cast<std::uint16_t>(res->s_port));
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Resolution of the host, port and protocol texts a ClientSocket is given (internal to the
+// Resolution of the host and port texts a ClientSocket is given (internal to the
 // socket's sources).
 #pragma once
 
@@ -9,7 +9,7 @@
 
 namespace tandrel::detail {
 
-// A resolution failure; Connect raises it again with "connect: " in front.
+// A resolution failure; connectToHost raises it again with "connect: " in front.
 struct ResolveError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -17,9 +17,8 @@ struct ResolveError : std::runtime_error {
 // Without leading and trailing blanks and control characters.
 std::string Trim(const std::string& s);
 
-int ResolveProto(const std::string& proto);
-// Host order.
-std::uint16_t ResolvePort(const std::string& port, int proto);
+// Host order; a service name is looked up for TCP.
+std::uint16_t ResolvePort(const std::string& port);
 // Network-order IPv4 address. The name lookup blocks the calling thread.
 std::uint32_t ResolveHost(const std::string& addr);
 

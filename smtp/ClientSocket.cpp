@@ -19,8 +19,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "smtp/TlsChannel.h"
 #include "smtp/AddressLookup.h"
+#include "smtp/TlsChannel.h"
 
 namespace tandrel {
 
@@ -29,30 +29,30 @@ using detail::ResolveError;
 using detail::Trim;
 
 // ---------------------------------------------------------------------------------------
-// Send buffers
+// send buffers
 
-SendBuffer::SendBuffer(int size) : buf_(static_cast<std::size_t>(size > 0 ? size : DefaultSize)) {}
+SendBuffer::SendBuffer(int size) : buf_(static_cast<std::size_t>(size > 0 ? size : kDefaultSize)) {}
 
-int SendBuffer::Write(const char* data, int len) {
-    const int n = std::max(0, std::min(len, Capacity() - wr_));
+int SendBuffer::write(const char* data, int len) {
+    const int n = std::max(0, std::min(len, capacity() - wr_));
     if (n > 0) std::memcpy(buf_.data() + wr_, data, static_cast<std::size_t>(n));
     wr_ += n;
     return n;
 }
 
-std::string_view SendBuffer::Peek() const {
+std::string_view SendBuffer::peek() const {
     return std::string_view(buf_.data() + rd_, static_cast<std::size_t>(wr_ - rd_));
 }
 
-void SendBuffer::Remove(int n) {
+void SendBuffer::remove(int n) {
     if (n <= 0) return;
     rd_ = std::min(wr_, rd_ + n);
     if (rd_ == wr_) rd_ = wr_ = 0;
 }
 
-void SendBuffer::Resize(int n) {
-    if (n <= 0) n = DefaultSize;
-    const std::string_view unread = Peek();
+void SendBuffer::resize(int n) {
+    if (n <= 0) n = kDefaultSize;
+    const std::string_view unread = peek();
     std::vector<char> area(static_cast<std::size_t>(std::max<std::size_t>(n, unread.size())));
     std::copy(unread.begin(), unread.end(), area.begin());
     wr_ = static_cast<int>(unread.size());
@@ -60,31 +60,31 @@ void SendBuffer::Resize(int n) {
     buf_ = std::move(area);
 }
 
-void TSendQueue::Append(const char* data, std::size_t len) {
+void SendQueue::append(const char* data, std::size_t len) {
     while (len > 0) {
-        if (blocks_.empty() || blocks_.back()->WrCount() >= blocks_.back()->Capacity())
+        if (blocks_.empty() || blocks_.back()->writtenCount() >= blocks_.back()->capacity())
             blocks_.push_back(std::make_unique<SendBuffer>(blockSize_));
         const int chunk = static_cast<int>(std::min<std::size_t>(len, 1u << 30));
-        const int n = blocks_.back()->Write(data, chunk);
+        const int n = blocks_.back()->write(data, chunk);
         data += n;
         len -= static_cast<std::size_t>(n);
     }
 }
 
-bool TSendQueue::Empty() const {
-    return std::all_of(blocks_.begin(), blocks_.end(), [](const auto& b) { return b->Empty(); });
+bool SendQueue::empty() const {
+    return std::all_of(blocks_.begin(), blocks_.end(), [](const auto& b) { return b->empty(); });
 }
 
-bool TSendQueue::DropFrontIfDone() {
-    if (blocks_.size() < 2 || !blocks_.front()->Empty()) return false;
+bool SendQueue::dropFrontIfDone() {
+    if (blocks_.size() < 2 || !blocks_.front()->empty()) return false;
     blocks_.pop_front();
     return true;
 }
 
-std::vector<int> TSendQueue::BlockFill() const {
+std::vector<int> SendQueue::blockFill() const {
     std::vector<int> out;
     for (const auto& b : blocks_)
-        out.push_back(b->WrCount() - b->RdCount());
+        out.push_back(b->writtenCount() - b->readCount());
     return out;
 }
 
@@ -101,14 +101,13 @@ ClientSocket::ClientSocket(QObject* parent) : QObject(parent) {}
 ClientSocket::~ClientSocket() {
     destroying_ = true;
     // The owner may already be half gone: nothing is reported from here on.
-    OnSessionConnected = nullptr;
-    OnDataAvailable = nullptr;
-    OnDataSent = nullptr;
-    OnSessionClosed = nullptr;
-    OnChangeState = nullptr;
-    OnError = nullptr;
-    OnBgException = nullptr;
-    OnTlsDone = nullptr;
+    onSessionConnected = nullptr;
+    onDataAvailable = nullptr;
+    onDataSent = nullptr;
+    onSessionClosed = nullptr;
+    onStateChange = nullptr;
+    onHandlerException = nullptr;
+    onTlsDone = nullptr;
     if (fd_ >= 0) {
         try {
             internalClose(true);
@@ -117,36 +116,32 @@ ClientSocket::~ClientSocket() {
     }
 }
 
-void ClientSocket::setState(TSocketState s) {
+void ClientSocket::setState(SocketState s) {
     if (s == state_) return;
-    const TSocketState old = state_;
+    const SocketState old = state_;
     state_ = s;
-    fire(OnChangeState, old, s);
+    fire(onStateChange, old, s);
 }
 
 void ClientSocket::raiseSocketError(const std::string& text) {
-    if (OnError) {
-        fire(OnError);
-        return;
-    }
     throw ESocketException(text);
 }
 
 void ClientSocket::socketError(const std::string& name, int code) {
     const std::string text =
-        "Error " + std::to_string(code) + " in function " + name + "\r\n" + ErrorDesc(code);
-    if (code == 10054 || code == 10057) {
+        "Error " + std::to_string(code) + " in function " + name + "\r\n" + SocketErrorText(code);
+    if (code == socket_error::kConnectionReset || code == socket_error::kNotConnected) {
         if (fd_ >= 0) dropHandle();
-        setState(wsClosed);
+        setState(SocketState::Closed);
     }
     lastError_ = code;
     raiseSocketError(text);
 }
 
-void ClientSocket::setAddr(const std::string& addr) {
+void ClientSocket::setAddress(const std::string& addr) {
     const std::string t = Trim(addr);
     if (addrAssigned_ && t == addr_) return;
-    if (state_ != wsClosed) return raiseSocketError("Cannot change Addr if not closed");
+    if (state_ != SocketState::Closed) return raiseSocketError("Cannot change Addr if not closed");
     addr_ = t;
     addrResolved_ = false;
     addrAssigned_ = !t.empty();
@@ -155,28 +150,20 @@ void ClientSocket::setAddr(const std::string& addr) {
 void ClientSocket::setPort(const std::string& port) {
     const std::string t = Trim(port);
     if (portAssigned_ && t == port_) return;
-    if (state_ != wsClosed) return raiseSocketError("Cannot change Port if not closed");
+    if (state_ != SocketState::Closed) return raiseSocketError("Cannot change Port if not closed");
     port_ = t;
     portResolved_ = false;
     portAssigned_ = !t.empty();
 }
 
-void ClientSocket::setProto(const std::string& proto) {
-    const std::string t = Trim(proto);
-    if (protoAssigned_ && t == proto_) return;
-    if (state_ != wsClosed) return raiseSocketError("Cannot change Proto if not closed");
-    proto_ = t;
-    protoResolved_ = false;
-    protoAssigned_ = !t.empty();
-}
-
 void ClientSocket::setLocalPort(const std::string& port) {
-    if (state_ != wsClosed) return raiseSocketError("Cannot change LocalPort if not closed");
+    if (state_ != SocketState::Closed)
+        return raiseSocketError("Cannot change LocalPort if not closed");
     localPort_ = port;
     localPortResolved_ = false;
 }
 
-int ClientSocket::RcvdCount() const {
+int ClientSocket::receivedCount() const {
     if (fd_ < 0) return 0;
     if (tls_) return static_cast<int>(std::min<std::size_t>(plainAvailable(), 1u << 30));
     int n = 0;
@@ -185,17 +172,12 @@ int ClientSocket::RcvdCount() const {
 }
 
 void ClientSocket::resolveAll() {
-    if (!protoResolved_) {
-        protoNum_ = detail::ResolveProto(proto_);
-        datagram_ = protoNum_ == 17;
-        protoResolved_ = true;
-    }
     if (!portResolved_) {
-        sinPort_ = detail::ResolvePort(port_, protoNum_);
+        sinPort_ = detail::ResolvePort(port_);
         portResolved_ = true;
     }
     if (!localPortResolved_) {
-        localPortNum_ = detail::ResolvePort(localPort_, protoNum_);
+        localPortNum_ = detail::ResolvePort(localPort_);
         localPortResolved_ = true;
     }
     if (!addrResolved_) {
@@ -204,59 +186,56 @@ void ClientSocket::resolveAll() {
     }
 }
 
-void ClientSocket::Connect() {
-    if (fd_ >= 0 && state_ != wsClosed) return raiseSocketError("Connect: Socket already in use");
+void ClientSocket::connectToHost() {
+    if (fd_ >= 0 && state_ != SocketState::Closed)
+        return raiseSocketError("Connect: Socket already in use");
     if (!portAssigned_) return raiseSocketError("Connect: No Port Specified");
     if (!addrAssigned_) return raiseSocketError("Connect: No IP Address Specified");
-    if (!protoAssigned_) return raiseSocketError("Connect: No Protocol Specified");
     try {
         resolveAll();
     } catch (const ResolveError& e) {
         return raiseSocketError(std::string("connect: ") + e.what());
     }
-    queue_.Clear();
+    queue_.clear();
     tlsError_.clear();
     tlsHost_ = addr_;
 
-    const int fd =
-        ::socket(AF_INET, (datagram_ ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, protoNum_);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return socketError("Connect (socket)", SocketErrorFromErrno(errno));
     fd_ = fd;
     ++gen_;
-    setState(wsOpened);
+    setState(SocketState::Opened);
 
-    if (!datagram_) {
-        if (localPortNum_ != 0) {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            local.sin_addr.s_addr = htonl(INADDR_ANY);
-            local.sin_port = htons(localPortNum_);
-            if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-                return raiseSocketError("winsock.bind failed, error #" +
-                                        std::to_string(SocketErrorFromErrno(errno)));
-            socklen_t len = sizeof local;
-            if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0)
-                return raiseSocketError("winsock.getsockname failed, error #" +
-                                        std::to_string(SocketErrorFromErrno(errno)));
-        }
-        if (LingerOnOff != wsLingerNoSet) {
-            linger l{};
-            l.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
-            l.l_linger = LingerTimeout;
-            if (::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0)
-                return socketError("setsockopt(SO_LINGER)", SocketErrorFromErrno(errno));
-        }
-        const int on = 1;
-        if (::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0)
-            return socketError("setsockopt(SO_KEEPALIVE)", SocketErrorFromErrno(errno));
-        if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-            return socketError("setsockopt(SO_REUSEADDR)", SocketErrorFromErrno(errno));
-        // The dialogue waits for a reply after every command and after the end-of-data
-        // mark: holding those small writes back for an acknowledgement would add the
-        // peer's delayed-ACK time to every message.
-        if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
-            return socketError("setsockopt(TCP_NODELAY)", SocketErrorFromErrno(errno));
+    if (localPortNum_ != 0) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        local.sin_port = htons(localPortNum_);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            return raiseSocketError("winsock.bind failed, error #" +
+                                    std::to_string(SocketErrorFromErrno(errno)));
+        socklen_t len = sizeof local;
+        if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+            return raiseSocketError("winsock.getsockname failed, error #" +
+                                    std::to_string(SocketErrorFromErrno(errno)));
     }
+    // A close resets the connection at once, whatever the system still holds unsent;
+    // abortConnection() turns this off and lets the system end the connection.
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    if (::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0)
+        return socketError("setsockopt(SO_LINGER)", SocketErrorFromErrno(errno));
+    const int on = 1;
+    if (::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0)
+        return socketError("setsockopt(SO_KEEPALIVE)", SocketErrorFromErrno(errno));
+    if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        return socketError("setsockopt(SO_REUSEADDR)", SocketErrorFromErrno(errno));
+    // The dialogue waits for a reply after every command and after the end-of-data
+    // mark: holding those small writes back for an acknowledgement would add the
+    // peer's delayed-ACK time to every message.
+    if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+        return socketError("setsockopt(TCP_NODELAY)", SocketErrorFromErrno(errno));
 
     const int flags = ::fcntl(fd_, F_GETFL, 0);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0)
@@ -277,14 +256,14 @@ void ClientSocket::Connect() {
     remote.sin_port = htons(sinPort_);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 ||
         errno == EINPROGRESS || errno == EAGAIN) {
-        setState(wsConnecting);
+        setState(SocketState::Connecting);
         watchWrite(true); // writable means the outcome is known
         return;
     }
     const int err = errno;
     if (IsConnectOutcome(err)) {
-        // Reported like any other outcome: through OnSessionConnected, later.
-        setState(wsConnecting);
+        // Reported like any other outcome: through onSessionConnected, later.
+        setState(SocketState::Connecting);
         postConnectComplete(SocketErrorFromErrno(err));
         return;
     }
@@ -292,15 +271,14 @@ void ClientSocket::Connect() {
     socketError("Connect", lastError_);
 }
 
-void ClientSocket::CloseConnection() {
+void ClientSocket::closeConnection() {
     internalClose(true);
 }
 
-void ClientSocket::AbortConnection() {
-    queue_.Clear();
-    if (fd_ >= 0 && state_ == wsConnected && !datagram_) {
-        LingerOnOff = wsLingerOff;
-        linger l{};
+void ClientSocket::abortConnection() {
+    queue_.clear();
+    if (fd_ >= 0 && state_ == SocketState::Connected) {
+        linger l{}; // off: the handle goes at once, the system ends the connection
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
     internalClose(false);
@@ -322,24 +300,24 @@ void ClientSocket::dropHandle() {
 
 bool ClientSocket::internalClose(bool shutdownFirst) {
     if (fd_ < 0) {
-        if (state_ != wsClosed) {
-            setState(wsClosed);
+        if (state_ != SocketState::Closed) {
+            setState(SocketState::Closed);
             restoreDefaults();
         }
         return true;
     }
-    if (state_ == wsClosed) return true;
+    if (state_ == SocketState::Closed) return true;
     if (shutdownFirst) {
         sendCloseNotify();
         ::shutdown(fd_, SHUT_WR);
     }
     dropHandle();
     const unsigned gen = gen_;
-    setState(wsClosed);
-    if (!destroying_ && !closeFired_ && OnSessionClosed) {
+    setState(SocketState::Closed);
+    if (!destroying_ && !closeFired_ && onSessionClosed) {
         closeFired_ = true;
         const std::weak_ptr<char> alive = lifeToken();
-        fire(OnSessionClosed, 0);
+        fire(onSessionClosed, 0);
         if (alive.expired()) return false;
     }
     // A handler may already have started the next connection.
@@ -350,37 +328,30 @@ bool ClientSocket::internalClose(bool shutdownFirst) {
 void ClientSocket::restoreDefaults() {
     addrAssigned_ = addrResolved_ = false;
     portAssigned_ = portResolved_ = false;
-    proto_ = "tcp";
-    protoAssigned_ = protoResolved_ = true;
-    protoNum_ = 6;
-    datagram_ = false;
     localPort_ = "0";
     localPortResolved_ = false;
-    LingerOnOff = wsLingerOn;
-    LingerTimeout = 0;
-    state_ = wsClosed;
+    state_ = SocketState::Closed;
     allSent_ = true;
     readCount_ = 0;
     closeFired_ = false;
-    FlushTimeout = 60;
 }
 
 void ClientSocket::watchWrite(bool on) {
     if (writeNotifier_) writeNotifier_->setEnabled(on);
 }
 
-int ClientSocket::Send(const void* data, int len) {
+int ClientSocket::send(const void* data, int len) {
     return static_cast<int>(
         sendBytes(static_cast<const char*>(data), len > 0 ? static_cast<std::size_t>(len) : 0));
 }
 
-long long ClientSocket::SendText(std::string_view text) {
+long long ClientSocket::sendText(std::string_view text) {
     return sendBytes(text.data(), text.size());
 }
 
 long long ClientSocket::sendBytes(const char* data, std::size_t len) {
-    if (state_ != wsConnected) {
-        socketError("Send", 10057);
+    if (state_ != SocketState::Connected) {
+        socketError("Send", socket_error::kNotConnected);
         return -1;
     }
     allSent_ = false;
@@ -394,18 +365,17 @@ long long ClientSocket::sendBytes(const char* data, std::size_t len) {
 }
 
 bool ClientSocket::tryToSend() {
-    if (fd_ < 0 || !queue_.HasBlocks()) return true;
-    // Out-of-band data goes a block at a time; otherwise one call hands the operating
-    // system as many queued blocks as it takes, so a large batch costs a few system
-    // calls and full-sized segments instead of one of each per block.
-    const bool urgent = SendFlags == wsSendUrgent;
+    if (fd_ < 0 || !queue_.hasBlocks()) return true;
+    // One call hands the operating system as many queued blocks as it takes, so a large
+    // batch costs a few system calls and full-sized segments instead of one of each per
+    // block.
     constexpr std::size_t kMaxGather = 64;
     for (;;) {
         iovec iov[kMaxGather];
         std::size_t count = 0;
         std::size_t offered = 0;
-        for (std::size_t i = 0; i < queue_.BlockCount() && count < (urgent ? 1 : kMaxGather); ++i) {
-            const std::string_view v = queue_.At(i).Peek();
+        for (std::size_t i = 0; i < queue_.blockCount() && count < kMaxGather; ++i) {
+            const std::string_view v = queue_.at(i).peek();
             if (v.empty()) continue;
             iov[count].iov_base = const_cast<char*>(v.data());
             iov[count].iov_len = v.size();
@@ -413,7 +383,7 @@ bool ClientSocket::tryToSend() {
             ++count;
         }
         if (count == 0) {
-            while (queue_.DropFrontIfDone()) {
+            while (queue_.dropFrontIfDone()) {
             }
             allSent_ = true;
             return true;
@@ -421,18 +391,19 @@ bool ClientSocket::tryToSend() {
         msghdr msg{};
         msg.msg_iov = iov;
         msg.msg_iovlen = count;
-        const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | (urgent ? MSG_OOB : 0));
+        const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int code = SocketErrorFromErrno(errno);
-            if (code == 10022 || code == 10038 || code == 10054 || code == 10057) {
+            if (code == socket_error::kInvalidArgument || code == socket_error::kNotASocket ||
+                code == socket_error::kConnectionReset || code == socket_error::kNotConnected) {
                 closeFired_ = true;
                 const std::weak_ptr<char> alive = lifeToken();
                 if (!internalClose(true)) return false;
-                fire(OnSessionClosed, code);
+                fire(onSessionClosed, code);
                 return !alive.expired();
             }
-            if (code == 10035) {
+            if (code == socket_error::kWouldBlock) {
                 watchWrite(true);
                 return true;
             }
@@ -444,13 +415,13 @@ bool ClientSocket::tryToSend() {
             return true;
         }
         std::size_t left = static_cast<std::size_t>(n);
-        for (std::size_t i = 0; left > 0 && i < queue_.BlockCount(); ++i) {
-            SendBuffer& b = queue_.At(i);
-            const std::size_t take = std::min(left, b.Peek().size());
-            b.Remove(static_cast<int>(take));
+        for (std::size_t i = 0; left > 0 && i < queue_.blockCount(); ++i) {
+            SendBuffer& b = queue_.at(i);
+            const std::size_t take = std::min(left, b.peek().size());
+            b.remove(static_cast<int>(take));
             left -= take;
         }
-        while (queue_.DropFrontIfDone()) {
+        while (queue_.dropFrontIfDone()) {
         }
         if (static_cast<std::size_t>(n) < offered) {
             watchWrite(true);
@@ -459,9 +430,9 @@ bool ClientSocket::tryToSend() {
     }
 }
 
-int ClientSocket::ReceiveData(void* buffer, int size) {
+int ClientSocket::receive(void* buffer, int size) {
     if (fd_ < 0) {
-        lastError_ = 10038;
+        lastError_ = socket_error::kNotASocket;
         return -1;
     }
     if (size <= 0) return 0;
@@ -469,7 +440,7 @@ int ClientSocket::ReceiveData(void* buffer, int size) {
         const std::size_t n = std::min(plainAvailable(), static_cast<std::size_t>(size));
         if (n == 0) {
             if (tlsEnded_) return 0;
-            lastError_ = 10035;
+            lastError_ = socket_error::kWouldBlock;
             return -1;
         }
         std::memcpy(buffer, plainIn_.data() + plainPos_, n);
@@ -493,16 +464,6 @@ int ClientSocket::ReceiveData(void* buffer, int size) {
     return static_cast<int>(n);
 }
 
-std::string ClientSocket::ReceiveText() {
-    const int n = RcvdCount();
-    if (n <= 0) return {};
-    std::string s(static_cast<std::size_t>(n), '\0');
-    const int got = ReceiveData(s.data(), n);
-    if (got < 0) return {};
-    s.resize(static_cast<std::size_t>(got));
-    return s;
-}
-
 // ---------------------------------------------------------------------------------------
 // Notifications
 
@@ -518,17 +479,17 @@ void ClientSocket::postConnectComplete(int error) {
 
 void ClientSocket::bgException(const std::exception& e) {
     bool canClose = true;
-    if (OnBgException) {
+    if (onHandlerException) {
         const std::weak_ptr<char> alive = lifeToken();
         try {
-            fire(OnBgException, std::cref(e), std::ref(canClose));
+            fire(onHandlerException, std::cref(e), std::ref(canClose));
         } catch (...) {
         }
         if (alive.expired()) return;
     }
     if (canClose) {
         try {
-            AbortConnection();
+            abortConnection();
         } catch (...) {
         }
     }
@@ -536,7 +497,7 @@ void ClientSocket::bgException(const std::exception& e) {
 
 void ClientSocket::onWriteActivated(unsigned gen) {
     if (gen != gen_ || fd_ < 0) return;
-    if (state_ == wsConnecting) {
+    if (state_ == SocketState::Connecting) {
         int err = 0;
         socklen_t len = sizeof err;
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -547,20 +508,20 @@ void ClientSocket::onWriteActivated(unsigned gen) {
 }
 
 void ClientSocket::connectComplete(unsigned gen, int error) {
-    if (gen != gen_ || fd_ < 0 || state_ != wsConnecting) return;
+    if (gen != gen_ || fd_ < 0 || state_ != SocketState::Connecting) return;
     const std::weak_ptr<char> alive = lifeToken();
     try {
         watchWrite(false);
-        setState(wsConnected);
+        setState(SocketState::Connected);
         if (error == 0 && readNotifier_) readNotifier_->setEnabled(true);
-        if (error == 0 && ImplicitTls && gen == gen_ && state_ == wsConnected) {
+        if (error == 0 && implicitTls && gen == gen_ && state_ == SocketState::Connected) {
             beginTls();
             implicitPending_ = true;
             return;
         }
-        fire(OnSessionConnected, error);
+        fire(onSessionConnected, error);
         if (alive.expired()) return;
-        if (error != 0 && gen == gen_ && state_ != wsClosed) CloseConnection();
+        if (error != 0 && gen == gen_ && state_ != SocketState::Closed) closeConnection();
     } catch (const std::exception& e) {
         if (!alive.expired()) bgException(e);
     } catch (...) {
@@ -569,7 +530,7 @@ void ClientSocket::connectComplete(unsigned gen, int error) {
 }
 
 void ClientSocket::writeReady(unsigned gen, int error) {
-    if (gen != gen_ || fd_ < 0 || state_ != wsConnected) return;
+    if (gen != gen_ || fd_ < 0 || state_ != SocketState::Connected) return;
     const std::weak_ptr<char> alive = lifeToken();
     try {
         if (!tryToSend()) return;
@@ -580,7 +541,7 @@ void ClientSocket::writeReady(unsigned gen, int error) {
         }
         if (gen == gen_ && fd_ >= 0 && allSent_) {
             watchWrite(false);
-            fire(OnDataSent, error);
+            fire(onDataSent, error);
         }
     } catch (const std::exception& e) {
         if (!alive.expired()) bgException(e);
@@ -590,13 +551,13 @@ void ClientSocket::writeReady(unsigned gen, int error) {
 }
 
 void ClientSocket::onReadActivated(unsigned gen) {
-    if (gen != gen_ || fd_ < 0 || inReadLoop_ || state_ != wsConnected) return;
+    if (gen != gen_ || fd_ < 0 || inReadLoop_ || state_ != SocketState::Connected) return;
     if (tls_) {
         guarded([this, gen] { tlsReadable(gen); });
         return;
     }
     char c;
-    const ssize_t r = RcvdCount() > 0 ? 1 : ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t r = receivedCount() > 0 ? 1 : ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (r > 0) {
         readableLoop(0);
         return;
@@ -617,9 +578,9 @@ bool ClientSocket::readableLoop(int error) {
     for (int round = 0; round < kMaxReadRounds; ++round) {
         lastError_ = 0;
         const long long before = readCount_;
-        if (OnDataAvailable) {
+        if (onDataAvailable) {
             try {
-                fire(OnDataAvailable, error);
+                fire(onDataAvailable, error);
             } catch (...) {
                 if (alive.expired()) return false;
                 break; // ends the loop; the connection stays as it is
@@ -640,7 +601,7 @@ bool ClientSocket::readableLoop(int error) {
         }
         if (gen != gen_ || fd_ < 0) break;
         if (lastError_ != 0) break;
-        if (RcvdCount() <= 0) break;
+        if (receivedCount() <= 0) break;
         // A handler that took nothing is called again by the next notification rather
         // than spinning here.
         if (readCount_ == before) break;
@@ -653,17 +614,17 @@ bool ClientSocket::readableLoop(int error) {
 }
 
 void ClientSocket::closedNotification(int error) {
-    if (state_ == wsConnecting) return;
+    if (state_ == SocketState::Connecting) return;
     const unsigned gen = gen_;
     const std::weak_ptr<char> alive = lifeToken();
     try {
         if (!readableLoop(0) || gen != gen_) return;
-        if (OnSessionClosed && !closeFired_) {
+        if (onSessionClosed && !closeFired_) {
             closeFired_ = true;
-            fire(OnSessionClosed, error);
+            fire(onSessionClosed, error);
             if (alive.expired()) return;
         }
-        if (gen == gen_ && state_ != wsClosed) CloseConnection();
+        if (gen == gen_ && state_ != SocketState::Closed) closeConnection();
     } catch (const std::exception& e) {
         if (!alive.expired()) bgException(e);
     } catch (...) {

@@ -7,7 +7,7 @@
 
 namespace tandrel {
 
-std::string ErrorDesc(int code) {
+std::string SocketErrorText(int code) {
     switch (code) {
     case 0:
         return "No Error";

@@ -18,18 +18,18 @@ namespace {
 constexpr int kTlsReadRounds = 16;
 // Decrypted bytes held for a caller who does not take them before reading pauses.
 constexpr std::size_t kMaxHeldPlain = std::size_t{1} << 20;
-// Bytes of a Send encrypted before the records are moved to the send queue.
+// Bytes of a send encrypted before the records are moved to the send queue.
 constexpr std::size_t kEncryptSlice = std::size_t{256} << 10;
 // Plain bytes a STARTTLS peer may have sent ahead of the handshake, dropped unread.
 constexpr int kMaxDiscardRounds = 256;
 } // namespace
 
-bool ClientSocket::TlsActive() const {
+bool ClientSocket::tlsActive() const {
     return tls_ && tls_->Established();
 }
 
-void ClientSocket::StartTls() {
-    if (fd_ < 0 || state_ != wsConnected)
+void ClientSocket::startTls() {
+    if (fd_ < 0 || state_ != SocketState::Connected)
         return raiseSocketError("StartTls: Socket is not connected");
     if (tls_) return raiseSocketError("StartTls: TLS already started");
     // Nothing the server sent after its reply to STARTTLS is protected by TLS: dropped.
@@ -107,7 +107,7 @@ bool ClientSocket::tlsProgress(unsigned gen) {
         queueBytes(out.data(), out.size());
     }
     // Decrypted now, so that a greeting that came with the end of the handshake is
-    // there to read when OnSessionConnected runs.
+    // there to read when onSessionConnected runs.
     const TlsChannel::Result r = tls_->ReadPlain(plainIn_);
     if (r == TlsChannel::Result::Failed) return tlsFailed(gen, tls_->ErrorText(), justDone);
     if (r == TlsChannel::Result::Closed) tlsEnded_ = true;
@@ -116,11 +116,11 @@ bool ClientSocket::tlsProgress(unsigned gen) {
 
     if (justDone) {
         const std::weak_ptr<char> alive = lifeToken();
-        fire(OnTlsDone, 0);
+        fire(onTlsDone, 0);
         if (alive.expired() || gen != gen_) return false;
         if (implicitPending_) {
             implicitPending_ = false;
-            fire(OnSessionConnected, 0);
+            fire(onSessionConnected, 0);
             if (alive.expired() || gen != gen_) return false;
         }
     }
@@ -148,7 +148,7 @@ void ClientSocket::postTlsDeliver() {
     QMetaObject::invokeMethod(
         this,
         [this, gen = gen_] {
-            if (gen != gen_ || !tls_ || inReadLoop_ || state_ != wsConnected) return;
+            if (gen != gen_ || !tls_ || inReadLoop_ || state_ != SocketState::Connected) return;
             guarded([this, gen] { tlsDeliver(gen); });
         },
         Qt::QueuedConnection);
@@ -156,7 +156,7 @@ void ClientSocket::postTlsDeliver() {
 
 bool ClientSocket::tlsFailed(unsigned gen, const std::string& text, bool inHandshake) {
     tlsError_ = text;
-    lastError_ = wsTlsError;
+    lastError_ = socket_error::kTls;
     plainOut_.clear();
     plainIn_.clear();
     plainPos_ = 0;
@@ -165,37 +165,37 @@ bool ClientSocket::tlsFailed(unsigned gen, const std::string& text, bool inHands
     implicitPending_ = false;
     const std::weak_ptr<char> alive = lifeToken();
     if (inHandshake) {
-        fire(OnTlsDone, wsTlsError);
+        fire(onTlsDone, socket_error::kTls);
         if (alive.expired() || gen != gen_) return false;
     }
     if (implicit) {
-        fire(OnSessionConnected, wsTlsError);
+        fire(onSessionConnected, socket_error::kTls);
         if (alive.expired() || gen != gen_) return false;
     }
-    if (state_ == wsClosed) return false;
+    if (state_ == SocketState::Closed) return false;
     closeFired_ = true;
     if (!internalClose(false)) return false;
-    fire(OnSessionClosed, wsTlsError);
+    fire(onSessionClosed, socket_error::kTls);
     return false;
 }
 
 bool ClientSocket::flushTls() {
     std::string out;
     if (!tls_->TakeCiphertext(out)) return true;
-    queue_.Append(out.data(), out.size());
+    queue_.append(out.data(), out.size());
     return tryToSend();
 }
 
 void ClientSocket::queueBytes(const char* data, std::size_t len) {
     if (!tls_) {
-        queue_.Append(data, len);
+        queue_.append(data, len);
         return;
     }
     std::string out;
     while (len > 0) {
         const std::size_t n = std::min(len, kEncryptSlice);
         if (!tls_->WritePlain(data, n)) {
-            // Reported from the event loop: Send itself never fires the close.
+            // Reported from the event loop: send itself never fires the close.
             const std::string text = tls_->ErrorText();
             QMetaObject::invokeMethod(
                 this,
@@ -210,7 +210,7 @@ void ClientSocket::queueBytes(const char* data, std::size_t len) {
         len -= n;
         out.clear();
         tls_->TakeCiphertext(out);
-        queue_.Append(out.data(), out.size());
+        queue_.append(out.data(), out.size());
     }
 }
 
@@ -218,14 +218,14 @@ void ClientSocket::sendCloseNotify() {
     if (!tls_ || fd_ < 0) return;
     tls_->Shutdown();
     std::string out;
-    if (tls_->TakeCiphertext(out)) queue_.Append(out.data(), out.size());
+    if (tls_->TakeCiphertext(out)) queue_.append(out.data(), out.size());
     // Best effort: what the network takes at once, with no waiting and no events.
-    for (std::size_t i = 0; i < queue_.BlockCount(); ++i) {
-        const std::string_view v = queue_.At(i).Peek();
+    for (std::size_t i = 0; i < queue_.blockCount(); ++i) {
+        const std::string_view v = queue_.at(i).peek();
         if (v.empty()) continue;
         const ssize_t n = ::send(fd_, v.data(), v.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0 || static_cast<std::size_t>(n) < v.size()) break;
-        queue_.At(i).Remove(static_cast<int>(n));
+        queue_.at(i).remove(static_cast<int>(n));
     }
 }
 

@@ -26,7 +26,7 @@ void SmtpDialogue::Impl::markEndOfData() {
 
 // The next part of currentMessage, dot-stuffed, each line with CR LF: whole lines
 // while they fit in one batch, a longer line in pieces over several batches. The
-// gauge moves per line; the next batch goes out on the next OnDataSent, so each
+// gauge moves per line; the next batch goes out on the next onDataSent, so each
 // batch waits for the earlier data to reach the network. The last line already ends
 // in CR LF: the mark is "." CR LF alone, so the message arrives exactly as composed; it
 // goes with the last lines when they leave room, else in a batch of its own.

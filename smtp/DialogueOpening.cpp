@@ -77,7 +77,7 @@ void SmtpDialogue::Impl::onHelo(int code, const std::string& reply) {
 
 void SmtpDialogue::Impl::sendHelo() {
     opening.step = OpeningStep::Helo;
-    command("helo " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Helo);
+    command("helo " + HeloArgument(config.localComputerName, sock.handle()), Cmd::Helo);
 }
 
 bool SmtpDialogue::Impl::useEhlo() const {
@@ -87,7 +87,7 @@ bool SmtpDialogue::Impl::useEhlo() const {
 void SmtpDialogue::Impl::sendEhlo() {
     opening.step = OpeningStep::Ehlo;
     opening.offer = EhloOffer();
-    command("EHLO " + HeloArgument(config.localComputerName, sock.Handle()), Cmd::Ehlo);
+    command("EHLO " + HeloArgument(config.localComputerName, sock.handle()), Cmd::Ehlo);
 }
 
 void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
@@ -107,7 +107,7 @@ void SmtpDialogue::Impl::onEhlo(int code, const std::string& reply) {
         return;
     }
     opening.offer = ParseEhloOffer(reply);
-    if (config.security == Security::StartTls && !sock.TlsActive()) {
+    if (config.security == Security::StartTls && !sock.tlsActive()) {
         if (!opening.offer.startTls) {
             fatal(DeliveryProblem::NoStartTls);
             return;
@@ -135,13 +135,13 @@ void SmtpDialogue::Impl::onStartTls(int code, const std::string& reply) {
     opening.step = OpeningStep::Handshake;
     timer.start(timeoutMs(Cmd::Greeting)); // for the handshake
     outbox.clear();                        // nothing goes in plain text after STARTTLS
-    sock.StartTls();
+    sock.startTls();
 }
 
 void SmtpDialogue::Impl::onTlsDone(int error) {
     if (error != 0) {
         fatal(DeliveryProblem::TlsFailed,
-              sock.TlsError().empty() ? ErrorDesc(error) : sock.TlsError());
+              sock.tlsError().empty() ? SocketErrorText(error) : sock.tlsError());
         return;
     }
     tell(DeliveryEvent::Kind::Encrypted);
@@ -150,7 +150,7 @@ void SmtpDialogue::Impl::onTlsDone(int error) {
 
 // AUTH PLAIN, or AUTH LOGIN when only that is offered; only ever encrypted.
 void SmtpDialogue::Impl::sendLogin() {
-    if (!sock.TlsActive()) {
+    if (!sock.tlsActive()) {
         fatal(DeliveryProblem::NoEncryptedLogin);
         return;
     }
@@ -320,7 +320,7 @@ void SmtpDialogue::Impl::pauseOver() {
 
 // The old connection closes first; its close event brings us back here.
 void SmtpDialogue::Impl::reconnect() {
-    if (sock.State() != wsClosed) {
+    if (sock.state() != SocketState::Closed) {
         closeConnection();
         pause.start(0);
         return;

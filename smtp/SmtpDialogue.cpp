@@ -76,19 +76,19 @@ void SmtpDialogue::Impl::sendOutbox() {
     if (outbox.empty()) return;
     const std::string bytes = std::exchange(outbox, std::string());
     pending.sent(rxTotal);
-    if (sock.State() == wsConnected) sock.SendText(bytes);
+    if (sock.state() == SocketState::Connected) sock.sendText(bytes);
 }
 
 // What this step wrote goes first, as it would have at once; then the connection is
 // dropped (nothing more is taken from it) or closed in order.
 void SmtpDialogue::Impl::dropConnection() {
     sendOutbox();
-    if (sock.State() != wsClosed) sock.AbortConnection();
+    if (sock.state() != SocketState::Closed) sock.abortConnection();
 }
 
 void SmtpDialogue::Impl::closeConnection() {
     sendOutbox();
-    sock.CloseConnection();
+    sock.closeConnection();
 }
 
 // The calls not yet made are dropped (the run was cancelled or closed); the messages
@@ -178,7 +178,7 @@ void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
 void SmtpDialogue::Impl::handlerFailed(const std::string& text) {
     if (!running()) return;
     try {
-        if (sock.State() == wsClosed) { // the connection went under our feet
+        if (sock.state() == SocketState::Closed) { // the connection went under our feet
             connectionLost();
             return;
         }
@@ -247,19 +247,19 @@ void SmtpDialogue::Impl::sendHeld() {
 
 void SmtpDialogue::Impl::startConnecting() {
     state = SessionState::Connecting;
-    sock.setAddr(config.smtp);
+    sock.setAddress(config.smtp);
     sock.setPort(config.port);
-    sock.ImplicitTls = config.security == Security::Tls;
+    sock.implicitTls = config.security == Security::Tls;
     timer.start(timeoutMs(Cmd::Greeting));
     connectStarted = std::chrono::steady_clock::now();
     silence.start(kSilenceNoticeSeconds * 1000);
-    sock.Connect();
+    sock.connectToHost();
 }
 
 void SmtpDialogue::Impl::onConnected(int error) {
-    if (error == wsTlsError) {
+    if (error == socket_error::kTls) {
         if (connectionsMade == 0) connectionNotMade(true);
-        fatal(DeliveryProblem::TlsFailed, sock.TlsError());
+        fatal(DeliveryProblem::TlsFailed, sock.tlsError());
         return;
     }
     if (error != 0) {
@@ -268,7 +268,7 @@ void SmtpDialogue::Impl::onConnected(int error) {
         DeliveryEvent event;
         event.kind = DeliveryEvent::Kind::Problem;
         event.problem = DeliveryProblem::CouldNotConnect;
-        event.reply.text = ErrorDesc(error);
+        event.reply.text = SocketErrorText(error);
         event.socketError = error;
         ++problemsReported;
         tell(std::move(event));
@@ -310,7 +310,7 @@ void SmtpDialogue::Impl::onSocketData() {
         // The run is over but the connection stays until the caller closes it:
         // whatever still comes is dropped rather than offered again and again.
         char buf[4096];
-        sock.ReceiveData(buf, sizeof buf);
+        sock.receive(buf, sizeof buf);
         return;
     }
     enter([this] {
@@ -331,7 +331,7 @@ void SmtpDialogue::Impl::onSocketClosed() {
         QMetaObject::invokeMethod(
             &sock,
             [this, living] {
-                if (!living.expired() && running() && sock.State() == wsClosed)
+                if (!living.expired() && running() && sock.state() == SocketState::Closed)
                     enter([this] { connectionLost(); });
             },
             Qt::QueuedConnection);
@@ -343,7 +343,7 @@ void SmtpDialogue::Impl::onSocketClosed() {
 // One read into the received bytes; false when the server has closed the connection.
 bool SmtpDialogue::Impl::receive() {
     char buf[4096];
-    const int n = sock.ReceiveData(buf, sizeof buf);
+    const int n = sock.receive(buf, sizeof buf);
     if (n == 0) return false;
     if (n < 0) return true; // nothing waiting, or a failure the close event reports
     rxTotal += static_cast<std::uint64_t>(n);
@@ -458,10 +458,10 @@ void SmtpDialogue::Impl::connectionLost() {
     // Gone after the last message had its answer: nothing was lost.
     // A failure of TLS (plain text injected, a record cut off) ended it: say which.
     if (!allDealtWith()) {
-        if (sock.TlsError().empty())
+        if (sock.tlsError().empty())
             report(DeliveryProblem::ConnectionClosed);
         else
-            report(DeliveryProblem::TlsFailed, nullptr, sock.TlsError());
+            report(DeliveryProblem::TlsFailed, nullptr, sock.tlsError());
     }
     endDelivery();
 }
@@ -477,12 +477,12 @@ void SmtpDialogue::Impl::timedOut() {
 // a byte since: no greeting, or no answer to the handshake of encryption from the start.
 // A connection still being made is looked at again a second later.
 void SmtpDialogue::Impl::silenceLasts() {
-    const bool tcpMade = sock.State() == wsConnected;
+    const bool tcpMade = sock.state() == SocketState::Connected;
     if (state == SessionState::Connecting && !tcpMade) {
         silence.start(1000);
         return;
     }
-    const bool handshake = state == SessionState::Connecting && sock.ImplicitTls;
+    const bool handshake = state == SessionState::Connecting && sock.implicitTls;
     const bool noGreeting = state == SessionState::Opening && !pending.empty() &&
                             pending.front().command == Cmd::Greeting &&
                             rxTotal == pending.front().after && rx.empty();
@@ -581,17 +581,17 @@ void SmtpDialogue::Impl::releaseMessages() {
 SmtpDialogue::SmtpDialogue(DeliveryListener& listener) : d(std::make_unique<Impl>(listener)) {
     Impl* p = d.get();
     p->sock.setPort("25");
-    p->sock.OnSessionConnected = [p](ClientSocket*, int error) {
+    p->sock.onSessionConnected = [p](ClientSocket*, int error) {
         if (p->running()) p->enter([p, error] { p->onConnected(error); });
     };
-    p->sock.OnDataAvailable = [p](ClientSocket*, int) { p->onSocketData(); };
-    p->sock.OnDataSent = [p](ClientSocket*, int) {
+    p->sock.onDataAvailable = [p](ClientSocket*, int) { p->onSocketData(); };
+    p->sock.onDataSent = [p](ClientSocket*, int) {
         if (p->sendingData()) p->enter([p] { p->sendLines(); });
     };
-    p->sock.OnSessionClosed = [p](ClientSocket*, int) { p->onSocketClosed(); };
-    p->sock.OnTlsDone = [p](ClientSocket*, int error) {
-        // The implicit handshake's outcome comes again as OnSessionConnected.
-        if (!p->sock.ImplicitTls && p->running()) p->enter([p, error] { p->onTlsDone(error); });
+    p->sock.onSessionClosed = [p](ClientSocket*, int) { p->onSocketClosed(); };
+    p->sock.onTlsDone = [p](ClientSocket*, int error) {
+        // The implicit handshake's outcome comes again as onSessionConnected.
+        if (!p->sock.implicitTls && p->running()) p->enter([p, error] { p->onTlsDone(error); });
     };
 }
 
@@ -606,7 +606,7 @@ void SmtpDialogue::start(const OutgoingList& messages, int recipientCount,
 void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientCount,
                          const DeliveryConfig& config, std::shared_ptr<MessageQueue> queue) {
     Impl& r = *d;
-    if (r.running() || r.sock.State() != wsClosed)
+    if (r.running() || r.sock.state() != SocketState::Closed)
         throw ESocketException("Connect: Socket already in use");
     r.releaseMessages();
     r.state = SessionState::Idle;
@@ -636,9 +636,9 @@ void SmtpDialogue::start(std::shared_ptr<MessageSource> messages, int recipientC
         r.startConnecting();
     } catch (...) {
         r.state = SessionState::Idle;
-        if (r.sock.State() != wsClosed) {
+        if (r.sock.state() != SocketState::Closed) {
             try {
-                r.sock.AbortConnection();
+                r.sock.abortConnection();
             } catch (...) {
             }
         }
@@ -660,7 +660,7 @@ void SmtpDialogue::cancel() {
     }
     if (r.state != SessionState::Ended) r.state = SessionState::Idle;
     try {
-        if (r.sock.State() != wsClosed) r.sock.AbortConnection();
+        if (r.sock.state() != SocketState::Closed) r.sock.abortConnection();
     } catch (...) {
     }
     r.releaseMessages();
@@ -671,7 +671,7 @@ void SmtpDialogue::closeConnection() {
     Impl& r = *d;
     r.dropNotices();
     if (r.state != SessionState::Ended) r.state = SessionState::Idle;
-    r.sock.CloseConnection();
+    r.sock.closeConnection();
     r.releaseMessages();
 }
 

@@ -74,10 +74,10 @@ public:
     SmtpDialogue(const SmtpDialogue&) = delete;
     SmtpDialogue& operator=(const SmtpDialogue&) = delete;
 
-    // The show step: progress 0, the Connecting event, Addr/Port from the config,
-    // Connect. Immediate failures throw (ESocketException, a std::runtime_error) with
-    // the socket's text; no further event is told then, and the dialogue is idle again
-    // (the next start() works). The dialogue keeps its share of `messages` until the
+    // The start: progress 0, the Connecting event, address and port from the config,
+    // then the connection is asked for. Immediate failures throw (ESocketException, a
+    // std::runtime_error) with the socket's text; no further event is told then, and the dialogue
+    // is idle again (the next start() works). The dialogue keeps its share of `messages` until the
     // run is over, and releases each one whose outcome it told.
     // With a `queue` shared with other dialogues, this one takes its messages from it
     // and tells outcomes only of those it took (see MessageQueue).

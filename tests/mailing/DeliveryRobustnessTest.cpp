@@ -182,15 +182,15 @@ TEST(HostileServer, BytesAfterTheEndAreDrained) {
     run.start({Msg("a@x")}, 1, run.config(server));
     ASSERT_TRUE(WaitForRunEnd(run.dialogue, run.listener, 10000));
     int events = 0;
-    auto inner = run.dialogue.dialogue().socket().OnDataAvailable;
-    run.dialogue.dialogue().socket().OnDataAvailable = [&](ClientSocket* s, int e) {
+    auto inner = run.dialogue.dialogue().socket().onDataAvailable;
+    run.dialogue.dialogue().socket().onDataAvailable = [&](ClientSocket* s, int e) {
         ++events;
         inner(s, e);
     };
     QTest::qWait(200);
     counted = true;
     EXPECT_LE(events, 3);
-    EXPECT_EQ(run.dialogue.dialogue().socket().State(), wsConnected);
+    EXPECT_EQ(run.dialogue.dialogue().socket().state(), SocketState::Connected);
     run.dialogue.closeConnection();
     EXPECT_TRUE(server.waitDone());
     EXPECT_EQ(run.listener.memo, (std::vector<std::string>{SentTo("a@x"), kAll}));
@@ -382,7 +382,7 @@ TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
                         {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "x"});
         if (!destroy) {
             EXPECT_FALSE(dialogue->running());
-            EXPECT_EQ(dialogue->dialogue().socket().State(), wsClosed);
+            EXPECT_EQ(dialogue->dialogue().socket().state(), SocketState::Closed);
         }
         QTest::qWait(50);
         EXPECT_TRUE(listener.memo.empty()); // not even a refused connection reported
@@ -432,11 +432,11 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
                 const std::string port = std::to_string(ntohs(a.sin_port));
                 {
                     ClientSocket s;
-                    s.setAddr("127.0.0.1");
+                    s.setAddress("127.0.0.1");
                     s.setPort(port);
                     s.setLocalPort(port);
-                    EXPECT_THROW(s.Connect(), ESocketException);
-                    EXPECT_EQ(s.State(), wsOpened);
+                    EXPECT_THROW(s.connectToHost(), ESocketException);
+                    EXPECT_EQ(s.state(), SocketState::Opened);
                 }
                 ::close(busy);
             }
@@ -499,26 +499,26 @@ TEST(WSocketLifetime, DestroyedInsideItsOwnEvent) {
         };
         switch (r.event) {
         case Connected:
-            s->OnSessionConnected = [&](ClientSocket* sock, int) { destroy(sock); };
+            s->onSessionConnected = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case DataAvailable:
-            s->OnDataAvailable = [&](ClientSocket* sock, int) { destroy(sock); };
+            s->onDataAvailable = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case DataSent:
-            s->OnSessionConnected = [](ClientSocket* sock, int) { sock->SendText("hello\r\n"); };
-            s->OnDataSent = [&](ClientSocket* sock, int) { destroy(sock); };
+            s->onSessionConnected = [](ClientSocket* sock, int) { sock->sendText("hello\r\n"); };
+            s->onDataSent = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         case SessionClosed:
-            s->OnDataAvailable = [](ClientSocket* sock, int) {
+            s->onDataAvailable = [](ClientSocket* sock, int) {
                 char buf[64];
-                sock->ReceiveData(buf, sizeof buf);
+                sock->receive(buf, sizeof buf);
             };
-            s->OnSessionClosed = [&](ClientSocket* sock, int) { destroy(sock); };
+            s->onSessionClosed = [&](ClientSocket* sock, int) { destroy(sock); };
             break;
         }
-        s->setAddr("127.0.0.1");
+        s->setAddress("127.0.0.1");
         s->setPort(server ? server->portText() : std::to_string(UnusedLoopbackPort()));
-        s->Connect();
+        s->connectToHost();
         EXPECT_TRUE(QTest::qWaitFor([&] { return destroyed; }, 5000));
         if (!destroyed) delete s;
         if (server) {
@@ -538,7 +538,7 @@ TEST(WSocketReceive, ReadLoopYieldsToTheEventLoop) {
     ClientSocket s;
     std::size_t got = 0, atTimer = 0;
     bool timerArmed = false, timerFired = false;
-    s.OnDataAvailable = [&](ClientSocket* sock, int) {
+    s.onDataAvailable = [&](ClientSocket* sock, int) {
         if (!timerArmed) {
             timerArmed = true;
             // Wait until most of the data is waiting, then see when a timer gets a turn.
@@ -549,11 +549,11 @@ TEST(WSocketReceive, ReadLoopYieldsToTheEventLoop) {
             });
         }
         char c;
-        if (sock->ReceiveData(&c, 1) == 1) ++got;
+        if (sock->receive(&c, 1) == 1) ++got;
     };
-    s.setAddr("127.0.0.1");
+    s.setAddress("127.0.0.1");
     s.setPort(server.portText());
-    s.Connect();
+    s.connectToHost();
     // A plain event loop: QTest::qWaitFor sleeps between its rounds.
     QEventLoop loop;
     QTimer poll;
@@ -566,6 +566,6 @@ TEST(WSocketReceive, ReadLoopYieldsToTheEventLoop) {
     ASSERT_EQ(got, data.size());
     EXPECT_TRUE(timerFired);
     EXPECT_LT(atTimer, data.size() / 2);
-    s.CloseConnection();
+    s.closeConnection();
     EXPECT_TRUE(server.waitDone());
 }

@@ -63,11 +63,11 @@ inline void Quit(FakeSmtpServer& s) {
     s.expect("quit").reply("221 bye").expectClose();
 }
 
-// Counts the socket's OnDataSent events of the dialogue (one per hand-over drained).
+// Counts the socket's onDataSent events of the dialogue (one per hand-over drained).
 inline void CountDataSent(DeliveryRun& run, int& counter) {
     SmtpDialogue& dialogue = run.dialogue();
-    auto inner = dialogue.socket().OnDataSent;
-    dialogue.socket().OnDataSent = [inner, &counter](ClientSocket* s, int e) {
+    auto inner = dialogue.socket().onDataSent;
+    dialogue.socket().onDataSent = [inner, &counter](ClientSocket* s, int e) {
         ++counter;
         inner(s, e);
     };

@@ -421,7 +421,7 @@ TEST(SmtpDialogue, ImmediateConnectFailuresThrowAndLeaveTheDialogueReusable) {
             EXPECT_EQ(std::string(e.what()), r.want);
         }
         EXPECT_FALSE(run.dialogue.running());
-        EXPECT_EQ(run.dialogue.dialogue().socket().State(), wsClosed);
+        EXPECT_EQ(run.dialogue.dialogue().socket().state(), SocketState::Closed);
     }
     EXPECT_EQ(run.listener.memo, std::vector<std::string>{"previous run"});
     EXPECT_TRUE(run.runLog.empty());

@@ -8,10 +8,10 @@
 
 #include <openssl/ssl.h>
 
+#include "smtp/ClientSocket.h"
+#include "smtp/TlsChannel.h"
 #include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"
-#include "smtp/TlsChannel.h"
-#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using tandrel::test::AiosmtpdOptions;
@@ -29,29 +29,31 @@ struct Client {
     int dataSent = 0;
 
     Client() {
-        s.OnSessionConnected = [this](ClientSocket*, int e) {
+        s.onSessionConnected = [this](ClientSocket*, int e) {
             events.push_back("connected " + std::to_string(e));
             // The greeting is not there yet for a plain connection; with implicit TLS it
             // may be, and TlsActive must already hold.
-            if (e == 0 && s.ImplicitTls && !s.TlsActive()) events.push_back("not encrypted");
+            if (e == 0 && s.implicitTls && !s.tlsActive()) events.push_back("not encrypted");
         };
-        s.OnTlsDone = [this](ClientSocket*, int e) { events.push_back("tls " + std::to_string(e)); };
-        s.OnSessionClosed = [this](ClientSocket*, int e) {
+        s.onTlsDone = [this](ClientSocket*, int e) {
+            events.push_back("tls " + std::to_string(e));
+        };
+        s.onSessionClosed = [this](ClientSocket*, int e) {
             events.push_back("closed " + std::to_string(e));
         };
-        s.OnDataSent = [this](ClientSocket*, int) { ++dataSent; };
-        s.OnDataAvailable = [this](ClientSocket* sock, int) {
+        s.onDataSent = [this](ClientSocket*, int) { ++dataSent; };
+        s.onDataAvailable = [this](ClientSocket* sock, int) {
             char buf[4096];
-            const int n = sock->ReceiveData(buf, sizeof buf);
+            const int n = sock->receive(buf, sizeof buf);
             if (n > 0) rx.append(buf, static_cast<std::size_t>(n));
         };
     }
 
     void connect(const std::string& host, const std::string& port, bool implicit) {
-        s.ImplicitTls = implicit;
-        s.setAddr(host);
+        s.implicitTls = implicit;
+        s.setAddress(host);
         s.setPort(port);
-        s.Connect();
+        s.connectToHost();
     }
 
     // Waits for a complete reply (its last line "NNN text"); returns it and forgets it.
@@ -69,7 +71,7 @@ struct Client {
     }
 
     std::string command(const std::string& line) {
-        s.SendText(line + "\r\n");
+        s.sendText(line + "\r\n");
         return reply();
     }
 
@@ -93,8 +95,8 @@ void Deliver(Client& c, const std::string& body) {
     EXPECT_EQ(c.command("RCPT TO:<b@example.org>").substr(0, 3), "250");
     EXPECT_EQ(c.command("DATA").substr(0, 3), "354");
     const int sentBefore = c.dataSent;
-    EXPECT_EQ(c.s.SendText(body), static_cast<long long>(body.size())); // ends in CR LF
-    EXPECT_EQ(c.dataSent, sentBefore) << "OnDataSent fired inside Send";
+    EXPECT_EQ(c.s.sendText(body), static_cast<long long>(body.size())); // ends in CR LF
+    EXPECT_EQ(c.dataSent, sentBefore) << "onDataSent fired inside Send";
     EXPECT_TRUE(QTest::qWaitFor([&] { return c.dataSent > sentBefore; }, 10000));
     EXPECT_EQ(c.command(".").substr(0, 3), "250");
     EXPECT_EQ(c.command("QUIT").substr(0, 3), "221");
@@ -125,26 +127,26 @@ TEST(TlsSocket, ImplicitAndStartTlsDeliverIntactToNameAndAddress) {
             } else {
                 ASSERT_TRUE(c.waitForEvent("connected 0"));
                 EXPECT_EQ(c.reply().substr(0, 4), "220 ");
-                EXPECT_FALSE(c.s.TlsActive());
+                EXPECT_FALSE(c.s.tlsActive());
                 EXPECT_NE(c.command("EHLO client.test").find("STARTTLS"), std::string::npos);
                 EXPECT_EQ(c.command("STARTTLS").substr(0, 4), "220 ");
-                c.s.StartTls();
+                c.s.startTls();
                 // Sent while the handshake runs: must go out encrypted after it.
-                c.s.SendText("NOOP\r\n");
+                c.s.sendText("NOOP\r\n");
                 ASSERT_TRUE(c.waitForEvent("tls 0"));
                 EXPECT_EQ(c.reply().substr(0, 3), "250");
             }
-            EXPECT_TRUE(c.s.TlsActive());
-            EXPECT_EQ(c.s.TlsError(), "");
+            EXPECT_TRUE(c.s.tlsActive());
+            EXPECT_EQ(c.s.tlsError(), "");
             Deliver(c, body);
             ASSERT_TRUE(server.waitForMessages(1));
             const auto m = server.messages();
             ASSERT_EQ(m.size(), 1u);
             EXPECT_TRUE(m[0].encrypted);
             EXPECT_TRUE(m[0].data == body) << "message changed in transit";
-            c.s.CloseConnection();
-            EXPECT_EQ(c.s.State(), wsClosed);
-            EXPECT_FALSE(c.s.TlsActive());
+            c.s.closeConnection();
+            EXPECT_EQ(c.s.state(), SocketState::Closed);
+            EXPECT_FALSE(c.s.tlsActive());
         }
     }
 }
@@ -185,26 +187,27 @@ TEST(TlsSocket, FailuresCloseWithClearTextAndNoFallback) {
         std::vector<std::string> expected;
         if (implicit) {
             // The mail is queued as soon as the TCP connection stands.
-            ASSERT_TRUE(QTest::qWaitFor([&] { return c.s.State() == wsConnected; }, 10000));
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return c.s.state() == SocketState::Connected; }, 10000));
             expected = {"tls 20001", "connected 20001", "closed 20001"};
         } else {
             ASSERT_TRUE(c.waitForEvent("connected 0"));
             c.reply();
             c.command("EHLO client.test");
             EXPECT_EQ(c.command("STARTTLS").substr(0, 4), "220 ");
-            c.s.StartTls();
+            c.s.startTls();
             expected = {"connected 0", "tls 20001", "closed 20001"};
         }
         const std::string mail = "MAIL FROM:<a@example.org>\r\nRCPT TO:<b@example.org>\r\n"
                                  "DATA\r\nSubject: leaked\r\n\r\nsecret\r\n.\r\n";
         c.dataSent = 0;
-        EXPECT_EQ(c.s.SendText(mail), static_cast<long long>(mail.size()));
+        EXPECT_EQ(c.s.sendText(mail), static_cast<long long>(mail.size()));
         ASSERT_TRUE(c.waitForEvent("closed 20001"));
         EXPECT_EQ(c.events, expected);
-        EXPECT_EQ(c.s.TlsError().rfind(t.expected, 0), 0u) << c.s.TlsError();
-        EXPECT_EQ(c.s.State(), wsClosed);
+        EXPECT_EQ(c.s.tlsError().rfind(t.expected, 0), 0u) << c.s.tlsError();
+        EXPECT_EQ(c.s.state(), SocketState::Closed);
         EXPECT_EQ(c.rx, "") << "plain text reached the caller";
-        EXPECT_THROW(c.s.SendText("QUIT\r\n"), ESocketException);
+        EXPECT_THROW(c.s.sendText("QUIT\r\n"), ESocketException);
         QTest::qWait(200);
         EXPECT_TRUE(server.messages().empty());
         EXPECT_EQ(c.dataSent, 0);
@@ -243,22 +246,22 @@ tls.recv(100)
     Client c;
     c.connect("127.0.0.1", port, false);
     EXPECT_EQ(c.reply(), "220 hello\r\n");
-    c.s.SendText("STARTTLS\r\n");
+    c.s.sendText("STARTTLS\r\n");
     // Take exactly the reply, leaving the injected line in the system's buffer.
-    c.s.OnDataAvailable = [](ClientSocket*, int) {};
-    ASSERT_TRUE(QTest::qWaitFor([&] { return c.s.RcvdCount() >= 25; }, 10000));
+    c.s.onDataAvailable = [](ClientSocket*, int) {};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.s.receivedCount() >= 25; }, 10000));
     char buf[11];
-    ASSERT_EQ(c.s.ReceiveData(buf, sizeof buf), 11);
+    ASSERT_EQ(c.s.receive(buf, sizeof buf), 11);
     EXPECT_EQ(std::string(buf, 11), "220 ready\r\n");
-    c.s.OnDataAvailable = [&c](ClientSocket* sock, int) {
+    c.s.onDataAvailable = [&c](ClientSocket* sock, int) {
         char b[4096];
-        const int n = sock->ReceiveData(b, sizeof b);
+        const int n = sock->receive(b, sizeof b);
         if (n > 0) c.rx.append(b, static_cast<std::size_t>(n));
     };
-    c.s.StartTls();
+    c.s.startTls();
     ASSERT_TRUE(c.waitForEvent("tls 0"));
     EXPECT_EQ(c.command("EHLO client.test"), "250 over TLS after EHLO client.test\r\n");
-    c.s.CloseConnection();
+    c.s.closeConnection();
     py.waitForFinished(5000);
 }
 
