@@ -165,7 +165,7 @@ struct SmtpDialogue::Impl {
     void send(std::string_view bytes);
     void sendOutbox();
     void dropConnection();
-    void closeConnection();
+    void closeInOrder();
     void notify(ListenerNotice notice);
     void tell(DeliveryEvent event);
     void tell(DeliveryEvent::Kind kind);

@@ -321,7 +321,7 @@ void SmtpDialogue::Impl::pauseOver() {
 // The old connection closes first; its close event brings us back here.
 void SmtpDialogue::Impl::reconnect() {
     if (sock.state() != SocketState::Closed) {
-        closeConnection();
+        closeInOrder();
         pause.start(0);
         return;
     }

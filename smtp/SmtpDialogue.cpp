@@ -86,7 +86,7 @@ void SmtpDialogue::Impl::dropConnection() {
     if (sock.state() != SocketState::Closed) sock.abortConnection();
 }
 
-void SmtpDialogue::Impl::closeConnection() {
+void SmtpDialogue::Impl::closeInOrder() {
     sendOutbox();
     sock.closeConnection();
 }
@@ -429,7 +429,7 @@ void SmtpDialogue::Impl::handleReply(const std::string& received) {
         break;
     case Cmd::Quit:
         if (state == SessionState::Reconnecting)
-            closeConnection();
+            closeInOrder();
         else
             endDelivery();
         break;
