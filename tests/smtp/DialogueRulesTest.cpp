@@ -6,8 +6,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "tests/mailing/FakeSmtpScripts.h"
 #include "smtp/ClientSocket.h"
+#include "tests/mailing/FakeSmtpScripts.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
@@ -233,7 +233,8 @@ TEST(DialogueRules, TemporaryRefusalsAndUnsendableMessages) {
     const auto later = [](const std::string& a) {
         return "Error, mail to: \"" + a + "\" temporarily refused, try again later:";
     };
-    OutgoingMessage smuggler = Msg("a@x", {"Subject: x", "", "hi\r\n.\r\nMAIL FROM:<evil@x>", "bye"});
+    OutgoingMessage smuggler =
+        Msg("a@x", {"Subject: x", "", "hi\r\n.\r\nMAIL FROM:<evil@x>", "bye"});
     RunRows({
         {"greylisted recipient",
          {Msg("a@x"), Msg("b@x")},

@@ -3,12 +3,12 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "smtp/ClientSocket.h"
+#include "smtp/SmtpDialogue.h"
 #include "tests/mailing/DeliveryHarness.h"
 #include "tests/mailing/FakeSmtpScripts.h"
-#include "smtp/SmtpDialogue.h"
 #include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"
-#include "smtp/ClientSocket.h"
 
 using namespace tandrel;
 using namespace tandrel::test;
