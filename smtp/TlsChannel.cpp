@@ -114,7 +114,10 @@ TlsChannel::TlsChannel(const std::string& host) : host_(host) {
         SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
                                     X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         SSL_set1_host(ssl_, host.c_str());
-        if (!IsIpAddress(host)) SSL_set_tlsext_host_name(ssl_, host.c_str());
+        // What SSL_set_tlsext_host_name expands to, without its C cast of the name.
+        if (!IsIpAddress(host))
+            SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                     const_cast<char*>(host.c_str()));
     }
 }
 
