@@ -62,7 +62,11 @@ void SmtpDialogue::Impl::deliverNotices() {
         }
         if (living.expired()) return;
         listenerCalled = false;
-        if (!failure.empty()) handlerFailed(failure);
+        if (!failure.empty()) { // as if one of our steps had failed; its notices follow
+            ++stepsRunning;
+            handlerFailed(failure);
+            --stepsRunning;
+        }
     }
     if (!outbox.empty()) enter([this] { sendOutbox(); });
 }
