@@ -19,6 +19,8 @@
 #include "ui/ListColumns.h"
 #include "ui/PathElision.h"
 
+namespace tandrel {
+
 namespace {
 
 enum Column { FileColumn = 0, TypeColumn = 1, SizeColumn = 2 };
@@ -33,8 +35,7 @@ QPushButton* MakeButton(const QString& objectName, const QString& caption, QWidg
 
 } // namespace
 
-AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
-    : QDialog(parent), st_(st) {
+AttachmentsWindow::AttachmentsWindow(AppState& st, QWidget* parent) : QDialog(parent), st_(st) {
     fileTest_ = new FileTestWindow(st, parent);
     setObjectName(QStringLiteral("TAttachForm"));
     setWindowTitle(QStringLiteral("Attachments"));
@@ -51,11 +52,10 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
     // Every column can be dragged; a long path loses the middle of its folders, keeps its
     // file name in view and shows whole in its tooltip, and the list scrolls sideways
     // when its columns are dragged wider than the list.
-    tandrel::MakeColumnsResizable(*attachmentList);
-    attachmentList->setItemDelegateForColumn(FileColumn,
-                                             new tandrel::PathItemDelegate(attachmentList));
+    MakeColumnsResizable(*attachmentList);
+    attachmentList->setItemDelegateForColumn(FileColumn, new PathItemDelegate(attachmentList));
     attachmentList->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    tandrel::KeepColumnsFitted(*attachmentList);
+    KeepColumnsFitted(*attachmentList);
     attachmentList->setRootIsDecorated(false);
     attachmentList->setItemsExpandable(false);
     attachmentList->setUniformRowHeights(true);
@@ -91,7 +91,7 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
     buttonRow->addWidget(testButton);
     buttonRow->addStretch(1);
     buttonRow->addWidget(doneButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("attachments.html"), *buttonRow);
+    GiveDialogHelp(*this, GuidePage("attachments.html"), *buttonRow);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addLayout(pathRow);
     groupLayout->addLayout(buttonRow);
@@ -152,7 +152,7 @@ void AttachmentsWindow::addAttachment() {
     const QByteArray bytes = pathEdit->text().toLocal8Bit();
     if (bytes.isEmpty()) return;
     const std::string path = bytes.toStdString();
-    st_.attachments.push_back(tandrel::MakeAttachment(path));
+    st_.attachments.push_back(MakeAttachment(path));
 
     // The row goes into the list once it is complete: the columns are fitted to the rows
     // as they arrive.
@@ -162,7 +162,7 @@ void AttachmentsWindow::addAttachment() {
     row->setData(FileColumn, kPathRole, bytes);
     // GetFileInfo gives -1 for missing and unreadable files alike (a path with
     // placeholders included): the row then keeps both columns empty.
-    const tandrel::TFileInfo info = tandrel::GetFileInfo(path, decimalSeparator());
+    const TFileInfo info = GetFileInfo(path, decimalSeparator());
     if (info.Size >= 0) {
         row->setText(TypeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.TypeText)));
         row->setText(SizeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.SizeText)));
@@ -190,7 +190,7 @@ void AttachmentsWindow::removeSelectedAttachments() {
             it = st_.attachments.begin() + static_cast<std::ptrdiff_t>(index);
         else
             it = std::find_if(st_.attachments.begin(), st_.attachments.end(),
-                              [&](const tandrel::Attachment& a) { return a.path == path; });
+                              [&](const Attachment& a) { return a.path == path; });
         if (it != st_.attachments.end()) st_.attachments.erase(it);
         delete row;
     }
@@ -210,3 +210,5 @@ void AttachmentsWindow::showEvent(QShowEvent* event) {
 void AttachmentsWindow::onClosed() {
     emit closed();
 }
+
+} // namespace tandrel

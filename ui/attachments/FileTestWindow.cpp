@@ -12,12 +12,13 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
 #include "ui/attachments/FileInfo.h"
 
-FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
-    : QDialog(parent), st_(st) {
+namespace tandrel {
+
+FileTestWindow::FileTestWindow(const AppState& st, QWidget* parent) : QDialog(parent), st_(st) {
     setObjectName(QStringLiteral("TfileTForm"));
     setWindowTitle(QStringLiteral("File test result"));
     resize(419, 252);
@@ -47,7 +48,7 @@ FileTestWindow::FileTestWindow(const tandrel::AppState& st, QWidget* parent)
     panelLayout->addStretch(1);
     panelLayout->addWidget(okButton);
     panelLayout->addStretch(1);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("attachments.html#test"), *panelLayout);
+    GiveDialogHelp(*this, GuidePage("attachments.html#test"), *panelLayout);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(summaryLabel);
@@ -66,8 +67,7 @@ void FileTestWindow::showEvent(QShowEvent* event) {
 void FileTestWindow::rebuildLines() {
     resultList->clear();
     const std::string separator = QLocale().decimalPoint().toLocal8Bit().toStdString();
-    const std::vector<tandrel::FileTestRow> rows =
-        tandrel::FileTestRows(st_.attachments, st_.db.get(), separator);
+    const std::vector<FileTestRow> rows = FileTestRows(st_.attachments, st_.db.get(), separator);
     auto text = [](const std::string& bytes) {
         return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
     };
@@ -82,11 +82,10 @@ void FileTestWindow::rebuildLines() {
     const QFontMetrics metrics(resultList->font());
     // One line per person can mean many thousand lines: no layout until all are in.
     resultList->setUpdatesEnabled(false);
-    for (const tandrel::FileTestRow& row : rows) {
-        const QString line = row.person.empty()
-                                 ? text(row.line)
-                                 : tandrel::DatabaseString(st_.db.get(), row.person) +
-                                       QStringLiteral(": ") + text(row.line);
+    for (const FileTestRow& row : rows) {
+        const QString line = row.person.empty() ? text(row.line)
+                                                : DatabaseString(st_.db.get(), row.person) +
+                                                      QStringLiteral(": ") + text(row.line);
         auto* item = new QListWidgetItem(row.usable ? foundIcon : problemIcon, line);
         item->setToolTip(line);
         if (!row.usable) {
@@ -115,3 +114,5 @@ void FileTestWindow::rebuildLines() {
                                   .arg(problems)
                                   .arg(rows.size()));
 }
+
+} // namespace tandrel

@@ -14,15 +14,13 @@
 #include <QVBoxLayout>
 
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
 #include "ui/WidgetHelpers.h"
 
-using tandrel::MakeBoldLabel;
-using tandrel::MakeButton;
-using tandrel::MakeEdit;
+namespace tandrel {
 
-AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+AddPersonDialog::AddPersonDialog(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TaddForm"));
     setWindowTitle(QStringLiteral("Add Receipient"));
@@ -58,7 +56,7 @@ AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* p
     buttons->addStretch(1);
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#people"), *buttons);
+    GiveDialogHelp(*this, GuidePage("database-editor.html#people"), *buttons);
 
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(bevel, 1);
@@ -78,11 +76,11 @@ void AddPersonDialog::clear() {
 }
 
 void AddPersonDialog::acceptPerson() {
-    tandrel::Database* db = database_.database();
+    Database* db = database_.database();
     if (!db || nameEdit->text().isEmpty()) return;
-    const std::string name = tandrel::DatabaseBytes(database_, nameEdit->text());
-    const std::string email = tandrel::DatabaseBytes(database_, emailEdit->text());
-    tandrel::Person& entry = tandrel::AddPerson(*db, name, email);
+    const std::string name = DatabaseBytes(database_, nameEdit->text());
+    const std::string email = DatabaseBytes(database_, emailEdit->text());
+    Person& entry = AddPerson(*db, name, email);
     emit personAdded(&entry);
     accept();
 }
@@ -90,3 +88,5 @@ void AddPersonDialog::acceptPerson() {
 void AddPersonDialog::cancelAdding() {
     reject();
 }
+
+} // namespace tandrel

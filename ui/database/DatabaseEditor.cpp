@@ -23,12 +23,13 @@
 #include <utility>
 #include <vector>
 
-#include "ui/database/AddPersonDialog.h"
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
-#include "ui/database/FieldsDialog.h"
+#include "ui/TextBridge.h"
+#include "ui/WaitCursor.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/database/AddPersonDialog.h"
+#include "ui/database/FieldsDialog.h"
 
 namespace tandrel {
 
@@ -84,24 +85,7 @@ private:
     std::vector<Person*> rows_;
 };
 
-} // namespace tandrel
-
-using tandrel::Person;
-
-using tandrel::MakeBoldLabel;
-using tandrel::MakeButton;
-
 namespace {
-
-// Shows the hourglass for the lifetime of the object, restoring the cursor however the
-// scope is left.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 class Guard {
 public:
@@ -165,7 +149,7 @@ void CentreOnScreen(QWidget* w) {
 
 } // namespace
 
-DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* parent)
+DatabaseEditor::DatabaseEditor(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TdBaseEntry"));
     setWindowTitle(QStringLiteral("Database Editor"));
@@ -177,7 +161,7 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     left->setObjectName(QStringLiteral("LeftPanel"));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    entries_ = new tandrel::EntryListModel(database_, this);
+    entries_ = new EntryListModel(database_, this);
     entryList = new QListView;
     entryList->setObjectName(QStringLiteral("ListBox2"));
     entryList->setAccessibleName(QStringLiteral("Entries"));
@@ -199,7 +183,7 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     leftLayout->addLayout(buttons);
     auto* helpRow = new QHBoxLayout;
     helpRow->addStretch(1);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html"), *helpRow);
+    GiveDialogHelp(*this, GuidePage("database-editor.html"), *helpRow);
     leftLayout->addLayout(helpRow);
 
     // Right part: the current person, a line per field, and the value being edited.
@@ -347,7 +331,7 @@ void DatabaseEditor::showCurrentEntry() {
     emailDisplay->setText(shown(e->email()));
     Guard g(updating_);
     fieldLines->clear();
-    const std::vector<std::string> lines = tandrel::FieldLines(*db(), *e);
+    const std::vector<std::string> lines = FieldLines(*db(), *e);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         auto* item = new QListWidgetItem(shown(lines[k]));
         // Values beyond the last field have no field to be edited under.
@@ -376,7 +360,7 @@ Person* DatabaseEditor::entryAt(int row) const {
 }
 
 QString DatabaseEditor::shown(const std::string& bytes) const {
-    return tandrel::DatabaseString(db(), bytes);
+    return DatabaseString(db(), bytes);
 }
 
 int DatabaseEditor::entryLineCount() const {
@@ -446,9 +430,9 @@ void DatabaseEditor::changeValue() {
     const int k = selectedFieldLine();
     Person* e = entryAt(i);
     if (!db() || !e || k < 0) return;
-    const tandrel::TextEncoding before = db()->encoding;
-    const std::string value = tandrel::DatabaseBytes(database_, valueEdit->text());
-    if (!tandrel::SetEntryValue(*db(), *e, static_cast<std::size_t>(k), value)) return;
+    const TextEncoding before = db()->encoding;
+    const std::string value = DatabaseBytes(database_, valueEdit->text());
+    if (!SetEntryValue(*db(), *e, static_cast<std::size_t>(k), value)) return;
     Guard g(updating_);
     if (db()->encoding != before) entries_->refreshAll();
     entries_->refreshRow(i);
@@ -481,7 +465,7 @@ void DatabaseEditor::removeSelectedEntries() {
         victims.reserve(static_cast<std::size_t>(picked.size()));
         for (const QModelIndex& i : picked)
             victims.push_back(entries_->at(i.row()));
-        tandrel::RemoveEntries(*db(), victims);
+        RemoveEntries(*db(), victims);
     }
     fillEntryList();
     showCurrentEntry();
@@ -526,3 +510,5 @@ void DatabaseEditor::onFocusChanged(QWidget* old, QWidget* now) {
     if (now == entryPanel || entryPanel->isAncestorOf(now)) return;
     onEntryPanelLeft();
 }
+
+} // namespace tandrel

@@ -11,13 +11,13 @@
 #include <QVBoxLayout>
 
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
 #include "ui/WidgetHelpers.h"
 
-using tandrel::MakeButton;
+namespace tandrel {
 
-FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+FieldsDialog::FieldsDialog(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TForm4"));
     setWindowTitle(QStringLiteral("Fields"));
@@ -43,7 +43,7 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
     // Help beside Done: the fixed window has no room for a button more below it.
     auto* doneRow = new QHBoxLayout;
     doneRow->addWidget(doneButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#fields"), *doneRow);
+    GiveDialogHelp(*this, GuidePage("database-editor.html#fields"), *doneRow);
     left->addLayout(doneRow);
     left->addStretch(1);
     fieldList = new QListWidget;
@@ -77,10 +77,10 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
 void FieldsDialog::fillFieldList() {
     const QSignalBlocker block(fieldList);
     fieldList->clear();
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db) return;
     for (const auto& f : db->fields)
-        fieldList->addItem(tandrel::DatabaseString(db, f.name));
+        fieldList->addItem(DatabaseString(db, f.name));
 }
 
 void FieldsDialog::clear() {
@@ -103,8 +103,8 @@ void FieldsDialog::pickLine(bool takeFocus) {
 void FieldsDialog::appendField() {
     if (!database_.database()) return;
     const QString text = nameEdit->text();
-    const std::string name = tandrel::DatabaseBytes(database_, text);
-    if (!tandrel::AppendField(*database_.database(), name)) return;
+    const std::string name = DatabaseBytes(database_, text);
+    if (!AppendField(*database_.database(), name)) return;
     fieldList->addItem(text);
 }
 
@@ -117,8 +117,8 @@ void FieldsDialog::renameField() {
     const int k = fieldList->row(item);
     if (k < 0) return;
     const QString text = nameEdit->text();
-    if (!tandrel::RenameField(*database_.database(), static_cast<std::size_t>(k),
-                              tandrel::DatabaseBytes(database_, text)))
+    if (!RenameField(*database_.database(), static_cast<std::size_t>(k),
+                     DatabaseBytes(database_, text)))
         return;
     item->setText(text);
 }
@@ -127,3 +127,5 @@ void FieldsDialog::finishEditing() {
     emit editingDone();
     accept();
 }
+
+} // namespace tandrel

@@ -17,6 +17,8 @@
 #include "ui/DialogHelp.h"
 #include "model/Version.h"
 
+namespace tandrel {
+
 namespace {
 
 QLabel* BoldLabel(const QString& objectName, int pixelSize, QWidget* parent) {
@@ -89,9 +91,9 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     grid->addWidget(okButton, 3, 0, 1, 2, Qt::AlignHCenter);
     // Help beside the centred OK, at the end where the platform's dialogs have it: the
     // topic of the files kept in the folder the box names.
-    tandrel::AnswerF1(*this, tandrel::GuidePage("logs.html"));
-    grid->addWidget(tandrel::MakeHelpButton(*this, tandrel::GuidePage("logs.html")), 3, 0, 1, 2,
-                    tandrel::HelpButtonSide(*this));
+    AnswerF1(*this, GuidePage("logs.html"));
+    grid->addWidget(MakeHelpButton(*this, GuidePage("logs.html")), 3, 0, 1, 2,
+                    HelpButtonSide(*this));
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(1, 1);
 
@@ -99,7 +101,7 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel);
 
-    setTexts(QLatin1StringView(tandrel::kProgramAndVersion), creditText());
+    setTexts(QLatin1StringView(kProgramAndVersion), creditText());
 }
 
 QString AboutBox::creditText() {
@@ -158,3 +160,5 @@ void AboutBox::showEvent(QShowEvent* event) {
     }
     QDialog::showEvent(event);
 }
+
+} // namespace tandrel

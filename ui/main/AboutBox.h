@@ -10,6 +10,8 @@
 class QLabel;
 class QPushButton;
 
+namespace tandrel {
+
 class AboutBox : public QDialog {
     Q_OBJECT
 public:
@@ -35,3 +37,5 @@ private:
     QLabel* folderLabel = nullptr;
     QPushButton* okButton = nullptr;
 };
+
+} // namespace tandrel

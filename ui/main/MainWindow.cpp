@@ -20,10 +20,12 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "ui/main/AboutBox.h"
+#include "model/Settings.h"
+#include "ui/HelpWindow.h"
+#include "ui/Resources.h"
 #include "ui/attachments/AttachmentsWindow.h"
 #include "ui/database/DatabaseEditor.h"
-#include "ui/HelpWindow.h"
+#include "ui/main/AboutBox.h"
 #include "ui/main/MailPanel.h"
 #include "ui/main/MainLook.h"
 #include "ui/main/MainMenus.h"
@@ -32,17 +34,13 @@
 #include "ui/main/PeopleModel.h"
 #include "ui/main/PeoplePanes.h"
 #include "ui/settings/PreferencesDialog.h"
-#include "model/Settings.h"
 
-// Resources of a static library are registered by hand (outside any namespace).
-static void initTandrelResources() {
-    Q_INIT_RESOURCE(resources);
-}
+namespace tandrel {
 
-using namespace tandrel::mainwindow;
+using namespace mainwindow;
 
 MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWindow(parent) {
-    initTandrelResources();
+    RegisterResources();
     setObjectName(QStringLiteral("TForm1"));
     // "MS Sans Serif" 8 points as designed: the platform's sans-serif face at that size.
     QFont base = font();
@@ -320,3 +318,5 @@ void MainWindow::showHelpIndex() {
 void MainWindow::showHelpPage(const QUrl& page, QWidget* asking) {
     help().showPage(page, asking);
 }
+
+} // namespace tandrel

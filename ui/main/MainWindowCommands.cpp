@@ -14,25 +14,25 @@
 #include <QToolButton>
 #include <exception>
 
-#include "ui/main/AboutBox.h"
+#include "merge/Merge.h"
+#include "model/RunResults.h"
+#include "model/Settings.h"
+#include "model/Version.h"
+#include "ui/TextBridge.h"
 #include "ui/attachments/AttachmentsWindow.h"
 #include "ui/database/DatabaseEditor.h"
-#include "ui/database/DatabaseText.h"
+#include "ui/main/AboutBox.h"
 #include "ui/main/MailPanel.h"
 #include "ui/main/MainLook.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainStatusBar.h"
-#include "merge/Merge.h"
 #include "ui/main/PeopleModel.h"
 #include "ui/main/PeoplePanes.h"
 #include "ui/settings/PreferencesDialog.h"
-#include "model/RunResults.h"
-#include "model/Settings.h"
-#include "model/Version.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::MailEditors;
-using tandrel::Person;
+namespace tandrel {
+
+using namespace mainwindow;
 
 // ---------------------------------------------------------------------------------------
 // Other windows and the mailing
@@ -52,9 +52,9 @@ void MainWindow::editDatabase() {
 
 void MainWindow::editPreferences() {
     if (!preferences_ || preferences_->exec() != QDialog::Accepted) return;
-    if (!ini_) ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
+    if (!ini_) ini_ = std::make_unique<Profile>(st_.iniPath());
     try {
-        tandrel::WritePrefs(*ini_, st_.prefs);
+        WritePrefs(*ini_, st_.prefs);
     } catch (const std::exception& e) {
         showError(QString::fromLocal8Bit(e.what()));
     }
@@ -62,7 +62,7 @@ void MainWindow::editPreferences() {
 
 void MainWindow::showAbout() {
     if (!about_) return;
-    about_->setTexts(QLatin1StringView(tandrel::kProgramAndVersion), AboutBox::creditText());
+    about_->setTexts(QLatin1StringView(kProgramAndVersion), AboutBox::creditText());
     about_->exec();
 }
 
@@ -165,7 +165,7 @@ void MainWindow::showPreview() {
     }
     try {
         editors_->showPreview(st_, *entry);
-    } catch (const tandrel::ComposeError& e) {
+    } catch (const ComposeError& e) {
         editors_->previewButton->setChecked(false);
         showError(QString::fromStdString(e.what()));
         return;
@@ -265,7 +265,7 @@ void MainWindow::refreshLists() {
     }
     fieldList->clear();
     for (const auto& f : st_.db->fields)
-        fieldList->addItem(tandrel::DatabaseString(st_.db.get(), f.name));
+        fieldList->addItem(DatabaseString(st_.db.get(), f.name));
     people_->showDatabase();
     endPreview();
     updateStatusBar();
@@ -301,9 +301,9 @@ void MainWindow::moveAllToRecipients() {
 
 // The people of the loaded database the last run (also of an earlier session) did not
 // reach, in database order.
-static std::vector<Person*> NotReached(const tandrel::AppState& st) {
+static std::vector<Person*> NotReached(const AppState& st) {
     if (!st.db) return {};
-    return tandrel::RecipientsNotReached(*st.db, st.runResultsPath());
+    return RecipientsNotReached(*st.db, st.runResultsPath());
 }
 
 void MainWindow::updateNotReachedCommand() {
@@ -318,3 +318,5 @@ void MainWindow::selectRecipientsNotReached() {
     endPreview();
     updateStatusBar();
 }
+
+} // namespace tandrel

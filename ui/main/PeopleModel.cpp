@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-using tandrel::Person;
+namespace tandrel {
 
 PeopleModel::PeopleModel(Kind kind, QObject* parent) : QAbstractTableModel(parent), kind_(kind) {}
 
@@ -50,7 +50,7 @@ QVariant PeopleModel::data(const QModelIndex& index, int role) const {
 }
 
 QString PeopleModel::shown(const std::string& bytes) const {
-    const std::string utf8 = tandrel::DecodeText(bytes, encoding_);
+    const std::string utf8 = DecodeText(bytes, encoding_);
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
@@ -158,3 +158,5 @@ void PeopleModel::freeze() {
         snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     frozen_ = true;
 }
+
+} // namespace tandrel

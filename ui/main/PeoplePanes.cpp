@@ -17,8 +17,9 @@
 #include "ui/main/PeopleFilter.h"
 #include "ui/main/PeopleModel.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::Person;
+namespace tandrel {
+
+using namespace mainwindow;
 
 namespace {
 
@@ -34,9 +35,9 @@ QTreeView* MakeList(const char* name, QAbstractItemModel* model) {
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setAllColumnsShowFocus(true);
     // Long values lose their middle, not their end, and show whole in their tooltip.
-    tandrel::MakeColumnsResizable(*v);
+    MakeColumnsResizable(*v);
     // Columns fit what the list shows as it is loaded and resized, until the user drags one.
-    tandrel::KeepColumnsFitted(*v);
+    KeepColumnsFitted(*v);
     return v;
 }
 
@@ -51,7 +52,7 @@ std::vector<int> ShownRows(const PeopleFilter& filter) {
 
 } // namespace
 
-PeoplePanes::PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent)
+PeoplePanes::PeoplePanes(DatabaseDocument& database, QWidget* parent)
     : QWidget(parent), database_(database) {
     setObjectName(QStringLiteral("Panel4"));
     availModel_ = new PeopleModel(PeopleModel::Kind::Available, this);
@@ -158,7 +159,7 @@ std::vector<QWidget*> PeoplePanes::tabOrder() const {
 }
 
 void PeoplePanes::showDatabase() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db) return;
     std::vector<Person*> all;
     std::vector<Person*> chosen;
@@ -202,7 +203,7 @@ std::vector<Person*> PeoplePanes::recipientRows() const {
     // the selected entries of the database are then the recipients, in database order.
     if (recipModel_->frozen()) {
         std::vector<Person*> chosen;
-        if (const tandrel::Database* db = database_.database())
+        if (const Database* db = database_.database())
             for (const auto& e : db->entries)
                 if (e->selected) chosen.push_back(e.get());
         return chosen;
@@ -266,7 +267,7 @@ void PeoplePanes::setAvailableWidth(int width) {
 }
 
 void PeoplePanes::moveSelectedToRecipients() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
     const std::vector<int> rows = selectedRows(availableView);
     if (rows.empty()) return;
@@ -289,7 +290,7 @@ void PeoplePanes::moveRowsToRecipients(const std::vector<int>& rows) {
 }
 
 void PeoplePanes::moveAllToRecipients() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
     WaitCursor wait;
     if (!availableSearch->text().isEmpty()) {
@@ -331,7 +332,7 @@ void PeoplePanes::takeBackAllRecipients() {
         takeBackRows(ShownRows(*recipFilter_));
         return;
     }
-    if (const tandrel::Database* db = database_.database())
+    if (const Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
     for (Person* e : recipModel_->entries())
@@ -343,7 +344,7 @@ void PeoplePanes::takeBackAllRecipients() {
 
 void PeoplePanes::makeRecipients(const std::vector<Person*>& chosen) {
     WaitCursor wait;
-    if (const tandrel::Database* db = database_.database())
+    if (const Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
     for (Person* e : chosen)
@@ -355,3 +356,5 @@ void PeoplePanes::makeRecipients(const std::vector<Person*>& chosen) {
     availModel_->selectionMarksChanged();
     emit countsChanged();
 }
+
+} // namespace tandrel
