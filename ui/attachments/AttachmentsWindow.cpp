@@ -18,6 +18,7 @@
 #include "ui/attachments/FileTestWindow.h"
 #include "ui/ListColumns.h"
 #include "ui/PathElision.h"
+#include "ui/TextBridge.h"
 
 namespace tandrel {
 
@@ -132,13 +133,13 @@ AttachmentsWindow::~AttachmentsWindow() {
 }
 
 std::string AttachmentsWindow::decimalSeparator() const {
-    return QLocale().decimalPoint().toLocal8Bit().toStdString();
+    return Utf8Bytes(QLocale().decimalPoint());
 }
 
 void AttachmentsWindow::browse() {
     // Until the user has browsed somewhere, the dialog opens beside the mail in use (the
     // user's documents are rather there than wherever the program was started from).
-    const QFileInfo mail(QString::fromLocal8Bit(QByteArray::fromStdString(st_.user.lastMail)));
+    const QFileInfo mail(PathText(st_.user.lastMail));
     if (!browsed_ && !st_.user.lastMail.empty() && mail.absoluteDir().exists())
         openDialog->setDirectory(mail.absolutePath());
     browsed_ = true;
@@ -149,23 +150,22 @@ void AttachmentsWindow::browse() {
 }
 
 void AttachmentsWindow::addAttachment() {
-    const QByteArray bytes = pathEdit->text().toLocal8Bit();
-    if (bytes.isEmpty()) return;
-    const std::string path = bytes.toStdString();
+    const std::string path = PathBytes(pathEdit->text());
+    if (path.empty()) return;
     st_.attachments.push_back(MakeAttachment(path));
 
     // The row goes into the list once it is complete: the columns are fitted to the rows
     // as they arrive.
     auto* row = new QTreeWidgetItem;
-    row->setText(FileColumn, QString::fromLocal8Bit(bytes));
+    row->setText(FileColumn, PathText(path));
     row->setToolTip(FileColumn, row->text(FileColumn));
-    row->setData(FileColumn, kPathRole, bytes);
+    row->setData(FileColumn, kPathRole, QByteArray::fromStdString(path));
     // GetFileInfo gives -1 for missing and unreadable files alike (a path with
     // placeholders included): the row then keeps both columns empty.
     const TFileInfo info = GetFileInfo(path, decimalSeparator());
     if (info.Size >= 0) {
-        row->setText(TypeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.TypeText)));
-        row->setText(SizeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.SizeText)));
+        row->setText(TypeColumn, WordsText(info.TypeText));
+        row->setText(SizeColumn, WordsText(info.SizeText));
     }
     attachmentList->addTopLevelItem(row);
 }

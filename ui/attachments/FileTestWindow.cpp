@@ -66,11 +66,10 @@ void FileTestWindow::showEvent(QShowEvent* event) {
 
 void FileTestWindow::rebuildLines() {
     resultList->clear();
-    const std::string separator = QLocale().decimalPoint().toLocal8Bit().toStdString();
+    const std::string separator = Utf8Bytes(QLocale().decimalPoint());
     const std::vector<FileTestRow> rows = FileTestRows(st_.attachments, st_.db.get(), separator);
-    auto text = [](const std::string& bytes) {
-        return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
-    };
+    // The rows name files: their text is converted as the file names in it.
+    auto text = [](const std::string& bytes) { return PathText(bytes); };
     // A file that cannot be sent stands out by colour and icon, not only by its wording;
     // the others carry an icon too, so that all the paths start in one column.
     const QIcon problemIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);

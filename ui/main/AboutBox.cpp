@@ -16,6 +16,7 @@
 
 #include "ui/DialogHelp.h"
 #include "model/Version.h"
+#include "ui/TextBridge.h"
 
 namespace tandrel {
 
@@ -145,8 +146,7 @@ QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
 void AboutBox::showEvent(QShowEvent* event) {
     // Centred on the screen rather than over the main window.
     if (!event->spontaneous()) {
-        const QString folder =
-            QString::fromLocal8Bit(programDir_.data(), static_cast<qsizetype>(programDir_.size()));
+        const QString folder = PathText(programDir_);
         const QString shown = folderLabel->fontMetrics().elidedText(folder, Qt::ElideMiddle, 270);
         folderLabel->setText(folderText(shown));
         folderLabel->setToolTip(folder);

@@ -12,6 +12,7 @@
 #include "ui/DialogHelp.h"
 #include "model/TextEncoding.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/TextBridge.h"
 
 namespace tandrel {
 
@@ -19,8 +20,7 @@ namespace {
 
 // A header name or value as the file's own encoding shows it.
 QString Shown(const std::string& bytes) {
-    const std::string utf8 = DecodeText(bytes, DetectTextEncoding(bytes));
-    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    QString text = SystemText(bytes);
     text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text;
 }

@@ -161,8 +161,7 @@ MailPanel::MailPanel(MailDocument& mail, QWidget* area) : QObject(area), mail_(m
 
 // Only the new text is looked at: a character the mail's encoding lacks makes it UTF-8.
 void MailPanel::typed(const QString& added) {
-    const QByteArray u = added.toUtf8();
-    mail_.acceptTyped(std::string_view(u.constData(), static_cast<std::size_t>(u.size())));
+    mail_.acceptTyped(Utf8Bytes(added));
 }
 
 MailEditors MailPanel::texts() const {

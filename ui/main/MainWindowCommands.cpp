@@ -56,7 +56,7 @@ void MainWindow::editPreferences() {
     try {
         WritePrefs(*ini_, st_.prefs);
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
 }
 
@@ -74,7 +74,7 @@ void MainWindow::editAttachments() {
     try {
         attachments_->exec();
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     updateStatusBar();
 }
@@ -88,7 +88,7 @@ void MainWindow::sendMailing() {
     try {
         launcher_->sendMailing();
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     updateNotReachedCommand();
 }
@@ -103,7 +103,7 @@ void MainWindow::sendTestMail() {
     try {
         launcher_->sendTestMail(*person);
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
 }
 
@@ -167,7 +167,7 @@ void MainWindow::showPreview() {
         editors_->showPreview(st_, *entry);
     } catch (const ComposeError& e) {
         editors_->previewButton->setChecked(false);
-        showError(QString::fromStdString(e.what()));
+        showError(WordsText(e.what()));
         return;
     }
     updateTitle();

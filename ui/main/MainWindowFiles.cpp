@@ -58,7 +58,7 @@ void MainWindow::startUp(const std::string& programDir) {
         }
     } catch (const std::exception& e) {
         // The rest of the start-up is skipped; the program goes on with what it has.
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     refreshLists();
     // Whatever the start-up brought in is what the files hold.
@@ -86,7 +86,7 @@ void MainWindow::shutDown() {
         } catch (const std::exception& e) {
             // Reported, but the program still ends: a settings file that cannot be
             // written must never keep the user from closing the window.
-            showError(QString::fromLocal8Bit(e.what()));
+            showError(WordsText(e.what()));
         }
     }
     ini_.reset();
@@ -121,7 +121,7 @@ bool MainWindow::tryFile(const std::function<void()>& operation) {
         operation();
         return true;
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
         return false;
     }
 }
@@ -222,7 +222,7 @@ void MainWindow::openFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         // A name the desktop or the shell passed on may be gone by now, or be a folder.
         if (!FileExists(path)) {
-            showError(QString::fromLocal8Bit(("Cannot open file " + path).c_str()));
+            showError(QStringLiteral("Cannot open file ") + PathText(path));
             continue;
         }
         if (IsCsvPath(path)) {
