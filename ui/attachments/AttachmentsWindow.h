@@ -50,14 +50,14 @@ private:
     AppState& st_;
     FileTestWindow* fileTest_ = nullptr;
 
-    QTreeWidget* attachmentList = nullptr;
-    QLineEdit* pathEdit = nullptr;
-    QPushButton* browseButton = nullptr;
-    QPushButton* addButton = nullptr;
-    QPushButton* removeButton = nullptr;
-    QPushButton* testButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QFileDialog* openDialog = nullptr;
+    QTreeWidget* attachmentList_ = nullptr;
+    QLineEdit* pathEdit_ = nullptr;
+    QPushButton* browseButton_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* testButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QFileDialog* openDialog_ = nullptr;
     bool browsed_ = false;
 };
 

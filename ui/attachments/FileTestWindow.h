@@ -27,9 +27,9 @@ protected:
 private:
     const AppState& st_;
 
-    QLabel* summaryLabel = nullptr;
-    QListWidget* resultList = nullptr;
-    QPushButton* okButton = nullptr;
+    QLabel* summaryLabel_ = nullptr;
+    QListWidget* resultList_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
 
 } // namespace tandrel

@@ -30,10 +30,10 @@ signals:
 private:
     DatabaseDocument& database_;
 
-    QLineEdit* nameEdit = nullptr;
-    QLineEdit* emailEdit = nullptr;
-    QPushButton* okButton = nullptr;
-    QPushButton* cancelButton = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QLineEdit* emailEdit_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
 };
 
 } // namespace tandrel

@@ -74,7 +74,7 @@ private:
     void onFocusChanged(QWidget* old, QWidget* now);
     void clearDisplay();
     int currentLine() const;
-    // The selected field line of fieldLines when it stands for a field, or -1.
+    // The selected field line of fieldLines_ when it stands for a field, or -1.
     int selectedFieldLine() const;
 
     Database* db() const { return database_.database(); }
@@ -86,18 +86,18 @@ private:
     FieldsDialog* fieldsDialog_ = nullptr;
 
     EntryListModel* entries_ = nullptr;
-    QListView* entryList = nullptr;
-    QPushButton* addButton = nullptr;
-    QPushButton* removeButton = nullptr;
-    QPushButton* fieldsButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QWidget* entryPanel = nullptr;
-    QLineEdit* nameDisplay = nullptr;
-    QLineEdit* emailDisplay = nullptr;
-    QListWidget* fieldLines = nullptr;
-    QLineEdit* fieldDisplay = nullptr;
-    QLineEdit* valueEdit = nullptr;
-    QPushButton* changeButton = nullptr;
+    QListView* entryList_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* fieldsButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QWidget* entryPanel_ = nullptr;
+    QLineEdit* nameDisplay_ = nullptr;
+    QLineEdit* emailDisplay_ = nullptr;
+    QListWidget* fieldLines_ = nullptr;
+    QLineEdit* fieldDisplay_ = nullptr;
+    QLineEdit* valueEdit_ = nullptr;
+    QPushButton* changeButton_ = nullptr;
     // Set while lists are filled from code, so their change signals are not taken as
     // clicks.
     bool updating_ = false;

@@ -37,11 +37,11 @@ private:
 
     DatabaseDocument& database_;
 
-    QLineEdit* nameEdit = nullptr;
-    QPushButton* changeButton = nullptr;
-    QPushButton* newButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QListWidget* fieldList = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QPushButton* changeButton_ = nullptr;
+    QPushButton* newButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QListWidget* fieldList_ = nullptr;
 };
 
 } // namespace tandrel

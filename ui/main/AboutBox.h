@@ -31,11 +31,11 @@ protected:
 
 private:
     const std::string& programDir_;
-    QLabel* iconLabel = nullptr;
-    QLabel* titleLabel = nullptr;
-    QLabel* creditsLabel = nullptr;
-    QLabel* folderLabel = nullptr;
-    QPushButton* okButton = nullptr;
+    QLabel* iconLabel_ = nullptr;
+    QLabel* titleLabel_ = nullptr;
+    QLabel* creditsLabel_ = nullptr;
+    QLabel* folderLabel_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
 
 } // namespace tandrel

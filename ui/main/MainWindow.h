@@ -218,10 +218,10 @@ private:
     AttachmentsWindow* attachments_ = nullptr;
 
     // Controls, named as everywhere in the program.
-    MainStatusBar* statusLine = nullptr;
-    QListWidget* fieldList = nullptr;
-    QWidget* mailArea = nullptr;
-    QWidget* paneSplitter = nullptr;
+    MainStatusBar* statusLine_ = nullptr;
+    QListWidget* fieldList_ = nullptr;
+    QWidget* mailArea_ = nullptr;
+    QWidget* paneSplitter_ = nullptr;
 };
 
 } // namespace tandrel

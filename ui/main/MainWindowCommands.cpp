@@ -182,7 +182,7 @@ void MainWindow::restoreTemplate() {
 // Field insertion, clipboard and the enabling rules
 
 bool MainWindow::fieldSelected() const {
-    return !fieldList->selectedItems().isEmpty();
+    return !fieldList_->selectedItems().isEmpty();
 }
 
 void MainWindow::insertField() {
@@ -191,7 +191,7 @@ void MainWindow::insertField() {
         return;
     }
     if (!fieldSelected()) return;
-    const QString name = fieldList->selectedItems().front()->text();
+    const QString name = fieldList_->selectedItems().front()->text();
     editors_->bodyEdit->insertPlainText(QLatin1Char('[') + name + QLatin1Char(']'));
 }
 
@@ -263,9 +263,9 @@ void MainWindow::refreshLists() {
         updateTitle();
         return;
     }
-    fieldList->clear();
+    fieldList_->clear();
     for (const auto& f : st_.db->fields)
-        fieldList->addItem(DatabaseString(st_.db.get(), f.name));
+        fieldList_->addItem(DatabaseString(st_.db.get(), f.name));
     people_->showDatabase();
     endPreview();
     updateStatusBar();
@@ -274,10 +274,10 @@ void MainWindow::refreshLists() {
 }
 
 void MainWindow::updateStatusBar() {
-    statusLine->setText(2, QStringLiteral("%1 attachments").arg(st_.attachments.size()));
-    statusLine->setText(1, QStringLiteral("%1 of %2 receipients selected")
-                               .arg(people_->recipientCount())
-                               .arg(people_->availableCount()));
+    statusLine_->setText(2, QStringLiteral("%1 attachments").arg(st_.attachments.size()));
+    statusLine_->setText(1, QStringLiteral("%1 of %2 receipients selected")
+                                .arg(people_->recipientCount())
+                                .arg(people_->availableCount()));
 }
 
 void MainWindow::setControlsEnabled(bool on) {
@@ -285,11 +285,11 @@ void MainWindow::setControlsEnabled(bool on) {
     menus_->setToolBarEnabled(on);
     if (!on) {
         endPreview();
-        fieldList->clearSelection();
+        fieldList_->clearSelection();
     }
     people_->setListsEnabled(on);
     for (QWidget* w :
-         std::initializer_list<QWidget*>{fieldList, editors_->previewButton, editors_->sendButton})
+         std::initializer_list<QWidget*>{fieldList_, editors_->previewButton, editors_->sendButton})
         w->setEnabled(on);
     menus_->sendTestAction->setEnabled(on);
     updateNotReachedCommand();

@@ -213,8 +213,8 @@ void MainWindow::openDatabaseFile(const std::string& file) {
     }
     const std::string note = CsvColumnsNote(database_.columnsTaken());
     if (opened && !note.empty() && st_.db)
-        statusLine->setText(0, QFileInfo(PathText(file)).fileName() + QStringLiteral(": ") +
-                                   EncodedText(note, st_.db->encoding));
+        statusLine_->setText(0, QFileInfo(PathText(file)).fileName() + QStringLiteral(": ") +
+                                    EncodedText(note, st_.db->encoding));
     refreshLists();
 }
 

@@ -80,16 +80,16 @@ private:
     PeopleFilter* availFilter_ = nullptr;
     PeopleFilter* recipFilter_ = nullptr;
 
-    QWidget* availablePane = nullptr;
-    QLineEdit* availableSearch = nullptr;
-    QTreeView* availableView = nullptr;
-    QWidget* moveButtonsPane = nullptr;
-    QPushButton* moveSelectedButton = nullptr;
-    QPushButton* moveAllButton = nullptr;
-    QPushButton* takeBackAllButton = nullptr;
-    QPushButton* takeBackSelectedButton = nullptr;
-    QLineEdit* recipientsSearch = nullptr;
-    QTreeView* recipientsView = nullptr;
+    QWidget* availablePane_ = nullptr;
+    QLineEdit* availableSearch_ = nullptr;
+    QTreeView* availableView_ = nullptr;
+    QWidget* moveButtonsPane_ = nullptr;
+    QPushButton* moveSelectedButton_ = nullptr;
+    QPushButton* moveAllButton_ = nullptr;
+    QPushButton* takeBackAllButton_ = nullptr;
+    QPushButton* takeBackSelectedButton_ = nullptr;
+    QLineEdit* recipientsSearch_ = nullptr;
+    QTreeView* recipientsView_ = nullptr;
 };
 
 } // namespace tandrel
