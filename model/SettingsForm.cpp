@@ -95,11 +95,11 @@ public:
     // Text the settings file can store: one line, at most what a read gives back.
     bool storable(const char* key, const std::string& value) {
         if (value.find_first_of("\r\n") != std::string::npos) {
-            problem(key, "holds a line break");
+            kept(key, "holds a line break");
             return false;
         }
         if (value.size() > kMaxStoredLength) {
-            problem(key, "is longer than " + std::to_string(kMaxStoredLength) + " characters");
+            kept(key, "is longer than " + std::to_string(kMaxStoredLength) + " characters");
             return false;
         }
         return true;
@@ -131,13 +131,15 @@ public:
                int Preferences::*out, Preferences& prefs) {
         const std::optional<std::int32_t> number = ParseSettingsInteger(value);
         if (!number) {
-            problem(key, "is not a number");
+            kept(key, "is not a number");
             prefs.*out = before_.*out;
             return;
         }
         prefs.*out = std::clamp<int>(*number, lowest, highest);
         if (prefs.*out != *number)
-            problem(key, "is outside " + std::to_string(lowest) + " to " + std::to_string(highest));
+            problem(key, std::string(key) + " " + value + " is outside " + std::to_string(lowest) +
+                             " to " + std::to_string(highest) + "; " + std::to_string(prefs.*out) +
+                             " is used");
     }
 
     // A delimiter that stays is the character in use, stored as its own code.
@@ -145,7 +147,7 @@ public:
         const std::optional<std::int32_t> code =
             value.empty() ? std::nullopt : ParseSettingsInteger(value);
         if (!code) {
-            problem("fielddelim", value.empty() ? "is empty" : "is not a number");
+            kept("fielddelim", value.empty() ? "is empty" : "is not a number");
             prefs.delimiterChar = before_.delimiterChar;
             prefs.fieldDelimiter = static_cast<unsigned char>(before_.delimiterChar);
             return;
@@ -155,8 +157,10 @@ public:
     }
 
 private:
-    void problem(const char* key, const std::string& why) {
-        problems_.push_back({key, std::string(key) + " " + why + "; it stays as it was"});
+    void problem(const char* key, std::string text) { problems_.push_back({key, std::move(text)}); }
+    // A value not taken: the one before stays.
+    void kept(const char* key, const std::string& why) {
+        problem(key, std::string(key) + " " + why + "; it stays as it was");
     }
 
     const Preferences& before_;
