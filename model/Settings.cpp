@@ -18,6 +18,7 @@
 
 #include "model/Errors.h"
 #include "model/SafeFile.h"
+#include "model/SettingsForm.h"
 #include "model/TextFile.h"
 
 namespace tandrel {
@@ -67,26 +68,6 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
     if (eq == std::string_view::npos) return false;
     key = Trim(t.substr(0, eq));
     value = Trim(t.substr(eq + 1));
-    return true;
-}
-
-bool ParseDecimal(std::string_view s, std::int32_t& out) {
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty() || s.front() == '+') return false;
-    std::int32_t v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
-    if (ec != std::errc() || end != s.data() + s.size()) return false;
-    out = v;
-    return true;
-}
-
-// Hexadecimal fills all 32 bits, so "0xFFFFFFFF" reads as -1.
-bool ParseHex(std::string_view s, std::int32_t& out) {
-    if (s.empty() || s.front() == '-' || s.front() == '+') return false;
-    std::uint32_t v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
-    if (ec != std::errc() || end != s.data() + s.size()) return false;
-    out = static_cast<std::int32_t>(v);
     return true;
 }
 
@@ -149,48 +130,6 @@ void PutPrefs(Profile& ini, const Preferences& prefs) {
     PutInt(ini, "Database", "fielddelim", prefs.fieldDelimiter);
 }
 
-// The keys of [Network] that take one of a few words, the first being the default.
-struct EnumeratedKey {
-    const char* key;
-    std::vector<const char*> words;
-};
-const EnumeratedKey kSecurityKey{"security", {"none", "starttls", "tls"}};
-const EnumeratedKey kAuthKey{"auth", {"password", "oauth2"}};
-const EnumeratedKey kEhloKey{"ehlo", {"no", "yes"}};
-const EnumeratedKey kOAuthProviderKey{"oauthprovider", {"microsoft", "google", "custom"}};
-
-// The word as the program spells it (compared without regard to case); empty text is
-// the default. Any other text is kept as written, so that it is never taken for a
-// known word (an unknown security value must not mean plain text) and survives a
-// write of the settings; the check before sending names it.
-std::string KnownWord(const std::string& text, const EnumeratedKey& key) {
-    if (text.empty()) return key.words.front();
-    for (const char* word : key.words)
-        if (SameName(text, word)) return word;
-    return text;
-}
-
-// "none, starttls or tls"
-std::string WordList(const EnumeratedKey& key) {
-    std::string out;
-    for (std::size_t i = 0; i < key.words.size(); ++i)
-        out += (i == 0 ? "" : i + 1 == key.words.size() ? " or " : ", ") +
-               std::string(key.words[i]);
-    return out;
-}
-
-void CheckKnown(const std::string& value, const EnumeratedKey& key,
-                std::vector<std::string>& problems) {
-    for (const char* word : key.words)
-        if (value == word) return;
-    problems.push_back("Tandrel.ini: " + std::string(key.key) + "=" + value +
-                       " is not a known value; use " + WordList(key));
-}
-
-int NonNegative(std::int32_t v) {
-    return v < 0 ? 0 : v;
-}
-
 // Letters, digits, '-' and '.' only: the name goes into the dialogue with the server.
 bool IsHostName(std::string_view s) {
     if (s.empty() || s.size() > 253) return false;
@@ -227,11 +166,7 @@ std::string Profile::readString(const std::string& section, const std::string& k
 
 std::int32_t Profile::readInteger(const std::string& section, const std::string& key,
                                   std::int32_t def) const {
-    const std::string text = readString(section, key, "");
-    std::int32_t v = def;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return ParseHex(std::string_view(text).substr(2), v) ? v : def;
-    return ParseDecimal(text, v) ? v : def;
+    return ParseSettingsInteger(readString(section, key, "")).value_or(def);
 }
 
 bool Profile::writeString(const std::string& section, const std::string& key,
@@ -336,29 +271,13 @@ std::string ComputeLocalComputerName() {
 }
 
 void ReadSettings(const Profile& ini, Preferences& prefs, RecentFiles& user, WindowGeometry& geo) {
-    prefs.smtp = ini.readString("Network", "smtp", kDefaultSmtp);
-    prefs.name = ini.readString("Network", "name", "Your Name");
-    prefs.port = ini.readString("Network", "port", "25");
-    prefs.fromAddress = ini.readString("Network", "fromaddy", kDefaultFromAddy);
-    prefs.security = KnownWord(ini.readString("Network", "security", "none"), kSecurityKey);
-    prefs.user = ini.readString("Network", "user", "");
-    prefs.timeoutSeconds = NonNegative(ini.readInteger("Network", "timeout", 0));
-    prefs.perConnection = NonNegative(ini.readInteger("Network", "perconnection", 0));
-    prefs.ratePerMinute = NonNegative(ini.readInteger("Network", "rate", 0));
-    prefs.connections =
-        std::clamp<int>(ini.readInteger("Network", "connections", 1), 1, kMaxConnections);
-    prefs.ehlo = KnownWord(ini.readString("Network", "ehlo", "no"), kEhloKey);
-    prefs.auth = KnownWord(ini.readString("Network", "auth", "password"), kAuthKey);
-    prefs.oauthCommand = ini.readString("Network", "oauthcommand", "");
-    prefs.oauthProvider =
-        KnownWord(ini.readString("Network", "oauthprovider", "microsoft"), kOAuthProviderKey);
-    prefs.oauthClientId = ini.readString("Network", "oauthclientid", "");
-    prefs.oauthClientSecret = ini.readString("Network", "oauthclientsecret", "");
-    prefs.oauthTenant = ini.readString("Network", "oauthtenant", "common");
-    prefs.oauthAuthUrl = ini.readString("Network", "oauthauthurl", "");
-    prefs.oauthTokenUrl = ini.readString("Network", "oauthtokenurl", "");
-    prefs.oauthScope = ini.readString("Network", "oauthscope", "");
-    prefs.fieldDelimiter = ini.readInteger("Database", "fielddelim", 59);
+    // The file's values go through the rules of the Preferences form; a key that is
+    // absent reads as the value a fresh file would have.
+    const Preferences defaults = DefaultPreferences();
+    SettingsForm form = FormOf(defaults);
+    for (const SettingsFormField& field : SettingsFormFields())
+        form.*field.text = ini.readString(field.section, field.key, form.*field.text);
+    prefs = TakeSettingsForm(form, defaults).prefs;
     user.lastMail = ini.readString("User", "lastmail", "");
     user.lastFields = ini.readString("User", "lastfields", "");
     user.lastDatabase = ini.readString("User", "lastdb", "");
@@ -368,7 +287,6 @@ void ReadSettings(const Profile& ini, Preferences& prefs, RecentFiles& user, Win
     geo.y = ini.readInteger("User", "MainWinYPos", 100);
     geo.width = ini.readInteger("User", "MainWinWidth", 700);
     geo.height = ini.readInteger("User", "MainWinHeight", 600);
-    prefs.delimiterChar = DelimCharOf(prefs.fieldDelimiter);
 }
 
 void WritePrefs(Profile& ini, const Preferences& prefs) {
@@ -388,15 +306,6 @@ void WriteSettings(Profile& ini, const Preferences& prefs, const RecentFiles& us
     PutInt(ini, "User", "MainWinWidth", geo->width);
     PutInt(ini, "User", "MainWinHeight", geo->height);
     PutInt(ini, "User", "TPaneHeight", geo->paneHeight);
-}
-
-std::vector<std::string> UnknownSettingValues(const Preferences& prefs) {
-    std::vector<std::string> problems;
-    CheckKnown(prefs.security, kSecurityKey, problems);
-    CheckKnown(prefs.auth, kAuthKey, problems);
-    CheckKnown(prefs.oauthProvider, kOAuthProviderKey, problems);
-    CheckKnown(prefs.ehlo, kEhloKey, problems);
-    return problems;
 }
 
 bool LoginWithoutEncryption(const Preferences& prefs) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/Model.h"
+#include "model/SettingsForm.h"
 
 namespace tandrel {
 
@@ -69,9 +70,6 @@ void WritePrefs(Profile& ini, const Preferences& prefs);
 void WriteSettings(Profile& ini, const Preferences& prefs, const RecentFiles& user,
                    const WindowGeometry* geo);
 
-// A problem for each enumerated key whose value the program does not know, naming the
-// key and the values it takes: nothing may be sent with such settings.
-std::vector<std::string> UnknownSettingValues(const Preferences& prefs);
 // A user name is set but Security is "none": the login would have to go unencrypted,
 // which the dialogue refuses.
 bool LoginWithoutEncryption(const Preferences& prefs);

@@ -13,6 +13,8 @@ class QDialogButtonBox;
 class QPushButton;
 class QWidget;
 
+namespace tandrel {
+
 // The window that keeps the user guide (the main window) shows it for the dialogs among
 // its children; a dialog finds it by going up its parents.
 class HelpDesk {
@@ -21,8 +23,6 @@ public:
     // Shows `page`, usable beside `asking` also while that window is modal.
     virtual void showHelpPage(const QUrl& page, QWidget* asking) = 0;
 };
-
-namespace tandrel {
 
 // The page a dialog's help opens, asked for when help is wanted: a dialog with tabs
 // gives the section of the tab on show.

@@ -2,6 +2,7 @@
 // The bundled user guide: contents, keyword index and the topics of the main window.
 #include "ui/HelpWindow.h"
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,116 +20,32 @@
 #include <QWindow>
 #include <algorithm>
 #include <iterator>
+#include <vector>
+
+#include "ui/Resources.h"
+
+namespace tandrel {
 
 namespace {
 
-struct Topic {
-    const char* title;
-    const char* url;
-    int level;             // 0: chapter, 1: section under the chapter before it
-    const char* also = ""; // further anchors of the same page that the entry covers
-};
+// The rows of a help table in the resources (help/contents.tsv, help/index.tsv): its
+// lines split at tabs, comments and empty lines left out. The files are UTF-8.
+std::vector<QStringList> HelpTable(const QString& resource) {
+    QFile file(resource);
+    std::vector<QStringList> rows;
+    if (!file.open(QIODevice::ReadOnly)) return rows;
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+        rows.push_back(line.split(QLatin1Char('\t')));
+    }
+    return rows;
+}
 
-// The table of contents, in reading order: a chapter for each window and feature.
-const Topic kTopics[] = {
-    {"Welcome to Tandrel", "qrc:/help/index.html", 0},
-    {"Getting started", "qrc:/help/getting-started.html", 0},
-    {"The main window", "qrc:/help/main-window.html", 0},
-    {"The mail text", "qrc:/help/main-window.html#mail-text", 1},
-    {"From, To and Subject", "qrc:/help/main-window.html#from", 1, "to subject"},
-    {"The field list", "qrc:/help/main-window.html#fields", 1},
-    {"Available and Receipients", "qrc:/help/main-window.html#available", 1, "receipients"},
-    {"Search", "qrc:/help/main-window.html#search", 1},
-    {"Databases and field lists", "qrc:/help/databases.html", 0},
-    {"CSV files", "qrc:/help/databases.html#csv-file", 1},
-    {"Text database files", "qrc:/help/databases.html#database-file", 1},
-    {"Field lists", "qrc:/help/databases.html#fields-file", 1},
-    {"The Database Editor", "qrc:/help/database-editor.html", 0},
-    {"Opening and saving", "qrc:/help/saving.html", 0},
-    {"Mail files", "qrc:/help/saving.html#mail-file", 1},
-    {"Placeholders", "qrc:/help/placeholders.html", 0},
-    {"Attachments", "qrc:/help/attachments.html", 0},
-    {"Previewing a mail", "qrc:/help/preview.html", 0},
-    {"Sending a test to yourself", "qrc:/help/test-mail.html", 0},
-    {"Sending", "qrc:/help/sending.html", 0},
-    {"The check before sending", "qrc:/help/sending.html#check", 1},
-    {"Recipients Not Reached", "qrc:/help/not-reached.html", 0},
-    {"Preferences", "qrc:/help/preferences.html", 0},
-    {"Time-out and limits", "qrc:/help/preferences.html#limits", 1},
-    {"Security and login", "qrc:/help/preferences.html#security", 1},
-    {"OAuth 2.0 Login", "qrc:/help/oauth.html", 1, "tokens microsoft google other command"},
-    {"Settings and log files", "qrc:/help/logs.html", 0},
-    {"The command line", "qrc:/help/command-line.html", 0},
-};
-
-struct Keyword {
-    const char* word;
-    const char* url;
-};
-
-// The keyword index, sorted by keyword.
-const Keyword kKeywords[] = {
-    {"Add (person)", "qrc:/help/database-editor.html#people"},
-    {"Attachments", "qrc:/help/attachments.html"},
-    {"Available", "qrc:/help/main-window.html#available"},
-    {"Check before sending", "qrc:/help/sending.html#check"},
-    {"Client ID", "qrc:/help/oauth.html#microsoft"},
-    {"Command line", "qrc:/help/command-line.html"},
-    {"CSV file", "qrc:/help/databases.html#csv-file"},
-    {"Database Editor", "qrc:/help/database-editor.html"},
-    {"Database file", "qrc:/help/databases.html#database-file"},
-    {"Delimiter", "qrc:/help/preferences.html#delimiter"},
-    {"Dry run", "qrc:/help/command-line.html"},
-    {"E-mail address", "qrc:/help/databases.html"},
-    {"Encryption", "qrc:/help/preferences.html#security"},
-    {"Exit", "qrc:/help/saving.html#unsaved"},
-    {"Field list", "qrc:/help/main-window.html#fields"},
-    {"Field list file", "qrc:/help/databases.html#fields-file"},
-    {"Fields (adding, renaming)", "qrc:/help/database-editor.html#fields"},
-    {"From line", "qrc:/help/main-window.html#from"},
-    {"Insert field", "qrc:/help/main-window.html#fields"},
-    {"Keyboard", "qrc:/help/main-window.html#keys"},
-    {"Keyring", "qrc:/help/preferences.html#security"},
-    {"Log files", "qrc:/help/logs.html"},
-    {"Login", "qrc:/help/preferences.html#security"},
-    {"Mail file", "qrc:/help/saving.html#mail-file"},
-    {"Mail text", "qrc:/help/main-window.html#mail-text"},
-    {"Messages per connection", "qrc:/help/preferences.html#limits"},
-    {"Messages per minute", "qrc:/help/preferences.html#limits"},
-    {"Moving people", "qrc:/help/main-window.html#available"},
-    {"New Database", "qrc:/help/getting-started.html#database"},
-    {"New Mail", "qrc:/help/getting-started.html#mail"},
-    {"OAuth 2.0", "qrc:/help/oauth.html"},
-    {"Password", "qrc:/help/sending.html#password"},
-    {"Placeholders", "qrc:/help/placeholders.html"},
-    {"Port", "qrc:/help/preferences.html#internet"},
-    {"Preferences", "qrc:/help/preferences.html"},
-    {"Preview", "qrc:/help/preview.html"},
-    {"Receipients", "qrc:/help/main-window.html#receipients"},
-    {"Recipients Not Reached", "qrc:/help/not-reached.html"},
-    {"Remove (person)", "qrc:/help/database-editor.html#people"},
-    {"Run log (Tandrel.log)", "qrc:/help/logs.html#run-log"},
-    {"Run results (Tandrel.run)", "qrc:/help/logs.html#run-results"},
-    {"Save", "qrc:/help/saving.html"},
-    {"Search (people lists)", "qrc:/help/main-window.html#search"},
-    {"Security", "qrc:/help/preferences.html#security"},
-    {"Send Test to Me", "qrc:/help/test-mail.html"},
-    {"Sending", "qrc:/help/sending.html"},
-    {"Sent log (Tandrel.snt)", "qrc:/help/logs.html#sent-log"},
-    {"Settings file (Tandrel.ini)", "qrc:/help/logs.html#settings-file"},
-    {"Settings folder", "qrc:/help/logs.html"},
-    {"SMTP server", "qrc:/help/preferences.html#internet"},
-    {"STARTTLS", "qrc:/help/preferences.html#security"},
-    {"Status bar", "qrc:/help/main-window.html#status"},
-    {"Subject line", "qrc:/help/main-window.html#subject"},
-    {"tandrel send", "qrc:/help/command-line.html"},
-    {"Test Files", "qrc:/help/attachments.html#test"},
-    {"Time-out", "qrc:/help/preferences.html#limits"},
-    {"Token command", "qrc:/help/oauth.html#command"},
-    {"To line", "qrc:/help/main-window.html#to"},
-    {"Toolbar", "qrc:/help/main-window.html#toolbar"},
-    {"Unsaved changes", "qrc:/help/saving.html#unsaved"},
-};
+// The column of a row, empty when the row has fewer.
+QString Column(const QStringList& row, qsizetype column) {
+    return column < row.size() ? row[column] : QString();
+}
 
 const char* const kContextAnchors[] = {
     "mail-text", "from", "to", "subject", "fields", "available", "receipients",
@@ -143,6 +60,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Tandrel Help"));
     resize(760, 520);
+    RegisterResources();
 
     tabs_ = new QTabWidget;
     tabs_->setObjectName(QStringLiteral("HelpTabs"));
@@ -152,19 +70,19 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     contents_->setObjectName(QStringLiteral("HelpContents"));
     contents_->setAccessibleName(QStringLiteral("Contents"));
     contents_->setHeaderHidden(true);
+    // Level, title, page, further anchors.
     QTreeWidgetItem* chapter = nullptr;
-    for (const Topic& t : kTopics) {
+    for (const QStringList& topic : HelpTable(QStringLiteral(":/help/contents.tsv"))) {
         QTreeWidgetItem* item;
-        if (t.level == 0 || !chapter) {
+        if (Column(topic, 0) == QLatin1String("0") || !chapter) {
             item = new QTreeWidgetItem(contents_);
             chapter = item;
         } else {
             item = new QTreeWidgetItem(chapter);
         }
-        item->setText(0, QString::fromUtf8(t.title));
-        item->setData(0, kUrlRole, QString::fromUtf8(t.url));
-        item->setData(0, kAlsoRole,
-                      QString::fromUtf8(t.also).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        item->setText(0, Column(topic, 1));
+        item->setData(0, kUrlRole, Column(topic, 2));
+        item->setData(0, kAlsoRole, Column(topic, 3).split(QLatin1Char(' '), Qt::SkipEmptyParts));
     }
     contents_->expandAll();
     connect(contents_, &QTreeWidget::itemActivated, this, &HelpWindow::openContentsItem);
@@ -181,9 +99,10 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     index_ = new QListWidget;
     index_->setObjectName(QStringLiteral("HelpIndex"));
     index_->setAccessibleName(QStringLiteral("Index"));
-    for (const Keyword& k : kKeywords) {
-        auto* item = new QListWidgetItem(QString::fromUtf8(k.word), index_);
-        item->setData(kUrlRole, QString::fromUtf8(k.url));
+    // Keyword, page.
+    for (const QStringList& keyword : HelpTable(QStringLiteral(":/help/index.tsv"))) {
+        auto* item = new QListWidgetItem(Column(keyword, 0), index_);
+        item->setData(kUrlRole, Column(keyword, 1));
     }
     indexLayout->addWidget(searchLabel);
     indexLayout->addWidget(indexSearch_);
@@ -413,3 +332,5 @@ void HelpWindow::openIndexItem(QListWidgetItem* item) {
 void HelpWindow::openContentsItem(QTreeWidgetItem* item) {
     if (item) open(QUrl(item->data(0, kUrlRole).toString()));
 }
+
+} // namespace tandrel

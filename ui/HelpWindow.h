@@ -15,6 +15,8 @@ class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace tandrel {
+
 class HelpWindow : public QWidget {
     Q_OBJECT
 public:
@@ -63,3 +65,5 @@ private:
     QTextBrowser* browser_ = nullptr;
     bool placed_ = false;
 };
+
+} // namespace tandrel

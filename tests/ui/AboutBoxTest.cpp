@@ -10,6 +10,8 @@
 #include "ui/main/AboutBox.h"
 #include "tests/ui/ControlsFit.h"
 
+using tandrel::AboutBox;
+
 namespace {
 
 TEST(AboutBox, ShowsNameVersionAndCreditsEachTime) {

@@ -38,6 +38,16 @@
 #include "ui/mailing/SendCheckDialog.h"
 #include "tests/support/TestSupport.h"
 
+using tandrel::AboutBox;
+using tandrel::AddPersonDialog;
+using tandrel::AddressColumnDialog;
+using tandrel::AttachmentsWindow;
+using tandrel::DatabaseEditor;
+using tandrel::FieldsDialog;
+using tandrel::FileTestWindow;
+using tandrel::HelpWindow;
+using tandrel::PreferencesDialog;
+
 namespace {
 
 // The program's windows as it makes them; the two questions of a Send that live only

@@ -13,6 +13,11 @@
 #include "ui/attachments/FileTestWindow.h"
 #include "ui/settings/PreferencesDialog.h"
 
+using tandrel::AboutBox;
+using tandrel::AttachmentsWindow;
+using tandrel::FileTestWindow;
+using tandrel::PreferencesDialog;
+
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
 }

@@ -21,6 +21,9 @@
 #include "ui/PathElision.h"
 #include "tests/support/TestSupport.h"
 
+using tandrel::AttachmentsWindow;
+using tandrel::FileTestWindow;
+
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
 

@@ -7,6 +7,10 @@
 #include "tests/ui/DatabaseEditorTestHarness.h"
 #include "tests/ui/MainWindowFixture.h"
 
+using tandrel::AddPersonDialog;
+using tandrel::DatabaseEditor;
+using tandrel::FieldsDialog;
+
 namespace tandrel::test {
 namespace {
 

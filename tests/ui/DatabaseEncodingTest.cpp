@@ -9,6 +9,9 @@
 #include "tests/ui/DatabaseEditorTestHarness.h"
 #include "tests/ui/MainWindowFixture.h"
 
+using tandrel::AddPersonDialog;
+using tandrel::DatabaseEditor;
+
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
 }

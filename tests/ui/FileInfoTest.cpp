@@ -62,10 +62,10 @@ TEST(FileInfo, SizeAndTypeOfRealFiles) {
     for (const Case& c : cases) {
         const std::string path = dir.file(c.name);
         WriteFileBytes(path, std::string(c.size, 'x'));
-        const TFileInfo info = GetFileInfo(path, ".");
-        EXPECT_EQ(info.Size, static_cast<std::int64_t>(c.size)) << c.name;
-        EXPECT_EQ(info.SizeText, c.sizeText) << c.name;
-        EXPECT_EQ(info.TypeText, c.type) << c.name;
+        const ExaminedFile info = ExamineFile(path, ".");
+        EXPECT_EQ(info.size, static_cast<std::int64_t>(c.size)) << c.name;
+        EXPECT_EQ(info.sizeText, c.sizeText) << c.name;
+        EXPECT_EQ(info.typeText, c.type) << c.name;
         EXPECT_EQ(TestFileLine(path, "."),
                   path + " found - size: " + c.sizeText + " - type: " + c.type);
     }
@@ -74,15 +74,15 @@ TEST(FileInfo, SizeAndTypeOfRealFiles) {
 TEST(FileInfo, MissingFilesAndDirectoriesAreReported) {
     TempDir dir;
     const std::string missing = dir.file("gone.txt");
-    EXPECT_EQ(GetFileInfo(missing, ".").Size, -1);
+    EXPECT_EQ(ExamineFile(missing, ".").size, -1);
     EXPECT_EQ(TestFileLine(missing, "."), missing + " does not exist");
     EXPECT_EQ(TestFileLine("", "."), " does not exist");
 
     // A directory is no file that could be sent: sending finds no file there either.
-    const TFileInfo info = GetFileInfo(dir.path(), ".");
-    EXPECT_EQ(info.Size, -1);
-    EXPECT_TRUE(info.SizeText.empty());
-    EXPECT_TRUE(info.TypeText.empty());
+    const ExaminedFile info = ExamineFile(dir.path(), ".");
+    EXPECT_EQ(info.size, -1);
+    EXPECT_TRUE(info.sizeText.empty());
+    EXPECT_TRUE(info.typeText.empty());
     EXPECT_EQ(TestFileLine(dir.path(), "."), dir.path() + " does not exist");
     const std::string folder = dir.file("folder.txt");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
@@ -113,7 +113,7 @@ TEST(FileInfo, UnreadableFileIsFoundButNotAccessibleWhileReadOnlyIsFine) {
 
     auto check = [&] {
         EXPECT_EQ(TestFileLine(readOnly, "."), readOnly + " found - size: 5 - type: text/plain");
-        EXPECT_EQ(GetFileInfo(unreadable, ".").Size, -1);
+        EXPECT_EQ(ExamineFile(unreadable, ".").size, -1);
         EXPECT_EQ(TestFileLine(unreadable, "."), unreadable + " found - could not access file");
     };
     if (::geteuid() != 0) {

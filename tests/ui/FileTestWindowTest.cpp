@@ -10,6 +10,8 @@
 #include "ui/attachments/FileTestWindow.h"
 #include "tests/support/TestSupport.h"
 
+using tandrel::FileTestWindow;
+
 using tandrel::test::TempDir;
 using tandrel::test::WriteFileBytes;
 

@@ -6,6 +6,8 @@
 
 #include "ui/main/PeopleModel.h"
 
+using tandrel::PeopleModel;
+
 namespace tandrel::test {
 namespace {
 

@@ -22,6 +22,8 @@
 #include "ui/HelpWindow.h"
 #include "tests/ui/MainWindowFixture.h"
 
+using tandrel::HelpWindow;
+
 namespace tandrel::test {
 namespace {
 

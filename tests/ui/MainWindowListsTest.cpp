@@ -7,6 +7,8 @@
 #include "tests/ui/MainWindowFixture.h"
 #include "ui/main/PeopleModel.h"
 
+using tandrel::PeopleModel;
+
 namespace tandrel::test {
 namespace {
 

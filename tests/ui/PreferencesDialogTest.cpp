@@ -20,6 +20,8 @@
 #include "oauth/OAuthSettings.h"
 #include "ui/settings/PreferencesDialog.h"
 
+using tandrel::PreferencesDialog;
+
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
 }

@@ -18,6 +18,9 @@
 #include "ui/attachments/FileTestWindow.h"
 #include "ui/ListColumns.h"
 #include "ui/PathElision.h"
+#include "ui/TextBridge.h"
+
+namespace tandrel {
 
 namespace {
 
@@ -33,8 +36,7 @@ QPushButton* MakeButton(const QString& objectName, const QString& caption, QWidg
 
 } // namespace
 
-AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
-    : QDialog(parent), st_(st) {
+AttachmentsWindow::AttachmentsWindow(AppState& st, QWidget* parent) : QDialog(parent), st_(st) {
     fileTest_ = new FileTestWindow(st, parent);
     setObjectName(QStringLiteral("TAttachForm"));
     setWindowTitle(QStringLiteral("Attachments"));
@@ -43,82 +45,81 @@ AttachmentsWindow::AttachmentsWindow(tandrel::AppState& st, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     resize(419, 247);
 
-    attachmentList = new QTreeWidget(this);
-    attachmentList->setObjectName(QStringLiteral("ListView1"));
-    attachmentList->setAccessibleName(QStringLiteral("Attachments"));
-    attachmentList->setHeaderLabels(
+    attachmentList_ = new QTreeWidget(this);
+    attachmentList_->setObjectName(QStringLiteral("ListView1"));
+    attachmentList_->setAccessibleName(QStringLiteral("Attachments"));
+    attachmentList_->setHeaderLabels(
         {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Size")});
     // Every column can be dragged; a long path loses the middle of its folders, keeps its
     // file name in view and shows whole in its tooltip, and the list scrolls sideways
     // when its columns are dragged wider than the list.
-    tandrel::MakeColumnsResizable(*attachmentList);
-    attachmentList->setItemDelegateForColumn(FileColumn,
-                                             new tandrel::PathItemDelegate(attachmentList));
-    attachmentList->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    tandrel::KeepColumnsFitted(*attachmentList);
-    attachmentList->setRootIsDecorated(false);
-    attachmentList->setItemsExpandable(false);
-    attachmentList->setUniformRowHeights(true);
-    attachmentList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    attachmentList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    attachmentList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    MakeColumnsResizable(*attachmentList_);
+    attachmentList_->setItemDelegateForColumn(FileColumn, new PathItemDelegate(attachmentList_));
+    attachmentList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    KeepColumnsFitted(*attachmentList_);
+    attachmentList_->setRootIsDecorated(false);
+    attachmentList_->setItemsExpandable(false);
+    attachmentList_->setUniformRowHeights(true);
+    attachmentList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    attachmentList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    attachmentList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The selection stays visible when the list loses the focus.
-    QPalette pal = attachmentList->palette();
+    QPalette pal = attachmentList_->palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight,
                  pal.color(QPalette::Active, QPalette::Highlight));
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                  pal.color(QPalette::Active, QPalette::HighlightedText));
-    attachmentList->setPalette(pal);
+    attachmentList_->setPalette(pal);
 
     auto* group = new QGroupBox(this);
     group->setObjectName(QStringLiteral("GroupBox1"));
-    pathEdit = new QLineEdit(group);
-    pathEdit->setObjectName(QStringLiteral("Edit1"));
-    pathEdit->setAccessibleName(QStringLiteral("Attachment path"));
-    browseButton = MakeButton(QStringLiteral("BrowseBut"), QStringLiteral("Browse..."), group);
-    addButton = MakeButton(QStringLiteral("AddButt"), QStringLiteral("Add"), group);
-    removeButton = MakeButton(QStringLiteral("Button1"), QStringLiteral("Remove"), group);
-    testButton = MakeButton(QStringLiteral("TestBut"), QStringLiteral("Test Files..."), group);
-    doneButton = MakeButton(QStringLiteral("DoneBut"), QStringLiteral("Done"), group);
-    addButton->setDefault(true);
+    pathEdit_ = new QLineEdit(group);
+    pathEdit_->setObjectName(QStringLiteral("Edit1"));
+    pathEdit_->setAccessibleName(QStringLiteral("Attachment path"));
+    browseButton_ = MakeButton(QStringLiteral("BrowseBut"), QStringLiteral("Browse..."), group);
+    addButton_ = MakeButton(QStringLiteral("AddButt"), QStringLiteral("Add"), group);
+    removeButton_ = MakeButton(QStringLiteral("Button1"), QStringLiteral("Remove"), group);
+    testButton_ = MakeButton(QStringLiteral("TestBut"), QStringLiteral("Test Files..."), group);
+    doneButton_ = MakeButton(QStringLiteral("DoneBut"), QStringLiteral("Done"), group);
+    addButton_->setDefault(true);
 
     auto* pathRow = new QHBoxLayout;
-    pathRow->addWidget(pathEdit, 1);
-    pathRow->addWidget(browseButton);
-    pathRow->addWidget(addButton);
+    pathRow->addWidget(pathEdit_, 1);
+    pathRow->addWidget(browseButton_);
+    pathRow->addWidget(addButton_);
     auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(removeButton);
-    buttonRow->addWidget(testButton);
+    buttonRow->addWidget(removeButton_);
+    buttonRow->addWidget(testButton_);
     buttonRow->addStretch(1);
-    buttonRow->addWidget(doneButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("attachments.html"), *buttonRow);
+    buttonRow->addWidget(doneButton_);
+    GiveDialogHelp(*this, GuidePage("attachments.html"), *buttonRow);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addLayout(pathRow);
     groupLayout->addLayout(buttonRow);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(attachmentList, 1);
+    layout->addWidget(attachmentList_, 1);
     layout->addWidget(group);
 
     // Reading order: the list, then the group box row by row.
-    setTabOrder(attachmentList, pathEdit);
-    setTabOrder(pathEdit, browseButton);
-    setTabOrder(browseButton, addButton);
-    setTabOrder(addButton, removeButton);
-    setTabOrder(removeButton, testButton);
-    setTabOrder(testButton, doneButton);
+    setTabOrder(attachmentList_, pathEdit_);
+    setTabOrder(pathEdit_, browseButton_);
+    setTabOrder(browseButton_, addButton_);
+    setTabOrder(addButton_, removeButton_);
+    setTabOrder(removeButton_, testButton_);
+    setTabOrder(testButton_, doneButton_);
 
-    openDialog = new QFileDialog(this, QStringLiteral("Add attachment"));
-    openDialog->setObjectName(QStringLiteral("OpenDialog1"));
-    openDialog->setFileMode(QFileDialog::ExistingFile);
-    openDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog_ = new QFileDialog(this, QStringLiteral("Add attachment"));
+    openDialog_->setObjectName(QStringLiteral("OpenDialog1"));
+    openDialog_->setFileMode(QFileDialog::ExistingFile);
+    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
 
-    connect(browseButton, &QPushButton::clicked, this, &AttachmentsWindow::browse);
-    connect(addButton, &QPushButton::clicked, this, &AttachmentsWindow::addAttachment);
-    connect(removeButton, &QPushButton::clicked, this,
+    connect(browseButton_, &QPushButton::clicked, this, &AttachmentsWindow::browse);
+    connect(addButton_, &QPushButton::clicked, this, &AttachmentsWindow::addAttachment);
+    connect(removeButton_, &QPushButton::clicked, this,
             &AttachmentsWindow::removeSelectedAttachments);
-    connect(testButton, &QPushButton::clicked, this, &AttachmentsWindow::testFiles);
-    connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(testButton_, &QPushButton::clicked, this, &AttachmentsWindow::testFiles);
+    connect(doneButton_, &QPushButton::clicked, this, &QDialog::accept);
     // Every way of closing ends in finished(): Done, Escape and the close box.
     connect(this, &QDialog::finished, this, [this] { onClosed(); });
 }
@@ -132,55 +133,54 @@ AttachmentsWindow::~AttachmentsWindow() {
 }
 
 std::string AttachmentsWindow::decimalSeparator() const {
-    return QLocale().decimalPoint().toLocal8Bit().toStdString();
+    return Utf8Bytes(QLocale().decimalPoint());
 }
 
 void AttachmentsWindow::browse() {
     // Until the user has browsed somewhere, the dialog opens beside the mail in use (the
     // user's documents are rather there than wherever the program was started from).
-    const QFileInfo mail(QString::fromLocal8Bit(QByteArray::fromStdString(st_.user.lastMail)));
+    const QFileInfo mail(PathText(st_.user.lastMail));
     if (!browsed_ && !st_.user.lastMail.empty() && mail.absoluteDir().exists())
-        openDialog->setDirectory(mail.absolutePath());
+        openDialog_->setDirectory(mail.absolutePath());
     browsed_ = true;
-    if (openDialog->exec() != QDialog::Accepted) return;
-    const QStringList files = openDialog->selectedFiles();
+    if (openDialog_->exec() != QDialog::Accepted) return;
+    const QStringList files = openDialog_->selectedFiles();
     if (files.isEmpty()) return;
-    pathEdit->setText(files.first());
+    pathEdit_->setText(files.first());
 }
 
 void AttachmentsWindow::addAttachment() {
-    const QByteArray bytes = pathEdit->text().toLocal8Bit();
-    if (bytes.isEmpty()) return;
-    const std::string path = bytes.toStdString();
-    st_.attachments.push_back(tandrel::MakeAttachment(path));
+    const std::string path = PathBytes(pathEdit_->text());
+    if (path.empty()) return;
+    st_.attachments.push_back(MakeAttachment(path));
 
     // The row goes into the list once it is complete: the columns are fitted to the rows
     // as they arrive.
     auto* row = new QTreeWidgetItem;
-    row->setText(FileColumn, QString::fromLocal8Bit(bytes));
+    row->setText(FileColumn, PathText(path));
     row->setToolTip(FileColumn, row->text(FileColumn));
-    row->setData(FileColumn, kPathRole, bytes);
-    // GetFileInfo gives -1 for missing and unreadable files alike (a path with
+    row->setData(FileColumn, kPathRole, QByteArray::fromStdString(path));
+    // ExamineFile gives -1 for missing and unreadable files alike (a path with
     // placeholders included): the row then keeps both columns empty.
-    const tandrel::TFileInfo info = tandrel::GetFileInfo(path, decimalSeparator());
-    if (info.Size >= 0) {
-        row->setText(TypeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.TypeText)));
-        row->setText(SizeColumn, QString::fromLocal8Bit(QByteArray::fromStdString(info.SizeText)));
+    const ExaminedFile info = ExamineFile(path, decimalSeparator());
+    if (info.size >= 0) {
+        row->setText(TypeColumn, WordsText(info.typeText));
+        row->setText(SizeColumn, WordsText(info.sizeText));
     }
-    attachmentList->addTopLevelItem(row);
+    attachmentList_->addTopLevelItem(row);
 }
 
 void AttachmentsWindow::removeSelectedAttachments() {
     if (st_.attachments.empty()) return;
-    QList<QTreeWidgetItem*> rows = attachmentList->selectedItems();
+    QList<QTreeWidgetItem*> rows = attachmentList_->selectedItems();
     if (rows.isEmpty()) return;
     // Last row first, so the positions of the rows still to come do not move.
     std::sort(rows.begin(), rows.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return attachmentList->indexOfTopLevelItem(a) > attachmentList->indexOfTopLevelItem(b);
+        return attachmentList_->indexOfTopLevelItem(a) > attachmentList_->indexOfTopLevelItem(b);
     });
     for (QTreeWidgetItem* row : rows) {
         const std::string path = rowPath(row);
-        const auto index = static_cast<std::size_t>(attachmentList->indexOfTopLevelItem(row));
+        const auto index = static_cast<std::size_t>(attachmentList_->indexOfTopLevelItem(row));
         // Row k shows attachment k, so the attachment at the row's own position goes:
         // with a path listed twice, removing the later row must not reorder the list
         // against the rows. Should the two ever disagree, the first attachment of the
@@ -190,7 +190,7 @@ void AttachmentsWindow::removeSelectedAttachments() {
             it = st_.attachments.begin() + static_cast<std::ptrdiff_t>(index);
         else
             it = std::find_if(st_.attachments.begin(), st_.attachments.end(),
-                              [&](const tandrel::Attachment& a) { return a.path == path; });
+                              [&](const Attachment& a) { return a.path == path; });
         if (it != st_.attachments.end()) st_.attachments.erase(it);
         delete row;
     }
@@ -204,9 +204,11 @@ void AttachmentsWindow::testFiles() {
 void AttachmentsWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The user usually comes here to type or paste a path.
-    pathEdit->setFocus();
+    pathEdit_->setFocus();
 }
 
 void AttachmentsWindow::onClosed() {
     emit closed();
 }
+
+} // namespace tandrel

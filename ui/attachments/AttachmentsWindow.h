@@ -7,25 +7,28 @@
 
 #include "model/AppState.h"
 
-class FileTestWindow;
-
 class QFileDialog;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tandrel {
+
+class FileTestWindow;
 
 class AttachmentsWindow : public QDialog {
     Q_OBJECT
 public:
     // Edits the attachment list of `st`; its file test window is made here, a window of
     // `parent` like this one (or released with this one when it has no parent).
-    explicit AttachmentsWindow(tandrel::AppState& st, QWidget* parent = nullptr);
+    explicit AttachmentsWindow(AppState& st, QWidget* parent = nullptr);
     ~AttachmentsWindow() override;
 
     FileTestWindow* fileTestWindow() const { return fileTest_; }
 
     // The path as a row of the list holds it, byte for byte.
-    static std::string rowPath(const class QTreeWidgetItem* row);
+    static std::string rowPath(const QTreeWidgetItem* row);
 
 public slots:
     void browse();
@@ -44,16 +47,18 @@ private:
     void onClosed();
     std::string decimalSeparator() const;
 
-    tandrel::AppState& st_;
+    AppState& st_;
     FileTestWindow* fileTest_ = nullptr;
 
-    QTreeWidget* attachmentList = nullptr;
-    QLineEdit* pathEdit = nullptr;
-    QPushButton* browseButton = nullptr;
-    QPushButton* addButton = nullptr;
-    QPushButton* removeButton = nullptr;
-    QPushButton* testButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QFileDialog* openDialog = nullptr;
+    QTreeWidget* attachmentList_ = nullptr;
+    QLineEdit* pathEdit_ = nullptr;
+    QPushButton* browseButton_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* testButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QFileDialog* openDialog_ = nullptr;
     bool browsed_ = false;
 };
+
+} // namespace tandrel

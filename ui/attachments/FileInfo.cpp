@@ -84,8 +84,8 @@ std::string SizeToText(std::int64_t bytes, const std::string& decimalSeparator) 
     return ScaledText(bytes, kGiga, "Gb", decimalSeparator);
 }
 
-TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparator) {
-    TFileInfo info;
+ExaminedFile ExamineFile(const std::string& path, const std::string& decimalSeparator) {
+    ExaminedFile info;
     if (!UsablePath(path)) return info;
     // Non-blocking so that opening a FIFO cannot hang the window; only regular files
     // can be sent as attachments.
@@ -95,9 +95,9 @@ TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparat
     const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const bool closed = ::close(fd) == 0;
     if (!sized || !closed) return info;
-    info.Size = static_cast<std::int64_t>(st.st_size);
-    info.SizeText = SizeToText(info.Size, decimalSeparator);
-    info.TypeText = ContentTypeOf(FileNameOfPath(path));
+    info.size = static_cast<std::int64_t>(st.st_size);
+    info.sizeText = SizeToText(info.size, decimalSeparator);
+    info.typeText = ContentTypeOf(FileNameOfPath(path));
     return info;
 }
 
@@ -109,12 +109,12 @@ FileTestRow TestFile(const std::string& path, const std::string& decimalSeparato
         row.line = path + " does not exist";
         return row;
     }
-    const TFileInfo info = GetFileInfo(path, decimalSeparator);
-    if (info.Size < 0) {
+    const ExaminedFile info = ExamineFile(path, decimalSeparator);
+    if (info.size < 0) {
         row.line = path + " found - could not access file";
         return row;
     }
-    row.line = path + " found - size: " + info.SizeText + " - type: " + info.TypeText;
+    row.line = path + " found - size: " + info.sizeText + " - type: " + info.typeText;
     row.usable = true;
     return row;
 }

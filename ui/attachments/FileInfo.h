@@ -13,15 +13,15 @@ namespace tandrel {
 
 // The result of examining one file. Sizes are 64-bit so that files beyond 2 GiB are
 // reported with their real size instead of an overflowed one.
-struct TFileInfo {
-    std::int64_t Size = -1; // -1: the file cannot be opened for reading or sized
-    std::string SizeText;
-    std::string TypeText;
+struct ExaminedFile {
+    std::int64_t size = -1; // -1: the file cannot be opened for reading or sized
+    std::string sizeText;
+    std::string typeText;
 };
 
 // Opens the file read-only and takes its size. Anything that is not a readable regular
-// file (missing, no read permission, a directory, a device) gives Size -1 and empty texts.
-TFileInfo GetFileInfo(const std::string& path, const std::string& decimalSeparator);
+// file (missing, no read permission, a directory, a device) gives size -1 and empty texts.
+ExaminedFile ExamineFile(const std::string& path, const std::string& decimalSeparator);
 
 // "0" below 1 byte, plain bytes up to 1023, otherwise Kb, Mb or Gb with two decimals
 // after rounding to four significant digits (1536 -> "1.50Kb", 150000 -> "146.50Kb").

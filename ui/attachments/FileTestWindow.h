@@ -10,11 +10,13 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 
+namespace tandrel {
+
 class FileTestWindow : public QDialog {
     Q_OBJECT
 public:
     // Tests the attachments of `st` against its database each time it is shown.
-    explicit FileTestWindow(const tandrel::AppState& st, QWidget* parent = nullptr);
+    explicit FileTestWindow(const AppState& st, QWidget* parent = nullptr);
 
     // Rebuilds the test lines from the attachment list and the database.
     void rebuildLines();
@@ -23,9 +25,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    const tandrel::AppState& st_;
+    const AppState& st_;
 
-    QLabel* summaryLabel = nullptr;
-    QListWidget* resultList = nullptr;
-    QPushButton* okButton = nullptr;
+    QLabel* summaryLabel_ = nullptr;
+    QListWidget* resultList_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
+
+} // namespace tandrel

@@ -14,15 +14,13 @@
 #include <QVBoxLayout>
 
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
 #include "ui/WidgetHelpers.h"
 
-using tandrel::MakeBoldLabel;
-using tandrel::MakeButton;
-using tandrel::MakeEdit;
+namespace tandrel {
 
-AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+AddPersonDialog::AddPersonDialog(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TaddForm"));
     setWindowTitle(QStringLiteral("Add Receipient"));
@@ -38,51 +36,51 @@ AddPersonDialog::AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* p
     auto* grid = new QGridLayout(bevel);
     auto* nameLabel = MakeBoldLabel("Label1", QStringLiteral("Name:"));
     auto* mailLabel = MakeBoldLabel("Label2", QStringLiteral("Mail:"));
-    nameEdit = MakeEdit("Edit1", QStringLiteral("Name:"));
-    emailEdit = MakeEdit("Edit2", QStringLiteral("Mail:"));
-    nameLabel->setBuddy(nameEdit);
-    mailLabel->setBuddy(emailEdit);
+    nameEdit_ = MakeEdit("Edit1", QStringLiteral("Name:"));
+    emailEdit_ = MakeEdit("Edit2", QStringLiteral("Mail:"));
+    nameLabel->setBuddy(nameEdit_);
+    mailLabel->setBuddy(emailEdit_);
     // The bevel fills the window above the buttons; the two edits stay together in its
     // middle rather than drifting apart when the window grows.
     grid->setRowStretch(0, 1);
     grid->addWidget(nameLabel, 1, 0);
-    grid->addWidget(nameEdit, 1, 1);
+    grid->addWidget(nameEdit_, 1, 1);
     grid->addWidget(mailLabel, 2, 0);
-    grid->addWidget(emailEdit, 2, 1);
+    grid->addWidget(emailEdit_, 2, 1);
     grid->setRowStretch(3, 1);
 
-    okButton = MakeButton("Button1", QStringLiteral("OK"));
-    okButton->setDefault(true);
-    cancelButton = MakeButton("Button2", QStringLiteral("Cancel"));
+    okButton_ = MakeButton("Button1", QStringLiteral("OK"));
+    okButton_->setDefault(true);
+    cancelButton_ = MakeButton("Button2", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#people"), *buttons);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
+    GiveDialogHelp(*this, GuidePage("database-editor.html#people"), *buttons);
 
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(bevel, 1);
     outer->addLayout(buttons);
 
-    setTabOrder(nameEdit, emailEdit);
-    setTabOrder(emailEdit, okButton);
-    setTabOrder(okButton, cancelButton);
+    setTabOrder(nameEdit_, emailEdit_);
+    setTabOrder(emailEdit_, okButton_);
+    setTabOrder(okButton_, cancelButton_);
 
-    connect(okButton, &QPushButton::clicked, this, [this] { acceptPerson(); });
-    connect(cancelButton, &QPushButton::clicked, this, [this] { cancelAdding(); });
+    connect(okButton_, &QPushButton::clicked, this, [this] { acceptPerson(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelAdding(); });
 }
 
 void AddPersonDialog::clear() {
-    nameEdit->clear();
-    emailEdit->clear();
+    nameEdit_->clear();
+    emailEdit_->clear();
 }
 
 void AddPersonDialog::acceptPerson() {
-    tandrel::Database* db = database_.database();
-    if (!db || nameEdit->text().isEmpty()) return;
-    const std::string name = tandrel::DatabaseBytes(database_, nameEdit->text());
-    const std::string email = tandrel::DatabaseBytes(database_, emailEdit->text());
-    tandrel::Person& entry = tandrel::AddPerson(*db, name, email);
+    Database* db = database_.database();
+    if (!db || nameEdit_->text().isEmpty()) return;
+    const std::string name = DatabaseBytes(database_, nameEdit_->text());
+    const std::string email = DatabaseBytes(database_, emailEdit_->text());
+    Person& entry = AddPerson(*db, name, email);
     emit personAdded(&entry);
     accept();
 }
@@ -90,3 +88,5 @@ void AddPersonDialog::acceptPerson() {
 void AddPersonDialog::cancelAdding() {
     reject();
 }
+
+} // namespace tandrel

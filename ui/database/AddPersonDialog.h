@@ -9,10 +9,12 @@
 class QLineEdit;
 class QPushButton;
 
+namespace tandrel {
+
 class AddPersonDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AddPersonDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
+    explicit AddPersonDialog(DatabaseDocument& database, QWidget* parent = nullptr);
 
     // Empties both edits (only a new database does this; otherwise they keep their text).
     void clear();
@@ -23,13 +25,15 @@ public:
 
 signals:
     // A person was appended to the database.
-    void personAdded(tandrel::Person* entry);
+    void personAdded(Person* entry);
 
 private:
-    tandrel::DatabaseDocument& database_;
+    DatabaseDocument& database_;
 
-    QLineEdit* nameEdit = nullptr;
-    QLineEdit* emailEdit = nullptr;
-    QPushButton* okButton = nullptr;
-    QPushButton* cancelButton = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QLineEdit* emailEdit_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
 };
+
+} // namespace tandrel

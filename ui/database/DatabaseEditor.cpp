@@ -23,12 +23,13 @@
 #include <utility>
 #include <vector>
 
-#include "ui/database/AddPersonDialog.h"
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
-#include "ui/database/FieldsDialog.h"
+#include "ui/TextBridge.h"
+#include "ui/WaitCursor.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/database/AddPersonDialog.h"
+#include "ui/database/FieldsDialog.h"
 
 namespace tandrel {
 
@@ -84,24 +85,7 @@ private:
     std::vector<Person*> rows_;
 };
 
-} // namespace tandrel
-
-using tandrel::Person;
-
-using tandrel::MakeBoldLabel;
-using tandrel::MakeButton;
-
 namespace {
-
-// Shows the hourglass for the lifetime of the object, restoring the cursor however the
-// scope is left.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 class Guard {
 public:
@@ -165,7 +149,7 @@ void CentreOnScreen(QWidget* w) {
 
 } // namespace
 
-DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* parent)
+DatabaseEditor::DatabaseEditor(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TdBaseEntry"));
     setWindowTitle(QStringLiteral("Database Editor"));
@@ -177,64 +161,64 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     left->setObjectName(QStringLiteral("LeftPanel"));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    entries_ = new tandrel::EntryListModel(database_, this);
-    entryList = new QListView;
-    entryList->setObjectName(QStringLiteral("ListBox2"));
-    entryList->setAccessibleName(QStringLiteral("Entries"));
-    entryList->setModel(entries_);
-    entryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    entryList->setUniformItemSizes(true);
-    entryList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    entryList->setItemDelegate(new CurrentLineDelegate(entryList));
-    leftLayout->addWidget(entryList, 1);
+    entries_ = new EntryListModel(database_, this);
+    entryList_ = new QListView;
+    entryList_->setObjectName(QStringLiteral("ListBox2"));
+    entryList_->setAccessibleName(QStringLiteral("Entries"));
+    entryList_->setModel(entries_);
+    entryList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    entryList_->setUniformItemSizes(true);
+    entryList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    entryList_->setItemDelegate(new CurrentLineDelegate(entryList_));
+    leftLayout->addWidget(entryList_, 1);
     auto* buttons = new QGridLayout;
-    addButton = MakeButton("Button3", QStringLiteral("Add"));
-    removeButton = MakeButton("Button4", QStringLiteral("Remove"));
-    fieldsButton = MakeButton("varEdit", QStringLiteral("Fields..."));
-    doneButton = MakeButton("Done", QStringLiteral("Done"));
-    buttons->addWidget(addButton, 0, 0);
-    buttons->addWidget(removeButton, 0, 1);
-    buttons->addWidget(fieldsButton, 1, 0);
-    buttons->addWidget(doneButton, 1, 1);
+    addButton_ = MakeButton("Button3", QStringLiteral("Add"));
+    removeButton_ = MakeButton("Button4", QStringLiteral("Remove"));
+    fieldsButton_ = MakeButton("varEdit", QStringLiteral("Fields..."));
+    doneButton_ = MakeButton("Done", QStringLiteral("Done"));
+    buttons->addWidget(addButton_, 0, 0);
+    buttons->addWidget(removeButton_, 0, 1);
+    buttons->addWidget(fieldsButton_, 1, 0);
+    buttons->addWidget(doneButton_, 1, 1);
     leftLayout->addLayout(buttons);
     auto* helpRow = new QHBoxLayout;
     helpRow->addStretch(1);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html"), *helpRow);
+    GiveDialogHelp(*this, GuidePage("database-editor.html"), *helpRow);
     leftLayout->addLayout(helpRow);
 
     // Right part: the current person, a line per field, and the value being edited.
-    entryPanel = new QWidget;
-    entryPanel->setObjectName(QStringLiteral("Panel1"));
-    auto* rightLayout = new QVBoxLayout(entryPanel);
+    entryPanel_ = new QWidget;
+    entryPanel_->setObjectName(QStringLiteral("Panel1"));
+    auto* rightLayout = new QVBoxLayout(entryPanel_);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     auto* top = new QGridLayout;
     auto* nameLabel = MakeBoldLabel("Label1", QStringLiteral("Name:"));
     auto* mailLabel = MakeBoldLabel("Label2", QStringLiteral("EMail:"));
-    nameDisplay = MakeTextPanel("Panel10", QStringLiteral("Name:"));
-    emailDisplay = MakeTextPanel("Panel11", QStringLiteral("EMail:"));
-    nameLabel->setBuddy(nameDisplay);
-    mailLabel->setBuddy(emailDisplay);
+    nameDisplay_ = MakeTextPanel("Panel10", QStringLiteral("Name:"));
+    emailDisplay_ = MakeTextPanel("Panel11", QStringLiteral("EMail:"));
+    nameLabel->setBuddy(nameDisplay_);
+    mailLabel->setBuddy(emailDisplay_);
     top->addWidget(nameLabel, 0, 0);
-    top->addWidget(nameDisplay, 0, 1);
+    top->addWidget(nameDisplay_, 0, 1);
     top->addWidget(mailLabel, 1, 0);
-    top->addWidget(emailDisplay, 1, 1);
+    top->addWidget(emailDisplay_, 1, 1);
     rightLayout->addLayout(top);
-    fieldLines = new QListWidget;
-    fieldLines->setObjectName(QStringLiteral("ListBox1"));
-    fieldLines->setAccessibleName(QStringLiteral("Fields"));
-    fieldLines->setSelectionMode(QAbstractItemView::SingleSelection);
-    rightLayout->addWidget(fieldLines, 1);
+    fieldLines_ = new QListWidget;
+    fieldLines_->setObjectName(QStringLiteral("ListBox1"));
+    fieldLines_->setAccessibleName(QStringLiteral("Fields"));
+    fieldLines_->setSelectionMode(QAbstractItemView::SingleSelection);
+    rightLayout->addWidget(fieldLines_, 1);
     auto* bottom = new QGridLayout;
-    fieldDisplay = MakeTextPanel("Panel9", QStringLiteral("Field"));
-    valueEdit = new QLineEdit;
-    valueEdit->setObjectName(QStringLiteral("Edit2"));
-    valueEdit->setAccessibleName(QStringLiteral("Value"));
-    valueEdit->setEnabled(false);
-    changeButton = MakeButton("Button1", QStringLiteral("Change"));
-    changeButton->setEnabled(false);
-    bottom->addWidget(fieldDisplay, 0, 0);
-    bottom->addWidget(valueEdit, 1, 0);
-    bottom->addWidget(changeButton, 0, 1, 2, 1);
+    fieldDisplay_ = MakeTextPanel("Panel9", QStringLiteral("Field"));
+    valueEdit_ = new QLineEdit;
+    valueEdit_->setObjectName(QStringLiteral("Edit2"));
+    valueEdit_->setAccessibleName(QStringLiteral("Value"));
+    valueEdit_->setEnabled(false);
+    changeButton_ = MakeButton("Button1", QStringLiteral("Change"));
+    changeButton_->setEnabled(false);
+    bottom->addWidget(fieldDisplay_, 0, 0);
+    bottom->addWidget(valueEdit_, 1, 0);
+    bottom->addWidget(changeButton_, 0, 1, 2, 1);
     rightLayout->addLayout(bottom);
 
     auto* splitter = new QSplitter(Qt::Horizontal);
@@ -242,7 +226,7 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     splitter->setHandleWidth(10);
     splitter->setChildrenCollapsible(false);
     splitter->addWidget(left);
-    splitter->addWidget(entryPanel);
+    splitter->addWidget(entryPanel_);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({185, 591 - 185 - 10});
     auto* outer = new QHBoxLayout(this);
@@ -253,37 +237,37 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
     // already) keeps the dialog from making the first button, "Add", the default when
     // it is shown, so Enter in the entry list does not open the add dialog; whenever
     // the dialog falls back to "Change" outside the value edit, "Change" is disabled.
-    changeButton->setDefault(true);
-    changeButton->setDefault(false);
+    changeButton_->setDefault(true);
+    changeButton_->setDefault(false);
 
     // Reading order: left part top to bottom, then the right part.
-    setTabOrder(entryList, addButton);
-    setTabOrder(addButton, removeButton);
-    setTabOrder(removeButton, fieldsButton);
-    setTabOrder(fieldsButton, doneButton);
-    setTabOrder(doneButton, nameDisplay);
-    setTabOrder(nameDisplay, emailDisplay);
-    setTabOrder(emailDisplay, fieldLines);
-    setTabOrder(fieldLines, fieldDisplay);
-    setTabOrder(fieldDisplay, valueEdit);
-    setTabOrder(valueEdit, changeButton);
+    setTabOrder(entryList_, addButton_);
+    setTabOrder(addButton_, removeButton_);
+    setTabOrder(removeButton_, fieldsButton_);
+    setTabOrder(fieldsButton_, doneButton_);
+    setTabOrder(doneButton_, nameDisplay_);
+    setTabOrder(nameDisplay_, emailDisplay_);
+    setTabOrder(emailDisplay_, fieldLines_);
+    setTabOrder(fieldLines_, fieldDisplay_);
+    setTabOrder(fieldDisplay_, valueEdit_);
+    setTabOrder(valueEdit_, changeButton_);
 
-    connect(entryList, &QAbstractItemView::clicked, this, [this] { onEntryClicked(); });
-    connect(entryList->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    connect(entryList_, &QAbstractItemView::clicked, this, [this] { onEntryClicked(); });
+    connect(entryList_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (!updating_) onEntryClicked();
     });
-    connect(fieldLines, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
+    connect(fieldLines_, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
     // Moving through the fields with the keyboard picks each one but leaves the focus in
     // the list, so the keys keep working there.
-    connect(fieldLines, &QListWidget::currentRowChanged, this, [this] {
+    connect(fieldLines_, &QListWidget::currentRowChanged, this, [this] {
         if (!updating_) pickField(false);
     });
-    connect(changeButton, &QPushButton::clicked, this, [this] { changeValue(); });
-    connect(addButton, &QPushButton::clicked, this, [this] { addPerson(); });
-    connect(removeButton, &QPushButton::clicked, this, [this] { removeSelectedEntries(); });
-    connect(fieldsButton, &QPushButton::clicked, this, [this] { editFields(); });
-    connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
-    valueEdit->installEventFilter(this);
+    connect(changeButton_, &QPushButton::clicked, this, [this] { changeValue(); });
+    connect(addButton_, &QPushButton::clicked, this, [this] { addPerson(); });
+    connect(removeButton_, &QPushButton::clicked, this, [this] { removeSelectedEntries(); });
+    connect(fieldsButton_, &QPushButton::clicked, this, [this] { editFields(); });
+    connect(doneButton_, &QPushButton::clicked, this, [this] { finishEditing(); });
+    valueEdit_->installEventFilter(this);
 
     addDialog_ = new AddPersonDialog(database_, parent);
     fieldsDialog_ = new FieldsDialog(database_, parent);
@@ -296,7 +280,7 @@ DatabaseEditor::DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* par
 DatabaseEditor::~DatabaseEditor() {
     // Children die after this body; keep their focus changes away from a half-gone editor.
     disconnect(qApp, nullptr, this, nullptr);
-    valueEdit->removeEventFilter(this);
+    valueEdit_->removeEventFilter(this);
     // Without a window to belong to, the dialogs are the editor's to release.
     if (!parent()) {
         delete addDialog_;
@@ -330,9 +314,9 @@ void DatabaseEditor::fillEntryList() {
     entries_->reset(std::move(rows));
     // Like a list box's caret, the first line is current after filling.
     if (entries_->rowCount() > 0) {
-        entryList->selectionModel()->setCurrentIndex(entries_->index(0),
-                                                     QItemSelectionModel::NoUpdate);
-        entryList->scrollTo(entryList->currentIndex());
+        entryList_->selectionModel()->setCurrentIndex(entries_->index(0),
+                                                      QItemSelectionModel::NoUpdate);
+        entryList_->scrollTo(entryList_->currentIndex());
     }
 }
 
@@ -343,16 +327,16 @@ void DatabaseEditor::showCurrentEntry() {
         clearDisplay();
         return;
     }
-    nameDisplay->setText(shown(e->name()));
-    emailDisplay->setText(shown(e->email()));
+    nameDisplay_->setText(shown(e->name()));
+    emailDisplay_->setText(shown(e->email()));
     Guard g(updating_);
-    fieldLines->clear();
-    const std::vector<std::string> lines = tandrel::FieldLines(*db(), *e);
+    fieldLines_->clear();
+    const std::vector<std::string> lines = FieldLines(*db(), *e);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         auto* item = new QListWidgetItem(shown(lines[k]));
         // Values beyond the last field have no field to be edited under.
         if (k >= db()->fields.size()) item->setFlags(Qt::NoItemFlags);
-        fieldLines->addItem(item);
+        fieldLines_->addItem(item);
     }
 }
 
@@ -362,9 +346,9 @@ void DatabaseEditor::appendEntryLine(Person* entry) {
     // Adding someone may have turned every line's text into UTF-8.
     entries_->refreshAll();
     entries_->append(entry);
-    if (!entryList->currentIndex().isValid())
-        entryList->selectionModel()->setCurrentIndex(entries_->index(entries_->rowCount() - 1),
-                                                     QItemSelectionModel::NoUpdate);
+    if (!entryList_->currentIndex().isValid())
+        entryList_->selectionModel()->setCurrentIndex(entries_->index(entries_->rowCount() - 1),
+                                                      QItemSelectionModel::NoUpdate);
 }
 
 Person* DatabaseEditor::currentEntry() const {
@@ -376,7 +360,7 @@ Person* DatabaseEditor::entryAt(int row) const {
 }
 
 QString DatabaseEditor::shown(const std::string& bytes) const {
-    return tandrel::DatabaseString(db(), bytes);
+    return DatabaseString(db(), bytes);
 }
 
 int DatabaseEditor::entryLineCount() const {
@@ -384,31 +368,31 @@ int DatabaseEditor::entryLineCount() const {
 }
 
 int DatabaseEditor::currentLine() const {
-    const QModelIndex i = entryList->currentIndex();
+    const QModelIndex i = entryList_->currentIndex();
     return i.isValid() ? i.row() : -1;
 }
 
 int DatabaseEditor::selectedFieldLine() const {
     if (!db()) return -1;
-    const QList<QListWidgetItem*> items = fieldLines->selectedItems();
+    const QList<QListWidgetItem*> items = fieldLines_->selectedItems();
     if (items.isEmpty()) return -1;
-    const int k = fieldLines->row(items.first());
+    const int k = fieldLines_->row(items.first());
     return k >= 0 && static_cast<std::size_t>(k) < db()->fields.size() ? k : -1;
 }
 
 void DatabaseEditor::clearDisplay() {
     Guard g(updating_);
-    nameDisplay->clear();
-    emailDisplay->clear();
-    fieldLines->clear();
-    fieldDisplay->clear();
-    valueEdit->clear();
+    nameDisplay_->clear();
+    emailDisplay_->clear();
+    fieldLines_->clear();
+    fieldDisplay_->clear();
+    valueEdit_->clear();
 }
 
 void DatabaseEditor::onEntryClicked() {
     showCurrentEntry();
-    fieldDisplay->clear();
-    valueEdit->clear();
+    fieldDisplay_->clear();
+    valueEdit_->clear();
 }
 
 void DatabaseEditor::onFieldLineClicked() {
@@ -421,24 +405,24 @@ void DatabaseEditor::pickField(bool takeFocus) {
     Person* e = currentEntry();
     if (k < 0 || !e) return;
     const auto pos = static_cast<std::size_t>(k);
-    fieldDisplay->setText(shown(db()->fields[pos].name));
-    valueEdit->setText(pos < e->values.size() ? shown(e->values[pos]) : QString());
-    valueEdit->setEnabled(true);
+    fieldDisplay_->setText(shown(db()->fields[pos].name));
+    valueEdit_->setText(pos < e->values.size() ? shown(e->values[pos]) : QString());
+    valueEdit_->setEnabled(true);
     if (!takeFocus) return;
-    valueEdit->setFocus();
+    valueEdit_->setFocus();
     // The focus arrives later when the window is not active; the edit is ready either way.
     onValueEditEntered();
 }
 
 void DatabaseEditor::onValueEditEntered() {
-    changeButton->setEnabled(true);
-    changeButton->setDefault(true);
+    changeButton_->setEnabled(true);
+    changeButton_->setDefault(true);
 }
 
 void DatabaseEditor::onEntryPanelLeft() {
-    changeButton->setDefault(false);
-    changeButton->setEnabled(false);
-    valueEdit->setEnabled(false);
+    changeButton_->setDefault(false);
+    changeButton_->setEnabled(false);
+    valueEdit_->setEnabled(false);
 }
 
 void DatabaseEditor::changeValue() {
@@ -446,15 +430,15 @@ void DatabaseEditor::changeValue() {
     const int k = selectedFieldLine();
     Person* e = entryAt(i);
     if (!db() || !e || k < 0) return;
-    const tandrel::TextEncoding before = db()->encoding;
-    const std::string value = tandrel::DatabaseBytes(database_, valueEdit->text());
-    if (!tandrel::SetEntryValue(*db(), *e, static_cast<std::size_t>(k), value)) return;
+    const TextEncoding before = db()->encoding;
+    const std::string value = DatabaseBytes(database_, valueEdit_->text());
+    if (!SetEntryValue(*db(), *e, static_cast<std::size_t>(k), value)) return;
     Guard g(updating_);
     if (db()->encoding != before) entries_->refreshAll();
     entries_->refreshRow(i);
-    entryList->selectionModel()->select(entries_->index(i), QItemSelectionModel::Select);
+    entryList_->selectionModel()->select(entries_->index(i), QItemSelectionModel::Select);
     showCurrentEntry();
-    fieldLines->setCurrentRow(k);
+    fieldLines_->setCurrentRow(k);
 }
 
 void DatabaseEditor::addPerson() {
@@ -468,12 +452,12 @@ void DatabaseEditor::addPerson() {
 void DatabaseEditor::takeFocusBack() {
     if (!isVisible()) return;
     activateWindow();
-    entryList->setFocus(Qt::OtherFocusReason);
+    entryList_->setFocus(Qt::OtherFocusReason);
 }
 
 void DatabaseEditor::removeSelectedEntries() {
     if (!db()) return;
-    const QModelIndexList picked = entryList->selectionModel()->selectedRows();
+    const QModelIndexList picked = entryList_->selectionModel()->selectedRows();
     if (picked.isEmpty()) return;
     {
         WaitCursor wait;
@@ -481,7 +465,7 @@ void DatabaseEditor::removeSelectedEntries() {
         victims.reserve(static_cast<std::size_t>(picked.size()));
         for (const QModelIndex& i : picked)
             victims.push_back(entries_->at(i.row()));
-        tandrel::RemoveEntries(*db(), victims);
+        RemoveEntries(*db(), victims);
     }
     fillEntryList();
     showCurrentEntry();
@@ -516,13 +500,15 @@ void DatabaseEditor::onClosed() {
 }
 
 bool DatabaseEditor::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == valueEdit && event->type() == QEvent::FocusIn) onValueEditEntered();
+    if (watched == valueEdit_ && event->type() == QEvent::FocusIn) onValueEditEntered();
     return QDialog::eventFilter(watched, event);
 }
 
 void DatabaseEditor::onFocusChanged(QWidget* old, QWidget* now) {
     if (!old || !now || now->window() != this) return;
-    if (!entryPanel->isAncestorOf(old)) return;
-    if (now == entryPanel || entryPanel->isAncestorOf(now)) return;
+    if (!entryPanel_->isAncestorOf(old)) return;
+    if (now == entryPanel_ || entryPanel_->isAncestorOf(now)) return;
     onEntryPanelLeft();
 }
+
+} // namespace tandrel

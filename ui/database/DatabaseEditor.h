@@ -8,24 +8,24 @@
 
 #include "model/DatabaseDocument.h"
 
-class AddPersonDialog;
-class FieldsDialog;
-
 class QLineEdit;
 class QListView;
 class QListWidget;
 class QPushButton;
 
 namespace tandrel {
+
+class AddPersonDialog;
+class FieldsDialog;
+
 class EntryListModel;
-}
 
 class DatabaseEditor : public QDialog {
     Q_OBJECT
 public:
     // The add and fields dialogs are made here, windows of `parent` like the editor (or
     // released with the editor when it has no parent).
-    explicit DatabaseEditor(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
+    explicit DatabaseEditor(DatabaseDocument& database, QWidget* parent = nullptr);
     ~DatabaseEditor() override;
 
     AddPersonDialog* addPersonDialog() const { return addDialog_; }
@@ -39,11 +39,11 @@ public:
     void showCurrentEntry();
 
     // Adds a line for an entry that was just appended to the database.
-    void appendEntryLine(tandrel::Person* entry);
+    void appendEntryLine(Person* entry);
     // The entry of the current line, or null.
-    tandrel::Person* currentEntry() const;
+    Person* currentEntry() const;
     // The entry that line `row` of the entry list stands for, or null.
-    tandrel::Person* entryAt(int row) const;
+    Person* entryAt(int row) const;
     int entryLineCount() const;
 
     // Handlers of the controls, callable directly.
@@ -74,31 +74,33 @@ private:
     void onFocusChanged(QWidget* old, QWidget* now);
     void clearDisplay();
     int currentLine() const;
-    // The selected field line of fieldLines when it stands for a field, or -1.
+    // The selected field line of fieldLines_ when it stands for a field, or -1.
     int selectedFieldLine() const;
 
-    tandrel::Database* db() const { return database_.database(); }
+    Database* db() const { return database_.database(); }
     // Bytes of the database as the user reads them.
     QString shown(const std::string& bytes) const;
 
-    tandrel::DatabaseDocument& database_;
+    DatabaseDocument& database_;
     AddPersonDialog* addDialog_ = nullptr;
     FieldsDialog* fieldsDialog_ = nullptr;
 
-    tandrel::EntryListModel* entries_ = nullptr;
-    QListView* entryList = nullptr;
-    QPushButton* addButton = nullptr;
-    QPushButton* removeButton = nullptr;
-    QPushButton* fieldsButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QWidget* entryPanel = nullptr;
-    QLineEdit* nameDisplay = nullptr;
-    QLineEdit* emailDisplay = nullptr;
-    QListWidget* fieldLines = nullptr;
-    QLineEdit* fieldDisplay = nullptr;
-    QLineEdit* valueEdit = nullptr;
-    QPushButton* changeButton = nullptr;
+    EntryListModel* entries_ = nullptr;
+    QListView* entryList_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* fieldsButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QWidget* entryPanel_ = nullptr;
+    QLineEdit* nameDisplay_ = nullptr;
+    QLineEdit* emailDisplay_ = nullptr;
+    QListWidget* fieldLines_ = nullptr;
+    QLineEdit* fieldDisplay_ = nullptr;
+    QLineEdit* valueEdit_ = nullptr;
+    QPushButton* changeButton_ = nullptr;
     // Set while lists are filled from code, so their change signals are not taken as
     // clicks.
     bool updating_ = false;
 };
+
+} // namespace tandrel

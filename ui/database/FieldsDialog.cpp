@@ -11,13 +11,13 @@
 #include <QVBoxLayout>
 
 #include "model/DatabaseEditing.h"
-#include "ui/database/DatabaseText.h"
 #include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
 #include "ui/WidgetHelpers.h"
 
-using tandrel::MakeButton;
+namespace tandrel {
 
-FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
+FieldsDialog::FieldsDialog(DatabaseDocument& database, QWidget* parent)
     : QDialog(parent), database_(database) {
     setObjectName(QStringLiteral("TForm4"));
     setWindowTitle(QStringLiteral("Fields"));
@@ -30,63 +30,63 @@ FieldsDialog::FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent)
 
     auto* left = new QVBoxLayout;
     left->setSpacing(2);
-    nameEdit = new QLineEdit;
-    nameEdit->setObjectName(QStringLiteral("Edit1"));
-    nameEdit->setAccessibleName(QStringLiteral("Field name"));
-    changeButton = MakeButton("changeBut", QStringLiteral("Change"));
-    newButton = MakeButton("newBut", QStringLiteral("New"));
-    newButton->setDefault(true);
-    doneButton = MakeButton("Done", QStringLiteral("Done"));
-    left->addWidget(nameEdit);
-    left->addWidget(changeButton);
-    left->addWidget(newButton);
+    nameEdit_ = new QLineEdit;
+    nameEdit_->setObjectName(QStringLiteral("Edit1"));
+    nameEdit_->setAccessibleName(QStringLiteral("Field name"));
+    changeButton_ = MakeButton("changeBut", QStringLiteral("Change"));
+    newButton_ = MakeButton("newBut", QStringLiteral("New"));
+    newButton_->setDefault(true);
+    doneButton_ = MakeButton("Done", QStringLiteral("Done"));
+    left->addWidget(nameEdit_);
+    left->addWidget(changeButton_);
+    left->addWidget(newButton_);
     // Help beside Done: the fixed window has no room for a button more below it.
     auto* doneRow = new QHBoxLayout;
-    doneRow->addWidget(doneButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("database-editor.html#fields"), *doneRow);
+    doneRow->addWidget(doneButton_);
+    GiveDialogHelp(*this, GuidePage("database-editor.html#fields"), *doneRow);
     left->addLayout(doneRow);
     left->addStretch(1);
-    fieldList = new QListWidget;
-    fieldList->setObjectName(QStringLiteral("ListBox1"));
-    fieldList->setAccessibleName(QStringLiteral("Fields"));
-    fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
+    fieldList_ = new QListWidget;
+    fieldList_->setObjectName(QStringLiteral("ListBox1"));
+    fieldList_->setAccessibleName(QStringLiteral("Fields"));
+    fieldList_->setSelectionMode(QAbstractItemView::SingleSelection);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
     outer->addLayout(left);
-    outer->addWidget(fieldList, 1);
+    outer->addWidget(fieldList_, 1);
 
-    setTabOrder(nameEdit, changeButton);
-    setTabOrder(changeButton, newButton);
-    setTabOrder(newButton, doneButton);
-    setTabOrder(doneButton, fieldList);
+    setTabOrder(nameEdit_, changeButton_);
+    setTabOrder(changeButton_, newButton_);
+    setTabOrder(newButton_, doneButton_);
+    setTabOrder(doneButton_, fieldList_);
 
-    connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
+    connect(fieldList_, &QListWidget::itemClicked, this, [this] { onFieldLineClicked(); });
     // Keyboard moves through the list copy each name but leave the focus in the list.
-    connect(fieldList, &QListWidget::itemSelectionChanged, this, [this] {
+    connect(fieldList_, &QListWidget::itemSelectionChanged, this, [this] {
         pickLine(false);
         // Enter renames the selected field, or adds one when none is selected.
-        const bool picked = !fieldList->selectedItems().isEmpty();
-        changeButton->setDefault(picked);
-        newButton->setDefault(!picked);
+        const bool picked = !fieldList_->selectedItems().isEmpty();
+        changeButton_->setDefault(picked);
+        newButton_->setDefault(!picked);
     });
-    connect(changeButton, &QPushButton::clicked, this, [this] { renameField(); });
-    connect(newButton, &QPushButton::clicked, this, [this] { appendField(); });
-    connect(doneButton, &QPushButton::clicked, this, [this] { finishEditing(); });
+    connect(changeButton_, &QPushButton::clicked, this, [this] { renameField(); });
+    connect(newButton_, &QPushButton::clicked, this, [this] { appendField(); });
+    connect(doneButton_, &QPushButton::clicked, this, [this] { finishEditing(); });
 }
 
 void FieldsDialog::fillFieldList() {
-    const QSignalBlocker block(fieldList);
-    fieldList->clear();
-    const tandrel::Database* db = database_.database();
+    const QSignalBlocker block(fieldList_);
+    fieldList_->clear();
+    const Database* db = database_.database();
     if (!db) return;
     for (const auto& f : db->fields)
-        fieldList->addItem(tandrel::DatabaseString(db, f.name));
+        fieldList_->addItem(DatabaseString(db, f.name));
 }
 
 void FieldsDialog::clear() {
-    const QSignalBlocker block(fieldList);
-    fieldList->clear();
-    nameEdit->clear();
+    const QSignalBlocker block(fieldList_);
+    fieldList_->clear();
+    nameEdit_->clear();
 }
 
 void FieldsDialog::onFieldLineClicked() {
@@ -94,31 +94,31 @@ void FieldsDialog::onFieldLineClicked() {
 }
 
 void FieldsDialog::pickLine(bool takeFocus) {
-    const QList<QListWidgetItem*> items = fieldList->selectedItems();
+    const QList<QListWidgetItem*> items = fieldList_->selectedItems();
     if (items.isEmpty()) return;
-    nameEdit->setText(items.first()->text());
-    if (takeFocus) nameEdit->setFocus();
+    nameEdit_->setText(items.first()->text());
+    if (takeFocus) nameEdit_->setFocus();
 }
 
 void FieldsDialog::appendField() {
     if (!database_.database()) return;
-    const QString text = nameEdit->text();
-    const std::string name = tandrel::DatabaseBytes(database_, text);
-    if (!tandrel::AppendField(*database_.database(), name)) return;
-    fieldList->addItem(text);
+    const QString text = nameEdit_->text();
+    const std::string name = DatabaseBytes(database_, text);
+    if (!AppendField(*database_.database(), name)) return;
+    fieldList_->addItem(text);
 }
 
 void FieldsDialog::renameField() {
     if (!database_.database()) return;
-    const QList<QListWidgetItem*> items = fieldList->selectedItems();
+    const QList<QListWidgetItem*> items = fieldList_->selectedItems();
     if (items.isEmpty()) return;
     QListWidgetItem* item = items.first();
     // Line k stands for field k, so with repeated names the chosen one is renamed.
-    const int k = fieldList->row(item);
+    const int k = fieldList_->row(item);
     if (k < 0) return;
-    const QString text = nameEdit->text();
-    if (!tandrel::RenameField(*database_.database(), static_cast<std::size_t>(k),
-                              tandrel::DatabaseBytes(database_, text)))
+    const QString text = nameEdit_->text();
+    if (!RenameField(*database_.database(), static_cast<std::size_t>(k),
+                     DatabaseBytes(database_, text)))
         return;
     item->setText(text);
 }
@@ -127,3 +127,5 @@ void FieldsDialog::finishEditing() {
     emit editingDone();
     accept();
 }
+
+} // namespace tandrel

@@ -10,10 +10,12 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
+namespace tandrel {
+
 class FieldsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit FieldsDialog(tandrel::DatabaseDocument& database, QWidget* parent = nullptr);
+    explicit FieldsDialog(DatabaseDocument& database, QWidget* parent = nullptr);
 
     // One line per field name, in field order.
     void fillFieldList();
@@ -33,11 +35,13 @@ signals:
 private:
     void pickLine(bool takeFocus);
 
-    tandrel::DatabaseDocument& database_;
+    DatabaseDocument& database_;
 
-    QLineEdit* nameEdit = nullptr;
-    QPushButton* changeButton = nullptr;
-    QPushButton* newButton = nullptr;
-    QPushButton* doneButton = nullptr;
-    QListWidget* fieldList = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QPushButton* changeButton_ = nullptr;
+    QPushButton* newButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QListWidget* fieldList_ = nullptr;
 };
+
+} // namespace tandrel

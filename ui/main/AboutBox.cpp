@@ -16,6 +16,9 @@
 
 #include "ui/DialogHelp.h"
 #include "model/Version.h"
+#include "ui/TextBridge.h"
+
+namespace tandrel {
 
 namespace {
 
@@ -57,41 +60,41 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setFrameShape(QFrame::NoFrame);
 
-    iconLabel = new QLabel(panel);
-    iconLabel->setObjectName(QStringLiteral("Image1"));
-    iconLabel->setPixmap(programIcon(devicePixelRatioF()));
-    iconLabel->setFixedSize(32, 32);
-    iconLabel->setAccessibleName(QStringLiteral("Tandrel icon"));
+    iconLabel_ = new QLabel(panel);
+    iconLabel_->setObjectName(QStringLiteral("Image1"));
+    iconLabel_->setPixmap(programIcon(devicePixelRatioF()));
+    iconLabel_->setFixedSize(32, 32);
+    iconLabel_->setAccessibleName(QStringLiteral("Tandrel icon"));
 
-    titleLabel = BoldLabel(QStringLiteral("Label1"), 19, panel);
-    creditsLabel = BoldLabel(QStringLiteral("Label2"), 11, panel);
-    creditsLabel->setWordWrap(false);
+    titleLabel_ = BoldLabel(QStringLiteral("Label1"), 19, panel);
+    creditsLabel_ = BoldLabel(QStringLiteral("Label2"), 11, panel);
+    creditsLabel_->setWordWrap(false);
 
     // Where Tandrel.ini and the logs are: beside the program, or the per-user folder of
     // an installed one. A long path is shortened in the middle; the tooltip has it whole.
-    folderLabel = new QLabel(panel);
-    folderLabel->setObjectName(QStringLiteral("FolderLabel"));
-    folderLabel->setAlignment(Qt::AlignCenter);
-    folderLabel->setTextFormat(Qt::PlainText);
-    folderLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    folderLabel_ = new QLabel(panel);
+    folderLabel_->setObjectName(QStringLiteral("FolderLabel"));
+    folderLabel_->setAlignment(Qt::AlignCenter);
+    folderLabel_->setTextFormat(Qt::PlainText);
+    folderLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    okButton = new QPushButton(QStringLiteral("OK"), panel);
-    okButton->setObjectName(QStringLiteral("OKButton"));
-    okButton->setAccessibleName(QStringLiteral("OK"));
-    okButton->setDefault(true);
-    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+    okButton_ = new QPushButton(QStringLiteral("OK"), panel);
+    okButton_->setObjectName(QStringLiteral("OKButton"));
+    okButton_->setAccessibleName(QStringLiteral("OK"));
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout(panel);
-    grid->addWidget(iconLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(titleLabel, 0, 1);
-    grid->addWidget(creditsLabel, 1, 0, 1, 2);
-    grid->addWidget(folderLabel, 2, 0, 1, 2);
-    grid->addWidget(okButton, 3, 0, 1, 2, Qt::AlignHCenter);
+    grid->addWidget(iconLabel_, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(titleLabel_, 0, 1);
+    grid->addWidget(creditsLabel_, 1, 0, 1, 2);
+    grid->addWidget(folderLabel_, 2, 0, 1, 2);
+    grid->addWidget(okButton_, 3, 0, 1, 2, Qt::AlignHCenter);
     // Help beside the centred OK, at the end where the platform's dialogs have it: the
     // topic of the files kept in the folder the box names.
-    tandrel::AnswerF1(*this, tandrel::GuidePage("logs.html"));
-    grid->addWidget(tandrel::MakeHelpButton(*this, tandrel::GuidePage("logs.html")), 3, 0, 1, 2,
-                    tandrel::HelpButtonSide(*this));
+    AnswerF1(*this, GuidePage("logs.html"));
+    grid->addWidget(MakeHelpButton(*this, GuidePage("logs.html")), 3, 0, 1, 2,
+                    HelpButtonSide(*this));
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(1, 1);
 
@@ -99,7 +102,7 @@ AboutBox::AboutBox(const std::string& programDir, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel);
 
-    setTexts(QLatin1StringView(tandrel::kProgramAndVersion), creditText());
+    setTexts(QLatin1StringView(kProgramAndVersion), creditText());
 }
 
 QString AboutBox::creditText() {
@@ -113,12 +116,12 @@ QString AboutBox::folderText(const QString& folder) {
 }
 
 void AboutBox::setTexts(const QString& title, const QString& credits) {
-    titleLabel->setText(title);
-    titleLabel->setAccessibleName(title);
-    creditsLabel->setText(credits);
-    creditsLabel->setAccessibleName(QString(credits).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    titleLabel->adjustSize();
-    creditsLabel->adjustSize();
+    titleLabel_->setText(title);
+    titleLabel_->setAccessibleName(title);
+    creditsLabel_->setText(credits);
+    creditsLabel_->setAccessibleName(QString(credits).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    titleLabel_->adjustSize();
+    creditsLabel_->adjustSize();
 }
 
 QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
@@ -143,12 +146,11 @@ QPixmap AboutBox::programIcon(qreal devicePixelRatio) {
 void AboutBox::showEvent(QShowEvent* event) {
     // Centred on the screen rather than over the main window.
     if (!event->spontaneous()) {
-        const QString folder =
-            QString::fromLocal8Bit(programDir_.data(), static_cast<qsizetype>(programDir_.size()));
-        const QString shown = folderLabel->fontMetrics().elidedText(folder, Qt::ElideMiddle, 270);
-        folderLabel->setText(folderText(shown));
-        folderLabel->setToolTip(folder);
-        folderLabel->setAccessibleName(
+        const QString folder = PathText(programDir_);
+        const QString shown = folderLabel_->fontMetrics().elidedText(folder, Qt::ElideMiddle, 270);
+        folderLabel_->setText(folderText(shown));
+        folderLabel_->setToolTip(folder);
+        folderLabel_->setAccessibleName(
             folderText(folder).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
             QRect frame = frameGeometry();
@@ -158,3 +160,5 @@ void AboutBox::showEvent(QShowEvent* event) {
     }
     QDialog::showEvent(event);
 }
+
+} // namespace tandrel

@@ -10,6 +10,8 @@
 class QLabel;
 class QPushButton;
 
+namespace tandrel {
+
 class AboutBox : public QDialog {
     Q_OBJECT
 public:
@@ -29,9 +31,11 @@ protected:
 
 private:
     const std::string& programDir_;
-    QLabel* iconLabel = nullptr;
-    QLabel* titleLabel = nullptr;
-    QLabel* creditsLabel = nullptr;
-    QLabel* folderLabel = nullptr;
-    QPushButton* okButton = nullptr;
+    QLabel* iconLabel_ = nullptr;
+    QLabel* titleLabel_ = nullptr;
+    QLabel* creditsLabel_ = nullptr;
+    QLabel* folderLabel_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
+
+} // namespace tandrel

@@ -12,13 +12,15 @@
 #include "ui/DialogHelp.h"
 #include "model/TextEncoding.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/TextBridge.h"
+
+namespace tandrel {
 
 namespace {
 
 // A header name or value as the file's own encoding shows it.
 QString Shown(const std::string& bytes) {
-    const std::string utf8 = tandrel::DecodeText(bytes, tandrel::DetectTextEncoding(bytes));
-    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    QString text = SystemText(bytes);
     text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text;
 }
@@ -26,8 +28,7 @@ QString Shown(const std::string& bytes) {
 } // namespace
 
 AddressColumnDialog::AddressColumnDialog(const QString& fileName,
-                                         const std::vector<tandrel::CsvColumn>& columns,
-                                         QWidget* parent)
+                                         const std::vector<CsvColumn>& columns, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("AddressColumnForm"));
     setWindowTitle(QStringLiteral("Column of the addresses"));
@@ -51,27 +52,27 @@ AddressColumnDialog::AddressColumnDialog(const QString& fileName,
     columnList->setHeaderLabels({QStringLiteral("Column"), QStringLiteral("First value")});
     columnList->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     QTreeWidgetItem* likely = nullptr;
-    for (const tandrel::CsvColumn& c : columns) {
+    for (const CsvColumn& c : columns) {
         names_.push_back(c.name);
         auto* item = new QTreeWidgetItem(columnList, {Shown(c.name), Shown(c.sample)});
         // A column without a name cannot be named when the file is read again.
         if (c.name.empty()) item->setFlags(Qt::NoItemFlags);
         // The first column whose value looks like an address is the likely answer.
-        if (!likely && !c.name.empty() && tandrel::HoldsAddress(c.sample)) likely = item;
+        if (!likely && !c.name.empty() && HoldsAddress(c.sample)) likely = item;
     }
     if (likely) columnList->setCurrentItem(likely);
     layout->addWidget(columnList, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    okButton = tandrel::MakeButton("OKBut", QStringLiteral("OK"));
+    okButton = MakeButton("OKBut", QStringLiteral("OK"));
     okButton->setDefault(true);
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
     buttons->addWidget(okButton);
-    cancelButton = tandrel::MakeButton("CancelBut", QStringLiteral("Cancel"));
+    cancelButton = MakeButton("CancelBut", QStringLiteral("Cancel"));
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancelButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("databases.html#csv-file"), *buttons);
+    GiveDialogHelp(*this, GuidePage("databases.html#csv-file"), *buttons);
     layout->addLayout(buttons);
 
     connect(columnList, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
@@ -88,8 +89,6 @@ std::optional<std::string> AddressColumnDialog::chosenColumn() const {
     if (row < 0 || static_cast<std::size_t>(row) >= names_.size()) return std::nullopt;
     return names_[static_cast<std::size_t>(row)];
 }
-
-namespace tandrel {
 
 std::optional<std::string>
 AskAddressColumn(const QString& fileName, const std::vector<CsvColumn>& columns, QWidget* parent) {

@@ -14,11 +14,13 @@
 class QPushButton;
 class QTreeWidget;
 
+namespace tandrel {
+
 class AddressColumnDialog : public QDialog {
     Q_OBJECT
 public:
     // `fileName` as shown to the user; `columns` in the order of the header row.
-    AddressColumnDialog(const QString& fileName, const std::vector<tandrel::CsvColumn>& columns,
+    AddressColumnDialog(const QString& fileName, const std::vector<CsvColumn>& columns,
                         QWidget* parent);
 
     // The name of the chosen column as its header row writes it; none while no row is
@@ -32,8 +34,6 @@ public:
 private:
     std::vector<std::string> names_;
 };
-
-namespace tandrel {
 
 // Asks which column of `fileName` holds the addresses; none when the user cancels.
 std::optional<std::string> AskAddressColumn(const QString& fileName,

@@ -6,11 +6,12 @@
 #include <string>
 
 class DeliveryWindow;
-class MainWindow;
 class PreparationWindow;
 class SendLauncher;
 
 namespace tandrel {
+
+class MainWindow;
 
 class AppWindows {
 public:

@@ -13,7 +13,9 @@
 #include "model/CsvFile.h"
 #include "ui/main/MainLook.h"
 
-using namespace tandrel::mainwindow;
+namespace tandrel {
+
+using namespace mainwindow;
 
 QFileDialog& FileDialogs::dialog(Kind which) {
     const int i = static_cast<int>(which);
@@ -94,7 +96,7 @@ void FileDialogs::prepare(Kind which, QFileDialog& d) const {
     for (const std::string* path :
          {own, &lastFiles_.lastMail, &lastFiles_.lastDatabase, &lastFiles_.lastFields}) {
         if (path->empty()) continue;
-        const QFileInfo info(fromBytes(*path));
+        const QFileInfo info(PathText(*path));
         if (!info.absoluteDir().exists()) continue;
         d.setDirectory(info.absolutePath());
         if (d.acceptMode() == QFileDialog::AcceptSave)
@@ -102,7 +104,7 @@ void FileDialogs::prepare(Kind which, QFileDialog& d) const {
         // The database in use decides which kind of file the dialog offers first.
         if (path == own && (which == Kind::OpenData || which == Kind::SaveData)) {
             const QStringList filters = d.nameFilters();
-            const bool csv = tandrel::IsCsvPath(*own);
+            const bool csv = IsCsvPath(*own);
             for (const QString& f : filters)
                 if (f.contains(QLatin1String("*.csv")) == csv &&
                     !f.contains(QLatin1String("(*)"))) {
@@ -131,3 +133,5 @@ QString FileDialogs::choose(Kind which) {
     if (result != QDialog::Accepted) return {};
     return files.isEmpty() ? QString() : files.front();
 }
+
+} // namespace tandrel

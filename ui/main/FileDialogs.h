@@ -11,11 +11,13 @@
 class QFileDialog;
 class QWidget;
 
+namespace tandrel {
+
 class FileDialogs {
 public:
     enum class Kind { OpenMail, OpenFields, OpenData, SaveMail, SaveField, SaveData };
     // The dialogs are windows of `owner`; `lastFiles` are the files in use.
-    FileDialogs(QWidget* owner, const tandrel::RecentFiles& lastFiles)
+    FileDialogs(QWidget* owner, const RecentFiles& lastFiles)
         : owner_(owner), lastFiles_(lastFiles) {}
 
     // The configured dialog of that kind.
@@ -33,7 +35,9 @@ private:
     void prepare(Kind which, QFileDialog& d) const;
 
     QWidget* owner_;
-    const tandrel::RecentFiles& lastFiles_;
+    const RecentFiles& lastFiles_;
     Chooser chooser_;
     QFileDialog* dialogs_[6] = {};
 };
+
+} // namespace tandrel

@@ -16,13 +16,13 @@
 #include <algorithm>
 #include <tuple>
 
-#include "merge/Compose.h"
-#include "merge/Formatted.h"
+#include "merge/MailPreview.h"
 #include "model/MailFile.h"
 #include "ui/main/MainLook.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::MailEditors;
+namespace tandrel {
+
+using namespace mainwindow;
 
 namespace {
 // From, To and Subject are rows of a label and an editor that reaches to the attachments
@@ -41,7 +41,7 @@ constexpr int kCopyGap = 8;
 constexpr int kCopyLineCount = 3;
 } // namespace
 
-MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area), mail_(mail) {
+MailPanel::MailPanel(MailDocument& mail, QWidget* area) : QObject(area), mail_(mail) {
     headerPanel = new QWidget(area);
     headerPanel->setObjectName(QStringLiteral("Panel2"));
     // Placed by layout().
@@ -161,27 +161,26 @@ MailPanel::MailPanel(tandrel::MailDocument& mail, QWidget* area) : QObject(area)
 
 // Only the new text is looked at: a character the mail's encoding lacks makes it UTF-8.
 void MailPanel::typed(const QString& added) {
-    const QByteArray u = added.toUtf8();
-    mail_.acceptTyped(std::string_view(u.constData(), static_cast<std::size_t>(u.size())));
+    mail_.acceptTyped(Utf8Bytes(added));
 }
 
 MailEditors MailPanel::texts() const {
     MailEditors eds;
-    const tandrel::TextEncoding enc = mail_.encoding();
-    eds.from = toMailBytes(fromEdit->text(), enc);
-    eds.to = toMailBytes(toEdit->text(), enc);
-    eds.subject = toMailBytes(subjectEdit->text(), enc);
+    const TextEncoding enc = mail_.encoding();
+    eds.from = EncodedBytes(fromEdit->text(), enc);
+    eds.to = EncodedBytes(toEdit->text(), enc);
+    eds.subject = EncodedBytes(subjectEdit->text(), enc);
     eds.headerLines = headerLines_;
     eds.format = format_;
     for (const auto& [edit, name] : copyEditors()) {
-        std::string value = toMailBytes(edit->text(), enc);
-        const std::string* had = tandrel::FindHeaderValue(eds, name);
+        std::string value = EncodedBytes(edit->text(), enc);
+        const std::string* had = FindHeaderValue(eds, name);
         // A line left as it was stays exactly as it was (blank values and all).
         if (had && *had == value) continue;
         if (value.empty())
-            tandrel::RemoveHeaderLines(eds, name);
+            RemoveHeaderLines(eds, name);
         else
-            tandrel::SetHeaderValue(eds, name, std::move(value));
+            SetHeaderValue(eds, name, std::move(value));
     }
     // The raw text, not toPlainText(): that turns non-breaking spaces into plain blanks,
     // and the mail must keep every character as typed or loaded.
@@ -196,7 +195,7 @@ MailEditors MailPanel::texts() const {
         const QStringList lines = body.split(QLatin1Char('\n'));
         eds.body.reserve(static_cast<std::size_t>(lines.size()));
         for (const QString& l : lines)
-            eds.body.push_back(toMailBytes(l, enc));
+            eds.body.push_back(EncodedBytes(l, enc));
     }
     return eds;
 }
@@ -205,61 +204,48 @@ void MailPanel::setTexts(const MailEditors& eds) {
     showTexts(eds, mail_.encoding());
 }
 
-void MailPanel::showTexts(const MailEditors& eds, tandrel::TextEncoding enc) {
+void MailPanel::showTexts(const MailEditors& eds, TextEncoding enc) {
     settingTexts_ = true;
-    fromEdit->setText(fromMailBytes(eds.from, enc));
-    toEdit->setText(fromMailBytes(eds.to, enc));
-    subjectEdit->setText(fromMailBytes(eds.subject, enc));
+    fromEdit->setText(EncodedText(eds.from, enc));
+    toEdit->setText(EncodedText(eds.to, enc));
+    subjectEdit->setText(EncodedText(eds.subject, enc));
     headerLines_ = eds.headerLines;
     format_ = eds.format;
     bool hasCopyLine = false;
     for (const auto& [edit, name] : copyEditors()) {
-        const std::string* value = tandrel::FindHeaderValue(eds, name);
-        edit->setText(value ? fromMailBytes(*value, enc) : QString());
+        const std::string* value = FindHeaderValue(eds, name);
+        edit->setText(value ? EncodedText(*value, enc) : QString());
         hasCopyLine = hasCopyLine || value;
     }
     if (hasCopyLine) showCopyLines(true);
     if (formattedAction_) {
         const QSignalBlocker block(formattedAction_);
-        formattedAction_->setChecked(format_ == tandrel::MailFormat::Markdown);
+        formattedAction_->setChecked(format_ == MailFormat::Markdown);
     }
     QString body;
     for (std::size_t i = 0; i < eds.body.size(); ++i) {
         if (i) body += QLatin1Char('\n');
-        body += fromMailBytes(eds.body[i], enc);
+        body += EncodedText(eds.body[i], enc);
     }
     bodyEdit->setPlainText(body); // the caret goes to the start
     settingTexts_ = false;
 }
 
-void MailPanel::showPreview(tandrel::AppState& st, const tandrel::Person& entry) {
+void MailPanel::showPreview(AppState& st, const Person& entry) {
     WaitCursor wait;
     MailEditors templ = texts();
-    tandrel::BuildMailText(st, templ);
-    // Merged before the editors turn into a preview: a merge that fails (values that
+    BuildMailText(st, templ);
+    // Made before the editors turn into a preview: a merge that fails (values that
     // refer to each other without end) leaves them as they were.
-    std::vector<std::string> lines = tandrel::MergeLines(st.db->fields, st.mailText.lines, entry);
+    const MailPreview preview =
+        PreviewMail(st.db->fields, st.mailText, templ.format, entry, st.user.lastMail);
     setPreviewLook(true);
     template_ = std::move(templ);
-    MailEditors shown;
-    // The merged text is only looked at: it must not change what the mail is.
-    bool hasHeader = st.mailText.hasHeader;
-    tandrel::ParseMailHeader(lines, shown, hasHeader);
-    shown.body = std::move(lines);
-    // Values may bring UTF-8 into a Windows-1252 mail or the other way round; the merge
-    // then made the whole text UTF-8, so it is shown by what it holds, not by the mail.
-    std::string merged = shown.from + shown.to + shown.subject;
-    for (const tandrel::HeaderLine& h : shown.headerLines)
-        merged += h.value;
-    for (const std::string& line : shown.body)
-        merged += line;
-    showTexts(shown, tandrel::DetectTextEncoding(merged));
-    if (template_.format == tandrel::MailFormat::Markdown) {
+    showTexts(preview.shown, preview.encoding);
+    if (template_.format == MailFormat::Markdown) {
         // Relative image sources are read from the mail's folder, as a message takes them.
-        htmlPreview->setSearchPaths(
-            {QString::fromStdString(tandrel::MailFolder(st.user.lastMail))});
-        htmlPreview->setHtml(QString::fromStdString(
-            tandrel::FormattedPreviewHtml(st.db->fields, st.mailText, entry)));
+        htmlPreview->setSearchPaths({PathText(preview.imageFolder)});
+        htmlPreview->setHtml(WordsText(preview.html));
         htmlPreview->show();
         bodyEdit->hide();
     }
@@ -357,10 +343,10 @@ void MailPanel::useActions(QAction* copyLines, QAction* formatted) {
     copyLinesAction_ = copyLines;
     formattedAction_ = formatted;
     copyLines->setChecked(!ccEdit->isHidden());
-    formatted->setChecked(format_ == tandrel::MailFormat::Markdown);
+    formatted->setChecked(format_ == MailFormat::Markdown);
     connect(copyLines, &QAction::toggled, this, &MailPanel::showCopyLines);
     connect(formatted, &QAction::toggled, this, [this](bool on) {
-        format_ = on ? tandrel::MailFormat::Markdown : tandrel::MailFormat::Plain;
+        format_ = on ? MailFormat::Markdown : MailFormat::Plain;
         // The mail as written is what a switch changes, also while a preview is shown.
         if (previewShown_) template_.format = format_;
         emit edited();
@@ -381,3 +367,5 @@ void MailPanel::showCopyLines(bool on) {
         edit->setVisible(on);
     emit heightChanged();
 }
+
+} // namespace tandrel

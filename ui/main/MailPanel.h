@@ -21,25 +21,27 @@ class QPushButton;
 class QToolButton;
 class QWidget;
 
+namespace tandrel {
+
 class MailPanel : public QObject {
     Q_OBJECT
 public:
     // The controls are made inside `area`, which the window lays out with layout().
-    MailPanel(tandrel::MailDocument& mail, QWidget* area);
+    MailPanel(MailDocument& mail, QWidget* area);
 
     // The texts of the four editors as bytes in the mail's encoding.
-    tandrel::MailEditors texts() const;
+    MailEditors texts() const;
     // Puts the texts into the editors, read through the mail's encoding (or `enc`).
-    void setTexts(const tandrel::MailEditors& eds);
-    void showTexts(const tandrel::MailEditors& eds, tandrel::TextEncoding enc);
+    void setTexts(const MailEditors& eds);
+    void showTexts(const MailEditors& eds, TextEncoding enc);
     // Shows the mail merged for `entry`, read-only on a tinted background, and keeps the
     // template (from which the mail text of `st` is built) until restoreTemplate.
-    void showPreview(tandrel::AppState& st, const tandrel::Person& entry);
+    void showPreview(AppState& st, const Person& entry);
     // Puts back exactly what the editors held when the preview began.
     void restoreTemplate();
     bool previewShown() const { return previewShown_; }
     // The mail as the user wrote it: the editors, or the template a preview keeps.
-    tandrel::MailEditors templateTexts() const { return previewShown_ ? template_ : texts(); }
+    MailEditors templateTexts() const { return previewShown_ ? template_ : texts(); }
 
     // Places the header panel below `top` and the mail text under it, `width` wide.
     void layout(int top, int width, int height);
@@ -81,16 +83,18 @@ private:
     // The copy editors with the header names they stand for.
     std::vector<std::pair<QLineEdit*, const char*>> copyEditors() const;
 
-    tandrel::MailDocument& mail_;
+    MailDocument& mail_;
     bool settingTexts_ = false;
     bool previewShown_ = false;
-    tandrel::MailEditors template_; // the editors as they were when the preview began
+    MailEditors template_; // the editors as they were when the preview began
     // The header lines besides From, To and Subject as set; the copy editors write
     // theirs into it, the others pass through untouched and in order.
-    std::vector<tandrel::HeaderLine> headerLines_;
-    tandrel::MailFormat format_ = tandrel::MailFormat::Plain;
+    std::vector<HeaderLine> headerLines_;
+    MailFormat format_ = MailFormat::Plain;
     std::vector<QLabel*> rowLabels_; // From, To and Subject
     std::vector<QLabel*> copyLabels_;
     QAction* copyLinesAction_ = nullptr;
     QAction* formattedAction_ = nullptr;
 };
+
+} // namespace tandrel

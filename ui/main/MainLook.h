@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the main window and its parts share: its measures, the byte conversions at its
-// editors, hints and help contexts, icons drawn from the resources, and the wait cursor.
+// What the main window and its parts share: its measures, hints and help contexts,
+// icons drawn from the resources, and what every part of it converts and shows while
+// busy (ui/TextBridge.h, ui/WaitCursor.h).
 // Only the files of ui/main include this.
 #pragma once
 
@@ -21,6 +22,8 @@
 
 #include "model/Settings.h"
 #include "model/TextEncoding.h"
+#include "ui/TextBridge.h"
+#include "ui/WaitCursor.h"
 
 namespace tandrel::mainwindow {
 
@@ -37,30 +40,6 @@ inline constexpr int kGroupBoxWidth = 139;
 inline constexpr const char* kWindowHint = "|Press F1 for help";
 // The property that holds a control's help context number.
 inline constexpr const char* kHelpContext = "helpContext";
-
-inline QString fromBytes(const std::string& s) {
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-inline std::string toBytes(const QString& s) {
-    const QByteArray b = s.toLocal8Bit();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-// The mail editors show the mail's bytes through its encoding and give back exactly
-// those bytes. A text the encoding cannot hold comes back as UTF-8; the window switches
-// the mail to UTF-8 before that can happen (see guardMailEncoding).
-inline QString fromMailBytes(const std::string& s, TextEncoding enc) {
-    const std::string u = DecodeText(s, enc);
-    return QString::fromUtf8(u.data(), static_cast<qsizetype>(u.size()));
-}
-
-inline std::string toMailBytes(const QString& s, TextEncoding enc) {
-    const QByteArray u = s.toUtf8();
-    const std::string_view v(u.constData(), static_cast<std::size_t>(u.size()));
-    if (auto bytes = EncodeText(v, enc)) return std::move(*bytes);
-    return std::string(v);
-}
 
 // Settings may hold any numbers. The window gets a size between 200x150 (or the
 // window's own minimum where the screen has room for it) and the available area, lies
@@ -124,13 +103,5 @@ inline QFont scaledFont(const QFont& base, int points, bool bold) {
     f.setBold(bold);
     return f;
 }
-
-// Shows the hourglass for the lifetime of the object, and puts back what was there.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace tandrel::mainwindow

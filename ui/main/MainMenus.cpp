@@ -13,7 +13,9 @@
 
 #include "ui/main/MainLook.h"
 
-using namespace tandrel::mainwindow;
+namespace tandrel {
+
+using namespace mainwindow;
 
 MainMenus::MainMenus(QMainWindow& window, MenuCommands& commands,
                      std::function<void(const QString&)> showStatus)
@@ -297,3 +299,5 @@ void MainMenus::buildToolBar(QMainWindow& w) {
         toolButtons_.push_back(tb);
     }
 }
+
+} // namespace tandrel

@@ -16,6 +16,8 @@ class QString;
 class QToolBar;
 class QToolButton;
 
+namespace tandrel {
+
 // The commands the menu items and toolbar buttons start.
 class MenuCommands {
 public:
@@ -121,3 +123,5 @@ private:
     std::vector<QToolButton*> toolButtons_; // the nine toolbar buttons
     std::vector<QFrame*> toolSeparators_;
 };
+
+} // namespace tandrel

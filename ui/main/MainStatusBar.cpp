@@ -4,6 +4,8 @@
 
 #include <QLabel>
 
+namespace tandrel {
+
 MainStatusBar::MainStatusBar(QWidget* parent) : QStatusBar(parent) {
     setObjectName(QStringLiteral("StatusBar1"));
     setFixedHeight(19);
@@ -39,3 +41,5 @@ void MainStatusBar::setText(int panel, const QString& text) {
 QString MainStatusBar::text(int panel) const {
     return panel >= 0 && panel < 4 ? panels_[panel]->text() : QString();
 }
+
+} // namespace tandrel

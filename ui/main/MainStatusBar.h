@@ -7,6 +7,8 @@
 
 class QLabel;
 
+namespace tandrel {
+
 class MainStatusBar : public QStatusBar {
     Q_OBJECT
 public:
@@ -18,3 +20,5 @@ public:
 private:
     QLabel* panels_[4] = {};
 };
+
+} // namespace tandrel

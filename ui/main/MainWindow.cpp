@@ -20,10 +20,12 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "ui/main/AboutBox.h"
+#include "model/Settings.h"
+#include "ui/HelpWindow.h"
+#include "ui/Resources.h"
 #include "ui/attachments/AttachmentsWindow.h"
 #include "ui/database/DatabaseEditor.h"
-#include "ui/HelpWindow.h"
+#include "ui/main/AboutBox.h"
 #include "ui/main/MailPanel.h"
 #include "ui/main/MainLook.h"
 #include "ui/main/MainMenus.h"
@@ -32,17 +34,13 @@
 #include "ui/main/PeopleModel.h"
 #include "ui/main/PeoplePanes.h"
 #include "ui/settings/PreferencesDialog.h"
-#include "model/Settings.h"
 
-// Resources of a static library are registered by hand (outside any namespace).
-static void initTandrelResources() {
-    Q_INIT_RESOURCE(resources);
-}
+namespace tandrel {
 
-using namespace tandrel::mainwindow;
+using namespace mainwindow;
 
 MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWindow(parent) {
-    initTandrelResources();
+    RegisterResources();
     setObjectName(QStringLiteral("TForm1"));
     // "MS Sans Serif" 8 points as designed: the platform's sans-serif face at that size.
     QFont base = font();
@@ -55,9 +53,9 @@ MainWindow::MainWindow(QWidget* parent, const std::string& programDir) : QMainWi
     resize(700, 600);
 
     menus_ =
-        new MainMenus(*this, *this, [this](const QString& text) { statusLine->setText(0, text); });
-    statusLine = new MainStatusBar(this);
-    setStatusBar(statusLine);
+        new MainMenus(*this, *this, [this](const QString& text) { statusLine_->setText(0, text); });
+    statusLine_ = new MainStatusBar(this);
+    setStatusBar(statusLine_);
     buildClientArea();
 
     // Every key reaches the window before the focused control.
@@ -104,38 +102,38 @@ void MainWindow::buildClientArea() {
     hbox->setSpacing(0);
     setCentralWidget(central);
 
-    fieldList = new QListWidget;
-    fieldList->setObjectName(QStringLiteral("ListBox3"));
-    fieldList->setFixedWidth(kFieldListWidth);
-    fieldList->setSelectionMode(QAbstractItemView::SingleSelection);
-    fieldList->setAccessibleName(QStringLiteral("Fields"));
-    setHint(fieldList,
+    fieldList_ = new QListWidget;
+    fieldList_->setObjectName(QStringLiteral("ListBox3"));
+    fieldList_->setFixedWidth(kFieldListWidth);
+    fieldList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    fieldList_->setAccessibleName(QStringLiteral("Fields"));
+    setHint(fieldList_,
             QStringLiteral("|List of available fields - double click a field to insert it"));
-    fieldList->setProperty(kHelpContext, 5);
-    connect(fieldList, &QListWidget::itemSelectionChanged, this, &MainWindow::onFieldListClicked);
-    connect(fieldList, &QListWidget::itemClicked, this, [this] { onFieldListClicked(); });
-    connect(fieldList, &QListWidget::itemDoubleClicked, this, [this] { insertField(); });
-    hbox->addWidget(fieldList);
+    fieldList_->setProperty(kHelpContext, 5);
+    connect(fieldList_, &QListWidget::itemSelectionChanged, this, &MainWindow::onFieldListClicked);
+    connect(fieldList_, &QListWidget::itemClicked, this, [this] { onFieldListClicked(); });
+    connect(fieldList_, &QListWidget::itemDoubleClicked, this, [this] { insertField(); });
+    hbox->addWidget(fieldList_);
 
-    mailArea = new QWidget;
-    mailArea->setObjectName(QStringLiteral("Panel1"));
-    hbox->addWidget(mailArea, 1);
+    mailArea_ = new QWidget;
+    mailArea_->setObjectName(QStringLiteral("Panel1"));
+    hbox->addWidget(mailArea_, 1);
 
     // Upper pane: "Available", the move buttons, "Receipients".
-    people_ = new PeoplePanes(database_, mailArea);
+    people_ = new PeoplePanes(database_, mailArea_);
     connect(people_, &PeoplePanes::countsChanged, this, &MainWindow::updateStatusBar);
     connect(people_, &PeoplePanes::recipientSelectionChanged, this,
             &MainWindow::onRecipientSelectionChanged);
 
-    auto* splitter = new PaneSplitter(mailArea);
+    auto* splitter = new PaneSplitter(mailArea_);
     splitter->setObjectName(QStringLiteral("Splitter1"));
     splitter->setAccessibleName(QStringLiteral("Splitter"));
     splitter->startHeight = [this] { return shownPaneHeight(); };
     splitter->dragged = [this](int start, int dy) { dragSplitter(start, dy); };
-    paneSplitter = splitter;
+    paneSplitter_ = splitter;
 
     // Header panel: From, To, Subject, attachments, Send and the preview button; the mail.
-    editors_ = new MailPanel(mail_, mailArea);
+    editors_ = new MailPanel(mail_, mailArea_);
     connect(editors_, &MailPanel::edited, this, &MainWindow::updateTitle);
     editors_->useActions(menus_->copyLinesAction, menus_->formattedAction);
     connect(editors_, &MailPanel::heightChanged, this, &MainWindow::layoutMailArea);
@@ -156,7 +154,7 @@ void MainWindow::buildClientArea() {
 
     // Reading order for the keyboard: fields, the people lists with their buttons, the
     // header lines, attachments, Send, preview, then the mail text.
-    std::vector<QWidget*> order{fieldList};
+    std::vector<QWidget*> order{fieldList_};
     for (QWidget* w : people_->tabOrder())
         order.push_back(w);
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -194,22 +192,22 @@ int MainWindow::shownPaneHeight() const {
     return std::max(std::min(paneHeight_, kUpperPaneMinHeight), paneHeight_ - extra);
 }
 
-// mailArea stacks, top to bottom: the upper pane at its own height, the splitter, the
+// mailArea_ stacks, top to bottom: the upper pane at its own height, the splitter, the
 // header panel, and the body editor in what is left.
 void MainWindow::layoutMailArea() {
-    if (!mailArea || !people_ || !editors_) return;
-    const int w = mailArea->width();
-    const int h = mailArea->height();
+    if (!mailArea_ || !people_ || !editors_) return;
+    const int w = mailArea_->width();
+    const int h = mailArea_->height();
     const int pane = shownPaneHeight();
     people_->setGeometry(0, 0, w, pane);
-    paneSplitter->setGeometry(0, pane, w, kSplitterHeight);
+    paneSplitter_->setGeometry(0, pane, w, kSplitterHeight);
     editors_->layout(pane + kSplitterHeight, w, h);
 }
 
 void MainWindow::dragSplitter(int startHeight, int dy) {
     // The body editor keeps at least 60; the upper pane keeps its move buttons in view.
     const int maxPane =
-        mailArea->height() - kSplitterHeight - editors_->headerHeight() - kSplitterMinSize;
+        mailArea_->height() - kSplitterHeight - editors_->headerHeight() - kSplitterMinSize;
     int pane = startHeight + dy;
     pane = std::min(pane, maxPane);
     pane = std::max(pane, kUpperPaneMinHeight);
@@ -254,7 +252,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
         break;
     }
     case QEvent::Resize:
-        if (watched == mailArea) layoutMailArea();
+        if (watched == mailArea_) layoutMailArea();
         break;
     case QEvent::FocusIn:
         if (editors_ && watched == editors_->bodyEdit) onBodyEntered();
@@ -268,7 +266,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
             reason == Qt::ActiveWindowFocusReason)
             break;
         if (editors_ && watched == editors_->bodyEdit) onBodyLeft();
-        if (watched == fieldList) onFieldListClicked();
+        if (watched == fieldList_) onFieldListClicked();
         break;
     }
     case QEvent::MouseButtonPress:
@@ -294,11 +292,11 @@ void MainWindow::showHelpContext(QWidget* focus) {
 }
 
 void MainWindow::displayHint(const QString& hint) {
-    statusLine->setText(0, statusPart(hint));
+    statusLine_->setText(0, statusPart(hint));
 }
 
 QString MainWindow::statusPanelText(int panel) const {
-    return statusLine->text(panel);
+    return statusLine_->text(panel);
 }
 
 HelpWindow& MainWindow::help() {
@@ -320,3 +318,5 @@ void MainWindow::showHelpIndex() {
 void MainWindow::showHelpPage(const QUrl& page, QWidget* asking) {
     help().showPage(page, asking);
 }
+
+} // namespace tandrel

@@ -18,6 +18,10 @@
 #include "model/MailDocument.h"
 #include "ui/main/MainMenus.h"
 
+class QListWidget;
+
+namespace tandrel {
+
 class AboutBox;
 class AttachmentsWindow;
 class DatabaseEditor;
@@ -27,19 +31,16 @@ class MainStatusBar;
 class PeopleModel;
 class PeoplePanes;
 class PreferencesDialog;
-class QListWidget;
 
-namespace tandrel {
 class Profile;
 struct WindowGeometry;
-} // namespace tandrel
 
 // What Send and Send Test start: the mailing run with its own windows.
 class MailingLauncher {
 public:
     virtual ~MailingLauncher() = default;
     virtual void sendMailing() = 0;
-    virtual void sendTestMail(const tandrel::Person& person) = 0;
+    virtual void sendTestMail(const Person& person) = 0;
 };
 
 class MainWindow : public QMainWindow, public MenuCommands, public HelpDesk {
@@ -50,18 +51,18 @@ public:
     explicit MainWindow(QWidget* parent = nullptr, const std::string& programDir = {});
     ~MainWindow() override;
 
-    tandrel::AppState& state() { return st_; }
+    AppState& state() { return st_; }
     // Where Send and Send Test go; without one they do nothing.
     void setMailingLauncher(MailingLauncher* launcher) { launcher_ = launcher; }
 
     // The current texts of the From, To, Subject and body editors.
-    tandrel::MailEditors editorTexts() const;
+    MailEditors editorTexts() const;
     // Puts the texts into the four mail editors.
-    void setEditorTexts(const tandrel::MailEditors& eds);
+    void setEditorTexts(const MailEditors& eds);
     // True while the merged preview is shown in the editors.
     bool previewShown() const;
     // The entries of the "Receipients" rows, in row order (each row its own entry).
-    std::vector<tandrel::Person*> recipientRows() const;
+    std::vector<Person*> recipientRows() const;
     void setControlsEnabled(bool on);
     bool controlsEnabled() const { return controlsEnabled_; }
     // Shows the database again in the field list and both people lists.
@@ -161,7 +162,7 @@ private:
     void buildClientArea();
     void buildDialogs();
     void startUp(const std::string& programDir);
-    QRect screenArea(const tandrel::WindowGeometry& g) const;
+    QRect screenArea(const WindowGeometry& g) const;
     void shutDown();
     void adjustToSize();
     void layoutMailArea();
@@ -178,8 +179,8 @@ private:
     void openMailFile(const std::string& path);
     void openDatabaseFile(const std::string& path);
 
-    void showMail(const tandrel::MailEditors& eds);
-    tandrel::MailEditors mailTemplate() const;
+    void showMail(const MailEditors& eds);
+    MailEditors mailTemplate() const;
     void updateTitle();
     int ask(const QString& question);
     // Ask before changed work is dropped; false when the user cancels or the save fails.
@@ -194,10 +195,10 @@ private:
     void showHelpContext(QWidget* focus);
     HelpWindow& help();
 
-    tandrel::AppState st_;
-    tandrel::MailDocument mail_{st_};
-    tandrel::DatabaseDocument database_{st_};
-    std::unique_ptr<tandrel::Profile> ini_;
+    AppState st_;
+    MailDocument mail_{st_};
+    DatabaseDocument database_{st_};
+    std::unique_ptr<Profile> ini_;
     // Set once the start-up has read the settings; only then are they written at exit.
     bool settingsRead_ = false;
     MailingLauncher* launcher_ = nullptr;
@@ -217,8 +218,14 @@ private:
     AttachmentsWindow* attachments_ = nullptr;
 
     // Controls, named as everywhere in the program.
-    MainStatusBar* statusLine = nullptr;
-    QListWidget* fieldList = nullptr;
-    QWidget* mailArea = nullptr;
-    QWidget* paneSplitter = nullptr;
+    MainStatusBar* statusLine_ = nullptr;
+    QListWidget* fieldList_ = nullptr;
+    QWidget* mailArea_ = nullptr;
+    QWidget* paneSplitter_ = nullptr;
 };
+
+} // namespace tandrel
+
+// The Send path (ui/mailing) still names these from outside the namespace.
+using tandrel::MailingLauncher;
+using tandrel::MainWindow;

@@ -14,25 +14,25 @@
 #include <QToolButton>
 #include <exception>
 
-#include "ui/main/AboutBox.h"
+#include "merge/Merge.h"
+#include "model/RunResults.h"
+#include "model/Settings.h"
+#include "model/Version.h"
+#include "ui/TextBridge.h"
 #include "ui/attachments/AttachmentsWindow.h"
 #include "ui/database/DatabaseEditor.h"
-#include "ui/database/DatabaseText.h"
+#include "ui/main/AboutBox.h"
 #include "ui/main/MailPanel.h"
 #include "ui/main/MainLook.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainStatusBar.h"
-#include "merge/Merge.h"
 #include "ui/main/PeopleModel.h"
 #include "ui/main/PeoplePanes.h"
 #include "ui/settings/PreferencesDialog.h"
-#include "model/RunResults.h"
-#include "model/Settings.h"
-#include "model/Version.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::MailEditors;
-using tandrel::Person;
+namespace tandrel {
+
+using namespace mainwindow;
 
 // ---------------------------------------------------------------------------------------
 // Other windows and the mailing
@@ -52,17 +52,17 @@ void MainWindow::editDatabase() {
 
 void MainWindow::editPreferences() {
     if (!preferences_ || preferences_->exec() != QDialog::Accepted) return;
-    if (!ini_) ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
+    if (!ini_) ini_ = std::make_unique<Profile>(st_.iniPath());
     try {
-        tandrel::WritePrefs(*ini_, st_.prefs);
+        WritePrefs(*ini_, st_.prefs);
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
 }
 
 void MainWindow::showAbout() {
     if (!about_) return;
-    about_->setTexts(QLatin1StringView(tandrel::kProgramAndVersion), AboutBox::creditText());
+    about_->setTexts(QLatin1StringView(kProgramAndVersion), AboutBox::creditText());
     about_->exec();
 }
 
@@ -74,7 +74,7 @@ void MainWindow::editAttachments() {
     try {
         attachments_->exec();
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     updateStatusBar();
 }
@@ -88,7 +88,7 @@ void MainWindow::sendMailing() {
     try {
         launcher_->sendMailing();
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     updateNotReachedCommand();
 }
@@ -103,7 +103,7 @@ void MainWindow::sendTestMail() {
     try {
         launcher_->sendTestMail(*person);
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
 }
 
@@ -165,9 +165,9 @@ void MainWindow::showPreview() {
     }
     try {
         editors_->showPreview(st_, *entry);
-    } catch (const tandrel::ComposeError& e) {
+    } catch (const ComposeError& e) {
         editors_->previewButton->setChecked(false);
-        showError(QString::fromStdString(e.what()));
+        showError(WordsText(e.what()));
         return;
     }
     updateTitle();
@@ -182,7 +182,7 @@ void MainWindow::restoreTemplate() {
 // Field insertion, clipboard and the enabling rules
 
 bool MainWindow::fieldSelected() const {
-    return !fieldList->selectedItems().isEmpty();
+    return !fieldList_->selectedItems().isEmpty();
 }
 
 void MainWindow::insertField() {
@@ -191,7 +191,7 @@ void MainWindow::insertField() {
         return;
     }
     if (!fieldSelected()) return;
-    const QString name = fieldList->selectedItems().front()->text();
+    const QString name = fieldList_->selectedItems().front()->text();
     editors_->bodyEdit->insertPlainText(QLatin1Char('[') + name + QLatin1Char(']'));
 }
 
@@ -263,9 +263,9 @@ void MainWindow::refreshLists() {
         updateTitle();
         return;
     }
-    fieldList->clear();
+    fieldList_->clear();
     for (const auto& f : st_.db->fields)
-        fieldList->addItem(tandrel::DatabaseString(st_.db.get(), f.name));
+        fieldList_->addItem(DatabaseString(st_.db.get(), f.name));
     people_->showDatabase();
     endPreview();
     updateStatusBar();
@@ -274,10 +274,10 @@ void MainWindow::refreshLists() {
 }
 
 void MainWindow::updateStatusBar() {
-    statusLine->setText(2, QStringLiteral("%1 attachments").arg(st_.attachments.size()));
-    statusLine->setText(1, QStringLiteral("%1 of %2 receipients selected")
-                               .arg(people_->recipientCount())
-                               .arg(people_->availableCount()));
+    statusLine_->setText(2, QStringLiteral("%1 attachments").arg(st_.attachments.size()));
+    statusLine_->setText(1, QStringLiteral("%1 of %2 receipients selected")
+                                .arg(people_->recipientCount())
+                                .arg(people_->availableCount()));
 }
 
 void MainWindow::setControlsEnabled(bool on) {
@@ -285,11 +285,11 @@ void MainWindow::setControlsEnabled(bool on) {
     menus_->setToolBarEnabled(on);
     if (!on) {
         endPreview();
-        fieldList->clearSelection();
+        fieldList_->clearSelection();
     }
     people_->setListsEnabled(on);
     for (QWidget* w :
-         std::initializer_list<QWidget*>{fieldList, editors_->previewButton, editors_->sendButton})
+         std::initializer_list<QWidget*>{fieldList_, editors_->previewButton, editors_->sendButton})
         w->setEnabled(on);
     menus_->sendTestAction->setEnabled(on);
     updateNotReachedCommand();
@@ -301,9 +301,9 @@ void MainWindow::moveAllToRecipients() {
 
 // The people of the loaded database the last run (also of an earlier session) did not
 // reach, in database order.
-static std::vector<Person*> NotReached(const tandrel::AppState& st) {
+static std::vector<Person*> NotReached(const AppState& st) {
     if (!st.db) return {};
-    return tandrel::RecipientsNotReached(*st.db, st.runResultsPath());
+    return RecipientsNotReached(*st.db, st.runResultsPath());
 }
 
 void MainWindow::updateNotReachedCommand() {
@@ -318,3 +318,5 @@ void MainWindow::selectRecipientsNotReached() {
     endPreview();
     updateStatusBar();
 }
+
+} // namespace tandrel

@@ -22,28 +22,28 @@
 #include "model/TextFile.h"
 #include "model/Version.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::DatabaseLoad;
-using tandrel::MailEditors;
+namespace tandrel {
+
+using namespace mainwindow;
 
 // ---------------------------------------------------------------------------------------
 // Start-up and shut-down
 
 void MainWindow::startUp(const std::string& programDir) {
-    setWindowTitle(QLatin1Char(' ') + QLatin1StringView(tandrel::kProgramAndVersion));
+    setWindowTitle(QLatin1Char(' ') + QLatin1StringView(kProgramAndVersion));
     try {
-        st_.computerName = tandrel::ComputeLocalComputerName();
-        st_.programDir = programDir.empty() ? tandrel::ComputeProgramDir() : programDir;
-        st_.mailText = tandrel::MailText{};
-        ini_ = std::make_unique<tandrel::Profile>(st_.iniPath());
+        st_.computerName = ComputeLocalComputerName();
+        st_.programDir = programDir.empty() ? ComputeProgramDir() : programDir;
+        st_.mailText = MailText{};
+        ini_ = std::make_unique<Profile>(st_.iniPath());
         // The run log and the sent log are only ever appended to; they may have grown
         // large over the years, so they are not read here: memory holds this session's.
         st_.sentLog.clear();
 
-        tandrel::WindowGeometry stored;
-        tandrel::ReadSettings(*ini_, st_.prefs, st_.user, stored);
+        WindowGeometry stored;
+        ReadSettings(*ini_, st_.prefs, st_.user, stored);
         settingsRead_ = true;
-        const tandrel::WindowGeometry geo = FitWindow(stored, screenArea(stored));
+        const WindowGeometry geo = FitWindow(stored, screenArea(stored));
         paneHeight_ = geo.paneHeight;
         layoutMailArea();
         move(geo.x, geo.y);
@@ -58,7 +58,7 @@ void MainWindow::startUp(const std::string& programDir) {
         }
     } catch (const std::exception& e) {
         // The rest of the start-up is skipped; the program goes on with what it has.
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
     }
     refreshLists();
     // Whatever the start-up brought in is what the files hold.
@@ -68,7 +68,7 @@ void MainWindow::startUp(const std::string& programDir) {
 }
 
 // The available area of the screen the stored window's corner lies on, else the primary.
-QRect MainWindow::screenArea(const tandrel::WindowGeometry& g) const {
+QRect MainWindow::screenArea(const WindowGeometry& g) const {
     QScreen* screen = QGuiApplication::screenAt(QPoint(g.x, g.y));
     if (!screen) screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
@@ -80,19 +80,19 @@ void MainWindow::shutDown() {
     if (ini_ && settingsRead_) {
         const bool normal =
             !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-        tandrel::WindowGeometry geo{x(), y(), width(), height(), paneHeight_};
+        WindowGeometry geo{x(), y(), width(), height(), paneHeight_};
         try {
-            tandrel::WriteSettings(*ini_, st_.prefs, st_.user, normal ? &geo : nullptr);
+            WriteSettings(*ini_, st_.prefs, st_.user, normal ? &geo : nullptr);
         } catch (const std::exception& e) {
             // Reported, but the program still ends: a settings file that cannot be
             // written must never keep the user from closing the window.
-            showError(QString::fromLocal8Bit(e.what()));
+            showError(WordsText(e.what()));
         }
     }
     ini_.reset();
     people_->clear();
     st_.freeDatabase();
-    st_.mailText = tandrel::MailText{};
+    st_.mailText = MailText{};
     st_.runLog.clear();
     st_.freeAttachments();
     st_.sentLog.clear();
@@ -121,7 +121,7 @@ bool MainWindow::tryFile(const std::function<void()>& operation) {
         operation();
         return true;
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(WordsText(e.what()));
         return false;
     }
 }
@@ -162,7 +162,7 @@ void MainWindow::openMail() {
     if (!keepChangedMail()) return;
     const QString path = dialogs_.choose(Dialog::OpenMail);
     if (path.isEmpty()) return;
-    openMailFile(toBytes(path));
+    openMailFile(PathBytes(path));
 }
 
 void MainWindow::openMailFile(const std::string& path) {
@@ -176,7 +176,7 @@ void MainWindow::openFields() {
     const QString path = dialogs_.choose(Dialog::OpenFields);
     if (path.isEmpty()) return;
     closeDatabaseEditor();
-    if (!tryFile([&] { database_.openFields(toBytes(path)); })) return;
+    if (!tryFile([&] { database_.openFields(PathBytes(path)); })) return;
     refreshLists();
 }
 
@@ -184,7 +184,7 @@ void MainWindow::openDatabase() {
     if (!keepChangedDatabase()) return;
     const QString path = dialogs_.choose(Dialog::OpenData);
     if (path.isEmpty()) return;
-    openDatabaseFile(toBytes(path));
+    openDatabaseFile(PathBytes(path));
 }
 
 void MainWindow::openDatabaseFile(const std::string& file) {
@@ -198,34 +198,34 @@ void MainWindow::openDatabaseFile(const std::string& file) {
     people_->freeze();
     // A CSV file whose header row calls no column by a usual name for the addresses
     // asks which one holds them; the file is then read with that column.
-    std::optional<std::vector<tandrel::CsvColumn>> columns;
+    std::optional<std::vector<CsvColumn>> columns;
     bool opened = tryFile([&] {
         try {
             database_.open(file);
-        } catch (const tandrel::NoAddressColumn& e) {
+        } catch (const NoAddressColumn& e) {
             columns = e.columns;
         }
     });
     if (columns) {
-        const QString name = QFileInfo(fromBytes(file)).fileName();
-        const std::optional<std::string> chosen = tandrel::AskAddressColumn(name, *columns, this);
+        const QString name = QFileInfo(PathText(file)).fileName();
+        const std::optional<std::string> chosen = AskAddressColumn(name, *columns, this);
         opened = chosen && tryFile([&] { database_.open(file, *chosen); });
     }
-    const std::string note = tandrel::CsvColumnsNote(database_.columnsTaken());
+    const std::string note = CsvColumnsNote(database_.columnsTaken());
     if (opened && !note.empty() && st_.db)
-        statusLine->setText(0, QFileInfo(fromBytes(file)).fileName() + QStringLiteral(": ") +
-                                   fromMailBytes(note, st_.db->encoding));
+        statusLine_->setText(0, QFileInfo(PathText(file)).fileName() + QStringLiteral(": ") +
+                                    EncodedText(note, st_.db->encoding));
     refreshLists();
 }
 
 void MainWindow::openFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         // A name the desktop or the shell passed on may be gone by now, or be a folder.
-        if (!tandrel::FileExists(path)) {
-            showError(QString::fromLocal8Bit(("Cannot open file " + path).c_str()));
+        if (!FileExists(path)) {
+            showError(QStringLiteral("Cannot open file ") + PathText(path));
             continue;
         }
-        if (tandrel::IsCsvPath(path)) {
+        if (IsCsvPath(path)) {
             if (keepChangedDatabase()) openDatabaseFile(path);
         } else if (keepChangedMail()) {
             openMailFile(path);
@@ -236,7 +236,7 @@ void MainWindow::openFiles(const std::vector<std::string>& paths) {
 void MainWindow::saveMailAs() {
     const QString path = dialogs_.choose(Dialog::SaveMail);
     if (path.isEmpty()) return;
-    if (tryFile([&] { mail_.saveAs(toBytes(path), mailTemplate(), previewShown()); }))
+    if (tryFile([&] { mail_.saveAs(PathBytes(path), mailTemplate(), previewShown()); }))
         updateTitle();
 }
 
@@ -244,14 +244,14 @@ void MainWindow::saveFieldsAs() {
     if (!st_.db || st_.db->fields.empty()) return;
     const QString path = dialogs_.choose(Dialog::SaveField);
     if (path.isEmpty()) return;
-    if (tryFile([&] { database_.saveFieldsAs(toBytes(path)); })) updateTitle();
+    if (tryFile([&] { database_.saveFieldsAs(PathBytes(path)); })) updateTitle();
 }
 
 void MainWindow::saveDatabaseAs() {
     if (!st_.db || st_.db->entries.empty()) return;
     const QString path = dialogs_.choose(Dialog::SaveData);
     if (path.isEmpty()) return;
-    if (tryFile([&] { database_.saveAs(toBytes(path)); })) updateTitle();
+    if (tryFile([&] { database_.saveAs(PathBytes(path)); })) updateTitle();
 }
 
 void MainWindow::exitProgram() {
@@ -281,12 +281,12 @@ void MainWindow::updateTitle() {
     QStringList changed;
     auto add = [&changed](const std::string& path, const char* untitled) {
         changed << (path.empty() ? QString::fromLatin1(untitled)
-                                 : QFileInfo(fromBytes(path)).fileName()) +
+                                 : QFileInfo(PathText(path)).fileName()) +
                        QLatin1Char('*');
     };
     if (databaseChanged()) add(database_.path(), "database");
     if (mailChanged()) add(mail_.path(), "mail");
-    QString title = QLatin1Char(' ') + QLatin1StringView(tandrel::kProgramAndVersion);
+    QString title = QLatin1Char(' ') + QLatin1StringView(kProgramAndVersion);
     if (!changed.isEmpty()) title += QStringLiteral(" - ") + changed.join(QStringLiteral(", "));
     if (windowTitle() != title) setWindowTitle(title);
 }
@@ -320,7 +320,7 @@ bool MainWindow::keepChangedDatabase() {
 
 bool MainWindow::saveMail() {
     std::string path = mail_.path();
-    if (path.empty()) path = toBytes(dialogs_.choose(Dialog::SaveMail));
+    if (path.empty()) path = PathBytes(dialogs_.choose(Dialog::SaveMail));
     if (path.empty()) return false;
     if (!tryFile([&] { mail_.saveAs(path, mailTemplate(), previewShown()); })) return false;
     updateTitle();
@@ -332,11 +332,12 @@ bool MainWindow::saveMail() {
 bool MainWindow::saveDatabase() {
     if (!st_.db) return true;
     std::string path = database_.path();
-    if (path.empty()) path = toBytes(dialogs_.choose(Dialog::SaveData));
+    if (path.empty()) path = PathBytes(dialogs_.choose(Dialog::SaveData));
     if (path.empty()) return false;
     std::string fieldsPath = database_.fieldsPath();
     const bool needsFields = database_.needsFieldFile(path);
-    if (needsFields && fieldsPath.empty()) fieldsPath = toBytes(dialogs_.choose(Dialog::SaveField));
+    if (needsFields && fieldsPath.empty())
+        fieldsPath = PathBytes(dialogs_.choose(Dialog::SaveField));
     if (needsFields && fieldsPath.empty()) return false;
     if (!tryFile([&] { database_.save(path, fieldsPath); })) return false;
     updateTitle();
@@ -347,3 +348,5 @@ void MainWindow::saveAll() {
     if (databaseChanged() && !saveDatabase()) return;
     if (mailChanged()) saveMail();
 }
+
+} // namespace tandrel

@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <functional>
 
+namespace tandrel {
+
 // The bar between the people lists and the mail: dragging it changes the upper pane's
 // height through the callback (start height, vertical distance dragged).
 class PaneSplitter : public QFrame {
@@ -37,3 +39,5 @@ private:
     qreal pressY_ = 0;
     int start_ = 0;
 };
+
+} // namespace tandrel

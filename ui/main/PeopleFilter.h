@@ -5,6 +5,8 @@
 
 #include <QSortFilterProxyModel>
 
+namespace tandrel {
+
 class PeopleFilter : public QSortFilterProxyModel {
 public:
     PeopleFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterProxyModel(parent) {
@@ -34,3 +36,5 @@ protected:
 private:
     QString text_;
 };
+
+} // namespace tandrel

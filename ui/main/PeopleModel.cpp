@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rows of the "Available" and "Receipients" lists, each holding its own entry.
 #include "ui/main/PeopleModel.h"
+#include "ui/TextBridge.h"
 
 #include <algorithm>
 
-using tandrel::Person;
+namespace tandrel {
 
 PeopleModel::PeopleModel(Kind kind, QObject* parent) : QAbstractTableModel(parent), kind_(kind) {}
 
@@ -50,8 +51,7 @@ QVariant PeopleModel::data(const QModelIndex& index, int role) const {
 }
 
 QString PeopleModel::shown(const std::string& bytes) const {
-    const std::string utf8 = tandrel::DecodeText(bytes, encoding_);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    return EncodedText(bytes, encoding_);
 }
 
 QVariant PeopleModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -158,3 +158,5 @@ void PeopleModel::freeze() {
         snapshot_.push_back(Shown{e->name(), e->email(), e->selected});
     frozen_ = true;
 }
+
+} // namespace tandrel

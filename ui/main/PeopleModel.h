@@ -10,6 +10,8 @@
 
 #include "model/Model.h"
 
+namespace tandrel {
+
 class PeopleModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -25,17 +27,17 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // Replaces every row (in the given order).
-    void setEntries(std::vector<tandrel::Person*> rows);
-    void appendEntries(const std::vector<tandrel::Person*>& rows);
+    void setEntries(std::vector<Person*> rows);
+    void appendEntries(const std::vector<Person*>& rows);
     // Removes the rows at the given positions (any order, duplicates allowed).
     void removeRowsAt(std::vector<int> rows);
     void clear();
 
-    tandrel::Person* entryAt(int row) const;
-    const std::vector<tandrel::Person*>& entries() const { return rows_; }
+    Person* entryAt(int row) const;
+    const std::vector<Person*>& entries() const { return rows_; }
 
     // The encoding the names and addresses are read through (UTF-8 until set).
-    void setEncoding(tandrel::TextEncoding encoding) { encoding_ = encoding; }
+    void setEncoding(TextEncoding encoding) { encoding_ = encoding; }
 
     // The "*" column follows each entry's `selected` flag; call after changing flags.
     void selectionMarksChanged();
@@ -56,8 +58,10 @@ private:
     QString shown(const std::string& bytes) const;
 
     Kind kind_;
-    tandrel::TextEncoding encoding_ = tandrel::TextEncoding::Utf8;
-    std::vector<tandrel::Person*> rows_;
+    TextEncoding encoding_ = TextEncoding::Utf8;
+    std::vector<Person*> rows_;
     bool frozen_ = false;
     std::vector<Shown> snapshot_;
 };
+
+} // namespace tandrel

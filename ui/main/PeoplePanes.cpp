@@ -17,8 +17,9 @@
 #include "ui/main/PeopleFilter.h"
 #include "ui/main/PeopleModel.h"
 
-using namespace tandrel::mainwindow;
-using tandrel::Person;
+namespace tandrel {
+
+using namespace mainwindow;
 
 namespace {
 
@@ -34,9 +35,9 @@ QTreeView* MakeList(const char* name, QAbstractItemModel* model) {
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setAllColumnsShowFocus(true);
     // Long values lose their middle, not their end, and show whole in their tooltip.
-    tandrel::MakeColumnsResizable(*v);
+    MakeColumnsResizable(*v);
     // Columns fit what the list shows as it is loaded and resized, until the user drags one.
-    tandrel::KeepColumnsFitted(*v);
+    KeepColumnsFitted(*v);
     return v;
 }
 
@@ -51,7 +52,7 @@ std::vector<int> ShownRows(const PeopleFilter& filter) {
 
 } // namespace
 
-PeoplePanes::PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent)
+PeoplePanes::PeoplePanes(DatabaseDocument& database, QWidget* parent)
     : QWidget(parent), database_(database) {
     setObjectName(QStringLiteral("Panel4"));
     availModel_ = new PeopleModel(PeopleModel::Kind::Available, this);
@@ -105,19 +106,19 @@ PeoplePanes::PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent)
         return pane;
     };
 
-    availablePane = makeSide(
+    availablePane_ = makeSide(
         {"Panel5", "Panel6", "SearchAvailable", "ListView2", QStringLiteral("Available"),
          QStringLiteral("|List of available people"), QStringLiteral("Search available people"), 6},
-        availFilter_, availableSearch, availableView);
-    availablePane->setFixedWidth(267);
-    upper->addWidget(availablePane);
+        availFilter_, availableSearch_, availableView_);
+    availablePane_->setFixedWidth(267);
+    upper->addWidget(availablePane_);
 
-    moveButtonsPane = new QWidget;
-    moveButtonsPane->setObjectName(QStringLiteral("Panel3"));
-    moveButtonsPane->setFixedWidth(kMoveButtonsWidth);
+    moveButtonsPane_ = new QWidget;
+    moveButtonsPane_->setObjectName(QStringLiteral("Panel3"));
+    moveButtonsPane_->setFixedWidth(kMoveButtonsWidth);
     auto moveButton = [this](const char* name, const QString& text, int top,
                              void (PeoplePanes::*slot)(), const QString& description) {
-        auto* b = new QPushButton(text, moveButtonsPane);
+        auto* b = new QPushButton(text, moveButtonsPane_);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry((kMoveButtonsWidth - 33) / 2, top, 33, 25);
         b->setFont(scaledFont(font(), 12, false));
@@ -127,38 +128,38 @@ PeoplePanes::PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent)
         connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
-    moveSelectedButton =
+    moveSelectedButton_ =
         moveButton("Button2", QStringLiteral("->"), 16, &PeoplePanes::moveSelectedToRecipients,
                    QStringLiteral("Move the selected people to the receipients"));
-    moveAllButton =
+    moveAllButton_ =
         moveButton("Button3", QStringLiteral("->>"), 56, &PeoplePanes::moveAllToRecipients,
                    QStringLiteral("Move everybody to the receipients"));
-    takeBackAllButton =
+    takeBackAllButton_ =
         moveButton("Button4", QStringLiteral("<<-"), 120, &PeoplePanes::takeBackAllRecipients,
                    QStringLiteral("Take all receipients back"));
-    takeBackSelectedButton =
+    takeBackSelectedButton_ =
         moveButton("Button1", QStringLiteral("<-"), 160, &PeoplePanes::takeBackSelectedRecipients,
                    QStringLiteral("Take the selected receipients back"));
-    upper->addWidget(moveButtonsPane);
+    upper->addWidget(moveButtonsPane_);
 
     upper->addWidget(
         makeSide({"Panel7", "Panel8", "SearchReceipients", "ListView1",
                   QStringLiteral("Receipients"), QStringLiteral("|List of receipients"),
                   QStringLiteral("Search receipients"), 7},
-                 recipFilter_, recipientsSearch, recipientsView),
+                 recipFilter_, recipientsSearch_, recipientsView_),
         1);
 
-    connect(recipientsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(recipientsView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &PeoplePanes::recipientSelectionChanged);
 }
 
 std::vector<QWidget*> PeoplePanes::tabOrder() const {
-    return {availableSearch,   availableView,          moveSelectedButton, moveAllButton,
-            takeBackAllButton, takeBackSelectedButton, recipientsSearch,   recipientsView};
+    return {availableSearch_,   availableView_,          moveSelectedButton_, moveAllButton_,
+            takeBackAllButton_, takeBackSelectedButton_, recipientsSearch_,   recipientsView_};
 }
 
 void PeoplePanes::showDatabase() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db) return;
     std::vector<Person*> all;
     std::vector<Person*> chosen;
@@ -185,15 +186,15 @@ void PeoplePanes::clear() {
 
 void PeoplePanes::setListsEnabled(bool on) {
     if (!on) {
-        recipientsView->clearSelection();
-        availableView->clearSelection();
+        recipientsView_->clearSelection();
+        availableView_->clearSelection();
         // The database editor may now change or remove entries behind the lists' back:
         // they show what they had until they are rebuilt.
         freeze();
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
-             takeBackSelectedButton, moveSelectedButton, moveAllButton, takeBackAllButton,
-             recipientsView, availableView, availableSearch, recipientsSearch})
+             takeBackSelectedButton_, moveSelectedButton_, moveAllButton_, takeBackAllButton_,
+             recipientsView_, availableView_, availableSearch_, recipientsSearch_})
         w->setEnabled(on);
 }
 
@@ -202,7 +203,7 @@ std::vector<Person*> PeoplePanes::recipientRows() const {
     // the selected entries of the database are then the recipients, in database order.
     if (recipModel_->frozen()) {
         std::vector<Person*> chosen;
-        if (const tandrel::Database* db = database_.database())
+        if (const Database* db = database_.database())
             for (const auto& e : db->entries)
                 if (e->selected) chosen.push_back(e.get());
         return chosen;
@@ -224,32 +225,32 @@ std::vector<int> PeoplePanes::selectedRows(QTreeView* view) const {
 }
 
 Person* PeoplePanes::chosenRecipient() const {
-    const std::vector<int> rows = selectedRows(recipientsView);
+    const std::vector<int> rows = selectedRows(recipientsView_);
     return recipModel_->entryAt(rows.empty() ? 0 : rows.front());
 }
 
 Person* PeoplePanes::singleSelectedRecipient() const {
-    const std::vector<int> rows = selectedRows(recipientsView);
+    const std::vector<int> rows = selectedRows(recipientsView_);
     return rows.size() == 1 ? recipModel_->entryAt(rows.front()) : nullptr;
 }
 
 int PeoplePanes::selectedRecipientCount() const {
-    return static_cast<int>(selectedRows(recipientsView).size());
+    return static_cast<int>(selectedRows(recipientsView_).size());
 }
 
 // Steps through the rows as the list shows them (sorted or searched), not as stored.
 bool PeoplePanes::stepRecipient(int delta) {
-    QAbstractItemModel* shown = recipientsView->model();
+    QAbstractItemModel* shown = recipientsView_->model();
     const int count = shown->rowCount();
     if (count == 0) return false;
-    const QModelIndexList sel = recipientsView->selectionModel()->selectedRows();
+    const QModelIndexList sel = recipientsView_->selectionModel()->selectedRows();
     int row = 0;
     if (sel.size() == 1) row = std::clamp(sel.front().row() + delta, 0, count - 1);
     const QModelIndex target = shown->index(row, 0);
-    recipientsView->setCurrentIndex(target);
-    recipientsView->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect |
-                                                         QItemSelectionModel::Rows);
-    recipientsView->scrollTo(target);
+    recipientsView_->setCurrentIndex(target);
+    recipientsView_->selectionModel()->select(target, QItemSelectionModel::ClearAndSelect |
+                                                          QItemSelectionModel::Rows);
+    recipientsView_->scrollTo(target);
     return true;
 }
 
@@ -262,13 +263,13 @@ int PeoplePanes::availableCount() const {
 }
 
 void PeoplePanes::setAvailableWidth(int width) {
-    availablePane->setFixedWidth(std::max(0, width));
+    availablePane_->setFixedWidth(std::max(0, width));
 }
 
 void PeoplePanes::moveSelectedToRecipients() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
-    const std::vector<int> rows = selectedRows(availableView);
+    const std::vector<int> rows = selectedRows(availableView_);
     if (rows.empty()) return;
     WaitCursor wait;
     moveRowsToRecipients(rows);
@@ -289,10 +290,10 @@ void PeoplePanes::moveRowsToRecipients(const std::vector<int>& rows) {
 }
 
 void PeoplePanes::moveAllToRecipients() {
-    const tandrel::Database* db = database_.database();
+    const Database* db = database_.database();
     if (!db || db->entries.empty() || availModel_->frozen()) return;
     WaitCursor wait;
-    if (!availableSearch->text().isEmpty()) {
+    if (!availableSearch_->text().isEmpty()) {
         moveRowsToRecipients(ShownRows(*availFilter_));
         return;
     }
@@ -318,7 +319,7 @@ void PeoplePanes::takeBackRows(const std::vector<int>& rows) {
 
 void PeoplePanes::takeBackSelectedRecipients() {
     if (recipModel_->frozen()) return;
-    const std::vector<int> rows = selectedRows(recipientsView);
+    const std::vector<int> rows = selectedRows(recipientsView_);
     if (rows.empty()) return;
     WaitCursor wait;
     takeBackRows(rows);
@@ -327,11 +328,11 @@ void PeoplePanes::takeBackSelectedRecipients() {
 void PeoplePanes::takeBackAllRecipients() {
     if (recipModel_->rowCount() == 0 || recipModel_->frozen()) return;
     WaitCursor wait;
-    if (!recipientsSearch->text().isEmpty()) {
+    if (!recipientsSearch_->text().isEmpty()) {
         takeBackRows(ShownRows(*recipFilter_));
         return;
     }
-    if (const tandrel::Database* db = database_.database())
+    if (const Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
     for (Person* e : recipModel_->entries())
@@ -343,15 +344,17 @@ void PeoplePanes::takeBackAllRecipients() {
 
 void PeoplePanes::makeRecipients(const std::vector<Person*>& chosen) {
     WaitCursor wait;
-    if (const tandrel::Database* db = database_.database())
+    if (const Database* db = database_.database())
         for (const auto& e : db->entries)
             e->selected = false;
     for (Person* e : chosen)
         e->selected = true;
     // Nobody is hidden by an old search: the user should see whom the command chose.
-    availableSearch->clear();
-    recipientsSearch->clear();
+    availableSearch_->clear();
+    recipientsSearch_->clear();
     recipModel_->setEntries(chosen);
     availModel_->selectionMarksChanged();
     emit countsChanged();
 }
+
+} // namespace tandrel

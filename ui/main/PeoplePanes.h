@@ -9,16 +9,19 @@
 
 #include "model/DatabaseDocument.h"
 
-class PeopleFilter;
-class PeopleModel;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
 
+namespace tandrel {
+
+class PeopleFilter;
+class PeopleModel;
+
 class PeoplePanes : public QWidget {
     Q_OBJECT
 public:
-    PeoplePanes(tandrel::DatabaseDocument& database, QWidget* parent);
+    PeoplePanes(DatabaseDocument& database, QWidget* parent);
 
     // Fills both lists from the database (nothing without one).
     void showDatabase();
@@ -33,18 +36,18 @@ public:
 
     // The entries of the "Receipients" rows, in row order; while the lists are frozen,
     // the selected entries of the database in database order.
-    std::vector<tandrel::Person*> recipientRows() const;
+    std::vector<Person*> recipientRows() const;
     // The entry of the selected recipient row, or of the first row when none is
     // selected; null without rows.
-    tandrel::Person* chosenRecipient() const;
+    Person* chosenRecipient() const;
     // The one selected recipient row's entry, or null.
-    tandrel::Person* singleSelectedRecipient() const;
+    Person* singleSelectedRecipient() const;
     int selectedRecipientCount() const;
     // Selects the recipient row `delta` rows from the selected one as the list shows
     // them (the first row without a single selection). False without rows.
     bool stepRecipient(int delta);
     // Makes exactly these entries the recipients, with every search cleared.
-    void makeRecipients(const std::vector<tandrel::Person*>& chosen);
+    void makeRecipients(const std::vector<Person*>& chosen);
 
     int recipientCount() const;
     int availableCount() const;
@@ -71,20 +74,22 @@ private:
     void takeBackRows(const std::vector<int>& rows);
     std::vector<int> selectedRows(QTreeView* view) const;
 
-    tandrel::DatabaseDocument& database_;
+    DatabaseDocument& database_;
     PeopleModel* availModel_ = nullptr;
     PeopleModel* recipModel_ = nullptr;
     PeopleFilter* availFilter_ = nullptr;
     PeopleFilter* recipFilter_ = nullptr;
 
-    QWidget* availablePane = nullptr;
-    QLineEdit* availableSearch = nullptr;
-    QTreeView* availableView = nullptr;
-    QWidget* moveButtonsPane = nullptr;
-    QPushButton* moveSelectedButton = nullptr;
-    QPushButton* moveAllButton = nullptr;
-    QPushButton* takeBackAllButton = nullptr;
-    QPushButton* takeBackSelectedButton = nullptr;
-    QLineEdit* recipientsSearch = nullptr;
-    QTreeView* recipientsView = nullptr;
+    QWidget* availablePane_ = nullptr;
+    QLineEdit* availableSearch_ = nullptr;
+    QTreeView* availableView_ = nullptr;
+    QWidget* moveButtonsPane_ = nullptr;
+    QPushButton* moveSelectedButton_ = nullptr;
+    QPushButton* moveAllButton_ = nullptr;
+    QPushButton* takeBackAllButton_ = nullptr;
+    QPushButton* takeBackSelectedButton_ = nullptr;
+    QLineEdit* recipientsSearch_ = nullptr;
+    QTreeView* recipientsView_ = nullptr;
 };
+
+} // namespace tandrel

@@ -22,15 +22,19 @@
 #include <cstdint>
 #include <iterator>
 
-#include "ui/DialogHelp.h"
 #include "keyring/Keyring.h"
+#include "model/SettingsForm.h"
 #include "oauth/OAuthSettings.h"
+#include "ui/DialogHelp.h"
+#include "ui/TextBridge.h"
+
+namespace tandrel {
 
 namespace {
 
 constexpr int kPortLength = 5;
 
-// The items of securityList, in order, with the port each mode usually uses.
+// The items of securityList_, in order, with the port each mode usually uses.
 struct SecurityMode {
     const char* key;
     const char* caption;
@@ -45,7 +49,7 @@ int SecurityIndex(const std::string& key) {
     return 0;
 }
 
-// The items of loginList and providerList, in order, with their [Network] keys.
+// The items of loginList_ and providerList_, in order, with their [Network] keys.
 struct Choice {
     const char* key;
     const char* caption;
@@ -72,14 +76,6 @@ QSpinBox* CountEdit(const QString& objectName, QLabel* label, const QString& zer
     return edit;
 }
 
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
-}
-
-std::string ToBytes(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
 // A port as the program keeps it: decimal digits with an optional sign, within the
 // range of a 32-bit integer. No port range applies.
 bool IsInteger(const std::string& text) {
@@ -102,7 +98,7 @@ class SingleByteValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        return input.toLocal8Bit().size() <= 1 ? Acceptable : Invalid;
+        return Utf8Bytes(input).size() <= 1 ? Acceptable : Invalid;
     }
 };
 
@@ -141,18 +137,17 @@ template <std::size_t N> QStringList Captions(const Choice (&choices)[N]) {
 
 } // namespace
 
-PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
-    : QDialog(parent), st_(st) {
+PreferencesDialog::PreferencesDialog(AppState& st, QWidget* parent) : QDialog(parent), st_(st) {
     setObjectName(QStringLiteral("TPrefForm"));
     setWindowTitle(QStringLiteral("Preferences"));
     // A fixed dialog without border icons: it closes only through its buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(359, 353);
 
-    pages = new QTabWidget(this);
-    pages->setObjectName(QStringLiteral("PageControl1"));
-    pages->setAccessibleName(QStringLiteral("Preferences"));
-    pages->tabBar()->setObjectName(QStringLiteral("PageControl1Tabs"));
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QStringLiteral("PageControl1"));
+    pages_->setAccessibleName(QStringLiteral("Preferences"));
+    pages_->tabBar()->setObjectName(QStringLiteral("PageControl1Tabs"));
 
     // Page "Internet Settings".
     auto* internet = new QWidget;
@@ -161,53 +156,53 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     auto* portLabel = BoldLabel(QStringLiteral("SMTP Port:"), internet);
     auto* nameLabel = BoldLabel(QStringLiteral("Name:"), internet);
     auto* emailLabel = BoldLabel(QStringLiteral("EMail:"), internet);
-    smtpEdit = LabelledEdit(QStringLiteral("smtpEdit"), smtpLabel, internet);
-    portEdit = LabelledEdit(QStringLiteral("portEdit"), portLabel, internet);
-    nameEdit = LabelledEdit(QStringLiteral("nameEdit"), nameLabel, internet);
-    emailEdit = LabelledEdit(QStringLiteral("emailEdit"), emailLabel, internet);
+    smtpEdit_ = LabelledEdit(QStringLiteral("smtpEdit"), smtpLabel, internet);
+    portEdit_ = LabelledEdit(QStringLiteral("portEdit"), portLabel, internet);
+    nameEdit_ = LabelledEdit(QStringLiteral("nameEdit"), nameLabel, internet);
+    emailEdit_ = LabelledEdit(QStringLiteral("emailEdit"), emailLabel, internet);
     // Five characters: every TCP port up to 65535 fits.
-    portEdit->setMaxLength(kPortLength);
-    portEdit->setFixedWidth(portEdit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
-                            16);
+    portEdit_->setMaxLength(kPortLength);
+    portEdit_->setFixedWidth(portEdit_->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
+                             16);
     auto* timeoutLabel = BoldLabel(QStringLiteral("Time-out (s):"), internet);
     auto* perConnectionLabel = BoldLabel(QStringLiteral("Messages per connection:"), internet);
     auto* rateLabel = BoldLabel(QStringLiteral("Messages per minute:"), internet);
-    timeoutEdit = CountEdit(QStringLiteral("timeoutEdit"), timeoutLabel, QStringLiteral("Standard"),
-                            86400, internet);
-    perConnectionEdit = CountEdit(QStringLiteral("perConnectionEdit"), perConnectionLabel,
-                                  QStringLiteral("Unlimited"), 1000000, internet);
-    rateEdit = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"), 100000,
-                         internet);
+    timeoutEdit_ = CountEdit(QStringLiteral("timeoutEdit"), timeoutLabel,
+                             QStringLiteral("Standard"), 86400, internet);
+    perConnectionEdit_ = CountEdit(QStringLiteral("perConnectionEdit"), perConnectionLabel,
+                                   QStringLiteral("Unlimited"), 1000000, internet);
+    rateEdit_ = CountEdit(QStringLiteral("rateEdit"), rateLabel, QStringLiteral("Unlimited"),
+                          100000, internet);
     auto* connectionsLabel = BoldLabel(QStringLiteral("Connections:"), internet);
-    connectionsEdit = CountEdit(QStringLiteral("connectionsEdit"), connectionsLabel, QString(),
-                                tandrel::kMaxConnections, internet);
-    connectionsEdit->setMinimum(1);
-    ehloCheck = new QCheckBox(QStringLiteral("Use ESMTP extensions (EHLO, pipelining)"), internet);
-    ehloCheck->setObjectName(QStringLiteral("ehloCheck"));
-    ehloCheck->setAccessibleName(ehloCheck->text());
+    connectionsEdit_ = CountEdit(QStringLiteral("connectionsEdit"), connectionsLabel, QString(),
+                                 kMaxConnections, internet);
+    connectionsEdit_->setMinimum(1);
+    ehloCheck_ = new QCheckBox(QStringLiteral("Use ESMTP extensions (EHLO, pipelining)"), internet);
+    ehloCheck_->setObjectName(QStringLiteral("ehloCheck"));
+    ehloCheck_->setAccessibleName(ehloCheck_->text());
     auto* grid = new QGridLayout(internet);
     grid->setVerticalSpacing(2);
     int row = 0;
     for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-             {smtpLabel, smtpEdit},
-             {portLabel, portEdit},
-             {nameLabel, nameEdit},
-             {emailLabel, emailEdit},
-             {timeoutLabel, timeoutEdit},
-             {perConnectionLabel, perConnectionEdit},
-             {rateLabel, rateEdit},
-             {connectionsLabel, connectionsEdit}}) {
+             {smtpLabel, smtpEdit_},
+             {portLabel, portEdit_},
+             {nameLabel, nameEdit_},
+             {emailLabel, emailEdit_},
+             {timeoutLabel, timeoutEdit_},
+             {perConnectionLabel, perConnectionEdit_},
+             {rateLabel, rateEdit_},
+             {connectionsLabel, connectionsEdit_}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(label, row, 0);
-        const bool narrow = edit == portEdit || qobject_cast<QSpinBox*>(edit);
+        const bool narrow = edit == portEdit_ || qobject_cast<QSpinBox*>(edit);
         grid->addWidget(edit, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
         ++row;
     }
     // Under both columns: beside the labels its text would not fit the fixed page, and
     // the wide column would cut the labels short too.
-    grid->addWidget(ehloCheck, row++, 0, 1, 2);
+    grid->addWidget(ehloCheck_, row++, 0, 1, 2);
     grid->setRowStretch(row, 1);
-    pages->addTab(internet, QStringLiteral("Internet Settings"));
+    pages_->addTab(internet, QStringLiteral("Internet Settings"));
 
     // Page "Security": encryption and login.
     auto* security = new QWidget;
@@ -218,40 +213,40 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
     QStringList securityCaptions;
     for (const SecurityMode& m : kSecurityModes)
         securityCaptions << QString::fromLatin1(m.caption);
-    securityList =
+    securityList_ =
         LabelledList(QStringLiteral("securityList"), securityLabel, securityCaptions, security);
-    userEdit = LabelledEdit(QStringLiteral("userEdit"), userLabel, security);
-    passwordEdit = LabelledEdit(QStringLiteral("passwordEdit"), passwordLabel, security);
-    passwordEdit->setEchoMode(QLineEdit::Password);
-    rememberCheck = new QCheckBox(QStringLiteral("Remember password"), security);
-    rememberCheck->setObjectName(QStringLiteral("rememberCheck"));
-    rememberCheck->setAccessibleName(rememberCheck->text());
+    userEdit_ = LabelledEdit(QStringLiteral("userEdit"), userLabel, security);
+    passwordEdit_ = LabelledEdit(QStringLiteral("passwordEdit"), passwordLabel, security);
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    rememberCheck_ = new QCheckBox(QStringLiteral("Remember password"), security);
+    rememberCheck_->setObjectName(QStringLiteral("rememberCheck"));
+    rememberCheck_->setAccessibleName(rememberCheck_->text());
     auto* loginLabel = BoldLabel(QStringLiteral("Login:"), security);
     auto* providerLabel = BoldLabel(QStringLiteral("Provider:"), security);
     auto* clientIdLabel = BoldLabel(QStringLiteral("Client ID:"), security);
     auto* tenantLabel = BoldLabel(QStringLiteral("Tenant:"), security);
-    loginList = LabelledList(QStringLiteral("loginList"), loginLabel, Captions(kLogins), security);
-    providerList =
+    loginList_ = LabelledList(QStringLiteral("loginList"), loginLabel, Captions(kLogins), security);
+    providerList_ =
         LabelledList(QStringLiteral("providerList"), providerLabel, Captions(kProviders), security);
-    clientIdEdit = LabelledEdit(QStringLiteral("clientIdEdit"), clientIdLabel, security);
-    tenantEdit = LabelledEdit(QStringLiteral("tenantEdit"), tenantLabel, security);
+    clientIdEdit_ = LabelledEdit(QStringLiteral("clientIdEdit"), clientIdLabel, security);
+    tenantEdit_ = LabelledEdit(QStringLiteral("tenantEdit"), tenantLabel, security);
     auto* securityGrid = new QGridLayout(security);
     securityGrid->setVerticalSpacing(2);
     row = 0;
-    for (auto [label, edit] : std::initializer_list<std::pair<QLabel*, QWidget*>>{
-             {securityLabel, securityList},
-             {userLabel, userEdit},
-             {loginLabel, loginList},
-             {passwordLabel, passwordEdit},
-             {providerLabel, providerList},
-             {clientIdLabel, clientIdEdit},
-             {tenantLabel, tenantEdit}}) {
+    for (auto [label, edit] :
+         std::initializer_list<std::pair<QLabel*, QWidget*>>{{securityLabel, securityList_},
+                                                             {userLabel, userEdit_},
+                                                             {loginLabel, loginList_},
+                                                             {passwordLabel, passwordEdit_},
+                                                             {providerLabel, providerList_},
+                                                             {clientIdLabel, clientIdEdit_},
+                                                             {tenantLabel, tenantEdit_}}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         securityGrid->addWidget(label, row, 0);
         securityGrid->addWidget(edit, row, 1,
                                 qobject_cast<QComboBox*>(edit) ? Qt::AlignLeft : Qt::Alignment());
         ++row;
-        if (edit == passwordEdit) securityGrid->addWidget(rememberCheck, row++, 1);
+        if (edit == passwordEdit_) securityGrid->addWidget(rememberCheck_, row++, 1);
     }
     securityGrid->setRowStretch(row, 1);
 
@@ -262,113 +257,113 @@ PreferencesDialog::PreferencesDialog(tandrel::AppState& st, QWidget* parent)
                                              "in a saved database."),
                               format);
     heading->setObjectName(QStringLiteral("Label5"));
-    listedDelimiterButton = new QRadioButton(QStringLiteral("Select an option,"), format);
-    listedDelimiterButton->setObjectName(QStringLiteral("RadioButton1"));
-    listedDelimiterButton->setAccessibleName(listedDelimiterButton->text());
-    delimiterList = new QComboBox(format);
-    delimiterList->setObjectName(QStringLiteral("ComboBox1"));
-    delimiterList->setAccessibleName(QStringLiteral("Delimiter option"));
-    delimiterList->addItems({QStringLiteral("<TAB>"), QStringLiteral("<SPACE>"),
-                             QStringLiteral(","), QStringLiteral("."), QStringLiteral(";"),
-                             QStringLiteral(":")});
-    delimiterList->setCurrentIndex(-1);
-    QFont bold = delimiterList->font();
+    listedDelimiterButton_ = new QRadioButton(QStringLiteral("Select an option,"), format);
+    listedDelimiterButton_->setObjectName(QStringLiteral("RadioButton1"));
+    listedDelimiterButton_->setAccessibleName(listedDelimiterButton_->text());
+    delimiterList_ = new QComboBox(format);
+    delimiterList_->setObjectName(QStringLiteral("ComboBox1"));
+    delimiterList_->setAccessibleName(QStringLiteral("Delimiter option"));
+    delimiterList_->addItems({QStringLiteral("<TAB>"), QStringLiteral("<SPACE>"),
+                              QStringLiteral(","), QStringLiteral("."), QStringLiteral(";"),
+                              QStringLiteral(":")});
+    delimiterList_->setCurrentIndex(-1);
+    QFont bold = delimiterList_->font();
     bold.setBold(true);
-    delimiterList->setFont(bold);
-    typedDelimiterButton =
+    delimiterList_->setFont(bold);
+    typedDelimiterButton_ =
         new QRadioButton(QStringLiteral("or type in a single character."), format);
-    typedDelimiterButton->setObjectName(QStringLiteral("RadioButton2"));
-    typedDelimiterButton->setAccessibleName(typedDelimiterButton->text());
-    delimiterEdit = new QLineEdit(format);
-    delimiterEdit->setObjectName(QStringLiteral("fieldDelimEd"));
-    delimiterEdit->setAccessibleName(QStringLiteral("Delimiter character"));
-    delimiterEdit->setMaxLength(1);
-    delimiterEdit->setValidator(new SingleByteValidator(delimiterEdit));
-    delimiterEdit->setFixedWidth(
-        delimiterEdit->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
-    listedDelimiterButton->setChecked(true);
-    delimiterEdit->setEnabled(false);
+    typedDelimiterButton_->setObjectName(QStringLiteral("RadioButton2"));
+    typedDelimiterButton_->setAccessibleName(typedDelimiterButton_->text());
+    delimiterEdit_ = new QLineEdit(format);
+    delimiterEdit_->setObjectName(QStringLiteral("fieldDelimEd"));
+    delimiterEdit_->setAccessibleName(QStringLiteral("Delimiter character"));
+    delimiterEdit_->setMaxLength(1);
+    delimiterEdit_->setValidator(new SingleByteValidator(delimiterEdit_));
+    delimiterEdit_->setFixedWidth(
+        delimiterEdit_->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 16);
+    listedDelimiterButton_->setChecked(true);
+    delimiterEdit_->setEnabled(false);
 
     auto* formatGrid = new QGridLayout(format);
     formatGrid->addWidget(heading, 0, 0, 1, 2);
-    formatGrid->addWidget(listedDelimiterButton, 1, 0);
-    formatGrid->addWidget(delimiterList, 1, 1, Qt::AlignLeft);
-    formatGrid->addWidget(typedDelimiterButton, 2, 0);
-    formatGrid->addWidget(delimiterEdit, 2, 1, Qt::AlignLeft);
+    formatGrid->addWidget(listedDelimiterButton_, 1, 0);
+    formatGrid->addWidget(delimiterList_, 1, 1, Qt::AlignLeft);
+    formatGrid->addWidget(typedDelimiterButton_, 2, 0);
+    formatGrid->addWidget(delimiterEdit_, 2, 1, Qt::AlignLeft);
     formatGrid->setRowStretch(3, 1);
     formatGrid->setColumnStretch(1, 1);
-    pages->addTab(format, QStringLiteral("Data Format"));
-    pages->addTab(security, QStringLiteral("Security"));
+    pages_->addTab(format, QStringLiteral("Data Format"));
+    pages_->addTab(security, QStringLiteral("Security"));
 
-    okButton = new QPushButton(QStringLiteral("Ok"), this);
-    okButton->setObjectName(QStringLiteral("OkBut"));
-    okButton->setAccessibleName(QStringLiteral("Ok"));
-    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton->setObjectName(QStringLiteral("CancBut"));
-    cancelButton->setAccessibleName(QStringLiteral("Cancel"));
+    okButton_ = new QPushButton(QStringLiteral("Ok"), this);
+    okButton_->setObjectName(QStringLiteral("OkBut"));
+    okButton_->setAccessibleName(QStringLiteral("Ok"));
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancBut"));
+    cancelButton_->setAccessibleName(QStringLiteral("Cancel"));
     // Enter takes the changes; Escape and "Cancel" discard them.
-    okButton->setDefault(true);
+    okButton_->setDefault(true);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
     // The help opens at the section of the page on show.
     const std::pair<QWidget*, const char*> sections[] = {
         {internet, "qrc:/help/preferences.html#internet"},
         {format, "qrc:/help/preferences.html#delimiter"},
         {security, "qrc:/help/preferences.html#security"}};
-    tandrel::GiveDialogHelp(
+    GiveDialogHelp(
         *this,
         [this, sections] {
             for (const auto& [page, url] : sections)
-                if (pages->currentWidget() == page) return QUrl(QString::fromLatin1(url));
+                if (pages_->currentWidget() == page) return QUrl(QString::fromLatin1(url));
             return QUrl(QStringLiteral("qrc:/help/preferences.html"));
         },
         *buttons);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(pages, 1);
+    layout->addWidget(pages_, 1);
     layout->addLayout(buttons);
 
-    setTabOrder(pages, smtpEdit);
-    setTabOrder(smtpEdit, portEdit);
-    setTabOrder(portEdit, nameEdit);
-    setTabOrder(nameEdit, emailEdit);
-    setTabOrder(emailEdit, timeoutEdit);
-    setTabOrder(timeoutEdit, perConnectionEdit);
-    setTabOrder(perConnectionEdit, rateEdit);
-    setTabOrder(rateEdit, connectionsEdit);
-    setTabOrder(connectionsEdit, ehloCheck);
-    setTabOrder(ehloCheck, listedDelimiterButton);
-    setTabOrder(listedDelimiterButton, delimiterList);
-    setTabOrder(delimiterList, typedDelimiterButton);
-    setTabOrder(typedDelimiterButton, delimiterEdit);
-    setTabOrder(delimiterEdit, securityList);
-    setTabOrder(securityList, userEdit);
-    setTabOrder(userEdit, loginList);
-    setTabOrder(loginList, passwordEdit);
-    setTabOrder(passwordEdit, rememberCheck);
-    setTabOrder(rememberCheck, providerList);
-    setTabOrder(providerList, clientIdEdit);
-    setTabOrder(clientIdEdit, tenantEdit);
-    setTabOrder(tenantEdit, okButton);
-    setTabOrder(okButton, cancelButton);
+    setTabOrder(pages_, smtpEdit_);
+    setTabOrder(smtpEdit_, portEdit_);
+    setTabOrder(portEdit_, nameEdit_);
+    setTabOrder(nameEdit_, emailEdit_);
+    setTabOrder(emailEdit_, timeoutEdit_);
+    setTabOrder(timeoutEdit_, perConnectionEdit_);
+    setTabOrder(perConnectionEdit_, rateEdit_);
+    setTabOrder(rateEdit_, connectionsEdit_);
+    setTabOrder(connectionsEdit_, ehloCheck_);
+    setTabOrder(ehloCheck_, listedDelimiterButton_);
+    setTabOrder(listedDelimiterButton_, delimiterList_);
+    setTabOrder(delimiterList_, typedDelimiterButton_);
+    setTabOrder(typedDelimiterButton_, delimiterEdit_);
+    setTabOrder(delimiterEdit_, securityList_);
+    setTabOrder(securityList_, userEdit_);
+    setTabOrder(userEdit_, loginList_);
+    setTabOrder(loginList_, passwordEdit_);
+    setTabOrder(passwordEdit_, rememberCheck_);
+    setTabOrder(rememberCheck_, providerList_);
+    setTabOrder(providerList_, clientIdEdit_);
+    setTabOrder(clientIdEdit_, tenantEdit_);
+    setTabOrder(tenantEdit_, okButton_);
+    setTabOrder(okButton_, cancelButton_);
 
-    connect(listedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+    connect(listedDelimiterButton_, &QRadioButton::toggled, this, [this](bool on) {
         if (on) useListedDelimiter();
     });
-    connect(typedDelimiterButton, &QRadioButton::toggled, this, [this](bool on) {
+    connect(typedDelimiterButton_, &QRadioButton::toggled, this, [this](bool on) {
         if (on) useTypedDelimiter();
     });
     // textEdited comes from the user only: text set by the program is never checked.
-    connect(portEdit, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
-    connect(delimiterEdit, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
-    connect(securityList, &QComboBox::activated, this, &PreferencesDialog::onSecurityChosen);
-    connect(loginList, &QComboBox::currentIndexChanged, this, &PreferencesDialog::onLoginChosen);
-    connect(passwordEdit, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
-    connect(rememberCheck, &QCheckBox::clicked, this, [this] { passwordTouched_ = true; });
-    connect(okButton, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
-    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(portEdit_, &QLineEdit::textEdited, this, &PreferencesDialog::onPortEdited);
+    connect(delimiterEdit_, &QLineEdit::textEdited, this, [this] { shownDelimiter_.reset(); });
+    connect(securityList_, &QComboBox::activated, this, &PreferencesDialog::onSecurityChosen);
+    connect(loginList_, &QComboBox::currentIndexChanged, this, &PreferencesDialog::onLoginChosen);
+    connect(passwordEdit_, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
+    connect(rememberCheck_, &QCheckBox::clicked, this, [this] { passwordTouched_ = true; });
+    connect(okButton_, &QPushButton::clicked, this, &PreferencesDialog::acceptPreferences);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void PreferencesDialog::showEvent(QShowEvent* event) {
@@ -377,84 +372,85 @@ void PreferencesDialog::showEvent(QShowEvent* event) {
 }
 
 void PreferencesDialog::loadPreferences() {
-    const tandrel::Preferences& prefs = st_.prefs;
-    smtpEdit->setText(FromBytes(prefs.smtp));
+    const Preferences& prefs = st_.prefs;
+    shown_ = FormOf(prefs);
+    smtpEdit_->setText(SystemText(shown_.smtp));
     // The limit is for typing only: a longer port from the settings file is shown whole,
     // so an OK that does not touch it cannot shorten it into another port.
-    const QString port = FromBytes(prefs.port);
-    portEdit->setMaxLength(std::max(kPortLength, static_cast<int>(port.size())));
-    portEdit->setText(port);
-    nameEdit->setText(FromBytes(prefs.name));
-    emailEdit->setText(FromBytes(prefs.fromAddress));
-    timeoutEdit->setValue(prefs.timeoutSeconds);
-    perConnectionEdit->setValue(prefs.perConnection);
-    rateEdit->setValue(prefs.ratePerMinute);
-    connectionsEdit->setValue(prefs.connections);
-    ehloCheck->setChecked(prefs.ehlo == "yes");
+    const QString port = SystemText(shown_.port);
+    portEdit_->setMaxLength(std::max(kPortLength, static_cast<int>(port.size())));
+    portEdit_->setText(port);
+    nameEdit_->setText(SystemText(shown_.name));
+    emailEdit_->setText(SystemText(shown_.fromAddress));
+    timeoutEdit_->setValue(prefs.timeoutSeconds);
+    perConnectionEdit_->setValue(prefs.perConnection);
+    rateEdit_->setValue(prefs.ratePerMinute);
+    connectionsEdit_->setValue(prefs.connections);
+    ehloCheck_->setChecked(prefs.ehlo == "yes");
     shownSecurity_ = SecurityIndex(prefs.security);
-    securityList->setCurrentIndex(shownSecurity_);
-    userEdit->setText(FromBytes(prefs.user));
-    const bool sameLogin = st_.passwordAccount == tandrel::KeyringAccount(prefs);
-    passwordEdit->setText(sameLogin ? QString::fromUtf8(QByteArray::fromStdString(st_.password))
-                                    : QString());
+    securityList_->setCurrentIndex(shownSecurity_);
+    userEdit_->setText(SystemText(shown_.user));
+    const bool sameLogin = st_.passwordAccount == KeyringAccount(prefs);
+    passwordEdit_->setText(sameLogin ? WordsText(st_.password) : QString());
     passwordTouched_ = false;
-    loginList->setCurrentIndex(std::max(0, ChoiceIndex(kLogins, prefs.auth)));
-    providerList->setCurrentIndex(std::max(0, ChoiceIndex(kProviders, prefs.oauthProvider)));
-    clientIdEdit->setText(FromBytes(prefs.oauthClientId));
-    tenantEdit->setText(FromBytes(prefs.oauthTenant));
+    loginList_->setCurrentIndex(std::max(0, ChoiceIndex(kLogins, prefs.auth)));
+    providerList_->setCurrentIndex(std::max(0, ChoiceIndex(kProviders, prefs.oauthProvider)));
+    clientIdEdit_->setText(SystemText(shown_.oauthClientId));
+    tenantEdit_->setText(SystemText(shown_.oauthTenant));
     onLoginChosen();
 
     const auto* found = std::find(std::begin(kDelimiters), std::end(kDelimiters), prefs.delimiterChar);
     if (found != std::end(kDelimiters)) {
-        delimiterList->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
-        listedDelimiterButton->setChecked(true);
+        delimiterList_->setCurrentIndex(static_cast<int>(found - std::begin(kDelimiters)));
+        listedDelimiterButton_->setChecked(true);
         useListedDelimiter();
     } else {
         // The list keeps whatever item it had.
-        delimiterEdit->setText(FromBytes(std::string(1, prefs.delimiterChar)));
-        typedDelimiterButton->setChecked(true);
+        delimiterEdit_->setText(SystemText(std::string(1, prefs.delimiterChar)));
+        typedDelimiterButton_->setChecked(true);
         useTypedDelimiter();
-        delimiterList->setEnabled(false);
+        delimiterList_->setEnabled(false);
         shownDelimiter_ = prefs.delimiterChar;
     }
 }
 
 void PreferencesDialog::useListedDelimiter() {
-    delimiterEdit->setEnabled(false);
-    delimiterList->setEnabled(true);
-    delimiterEdit->clear();
+    delimiterEdit_->setEnabled(false);
+    delimiterList_->setEnabled(true);
+    delimiterEdit_->clear();
     shownDelimiter_.reset();
 }
 
 void PreferencesDialog::useTypedDelimiter() {
-    delimiterList->setEnabled(false);
-    delimiterEdit->setEnabled(true);
+    delimiterList_->setEnabled(false);
+    delimiterEdit_->setEnabled(true);
 }
 
 void PreferencesDialog::onPortEdited() {
-    const std::string text = ToBytes(portEdit->text());
-    if (!text.empty() && !IsInteger(text)) portEdit->setText(FromBytes(st_.prefs.port));
+    const std::string text = Utf8Bytes(portEdit_->text());
+    if (!text.empty() && !IsInteger(text)) portEdit_->setText(SystemText(st_.prefs.port));
 }
 
 void PreferencesDialog::onSecurityChosen(int index) {
     if (index < 0 || index >= static_cast<int>(std::size(kSecurityModes))) return;
-    if (ToBytes(portEdit->text()) == kSecurityModes[shownSecurity_].port)
-        portEdit->setText(QString::fromLatin1(kSecurityModes[index].port));
+    if (Utf8Bytes(portEdit_->text()) == kSecurityModes[shownSecurity_].port)
+        portEdit_->setText(QString::fromLatin1(kSecurityModes[index].port));
     shownSecurity_ = index;
 }
 
 void PreferencesDialog::onLoginChosen() {
-    const bool token = loginList->currentIndex() == ChoiceIndex(kLogins, "oauth2");
-    passwordEdit->setEnabled(!token);
-    for (QWidget* field : {static_cast<QWidget*>(providerList), static_cast<QWidget*>(clientIdEdit),
-                           static_cast<QWidget*>(tenantEdit)})
+    const bool token = loginList_->currentIndex() == ChoiceIndex(kLogins, "oauth2");
+    passwordEdit_->setEnabled(!token);
+    for (QWidget* field :
+         {static_cast<QWidget*>(providerList_), static_cast<QWidget*>(clientIdEdit_),
+          static_cast<QWidget*>(tenantEdit_)})
         field->setEnabled(token);
 }
 
 // A user name with Security "None": the login could only go unencrypted, which Send
 // refuses. Offers STARTTLS; false when the user chose to go back to the dialog.
 bool PreferencesDialog::confirmLoginEncryption() {
-    if (userEdit->text().isEmpty() || securityList->currentIndex() != 0) return true;
+    if (userEdit_->text().isEmpty() || securityList_->currentIndex() != 0) return true;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Preferences"),
                     QStringLiteral("A login needs encryption: with a user name set, choose "
                                    "STARTTLS or SSL/TLS as Security. Tandrel sends no password "
@@ -470,7 +466,7 @@ bool PreferencesDialog::confirmLoginEncryption() {
     box.setDefaultButton(useStartTls);
     box.exec();
     if (box.clickedButton() == useStartTls) {
-        securityList->setCurrentIndex(1);
+        securityList_->setCurrentIndex(1);
         onSecurityChosen(1);
         return true;
     }
@@ -479,68 +475,74 @@ bool PreferencesDialog::confirmLoginEncryption() {
 
 void PreferencesDialog::acceptPreferences() {
     if (!confirmLoginEncryption()) return;
-    tandrel::Preferences& prefs = st_.prefs;
-    prefs.smtp = ToBytes(smtpEdit->text());
-    prefs.port = ToBytes(portEdit->text());
-    prefs.name = ToBytes(nameEdit->text());
-    prefs.fromAddress = ToBytes(emailEdit->text());
-    prefs.timeoutSeconds = timeoutEdit->value();
-    prefs.perConnection = perConnectionEdit->value();
-    prefs.ratePerMinute = rateEdit->value();
-    prefs.connections = connectionsEdit->value();
-    prefs.ehlo = ehloCheck->isChecked() ? "yes" : "no";
-    const int security = securityList->currentIndex();
+    // The values this dialog does not show pass through as they are; the rules of what
+    // is taken are those of the settings file (TakeSettingsForm).
+    SettingsForm form = FormOf(st_.prefs);
+    form.smtp = SystemBytes(smtpEdit_->text(), shown_.smtp);
+    form.port = SystemBytes(portEdit_->text(), shown_.port);
+    form.name = SystemBytes(nameEdit_->text(), shown_.name);
+    form.fromAddress = SystemBytes(emailEdit_->text(), shown_.fromAddress);
+    form.timeout = std::to_string(timeoutEdit_->value());
+    form.perConnection = std::to_string(perConnectionEdit_->value());
+    form.rate = std::to_string(rateEdit_->value());
+    form.connections = std::to_string(connectionsEdit_->value());
+    form.ehlo = ehloCheck_->isChecked() ? "yes" : "no";
+    const int security = securityList_->currentIndex();
     if (security >= 0 && security < static_cast<int>(std::size(kSecurityModes)))
-        prefs.security = kSecurityModes[security].key;
-    // A line break in the name would become part of the login command.
-    const std::string user = ToBytes(userEdit->text());
-    if (user.find_first_of("\r\n") == std::string::npos) prefs.user = user;
+        form.security = kSecurityModes[security].key;
+    form.user = SystemBytes(userEdit_->text(), shown_.user);
+    if (const int login = loginList_->currentIndex(); login >= 0) form.auth = kLogins[login].key;
+    if (const int provider = providerList_->currentIndex(); provider >= 0)
+        form.oauthProvider = kProviders[provider].key;
+    form.oauthClientId = SystemBytes(clientIdEdit_->text(), shown_.oauthClientId);
+    form.oauthTenant = SystemBytes(tenantEdit_->text(), shown_.oauthTenant);
+    form.fieldDelimiter = typedDelimiterCode();
+    SettingsFormResult taken = TakeSettingsForm(form, st_.prefs);
+    Preferences& prefs = st_.prefs;
+    prefs = std::move(taken.prefs);
 
-    if (const int login = loginList->currentIndex(); login >= 0) prefs.auth = kLogins[login].key;
-    if (const int provider = providerList->currentIndex(); provider >= 0)
-        prefs.oauthProvider = kProviders[provider].key;
-    // Both go into addresses: a line break would reach no server anyway.
-    for (auto [edit, key] : {std::pair{clientIdEdit, &prefs.oauthClientId},
-                             std::pair{tenantEdit, &prefs.oauthTenant}}) {
-        const std::string value = ToBytes(edit->text().trimmed());
-        if (value.find_first_of("\r\n") == std::string::npos) *key = value;
-    }
-    if (tandrel::UsesOAuth(prefs)) {
+    if (UsesOAuth(prefs)) {
         // The refresh token goes to the keyring only while the box is ticked.
         if (passwordTouched_) {
-            st_.rememberTokenLogin = rememberCheck->isChecked();
-            if (!st_.rememberTokenLogin)
-                tandrel::KeyringOf(st_).forget(tandrel::OAuthKeyringAccount(prefs));
+            st_.rememberTokenLogin = rememberCheck_->isChecked();
+            if (!st_.rememberTokenLogin) KeyringOf(st_).forget(OAuthKeyringAccount(prefs));
         }
     } else if (passwordTouched_ && !prefs.user.empty()) {
         // The password lives in memory and, when asked for, in the keyring; never in a file.
-        const std::string account = tandrel::KeyringAccount(prefs);
-        st_.password = passwordEdit->text().toUtf8().toStdString();
+        const std::string account = KeyringAccount(prefs);
+        st_.password = Utf8Bytes(passwordEdit_->text());
         st_.passwordAccount = account;
-        tandrel::PasswordKeeper& keyring = tandrel::KeyringOf(st_);
-        if (rememberCheck->isChecked() && !st_.password.empty())
+        PasswordKeeper& keyring = KeyringOf(st_);
+        if (rememberCheck_->isChecked() && !st_.password.empty())
             keyring.store(account, st_.password);
         else
             keyring.forget(account);
     }
 
-    if (typedDelimiterButton->isChecked()) {
-        if (shownDelimiter_) {
-            prefs.delimiterChar = *shownDelimiter_;
-        } else {
-            // An empty edit keeps the delimiter that was set before.
-            const std::string typed = ToBytes(delimiterEdit->text());
-            if (!typed.empty())
-                prefs.delimiterChar = typed[0];
-            else
-                emit explained(
-                    QStringLiteral("No delimiter typed: the field delimiter stays as it was"));
-        }
-    } else {
-        const int index = delimiterList->currentIndex();
-        if (index >= 0 && index < static_cast<int>(std::size(kDelimiters)))
-            prefs.delimiterChar = kDelimiters[index];
+    for (const SettingsProblem& problem : taken.problems) {
+        // The only way to give the delimiter no value here is an empty edit.
+        if (problem.field == "fielddelim")
+            emit explained(
+                QStringLiteral("No delimiter typed: the field delimiter stays as it was"));
+        else
+            emit explained(WordsText(problem.text));
     }
-    prefs.fieldDelimiter = static_cast<unsigned char>(prefs.delimiterChar);
     accept();
 }
+
+// The code of the delimiter chosen: a list item, the byte shown when the dialog opened,
+// or the character typed; empty when none was typed.
+std::string PreferencesDialog::typedDelimiterCode() const {
+    auto code = [](char c) { return std::to_string(static_cast<unsigned char>(c)); };
+    if (!typedDelimiterButton_->isChecked()) {
+        const int index = delimiterList_->currentIndex();
+        if (index >= 0 && index < static_cast<int>(std::size(kDelimiters)))
+            return code(kDelimiters[index]);
+        return code(st_.prefs.delimiterChar);
+    }
+    if (shownDelimiter_) return code(*shownDelimiter_);
+    const std::string typed = Utf8Bytes(delimiterEdit_->text());
+    return typed.empty() ? std::string() : code(typed[0]);
+}
+
+} // namespace tandrel

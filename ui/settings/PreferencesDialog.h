@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "model/AppState.h"
+#include "model/SettingsForm.h"
 
 class QCheckBox;
 class QComboBox;
@@ -15,13 +16,15 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 
+namespace tandrel {
+
 class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
     // Edits the settings in `st.prefs` and the session's login password.
-    explicit PreferencesDialog(tandrel::AppState& st, QWidget* parent = nullptr);
+    explicit PreferencesDialog(AppState& st, QWidget* parent = nullptr);
 
-    // The delimiter choices of delimiterList, in item order.
+    // The delimiter choices of delimiterList_, in item order.
     static constexpr char kDelimiters[] = {'\t', ' ', ',', '.', ';', ':'};
 
 public slots:
@@ -34,7 +37,7 @@ public slots:
     // Offers the usual port of the chosen encryption while the port is still the usual
     // one of the encryption chosen before.
     void onSecurityChosen(int index);
-    // Enables the fields of the login chosen in loginList.
+    // Enables the fields of the login chosen in loginList_.
     void onLoginChosen();
     // Stores the controls' values in the preferences and closes with OK.
     void acceptPreferences();
@@ -50,34 +53,40 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    tandrel::AppState& st_;
+    // The delimiter's code as the form takes it (SettingsForm::fieldDelimiter).
+    std::string typedDelimiterCode() const;
 
-    QTabWidget* pages = nullptr;
-    QLineEdit* smtpEdit = nullptr;
-    QLineEdit* portEdit = nullptr;
-    QLineEdit* nameEdit = nullptr;
-    QLineEdit* emailEdit = nullptr;
-    QSpinBox* timeoutEdit = nullptr;
-    QSpinBox* perConnectionEdit = nullptr;
-    QSpinBox* rateEdit = nullptr;
-    QSpinBox* connectionsEdit = nullptr;
-    QCheckBox* ehloCheck = nullptr;
-    QComboBox* securityList = nullptr;
-    QLineEdit* userEdit = nullptr;
-    QLineEdit* passwordEdit = nullptr;
-    QCheckBox* rememberCheck = nullptr;
-    QComboBox* loginList = nullptr;
-    QComboBox* providerList = nullptr;
-    QLineEdit* clientIdEdit = nullptr;
-    QLineEdit* tenantEdit = nullptr;
-    QRadioButton* listedDelimiterButton = nullptr;
-    QComboBox* delimiterList = nullptr;
-    QRadioButton* typedDelimiterButton = nullptr;
-    QLineEdit* delimiterEdit = nullptr;
-    QPushButton* okButton = nullptr;
-    QPushButton* cancelButton = nullptr;
+    AppState& st_;
+    // The values as loadPreferences showed them: an edit left as it was gives back
+    // exactly these bytes.
+    SettingsForm shown_;
 
-    // The delimiter byte that loadPreferences put into delimiterEdit, while the user has not
+    QTabWidget* pages_ = nullptr;
+    QLineEdit* smtpEdit_ = nullptr;
+    QLineEdit* portEdit_ = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QLineEdit* emailEdit_ = nullptr;
+    QSpinBox* timeoutEdit_ = nullptr;
+    QSpinBox* perConnectionEdit_ = nullptr;
+    QSpinBox* rateEdit_ = nullptr;
+    QSpinBox* connectionsEdit_ = nullptr;
+    QCheckBox* ehloCheck_ = nullptr;
+    QComboBox* securityList_ = nullptr;
+    QLineEdit* userEdit_ = nullptr;
+    QLineEdit* passwordEdit_ = nullptr;
+    QCheckBox* rememberCheck_ = nullptr;
+    QComboBox* loginList_ = nullptr;
+    QComboBox* providerList_ = nullptr;
+    QLineEdit* clientIdEdit_ = nullptr;
+    QLineEdit* tenantEdit_ = nullptr;
+    QRadioButton* listedDelimiterButton_ = nullptr;
+    QComboBox* delimiterList_ = nullptr;
+    QRadioButton* typedDelimiterButton_ = nullptr;
+    QLineEdit* delimiterEdit_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+
+    // The delimiter byte that loadPreferences put into delimiterEdit_, while the user has not
     // changed it. A byte that the local encoding cannot show on its own must survive an
     // unchanged OK exactly.
     std::optional<char> shownDelimiter_;
@@ -85,3 +94,5 @@ private:
     // The keyring is touched only when the user changed the password or the check box.
     bool passwordTouched_ = false;
 };
+
+} // namespace tandrel
