@@ -210,13 +210,16 @@ void SmtpDialogue::Impl::onBearerAuth(int code, const std::string& reply) {
 void SmtpDialogue::Impl::tokenRefused(const std::string& reply) {
     if (config.renewToken) {
         const auto renew = std::exchange(config.renewToken, nullptr);
-        const std::string fresh = renew();
-        if (!isRunning) return;
-        if (!fresh.empty() && fresh != config.password) {
-            config.password = fresh;
-            sendBearerLogin();
-            return;
-        }
+        renew([this, reply](const std::string& fresh) {
+            if (!isRunning) return;
+            if (!fresh.empty() && fresh != config.password) {
+                config.password = fresh;
+                sendBearerLogin();
+                return;
+            }
+            loginRefused(reply);
+        });
+        return;
     }
     loginRefused(reply);
 }

@@ -41,9 +41,10 @@ struct DeliveryConfig {
     // The login proves itself with an OAuth 2.0 bearer token, held in `password`
     // (AUTH XOAUTH2 or OAUTHBEARER), instead of a password.
     bool bearerToken = false;
-    // Called at most once per run when the server refuses the token: a fresh one, or ""
-    // when there is none worth trying. It may run a nested event loop.
-    std::function<std::string()> renewToken{};
+    // Called at most once per run when the server refuses the token; `answer` is called
+    // exactly once, at once or later, with a fresh token, or "" when there is none worth
+    // trying.
+    std::function<void(std::function<void(std::string)> answer)> renewToken{};
     bool extensions = false;
     int perConnection = 0; // messages per connection, then a new one; 0: no limit
     int ratePerMinute = 0; // messages per minute, evenly spaced; 0: no limit

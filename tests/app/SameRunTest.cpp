@@ -17,7 +17,7 @@
 #include "ui/mailing/DeliveryWindow.h"
 #include "model/MailFile.h"
 #include "ui/mailing/PreparationWindow.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 #include "model/Settings.h"
 #include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"

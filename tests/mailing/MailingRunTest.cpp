@@ -61,13 +61,12 @@ struct Session {
                         const std::function<void(MailingRun&)>& whileRunning = {}) {
         BuildMailText(st, eds);
         MailingRun run(st, rows, eds.subject);
-        run.setObserver(&observer);
         EXPECT_TRUE(run.check().empty());
-        run.prepare();
-        run.startDelivery();
+        run.start(observer);
+        EXPECT_EQ(run.state(), RunState::Delivering);
         if (whileRunning) whileRunning(run);
-        EXPECT_TRUE(run.waitForEnd(30000));
-        return run.finish();
+        EXPECT_TRUE(QTest::qWaitFor([&run] { return run.ended(); }, 30000));
+        return run.summary();
     }
     std::vector<std::string> lines(const std::string& path) const {
         return SplitTextLines(ReadFileBytes(path));
@@ -231,14 +230,13 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
 
         RecordingListener observer;
         MailingRun run(s.st, s.people, s.eds.subject);
-        run.setObserver(&observer);
-        run.prepare();
         const std::string gone = s.people.back()->email();
-        std::filesystem::remove(files.file(s.people.back()->name() + ".txt"));
+        observer.onState = [&](RunState state) { // prepared, not yet sent
+            if (state == RunState::Delivering)
+                std::filesystem::remove(files.file(s.people.back()->name() + ".txt"));
+        };
         eager.erase(gone);
-        run.startDelivery();
-        ASSERT_TRUE(run.waitForEnd(30000));
-        const MailingSummary summary = run.finish();
+        const MailingSummary summary = RunToEnd(run, observer);
         EXPECT_EQ(summary.accepted, static_cast<int>(s.people.size()) - 1);
         EXPECT_TRUE(std::any_of(observer.memo.begin(), observer.memo.end(), [&](const auto& l) {
             return l.starts_with("Error, mail to: \"" + gone + "\" not sent");
@@ -389,13 +387,12 @@ TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
 
     RecordingListener observer;
     MailingRun run(s.st, s.people, s.eds.subject);
-    run.setObserver(&observer);
-    run.prepare();
-    for (std::size_t row = 0; row < swapped; ++row)
-        swaps[row].swap(pathOf(row));
-    run.startDelivery();
-    ASSERT_TRUE(run.waitForEnd(30000));
-    EXPECT_EQ(run.finish().accepted, static_cast<int>(expected.size()));
+    observer.onState = [&](RunState state) { // prepared, not yet sent
+        if (state != RunState::Delivering) return;
+        for (std::size_t row = 0; row < swapped; ++row)
+            swaps[row].swap(pathOf(row));
+    };
+    EXPECT_EQ(RunToEnd(run, observer).accepted, static_cast<int>(expected.size()));
     for (std::size_t row = 0; row < swapped; ++row)
         EXPECT_TRUE(Holds(observer.memo, "Error, mail to: \"" + s.people[row]->email() +
                                              "\" not sent: " + reason(row)))
@@ -409,10 +406,15 @@ TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
     // A dry run stops at such a person instead of writing a message that would differ.
     for (std::size_t row = 0; row < swapped; ++row) {
         MailingRun dry(s.st, s.people, s.eds.subject);
-        dry.prepare();
-        swaps[row].swap(pathOf(row));
-        const std::string error =
-            ErrorText<std::runtime_error>([&] { dry.writeDryRun(files.file("out")); });
+        RecordingListener frontEnd;
+        frontEnd.onState = [&](RunState state) {
+            if (state == RunState::Delivering) swaps[row].swap(pathOf(row));
+        };
+        RunOptions options;
+        options.dryRunDir = files.file("out");
+        const MailingSummary summary = RunToEnd(dry, frontEnd, std::move(options));
+        EXPECT_EQ(summary.ending, RunEnding::DryRunFailed);
+        const std::string error = summary.problem;
         EXPECT_EQ(error, "Mail to \"" + s.people[row]->email() + "\" not written: " + reason(row))
             << swaps[row].what;
     }

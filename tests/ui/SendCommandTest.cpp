@@ -21,7 +21,7 @@
 #include "ui/mailing/PasswordPrompt.h"
 #include "merge/Preparation.h"
 #include "model/RunResults.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 #include "tests/support/TestSupport.h"
 #include "model/TextFile.h"
 
@@ -345,9 +345,11 @@ TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     MailingRun run(m.main.st, m.main.rows, m.main.eds.subject);
     QElapsedTimer clock;
     clock.start();
-    const auto error = m.preparation->prepare(run);
+    RunOptions prepareOnly;
+    prepareOnly.prepareOnly = true;
+    const MailingSummary summary = RunInWindows(m.windows(), run, std::move(prepareOnly));
     const qint64 ms = clock.elapsed();
-    EXPECT_FALSE(error.has_value());
+    EXPECT_EQ(summary.ending, RunEnding::Prepared);
     ASSERT_NE(run.prepared(), nullptr);
     ASSERT_EQ(run.prepared()->count(), 3000u);
     EXPECT_EQ(run.prepared()->address(0), "p0@example.org");
@@ -462,9 +464,11 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     EXPECT_EQ(m.main.st.password, secret);
     EXPECT_EQ(keyring, (std::map<std::string, std::string>{{"ann@127.0.0.1", secret}}));
     ASSERT_TRUE(FileExists(m.main.st.runResultsPath()));
-    for (const auto& f : std::filesystem::recursive_directory_iterator(m.dir.path()))
-        if (f.is_regular_file())
+    for (const auto& f : std::filesystem::recursive_directory_iterator(m.dir.path())) {
+        if (f.is_regular_file()) {
             EXPECT_EQ(ReadFileBytes(f.path().string()).find("Pa55"), std::string::npos) << f.path();
+        }
+    }
 
     // A new session finds it in the keyring without asking.
     m.main.st.password.clear();

@@ -5,12 +5,13 @@
 #include <memory>
 #include <string>
 
-class DeliveryWindow;
 class MainWindow;
-class PreparationWindow;
-class SendLauncher;
 
 namespace tandrel {
+
+class DeliveryWindow;
+class PreparationWindow;
+class SendLauncher;
 
 class AppWindows {
 public:
