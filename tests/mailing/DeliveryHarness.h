@@ -27,6 +27,7 @@ public:
     std::vector<RunState> states;
     std::optional<MailingSummary> runSummary;
     std::function<void(RunState)> onState;
+    std::function<void(std::size_t message)> onOutcome; // after the outcome is recorded
 
     void confirmProblems(const std::vector<SendProblem>& problems,
                          std::function<void(bool)> answer) override {
@@ -61,6 +62,7 @@ public:
                         const ServerReply* reply) override {
         outcomes.emplace_back(message, outcome);
         outcomeReplies.push_back(reply ? *reply : ServerReply{});
+        if (onOutcome) onOutcome(message);
     }
     void deliveryEnded(const DeliverySummary& summary) override {
         ended = true;
