@@ -480,6 +480,43 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     EXPECT_FALSE(driver.timedOut);
 }
 
+// A password with a line break would end the login command it goes into: the window
+// refuses it with the same words as `tandrel send`, sends nothing, and neither keeps nor
+// remembers it, whether it was typed or found in the keyring.
+TEST(SendCommand, APasswordWithALineBreakIsRefusedAndNotKept) {
+    struct Row {
+        const char* what;
+        std::string kept; // in the keyring; "" types it in the prompt
+        QString typed;
+    };
+    const Row rows[] = {{"typed", "", QStringLiteral("pass\nword")},
+                        {"kept in the keyring", "pass\r\nword", QString()}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AiosmtpdServer server;
+        Mailing m;
+        m.useServer(server.portText());
+        std::map<std::string, std::string> keyring;
+        if (!row.kept.empty()) keyring["ann@127.0.0.1"] = row.kept;
+        m.main.st.keyring = std::make_unique<FakeKeyring>(keyring);
+        m.main.st.prefs.security = "starttls";
+        m.main.st.prefs.user = "ann";
+        ModalDriver driver;
+        PromptAnswer answer(row.typed, true);
+        m.send();
+        ASSERT_EQ(driver.boxes.size(), 1u);
+        EXPECT_EQ(driver.boxes[0].toStdString(), PasswordFault(row.kept.empty()
+                                                                    ? row.typed.toStdString()
+                                                                    : row.kept) +
+                                                     "\n\nNo mail has been sent.");
+        EXPECT_EQ(driver.wrapWindowsSeen, 0);
+        EXPECT_EQ(driver.sendWindowsSeen, 0);
+        EXPECT_TRUE(m.main.st.password.empty());
+        EXPECT_EQ(keyring.size(), row.kept.empty() ? 0u : 1u);
+        EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
+    }
+}
+
 // The results file names exactly the people a run did not reach, keeps two entries with
 // the same name and address apart, and survives the end of the session; a refused
 // connection says so in plain words and reaches nobody.
