@@ -3,7 +3,7 @@
 // the command line prints the problems, the benchmark counts. Every call has a default.
 //
 // Calls come from inside the run and return to it: an observer may cancel the run from
-// any of them, but destroys it only once it has ended (runEnded) or from the event loop.
+// any of them, and destroys it only after runEnded has returned.
 #pragma once
 
 #include <cstddef>

@@ -190,29 +190,32 @@ void ShowErrors(const SendWindows& windows, const std::vector<std::string>& erro
         QMessageBox::critical(windows.parent, QStringLiteral("Tandrel"), FromBytes(text));
 }
 
-// A run in the windows with the session's login, its errors shown at the end.
-void RunWithLogin(const SendWindows& windows, AppState& st, MailingRun& run, RunOptions options,
-                  bool showPreparation) {
-    WindowLogin login(windows, st);
-    options.credentials = &login.source();
-    WindowFrontEnd frontEnd(windows, run, showPreparation);
-    QEventLoop loop;
-    frontEnd.whenOver = [&loop] { loop.quit(); };
-    run.start(frontEnd, std::move(options));
-    if (!frontEnd.over()) loop.exec();
-    ShowErrors(windows, frontEnd.errors);
-}
-
-} // namespace
-
-MailingSummary RunInWindows(const SendWindows& windows, MailingRun& run, RunOptions options,
-                            bool showPreparation) {
+// Starts the run with the windows as its front end and waits until it is over; what went
+// wrong, in the order the user is to read it.
+std::vector<std::string> RunAndWait(const SendWindows& windows, MailingRun& run, RunOptions options,
+                                    bool showPreparation) {
     WindowFrontEnd frontEnd(windows, run, showPreparation);
     QEventLoop loop;
     frontEnd.whenOver = [&loop] { loop.quit(); };
     options.settleMs = showPreparation ? windows.settleMs : 0;
     run.start(frontEnd, std::move(options));
     if (!frontEnd.over()) loop.exec();
+    return std::move(frontEnd.errors);
+}
+
+// A run in the windows with the session's login, its errors shown at the end.
+void RunWithLogin(const SendWindows& windows, AppState& st, MailingRun& run, RunOptions options,
+                  bool showPreparation) {
+    WindowLogin login(windows, st);
+    options.credentials = &login.source();
+    ShowErrors(windows, RunAndWait(windows, run, std::move(options), showPreparation));
+}
+
+} // namespace
+
+MailingSummary RunInWindows(const SendWindows& windows, MailingRun& run, RunOptions options,
+                            bool showPreparation) {
+    RunAndWait(windows, run, std::move(options), showPreparation);
     return run.summary();
 }
 
@@ -228,9 +231,7 @@ void RunMailing(const SendWindows& windows, AppState& st, const std::vector<Pers
     // here (a shown preview already did, and the editors then hold merged text).
     if (!previewShown) BuildMailText(st, editors);
     MailingRun run(st, recipients, editors.subject);
-    RunOptions options;
-    options.settleMs = windows.settleMs;
-    RunWithLogin(windows, st, run, std::move(options), true);
+    RunWithLogin(windows, st, run, {}, true);
 }
 
 void RunTestMail(const SendWindows& windows, AppState& st, const MailEditors& editors,
