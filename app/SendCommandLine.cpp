@@ -379,6 +379,8 @@ private:
         if (!summary.startError.empty())
             err_ << "tandrel: " << ForTerminal(ConnectErrorText(prefs_.smtp, summary.startError))
                  << '\n';
+        if (!summary.renewalError.empty())
+            err_ << "tandrel: " << ForTerminal(summary.renewalError) << '\n';
         // The problems only; the whole dialogue is in the run log, the accepted addresses
         // are in the sent log.
         for (const std::string& line : problems_)

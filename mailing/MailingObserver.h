@@ -91,6 +91,8 @@ struct MailingSummary {
     // and the sent log. The run log's failure is told apart, in runLogError.
     std::vector<std::string> fileErrors;
     std::string runLogError;
+    // Why no fresh token could be had after the server refused one (the refusal stood).
+    std::string renewalError;
     DryRunResult dryRun; // what a dry run wrote
 
     // Not every message was accepted. A problem the run got over (a connection lost

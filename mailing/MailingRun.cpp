@@ -222,6 +222,7 @@ DeliveryConfig MailingRun::deliveryConfig() {
             options_.credentials->requestCredentials(
                 request, [this, life, answer = std::move(answer)](CredentialsAnswer given) {
                     if (life.expired()) return; // the dialogue went with the run
+                    summary_.renewalError = std::move(given.error);
                     credentials_ = std::move(given.credentials);
                     answer(credentials_ ? credentials_->secret : std::string());
                 });

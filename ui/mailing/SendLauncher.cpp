@@ -148,6 +148,7 @@ private:
             if (!summary.startError.empty())
                 errors.push_back(ConnectErrorText(run_.session().prefs.smtp, summary.startError));
             errors.insert(errors.end(), summary.fileErrors.begin(), summary.fileErrors.end());
+            if (!summary.renewalError.empty()) errors.push_back(summary.renewalError);
             break;
         default:
             break;
