@@ -3,6 +3,7 @@
 // login, preparation, and the messages written out or delivered, with progress on stderr.
 #include "app/SendCommandLine.h"
 
+#include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -15,26 +16,27 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
 
+#include "mailing/MailingRun.h"
+#include "mailing/RunWords.h"
 #include "merge/Compose.h"
+#include "merge/Mime.h"
+#include "merge/SendCheck.h"
 #include "model/CsvFile.h"
 #include "model/DatabaseDocument.h"
 #include "model/DatabaseFile.h"
 #include "model/FieldFile.h"
 #include "model/MailFile.h"
-#include "oauth/BrowserLauncher.h"
-#include "mailing/MailingRun.h"
-#include "merge/Mime.h"
-#include "oauth/OAuthCredentials.h"
-#include "oauth/OAuthSettings.h"
-#include "oauth/OAuthTokenSource.h"
-#include "mailing/RunWords.h"
-#include "merge/SendCheck.h"
 #include "model/Settings.h"
 #include "model/TextFile.h"
 #include "model/VisibleText.h"
+#include "oauth/BrowserLauncher.h"
+#include "oauth/OAuthCredentials.h"
+#include "oauth/OAuthSettings.h"
+#include "oauth/OAuthTokenSource.h"
 
 namespace tandrel {
 
@@ -96,37 +98,6 @@ private:
 std::string ForTerminal(const std::string& text) {
     return VisibleLines(text, LineEnds::Lf);
 }
-
-// Shows the gauge and keeps the reports of problems for stderr: a long run would
-// otherwise print a line per message. The whole dialogue is in the run log.
-class CommandLineObserver : public MailingObserver {
-public:
-    CommandLineObserver(ProgressLine& progress, const Preferences& prefs)
-        : progress_(progress), prefs_(prefs) {}
-    void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
-    void deliveryProgress(int percent) override { progress_.show(stage, percent); }
-    void deliveryEvent(const DeliveryEvent& event) override {
-        // Said at once: the run may wait minutes more before it ends.
-        if (event.kind == DeliveryEvent::Kind::ServerSilent) {
-            for (const std::string& line : WordsFor(event).report)
-                progress_.say(ForTerminal(line));
-            return;
-        }
-        if (event.kind != DeliveryEvent::Kind::Problem) return;
-        for (const std::string& line : WordsFor(event).report)
-            if (!line.empty()) problems.push_back(ForTerminal(line));
-        // Where the connection was tried, and where that is set, as the window says it.
-        if (const std::string hint = ConnectionHint(event, prefs_.smtp, prefs_.port); !hint.empty())
-            problems.push_back(ForTerminal(hint));
-    }
-
-    std::string stage = "Sending  ";
-    std::vector<std::string> problems;
-
-private:
-    ProgressLine& progress_;
-    const Preferences& prefs_;
-};
 
 // The write end of the pipe that carries a stop signal to the event loop. A signal
 // handler can reach nothing but a global, so this is the one: set only while a delivery
@@ -209,14 +180,15 @@ std::string SignalName(int signal) {
 }
 
 // The last of the sources: asks on the terminal, or says how else to give a password.
-class TerminalCredentials : public CredentialSource {
+class TerminalCredentials : public ImmediateCredentialSource {
 public:
     std::optional<Credentials> credentialsFor(const CredentialRequest& request) override {
         const std::string who = request.user + " at " + request.host;
         FILE* tty = std::fopen("/dev/tty", "r+");
         if (!tty)
-            throw Stop{"a password is needed for " + who +
-                       ": remember it in the window's password prompt, or set TANDREL_PASSWORD"};
+            throw std::runtime_error("a password is needed for " + who +
+                                     ": remember it in the window's password prompt, or set "
+                                     "TANDREL_PASSWORD");
         std::fprintf(tty, "Password for %s: ", who.c_str());
         std::fflush(tty);
         termios saved{};
@@ -238,23 +210,17 @@ public:
 };
 
 // The variable first: a script that sets it means this run. Then the password the window
-// remembered in the keyring for the same login and server; then the terminal.
-class CommandLineCredentials : public CredentialSource {
+// remembered in the keyring for the same login and server; then the terminal. The run
+// refuses a password it cannot use (PasswordFault), as the window does.
+class CommandLineCredentials : public FirstCredentialsOf {
 public:
-    explicit CommandLineCredentials(PasswordKeeper* keyring) : kept_(keyring) {}
-    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override {
-        std::optional<Credentials> found = sources_.credentialsFor(request);
-        // The password goes into a protocol command; a line break would end that command.
-        if (found && found->secret.find_first_of("\r\n") != std::string::npos)
-            throw Stop{"the password holds a line break"};
-        return found;
-    }
+    explicit CommandLineCredentials(PasswordKeeper* keyring)
+        : FirstCredentialsOf({&environment_, &kept_, &terminal_}), kept_(keyring) {}
 
 private:
     EnvironmentCredentials environment_;
     KeptCredentials kept_;
     TerminalCredentials terminal_;
-    FirstCredentialsOf sources_{{&environment_, &kept_, &terminal_}};
 };
 
 // The bearer-token login without a window: the browser named by $BROWSER (or xdg-open)
@@ -309,60 +275,135 @@ void LoadPeople(AppState& st, const SendOptions& o, std::ostream& err) {
                ", so it needs --fields FILE"};
 }
 
-int WriteDryRun(MailingRun& run, const std::string& dir, std::ostream& out,
-                CommandLineObserver& observer, ProgressLine& progress) {
-    observer.stage = "Writing  ";
-    const DryRunResult result = run.writeDryRun(dir);
-    progress.finish();
-    const std::size_t total = result.written;
-    out << total << (total == 1 ? " message" : " messages") << " written to " << dir;
-    if (result.removed > 0)
-        out << ", replacing the " << result.removed << " of the earlier dry run";
-    out << "; nothing was sent.\n";
-    return ExitAllAccepted;
-}
+// The run on the terminal: the check's problems printed (and let through with --force
+// or for a dry run), the gauge, the problems of the delivery kept for the end (a long run
+// would otherwise print a line per message; the whole dialogue is in the run log), a stop
+// signal while delivering taken as the window's Cancel, and the summary.
+class CommandLineFrontEnd : public MailingFrontEnd {
+public:
+    CommandLineFrontEnd(MailingRun& run, ProgressLine& progress, const Preferences& prefs,
+                        const SendOptions& options, std::ostream& out, std::ostream& err)
+        : run_(run), progress_(progress), prefs_(prefs), options_(options), out_(out), err_(err),
+          stage_(options.dryRunDir ? "Writing  " : "Sending  ") {}
 
-int Deliver(MailingRun& run, const AppState& st, CommandLineObserver& observer, std::ostream& out,
-            std::ostream& err, ProgressLine& progress) {
-    // Stopped as the window's Cancel stops it: nothing more goes out, and what did is
-    // logged like at the end of any run.
-    StopSignals stopSignals([&run](int signal) {
-        if (run.running()) run.cancel(SignalName(signal));
-    });
-    std::string startError;
-    try {
-        run.startDelivery();
-    } catch (const std::exception& e) {
-        startError = ConnectErrorText(st.prefs.smtp, e.what());
+    // Called once the run has ended.
+    std::function<void()> whenEnded;
+    int exitStatus = ExitUsageOrFile;
+
+    void confirmProblems(const std::vector<SendProblem>& problems,
+                         std::function<void(bool)> answer) override {
+        // A dry run is the look before sending: warnings are printed, not obeyed.
+        answer(
+            CheckBeforeSendingOnCommandLine(problems, options_.force || options_.dryRunDir, err_));
     }
-    // The run goes on without its results file. Texts quoting a file's name or outside
-    // words reach the terminal with their control characters written out.
-    for (const std::string& problem : run.takeFileErrors())
-        err << "tandrel: " << ForTerminal(problem) << '\n';
-    if (startError.empty()) run.waitForEnd();
-    progress.finish();
-    const MailingSummary summary = run.finish();
-    const std::string stoppedBy = stopSignals.received() ? SignalName(stopSignals.received()) : "";
+    void stateChanged(RunState state) override {
+        if (state != RunState::Delivering) return;
+        progress_.finish(); // the preparation's line
+        // The run goes on without its results file. Texts quoting a file's name or outside
+        // words reach the terminal with their control characters written out.
+        for (const std::string& problem : run_.takeFileErrors())
+            err_ << "tandrel: " << ForTerminal(problem) << '\n';
+        // Stopped as the window's Cancel stops it: nothing more goes out, and what did is
+        // logged like at the end of any run.
+        if (!options_.dryRunDir)
+            stopSignals_.emplace([this](int signal) { run_.cancel(SignalName(signal)); });
+    }
+    void preparationProgress(int percent) override { progress_.show("Preparing", percent); }
+    void deliveryProgress(int percent) override { progress_.show(stage_, percent); }
+    void deliveryEvent(const DeliveryEvent& event) override {
+        // Said at once: the run may wait minutes more before it ends.
+        if (event.kind == DeliveryEvent::Kind::ServerSilent) {
+            for (const std::string& line : WordsFor(event).report)
+                progress_.say(ForTerminal(line));
+            return;
+        }
+        if (event.kind != DeliveryEvent::Kind::Problem) return;
+        for (const std::string& line : WordsFor(event).report)
+            if (!line.empty()) problems_.push_back(ForTerminal(line));
+        // Where the connection was tried, and where that is set, as the window says it.
+        if (const std::string hint = ConnectionHint(event, prefs_.smtp, prefs_.port); !hint.empty())
+            problems_.push_back(ForTerminal(hint));
+    }
+    void runEnded(const MailingSummary& summary) override {
+        progress_.finish();
+        const int received = stopSignals_ ? stopSignals_->received() : 0;
+        stopSignals_.reset();
+        exitStatus = report(summary, received);
+        if (whenEnded) whenEnded();
+    }
 
-    // Reported, but the status still tells what the server did: a script that retries
-    // on failure must not send every accepted message a second time.
-    if (!summary.runLogError.empty())
-        err << "tandrel: " << ForTerminal(summary.runLogError) << '\n';
-    for (const std::string& problem : summary.fileErrors)
-        err << "tandrel: " << ForTerminal(problem) << '\n';
-    if (!startError.empty()) err << "tandrel: " << ForTerminal(startError) << '\n';
-    // The problems only; the whole dialogue is in the run log, the accepted addresses
-    // are in the sent log.
-    for (const std::string& line : observer.problems)
-        err << line << '\n';
-    if (!stoppedBy.empty()) err << "tandrel: stopped by " << stoppedBy << ".\n";
-    out << summary.accepted << " of " << summary.recipients << " messages accepted by "
-        << st.prefs.smtp << ".\n";
-    // Not picked again by Recipients Not Reached: the server may have stored them.
-    if (!summary.maybeDelivered.empty())
-        out << ForTerminal(MaybeDeliveredLine(summary.maybeDelivered)) << ".\n";
-    return summary.failed() ? ExitSomeFailed : ExitAllAccepted;
-}
+private:
+    int report(const MailingSummary& summary, int stopSignal) {
+        switch (summary.ending) {
+        case RunEnding::Delivered:
+            return reportDelivery(summary, stopSignal);
+        case RunEnding::DryRunWritten:
+            return reportDryRun(summary.dryRun);
+        case RunEnding::PreparationFailed:
+            err_ << "tandrel: " << ForTerminal(NotPreparedText(summary.problem)) << '\n'
+                 << kNoMailSent << '\n';
+            return ExitUsageOrFile;
+        case RunEnding::CredentialsDeclined:
+            err_ << "tandrel: no password given; " << kNoMailSent << '\n';
+            return ExitUsageOrFile;
+        case RunEnding::CredentialsFailed:
+        case RunEnding::NotStartable:
+        case RunEnding::DryRunFailed:
+            err_ << "tandrel: " << ForTerminal(summary.problem) << '\n';
+            return ExitUsageOrFile;
+        case RunEnding::CheckDeclined: // the check said why
+        case RunEnding::Prepared:
+        case RunEnding::Cancelled:
+            break;
+        }
+        return ExitUsageOrFile;
+    }
+
+    int reportDryRun(const DryRunResult& result) {
+        const std::size_t total = result.written;
+        out_ << total << (total == 1 ? " message" : " messages") << " written to "
+             << *options_.dryRunDir;
+        if (result.removed > 0)
+            out_ << ", replacing the " << result.removed << " of the earlier dry run";
+        out_ << "; nothing was sent.\n";
+        return ExitAllAccepted;
+    }
+
+    int reportDelivery(const MailingSummary& summary, int stopSignal) {
+        // Reported, but the status still tells what the server did: a script that retries
+        // on failure must not send every accepted message a second time.
+        if (!summary.runLogError.empty())
+            err_ << "tandrel: " << ForTerminal(summary.runLogError) << '\n';
+        for (const std::string& problem : summary.fileErrors)
+            err_ << "tandrel: " << ForTerminal(problem) << '\n';
+        if (!summary.startError.empty())
+            err_ << "tandrel: " << ForTerminal(ConnectErrorText(prefs_.smtp, summary.startError))
+                 << '\n';
+        if (!summary.renewalError.empty())
+            err_ << "tandrel: " << ForTerminal(summary.renewalError) << '\n';
+        // The problems only; the whole dialogue is in the run log, the accepted addresses
+        // are in the sent log.
+        for (const std::string& line : problems_)
+            err_ << line << '\n';
+        if (stopSignal != 0) err_ << "tandrel: stopped by " << SignalName(stopSignal) << ".\n";
+        out_ << summary.accepted << " of " << summary.recipients << " messages accepted by "
+             << prefs_.smtp << ".\n";
+        // Not picked again by Recipients Not Reached: the server may have stored them.
+        if (!summary.maybeDelivered.empty())
+            out_ << ForTerminal(MaybeDeliveredLine(summary.maybeDelivered)) << ".\n";
+        return summary.failed() ? ExitSomeFailed : ExitAllAccepted;
+    }
+
+    MailingRun& run_;
+    ProgressLine& progress_;
+    const Preferences& prefs_;
+    const SendOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::string stage_;
+    std::vector<std::string> problems_;
+    std::optional<StopSignals> stopSignals_;
+};
 
 } // namespace
 
@@ -408,26 +449,17 @@ int RunSendCommand(const SendOptions& options, const std::string& dataDir, std::
         CommandLineCredentials passwords(keyring);
         std::optional<CommandLineTokens> tokens;
         if (UsesOAuth(st.prefs)) tokens.emplace(keyring, st.prefs, err);
-        CredentialSource& credentials = tokens ? tokens->credentials() : passwords;
         MailingRun run(st, recipients, eds.subject);
-        CommandLineObserver observer(progress, st.prefs);
-        run.setObserver(&observer);
-        // A dry run is the look before sending: warnings are printed, not obeyed.
-        if (!CheckBeforeSendingOnCommandLine(run.check(), options.force || options.dryRunDir,
-                                             err))
-            return ExitUsageOrFile;
-
-        if (!options.dryRunDir) run.obtainCredentials(credentials);
-        run.prepare();
-        progress.finish();
-
-        if (options.dryRunDir) return WriteDryRun(run, *options.dryRunDir, out, observer, progress);
-        return Deliver(run, st, observer, out, err, progress);
-    } catch (const ComposeError& e) {
-        progress.finish();
-        err << "tandrel: the mails could not be prepared: " << ForTerminal(e.what())
-            << "\nNo mail has been sent.\n";
-        return ExitUsageOrFile;
+        CommandLineFrontEnd frontEnd(run, progress, st.prefs, options, out, err);
+        RunOptions runOptions;
+        runOptions.credentials = tokens ? &tokens->credentials() : &passwords;
+        runOptions.dryRunDir = options.dryRunDir;
+        // The run ends by itself; the event loop carries it (sign-in, delivery) meanwhile.
+        QEventLoop loop;
+        frontEnd.whenEnded = [&loop] { loop.quit(); };
+        run.start(frontEnd, std::move(runOptions));
+        if (!run.ended()) loop.exec();
+        return frontEnd.exitStatus;
     } catch (const Stop& stop) {
         progress.finish();
         err << "tandrel: " << ForTerminal(stop.text) << '\n';

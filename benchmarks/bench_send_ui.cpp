@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -23,13 +24,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "model/AppState.h"
 #include "benchmarks/BenchUtil.h"
-#include "ui/mailing/DeliveryWindow.h"
-#include "model/MailFile.h"
 #include "mailing/MailingRun.h"
+#include "model/AppState.h"
+#include "model/MailFile.h"
+#include "ui/mailing/DeliveryWindow.h"
 #include "ui/mailing/PreparationWindow.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 
 namespace {
 
@@ -103,12 +104,24 @@ RunTimes Headless(const std::string& dir, const std::string& port, int people) {
     clock.start();
     tandrel::BuildMailText(m.st, m.editorTexts());
     tandrel::MailingRun run(m.st, m.rows, m.editorTexts().subject);
-    run.prepare();
-    const double prepared = clock.nsecsElapsed() / 1e9;
-    run.startDelivery();
-    run.waitForEnd();
+    // Notes when the preparation is over, and ends the wait at the run's end.
+    struct Timing : tandrel::MailingFrontEnd {
+        QElapsedTimer* clock = nullptr;
+        QEventLoop* loop = nullptr;
+        double prepared = 0;
+        void stateChanged(tandrel::RunState state) override {
+            if (state == tandrel::RunState::Delivering) prepared = clock->nsecsElapsed() / 1e9;
+        }
+        void runEnded(const tandrel::MailingSummary&) override { loop->quit(); }
+    } timing;
+    QEventLoop loop;
+    timing.clock = &clock;
+    timing.loop = &loop;
+    run.start(timing);
+    if (!run.ended()) loop.exec();
+    const double prepared = timing.prepared;
     const double s = clock.nsecsElapsed() / 1e9;
-    const tandrel::MailingSummary summary = run.finish();
+    const tandrel::MailingSummary summary = run.summary();
     if (summary.accepted != people) {
         std::fprintf(stderr, "headless: %d of %d accepted\n", summary.accepted, people);
         std::exit(2);
@@ -117,13 +130,13 @@ RunTimes Headless(const std::string& dir, const std::string& port, int people) {
 }
 
 // The delivery window, noting how many messages the run it showed delivered.
-class CountingDeliveryWindow : public DeliveryWindow {
+class CountingDeliveryWindow : public tandrel::DeliveryWindow {
 public:
-    using DeliveryWindow::DeliveryWindow;
+    using tandrel::DeliveryWindow::DeliveryWindow;
     int accepted = 0;
     void deliveryEnded(const tandrel::DeliverySummary& summary) override {
         accepted = summary.accepted;
-        DeliveryWindow::deliveryEnded(summary);
+        tandrel::DeliveryWindow::deliveryEnded(summary);
     }
 };
 
@@ -132,10 +145,11 @@ RunTimes ThroughWindows(const std::string& dir, const std::string& port, int peo
     BenchMain m;
     Fill(m, dir, port, people);
     auto* delivery = new CountingDeliveryWindow(&m.widget);
-    auto* preparation = new PreparationWindow(&m.widget);
+    auto* preparation = new tandrel::PreparationWindow(&m.widget);
     // The preparation window waits a moment before it starts so that it is seen; that
     // pause is the same for every run size and not part of the work.
-    preparation->startTimer->setInterval(0);
+    tandrel::SendWindows windows{&m.widget, preparation, delivery};
+    windows.settleMs = 0;
     QElapsedTimer clock;
     double seconds = 0, prepared = 0;
     QTimer closer;
@@ -149,7 +163,7 @@ RunTimes ThroughWindows(const std::string& dir, const std::string& port, int peo
     });
     closer.start();
     clock.start();
-    tandrel::RunMailing({&m.widget, preparation, delivery}, m.st, m.rows, m.editorTexts(), false);
+    tandrel::RunMailing(windows, m.st, m.rows, m.editorTexts(), false);
     closer.stop();
     if (delivery->accepted != people) {
         std::fprintf(stderr, "windows: %d of %d accepted\n", delivery->accepted, people);

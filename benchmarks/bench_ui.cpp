@@ -43,7 +43,7 @@ Figures Measure(int people) {
     Figures f;
     {
         tandrel::AppWindows app(dir);
-        MainWindow& w = app.main();
+        tandrel::MainWindow& w = app.main();
         w.show();
         QApplication::processEvents();
         QString next;

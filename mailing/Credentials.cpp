@@ -3,6 +3,7 @@
 #include "mailing/Credentials.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace tandrel {
 
@@ -13,6 +14,23 @@ std::string KeyringAccount(const Preferences& prefs) {
 CredentialRequest LoginRequest(const Preferences& prefs) {
     return {KeyringAccount(prefs), prefs.user, prefs.smtp,
             prefs.auth == kTokenMechanism ? kTokenMechanism : "password"};
+}
+
+void ImmediateCredentialSource::requestCredentials(const CredentialRequest& request,
+                                                   CredentialsCallback answer) {
+    CredentialsAnswer given;
+    try {
+        given.credentials = credentialsFor(request);
+    } catch (const std::runtime_error& e) {
+        given.error = e.what();
+    }
+    answer(std::move(given));
+}
+
+std::string PasswordFault(const std::string& password) {
+    if (password.find_first_of("\r\n") != std::string::npos)
+        return "the password holds a line break";
+    return {};
 }
 
 std::optional<Credentials>
@@ -30,13 +48,13 @@ std::optional<Credentials> KeptCredentials::credentialsFor(const CredentialReque
 }
 
 std::optional<Credentials> FirstCredentialsOf::credentialsFor(const CredentialRequest& request) {
-    for (CredentialSource* source : sources_)
+    for (ImmediateCredentialSource* source : sources_)
         if (std::optional<Credentials> found = source->credentialsFor(request)) return found;
     return std::nullopt;
 }
 
 void FirstCredentialsOf::credentialsRefused(const CredentialRequest& request) {
-    for (CredentialSource* source : sources_)
+    for (ImmediateCredentialSource* source : sources_)
         source->credentialsRefused(request);
 }
 

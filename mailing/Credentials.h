@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where the login of a run comes from: the window's question, the terminal, the
-// environment, the keyring, and later a token service. The run asks once before it
-// prepares anything, and tells the source when the server refused what it gave.
+// environment, the keyring, a token service. The run asks once before it prepares
+// anything, and tells the source when the server refused what it gave; a source may
+// answer at once or later.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,17 +30,41 @@ struct Credentials {
     std::string secret; // a password today; a token where the mechanism takes one
 };
 
+// A source's answer. Credentials, or none: with `error` empty the user declined (the
+// run ends quietly), otherwise why none could be had (the run ends, saying it).
+struct CredentialsAnswer {
+    std::optional<Credentials> credentials;
+    std::string error;
+};
+
+using CredentialsCallback = std::function<void(CredentialsAnswer)>;
+
 class CredentialSource {
 public:
     virtual ~CredentialSource() = default;
+    // Answers `answer` exactly once, before returning or later (a question on the
+    // screen, a sign-in in the browser). A caller that may be gone by then guards its
+    // own callback.
+    virtual void requestCredentials(const CredentialRequest& request,
+                                    CredentialsCallback answer) = 0;
+    // The server refused what the source gave: a source that keeps secrets may drop
+    // them, so that the next run asks again.
+    virtual void credentialsRefused(const CredentialRequest& request) { (void)request; }
+};
+
+// A source that answers at once.
+class ImmediateCredentialSource : public CredentialSource {
+public:
     // The credentials for the request; nothing when this source has none (a chain then
     // asks the next) or the user declined. May throw a std::runtime_error naming why
     // none can be had.
     virtual std::optional<Credentials> credentialsFor(const CredentialRequest& request) = 0;
-    // The server refused what credentialsFor gave: a source that keeps secrets may drop
-    // them, so that the next run asks again.
-    virtual void credentialsRefused(const CredentialRequest& request) { (void)request; }
+    void requestCredentials(const CredentialRequest& request, CredentialsCallback answer) override;
 };
+
+// Why a password cannot be used, "" when it can: a line break would end the protocol
+// command it goes into. Every front end refuses such a password with these words.
+std::string PasswordFault(const std::string& password);
 
 // "user@host": one password per login name and server.
 std::string KeyringAccount(const Preferences& prefs);
@@ -52,13 +78,13 @@ inline constexpr const char* kSecretVariables[] = {"TANDREL_PASSWORD"};
 inline constexpr const char* kPasswordVariable = kSecretVariables[0];
 
 // TANDREL_PASSWORD, when set: a script that sets it means this run.
-class EnvironmentCredentials : public CredentialSource {
+class EnvironmentCredentials : public ImmediateCredentialSource {
 public:
     std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
 };
 
 // The password a keeper (the desktop keyring) holds for the account.
-class KeptCredentials : public CredentialSource {
+class KeptCredentials : public ImmediateCredentialSource {
 public:
     explicit KeptCredentials(PasswordKeeper* keeper) : keeper_(keeper) {}
     std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
@@ -68,15 +94,15 @@ private:
 };
 
 // Asks each source in turn; the first that answers gives the credentials.
-class FirstCredentialsOf : public CredentialSource {
+class FirstCredentialsOf : public ImmediateCredentialSource {
 public:
-    explicit FirstCredentialsOf(std::vector<CredentialSource*> sources)
+    explicit FirstCredentialsOf(std::vector<ImmediateCredentialSource*> sources)
         : sources_(std::move(sources)) {}
     std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
     void credentialsRefused(const CredentialRequest& request) override;
 
 private:
-    std::vector<CredentialSource*> sources_;
+    std::vector<ImmediateCredentialSource*> sources_;
 };
 
 } // namespace tandrel

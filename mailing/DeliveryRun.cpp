@@ -3,12 +3,11 @@
 // observer and the run log.
 #include "mailing/DeliveryRun.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 
-#include "smtp/MessageQueue.h"
 #include "mailing/RunWords.h"
+#include "mailing/Transport.h"
+#include "smtp/MessageQueue.h"
 
 namespace tandrel {
 
@@ -47,13 +46,12 @@ DeliveryRun::DeliveryRun(MailingObserver& observer, std::vector<std::string>& ru
     : observer_(observer), runLogLines_(runLog), accepted_(accepted),
       runLogSaved_(runLogSaved ? *runLogSaved : ownRunLogSaved_) {}
 
-DeliveryRun::~DeliveryRun() {
-    *alive_ = false;
-}
+DeliveryRun::~DeliveryRun() = default;
 
 void DeliveryRun::start(std::shared_ptr<MessageSource> messages, int recipientCount,
                         const DeliveryConfig& config, const std::string& runLogPath) {
     runLog_ = std::make_unique<RunLogRecord>(runLogLines_, runLogSaved_, runLogPath);
+    cancelled_ = false;
     messages_ = messages->count();
     others_.clear();
     const std::size_t connections = std::min<std::size_t>(
@@ -115,11 +113,10 @@ int DeliveryRun::acceptedCount() const {
 
 bool DeliveryRun::cancel(const std::string& stopSignalName) {
     const bool wasRunning = running();
-    const std::shared_ptr<bool> alive = alive_;
+    cancelled_ = true;
     dialogue_.cancel();
-    for (std::size_t k = 0; *alive && k < others_.size(); ++k)
-        others_[k]->dialogue.cancel();
-    if (!*alive) return true;
+    for (auto& c : others_)
+        c->dialogue.cancel();
     if (several() && wasRunning) closeOrder();
     if (!runLog_ || !wasRunning) return true;
     if (!stopSignalName.empty()) runLog_->add(StoppedBySignalLine(stopSignalName));
@@ -132,40 +129,16 @@ void DeliveryRun::closeConnection() {
         c->dialogue.closeConnection();
 }
 
-bool DeliveryRun::waitForEnd(int timeoutMs) {
-    if (!running()) return true;
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // An end that comes through a cancel is noticed too.
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!running()) loop.quit();
-    });
-    limit.start(timeoutMs);
-    poll.start(20);
-    loop.exec();
-    return !running();
-}
-
-// The words and the typed event to the observer; false when it destroyed this.
-bool DeliveryRun::passOn(const DeliveryEvent& event, const EventWords& words, bool clears) {
-    const std::shared_ptr<bool> alive = alive_;
-    if (clears && words.clearsReport) {
-        observer_.reportCleared();
-        if (!*alive) return false;
-    }
+// The words and the typed event to the observer; nothing more once it cancelled the run.
+void DeliveryRun::passOn(const DeliveryEvent& event, const EventWords& words, bool clears) {
+    if (clears && words.clearsReport) observer_.reportCleared();
     for (const std::string& line : words.report) {
+        if (cancelled_) return;
         observer_.reportLine(line);
-        if (!*alive) return false;
     }
-    if (words.status) {
-        observer_.statusChanged(*words.status);
-        if (!*alive) return false;
-    }
-    observer_.deliveryEvent(event);
-    return *alive;
+    if (cancelled_) return;
+    if (words.status) observer_.statusChanged(*words.status);
+    if (!cancelled_) observer_.deliveryEvent(event);
 }
 
 void DeliveryRun::deliveryEvent(const DeliveryEvent& event) {
@@ -226,7 +199,7 @@ void DeliveryRun::eventOf(std::size_t connection, const DeliveryEvent& event) {
         passOn(sending, WordsFor(sending), false);
         return;
     }
-    if (!passOn(event, words, connection == 0)) return;
+    passOn(event, words, connection == 0);
     if (event.kind != Kind::Accepted) return;
     // The gauge counts the messages of all connections; it moves only when its value does.
     const int gauge =
@@ -248,7 +221,6 @@ void DeliveryRun::outcomeOf(std::size_t connection, std::size_t message, Message
 
 // Every decided message whose predecessors are all decided goes on, in order.
 void DeliveryRun::releaseInOrder(bool restNotAttempted) {
-    const std::shared_ptr<bool> alive = alive_;
     while (released_ < messages_) {
         const auto it = decided_.find(released_);
         if (it == decided_.end() && !restNotAttempted) break;
@@ -261,16 +233,13 @@ void DeliveryRun::releaseInOrder(bool restNotAttempted) {
         if (runLog_) runLog_->add(d.runLog);
         if (d.outcome == MessageOutcome::Accepted) accepted_.push_back(source_->address(m));
         observer_.messageOutcome(m, d.outcome, d.reply ? &*d.reply : nullptr);
-        if (!*alive) return;
     }
 }
 
 // What no connection decided was not attempted; what the connections logged since their
 // last outcome follows, in the order of the connections.
 void DeliveryRun::closeOrder() {
-    const std::shared_ptr<bool> alive = alive_;
     releaseInOrder(true);
-    if (!*alive) return;
     for (auto& lines : logSince_) {
         if (runLog_) runLog_->add(lines);
         lines.clear();
@@ -280,9 +249,7 @@ void DeliveryRun::closeOrder() {
 void DeliveryRun::endOf() {
     if (++over_ < others_.size() + 1 || allOver_) return;
     allOver_ = true;
-    const std::shared_ptr<bool> alive = alive_;
     closeOrder();
-    if (!*alive) return;
     DeliveryEvent end;
     end.kind = DeliveryEvent::Kind::RunEnded;
     end.number = static_cast<std::uint64_t>(acceptedCount());
@@ -290,13 +257,56 @@ void DeliveryRun::endOf() {
     end.errors = errorsOccurred();
     const EventWords words = WordsFor(end);
     if (runLog_) runLog_->add(words.runLog);
-    if (!passOn(end, words, false)) return;
+    passOn(end, words, false);
     DeliverySummary summary;
     summary.accepted = acceptedCount();
     summary.messages = messages_;
     summary.errorsOccurred = errorsOccurred();
     summary.runLogSaved = runLog_ ? runLog_->save() : true;
     observer_.deliveryEnded(summary);
+}
+
+namespace {
+
+// The relay: one DeliveryRun made for each start.
+class SmtpTransport : public Transport {
+public:
+    SmtpTransport(DeliveryConfig config, std::vector<std::string>& runLog, std::size_t* runLogSaved,
+                  std::string runLogPath)
+        : config_(std::move(config)), runLog_(runLog), runLogSaved_(runLogSaved),
+          runLogPath_(std::move(runLogPath)) {}
+
+    void start(TransportJob job) override {
+        run_ = std::make_unique<DeliveryRun>(*job.listener, runLog_, *job.accepted, runLogSaved_);
+        if (!job.messages) job.messages = std::make_shared<ListedMessages>(OutgoingList());
+        run_->start(std::move(job.messages), job.recipientCount, config_, runLogPath_);
+    }
+    bool cancel(const std::string& stopSignalName) override {
+        return !run_ || run_->cancel(stopSignalName);
+    }
+    void close() override {
+        if (run_) run_->closeConnection();
+    }
+    bool running() const override { return run_ && run_->running(); }
+    int acceptedCount() const override { return run_ ? run_->acceptedCount() : 0; }
+    bool errorsOccurred() const override { return run_ && run_->errorsOccurred(); }
+    std::string runLogError() const override { return run_ ? run_->runLogError() : ""; }
+
+private:
+    DeliveryConfig config_;
+    std::vector<std::string>& runLog_;
+    std::size_t* runLogSaved_;
+    std::string runLogPath_;
+    std::unique_ptr<DeliveryRun> run_;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> MakeSmtpTransport(DeliveryConfig config,
+                                             std::vector<std::string>& runLog,
+                                             std::size_t* runLogSaved, std::string runLogPath) {
+    return std::make_unique<SmtpTransport>(std::move(config), runLog, runLogSaved,
+                                           std::move(runLogPath));
 }
 
 } // namespace tandrel

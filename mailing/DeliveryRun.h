@@ -7,6 +7,9 @@
 // connection logged up to its outcome) then go on in the order of the messages, each
 // as soon as every message before it is decided; the run ends once every connection is
 // over, with one summary of them all.
+//
+// Its observer is told and returns; it may cancel the run from any call, but does not
+// destroy it there (the mailing run that owns it ends it after its own clean-up).
 #pragma once
 
 #include <map>
@@ -16,8 +19,8 @@
 #include <vector>
 
 #include "mailing/MailingObserver.h"
-#include "model/MessageSource.h"
 #include "mailing/RunLog.h"
+#include "model/MessageSource.h"
 #include "smtp/SmtpDialogue.h"
 
 namespace tandrel {
@@ -49,9 +52,6 @@ public:
     bool cancel(const std::string& stopSignalName = {});
     // The orderly close once the run is over.
     void closeConnection();
-    // Runs the event loop until the run is over or `timeoutMs` passed; true when over.
-    bool waitForEnd(int timeoutMs);
-
     bool running() const;
     bool ended() const;
     bool errorsOccurred() const;
@@ -81,7 +81,7 @@ private:
     void outcomeOf(std::size_t connection, std::size_t message, MessageOutcome outcome,
                    const ServerReply* reply);
     void endOf();
-    bool passOn(const DeliveryEvent& event, const EventWords& words, bool clears);
+    void passOn(const DeliveryEvent& event, const EventWords& words, bool clears);
     // `restNotAttempted`: the run is over, and what nobody decided was not attempted.
     void releaseInOrder(bool restNotAttempted);
     void closeOrder();
@@ -94,17 +94,16 @@ private:
     std::size_t& runLogSaved_;
     std::unique_ptr<RunLogRecord> runLog_;
     std::size_t messages_ = 0;
-    // False once this is destroyed: an observer call may do that.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool cancelled_ = false; // the observer hears nothing more
     SmtpDialogue dialogue_{*this};
 
     // With several connections.
     std::vector<std::unique_ptr<Connection>> others_;
     std::shared_ptr<MessageSource> source_;
-    std::map<std::size_t, Decided> decided_;           // decided, waiting for those before them
-    std::size_t released_ = 0;                         // messages passed on, in order
-    std::vector<std::vector<std::string>> logSince_;   // per connection, since its last outcome
-    std::size_t over_ = 0;                             // connections that ended
+    std::map<std::size_t, Decided> decided_;         // decided, waiting for those before them
+    std::size_t released_ = 0;                       // messages passed on, in order
+    std::vector<std::vector<std::string>> logSince_; // per connection, since its last outcome
+    std::size_t over_ = 0;                           // connections that ended
     int recipientCount_ = 1;
     int gauge_ = -1;
     bool allOver_ = false;

@@ -4,17 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <stdexcept>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "mailing/Transport.h"
+#include "model/SafeFile.h"
 #include "model/TextFile.h"
 
 namespace tandrel {
@@ -75,40 +72,15 @@ std::size_t RemoveEarlierDryRun(const std::string& dir) {
     return removed;
 }
 
-std::runtime_error CannotWrite(const std::string& path, int err) {
-    return std::runtime_error("Cannot write " + path + ": " + std::strerror(err));
-}
-
-// Writes dir/name through a new file renamed over the name: a symbolic link planted
-// under that name is replaced, never followed, so its target stays untouched; a folder,
-// pipe or device there stops the run, naming it.
+// Writes dir/name as a new file renamed over the name: a symbolic link planted under that
+// name is replaced, never followed, so its target stays untouched; a folder, pipe or
+// device there stops the run, naming it.
 void WriteOwnFile(const std::string& dir, const std::string& name, const std::string& data) {
     const std::string path = dir + "/" + name;
-    struct stat there {};
-    if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode))
+    const int err = WriteFileOverName(path, data);
+    if (err == EISDIR || err == EINVAL)
         throw std::runtime_error("Cannot write " + path + ": it is not a regular file");
-    // A new file only (O_EXCL), with the mode the umask gives an ordinary new file.
-    std::string temp;
-    int fd = -1;
-    std::random_device random;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = dir + "/.tandrel-writing-" + std::to_string(random());
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) throw CannotWrite(path, errno);
-    }
-    if (fd < 0) throw CannotWrite(path, EEXIST);
-    int err = 0;
-    for (std::size_t done = 0; done < data.size() && err == 0;) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno != EINTR) err = errno;
-        if (n > 0) done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        throw CannotWrite(path, err);
-    }
+    if (err != 0) throw std::runtime_error("Cannot write " + path + ": " + SystemReason(err));
 }
 
 // The message as it would go to the relay. One that cannot be made as it was prepared
@@ -153,6 +125,37 @@ DryRunResult WriteDryRun(MessageSource& messages, const std::string& dir,
     }
     result.written = total;
     return result;
+}
+
+namespace {
+
+// The folder of .eml files: written at once, the gauge following.
+class DryRunTransport : public Transport {
+public:
+    explicit DryRunTransport(std::string dir) : dir_(std::move(dir)) {}
+
+    void start(TransportJob job) override {
+        MailingObserver& listener = *job.listener;
+        result_ = WriteDryRun(*job.messages, dir_,
+                              [&listener](int percent) { listener.deliveryProgress(percent); });
+        DeliverySummary summary;
+        summary.messages = result_.written;
+        listener.deliveryEnded(summary);
+    }
+    bool cancel(const std::string&) override { return true; }
+    bool running() const override { return false; }
+    int acceptedCount() const override { return 0; }
+    DryRunResult dryRunResult() const override { return result_; }
+
+private:
+    std::string dir_;
+    DryRunResult result_;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> MakeDryRunTransport(std::string dir) {
+    return std::make_unique<DryRunTransport>(std::move(dir));
 }
 
 } // namespace tandrel

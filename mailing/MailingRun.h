@@ -1,34 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A mailing run: the one way the program sends, whichever front end started it (the
-// window's Send and "Send Test to Me", `tandrel send`, the benchmarks). Its steps, in
-// order:
+// window's Send and "Send Test to Me", `tandrel send`, the benchmarks). Started once, it
+// goes through its steps by itself; the front end (a MailingFrontEnd) answers what a
+// person must answer and hears what happens.
 //
-//   check()             the check before sending
-//   obtainCredentials() the relay login, from the front end's credential source
-//   prepare()           one message per recipient, with the preparation gauge
-//   writeDryRun()       or startDelivery() and waitForEnd(): the SMTP dialogue, its
-//                       report and run log, each person's outcome in the results file
-//   finish()            the sent log's block, the connection closed, the summary
+//   state                 event                                  next state
+//   Idle                  start()                                Checking
+//   Checking              no problem                             AwaitingCredentials,
+//                                                                or Preparing (no login,
+//                                                                a dry run)
+//   Checking              problems                               AwaitingConfirmation
+//   Checking              test mail without a valid sender       Ended (NotStartable)
+//   AwaitingConfirmation  yes, no problem blocks                 as after "no problem"
+//   AwaitingConfirmation  no, or a blocking problem              Ended (CheckDeclined)
+//   AwaitingCredentials   credentials fit for use                Preparing
+//   AwaitingCredentials   declined / error or unusable password  Ended (CredentialsDeclined
+//                                                                / CredentialsFailed)
+//   Preparing             settled, messages made                 Delivering, or Ended
+//                                                                (Prepared: prepareOnly)
+//   Preparing             a message cannot be made               Ended (PreparationFailed)
+//   Delivering            transport ended, or cancel()           Finishing
+//   Delivering            transport could not start              Finishing (startError),
+//                                                                Ended (DryRunFailed)
+//   Finishing             next turn of the event loop            Ended (Delivered,
+//                                                                DryRunWritten)
+//   any before Delivering cancel()                               Ended (Cancelled)
 //
-// The front end hears of each step through a MailingObserver.
+// Every change of state is told (stateChanged); Ended is followed by runEnded with the
+// summary. Waiting (for an answer, the screen, the transport) is done by returning to
+// the caller's event loop: the run never runs one of its own.
 #pragma once
 
-#include <climits>
-#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "model/AppState.h"
+#include <QTimer>
+
 #include "mailing/Credentials.h"
-#include "mailing/DryRun.h"
 #include "mailing/MailingObserver.h"
+#include "mailing/Transport.h"
 #include "merge/SendCheck.h"
+#include "model/AppState.h"
 
 namespace tandrel {
 
-class DeliveryRun;
 class MessageSource;
 class PreparedMailing;
 class RunResultsWriter;
@@ -40,30 +57,35 @@ enum class MailingKind {
              // nor the sent log change
 };
 
-struct MailingSummary {
-    int accepted = 0;            // messages the server accepted
-    int recipients = 0;          // messages prepared
-    bool started = false;        // the delivery began
-    bool errorsOccurred = false; // the dialogue reported a problem, maybe one it got over
-    // The addresses of the messages whose end of data went out but was never answered:
-    // the server may have stored them.
-    std::vector<std::string> maybeDelivered;
-    std::string startError;      // the text of a connect error raised at once
-    std::string stoppedBy;       // the signal that stopped the run, if one did
-    // Files that could not be written: the results file (the run went on without it)
-    // and the sent log. The run log's failure is told apart, in runLogError.
-    std::vector<std::string> fileErrors;
-    std::string runLogError;
-
-    // Not every message was accepted. A problem the run got over (a connection lost
-    // while others delivered its messages, a refused Cc address) is no failure.
-    bool failed() const { return !startError.empty() || accepted < recipients; }
-};
-
 // Why a run with a user name and Security "none" cannot log in.
 inline constexpr const char* kLoginNeedsEncryption =
     "A login needs encryption: with a user name set, choose STARTTLS or TLS as Security "
     "in Preferences (security=starttls or tls in Tandrel.ini)";
+
+// Why a test mail cannot be sent: it goes to the sender's own address.
+inline constexpr const char* kTestMailNeedsSender =
+    "A test mail goes to your own address: please enter a valid e-mail address in "
+    "Preferences first.";
+
+// How a front end wants its run.
+struct RunOptions {
+    // Asked when the settings name a login user (not for a dry run); must outlive the
+    // run, which tells it when the server refuses the login. Null: no login.
+    CredentialSource* credentials = nullptr;
+    // Write every message there instead of delivering them.
+    std::optional<std::string> dryRunDir;
+    // How long the screen may settle before the preparation, which holds the event
+    // loop: the window lets its preparation window paint; the command line waits not.
+    int settleMs = 0;
+    // End once the messages are prepared (for measuring and tests).
+    bool prepareOnly = false;
+    // A test mail's template as the editors hold it: "[Test] " goes before its subject,
+    // the person's own values are merged, To and Cc lines included; the session's mail
+    // text is left as it was.
+    std::optional<MailEditors> testMail;
+    // Where the messages go; null: the relay over SMTP, or the dry run's folder.
+    std::unique_ptr<Transport> transport;
+};
 
 class MailingRun {
 public:
@@ -76,68 +98,73 @@ public:
     MailingRun(const MailingRun&) = delete;
     MailingRun& operator=(const MailingRun&) = delete;
 
-    // Null: nobody listens. May change between the steps.
-    void setObserver(MailingObserver* observer) { observer_ = observer; }
+    // Sets the run going; `frontEnd` must outlive it. Parts of the run may happen before
+    // this returns (all of it, when nothing waits).
+    void start(MailingFrontEnd& frontEnd, RunOptions options = {});
+    RunState state() const { return state_; }
+    bool ended() const { return state_ == RunState::Ended; }
+    // Stops where it stands; the run log so far is written, with the signal's note.
+    void cancel(const std::string& stopSignalName = {});
 
     // The settings first (an unknown value of an enumerated key, a login without
     // encryption: errors for every kind of run), then, for a mailing, the check before
-    // sending.
+    // sending. The run asks it itself; tests may too.
     std::vector<SendProblem> check() const;
-    // Asks `source` when the relay settings name a user; false when it gave nothing (the
-    // user declined). What the source throws passes on. The source must outlive the run:
-    // it is told when the server refuses the login.
-    bool obtainCredentials(CredentialSource& source);
-    // Throws ComposeError; nothing is prepared then.
-    void prepare();
-    // A test mail's preparation: `mail` (the template as the editors hold it) with
-    // "[Test] " before its subject, merged for the run's one recipient, To and Cc lines
-    // included, and addressed to the sender alone. The session's mail text is left as
-    // it was. Throws ComposeError.
-    void prepareTestMail(MailEditors mail);
-    // Messages made some other way, sent instead of prepared ones.
+    // Messages made some other way, sent instead of prepared ones (before start()).
     void useMessages(std::shared_ptr<MessageSource> messages);
-    // What prepare() made; null before it or after a failed one.
+    // What the preparation made; null before it or after a failed one.
     const PreparedMailing* prepared() const { return prepared_.get(); }
-    DryRunResult writeDryRun(const std::string& dir);
-    // Opens the results file, begins the sent-log block and starts the dialogue. A
-    // connect error raised at once is thrown (std::runtime_error with the socket's text).
-    // The run lets go of the prepared messages either way.
-    void startDelivery();
-    bool running() const;
-    bool waitForEnd(int timeoutMs = INT_MAX);
-    // Stops where it stands; the run log so far is written, with the signal's note.
-    void cancel(const std::string& stopSignalName = {});
-    // After the delivery (ended, cancelled or failed to start): ends the sent-log block,
-    // closes the connection and the results file.
-    MailingSummary finish();
 
     const AppState& session() const { return st_; }
+    MailingKind kind() const { return kind_; }
     const std::vector<Person*>& recipients() const { return *recipients_; }
     // The addresses of the messages so far whose end of data went out unanswered.
     const std::vector<std::string>& maybeDelivered() const { return summary_.maybeDelivered; }
     // What went wrong so far with the files, taken (for a front end that reports at once).
     std::vector<std::string> takeFileErrors();
+    const MailingSummary& summary() const { return summary_; }
 
 private:
-    class Relay;
-    // After the server refused a token: the source told, and asked once more.
-    std::string renewedSecret();
+    class OutcomeRecorder;
+
+    void enter(RunState state);
+    void end(RunEnding ending, std::string problem = {});
+    void afterCheck(const std::vector<SendProblem>& problems, bool confirmed);
+    void askCredentials();
+    void takeCredentials(CredentialsAnswer given);
+    void beginPreparing();
+    void prepareAll();
+    void prepareMessages();
+    void prepareMailText();
+    void startDelivery();
+    void finish();
+    DeliveryConfig deliveryConfig();
 
     AppState& st_;
     std::shared_ptr<const std::vector<Person*>> recipients_;
     std::string subject_;
     MailingKind kind_;
-    MailingObserver* observer_ = nullptr;
-    CredentialSource* credentialSource_ = nullptr;
+    RunState state_ = RunState::Idle;
+    MailingFrontEnd* frontEnd_ = nullptr;
+    RunOptions options_;
     std::optional<Credentials> credentials_;
     std::vector<std::string> acceptedScratch_; // a test mail's accepted address
     std::unique_ptr<RunResultsWriter> results_;
     std::unique_ptr<SentLogBlock> sentLog_;
-    std::unique_ptr<Relay> relay_;
-    std::unique_ptr<DeliveryRun> delivery_;
+    std::unique_ptr<OutcomeRecorder> recorder_;
+    std::unique_ptr<Transport> transport_;
     std::shared_ptr<PreparedMailing> prepared_;
-    std::shared_ptr<MessageSource> messages_; // until the delivery or the dry run takes them
+    std::shared_ptr<MessageSource> messages_; // until the transport takes them
+    bool messagesGiven_ = false;
     MailingSummary summary_;
+    QTimer settle_; // the pause before the preparation
+    QTimer finish_; // the step from Finishing to Ended, outside the transport's calls
+    // Expires with the run: answers that come after it are dropped.
+    std::shared_ptr<char> life_ = std::make_shared<char>();
 };
+
+// The mail's template as editors, whether the editors hold it or a preview (which
+// leaves merged text in them): what a test mail is made of.
+MailEditors TemplateEditors(const AppState& st, const MailEditors& editors, bool previewShown);
 
 } // namespace tandrel

@@ -5,9 +5,9 @@
 
 #include <cerrno>
 
-#include "smtp/SmtpReply.h"
 #include "model/VisibleText.h"
 #include "smtp/ClientSocket.h"
+#include "smtp/SmtpReply.h"
 
 namespace tandrel {
 
@@ -268,6 +268,10 @@ std::string ConnectErrorText(const std::string& host, const std::string& socketT
            "\". Check the server name in Preferences (smtp= under [Network] in "
            "Tandrel.ini).\n\n" +
            socketText;
+}
+
+std::string NotPreparedText(const std::string& why) {
+    return "the mails could not be prepared: " + why;
 }
 
 } // namespace tandrel

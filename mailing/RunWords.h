@@ -37,4 +37,15 @@ std::string ConnectionHint(const DeliveryEvent& event, const std::string& host,
 // sentence before it where the user can act on it (a server name that does not resolve).
 std::string ConnectErrorText(const std::string& host, const std::string& socketText);
 
+// The way back to the people a run did not reach, said at the end of such a run.
+inline constexpr const char* kNotReachedHint =
+    "To send to the people not reached, use Edit, Recipients Not Reached.";
+
+// Said after every failure that stopped a run before anything was sent.
+inline constexpr const char* kNoMailSent = "No mail has been sent.";
+
+// A preparation that failed: "the mails could not be prepared: " and why (the window
+// begins its sentence with a capital).
+std::string NotPreparedText(const std::string& why);
+
 } // namespace tandrel

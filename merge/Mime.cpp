@@ -774,7 +774,7 @@ AttachmentSet::Part AttachmentSet::prepare(const std::string& path, bool own, Pr
     return part;
 }
 
-MessageLines AttachmentSet::Compose(std::vector<std::string> composed, const Person& entry,
+MessageLines AttachmentSet::compose(std::vector<std::string> composed, const Person& entry,
                                     PrepGauge* gauge) {
     if (attachments_.empty()) return MessageLines(composed);
     MakeMultipart(composed);

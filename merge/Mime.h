@@ -116,7 +116,7 @@ public:
 
     // The complete message from the lines of ComposeMessage: unchanged without
     // attachments, otherwise multipart with every attachment's part.
-    MessageLines Compose(std::vector<std::string> composed, const Person& entry,
+    MessageLines compose(std::vector<std::string> composed, const Person& entry,
                          PrepGauge* gauge = nullptr);
 
     // Distinct parts encoded or counted so far.

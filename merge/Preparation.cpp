@@ -62,7 +62,7 @@ public:
 
     OutgoingMessage compose(const Person& entry, PrepGauge* gauge) {
         OutgoingMessage node;
-        node.lines = parts_.Compose(
+        node.lines = parts_.compose(
             composer_.compose(entry, !attachments_.empty(), &node.copyRecipients), entry, gauge);
         node.address = entry.email();
         return node;

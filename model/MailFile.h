@@ -56,11 +56,11 @@ void BuildMailText(AppState& st, const MailEditors& eds);
 // continues the other header line before it. Does not touch eds.body.
 void ParseMailHeader(std::vector<std::string>& lines, MailEditors& eds, bool& mailHasHeader);
 
-// "\"name\" <fromaddy>"
+// "\"name\" <fromAddress>"
 std::string DefaultFrom(const Preferences& prefs);
 
 // New Mail: clears the body and the other header lines (plain text), default From (when name and
-// fromaddy are set), default To, empty Subject, then BuildMailText.
+// fromAddress are set), default To, empty Subject, then BuildMailText.
 void NewMail(AppState& st, MailEditors& eds);
 
 // Returns false (and does nothing) when no file exists at the path. Throws FileError

@@ -180,6 +180,31 @@ int ReplaceFileContent(const std::string& path, std::string_view data, FileCalls
     return EEXIST;
 }
 
+int WriteFileOverName(const std::string& path, std::string_view data) {
+    if (path.empty()) return ENOENT;
+    struct stat there {};
+    if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode))
+        return S_ISDIR(there.st_mode) ? EISDIR : EINVAL;
+    FileCalls calls;
+    std::mt19937_64 rng(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string tmp = TempNameFor(path, rng);
+        const int fd =
+            calls.open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        Failure f;
+        WriteAll(calls, fd, data, f);
+        if (calls.close(fd) != 0) f.set(errno);
+        if (f.ok() && calls.rename(tmp.c_str(), path.c_str()) != 0) f.set(errno);
+        if (!f.ok()) calls.unlink(tmp.c_str());
+        return f.err;
+    }
+    return EEXIST;
+}
+
 int AppendFileContent(const std::string& path, std::string_view data) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);

@@ -35,6 +35,14 @@ public:
 int ReplaceFileContent(const std::string& path, std::string_view data);
 int ReplaceFileContent(const std::string& path, std::string_view data, FileCalls& calls);
 
+// Puts a new file holding `data` under `path`: written to a new file beside it and
+// renamed over the name, so that a symbolic link there is replaced, never followed, and
+// the file gets the permissions the umask gives any new file. Not flushed to the disk:
+// for files that are simply made again when lost. A folder, pipe or device under the
+// name is left alone (EISDIR, EINVAL). Returns 0 or the errno value; no temporary file is
+// left on failure.
+int WriteFileOverName(const std::string& path, std::string_view data);
+
 // Appends `data` to the file (creating it), flushed to the disk. On failure the file is
 // cut back to its earlier length. Returns 0 or the errno value.
 int AppendFileContent(const std::string& path, std::string_view data);

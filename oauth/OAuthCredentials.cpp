@@ -1,20 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "oauth/OAuthCredentials.h"
 
-#include <stdexcept>
 #include <utility>
 
 #include "oauth/OAuthTokenSource.h"
 
 namespace tandrel {
 
-std::optional<Credentials> OAuthCredentials::credentialsFor(const CredentialRequest& request) {
-    if (std::exchange(refusalIsTheAnswer_, false)) return std::nullopt;
-    const TokenResult result = WaitForToken(tokens_, prefs_, remember_);
-    if (!result.error.empty())
-        throw std::runtime_error("no OAuth 2.0 token for " + request.user + ": " + result.error);
-    lastToken_ = result.accessToken;
-    return Credentials{request.user, result.accessToken};
+void OAuthCredentials::requestCredentials(const CredentialRequest& request,
+                                          CredentialsCallback answer) {
+    if (std::exchange(refusalIsTheAnswer_, false)) return answer({});
+    tokens_.requestToken(prefs_, remember_,
+                         [this, life = std::weak_ptr<char>(life_), user = request.user,
+                          answer = std::move(answer)](const TokenResult& result) {
+                             if (!result.error.empty())
+                                 return answer({std::nullopt, "no OAuth 2.0 token for " + user +
+                                                                  ": " + result.error});
+                             if (!life.expired()) lastToken_ = result.accessToken;
+                             answer({Credentials{user, result.accessToken}, ""});
+                         });
 }
 
 void OAuthCredentials::credentialsRefused(const CredentialRequest&) {

@@ -5,6 +5,7 @@
 // worth trying, and nothing when the refusal is the answer.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -21,8 +22,8 @@ public:
     OAuthCredentials(OAuthTokenSource& tokens, const Preferences& prefs, bool remember)
         : tokens_(tokens), prefs_(prefs), remember_(remember) {}
 
-    // Throws std::runtime_error saying why no token could be had.
-    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
+    // Answers when the token source does: the token, or why none could be had.
+    void requestCredentials(const CredentialRequest& request, CredentialsCallback answer) override;
     void credentialsRefused(const CredentialRequest& request) override;
 
 private:
@@ -31,6 +32,8 @@ private:
     bool remember_;
     std::string lastToken_;
     bool refusalIsTheAnswer_ = false;
+    // Expires with this: a token that comes later is not taken.
+    std::shared_ptr<char> life_ = std::make_shared<char>();
 };
 
 } // namespace tandrel

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "oauth/OAuthTokenSource.h"
 
-#include <QEventLoop>
 #include <QNetworkAccessManager>
 
 #include "model/AppState.h"
@@ -189,19 +188,6 @@ void OAuthTokenSource::cancel() {
         flow_ = nullptr;
     }
     if (!busyKey_.empty()) deliver({"", "cancelled"});
-}
-
-TokenResult WaitForToken(OAuthTokenSource& source, const Preferences& prefs, bool remember) {
-    TokenResult result;
-    bool answered = false;
-    QEventLoop loop;
-    source.requestToken(prefs, remember, [&](TokenResult r) {
-        result = std::move(r);
-        answered = true;
-        loop.quit();
-    });
-    if (!answered) loop.exec();
-    return result;
 }
 
 } // namespace tandrel

@@ -74,7 +74,4 @@ private:
     AuthorizationCodeFlow* flow_ = nullptr;
 };
 
-// Asks `source` and waits for the answer in a local event loop (for the command line).
-TokenResult WaitForToken(OAuthTokenSource& source, const Preferences& prefs, bool remember);
-
 } // namespace tandrel

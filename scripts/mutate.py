@@ -151,7 +151,7 @@ MUTANTS = [
      "unsaved changes: a letter moved into the next value goes unnoticed"),
     ("merge/Preparation.cpp", "        node.copyRecipients.clear();\n", "",
      "test mail: the person's Cc and Bcc addresses get it too"),
-    ("mailing/MailingRun.h", "return !startError.empty() || accepted < recipients;",
+    ("mailing/MailingObserver.h", "return !startError.empty() || accepted < recipients;",
      "return errorsOccurred || !startError.empty() || accepted < recipients;",
      "exit status: a connection lost on the way fails a run that delivered everything"),
     ("merge/Mime.cpp", "|| StampOf(sb) != stamp_) return ChangedText(path_);",

@@ -355,7 +355,7 @@ long long ClientSocket::sendBytes(const char* data, std::size_t len) {
         return -1;
     }
     allSent_ = false;
-    if (tls_ && !tls_->Established()) {
+    if (tls_ && !tls_->established()) {
         plainOut_.append(data, len); // goes out when the handshake has succeeded
         return static_cast<long long>(len);
     }
@@ -535,7 +535,7 @@ void ClientSocket::writeReady(unsigned gen, int error) {
     try {
         if (!tryToSend()) return;
         // The handshake's own records are no data of the caller's.
-        if (tls_ && !tls_->Established()) {
+        if (tls_ && !tls_->established()) {
             if (allSent_) watchWrite(false);
             return;
         }

@@ -25,7 +25,7 @@ constexpr int kMaxDiscardRounds = 256;
 } // namespace
 
 bool ClientSocket::tlsActive() const {
-    return tls_ && tls_->Established();
+    return tls_ && tls_->established();
 }
 
 void ClientSocket::startTls() {
@@ -71,7 +71,7 @@ bool ClientSocket::tlsReadable(unsigned gen) {
         for (int round = 0; round < kTlsReadRounds; ++round) {
             const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
             if (n > 0) {
-                tls_->PutCiphertext(buf, static_cast<std::size_t>(n));
+                tls_->putCiphertext(buf, static_cast<std::size_t>(n));
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -87,9 +87,9 @@ bool ClientSocket::tlsReadable(unsigned gen) {
 
 bool ClientSocket::tlsProgress(unsigned gen) {
     bool justDone = false;
-    if (!tls_->Established()) {
-        const TlsChannel::Result r = tls_->Handshake();
-        if (r == TlsChannel::Result::Failed) return tlsFailed(gen, tls_->ErrorText(), true);
+    if (!tls_->established()) {
+        const TlsChannel::Result r = tls_->handshake();
+        if (r == TlsChannel::Result::Failed) return tlsFailed(gen, tls_->errorText(), true);
         if (r != TlsChannel::Result::Done) {
             if (tlsEnded_)
                 return tlsFailed(gen,
@@ -108,8 +108,8 @@ bool ClientSocket::tlsProgress(unsigned gen) {
     }
     // Decrypted now, so that a greeting that came with the end of the handshake is
     // there to read when onSessionConnected runs.
-    const TlsChannel::Result r = tls_->ReadPlain(plainIn_);
-    if (r == TlsChannel::Result::Failed) return tlsFailed(gen, tls_->ErrorText(), justDone);
+    const TlsChannel::Result r = tls_->readPlain(plainIn_);
+    if (r == TlsChannel::Result::Failed) return tlsFailed(gen, tls_->errorText(), justDone);
     if (r == TlsChannel::Result::Closed) tlsEnded_ = true;
     if (!flushTls() || gen != gen_) return false;
     if (waiting && allSent_) postWriteReady(); // what was sent during the handshake is out
@@ -137,7 +137,7 @@ bool ClientSocket::tlsDeliver(unsigned gen) {
     }
     if (tlsEnded_) {
         // A record cut off by the close is a failure of TLS, not an ordinary close.
-        if (tls_->EndedInsideRecord()) return tlsFailed(gen, tls_->ErrorText(), false);
+        if (tls_->endedInsideRecord()) return tlsFailed(gen, tls_->errorText(), false);
         closedNotification(tlsEndError_);
         return false;
     }
@@ -181,7 +181,7 @@ bool ClientSocket::tlsFailed(unsigned gen, const std::string& text, bool inHands
 
 bool ClientSocket::flushTls() {
     std::string out;
-    if (!tls_->TakeCiphertext(out)) return true;
+    if (!tls_->takeCiphertext(out)) return true;
     queue_.append(out.data(), out.size());
     return tryToSend();
 }
@@ -194,9 +194,9 @@ void ClientSocket::queueBytes(const char* data, std::size_t len) {
     std::string out;
     while (len > 0) {
         const std::size_t n = std::min(len, kEncryptSlice);
-        if (!tls_->WritePlain(data, n)) {
+        if (!tls_->writePlain(data, n)) {
             // Reported from the event loop: send itself never fires the close.
-            const std::string text = tls_->ErrorText();
+            const std::string text = tls_->errorText();
             QMetaObject::invokeMethod(
                 this,
                 [this, gen = gen_, text] {
@@ -209,16 +209,16 @@ void ClientSocket::queueBytes(const char* data, std::size_t len) {
         data += n;
         len -= n;
         out.clear();
-        tls_->TakeCiphertext(out);
+        tls_->takeCiphertext(out);
         queue_.append(out.data(), out.size());
     }
 }
 
 void ClientSocket::sendCloseNotify() {
     if (!tls_ || fd_ < 0) return;
-    tls_->Shutdown();
+    tls_->shutdown();
     std::string out;
-    if (tls_->TakeCiphertext(out)) queue_.append(out.data(), out.size());
+    if (tls_->takeCiphertext(out)) queue_.append(out.data(), out.size());
     // Best effort: what the network takes at once, with no waiting and no events.
     for (std::size_t i = 0; i < queue_.blockCount(); ++i) {
         const std::string_view v = queue_.at(i).peek();

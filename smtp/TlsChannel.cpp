@@ -126,7 +126,7 @@ TlsChannel::~TlsChannel() {
     SSL_CTX_free(ctx_);
 }
 
-void TlsChannel::PutCiphertext(const char* data, std::size_t len) {
+void TlsChannel::putCiphertext(const char* data, std::size_t len) {
     while (len > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(len, 1u << 30));
         const int n = BIO_write(in_, data, chunk);
@@ -136,7 +136,7 @@ void TlsChannel::PutCiphertext(const char* data, std::size_t len) {
     }
 }
 
-bool TlsChannel::TakeCiphertext(std::string& out) {
+bool TlsChannel::takeCiphertext(std::string& out) {
     const std::size_t pending = BIO_ctrl_pending(out_);
     if (pending == 0) return false;
     const std::size_t old = out.size();
@@ -147,7 +147,7 @@ bool TlsChannel::TakeCiphertext(std::string& out) {
     return got > 0;
 }
 
-TlsChannel::Result TlsChannel::Handshake() {
+TlsChannel::Result TlsChannel::handshake() {
     if (failed_) return Result::Failed;
     if (established_) return Result::Done;
     ERR_clear_error();
@@ -159,7 +159,7 @@ TlsChannel::Result TlsChannel::Handshake() {
     return fail(r, true);
 }
 
-TlsChannel::Result TlsChannel::ReadPlain(std::string& out) {
+TlsChannel::Result TlsChannel::readPlain(std::string& out) {
     if (failed_) return Result::Failed;
     char buf[16384];
     for (;;) {
@@ -174,7 +174,7 @@ TlsChannel::Result TlsChannel::ReadPlain(std::string& out) {
     }
 }
 
-bool TlsChannel::WritePlain(const char* data, std::size_t len) {
+bool TlsChannel::writePlain(const char* data, std::size_t len) {
     if (failed_ || !established_) return false;
     while (len > 0) {
         ERR_clear_error();
@@ -189,19 +189,19 @@ bool TlsChannel::WritePlain(const char* data, std::size_t len) {
     return true;
 }
 
-void TlsChannel::Shutdown() {
+void TlsChannel::shutdown() {
     if (!established_ || failed_) return;
     ERR_clear_error();
     SSL_shutdown(ssl_);
 }
 
-bool TlsChannel::EndedInsideRecord() {
+bool TlsChannel::endedInsideRecord() {
     if (failed_ || !established_) return false;
     if (!SSL_has_pending(ssl_) && BIO_ctrl_pending(in_) == 0) return false;
     // The library names a cut-off record once it is told that no more bytes come.
     BIO_set_mem_eof_return(in_, 0);
     std::string ignored;
-    if (ReadPlain(ignored) != Result::Failed) {
+    if (readPlain(ignored) != Result::Failed) {
         failed_ = true;
         error_ = "Error, the encrypted connection failed: the server's last record was cut off";
     }

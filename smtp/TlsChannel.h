@@ -19,7 +19,7 @@ public:
         Done,    // the step is complete
         Pending, // more bytes from the peer are needed
         Closed,  // the peer ended the session (close_notify)
-        Failed   // see ErrorText()
+        Failed   // see errorText()
     };
 
     // Verifies the peer against the system's trusted certificates (SSL_CERT_FILE and
@@ -33,28 +33,28 @@ public:
     TlsChannel& operator=(const TlsChannel&) = delete;
 
     // Bytes received from the network.
-    void PutCiphertext(const char* data, std::size_t len);
+    void putCiphertext(const char* data, std::size_t len);
     // Appends the bytes to be sent to the network; false when there are none.
-    bool TakeCiphertext(std::string& out);
+    bool takeCiphertext(std::string& out);
 
     // Advances the handshake as far as the received bytes allow.
-    Result Handshake();
-    bool Established() const { return established_; }
+    Result handshake();
+    bool established() const { return established_; }
 
     // Appends whatever can be decrypted to `out`: Pending when more bytes are needed,
     // Closed or Failed. Decrypted bytes are appended in every case.
-    Result ReadPlain(std::string& out);
+    Result readPlain(std::string& out);
     // Encrypts everything; the records wait in TakeCiphertext. False on failure.
-    bool WritePlain(const char* data, std::size_t len);
+    bool writePlain(const char* data, std::size_t len);
     // Queues close_notify (best effort; nothing when the session is not established).
-    void Shutdown();
+    void shutdown();
     // After the peer closed the connection and everything received has been read:
     // true when its bytes ended inside a record (a cut-off record, not an end between
-    // records); ErrorText() then gives the library's reason.
-    bool EndedInsideRecord();
+    // records); errorText() then gives the library's reason.
+    bool endedInsideRecord();
 
     // The text for the user after Failed, beginning with "Error, ".
-    const std::string& ErrorText() const { return error_; }
+    const std::string& errorText() const { return error_; }
 
 private:
     Result fail(int sslResult, bool handshake);

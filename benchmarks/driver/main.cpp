@@ -2,6 +2,7 @@
 // tandrel-bench: runs a mailing run through the program's own pipeline, without any
 // window, and prints how long each stage took. Used by scripts/bench.sh against smtp-sink.
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,17 +13,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mailing/MailingRun.h"
+#include "mailing/RunWords.h"
+#include "merge/Preparation.h"
 #include "model/AppState.h"
 #include "model/DatabaseFile.h"
 #include "model/FieldFile.h"
 #include "model/MailFile.h"
-#include "mailing/MailingRun.h"
-#include "merge/Preparation.h"
-#include "mailing/RunWords.h"
 #include "model/Settings.h"
 
 namespace {
@@ -129,9 +131,21 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     return true;
 }
 
-// Counts what the delivery window would show, and notes when the delivery ended.
-class BenchObserver : public tandrel::MailingObserver {
+// Counts what the delivery window would show, notes when the delivery began and ended,
+// and lets the warnings of the check through (the benchmark's data is made for it).
+class BenchObserver : public tandrel::MailingFrontEnd {
 public:
+    void confirmProblems(const std::vector<tandrel::SendProblem>&,
+                         std::function<void(bool)> answer) override {
+        answer(true);
+    }
+    void stateChanged(tandrel::RunState state) override {
+        if (state == tandrel::RunState::Delivering && onDelivering) onDelivering();
+    }
+    void runEnded(const tandrel::MailingSummary&) override {
+        endedRunAt = Clock::now();
+        if (loop) loop->quit();
+    }
     void preparationProgress(int) override { ++prepareGaugeChanges; }
     void deliveryProgress(int) override { ++gaugeChanges; }
     void deliveryEvent(const tandrel::DeliveryEvent& event) override {
@@ -147,6 +161,11 @@ public:
         endedAt = Clock::now();
     }
 
+    QEventLoop* loop = nullptr;
+    std::function<void()> onDelivering;
+    Clock::time_point deliveryStartedAt{};
+    double deliveryCpuAtStart = 0;
+    Clock::time_point endedRunAt{};
     bool ended = false;
     bool logSaved = false;
     long prepareGaugeChanges = 0;
@@ -233,17 +252,43 @@ int main(int argc, char** argv) {
     }
     BenchObserver observer;
     tandrel::MailingRun run(st, std::move(recipients), editors.subject);
-    run.setObserver(&observer);
-    double prepareSeconds = 0, prepareCpu = 0;
-    try {
-        const auto t0 = Clock::now();
-        const double c0 = CpuSeconds();
-        tandrel::BuildMailText(st, editors);
-        run.prepare();
-        prepareSeconds = SecondsBetween(t0, Clock::now());
-        prepareCpu = CpuSeconds() - c0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "tandrel-bench: preparation failed: %s\n", e.what());
+    tandrel::EnvironmentCredentials password; // TANDREL_PASSWORD, when the settings log in
+    tandrel::RunOptions runOptions;
+    runOptions.credentials = &password;
+    runOptions.prepareOnly = opt.mode == Mode::PrepareOnly;
+    QEventLoop loop;
+    observer.loop = &loop;
+    bool timedOut = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        run.cancel();
+    });
+    // The stages are timed as the run enters them: the preparation ends where the
+    // delivery begins.
+    observer.onDelivering = [&] {
+        observer.deliveryStartedAt = Clock::now();
+        observer.deliveryCpuAtStart = CpuSeconds();
+        if (opt.timeoutSeconds > 0) watchdog.start(opt.timeoutSeconds * 1000);
+    };
+    const auto t0 = Clock::now();
+    const double c0 = CpuSeconds();
+    tandrel::BuildMailText(st, editors);
+    run.start(observer, std::move(runOptions));
+    if (!run.ended()) loop.exec();
+    watchdog.stop();
+    const tandrel::MailingSummary summary = run.summary();
+    const bool delivered = observer.deliveryStartedAt != Clock::time_point{};
+    const auto preparedAt = delivered ? observer.deliveryStartedAt : observer.endedRunAt;
+    const double prepareSeconds = SecondsBetween(t0, preparedAt);
+    const double prepareCpu = (delivered ? observer.deliveryCpuAtStart : CpuSeconds()) - c0;
+    if (summary.ending == tandrel::RunEnding::PreparationFailed ||
+        summary.ending == tandrel::RunEnding::CheckDeclined ||
+        summary.ending == tandrel::RunEnding::CredentialsFailed) {
+        std::fprintf(stderr, "tandrel-bench: preparation failed: %s\n",
+                     summary.problem.empty() ? "the check before sending stopped the run"
+                                             : summary.problem.c_str());
         return 2;
     }
     const tandrel::PreparedMailing* prepared = run.prepared();
@@ -259,33 +304,15 @@ int main(int argc, char** argv) {
         PrintLastLine(prepareSeconds, 0, messages, 0);
         return 0;
     }
-
-    tandrel::EnvironmentCredentials password; // TANDREL_PASSWORD, when the settings log in
-    run.obtainCredentials(password);
-    bool timedOut = false;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        timedOut = true;
-        run.cancel();
-    });
-
-    const auto t0 = Clock::now();
-    const double c0 = CpuSeconds();
-    try {
-        run.startDelivery();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "tandrel-bench: cannot start delivery: %s\n", e.what());
+    if (!summary.startError.empty()) {
+        std::fprintf(stderr, "tandrel-bench: cannot start delivery: %s\n",
+                     summary.startError.c_str());
         PrintLastLine(prepareSeconds, 0, messages, 0);
         return 3;
     }
-    if (opt.timeoutSeconds > 0) watchdog.start(opt.timeoutSeconds * 1000);
-    run.waitForEnd();
-    watchdog.stop();
-    const double deliverSeconds =
-        SecondsBetween(t0, observer.ended ? observer.endedAt : Clock::now());
-    const double deliverCpu = CpuSeconds() - c0;
-    const tandrel::MailingSummary summary = run.finish();
+    const double deliverSeconds = SecondsBetween(
+        observer.deliveryStartedAt, observer.ended ? observer.endedAt : observer.endedRunAt);
+    const double deliverCpu = CpuSeconds() - observer.deliveryCpuAtStart;
 
     const auto accepted = static_cast<std::size_t>(summary.accepted);
     std::printf("deliver_s=%.3f deliver_cpu_s=%.3f accepted=%zu error_reports=%ld "

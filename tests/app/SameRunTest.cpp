@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,7 +19,7 @@
 #include "ui/mailing/DeliveryWindow.h"
 #include "model/MailFile.h"
 #include "ui/mailing/PreparationWindow.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 #include "model/Settings.h"
 #include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"
@@ -55,8 +57,9 @@ std::vector<std::string> SentLogAfterDate(const std::string& path) {
 }
 
 // Send pressed in the window: the files loaded as the window loads them, the two windows
-// of a run shown (offscreen), the delivery window closed once the run has ended.
-void SendFromTheWindow(const std::string& folder, const std::string& data) {
+// of a run shown (offscreen), the delivery window closed once the run has ended. Returns
+// the lines of its report.
+std::vector<std::string> SendFromTheWindow(const std::string& folder, const std::string& data) {
     AppState st;
     st.programDir = folder;
     st.computerName = ComputeLocalComputerName();
@@ -64,7 +67,7 @@ void SendFromTheWindow(const std::string& folder, const std::string& data) {
     ReadSettings(Profile(st.iniPath()), st.prefs, st.user, geo);
     LoadCsvDatabase(st, data + "/people.csv");
     MailEditors eds;
-    ASSERT_TRUE(LoadMail(st, data + "/mail.txt", eds));
+    EXPECT_TRUE(LoadMail(st, data + "/mail.txt", eds));
     std::vector<Person*> rows;
     for (const EntryPtr& entry : st.db->entries)
         rows.push_back(entry.get());
@@ -87,9 +90,15 @@ void SendFromTheWindow(const std::string& folder, const std::string& data) {
     });
     closer.start();
     RunMailing({&main, preparation, delivery}, st, rows, eds, false);
+    std::vector<std::string> report;
+    for (const QString& line : delivery->reportMemo->toPlainText().split(QLatin1Char('\n')))
+        report.push_back(line.toStdString());
+    return report;
 }
 
-void SendFromTheCommandLine(const std::string& folder, const std::string& data) {
+// Returns what it said on stderr, line by line.
+std::vector<std::string> SendFromTheCommandLine(const std::string& folder,
+                                                const std::string& data) {
     fs::copy_file(TANDREL_PROGRAM, folder + "/tandrel");
     fs::permissions(folder + "/tandrel", fs::perms::owner_all);
     QProcess p;
@@ -101,8 +110,10 @@ void SendFromTheCommandLine(const std::string& folder, const std::string& data) 
     p.start(QString::fromStdString(folder + "/tandrel"),
             {"send", "--db", QString::fromStdString(data + "/people.csv"), "--mail",
              QString::fromStdString(data + "/mail.txt")});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString(); // Bob was refused
+    EXPECT_TRUE(p.waitForFinished(120000));
+    const std::string err = p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitCode(), 1) << err; // Bob was refused, or nobody reached
+    return SplitTextLines(err);
 }
 
 } // namespace
@@ -145,4 +156,29 @@ TEST(SameRun, TheWindowAndTheCommandLineSendTheSameBytesAndWriteTheSameFiles) {
     const std::string results = ReadFileBytes(window.file("Tandrel.run"));
     EXPECT_FALSE(results.empty());
     EXPECT_EQ(results, ReadFileBytes(commandLine.file("Tandrel.run")));
+}
+
+// A connection the relay's port refuses: the window's report and `tandrel send` say it in
+// the same words, the server and port tried and where they are set among them.
+TEST(SameRun, ARefusedConnectionIsToldInTheSameWords) {
+    TempDir data, window, commandLine;
+    const std::string port = std::to_string(UnusedLoopbackPort());
+    WriteFileBytes(data.file("people.csv"), kPeople);
+    WriteFileBytes(data.file("mail.txt"), kMail);
+    WriteFileBytes(window.file("Tandrel.ini"), Settings(port));
+    WriteFileBytes(commandLine.file("Tandrel.ini"), Settings(port));
+
+    const std::vector<std::string> report = SendFromTheWindow(window.path(), data.path());
+    std::vector<std::string> said = SendFromTheCommandLine(commandLine.path(), data.path());
+    // The command line's summary line and its own prefix are its own; the rest are the
+    // problems it heard.
+    said.erase(std::remove_if(said.begin(), said.end(),
+                              [](const std::string& l) { return l.rfind("tandrel:", 0) == 0; }),
+               said.end());
+    ASSERT_FALSE(said.empty());
+    const auto at = std::search(report.begin(), report.end(), said.begin(), said.end());
+    EXPECT_NE(at, report.end()) << "the window's report does not hold the command line's lines";
+    const std::string where = "The server 127.0.0.1 did not accept a connection on port " + port;
+    EXPECT_TRUE(std::any_of(said.begin(), said.end(),
+                            [&](const std::string& l) { return l.rfind(where, 0) == 0; }));
 }

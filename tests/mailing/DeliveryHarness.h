@@ -1,19 +1,45 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Running a delivery without a window in tests: an observer that records what the
-// delivery window would show, and a driver that runs one DeliveryRun to its end.
+// Running a delivery without a window in tests: an observer (and front end of a mailing
+// run) that records what the delivery window would show, and drivers that run one
+// DeliveryRun or MailingRun to its end.
 #pragma once
 
+#include <QTest>
 #include <exception>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mailing/DeliveryRun.h"
+#include "mailing/MailingRun.h"
 
 namespace tandrel::test {
 
-class RecordingListener : public MailingObserver {
+class RecordingListener : public MailingFrontEnd {
 public:
+    // As a mailing run's front end: the answer to the check's problems, the problems
+    // shown, every state in order (onState is told each) and the summary at the end.
+    bool sendAnyway = true;
+    std::vector<std::vector<SendProblem>> shownProblems;
+    std::vector<RunState> states;
+    std::optional<MailingSummary> runSummary;
+    std::function<void(RunState)> onState;
+    std::function<void(std::size_t message)> onOutcome; // after the outcome is recorded
+
+    void confirmProblems(const std::vector<SendProblem>& problems,
+                         std::function<void(bool)> answer) override {
+        shownProblems.push_back(problems);
+        answer(sendAnyway);
+    }
+    void stateChanged(RunState state) override {
+        states.push_back(state);
+        if (onState) onState(state);
+    }
+    void runEnded(const MailingSummary& given) override { runSummary = given; }
+
     std::vector<std::string> memo;                                // the report's lines now
     std::vector<std::string> statuses;                            // every status line, in order
     std::vector<int> gauges;                                      // every gauge value, in order
@@ -36,6 +62,7 @@ public:
                         const ServerReply* reply) override {
         outcomes.emplace_back(message, outcome);
         outcomeReplies.push_back(reply ? *reply : ServerReply{});
+        if (onOutcome) onOutcome(message);
     }
     void deliveryEnded(const DeliverySummary& summary) override {
         ended = true;
@@ -68,7 +95,7 @@ inline DeliveryResult RunDelivery(const OutgoingList& messages, int recipientCou
     DeliveryResult r;
     try {
         run.start(messages, recipientCount, config, runLogPath);
-        if (!run.waitForEnd(timeoutMs)) {
+        if (!QTest::qWaitFor([&run] { return !run.running(); }, timeoutMs)) {
             r.timedOut = true;
             run.cancel();
         }
@@ -88,8 +115,24 @@ inline DeliveryResult RunDelivery(const OutgoingList& messages, int recipientCou
     return r;
 }
 
+// Runs the event loop until the run is over (an end that comes through a cancel too) or
+// `timeoutMs` passed; true when over.
 inline bool WaitForRunEnd(DeliveryRun& run, RecordingListener&, int timeoutMs) {
-    return run.waitForEnd(timeoutMs);
+    return QTest::qWaitFor([&run] { return !run.running(); }, timeoutMs);
+}
+
+// Starts the mailing run and runs the event loop until it has ended (after `timeoutMs`
+// it is cancelled and the test fails); its summary.
+inline MailingSummary RunToEnd(MailingRun& run, RecordingListener& frontEnd,
+                               RunOptions options = {}, int timeoutMs = 30000) {
+    run.start(frontEnd, std::move(options));
+    if (!QTest::qWaitFor([&run] { return run.ended(); }, timeoutMs)) {
+        ADD_FAILURE() << "the run did not end in time";
+        run.cancel();
+        if (!QTest::qWaitFor([&run] { return run.ended(); }, 5000))
+            ADD_FAILURE() << "nor after a cancel";
+    }
+    return run.summary();
 }
 
 } // namespace tandrel::test

@@ -268,8 +268,8 @@ TEST(HostileServer, NestedEventLoopInAListenerKeepsTheDialogueInOrder) {
 
 namespace {
 
-// Holds everything a delivery window would own; the listener can destroy it from
-// inside any of its calls.
+// Holds everything a delivery window would own; the listener can end it from inside any
+// of its calls.
 struct Owner {
     std::vector<std::string> runLog, sentLog;
     std::unique_ptr<DeliveryRun> dialogue;
@@ -281,10 +281,12 @@ struct DestroyingListener : RecordingListener {
     bool destroyOnEnd = false;
     bool destroyed = false;
 
+    // As its owner does: the run cancelled inside the call, destroyed from the event loop.
     void destroy() {
         if (destroyed) return;
         destroyed = true;
-        owner->reset();
+        (*owner)->dialogue->cancel();
+        QTimer::singleShot(0, [o = owner] { o->reset(); });
     }
     void reportLine(const std::string& line) override {
         RecordingListener::reportLine(line);
@@ -298,8 +300,8 @@ struct DestroyingListener : RecordingListener {
 
 } // namespace
 
-// The dialogue (with its logs) destroyed by its listener in the middle of a callback:
-// nothing of it is touched afterwards and the connection goes.
+// The dialogue (with its logs) ended by its listener in the middle of a callback, and
+// destroyed right after: nothing more is reported and the connection goes.
 TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
     const struct {
         const char* name;
@@ -348,7 +350,7 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
         owner->dialogue = std::make_unique<DeliveryRun>(listener, owner->runLog, owner->sentLog);
         owner->dialogue->start({Msg("a@x"), Msg("b@x")}, 2,
                                {"127.0.0.1", server.portText(), kFrom, "testhost"});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return listener.destroyed; }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return listener.destroyed && !owner; }, 10000));
         EXPECT_TRUE(server.waitDone());
         QTest::qWait(20); // lets a deferred release run
         EXPECT_EQ(listener.memo.back(), r.onEnd ? kAll : r.memoLine);
@@ -356,7 +358,7 @@ TEST(DeliveryLifetime, DialogueDestroyedInsideItsListener) {
 }
 
 // The show step's own listener calls may run a nested event loop in which the user
-// cancels or the owner goes: no connection is started then.
+// cancels (and the owner goes right after): no connection is started then.
 TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
     struct Listener : RecordingListener {
         std::function<void()> onConnecting;
@@ -373,10 +375,8 @@ TEST(DeliveryLifetime, CancelOrDestroyDuringTheShowStep) {
         DeliveryRun* dialogue = owner->dialogue.get();
         listener.onConnecting = [&] {
             QTest::qWait(5);
-            if (destroy)
-                owner.reset();
-            else
-                dialogue->cancel();
+            dialogue->cancel();
+            if (destroy) QTimer::singleShot(0, [&owner] { owner.reset(); });
         };
         dialogue->start({Msg("a@x")}, 1,
                         {"127.0.0.1", std::to_string(UnusedLoopbackPort()), kFrom, "x"});
@@ -467,7 +467,7 @@ TEST(DeliveryLifetime, NoDescriptorIsLeftBehind) {
 
 // A socket destroyed by the handler of one of its own events: nothing of it is touched
 // afterwards.
-TEST(WSocketLifetime, DestroyedInsideItsOwnEvent) {
+TEST(ClientSocketLifetime, DestroyedInsideItsOwnEvent) {
     enum Event { Connected, DataAvailable, DataSent, SessionClosed };
     const struct {
         const char* name;

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The mailing run without any window, against real servers on loopback: what each person
-// got, and the three files a run leaves (run log, sent log, results).
+// The mailing run without any window, against real servers on loopback (and, for the
+// run's own course, a transport without a socket): what each person got, and the three
+// files a run leaves (run log, sent log, results).
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
@@ -11,10 +13,12 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <tuple>
 
 #include "tests/mailing/DeliveryHarness.h"
+#include "tests/support/FakeTransport.h"
 #include "model/MailFile.h"
 #include "mailing/MailingRun.h"
 #include "merge/Preparation.h"
@@ -61,13 +65,12 @@ struct Session {
                         const std::function<void(MailingRun&)>& whileRunning = {}) {
         BuildMailText(st, eds);
         MailingRun run(st, rows, eds.subject);
-        run.setObserver(&observer);
         EXPECT_TRUE(run.check().empty());
-        run.prepare();
-        run.startDelivery();
+        run.start(observer);
+        EXPECT_EQ(run.state(), RunState::Delivering);
         if (whileRunning) whileRunning(run);
-        EXPECT_TRUE(run.waitForEnd(30000));
-        return run.finish();
+        EXPECT_TRUE(QTest::qWaitFor([&run] { return run.ended(); }, 30000));
+        return run.summary();
     }
     std::vector<std::string> lines(const std::string& path) const {
         return SplitTextLines(ReadFileBytes(path));
@@ -231,14 +234,13 @@ TEST(MailingRun, MessagesComposedLateAreThoseOfAnEagerPreparation) {
 
         RecordingListener observer;
         MailingRun run(s.st, s.people, s.eds.subject);
-        run.setObserver(&observer);
-        run.prepare();
         const std::string gone = s.people.back()->email();
-        std::filesystem::remove(files.file(s.people.back()->name() + ".txt"));
+        observer.onState = [&](RunState state) { // prepared, not yet sent
+            if (state == RunState::Delivering)
+                std::filesystem::remove(files.file(s.people.back()->name() + ".txt"));
+        };
         eager.erase(gone);
-        run.startDelivery();
-        ASSERT_TRUE(run.waitForEnd(30000));
-        const MailingSummary summary = run.finish();
+        const MailingSummary summary = RunToEnd(run, observer);
         EXPECT_EQ(summary.accepted, static_cast<int>(s.people.size()) - 1);
         EXPECT_TRUE(std::any_of(observer.memo.begin(), observer.memo.end(), [&](const auto& l) {
             return l.starts_with("Error, mail to: \"" + gone + "\" not sent");
@@ -389,13 +391,12 @@ TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
 
     RecordingListener observer;
     MailingRun run(s.st, s.people, s.eds.subject);
-    run.setObserver(&observer);
-    run.prepare();
-    for (std::size_t row = 0; row < swapped; ++row)
-        swaps[row].swap(pathOf(row));
-    run.startDelivery();
-    ASSERT_TRUE(run.waitForEnd(30000));
-    EXPECT_EQ(run.finish().accepted, static_cast<int>(expected.size()));
+    observer.onState = [&](RunState state) { // prepared, not yet sent
+        if (state != RunState::Delivering) return;
+        for (std::size_t row = 0; row < swapped; ++row)
+            swaps[row].swap(pathOf(row));
+    };
+    EXPECT_EQ(RunToEnd(run, observer).accepted, static_cast<int>(expected.size()));
     for (std::size_t row = 0; row < swapped; ++row)
         EXPECT_TRUE(Holds(observer.memo, "Error, mail to: \"" + s.people[row]->email() +
                                              "\" not sent: " + reason(row)))
@@ -409,11 +410,141 @@ TEST(MailingRun, AFileReplacedAfterThePreparationRefusesItsPersonAlone) {
     // A dry run stops at such a person instead of writing a message that would differ.
     for (std::size_t row = 0; row < swapped; ++row) {
         MailingRun dry(s.st, s.people, s.eds.subject);
-        dry.prepare();
-        swaps[row].swap(pathOf(row));
-        const std::string error =
-            ErrorText<std::runtime_error>([&] { dry.writeDryRun(files.file("out")); });
+        RecordingListener frontEnd;
+        frontEnd.onState = [&](RunState state) {
+            if (state == RunState::Delivering) swaps[row].swap(pathOf(row));
+        };
+        RunOptions options;
+        options.dryRunDir = files.file("out");
+        const MailingSummary summary = RunToEnd(dry, frontEnd, std::move(options));
+        EXPECT_EQ(summary.ending, RunEnding::DryRunFailed);
+        const std::string error = summary.problem;
         EXPECT_EQ(error, "Mail to \"" + s.people[row]->email() + "\" not written: " + reason(row))
             << swaps[row].what;
+    }
+}
+
+namespace {
+
+// A login source that answers on the next turn of the event loop, as a question on the
+// screen does, and counts the questions.
+class LaterCredentials : public CredentialSource {
+public:
+    explicit LaterCredentials(CredentialsAnswer answer) : answer_(std::move(answer)) {}
+    int asked = 0;
+    void requestCredentials(const CredentialRequest&, CredentialsCallback answer) override {
+        ++asked;
+        QTimer::singleShot(0, [given = answer_, answer = std::move(answer)] { answer(given); });
+    }
+
+private:
+    CredentialsAnswer answer_;
+};
+
+} // namespace
+
+// Each way a run can end, on a transport that needs no socket: what the front end is
+// asked and told, what reached the transport, and what the results file and the sent
+// log hold afterwards (read back from the files).
+TEST(MailingRun, EachWayARunEndsAsItsFrontEndAndItsFilesTell) {
+    using O = Outcome;
+    const CredentialsAnswer password{Credentials{"ann", "secret"}, ""};
+    struct Row {
+        const char* what;
+        bool warning = false;    // a placeholder that names no field
+        bool sendAnyway = true;  // the front end's answer to it
+        std::optional<CredentialsAnswer> login; // a login user, and the source's answer
+        bool spoilPreparation = false;
+        std::set<std::string> refused;
+        bool cancelAfterFirst = false;
+        RunEnding ending = RunEnding::Delivered;
+        std::string problem;
+        std::vector<O> results;            // empty: no results file
+        std::vector<std::string> sentTo;   // the block's addresses
+        bool block = true;                 // a sent-log block was written
+    };
+    const Row rows[] = {
+        {"warnings declined", true, false, {}, false, {}, false, RunEnding::CheckDeclined, "",
+         {}, {}, false},
+        {"warnings let through", true, true, {}, false, {}, false, RunEnding::Delivered, "",
+         {O::Accepted, O::Accepted, O::Accepted}, kPeople},
+        {"login declined", false, true, CredentialsAnswer{}, false, {}, false,
+         RunEnding::CredentialsDeclined, "", {}, {}, false},
+        {"no login to be had", false, true, CredentialsAnswer{std::nullopt, "no token today"},
+         false, {}, false, RunEnding::CredentialsFailed, "no token today", {}, {}, false},
+        {"a password with a line break", false, true,
+         CredentialsAnswer{Credentials{"ann", "sec\r\nret"}, ""}, false, {}, false,
+         RunEnding::CredentialsFailed, "the password holds a line break", {}, {}, false},
+        {"login given later", false, true, password, false, {}, false, RunEnding::Delivered, "",
+         {O::Accepted, O::Accepted, O::Accepted}, kPeople},
+        {"preparation fails", false, true, password, true, {}, false,
+         RunEnding::PreparationFailed, "", {}, {}, false},
+        {"refusals", false, true, {}, false, {kPeople[0], kPeople[2]}, false,
+         RunEnding::Delivered, "", {O::Refused, O::Accepted, O::Refused}, {kPeople[1]}},
+        {"cancelled after the first", false, true, {}, false, {}, true, RunEnding::Delivered, "",
+         {O::Accepted, O::NotAttempted, O::NotAttempted}, {kPeople[0]}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Session s("25");
+        if (row.warning) s.eds.body.push_back("[nosuchfield]");
+        if (row.login) {
+            s.st.prefs.user = "ann";
+            s.st.prefs.security = "starttls";
+        }
+        if (row.spoilPreparation) { // an attachment needs a header block
+            WriteFileBytes(s.dir.file("a.txt"), "text\r\n");
+            s.st.attachments = {MakeAttachment(s.dir.file("a.txt"))};
+            s.eds.from = s.eds.to = s.eds.subject = "";
+        }
+        BuildMailText(s.st, s.eds);
+        FakeTransportLog sent;
+        RunOptions options;
+        options.transport = std::make_unique<FakeTransport>(sent, row.refused);
+        LaterCredentials source(row.login.value_or(password));
+        options.credentials = &source;
+        RecordingListener frontEnd;
+        frontEnd.sendAnyway = row.sendAnyway;
+        MailingRun run(s.st, s.people, s.eds.subject);
+        if (row.cancelAfterFirst)
+            frontEnd.onOutcome = [&](std::size_t message) {
+                if (message == 0) run.cancel("SIGTERM");
+            };
+        const MailingSummary summary = RunToEnd(run, frontEnd, std::move(options));
+
+        ASSERT_TRUE(frontEnd.runSummary.has_value());
+        EXPECT_EQ(summary.ending, row.ending);
+        if (!row.problem.empty()) {
+            EXPECT_EQ(summary.problem, row.problem);
+        }
+        if (row.ending == RunEnding::PreparationFailed) {
+            EXPECT_FALSE(summary.problem.empty());
+        }
+        EXPECT_EQ(frontEnd.shownProblems.size(), row.warning ? 1u : 0u);
+        EXPECT_EQ(source.asked, row.login && (!row.warning || row.sendAnyway) ? 1 : 0);
+        EXPECT_EQ(frontEnd.states.back(), RunState::Ended);
+        // Nothing is prepared before the questions are answered.
+        EXPECT_EQ(run.prepared() != nullptr, row.ending == RunEnding::Delivered);
+        const bool delivered = row.ending == RunEnding::Delivered;
+        EXPECT_EQ(sent.started, delivered);
+        EXPECT_EQ(summary.accepted, static_cast<int>(row.sentTo.size()));
+        EXPECT_EQ(summary.failed(), delivered && row.sentTo.size() < kPeople.size());
+        if (row.cancelAfterFirst) {
+            EXPECT_EQ(sent.addresses, std::vector<std::string>{kPeople[0]});
+            EXPECT_EQ(summary.stoppedBy, "SIGTERM");
+        } else if (delivered) {
+            EXPECT_EQ(sent.addresses, kPeople);
+            EXPECT_NE(sent.texts[kPeople[1]].find("Dear bob,"), std::string::npos);
+        }
+        std::vector<O> results;
+        if (FileExists(s.st.runResultsPath()))
+            for (const auto& result : ReadRunResults(s.st.runResultsPath()))
+                results.push_back(result.outcome);
+        EXPECT_EQ(results, row.results);
+        EXPECT_EQ(FileExists(s.st.sentLogPath()), row.block);
+        if (row.block) {
+            const auto lines = s.lines(s.st.sentLogPath());
+            EXPECT_EQ(ExpectBlock(lines, 0, "Hello [name]", row.sentTo), lines.size());
+        }
     }
 }

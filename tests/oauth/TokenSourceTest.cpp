@@ -22,6 +22,21 @@ using namespace tandrel;
 
 namespace {
 
+// Asks `source` and waits for its answer (the token source answers through its callback,
+// perhaps at once).
+TokenResult WaitForToken(OAuthTokenSource& source, const Preferences& prefs, bool remember) {
+    TokenResult result;
+    bool answered = false;
+    QEventLoop loop;
+    source.requestToken(prefs, remember, [&](TokenResult r) {
+        result = std::move(r);
+        answered = true;
+        loop.quit();
+    });
+    if (!answered) loop.exec();
+    return result;
+}
+
 Preferences CommandPrefs(const std::string& command) {
     Preferences prefs;
     prefs.user = "ann@relay.example";

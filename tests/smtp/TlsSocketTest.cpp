@@ -320,15 +320,15 @@ public:
     // Runs the client's handshake against this server to its end.
     TlsChannel::Result handshake(TlsChannel& client) {
         for (int round = 0; round < 20; ++round) {
-            const TlsChannel::Result r = client.Handshake();
+            const TlsChannel::Result r = client.handshake();
             if (r != TlsChannel::Result::Pending) return r;
             std::string bytes;
-            client.TakeCiphertext(bytes);
+            client.takeCiphertext(bytes);
             BIO_write(in_, bytes.data(), static_cast<int>(bytes.size()));
             SSL_do_handshake(ssl_);
             char buf[16384];
             for (int n; (n = BIO_read(out_, buf, sizeof buf)) > 0;)
-                client.PutCiphertext(buf, static_cast<std::size_t>(n));
+                client.putCiphertext(buf, static_cast<std::size_t>(n));
         }
         return TlsChannel::Result::Pending;
     }
@@ -370,6 +370,6 @@ TEST(TlsSocket, CertificateNamesMatchOnlyWholeLabelsAndNeverTheSubject) {
         TlsChannel client("foo.example.test");
         const TlsChannel::Result r = server.handshake(client);
         EXPECT_EQ(r, c.error.empty() ? TlsChannel::Result::Done : TlsChannel::Result::Failed);
-        EXPECT_EQ(client.ErrorText(), c.error);
+        EXPECT_EQ(client.errorText(), c.error);
     }
 }

@@ -43,6 +43,7 @@ using tandrel::AddPersonDialog;
 using tandrel::AddressColumnDialog;
 using tandrel::AttachmentsWindow;
 using tandrel::DatabaseEditor;
+using tandrel::MainWindow;
 using tandrel::FieldsDialog;
 using tandrel::FileTestWindow;
 using tandrel::HelpWindow;
@@ -71,9 +72,9 @@ struct ProgramWindows {
             {"file test", main.attachmentsWindow()->fileTestWindow()},
             {"preparation window", app.preparationWindow()},
             {"check before sending",
-             new SendCheckDialog({{tandrel::CheckSeverity::Warning, "ann@x is listed twice"}},
+             new tandrel::SendCheckDialog({{tandrel::CheckSeverity::Warning, "ann@x is listed twice"}},
                                  &main)},
-            {"password prompt", new PasswordPrompt("ann", "relay.example", &main)},
+            {"password prompt", new tandrel::PasswordPrompt("ann", "relay.example", &main)},
             {"column of the addresses",
              new AddressColumnDialog(QStringLiteral("club.csv"),
                                      {{"Name", "Ann Lee"}, {"Contact", "ann@x.test"}}, &main)},

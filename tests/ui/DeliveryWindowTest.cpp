@@ -14,6 +14,7 @@
 
 #include "tests/support/FakeSmtpServer.h"
 #include "mailing/MailingRun.h"
+#include "ui/mailing/SendLauncher.h"
 #include "tests/ui/MailingTestKit.h"
 #include "model/MessageSource.h"
 #include "tests/support/TestSupport.h"
@@ -90,13 +91,8 @@ struct SendRig {
         MailingRun run(main.st, {}, "", MailingKind::TestMail);
         run.useMessages(std::make_shared<ListedMessages>(std::move(messages)));
         messages.clear();
-        try {
-            win->deliver(run);
-        } catch (...) {
-            run.finish();
-            throw;
-        }
-        run.finish();
+        const MailingSummary summary = RunInWindows({&main.widget, nullptr, win}, run, {});
+        if (!summary.startError.empty()) throw std::runtime_error(summary.startError);
     }
 };
 

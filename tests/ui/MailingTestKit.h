@@ -27,7 +27,7 @@
 #include "ui/mailing/DeliveryWindow.h"
 #include "ui/mailing/PreparationWindow.h"
 #include "ui/mailing/SendCheckDialog.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 #include "tests/support/SmtpServers.h"
 
 namespace tandrel::test {

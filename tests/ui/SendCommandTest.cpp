@@ -21,7 +21,7 @@
 #include "ui/mailing/PasswordPrompt.h"
 #include "merge/Preparation.h"
 #include "model/RunResults.h"
-#include "ui/mailing/SendCommand.h"
+#include "ui/mailing/SendLauncher.h"
 #include "tests/support/TestSupport.h"
 #include "model/TextFile.h"
 
@@ -345,9 +345,11 @@ TEST(SendCommand, ThePreparationWindowPaintsWhenItsGaugeMovesNotPerMessage) {
     MailingRun run(m.main.st, m.main.rows, m.main.eds.subject);
     QElapsedTimer clock;
     clock.start();
-    const auto error = m.preparation->prepare(run);
+    RunOptions prepareOnly;
+    prepareOnly.prepareOnly = true;
+    const MailingSummary summary = RunInWindows(m.windows(), run, std::move(prepareOnly));
     const qint64 ms = clock.elapsed();
-    EXPECT_FALSE(error.has_value());
+    EXPECT_EQ(summary.ending, RunEnding::Prepared);
     ASSERT_NE(run.prepared(), nullptr);
     ASSERT_EQ(run.prepared()->count(), 3000u);
     EXPECT_EQ(run.prepared()->address(0), "p0@example.org");
@@ -462,9 +464,11 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     EXPECT_EQ(m.main.st.password, secret);
     EXPECT_EQ(keyring, (std::map<std::string, std::string>{{"ann@127.0.0.1", secret}}));
     ASSERT_TRUE(FileExists(m.main.st.runResultsPath()));
-    for (const auto& f : std::filesystem::recursive_directory_iterator(m.dir.path()))
-        if (f.is_regular_file())
+    for (const auto& f : std::filesystem::recursive_directory_iterator(m.dir.path())) {
+        if (f.is_regular_file()) {
             EXPECT_EQ(ReadFileBytes(f.path().string()).find("Pa55"), std::string::npos) << f.path();
+        }
+    }
 
     // A new session finds it in the keyring without asking.
     m.main.st.password.clear();
@@ -474,6 +478,43 @@ TEST(SendCommand, ThePasswordIsAskedOnceAndNeverWritten) {
     EXPECT_EQ(never.asked, 0);
     EXPECT_EQ(StoredFiles(server.storeDir()).size(), 9);
     EXPECT_FALSE(driver.timedOut);
+}
+
+// A password with a line break would end the login command it goes into: the window
+// refuses it with the same words as `tandrel send`, sends nothing, and neither keeps nor
+// remembers it, whether it was typed or found in the keyring.
+TEST(SendCommand, APasswordWithALineBreakIsRefusedAndNotKept) {
+    struct Row {
+        const char* what;
+        std::string kept; // in the keyring; "" types it in the prompt
+        QString typed;
+    };
+    const Row rows[] = {{"typed", "", QStringLiteral("pass\nword")},
+                        {"kept in the keyring", "pass\r\nword", QString()}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AiosmtpdServer server;
+        Mailing m;
+        m.useServer(server.portText());
+        std::map<std::string, std::string> keyring;
+        if (!row.kept.empty()) keyring["ann@127.0.0.1"] = row.kept;
+        m.main.st.keyring = std::make_unique<FakeKeyring>(keyring);
+        m.main.st.prefs.security = "starttls";
+        m.main.st.prefs.user = "ann";
+        ModalDriver driver;
+        PromptAnswer answer(row.typed, true);
+        m.send();
+        ASSERT_EQ(driver.boxes.size(), 1u);
+        EXPECT_EQ(driver.boxes[0].toStdString(), PasswordFault(row.kept.empty()
+                                                                    ? row.typed.toStdString()
+                                                                    : row.kept) +
+                                                     "\n\nNo mail has been sent.");
+        EXPECT_EQ(driver.wrapWindowsSeen, 0);
+        EXPECT_EQ(driver.sendWindowsSeen, 0);
+        EXPECT_TRUE(m.main.st.password.empty());
+        EXPECT_EQ(keyring.size(), row.kept.empty() ? 0u : 1u);
+        EXPECT_TRUE(StoredFiles(server.storeDir()).isEmpty());
+    }
 }
 
 // The results file names exactly the people a run did not reach, keeps two entries with

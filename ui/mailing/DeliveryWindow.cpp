@@ -8,29 +8,26 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "ui/DialogHelp.h"
 #include "mailing/MailingRun.h"
 #include "mailing/RunWords.h"
 #include "model/VisibleText.h"
+#include "ui/DialogHelp.h"
 #include "ui/WidgetHelpers.h"
 #include "ui/WindowPlacement.h"
+#include "ui/TextBridge.h"
+
+namespace tandrel {
 
 namespace {
 
 // The shortest time between two refreshes of the window while reports stream in.
 constexpr int kFlushIntervalMs = 50;
-
-// The way back to the people a run did not reach, told at the end of such a run.
-constexpr const char* kNotReachedHint =
-    "To send to the people not reached, use Edit, Recipients Not Reached.";
 
 // Replies and reports may carry their own line ends (a reply normally ends in CR LF);
 // the memo shows them as lines without an extra empty one at the end. Any other
@@ -39,12 +36,8 @@ QString MemoText(const std::string& line) {
     std::string_view s = line;
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.remove_suffix(1);
-    const std::string out = tandrel::VisibleLines(s, tandrel::LineEnds::Lf);
-    return QString::fromLocal8Bit(out.data(), static_cast<qsizetype>(out.size()));
-}
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    const std::string out = VisibleLines(s, LineEnds::Lf);
+    return WordsText(out);
 }
 
 QString StripAmpersand(QString caption) {
@@ -82,7 +75,7 @@ DeliveryWindow::DeliveryWindow(QWidget* parent)
     // No fixed accessible name: a screen reader reads the current status text.
     statusPanel->setAccessibleDescription(statusLabel->text());
 
-    gauge = tandrel::MakeGauge(this, QRect(48, 112, 233, 25));
+    gauge = MakeGauge(this, QRect(48, 112, 233, 25));
     // Blue on white, as the delivery window's gauge is drawn.
     QPalette pal = gauge->palette();
     pal.setColor(QPalette::Base, Qt::white);
@@ -101,9 +94,8 @@ DeliveryWindow::DeliveryWindow(QWidget* parent)
     cancelButton->setAccessibleName(StripAmpersand(cancelButton->text()));
 
     // Help at the start of the row of buttons, under the gauge's left end.
-    tandrel::AnswerF1(*this, tandrel::GuidePage("sending.html#delivery"));
-    QDialogButtonBox* help =
-        tandrel::MakeHelpButton(*this, tandrel::GuidePage("sending.html#delivery"));
+    AnswerF1(*this, GuidePage("sending.html#delivery"));
+    QDialogButtonBox* help = MakeHelpButton(*this, GuidePage("sending.html#delivery"));
     help->setGeometry(48, 152, 75, 25);
 
     reportMemo = new QPlainTextEdit(this);
@@ -130,53 +122,38 @@ DeliveryWindow::DeliveryWindow(QWidget* parent)
 
 DeliveryWindow::~DeliveryWindow() = default;
 
-void DeliveryWindow::deliver(tandrel::MailingRun& run) {
-    connectError_ = nullptr;
+void DeliveryWindow::showRun(MailingRun& run) {
     run_ = &run;
-    run.setObserver(this);
-    tandrel::CentreOnScreen(*this);
-    exec();
-    run.setObserver(nullptr);
-    run_ = nullptr;
-    if (connectError_) {
-        std::exception_ptr e = connectError_;
-        connectError_ = nullptr;
-        std::rethrow_exception(e);
-    }
-}
-
-void DeliveryWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) startRun();
-}
-
-void DeliveryWindow::startRun() {
     closeButton->setEnabled(false);
     cancelButton->setEnabled(true);
-    cancelButton->setFocus();
     gauge->setValue(0);
     pendingLines_.clear();
     pendingStatus_.reset();
     pendingGauge_.reset();
     sinceFlush_.invalidate();
-    try {
-        if (run_) run_->startDelivery();
-    } catch (...) {
-        // The run ends before it began: the window closes again as soon as its modal
-        // loop runs, and deliver() hands the error to the caller.
-        connectError_ = std::current_exception();
-        QTimer::singleShot(0, this, [this] { done(1); });
-    }
+    CentreOnScreen(*this);
+    show();
+    cancelButton->setFocus();
+}
+
+void DeliveryWindow::endWithoutRun() {
+    pendingLines_.clear();
+    pendingStatus_.reset();
+    pendingGauge_.reset();
+    run_ = nullptr;
+    done(1);
 }
 
 void DeliveryWindow::cancelRun() {
     if (run_) run_->cancel();
     flushUpdates();
+    run_ = nullptr;
     done(1);
 }
 
 void DeliveryWindow::closeWindow() {
     flushUpdates();
+    run_ = nullptr;
     done(1);
 }
 
@@ -222,18 +199,18 @@ void DeliveryWindow::reportLine(const std::string& line) {
     scheduleFlush();
 }
 
-void DeliveryWindow::deliveryEvent(const tandrel::DeliveryEvent& event) {
+void DeliveryWindow::deliveryEvent(const DeliveryEvent& event) {
     // The socket's words for a connection not made get a plain sentence after them.
     if (!run_) return;
-    const tandrel::Preferences& prefs = run_->session().prefs;
-    const std::string hint = tandrel::ConnectionHint(event, prefs.smtp, prefs.port);
+    const Preferences& prefs = run_->session().prefs;
+    const std::string hint = ConnectionHint(event, prefs.smtp, prefs.port);
     if (hint.empty()) return;
-    pendingLines_ << FromBytes(hint);
+    pendingLines_ << WordsText(hint);
     scheduleFlush();
 }
 
 void DeliveryWindow::statusChanged(const std::string& text) {
-    pendingStatus_ = FromBytes(text);
+    pendingStatus_ = WordsText(text);
     scheduleFlush();
 }
 
@@ -242,10 +219,10 @@ void DeliveryWindow::deliveryProgress(int value) {
     scheduleFlush();
 }
 
-void DeliveryWindow::deliveryEnded(const tandrel::DeliverySummary& summary) {
+void DeliveryWindow::deliveryEnded(const DeliverySummary& summary) {
     const std::vector<std::string> maybeDelivered =
         run_ ? run_->maybeDelivered() : std::vector<std::string>();
-    if (!maybeDelivered.empty()) reportLine(tandrel::MaybeDeliveredLine(maybeDelivered));
+    if (!maybeDelivered.empty()) reportLine(MaybeDeliveredLine(maybeDelivered));
     // Those that may have arrived are not offered again.
     if (static_cast<std::size_t>(summary.accepted) + maybeDelivered.size() < summary.messages)
         reportLine(kNotReachedHint);
@@ -256,3 +233,5 @@ void DeliveryWindow::deliveryEnded(const tandrel::DeliverySummary& summary) {
     cancelButton->setEnabled(false);
     closeButton->setFocus();
 }
+
+} // namespace tandrel

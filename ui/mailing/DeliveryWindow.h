@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QStringList>
-#include <exception>
 #include <optional>
 #include <string>
 
@@ -19,31 +18,33 @@ class QPushButton;
 class QTimer;
 
 namespace tandrel {
-class MailingRun;
-}
 
-// Shows the delivery of one mailing run: the run reports through the MailingObserver
-// interface, the window turns that into its status line, gauge and report memo. Reports
-// are gathered and shown at most about 20 times a second and at the end of the run, so
-// a big run is not slowed down by painting.
-class DeliveryWindow : public QDialog, public tandrel::MailingObserver {
+class MailingRun;
+
+// Shows the delivery of one mailing run: the Send command passes on what the run
+// reports (the MailingObserver calls), the window turns that into its status line,
+// gauge and report memo. Reports are gathered and shown at most about 20 times a second
+// and at the end of the run, so a big run is not slowed down by painting.
+class DeliveryWindow : public QDialog, public MailingObserver {
     Q_OBJECT
 public:
     explicit DeliveryWindow(QWidget* parent = nullptr);
     ~DeliveryWindow() override;
 
-    // Shows the window modally while the run delivers its prepared messages and returns
-    // when the user has closed it. A connect error raised at once by the socket ends the
-    // run with the window hidden and is rethrown here (std::runtime_error, socket text).
-    void deliver(tandrel::MailingRun& run);
+    // Shows the window modally, afresh, for `run`, which Cancel stops; returns at once.
+    // The window ends (QDialog::finished) when the user closes or cancels it, or with
+    // endWithoutRun().
+    void showRun(MailingRun& run);
+    // Hides the window of a run that could not begin, as if it had not been shown.
+    void endWithoutRun();
 
     // MailingObserver
     void reportCleared() override;
     void reportLine(const std::string& line) override;
     void statusChanged(const std::string& text) override;
     void deliveryProgress(int percent) override;
-    void deliveryEvent(const tandrel::DeliveryEvent& event) override;
-    void deliveryEnded(const tandrel::DeliverySummary& summary) override;
+    void deliveryEvent(const DeliveryEvent& event) override;
+    void deliveryEnded(const DeliverySummary& summary) override;
 
     // Shows what was reported and not shown yet.
     void flushUpdates();
@@ -60,16 +61,13 @@ public slots:
     void closeWindow();
 
 protected:
-    void showEvent(QShowEvent* event) override;
     // Escape and the window manager's close request: only the two buttons end the run.
     void reject() override {}
 
 private:
-    void startRun();
     void scheduleFlush();
 
-    tandrel::MailingRun* run_ = nullptr;
-    std::exception_ptr connectError_;
+    MailingRun* run_ = nullptr;
 
     QTimer* flushTimer_ = nullptr;
     QElapsedTimer sinceFlush_;
@@ -77,3 +75,5 @@ private:
     std::optional<QString> pendingStatus_;
     std::optional<int> pendingGauge_;
 };
+
+} // namespace tandrel

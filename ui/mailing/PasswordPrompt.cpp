@@ -9,17 +9,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/DialogHelp.h"
 #include "keyring/Keyring.h"
+#include "ui/DialogHelp.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/TextBridge.h"
 
-namespace {
-
-QString FromBytes(const std::string& bytes) {
-    return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
-}
-
-} // namespace
+namespace tandrel {
 
 PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host, QWidget* parent)
     : QDialog(parent) {
@@ -28,10 +23,10 @@ PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host,
     setModal(true);
 
     const QString question =
-        QStringLiteral("Password for %1 at %2").arg(FromBytes(user), FromBytes(host));
+        QStringLiteral("Password for %1 at %2").arg(WordsText(user), WordsText(host));
     auto* label = new QLabel(question, this);
     label->setObjectName(QStringLiteral("PasswordLabel"));
-    passwordEdit = tandrel::MakeEdit("passwordEdit", question);
+    passwordEdit = MakeEdit("passwordEdit", question);
     passwordEdit->setEchoMode(QLineEdit::Password);
     label->setBuddy(passwordEdit);
     rememberCheck = new QCheckBox(QStringLiteral("Remember password"), this);
@@ -41,7 +36,7 @@ PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host,
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("OkBut"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("CancBut"));
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("sending.html#password"), *buttons);
+    GiveDialogHelp(*this, GuidePage("sending.html#password"), *buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -53,24 +48,36 @@ PasswordPrompt::PasswordPrompt(const std::string& user, const std::string& host,
     passwordEdit->setFocus();
 }
 
-namespace tandrel {
-
-std::optional<Credentials> WindowCredentials::credentialsFor(const CredentialRequest& request) {
+void WindowCredentials::requestCredentials(const CredentialRequest& request,
+                                           CredentialsCallback answer) {
     if (st_.passwordAccount == request.account && !st_.password.empty())
-        return Credentials{request.user, st_.password};
-
+        return answer({Credentials{request.user, st_.password}, ""});
     PasswordKeeper& keyring = KeyringOf(st_);
-    std::optional<std::string> password = keyring.load(request.account);
-    if (!password) {
-        PasswordPrompt prompt(request.user, request.host, parent_);
-        if (prompt.exec() != QDialog::Accepted) return std::nullopt;
-        // UTF-8: the bytes the server compares do not depend on the local encoding.
-        password = prompt.passwordEdit->text().toUtf8().toStdString();
-        if (prompt.rememberCheck->isChecked()) keyring.store(request.account, *password);
-    }
-    st_.password = *password;
+    if (std::optional<std::string> kept = keyring.load(request.account))
+        return take(request, *kept, answer);
+    auto* prompt = new PasswordPrompt(request.user, request.host, parent_);
+    prompt->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(prompt, &QDialog::finished, prompt,
+                     [this, prompt, request, answer = std::move(answer)](int result) {
+                         if (result != QDialog::Accepted) return answer({});
+                         // UTF-8: the bytes the server compares do not depend on the
+                         // local encoding.
+                         const std::string password =
+                             Utf8Bytes(prompt->passwordEdit->text());
+                         if (PasswordFault(password).empty() && prompt->rememberCheck->isChecked())
+                             KeyringOf(st_).store(request.account, password);
+                         take(request, password, answer);
+                     });
+    prompt->show();
+}
+
+void WindowCredentials::take(const CredentialRequest& request, const std::string& password,
+                             const CredentialsCallback& answer) {
+    if (std::string fault = PasswordFault(password); !fault.empty())
+        return answer({std::nullopt, std::move(fault)});
+    st_.password = password;
     st_.passwordAccount = request.account;
-    return Credentials{request.user, *password};
+    answer({Credentials{request.user, password}, ""});
 }
 
 } // namespace tandrel

@@ -7,11 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "model/AppState.h"
 #include "mailing/Credentials.h"
+#include "model/AppState.h"
 
 class QCheckBox;
 class QLineEdit;
+
+namespace tandrel {
 
 class PasswordPrompt : public QDialog {
     Q_OBJECT
@@ -22,18 +24,20 @@ public:
     QCheckBox* rememberCheck = nullptr;
 };
 
-namespace tandrel {
-
 // The password Send logs in with: this session's password for the same login; the
 // keyring's; or the one the user types in PasswordPrompt (kept for the session, and in
 // the keyring when "Remember password" is ticked). Nothing when the user cancelled the
-// question.
+// question; a password the run could not use (PasswordFault) is refused with why, and
+// neither kept nor remembered.
 class WindowCredentials : public CredentialSource {
 public:
     WindowCredentials(AppState& st, QWidget* parent) : st_(st), parent_(parent) {}
-    std::optional<Credentials> credentialsFor(const CredentialRequest& request) override;
+    void requestCredentials(const CredentialRequest& request, CredentialsCallback answer) override;
 
 private:
+    void take(const CredentialRequest& request, const std::string& password,
+              const CredentialsCallback& answer);
+
     AppState& st_;
     QWidget* parent_;
 };

@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The "Preparing Mails" window: builds one message per recipient while it is shown.
+// The "Preparing Mails" window: the gauge of the preparation of one message per recipient.
 #include "ui/mailing/PreparationWindow.h"
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QShowEvent>
-#include <QTimer>
 #include <algorithm>
-#include <exception>
 
 #include "ui/DialogHelp.h"
-#include "mailing/MailingRun.h"
 #include "ui/WidgetHelpers.h"
 #include "ui/WindowPlacement.h"
+
+namespace tandrel {
 
 PreparationWindow::PreparationWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -25,29 +23,16 @@ PreparationWindow::PreparationWindow(QWidget* parent)
     statusLabel->setObjectName(QStringLiteral("Label1"));
     statusLabel->move(16, 16);
 
-    gauge = tandrel::MakeGauge(this, QRect(24, 56, 273, 25));
+    gauge = MakeGauge(this, QRect(24, 56, 273, 25));
     // No Help button: the window takes no input while it works, and then it is gone.
-    tandrel::AnswerF1(*this, tandrel::GuidePage("sending.html#delivery"));
-
-    startTimer = new QTimer(this);
-    startTimer->setObjectName(QStringLiteral("Timer1"));
-    startTimer->setInterval(250);
-    startTimer->setSingleShot(true);
-    connect(startTimer, &QTimer::timeout, this, &PreparationWindow::prepareAll);
+    AnswerF1(*this, GuidePage("sending.html#delivery"));
 }
 
-std::optional<std::string> PreparationWindow::prepare(tandrel::MailingRun& run) {
-    error_.reset();
-    run_ = &run;
-    tandrel::CentreOnScreen(*this);
-    exec();
-    run_ = nullptr;
-    return error_;
-}
-
-void PreparationWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) startTimer->start();
+void PreparationWindow::showPreparing() {
+    gauge->setValue(0);
+    sinceGauge_.invalidate();
+    CentreOnScreen(*this);
+    show();
 }
 
 void PreparationWindow::preparationProgress(int value) {
@@ -62,18 +47,4 @@ void PreparationWindow::preparationProgress(int value) {
     gauge->setValue(value);
 }
 
-void PreparationWindow::prepareAll() {
-    startTimer->stop();
-    gauge->setValue(0);
-    sinceGauge_.invalidate();
-    if (run_) {
-        run_->setObserver(this);
-        try {
-            run_->prepare();
-        } catch (const std::exception& e) {
-            error_ = e.what();
-        }
-        run_->setObserver(nullptr);
-    }
-    done(1);
-}
+} // namespace tandrel

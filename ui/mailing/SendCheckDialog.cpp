@@ -10,14 +10,17 @@
 
 #include "ui/DialogHelp.h"
 #include "ui/WidgetHelpers.h"
+#include "ui/TextBridge.h"
 
-SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& problems, QWidget* parent)
+namespace tandrel {
+
+SendCheckDialog::SendCheckDialog(const std::vector<SendProblem>& problems, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("SendCheckForm"));
     setWindowTitle(QStringLiteral("Check before sending"));
     setAccessibleName(windowTitle());
     setModal(true);
-    const bool blocked = tandrel::HasBlockingProblem(problems);
+    const bool blocked = HasBlockingProblem(problems);
 
     auto* layout = new QVBoxLayout(this);
     auto* intro = new QLabel(blocked ? QStringLiteral("The mails cannot be sent as they are:")
@@ -32,11 +35,11 @@ SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& proble
     problemList->setReadOnly(true);
     problemList->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QString text;
-    for (auto severity : {tandrel::CheckSeverity::Blocking, tandrel::CheckSeverity::Warning})
-        for (const tandrel::SendProblem& p : problems) {
+    for (auto severity : {CheckSeverity::Blocking, CheckSeverity::Warning})
+        for (const SendProblem& p : problems) {
             if (p.severity != severity) continue;
             if (!text.isEmpty()) text += QLatin1Char('\n');
-            text += QString::fromLocal8Bit(p.text.data(), static_cast<qsizetype>(p.text.size()));
+            text += WordsText(p.text);
         }
     problemList->setPlainText(text);
     layout->addWidget(problemList, 1);
@@ -44,27 +47,19 @@ SendCheckDialog::SendCheckDialog(const std::vector<tandrel::SendProblem>& proble
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     if (!blocked) {
-        sendAnywayButton = tandrel::MakeButton("SendAnywayBut", QStringLiteral("Send Anyway"));
+        sendAnywayButton = MakeButton("SendAnywayBut", QStringLiteral("Send Anyway"));
         sendAnywayButton->setAutoDefault(false);
         connect(sendAnywayButton, &QPushButton::clicked, this, &QDialog::accept);
         buttons->addWidget(sendAnywayButton);
     }
-    cancelButton = tandrel::MakeButton("CancelBut", QStringLiteral("Cancel"));
+    cancelButton = MakeButton("CancelBut", QStringLiteral("Cancel"));
     // Enter must not send by accident: the safe answer is the default.
     cancelButton->setDefault(true);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancelButton);
-    tandrel::GiveDialogHelp(*this, tandrel::GuidePage("sending.html#check"), *buttons);
+    GiveDialogHelp(*this, GuidePage("sending.html#check"), *buttons);
     layout->addLayout(buttons);
     resize(460, 280);
-}
-
-namespace tandrel {
-
-bool ConfirmSendCheck(const std::vector<SendProblem>& problems, QWidget* parent) {
-    if (problems.empty()) return true;
-    SendCheckDialog dialog(problems, parent);
-    return dialog.exec() == QDialog::Accepted && !HasBlockingProblem(problems);
 }
 
 } // namespace tandrel

@@ -11,20 +11,17 @@
 class QPlainTextEdit;
 class QPushButton;
 
+namespace tandrel {
+
+// Accepted ("Send Anyway", offered only when no problem blocks the run) or rejected.
 class SendCheckDialog : public QDialog {
     Q_OBJECT
 public:
-    SendCheckDialog(const std::vector<tandrel::SendProblem>& problems, QWidget* parent);
+    SendCheckDialog(const std::vector<SendProblem>& problems, QWidget* parent);
 
     QPlainTextEdit* problemList = nullptr;
     QPushButton* sendAnywayButton = nullptr; // absent when a problem blocks the run
     QPushButton* cancelButton = nullptr;
 };
-
-namespace tandrel {
-
-// True when the mailing may go on: no problems (and no window), or only warnings and
-// the user chose "Send Anyway".
-bool ConfirmSendCheck(const std::vector<SendProblem>& problems, QWidget* parent);
 
 } // namespace tandrel

@@ -5,13 +5,12 @@
 #include <memory>
 #include <string>
 
-class DeliveryWindow;
-class PreparationWindow;
-class SendLauncher;
-
 namespace tandrel {
 
+class DeliveryWindow;
 class MainWindow;
+class PreparationWindow;
+class SendLauncher;
 
 class AppWindows {
 public:

@@ -225,7 +225,3 @@ private:
 };
 
 } // namespace tandrel
-
-// The Send path (ui/mailing) still names these from outside the namespace.
-using tandrel::MailingLauncher;
-using tandrel::MainWindow;
