@@ -34,11 +34,12 @@ Figures Measure(int people) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     WriteFile(dir + "/fields.txt", "name\r\nemail\r\ncity\r\n");
-    std::string db;
-    db.reserve(static_cast<std::size_t>(people) * 40);
+    std::string peopleText;
+    peopleText.reserve(static_cast<std::size_t>(people) * 40);
     for (int i = 0; i < people; ++i)
-        db += "Person " + std::to_string(i) + ";p" + std::to_string(i) + "@example.org;Town\r\n";
-    WriteFile(dir + "/people.txt", db);
+        peopleText +=
+            "Person " + std::to_string(i) + ";p" + std::to_string(i) + "@example.org;Town\r\n";
+    WriteFile(dir + "/people.txt", peopleText);
 
     Figures f;
     {

@@ -3,9 +3,21 @@
 #include "merge/Gauge.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <utility>
 
 namespace tandrel {
+
+namespace {
+
+// a * b, or nothing when the product does not fit in 64 bits.
+std::optional<std::uint64_t> TimesInRange(std::uint64_t a, std::uint64_t b) {
+    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return std::nullopt;
+    return a * b;
+}
+
+} // namespace
 
 PrepGauge::PrepGauge(GaugeFn report, std::size_t recipientCount, std::size_t attachmentCount)
     : report_(std::move(report)), recipients_(std::max<std::uint64_t>(recipientCount, 1)),
@@ -41,18 +53,28 @@ void PrepGauge::beginBase64(std::uint64_t fileSize) {
 
 void PrepGauge::base64LinesDone(std::uint64_t j) {
     if (unit_ == 0) return;
-    using Wide = unsigned __int128;
     // (line * 100 / U) / D equals line * 100 / (U * D) in integer division, and it
     // only grows with the line number, so the lines in between that keep the same
-    // value are skipped in one step.
-    const Wide ud = static_cast<Wide>(unit_) * recipients_ * attachments_;
+    // value are skipped in one step. A product too big for 64 bits is beyond any line
+    // of a file: the value stays where it is for the rest of the lines.
+    const std::optional<std::uint64_t> perValue = TimesInRange(recipients_, attachments_); // D
     while (linesDone_ < j) {
-        const Wide line = static_cast<Wide>(linesDone_) + 1;
-        const Wide q = line * 100 / ud;
-        set(static_cast<long long>(std::min<Wide>(q, 1000)) + base64Base_);
-        // The first line whose value exceeds q is ceil((q + 1) * ud / 100).
-        const Wide nextUp = ((q + 1) * ud + 99) / 100;
-        linesDone_ = static_cast<std::uint64_t>(std::min<Wide>(j, nextUp - 1));
+        const std::uint64_t line = linesDone_ + 1;
+        // line * 100 / U without forming line * 100; the remainder's hundredfold fits, U
+        // being a file size (below 2^63) / 56.
+        const std::uint64_t percentOfUnit = line / unit_ * 100 + line % unit_ * 100 / unit_;
+        const std::uint64_t q = perValue ? percentOfUnit / *perValue : 0;
+        set(static_cast<long long>(std::min<std::uint64_t>(q, 1000)) + base64Base_);
+        // The first line whose value exceeds q is ceil((q + 1) * D * U / 100).
+        std::optional<std::uint64_t> bound;
+        if (perValue) bound = TimesInRange(q + 1, *perValue);
+        if (bound) bound = TimesInRange(*bound, unit_);
+        if (!bound) {
+            linesDone_ = j;
+            break;
+        }
+        const std::uint64_t nextUp = *bound / 100 + (*bound % 100 != 0 ? 1 : 0);
+        linesDone_ = std::min(j, nextUp - 1);
     }
 }
 

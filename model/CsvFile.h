@@ -48,8 +48,8 @@ struct CsvColumn {
 // the name asked for. Its text names the file and the columns.
 class NoAddressColumn : public FileError {
 public:
-    NoAddressColumn(const std::string& text, std::vector<CsvColumn> columns)
-        : FileError(text), columns(std::move(columns)) {}
+    NoAddressColumn(const std::string& text, std::vector<CsvColumn> headerColumns)
+        : FileError(text), columns(std::move(headerColumns)) {}
     std::vector<CsvColumn> columns;
 };
 

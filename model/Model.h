@@ -190,7 +190,7 @@ struct Preferences {
     char delimiterChar = ';';
     // "none" (plain HELO dialogue), "starttls" or "tls".
     std::string security = "none";
-    std::string user;       // login name; empty: no login
+    std::string user{};     // login name; empty: no login
     int timeoutSeconds = 0; // 0: the standard time-out of each command
     int perConnection = 0;  // messages per connection; 0: unlimited
     int ratePerMinute = 0;  // 0: as fast as the server takes them
@@ -202,15 +202,15 @@ struct Preferences {
     // How the login proves itself: "password", or "oauth2" (a bearer token from the
     // token command or from the identity provider's sign-in in the browser).
     std::string auth = "password";
-    std::string oauthCommand;                // non-empty: its first output line is the token
+    std::string oauthCommand{};              // non-empty: its first output line is the token
     std::string oauthProvider = "microsoft"; // "microsoft", "google" or "custom"
-    std::string oauthClientId;
-    std::string oauthClientSecret;      // only for clients registered with one (desktop
+    std::string oauthClientId{};
+    std::string oauthClientSecret{};    // only for clients registered with one (desktop
                                         // clients of some providers); not a user secret
     std::string oauthTenant = "common"; // the directory the account belongs to
-    std::string oauthAuthUrl;           // custom provider: where the user signs in,
-    std::string oauthTokenUrl;          // where codes and refresh tokens are exchanged,
-    std::string oauthScope;             // and the permission asked for
+    std::string oauthAuthUrl{};         // custom provider: where the user signs in,
+    std::string oauthTokenUrl{};        // where codes and refresh tokens are exchanged,
+    std::string oauthScope{};           // and the permission asked for
 };
 
 struct RecentFiles {

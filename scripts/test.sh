@@ -2,14 +2,16 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds a Debug build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (the benchmark programs too, so they keep building), and
-# runs every test.
+# runs every test. Any compiler warning fails the build here (the CI build), while a
+# developer's own configure leaves warnings as warnings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 
 BUILD=build/asan
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTANDREL_SANITIZE=ON -DTANDREL_BENCHMARKS=ON >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTANDREL_SANITIZE=ON -DTANDREL_BENCHMARKS=ON \
+    -DTANDREL_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen

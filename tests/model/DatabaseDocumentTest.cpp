@@ -57,7 +57,9 @@ TEST(DatabaseDocument, ACsvFileIsReadAndSavedInTheFormatItsFirstRowSays) {
         EXPECT_EQ(doc.needsFieldFile(path), c.format == DatabaseFormat::Program) << c.what;
 
         doc.save(doc.path(), doc.fieldsPath());
-        if (c.format == DatabaseFormat::Program) EXPECT_EQ(ReadFileBytes(path), c.file) << c.what;
+        if (c.format == DatabaseFormat::Program) {
+            EXPECT_EQ(ReadFileBytes(path), c.file) << c.what;
+        }
 
         // A new person: the file keeps its format, read back by the same rule.
         AddPerson(*st.db, "Cid", "cid@x");
