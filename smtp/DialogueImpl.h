@@ -73,7 +73,10 @@ struct ListenerNotice {
     Kind kind = Kind::Event;
     DeliveryEvent event{};
     int percent = 0;
+    // Outcome: the messages from `message` on, `count` of them, all with this outcome and
+    // no reply (a cancelled run of a million people is one notice, not a million).
     std::size_t message = 0;
+    std::size_t count = 1;
     MessageOutcome outcome = MessageOutcome::NotAttempted;
     std::optional<ServerReply> reply{};
     MessageStage stageBefore = MessageStage::NotTaken; // the message's, were it not told

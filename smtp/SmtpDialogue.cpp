@@ -36,8 +36,16 @@ void SmtpDialogue::Impl::deliverNotices() {
     const std::weak_ptr<char> living = alive;
     DeliveryListener& l = listener;
     while (!notices.empty()) {
-        const ListenerNotice n = std::move(notices.front());
-        notices.pop_front();
+        ListenerNotice n;
+        if (ListenerNotice& front = notices.front(); front.count > 1) {
+            n = front; // one message of the range at a time: the listener may stop us
+            n.count = 1;
+            ++front.message;
+            --front.count;
+        } else {
+            n = std::move(front);
+            notices.pop_front();
+        }
         listenerCalled = true;
         std::string failure;
         try {
@@ -100,8 +108,9 @@ void SmtpDialogue::Impl::closeInOrder() {
 bool SmtpDialogue::Impl::dropNotices() {
     const bool any = !notices.empty();
     for (const ListenerNotice& n : notices)
-        if (n.kind == ListenerNotice::Kind::Outcome && n.message < stages.size())
-            stages[n.message] = n.stageBefore;
+        if (n.kind == ListenerNotice::Kind::Outcome)
+            for (std::size_t m = n.message; m < n.message + n.count && m < stages.size(); ++m)
+                stages[m] = n.stageBefore;
     notices.clear();
     outbox.clear();
     return any;
@@ -173,7 +182,17 @@ void SmtpDialogue::Impl::outcome(std::size_t message, MessageOutcome result,
     if (result != MessageOutcome::NotAttempted) messages->release(message);
     n.message = message;
     n.outcome = result;
-    if (reply) n.reply = ParseServerReply(*reply);
+    if (reply) {
+        n.reply = ParseServerReply(*reply);
+    } else if (!notices.empty()) {
+        ListenerNotice& last = notices.back();
+        if (last.kind == ListenerNotice::Kind::Outcome && !last.reply &&
+            last.outcome == result && last.stageBefore == n.stageBefore &&
+            last.message + last.count == message) {
+            ++last.count;
+            return;
+        }
+    }
     notify(std::move(n));
 }
 

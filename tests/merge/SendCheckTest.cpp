@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <cctype>
 #include <filesystem>
+#include <map>
+#include <random>
 #include <unistd.h>
 
 #include "merge/Compose.h"
@@ -161,6 +164,57 @@ TEST(SendCheck, LongListsAreCut) {
     const auto problems = CheckBeforeSending(st, recipients);
     ASSERT_EQ(problems.size(), 21u);
     EXPECT_EQ(problems.back().text, "... and 980 more people without a valid e-mail address");
+}
+
+// People sharing an address, against the plainest reference: a map from the address
+// in lower case to the people using it, in the order of first use. Generated lists with
+// addresses that differ only in the case of their letters, each run with its own seed.
+TEST(SendCheck, SharedAddressesAreFoundAsAMapOfLoweredAddressesFindsThem) {
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int round = 0; round < 40; ++round) {
+        AppState st;
+        st.newDatabase();
+        st.mailText.lines = {"Hello"};
+        std::vector<Person*> recipients;
+        const int people = 1 + static_cast<int>(random() % 60);
+        for (int i = 0; i < people; ++i) {
+            std::string address = "p" + std::to_string(random() % 12) + "@X.example";
+            for (char& c : address)
+                if (random() % 2) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            Person& e = st.db->appendEntry();
+            e.setName("N" + std::to_string(i));
+            e.setEmail(address);
+            recipients.push_back(&e);
+        }
+        std::map<std::string, std::vector<int>> users;
+        std::vector<std::string> firstUse;
+        for (int i = 0; i < people; ++i) {
+            std::string lower = recipients[static_cast<std::size_t>(i)]->email();
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (users[lower].empty()) firstUse.push_back(lower);
+            users[lower].push_back(i);
+        }
+        std::vector<std::string> want;
+        for (const std::string& lower : firstUse) {
+            const std::vector<int>& who = users[lower];
+            if (who.size() < 2) continue;
+            std::string names;
+            for (std::size_t k = 0; k < who.size() && k < 5; ++k)
+                names += (k ? ", N" : "N") + std::to_string(who[k]);
+            if (who.size() > 5) names += ", ...";
+            want.push_back("The address " +
+                           recipients[static_cast<std::size_t>(who[0])]->email() +
+                           " is used by " + std::to_string(who.size()) + " people: " + names);
+        }
+        std::vector<std::string> got;
+        for (const SendProblem& p : CheckBeforeSending(st, recipients))
+            if (p.text.find(" is used by ") != std::string::npos) got.push_back(p.text);
+        // The check shows the first twenty of a kind and counts the rest.
+        if (want.size() > 20) want.resize(20);
+        EXPECT_EQ(got, want) << "seed " << seed << ", round " << round;
+    }
 }
 
 // The check reads an address line as it is sent. Each line is merged with a value and
