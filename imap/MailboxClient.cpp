@@ -84,7 +84,8 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
 int WatchServer(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
     if (type != CURLINFO_HEADER_IN || size == 0) return 0;
     std::string line(data, size);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
     const std::size_t space = line.find(' ');
     if (space == std::string::npos) return 0;
     const std::string words = line.substr(space + 1); // the tag goes
@@ -122,9 +123,9 @@ void Configure(Transfer& t, const Setup& s) {
         curl_easy_setopt(e, CURLOPT_PASSWORD, c.password.c_str());
     } else {
         curl_easy_setopt(e, CURLOPT_XOAUTH2_BEARER, c.bearerToken.c_str());
-        curl_easy_setopt(e, CURLOPT_LOGIN_OPTIONS, c.bearerMechanism == BearerMechanism::XOAuth2
-                                                       ? "AUTH=XOAUTH2"
-                                                       : "AUTH=OAUTHBEARER");
+        curl_easy_setopt(e, CURLOPT_LOGIN_OPTIONS,
+                         c.bearerMechanism == BearerMechanism::XOAuth2 ? "AUTH=XOAUTH2"
+                                                                       : "AUTH=OAUTHBEARER");
     }
     curl_easy_setopt(e, CURLOPT_SASL_IR, 1L);
     const long seconds = std::max(1, c.timeoutSeconds);
@@ -317,10 +318,11 @@ void MailboxClient::appendMessages(const std::string& folder, std::vector<std::s
     report_ = std::move(report);
     appendDone_ = std::move(done);
     worker_ = std::make_unique<Worker>();
-    const QByteArray path = QByteArray::fromStdString(*EncodeFolderName(folder)).toPercentEncoding();
+    const QByteArray path =
+        QByteArray::fromStdString(*EncodeFolderName(folder)).toPercentEncoding();
     Setup setup{config_, BaseUrl(config_) + path.toStdString(), TrustedFile()};
-    const std::size_t connections = static_cast<std::size_t>(
-        std::clamp(config_.connections, 1, kMostConnections));
+    const std::size_t connections =
+        static_cast<std::size_t>(std::clamp(config_.connections, 1, kMostConnections));
     worker_->thread = std::thread([w = worker_.get(), post = answerPoster(), this, connections,
                                    setup = std::move(setup), messages = std::move(messages)] {
         const auto tell = [&](AppendReport r) {

@@ -10,14 +10,18 @@ namespace tandrel::imap {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-bool Printable(char16_t c) { return c >= 0x20 && c <= 0x7e; }
+bool Printable(char16_t c) {
+    return c >= 0x20 && c <= 0x7e;
+}
 
 // UTF-16 units in modified base64: "&" ... "-".
 void AppendShifted(std::string& out, const std::u16string& units) {
@@ -37,7 +41,8 @@ void AppendShifted(std::string& out, const std::u16string& units) {
 std::optional<std::u16string> UnshiftedRun(std::string_view b64) {
     QByteArray in(b64.data(), static_cast<qsizetype>(b64.size()));
     in.replace(',', '/');
-    const auto decoded = QByteArray::fromBase64Encoding(in, QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(in, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() % 2 != 0 || decoded.decoded.isEmpty()) return {};
     std::u16string units;
     for (qsizetype i = 0; i < decoded.decoded.size(); i += 2) {
@@ -202,7 +207,8 @@ SentFolderChoice FindSentFolder(const std::vector<Folder>& folders) {
             SameText(f.name.substr(6), "Sent"))
             return {f, {}};
     std::string names;
-    for (const Folder& f : folders) names += (names.empty() ? "" : ", ") + f.name;
+    for (const Folder& f : folders)
+        names += (names.empty() ? "" : ", ") + f.name;
     if (names.empty()) names = "(none)";
     return {std::nullopt, "No folder is marked as the Sent folder and none is named \"Sent\"; "
                           "the folders are: " +

@@ -13,11 +13,11 @@ namespace tandrel::imap {
 
 // One folder as LIST told it.
 struct Folder {
-    std::string name;                    // as the user reads it (UTF-8)
-    std::string wireName;                // as the server spelt it (modified UTF-7)
-    std::vector<std::string> attributes; // "\Sent", "\Noselect", ... as sent
+    std::string name;                                    // as the user reads it (UTF-8)
+    std::string wireName;                                // as the server spelt it (modified UTF-7)
+    std::vector<std::string> attributes;                 // "\Sent", "\Noselect", ... as sent
     bool hasAttribute(std::string_view attribute) const; // case-insensitive
-    bool selectable() const; // neither \Noselect nor \NonExistent
+    bool selectable() const;                             // neither \Noselect nor \NonExistent
 };
 
 // A value that may go into a command: no CR, LF or NUL byte.

@@ -78,8 +78,8 @@ MailboxContents ReadBack(const test::DovecotServer& server, const std::string& c
         StoredCopy copy;
         for (const QJsonValue& f : m.toObject().value("flags").toArray())
             copy.flags.push_back(f.toString().toStdString());
-        copy.bytes = QByteArray::fromBase64(m.toObject().value("data").toString().toLatin1())
-                         .toStdString();
+        copy.bytes =
+            QByteArray::fromBase64(m.toObject().value("data").toString().toLatin1()).toStdString();
         out.messages.push_back(std::move(copy));
     }
     return out;
@@ -101,11 +101,17 @@ std::vector<MessageRow> HostileMessages(const std::string& round, std::uint64_t 
                what + "\r\nMessage-ID: <" + std::to_string(rng()) + "@example.test>\r\n\r\n";
     };
     std::vector<MessageRow> rows;
-    rows.push_back({"8-bit", head("8-bit") + "Gr\xC3\xBC\xC3\x9F" "e, \xE2\x82\xAC 5\r\n"
-                                              "Latin-1: \xE4\xF6\xFC\xDF\xFF\r\n", true});
-    rows.push_back({"long lines", head("long lines") + std::string(20000, 'x') + "\r\n" +
-                                      std::string(998, 'y') + "\r\nend\r\n", true});
-    rows.push_back({"dot lines", head("dot lines") + ".\r\n..\r\n.hidden\r\n\r\n.\r\nlast\r\n", true});
+    rows.push_back({"8-bit",
+                    head("8-bit") + "Gr\xC3\xBC\xC3\x9F"
+                                    "e, \xE2\x82\xAC 5\r\n"
+                                    "Latin-1: \xE4\xF6\xFC\xDF\xFF\r\n",
+                    true});
+    rows.push_back({"long lines",
+                    head("long lines") + std::string(20000, 'x') + "\r\n" + std::string(998, 'y') +
+                        "\r\nend\r\n",
+                    true});
+    rows.push_back(
+        {"dot lines", head("dot lines") + ".\r\n..\r\n.hidden\r\n\r\n.\r\nlast\r\n", true});
     std::string binaryish = head("binary-ish");
     for (int line = 0; line < 40; ++line) {
         for (int i = 0; i < 64; ++i) {
@@ -121,7 +127,8 @@ std::vector<MessageRow> HostileMessages(const std::string& round, std::uint64_t 
                                                ") \"(\\Seen)\" NIL\r\n",
                     true});
     std::string big = head("a megabyte");
-    while (big.size() < 1024 * 1024) big += "line " + std::to_string(big.size()) + " \xE2\x9C\x93 ~\r\n";
+    while (big.size() < 1024 * 1024)
+        big += "line " + std::to_string(big.size()) + " \xE2\x9C\x93 ~\r\n";
     rows.push_back({"a megabyte", big, true});
     rows.push_back({"with a NUL", head("with a NUL") + std::string("a\0b\r\n", 5), false});
     rows.push_back({"bare LF", head("bare LF") + "one\ntwo\r\n", false});
@@ -154,9 +161,9 @@ struct AppendRun {
 AppendRun Append(MailboxClient& client, const std::string& folder,
                  std::vector<std::string> messages) {
     AppendRun run;
-    client.appendMessages(folder, std::move(messages),
-                          [&](const AppendReport& r) { run.reports.push_back(r); },
-                          [&](const AppendEnd& e) { run.end = e; });
+    client.appendMessages(
+        folder, std::move(messages), [&](const AppendReport& r) { run.reports.push_back(r); },
+        [&](const AppendEnd& e) { run.end = e; });
     EXPECT_TRUE(WaitFor([&] { return run.end.has_value(); }));
     return run;
 }
@@ -203,6 +210,7 @@ TEST_F(MailboxClientTest, StoresHostileMessagesInTheMarkedFolderOverEveryLogin) 
             config.bearerMechanism = round.bearer;
         }
         config.connections = round.connections;
+        const std::size_t logBefore = server.log().size();
         MailboxClient client(config);
 
         const FolderListing listing = ListFolders(client);
@@ -213,7 +221,8 @@ TEST_F(MailboxClientTest, StoresHostileMessagesInTheMarkedFolderOverEveryLogin) 
 
         const std::vector<MessageRow> rows = HostileMessages(round.what, seeded.seed);
         std::vector<std::string> messages;
-        for (const MessageRow& row : rows) messages.push_back(row.bytes);
+        for (const MessageRow& row : rows)
+            messages.push_back(row.bytes);
         const AppendRun run = Append(client, sent.folder->name, messages);
         ASSERT_TRUE(run.end);
         EXPECT_EQ(run.end->error, "");
@@ -230,7 +239,8 @@ TEST_F(MailboxClientTest, StoresHostileMessagesInTheMarkedFolderOverEveryLogin) 
             }
         }
         EXPECT_EQ(told.size(), rows.size());
-        for (const auto& [index, times] : told) EXPECT_EQ(times, 1) << rows[index].what;
+        for (const auto& [index, times] : told)
+            EXPECT_EQ(times, 1) << rows[index].what;
         std::size_t storable = 0;
         for (const MessageRow& row : rows) {
             if (!row.storable) continue;
@@ -238,7 +248,17 @@ TEST_F(MailboxClientTest, StoresHostileMessagesInTheMarkedFolderOverEveryLogin) 
             expected.push_back(row.bytes);
         }
         EXPECT_EQ(run.end->stored, storable);
-        EXPECT_NE(server.log().find(round.loginInLog), std::string::npos) << server.log();
+        // Every login of the round used the mechanism asked for.
+        const std::string logins = server.log().substr(logBefore);
+        const auto count = [&](const std::string& what) {
+            std::size_t n = 0;
+            for (auto at = logins.find(what); at != std::string::npos;
+                 at = logins.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_GE(count(round.loginInLog), 2u) << logins;
+        EXPECT_EQ(count(round.loginInLog), count("method=")) << logins;
 
         const MailboxContents contents = ReadBack(server, certs.caFile());
         EXPECT_EQ(sent.folder->wireName, contents.sentWireName);
@@ -262,6 +282,24 @@ TEST_F(MailboxClientTest, StoresHostileMessagesInTheMarkedFolderOverEveryLogin) 
             EXPECT_EQ(contents.messages[i].bytes, expected[i]) << "message " << i;
         }
     }
+
+    // Cancelled while a megabyte is under way: nothing more is told, and the client is
+    // free at once for the next request.
+    MailboxClient client(ConfigFor(server, Security::Tls));
+    bool told = false;
+    const auto all = HostileMessages("cancelled", seeded.seed);
+    const auto big = std::find_if(all.begin(), all.end(), [](const MessageRow& r) {
+        return std::string(r.what) == "a megabyte";
+    });
+    client.appendMessages(
+        kSentFolder, std::vector<std::string>(4, big->bytes),
+        [&](const AppendReport&) { told = true; }, [&](const AppendEnd&) { told = true; });
+    EXPECT_EQ(client.state(), imap::MailboxState::Appending);
+    client.cancel();
+    EXPECT_EQ(client.state(), imap::MailboxState::Idle);
+    WaitFor([] { return false; }, 500);
+    EXPECT_FALSE(told);
+    EXPECT_EQ(ListFolders(client).error, "");
 }
 
 // Values that would become protocol are refused before anything is sent: the listener
@@ -286,7 +324,8 @@ TEST(MailboxRefusal, NothingUnfitReachesTheWire) {
         {"password with LF", [](MailboxConfig& c, std::string&) { c.password = "pw\nA1 X"; }},
         {"token with CR", [](MailboxConfig& c, std::string&) { c.bearerToken = "tok\rA1 X"; }},
         {"no encryption", [](MailboxConfig& c, std::string&) { c.security = Security::None; }},
-        {"host with CR LF", [&](MailboxConfig& c, std::string&) { c.host = "localhost" + injected; }},
+        {"host with CR LF",
+         [&](MailboxConfig& c, std::string&) { c.host = "localhost" + injected; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -368,7 +407,8 @@ TEST_F(MailboxClientTest, RefusedLoginsStoreNothingAndTellEveryMessage) {
         }
         if (config.port == plain.port()) continue; // the script allows one connection
         MailboxClient client(config);
-        const AppendRun run = Append(client, kSentFolder, {"Subject: a\r\n\r\n1\r\n", "Subject: b\r\n\r\n2\r\n"});
+        const AppendRun run =
+            Append(client, kSentFolder, {"Subject: a\r\n\r\n1\r\n", "Subject: b\r\n\r\n2\r\n"});
         ASSERT_TRUE(run.end);
         EXPECT_NE(run.end->error, "");
         EXPECT_EQ(run.end->stored, 0u);
@@ -395,8 +435,9 @@ TEST(SentFolder, TheMarkComesFirstThenTheName) {
          "* LIST (\\HasNoChildren) \"/\" Sent\r\n"
          "* LIST (\\Sent \\HasNoChildren) \"/\" \"Gesendete Objekte\"\r\n",
          "Gesendete Objekte"},
-        {"marked but not selectable", "* LIST (\\Noselect \\Sent) \".\" Archive\r\n"
-                                      "* LIST () \".\" \"sent\"\r\n",
+        {"marked but not selectable",
+         "* LIST (\\Noselect \\Sent) \".\" Archive\r\n"
+         "* LIST () \".\" \"sent\"\r\n",
          "sent"},
         {"under INBOX", "* LIST () \".\" INBOX\r\n* LIST () \".\" INBOX.Sent\r\n", "INBOX.Sent"},
         {"encoded name", "* LIST (\\Sent) \"/\" \"&AMk-l&AOk-ments envoy&AOk-s\"\r\n",

@@ -3,16 +3,13 @@
 
 #include <QProcess>
 #include <QStringList>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -26,19 +23,9 @@ namespace {
 
 const char* const kDovecot = "/usr/sbin/dovecot";
 
-bool Accepts(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
+bool Alive(int pid) {
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
-
-bool Alive(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 // The accounts the server's processes run as: as root, "nobody" (Dovecot refuses to
 // run its login processes as root); otherwise the user running the tests.
@@ -53,43 +40,79 @@ Accounts ServerAccounts() {
     return {pw->pw_name, gr ? gr->gr_name : std::to_string(pw->pw_gid)};
 }
 
+// The whole configuration: nothing of the system's is included.
+const char* const kConfig = R"(base_dir = @DIR@/run
+state_dir = @DIR@/state
+log_path = @DIR@/dovecot.log
+protocols = imap
+listen = 127.0.0.1
+default_internal_user = @USER@
+default_internal_group = @GROUP@
+default_login_user = @USER@
+ssl = yes
+ssl_cert = <@DIR@/server.pem
+ssl_key = <@DIR@/server.key
+ssl_min_protocol = TLSv1.2
+disable_plaintext_auth = yes
+auth_mechanisms = plain login xoauth2 oauthbearer
+auth_failure_delay = 0
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN @DIR@/passwd
+}
+userdb {
+  driver = static
+  args = uid=@USER@ gid=@GROUP@ home=@DIR@/mail/%u
+}
+mail_location = maildir:@DIR@/mail/%u/Maildir
+first_valid_uid = 1
+namespace inbox {
+  inbox = yes
+  separator = /
+@FOLDERS@}
+service imap-login {
+  inet_listener imap {
+    address = 127.0.0.1
+    port = @STARTTLS_PORT@
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = @TLS_PORT@
+    ssl = yes
+  }
+}
+service stats {
+  unix_listener stats-reader {
+    mode = 0600
+  }
+  unix_listener stats-writer {
+    mode = 0600
+  }
+}
+)";
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
 std::string Config(const std::string& dir, const DovecotOptions& o, const Accounts& a,
                    std::uint16_t startTlsPort, std::uint16_t tlsPort) {
     std::string folders;
     if (!o.sentFolder.empty())
-        folders += "  mailbox \"" + o.sentFolder + "\" {\n    special_use = \\Sent\n"
+        folders += "  mailbox \"" + o.sentFolder +
+                   "\" {\n    special_use = \\Sent\n"
                    "    auto = create\n  }\n";
     for (const std::string& f : o.otherFolders)
         folders += "  mailbox \"" + f + "\" {\n    auto = create\n  }\n";
-    return "base_dir = " + dir + "/run\n"
-           "state_dir = " + dir + "/state\n"
-           "log_path = " + dir + "/dovecot.log\n"
-           "protocols = imap\n"
-           "listen = 127.0.0.1\n"
-           "default_internal_user = " + a.user + "\n"
-           "default_internal_group = " + a.group + "\n"
-           "default_login_user = " + a.user + "\n"
-           "ssl = yes\n"
-           "ssl_cert = <" + dir + "/server.pem\n"
-           "ssl_key = <" + dir + "/server.key\n"
-           "ssl_min_protocol = TLSv1.2\n"
-           "disable_plaintext_auth = yes\n"
-           "auth_mechanisms = plain login xoauth2 oauthbearer\n"
-           "auth_failure_delay = 0\n"
-           "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + dir + "/passwd\n}\n"
-           "userdb {\n  driver = static\n  args = uid=" + a.user + " gid=" + a.group +
-           " home=" + dir + "/mail/%u\n}\n"
-           "mail_location = maildir:" + dir + "/mail/%u/Maildir\n"
-           "first_valid_uid = 1\n"
-           "namespace inbox {\n  inbox = yes\n  separator = /\n" + folders + "}\n"
-           "service imap-login {\n"
-           "  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
-           std::to_string(startTlsPort) + "\n  }\n"
-           "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " +
-           std::to_string(tlsPort) + "\n    ssl = yes\n  }\n}\n"
-           "service stats {\n"
-           "  unix_listener stats-reader {\n    mode = 0600\n  }\n"
-           "  unix_listener stats-writer {\n    mode = 0600\n  }\n}\n";
+    std::string config = kConfig;
+    ReplaceAll(config, "@FOLDERS@", folders);
+    ReplaceAll(config, "@DIR@", dir);
+    ReplaceAll(config, "@USER@", a.user);
+    ReplaceAll(config, "@GROUP@", a.group);
+    ReplaceAll(config, "@STARTTLS_PORT@", std::to_string(startTlsPort));
+    ReplaceAll(config, "@TLS_PORT@", std::to_string(tlsPort));
+    return config;
 }
 
 } // namespace
@@ -119,8 +142,7 @@ DovecotServer::DovecotServer(const DovecotOptions& options) : dir_(std::make_uni
         startTlsPort_ = UnusedLoopbackPort();
         tlsPort_ = UnusedLoopbackPort();
         if (startTlsPort_ == tlsPort_) continue;
-        WriteFileBytes(d + "/dovecot.conf",
-                       Config(d, options, accounts, startTlsPort_, tlsPort_));
+        WriteFileBytes(d + "/dovecot.conf", Config(d, options, accounts, startTlsPort_, tlsPort_));
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(QString::fromLocal8Bit(kDovecot),
@@ -134,7 +156,8 @@ DovecotServer::DovecotServer(const DovecotOptions& options) : dir_(std::make_uni
             const std::string pid = ReadFileBytes(d + "/run/master.pid");
             if (!pid.empty()) masterPid_ = std::stoi(pid);
             if (masterPid_ && !Alive(masterPid_)) break;
-            if (masterPid_ && Accepts(startTlsPort_) && Accepts(tlsPort_)) return;
+            if (masterPid_ && CanConnectToLoopback(startTlsPort_) && CanConnectToLoopback(tlsPort_))
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         lastLog = log();
@@ -143,7 +166,9 @@ DovecotServer::DovecotServer(const DovecotOptions& options) : dir_(std::make_uni
     throw std::runtime_error("dovecot did not start: " + lastLog);
 }
 
-DovecotServer::~DovecotServer() { stop(); }
+DovecotServer::~DovecotServer() {
+    stop();
+}
 
 void DovecotServer::stop() {
     if (!Alive(masterPid_)) return;
@@ -156,6 +181,8 @@ void DovecotServer::stop() {
     masterPid_ = 0;
 }
 
-std::string DovecotServer::log() const { return ReadFileBytes(dir_->file("dovecot.log")); }
+std::string DovecotServer::log() const {
+    return ReadFileBytes(dir_->file("dovecot.log"));
+}
 
 } // namespace tandrel::test
