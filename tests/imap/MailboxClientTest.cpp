@@ -361,12 +361,14 @@ TEST(MailboxRefusal, NothingUnfitReachesTheWire) {
 
 // Whatever keeps the login from happening safely ends the request with every message not
 // attempted and nothing stored: a wrong password or token, a server whose certificate no
-// trusted authority signed, and a server that offers no STARTTLS (which never sees the
-// password).
+// trusted authority signed or names another host, and a server that offers no STARTTLS
+// (which never sees the password).
 TEST_F(MailboxClientTest, RefusedLoginsStoreNothingAndTellEveryMessage) {
     test::TestCertificates certs;
     test::TestCertificates strangers; // an authority that signed nothing of the server's
     test::DovecotServer server({certs.trusted(), kUser, kPassword, kSentFolder, {}});
+    // Signed by the trusted authority, but for another host name.
+    test::DovecotServer misnamed({certs.wrongName(), kUser, kPassword, kSentFolder, {}});
     test::FakeSmtpServer plain;
     plain.send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready\r\n")
         .expect("A001 CAPABILITY")
@@ -387,6 +389,8 @@ TEST_F(MailboxClientTest, RefusedLoginsStoreNothingAndTellEveryMessage) {
              c.bearerToken = "expired";
          }},
         {"untrusted certificate", strangers.caFile(), [](MailboxConfig&) {}},
+        {"certificate for another name", certs.caFile(),
+         [&](MailboxConfig& c) { c.port = misnamed.startTlsPort(); }},
         {"no STARTTLS offered", certs.caFile(),
          [&](MailboxConfig& c) {
              c.host = "127.0.0.1";
