@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev googletest
   libssl-dev openssl qtkeychain-qt6-dev libmd4c-dev libmd4c-html0-dev
   python3 python3-aiosmtpd postfix
+  libcurl4-openssl-dev dovecot-core dovecot-imapd
   xvfb xauth xdotool imagemagick x11-utils
   dbus dbus-x11 at-spi2-core python3-pyatspi gnome-keyring
   desktop-file-utils appstream

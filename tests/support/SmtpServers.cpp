@@ -33,18 +33,6 @@ void StopProcess(QProcess* p) {
     }
 }
 
-bool CanConnect(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t pos = 0;
@@ -58,6 +46,18 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 } // namespace
+
+bool CanConnectToLoopback(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
 
 std::uint16_t StartPythonServer(QProcess& proc, const QStringList& scriptAndArguments) {
     proc.setProgram(QString::fromLocal8Bit(kPython));
@@ -314,7 +314,7 @@ SmtpSinkServer::SmtpSinkServer(std::vector<std::string> extraArgs, bool dump)
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             // Connecting once is the readiness probe; smtp-sink sees it as a short session.
-            if (CanConnect(port)) {
+            if (CanConnectToLoopback(port)) {
                 port_ = port;
                 return;
             }

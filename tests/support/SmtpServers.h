@@ -169,5 +169,7 @@ void StopServerProcess(QProcess* proc);
 
 // A 127.0.0.1 port that was free a moment ago (nothing listens on it).
 std::uint16_t UnusedLoopbackPort();
+// Something accepts connections on this 127.0.0.1 port (the probe connects once).
+bool CanConnectToLoopback(std::uint16_t port);
 
 } // namespace tandrel::test
