@@ -80,6 +80,8 @@ void MailingRun::enter(RunState state) {
 }
 
 void MailingRun::end(RunEnding ending, std::string problem) {
+    // A token renewal may still be asked for when the connection ended by itself.
+    dropQuestions();
     summary_.ending = ending;
     summary_.problem = std::move(problem);
     messages_.reset();
@@ -134,10 +136,25 @@ void MailingRun::askCredentials() {
     enter(RunState::AwaitingCredentials);
     options_.credentials->requestCredentials(
         LoginRequest(st_.prefs),
-        [this, life = std::weak_ptr<char>(life_)](CredentialsAnswer given) {
-            if (!life.expired() && state_ == RunState::AwaitingCredentials)
+        [this, life = std::weak_ptr<char>(life_), question = ask()](CredentialsAnswer given) {
+            if (!life.expired() && answered(question) && state_ == RunState::AwaitingCredentials)
                 takeCredentials(std::move(given));
         });
+}
+
+unsigned MailingRun::ask() {
+    questions_.insert(++lastQuestion_);
+    return lastQuestion_;
+}
+
+bool MailingRun::answered(unsigned question) {
+    return questions_.erase(question) == 1;
+}
+
+void MailingRun::dropQuestions() {
+    if (questions_.empty()) return;
+    questions_.clear();
+    options_.credentials->cancelRequests();
 }
 
 void MailingRun::takeCredentials(CredentialsAnswer given) {
@@ -220,8 +237,10 @@ DeliveryConfig MailingRun::deliveryConfig() {
             const CredentialRequest request = LoginRequest(st_.prefs);
             options_.credentials->credentialsRefused(request);
             options_.credentials->requestCredentials(
-                request, [this, life, answer = std::move(answer)](CredentialsAnswer given) {
-                    if (life.expired()) return; // the dialogue went with the run
+                request, [this, life, question = ask(),
+                          answer = std::move(answer)](CredentialsAnswer given) {
+                    // The dialogue went with the run, or the run no longer waits.
+                    if (life.expired() || !answered(question)) return;
                     summary_.renewalError = std::move(given.error);
                     credentials_ = std::move(given.credentials);
                     answer(credentials_ ? credentials_->secret : std::string());
@@ -280,6 +299,7 @@ void MailingRun::cancel(const std::string& stopSignalName) {
     case RunState::Delivering:
         break;
     }
+    dropQuestions(); // a token renewal asked for
     if (!stopSignalName.empty() && transport_->running()) summary_.stoppedBy = stopSignalName;
     if (!transport_->cancel(stopSignalName)) summary_.runLogError = transport_->runLogError();
     enter(RunState::Finishing);
