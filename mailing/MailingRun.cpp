@@ -182,8 +182,11 @@ void MailingRun::prepareAll() {
         try {
             prepareMessages();
         } catch (const std::exception& e) { // ComposeError, or what the system raised
-            return end(RunEnding::PreparationFailed, e.what());
+            if (state_ == RunState::Preparing) end(RunEnding::PreparationFailed, e.what());
+            return;
         }
+        // The front end may have cancelled the run from a progress call: it has ended.
+        if (state_ != RunState::Preparing) return;
     }
     if (options_.prepareOnly) return end(RunEnding::Prepared);
     startDelivery();

@@ -182,6 +182,36 @@ TEST(MailingRun, CancelStopsAtOnceAndKeepsWhatTheRunDid) {
               (std::vector<std::string>{"", "", "Connected to server - session initiated"}));
 }
 
+// A front end may cancel the run from any call, also while the messages are prepared:
+// the run ends there, says so once, and nothing reaches the server or the run's files.
+TEST(MailingRun, CancelledWhilePreparingItEndsThereAndSendsNothing) {
+    struct CancelAtProgress : RecordingListener {
+        MailingRun* run = nullptr;
+        int endings = 0;
+        void preparationProgress(int) override { run->cancel(); }
+        void runEnded(const MailingSummary& summary) override {
+            ++endings;
+            RecordingListener::runEnded(summary);
+        }
+    };
+    AiosmtpdServer server;
+    Session s(server.portText());
+    BuildMailText(s.st, s.eds);
+    MailingRun run(s.st, s.people, s.eds.subject);
+    CancelAtProgress frontEnd;
+    frontEnd.run = &run;
+    run.start(frontEnd);
+    QTest::qWait(1000); // a delivery begun would connect and send meanwhile
+    EXPECT_TRUE(run.ended());
+    EXPECT_EQ(frontEnd.endings, 1);
+    ASSERT_TRUE(frontEnd.runSummary.has_value());
+    EXPECT_EQ(frontEnd.runSummary->ending, RunEnding::Cancelled);
+    EXPECT_EQ(std::count(frontEnd.states.begin(), frontEnd.states.end(), RunState::Delivering), 0);
+    EXPECT_TRUE(server.messages().empty());
+    for (const std::string& path : {s.st.sentLogPath(), s.st.runLogPath(), s.st.runResultsPath()})
+        EXPECT_FALSE(FileExists(path)) << path;
+}
+
 // A server that refuses every recipient: nobody is reached, and the run still gets its
 // block in the sent log.
 TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {
