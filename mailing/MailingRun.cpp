@@ -74,9 +74,10 @@ MailingRun::~MailingRun() {
     transport_.reset();
 }
 
-void MailingRun::enter(RunState state) {
+bool MailingRun::enter(RunState state) {
     state_ = state;
     if (frontEnd_) frontEnd_->stateChanged(state);
+    return state_ == state; // the front end may have cancelled the run on hearing it
 }
 
 void MailingRun::end(RunEnding ending, std::string problem) {
@@ -108,12 +109,12 @@ void MailingRun::start(MailingFrontEnd& frontEnd, RunOptions options) {
     if (state_ != RunState::Idle) return;
     frontEnd_ = &frontEnd;
     options_ = std::move(options);
-    enter(RunState::Checking);
+    if (!enter(RunState::Checking)) return;
     if (kind_ == MailingKind::TestMail && !IsValidAddress(st_.prefs.fromAddress))
         return end(RunEnding::NotStartable, kTestMailNeedsSender);
     std::vector<SendProblem> problems = check();
     if (problems.empty()) return afterCheck(problems, true);
-    enter(RunState::AwaitingConfirmation);
+    if (!enter(RunState::AwaitingConfirmation)) return;
     frontEnd_->confirmProblems(problems,
                                [this, life = std::weak_ptr<char>(life_), problems](bool yes) {
                                    if (!life.expired() && state_ == RunState::AwaitingConfirmation)
@@ -133,7 +134,7 @@ void MailingRun::askCredentials() {
     if (st_.prefs.user.empty() || options_.dryRunDir || !options_.credentials) {
         return beginPreparing();
     }
-    enter(RunState::AwaitingCredentials);
+    if (!enter(RunState::AwaitingCredentials)) return;
     options_.credentials->requestCredentials(
         LoginRequest(st_.prefs),
         [this, life = std::weak_ptr<char>(life_), question = ask()](CredentialsAnswer given) {
@@ -169,7 +170,7 @@ void MailingRun::takeCredentials(CredentialsAnswer given) {
 }
 
 void MailingRun::beginPreparing() {
-    enter(RunState::Preparing);
+    if (!enter(RunState::Preparing)) return;
     if (options_.settleMs > 0)
         settle_.start(options_.settleMs);
     else
@@ -272,7 +273,7 @@ void MailingRun::startDelivery() {
                                         : MakeSmtpTransport(deliveryConfig(), st_.runLog,
                                                             &st_.runLogSaved, st_.runLogPath());
     }
-    enter(RunState::Delivering);
+    if (!enter(RunState::Delivering)) return;
     // The transport holds the messages from here on, each dropped after its outcome.
     TransportJob job{std::move(messages_), summary_.recipients, recorder_.get(), accepted};
     try {

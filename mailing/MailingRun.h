@@ -128,7 +128,8 @@ public:
 private:
     class OutcomeRecorder;
 
-    void enter(RunState state);
+    // Tells the front end; false when it cancelled the run meanwhile.
+    bool enter(RunState state);
     void end(RunEnding ending, std::string problem = {});
     void afterCheck(const std::vector<SendProblem>& problems, bool confirmed);
     void askCredentials();
