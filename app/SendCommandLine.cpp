@@ -179,6 +179,61 @@ std::string SignalName(int signal) {
     return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : std::to_string(signal);
 }
 
+// The terminal a password is being typed on without echo, and its settings before: a
+// stop signal then puts them back before it ends the program, which would otherwise leave
+// the terminal without echo. Globals for the same reason as the pipe above; set only
+// while the password is asked for.
+volatile std::sig_atomic_t hiddenTerminal = -1;
+termios terminalBefore{};
+
+void RestoreTerminalAndStop(int signal) {
+    const int savedErrno = errno;
+    if (hiddenTerminal >= 0) ::tcsetattr(hiddenTerminal, TCSANOW, &terminalBefore);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    ::sigaction(signal, &defaultAction, nullptr);
+    ::raise(signal); // delivered, with its default action, once this handler returns
+    errno = savedErrno;
+}
+
+// While it lives, the echo of `fd` is off, and a stop signal puts it back first.
+class HiddenTyping {
+public:
+    explicit HiddenTyping(int fd) {
+        if (::tcgetattr(fd, &terminalBefore) != 0) return;
+        hiddenTerminal = fd;
+        struct sigaction handler {};
+        handler.sa_handler = RestoreTerminalAndStop;
+        sigemptyset(&handler.sa_mask);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaddset(&handler.sa_mask, kStopSignals[i]);
+            installed_[i] = ::sigaction(kStopSignals[i], nullptr, &saved_[i]) == 0 &&
+                            saved_[i].sa_handler != SIG_IGN;
+        }
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+            if (installed_[i]) installed_[i] = ::sigaction(kStopSignals[i], &handler, nullptr) == 0;
+        termios quiet = terminalBefore;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        hidden_ = true;
+    }
+    ~HiddenTyping() {
+        if (!hidden_) return;
+        ::tcsetattr(hiddenTerminal, TCSAFLUSH, &terminalBefore);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+            if (installed_[i]) ::sigaction(kStopSignals[i], &saved_[i], nullptr);
+        hiddenTerminal = -1;
+    }
+    HiddenTyping(const HiddenTyping&) = delete;
+    HiddenTyping& operator=(const HiddenTyping&) = delete;
+
+private:
+    bool hidden_ = false;
+    struct sigaction saved_[std::size(kStopSignals)]{};
+    bool installed_[std::size(kStopSignals)] = {};
+};
+
 // The last of the sources: asks on the terminal, or says how else to give a password.
 class TerminalCredentials : public ImmediateCredentialSource {
 public:
@@ -191,17 +246,12 @@ public:
                                      "TANDREL_PASSWORD");
         std::fprintf(tty, "Password for %s: ", who.c_str());
         std::fflush(tty);
-        termios saved{};
-        const bool canHide = ::tcgetattr(fileno(tty), &saved) == 0;
-        if (canHide) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
-        }
         std::string password;
-        for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
-            password.push_back(static_cast<char>(c));
-        if (canHide) ::tcsetattr(fileno(tty), TCSAFLUSH, &saved);
+        {
+            const HiddenTyping hidden(fileno(tty));
+            for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
+                password.push_back(static_cast<char>(c));
+        }
         std::fputc('\n', tty);
         std::fclose(tty);
         if (!password.empty() && password.back() == '\r') password.pop_back();

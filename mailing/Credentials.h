@@ -50,6 +50,11 @@ public:
     // The server refused what the source gave: a source that keeps secrets may drop
     // them, so that the next run asks again.
     virtual void credentialsRefused(const CredentialRequest& request) { (void)request; }
+    // The caller no longer waits for what it asked: a source still working on an answer
+    // (a sign-in in the browser, a token command) stops, so that nothing is left waiting
+    // for a run that is over and the next question starts afresh. An answer it still
+    // gives is ignored by the caller.
+    virtual void cancelRequests() {}
 };
 
 // A source that answers at once.

@@ -74,12 +74,15 @@ MailingRun::~MailingRun() {
     transport_.reset();
 }
 
-void MailingRun::enter(RunState state) {
+bool MailingRun::enter(RunState state) {
     state_ = state;
     if (frontEnd_) frontEnd_->stateChanged(state);
+    return state_ == state; // the front end may have cancelled the run on hearing it
 }
 
 void MailingRun::end(RunEnding ending, std::string problem) {
+    // A token renewal may still be asked for when the connection ended by itself.
+    dropQuestions();
     summary_.ending = ending;
     summary_.problem = std::move(problem);
     messages_.reset();
@@ -106,12 +109,12 @@ void MailingRun::start(MailingFrontEnd& frontEnd, RunOptions options) {
     if (state_ != RunState::Idle) return;
     frontEnd_ = &frontEnd;
     options_ = std::move(options);
-    enter(RunState::Checking);
+    if (!enter(RunState::Checking)) return;
     if (kind_ == MailingKind::TestMail && !IsValidAddress(st_.prefs.fromAddress))
         return end(RunEnding::NotStartable, kTestMailNeedsSender);
     std::vector<SendProblem> problems = check();
     if (problems.empty()) return afterCheck(problems, true);
-    enter(RunState::AwaitingConfirmation);
+    if (!enter(RunState::AwaitingConfirmation)) return;
     frontEnd_->confirmProblems(problems,
                                [this, life = std::weak_ptr<char>(life_), problems](bool yes) {
                                    if (!life.expired() && state_ == RunState::AwaitingConfirmation)
@@ -131,13 +134,28 @@ void MailingRun::askCredentials() {
     if (st_.prefs.user.empty() || options_.dryRunDir || !options_.credentials) {
         return beginPreparing();
     }
-    enter(RunState::AwaitingCredentials);
+    if (!enter(RunState::AwaitingCredentials)) return;
     options_.credentials->requestCredentials(
         LoginRequest(st_.prefs),
-        [this, life = std::weak_ptr<char>(life_)](CredentialsAnswer given) {
-            if (!life.expired() && state_ == RunState::AwaitingCredentials)
+        [this, life = std::weak_ptr<char>(life_), question = ask()](CredentialsAnswer given) {
+            if (!life.expired() && answered(question) && state_ == RunState::AwaitingCredentials)
                 takeCredentials(std::move(given));
         });
+}
+
+unsigned MailingRun::ask() {
+    questions_.insert(++lastQuestion_);
+    return lastQuestion_;
+}
+
+bool MailingRun::answered(unsigned question) {
+    return questions_.erase(question) == 1;
+}
+
+void MailingRun::dropQuestions() {
+    if (questions_.empty()) return;
+    questions_.clear();
+    options_.credentials->cancelRequests();
 }
 
 void MailingRun::takeCredentials(CredentialsAnswer given) {
@@ -152,7 +170,7 @@ void MailingRun::takeCredentials(CredentialsAnswer given) {
 }
 
 void MailingRun::beginPreparing() {
-    enter(RunState::Preparing);
+    if (!enter(RunState::Preparing)) return;
     if (options_.settleMs > 0)
         settle_.start(options_.settleMs);
     else
@@ -165,8 +183,11 @@ void MailingRun::prepareAll() {
         try {
             prepareMessages();
         } catch (const std::exception& e) { // ComposeError, or what the system raised
-            return end(RunEnding::PreparationFailed, e.what());
+            if (state_ == RunState::Preparing) end(RunEnding::PreparationFailed, e.what());
+            return;
         }
+        // The front end may have cancelled the run from a progress call: it has ended.
+        if (state_ != RunState::Preparing) return;
     }
     if (options_.prepareOnly) return end(RunEnding::Prepared);
     startDelivery();
@@ -220,8 +241,10 @@ DeliveryConfig MailingRun::deliveryConfig() {
             const CredentialRequest request = LoginRequest(st_.prefs);
             options_.credentials->credentialsRefused(request);
             options_.credentials->requestCredentials(
-                request, [this, life, answer = std::move(answer)](CredentialsAnswer given) {
-                    if (life.expired()) return; // the dialogue went with the run
+                request, [this, life, question = ask(),
+                          answer = std::move(answer)](CredentialsAnswer given) {
+                    // The dialogue went with the run, or the run no longer waits.
+                    if (life.expired() || !answered(question)) return;
                     summary_.renewalError = std::move(given.error);
                     credentials_ = std::move(given.credentials);
                     answer(credentials_ ? credentials_->secret : std::string());
@@ -250,7 +273,7 @@ void MailingRun::startDelivery() {
                                         : MakeSmtpTransport(deliveryConfig(), st_.runLog,
                                                             &st_.runLogSaved, st_.runLogPath());
     }
-    enter(RunState::Delivering);
+    if (!enter(RunState::Delivering)) return;
     // The transport holds the messages from here on, each dropped after its outcome.
     TransportJob job{std::move(messages_), summary_.recipients, recorder_.get(), accepted};
     try {
@@ -280,6 +303,7 @@ void MailingRun::cancel(const std::string& stopSignalName) {
     case RunState::Delivering:
         break;
     }
+    dropQuestions(); // a token renewal asked for
     if (!stopSignalName.empty() && transport_->running()) summary_.stoppedBy = stopSignalName;
     if (!transport_->cancel(stopSignalName)) summary_.runLogError = transport_->runLogError();
     enter(RunState::Finishing);

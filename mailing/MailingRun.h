@@ -33,6 +33,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,7 +128,8 @@ public:
 private:
     class OutcomeRecorder;
 
-    void enter(RunState state);
+    // Tells the front end; false when it cancelled the run meanwhile.
+    bool enter(RunState state);
     void end(RunEnding ending, std::string problem = {});
     void afterCheck(const std::vector<SendProblem>& problems, bool confirmed);
     void askCredentials();
@@ -138,6 +140,11 @@ private:
     void prepareMailText();
     void startDelivery();
     void finish();
+    // A question to the credential source: its number, which its answer must bring.
+    unsigned ask();
+    bool answered(unsigned question);
+    // The run waits for no answer any more: the source stops working on them.
+    void dropQuestions();
     DeliveryConfig deliveryConfig();
 
     AppState& st_;
@@ -148,6 +155,10 @@ private:
     MailingFrontEnd* frontEnd_ = nullptr;
     RunOptions options_;
     std::optional<Credentials> credentials_;
+    // The credential source's questions not answered yet (the login, token renewals of
+    // each connection); an answer to one no longer here is dropped.
+    std::set<unsigned> questions_;
+    unsigned lastQuestion_ = 0;
     std::vector<std::string> acceptedScratch_; // a test mail's accepted address
     std::unique_ptr<RunResultsWriter> results_;
     std::unique_ptr<SentLogBlock> sentLog_;

@@ -21,10 +21,17 @@ public:
     // With `remember`, a refresh token the sign-in brings goes to the keyring.
     OAuthCredentials(OAuthTokenSource& tokens, const Preferences& prefs, bool remember)
         : tokens_(tokens), prefs_(prefs), remember_(remember) {}
+    // A sign-in still under way for this is ended with it.
+    ~OAuthCredentials() override { cancelRequests(); }
+    OAuthCredentials(const OAuthCredentials&) = delete;
+    OAuthCredentials& operator=(const OAuthCredentials&) = delete;
 
     // Answers when the token source does: the token, or why none could be had.
     void requestCredentials(const CredentialRequest& request, CredentialsCallback answer) override;
     void credentialsRefused(const CredentialRequest& request) override;
+    // Ends the token command or the sign-in in the browser this is waiting for: the token
+    // source, which lives for the session, would otherwise make the next run wait for it.
+    void cancelRequests() override;
 
 private:
     OAuthTokenSource& tokens_;
@@ -32,6 +39,7 @@ private:
     bool remember_;
     std::string lastToken_;
     bool refusalIsTheAnswer_ = false;
+    int waiting_ = 0; // requests the token source has not answered yet
     // Expires with this: a token that comes later is not taken.
     std::shared_ptr<char> life_ = std::make_shared<char>();
 };

@@ -334,6 +334,55 @@ TEST_F(CommandLine, StopSignalEndsTheRunAndStillWritesItsLogs) {
     }
 }
 
+// A stop signal while the password is typed unseen ends the program as that signal does,
+// and the terminal has its echo back: a shell that does not restore it would otherwise
+// show nothing typed from then on. The terminal is a pseudo-terminal Python opens, which
+// reads its settings while the question waits and after the program ended.
+TEST_F(CommandLine, AStopSignalAtThePasswordQuestionGivesTheTerminalItsEchoBack) {
+    program.settings("1");
+    WriteFileBytes(program.file("Tandrel.ini"), ReadFileBytes(program.file("Tandrel.ini")) +
+                                                    "security=starttls\r\nuser=ann\r\n");
+    WriteFileBytes(program.file("mail.txt"), "Subject: hi\r\n\r\nHello [name]\r\n");
+    const char* const driver = R"PY(
+import os, pty, select, sys, termios, time
+program, sig, folder = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+pid, fd = pty.fork()
+if pid == 0:
+    os.chdir(folder)
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TANDREL_PASSWORD",
+                        "DBUS_SESSION_BUS_ADDRESS")}
+    env.update(HOME=folder, XDG_CONFIG_HOME=folder + "/config")
+    os.execve(program, [program, "send", "--db", "people.csv", "--mail", "mail.txt"], env)
+seen, deadline = b"", time.time() + 60
+while b"Password for ann" not in seen and time.time() < deadline:
+    if select.select([fd], [], [], 0.2)[0]:
+        try:
+            seen += os.read(fd, 4096)
+        except OSError:
+            break
+echo = lambda: int(bool(termios.tcgetattr(fd)[3] & termios.ECHO))
+while echo() and time.time() < deadline:
+    time.sleep(0.02)
+print("hidden", 1 - echo())
+os.kill(pid, sig)
+_, status = os.waitpid(pid, 0)
+print("ended by", os.WTERMSIG(status) if os.WIFSIGNALED(status) else -1)
+print("echo", echo())
+)PY";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QProcess py;
+        py.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        py.start("/usr/bin/python3",
+                 {"-c", driver, QString::fromStdString(program.file("tandrel")),
+                  QString::number(signal), QString::fromStdString(program.folder())});
+        ASSERT_TRUE(py.waitForFinished(90000));
+        EXPECT_EQ(py.readAllStandardOutput().toStdString(),
+                  "hidden 1\nended by " + std::to_string(signal) + "\necho 1\n");
+    }
+}
+
 // Three connections, two of them cut off at their first MAIL FROM: the third delivers
 // every message, once, so the run succeeded whatever went wrong on the way.
 TEST_F(CommandLine, ConnectionsLostOnTheWayDoNotFailARunThatDeliveredEverything) {

@@ -182,6 +182,60 @@ TEST(MailingRun, CancelStopsAtOnceAndKeepsWhatTheRunDid) {
               (std::vector<std::string>{"", "", "Connected to server - session initiated"}));
 }
 
+// A front end may cancel the run from any call: on hearing of a step, or while the
+// messages are prepared. The run stops there, tells its end once, and nothing reaches
+// the server; cancelled before the delivery, it leaves none of the run's files.
+TEST(MailingRun, CancelledFromAFrontEndCallItStopsThereAndSendsNothing) {
+    struct CancelAt : RecordingListener {
+        MailingRun* run = nullptr;
+        std::optional<RunState> state; // cancel on hearing of it; none: at the first progress
+        int endings = 0;
+        void stateChanged(RunState now) override {
+            RecordingListener::stateChanged(now);
+            if (state == now) run->cancel();
+        }
+        void preparationProgress(int) override {
+            if (!state) run->cancel();
+        }
+        void runEnded(const MailingSummary& summary) override {
+            ++endings;
+            RecordingListener::runEnded(summary);
+        }
+    };
+    const struct {
+        const char* name;
+        std::optional<RunState> state;
+        RunEnding ending;
+    } rows[] = {
+        {"on hearing of the check", RunState::Checking, RunEnding::Cancelled},
+        {"on hearing of the preparation", RunState::Preparing, RunEnding::Cancelled},
+        {"while preparing", std::nullopt, RunEnding::Cancelled},
+        {"on hearing of the delivery", RunState::Delivering, RunEnding::Delivered},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        AiosmtpdServer server;
+        Session s(server.portText());
+        BuildMailText(s.st, s.eds);
+        MailingRun run(s.st, s.people, s.eds.subject);
+        CancelAt frontEnd;
+        frontEnd.run = &run;
+        frontEnd.state = r.state;
+        run.start(frontEnd);
+        QTest::qWait(1000); // a delivery under way would connect and send meanwhile
+        EXPECT_TRUE(run.ended());
+        EXPECT_EQ(frontEnd.endings, 1);
+        ASSERT_TRUE(frontEnd.runSummary.has_value());
+        EXPECT_EQ(frontEnd.runSummary->ending, r.ending);
+        EXPECT_EQ(frontEnd.runSummary->accepted, 0);
+        EXPECT_TRUE(server.messages().empty());
+        if (r.ending != RunEnding::Cancelled) continue;
+        for (const std::string& path :
+             {s.st.sentLogPath(), s.st.runLogPath(), s.st.runResultsPath()})
+            EXPECT_FALSE(FileExists(path)) << path;
+    }
+}
+
 // A server that refuses every recipient: nobody is reached, and the run still gets its
 // block in the sent log.
 TEST(MailingRun, AServerThatAcceptsNothingStillGetsItsBlock) {

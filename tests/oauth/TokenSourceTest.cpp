@@ -6,16 +6,23 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <map>
 
+#include "mailing/MailingRun.h"
 #include "model/AppState.h"
+#include "model/MailFile.h"
+#include "model/TextFile.h"
 #include "oauth/BrowserLauncher.h"
-#include "tests/support/FakeKeyring.h"
-#include "tests/support/IdentityProvider.h"
+#include "oauth/OAuthCredentials.h"
 #include "oauth/OAuthSettings.h"
 #include "oauth/OAuthTokenSource.h"
+#include "tests/mailing/DeliveryHarness.h"
+#include "tests/support/FakeKeyring.h"
+#include "tests/support/IdentityProvider.h"
+#include "tests/support/SmtpServers.h"
 #include "tests/support/TestSupport.h"
 
 using namespace tandrel;
@@ -267,4 +274,99 @@ TEST(TokenCommand, RunsAgainOnlyAfterARefusal) {
     EXPECT_EQ(WaitForToken(source, prefs, false).accessToken, "tok-2");
     EXPECT_FALSE(source.tokenRefused(prefs, "tok-2"));
     EXPECT_EQ(test::ReadFileBytes(count), "run\nrun\n");
+}
+
+namespace {
+
+// Whether process `pid` still runs (a zombie has ended).
+bool ProcessRuns(const std::string& pid) {
+    const std::string stat = test::ReadFileBytes("/proc/" + pid + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+} // namespace
+
+// A run cancelled while the token command it waits for still works (for the login, or for
+// the renewal of a refused token) ends that command: the session's token source is free,
+// so the next run, also for another login, is not left waiting for it. The command is a
+// real shell script whose process is watched; aiosmtpd refuses the token that needs
+// renewing.
+TEST(OAuthRun, ACancelledRunLeavesNoTokenCommandWaiting) {
+    test::TestCertificates certs;
+    test::ScopedEnv trust("SSL_CERT_FILE", certs.caFile());
+    const struct {
+        const char* name;
+        bool renewal; // the run logs in with a token that had served before
+    } rows[] = {{"waiting for the login's token", false}, {"waiting for a renewed token", true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        test::TempDir dir;
+        // Answers "token-N" to its N-th call (from 0), except the call numbered in "hang",
+        // which notes its process and waits.
+        test::WriteFileBytes(
+            dir.file("token.sh"),
+            "n=$(cat calls 2>/dev/null || echo 0)\n"
+            "echo $((n + 1)) > calls\n"
+            "if [ \"$n\" = \"$(cat hang)\" ]; then echo $$ > pid; exec sleep 30; fi\n"
+            "echo token-$n\n");
+        test::WriteFileBytes(dir.file("hang"), r.renewal ? "1\n" : "0\n");
+        test::WriteFileBytes(dir.file("tokens"), "never-given\n");
+        test::AiosmtpdServer server(test::TokenOnlyRelay(certs, dir.file("tokens")));
+
+        AppState st;
+        st.programDir = dir.path();
+        st.computerName = "testhost";
+        st.prefs.smtp = "localhost";
+        st.prefs.port = server.portText();
+        st.prefs.fromAddress = "sender@example.org";
+        st.prefs.security = "starttls";
+        st.prefs.user = "ann@example.org";
+        st.prefs.auth = "oauth2";
+        st.prefs.oauthCommand = "cd '" + dir.path() + "' && . ./token.sh";
+        st.newDatabase();
+        Person& person = st.db->appendEntry();
+        person.setName("bob");
+        person.setEmail("bob@example.org");
+        person.values = {person.name(), person.email()};
+        const MailEditors eds{"sender@example.org", "[email]", "Hello", {"a note"}};
+        BuildMailText(st, eds);
+
+        OAuthTokenSource::Options sourceOptions;
+        sourceOptions.commandLimit = std::chrono::seconds(30);
+        OAuthTokenSource source(sourceOptions);
+        if (r.renewal) { // the token the run gets has served once already
+            ASSERT_EQ(WaitForToken(source, st.prefs, false).accessToken, "token-0");
+        }
+        test::RecordingListener frontEnd;
+        {
+            OAuthCredentials credentials(source, st.prefs, false);
+            MailingRun run(st, {&person}, eds.subject);
+            RunOptions runOptions;
+            runOptions.credentials = &credentials;
+            run.start(frontEnd, std::move(runOptions));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(dir.file("pid")); }, 20000));
+            QTest::qWait(100);
+            EXPECT_EQ(run.state(),
+                      r.renewal ? RunState::Delivering : RunState::AwaitingCredentials);
+            run.cancel();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return run.ended(); }, 5000));
+            EXPECT_EQ(run.summary().renewalError, "");
+            EXPECT_EQ(run.summary().accepted, 0);
+            const std::string pid = test::ReadFileBytes(dir.file("pid"));
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return !ProcessRuns(pid.substr(0, pid.find('\n'))); }, 3000))
+                << "the token command still runs";
+        }
+        // The next run's question, for another login, gets its own answer at once.
+        Preferences other = st.prefs;
+        other.user = "cleo@example.org";
+        QElapsedTimer clock;
+        clock.start();
+        const TokenResult next = WaitForToken(source, other, false);
+        EXPECT_EQ(next.error, "");
+        EXPECT_EQ(next.accessToken, r.renewal ? "token-2" : "token-1");
+        EXPECT_LT(clock.elapsed(), 10000);
+        EXPECT_TRUE(server.messages().empty());
+    }
 }

@@ -207,13 +207,7 @@ TEST(BearerLogin, ARefusedTokenIsRenewedWhenTheAnswerComes) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        test::AiosmtpdOptions options;
-        options.tls = test::AiosmtpdOptions::Tls::StartTls;
-        options.identity = certs.trusted();
-        options.oauthTokensFile = dir.file("tokens");
-        options.oauthOnly = true;
-        options.withoutOAuthBearer = true;
-        test::AiosmtpdServer server(options);
+        test::AiosmtpdServer server(test::TokenOnlyRelay(certs, dir.file("tokens")));
         TokenListener listener;
         auto dialogue = std::make_unique<SmtpDialogue>(listener);
         DeliveryConfig config{"localhost", server.portText(), "ann@example.org",

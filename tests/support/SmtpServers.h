@@ -106,6 +106,18 @@ struct AiosmtpdOptions {
     bool withoutOAuthBearer = false; // only XOAUTH2
 };
 
+// A relay that takes nothing but XOAUTH2 after STARTTLS, with the tokens of `tokensFile`.
+inline AiosmtpdOptions TokenOnlyRelay(const TestCertificates& certs,
+                                      const std::string& tokensFile) {
+    AiosmtpdOptions options;
+    options.tls = AiosmtpdOptions::Tls::StartTls;
+    options.identity = certs.trusted();
+    options.oauthTokensFile = tokensFile;
+    options.oauthOnly = true;
+    options.withoutOAuthBearer = true;
+    return options;
+}
+
 class AiosmtpdServer {
 public:
     AiosmtpdServer();

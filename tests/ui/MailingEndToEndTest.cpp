@@ -2,8 +2,11 @@
 // The whole program as a user drives it: start in a directory of its own, move every
 // person to "Receipients", press "Send", close the delivery window, leave. Real SMTP
 // servers on loopback receive the mail.
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -443,4 +446,60 @@ TEST_F(MailingEndToEnd, SignInOnceInTheBrowserDeliversEveryRunOfTheSession) {
         ASSERT_GE(secret.size(), 16u);
         EXPECT_EQ(written.find(secret), std::string::npos) << secret;
     }
+}
+
+// A login by token waits for the sign-in in the browser (here a token command that takes
+// its time): meanwhile a modal window keeps the people of the run from being changed
+// under it, and its Cancel ends the run at once with nothing sent, no error, and the
+// token command ended.
+TEST_F(MailingEndToEnd, TheSignInIsWaitedForInAModalWindowWhoseCancelEndsIt) {
+    WriteFileBytes(dir.file("token.sh"), "echo $$ > pid\nexec sleep 20\n");
+    prepare("127.0.0.1", "1",
+            {{"security", "starttls"},
+             {"user", "demo@example.org"},
+             {"auth", "oauth2"},
+             {"oauthcommand", "cd '" + dir.path() + "' && . ./token.sh"}});
+    start();
+    w->show();
+
+    // A click as the user makes it, through the main window, where a modal window blocks it.
+    auto clickBackAll = [this] {
+        QPushButton* button = find<QPushButton>("Button4"); // "<<-": off the recipients
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {},
+                          button->mapTo(w->window(), button->rect().center()));
+        QApplication::processEvents();
+    };
+    bool waitSeen = false;
+    std::size_t rowsAfterClick = 0;
+    QTimer user;
+    user.setInterval(20);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (waitSeen || !modal || modal->objectName() != "SignInWaitBox" ||
+            !FileExists(dir.file("pid")))
+            return;
+        waitSeen = true;
+        clickBackAll();
+        rowsAfterClick = w->recipientRows().size();
+        QPushButton* cancel = modal->findChild<QPushButton*>("CancelBut");
+        ASSERT_NE(cancel, nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    user.start();
+    ModalDriver driver;
+    QElapsedTimer clock;
+    clock.start();
+    moveEverybodyAndSend();
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(waitSeen);
+    EXPECT_EQ(rowsAfterClick, 3u);
+    EXPECT_TRUE(driver.boxes.empty()) << driver.boxes.front().toStdString();
+    EXPECT_EQ(driver.sendWindowsSeen, 0);
+    clickBackAll(); // the same click, with no run, does take everybody off
+    EXPECT_EQ(w->recipientRows().size(), 0u);
+    const std::string pid = ReadFileBytes(dir.file("pid"));
+    const std::string stat = ReadFileBytes("/proc/" + pid.substr(0, pid.find('\n')) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    EXPECT_TRUE(paren == std::string::npos || stat.substr(paren + 2, 1) == "Z")
+        << "the token command still runs";
 }

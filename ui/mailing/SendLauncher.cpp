@@ -8,7 +8,11 @@
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScopedValueRollback>
+#include <QTimer>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -40,8 +44,16 @@ public:
         if (windows_.delivery)
             closed_ = QObject::connect(windows_.delivery, &QDialog::finished, windows_.delivery,
                                        [this] { checkOver(); });
+        signInWaitShow_.setSingleShot(true);
+        signInWaitShow_.setInterval(0);
+        QObject::connect(&signInWaitShow_, &QTimer::timeout, [this] {
+            if (signInWait_) signInWait_->show();
+        });
     }
-    ~WindowFrontEnd() override { QObject::disconnect(closed_); }
+    ~WindowFrontEnd() override {
+        QObject::disconnect(closed_);
+        endSignInWait();
+    }
     WindowFrontEnd(const WindowFrontEnd&) = delete;
     WindowFrontEnd& operator=(const WindowFrontEnd&) = delete;
 
@@ -62,6 +74,12 @@ public:
     }
 
     void stateChanged(RunState state) override {
+        if (state == RunState::AwaitingCredentials && windows_.tokens &&
+            run_.session().prefs.auth == kTokenMechanism) {
+            showSignInWait();
+            return;
+        }
+        endSignInWait();
         if (state == RunState::Preparing && showPreparation_) {
             cursor_.emplace();
             windows_.preparation->showPreparing();
@@ -114,6 +132,41 @@ public:
     }
 
 private:
+    // A login by token may wait minutes for the sign-in in the browser. Meanwhile this
+    // modal window keeps the people the run holds from being edited or replaced, and its
+    // Cancel ends the run and the sign-in. It comes up only when the token is not at hand.
+    void showSignInWait() {
+        auto* wait = new QProgressDialog(windows_.parent);
+        wait->setObjectName(QStringLiteral("SignInWaitBox"));
+        wait->setWindowTitle(QStringLiteral("Tandrel"));
+        wait->setLabelText(QStringLiteral("Waiting for the login token: please finish the "
+                                          "sign-in in your browser."));
+        auto* cancel = new QPushButton(QStringLiteral("Cancel"), wait);
+        cancel->setObjectName(QStringLiteral("CancelBut"));
+        cancel->setAccessibleName(cancel->text());
+        wait->setCancelButton(cancel);
+        wait->setRange(0, 0);
+        wait->setAutoClose(false);
+        wait->setAutoReset(false);
+        wait->setWindowModality(Qt::ApplicationModal);
+        QObject::connect(wait, &QProgressDialog::canceled, wait, [this] {
+            if (run_.state() == RunState::AwaitingCredentials) run_.cancel();
+        });
+        signInWait_ = wait;
+        signInWaitShow_.start(); // from the event loop, if the run still waits
+    }
+
+    void endSignInWait() {
+        QProgressDialog* wait = signInWait_.data();
+        if (!wait) return;
+        signInWait_.clear();
+        signInWaitShow_.stop();
+        QObject::disconnect(wait, &QProgressDialog::canceled, nullptr, nullptr);
+        wait->reset(); // its own timer would show it still
+        wait->hide();
+        wait->deleteLater();
+    }
+
     void collectErrors(const MailingSummary& summary) {
         const std::string noMail = std::string("\n\n") + kNoMailSent;
         switch (summary.ending) {
@@ -155,6 +208,8 @@ private:
     bool deliveryShown_ = false;
     std::optional<WaitCursor> cursor_;
     QMetaObject::Connection closed_;
+    QPointer<QProgressDialog> signInWait_;
+    QTimer signInWaitShow_;
 };
 
 // The login of a run: the password question, or the session's bearer tokens.
