@@ -54,11 +54,6 @@ std::string ComputeProgramDir();
 // known (the dialogue then uses an address literal); "" when it is unusable.
 std::string ComputeLocalComputerName();
 
-// The delimiter character: the low 8 bits of the stored code (300 gives ',').
-inline char DelimCharOf(std::int32_t fielddelim) {
-    return static_cast<char>(static_cast<unsigned char>(fielddelim & 0xFF));
-}
-
 // Start-up read, with every default; also sets delimchar from fielddelim.
 void ReadSettings(const Profile& ini, Preferences& prefs, RecentFiles& user, WindowGeometry& geo);
 // Preferences write: Network keys then Database fielddelim.
@@ -73,9 +68,5 @@ void WriteSettings(Profile& ini, const Preferences& prefs, const RecentFiles& us
 // A user name is set but Security is "none": the login would have to go unencrypted,
 // which the dialogue refuses.
 bool LoginWithoutEncryption(const Preferences& prefs);
-
-// Made-up defaults under the reserved .example domain.
-inline constexpr const char* kDefaultSmtp = "mail.provider.example";
-inline constexpr const char* kDefaultFromAddy = "you@provider.example";
 
 } // namespace tandrel

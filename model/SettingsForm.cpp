@@ -7,7 +7,6 @@
 #include <limits>
 #include <system_error>
 
-#include "model/Settings.h"
 
 namespace tandrel {
 
@@ -209,7 +208,7 @@ Preferences DefaultPreferences() {
     prefs.smtp = kDefaultSmtp;
     prefs.name = "Your Name";
     prefs.port = "25";
-    prefs.fromAddress = kDefaultFromAddy;
+    prefs.fromAddress = kDefaultFromAddress;
     return prefs;
 }
 

@@ -14,6 +14,16 @@
 
 namespace tandrel {
 
+// The relay and sender a new installation starts with: made up, under the reserved
+// .example domain.
+inline constexpr const char* kDefaultSmtp = "mail.provider.example";
+inline constexpr const char* kDefaultFromAddress = "you@provider.example";
+
+// The delimiter character: the low 8 bits of the stored code (300 gives ',').
+inline char DelimCharOf(std::int32_t code) {
+    return static_cast<char>(static_cast<unsigned char>(code & 0xFF));
+}
+
 // Every value as text. The counts and the delimiter are decimal (or "0x" hexadecimal)
 // numbers, the enumerated values words such as "starttls"; bytes as stored.
 struct SettingsForm {

@@ -43,7 +43,7 @@ TEST(Settings, MissingFileGivesEveryDefaultAndIsNotCreated) {
     EXPECT_EQ(l.prefs.smtp, kDefaultSmtp);
     EXPECT_EQ(l.prefs.name, "Your Name");
     EXPECT_EQ(l.prefs.port, "25");
-    EXPECT_EQ(l.prefs.fromAddress, kDefaultFromAddy);
+    EXPECT_EQ(l.prefs.fromAddress, kDefaultFromAddress);
     EXPECT_EQ(l.prefs.fieldDelimiter, 59);
     EXPECT_EQ(l.prefs.delimiterChar, ';');
     EXPECT_EQ(l.user.lastMail, "");
